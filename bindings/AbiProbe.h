@@ -1,0 +1,6 @@
+#pragma once
+#include <nanobind/nanobind.h>
+
+namespace vantor::bindings {
+nanobind::dict buildAbiProbe();
+}

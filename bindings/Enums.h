@@ -1,0 +1,6 @@
+#pragma once
+#include <nanobind/nanobind.h>
+
+namespace vantor::bindings {
+void registerEnums(nanobind::module_& m);
+}

@@ -1,0 +1,37 @@
+#pragma once
+// Carrying a non-success status from the SDK to a Python exception.
+
+#include <nanobind/nanobind.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace vantor::bindings {
+
+class VantorStatusError : public std::runtime_error {
+public:
+    VantorStatusError(uint16_t code, std::string operation)
+        : std::runtime_error("pyvantorsdk status error"),
+          code_(code),
+          operation_(std::move(operation)) {}
+    uint16_t code() const { return code_; }
+    const std::string& operation() const { return operation_; }
+
+private:
+    uint16_t code_;
+    std::string operation_;
+};
+
+// Returns for SUCCESS (0); throws VantorStatusError for any other status.
+inline void checkStatus(uint16_t code, const std::string& operation) {
+    if (code != 0) throw VantorStatusError(code, operation);
+}
+
+// Name of the pyvantorsdk.errors class for a non-zero status.
+const char* errorClassNameFor(uint16_t code);
+
+// Registers the translator and `_test_throw_status`.
+void registerErrors(nanobind::module_& m);
+
+}  // namespace vantor::bindings

@@ -1,0 +1,41 @@
+// The extension module `_pyvantorsdk_cpp`. Registration order matters: the
+// enumerations come first because every later class refers to them.
+
+#include <nanobind/nanobind.h>
+
+#include <mutex>
+
+#include "bindings/AbiProbe.h"
+#include "bindings/Enums.h"
+#include "bindings/Errors.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace nb = nanobind;
+
+namespace {
+
+// hidapi on Windows resolves its functions from these system libraries; load
+// them once per process before any device is opened. Elsewhere hidapi's own
+// backend needs nothing preloaded.
+void preloadPlatformHidLibraries() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+#ifdef _WIN32
+        LoadLibraryW(L"hid.dll");
+        LoadLibraryW(L"cfgmgr32.dll");
+#endif
+    });
+}
+
+}  // namespace
+
+NB_MODULE(_pyvantorsdk_cpp, m) {
+    m.doc() = "Native bindings for the pyvantorsdk Python SDK (nanobind)";
+    preloadPlatformHidLibraries();
+    m.attr("_abi_probe") = vantor::bindings::buildAbiProbe();
+    vantor::bindings::registerEnums(m);
+    vantor::bindings::registerErrors(m);
+}

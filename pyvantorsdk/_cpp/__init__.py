@@ -1,0 +1,1 @@
+"""The compiled core of pyvantorsdk (``_pyvantorsdk_cpp``)."""

@@ -1,0 +1,112 @@
+"""Exceptions raised for a non-success status of an adapter operation.
+
+Every exception carries the status (``status_code``, a ``StatusCode`` member,
+or the raw integer for a firmware code this library does not know yet) and
+the name of the operation that failed (``operation``, possibly ``None``).
+
+    VantorError
+    ├── VantorTimeoutError (also TimeoutError)
+    ├── DisconnectError    (also ConnectionError)
+    ├── ProtocolError
+    ├── CapabilityError
+    └── FirmwareError
+        ├── SystemFirmwareError
+        ├── I2cError
+        ├── SpiError
+        ├── UartError
+        ├── GpioError
+        └── I3cError
+"""
+
+from __future__ import annotations
+
+from typing import Optional, Union
+
+__all__ = [
+    "VantorError",
+    "VantorTimeoutError",
+    "DisconnectError",
+    "ProtocolError",
+    "CapabilityError",
+    "FirmwareError",
+    "SystemFirmwareError",
+    "I2cError",
+    "SpiError",
+    "UartError",
+    "GpioError",
+    "I3cError",
+]
+
+
+def _describe(status_code: object) -> str:
+    # StatusCode is a plain Enum (no int()); unknown codes arrive as int.
+    value = int(getattr(status_code, "value", status_code))  # type: ignore[arg-type]
+    name = getattr(status_code, "name", None)
+    if name is None:
+        return f"unknown status 0x{value:04X}"
+    return f"{name} (0x{value:04X})"
+
+
+class VantorError(Exception):
+    """Base class of every error reported by an adapter operation."""
+
+    status_code: Union[int, "object"]
+    operation: Optional[str]
+
+    def __init__(self, status_code: object, operation: Optional[str] = None) -> None:
+        self.status_code = status_code
+        self.operation = operation or None
+        where = f"{operation} failed" if operation else "operation failed"
+        super().__init__(f"{where}: {_describe(status_code)}")
+
+    def __reduce__(self):  # keep pickling working with keyword-only construction
+        return (_rebuild, (type(self), self.status_code, self.operation))
+
+
+def _rebuild(cls, status_code, operation):
+    return cls(status_code=status_code, operation=operation)
+
+
+class VantorTimeoutError(VantorError, TimeoutError):
+    """No matching response arrived before the timeout."""
+
+
+class DisconnectError(VantorError, ConnectionError):
+    """The adapter is not connected, or writing the request failed."""
+
+
+class ProtocolError(VantorError):
+    """The request was refused before sending, or the response was malformed
+    or belonged to another request."""
+
+
+class CapabilityError(VantorError):
+    """The adapter's bulk interface is absent or does not support the command."""
+
+
+class FirmwareError(VantorError):
+    """The adapter's firmware answered with an error status."""
+
+
+class SystemFirmwareError(FirmwareError):
+    """Power, voltage and settings errors (0x01xx)."""
+
+
+class I2cError(FirmwareError):
+    """I2C errors (0x02xx)."""
+
+
+class SpiError(FirmwareError):
+    """SPI errors (0x03xx)."""
+
+
+class UartError(FirmwareError):
+    """UART errors (0x04xx)."""
+
+
+class GpioError(FirmwareError):
+    """GPIO errors (0x05xx)."""
+
+
+class I3cError(FirmwareError):
+    """I3C and target-table errors (0x06xx)."""

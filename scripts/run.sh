@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets everything up, then runs the demo.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$ROOT/scripts/setup.sh"
+cd "$ROOT/examples"   # import the installed package, not the source tree
+exec "$VENV/bin/python" "$ROOT/examples/demo.py" "$@"

@@ -1,0 +1,66 @@
+#pragma once
+// The non-blocking SDK class: each command method sends one request with the
+// caller's transaction id and returns whether it left the host; every
+// complete message that arrives (responses and notifications alike) goes to
+// one response callback on the reader thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sdk/core/StatusCode.h"
+#include "sdk/core/SystemTypes.h"
+
+namespace vantor {
+
+class VantorAsyncSDK {
+public:
+    using ResponseCallback = std::function<void(const std::vector<uint8_t>&)>;
+
+    VantorAsyncSDK();
+    ~VantorAsyncSDK();
+    VantorAsyncSDK(const VantorAsyncSDK&) = delete;
+    VantorAsyncSDK& operator=(const VantorAsyncSDK&) = delete;
+
+    bool connect(const std::string& path);
+    bool connectWithSerialNumber(const std::string& serialNumber);
+    void disconnect();
+    bool isConnected() const { return connected_; }
+
+    // Replaces the callback that receives every complete message. The buffer
+    // is valid only during the call.
+    void onResponse(ResponseCallback callback);
+
+    // Bulk interface of the connection.
+    bool receivePayload(uint8_t* destination, uint64_t length, uint32_t timeoutMs);
+    bool isBulkTransportAvailable() const;
+    std::string getLastBulkError() const;
+
+    static std::string getVersion();
+
+    // ------------------------------------------------ system commands
+    uint16_t resetDevice(uint16_t transactionId);
+    uint16_t enterBootMode(uint16_t transactionId);
+    uint16_t getUsbString(uint16_t transactionId, uint8_t index);
+    uint16_t getAnalogMeasurements(uint16_t transactionId);
+    uint16_t getUsbConfig(uint16_t transactionId);
+    uint16_t setUsbConfig(uint16_t transactionId, const UsbConfig& config);
+    uint16_t getBulkCapabilities(uint16_t transactionId);
+
+private:
+    friend class VantorSDK;
+    struct AsyncSdkImpl;
+
+    // Sends one whole request message: SUCCESS when every segment was
+    // written, SDK_ERROR_DISCONNECT when not connected or the write failed.
+    uint16_t send(const std::vector<uint8_t>& message);
+    // Writes a data phase on the bulk OUT endpoint.
+    bool sendPayload(const uint8_t* source, uint64_t length, uint32_t timeoutMs);
+
+    std::unique_ptr<AsyncSdkImpl> impl_;
+    bool connected_ = false;
+};
+
+}  // namespace vantor
