@@ -1,0 +1,134 @@
+#pragma once
+// A virtual adapter: an in-process emulation of the adapter's USB side.
+//
+// While plugged in it appears in the HID enumeration (after the real devices)
+// and, with `bulk` set, in the libusb device list, under its own path and
+// serial number; the SDK reaches it through the same transport code as real
+// hardware. It reassembles request messages from output reports, answers them
+// with its firmware model (or a scripted handler), and frames responses and
+// notifications into input reports.
+//
+// The virtual adapter shares no protocol code with the SDK: it parses and
+// builds messages with code of its own, so that an SDK encoder and decoder
+// that are wrong in the same way cannot pass together.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantor::sim {
+
+using Bytes = std::vector<uint8_t>;
+
+enum class Model {
+    Teranox,  // 64-byte reports
+    Quillex,  // 1024-byte reports
+};
+
+// The five USB strings the adapter reports (string indexes 1 to 5).
+struct Identity {
+    std::string manufacturer = "Vantor Labs";
+    std::string productName;  // empty: derived from the model
+    std::string serialNumber;  // empty: the adapter's serial
+    std::string hwVersion = "HW 1.0";
+    std::string fwVersion = "FW 1.5.1";
+};
+
+struct BulkGroupRecord {
+    uint8_t group = 0;
+    uint16_t maxPayload = 0;
+    uint32_t commandMask = 0;
+};
+
+// What the adapter answers to the bulk capability query.
+struct BulkCapabilityConfig {
+    uint16_t status = 0;  // non-zero: answer with this status and no records
+    uint8_t capabilityInfo = 1;
+    bool supported = true;
+    std::vector<BulkGroupRecord> groups;  // default: I2C and SPI bulk read/write
+};
+
+struct AdapterOptions {
+    Model model = Model::Teranox;
+    std::string serial = "SIM0001";
+    bool bulk = true;               // expose the vendor bulk interface
+    uint16_t bulkPacketSize = 0;    // 0: 64 on Teranox, 512 on Quillex
+    Identity identity;
+    bool plugged = true;            // plug in at construction
+};
+
+class VirtualAdapter {
+public:
+    // A handler replaces the firmware for every request: it returns the
+    // messages to answer with (each a whole message, header included), or
+    // an empty vector for no answer.
+    using Handler = std::function<std::vector<Bytes>(const Bytes& request)>;
+
+    explicit VirtualAdapter(AdapterOptions options = {});
+    ~VirtualAdapter();  // unplugs
+    VirtualAdapter(const VirtualAdapter&) = delete;
+    VirtualAdapter& operator=(const VirtualAdapter&) = delete;
+
+    const std::string& path() const;    // HID path, starts with "sim:"
+    const std::string& serial() const;
+    Model model() const;
+    size_t reportSize() const;          // 64 or 1024
+    uint16_t vendorId() const;
+    uint16_t productId() const;
+
+    // Hot-plug under the same path. Unplugging fails every open handle's
+    // reads and writes; a later open by path finds the adapter again.
+    void plug();
+    void unplug();
+    bool isPlugged() const;
+
+    // ---------------------------------------------------- traffic records
+    std::vector<Bytes> reports() const;   // every output report as written (report id first)
+    std::vector<Bytes> requests() const;  // every reassembled request message
+    Bytes bulkReceived() const;           // every byte received on bulk OUT
+    void clear();                         // forgets all three
+    // Waits until at least `count` requests were received; false on timeout.
+    bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
+
+    // ---------------------------------------------------------- injection
+    void send(const Bytes& message);       // framed into input reports by the adapter
+    void sendReport(const Bytes& report);  // one raw input report (no report id)
+    void sendBulk(const Bytes& data);      // queued on bulk IN
+
+    // Scripted answers; an empty function restores the firmware.
+    void setHandler(Handler handler);
+
+    // ------------------------------------------------------------- faults
+    // The next `count` output reports fail, each after `delay`.
+    void failWrites(int count, std::chrono::milliseconds delay = std::chrono::milliseconds(0));
+    // The next `count` reads on the HID interface fail.
+    void failReads(int count);
+    // Responses (from the firmware or a handler) become readable only after
+    // this delay; injected messages are not delayed.
+    void setResponseDelay(std::chrono::milliseconds delay);
+    // Bulk IN: a stalled endpoint fails every transfer with a pipe error;
+    // a short endpoint delivers at most `limit` of the bytes it announced
+    // (the rest is lost).
+    void stallBulkIn(bool stalled);
+    void limitBulkIn(std::optional<size_t> limit);
+
+    // -------------------------------------------------- firmware settings
+    void setIdentity(const Identity& identity);
+    void setBulkCapabilities(const BulkCapabilityConfig& config);
+    // Analog measurements in millivolts (I/O rail, I3C low and high voltage).
+    void setAnalogMeasurements(uint16_t ioMv, uint16_t i3cLowMv, uint16_t i3cHighMv);
+    // Reset and boot-mode requests the adapter received.
+    int resetCount() const;
+    bool inBootMode() const;
+
+    struct State;  // shared with the virtual USB backends
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace vantor::sim
