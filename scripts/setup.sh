@@ -5,12 +5,31 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
-DEB_PACKAGES=(build-essential cmake pkg-config python3-venv python3-dev
-              libhidapi-dev libusb-1.0-0-dev libgtest-dev)
+# Debian packages of the libraries the SDK links and tests with.
+DEB_LIBS=(libhidapi-dev libusb-1.0-0-dev libgtest-dev)
+
+python_bin() {
+    # Prefer the interpreter on PATH (it may be newer than the system one).
+    command -v python3 || command -v python || true
+}
 
 missing_debs() {
     local pkg missing=()
-    for pkg in "${DEB_PACKAGES[@]}"; do
+    command -v g++ >/dev/null || missing+=(g++)
+    command -v make >/dev/null || missing+=(make)
+    command -v cmake >/dev/null || missing+=(cmake)
+    command -v pkg-config >/dev/null || missing+=(pkg-config)
+    local py
+    py="$(python_bin)"
+    if [ -z "$py" ]; then
+        missing+=(python3 python3-venv python3-dev)
+    else
+        # A venv with pip, and the headers to build an extension module.
+        "$py" -c "import ensurepip, venv" 2>/dev/null || missing+=(python3-venv)
+        "$py" -c "import os, sysconfig; assert os.path.exists(os.path.join(sysconfig.get_paths()['include'], 'Python.h'))" \
+            2>/dev/null || missing+=(python3-dev)
+    fi
+    for pkg in "${DEB_LIBS[@]}"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" \
             || missing+=("$pkg")
     done
@@ -32,11 +51,6 @@ install_system_packages() {
     apt-get update -qq
     # shellcheck disable=SC2086
     apt-get install -y -qq $missing >/dev/null
-}
-
-python_bin() {
-    # Prefer the interpreter on PATH (it may be newer than the system one).
-    command -v python3 || command -v python
 }
 
 setup_venv() {
