@@ -3,7 +3,14 @@
 // caller's transaction id and returns whether it left the host; every
 // complete message that arrives (responses and notifications alike) goes to
 // one response callback on the reader thread.
-
+//
+// Sending is atomic per instance: when several threads send through one
+// instance, each message's reports (and a reopen with its resend) go out
+// together. The response callback runs on the reader thread; it may send
+// further requests, but a connect or disconnect made from it is ignored
+// (the reader thread cannot stop itself). An exception thrown by the
+// callback is caught and dropped so that the reader keeps running.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,7 +23,7 @@
 namespace vantor {
 
 class VantorAsyncSDK {
-public:
+  public:
     using ResponseCallback = std::function<void(const std::vector<uint8_t>&)>;
 
     VantorAsyncSDK();
@@ -30,7 +37,8 @@ public:
     bool isConnected() const { return connected_; }
 
     // Replaces the callback that receives every complete message. The buffer
-    // is valid only during the call.
+    // is valid only during the call. Install it before connecting: it is
+    // replaced without a lock.
     void onResponse(ResponseCallback callback);
 
     // Bulk interface of the connection.
@@ -49,7 +57,7 @@ public:
     uint16_t setUsbConfig(uint16_t transactionId, const UsbConfig& config);
     uint16_t getBulkCapabilities(uint16_t transactionId);
 
-private:
+  private:
     friend class VantorSDK;
     struct AsyncSdkImpl;
 
@@ -58,9 +66,13 @@ private:
     uint16_t send(const std::vector<uint8_t>& message);
     // Writes a data phase on the bulk OUT endpoint.
     bool sendPayload(const uint8_t* source, uint64_t length, uint32_t timeoutMs);
+    // True on this instance's reader thread, i.e. inside the response
+    // callback.
+    bool onReaderThread() const;
+    bool open(const std::string& path, const std::string& serialNumber);
 
     std::unique_ptr<AsyncSdkImpl> impl_;
-    bool connected_ = false;
+    std::atomic<bool> connected_{false};
 };
 
 }  // namespace vantor
