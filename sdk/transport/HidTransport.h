@@ -18,7 +18,7 @@
 namespace vantor {
 
 class HidTransport {
-public:
+  public:
     using ReportCallback = std::function<void(const std::vector<uint8_t>&)>;
 
     explicit HidTransport(usb::HidBackend& hid = usb::defaultHidBackend(),
@@ -27,11 +27,22 @@ public:
     HidTransport(const HidTransport&) = delete;
     HidTransport& operator=(const HidTransport&) = delete;
 
-    // Opens the first supported adapter matching both filters (empty = any).
+    // Opens the first supported adapter matching both filters (empty = any),
+    // then the bulk interface of that same adapter, then starts the reader.
+    // Returns true at once, changing nothing, while already connected.
     bool open(const std::string& pathFilter, const std::string& serialFilter);
+    // Stops the reader, closes the device and the bulk interface. Called from
+    // the reader thread (inside the report callback) it cannot wait for that
+    // thread, so it is refused and changes nothing.
     void close();
+    // Opens the stored path again and swaps the new handle in, clearing both
+    // failure flags. Refused (false) from the reader thread and when closed;
+    // on failure the old handle stays.
     bool reopen();
-    // Writes one segment (at most reportSize bytes) as one output report.
+    // Writes one segment (at most reportSize bytes; more is cut off) as one
+    // output report. False when not connected, after a read error or a slow
+    // write failure (until reopen), or when hid_write fails after 900 ms or
+    // more; a write that fails sooner counts as written.
     bool write(const std::vector<uint8_t>& segment);
 
     size_t reportSize() const { return model_ ? model_->reportSize : 0; }
@@ -39,14 +50,17 @@ public:
     const std::string& path() const { return path_; }
     bool isConnected() const { return connected_; }
 
+    // Install before open(): the reader thread calls it without a lock.
     void setReportCallback(ReportCallback callback) { onReport_ = std::move(callback); }
     BulkTransport& bulk() { return bulk_; }
     const BulkTransport& bulk() const { return bulk_; }
 
-private:
-    void readerLoop();
+  private:
+    void readerLoop(const std::atomic<bool>& running);
     void startReader();
     void stopReader();
+    void shutDown();
+    bool onReaderThread() const;
 
     usb::HidBackend& hid_;
     const SupportedDevice* model_ = nullptr;
@@ -57,10 +71,17 @@ private:
     std::atomic<bool> readFailed_{false};
     bool writeFailed_ = false;
     bool connected_ = false;
-    std::atomic<bool> running_{false};
+    // The run flag of the current reader thread. The thread holds a reference
+    // of its own, so it can still see the flag if its transport is destroyed
+    // from inside the report callback.
+    std::shared_ptr<std::atomic<bool>> running_;
     std::vector<uint8_t> readBuffer_;
     std::thread readerThread_;
     std::vector<uint8_t> writeBuffer_;  // reused output report buffer
 };
+
+// A HID string (UTF-32 or UTF-16, as wchar_t is wide) as UTF-8; unpaired
+// surrogates and values beyond U+10FFFF become U+FFFD.
+std::string wideToUtf8(const std::wstring& text);
 
 }  // namespace vantor

@@ -1,0 +1,253 @@
+#include "sdk/transport/BulkTransport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <utility>
+
+namespace vantor {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint8_t kVendorSpecificClass = 0xFF;
+constexpr uint8_t kTransferTypeMask = 0x03;
+constexpr uint8_t kTransferTypeBulk = 0x02;
+constexpr uint8_t kEndpointDirectionIn = 0x80;
+constexpr uint16_t kDefaultPacketSize = 64;
+constexpr int kSerialBufferSize = 255;
+constexpr unsigned kTransferTimeoutMs = 50;
+constexpr unsigned kDrainTransferTimeoutMs = 1;
+constexpr unsigned kOpenDrainMs = 4;
+constexpr unsigned kSuccessDrainMs = 4;
+constexpr unsigned kFailureDrainMs = 250;
+
+// One IN transfer: what is left, rounded down to whole packets whenever more
+// than one packet is left, so that every transfer but the last ends on a
+// packet boundary.
+int readChunkLength(uint64_t remaining, uint16_t packetSize) {
+    const uint64_t packet = packetSize;
+    uint64_t chunk = std::min<uint64_t>(remaining, INT_MAX);
+    if (chunk > packet) chunk -= chunk % packet;
+    return static_cast<int>(chunk);
+}
+
+// One OUT transfer: everything that is left, unless it exceeds the library's
+// int length; then the most whole packets that fit, so no short packet ends
+// the device's transfer early.
+int writeChunkLength(uint64_t remaining, uint16_t packetSize) {
+    const uint64_t limit = INT_MAX - INT_MAX % packetSize;
+    return static_cast<int>(std::min<uint64_t>(remaining, limit));
+}
+
+std::string errorText(const char* prefix, usb::UsbBackend& backend, int code) {
+    const char* name = backend.errorName(code);
+    return std::string(prefix) + (name ? name : std::to_string(code).c_str());
+}
+
+// Bytes a transfer reports, never more than it was given.
+uint64_t clampTransferred(int transferred, int chunk) {
+    return static_cast<uint64_t>(std::clamp(transferred, 0, chunk));
+}
+
+std::string readSerialNumber(usb::UsbDeviceHandle& handle, uint8_t index) {
+    if (index == 0) return {};
+    uint8_t text[kSerialBufferSize + 1] = {};
+    const int length = handle.getStringDescriptorAscii(index, text, kSerialBufferSize);
+    if (length <= 0) return {};
+    return std::string(reinterpret_cast<const char*>(text),
+                       static_cast<size_t>(std::min(length, kSerialBufferSize)));
+}
+
+}  // namespace
+
+BulkTransport::BulkTransport(usb::UsbBackend& backend) : backend_(backend) {}
+
+BulkTransport::~BulkTransport() {
+    close();
+}
+
+void BulkTransport::recordError(std::string text) {
+    lastError_ = std::move(text);
+}
+
+bool BulkTransport::open(uint16_t vendorId, uint16_t productId, const std::string& serialFilter) {
+    close();
+    lastError_.clear();
+    if (backend_.init(context_) != usb::kUsbSuccess || !context_) {
+        context_.reset();
+        recordError("libusb_init failed");
+        return false;
+    }
+
+    bool claimed = false;
+    {
+        // The list and every handle opened from it go before close() can exit
+        // the context.
+        std::vector<std::shared_ptr<usb::UsbDevice>> devices;
+        if (context_->getDeviceList(devices) < 0) {
+            devices.clear();
+            recordError("libusb_get_device_list failed");
+            close();
+            return false;
+        }
+        for (const auto& device : devices) {
+            if (!device) continue;
+            usb::UsbDeviceDescriptor descriptor;
+            if (device->getDeviceDescriptor(descriptor) != usb::kUsbSuccess) continue;
+            if (descriptor.vendorId != vendorId || descriptor.productId != productId) continue;
+
+            std::unique_ptr<usb::UsbDeviceHandle> handle;
+            if (device->open(handle) != usb::kUsbSuccess || !handle) {
+                if (lastError_.empty()) {
+                    recordError("libusb_open failed (is the vendor interface bound to WinUSB?)");
+                }
+                continue;
+            }
+            if (!serialFilter.empty() &&
+                readSerialNumber(*handle, descriptor.serialNumberIndex) != serialFilter) {
+                continue;  // the handle closes here
+            }
+            usb::UsbConfigDescriptor config;
+            if (device->getActiveConfigDescriptor(config) != usb::kUsbSuccess) continue;
+            if (claimVendorInterface(*handle, config)) {
+                device_ = std::move(handle);
+                claimed = true;
+                break;
+            }
+        }
+    }
+
+    if (!claimed) {
+        if (lastError_.empty()) recordError("no vendor bulk interface found");
+        close();
+        return false;
+    }
+    lastError_.clear();
+    drainBuffer_.assign(maxPacketSize_, 0);
+    drain(kOpenDrainMs);
+    return true;
+}
+
+bool BulkTransport::claimVendorInterface(usb::UsbDeviceHandle& handle,
+                                         const usb::UsbConfigDescriptor& config) {
+    for (const usb::UsbInterface& interface : config.interfaces) {
+        for (const usb::UsbAltSetting& setting : interface.altSettings) {
+            if (setting.interfaceClass != kVendorSpecificClass || setting.endpoints.empty()) {
+                continue;
+            }
+            uint8_t in = 0;
+            uint8_t out = 0;
+            uint16_t packetSize = kDefaultPacketSize;
+            for (const usb::UsbEndpointDescriptor& endpoint : setting.endpoints) {
+                if ((endpoint.attributes & kTransferTypeMask) != kTransferTypeBulk) continue;
+                if (endpoint.address & kEndpointDirectionIn) {
+                    in = endpoint.address;
+                } else {
+                    out = endpoint.address;
+                }
+                if (endpoint.maxPacketSize != 0) packetSize = endpoint.maxPacketSize;
+            }
+            if (in == 0 || out == 0) continue;
+
+            if (handle.claimInterface(setting.interfaceNumber) == usb::kUsbSuccess) {
+                interfaceNumber_ = setting.interfaceNumber;
+                inEndpoint_ = in;
+                outEndpoint_ = out;
+                maxPacketSize_ = packetSize;
+                return true;
+            }
+            if (lastError_.empty()) recordError("could not claim the vendor interface");
+            break;  // the other settings of this interface share its number
+        }
+    }
+    return false;
+}
+
+void BulkTransport::close() {
+    if (device_ && interfaceNumber_ >= 0) device_->releaseInterface(interfaceNumber_);
+    device_.reset();
+    context_.reset();
+    interfaceNumber_ = -1;
+    inEndpoint_ = 0;
+    outEndpoint_ = 0;
+}
+
+void BulkTransport::drain(unsigned milliseconds) {
+    if (!device_ || inEndpoint_ == 0 || drainBuffer_.empty()) return;
+    const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
+    const int length = static_cast<int>(drainBuffer_.size());
+    for (;;) {
+        int transferred = 0;
+        const int result = device_->bulkTransfer(inEndpoint_, drainBuffer_.data(), length,
+                                                 &transferred, kDrainTransferTimeoutMs);
+        if (result != usb::kUsbSuccess || transferred <= 0) return;
+        if (Clock::now() >= end) return;
+    }
+}
+
+bool BulkTransport::read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
+    if (!device_) {
+        recordError("bulk transport not open");
+        return false;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    uint64_t received = 0;
+    while (received < length) {
+        const int chunk = readChunkLength(length - received, maxPacketSize_);
+        int transferred = 0;
+        const int result = device_->bulkTransfer(inEndpoint_, buffer + received, chunk,
+                                                 &transferred, kTransferTimeoutMs);
+        received += clampTransferred(transferred, chunk);
+        if (result != usb::kUsbSuccess && result != usb::kUsbErrorTimeout) {
+            recordError(errorText("bulk read failed: ", backend_, result));
+            drain(kFailureDrainMs);
+            return false;
+        }
+        if (received < length && Clock::now() > deadline) {
+            recordError("bulk read timed out with " + std::to_string(received) + " of " +
+                        std::to_string(length) + " bytes");
+            drain(kFailureDrainMs);
+            return false;
+        }
+    }
+    drain(kSuccessDrainMs);
+    lastError_.clear();
+    return true;
+}
+
+bool BulkTransport::write(const uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
+    if (!device_) {
+        recordError("bulk transport not open");
+        return false;
+    }
+    if (length == 0) {
+        lastError_.clear();
+        return true;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    uint64_t sent = 0;
+    for (;;) {
+        const int chunk = writeChunkLength(length - sent, maxPacketSize_);
+        int transferred = 0;
+        // The library's transfer takes a mutable buffer for both directions;
+        // an OUT transfer only reads it.
+        const int result = device_->bulkTransfer(outEndpoint_, const_cast<uint8_t*>(buffer + sent),
+                                                 chunk, &transferred, kTransferTimeoutMs);
+        sent += clampTransferred(transferred, chunk);
+        if (result != usb::kUsbSuccess && result != usb::kUsbErrorTimeout) {
+            recordError(errorText("bulk write failed: ", backend_, result));
+            return false;
+        }
+        if (sent == length) {
+            lastError_.clear();
+            return true;
+        }
+        if (Clock::now() > deadline) {
+            recordError("bulk write timed out");
+            return false;
+        }
+    }
+}
+
+}  // namespace vantor

@@ -1,0 +1,225 @@
+#include "sdk/transport/HidTransport.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace vantor {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kReadTimeoutMs = 100;
+constexpr auto kReadErrorPause = std::chrono::milliseconds(100);
+// A hid_write that fails only after this long means the device is gone; one
+// that fails sooner still delivered its report.
+constexpr auto kSlowWriteFailure = std::chrono::milliseconds(900);
+constexpr uint8_t kReportId = 0;
+
+// The transport whose reader loop runs on this thread, if any.
+thread_local const HidTransport* tlsReaderOwner = nullptr;
+
+void appendUtf8(std::string& out, uint32_t codePoint) {
+    if (codePoint < 0x80) {
+        out.push_back(static_cast<char>(codePoint));
+    } else if (codePoint < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else if (codePoint < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    }
+}
+
+bool isHighSurrogate(uint32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool isLowSurrogate(uint32_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+}  // namespace
+
+std::string wideToUtf8(const std::wstring& text) {
+    constexpr uint32_t kReplacement = 0xFFFD;
+    constexpr uint32_t kUnitMask = sizeof(wchar_t) == 2 ? 0xFFFFu : 0xFFFFFFFFu;
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t codePoint = static_cast<uint32_t>(text[i]) & kUnitMask;
+        if (sizeof(wchar_t) == 2 && isHighSurrogate(codePoint) && i + 1 < text.size()) {
+            const uint32_t next = static_cast<uint32_t>(text[i + 1]) & kUnitMask;
+            if (isLowSurrogate(next)) {
+                codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (next - 0xDC00);
+                ++i;
+            }
+        }
+        if (isHighSurrogate(codePoint) || isLowSurrogate(codePoint) || codePoint > 0x10FFFF) {
+            codePoint = kReplacement;
+        }
+        appendUtf8(out, codePoint);
+    }
+    return out;
+}
+
+HidTransport::HidTransport(usb::HidBackend& hid, usb::UsbBackend& usb) : hid_(hid), bulk_(usb) {
+    hid_.init();
+}
+
+HidTransport::~HidTransport() {
+    shutDown();
+}
+
+bool HidTransport::onReaderThread() const {
+    return tlsReaderOwner == this;
+}
+
+bool HidTransport::open(const std::string& pathFilter, const std::string& serialFilter) {
+    if (connected_) return true;
+
+    const std::vector<usb::HidDeviceEntry> devices = hid_.enumerate(0, 0);
+    if (devices.empty()) return false;
+
+    const usb::HidDeviceEntry* chosen = nullptr;
+    const SupportedDevice* chosenModel = nullptr;
+    for (const usb::HidDeviceEntry& entry : devices) {
+        if (!serialFilter.empty()) {
+            if (!entry.hasSerialNumber) continue;
+            if (wideToUtf8(entry.serialNumber) != serialFilter) continue;
+        }
+        const SupportedDevice* supported = findSupportedDevice(entry.vendorId, entry.productId);
+        if (supported == nullptr) continue;
+        if (!pathFilter.empty() && entry.path != pathFilter) continue;
+        chosen = &entry;
+        chosenModel = supported;
+        break;
+    }
+    if (chosen == nullptr) return false;
+
+    std::unique_ptr<usb::HidDevice> device = hid_.openPath(chosen->path);
+    if (!device) return false;
+
+    handle_ = std::move(device);
+    model_ = chosenModel;
+    path_ = chosen->path;
+    writeFailed_ = false;
+    connected_ = true;
+    readFailed_.store(false);
+
+    // The bulk interface must belong to the adapter just opened. Without a
+    // serial filter, the first adapter of the same model in the USB list
+    // could be another one, so the opened device's own serial number selects
+    // it; only a device without one falls back to the first match.
+    if (!serialFilter.empty()) {
+        bulk_.open(model_->vendorId, model_->productId, serialFilter);
+    } else if (chosen->hasSerialNumber) {
+        bulk_.open(model_->vendorId, model_->productId, wideToUtf8(chosen->serialNumber));
+    } else {
+        bulk_.open(model_->vendorId, model_->productId, std::string());
+    }
+
+    startReader();
+    return true;
+}
+
+void HidTransport::startReader() {
+    auto running = std::make_shared<std::atomic<bool>>(true);
+    running_ = running;
+    readerThread_ = std::thread([this, running] { readerLoop(*running); });
+}
+
+void HidTransport::stopReader() {
+    if (running_) running_->store(false);
+    if (readerThread_.joinable()) {
+        if (onReaderThread()) {
+            // Only the destructor gets here on the reader thread: the loop
+            // checks nothing but its own flag once the callback returns.
+            readerThread_.detach();
+        } else {
+            readerThread_.join();
+        }
+    }
+    running_.reset();
+}
+
+void HidTransport::readerLoop(const std::atomic<bool>& running) {
+    tlsReaderOwner = this;
+    // The model and the handle stay fixed while this thread runs: open,
+    // reopen and close change them only with no reader running.
+    const size_t reportSize = model_ ? model_->reportSize : 0;
+    usb::HidDevice* const device = handle_.get();
+    if (device == nullptr || reportSize == 0) return;
+    readBuffer_.resize(reportSize);
+
+    while (running.load()) {
+        // Growing back within the capacity never allocates.
+        readBuffer_.resize(reportSize);
+        const int result = device->readTimeout(readBuffer_.data(), reportSize, kReadTimeoutMs);
+        if (result == 0) continue;
+        if (result < 0) {
+            readFailed_.store(true);
+            std::this_thread::sleep_for(kReadErrorPause);
+            continue;
+        }
+        if (!onReport_) continue;
+        readBuffer_.resize(std::min(static_cast<size_t>(result), reportSize));
+        onReport_(readBuffer_);
+        // Nothing of `this` may be touched past here before `running` is
+        // checked: the callback may have destroyed the transport.
+    }
+}
+
+bool HidTransport::write(const std::vector<uint8_t>& segment) {
+    if (!connected_ || !handle_ || writeFailed_ || readFailed_.load()) return false;
+
+    const size_t reportSize = model_->reportSize;
+    writeBuffer_.assign(reportSize + 1, 0);
+    writeBuffer_[0] = kReportId;
+    std::copy_n(segment.begin(), std::min(reportSize, segment.size()), writeBuffer_.begin() + 1);
+
+    const auto start = Clock::now();
+    const int result = handle_->write(writeBuffer_.data(), writeBuffer_.size());
+    if (result >= 0) return true;
+    if (Clock::now() - start >= kSlowWriteFailure) {
+        writeFailed_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool HidTransport::reopen() {
+    if (onReaderThread() || !connected_ || path_.empty()) return false;
+
+    const std::string path = path_;
+    std::unique_ptr<usb::HidDevice> device = hid_.openPath(path);
+    if (!device) return false;
+
+    stopReader();
+    handle_ = std::move(device);  // closes the old handle
+    writeFailed_ = false;
+    readFailed_.store(false);
+    startReader();
+    return true;
+}
+
+void HidTransport::close() {
+    if (onReaderThread()) return;
+    shutDown();
+}
+
+void HidTransport::shutDown() {
+    if (!connected_) return;
+    stopReader();
+    handle_.reset();
+    bulk_.close();
+    connected_ = false;
+    model_ = nullptr;
+    path_.clear();
+}
+
+}  // namespace vantor
