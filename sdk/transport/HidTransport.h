@@ -49,6 +49,9 @@ class HidTransport {
     const SupportedDevice* model() const { return model_; }
     const std::string& path() const { return path_; }
     bool isConnected() const { return connected_; }
+    // The degraded states that refuse writes until a reopen.
+    bool hasReadError() const { return readFailed_.load(); }
+    bool hasWriteError() const { return writeFailed_; }
 
     // Install before open(): the reader thread calls it without a lock.
     void setReportCallback(ReportCallback callback) { onReport_ = std::move(callback); }

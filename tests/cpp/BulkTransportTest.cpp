@@ -1,0 +1,283 @@
+// The bulk transport against virtual adapters: finding and claiming the
+// vendor interface, chunked reads, timeouts and errors, writes, and the
+// choice of adapter when the HID transport opens it.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <vector>
+
+#include "sdk/core/Protocol.h"
+#include "sdk/transport/BulkTransport.h"
+#include "sdk/transport/HidTransport.h"
+#include "sim/VirtualAdapter.h"
+
+namespace vantor {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using sim::AdapterOptions;
+using sim::Model;
+using sim::VirtualAdapter;
+
+constexpr uint8_t kInDirection = 0x80;
+
+AdapterOptions adapterOptions(const std::string& serial, Model model = Model::Teranox) {
+    AdapterOptions options;
+    options.serial = serial;
+    options.model = model;
+    return options;
+}
+
+Bytes counting(size_t n) {
+    Bytes bytes(n);
+    std::iota(bytes.begin(), bytes.end(), uint8_t{0});
+    return bytes;
+}
+
+// A pass-through of the default libusb backend that notes the length of
+// every IN transfer the transport asks for.
+class InTransferLog {
+  public:
+    void add(int length) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lengths_.push_back(length);
+    }
+    std::vector<int> lengths() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lengths_;
+    }
+    void clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lengths_.clear();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<int> lengths_;
+};
+
+class LoggingHandle final : public usb::UsbDeviceHandle {
+  public:
+    LoggingHandle(std::unique_ptr<usb::UsbDeviceHandle> inner, InTransferLog& log)
+        : inner_(std::move(inner)), log_(log) {}
+    int getStringDescriptorAscii(uint8_t index, uint8_t* data, int length) override {
+        return inner_->getStringDescriptorAscii(index, data, length);
+    }
+    int claimInterface(int number) override { return inner_->claimInterface(number); }
+    int releaseInterface(int number) override { return inner_->releaseInterface(number); }
+    int bulkTransfer(uint8_t endpoint, uint8_t* data, int length, int* transferred,
+                     unsigned int timeoutMs) override {
+        if (endpoint & kInDirection) log_.add(length);
+        return inner_->bulkTransfer(endpoint, data, length, transferred, timeoutMs);
+    }
+
+  private:
+    std::unique_ptr<usb::UsbDeviceHandle> inner_;
+    InTransferLog& log_;
+};
+
+class LoggingDevice final : public usb::UsbDevice {
+  public:
+    LoggingDevice(std::shared_ptr<usb::UsbDevice> inner, InTransferLog& log)
+        : inner_(std::move(inner)), log_(log) {}
+    int getDeviceDescriptor(usb::UsbDeviceDescriptor& out) override {
+        return inner_->getDeviceDescriptor(out);
+    }
+    int getActiveConfigDescriptor(usb::UsbConfigDescriptor& out) override {
+        return inner_->getActiveConfigDescriptor(out);
+    }
+    int open(std::unique_ptr<usb::UsbDeviceHandle>& handle) override {
+        std::unique_ptr<usb::UsbDeviceHandle> inner;
+        const int result = inner_->open(inner);
+        if (result == usb::kUsbSuccess)
+            handle = std::make_unique<LoggingHandle>(std::move(inner), log_);
+        return result;
+    }
+
+  private:
+    std::shared_ptr<usb::UsbDevice> inner_;
+    InTransferLog& log_;
+};
+
+class LoggingContext final : public usb::UsbContext {
+  public:
+    LoggingContext(std::unique_ptr<usb::UsbContext> inner, InTransferLog& log)
+        : inner_(std::move(inner)), log_(log) {}
+    int getDeviceList(std::vector<std::shared_ptr<usb::UsbDevice>>& out) override {
+        const int result = inner_->getDeviceList(out);
+        for (auto& device : out) device = std::make_shared<LoggingDevice>(device, log_);
+        return result;
+    }
+
+  private:
+    std::unique_ptr<usb::UsbContext> inner_;
+    InTransferLog& log_;
+};
+
+class LoggingBackend final : public usb::UsbBackend {
+  public:
+    explicit LoggingBackend(InTransferLog& log) : log_(log) {}
+    int init(std::unique_ptr<usb::UsbContext>& context) override {
+        std::unique_ptr<usb::UsbContext> inner;
+        const int result = usb::defaultUsbBackend().init(inner);
+        if (result == usb::kUsbSuccess)
+            context = std::make_unique<LoggingContext>(std::move(inner), log_);
+        return result;
+    }
+    const char* errorName(int code) override { return usb::defaultUsbBackend().errorName(code); }
+
+  private:
+    InTransferLog& log_;
+};
+
+// ------------------------------------------------------------------ opening
+
+TEST(BulkTransportOpen, ClaimsTheVendorInterfaceWithItsPacketSize) {
+    VirtualAdapter adapter(adapterOptions("BULK-Q", Model::Quillex));
+    BulkTransport bulk;
+    ASSERT_TRUE(bulk.open(kVendorId, kProductIdQuillex, ""));
+    EXPECT_TRUE(bulk.isOpen());
+    EXPECT_EQ(bulk.maxPacketSize(), 512u);
+    EXPECT_EQ(bulk.lastError(), "");
+
+    // The interface stays claimed: a second claimant is turned away.
+    BulkTransport other;
+    EXPECT_FALSE(other.open(kVendorId, kProductIdQuillex, ""));
+    EXPECT_EQ(other.lastError(), "could not claim the vendor interface");
+
+    bulk.close();
+    EXPECT_FALSE(bulk.isOpen());
+    EXPECT_TRUE(other.open(kVendorId, kProductIdQuillex, ""));
+}
+
+TEST(BulkTransportOpen, MissingInterfaceIsReported) {
+    AdapterOptions options = adapterOptions("NOBULK");
+    options.bulk = false;
+    VirtualAdapter adapter(options);
+    BulkTransport bulk;
+    EXPECT_FALSE(bulk.open(kVendorId, kProductIdTeranox, ""));
+    EXPECT_EQ(bulk.lastError(), "no vendor bulk interface found");
+
+    uint8_t byte = 0;
+    EXPECT_FALSE(bulk.read(&byte, 1, 100));
+    EXPECT_EQ(bulk.lastError(), "bulk transport not open");
+    EXPECT_FALSE(bulk.write(&byte, 1, 100));
+    EXPECT_EQ(bulk.lastError(), "bulk transport not open");
+
+    // The HID connection does not depend on it.
+    HidTransport transport;
+    ASSERT_TRUE(transport.open(adapter.path(), ""));
+    EXPECT_FALSE(transport.bulk().isOpen());
+    EXPECT_EQ(transport.bulk().lastError(), "no vendor bulk interface found");
+}
+
+TEST(BulkTransportOpen, SerialFilterSelectsTheAdapter) {
+    VirtualAdapter first(adapterOptions("BSER-A"));
+    VirtualAdapter second(adapterOptions("BSER-B"));
+    BulkTransport bulk;
+    EXPECT_FALSE(bulk.open(kVendorId, kProductIdTeranox, "BSER-C"));
+    EXPECT_EQ(bulk.lastError(), "no vendor bulk interface found");
+
+    ASSERT_TRUE(bulk.open(kVendorId, kProductIdTeranox, "BSER-B"));
+    const Bytes data = counting(5);
+    ASSERT_TRUE(bulk.write(data.data(), data.size(), kBulkDataTimeoutMs));
+    EXPECT_EQ(second.bulkReceived(), data);
+    EXPECT_TRUE(first.bulkReceived().empty());
+}
+
+// The HID path picks the adapter; the bulk interface must be that adapter's,
+// not the first of the same model in the USB list.
+TEST(BulkTransportOpen, HidConnectionUsesTheBulkInterfaceOfItsOwnAdapter) {
+    VirtualAdapter first(adapterOptions("PAIR-A"));
+    VirtualAdapter second(adapterOptions("PAIR-B"));
+    const Bytes data = counting(16);
+
+    HidTransport transport;
+    ASSERT_TRUE(transport.open(second.path(), ""));
+    ASSERT_TRUE(transport.bulk().isOpen());
+    ASSERT_TRUE(transport.bulk().write(data.data(), data.size(), kBulkDataTimeoutMs));
+    EXPECT_EQ(second.bulkReceived(), data);
+    EXPECT_TRUE(first.bulkReceived().empty());
+
+    transport.close();
+    EXPECT_FALSE(transport.bulk().isOpen());
+
+    ASSERT_TRUE(transport.open("", "PAIR-A"));
+    ASSERT_TRUE(transport.bulk().write(data.data(), data.size(), kBulkDataTimeoutMs));
+    EXPECT_EQ(first.bulkReceived(), data);
+}
+
+// ----------------------------------------------------------- reading, writing
+
+TEST(BulkTransportIo, ReadAsksForWholePacketsThenTheRest) {
+    VirtualAdapter adapter(adapterOptions("CHUNK", Model::Quillex));
+    InTransferLog log;
+    LoggingBackend backend(log);
+    BulkTransport bulk(backend);
+    ASSERT_TRUE(bulk.open(kVendorId, kProductIdQuillex, ""));
+    log.clear();
+
+    const Bytes sent = counting(1000);
+    adapter.sendBulk(sent);
+    Bytes received(1000);
+    ASSERT_TRUE(bulk.read(received.data(), received.size(), kBulkDataTimeoutMs));
+    EXPECT_EQ(received, sent);
+    EXPECT_EQ(bulk.lastError(), "");
+
+    const auto lengths = log.lengths();
+    ASSERT_GE(lengths.size(), 2u);
+    EXPECT_EQ(lengths[0], 512);
+    EXPECT_EQ(lengths[1], 488);
+    // What follows is the drain, one packet at a time.
+    for (size_t i = 2; i < lengths.size(); ++i) EXPECT_EQ(lengths[i], 512);
+}
+
+TEST(BulkTransportIo, ReadThatRunsOutOfTimeTellsHowFarItGot) {
+    VirtualAdapter adapter(adapterOptions("SHORT"));
+    BulkTransport bulk;
+    ASSERT_TRUE(bulk.open(kVendorId, kProductIdTeranox, ""));
+    adapter.sendBulk(counting(100));
+    Bytes buffer(300);
+    EXPECT_FALSE(bulk.read(buffer.data(), buffer.size(), 200));
+    EXPECT_EQ(bulk.lastError(), "bulk read timed out with 100 of 300 bytes");
+
+    // The next transfer starts clean and clears the error.
+    const Bytes fresh(10, 0x5A);
+    adapter.sendBulk(fresh);
+    Bytes next(10);
+    ASSERT_TRUE(bulk.read(next.data(), next.size(), kBulkDataTimeoutMs));
+    EXPECT_EQ(next, fresh);
+    EXPECT_EQ(bulk.lastError(), "");
+}
+
+TEST(BulkTransportIo, EndpointFailuresNameTheLibraryError) {
+    VirtualAdapter adapter(adapterOptions("STALL"));
+    BulkTransport bulk;
+    ASSERT_TRUE(bulk.open(kVendorId, kProductIdTeranox, ""));
+    adapter.stallBulkIn(true);
+    Bytes buffer(8);
+    EXPECT_FALSE(bulk.read(buffer.data(), buffer.size(), kBulkDataTimeoutMs));
+    EXPECT_EQ(bulk.lastError(), "bulk read failed: LIBUSB_ERROR_PIPE");
+
+    adapter.unplug();
+    EXPECT_FALSE(bulk.write(buffer.data(), buffer.size(), kBulkDataTimeoutMs));
+    EXPECT_EQ(bulk.lastError(), "bulk write failed: LIBUSB_ERROR_NO_DEVICE");
+}
+
+TEST(BulkTransportIo, WrittenBytesArriveWholeAndInOrder) {
+    VirtualAdapter adapter(adapterOptions("WRITE", Model::Quillex));
+    BulkTransport bulk;
+    ASSERT_TRUE(bulk.open(kVendorId, kProductIdQuillex, ""));
+    const Bytes data = counting(3000);
+    ASSERT_TRUE(bulk.write(data.data(), data.size(), kBulkDataTimeoutMs));
+    EXPECT_EQ(adapter.bulkReceived(), data);
+
+    EXPECT_TRUE(bulk.write(nullptr, 0, kBulkDataTimeoutMs));
+    EXPECT_EQ(adapter.bulkReceived().size(), data.size());
+}
+
+}  // namespace
+}  // namespace vantor
