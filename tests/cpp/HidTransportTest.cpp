@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -13,6 +14,7 @@
 #include "sdk/core/Protocol.h"
 #include "sdk/transport/HidTransport.h"
 #include "sim/VirtualAdapter.h"
+#include "sim/VirtualBackends.h"
 
 namespace vantor {
 namespace {
@@ -311,6 +313,44 @@ TEST(HidTransportThread, DestroyingTheTransportInsideTheCallbackIsSafe) {
     ASSERT_TRUE(transport->open(adapter.path(), ""));
     adapter.sendReport(Bytes{1});
     EXPECT_EQ(destroyed.get_future().wait_for(kWaitLimit), std::future_status::ready);
+}
+
+// ------------------------------------------------------------------ routing
+
+TEST(UsbRoutingConcurrent, ReplacingTheProviderWhileEnumeratingIsSafe) {
+    VirtualAdapter adapter(adapterOptions("ROUTING"));
+    // The same virtual backends, installed again and again: every listing
+    // must still see the adapter, and nothing may race.
+    const std::shared_ptr<usb::HidBackend> hid(&sim::virtualHidBackend(), [](usb::HidBackend*) {});
+    const std::shared_ptr<usb::UsbBackend> usb(&sim::virtualUsbBackend(), [](usb::UsbBackend*) {});
+    std::atomic<bool> stop{false};
+    std::thread installer([&] {
+        while (!stop.load()) usb::installVirtualBackends(hid, usb);
+    });
+
+    int hidSeen = 0;
+    int usbSeen = 0;
+    for (int i = 0; i < 200; ++i) {
+        for (const auto& entry : usb::defaultHidBackend().enumerate(0, 0)) {
+            if (entry.path == adapter.path()) ++hidSeen;
+        }
+        std::unique_ptr<usb::UsbContext> context;
+        ASSERT_EQ(usb::defaultUsbBackend().init(context), usb::kUsbSuccess);
+        std::vector<std::shared_ptr<usb::UsbDevice>> devices;
+        ASSERT_GE(context->getDeviceList(devices), 1);
+        for (const auto& device : devices) {
+            usb::UsbDeviceDescriptor descriptor;
+            if (device->getDeviceDescriptor(descriptor) == usb::kUsbSuccess &&
+                descriptor.vendorId == adapter.vendorId() &&
+                descriptor.productId == adapter.productId()) {
+                ++usbSeen;
+            }
+        }
+    }
+    stop.store(true);
+    installer.join();
+    EXPECT_EQ(hidSeen, 200);
+    EXPECT_EQ(usbSeen, 200);
 }
 
 }  // namespace
