@@ -32,7 +32,7 @@ enum class Model {
 // The five USB strings the adapter reports (string indexes 1 to 5).
 struct Identity {
     std::string manufacturer = "Vantor Labs";
-    std::string productName;  // empty: derived from the model
+    std::string productName;   // empty: derived from the model
     std::string serialNumber;  // empty: the adapter's serial
     std::string hwVersion = "HW 1.0";
     std::string fwVersion = "FW 1.5.1";
@@ -49,20 +49,30 @@ struct BulkCapabilityConfig {
     uint16_t status = 0;  // non-zero: answer with this status and no records
     uint8_t capabilityInfo = 1;
     bool supported = true;
-    std::vector<BulkGroupRecord> groups;  // default: I2C and SPI bulk read/write
+    // Default: I2C (group 2) and SPI (group 3), 32768 bytes, bulk write and
+    // bulk read (mask 0x180).
+    std::vector<BulkGroupRecord> groups = {{2, 32768, 0x180}, {3, 32768, 0x180}};
+};
+
+// The adapter's USB configuration (WebUSB switch, CDC switch, CDC mode), kept
+// across connections, resets and unplugging.
+struct UsbSettings {
+    uint8_t webusbEnabled = 0;
+    uint8_t cdcEnabled = 0;
+    uint8_t cdcMode = 0;
 };
 
 struct AdapterOptions {
     Model model = Model::Teranox;
     std::string serial = "SIM0001";
-    bool bulk = true;               // expose the vendor bulk interface
-    uint16_t bulkPacketSize = 0;    // 0: 64 on Teranox, 512 on Quillex
+    bool bulk = true;             // expose the vendor bulk interface
+    uint16_t bulkPacketSize = 0;  // 0: 64 on Teranox, 512 on Quillex
     Identity identity;
-    bool plugged = true;            // plug in at construction
+    bool plugged = true;  // plug in at construction
 };
 
 class VirtualAdapter {
-public:
+  public:
     // A handler replaces the firmware for every request: it returns the
     // messages to answer with (each a whole message, header included), or
     // an empty vector for no answer.
@@ -73,15 +83,18 @@ public:
     VirtualAdapter(const VirtualAdapter&) = delete;
     VirtualAdapter& operator=(const VirtualAdapter&) = delete;
 
-    const std::string& path() const;    // HID path, starts with "sim:"
+    const std::string& path() const;  // HID path, starts with "sim:"
     const std::string& serial() const;
     Model model() const;
-    size_t reportSize() const;          // 64 or 1024
+    size_t reportSize() const;  // 64 or 1024
     uint16_t vendorId() const;
     uint16_t productId() const;
 
     // Hot-plug under the same path. Unplugging fails every open handle's
-    // reads and writes; a later open by path finds the adapter again.
+    // reads and writes for good (pending input is lost); a later open by path
+    // finds the adapter again. Plugging in starts the firmware from its
+    // power-on state; persistent settings (USB configuration, identity,
+    // measurements, bulk capabilities) stay.
     void plug();
     void unplug();
     bool isPlugged() const;
@@ -90,14 +103,24 @@ public:
     std::vector<Bytes> reports() const;   // every output report as written (report id first)
     std::vector<Bytes> requests() const;  // every reassembled request message
     Bytes bulkReceived() const;           // every byte received on bulk OUT
-    void clear();                         // forgets all three
-    // Waits until at least `count` requests were received; false on timeout.
+    void clear();                         // forgets all three (and the malformed count)
+    // Stops (or resumes) keeping the three records; for long runs.
+    void setRecording(bool recording);
+    // Output reports the adapter could not use: too short, a chunk length
+    // beyond the report, reserved header bits set, a continuation without a
+    // first segment, or a message abandoned unfinished.
+    size_t malformedReports() const;
+    // Waits until at least `count` requests were received and handled (their
+    // answers queued) since the last clear; false on timeout.
     bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
 
     // ---------------------------------------------------------- injection
     void send(const Bytes& message);       // framed into input reports by the adapter
     void sendReport(const Bytes& report);  // one raw input report (no report id)
     void sendBulk(const Bytes& data);      // queued on bulk IN
+    // A notification message: transaction id 0, `code`, `headerWord`, then
+    // `fields` (which start at offset 6).
+    void notify(uint16_t code, const Bytes& fields, uint16_t headerWord = 0);
 
     // Scripted answers; an empty function restores the firmware.
     void setHandler(Handler handler);
@@ -118,16 +141,26 @@ public:
 
     // -------------------------------------------------- firmware settings
     void setIdentity(const Identity& identity);
+    Identity identity() const;
+    BulkCapabilityConfig bulkCapabilities() const;
+    UsbSettings usbSettings() const;
+    // False, changing nothing, when a value is out of range (255 keeps a setting).
+    bool setUsbSettings(const UsbSettings& settings);
     void setBulkCapabilities(const BulkCapabilityConfig& config);
     // Analog measurements in millivolts (I/O rail, I3C low and high voltage).
     void setAnalogMeasurements(uint16_t ioMv, uint16_t i3cLowMv, uint16_t i3cHighMv);
-    // Reset and boot-mode requests the adapter received.
+    // Reset requests the adapter received.
     int resetCount() const;
+    // The adapter left its application for the boot loader (and unplugged
+    // itself); plugging it in again starts the application.
     bool inBootMode() const;
 
-    struct State;  // shared with the virtual USB backends
+    struct State;  // shared with the virtual USB backends and the firmware
+    // The internals ("sim/AdapterState.h"), for the firmware families' own
+    // accessors and for tests of the firmware model.
+    State& state() const { return *state_; }
 
-private:
+  private:
     std::shared_ptr<State> state_;
 };
 

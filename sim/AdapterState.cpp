@@ -1,0 +1,424 @@
+#include "sim/AdapterState.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+#include "sdk/transport/UsbBackend.h"
+
+namespace vantor::sim {
+
+namespace {
+
+size_t reportSizeOf(Model model) {
+    return model == Model::Quillex ? 1024 : 64;
+}
+uint16_t productIdOf(Model model) {
+    return model == Model::Quillex ? 0x0002 : 0x0001;
+}
+constexpr uint16_t kVendorId = 0x1209;
+
+uint16_t packetSizeOf(const AdapterOptions& options) {
+    if (options.bulkPacketSize != 0) return options.bulkPacketSize;
+    return options.model == Model::Quillex ? 512 : 64;
+}
+
+}  // namespace
+
+VirtualAdapter::State::State(const AdapterOptions& options, std::string adapterPath)
+    : path(std::move(adapterPath)),
+      serial(options.serial),
+      model(options.model),
+      reportSize(reportSizeOf(options.model)),
+      vendorId(kVendorId),
+      productId(productIdOf(options.model)),
+      bulk(options.bulk),
+      bulkPacketSize(packetSizeOf(options)),
+      identity_(withDefaults(options.identity)),
+      firmware_(*this) {}
+
+VirtualAdapter::State::~State() = default;
+
+Identity VirtualAdapter::State::withDefaults(Identity identity) const {
+    if (identity.productName.empty()) {
+        identity.productName = model == Model::Quillex ? "Quillex" : "Teranox";
+    }
+    return identity;
+}
+
+// ------------------------------------------------------------------ plugging
+
+void VirtualAdapter::State::plug() {
+    auto firmwareLock = firmware_.lock();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (plugged_ || destroyed_) return;
+    }
+    firmware_.powerOnLocked();
+    std::lock_guard<std::mutex> lock(mutex_);
+    plugged_ = true;
+    ++epoch_;
+    inputCv_.notify_all();
+    bulkCv_.notify_all();
+}
+
+void VirtualAdapter::State::unplug() {
+    auto firmwareLock = firmware_.lock();
+    unplugFirmwareLocked();
+}
+
+void VirtualAdapter::State::unplugFirmwareLocked() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!plugged_) return;
+        disconnectLocked();
+    }
+    firmware_.powerOffLocked();
+}
+
+void VirtualAdapter::State::disconnectLocked() {
+    plugged_ = false;
+    input_.clear();
+    assembler_.reset();
+    bulkIn_.clear();
+    bulkOut_.clear();
+    bulkClaimOwner_ = 0;
+    inputCv_.notify_all();
+    bulkCv_.notify_all();
+}
+
+void VirtualAdapter::State::markDestroyed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    destroyed_ = true;
+    handler_.reset();
+}
+
+bool VirtualAdapter::State::isPlugged() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return plugged_;
+}
+
+std::optional<uint64_t> VirtualAdapter::State::openEpoch() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_) return std::nullopt;
+    return epoch_;
+}
+
+bool VirtualAdapter::State::alive(uint64_t epoch) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return aliveLocked(epoch);
+}
+
+// ------------------------------------------------------------------ HID side
+
+int VirtualAdapter::State::hidWrite(uint64_t epoch, const uint8_t* data, size_t length) {
+    // One report id (always 0: the adapter has no numbered reports) and at
+    // most one report.
+    if (data == nullptr || length == 0 || length > reportSize + 1 || data[0] != 0) return -1;
+
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!aliveLocked(epoch)) return -1;
+    if (failWrites_ > 0) {
+        --failWrites_;
+        const auto delay = failWriteDelay_;
+        lock.unlock();
+        if (delay.count() > 0) std::this_thread::sleep_for(delay);
+        return -1;
+    }
+    if (recording_) reports_.emplace_back(data, data + length);
+    if (assembler_.feed(data + 1, length - 1) != SegmentAssembler::Result::Complete) {
+        return static_cast<int>(length);
+    }
+    const Bytes message = assembler_.takeMessage();
+    if (recording_) requests_.push_back(message);
+    const auto handler = handler_;
+    lock.unlock();
+
+    dispatch(message, handler);
+
+    lock.lock();
+    ++handled_;
+    requestsCv_.notify_all();
+    return static_cast<int>(length);
+}
+
+void VirtualAdapter::State::dispatch(const Bytes& message,
+                                     const std::shared_ptr<const Handler>& handler) {
+    if (!handler) {
+        firmware_.dispatch(message);
+        return;
+    }
+    for (const Bytes& answer : (*handler)(message)) {
+        queueMessage(answer.data(), answer.size(), true);
+    }
+}
+
+int VirtualAdapter::State::hidRead(uint64_t epoch, uint8_t* data, size_t length, int milliseconds) {
+    if (data == nullptr && length > 0) return -1;
+    const bool unlimited = milliseconds < 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : milliseconds);
+
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (!aliveLocked(epoch)) return -1;
+        if (failReads_ > 0) {
+            --failReads_;
+            return -1;
+        }
+        const auto now = Clock::now();
+        std::optional<Clock::time_point> nextDue;
+        for (auto it = input_.begin(); it != input_.end(); ++it) {
+            if (it->due <= now) {
+                const size_t n = std::min(length, it->bytes.size());
+                if (n > 0) std::memcpy(data, it->bytes.data(), n);
+                input_.erase(it);
+                return static_cast<int>(n);
+            }
+            if (!nextDue || it->due < *nextDue) nextDue = it->due;
+        }
+        if (!unlimited && now >= deadline) return 0;
+        auto wakeAt = unlimited ? nextDue : std::optional<Clock::time_point>(deadline);
+        if (nextDue && wakeAt && *nextDue < *wakeAt) wakeAt = nextDue;
+        ++waiters_;
+        if (wakeAt) {
+            inputCv_.wait_until(lock, *wakeAt);
+        } else {
+            inputCv_.wait(lock);
+        }
+        --waiters_;
+    }
+}
+
+// --------------------------------------------------------------- libusb side
+
+int VirtualAdapter::State::bulkTransfer(uint64_t epoch, uint64_t handleId, uint8_t endpoint,
+                                        uint8_t* data, int length, int* transferred,
+                                        unsigned int timeoutMs) {
+    if (transferred != nullptr) *transferred = 0;
+    if (length < 0 || (data == nullptr && length > 0)) return usb::kUsbErrorInvalidParam;
+    const size_t size = static_cast<size_t>(length);
+
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!aliveLocked(epoch)) return usb::kUsbErrorNoDevice;
+    if (bulkClaimOwner_ != 0 && bulkClaimOwner_ != handleId) return usb::kUsbErrorBusy;
+
+    if (endpoint == kBulkOutEndpoint) {
+        if (recording_) bulkReceived_.insert(bulkReceived_.end(), data, data + size);
+        bulkOut_.append(data, size);
+        lock.unlock();
+        if (transferred != nullptr) *transferred = length;
+        firmware_.bulkOutArrived();
+        return usb::kUsbSuccess;
+    }
+    if (endpoint != kBulkInEndpoint) return usb::kUsbErrorNotFound;
+
+    // libusb: a timeout of 0 waits without limit.
+    const bool unlimited = timeoutMs == 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (!aliveLocked(epoch)) return usb::kUsbErrorNoDevice;
+        if (bulkInStalled_) return usb::kUsbErrorPipe;
+        // A short endpoint that has delivered its limit loses the rest.
+        if (bulkInBudget_ && *bulkInBudget_ == 0) bulkIn_.clear();
+        if (!bulkIn_.empty() || size == 0) {
+            size_t n = std::min(size, bulkIn_.size());
+            if (bulkInBudget_) {
+                n = std::min(n, *bulkInBudget_);
+                *bulkInBudget_ -= n;
+            }
+            bulkIn_.pop(data, n);
+            if (transferred != nullptr) *transferred = static_cast<int>(n);
+            return usb::kUsbSuccess;
+        }
+        if (!unlimited && Clock::now() >= deadline) return usb::kUsbErrorTimeout;
+        ++waiters_;
+        if (unlimited) {
+            bulkCv_.wait(lock);
+        } else {
+            bulkCv_.wait_until(lock, deadline);
+        }
+        --waiters_;
+    }
+}
+
+int VirtualAdapter::State::claimInterface(uint64_t epoch, uint64_t handleId, int interfaceNumber) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!aliveLocked(epoch)) return usb::kUsbErrorNoDevice;
+    if (interfaceNumber == kHidInterface) return usb::kUsbErrorBusy;  // the HID driver has it
+    if (interfaceNumber != kBulkInterface) return usb::kUsbErrorNotFound;
+    if (bulkClaimOwner_ != 0 && bulkClaimOwner_ != handleId) return usb::kUsbErrorBusy;
+    bulkClaimOwner_ = handleId;
+    return usb::kUsbSuccess;
+}
+
+int VirtualAdapter::State::releaseInterface(uint64_t epoch, uint64_t handleId,
+                                            int interfaceNumber) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!aliveLocked(epoch)) return usb::kUsbErrorNoDevice;
+    if (interfaceNumber != kBulkInterface || bulkClaimOwner_ != handleId) {
+        return usb::kUsbErrorNotFound;
+    }
+    bulkClaimOwner_ = 0;
+    return usb::kUsbSuccess;
+}
+
+void VirtualAdapter::State::releaseAll(uint64_t handleId) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (bulkClaimOwner_ == handleId) bulkClaimOwner_ = 0;
+}
+
+int VirtualAdapter::State::stringDescriptor(uint64_t epoch, uint8_t index, std::string& out) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!aliveLocked(epoch)) return usb::kUsbErrorNoDevice;
+    switch (index) {
+        case kManufacturerStringIndex:
+            out = identity_.manufacturer;
+            return usb::kUsbSuccess;
+        case kProductStringIndex:
+            out = identity_.productName;
+            return usb::kUsbSuccess;
+        case kSerialStringIndex:
+            out = serial;
+            return usb::kUsbSuccess;
+        default:
+            return usb::kUsbErrorPipe;  // the device stalls an unknown string request
+    }
+}
+
+// ------------------------------------------------------------ adapter output
+
+void VirtualAdapter::State::queueMessage(const uint8_t* message, size_t size, bool delayed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_) return;
+    const auto due = delayed ? Clock::now() + responseDelay_ : Clock::time_point::min();
+    frameMessage(message, size, reportSize, [&](Bytes&& report) {
+        input_.push_back(InputReport{std::move(report), due});
+    });
+    inputCv_.notify_all();
+}
+
+void VirtualAdapter::State::queueReport(Bytes report) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_) return;
+    input_.push_back(InputReport{std::move(report), Clock::time_point::min()});
+    inputCv_.notify_all();
+}
+
+void VirtualAdapter::State::queueBulkIn(const uint8_t* data, size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_) return;
+    bulkIn_.append(data, size);
+    bulkCv_.notify_all();
+}
+
+size_t VirtualAdapter::State::bulkOutAvailable() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bulkOut_.size();
+}
+
+Bytes VirtualAdapter::State::takeBulkOut(size_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bulkOut_.pop(count);
+}
+
+void VirtualAdapter::State::clearBulkOut() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bulkOut_.clear();
+}
+
+// ------------------------------------------------------------------- records
+
+std::vector<Bytes> VirtualAdapter::State::reports() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reports_;
+}
+
+std::vector<Bytes> VirtualAdapter::State::requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+Bytes VirtualAdapter::State::bulkReceived() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bulkReceived_;
+}
+
+void VirtualAdapter::State::clearRecords() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reports_.clear();
+    requests_.clear();
+    bulkReceived_.clear();
+    handled_ = 0;
+    assembler_.clearDropped();
+}
+
+void VirtualAdapter::State::setRecording(bool recording) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    recording_ = recording;
+}
+
+size_t VirtualAdapter::State::malformedReports() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return assembler_.dropped();
+}
+
+size_t VirtualAdapter::State::blockedReaders() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waiters_;
+}
+
+bool VirtualAdapter::State::waitForRequests(size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return requestsCv_.wait_for(lock, timeout, [&] { return handled_ >= count; });
+}
+
+// ------------------------------------------------------------------ settings
+
+void VirtualAdapter::State::setHandler(VirtualAdapter::Handler handler) {
+    auto shared = handler ? std::make_shared<const Handler>(std::move(handler)) : nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    handler_ = std::move(shared);
+}
+
+void VirtualAdapter::State::failWrites(int count, std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failWrites_ = std::max(count, 0);
+    failWriteDelay_ = delay;
+}
+
+void VirtualAdapter::State::failReads(int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failReads_ = std::max(count, 0);
+    inputCv_.notify_all();
+}
+
+void VirtualAdapter::State::setResponseDelay(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    responseDelay_ = std::max(delay, std::chrono::milliseconds(0));
+}
+
+void VirtualAdapter::State::stallBulkIn(bool stalled) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bulkInStalled_ = stalled;
+    bulkCv_.notify_all();
+}
+
+void VirtualAdapter::State::limitBulkIn(std::optional<size_t> limit) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bulkInBudget_ = limit;
+    bulkCv_.notify_all();
+}
+
+Identity VirtualAdapter::State::identity() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return identity_;
+}
+
+void VirtualAdapter::State::setIdentity(const Identity& identity) {
+    Identity completed = withDefaults(identity);
+    std::lock_guard<std::mutex> lock(mutex_);
+    identity_ = std::move(completed);
+}
+
+}  // namespace vantor::sim

@@ -1,0 +1,121 @@
+#include "sim/Firmware.h"
+
+#include <utility>
+
+#include "sim/AdapterState.h"
+#include "sim/SystemFirmware.h"
+
+namespace vantor::sim {
+
+Firmware::Firmware(VirtualAdapter::State& adapter) : adapter_(adapter) {
+    // One line per command family.
+    install(std::make_unique<SystemFirmware>());
+}
+
+Firmware::~Firmware() = default;
+
+void Firmware::install(std::unique_ptr<FirmwareFamily> family) {
+    for (const FirmwareFamily::Command& command : family->commands()) {
+        commands_[command.code] = Entry{family.get(), command.minParams};
+    }
+    families_.push_back(std::move(family));
+}
+
+void Firmware::dispatch(const Bytes& message) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    // Without a whole header there is nothing to answer to.
+    if (message.size() < kRequestHeaderSize) return;
+
+    // A data phase the host never delivered ends with the next request.
+    if (bulkOutWait_) {
+        BulkOutWait abandoned = std::move(*bulkOutWait_);
+        bulkOutWait_.reset();
+        abandoned.handler(*this, std::nullopt);
+    }
+
+    const Request request(message);
+    const auto it = commands_.find(request.commandCode());
+    if (it == commands_.end()) {
+        respond(request, fw::kUnsupportedCommand);
+        return;
+    }
+    if (request.paramSize() < it->second.minParams) {
+        respond(request, fw::kInvalidParameter);
+        return;
+    }
+    it->second.family->handle(request, *this);
+}
+
+void Firmware::bulkOutArrived() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    completeBulkOutWait();
+}
+
+void Firmware::powerOffLocked() {
+    bulkOutWait_.reset();
+}
+
+void Firmware::powerOnLocked() {
+    bulkOutWait_.reset();
+    for (const auto& family : families_) family->powerOn();
+}
+
+void Firmware::respond(const Bytes& message) {
+    adapter_.queueMessage(message.data(), message.size(), true);
+}
+
+void Firmware::respond(const Request& request, uint16_t status) {
+    respond(MessageBuilder::response(request, status).take());
+}
+
+void Firmware::notify(const Bytes& message) {
+    adapter_.queueMessage(message.data(), message.size(), true);
+}
+
+size_t Firmware::bulkOutAvailable() const {
+    return adapter_.bulkOutAvailable();
+}
+
+Bytes Firmware::takeBulkOut(size_t count) {
+    return adapter_.takeBulkOut(count);
+}
+
+void Firmware::awaitBulkOut(size_t count, BulkOutHandler handler) {
+    bulkOutWait_ = BulkOutWait{count, std::move(handler)};
+    completeBulkOutWait();
+}
+
+void Firmware::completeBulkOutWait() {
+    if (!bulkOutWait_ || adapter_.bulkOutAvailable() < bulkOutWait_->count) return;
+    BulkOutWait wait = std::move(*bulkOutWait_);
+    bulkOutWait_.reset();
+    wait.handler(*this, adapter_.takeBulkOut(wait.count));
+}
+
+void Firmware::queueBulkIn(const uint8_t* data, size_t size) {
+    adapter_.queueBulkIn(data, size);
+}
+
+void Firmware::leaveApplication() {
+    adapter_.unplugFirmwareLocked();
+}
+
+void Firmware::resetVolatileState() {
+    bulkOutWait_.reset();
+    adapter_.clearBulkOut();
+    for (const auto& family : families_) family->reset();
+}
+
+Model Firmware::model() const {
+    return adapter_.model;
+}
+
+Identity Firmware::identity() const {
+    return adapter_.identity();
+}
+
+const std::string& Firmware::serial() const {
+    return adapter_.serial;
+}
+
+}  // namespace vantor::sim

@@ -1,0 +1,253 @@
+#pragma once
+// The virtual adapter's firmware model.
+//
+// The firmware answers request messages the way the adapter's application
+// firmware does. It is made of command families (system, I2C, SPI, ...), one
+// `FirmwareFamily` each, which declare the command codes they serve with the
+// least parameter length each needs. `Firmware` dispatches every request to
+// its family, answers unknown commands with FW_UNSUPPORTED_COMMAND and too
+// short requests with FW_INVALID_PARAMETER, and offers the families the
+// adapter's services: answering, notifications, the bulk endpoints' data and
+// leaving the application firmware.
+//
+// Locking: one mutex guards the firmware and every family's state. It is held
+// while a family handles a request and while the adapter's public setters
+// change firmware settings. Lock order: firmware mutex, then the adapter's
+// mutex; never the other way round.
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "sim/VirtualAdapter.h"
+#include "sim/Wire.h"
+
+namespace vantor::sim {
+
+// Status codes the firmware answers with.
+namespace fw {
+constexpr uint16_t kSuccess = 0x0000;
+constexpr uint16_t kUnsupportedCommand = 0x0001;
+constexpr uint16_t kInvalidCommand = 0x0002;
+constexpr uint16_t kInvalidParameter = 0x0004;
+constexpr uint16_t kInterfaceNotInitialized = 0x0006;
+constexpr uint16_t kInterfaceAlreadyInitialized = 0x0007;
+constexpr uint16_t kBusTimeout = 0x0009;
+}  // namespace fw
+
+constexpr size_t kRequestHeaderSize = 4;   // transaction id, command code
+constexpr size_t kResponseHeaderSize = 6;  // ... and the status
+
+// A request message as the firmware sees it. Every accessor is bounded: a
+// field beyond the message reads as zero (the dispatcher has already checked
+// the command's minimum parameter length, so this only guards mistakes).
+class Request {
+  public:
+    // `message` must hold at least the 4 header bytes.
+    explicit Request(const Bytes& message) : message_(message) {}
+
+    uint16_t transactionId() const { return loadU16(message_.data()); }
+    uint16_t commandCode() const { return loadU16(message_.data() + 2); }
+    const Bytes& message() const { return message_; }
+
+    // Parameters: the bytes after the 4-byte header.
+    size_t paramSize() const { return message_.size() - kRequestHeaderSize; }
+    const uint8_t* params() const { return message_.data() + kRequestHeaderSize; }
+    uint8_t u8(size_t offset) const { return fits(offset, 1) ? params()[offset] : 0; }
+    uint16_t u16(size_t offset) const { return fits(offset, 2) ? loadU16(params() + offset) : 0; }
+    uint32_t u32(size_t offset) const { return fits(offset, 4) ? loadU32(params() + offset) : 0; }
+    // Parameter bytes from `offset`, at most `count` of them.
+    std::pair<const uint8_t*, size_t> bytes(size_t offset, size_t count) const {
+        if (offset >= paramSize()) return {params() + paramSize(), 0};
+        const size_t available = paramSize() - offset;
+        return {params() + offset, count < available ? count : available};
+    }
+
+  private:
+    bool fits(size_t offset, size_t width) const {
+        return offset <= paramSize() && width <= paramSize() - offset;
+    }
+
+    const Bytes& message_;
+};
+
+// Builds an outgoing message field by field.
+class MessageBuilder {
+  public:
+    // A response to `request` with `status`.
+    static MessageBuilder response(const Request& request, uint16_t status) {
+        return MessageBuilder(request.transactionId(), request.commandCode(), status);
+    }
+    // A response by transaction id and command code (for answers given after
+    // the request message is gone, e.g. at the end of a bulk data phase).
+    static MessageBuilder response(uint16_t transactionId, uint16_t code, uint16_t status) {
+        return MessageBuilder(transactionId, code, status);
+    }
+    // A notification (transaction id 0) with its header word.
+    static MessageBuilder notification(uint16_t code, uint16_t headerWord = 0) {
+        return MessageBuilder(0, code, headerWord);
+    }
+
+    MessageBuilder& u8(uint8_t value) {
+        putU8(bytes_, value);
+        return *this;
+    }
+    MessageBuilder& u16(uint16_t value) {
+        putU16(bytes_, value);
+        return *this;
+    }
+    MessageBuilder& u32(uint32_t value) {
+        putU32(bytes_, value);
+        return *this;
+    }
+    MessageBuilder& append(const uint8_t* data, size_t size) {
+        bytes_.insert(bytes_.end(), data, data + size);
+        return *this;
+    }
+    MessageBuilder& zeros(size_t count) {
+        bytes_.insert(bytes_.end(), count, 0);
+        return *this;
+    }
+    Bytes take() { return std::move(bytes_); }
+
+  private:
+    MessageBuilder(uint16_t transactionId, uint16_t code, uint16_t word) {
+        bytes_.reserve(32);
+        putU16(bytes_, transactionId);
+        putU16(bytes_, code);
+        putU16(bytes_, word);
+    }
+
+    Bytes bytes_;
+};
+
+class Firmware;
+
+// One command family of the firmware.
+class FirmwareFamily {
+  public:
+    struct Command {
+        uint16_t code;
+        size_t minParams;  // shorter requests are answered FW_INVALID_PARAMETER
+    };
+
+    virtual ~FirmwareFamily() = default;
+    // The command codes this family serves; asked once, at installation.
+    virtual std::vector<Command> commands() const = 0;
+    // Handles one request (firmware mutex held). The family answers through
+    // `firmware`; answering nothing is allowed.
+    virtual void handle(const Request& request, Firmware& firmware) = 0;
+    // Back to the power-on state of everything volatile (the reset command).
+    // Persistent settings stay.
+    virtual void reset() {}
+    // The adapter was plugged in and its application firmware starts.
+    virtual void powerOn() { reset(); }
+};
+
+class Firmware {
+  public:
+    // Called with the bulk OUT bytes a family waited for, or with nothing when
+    // the wait was abandoned (a new request arrived first).
+    using BulkOutHandler = std::function<void(Firmware&, std::optional<Bytes>)>;
+
+    explicit Firmware(VirtualAdapter::State& adapter);
+    ~Firmware();
+    Firmware(const Firmware&) = delete;
+    Firmware& operator=(const Firmware&) = delete;
+
+    // ------------------------------------------------ for the adapter itself
+    // Adds a family; its commands take over codes another family served.
+    // The constructor installs the adapter's families; tests may add more
+    // (firmware mutex held, or before any traffic).
+    void install(std::unique_ptr<FirmwareFamily> family);
+    // Handles one reassembled request message (takes the firmware mutex).
+    void dispatch(const Bytes& message);
+    // New bytes arrived on bulk OUT (takes the firmware mutex).
+    void bulkOutArrived();
+    // The adapter lost power: a pending bulk OUT wait is dropped. Firmware
+    // mutex held by the caller.
+    void powerOffLocked();
+    // The adapter was plugged in: every family starts from its power-on
+    // state. Firmware mutex held by the caller.
+    void powerOnLocked();
+    std::unique_lock<std::mutex> lock() { return std::unique_lock<std::mutex>(mutex_); }
+    // Runs `fn(*this)` under the firmware mutex.
+    template <class Fn>
+    decltype(auto) withLock(Fn&& fn) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return fn(*this);
+    }
+
+    // ------------------------------------------ services for the families
+    // (all called with the firmware mutex held, from a family's handler)
+
+    // Answers: a whole message, or only the 6-byte header with `status`.
+    void respond(const Bytes& message);
+    void respond(const Request& request, uint16_t status);
+    // Emits a notification message (transaction id 0), behind earlier answers.
+    void notify(const Bytes& message);
+
+    // Bulk OUT data received and not yet consumed.
+    size_t bulkOutAvailable() const;
+    // Takes up to `count` received bulk OUT bytes.
+    Bytes takeBulkOut(size_t count);
+    // Calls `handler` once `count` bulk OUT bytes are there (at once if they
+    // already are). One wait at a time; a new request abandons it.
+    void awaitBulkOut(size_t count, BulkOutHandler handler);
+    // Queues bytes for the host to read on bulk IN.
+    void queueBulkIn(const uint8_t* data, size_t size);
+
+    // Leaves the application firmware: the adapter unplugs itself.
+    void leaveApplication();
+    // Every family back to its power-on volatile state (the reset command).
+    void resetVolatileState();
+
+    // Facts and settings of the adapter the firmware runs on.
+    VirtualAdapter::State& adapter() { return adapter_; }
+    Model model() const;
+    Identity identity() const;
+    const std::string& serial() const;
+
+    // The installed family of type F; null when there is none.
+    template <class F>
+    F* find() {
+        for (const auto& family : families_) {
+            if (auto* typed = dynamic_cast<F*>(family.get())) return typed;
+        }
+        return nullptr;
+    }
+    template <class F>
+    F& family() {
+        F* typed = find<F>();
+        if (typed == nullptr) std::terminate();  // every family is installed at construction
+        return *typed;
+    }
+
+  private:
+    struct Entry {
+        FirmwareFamily* family;
+        size_t minParams;
+    };
+    struct BulkOutWait {
+        size_t count;
+        BulkOutHandler handler;
+    };
+
+    void completeBulkOutWait();
+
+    VirtualAdapter::State& adapter_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<FirmwareFamily>> families_;
+    std::unordered_map<uint16_t, Entry> commands_;
+    std::optional<BulkOutWait> bulkOutWait_;
+};
+
+}  // namespace vantor::sim
