@@ -53,6 +53,9 @@ class HidTransport {
     bool hasReadError() const { return readFailed_.load(); }
     bool hasWriteError() const { return writeFailed_; }
 
+    // True on this transport's reader thread (inside the report callback).
+    bool onReaderThread() const;
+
     // Install before open(): the reader thread calls it without a lock.
     void setReportCallback(ReportCallback callback) { onReport_ = std::move(callback); }
     BulkTransport& bulk() { return bulk_; }
@@ -63,7 +66,6 @@ class HidTransport {
     void startReader();
     void stopReader();
     void shutDown();
-    bool onReaderThread() const;
 
     usb::HidBackend& hid_;
     const SupportedDevice* model_ = nullptr;
