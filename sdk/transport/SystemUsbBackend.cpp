@@ -189,6 +189,9 @@ std::vector<HidDeviceEntry> SystemHidBackend::enumerate(uint16_t vendorId, uint1
         entry.usagePage = info->usage_page;
         entry.usage = info->usage;
         entry.interfaceNumber = info->interface_number;
+#if defined(HID_API_VERSION) && HID_API_VERSION >= HID_API_MAKE_VERSION(0, 13, 0)
+        entry.busType = static_cast<int>(info->bus_type);
+#endif
     }
     hid_free_enumeration(list);
     return entries;

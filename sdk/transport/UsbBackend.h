@@ -30,6 +30,7 @@ struct HidDeviceEntry {
     uint16_t usagePage = 0;
     uint16_t usage = 0;
     int interfaceNumber = -1;
+    int busType = 1;  // hid_bus_type; 1 is USB
 };
 
 // An open HID device; destroying it is hid_close.
