@@ -22,7 +22,7 @@ constexpr auto kReaderLockRetry = std::chrono::milliseconds(5);
 }  // namespace
 
 struct VantorAsyncSDK::AsyncSdkImpl {
-    AsyncSdkImpl() {
+    AsyncSdkImpl(usb::HidBackend& hid, usb::UsbBackend& usb) : transport(hid, usb) {
         transport.setReportCallback(
             [this](const std::vector<uint8_t>& report) { onReport(report); });
     }
@@ -78,7 +78,11 @@ struct VantorAsyncSDK::AsyncSdkImpl {
     HidTransport transport;
 };
 
-VantorAsyncSDK::VantorAsyncSDK() : impl_(std::make_unique<AsyncSdkImpl>()) {}
+VantorAsyncSDK::VantorAsyncSDK()
+    : VantorAsyncSDK(usb::defaultHidBackend(), usb::defaultUsbBackend()) {}
+
+VantorAsyncSDK::VantorAsyncSDK(usb::HidBackend& hid, usb::UsbBackend& usb)
+    : impl_(std::make_unique<AsyncSdkImpl>(hid, usb)) {}
 
 VantorAsyncSDK::~VantorAsyncSDK() {
     // Stop the reader before anything it uses goes away.

@@ -10,6 +10,7 @@
 // further requests, but a connect or disconnect made from it is ignored
 // (the reader thread cannot stop itself). An exception thrown by the
 // callback is caught and dropped so that the reader keeps running.
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -22,11 +23,20 @@
 
 namespace vantor {
 
+namespace usb {
+class HidBackend;
+class UsbBackend;
+}  // namespace usb
+
 class VantorAsyncSDK {
   public:
     using ResponseCallback = std::function<void(const std::vector<uint8_t>&)>;
 
     VantorAsyncSDK();
+    // Reaches the devices through these backends instead of the default ones
+    // (which serve the system's devices and the virtual adapters). Both must
+    // outlive the instance.
+    VantorAsyncSDK(usb::HidBackend& hid, usb::UsbBackend& usb);
     ~VantorAsyncSDK();
     VantorAsyncSDK(const VantorAsyncSDK&) = delete;
     VantorAsyncSDK& operator=(const VantorAsyncSDK&) = delete;
@@ -59,6 +69,7 @@ class VantorAsyncSDK {
 
   private:
     friend class VantorSDK;
+    friend struct VantorAsyncSDKTestAccess;
     struct AsyncSdkImpl;
 
     // Sends one whole request message: SUCCESS when every segment was

@@ -1,0 +1,315 @@
+// The asynchronous engine against a virtual adapter: the bytes it writes, the
+// reopen-and-resend after a failed write, boot mode, and sending from several
+// threads at once.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "sdk/transport/UsbBackend.h"
+#include "sim/VirtualAdapter.h"
+#include "tests/cpp/SdkTestAccess.h"
+
+namespace vantor {
+namespace {
+
+using test::Bytes;
+using test::Inbox;
+
+constexpr uint16_t kDisconnect = 16384;
+
+// A request of `length` bytes: id, command 0x04FF (no such system command),
+// then a recognisable pattern seeded by `seed`.
+Bytes longRequest(uint16_t id, size_t length, uint8_t seed) {
+    Bytes m = {static_cast<uint8_t>(id & 0xFF), static_cast<uint8_t>(id >> 8), 0xFF, 0x04};
+    for (size_t i = m.size(); i < length; ++i) m.push_back(static_cast<uint8_t>(seed + i * 7));
+    return m;
+}
+
+TEST(AsyncEngine, EveryCommandOnANeverConnectedInstanceReturnsDisconnect) {
+    VantorAsyncSDK sdk;
+    EXPECT_FALSE(sdk.isConnected());
+    EXPECT_EQ(sdk.resetDevice(1), kDisconnect);
+    EXPECT_EQ(sdk.enterBootMode(2), kDisconnect);
+    EXPECT_EQ(sdk.getUsbString(3, 1), kDisconnect);
+    EXPECT_EQ(sdk.getAnalogMeasurements(4), kDisconnect);
+    EXPECT_EQ(sdk.getUsbConfig(5), kDisconnect);
+    EXPECT_EQ(sdk.setUsbConfig(6, UsbConfig{}), kDisconnect);
+    EXPECT_EQ(sdk.getBulkCapabilities(7), kDisconnect);
+    EXPECT_EQ(VantorAsyncSDKTestAccess::send(sdk, longRequest(8, 100, 0)), kDisconnect);
+    EXPECT_FALSE(sdk.isBulkTransportAvailable());
+    EXPECT_EQ(VantorAsyncSDK::getVersion(), "1.5.1");
+}
+
+TEST(AsyncEngine, ConnectFailsForAnUnknownPath) {
+    sim::VirtualAdapter adapter;
+    VantorAsyncSDK sdk;
+    EXPECT_FALSE(sdk.connect(adapter.path() + "-missing"));
+    EXPECT_FALSE(sdk.isConnected());
+    EXPECT_EQ(sdk.getUsbConfig(1), kDisconnect);
+    EXPECT_TRUE(adapter.reports().empty());
+}
+
+TEST(AsyncEngine, GetUsbConfigWritesOneZeroPaddedReportOnTheSmallModel) {
+    sim::VirtualAdapter adapter;  // 64-byte reports
+    VantorAsyncSDK sdk;
+    Inbox<Bytes> inbox;
+    sdk.onResponse([&](const Bytes& message) { inbox.push(message); });
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+
+    EXPECT_EQ(sdk.getUsbConfig(7), 0);
+    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    Bytes expected = {0x00, 0x13, 0x00, 0x07, 0x00, 0x0E, 0x04};
+    expected.resize(65, 0x00);
+    ASSERT_EQ(adapter.reports().size(), 1u);
+    EXPECT_EQ(adapter.reports()[0], expected);
+
+    // The firmware's answer reaches the callback whole and unchanged.
+    ASSERT_TRUE(inbox.waitFor(1));
+    const Bytes answer = inbox.items()[0];
+    ASSERT_EQ(answer.size(), 9u);
+    EXPECT_EQ(test::idOf(answer), 7);
+    EXPECT_EQ(test::commandOf(answer), 0x040E);
+    EXPECT_EQ(answer[4], 0x00);
+    EXPECT_EQ(answer[5], 0x00);
+}
+
+TEST(AsyncEngine, LargeModelWritesFullSizeReportsAndLongMessagesSplitInOrder) {
+    sim::AdapterOptions options;
+    options.model = sim::Model::Quillex;  // 1024-byte reports
+    sim::VirtualAdapter adapter(options);
+    VantorAsyncSDK sdk;
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+
+    // 1022 + 1022 + 6 bytes: three reports, headers 0x0FF9, 0x0FF8, 0x001A.
+    const Bytes message = longRequest(0x0102, 2050, 3);
+    EXPECT_EQ(VantorAsyncSDKTestAccess::send(sdk, message), 0);
+    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    const auto reports = adapter.reports();
+    ASSERT_EQ(reports.size(), 3u);
+    for (const auto& report : reports) {
+        ASSERT_EQ(report.size(), 1025u);
+        EXPECT_EQ(report[0], 0x00);  // report id
+    }
+    EXPECT_EQ(reports[0][1], 0xF9);
+    EXPECT_EQ(reports[0][2], 0x0F);
+    EXPECT_EQ(reports[1][1], 0xF8);
+    EXPECT_EQ(reports[1][2], 0x0F);
+    EXPECT_EQ(reports[2][1], 0x1A);
+    EXPECT_EQ(reports[2][2], 0x00);
+    EXPECT_EQ(Bytes(reports[2].begin() + 3, reports[2].begin() + 9),
+              Bytes(message.end() - 6, message.end()));
+    EXPECT_EQ(adapter.requests()[0], message);
+}
+
+TEST(AsyncEngine, EnterBootModeDisconnectsUntilTheNextConnect) {
+    sim::VirtualAdapter adapter;
+    VantorAsyncSDK sdk;
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(sdk.enterBootMode(9), 0);
+    EXPECT_FALSE(sdk.isConnected());
+    EXPECT_EQ(sdk.getUsbConfig(10), kDisconnect);
+    EXPECT_EQ(sdk.resetDevice(11), kDisconnect);
+    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    EXPECT_TRUE(adapter.inBootMode());
+    EXPECT_EQ(adapter.requests().size(), 1u);
+    EXPECT_EQ(adapter.requests()[0], (Bytes{0x09, 0x00, 0x02, 0x04}));
+}
+
+TEST(AsyncEngine, ResetKeepsTheConnection) {
+    sim::VirtualAdapter adapter;
+    VantorAsyncSDK sdk;
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(sdk.resetDevice(0x1234), 0);
+    EXPECT_TRUE(sdk.isConnected());
+    EXPECT_EQ(sdk.getUsbConfig(0x1235), 0);
+    ASSERT_TRUE(adapter.waitForRequests(2, test::kWaitLimit));
+    EXPECT_EQ(adapter.requests()[0], (Bytes{0x34, 0x12, 0x01, 0x04}));
+    EXPECT_EQ(adapter.resetCount(), 1);
+}
+
+TEST(AsyncEngine, DisconnectStopsSendingAndReconnectResumes) {
+    sim::VirtualAdapter adapter;
+    VantorAsyncSDK sdk;
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    sdk.disconnect();
+    EXPECT_FALSE(sdk.isConnected());
+    EXPECT_EQ(sdk.getUsbConfig(1), kDisconnect);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(sdk.getUsbConfig(2), 0);
+    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    EXPECT_EQ(test::idOf(adapter.requests()[0]), 2);
+}
+
+// The default HID backend, except that the `failAt`-th output report (counted
+// over every device it opened) is made to fail slowly by the adapter: the
+// transport takes a hid_write that fails after 900 ms or more as a lost
+// device.
+class FailNthReport final : public usb::HidBackend {
+  public:
+    FailNthReport(sim::VirtualAdapter& adapter, int failAt) : adapter_(adapter), failAt_(failAt) {}
+
+    int init() override { return usb::defaultHidBackend().init(); }
+    std::vector<usb::HidDeviceEntry> enumerate(uint16_t vendorId, uint16_t productId) override {
+        return usb::defaultHidBackend().enumerate(vendorId, productId);
+    }
+    std::unique_ptr<usb::HidDevice> openPath(const std::string& path) override {
+        auto device = usb::defaultHidBackend().openPath(path);
+        if (!device) return nullptr;
+        ++opens;
+        return std::make_unique<Device>(*this, std::move(device));
+    }
+
+    std::atomic<int> opens{0};
+
+  private:
+    class Device final : public usb::HidDevice {
+      public:
+        Device(FailNthReport& owner, std::unique_ptr<usb::HidDevice> inner)
+            : owner_(owner), inner_(std::move(inner)) {}
+        int readTimeout(uint8_t* data, size_t length, int milliseconds) override {
+            return inner_->readTimeout(data, length, milliseconds);
+        }
+        int write(const uint8_t* data, size_t length) override {
+            if (++owner_.writes_ == owner_.failAt_) {
+                owner_.adapter_.failWrites(1, std::chrono::milliseconds(950));
+            }
+            return inner_->write(data, length);
+        }
+
+      private:
+        FailNthReport& owner_;
+        std::unique_ptr<usb::HidDevice> inner_;
+    };
+
+    sim::VirtualAdapter& adapter_;
+    const int failAt_;
+    std::atomic<int> writes_{0};
+};
+
+TEST(AsyncEngine, AFailedSecondReportReopensAndResendsTheWholeMessage) {
+    sim::VirtualAdapter adapter;
+    FailNthReport hid(adapter, 2);
+    VantorAsyncSDK sdk(hid, usb::defaultUsbBackend());
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_EQ(hid.opens, 1);
+
+    // 62 + 62 + 26 bytes: three reports.
+    const Bytes message = longRequest(0x0A0B, 150, 1);
+    EXPECT_EQ(VantorAsyncSDKTestAccess::send(sdk, message), 0);
+    EXPECT_EQ(hid.opens, 2);  // one reopen by path
+    EXPECT_TRUE(sdk.isConnected());
+
+    // The failed report never reached the adapter; the first one went twice.
+    const auto reports = adapter.reports();
+    ASSERT_EQ(reports.size(), 4u);
+    EXPECT_EQ(reports[1], reports[0]);
+    EXPECT_EQ(reports[0][1] & 0x03, 0x01);  // first-segment flag
+    EXPECT_EQ(reports[3][1] & 0x03, 0x02);  // last-segment flag
+    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    EXPECT_EQ(adapter.requests(), std::vector<Bytes>{message});
+}
+
+TEST(AsyncEngine, WriteFailureWithoutTheDeviceReturnsDisconnectButStaysConnected) {
+    sim::VirtualAdapter adapter;
+    VantorAsyncSDK sdk;
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    adapter.unplug();
+    // A write that fails at once counts as written; once the reader has seen
+    // the device go, writes fail and the reopen by path cannot find it.
+    EXPECT_TRUE(test::eventually([&] { return sdk.getUsbConfig(1) == kDisconnect; }));
+    EXPECT_TRUE(sdk.isConnected());
+    adapter.plug();
+    // The next command tries again and gets through.
+    EXPECT_EQ(sdk.getUsbConfig(2), 0);
+    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    EXPECT_EQ(test::idOf(adapter.requests().back()), 2);
+}
+
+// ---------------------------------------------------------------- threads
+
+TEST(AsyncEngineReaderThread, ACallbackThatThrowsDoesNotStopTheReader) {
+    sim::VirtualAdapter adapter;
+    VantorAsyncSDK sdk;
+    Inbox<uint16_t> inbox;
+    sdk.onResponse([&](const Bytes& message) {
+        inbox.push(test::idOf(message));
+        if (test::idOf(message) == 1) throw std::runtime_error("user callback failed");
+    });
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(sdk.getUsbConfig(1), 0);
+    ASSERT_TRUE(inbox.waitFor(1));
+    EXPECT_EQ(sdk.getUsbConfig(2), 0);
+    ASSERT_TRUE(inbox.waitFor(2));
+    EXPECT_EQ(inbox.items(), (std::vector<uint16_t>{1, 2}));
+}
+
+TEST(AsyncEngineReaderThread, TheCallbackMaySendAndCannotDisconnect) {
+    sim::VirtualAdapter adapter;
+    VantorAsyncSDK sdk;
+    Inbox<uint16_t> sent;
+    sdk.onResponse([&](const Bytes& message) {
+        if (test::idOf(message) != 1) return;
+        sdk.disconnect();  // refused on the reader thread
+        sent.push(sdk.getUsbConfig(2));
+    });
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(sdk.getUsbConfig(1), 0);
+    ASSERT_TRUE(sent.waitFor(1));
+    EXPECT_EQ(sent.items()[0], 0);
+    EXPECT_TRUE(sdk.isConnected());
+    ASSERT_TRUE(adapter.waitForRequests(2, test::kWaitLimit));
+    EXPECT_EQ(test::idOf(adapter.requests()[1]), 2);
+}
+
+TEST(AsyncEngineConcurrent, MessagesFromManyThreadsArriveIntact) {
+    sim::VirtualAdapter adapter;  // 62 message bytes per report
+    VantorAsyncSDK sdk;
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+
+    constexpr int kThreads = 8;
+    constexpr int kMessages = 150;
+    std::vector<Bytes> expected;
+    for (int t = 0; t < kThreads; ++t) {
+        for (int m = 0; m < kMessages; ++m) {
+            // 400..1000 bytes: 7 to 17 reports each.
+            const uint16_t id = static_cast<uint16_t>(t * 1000 + m + 1);
+            expected.push_back(longRequest(id, 400 + (m * 97) % 600, static_cast<uint8_t>(id)));
+        }
+    }
+    std::atomic<bool> go{false};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            while (!go) std::this_thread::yield();  // all start together
+            for (int m = 0; m < kMessages; ++m) {
+                if (VantorAsyncSDKTestAccess::send(sdk, expected[t * kMessages + m]) != 0) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    go = true;
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures, 0);
+
+    // Interleaved reports would show up as malformed or as garbled messages.
+    adapter.waitForRequests(expected.size(), std::chrono::seconds(5));
+    EXPECT_EQ(adapter.malformedReports(), 0u);
+    auto received = adapter.requests();
+    ASSERT_EQ(received.size(), expected.size());
+    // Every message arrives exactly as sent; the order between threads is free.
+    std::sort(received.begin(), received.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_TRUE(received == expected);
+}
+
+}  // namespace
+}  // namespace vantor

@@ -1,0 +1,186 @@
+// The bulk capability query, its cache and the bulk gate.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "sim/VirtualAdapter.h"
+#include "tests/cpp/SdkTestAccess.h"
+
+namespace vantor {
+namespace {
+
+using test::Bytes;
+using test::responseMessage;
+
+constexpr uint16_t kGetBulkCapabilities = 0x040F;
+constexpr uint16_t kI2cWriteBulk = 0x0907;
+constexpr uint16_t kI2cReadBulk = 0x0908;
+constexpr uint16_t kSpiWriteBulk = 0x0D07;
+constexpr uint16_t kI3cWriteBulk = 0x1907;
+constexpr uint16_t kWrongRequest = 0x8000;
+constexpr uint16_t kBulkUnavailable = 0xC000;
+
+size_t capabilityQueries(const sim::VirtualAdapter& adapter) {
+    size_t n = 0;
+    for (const auto& r : adapter.requests()) n += test::commandOf(r) == kGetBulkCapabilities;
+    return n;
+}
+
+// Answers the capability query with `params` after the header.
+void answerCapabilities(sim::VirtualAdapter& adapter, uint16_t status, const Bytes& params) {
+    adapter.setHandler([status, params](const Bytes& r) {
+        if (test::commandOf(r) != kGetBulkCapabilities) return std::vector<Bytes>{};
+        return std::vector<Bytes>{
+            responseMessage(test::idOf(r), kGetBulkCapabilities, status, params)};
+    });
+}
+
+TEST(BulkCapabilitiesRecord, LooksUpTheFirstEntryOfAGroup) {
+    VantorSDK::BulkCapabilities caps;
+    caps.groups = {{2, 4096, 0x180}, {3, 0, 0x80}, {2, 100, 0xFFFFFFFF}};
+    EXPECT_EQ(caps.maxPayloadFor(2), 4096);
+    EXPECT_EQ(caps.maxPayloadFor(3), 0);
+    EXPECT_EQ(caps.maxPayloadFor(6), 0);
+    EXPECT_TRUE(caps.supportsCommand(kI2cWriteBulk));
+    EXPECT_TRUE(caps.supportsCommand(kI2cReadBulk));
+    EXPECT_FALSE(caps.supportsCommand(0x0901));  // bit 1 is clear in the first entry
+    EXPECT_TRUE(caps.supportsCommand(kSpiWriteBulk));
+    EXPECT_FALSE(caps.supportsCommand(0x0D08));
+    EXPECT_FALSE(caps.supportsCommand(kI3cWriteBulk));  // no group 6
+    // Bit 31: the low five bits of the code select it.
+    caps.groups = {{6, 0, 0x80000000}};
+    EXPECT_TRUE(caps.supportsCommand(0x181F));
+    EXPECT_FALSE(caps.supportsCommand(0x181E));
+}
+
+TEST(BulkCapabilities, ParsesTheRecordsAndStopsAtATruncatedOne) {
+    sim::VirtualAdapter adapter;
+    // info 0x5A, supported, two bytes not interpreted, three records
+    // announced, the third cut short.
+    answerCapabilities(
+        adapter, 0, {0x5A, 0x01, 0xEE, 0xEE, 0x03, 0x02, 0x00, 0x10, 0x80, 0x01, 0x00, 0x00, 0x03,
+                     0x34, 0x12, 0x78, 0x56, 0x34, 0x12, 0x06, 0xFF, 0x7F, 0x80, 0x01, 0x00});
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    const auto& caps = sdk.getBulkCapabilities();
+    EXPECT_TRUE(caps.queried);
+    EXPECT_EQ(caps.capabilityInfo, 0x5A);
+    EXPECT_TRUE(caps.supported);
+    ASSERT_EQ(caps.groups.size(), 2u);
+    EXPECT_EQ(caps.groups[0].group, 2);
+    EXPECT_EQ(caps.groups[0].maxPayload, 0x1000);
+    EXPECT_EQ(caps.groups[0].commandMask, 0x180u);
+    EXPECT_EQ(caps.groups[1].group, 3);
+    EXPECT_EQ(caps.groups[1].maxPayload, 0x1234);
+    EXPECT_EQ(caps.groups[1].commandMask, 0x12345678u);
+}
+
+TEST(BulkCapabilities, FewerRecordsThanPresentAndAShortAnswer) {
+    sim::VirtualAdapter adapter;
+    // One record announced, two present: the count wins.
+    answerCapabilities(adapter, 0,
+                       {0x00, 0x01, 0x00, 0x00, 0x01, 0x02, 0x00, 0x01, 0x80, 0x00, 0x00, 0x00,
+                        0x03, 0x00, 0x01, 0x80, 0x00, 0x00, 0x00});
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(sdk.getBulkCapabilities().groups.size(), 1u);
+
+    // Too short for the record count: queried, not supported.
+    answerCapabilities(adapter, 0, {0x07, 0x01, 0x00, 0x00});
+    ASSERT_TRUE(sdk.connect(adapter.path()));  // a connect drops the cache
+    const auto& caps = sdk.getBulkCapabilities();
+    EXPECT_TRUE(caps.queried);
+    EXPECT_FALSE(caps.supported);
+    EXPECT_TRUE(caps.groups.empty());
+}
+
+TEST(BulkCapabilities, TheAnswerIsCachedUntilTheNextConnect) {
+    sim::VirtualAdapter adapter;  // the firmware's default: I2C and SPI
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_TRUE(sdk.isBulkTransportAvailable());
+    EXPECT_TRUE(sdk.getBulkCapabilities().supported);
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), 0);
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kSpiWriteBulk, 10), 0);
+    EXPECT_EQ(capabilityQueries(adapter), 1u);
+
+    sdk.disconnect();
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(capabilityQueries(adapter), 1u);  // not asked until needed
+    EXPECT_EQ(sdk.getBulkCapabilities().groups.size(), 2u);
+    EXPECT_EQ(capabilityQueries(adapter), 2u);
+}
+
+TEST(BulkCapabilities, WithoutAnAnswerTheNextCallAsksAgain) {
+    sim::VirtualAdapter adapter;
+    adapter.setHandler([](const Bytes&) { return std::vector<Bytes>{}; });
+    VantorSDK sdk(50);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_FALSE(sdk.getBulkCapabilities().queried);
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), kBulkUnavailable);
+    adapter.setHandler({});  // the firmware answers again
+    EXPECT_TRUE(sdk.getBulkCapabilities().supported);
+    EXPECT_EQ(capabilityQueries(adapter), 3u);
+}
+
+TEST(BulkCapabilities, AnErrorStatusMeansNoBulkUntilTheNextConnect) {
+    sim::VirtualAdapter adapter;
+    sim::BulkCapabilityConfig refused;
+    refused.status = 0x0001;
+    adapter.setBulkCapabilities(refused);
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), kBulkUnavailable);
+    EXPECT_TRUE(sdk.getBulkCapabilities().queried);
+    EXPECT_FALSE(sdk.getBulkCapabilities().supported);
+
+    adapter.setBulkCapabilities(sim::BulkCapabilityConfig{});
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), kBulkUnavailable);
+    EXPECT_EQ(capabilityQueries(adapter), 1u);
+
+    sdk.disconnect();
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), 0);
+    EXPECT_EQ(capabilityQueries(adapter), 2u);
+}
+
+TEST(BulkGate, WithoutABulkInterfaceNothingIsAsked) {
+    sim::AdapterOptions options;
+    options.bulk = false;
+    sim::VirtualAdapter adapter(options);
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_FALSE(sdk.isBulkTransportAvailable());
+    EXPECT_FALSE(sdk.getLastBulkError().empty());
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), kBulkUnavailable);
+    EXPECT_TRUE(adapter.requests().empty());
+}
+
+TEST(BulkGate, EachRefusalHasItsCode) {
+    sim::VirtualAdapter adapter;
+    sim::BulkCapabilityConfig config;
+    config.groups = {{2, 4096, 0x80}, {3, 0, 0x180}};
+    adapter.setBulkCapabilities(config);
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 1), 0);
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 4096), 0);
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 4097), kWrongRequest);
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 0), kWrongRequest);
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cReadBulk, 10), kBulkUnavailable);   // bit
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI3cWriteBulk, 10), kBulkUnavailable);  // group
+    // maxPayload 0: no limit of the adapter's.
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kSpiWriteBulk, 1000000), 0);
+    // An unsupported command is refused before its length is looked at.
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cReadBulk, 0), kBulkUnavailable);
+
+    config.supported = false;
+    adapter.setBulkCapabilities(config);
+    ASSERT_TRUE(sdk.connect(adapter.path()));  // drops the cache
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), kBulkUnavailable);
+}
+
+}  // namespace
+}  // namespace vantor

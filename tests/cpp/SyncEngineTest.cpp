@@ -1,0 +1,346 @@
+// The synchronous engine against a virtual adapter: matching responses to
+// requests, timeouts, discarded messages, transaction ids, notifications and
+// calls from several threads.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/VirtualAdapter.h"
+#include "tests/cpp/SdkTestAccess.h"
+
+namespace vantor {
+namespace {
+
+using test::Bytes;
+using test::eventually;
+using test::Inbox;
+using test::responseMessage;
+
+constexpr uint16_t kGetUsbConfig = 0x040E;
+constexpr uint16_t kTimeout = 0x2000;
+constexpr uint16_t kDisconnect = 0x4000;
+constexpr uint16_t kUnexpected = 0x6000;
+constexpr uint16_t kWrongRequest = 0x8000;
+constexpr uint16_t kWrongResponse = 0xA000;
+
+// A getUsbConfig answer with the request's id.
+Bytes usbConfigAnswer(const Bytes& request, uint8_t webusb, uint8_t cdc, uint8_t mode) {
+    return responseMessage(test::idOf(request), kGetUsbConfig, 0, {webusb, cdc, mode});
+}
+
+TEST(SyncEngine, EveryCommandOnANeverConnectedInstanceReturnsDisconnect) {
+    sim::VirtualAdapter adapter;
+    VantorSDK sdk(1000);
+    UsbConfig config;
+    std::vector<uint8_t> text;
+    DeviceInfo info;
+    EXPECT_FALSE(sdk.isConnected());
+    EXPECT_EQ(sdk.resetDevice(), kDisconnect);
+    EXPECT_EQ(sdk.enterBootMode(), kDisconnect);
+    EXPECT_EQ(sdk.getUsbString(text, 1), kDisconnect);
+    EXPECT_EQ(sdk.getUsbConfig(config), kDisconnect);
+    EXPECT_EQ(sdk.setUsbConfig(config), kDisconnect);
+    EXPECT_EQ(sdk.getDeviceInfo(info), kDisconnect);
+    EXPECT_FALSE(sdk.getBulkCapabilities().queried);
+    EXPECT_TRUE(adapter.reports().empty());
+    EXPECT_EQ(VantorSDK::getVersion(), "1.5.1");
+}
+
+TEST(SyncEngine, ZeroTimeoutGivesUpAtOnceAndTheLateAnswerIsDiscarded) {
+    sim::VirtualAdapter adapter;
+    adapter.setResponseDelay(std::chrono::milliseconds(50));
+    VantorSDK sdk(0);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    UsbConfig config;
+    EXPECT_EQ(sdk.getUsbConfig(config), kTimeout);
+    EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
+}
+
+TEST(SyncEngine, ALateResponseTimesOutAndCountsAsDiscarded) {
+    sim::VirtualAdapter adapter;
+    adapter.setResponseDelay(std::chrono::milliseconds(300));
+    VantorSDK sdk(50);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    UsbConfig config;
+    EXPECT_EQ(sdk.getUsbConfig(config), kTimeout);
+    EXPECT_EQ(sdk.getDiscardedResponseCount(), 0u);
+    EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
+
+    // The stale answer does not satisfy the next request. (One connection
+    // at a time: the adapter's answers go to whichever reader takes them.)
+    sdk.disconnect();
+    adapter.setResponseDelay(std::chrono::milliseconds(0));
+    adapter.setHandler(
+        [](const Bytes& r) { return std::vector<Bytes>{usbConfigAnswer(r, 1, 1, 3)}; });
+    VantorSDK patient(2000);
+    ASSERT_TRUE(patient.connect(adapter.path()));
+    EXPECT_EQ(patient.getUsbConfig(config), 0);
+    EXPECT_EQ(config.cdcMode, 3u);
+}
+
+TEST(SyncEngine, OfTwoResponsesWithOneIdTheFirstIsDeliveredAndTheSecondDiscarded) {
+    sim::VirtualAdapter adapter;
+    adapter.setHandler([](const Bytes& r) {
+        return std::vector<Bytes>{usbConfigAnswer(r, 1, 0, 2), usbConfigAnswer(r, 0, 1, 4)};
+    });
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    UsbConfig config;
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);
+    EXPECT_EQ(config.webusbEnabled, 1u);
+    EXPECT_EQ(config.cdcEnabled, 0u);
+    EXPECT_EQ(config.cdcMode, 2u);
+    EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
+}
+
+TEST(SyncEngine, AResponseWithAnotherCommandCodeIsUnexpected) {
+    sim::VirtualAdapter adapter;
+    // 0x040E is answered as 0x040D and the other way round.
+    adapter.setHandler([](const Bytes& r) {
+        const uint16_t swapped = static_cast<uint16_t>(test::commandOf(r) ^ 0x0003);
+        return std::vector<Bytes>{responseMessage(test::idOf(r), swapped, 0, {1, 1, 1})};
+    });
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    UsbConfig config{7, 7, 7};
+    EXPECT_EQ(sdk.getUsbConfig(config), kUnexpected);
+    EXPECT_EQ(config.webusbEnabled, 7u);  // outputs untouched
+    EXPECT_EQ(sdk.setUsbConfig(config), kUnexpected);
+}
+
+TEST(SyncEngine, AResponseWithAnotherIdNeverReachesTheCaller) {
+    sim::VirtualAdapter adapter;
+    adapter.setHandler([](const Bytes& r) {
+        const uint16_t other = static_cast<uint16_t>(test::idOf(r) + 1);
+        return std::vector<Bytes>{responseMessage(other, kGetUsbConfig, 0, {1, 1, 1})};
+    });
+    VantorSDK sdk(100);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    UsbConfig config;
+    EXPECT_EQ(sdk.getUsbConfig(config), kTimeout);
+    EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
+}
+
+TEST(SyncEngine, AShortResponseIsWrongEvenWithAnErrorStatus) {
+    sim::VirtualAdapter adapter;
+    uint16_t status = 0;
+    adapter.setHandler([&](const Bytes& r) {
+        return std::vector<Bytes>{responseMessage(test::idOf(r), kGetUsbConfig, status, {1, 1})};
+    });
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    UsbConfig config;
+    EXPECT_EQ(sdk.getUsbConfig(config), kWrongResponse);
+    status = 0x0004;
+    EXPECT_EQ(sdk.getUsbConfig(config), kWrongResponse);
+}
+
+TEST(SyncEngine, FirmwareErrorsComeBackWithTheOutputsFilled) {
+    sim::VirtualAdapter adapter;
+    adapter.setHandler([](const Bytes& r) {
+        return std::vector<Bytes>{responseMessage(test::idOf(r), kGetUsbConfig, 0x0108, {1, 0, 4})};
+    });
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    UsbConfig config;
+    EXPECT_EQ(sdk.getUsbConfig(config), 0x0108);
+    EXPECT_EQ(config.webusbEnabled, 1u);
+    EXPECT_EQ(config.cdcMode, 4u);
+}
+
+TEST(SyncEngine, TransactionIdsCountUpAndWrapFrom65535To1) {
+    sim::VirtualAdapter adapter;
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    UsbConfig config;
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);
+    VantorSDKTestAccess::setLastTransactionId(sdk, 65534);
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);
+    const auto requests = adapter.requests();
+    ASSERT_EQ(requests.size(), 5u);
+    EXPECT_EQ(test::idOf(requests[0]), 1);
+    EXPECT_EQ(test::idOf(requests[1]), 2);
+    EXPECT_EQ(test::idOf(requests[2]), 65535);
+    EXPECT_EQ(test::idOf(requests[3]), 1);
+    EXPECT_EQ(test::idOf(requests[4]), 2);
+    EXPECT_EQ(sdk.getDiscardedResponseCount(), 0u);
+}
+
+TEST(SyncEngine, ResetReturnsWithoutWaitingForAnAnswer) {
+    sim::VirtualAdapter adapter;  // the firmware never answers a reset
+    VantorSDK sdk(-1);            // a wait would never end
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(sdk.resetDevice(), 0);
+    EXPECT_TRUE(sdk.isConnected());
+    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    EXPECT_EQ(adapter.resetCount(), 1);
+    EXPECT_EQ(adapter.requests()[0], (Bytes{0x01, 0x00, 0x01, 0x04}));
+}
+
+TEST(SyncEngine, EnterBootModeDisconnects) {
+    sim::VirtualAdapter adapter;
+    VantorSDK sdk(-1);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(sdk.enterBootMode(), 0);
+    EXPECT_FALSE(sdk.isConnected());
+    UsbConfig config;
+    EXPECT_EQ(sdk.getUsbConfig(config), kDisconnect);
+    EXPECT_TRUE(adapter.inBootMode());
+    EXPECT_EQ(adapter.requests()[0], (Bytes{0x01, 0x00, 0x02, 0x04}));
+}
+
+TEST(SyncEngine, MessagesTooShortForAHeaderAreDiscardedAndIdZeroIsANotification) {
+    sim::VirtualAdapter adapter;
+    VantorSDK sdk(2000);
+    Inbox<Bytes> notifications;
+    sdk.onNotification([&](const Notification& n) {
+        notifications.push(Bytes(n.message(), n.message() + n.length()));
+    });
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+
+    adapter.send({0x05, 0x00, 0x0E, 0x04, 0x00});
+    EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
+
+    const Bytes gpio = {0x00, 0x00, 0x81, 0x14, 0x00, 0x00};
+    adapter.send(gpio);
+    ASSERT_TRUE(notifications.waitFor(1));
+    EXPECT_EQ(notifications.items()[0], gpio);
+    EXPECT_EQ(sdk.getDiscardedResponseCount(), 1u);
+}
+
+TEST(SyncEngine, NotificationsArriveInOrderWithTheirKindAndWithoutACallbackAreDropped) {
+    sim::VirtualAdapter adapter;
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    adapter.notify(0x1481, {0x02, 0x01, 0x01});
+    UsbConfig config;
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);  // the notification was read before the answer
+    EXPECT_EQ(sdk.getDiscardedResponseCount(), 0u);
+    sdk.disconnect();
+
+    Inbox<int> kinds;
+    int pin = -1;
+    sdk.onNotification([&](const Notification& n) {
+        if (const auto* g = n.gpio()) pin = g->pinNumber;
+        kinds.push(n.kind());
+    });
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    adapter.notify(0x1481, {0x02, 0x01, 0x01});
+    adapter.notify(0x1981, {0x30, 0x00});
+    adapter.notify(0x7777, {});
+    ASSERT_TRUE(kinds.waitFor(3));
+    EXPECT_EQ(kinds.items(), (std::vector<int>{NOTIF_GPIO, NOTIF_I3C_IBI, NOTIF_UNKNOWN}));
+    EXPECT_EQ(pin, 2);
+}
+
+// ---------------------------------------------------------------- threads
+
+TEST(SyncEngineReaderThread, ANotificationCallbackThatThrowsDoesNotStopTheReader) {
+    sim::VirtualAdapter adapter;
+    VantorSDK sdk(2000);
+    Inbox<int> seen;
+    sdk.onNotification([&](const Notification& n) {
+        seen.push(n.kind());
+        if (n.kind() == NOTIF_GPIO) throw std::runtime_error("user callback failed");
+    });
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    adapter.notify(0x1481, {0x02, 0x01, 0x01});
+    ASSERT_TRUE(seen.waitFor(1));
+    UsbConfig config;
+    EXPECT_EQ(sdk.getUsbConfig(config), 0);
+    adapter.notify(0x1081, {0x00, 0x00});
+    ASSERT_TRUE(seen.waitFor(2));
+    EXPECT_EQ(seen.items(), (std::vector<int>{NOTIF_GPIO, NOTIF_UART}));
+}
+
+TEST(SyncEngineReaderThread, ABlockingCallFromTheCallbackIsRefusedInsteadOfHanging) {
+    sim::VirtualAdapter adapter;
+    // A call that waited for the reader would block it until the timeout.
+    VantorSDK sdk(3000);
+    Inbox<uint16_t> fromCallback;
+    sdk.onNotification([&](const Notification&) {
+        UsbConfig config;
+        std::vector<uint8_t> text;
+        DeviceInfo info;
+        fromCallback.push(sdk.getUsbConfig(config));
+        fromCallback.push(sdk.getUsbString(text, 1));
+        fromCallback.push(sdk.getDeviceInfo(info));
+        fromCallback.push(sdk.resetDevice());
+        fromCallback.push(sdk.getBulkCapabilities().queried ? 1 : 0);
+        sdk.disconnect();  // ignored on the reader thread
+        fromCallback.push(sdk.isConnected() ? 1 : 0);
+    });
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+
+    // Another caller holds the request slot, waiting for a delayed answer,
+    // while the callback runs.
+    adapter.setResponseDelay(std::chrono::milliseconds(100));
+    Inbox<uint16_t> fromCaller;
+    std::thread caller([&] {
+        UsbConfig config;
+        fromCaller.push(sdk.getUsbConfig(config));
+    });
+    EXPECT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    adapter.notify(0x1481, {0x01, 0x01, 0x01});
+    EXPECT_TRUE(fromCallback.waitFor(6));
+    EXPECT_TRUE(fromCaller.waitFor(1));
+    caller.join();
+    EXPECT_EQ(fromCallback.items(), (std::vector<uint16_t>{kWrongRequest, kWrongRequest,
+                                                           kWrongRequest, kWrongRequest, 0, 1}));
+    EXPECT_EQ(fromCaller.items(), std::vector<uint16_t>{0});
+    EXPECT_EQ(adapter.requests().size(), 1u);
+}
+
+TEST(SyncEngineConcurrent, OverlappingCallsEachGetTheirOwnAnswer) {
+    sim::Identity identity;
+    identity.manufacturer = "maker";
+    identity.productName = "product";
+    identity.serialNumber = "serial-1234";
+    identity.hwVersion = "hw";
+    identity.fwVersion = "firmware";
+    sim::AdapterOptions options;
+    options.identity = identity;
+    sim::VirtualAdapter adapter(options);
+    const std::vector<std::string> strings = {identity.manufacturer, identity.productName,
+                                              identity.serialNumber, identity.hwVersion,
+                                              identity.fwVersion};
+    VantorSDK sdk(5000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+
+    constexpr int kThreads = 5;
+    constexpr int kCalls = 60;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<uint8_t> text;
+            for (int i = 0; i < kCalls; ++i) {
+                // Each thread asks for its own string, and now and then for the
+                // configuration, whose answer has another shape.
+                if (i % 7 == 3) {
+                    UsbConfig config{9, 9, 9};
+                    if (sdk.getUsbConfig(config) != 0 || config.cdcMode != 0) ++wrong;
+                    continue;
+                }
+                const uint16_t status = sdk.getUsbString(text, static_cast<uint8_t>(t + 1));
+                if (status != 0 || std::string(text.begin(), text.end()) != strings[t]) ++wrong;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(sdk.getDiscardedResponseCount(), 0u);
+    EXPECT_EQ(adapter.requests().size(), static_cast<size_t>(kThreads * kCalls));
+}
+
+}  // namespace
+}  // namespace vantor
