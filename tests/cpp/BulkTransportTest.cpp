@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <numeric>
 #include <vector>
 
@@ -22,8 +21,6 @@ using sim::AdapterOptions;
 using sim::Model;
 using sim::VirtualAdapter;
 
-constexpr uint8_t kInDirection = 0x80;
-
 AdapterOptions adapterOptions(const std::string& serial, Model model = Model::Teranox) {
     AdapterOptions options;
     options.serial = serial;
@@ -37,100 +34,65 @@ Bytes counting(size_t n) {
     return bytes;
 }
 
-// A pass-through of the default libusb backend that notes the length of
-// every IN transfer the transport asks for.
-class InTransferLog {
-  public:
-    void add(int length) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lengths_.push_back(length);
-    }
-    std::vector<int> lengths() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lengths_;
-    }
-    void clear() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lengths_.clear();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<int> lengths_;
-};
-
-class LoggingHandle final : public usb::UsbDeviceHandle {
-  public:
-    LoggingHandle(std::unique_ptr<usb::UsbDeviceHandle> inner, InTransferLog& log)
-        : inner_(std::move(inner)), log_(log) {}
+// The default libusb backend, passed through; notes the length of every IN
+// transfer asked for. (The bulk transport runs on the caller's thread only.)
+struct LoggingHandle final : usb::UsbDeviceHandle {
+    LoggingHandle(std::unique_ptr<usb::UsbDeviceHandle> h, std::vector<int>& l)
+        : inner(std::move(h)), log(l) {}
     int getStringDescriptorAscii(uint8_t index, uint8_t* data, int length) override {
-        return inner_->getStringDescriptorAscii(index, data, length);
+        return inner->getStringDescriptorAscii(index, data, length);
     }
-    int claimInterface(int number) override { return inner_->claimInterface(number); }
-    int releaseInterface(int number) override { return inner_->releaseInterface(number); }
-    int bulkTransfer(uint8_t endpoint, uint8_t* data, int length, int* transferred,
+    int claimInterface(int number) override { return inner->claimInterface(number); }
+    int releaseInterface(int number) override { return inner->releaseInterface(number); }
+    int bulkTransfer(uint8_t endpoint, uint8_t* data, int length, int* done,
                      unsigned int timeoutMs) override {
-        if (endpoint & kInDirection) log_.add(length);
-        return inner_->bulkTransfer(endpoint, data, length, transferred, timeoutMs);
+        if (endpoint & 0x80) log.push_back(length);
+        return inner->bulkTransfer(endpoint, data, length, done, timeoutMs);
     }
-
-  private:
-    std::unique_ptr<usb::UsbDeviceHandle> inner_;
-    InTransferLog& log_;
+    std::unique_ptr<usb::UsbDeviceHandle> inner;
+    std::vector<int>& log;
 };
 
-class LoggingDevice final : public usb::UsbDevice {
-  public:
-    LoggingDevice(std::shared_ptr<usb::UsbDevice> inner, InTransferLog& log)
-        : inner_(std::move(inner)), log_(log) {}
+struct LoggingDevice final : usb::UsbDevice {
+    LoggingDevice(std::shared_ptr<usb::UsbDevice> d, std::vector<int>& l)
+        : inner(std::move(d)), log(l) {}
     int getDeviceDescriptor(usb::UsbDeviceDescriptor& out) override {
-        return inner_->getDeviceDescriptor(out);
+        return inner->getDeviceDescriptor(out);
     }
     int getActiveConfigDescriptor(usb::UsbConfigDescriptor& out) override {
-        return inner_->getActiveConfigDescriptor(out);
+        return inner->getActiveConfigDescriptor(out);
     }
     int open(std::unique_ptr<usb::UsbDeviceHandle>& handle) override {
-        std::unique_ptr<usb::UsbDeviceHandle> inner;
-        const int result = inner_->open(inner);
-        if (result == usb::kUsbSuccess)
-            handle = std::make_unique<LoggingHandle>(std::move(inner), log_);
+        std::unique_ptr<usb::UsbDeviceHandle> opened;
+        const int result = inner->open(opened);
+        if (opened) handle = std::make_unique<LoggingHandle>(std::move(opened), log);
         return result;
     }
-
-  private:
-    std::shared_ptr<usb::UsbDevice> inner_;
-    InTransferLog& log_;
+    std::shared_ptr<usb::UsbDevice> inner;
+    std::vector<int>& log;
 };
 
-class LoggingContext final : public usb::UsbContext {
-  public:
-    LoggingContext(std::unique_ptr<usb::UsbContext> inner, InTransferLog& log)
-        : inner_(std::move(inner)), log_(log) {}
+struct LoggingContext final : usb::UsbContext {
+    LoggingContext(std::unique_ptr<usb::UsbContext> c, std::vector<int>& l)
+        : inner(std::move(c)), log(l) {}
     int getDeviceList(std::vector<std::shared_ptr<usb::UsbDevice>>& out) override {
-        const int result = inner_->getDeviceList(out);
-        for (auto& device : out) device = std::make_shared<LoggingDevice>(device, log_);
+        const int result = inner->getDeviceList(out);
+        for (auto& device : out) device = std::make_shared<LoggingDevice>(device, log);
         return result;
     }
-
-  private:
-    std::unique_ptr<usb::UsbContext> inner_;
-    InTransferLog& log_;
+    std::unique_ptr<usb::UsbContext> inner;
+    std::vector<int>& log;
 };
 
-class LoggingBackend final : public usb::UsbBackend {
-  public:
-    explicit LoggingBackend(InTransferLog& log) : log_(log) {}
+struct LoggingBackend final : usb::UsbBackend {
     int init(std::unique_ptr<usb::UsbContext>& context) override {
         std::unique_ptr<usb::UsbContext> inner;
         const int result = usb::defaultUsbBackend().init(inner);
-        if (result == usb::kUsbSuccess)
-            context = std::make_unique<LoggingContext>(std::move(inner), log_);
+        if (inner) context = std::make_unique<LoggingContext>(std::move(inner), log);
         return result;
     }
     const char* errorName(int code) override { return usb::defaultUsbBackend().errorName(code); }
-
-  private:
-    InTransferLog& log_;
+    std::vector<int> log;
 };
 
 // ------------------------------------------------------------------ opening
@@ -214,11 +176,10 @@ TEST(BulkTransportOpen, HidConnectionUsesTheBulkInterfaceOfItsOwnAdapter) {
 
 TEST(BulkTransportIo, ReadAsksForWholePacketsThenTheRest) {
     VirtualAdapter adapter(adapterOptions("CHUNK", Model::Quillex));
-    InTransferLog log;
-    LoggingBackend backend(log);
+    LoggingBackend backend;
     BulkTransport bulk(backend);
     ASSERT_TRUE(bulk.open(kVendorId, kProductIdQuillex, ""));
-    log.clear();
+    backend.log.clear();
 
     const Bytes sent = counting(1000);
     adapter.sendBulk(sent);
@@ -227,7 +188,7 @@ TEST(BulkTransportIo, ReadAsksForWholePacketsThenTheRest) {
     EXPECT_EQ(received, sent);
     EXPECT_EQ(bulk.lastError(), "");
 
-    const auto lengths = log.lengths();
+    const std::vector<int> lengths = backend.log;
     ASSERT_GE(lengths.size(), 2u);
     EXPECT_EQ(lengths[0], 512);
     EXPECT_EQ(lengths[1], 488);
