@@ -296,7 +296,7 @@ TEST(VirtualAdapterHid, HandlerReplacesFirmwareUntilCleared) {
 TEST(VirtualAdapterHid, ResponseDelayHoldsAnswersButNotInjections) {
     VirtualAdapter adapter;
     auto device = openHid(adapter);
-    adapter.setResponseDelay(300ms);
+    adapter.setResponseDelay(500ms);
     const auto start = Clock::now();
     writeMessage(*device, request(4, 0x040E), 64);
     Bytes input(64);
@@ -306,7 +306,7 @@ TEST(VirtualAdapterHid, ResponseDelayHoldsAnswersButNotInjections) {
     const auto answer = readMessage(*device, 64);
     ASSERT_TRUE(answer);
     EXPECT_EQ(u16At(*answer, 0), 4);
-    EXPECT_GE(Clock::now() - start, 300ms);
+    EXPECT_GE(Clock::now() - start, 500ms);
 }
 
 TEST(VirtualAdapterHid, UnplugFailsHandlesAndReplugReturnsUnderSamePath) {
@@ -693,12 +693,12 @@ TEST(VirtualAdapterConcurrency, UnplugWakesBlockedReaders) {
     std::atomic<int> bulkResult{1};
     std::thread hidReader([&] {
         uint8_t buffer[64];
-        hidResult = hid->readTimeout(buffer, sizeof buffer, -1);  // no time limit
+        hidResult = hid->readTimeout(buffer, sizeof buffer, 5000);
     });
     std::thread bulkReader([&] {
         uint8_t buffer[64];
         int transferred = 0;
-        bulkResult = bulk->bulkTransfer(0x81, buffer, sizeof buffer, &transferred, 0);
+        bulkResult = bulk->bulkTransfer(0x81, buffer, sizeof buffer, &transferred, 5000);
     });
     // Unplug once both are blocked, so that the wake-up is what ends them.
     const auto waitUntil = Clock::now() + 2s;
