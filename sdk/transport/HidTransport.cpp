@@ -123,7 +123,12 @@ bool HidTransport::open(const std::string& pathFilter, const std::string& serial
         bulk_.open(model_->vendorId, model_->productId, std::string());
     }
 
-    startReader();
+    try {
+        startReader();
+    } catch (...) {
+        shutDown();  // no half-open connection without its reader
+        throw;
+    }
     return true;
 }
 
