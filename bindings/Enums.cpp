@@ -42,9 +42,7 @@ void registerEnums(nb::module_& m) {
         .value("UNKNOWN", DeviceModel::UNKNOWN)
         .value("TERANOX", DeviceModel::TERANOX)
         .value("QUILLEX", DeviceModel::QUILLEX);
-    nb::enum_<I2cBus>(m, "I2cBus")
-        .value("A", I2cBus::A)
-        .value("B", I2cBus::B);
+    nb::enum_<I2cBus>(m, "I2cBus").value("A", I2cBus::A).value("B", I2cBus::B);
     nb::enum_<I2cPullUp>(m, "I2cPullUp")
         .value("OHM_150", I2cPullUp::OHM_150)
         .value("OHM_220", I2cPullUp::OHM_220)
@@ -190,10 +188,10 @@ void registerEnums(nb::module_& m) {
         .value("FAST", I3cDriveStrength::FAST);
     auto transferFlags =
         nb::enum_<I3cTransferFlags>(m, "I3cTransferFlags", nb::is_flag(), nb::is_arithmetic())
-        .value("NONE", I3cTransferFlags::NONE)
-        .value("NONSTOP", I3cTransferFlags::NONSTOP)
-        .value("SKIP_EXIT_PATTERN", I3cTransferFlags::SKIP_EXIT_PATTERN)
-        .value("START_WITH_7E", I3cTransferFlags::START_WITH_7E);
+            .value("NONE", I3cTransferFlags::NONE)
+            .value("NONSTOP", I3cTransferFlags::NONSTOP)
+            .value("SKIP_EXIT_PATTERN", I3cTransferFlags::SKIP_EXIT_PATTERN)
+            .value("START_WITH_7E", I3cTransferFlags::START_WITH_7E);
     makeAlias(transferFlags, "SKIP_EXIT_PATTERN", "NONSTOP");
     nb::enum_<I3cTransferDirection>(m, "I3cTransferDirection")
         .value("WRITE", I3cTransferDirection::WRITE)
@@ -205,9 +203,12 @@ void registerEnums(nb::module_& m) {
         .value("RESET_DEBUG_NETWORK", I3cTargetResetDefByte::RESET_DEBUG_NETWORK)
         .value("VIRTUAL_TARGET_DETECT", I3cTargetResetDefByte::VIRTUAL_TARGET_DETECT)
         .value("RETURN_TIME_RESET_PERIPHERAL", I3cTargetResetDefByte::RETURN_TIME_RESET_PERIPHERAL)
-        .value("RETURN_TIME_RESET_WHOLE_TARGET", I3cTargetResetDefByte::RETURN_TIME_RESET_WHOLE_TARGET)
-        .value("RETURN_TIME_DEBUG_NETWORK_RESET", I3cTargetResetDefByte::RETURN_TIME_DEBUG_NETWORK_RESET)
-        .value("RETURN_VIRTUAL_TARGET_INDICATION", I3cTargetResetDefByte::RETURN_VIRTUAL_TARGET_INDICATION);
+        .value("RETURN_TIME_RESET_WHOLE_TARGET",
+               I3cTargetResetDefByte::RETURN_TIME_RESET_WHOLE_TARGET)
+        .value("RETURN_TIME_DEBUG_NETWORK_RESET",
+               I3cTargetResetDefByte::RETURN_TIME_DEBUG_NETWORK_RESET)
+        .value("RETURN_VIRTUAL_TARGET_INDICATION",
+               I3cTargetResetDefByte::RETURN_VIRTUAL_TARGET_INDICATION);
     nb::enum_<I3cEvent>(m, "I3cEvent", nb::is_flag(), nb::is_arithmetic())
         .value("IBI", I3cEvent::IBI)
         .value("CR", I3cEvent::CR)

@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace vantor::bindings {
 
 class VantorStatusError : public std::runtime_error {
-public:
+  public:
     VantorStatusError(uint16_t code, std::string operation)
         : std::runtime_error("pyvantorsdk status error"),
           code_(code),
@@ -18,12 +19,16 @@ public:
     uint16_t code() const { return code_; }
     const std::string& operation() const { return operation_; }
 
-private:
+  private:
     uint16_t code_;
     std::string operation_;
 };
 
 // Returns for SUCCESS (0); throws VantorStatusError for any other status.
+// The const char* form builds no string unless it throws.
+inline void checkStatus(uint16_t code, const char* operation) {
+    if (code != 0) throw VantorStatusError(code, operation);
+}
 inline void checkStatus(uint16_t code, const std::string& operation) {
     if (code != 0) throw VantorStatusError(code, operation);
 }

@@ -1,13 +1,20 @@
 // The extension module `_pyvantorsdk_cpp`. Registration order matters: the
-// enumerations come first because every later class refers to them.
+// enumerations come first because every later class refers to them, and the
+// facade last because its methods use every other class.
 
 #include <nanobind/nanobind.h>
 
 #include <mutex>
 
 #include "bindings/AbiProbe.h"
+#include "bindings/DeviceFacade.h"
+#include "bindings/DeviceInfo.h"
+#include "bindings/Enumeration.h"
 #include "bindings/Enums.h"
 #include "bindings/Errors.h"
+#include "bindings/ExitGuard.h"
+#include "bindings/Notifications.h"
+#include "bindings/SimModule.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -37,5 +44,13 @@ NB_MODULE(_pyvantorsdk_cpp, m) {
     preloadPlatformHidLibraries();
     m.attr("_abi_probe") = vantor::bindings::buildAbiProbe();
     vantor::bindings::registerEnums(m);
+    pyvantorsdk::registerDeviceInfo(m);
     vantor::bindings::registerErrors(m);
+    pyvantorsdk::registerNotifications(m);
+    pyvantorsdk::registerEnumeration(m);
+    pyvantorsdk::registerDecoders(m);
+    pyvantorsdk::registerDeviceFacade(m);
+    pyvantorsdk::registerSimModule(m);
+    // Connections are closed while Python still runs (see ExitGuard.h).
+    pyvantorsdk::installExitHook();
 }

@@ -1,0 +1,132 @@
+#pragma once
+// Argument types of the facades and their conversions from Python.
+//
+// `ByteArg`: any contiguous byte buffer (bytes, bytearray, memoryview, ...)
+// copied once into the byte vector the SDK takes. `str` is refused: text has
+// no byte form without an encoding.
+//
+// `EnumArg<E>`: an argument the SDK takes as one byte of the enumeration E.
+// It accepts a plain integer 0..255 (passed through without checking that it
+// names a member) or a member of E itself, so that `I2cBus.A` works as well
+// as 0 even though the plain enumerations are not integers.
+
+#include <nanobind/nanobind.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pyvantorsdk {
+
+struct ByteArg {
+    std::vector<uint8_t> value;
+    operator const std::vector<uint8_t>&() const { return value; }
+};
+
+template <class E>
+struct EnumArg {
+    E value{};
+    operator E() const { return value; }
+    uint8_t byte() const { return static_cast<uint8_t>(value); }
+};
+
+}  // namespace pyvantorsdk
+
+namespace nanobind::detail {
+
+template <>
+struct type_caster<pyvantorsdk::ByteArg> {
+    NB_TYPE_CASTER(pyvantorsdk::ByteArg, const_name("bytes"))
+
+    bool from_python(handle src, uint32_t, cleanup_list*) noexcept {
+        PyObject* o = src.ptr();
+        if (PyBytes_Check(o)) {
+            const auto* p = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(o));
+            value.value.assign(p, p + PyBytes_GET_SIZE(o));
+            return true;
+        }
+        if (PyUnicode_Check(o) || !PyObject_CheckBuffer(o)) return false;
+        Py_buffer view;
+        if (PyObject_GetBuffer(o, &view, PyBUF_SIMPLE) != 0) {
+            PyErr_Clear();
+            return false;
+        }
+        const auto* p = static_cast<const uint8_t*>(view.buf);
+        value.value.assign(p, p + view.len);
+        PyBuffer_Release(&view);
+        return true;
+    }
+
+    static handle from_cpp(const pyvantorsdk::ByteArg& v, rv_policy, cleanup_list*) noexcept {
+        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(v.value.data()),
+                                         static_cast<Py_ssize_t>(v.value.size()));
+    }
+};
+
+template <class E>
+struct type_caster<pyvantorsdk::EnumArg<E>> {
+    NB_TYPE_CASTER(pyvantorsdk::EnumArg<E>, const_name("int | ") + make_caster<E>::Name)
+
+    bool from_python(handle src, uint32_t flags, cleanup_list* cleanup) noexcept {
+        make_caster<uint8_t> integer;
+        if (integer.from_python(src, flags, cleanup)) {
+            value.value = static_cast<E>(integer.value);
+            return true;
+        }
+        // A member of E; without the convert flag the enumeration caster
+        // accepts nothing else.
+        make_caster<E> member;
+        if (member.from_python(src, 0, cleanup)) {
+            value.value = member.value;
+            return true;
+        }
+        return false;
+    }
+
+    static handle from_cpp(const pyvantorsdk::EnumArg<E>& v, rv_policy policy,
+                           cleanup_list* cleanup) noexcept {
+        return make_caster<E>::from_cpp(v.value, policy, cleanup);
+    }
+};
+
+}  // namespace nanobind::detail
+
+namespace pyvantorsdk {
+
+// A string the caller gives as text (stored as UTF-8) or as raw bytes (stored
+// unchanged, so that tests can produce bytes that are not valid UTF-8).
+struct TextOrBytes {
+    std::string value;
+};
+
+}  // namespace pyvantorsdk
+
+namespace nanobind::detail {
+
+template <>
+struct type_caster<pyvantorsdk::TextOrBytes> {
+    NB_TYPE_CASTER(pyvantorsdk::TextOrBytes, const_name("str | bytes"))
+
+    bool from_python(handle src, uint32_t, cleanup_list*) noexcept {
+        PyObject* o = src.ptr();
+        if (PyBytes_Check(o)) {
+            value.value.assign(PyBytes_AS_STRING(o), static_cast<size_t>(PyBytes_GET_SIZE(o)));
+            return true;
+        }
+        if (!PyUnicode_Check(o)) return false;
+        Py_ssize_t size = 0;
+        const char* text = PyUnicode_AsUTF8AndSize(o, &size);
+        if (text == nullptr) {
+            PyErr_Clear();
+            return false;
+        }
+        value.value.assign(text, static_cast<size_t>(size));
+        return true;
+    }
+
+    static handle from_cpp(const pyvantorsdk::TextOrBytes& v, rv_policy, cleanup_list*) noexcept {
+        return PyBytes_FromStringAndSize(v.value.data(), static_cast<Py_ssize_t>(v.value.size()));
+    }
+};
+
+}  // namespace nanobind::detail

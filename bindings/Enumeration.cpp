@@ -1,0 +1,118 @@
+// `HidDeviceInfo` and `enumerate_devices`: the HID interfaces present,
+// including the virtual adapters of this process.
+
+#include "bindings/Enumeration.h"
+
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
+
+#include <string>
+#include <vector>
+
+#include "sdk/transport/UsbBackend.h"
+
+namespace nb = nanobind;
+
+namespace pyvantorsdk {
+
+namespace {
+
+struct HidDeviceInfo {
+    std::string path;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    std::string serialNumber;
+    uint16_t releaseNumber = 0;
+    std::string manufacturer;
+    std::string productName;
+    uint16_t usagePage = 0;
+    uint16_t usage = 0;
+    int32_t interfaceNumber = 0;
+    int32_t busType = 0;
+};
+
+std::string toUtf8(const std::wstring& w) {
+    std::string out;
+    out.reserve(w.size());
+    for (wchar_t wc : w) {
+        auto c = static_cast<uint32_t>(wc);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::vector<HidDeviceInfo> enumerateDevices(uint16_t vid, uint16_t pid) {
+    std::vector<HidDeviceInfo> result;
+    auto& hid = vantor::usb::defaultHidBackend();
+    if (hid.init() != 0) return result;
+    for (const auto& e : hid.enumerate(vid, pid)) {
+        HidDeviceInfo info;
+        info.path = e.path;
+        info.vendorId = e.vendorId;
+        info.productId = e.productId;
+        info.serialNumber = toUtf8(e.serialNumber);
+        info.releaseNumber = e.releaseNumber;
+        info.manufacturer = toUtf8(e.manufacturer);
+        info.productName = toUtf8(e.product);
+        info.usagePage = e.usagePage;
+        info.usage = e.usage;
+        info.interfaceNumber = e.interfaceNumber;
+        info.busType = e.busType;
+        result.push_back(std::move(info));
+    }
+    return result;
+}
+
+}  // namespace
+
+void registerEnumeration(nb::module_& m) {
+    nb::class_<HidDeviceInfo>(m, "HidDeviceInfo", "One HID interface present on the system.")
+        .def(nb::init<>())
+        .def_ro("path", &HidDeviceInfo::path)
+        .def_ro("vendor_id", &HidDeviceInfo::vendorId)
+        .def_ro("product_id", &HidDeviceInfo::productId)
+        .def_ro("serial_number", &HidDeviceInfo::serialNumber)
+        .def_ro("release_number", &HidDeviceInfo::releaseNumber)
+        .def_ro("manufacturer", &HidDeviceInfo::manufacturer)
+        .def_ro("product_name", &HidDeviceInfo::productName)
+        .def_ro("usage_page", &HidDeviceInfo::usagePage)
+        .def_ro("usage", &HidDeviceInfo::usage)
+        .def_ro("interface_number", &HidDeviceInfo::interfaceNumber)
+        .def_ro("bus_type", &HidDeviceInfo::busType)
+        .def("__repr__", [](const HidDeviceInfo& d) {
+            return nb::str(
+                       "HidDeviceInfo(path={!r}, vendor_id=0x{:04X}, product_id=0x{:04X}, "
+                       "serial_number={!r}, product_name={!r})")
+                .format(d.path, d.vendorId, d.productId, d.serialNumber, d.productName);
+        });
+
+    m.def(
+        "enumerate_devices",
+        [](uint16_t vid, uint16_t pid) {
+            std::vector<HidDeviceInfo> devices;
+            {
+                nb::gil_scoped_release release;
+                devices = enumerateDevices(vid, pid);
+            }
+            return devices;
+        },
+        nb::arg("vid") = 0, nb::arg("pid") = 0,
+        "List the HID interfaces with this vendor and product id (0 matches any).");
+}
+
+}  // namespace pyvantorsdk

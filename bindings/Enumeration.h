@@ -1,0 +1,7 @@
+#pragma once
+#include <nanobind/nanobind.h>
+
+namespace pyvantorsdk {
+// `HidDeviceInfo` and `enumerate_devices`.
+void registerEnumeration(nanobind::module_& m);
+}  // namespace pyvantorsdk

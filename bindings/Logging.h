@@ -1,0 +1,13 @@
+#pragma once
+// Reports errors raised inside callbacks to the Python logger
+// "pyvantorsdk.backend". Call with the interpreter lock held; never throws.
+
+#include <Python.h>
+
+namespace pyvantorsdk {
+// `exception`, when given, is made the exception being handled for the
+// duration of the call, so that the log record carries its traceback.
+void logException(const char* message, PyObject* exception = nullptr) noexcept;
+// Logs a Python exception object with its str() as the message.
+void logPythonException(PyObject* exception) noexcept;
+}  // namespace pyvantorsdk

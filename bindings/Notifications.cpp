@@ -1,0 +1,203 @@
+#include "bindings/Notifications.h"
+
+#include <nanobind/stl/string.h>
+
+#include <utility>
+
+namespace nb = nanobind;
+
+namespace pyvantorsdk {
+
+namespace {
+
+nb::bytes bytesOf(const std::string& s) {
+    return nb::bytes(s.data(), s.size());
+}
+
+std::string copyOf(const uint8_t* data, size_t length) {
+    return data ? std::string(reinterpret_cast<const char*>(data), length) : std::string();
+}
+
+template <class T>
+nb::object make(std::string payload, T&& record) {
+    record.payload = std::move(payload);
+    return nb::cast(std::forward<T>(record), nb::rv_policy::move);
+}
+
+}  // namespace
+
+nb::object convertNotification(const vantor::Notification& n) {
+    std::string payload = copyOf(n.message(), n.length());
+    switch (n.kind()) {
+        case vantor::NOTIF_UART:
+            if (const auto* r = n.uartRx()) {
+                UartRxNotification o;
+                o.data = copyOf(r->data, r->dataLength);
+                return make(std::move(payload), std::move(o));
+            }
+            break;
+        case vantor::NOTIF_GPIO:
+            if (const auto* r = n.gpio()) {
+                GpioInterruptNotification o;
+                o.pinNumber = r->pinNumber;
+                o.triggeredEdge = r->triggeredEdge;
+                o.logicLevel = r->logicLevel;
+                return make(std::move(payload), std::move(o));
+            }
+            break;
+        case vantor::NOTIF_I3C_HJ:
+            if (const auto* r = n.i3cHotJoin()) {
+                I3cHotJoinNotification o;
+                o.pid = copyOf(r->pid, sizeof r->pid);
+                o.bcr = r->bcr;
+                o.dcr = r->dcr;
+                o.dynamicAddress = r->dynamicAddress;
+                return make(std::move(payload), std::move(o));
+            }
+            break;
+        case vantor::NOTIF_I3C_IBI:
+            if (const auto* r = n.i3cIbi()) {
+                I3cIbiNotification o;
+                o.address = r->address;
+                o.data = copyOf(r->payload, r->payloadLength);
+                return make(std::move(payload), std::move(o));
+            }
+            break;
+        case vantor::NOTIF_I3C_TARGET_BUS_EVENT:
+            if (const auto* r = n.i3cTargetBusEvent()) {
+                I3cTargetBusEventNotification o;
+                o.kind = r->kind;
+                o.targetAddress = r->targetAddress;
+                o.memoryAddress = r->memoryAddress;
+                o.data = copyOf(r->data, r->dataLength);
+                return make(std::move(payload), std::move(o));
+            }
+            break;
+        case vantor::NOTIF_I2C_TARGET_BUS_EVENT:
+            if (const auto* r = n.i2cTargetBusEvent()) {
+                I2cTargetBusEventNotification o;
+                o.event = r->event;
+                o.targetAddress = r->targetAddress;
+                o.memoryAddress = r->memoryAddress;
+                o.payloadLength = r->payloadLength;
+                return make(std::move(payload), std::move(o));
+            }
+            break;
+        case vantor::NOTIF_SPI_TARGET_BUS_EVENT:
+            if (const auto* r = n.spiTargetBusEvent()) {
+                SpiTargetBusEventNotification o;
+                o.event = r->event;
+                o.chipSelect = r->chipSelect;
+                o.memoryAddress = r->memoryAddress;
+                o.payloadLength = r->payloadLength;
+                return make(std::move(payload), std::move(o));
+            }
+            break;
+        case vantor::NOTIF_I3C_CONNECTOR_EVENT:
+            if (const auto* r = n.i3cConnectorEvent()) {
+                I3cConnectorEventNotification o;
+                o.port = r->port;
+                o.event = r->event;
+                o.connectorType = r->connectorType;
+                return make(std::move(payload), std::move(o));
+            }
+            break;
+        default:
+            break;
+    }
+    return make(std::move(payload), UnknownNotification{});
+}
+
+void CallbackSlot::set(nb::object callback) {
+    nb::object previous;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        previous = std::exchange(callback_, std::move(callback));
+    }
+    // `previous` is released here, outside the mutex: its destructor may run
+    // arbitrary Python code.
+}
+
+nb::object CallbackSlot::get() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return callback_;
+}
+
+int CallbackSlot::traverse(visitproc visit, void* arg) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Py_VISIT(callback_.ptr());
+    return 0;
+}
+
+void CallbackSlot::clear() {
+    set(nb::object());
+}
+
+void deliverNotification(CallbackSlot& slot, const vantor::Notification& n) noexcept {
+    slot.deliver([&n] { return convertNotification(n); });
+}
+
+void registerNotifications(nb::module_& m) {
+    nb::class_<Notification>(m, "Notification", "An event reported by the adapter.")
+        .def(nb::init<>())
+        .def_prop_ro(
+            "payload", [](const Notification& n) { return bytesOf(n.payload); },
+            "The whole notification message as received.");
+
+    nb::class_<I3cHotJoinNotification, Notification>(m, "I3cHotJoinNotification")
+        .def(nb::init<>())
+        .def_prop_ro("pid", [](const I3cHotJoinNotification& n) { return bytesOf(n.pid); })
+        .def_ro("bcr", &I3cHotJoinNotification::bcr)
+        .def_ro("dcr", &I3cHotJoinNotification::dcr)
+        .def_ro("dynamic_address", &I3cHotJoinNotification::dynamicAddress);
+
+    nb::class_<I3cIbiNotification, Notification>(m, "I3cIbiNotification")
+        .def(nb::init<>())
+        .def_ro("address", &I3cIbiNotification::address)
+        .def_prop_ro(
+            "payload", [](const I3cIbiNotification& n) { return bytesOf(n.data); },
+            "The in-band interrupt's data bytes.");
+
+    nb::class_<I3cTargetBusEventNotification, Notification>(m, "I3cTargetBusEventNotification")
+        .def(nb::init<>())
+        .def_ro("kind", &I3cTargetBusEventNotification::kind)
+        .def_ro("target_address", &I3cTargetBusEventNotification::targetAddress)
+        .def_ro("memory_address", &I3cTargetBusEventNotification::memoryAddress)
+        .def_prop_ro(
+            "payload", [](const I3cTargetBusEventNotification& n) { return bytesOf(n.data); },
+            "The transferred bytes.");
+
+    nb::class_<I2cTargetBusEventNotification, Notification>(m, "I2cTargetBusEventNotification")
+        .def(nb::init<>())
+        .def_ro("event", &I2cTargetBusEventNotification::event)
+        .def_ro("target_address", &I2cTargetBusEventNotification::targetAddress)
+        .def_ro("memory_address", &I2cTargetBusEventNotification::memoryAddress)
+        .def_ro("payload_length", &I2cTargetBusEventNotification::payloadLength);
+
+    nb::class_<SpiTargetBusEventNotification, Notification>(m, "SpiTargetBusEventNotification")
+        .def(nb::init<>())
+        .def_ro("event", &SpiTargetBusEventNotification::event)
+        .def_ro("chip_select", &SpiTargetBusEventNotification::chipSelect)
+        .def_ro("memory_address", &SpiTargetBusEventNotification::memoryAddress)
+        .def_ro("payload_length", &SpiTargetBusEventNotification::payloadLength);
+
+    nb::class_<I3cConnectorEventNotification, Notification>(m, "I3cConnectorEventNotification")
+        .def(nb::init<>())
+        .def_ro("port", &I3cConnectorEventNotification::port)
+        .def_ro("event", &I3cConnectorEventNotification::event)
+        .def_ro("connector_type", &I3cConnectorEventNotification::connectorType);
+
+    nb::class_<UartRxNotification, Notification>(m, "UartRxNotification")
+        .def(nb::init<>())
+        .def_prop_ro("data", [](const UartRxNotification& n) { return bytesOf(n.data); });
+
+    nb::class_<GpioInterruptNotification, Notification>(m, "GpioInterruptNotification")
+        .def(nb::init<>())
+        .def_ro("pin_number", &GpioInterruptNotification::pinNumber)
+        .def_ro("triggered_edge", &GpioInterruptNotification::triggeredEdge)
+        .def_ro("logic_level", &GpioInterruptNotification::logicLevel);
+
+    nb::class_<UnknownNotification, Notification>(m, "UnknownNotification").def(nb::init<>());
+}
+
+}  // namespace pyvantorsdk
