@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sdk/core/Protocol.h"
+#include "sdk/core/SystemTypes.h"
 #include "sdk/transport/UsbBackend.h"
 
 namespace nb = nanobind;
@@ -113,6 +115,18 @@ void registerEnumeration(nb::module_& m) {
         },
         nb::arg("vid") = 0, nb::arg("pid") = 0,
         "List the HID interfaces with this vendor and product id (0 matches any).");
+
+    // The adapters the SDK opens, for callers of enumerate_devices:
+    // (vendor_id, product_id, model, report_size).
+    nb::list supported;
+    for (const vantor::SupportedDevice& d : vantor::kSupportedDevices) {
+        const auto model = d.productId == vantor::kProductIdQuillex ? vantor::DeviceModel::QUILLEX
+                                                                    : vantor::DeviceModel::TERANOX;
+        supported.append(nb::make_tuple(d.vendorId, d.productId, model, d.reportSize));
+    }
+    m.attr("_supported_devices") = nb::tuple(supported);
+    // Paths of the virtual adapters of this process start with this.
+    m.attr("_virtual_path_prefix") = vantor::usb::kVirtualPathPrefix;
 }
 
 }  // namespace pyvantorsdk
