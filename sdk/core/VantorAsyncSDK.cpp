@@ -1,6 +1,6 @@
 #include "sdk/core/VantorAsyncSDK.h"
 
-#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <utility>
 
@@ -17,7 +17,78 @@ namespace {
 // starts with null here.
 thread_local const void* tlsReaderOf = nullptr;
 
-constexpr auto kReaderLockRetry = std::chrono::milliseconds(5);
+// The per-instance send lock. It differs from a mutex in one way: a sender on
+// the reader thread must never wait for a holder that is reopening or closing
+// the device, since that holder joins the reader thread; tryAcquire gives up
+// as soon as the holder announces that.
+class SendGate {
+  public:
+    void acquire() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        released_.wait(lock, [this] { return !busy_; });
+        busy_ = true;
+    }
+    bool acquireUnlessStopping() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        released_.wait(lock, [this] { return !busy_ || stopping_; });
+        if (busy_) return false;
+        busy_ = true;
+        return true;
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_ = false;
+        released_.notify_all();
+    }
+    // Called by the holder around a reopen or close.
+    void setStopping(bool stopping) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = stopping;
+        released_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool busy_ = false;
+    bool stopping_ = false;
+};
+
+// Holds a SendGate for a scope; `owns()` is false when a reader-thread
+// sender gave up.
+class GateHold {
+  public:
+    GateHold(SendGate& gate, bool onReaderThread) : gate_(gate) {
+        if (onReaderThread) {
+            owns_ = gate_.acquireUnlessStopping();
+        } else {
+            gate_.acquire();
+            owns_ = true;
+        }
+    }
+    ~GateHold() {
+        if (owns_) gate_.release();
+    }
+    GateHold(const GateHold&) = delete;
+    GateHold& operator=(const GateHold&) = delete;
+    bool owns() const { return owns_; }
+
+  private:
+    SendGate& gate_;
+    bool owns_ = false;
+};
+
+// Announces, for its scope, that the reader thread is being stopped.
+class StoppingReader {
+  public:
+    explicit StoppingReader(SendGate& gate) : gate_(gate) { gate_.setStopping(true); }
+    ~StoppingReader() { gate_.setStopping(false); }
+    StoppingReader(const StoppingReader&) = delete;
+    StoppingReader& operator=(const StoppingReader&) = delete;
+
+  private:
+    SendGate& gate_;
+};
 
 }  // namespace
 
@@ -46,18 +117,6 @@ struct VantorAsyncSDK::AsyncSdkImpl {
 
     bool onReaderThread() const { return tlsReaderOf == this; }
 
-    // The send lock. A sender on the reader thread must never block on it:
-    // the holder may be reopening or closing the device, which joins this
-    // very thread. Such a sender gives up (an unowned lock) once it sees that.
-    std::unique_lock<std::timed_mutex> lockForSend() {
-        if (!onReaderThread()) return std::unique_lock<std::timed_mutex>(sendMutex);
-        std::unique_lock<std::timed_mutex> lock(sendMutex, std::defer_lock);
-        while (!lock.try_lock_for(kReaderLockRetry)) {
-            if (stoppingReader.load()) break;
-        }
-        return lock;
-    }
-
     bool writeSegments() {
         for (const auto& segment : segments) {
             if (!transport.write(segment)) return false;
@@ -66,13 +125,11 @@ struct VantorAsyncSDK::AsyncSdkImpl {
     }
 
     std::vector<uint8_t> assembly;               // reader thread only
-    std::vector<std::vector<uint8_t>> segments;  // guarded by sendMutex
-    std::unique_ptr<ReportFramer> framer;        // guarded by sendMutex
+    std::vector<std::vector<uint8_t>> segments;  // guarded by sendGate
+    std::unique_ptr<ReportFramer> framer;        // guarded by sendGate
     ResponseCallback responseCallback = [](const std::vector<uint8_t>&) {};
     // Held for a whole message, for connect and for disconnect.
-    std::timed_mutex sendMutex;
-    // Set (under sendMutex) while a reopen or close may be joining the reader.
-    std::atomic<bool> stoppingReader{false};
+    SendGate sendGate;
     // Last, so that it is destroyed first: its reader thread uses the fields
     // above.
     HidTransport transport;
@@ -92,7 +149,7 @@ VantorAsyncSDK::~VantorAsyncSDK() {
 bool VantorAsyncSDK::open(const std::string& path, const std::string& serialNumber) {
     // The reader thread belongs to an open connection; it cannot replace it.
     if (impl_->onReaderThread()) return connected_;
-    std::lock_guard<std::timed_mutex> lock(impl_->sendMutex);
+    GateHold hold(impl_->sendGate, false);
     const bool ok = impl_->transport.open(path, serialNumber);
     if (ok) impl_->framer = std::make_unique<ReportFramer>(impl_->transport.reportSize());
     connected_ = ok;
@@ -110,10 +167,11 @@ bool VantorAsyncSDK::connectWithSerialNumber(const std::string& serialNumber) {
 void VantorAsyncSDK::disconnect() {
     // Closing joins the reader thread, which cannot join itself.
     if (impl_->onReaderThread()) return;
-    std::lock_guard<std::timed_mutex> lock(impl_->sendMutex);
-    impl_->stoppingReader = true;
-    impl_->transport.close();
-    impl_->stoppingReader = false;
+    GateHold hold(impl_->sendGate, false);
+    {
+        StoppingReader stopping(impl_->sendGate);
+        impl_->transport.close();
+    }
     connected_ = false;
 }
 
@@ -127,17 +185,19 @@ bool VantorAsyncSDK::onReaderThread() const {
 
 uint16_t VantorAsyncSDK::send(const std::vector<uint8_t>& message) {
     constexpr uint16_t kDisconnect = toU16(StatusCode::SDK_ERROR_DISCONNECT);
-    auto lock = impl_->lockForSend();
-    if (!lock.owns_lock() || !connected_ || !impl_->framer) return kDisconnect;
+    GateHold hold(impl_->sendGate, impl_->onReaderThread());
+    if (!hold.owns() || !connected_ || !impl_->framer) return kDisconnect;
 
     impl_->framer->segment(message.data(), message.size(), impl_->segments);
     if (impl_->writeSegments()) return toU16(StatusCode::SUCCESS);
 
     // One reopen by path, then the whole message again from its first
     // segment. The transport refuses a reopen from the reader thread.
-    impl_->stoppingReader = true;
-    const bool reopened = impl_->transport.reopen();
-    impl_->stoppingReader = false;
+    bool reopened;
+    {
+        StoppingReader stopping(impl_->sendGate);
+        reopened = impl_->transport.reopen();
+    }
     if (!reopened) return kDisconnect;
     return impl_->writeSegments() ? toU16(StatusCode::SUCCESS) : kDisconnect;
 }

@@ -58,8 +58,8 @@ TEST(AsyncEngine, ConnectFailsForAnUnknownPath) {
 
 TEST(AsyncEngine, GetUsbConfigWritesOneZeroPaddedReportOnTheSmallModel) {
     sim::VirtualAdapter adapter;  // 64-byte reports
-    VantorAsyncSDK sdk;
     Inbox<Bytes> inbox;
+    VantorAsyncSDK sdk;
     sdk.onResponse([&](const Bytes& message) { inbox.push(message); });
     ASSERT_TRUE(sdk.connect(adapter.path()));
 
@@ -236,8 +236,8 @@ TEST(AsyncEngine, WriteFailureWithoutTheDeviceReturnsDisconnectButStaysConnected
 
 TEST(AsyncEngineReaderThread, ACallbackThatThrowsDoesNotStopTheReader) {
     sim::VirtualAdapter adapter;
-    VantorAsyncSDK sdk;
     Inbox<uint16_t> inbox;
+    VantorAsyncSDK sdk;
     sdk.onResponse([&](const Bytes& message) {
         inbox.push(test::idOf(message));
         if (test::idOf(message) == 1) throw std::runtime_error("user callback failed");
@@ -252,8 +252,8 @@ TEST(AsyncEngineReaderThread, ACallbackThatThrowsDoesNotStopTheReader) {
 
 TEST(AsyncEngineReaderThread, TheCallbackMaySendAndCannotDisconnect) {
     sim::VirtualAdapter adapter;
-    VantorAsyncSDK sdk;
     Inbox<uint16_t> sent;
+    VantorAsyncSDK sdk;
     sdk.onResponse([&](const Bytes& message) {
         if (test::idOf(message) != 1) return;
         sdk.disconnect();  // refused on the reader thread

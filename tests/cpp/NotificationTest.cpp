@@ -105,7 +105,8 @@ TEST(NotificationAccessors, AccessorsOfAnotherKindReturnNull) {
 TEST(NotificationAccessors, FixedFieldsDecodeFromTheirOffsets) {
     const Bytes hotJoin = {0x00, 0x00, 0x82, 0x19, 0x00, 0x00, 0x11, 0x22,
                            0x33, 0x44, 0x55, 0x66, 0xA7, 0xB8, 0x09};
-    const auto* hj = wrap(hotJoin).i3cHotJoin();
+    const Notification hjMessage = wrap(hotJoin);
+    const auto* hj = hjMessage.i3cHotJoin();
     ASSERT_NE(hj, nullptr);
     const uint8_t pid[6] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};  // message order
     EXPECT_EQ(0, std::memcmp(hj->pid, pid, 6));
@@ -114,21 +115,24 @@ TEST(NotificationAccessors, FixedFieldsDecodeFromTheirOffsets) {
     EXPECT_EQ(hj->dynamicAddress, 0x09);
 
     const Bytes gpio = {0x00, 0x00, 0x81, 0x14, 0x00, 0x00, 0x05, 0x02, 0x01};
-    const auto* g = wrap(gpio).gpio();
+    const Notification gMessage = wrap(gpio);
+    const auto* g = gMessage.gpio();
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(g->pinNumber, 5);
     EXPECT_EQ(g->triggeredEdge, 2);
     EXPECT_EQ(g->logicLevel, 1);
 
     const Bytes connector = {0x00, 0x00, 0x81, 0x04, 0x00, 0x00, 0x01, 0x01, 0x03};
-    const auto* c = wrap(connector).i3cConnectorEvent();
+    const Notification cMessage = wrap(connector);
+    const auto* c = cMessage.i3cConnectorEvent();
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->port, static_cast<int32_t>(I3cConnectorPort::HV));
     EXPECT_EQ(c->event, static_cast<int32_t>(I3cConnectorEvent::UNPLUGGED));
     EXPECT_EQ(c->connectorType, 3);
 
     const Bytes i2c = {0x00, 0x00, 0x81, 0x0A, 0x00, 0x00, 0x01, 0x50, 0x34, 0x12, 0x08, 0x01};
-    const auto* t = wrap(i2c).i2cTargetBusEvent();
+    const Notification tMessage = wrap(i2c);
+    const auto* t = tMessage.i2cTargetBusEvent();
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->event, 1);
     EXPECT_EQ(t->targetAddress, 0x50);
@@ -136,7 +140,8 @@ TEST(NotificationAccessors, FixedFieldsDecodeFromTheirOffsets) {
     EXPECT_EQ(t->payloadLength, 0x0108);
 
     const Bytes spi = {0x00, 0x00, 0x81, 0x0E, 0x00, 0x00, 0x02, 0x01, 0x00, 0x80, 0xFF, 0xFF};
-    const auto* s = wrap(spi).spiTargetBusEvent();
+    const Notification sMessage = wrap(spi);
+    const auto* s = sMessage.spiTargetBusEvent();
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->event, 2);
     EXPECT_EQ(s->chipSelect, 1);
@@ -147,7 +152,8 @@ TEST(NotificationAccessors, FixedFieldsDecodeFromTheirOffsets) {
 TEST(NotificationAccessors, AnnouncedLengthsAreCappedAtTheBytesPresent) {
     // IBI announcing 5 payload bytes, 2 present.
     const Bytes ibi = {0x00, 0x00, 0x81, 0x19, 0x00, 0x00, 0x30, 0x05, 0xAA, 0xBB};
-    const auto* i = wrap(ibi).i3cIbi();
+    const Notification iMessage = wrap(ibi);
+    const auto* i = iMessage.i3cIbi();
     ASSERT_NE(i, nullptr);
     EXPECT_EQ(i->address, 0x30);
     EXPECT_EQ(i->payloadLength, 2u);
@@ -159,7 +165,8 @@ TEST(NotificationAccessors, AnnouncedLengthsAreCappedAtTheBytesPresent) {
 
     // UART announcing 0x0103 bytes (a u16, low byte first), 3 present.
     const Bytes uart = {0x00, 0x00, 0x81, 0x10, 0x00, 0x00, 0x03, 0x01, 'a', 'b', 'c'};
-    const auto* u = wrap(uart).uartRx();
+    const Notification uMessage = wrap(uart);
+    const auto* u = uMessage.uartRx();
     ASSERT_NE(u, nullptr);
     EXPECT_EQ(u->dataLength, 3u);
     EXPECT_EQ(u->data, uart.data() + 8);
@@ -172,7 +179,8 @@ TEST(NotificationI3cTargetBusEvent, TransfersCarryCappedData) {
     // Write transfer (kind 0) announcing 20 data bytes in a 16-byte message.
     const Bytes write = {0x00, 0x00, 0x81, 0x1A, 0x34, 0x12, 0x00, 0x08,
                          0x10, 0x02, 0x14, 0x00, 0xD0, 0xD1, 0xD2, 0xD3};
-    const auto* w = wrap(write).i3cTargetBusEvent();
+    const Notification wMessage = wrap(write);
+    const auto* w = wMessage.i3cTargetBusEvent();
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->kind, 0);
     EXPECT_EQ(w->headerWord, 0x1234);
@@ -184,7 +192,8 @@ TEST(NotificationI3cTargetBusEvent, TransfersCarryCappedData) {
     // Read transfer (kind 1) announcing 2 of 4 present bytes.
     const Bytes read = {0x00, 0x00, 0x81, 0x1A, 0x00, 0x00, 0x01, 0x08,
                         0x05, 0x00, 0x02, 0x00, 0xD0, 0xD1, 0xD2, 0xD3};
-    const auto* r = wrap(read).i3cTargetBusEvent();
+    const Notification rMessage = wrap(read);
+    const auto* r = rMessage.i3cTargetBusEvent();
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->kind, 1);
     EXPECT_EQ(r->memoryAddress, 5);
@@ -195,7 +204,8 @@ TEST(NotificationI3cTargetBusEvent, CccAndAddressChangeCarryNoAddressOrData) {
     for (uint8_t kind : {uint8_t{2}, uint8_t{3}, uint8_t{0x7F}}) {
         const Bytes ccc = {0x00, 0x00, 0x81, 0x1A, 0x01, 0x00, kind, 0x08,
                            0x34, 0x12, 0x04, 0x00, 0xD0, 0xD1, 0xD2, 0xD3};
-        const auto* e = wrap(ccc).i3cTargetBusEvent();
+        const Notification eMessage = wrap(ccc);
+        const auto* e = eMessage.i3cTargetBusEvent();
         ASSERT_NE(e, nullptr);
         EXPECT_EQ(e->kind, kind);
         EXPECT_EQ(e->headerWord, 1);

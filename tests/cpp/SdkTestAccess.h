@@ -72,11 +72,11 @@ inline bool eventually(const std::function<bool()>& condition,
 template <typename T>
 class Inbox {
   public:
+    // Declare an inbox before the SDK whose callbacks fill it, so that it
+    // outlives the reader thread.
     void push(T value) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            items_.push_back(std::move(value));
-        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        items_.push_back(std::move(value));
         condition_.notify_all();
     }
     // Waits until at least `count` items arrived; false on timeout.

@@ -200,8 +200,8 @@ TEST(SyncEngine, EnterBootModeDisconnects) {
 
 TEST(SyncEngine, MessagesTooShortForAHeaderAreDiscardedAndIdZeroIsANotification) {
     sim::VirtualAdapter adapter;
-    VantorSDK sdk(2000);
     Inbox<Bytes> notifications;
+    VantorSDK sdk(2000);
     sdk.onNotification([&](const Notification& n) {
         notifications.push(Bytes(n.message(), n.message() + n.length()));
     });
@@ -219,6 +219,8 @@ TEST(SyncEngine, MessagesTooShortForAHeaderAreDiscardedAndIdZeroIsANotification)
 
 TEST(SyncEngine, NotificationsArriveInOrderWithTheirKindAndWithoutACallbackAreDropped) {
     sim::VirtualAdapter adapter;
+    Inbox<int> kinds;  // outlives the reader thread that fills it
+    int pin = -1;
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     adapter.notify(0x1481, {0x02, 0x01, 0x01});
@@ -227,8 +229,6 @@ TEST(SyncEngine, NotificationsArriveInOrderWithTheirKindAndWithoutACallbackAreDr
     EXPECT_EQ(sdk.getDiscardedResponseCount(), 0u);
     sdk.disconnect();
 
-    Inbox<int> kinds;
-    int pin = -1;
     sdk.onNotification([&](const Notification& n) {
         if (const auto* g = n.gpio()) pin = g->pinNumber;
         kinds.push(n.kind());
@@ -246,8 +246,8 @@ TEST(SyncEngine, NotificationsArriveInOrderWithTheirKindAndWithoutACallbackAreDr
 
 TEST(SyncEngineReaderThread, ANotificationCallbackThatThrowsDoesNotStopTheReader) {
     sim::VirtualAdapter adapter;
-    VantorSDK sdk(2000);
     Inbox<int> seen;
+    VantorSDK sdk(2000);
     sdk.onNotification([&](const Notification& n) {
         seen.push(n.kind());
         if (n.kind() == NOTIF_GPIO) throw std::runtime_error("user callback failed");
@@ -264,9 +264,10 @@ TEST(SyncEngineReaderThread, ANotificationCallbackThatThrowsDoesNotStopTheReader
 
 TEST(SyncEngineReaderThread, ABlockingCallFromTheCallbackIsRefusedInsteadOfHanging) {
     sim::VirtualAdapter adapter;
+    Inbox<uint16_t> fromCallback;
+    Inbox<uint16_t> fromCaller;
     // A call that waited for the reader would block it until the timeout.
     VantorSDK sdk(3000);
-    Inbox<uint16_t> fromCallback;
     sdk.onNotification([&](const Notification&) {
         UsbConfig config;
         std::vector<uint8_t> text;
@@ -284,7 +285,6 @@ TEST(SyncEngineReaderThread, ABlockingCallFromTheCallbackIsRefusedInsteadOfHangi
     // Another caller holds the request slot, waiting for a delayed answer,
     // while the callback runs.
     adapter.setResponseDelay(std::chrono::milliseconds(100));
-    Inbox<uint16_t> fromCaller;
     std::thread caller([&] {
         UsbConfig config;
         fromCaller.push(sdk.getUsbConfig(config));
