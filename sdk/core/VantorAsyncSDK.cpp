@@ -4,6 +4,7 @@
 #include <mutex>
 #include <utility>
 
+#include "sdk/core/Protocol.h"
 #include "sdk/core/ReportFramer.h"
 #include "sdk/transport/HidTransport.h"
 
@@ -184,9 +185,26 @@ bool VantorAsyncSDK::onReaderThread() const {
 }
 
 uint16_t VantorAsyncSDK::send(const std::vector<uint8_t>& message) {
-    constexpr uint16_t kDisconnect = toU16(StatusCode::SDK_ERROR_DISCONNECT);
     GateHold hold(impl_->sendGate, impl_->onReaderThread());
-    if (!hold.owns() || !connected_ || !impl_->framer) return kDisconnect;
+    if (!hold.owns()) return toU16(StatusCode::SDK_ERROR_DISCONNECT);
+    return sendHeld(message);
+}
+
+uint16_t VantorAsyncSDK::sendWithPayload(const std::vector<uint8_t>& message,
+                                         const uint8_t* payload, uint64_t length) {
+    GateHold hold(impl_->sendGate, impl_->onReaderThread());
+    if (!hold.owns()) return toU16(StatusCode::SDK_ERROR_DISCONNECT);
+    const uint16_t status = sendHeld(message);
+    if (status != toU16(StatusCode::SUCCESS)) return status;
+    // Still under the send lock, so that the data phases of two threads
+    // cannot mix on the bulk OUT endpoint.
+    return sendPayload(payload, length, kBulkDataTimeoutMs) ? toU16(StatusCode::SUCCESS)
+                                                            : toU16(StatusCode::SDK_ERROR_TIMEOUT);
+}
+
+uint16_t VantorAsyncSDK::sendHeld(const std::vector<uint8_t>& message) {
+    constexpr uint16_t kDisconnect = toU16(StatusCode::SDK_ERROR_DISCONNECT);
+    if (!connected_ || !impl_->framer) return kDisconnect;
 
     impl_->framer->segment(message.data(), message.size(), impl_->segments);
     if (impl_->writeSegments()) return toU16(StatusCode::SUCCESS);

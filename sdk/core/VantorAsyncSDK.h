@@ -75,6 +75,14 @@ class VantorAsyncSDK {
     // Sends one whole request message: SUCCESS when every segment was
     // written, SDK_ERROR_DISCONNECT when not connected or the write failed.
     uint16_t send(const std::vector<uint8_t>& message);
+    // The same, then `length` bytes of `payload` on the bulk OUT endpoint
+    // (timeout kBulkDataTimeoutMs), both under the send lock: SUCCESS,
+    // SDK_ERROR_DISCONNECT when the request was not written, or
+    // SDK_ERROR_TIMEOUT when the data phase failed.
+    uint16_t sendWithPayload(const std::vector<uint8_t>& message, const uint8_t* payload,
+                             uint64_t length);
+    // send() with the send lock already held.
+    uint16_t sendHeld(const std::vector<uint8_t>& message);
     // Writes a data phase on the bulk OUT endpoint.
     bool sendPayload(const uint8_t* source, uint64_t length, uint32_t timeoutMs);
     // True on this instance's reader thread, i.e. inside the response

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -153,7 +154,10 @@ TEST(AsyncEngine, DisconnectStopsSendingAndReconnectResumes) {
 // device.
 class FailNthReport final : public usb::HidBackend {
   public:
-    FailNthReport(sim::VirtualAdapter& adapter, int failAt) : adapter_(adapter), failAt_(failAt) {}
+    // `beforeFailing` runs on the writing thread just before the failing write.
+    FailNthReport(sim::VirtualAdapter& adapter, int failAt,
+                  std::function<void()> beforeFailing = {})
+        : adapter_(adapter), failAt_(failAt), beforeFailing_(std::move(beforeFailing)) {}
 
     int init() override { return usb::defaultHidBackend().init(); }
     std::vector<usb::HidDeviceEntry> enumerate(uint16_t vendorId, uint16_t productId) override {
@@ -178,6 +182,7 @@ class FailNthReport final : public usb::HidBackend {
         }
         int write(const uint8_t* data, size_t length) override {
             if (++owner_.writes_ == owner_.failAt_) {
+                if (owner_.beforeFailing_) owner_.beforeFailing_();
                 owner_.adapter_.failWrites(1, std::chrono::milliseconds(950));
             }
             return inner_->write(data, length);
@@ -190,6 +195,7 @@ class FailNthReport final : public usb::HidBackend {
 
     sim::VirtualAdapter& adapter_;
     const int failAt_;
+    std::function<void()> beforeFailing_;
     std::atomic<int> writes_{0};
 };
 
@@ -214,6 +220,31 @@ TEST(AsyncEngine, AFailedSecondReportReopensAndResendsTheWholeMessage) {
     EXPECT_EQ(reports[3][1] & 0x03, 0x02);  // last-segment flag
     ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
     EXPECT_EQ(adapter.requests(), std::vector<Bytes>{message});
+}
+
+TEST(AsyncEngine, ABulkDataPhaseFollowsItsRequest) {
+    sim::VirtualAdapter adapter;
+    VantorAsyncSDK sdk;
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_TRUE(sdk.isBulkTransportAvailable());
+    const Bytes request = {0x21, 0x00, 0xFF, 0x04};
+    const Bytes payload = longRequest(0, 3000, 5);
+    EXPECT_EQ(VantorAsyncSDKTestAccess::sendWithPayload(sdk, request, payload), 0);
+    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    EXPECT_EQ(adapter.requests(), std::vector<Bytes>{request});
+    EXPECT_EQ(adapter.bulkReceived(), payload);
+
+    // Without a bulk interface the request still goes out, the data cannot.
+    sim::AdapterOptions options;
+    options.bulk = false;
+    options.serial = "SIM0002";
+    sim::VirtualAdapter plain(options);
+    VantorAsyncSDK other;
+    ASSERT_TRUE(other.connect(plain.path()));
+    EXPECT_EQ(VantorAsyncSDKTestAccess::sendWithPayload(other, request, payload), 0x2000);
+    EXPECT_EQ(other.getLastBulkError(), "bulk transport not open");
+    ASSERT_TRUE(plain.waitForRequests(1, test::kWaitLimit));
+    EXPECT_EQ(plain.requests(), std::vector<Bytes>{request});
 }
 
 TEST(AsyncEngine, WriteFailureWithoutTheDeviceReturnsDisconnectButStaysConnected) {
@@ -266,6 +297,34 @@ TEST(AsyncEngineReaderThread, TheCallbackMaySendAndCannotDisconnect) {
     EXPECT_TRUE(sdk.isConnected());
     ASSERT_TRUE(adapter.waitForRequests(2, test::kWaitLimit));
     EXPECT_EQ(test::idOf(adapter.requests()[1]), 2);
+}
+
+TEST(AsyncEngineReaderThread, ASendFromTheCallbackGivesWayToAReopen) {
+    // While one thread's send reopens the device (which stops and joins the
+    // reader thread), the callback on the reader thread tries to send too.
+    // It must not wait for that send to finish: the send waits for it.
+    sim::VirtualAdapter adapter;
+    Inbox<int> entered;
+    Inbox<uint16_t> fromCallback;
+    FailNthReport hid(adapter, 2, [&] {
+        adapter.notify(0x1481, {0x01, 0x01, 0x01});
+        entered.waitFor(1);
+    });
+    VantorAsyncSDK sdk(hid, usb::defaultUsbBackend());
+    sdk.onResponse([&](const Bytes& message) {
+        if (test::idOf(message) != 0) return;
+        entered.push(1);
+        fromCallback.push(sdk.getUsbConfig(5));
+    });
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+
+    const Bytes message = longRequest(0x0C0D, 150, 9);
+    EXPECT_EQ(VantorAsyncSDKTestAccess::send(sdk, message), 0);
+    ASSERT_TRUE(fromCallback.waitFor(1));
+    EXPECT_EQ(fromCallback.items()[0], kDisconnect);
+    EXPECT_EQ(hid.opens, 2);
+    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    EXPECT_EQ(adapter.requests(), std::vector<Bytes>{message});
 }
 
 TEST(AsyncEngineConcurrent, MessagesFromManyThreadsArriveIntact) {

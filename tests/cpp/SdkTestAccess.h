@@ -31,6 +31,10 @@ struct VantorAsyncSDKTestAccess {
     static uint16_t send(VantorAsyncSDK& sdk, const std::vector<uint8_t>& message) {
         return sdk.send(message);
     }
+    static uint16_t sendWithPayload(VantorAsyncSDK& sdk, const std::vector<uint8_t>& message,
+                                    const std::vector<uint8_t>& payload) {
+        return sdk.sendWithPayload(message, payload.data(), payload.size());
+    }
 };
 
 namespace test {
