@@ -47,14 +47,18 @@ class VantorSDK {
         bool supportsCommand(uint16_t command) const;
     };
 
+    // Response timeout in milliseconds: -1 (the default) waits without limit,
+    // 0 or another negative value does not wait at all.
     VantorSDK();
     explicit VantorSDK(int timeoutMs);
     ~VantorSDK();
     VantorSDK(const VantorSDK&) = delete;
     VantorSDK& operator=(const VantorSDK&) = delete;
 
+    // Each connect drops the cached bulk capabilities.
     bool connect(const std::string& path);
     bool connectWithSerialNumber(const std::string& serialNumber);
+    // Does not wait for a call in progress; that call ends with its timeout.
     void disconnect();
     bool isConnected() const;
 

@@ -35,26 +35,13 @@ Bytes longRequest(uint16_t id, size_t length, uint8_t seed) {
 
 TEST(AsyncEngine, EveryCommandOnANeverConnectedInstanceReturnsDisconnect) {
     VantorAsyncSDK sdk;
-    EXPECT_FALSE(sdk.isConnected());
-    EXPECT_EQ(sdk.resetDevice(1), kDisconnect);
-    EXPECT_EQ(sdk.enterBootMode(2), kDisconnect);
-    EXPECT_EQ(sdk.getUsbString(3, 1), kDisconnect);
-    EXPECT_EQ(sdk.getAnalogMeasurements(4), kDisconnect);
-    EXPECT_EQ(sdk.getUsbConfig(5), kDisconnect);
-    EXPECT_EQ(sdk.setUsbConfig(6, UsbConfig{}), kDisconnect);
-    EXPECT_EQ(sdk.getBulkCapabilities(7), kDisconnect);
-    EXPECT_EQ(VantorAsyncSDKTestAccess::send(sdk, longRequest(8, 100, 0)), kDisconnect);
-    EXPECT_FALSE(sdk.isBulkTransportAvailable());
+    for (uint16_t status : {sdk.resetDevice(1), sdk.enterBootMode(2), sdk.getUsbString(3, 1),
+                            sdk.getAnalogMeasurements(4), sdk.getUsbConfig(5),
+                            sdk.setUsbConfig(6, UsbConfig{}), sdk.getBulkCapabilities(7),
+                            VantorAsyncSDKTestAccess::send(sdk, longRequest(8, 100, 0))}) {
+        EXPECT_EQ(status, kDisconnect);
+    }
     EXPECT_EQ(VantorAsyncSDK::getVersion(), "1.5.1");
-}
-
-TEST(AsyncEngine, ConnectFailsForAnUnknownPath) {
-    sim::VirtualAdapter adapter;
-    VantorAsyncSDK sdk;
-    EXPECT_FALSE(sdk.connect(adapter.path() + "-missing"));
-    EXPECT_FALSE(sdk.isConnected());
-    EXPECT_EQ(sdk.getUsbConfig(1), kDisconnect);
-    EXPECT_TRUE(adapter.reports().empty());
 }
 
 TEST(AsyncEngine, GetUsbConfigWritesOneZeroPaddedReportOnTheSmallModel) {
@@ -68,45 +55,11 @@ TEST(AsyncEngine, GetUsbConfigWritesOneZeroPaddedReportOnTheSmallModel) {
     ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
     Bytes expected = {0x00, 0x13, 0x00, 0x07, 0x00, 0x0E, 0x04};
     expected.resize(65, 0x00);
-    ASSERT_EQ(adapter.reports().size(), 1u);
-    EXPECT_EQ(adapter.reports()[0], expected);
+    EXPECT_EQ(adapter.reports(), std::vector<Bytes>{expected});
 
     // The firmware's answer reaches the callback whole and unchanged.
     ASSERT_TRUE(inbox.waitFor(1));
-    const Bytes answer = inbox.items()[0];
-    ASSERT_EQ(answer.size(), 9u);
-    EXPECT_EQ(test::idOf(answer), 7);
-    EXPECT_EQ(test::commandOf(answer), 0x040E);
-    EXPECT_EQ(answer[4], 0x00);
-    EXPECT_EQ(answer[5], 0x00);
-}
-
-TEST(AsyncEngine, LargeModelWritesFullSizeReportsAndLongMessagesSplitInOrder) {
-    sim::AdapterOptions options;
-    options.model = sim::Model::Quillex;  // 1024-byte reports
-    sim::VirtualAdapter adapter(options);
-    VantorAsyncSDK sdk;
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-
-    // 1022 + 1022 + 6 bytes: three reports, headers 0x0FF9, 0x0FF8, 0x001A.
-    const Bytes message = longRequest(0x0102, 2050, 3);
-    EXPECT_EQ(VantorAsyncSDKTestAccess::send(sdk, message), 0);
-    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
-    const auto reports = adapter.reports();
-    ASSERT_EQ(reports.size(), 3u);
-    for (const auto& report : reports) {
-        ASSERT_EQ(report.size(), 1025u);
-        EXPECT_EQ(report[0], 0x00);  // report id
-    }
-    EXPECT_EQ(reports[0][1], 0xF9);
-    EXPECT_EQ(reports[0][2], 0x0F);
-    EXPECT_EQ(reports[1][1], 0xF8);
-    EXPECT_EQ(reports[1][2], 0x0F);
-    EXPECT_EQ(reports[2][1], 0x1A);
-    EXPECT_EQ(reports[2][2], 0x00);
-    EXPECT_EQ(Bytes(reports[2].begin() + 3, reports[2].begin() + 9),
-              Bytes(message.end() - 6, message.end()));
-    EXPECT_EQ(adapter.requests()[0], message);
+    EXPECT_EQ(inbox.items()[0], (Bytes{0x07, 0x00, 0x0E, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00}));
 }
 
 TEST(AsyncEngine, EnterBootModeDisconnectsUntilTheNextConnect) {
@@ -116,36 +69,11 @@ TEST(AsyncEngine, EnterBootModeDisconnectsUntilTheNextConnect) {
     EXPECT_EQ(sdk.enterBootMode(9), 0);
     EXPECT_FALSE(sdk.isConnected());
     EXPECT_EQ(sdk.getUsbConfig(10), kDisconnect);
-    EXPECT_EQ(sdk.resetDevice(11), kDisconnect);
-    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
     EXPECT_TRUE(adapter.inBootMode());
-    EXPECT_EQ(adapter.requests().size(), 1u);
-    EXPECT_EQ(adapter.requests()[0], (Bytes{0x09, 0x00, 0x02, 0x04}));
-}
-
-TEST(AsyncEngine, ResetKeepsTheConnection) {
-    sim::VirtualAdapter adapter;
-    VantorAsyncSDK sdk;
+    EXPECT_EQ(adapter.requests(), std::vector<Bytes>{Bytes({0x09, 0x00, 0x02, 0x04})});
+    adapter.plug();  // the application starts again
     ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.resetDevice(0x1234), 0);
-    EXPECT_TRUE(sdk.isConnected());
-    EXPECT_EQ(sdk.getUsbConfig(0x1235), 0);
-    ASSERT_TRUE(adapter.waitForRequests(2, test::kWaitLimit));
-    EXPECT_EQ(adapter.requests()[0], (Bytes{0x34, 0x12, 0x01, 0x04}));
-    EXPECT_EQ(adapter.resetCount(), 1);
-}
-
-TEST(AsyncEngine, DisconnectStopsSendingAndReconnectResumes) {
-    sim::VirtualAdapter adapter;
-    VantorAsyncSDK sdk;
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    sdk.disconnect();
-    EXPECT_FALSE(sdk.isConnected());
-    EXPECT_EQ(sdk.getUsbConfig(1), kDisconnect);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.getUsbConfig(2), 0);
-    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
-    EXPECT_EQ(test::idOf(adapter.requests()[0]), 2);
+    EXPECT_EQ(sdk.getUsbConfig(11), 0);
 }
 
 // The default HID backend, except that the `failAt`-th output report (counted
@@ -233,34 +161,6 @@ TEST(AsyncEngine, ABulkDataPhaseFollowsItsRequest) {
     ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
     EXPECT_EQ(adapter.requests(), std::vector<Bytes>{request});
     EXPECT_EQ(adapter.bulkReceived(), payload);
-
-    // Without a bulk interface the request still goes out, the data cannot.
-    sim::AdapterOptions options;
-    options.bulk = false;
-    options.serial = "SIM0002";
-    sim::VirtualAdapter plain(options);
-    VantorAsyncSDK other;
-    ASSERT_TRUE(other.connect(plain.path()));
-    EXPECT_EQ(VantorAsyncSDKTestAccess::sendWithPayload(other, request, payload), 0x2000);
-    EXPECT_EQ(other.getLastBulkError(), "bulk transport not open");
-    ASSERT_TRUE(plain.waitForRequests(1, test::kWaitLimit));
-    EXPECT_EQ(plain.requests(), std::vector<Bytes>{request});
-}
-
-TEST(AsyncEngine, WriteFailureWithoutTheDeviceReturnsDisconnectButStaysConnected) {
-    sim::VirtualAdapter adapter;
-    VantorAsyncSDK sdk;
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    adapter.unplug();
-    // A write that fails at once counts as written; once the reader has seen
-    // the device go, writes fail and the reopen by path cannot find it.
-    EXPECT_TRUE(test::eventually([&] { return sdk.getUsbConfig(1) == kDisconnect; }));
-    EXPECT_TRUE(sdk.isConnected());
-    adapter.plug();
-    // The next command tries again and gets through.
-    EXPECT_EQ(sdk.getUsbConfig(2), 0);
-    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
-    EXPECT_EQ(test::idOf(adapter.requests().back()), 2);
 }
 
 // ---------------------------------------------------------------- threads
@@ -279,24 +179,6 @@ TEST(AsyncEngineReaderThread, ACallbackThatThrowsDoesNotStopTheReader) {
     EXPECT_EQ(sdk.getUsbConfig(2), 0);
     ASSERT_TRUE(inbox.waitFor(2));
     EXPECT_EQ(inbox.items(), (std::vector<uint16_t>{1, 2}));
-}
-
-TEST(AsyncEngineReaderThread, TheCallbackMaySendAndCannotDisconnect) {
-    sim::VirtualAdapter adapter;
-    Inbox<uint16_t> sent;
-    VantorAsyncSDK sdk;
-    sdk.onResponse([&](const Bytes& message) {
-        if (test::idOf(message) != 1) return;
-        sdk.disconnect();  // refused on the reader thread
-        sent.push(sdk.getUsbConfig(2));
-    });
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.getUsbConfig(1), 0);
-    ASSERT_TRUE(sent.waitFor(1));
-    EXPECT_EQ(sent.items()[0], 0);
-    EXPECT_TRUE(sdk.isConnected());
-    ASSERT_TRUE(adapter.waitForRequests(2, test::kWaitLimit));
-    EXPECT_EQ(test::idOf(adapter.requests()[1]), 2);
 }
 
 TEST(AsyncEngineReaderThread, ASendFromTheCallbackGivesWayToAReopen) {

@@ -19,7 +19,6 @@ using test::responseMessage;
 constexpr uint16_t kGetUsbString = 0x0407;
 constexpr uint16_t kTimeout = 0x2000;
 constexpr uint16_t kDisconnect = 0x4000;
-constexpr uint16_t kUnexpected = 0x6000;
 constexpr uint16_t kWrongResponse = 0xA000;
 
 // An adapter whose string requests are answered with `answer(index, id)`.
@@ -52,16 +51,6 @@ TEST(SystemCommandsAsync, RequestsCarryTheirCodesAndParameters) {
     EXPECT_EQ(adapter.requests(), expected);
 }
 
-TEST(SystemCommands, SetUsbConfigWithEveryFieldKeptSendsThreeFFBytes) {
-    sim::VirtualAdapter adapter;
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    const UsbConfig keep{USB_WEBUSB_NO_CHANGE, USB_CDC_NO_CHANGE, 255};
-    EXPECT_EQ(sdk.setUsbConfig(keep), 0);
-    ASSERT_EQ(adapter.requests().size(), 1u);
-    EXPECT_EQ(adapter.requests()[0], (Bytes{0x01, 0x00, 0x0D, 0x04, 0xFF, 0xFF, 0xFF}));
-}
-
 TEST(SystemCommands, UsbConfigRoundTripsThroughTheFirmware) {
     sim::VirtualAdapter adapter;
     VantorSDK sdk(2000);
@@ -74,22 +63,14 @@ TEST(SystemCommands, UsbConfigRoundTripsThroughTheFirmware) {
     EXPECT_EQ(read.cdcMode, USB_CDC_RS485);
 
     // 255 keeps a setting; a value the firmware refuses comes back as its status.
+    ASSERT_EQ(sdk.setUsbConfig(UsbConfig{USB_WEBUSB_NO_CHANGE, USB_CDC_NO_CHANGE, 255}), 0);
+    EXPECT_EQ(adapter.requests().back(), (Bytes{0x03, 0x00, 0x0D, 0x04, 0xFF, 0xFF, 0xFF}));
     ASSERT_EQ(sdk.setUsbConfig(UsbConfig{USB_WEBUSB_DISABLED, 255, 255}), 0);
     EXPECT_EQ(sdk.setUsbConfig(UsbConfig{0, 0, 9}), 0x0004);
     ASSERT_EQ(sdk.getUsbConfig(read), 0);
     EXPECT_EQ(read.webusbEnabled, USB_WEBUSB_DISABLED);
     EXPECT_EQ(read.cdcEnabled, USB_CDC_ENABLED);
     EXPECT_EQ(read.cdcMode, USB_CDC_RS485);
-}
-
-TEST(SystemCommands, SetUsbConfigReturnsTheFirmwareStatus) {
-    sim::VirtualAdapter adapter;
-    adapter.setHandler([](const Bytes& r) {
-        return std::vector<Bytes>{responseMessage(test::idOf(r), 0x040D, 0x0108, {})};
-    });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.setUsbConfig(UsbConfig{1, 1, 1}), 0x0108);  // FW_SETTINGS_SAVE_FAILED
 }
 
 TEST(SystemCommands, UsbStringLengthByteCountsItself) {
@@ -125,17 +106,6 @@ TEST(SystemCommands, UsbStringLengthByteCountsItself) {
     EXPECT_EQ(sdk.getUsbString(out, 1), kWrongResponse);
 }
 
-TEST(SystemCommands, UsbStringWithAnotherCommandCodeIsUnexpected) {
-    sim::VirtualAdapter adapter;
-    adapter.setHandler([](const Bytes& r) {
-        return std::vector<Bytes>{responseMessage(test::idOf(r), 0x0408, 0, {0x02, 'a'})};
-    });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    std::vector<uint8_t> out;
-    EXPECT_EQ(sdk.getUsbString(out, 1), kUnexpected);
-}
-
 TEST(SystemCommands, DeviceInfoReadsTheFiveStrings) {
     sim::AdapterOptions options;
     options.identity.manufacturer = "Maker";
@@ -153,9 +123,9 @@ TEST(SystemCommands, DeviceInfoReadsTheFiveStrings) {
     EXPECT_EQ(info.serialNumber, "SN-42");
     EXPECT_EQ(info.hwVersion, "rev C");
     EXPECT_EQ(info.fwVersion, "2.0.7");
-    const auto requests = adapter.requests();
-    ASSERT_EQ(requests.size(), 5u);
-    for (uint8_t i = 0; i < 5; ++i) EXPECT_EQ(requests[i].at(4), i + 1);
+    std::vector<uint8_t> indexes;
+    for (const auto& request : adapter.requests()) indexes.push_back(request.at(4));
+    EXPECT_EQ(indexes, (std::vector<uint8_t>{1, 2, 3, 4, 5}));
 }
 
 TEST(SystemCommands, DeviceInfoOnADisconnectedSdkSendsNothing) {
