@@ -20,6 +20,7 @@
 #include "bindings/Logging.h"
 #include "bindings/ReaderGil.h"
 #include "sdk/core/SystemTypes.h"
+#include "sim/AdapterState.h"
 #include "sim/VirtualAdapter.h"
 
 namespace nb = nanobind;
@@ -132,9 +133,60 @@ class SimAdapter {
 
     bool closed() const { return !adapter_; }
 
+    // Installs (or, with None, removes) the Python handler.
+    void setHandler(nb::object fn) {
+        Adapter& adapter = get();
+        Adapter::Handler handler;
+        std::shared_ptr<PyRef> ref;
+        if (!fn.is_none()) {
+            if (!PyCallable_Check(fn.ptr())) {
+                throw nb::type_error("the handler must be callable or None");
+            }
+            ref = std::make_shared<PyRef>(std::move(fn));
+            handler = [ref](const Bytes& request) { return callHandler(*ref, request); };
+        }
+        handler_ = ref;
+        ref.reset();
+        nb::gil_scoped_release unlocked;
+        adapter.setHandler(std::move(handler));
+    }
+
+    // Cyclic garbage collection: a handler that refers to its own adapter
+    // (it usually does, to inject messages) forms a cycle through the
+    // adapter's firmware. The handler object is reported while the adapter's
+    // firmware holds the only reference to it (a dispatch in progress holds
+    // another and keeps it from being collected until it returns).
+    int traverse(visitproc visit, void* arg) const {
+        if (std::shared_ptr<PyRef> ref = handler_.lock(); ref && ref.use_count() == 2) {
+            Py_VISIT(ref->get().ptr());
+        }
+        return 0;
+    }
+    void clearHandler() {
+        if (adapter_ && !handler_.expired()) adapter_->setHandler(nullptr);
+        handler_.reset();
+    }
+
   private:
     std::unique_ptr<Adapter> adapter_;
+    // The handler's Python object, owned through the adapter's firmware.
+    std::weak_ptr<PyRef> handler_;
 };
+
+int simTraverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    if (!nb::inst_ready(self)) return 0;
+    return nb::inst_ptr<SimAdapter>(self)->traverse(visit, arg);
+}
+
+int simClear(PyObject* self) {
+    if (nb::inst_ready(self)) nb::inst_ptr<SimAdapter>(self)->clearHandler();
+    return 0;
+}
+
+PyType_Slot simSlots[] = {{Py_tp_traverse, reinterpret_cast<void*>(&simTraverse)},
+                          {Py_tp_clear, reinterpret_cast<void*>(&simClear)},
+                          {0, nullptr}};
 
 // Runs `fn(adapter)` with the interpreter lock released.
 template <class Fn>
@@ -155,7 +207,8 @@ std::chrono::milliseconds millis(double ms) {
 }
 
 void bindAdapter(nb::module_& sim) {
-    nb::class_<SimAdapter>(sim, "VirtualAdapter", "An in-process emulation of an adapter.")
+    nb::class_<SimAdapter>(sim, "VirtualAdapter", nb::type_slots(simSlots),
+                           "An in-process emulation of an adapter.")
         .def(nb::init<vantor::DeviceModel, const std::string&, bool, uint16_t, bool>(), "model"_a,
              "serial"_a, "bulk"_a, "bulk_packet_size"_a = 0, "plugged"_a = true)
         .def("close", &SimAdapter::close, "Unplug for good and leave the registry.")
@@ -170,6 +223,7 @@ void bindAdapter(nb::module_& sim) {
                                     : vantor::DeviceModel::TERANOX;
                      })
         .def_prop_ro("report_size", [](SimAdapter& a) { return a.get().reportSize(); })
+        .def_prop_ro("bulk", [](SimAdapter& a) { return a.get().state().bulk; })
         .def_prop_ro("vendor_id", [](SimAdapter& a) { return a.get().vendorId(); })
         .def_prop_ro("product_id", [](SimAdapter& a) { return a.get().productId(); })
         // Plugging.
@@ -229,20 +283,7 @@ void bindAdapter(nb::module_& sim) {
                 unlocked(a, [&](Adapter& x) { x.notify(code, fields, headerWord); });
             },
             "code"_a, "fields"_a, "header_word"_a = 0)
-        .def(
-            "set_handler",
-            [](SimAdapter& a, nb::object fn) {
-                Adapter::Handler handler;
-                if (!fn.is_none()) {
-                    if (!PyCallable_Check(fn.ptr())) {
-                        throw nb::type_error("the handler must be callable or None");
-                    }
-                    auto ref = std::make_shared<PyRef>(std::move(fn));
-                    handler = [ref](const Bytes& request) { return callHandler(*ref, request); };
-                }
-                unlocked(a, [&](Adapter& x) { x.setHandler(std::move(handler)); });
-            },
-            "handler"_a.none())
+        .def("set_handler", &SimAdapter::setHandler, "handler"_a.none())
         // Faults.
         .def(
             "fail_writes",

@@ -90,6 +90,11 @@ class VirtualAdapter:
         return self._native.report_size
 
     @property
+    def bulk(self) -> bool:
+        """True when the adapter has the vendor bulk interface."""
+        return self._native.bulk
+
+    @property
     def vendor_id(self) -> int:
         return self._native.vendor_id
 

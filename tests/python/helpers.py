@@ -1,0 +1,69 @@
+"""Wire helpers shared by the Python tests: building adapter messages."""
+
+from __future__ import annotations
+
+import struct
+import threading
+import time
+from typing import Callable, List
+
+NOTIF_CODES = {
+    "hot_join": 0x1982,
+    "ibi": 0x1981,
+    "gpio": 0x1481,
+    "uart": 0x1081,
+    "connector": 0x0481,
+    "i2c_target": 0x0A81,
+    "spi_target": 0x0E81,
+    "i3c_target": 0x1A81,
+}
+
+
+def response(request: bytes, status: int = 0, payload: bytes = b"") -> bytes:
+    """The answer to `request` (same transaction id and command code)."""
+    return request[:4] + struct.pack("<H", status) + payload
+
+
+def notification(code: int, fields: bytes = b"", header_word: int = 0) -> bytes:
+    return struct.pack("<HHH", 0, code, header_word) + fields
+
+
+def command_of(message: bytes) -> int:
+    return struct.unpack_from("<H", message, 2)[0]
+
+
+def uart_rx(data: bytes) -> bytes:
+    return notification(NOTIF_CODES["uart"], struct.pack("<H", len(data)) + data)
+
+
+def gpio_interrupt(pin: int, edge: int, level: int) -> bytes:
+    return notification(NOTIF_CODES["gpio"], bytes([pin, edge, level]))
+
+
+class Collector:
+    """A notification callback that keeps what it receives and lets a test
+    wait until it has received `count` of them."""
+
+    def __init__(self) -> None:
+        self.items: List[object] = []
+        self._cond = threading.Condition()
+
+    def __call__(self, item: object) -> None:
+        with self._cond:
+            self.items.append(item)
+            self._cond.notify_all()
+
+    def wait_for(self, count: int, timeout: float = 2.0) -> bool:
+        with self._cond:
+            return self._cond.wait_for(lambda: len(self.items) >= count, timeout)
+
+
+def wait_until(predicate: Callable[[], bool], timeout: float = 2.0) -> bool:
+    """Polls `predicate` until it holds; for state that has no event to wait on."""
+    deadline = time.monotonic() + timeout
+    pause = threading.Event()
+    while not predicate():
+        if time.monotonic() > deadline:
+            return False
+        pause.wait(0.005)
+    return True

@@ -1,0 +1,142 @@
+"""HID enumeration, the result records and the payload decoders."""
+
+from __future__ import annotations
+
+import struct
+
+import pytest
+from hypothesis import given, strategies as st
+
+import pyvantorsdk
+from pyvantorsdk import (
+    DeviceInfo,
+    DeviceModel,
+    I2cScanResult,
+    StatusCode,
+    decode_i2c_scan,
+    decode_spi_transfer,
+    enumerate_devices,
+    errors,
+    make_device_info,
+    sim,
+)
+
+
+class TestEnumeration:
+    def test_lists_virtual_adapters_with_their_fields(self):
+        with sim.VirtualAdapter(serial="ENUM-T") as t, \
+                sim.VirtualAdapter(model=DeviceModel.QUILLEX, serial="ENUM-Q") as q:
+            found = {d.path: d for d in enumerate_devices(t.vendor_id, 0)}
+            assert t.path in found and q.path in found
+            entry = found[q.path]
+            assert (entry.vendor_id, entry.product_id) == (q.vendor_id, q.product_id)
+            assert entry.serial_number == "ENUM-Q"
+            assert entry.product_name == "Quillex"
+            assert entry.manufacturer == "Vantor Labs"
+            assert entry.bus_type == 1
+            only_teranox = [d.path for d in enumerate_devices(t.vendor_id, t.product_id)]
+            assert t.path in only_teranox and q.path not in only_teranox
+
+    def test_unmatched_ids_give_an_empty_list(self, adapter):
+        assert enumerate_devices(0xFFFE, 0xFFFE) == []
+
+    def test_ids_are_16_bit(self):
+        with pytest.raises(TypeError):
+            enumerate_devices(0x10000, 0)
+
+    def test_find_adapters_puts_real_ones_first(self, adapter):
+        found = pyvantorsdk.find_adapters()
+        assert adapter.path in [d.path for d in found]
+        flags = [pyvantorsdk.is_virtual_path(d.path) for d in found]
+        assert flags == sorted(flags)
+        assert adapter.path not in [d.path for d in pyvantorsdk.find_adapters(include_virtual=False)]
+
+    def test_supported_devices(self):
+        models = {(vid, pid): model for vid, pid, model, _size in pyvantorsdk.SUPPORTED_DEVICES}
+        with sim.VirtualAdapter(model=DeviceModel.QUILLEX) as q:
+            assert models[(q.vendor_id, q.product_id)] == DeviceModel.QUILLEX
+
+    def test_empty_records(self):
+        info = DeviceInfo()
+        assert (info.manufacturer, info.product_name, info.model) == ("", "", DeviceModel.UNKNOWN)
+        scan = I2cScanResult()
+        assert scan.addresses_7bit == frozenset() and scan.addresses_10bit == frozenset()
+        entry = pyvantorsdk.HidDeviceInfo()
+        assert entry.path == "" and entry.vendor_id == 0
+
+
+class TestModelRecognition:
+    @pytest.mark.parametrize(
+        "name, model",
+        [
+            ("Vantor TERANOX adapter", DeviceModel.TERANOX),
+            ("quillex", DeviceModel.QUILLEX),
+            ("QuillEx Teranox combo", DeviceModel.TERANOX),  # teranox is tested first
+            ("Tera nox", DeviceModel.UNKNOWN),
+            ("", DeviceModel.UNKNOWN),
+        ],
+    )
+    def test_product_names(self, name, model):
+        info = make_device_info("m", name, "s", "h", "f")
+        assert info.model == model
+        assert (info.manufacturer, info.product_name, info.serial_number) == ("m", name, "s")
+        assert (info.hw_version, info.fw_version) == ("h", "f")
+
+
+def scan_payload(seven, ten):
+    return (bytes([0, len(seven), len(ten)]) + bytes(seven)
+            + b"".join(struct.pack("<H", a) for a in ten))
+
+
+class TestDecoders:
+    def test_scan_example(self):
+        result = decode_i2c_scan(bytes.fromhex("00020110203402"))
+        assert result.addresses_7bit == frozenset({0x10, 0x20})
+        assert result.addresses_10bit == frozenset({0x0234})
+
+    @pytest.mark.parametrize("payload", [b"", b"\x00\x02", bytes.fromhex("000301102030"),
+                                         bytes.fromhex("00000134")])
+    def test_short_scan_payloads(self, payload):
+        with pytest.raises(errors.ProtocolError) as info:
+            decode_i2c_scan(payload)
+        assert info.value.operation == "i2c_scan_bus"
+        assert info.value.status_code == StatusCode.SDK_ERROR_WRONG_RESPONSE
+
+    def test_spi_examples(self):
+        assert decode_spi_transfer(b"\x03\x00abc") == b"abc"
+        assert decode_spi_transfer(b"\x00\x00") == b""
+        for payload in (b"\x05\x00abc", b"\x01", b""):
+            with pytest.raises(errors.ProtocolError) as info:
+                decode_spi_transfer(payload)
+            assert info.value.operation == "spi_transfer"
+
+    @given(st.lists(st.integers(0, 255), max_size=255), st.lists(st.integers(0, 0xFFFF), max_size=100),
+           st.binary(max_size=8))
+    def test_scan_round_trip(self, seven, ten, trailing):
+        result = decode_i2c_scan(scan_payload(seven, ten) + trailing)
+        assert result.addresses_7bit == frozenset(seven)
+        assert result.addresses_10bit == frozenset(ten)
+
+    @given(st.binary(max_size=600))
+    def test_scan_never_reads_past_the_payload(self, payload):
+        # Either a consistent decode or ProtocolError; never garbage or a crash.
+        try:
+            result = decode_i2c_scan(payload)
+        except errors.ProtocolError:
+            assert len(payload) < 3 or len(payload) - 3 < payload[1] + 2 * payload[2]
+        else:
+            count7 = payload[1]
+            assert result.addresses_7bit == frozenset(payload[3:3 + count7])
+
+    @given(st.binary(max_size=300), st.binary(max_size=8))
+    def test_spi_round_trip(self, data, trailing):
+        assert decode_spi_transfer(struct.pack("<H", len(data)) + data + trailing) == data
+
+    @given(st.binary(max_size=300))
+    def test_spi_never_reads_past_the_payload(self, payload):
+        try:
+            data = decode_spi_transfer(payload)
+        except errors.ProtocolError:
+            assert len(payload) < 2 or struct.unpack_from("<H", payload)[0] > len(payload) - 2
+        else:
+            assert data == payload[2:2 + struct.unpack_from("<H", payload)[0]]

@@ -1,0 +1,251 @@
+"""Notification delivery: conversion of every kind, callback management,
+errors inside callbacks, and the lifetime of facades with callbacks."""
+
+from __future__ import annotations
+
+import gc
+import logging
+import struct
+import threading
+import weakref
+
+import pytest
+
+from helpers import NOTIF_CODES, Collector, gpio_interrupt, notification, uart_rx
+import pyvantorsdk
+from pyvantorsdk import DeviceFacade, errors, sim
+
+HJ_PID = bytes([0x11, 0x22, 0x33, 0x44, 0x55, 0x66])
+
+# (message, class name, expected attributes). `payload` is the whole message
+# unless the class replaces it with its own data.
+CASES = [
+    (notification(NOTIF_CODES["hot_join"], HJ_PID + bytes([0x27, 0xC6, 0x09])),
+     "I3cHotJoinNotification", {"pid": HJ_PID, "bcr": 0x27, "dcr": 0xC6, "dynamic_address": 9}),
+    (notification(NOTIF_CODES["ibi"], bytes([0x08, 3, 0xA1, 0xA2, 0xA3])),
+     "I3cIbiNotification", {"address": 8, "payload": b"\xa1\xa2\xa3"}),
+    (gpio_interrupt(4, 2, 0),
+     "GpioInterruptNotification", {"pin_number": 4, "triggered_edge": 2, "logic_level": 0}),
+    (uart_rx(b"hello"), "UartRxNotification", {"data": b"hello"}),
+    (notification(NOTIF_CODES["connector"], bytes([1, 0, 3])),
+     "I3cConnectorEventNotification", {"port": 1, "event": 0, "connector_type": 3}),
+    (notification(NOTIF_CODES["i2c_target"], bytes([2, 0x50]) + struct.pack("<HH", 0x1234, 16)),
+     "I2cTargetBusEventNotification",
+     {"event": 2, "target_address": 0x50, "memory_address": 0x1234, "payload_length": 16}),
+    (notification(NOTIF_CODES["spi_target"], bytes([1, 3]) + struct.pack("<HH", 0x0100, 4)),
+     "SpiTargetBusEventNotification",
+     {"event": 1, "chip_select": 3, "memory_address": 0x0100, "payload_length": 4}),
+    (notification(NOTIF_CODES["i3c_target"], bytes([0, 0x30]) + struct.pack("<HH", 0x20, 2) + b"\xde\xad",
+                  header_word=0x0102),
+     "I3cTargetBusEventNotification",
+     {"kind": 0, "target_address": 0x30, "memory_address": 0x20, "payload": b"\xde\xad"}),
+    # A CCC transfer carries no memory address and no data.
+    (notification(NOTIF_CODES["i3c_target"], bytes([2, 0x30]) + struct.pack("<HH", 0x20, 2) + b"\xde\xad"),
+     "I3cTargetBusEventNotification",
+     {"kind": 2, "target_address": 0x30, "memory_address": 0, "payload": b""}),
+    # Too short for its kind, or a code the library does not know.
+    (gpio_interrupt(4, 2, 0)[:8], "UnknownNotification", {}),
+    (notification(0x7777, b"\x01\x02"), "UnknownNotification", {}),
+    # Lengths beyond the bytes present are capped.
+    (notification(NOTIF_CODES["uart"], struct.pack("<H", 50) + b"abc"), "UartRxNotification",
+     {"data": b"abc"}),
+]
+
+
+@pytest.fixture
+def collector(dev):
+    c = Collector()
+    dev.on_notification(c)
+    return c
+
+
+class TestConversion:
+    @pytest.mark.parametrize("message, cls_name, attributes", CASES,
+                             ids=[f"{c[1]}-{i}" for i, c in enumerate(CASES)])
+    def test_each_kind(self, adapter, collector, message, cls_name, attributes):
+        adapter.send(message)
+        assert collector.wait_for(1)
+        item = collector.items[0]
+        assert type(item) is getattr(pyvantorsdk, cls_name)
+        assert isinstance(item, pyvantorsdk.Notification)
+        for name, value in attributes.items():
+            assert getattr(item, name) == value, name
+        if "payload" not in attributes:
+            assert item.payload == message  # the whole message, header included
+
+    def test_hot_join_pid_is_six_bytes(self, adapter, collector):
+        adapter.send(notification(NOTIF_CODES["hot_join"], HJ_PID + bytes([1, 2, 3]) + b"extra"))
+        assert collector.wait_for(1)
+        assert collector.items[0].pid == HJ_PID
+
+    def test_objects_outlive_the_callback(self, adapter, collector):
+        for i in range(3):
+            adapter.send(uart_rx(bytes([i]) * 10))
+        assert collector.wait_for(3)
+        gc.collect()
+        assert [n.data for n in collector.items] == [bytes([i]) * 10 for i in range(3)]
+
+    def test_empty_objects(self):
+        assert pyvantorsdk.Notification().payload == b""
+        hj = pyvantorsdk.I3cHotJoinNotification()
+        assert (hj.pid, hj.bcr, hj.dcr, hj.dynamic_address) == (b"", 0, 0, 0)
+        assert pyvantorsdk.GpioInterruptNotification().logic_level == 0
+
+
+class TestDelivery:
+    def test_dropped_without_callback(self, adapter, dev):
+        adapter.send(uart_rx(b"first"))
+        dev.get_usb_config()  # the reader has handled the first message by now
+        collector = Collector()
+        dev.on_notification(collector)
+        adapter.send(uart_rx(b"second"))
+        assert collector.wait_for(1)
+        dev.get_usb_config()
+        assert [n.data for n in collector.items] == [b"second"]
+
+    def test_none_stops_delivery(self, adapter, dev, collector):
+        adapter.send(uart_rx(b"a"))
+        assert collector.wait_for(1)
+        dev.on_notification(None)
+        adapter.send(uart_rx(b"b"))
+        dev.get_usb_config()
+        assert len(collector.items) == 1
+
+    def test_replacing_the_callback(self, adapter, dev, collector):
+        adapter.send(uart_rx(b"a"))
+        assert collector.wait_for(1)
+        second = Collector()
+        dev.on_notification(second)
+        adapter.send(uart_rx(b"b"))
+        assert second.wait_for(1)
+        dev.get_usb_config()
+        assert len(collector.items) == 1 and second.items[0].data == b"b"
+
+    def test_many_in_order(self, adapter, collector):
+        count = 2000
+        for i in range(count):
+            adapter.send(uart_rx(struct.pack("<I", i)))
+        assert collector.wait_for(count, timeout=10)
+        assert [struct.unpack("<I", n.data)[0] for n in collector.items] == list(range(count))
+
+    def test_callback_that_raises_is_logged(self, adapter, dev, caplog):
+        received = Collector()
+
+        def callback(item):
+            received(item)
+            if item.data == b"boom":
+                raise ValueError("callback exploded")
+
+        dev.on_notification(callback)
+        with caplog.at_level(logging.ERROR, logger="pyvantorsdk.backend"):
+            adapter.send(uart_rx(b"boom"))
+            adapter.send(uart_rx(b"after"))
+            assert received.wait_for(2)
+        records = [r for r in caplog.records if r.name == "pyvantorsdk.backend"]
+        assert len(records) == 1
+        assert records[0].levelno == logging.ERROR
+        assert "callback exploded" in records[0].getMessage()
+        assert records[0].exc_info is not None and records[0].exc_info[0] is ValueError
+
+    def test_callback_cannot_block_on_the_reader_thread(self, adapter, dev):
+        # A request made from the callback would wait for a response that only
+        # this thread can read; it is refused at once instead of hanging.
+        outcome = []
+        done = threading.Event()
+
+        def callback(item):
+            try:
+                dev.get_usb_config()
+                outcome.append(None)
+            except errors.VantorError as e:
+                outcome.append(e)
+            done.set()
+
+        dev.on_notification(callback)
+        adapter.send(uart_rx(b"x"))
+        assert done.wait(2)
+        assert isinstance(outcome[0], errors.ProtocolError)
+        assert dev.get_usb_config() == (0, 0, 0)
+
+    def test_callbacks_run_on_one_reader_thread(self, adapter, dev):
+        threads = Collector()
+        dev.on_notification(lambda item: threads(threading.get_ident()))
+        for _ in range(20):
+            adapter.send(uart_rx(b"t"))
+        assert threads.wait_for(20)
+        assert len(set(threads.items)) == 1
+        assert threads.items[0] != threading.get_ident()
+
+    def test_set_callback_from_many_threads_while_delivering(self, adapter, dev):
+        counters = [Collector() for _ in range(4)]
+        stop = threading.Event()
+
+        def swap(c):
+            while not stop.is_set():
+                dev.on_notification(c)
+
+        workers = [threading.Thread(target=swap, args=(c,)) for c in counters]
+        for w in workers:
+            w.start()
+        for _ in range(300):
+            adapter.send(uart_rx(b"s"))
+        dev.get_usb_config()
+        stop.set()
+        for w in workers:
+            w.join()
+        final = Collector()
+        dev.on_notification(final)
+        adapter.send(uart_rx(b"end"))
+        assert final.wait_for(1)
+        assert sum(len(c.items) for c in counters) <= 300
+
+
+class TestLifetime:
+    def test_closure_over_its_own_facade_is_collected(self, adapter):
+        dev = DeviceFacade()
+        assert dev.connect(adapter.path)
+        seen = Collector()
+        dev.on_notification(lambda item: seen((item, dev)))  # refers to dev
+        adapter.send(uart_rx(b"x"))
+        assert seen.wait_for(1)
+        seen.items.clear()
+        ref = weakref.ref(dev)
+        del dev
+        gc.collect()
+        assert ref() is None
+        # The adapter can be opened again: the collected facade closed it.
+        with DeviceFacade() as other:
+            assert other.connect(adapter.path)
+            assert other.get_usb_config() == (0, 0, 0)
+
+    def test_facade_destroyed_while_events_arrive(self, adapter):
+        for _ in range(5):
+            dev = DeviceFacade()
+            assert dev.connect(adapter.path)
+            received = Collector()
+            dev.on_notification(received)
+            for i in range(200):
+                adapter.send(uart_rx(bytes([i % 256])))
+            assert received.wait_for(1)
+            del dev  # joins the reader thread, which may be waiting for the lock
+            gc.collect()
+
+    def test_callback_drops_the_last_reference_to_its_facade(self, adapter):
+        holder = [DeviceFacade()]
+        assert holder[0].connect(adapter.path)
+        ref = weakref.ref(holder[0])
+        done = threading.Event()
+
+        def callback(item):
+            holder.clear()  # the facade is destroyed here, on its own reader thread
+            done.set()
+
+        holder[0].on_notification(callback)
+        adapter.send(uart_rx(b"x"))
+        assert done.wait(2)
+        assert pyvantorsdk._cpp._pyvantorsdk_cpp is not None
+        gc.collect()
+        assert ref() is None
+        with DeviceFacade() as other:
+            assert other.connect(adapter.path)
+            assert other.get_usb_config() == (0, 0, 0)

@@ -1,0 +1,228 @@
+"""pyvantorsdk.sim: traffic records, scripted handlers, injection, plugging
+and the adapter's settings, as a test double must provide them."""
+
+from __future__ import annotations
+
+import gc
+import logging
+import struct
+import threading
+import weakref
+
+import pytest
+
+from helpers import Collector, command_of, response, uart_rx
+from pyvantorsdk import DeviceFacade, DeviceModel, enumerate_devices, errors, sim
+
+GET_USB_CONFIG = 0x040E
+
+
+class TestRecords:
+    def test_requests_and_reports(self, adapter, dev):
+        adapter.clear()
+        dev.get_usb_config()
+        assert len(adapter.requests) == 1
+        request = adapter.requests[0]
+        assert command_of(request) == GET_USB_CONFIG
+        assert struct.unpack_from("<H", request)[0] != 0  # a real transaction id
+        report = adapter.reports[0]
+        assert report[0] == 0 and len(report) == adapter.report_size + 1
+        adapter.clear()
+        assert adapter.requests == [] and adapter.reports == [] and adapter.bulk_received == b""
+
+    def test_long_request_is_reassembled(self, adapter, dev):
+        # A request of many reports; the handler sees it whole.
+        seen = []
+
+        def handler(request):
+            seen.append(request)
+            return response(request, 0, b"\x00\x00\x00")
+
+        adapter.set_handler(handler)
+        adapter.set_identity(product_name="x" * 200)
+        adapter.set_handler(None)
+        assert dev.get_device_info().product_name == "x" * 200
+
+    def test_recording_can_be_switched_off(self, adapter, dev):
+        adapter.clear()
+        adapter.set_recording(False)
+        dev.get_usb_config()
+        assert adapter.requests == []
+        adapter.set_recording(True)
+        dev.get_usb_config()
+        assert len(adapter.requests) == 1
+        assert adapter.wait_for_requests(2)
+        assert not adapter.wait_for_requests(3, timeout=0.05)
+        assert adapter.malformed_reports == 0
+
+
+class TestHandler:
+    def test_answers_with_one_message(self, adapter, dev):
+        adapter.set_handler(lambda request: response(request, 0, b"\x01\x01\x04"))
+        assert dev.get_usb_config() == (1, 1, 4)
+        adapter.set_handler(None)  # the firmware again
+        assert dev.get_usb_config() == (0, 0, 0)
+
+    def test_answers_with_several_messages(self, adapter, dev):
+        collector = Collector()
+        dev.on_notification(collector)
+        adapter.set_handler(
+            lambda request: [uart_rx(b"before"), response(request, 0, b"\x00\x01\x00")])
+        assert dev.get_usb_config() == (0, 1, 0)
+        assert collector.wait_for(1)
+        assert collector.items[0].data == b"before"
+
+    def test_no_answer_times_out(self, adapter):
+        adapter.set_handler(lambda request: None)
+        with DeviceFacade(timeout_ms=50) as dev:
+            assert dev.connect(adapter.path)
+            with pytest.raises(errors.VantorTimeoutError):
+                dev.get_usb_config()
+
+    @pytest.mark.parametrize("bad", ["raise", "not bytes", [b"ok", 3]])
+    def test_failing_handler_is_logged_and_answers_nothing(self, adapter, caplog, bad):
+        def handler(request):
+            if bad == "raise":
+                raise ValueError("handler failed")
+            return bad
+
+        adapter.set_handler(handler)
+        with DeviceFacade(timeout_ms=50) as dev, caplog.at_level(logging.ERROR, "pyvantorsdk.backend"):
+            assert dev.connect(adapter.path)
+            with pytest.raises(errors.VantorTimeoutError):
+                dev.get_usb_config()
+        records = [r for r in caplog.records if r.name == "pyvantorsdk.backend"]
+        assert records and records[0].levelno == logging.ERROR
+
+    def test_handler_may_inject(self, adapter, dev):
+        collector = Collector()
+        dev.on_notification(collector)
+
+        def handler(request):
+            adapter.send(uart_rx(b"side"))
+            return response(request, 0, b"\x00\x00\x01")
+
+        adapter.set_handler(handler)
+        assert dev.get_usb_config() == (0, 0, 1)
+        assert collector.wait_for(1)
+
+    def test_handler_runs_while_other_threads_use_python(self, adapter, dev):
+        # The facade releases the interpreter lock while it waits; the
+        # handler takes it on the writing thread.
+        adapter.set_handler(lambda request: response(request, 0, b"\x00\x00\x02"))
+        results = []
+        threads = [threading.Thread(target=lambda: results.append(dev.get_usb_config()))
+                   for _ in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert results == [(0, 0, 2)] * 4
+
+    def test_handler_must_be_callable(self, adapter):
+        with pytest.raises(TypeError):
+            adapter.set_handler(3)
+
+
+class TestLifetime:
+    def test_handler_closing_over_its_adapter_is_collected(self):
+        adapter = sim.VirtualAdapter(serial="SIM-CYCLE")
+        adapter.set_handler(lambda request: adapter.send(uart_rx(b"x")))
+        path = adapter.path
+        ref = weakref.ref(adapter)
+        del adapter
+        gc.collect()
+        assert ref() is None
+        # Collecting it closed the adapter.
+        assert path not in [d.path for d in enumerate_devices(0, 0)]
+
+    def test_handler_replaced_while_requests_run(self, adapter, dev):
+        answers = [lambda r, n=n: response(r, 0, bytes([0, 0, n])) for n in range(3)]
+        stop = threading.Event()
+
+        def swap():
+            i = 0
+            while not stop.is_set():
+                adapter.set_handler(answers[i % 3])
+                i += 1
+
+        worker = threading.Thread(target=swap)
+        worker.start()
+        try:
+            for _ in range(100):
+                assert dev.get_usb_config()[2] in (0, 1, 2)
+        finally:
+            stop.set()
+            worker.join()
+
+
+class TestInjection:
+    def test_raw_report(self, adapter, dev):
+        collector = Collector()
+        dev.on_notification(collector)
+        message = uart_rx(b"raw")
+        # One segment: first and last flags, chunk length in bits 2..11.
+        header = 0x0003 | (len(message) << 2)
+        report = struct.pack("<H", header) + message
+        adapter.send_report(report + bytes(adapter.report_size - len(report)))
+        assert collector.wait_for(1)
+        assert collector.items[0].data == b"raw"
+
+    def test_notify(self, adapter, dev):
+        collector = Collector()
+        dev.on_notification(collector)
+        adapter.notify(0x1481, bytes([1, 1, 1]))
+        assert collector.wait_for(1)
+        assert collector.items[0].pin_number == 1
+
+
+class TestPlugging:
+    def test_unplugged_adapter_leaves_the_enumeration(self, adapter):
+        paths = lambda: [d.path for d in enumerate_devices(adapter.vendor_id, adapter.product_id)]
+        assert adapter.path in paths() and adapter.plugged
+        adapter.unplug()
+        assert adapter.path not in paths() and not adapter.plugged
+        adapter.plug()
+        assert adapter.path in paths()
+
+    def test_close(self):
+        adapter = sim.VirtualAdapter(serial="SIM-CLOSE")
+        path = adapter.path
+        adapter.close()
+        assert adapter.closed
+        assert path not in [d.path for d in enumerate_devices(0, 0)]
+        with pytest.raises(RuntimeError):
+            adapter.send(b"\x00" * 6)
+        adapter.close()  # twice is harmless
+        assert "closed" in repr(adapter)
+
+    def test_created_unplugged(self):
+        with sim.VirtualAdapter(plugged=False) as adapter, DeviceFacade() as dev:
+            assert not dev.connect(adapter.path)
+            adapter.plug()
+            assert dev.connect(adapter.path)
+
+
+class TestSettings:
+    def test_models(self):
+        with sim.VirtualAdapter(model=DeviceModel.QUILLEX, serial="Q1", bulk=False) as q:
+            assert (q.model, q.report_size, q.bulk, q.serial) == (DeviceModel.QUILLEX, 1024, False, "Q1")
+            assert q.path.startswith("sim:")
+        with pytest.raises(ValueError):
+            sim.VirtualAdapter(model=DeviceModel.UNKNOWN)
+
+    def test_identity(self, adapter):
+        adapter.set_identity(manufacturer="Me", serial_number=b"\xff")
+        identity = adapter.identity
+        assert identity["manufacturer"] == b"Me" and identity["serial_number"] == b"\xff"
+        assert identity["product_name"] == b"Teranox"
+
+    def test_usb_settings(self, adapter):
+        assert adapter.set_usb_settings(1, 0, 2)
+        assert adapter.usb_settings == (1, 0, 2)
+        assert not adapter.set_usb_settings(9, 0, 0)
+        assert adapter.usb_settings == (1, 0, 2)
+
+    def test_bulk_capabilities_round_trip(self, adapter):
+        adapter.set_bulk_capabilities(status=0, capability_info=2, supported=False, groups=[])
+        assert adapter.bulk_capabilities == (0, 2, False, [])
