@@ -3,13 +3,23 @@
 #include <utility>
 
 #include "sim/AdapterState.h"
+#include "sim/GpioFirmware.h"
+#include "sim/I2cFirmware.h"
+#include "sim/PowerFirmware.h"
+#include "sim/SpiFirmware.h"
 #include "sim/SystemFirmware.h"
+#include "sim/UartFirmware.h"
 
 namespace vantor::sim {
 
 Firmware::Firmware(VirtualAdapter::State& adapter) : adapter_(adapter) {
     // One line per command family.
     install(std::make_unique<SystemFirmware>());
+    install(std::make_unique<I2cFirmware>());
+    install(std::make_unique<SpiFirmware>());
+    install(std::make_unique<UartFirmware>());
+    install(std::make_unique<GpioFirmware>());
+    install(std::make_unique<PowerFirmware>(*this));
 }
 
 Firmware::~Firmware() = default;

@@ -38,6 +38,7 @@ constexpr uint16_t kSuccess = 0x0000;
 constexpr uint16_t kUnsupportedCommand = 0x0001;
 constexpr uint16_t kInvalidCommand = 0x0002;
 constexpr uint16_t kInvalidParameter = 0x0004;
+constexpr uint16_t kFeatureNotSupportedByHardware = 0x0005;
 constexpr uint16_t kInterfaceNotInitialized = 0x0006;
 constexpr uint16_t kInterfaceAlreadyInitialized = 0x0007;
 constexpr uint16_t kBusTimeout = 0x0009;

@@ -1,0 +1,341 @@
+#include "sim/I2cFirmware.h"
+
+#include <utility>
+
+#include "sim/AdapterState.h"
+
+namespace vantor::sim {
+
+namespace {
+
+constexpr size_t kTransferHeaderSize = 10;  // parameter bytes of the transfer header
+constexpr uint8_t kMaxSubaddressSize = 4;
+constexpr uint16_t kFirst7Bit = 0x08;  // 0x00..0x07 and 0x78..0x7F are reserved
+constexpr uint16_t kLast7Bit = 0x77;
+constexpr uint16_t kLast10Bit = 0x3FF;
+constexpr size_t kMaxListed = 255;  // the scan answer counts 10-bit addresses in one byte
+
+}  // namespace
+
+std::vector<FirmwareFamily::Command> I2cFirmware::commands() const {
+    return {
+        {cmd::kI2cDeinit, 1},
+        {cmd::kI2cSetPullUps, 2},
+        {cmd::kI2cInit, 6},
+        {cmd::kI2cSetParameters, 6},
+        {cmd::kI2cWrite, kTransferHeaderSize},
+        {cmd::kI2cRead, kTransferHeaderSize},
+        {cmd::kI2cScan, 2},
+        {cmd::kI2cWriteBulk, kTransferHeaderSize},
+        {cmd::kI2cReadBulk, kTransferHeaderSize},
+    };
+}
+
+void I2cFirmware::reset() {
+    for (Bus& each : buses_) each.state = I2cBusState{};
+}
+
+void I2cFirmware::handle(const Request& request, Firmware& firmware) {
+    switch (request.commandCode()) {
+        case cmd::kI2cInit:
+        case cmd::kI2cSetParameters:
+            configure(request, firmware);
+            return;
+        case cmd::kI2cSetPullUps:
+            setPullUps(request, firmware);
+            return;
+        case cmd::kI2cDeinit:
+            deinit(request, firmware);
+            return;
+        case cmd::kI2cScan:
+            scan(request, firmware);
+            return;
+        case cmd::kI2cWrite:
+            write(request, firmware);
+            return;
+        case cmd::kI2cRead:
+            read(request, firmware);
+            return;
+        case cmd::kI2cWriteBulk:
+            writeBulk(request, firmware);
+            return;
+        case cmd::kI2cReadBulk:
+            readBulk(request, firmware);
+            return;
+        default:
+            firmware.respond(request, fw::kUnsupportedCommand);
+            return;
+    }
+}
+
+// ------------------------------------------------------------------- bench
+
+std::optional<uint16_t> I2cFirmware::key(uint16_t address, bool tenBit) {
+    if (tenBit || address > 0x7F) {
+        if (address > kLast10Bit) return std::nullopt;
+        return static_cast<uint16_t>(kTenBitKey | address);
+    }
+    if (address < kFirst7Bit || address > kLast7Bit) return std::nullopt;
+    return address;
+}
+
+I2cFirmware::Bus* I2cFirmware::bus(uint8_t number) {
+    return number < kBuses ? &buses_[number] : nullptr;
+}
+
+bool I2cFirmware::attach(uint8_t busNumber, uint16_t address, bool tenBit,
+                         std::shared_ptr<I2cTarget> target) {
+    Bus* const found = bus(busNumber);
+    const auto k = key(address, tenBit);
+    if (found == nullptr || !k || !target) return false;
+    return found->targets.emplace(*k, std::move(target)).second;
+}
+
+bool I2cFirmware::detach(uint8_t busNumber, uint16_t address, bool tenBit) {
+    Bus* const found = bus(busNumber);
+    const auto k = key(address, tenBit);
+    return found != nullptr && k && found->targets.erase(*k) > 0;
+}
+
+I2cTarget* I2cFirmware::target(uint8_t busNumber, uint16_t address, bool tenBit) const {
+    const auto k = key(address, tenBit);
+    if (busNumber >= kBuses || !k) return nullptr;
+    const auto& targets = buses_[busNumber].targets;
+    const auto it = targets.find(*k);
+    return it == targets.end() ? nullptr : it->second.get();
+}
+
+I2cBusState I2cFirmware::busState(uint8_t busNumber) const {
+    return busNumber < kBuses ? buses_[busNumber].state : I2cBusState{};
+}
+
+// ----------------------------------------------------------------- bus set-up
+
+void I2cFirmware::configure(const Request& request, Firmware& firmware) {
+    Bus* const target = bus(request.u8(0));
+    if (target == nullptr) return firmware.respond(request, fw::kInvalidParameter);
+    const bool init = request.commandCode() == cmd::kI2cInit;
+    if (init && target->state.initialized) {
+        return firmware.respond(request, fw::kInterfaceAlreadyInitialized);
+    }
+    if (!init && !target->state.initialized) {
+        return firmware.respond(request, fw::kInterfaceNotInitialized);
+    }
+    const uint32_t frequency = request.u32(1);
+    const uint8_t pullUp = request.u8(5);
+    if (frequency < kMinFrequencyHz || frequency > kMaxFrequencyHz || pullUp > kMaxPullUp) {
+        return firmware.respond(request, fw::kInvalidParameter);
+    }
+    target->state = I2cBusState{true, frequency, pullUp};
+    firmware.respond(request, fw::kSuccess);
+}
+
+void I2cFirmware::setPullUps(const Request& request, Firmware& firmware) {
+    Bus* const target = bus(request.u8(0));
+    if (target == nullptr) return firmware.respond(request, fw::kInvalidParameter);
+    if (!target->state.initialized) return firmware.respond(request, fw::kInterfaceNotInitialized);
+    if (request.u8(1) > kMaxPullUp) return firmware.respond(request, fw::kInvalidParameter);
+    target->state.pullUp = request.u8(1);
+    firmware.respond(request, fw::kSuccess);
+}
+
+void I2cFirmware::deinit(const Request& request, Firmware& firmware) {
+    Bus* const target = bus(request.u8(0));
+    if (target == nullptr) return firmware.respond(request, fw::kInvalidParameter);
+    if (!target->state.initialized) return firmware.respond(request, fw::kInterfaceNotInitialized);
+    target->state = I2cBusState{};
+    firmware.respond(request, fw::kSuccess);
+}
+
+void I2cFirmware::scan(const Request& request, Firmware& firmware) {
+    const uint8_t number = request.u8(0);
+    const Bus* const scanned = bus(number);
+    if (scanned == nullptr) return firmware.respond(request, fw::kInvalidParameter);
+    if (!scanned->state.initialized) {
+        return firmware.respond(request, fw::kInterfaceNotInitialized);
+    }
+    const bool tenBit = request.u8(1) != 0;
+    // The map holds the 7-bit keys first, then the 10-bit ones, each sorted.
+    Bytes found7;
+    std::vector<uint16_t> found10;
+    for (const auto& entry : scanned->targets) {
+        if ((entry.first & kTenBitKey) == 0) {
+            found7.push_back(static_cast<uint8_t>(entry.first));
+        } else if (tenBit && found10.size() < kMaxListed) {
+            found10.push_back(static_cast<uint16_t>(entry.first & ~kTenBitKey));
+        }
+    }
+    MessageBuilder answer = MessageBuilder::response(request, fw::kSuccess);
+    answer.u8(number)
+        .u8(static_cast<uint8_t>(found7.size()))
+        .u8(static_cast<uint8_t>(found10.size()))
+        .append(found7.data(), found7.size());
+    for (uint16_t address : found10) answer.u16(address);
+    firmware.respond(answer.take());
+}
+
+// ------------------------------------------------------------------ transfers
+
+I2cFirmware::Transfer I2cFirmware::parseTransfer(const Request& request) {
+    Transfer transfer{};
+    transfer.transactionId = request.transactionId();
+    transfer.code = request.commandCode();
+    transfer.bus = request.u8(0);
+    transfer.length = request.u16(1);
+    transfer.address = request.u8(3);
+    transfer.subaddressSize = request.u8(4);
+    const uint32_t value = request.u32(5);
+    if (transfer.subaddressSize <= kMaxSubaddressSize) {
+        for (uint8_t i = 0; i < transfer.subaddressSize; ++i) {
+            const unsigned shift = 8u * (transfer.subaddressSize - 1u - i);
+            transfer.subaddress[i] = static_cast<uint8_t>((value >> shift) & 0xFF);
+        }
+    }
+    return transfer;
+}
+
+uint16_t I2cFirmware::checkTransfer(const Transfer& transfer, size_t maxLength) const {
+    if (transfer.bus >= kBuses) return fw::kInvalidParameter;
+    if (!buses_[transfer.bus].state.initialized) return fw::kInterfaceNotInitialized;
+    // A 7-bit address travels in the byte; anything above 0x7F cannot be sent.
+    if (transfer.subaddressSize > kMaxSubaddressSize || transfer.length > maxLength ||
+        transfer.address > 0x7F) {
+        return fw::kI2cInvalidParameter;
+    }
+    return fw::kSuccess;
+}
+
+I2cTarget* I2cFirmware::addressed(const Transfer& transfer) const {
+    const auto& targets = buses_[transfer.bus].targets;
+    const auto it = targets.find(transfer.address);
+    return it == targets.end() ? nullptr : it->second.get();
+}
+
+MessageBuilder I2cFirmware::answer(const Transfer& transfer, uint16_t status, uint16_t count) {
+    MessageBuilder message =
+        MessageBuilder::response(transfer.transactionId, transfer.code, status);
+    message.u8(transfer.address).u16(count);
+    return message;
+}
+
+void I2cFirmware::write(const Request& request, Firmware& firmware) {
+    const Transfer transfer = parseTransfer(request);
+    uint16_t status = checkTransfer(transfer, kMaxTransfer);
+    // The data must be exactly what the length announces.
+    if (status == fw::kSuccess && request.paramSize() != kTransferHeaderSize + transfer.length) {
+        status = fw::kI2cInvalidParameter;
+    }
+    I2cTarget* const target = status == fw::kSuccess ? addressed(transfer) : nullptr;
+    if (status == fw::kSuccess && target == nullptr) status = fw::kI2cNackAddress;
+    if (status == fw::kSuccess) {
+        status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
+                               request.params() + kTransferHeaderSize, transfer.length);
+    }
+    firmware.respond(answer(transfer, status, status == fw::kSuccess ? transfer.length : 0).take());
+}
+
+void I2cFirmware::read(const Request& request, Firmware& firmware) {
+    const Transfer transfer = parseTransfer(request);
+    uint16_t status = checkTransfer(transfer, kMaxTransfer);
+    I2cTarget* const target = status == fw::kSuccess ? addressed(transfer) : nullptr;
+    if (status == fw::kSuccess && target == nullptr) status = fw::kI2cNackAddress;
+    if (status != fw::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
+
+    constexpr size_t kDataOffset = kResponseHeaderSize + 3;
+    Bytes message = answer(transfer, fw::kSuccess, transfer.length).take();
+    message.resize(kDataOffset + transfer.length);
+    status = target->read(transfer.subaddress.data(), transfer.subaddressSize,
+                          message.data() + kDataOffset, transfer.length);
+    if (status != fw::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
+    firmware.respond(message);
+}
+
+void I2cFirmware::writeBulk(const Request& request, Firmware& firmware) {
+    const Transfer transfer = parseTransfer(request);
+    if (!firmware.adapter().bulk) {
+        return firmware.respond(answer(transfer, fw::kFeatureNotSupportedByHardware, 0).take());
+    }
+    // Without a usable length there is no telling how much data follows.
+    if (transfer.length == 0 || transfer.length > kMaxBulkTransfer) {
+        return firmware.respond(answer(transfer, fw::kI2cInvalidParameter, 0).take());
+    }
+    // The data phase follows the request whatever else is wrong with it, so
+    // take it in before answering; it must not linger for the next transfer.
+    firmware.awaitBulkOut(
+        transfer.length, [this, transfer](Firmware& later, std::optional<Bytes> data) {
+            uint16_t status = data ? checkTransfer(transfer, kMaxBulkTransfer) : fw::kBusTimeout;
+            I2cTarget* const target = status == fw::kSuccess ? addressed(transfer) : nullptr;
+            if (status == fw::kSuccess && target == nullptr) status = fw::kI2cNackAddress;
+            if (status == fw::kSuccess) {
+                status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
+                                       data->data(), data->size());
+            }
+            later.respond(
+                answer(transfer, status, status == fw::kSuccess ? transfer.length : 0).take());
+        });
+}
+
+void I2cFirmware::readBulk(const Request& request, Firmware& firmware) {
+    const Transfer transfer = parseTransfer(request);
+    uint16_t status = firmware.adapter().bulk ? checkTransfer(transfer, kMaxBulkTransfer)
+                                              : fw::kFeatureNotSupportedByHardware;
+    if (status == fw::kSuccess && transfer.length == 0) status = fw::kI2cInvalidParameter;
+    I2cTarget* const target = status == fw::kSuccess ? addressed(transfer) : nullptr;
+    if (status == fw::kSuccess && target == nullptr) status = fw::kI2cNackAddress;
+    Bytes data;
+    if (status == fw::kSuccess) {
+        data.resize(transfer.length);
+        status = target->read(transfer.subaddress.data(), transfer.subaddressSize, data.data(),
+                              data.size());
+    }
+    if (status != fw::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
+    // The count first; the host reads the data only after this answer.
+    firmware.respond(answer(transfer, fw::kSuccess, transfer.length).take());
+    firmware.queueBulkIn(data.data(), data.size());
+}
+
+// -------------------------------------------------- the adapter's bench API
+
+bool VirtualAdapter::attachI2cEeprom(uint8_t bus, uint16_t address, const I2cEepromOptions& options,
+                                     bool tenBit) {
+    if (!I2cEeprom::valid(options)) return false;
+    return attachI2cTarget(bus, address, std::make_shared<I2cEeprom>(options), tenBit);
+}
+
+bool VirtualAdapter::attachI2cRegisterMap(uint8_t bus, uint16_t address, bool tenBit) {
+    return attachI2cTarget(bus, address, std::make_shared<I2cRegisterMap>(), tenBit);
+}
+
+bool VirtualAdapter::attachI2cTarget(uint8_t bus, uint16_t address,
+                                     std::shared_ptr<I2cTarget> target, bool tenBit) {
+    return state_->firmware().withLock([&](Firmware& fw) {
+        return fw.family<I2cFirmware>().attach(bus, address, tenBit, std::move(target));
+    });
+}
+
+bool VirtualAdapter::detachI2c(uint8_t bus, uint16_t address, bool tenBit) {
+    return state_->firmware().withLock(
+        [&](Firmware& fw) { return fw.family<I2cFirmware>().detach(bus, address, tenBit); });
+}
+
+Bytes VirtualAdapter::i2cMemory(uint8_t bus, uint16_t address, bool tenBit) const {
+    return state_->firmware().withLock([&](Firmware& fw) {
+        const I2cTarget* target = fw.family<I2cFirmware>().target(bus, address, tenBit);
+        return target != nullptr ? target->memory() : Bytes{};
+    });
+}
+
+bool VirtualAdapter::writeI2cMemory(uint8_t bus, uint16_t address, size_t offset, const Bytes& data,
+                                    bool tenBit) {
+    return state_->firmware().withLock([&](Firmware& fw) {
+        I2cTarget* target = fw.family<I2cFirmware>().target(bus, address, tenBit);
+        return target != nullptr && target->writeMemory(offset, data.data(), data.size());
+    });
+}
+
+I2cBusState VirtualAdapter::i2cBus(uint8_t bus) const {
+    return state_->firmware().withLock(
+        [&](Firmware& fw) { return fw.family<I2cFirmware>().busState(bus); });
+}
+
+}  // namespace vantor::sim

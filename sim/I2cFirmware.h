@@ -1,0 +1,99 @@
+#pragma once
+// The I2C controller family of the virtual adapter's firmware: two buses with
+// their init state, register-style transfers over the command channel, the
+// bus scan, and bulk transfers whose data moves over the vendor interface.
+// The targets on the buses are `I2cTarget`s attached by the bench.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "sim/Firmware.h"
+#include "sim/I2cDevices.h"
+#include "sim/VirtualAdapter.h"
+
+namespace vantor::sim {
+
+namespace cmd {
+constexpr uint16_t kI2cDeinit = 0x0801;
+constexpr uint16_t kI2cSetPullUps = 0x0802;
+constexpr uint16_t kI2cInit = 0x0901;
+constexpr uint16_t kI2cSetParameters = 0x0902;
+constexpr uint16_t kI2cWrite = 0x0904;
+constexpr uint16_t kI2cRead = 0x0905;
+constexpr uint16_t kI2cScan = 0x0906;
+constexpr uint16_t kI2cWriteBulk = 0x0907;
+constexpr uint16_t kI2cReadBulk = 0x0908;
+}  // namespace cmd
+
+namespace fw {
+constexpr uint16_t kI2cNackAddress = 0x0203;
+constexpr uint16_t kI2cInvalidParameter = 0x020C;
+}  // namespace fw
+
+class I2cFirmware final : public FirmwareFamily {
+  public:
+    static constexpr uint8_t kBuses = 2;
+    static constexpr size_t kMaxTransfer = 1024;       // command channel
+    static constexpr size_t kMaxBulkTransfer = 32768;  // vendor interface
+    static constexpr uint32_t kMinFrequencyHz = 1000;
+    static constexpr uint32_t kMaxFrequencyHz = 1000000;
+    static constexpr uint8_t kMaxPullUp = 12;  // 12: pull-ups disabled
+
+    std::vector<Command> commands() const override;
+    void handle(const Request& request, Firmware& firmware) override;
+    void reset() override;  // both buses uninitialised; targets stay
+
+    // The bench (firmware mutex held).
+    bool attach(uint8_t bus, uint16_t address, bool tenBit, std::shared_ptr<I2cTarget> target);
+    bool detach(uint8_t bus, uint16_t address, bool tenBit);
+    I2cTarget* target(uint8_t bus, uint16_t address, bool tenBit) const;
+    I2cBusState busState(uint8_t bus) const;
+
+  private:
+    // The 14-byte transfer header of 0x0904, 0x0905, 0x0907 and 0x0908.
+    struct Transfer {
+        uint16_t transactionId;
+        uint16_t code;
+        uint8_t bus;
+        uint16_t length;
+        uint8_t address;
+        uint8_t subaddressSize;
+        std::array<uint8_t, 4> subaddress;  // most significant byte first
+    };
+    struct Bus {
+        I2cBusState state;
+        // Keyed by address, 10-bit ones with kTenBitKey set: 7-bit targets
+        // sort first, each kind in address order.
+        std::map<uint16_t, std::shared_ptr<I2cTarget>> targets;
+    };
+    static constexpr uint16_t kTenBitKey = 0x8000;
+
+    static Transfer parseTransfer(const Request& request);
+    static std::optional<uint16_t> key(uint16_t address, bool tenBit);
+    Bus* bus(uint8_t number);
+
+    void configure(const Request& request, Firmware& firmware);
+    void setPullUps(const Request& request, Firmware& firmware);
+    void deinit(const Request& request, Firmware& firmware);
+    void scan(const Request& request, Firmware& firmware);
+    void write(const Request& request, Firmware& firmware);
+    void read(const Request& request, Firmware& firmware);
+    void writeBulk(const Request& request, Firmware& firmware);
+    void readBulk(const Request& request, Firmware& firmware);
+
+    // Checks common to every transfer; 0 when the transfer may go ahead.
+    uint16_t checkTransfer(const Transfer& transfer, size_t maxLength) const;
+    // The target a transfer addresses, or null (the address is not acknowledged).
+    I2cTarget* addressed(const Transfer& transfer) const;
+    // A transfer answer: the status, then the target address and the byte count.
+    static MessageBuilder answer(const Transfer& transfer, uint16_t status, uint16_t count);
+
+    std::array<Bus, kBuses> buses_;
+};
+
+}  // namespace vantor::sim

@@ -1,0 +1,114 @@
+#include "sim/SpiDevices.h"
+
+#include <algorithm>
+
+namespace vantor::sim {
+
+namespace {
+
+constexpr uint8_t kPageProgram = 0x02;
+constexpr uint8_t kRead = 0x03;
+constexpr uint8_t kWriteDisable = 0x04;
+constexpr uint8_t kReadStatus = 0x05;
+constexpr uint8_t kWriteEnable = 0x06;
+constexpr uint8_t kSectorErase = 0x20;
+constexpr uint8_t kJedecId = 0x9F;
+
+constexpr uint8_t kStatusBusy = 0x01;
+constexpr uint8_t kStatusWriteEnabled = 0x02;
+constexpr size_t kAddressedFrame = 4;  // command and 3 address bytes
+
+}  // namespace
+
+SpiFlash::SpiFlash(const SpiFlashOptions& options)
+    : memory_(options.size, 0xFF), jedecId_(options.jedecId), busyPolls_(options.busyPolls) {}
+
+bool SpiFlash::valid(const SpiFlashOptions& options) {
+    return options.size > 0 && options.size <= kMaxSize && options.size % kSectorSize == 0;
+}
+
+uint8_t SpiFlash::status() const {
+    return static_cast<uint8_t>((busyLeft_ > 0 ? kStatusBusy : 0) |
+                                (writeEnabled_ ? kStatusWriteEnabled : 0));
+}
+
+size_t SpiFlash::addressOf(const uint8_t* mosi) const {
+    const size_t address = (static_cast<size_t>(mosi[1]) << 16) |
+                           (static_cast<size_t>(mosi[2]) << 8) | static_cast<size_t>(mosi[3]);
+    return address % memory_.size();
+}
+
+void SpiFlash::transfer(const uint8_t* mosi, uint8_t* miso, size_t size) {
+    if (size == 0) return;
+    const uint8_t command = mosi[0];
+    // A busy device answers nothing but its status.
+    if (busyLeft_ > 0 && command != kReadStatus) return;
+
+    switch (command) {
+        case kJedecId:
+            for (size_t i = 1; i < size && i <= jedecId_.size(); ++i) miso[i] = jedecId_[i - 1];
+            return;
+        case kReadStatus:
+            for (size_t i = 1; i < size; ++i) {
+                miso[i] = status();
+                if (busyLeft_ > 0 && --busyLeft_ == 0) writeEnabled_ = false;
+            }
+            return;
+        case kWriteEnable:
+            writeEnabled_ = true;
+            return;
+        case kWriteDisable:
+            writeEnabled_ = false;
+            return;
+        case kRead:
+            if (size <= kAddressedFrame) return;
+            for (size_t i = kAddressedFrame, at = addressOf(mosi); i < size; ++i) {
+                miso[i] = memory_[at];
+                at = (at + 1) % memory_.size();
+            }
+            return;
+        case kPageProgram:
+            // Without the latch or without a single data byte nothing happens.
+            if (!writeEnabled_ || size <= kAddressedFrame) return;
+            pageProgram(addressOf(mosi), mosi + kAddressedFrame, size - kAddressedFrame);
+            return;
+        case kSectorErase:
+            if (!writeEnabled_ || size < kAddressedFrame) return;
+            sectorErase(addressOf(mosi));
+            return;
+        default:
+            return;  // not a command of this device
+    }
+}
+
+void SpiFlash::pageProgram(size_t address, const uint8_t* data, size_t size) {
+    // The page buffer keeps the last 256 bytes clocked in; programming only
+    // clears bits.
+    const size_t pageStart = address - address % kPageSize;
+    const size_t column = address % kPageSize;
+    const size_t first = size > kPageSize ? size - kPageSize : 0;
+    for (size_t i = first; i < size; ++i) {
+        memory_[pageStart + (column + i) % kPageSize] &= data[i];
+    }
+    startOperation();
+}
+
+void SpiFlash::sectorErase(size_t address) {
+    const auto start =
+        memory_.begin() + static_cast<std::ptrdiff_t>(address - address % kSectorSize);
+    std::fill(start, start + static_cast<std::ptrdiff_t>(kSectorSize), 0xFF);
+    startOperation();
+}
+
+void SpiFlash::startOperation() {
+    busyLeft_ = busyPolls_;
+    if (busyLeft_ == 0) writeEnabled_ = false;
+}
+
+bool SpiFlash::writeMemory(size_t offset, const uint8_t* data, size_t size) {
+    if (offset > memory_.size() || size > memory_.size() - offset) return false;
+    std::copy(data, data + size, memory_.begin() + static_cast<std::ptrdiff_t>(offset));
+    return true;
+}
+
+}  // namespace vantor::sim
