@@ -84,7 +84,11 @@ uint16_t VantorSDK::getUsbString(std::vector<uint8_t>& out, uint8_t index) {
             }
             out.assign(r.data() + 7, r.data() + kResponseHeaderSize + length);
             return toU16(StatusCode::SUCCESS);
-        });
+        },
+        // A bare header carrying an error (an unknown string index) reports
+        // the firmware's status instead of hiding it behind a malformed-
+        // response code.
+        ShortResponse::Status);
 }
 
 uint16_t VantorSDK::getUsbConfig(UsbConfig& config) {

@@ -104,6 +104,16 @@ TEST(SystemCommands, UsbStringLengthByteCountsItself) {
     EXPECT_EQ(sdk.getUsbString(out, 1), kWrongResponse);
     params = {};  // header only
     EXPECT_EQ(sdk.getUsbString(out, 1), kWrongResponse);
+    status = 0x0004;  // header only with an error: the firmware's status survives
+    EXPECT_EQ(sdk.getUsbString(out, 1), 0x0004);
+}
+
+TEST(SystemCommands, UnknownStringIndexReportsTheFirmwareStatus) {
+    sim::VirtualAdapter adapter;
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    std::vector<uint8_t> out;
+    EXPECT_EQ(sdk.getUsbString(out, 9), 0x0004);  // FW_INVALID_PARAMETER
 }
 
 TEST(SystemCommands, DeviceInfoReadsTheFiveStrings) {
