@@ -20,6 +20,9 @@
 
 #include "sdk/core/StatusCode.h"
 #include "sdk/core/SystemTypes.h"
+#include "sdk/peripherals/GpioTypes.h"
+#include "sdk/peripherals/SpiTypes.h"
+#include "sdk/peripherals/UartTypes.h"
 
 namespace vantor {
 
@@ -67,6 +70,87 @@ class VantorAsyncSDK {
     uint16_t setUsbConfig(uint16_t transactionId, const UsbConfig& config);
     uint16_t getBulkCapabilities(uint16_t transactionId);
 
+    // ------------------------------------------------ GPIO
+    // The initial level is sent only for an output.
+    uint16_t gpioConfigurePin(uint16_t transactionId, GpioPinNumber pin,
+                              GpioFunctionality functionality, GpioLogicLevel initialLevel);
+    uint16_t gpioDigitalWrite(uint16_t transactionId, GpioPinNumber pin, GpioLogicLevel level);
+    uint16_t gpioDigitalRead(uint16_t transactionId, GpioPinNumber pin);
+    uint16_t gpioConfigureInterrupt(uint16_t transactionId, GpioPinNumber pin,
+                                    GpioTriggerType trigger);
+    uint16_t gpioDisableInterrupt(uint16_t transactionId, GpioPinNumber pin);
+
+    // ------------------------------------------------ I/O voltage rail
+    // One rail powers the I2C, SPI, UART and GPIO signals: the four names of
+    // each operation send the same request. The rail voltage is read back
+    // with getAnalogMeasurements (u16 millivolts at offset 6 of its response).
+    uint16_t i2cSetBusVoltage(uint16_t transactionId, uint16_t millivolts, bool persist);
+    uint16_t spiSetBusVoltage(uint16_t transactionId, uint16_t millivolts, bool persist);
+    uint16_t uartSetBusVoltage(uint16_t transactionId, uint16_t millivolts, bool persist);
+    uint16_t gpioSetVoltage(uint16_t transactionId, uint16_t millivolts, bool persist);
+    uint16_t i2cUseExternalVoltage(uint16_t transactionId, bool persist);
+    uint16_t spiUseExternalVoltage(uint16_t transactionId, bool persist);
+    uint16_t uartUseExternalVoltage(uint16_t transactionId, bool persist);
+    uint16_t gpioUseExternalVoltage(uint16_t transactionId, bool persist);
+
+    // ------------------------------------------------ I2C controller
+    // Bus numbers and pull-up selections (I2cBus, I2cPullUp) travel as given.
+    // A subaddress is 0 to 4 bytes, most significant first; more is refused
+    // with SDK_ERROR_WRONG_REQUEST, as is a write of more than 65535 bytes.
+    // The bulk variants return SDK_ERROR_BULK_UNAVAILABLE without a bulk
+    // interface and move 1 to 32768 bytes; i2cWriteBulk writes its data
+    // phase right after the request (SDK_ERROR_TIMEOUT when that fails).
+    uint16_t i2cControllerInit(uint16_t transactionId, uint8_t bus, uint32_t frequency,
+                               uint8_t pullUp);
+    uint16_t i2cSetParameters(uint16_t transactionId, uint8_t bus, uint32_t frequency,
+                              uint8_t pullUp);
+    uint16_t i2cSetPullUpResistors(uint16_t transactionId, uint8_t bus, uint8_t value);
+    uint16_t i2cDeinit(uint16_t transactionId, uint8_t bus);
+    uint16_t i2cWrite(uint16_t transactionId, uint8_t bus, uint8_t address,
+                      const std::vector<uint8_t>& subaddress, const std::vector<uint8_t>& data,
+                      bool nonStop);
+    uint16_t i2cRead(uint16_t transactionId, uint8_t bus, uint8_t address,
+                     const std::vector<uint8_t>& subaddress, uint16_t length, bool nonStop);
+    // Refuses a bus other than 0 and 1.
+    uint16_t i2cScanBus(uint16_t transactionId, uint8_t bus, bool include10bit);
+    uint16_t i2cWriteBulk(uint16_t transactionId, uint8_t bus, uint8_t address,
+                          const std::vector<uint8_t>& subaddress, const std::vector<uint8_t>& data,
+                          bool nonStop);
+    uint16_t i2cReadBulk(uint16_t transactionId, uint8_t bus, uint8_t address,
+                         const std::vector<uint8_t>& subaddress, uint16_t length, bool nonStop);
+
+    // ------------------------------------------------ SPI controller
+    // spiTransfer sends at most 1024 bytes and clocks at most 1024. The bulk
+    // variants (SDK_ERROR_BULK_UNAVAILABLE without a bulk interface) move 1
+    // to 32768 bytes; spiTransferBulk sends at most 1024 bytes inline,
+    // spiReadBulk at most 65535 command bytes; spiWriteBulk writes its data
+    // phase right after the request (SDK_ERROR_TIMEOUT when that fails).
+    uint16_t spiControllerInit(uint16_t transactionId, SpiBitOrder bitOrder, SpiMode mode,
+                               SpiDataWidth dataWidth, SpiChipSelect chipSelect,
+                               SpiChipSelectPolarity chipSelectPolarity, uint32_t frequency);
+    uint16_t spiSetParameters(uint16_t transactionId, SpiBitOrder bitOrder, SpiMode mode,
+                              SpiDataWidth dataWidth, SpiChipSelect chipSelect,
+                              SpiChipSelectPolarity chipSelectPolarity, uint32_t frequency);
+    uint16_t spiDeinit(uint16_t transactionId);
+    uint16_t spiTransfer(uint16_t transactionId, const std::vector<uint8_t>& data,
+                         uint16_t transferLength);
+    uint16_t spiTransferBulk(uint16_t transactionId, const std::vector<uint8_t>& data,
+                             uint16_t transferLength);
+    uint16_t spiWriteBulk(uint16_t transactionId, const std::vector<uint8_t>& data);
+    uint16_t spiReadBulk(uint16_t transactionId, const std::vector<uint8_t>& commandBytes,
+                         uint16_t readLength);
+
+    // ------------------------------------------------ UART
+    // Received bytes arrive as UART notifications. A message of more than
+    // 65535 bytes is refused with SDK_ERROR_WRONG_REQUEST.
+    uint16_t uartInit(uint16_t transactionId, UartBaudRate baudRate, UartHwHandshake handshake,
+                      UartParity parity, UartDataSize dataSize, UartStopBit stopBit);
+    uint16_t uartSetParameters(uint16_t transactionId, UartBaudRate baudRate,
+                               UartHwHandshake handshake, UartParity parity, UartDataSize dataSize,
+                               UartStopBit stopBit);
+    uint16_t uartDeinit(uint16_t transactionId);
+    uint16_t uartSendMessage(uint16_t transactionId, const std::vector<uint8_t>& data);
+
   private:
     friend class VantorSDK;
     friend struct VantorAsyncSDKTestAccess;
@@ -89,6 +173,10 @@ class VantorAsyncSDK {
     // callback.
     bool onReaderThread() const;
     bool open(const std::string& path, const std::string& serialNumber);
+
+    // The request behind the four public names of each rail operation.
+    uint16_t setI2cSpiUartGpioVoltage(uint16_t transactionId, uint16_t millivolts, bool persist);
+    uint16_t useExternalI2cSpiUartGpioVoltage(uint16_t transactionId, bool persist);
 
     std::unique_ptr<AsyncSdkImpl> impl_;
     std::atomic<bool> connected_{false};

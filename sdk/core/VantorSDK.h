@@ -24,6 +24,9 @@
 #include "sdk/core/ResponseWaiter.h"
 #include "sdk/core/StatusCode.h"
 #include "sdk/core/SystemTypes.h"
+#include "sdk/peripherals/GpioTypes.h"
+#include "sdk/peripherals/SpiTypes.h"
+#include "sdk/peripherals/UartTypes.h"
 
 namespace vantor {
 
@@ -81,6 +84,82 @@ class VantorSDK {
     // Cached result of the bulk capability query; queried on first use after
     // each connect.
     const BulkCapabilities& getBulkCapabilities();
+
+    // ------------------------------------------------ GPIO
+    uint16_t gpioConfigurePin(GpioPinNumber pin, GpioFunctionality functionality,
+                              GpioLogicLevel initialLevel);
+    uint16_t gpioDigitalWrite(GpioPinNumber pin, GpioLogicLevel level);
+    // `level` is left untouched when the response does not carry it.
+    uint16_t gpioDigitalRead(GpioPinNumber pin, GpioLogicLevel& level);
+    uint16_t gpioConfigureInterrupt(GpioPinNumber pin, GpioTriggerType trigger);
+    uint16_t gpioDisableInterrupt(GpioPinNumber pin);
+
+    // ------------------------------------------------ I/O voltage rail
+    // One rail powers the I2C, SPI, UART and GPIO signals: setting it through
+    // any name sets it for all four, and every getter reads the same value.
+    uint16_t i2cSetBusVoltage(uint16_t millivolts, bool persist);
+    uint16_t spiSetBusVoltage(uint16_t millivolts, bool persist);
+    uint16_t uartSetBusVoltage(uint16_t millivolts, bool persist);
+    uint16_t gpioSetVoltage(uint16_t millivolts, bool persist);
+    uint16_t i2cUseExternalVoltage(bool persist);
+    uint16_t spiUseExternalVoltage(bool persist);
+    uint16_t uartUseExternalVoltage(bool persist);
+    uint16_t gpioUseExternalVoltage(bool persist);
+    // `millivolts` is left untouched when the response does not carry it.
+    uint16_t i2cGetBusVoltage(uint16_t& millivolts);
+    uint16_t spiGetBusVoltage(uint16_t& millivolts);
+    uint16_t uartGetBusVoltage(uint16_t& millivolts);
+    uint16_t gpioGetVoltage(uint16_t& millivolts);
+
+    // ------------------------------------------------ I2C controller
+    // Arguments and refusals as in VantorAsyncSDK. i2cRead delivers the data
+    // bytes the response carries (at most `length`) whatever its status.
+    // The bulk variants pass the bulk gate first; after a failed bulk read
+    // `out` is empty.
+    uint16_t i2cControllerInit(uint8_t bus, uint32_t frequency, uint8_t pullUp);
+    uint16_t i2cSetParameters(uint8_t bus, uint32_t frequency, uint8_t pullUp);
+    uint16_t i2cSetPullUpResistors(uint8_t bus, uint8_t value);
+    uint16_t i2cDeinit(uint8_t bus);
+    uint16_t i2cWrite(uint8_t bus, uint8_t address, const std::vector<uint8_t>& subaddress,
+                      const std::vector<uint8_t>& data, bool nonStop);
+    uint16_t i2cRead(uint8_t bus, uint8_t address, const std::vector<uint8_t>& subaddress,
+                     uint16_t length, std::vector<uint8_t>& out, bool nonStop);
+    // `out` receives the 7-bit addresses (one byte each) followed by the
+    // 10-bit ones (u16 little-endian each), as the response carries them.
+    // Null count pointers and a bus above 1 are refused before sending.
+    uint16_t i2cScanBus(std::vector<uint8_t>& out, uint8_t* count7, uint8_t* count10, uint8_t bus,
+                        bool include10bit);
+    uint16_t i2cWriteBulk(uint8_t bus, uint8_t address, const std::vector<uint8_t>& subaddress,
+                          const std::vector<uint8_t>& data, bool nonStop);
+    uint16_t i2cReadBulk(uint8_t bus, uint8_t address, const std::vector<uint8_t>& subaddress,
+                         uint16_t length, std::vector<uint8_t>& out, bool nonStop);
+
+    // ------------------------------------------------ SPI controller
+    // spiTransfer delivers the received bytes the response carries whatever
+    // its status. The bulk variants pass the bulk gate first; after a failed
+    // bulk transfer or read `out` is empty.
+    uint16_t spiControllerInit(SpiBitOrder bitOrder, SpiMode mode, SpiDataWidth dataWidth,
+                               SpiChipSelect chipSelect, SpiChipSelectPolarity chipSelectPolarity,
+                               uint32_t frequency);
+    uint16_t spiSetParameters(SpiBitOrder bitOrder, SpiMode mode, SpiDataWidth dataWidth,
+                              SpiChipSelect chipSelect, SpiChipSelectPolarity chipSelectPolarity,
+                              uint32_t frequency);
+    uint16_t spiDeinit();
+    uint16_t spiTransfer(const std::vector<uint8_t>& data, std::vector<uint8_t>& out,
+                         uint16_t transferLength);
+    uint16_t spiTransferBulk(const std::vector<uint8_t>& data, std::vector<uint8_t>& out,
+                             uint16_t transferLength);
+    uint16_t spiWriteBulk(const std::vector<uint8_t>& data);
+    uint16_t spiReadBulk(const std::vector<uint8_t>& commandBytes, std::vector<uint8_t>& out,
+                         uint16_t readLength);
+
+    // ------------------------------------------------ UART
+    uint16_t uartInit(UartBaudRate baudRate, UartHwHandshake handshake, UartParity parity,
+                      UartDataSize dataSize, UartStopBit stopBit);
+    uint16_t uartSetParameters(UartBaudRate baudRate, UartHwHandshake handshake, UartParity parity,
+                               UartDataSize dataSize, UartStopBit stopBit);
+    uint16_t uartDeinit();
+    uint16_t uartSendMessage(const std::vector<uint8_t>& data);
 
   private:
     friend struct VantorSDKTestAccess;
@@ -166,6 +245,23 @@ class VantorSDK {
     uint16_t bulkGate(uint16_t command, uint64_t length);
     // getBulkCapabilities() with requestMutex_ already held.
     const BulkCapabilities& bulkCapabilitiesLocked();
+
+    // What every synchronous bulk operation checks before it sends: not
+    // connected gives SDK_ERROR_DISCONNECT (as the asynchronous method
+    // would), then the bulk gate.
+    uint16_t bulkPrecheck(uint16_t command, uint64_t length);
+    // A bulk read: the precheck for `requested` bytes, the request, then the
+    // data phase the response announces as a u16 at `countOffset` (at most
+    // `requested` bytes, else SDK_ERROR_WRONG_RESPONSE), received into `out`
+    // within kBulkDataTimeoutMs (else SDK_ERROR_TIMEOUT). A non-zero response
+    // status is returned as is. `out` is empty after any failure.
+    uint16_t bulkRead(uint16_t command, uint16_t requested, size_t countOffset, SendFn send,
+                      std::vector<uint8_t>& out);
+
+    // The operations behind the four public names of the rail commands.
+    uint16_t setI2cSpiUartGpioVoltage(uint16_t millivolts, bool persist);
+    uint16_t useExternalI2cSpiUartGpioVoltage(bool persist);
+    uint16_t getI2cSpiUartGpioVoltage(uint16_t& millivolts);
 
     std::unique_ptr<ResponseWaiter> waiter_;
     std::unique_ptr<VantorAsyncSDK> async_;
