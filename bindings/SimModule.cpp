@@ -5,6 +5,7 @@
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -385,6 +386,151 @@ void bindAdapter(nb::module_& sim) {
                 unlocked(a, [&](Adapter& x) { x.setAnalogMeasurements(io, low, high); });
             },
             "io_mv"_a, "i3c_low_mv"_a, "i3c_high_mv"_a)
+        // The I2C bench.
+        .def(
+            "attach_i2c_eeprom",
+            [](SimAdapter& a, uint8_t bus, uint16_t address, size_t size, size_t pageSize,
+               uint8_t addressBytes, bool tenBit) {
+                const vantor::sim::I2cEepromOptions options{size, pageSize, addressBytes};
+                return unlocked(a, [&](Adapter& x) {
+                    return x.attachI2cEeprom(bus, address, options, tenBit);
+                });
+            },
+            "bus"_a, "address"_a, "size"_a, "page_size"_a, "address_bytes"_a, "ten_bit"_a)
+        .def(
+            "attach_i2c_register_map",
+            [](SimAdapter& a, uint8_t bus, uint16_t address, bool tenBit) {
+                return unlocked(
+                    a, [&](Adapter& x) { return x.attachI2cRegisterMap(bus, address, tenBit); });
+            },
+            "bus"_a, "address"_a, "ten_bit"_a)
+        .def(
+            "detach_i2c",
+            [](SimAdapter& a, uint8_t bus, uint16_t address, bool tenBit) {
+                return unlocked(a, [&](Adapter& x) { return x.detachI2c(bus, address, tenBit); });
+            },
+            "bus"_a, "address"_a, "ten_bit"_a)
+        .def(
+            "i2c_memory",
+            [](SimAdapter& a, uint8_t bus, uint16_t address, bool tenBit) {
+                return toBytes(
+                    unlocked(a, [&](Adapter& x) { return x.i2cMemory(bus, address, tenBit); }));
+            },
+            "bus"_a, "address"_a, "ten_bit"_a)
+        .def(
+            "write_i2c_memory",
+            [](SimAdapter& a, uint8_t bus, uint16_t address, size_t offset, const ByteArg& data,
+               bool tenBit) {
+                return unlocked(a, [&](Adapter& x) {
+                    return x.writeI2cMemory(bus, address, offset, data, tenBit);
+                });
+            },
+            "bus"_a, "address"_a, "offset"_a, "data"_a, "ten_bit"_a)
+        .def(
+            "i2c_bus",
+            [](SimAdapter& a, uint8_t bus) {
+                const auto b = unlocked(a, [&](Adapter& x) { return x.i2cBus(bus); });
+                return std::make_tuple(b.initialized, b.frequencyHz, b.pullUp);
+            },
+            "bus"_a)
+        // The SPI bench.
+        .def(
+            "attach_spi_flash",
+            [](SimAdapter& a, uint8_t chipSelect, size_t size, const ByteArg& jedecId,
+               unsigned busyPolls) {
+                vantor::sim::SpiFlashOptions options;
+                if (jedecId.value.size() != options.jedecId.size()) {
+                    throw nb::value_error("a JEDEC id is 3 bytes");
+                }
+                options.size = size;
+                std::copy(jedecId.value.begin(), jedecId.value.end(), options.jedecId.begin());
+                options.busyPolls = busyPolls;
+                return unlocked(a,
+                                [&](Adapter& x) { return x.attachSpiFlash(chipSelect, options); });
+            },
+            "chip_select"_a, "size"_a, "jedec_id"_a, "busy_polls"_a)
+        .def(
+            "detach_spi",
+            [](SimAdapter& a, uint8_t chipSelect) {
+                return unlocked(a, [&](Adapter& x) { return x.detachSpi(chipSelect); });
+            },
+            "chip_select"_a)
+        .def(
+            "spi_memory",
+            [](SimAdapter& a, uint8_t chipSelect) {
+                return toBytes(unlocked(a, [&](Adapter& x) { return x.spiMemory(chipSelect); }));
+            },
+            "chip_select"_a)
+        .def(
+            "write_spi_memory",
+            [](SimAdapter& a, uint8_t chipSelect, size_t offset, const ByteArg& data) {
+                return unlocked(
+                    a, [&](Adapter& x) { return x.writeSpiMemory(chipSelect, offset, data); });
+            },
+            "chip_select"_a, "offset"_a, "data"_a)
+        .def("spi_controller",
+             [](SimAdapter& a) {
+                 const auto c = unlocked(a, [](Adapter& x) { return x.spiController(); });
+                 return std::make_tuple(c.initialized, c.bitOrder, c.mode, c.dataWidth,
+                                        c.chipSelect, c.chipSelectPolarity, c.frequencyHz);
+             })
+        // The UART bench.
+        .def(
+            "set_uart_loopback",
+            [](SimAdapter& a, bool on) { unlocked(a, [&](Adapter& x) { x.setUartLoopback(on); }); },
+            "enabled"_a)
+        .def("uart_loopback",
+             [](SimAdapter& a) { return unlocked(a, [](Adapter& x) { return x.uartLoopback(); }); })
+        .def(
+            "inject_uart",
+            [](SimAdapter& a, const ByteArg& data) {
+                return unlocked(a, [&](Adapter& x) { return x.injectUart(data); });
+            },
+            "data"_a)
+        .def("uart_sent",
+             [](SimAdapter& a) {
+                 return toBytes(unlocked(a, [](Adapter& x) { return x.uartSent(); }));
+             })
+        .def("clear_uart_sent",
+             [](SimAdapter& a) { unlocked(a, [](Adapter& x) { x.clearUartSent(); }); })
+        .def("uart",
+             [](SimAdapter& a) {
+                 const auto u = unlocked(a, [](Adapter& x) { return x.uart(); });
+                 return std::make_tuple(u.initialized, u.baudRate, u.hardwareHandshake, u.parity,
+                                        u.dataSize, u.stopBit);
+             })
+        // The GPIO bench.
+        .def(
+            "drive_gpio_input",
+            [](SimAdapter& a, uint8_t pin, uint8_t level) {
+                return unlocked(a, [&](Adapter& x) { return x.driveGpioInput(pin, level); });
+            },
+            "pin"_a, "level"_a)
+        .def(
+            "gpio_output_level",
+            [](SimAdapter& a, uint8_t pin) {
+                return unlocked(a, [&](Adapter& x) { return x.gpioOutputLevel(pin); });
+            },
+            "pin"_a)
+        .def(
+            "gpio_pin",
+            [](SimAdapter& a, uint8_t pin) {
+                const auto p = unlocked(a, [&](Adapter& x) { return x.gpioPin(pin); });
+                return std::make_tuple(p.configured, p.output, p.level, p.trigger);
+            },
+            "pin"_a)
+        // The I/O rail.
+        .def(
+            "set_external_voltage",
+            [](SimAdapter& a, uint16_t mv) {
+                unlocked(a, [&](Adapter& x) { x.setExternalVoltage(mv); });
+            },
+            "millivolts"_a)
+        .def("io_rail",
+             [](SimAdapter& a) {
+                 const auto r = unlocked(a, [](Adapter& x) { return x.ioRail(); });
+                 return std::make_tuple(r.millivolts, r.external);
+             })
         .def("reset_count",
              [](SimAdapter& a) { return unlocked(a, [](Adapter& x) { return x.resetCount(); }); })
         .def("in_boot_mode",

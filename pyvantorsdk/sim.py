@@ -17,18 +17,71 @@ replaces it with a function of your own, and the traffic records
 
 from __future__ import annotations
 
-from typing import Callable, Dict, List, Optional, Sequence, Tuple, Union
+from typing import Callable, Dict, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceModel
 from pyvantorsdk._cpp._pyvantorsdk_cpp import _sim as _native
 
-__all__ = ["VirtualAdapter", "Handler", "HandlerResult"]
+__all__ = [
+    "VirtualAdapter",
+    "Handler",
+    "HandlerResult",
+    "I2cBusState",
+    "SpiControllerState",
+    "UartState",
+    "GpioPinState",
+    "RailState",
+]
 
 BytesLike = Union[bytes, bytearray, memoryview]
 # What a handler returns: one whole message, several, or None for no answer.
 HandlerResult = Union[bytes, bytearray, Sequence[Union[bytes, bytearray]], None]
 Handler = Callable[[bytes], HandlerResult]
 Text = Union[str, bytes]
+# Buses, chip selects and pins: an int or a member of their enumeration.
+Selector = Union[int, object]
+
+
+def _number(value: Selector) -> int:
+    """An enumeration member's value (the plain enumerations are not ints)."""
+    return int(getattr(value, "value", value))  # type: ignore[call-overload]
+
+
+class I2cBusState(NamedTuple):
+    initialized: bool
+    frequency_hz: int
+    pull_up: int
+
+
+class SpiControllerState(NamedTuple):
+    initialized: bool
+    bit_order: int
+    mode: int
+    data_width: int
+    chip_select: int
+    chip_select_polarity: int
+    frequency_hz: int
+
+
+class UartState(NamedTuple):
+    initialized: bool
+    baud_rate: int
+    hardware_handshake: int
+    parity: int
+    data_size: int
+    stop_bit: int
+
+
+class GpioPinState(NamedTuple):
+    configured: bool
+    output: bool
+    level: int
+    trigger: int  # armed edges: 0 none, 1 rising, 2 falling, 3 both
+
+
+class RailState(NamedTuple):
+    millivolts: int
+    external: bool
 
 
 class VirtualAdapter:
@@ -261,3 +314,133 @@ class VirtualAdapter:
     def in_boot_mode(self) -> bool:
         """True once the adapter left its application for the boot loader."""
         return self._native.in_boot_mode()
+
+    # ------------------------------------------------------------ I2C bench
+    # Devices on the adapter's I2C buses. They are outside the adapter: they
+    # keep their contents across resets and unplugging. Addresses above 0x7F
+    # (or with ten_bit=True) are 10-bit; they answer scans only.
+
+    def attach_i2c_eeprom(
+        self,
+        bus: Selector,
+        address: int,
+        *,
+        size: int = 256,
+        page_size: int = 16,
+        address_bytes: int = 1,
+        ten_bit: bool = False,
+    ) -> None:
+        """Attach a serial EEPROM (erased to 0xFF). Page writes wrap at the
+        page boundary; ``address_bytes`` is the memory address width (1 or 2)."""
+        if not self._native.attach_i2c_eeprom(_number(bus), address, size, page_size, address_bytes, ten_bit):
+            raise ValueError(f"cannot attach an EEPROM at 0x{address:02X} on bus {bus}")
+
+    def attach_i2c_register_map(self, bus: Selector, address: int, *, ten_bit: bool = False) -> None:
+        """Attach 256 registers with 1-byte register addresses and auto-increment."""
+        if not self._native.attach_i2c_register_map(_number(bus), address, ten_bit):
+            raise ValueError(f"cannot attach a register map at 0x{address:02X} on bus {bus}")
+
+    def detach_i2c(self, bus: Selector, address: int, *, ten_bit: bool = False) -> bool:
+        """Remove a device; False when there was none."""
+        return self._native.detach_i2c(_number(bus), address, ten_bit)
+
+    def i2c_memory(self, bus: Selector, address: int, *, ten_bit: bool = False) -> bytes:
+        """A device's memory (EEPROM contents, the registers); b"" when there is none."""
+        return self._native.i2c_memory(_number(bus), address, ten_bit)
+
+    def write_i2c_memory(
+        self, bus: Selector, address: int, offset: int, data: BytesLike, *, ten_bit: bool = False
+    ) -> None:
+        """Change a device's memory directly (no page rules)."""
+        if not self._native.write_i2c_memory(_number(bus), address, offset, data, ten_bit):
+            raise ValueError(f"no device at 0x{address:02X} on bus {bus}, or the data does not fit")
+
+    def i2c_bus(self, bus: Selector) -> I2cBusState:
+        """What the host set a controller bus to."""
+        return I2cBusState(*self._native.i2c_bus(_number(bus)))
+
+    # ------------------------------------------------------------ SPI bench
+    def attach_spi_flash(
+        self,
+        chip_select: Selector,
+        *,
+        size: int = 1024 * 1024,
+        jedec_id: BytesLike = b"\xa7\x40\x14",
+        busy_polls: int = 2,
+    ) -> None:
+        """Attach a NOR flash (erased to 0xFF): JEDEC id (0x9F), read (0x03),
+        write enable (0x06), page program (0x02), 4 KiB sector erase (0x20)
+        and status (0x05). After a program or erase the flash reads busy for
+        ``busy_polls`` status bytes."""
+        if not self._native.attach_spi_flash(_number(chip_select), size, jedec_id, busy_polls):
+            raise ValueError(f"cannot attach a flash on chip select {chip_select}")
+
+    def detach_spi(self, chip_select: Selector) -> bool:
+        return self._native.detach_spi(_number(chip_select))
+
+    def spi_memory(self, chip_select: Selector) -> bytes:
+        """The flash contents; b"" when nothing is attached there."""
+        return self._native.spi_memory(_number(chip_select))
+
+    def write_spi_memory(self, chip_select: Selector, offset: int, data: BytesLike) -> None:
+        if not self._native.write_spi_memory(_number(chip_select), offset, data):
+            raise ValueError(f"no device on chip select {chip_select}, or the data does not fit")
+
+    @property
+    def spi_controller(self) -> SpiControllerState:
+        """What the host set the SPI controller to."""
+        return SpiControllerState(*self._native.spi_controller())
+
+    # ----------------------------------------------------------- UART bench
+    @property
+    def uart_loopback(self) -> bool:
+        """TX wired to RX: every byte sent comes back as a UART notification."""
+        return self._native.uart_loopback()
+
+    @uart_loopback.setter
+    def uart_loopback(self, enabled: bool) -> None:
+        self._native.set_uart_loopback(enabled)
+
+    def set_uart_loopback(self, enabled: bool) -> None:
+        self._native.set_uart_loopback(enabled)
+
+    def inject_uart(self, data: BytesLike) -> bool:
+        """Bytes arriving on RX, reported to the host as UART notifications;
+        False (bytes lost) when the UART is not initialised or unplugged."""
+        return self._native.inject_uart(data)
+
+    @property
+    def uart_sent(self) -> bytes:
+        """Everything sent on TX since the last ``clear_uart_sent``."""
+        return self._native.uart_sent()
+
+    def clear_uart_sent(self) -> None:
+        self._native.clear_uart_sent()
+
+    @property
+    def uart(self) -> UartState:
+        """What the host set the UART to."""
+        return UartState(*self._native.uart())
+
+    # ----------------------------------------------------------- GPIO bench
+    def drive_gpio_input(self, pin: Selector, level: int) -> None:
+        """Drive a pin from outside; an armed edge raises a GPIO notification."""
+        if not self._native.drive_gpio_input(_number(pin), _number(level)):
+            raise ValueError(f"invalid pin {pin} or level {level}")
+
+    def gpio_output_level(self, pin: Selector) -> Optional[int]:
+        """The level an output pin drives; None when the pin is not an output."""
+        return self._native.gpio_output_level(_number(pin))
+
+    def gpio_pin(self, pin: Selector) -> GpioPinState:
+        return GpioPinState(*self._native.gpio_pin(_number(pin)))
+
+    # ------------------------------------------------------------- I/O rail
+    def set_external_voltage(self, millivolts: int) -> None:
+        """The voltage an external supply puts on the rail, measured while
+        the host has handed the rail over to it."""
+        self._native.set_external_voltage(millivolts)
+
+    @property
+    def io_rail(self) -> RailState:
+        return RailState(*self._native.io_rail())
