@@ -169,12 +169,10 @@ void registerDeviceFacade(nb::module_& m) {
                     "answer and raises a pyvantorsdk.errors exception for a failure status.");
     bindGeneral(cls);
     // Method families, in the module's registration order.
-#ifdef VANTOR_FAMILIES
     bindFacadeI2c(cls);
     bindFacadeUart(cls);
     bindFacadeSpi(cls);
     bindFacadeGpio(cls);
-#endif
 }
 
 }  // namespace pyvantorsdk
