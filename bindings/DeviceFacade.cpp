@@ -148,6 +148,8 @@ void bindGeneral(FacadeClass& cls) {
                 d.notificationSlot().set(std::move(callback));
             },
             "cb"_a.none(),
+            nb::sig("def on_notification(self, cb: collections.abc.Callable[[Notification], "
+                    "object] | None) -> None"),
             "Call cb(notification) on the reader thread for every event; None stops delivery.")
         .def(
             "__enter__", [](DeviceFacade& d) -> DeviceFacade& { return d; },

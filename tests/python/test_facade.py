@@ -3,11 +3,9 @@ general methods, errors and argument conversion."""
 
 from __future__ import annotations
 
-import struct
-
 import pytest
 
-from helpers import command_of, response
+from helpers import response
 from pyvantorsdk import (
     DeviceFacade,
     DeviceInfo,
@@ -89,9 +87,6 @@ class TestConnection:
 
 
 class TestGeneralMethods:
-    def test_version(self):
-        assert DeviceFacade().get_version() == "1.5.1"
-
     def test_device_info(self, dev):
         info = dev.get_device_info()
         assert isinstance(info, DeviceInfo)
@@ -183,21 +178,6 @@ class TestErrors:
         assert info.value.status_code == StatusCode(status)
         assert info.value.operation == "get_usb_config"
 
-    def test_response_too_short_for_its_fields(self, adapter, dev):
-        adapter.set_handler(lambda request: response(request))  # no parameter block
-        with pytest.raises(errors.ProtocolError) as info:
-            dev.get_usb_config()
-        assert info.value.status_code == StatusCode.SDK_ERROR_WRONG_RESPONSE
-
-    def test_response_for_another_command(self, adapter, dev):
-        def wrong_command(request):
-            return request[:2] + struct.pack("<HH", 0x0409, 0) + b"\x00" * 12
-
-        adapter.set_handler(wrong_command)
-        with pytest.raises(errors.ProtocolError) as info:
-            dev.get_usb_config()
-        assert info.value.status_code == StatusCode.SDK_ERROR_UNEXPECTED_RESPONSE
-
     def test_never_connected_facade_names_each_operation(self):
         dev = DeviceFacade()
         for name, args in GENERAL_CALLS + family_calls(dev):
@@ -224,17 +204,6 @@ class TestArguments:
         with pytest.raises(TypeError):
             DeviceFacade(timeout_ms=2**40)
         assert adapter.requests == []
-
-    def test_callback_must_be_callable(self, dev):
-        with pytest.raises(TypeError):
-            dev.on_notification(42)
-        dev.on_notification(None)
-
-    def test_keyword_names(self, adapter, dev):
-        dev.set_usb_config(webusb_enabled=1, cdc_enabled=0, cdc_mode=2)
-        assert dev.get_usb_config() == (1, 0, 2)
-        with DeviceFacade(timeout_ms=500) as other:
-            assert other.connect(device_path=adapter.path)
 
 
 GENERAL_CALLS = [

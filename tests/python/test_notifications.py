@@ -13,7 +13,7 @@ import pytest
 
 from helpers import NOTIF_CODES, Collector, gpio_interrupt, notification, uart_rx
 import pyvantorsdk
-from pyvantorsdk import DeviceFacade, errors, sim
+from pyvantorsdk import DeviceFacade, errors
 
 HJ_PID = bytes([0x11, 0x22, 0x33, 0x44, 0x55, 0x66])
 
@@ -84,13 +84,6 @@ class TestConversion:
         assert collector.wait_for(3)
         gc.collect()
         assert [n.data for n in collector.items] == [bytes([i]) * 10 for i in range(3)]
-
-    def test_empty_objects(self):
-        assert pyvantorsdk.Notification().payload == b""
-        hj = pyvantorsdk.I3cHotJoinNotification()
-        assert (hj.pid, hj.bcr, hj.dcr, hj.dynamic_address) == (b"", 0, 0, 0)
-        assert pyvantorsdk.GpioInterruptNotification().logic_level == 0
-
 
 class TestDelivery:
     def test_dropped_without_callback(self, adapter, dev):
@@ -166,15 +159,6 @@ class TestDelivery:
         assert done.wait(2)
         assert isinstance(outcome[0], errors.ProtocolError)
         assert dev.get_usb_config() == (0, 0, 0)
-
-    def test_callbacks_run_on_one_reader_thread(self, adapter, dev):
-        threads = Collector()
-        dev.on_notification(lambda item: threads(threading.get_ident()))
-        for _ in range(20):
-            adapter.send(uart_rx(b"t"))
-        assert threads.wait_for(20)
-        assert len(set(threads.items)) == 1
-        assert threads.items[0] != threading.get_ident()
 
     def test_set_callback_from_many_threads_while_delivering(self, adapter, dev):
         counters = [Collector() for _ in range(4)]
