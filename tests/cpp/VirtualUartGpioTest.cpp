@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "VirtualSeam.h"
 
@@ -271,6 +273,58 @@ TEST(VirtualFirmwareReset, RestoresPowerOnStateAndKeepsTheBench) {
     EXPECT_EQ(adapter.uartSent(), Bytes{7});
     EXPECT_EQ(seam.status(kGpioConfigure, {1, 0}), 0);
     EXPECT_EQ(tail(seam.call(kGpioRead, {1})), (Bytes{0, 0, 1}));
+}
+
+// ------------------------------------------------------------ concurrency
+
+TEST(VirtualBenchConcurrency, InjectionsRaceWithHostTraffic) {
+    VirtualAdapter adapter(adapterOptions(Model::Quillex, "RACE"));
+    Seam seam(adapter);
+    ASSERT_TRUE(adapter.attachI2cRegisterMap(0, 0x68));
+    ASSERT_EQ(seam.status(0x0901, {0, 0xA0, 0x86, 0x01, 0, 5}), 0);
+    ASSERT_EQ(seam.status(kUartInit, k115200Baud8N1), 0);
+    ASSERT_EQ(seam.status(kGpioConfigure, {5, 0}), 0);
+    ASSERT_EQ(seam.status(kGpioArm, {5, 3}), 0);
+    constexpr int kRounds = 200;
+
+    int responses = 0;
+    Bytes edges;
+    Bytes uart;
+    std::thread reader([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while ((responses < kRounds || edges.size() < kRounds || uart.size() < kRounds) &&
+               std::chrono::steady_clock::now() < deadline) {
+            const auto message = seam.next(100);
+            if (!message || message->size() < 6) continue;
+            if (u16At(*message, 0) != 0) {
+                responses += u16At(*message, 4) == 0 ? 1 : 0;
+            } else if (u16At(*message, 2) == 0x1481 && message->size() == 9) {
+                edges.push_back((*message)[7]);
+            } else if (u16At(*message, 2) == 0x1081 && message->size() == 9) {
+                uart.push_back((*message)[8]);
+            }
+        }
+    });
+    std::thread bench([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            adapter.driveGpioInput(5, static_cast<uint8_t>((i + 1) % 2));
+            adapter.injectUart({static_cast<uint8_t>(i)});
+        }
+    });
+    for (int i = 0; i < kRounds; ++i) {
+        seam.write(0x0904, {0, 1, 0, 0x68, 1, static_cast<uint8_t>(i), 0, 0, 0, 0, 0x5A});
+    }
+    bench.join();
+    reader.join();
+
+    EXPECT_EQ(responses, kRounds);
+    ASSERT_EQ(edges.size(), static_cast<size_t>(kRounds));
+    ASSERT_EQ(uart.size(), static_cast<size_t>(kRounds));
+    for (int i = 0; i < kRounds; ++i) {
+        EXPECT_EQ(edges[i], i % 2 == 0 ? 1 : 2);  // rising, falling, ... in order
+        EXPECT_EQ(uart[i], static_cast<uint8_t>(i));
+    }
+    EXPECT_EQ(adapter.i2cMemory(0, 0x68)[kRounds - 1], 0x5A);
 }
 
 }  // namespace
