@@ -21,6 +21,7 @@
 #include "sdk/core/StatusCode.h"
 #include "sdk/core/SystemTypes.h"
 #include "sdk/peripherals/GpioTypes.h"
+#include "sdk/peripherals/I2cTypes.h"
 #include "sdk/peripherals/SpiTypes.h"
 #include "sdk/peripherals/UartTypes.h"
 
