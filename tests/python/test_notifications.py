@@ -160,6 +160,23 @@ class TestDelivery:
         assert isinstance(outcome[0], errors.ProtocolError)
         assert dev.get_usb_config() == (0, 0, 0)
 
+    def test_reader_thread_keeps_its_python_thread_state(self, adapter, dev):
+        # Thread-local data lives in the thread state: it survives from one
+        # callback to the next only if the state is kept between them.
+        local = threading.local()
+        seen = Collector()
+
+        def callback(item):
+            local.count = getattr(local, "count", 0) + 1
+            seen((threading.get_ident(), local.count))
+
+        dev.on_notification(callback)
+        for _ in range(20):
+            adapter.send(uart_rx(b"t"))
+        assert seen.wait_for(20)
+        assert [count for _, count in seen.items] == list(range(1, 21))
+        assert len({ident for ident, _ in seen.items} | {threading.get_ident()}) == 2
+
     def test_set_callback_from_many_threads_while_delivering(self, adapter, dev):
         counters = [Collector() for _ in range(4)]
         stop = threading.Event()
