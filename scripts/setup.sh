@@ -64,8 +64,10 @@ setup_venv() {
 install_package() {
     # No build isolation: the build requirements are already in the venv, so
     # a rebuild reuses the CMake build directory and stays fast.
+    # VANTOR_WERROR=ON (the test script sets it) makes warnings errors.
     "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
-        --no-build-isolation "$ROOT"
+        --no-build-isolation \
+        --config-settings=cmake.define.VANTOR_WERROR="${VANTOR_WERROR:-OFF}" "$ROOT"
 }
 
 install_system_packages

@@ -7,10 +7,11 @@
 #   VANTOR_QUICK=1 scripts/test.sh  skip the sanitizer builds
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export VANTOR_WERROR="${VANTOR_WERROR:-ON}"
 source "$ROOT/scripts/setup.sh"
 
 JOBS="$(nproc 2>/dev/null || echo 2)"
-WERROR="${VANTOR_WERROR:-ON}"
+WERROR="$VANTOR_WERROR"
 
 cxx_build() {  # dir, sanitizer
     cmake -S "$ROOT" -B "$ROOT/$1" -G Ninja -DVANTOR_WERROR="$WERROR" \
