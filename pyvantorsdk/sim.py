@@ -294,7 +294,7 @@ class VirtualAdapter:
         status: int = 0,
         capability_info: int = 1,
         supported: bool = True,
-        groups: Sequence[Tuple[int, int, int]] = ((2, 32768, 0x180), (3, 32768, 0x180)),
+        groups: Sequence[Tuple[int, int, int]] = ((2, 32768, 0x180), (3, 32768, 0x1A0)),
     ) -> None:
         """What the adapter answers to the bulk capability query; a non-zero
         ``status`` answers with that status and no records."""

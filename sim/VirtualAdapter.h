@@ -52,8 +52,8 @@ struct BulkCapabilityConfig {
     uint8_t capabilityInfo = 1;
     bool supported = true;
     // Default: I2C (group 2) and SPI (group 3), 32768 bytes, bulk write and
-    // bulk read (mask 0x180).
-    std::vector<BulkGroupRecord> groups = {{2, 32768, 0x180}, {3, 32768, 0x180}};
+    // bulk read (mask 0x180), and for SPI also the bulk transfer (0x20).
+    std::vector<BulkGroupRecord> groups = {{2, 32768, 0x180}, {3, 32768, 0x1A0}};
 };
 
 // The adapter's USB configuration (WebUSB switch, CDC switch, CDC mode), kept

@@ -78,7 +78,9 @@ class SegmentAssembler {
   public:
     enum class Result { Partial, Complete, Dropped };
 
-    explicit SegmentAssembler(size_t maxMessage = 64 * 1024) : maxMessage_(maxMessage) {}
+    // The default admits the largest request any command can form: a 16-bit
+    // length field's worth of data behind the longest header.
+    explicit SegmentAssembler(size_t maxMessage = 96 * 1024) : maxMessage_(maxMessage) {}
 
     Result feed(const uint8_t* segment, size_t size) {
         if (size < kSegmentHeaderSize) return drop();

@@ -49,6 +49,8 @@ TEST(I2cControllerAsync, RequestsCarryTheirBytes) {
     const Bytes first = adapter.reports().at(0);  // report id, segment header, message
     EXPECT_EQ(Bytes(first.begin() + 3, first.begin() + 10),
               (Bytes{0x0A, 0x00, 0x04, 0x09, 0x01, 0xFF, 0xFF}));
+    ASSERT_TRUE(adapter.waitForRequests(1, std::chrono::seconds(2)));
+    EXPECT_EQ(adapter.requests().at(0).size(), 14u + 65535u);
     adapter.clear();
     EXPECT_EQ(sdk.i2cWrite(11, 1, 0x68, {}, Bytes(65536), false), kWrongRequest);
     EXPECT_TRUE(adapter.reports().empty());

@@ -457,7 +457,7 @@ TEST(VirtualAdapterFirmware, BulkCapabilityAnswer) {
     EXPECT_EQ(roundTrip(adapter, *device, request(5, 0x040F)),
               (Bytes{5, 0,    0x0F, 0x04, 0,    0, 1, 1, 0, 0, 2,  //
                      2, 0x00, 0x80, 0x80, 0x01, 0, 0,              //
-                     3, 0x00, 0x80, 0x80, 0x01, 0, 0}));
+                     3, 0x00, 0x80, 0xA0, 0x01, 0, 0}));
     BulkCapabilityConfig config;
     config.capabilityInfo = 7;
     config.supported = false;
