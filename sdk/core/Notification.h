@@ -68,7 +68,7 @@ struct SpiTargetBusEventNotification {
 };
 
 class Notification {
-public:
+  public:
     // Wraps a message of at least 6 bytes; the kind follows from its code.
     Notification(const uint8_t* message, size_t length);
 
@@ -87,7 +87,7 @@ public:
     const SpiTargetBusEventNotification* spiTargetBusEvent() const;
     const I3cTargetBusEvent* i3cTargetBusEvent() const;
 
-private:
+  private:
     NotificationKind kind_;
     const uint8_t* message_;
     size_t length_;

@@ -40,7 +40,9 @@ constexpr size_t kResponseHeaderSize = 6;  // ... + status
 constexpr uint16_t commandCode(unsigned group, unsigned role, unsigned index) {
     return static_cast<uint16_t>((group << 10) | (role << 8) | index);
 }
-constexpr unsigned commandGroup(uint16_t code) { return code >> 10; }
+constexpr unsigned commandGroup(uint16_t code) {
+    return code >> 10;
+}
 
 enum CommandGroup : unsigned {
     kGroupSystem = 1,

@@ -12,7 +12,7 @@
 namespace vantor {
 
 class ReportFramer {
-public:
+  public:
     static constexpr uint16_t kFirst = 0x0001;
     static constexpr uint16_t kLast = 0x0002;
     static constexpr size_t kHeaderSize = 2;
@@ -36,7 +36,7 @@ public:
     // malformed report clears it.
     static bool feed(const uint8_t* report, size_t length, std::vector<uint8_t>& assembly);
 
-private:
+  private:
     size_t reportSize_;
     size_t capacity_;
 };

@@ -35,7 +35,7 @@ struct HidDeviceEntry {
 
 // An open HID device; destroying it is hid_close.
 class HidDevice {
-public:
+  public:
     virtual ~HidDevice() = default;
     // hid_read_timeout: bytes read (report id not included), 0 on timeout,
     // negative on error.
@@ -45,7 +45,7 @@ public:
 };
 
 class HidBackend {
-public:
+  public:
     virtual ~HidBackend() = default;
     virtual int init() = 0;  // hid_init
     // hid_enumerate + hid_free_enumeration (0, 0 lists every device).
@@ -102,7 +102,7 @@ struct UsbDeviceDescriptor {
 
 // An open device handle; destroying it is libusb_close.
 class UsbDeviceHandle {
-public:
+  public:
     virtual ~UsbDeviceHandle() = default;
     // libusb_get_string_descriptor_ascii: length or a negative UsbError.
     virtual int getStringDescriptorAscii(uint8_t index, uint8_t* data, int length) = 0;
@@ -116,17 +116,18 @@ public:
 
 // One entry of libusb_get_device_list.
 class UsbDevice {
-public:
+  public:
     virtual ~UsbDevice() = default;
-    virtual int getDeviceDescriptor(UsbDeviceDescriptor& out) = 0;        // libusb_get_device_descriptor
-    virtual int getActiveConfigDescriptor(UsbConfigDescriptor& out) = 0;  // libusb_get_active_config_descriptor
+    virtual int getDeviceDescriptor(UsbDeviceDescriptor& out) = 0;  // libusb_get_device_descriptor
+    virtual int getActiveConfigDescriptor(
+        UsbConfigDescriptor& out) = 0;  // libusb_get_active_config_descriptor
     // libusb_open: kUsbSuccess and `handle` set, or a negative UsbError.
     virtual int open(std::unique_ptr<UsbDeviceHandle>& handle) = 0;
 };
 
 // A libusb context; destroying it is libusb_exit.
 class UsbContext {
-public:
+  public:
     virtual ~UsbContext() = default;
     // libusb_get_device_list (+ libusb_free_device_list when the vector goes):
     // the device count or a negative UsbError.
@@ -134,7 +135,7 @@ public:
 };
 
 class UsbBackend {
-public:
+  public:
     virtual ~UsbBackend() = default;
     // libusb_init: kUsbSuccess and `context` set, or a negative UsbError.
     virtual int init(std::unique_ptr<UsbContext>& context) = 0;

@@ -1,7 +1,5 @@
 // Segmenting and reassembly of messages into HID reports.
 
-#include "sdk/core/ReportFramer.h"
-
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "sdk/core/Protocol.h"
+#include "sdk/core/ReportFramer.h"
 
 namespace vantor {
 namespace {
@@ -22,7 +21,9 @@ Bytes counting(size_t n) {
     return b;
 }
 
-uint16_t headerOf(const Bytes& seg) { return static_cast<uint16_t>(seg[0] | (seg[1] << 8)); }
+uint16_t headerOf(const Bytes& seg) {
+    return static_cast<uint16_t>(seg[0] | (seg[1] << 8));
+}
 
 // Pads a segment to a full report as the device would send it.
 Bytes asReport(const Bytes& seg, size_t reportSize) {
