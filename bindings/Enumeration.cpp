@@ -11,6 +11,7 @@
 
 #include "sdk/core/Protocol.h"
 #include "sdk/core/SystemTypes.h"
+#include "sdk/transport/HidTransport.h"
 #include "sdk/transport/UsbBackend.h"
 
 namespace nb = nanobind;
@@ -33,31 +34,6 @@ struct HidDeviceInfo {
     int32_t busType = 0;
 };
 
-std::string toUtf8(const std::wstring& w) {
-    std::string out;
-    out.reserve(w.size());
-    for (wchar_t wc : w) {
-        auto c = static_cast<uint32_t>(wc);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 std::vector<HidDeviceInfo> enumerateDevices(uint16_t vid, uint16_t pid) {
     std::vector<HidDeviceInfo> result;
     auto& hid = vantor::usb::defaultHidBackend();
@@ -67,10 +43,10 @@ std::vector<HidDeviceInfo> enumerateDevices(uint16_t vid, uint16_t pid) {
         info.path = e.path;
         info.vendorId = e.vendorId;
         info.productId = e.productId;
-        info.serialNumber = toUtf8(e.serialNumber);
+        info.serialNumber = vantor::wideToUtf8(e.serialNumber);
         info.releaseNumber = e.releaseNumber;
-        info.manufacturer = toUtf8(e.manufacturer);
-        info.productName = toUtf8(e.product);
+        info.manufacturer = vantor::wideToUtf8(e.manufacturer);
+        info.productName = vantor::wideToUtf8(e.product);
         info.usagePage = e.usagePage;
         info.usage = e.usage;
         info.interfaceNumber = e.interfaceNumber;
