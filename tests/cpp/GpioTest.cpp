@@ -1,9 +1,9 @@
 // GPIO and I/O rail commands of both SDK classes: request bytes, decoding of
-// the level and voltage read-backs, and transport faults.
+// the level and voltage read-backs.
 
 #include <gtest/gtest.h>
 
-#include "tests/cpp/PeripheralTestSupport.h"
+#include "tests/cpp/SdkTestAccess.h"
 
 namespace vantor {
 namespace {
@@ -15,8 +15,6 @@ using Pin = GpioPinNumber;
 TEST(GpioAsync, RequestsCarryTheirBytes) {
     sim::VirtualAdapter adapter;
     VantorAsyncSDK sdk;
-    EXPECT_EQ(sdk.gpioDigitalRead(1, Pin::PIN_1), kDisconnect);
-    EXPECT_EQ(sdk.gpioSetVoltage(2, 3300, true), kDisconnect);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     EXPECT_EQ(sdk.gpioConfigurePin(1, Pin::PIN_3, GpioFunctionality::DIGITAL_INPUT, Level::HIGH),
               0);
@@ -83,13 +81,6 @@ TEST(Gpio, ReadBacksStoreTheirFieldOnlyWhenTheResponseCarriesIt) {
     status = 0x0103;
     EXPECT_EQ(sdk.gpioGetVoltage(mv), 0x0103);
     EXPECT_EQ(mv, 42);
-}
-
-TEST(GpioFaults, AFailedWriteIsResentAndAnUnpluggedAdapterIsReopened) {
-    sim::VirtualAdapter adapter;
-    VantorSDK sdk(500);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    expectWriteFailureAndUnplugRecovery(adapter, [&] { return sdk.gpioSetVoltage(2500, false); });
 }
 
 }  // namespace

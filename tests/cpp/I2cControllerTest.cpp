@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/cpp/PeripheralTestSupport.h"
+#include "tests/cpp/SdkTestAccess.h"
 
 namespace vantor {
 namespace {
@@ -81,10 +81,7 @@ TEST(I2cController, RefusalsSendNothing) {
     EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 2, false), kWrongRequest);
     EXPECT_TRUE(adapter.reports().empty());
 
-    sim::AdapterOptions options;
-    options.serial = "I2CNOBULK";
-    options.bulk = false;
-    sim::VirtualAdapter noBulk(options);
+    sim::VirtualAdapter noBulk(adapterOptions("I2CNOBULK", sim::Model::Teranox, false));
     async.disconnect();
     sdk.disconnect();
     ASSERT_TRUE(async.connect(noBulk.path()) && sdk.connect(noBulk.path()));
@@ -187,12 +184,30 @@ TEST(I2cControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     EXPECT_EQ(sdk.i2cReadBulk(0, 0x50, {}, 1, out, false), kBulkUnavailable);
 }
 
+// A slowly failing write is repaired by one reopen and the request (two
+// reports) arrives once; an adapter unplugged during a call makes it time
+// out, the next call finds no device, and once the adapter is back the device
+// is reopened and the call succeeds.
 TEST(I2cControllerFaults, AFailedWriteIsResentAndAnUnpluggedAdapterIsReopened) {
     sim::VirtualAdapter adapter;
     VantorSDK sdk(500);
     ASSERT_TRUE(sdk.connect(adapter.path()));
-    expectWriteFailureAndUnplugRecovery(  // two reports per request
-        adapter, [&] { return sdk.i2cWrite(1, 0x50, {0x00}, pattern(100), false); });
+    const auto call = [&] { return sdk.i2cWrite(1, 0x50, {0x00}, pattern(100), false); };
+    const auto answerAll = [](const Bytes& req) { return reply(req, 0); };
+    script(adapter, answerAll);
+    adapter.failWrites(1, std::chrono::milliseconds(950));
+    EXPECT_EQ(call(), 0);
+    EXPECT_EQ(adapter.requests().size(), 1u);
+
+    adapter.setHandler([&adapter](const Bytes&) {
+        adapter.unplug();
+        return std::vector<Bytes>{};
+    });
+    EXPECT_EQ(call(), kTimeout);
+    EXPECT_EQ(call(), kDisconnect);
+    adapter.plug();
+    script(adapter, answerAll);
+    EXPECT_EQ(call(), 0);
 }
 
 }  // namespace

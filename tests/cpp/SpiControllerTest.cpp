@@ -1,9 +1,9 @@
 // SPI controller commands of both SDK classes: request bytes, limits,
-// transfer decoding, the bulk data phases and transport faults.
+// transfer decoding and the bulk data phases.
 
 #include <gtest/gtest.h>
 
-#include "tests/cpp/PeripheralTestSupport.h"
+#include "tests/cpp/SdkTestAccess.h"
 
 namespace vantor {
 namespace {
@@ -48,8 +48,6 @@ TEST(SpiControllerAsync, RequestsCarryTheirBytes) {
 TEST(SpiControllerAsync, LimitsAreCheckedBeforeSending) {
     sim::VirtualAdapter adapter;
     VantorAsyncSDK sdk;
-    EXPECT_EQ(sdk.spiTransfer(1, {}, 1), kDisconnect);
-    EXPECT_EQ(sdk.spiWriteBulk(2, {}), kDisconnect);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     EXPECT_EQ(sdk.spiTransfer(3, Bytes(1025), 1), kWrongRequest);
     EXPECT_EQ(sdk.spiTransfer(4, Bytes(1), 1025), kWrongRequest);
@@ -66,11 +64,7 @@ TEST(SpiControllerAsync, LimitsAreCheckedBeforeSending) {
 
     // The largest transfer goes out whole; without a bulk interface the
     // bulk variants are refused.
-    sim::AdapterOptions options;
-    options.model = sim::Model::Quillex;
-    options.serial = "SPI1024";
-    options.bulk = false;
-    sim::VirtualAdapter large(options);
+    sim::VirtualAdapter large(adapterOptions("SPI1024", sim::Model::Quillex, false));
     silence(large);
     sdk.disconnect();
     ASSERT_TRUE(sdk.connect(large.path()));
@@ -162,15 +156,6 @@ TEST(SpiControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     EXPECT_EQ(sdk.spiWriteBulk(pattern(129)), kWrongRequest);
     EXPECT_EQ(sdk.spiReadBulk({1}, out, 128), 0);
     EXPECT_EQ(sdk.spiReadBulk(Bytes(200), out, 129), kWrongRequest);
-}
-
-TEST(SpiControllerFaults, AFailedWriteIsResentAndAnUnpluggedAdapterIsReopened) {
-    sim::VirtualAdapter adapter;
-    VantorSDK sdk(500);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    Bytes out;
-    expectWriteFailureAndUnplugRecovery(adapter,
-                                        [&] { return sdk.spiTransfer(pattern(200), out, 200); });
 }
 
 }  // namespace

@@ -11,54 +11,44 @@
 #include <thread>
 #include <vector>
 
-#include "sim/VirtualAdapter.h"
 #include "tests/cpp/SdkTestAccess.h"
 
 namespace vantor {
 namespace {
 
-using test::Bytes;
-using test::eventually;
-using test::Inbox;
-using test::responseMessage;
+using namespace test;
 
 constexpr uint16_t kGetUsbConfig = 0x040E;
-constexpr uint16_t kTimeout = 0x2000;
-constexpr uint16_t kDisconnect = 0x4000;
-constexpr uint16_t kUnexpected = 0x6000;
-constexpr uint16_t kWrongRequest = 0x8000;
-constexpr uint16_t kWrongResponse = 0xA000;
 
 // A getUsbConfig answer with the request's id.
 Bytes usbConfigAnswer(const Bytes& request, uint8_t webusb, uint8_t cdc, uint8_t mode) {
-    return responseMessage(test::idOf(request), kGetUsbConfig, 0, {webusb, cdc, mode});
+    return responseMessage(idOf(request), kGetUsbConfig, 0, {webusb, cdc, mode});
 }
 
-TEST(SyncEngine, EveryCommandOnANeverConnectedInstanceReturnsDisconnect) {
-    sim::VirtualAdapter adapter;
-    VantorSDK sdk(1000);
-    UsbConfig config;
-    std::vector<uint8_t> text;
-    DeviceInfo info;
-    for (uint16_t status :
-         {sdk.resetDevice(), sdk.enterBootMode(), sdk.getUsbString(text, 1),
-          sdk.getUsbConfig(config), sdk.setUsbConfig(config), sdk.getDeviceInfo(info)}) {
-        EXPECT_EQ(status, kDisconnect);
-    }
-    EXPECT_FALSE(sdk.getBulkCapabilities().queried);
-    EXPECT_TRUE(adapter.reports().empty());
-    EXPECT_EQ(VantorSDK::getVersion(), "1.5.1");
-}
-
-TEST(SyncEngine, AnAnswerAfterTheTimeoutIsDiscarded) {
-    sim::VirtualAdapter adapter;
-    adapter.setResponseDelay(std::chrono::milliseconds(300));
-    for (int timeoutMs : {0, 50}) {  // 0 gives up as soon as the request is written
-        VantorSDK sdk(timeoutMs);
+TEST(SyncEngine, AnswersThatMissTheirRequestTimeOutAndAreDiscarded) {
+    struct Case {
+        const char* name;
+        int timeoutMs;
+        bool late;  // else answered at once, with another id
+    };
+    for (const Case& c : {Case{"late, timeout 0", 0, true}, Case{"late", 50, true},
+                          Case{"another id", 100, false}}) {
+        SCOPED_TRACE(c.name);
+        sim::VirtualAdapter adapter;
+        if (c.late) {
+            adapter.setResponseDelay(std::chrono::milliseconds(300));
+        } else {
+            adapter.setHandler([](const Bytes& r) {
+                const auto other = static_cast<uint16_t>(idOf(r) + 1);
+                return std::vector<Bytes>{responseMessage(other, kGetUsbConfig, 0, {1, 1, 1})};
+            });
+        }
+        VantorSDK sdk(c.timeoutMs);  // 0 gives up as soon as the request is written
         ASSERT_TRUE(sdk.connect(adapter.path()));
-        UsbConfig config;
+        UsbConfig config{7, 7, 7};
         EXPECT_EQ(sdk.getUsbConfig(config), kTimeout);
-        EXPECT_EQ(sdk.getDiscardedResponseCount(), 0u);
+        EXPECT_EQ(config.webusbEnabled, 7u);
+        EXPECT_EQ(sdk.getDiscardedResponseCount(), c.late ? 0u : 1u);
         EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
     }
 }
@@ -78,51 +68,30 @@ TEST(SyncEngine, OfTwoResponsesWithOneIdTheFirstIsDeliveredAndTheSecondDiscarded
     EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
 }
 
-TEST(SyncEngine, AResponseWithAnotherCommandCodeIsUnexpected) {
+TEST(SyncEngine, ResponsesAreCheckedBeforeTheirFieldsAreRead) {
     sim::VirtualAdapter adapter;
-    // 0x040E is answered as 0x040D and the other way round.
-    adapter.setHandler([](const Bytes& r) {
-        const uint16_t swapped = static_cast<uint16_t>(test::commandOf(r) ^ 0x0003);
-        return std::vector<Bytes>{responseMessage(test::idOf(r), swapped, 0, {1, 1, 1})};
+    uint16_t swap = 0;  // 3 answers 0x040E as 0x040D and the other way round
+    uint16_t status = 0;
+    Bytes params = {1, 1};  // one byte short
+    adapter.setHandler([&](const Bytes& r) {
+        const auto command = static_cast<uint16_t>(commandOf(r) ^ swap);
+        return std::vector<Bytes>{responseMessage(idOf(r), command, status, params)};
     });
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     UsbConfig config{7, 7, 7};
-    EXPECT_EQ(sdk.getUsbConfig(config), kUnexpected);
-    EXPECT_EQ(config.webusbEnabled, 7u);  // outputs untouched
-    EXPECT_EQ(sdk.setUsbConfig(config), kUnexpected);
-}
-
-TEST(SyncEngine, AResponseWithAnotherIdNeverReachesTheCaller) {
-    sim::VirtualAdapter adapter;
-    adapter.setHandler([](const Bytes& r) {
-        const uint16_t other = static_cast<uint16_t>(test::idOf(r) + 1);
-        return std::vector<Bytes>{responseMessage(other, kGetUsbConfig, 0, {1, 1, 1})};
-    });
-    VantorSDK sdk(100);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    UsbConfig config;
-    EXPECT_EQ(sdk.getUsbConfig(config), kTimeout);
-    EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
-}
-
-TEST(SyncEngine, AShortResponseIsWrongAndAFullOneKeepsItsFirmwareStatus) {
-    sim::VirtualAdapter adapter;
-    uint16_t status = 0;
-    Bytes params;
-    adapter.setHandler([&](const Bytes& r) {
-        return std::vector<Bytes>{responseMessage(test::idOf(r), kGetUsbConfig, status, params)};
-    });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    UsbConfig config;
-    params = {1, 1};
     EXPECT_EQ(sdk.getUsbConfig(config), kWrongResponse);
     status = 0x0004;  // even with an error status
     EXPECT_EQ(sdk.getUsbConfig(config), kWrongResponse);
-    // Outputs are filled even when the status is a firmware error.
-    status = 0x0108;
     params = {1, 0, 4};
+    swap = 3;
+    EXPECT_EQ(sdk.getUsbConfig(config), kUnexpected);
+    EXPECT_EQ(sdk.setUsbConfig(config), kUnexpected);
+    EXPECT_EQ(config.webusbEnabled, 7u);  // outputs untouched so far
+
+    // Outputs are filled even when the status is a firmware error.
+    swap = 0;
+    status = 0x0108;
     EXPECT_EQ(sdk.getUsbConfig(config), 0x0108);
     EXPECT_EQ(config.webusbEnabled, 1u);
     EXPECT_EQ(config.cdcMode, 4u);
@@ -138,7 +107,7 @@ TEST(SyncEngine, TransactionIdsCountUpAndWrapFrom65535To1) {
         ASSERT_EQ(sdk.getUsbConfig(config), 0);
     }
     std::vector<uint16_t> ids;
-    for (const auto& request : adapter.requests()) ids.push_back(test::idOf(request));
+    for (const auto& request : adapter.requests()) ids.push_back(idOf(request));
     EXPECT_EQ(ids, (std::vector<uint16_t>{1, 2, 65535, 1, 2}));
     EXPECT_EQ(sdk.getDiscardedResponseCount(), 0u);
 }
@@ -149,7 +118,7 @@ TEST(SyncEngine, ResetReturnsWithoutWaitingForAnAnswer) {
     ASSERT_TRUE(sdk.connect(adapter.path()));
     EXPECT_EQ(sdk.resetDevice(), 0);
     EXPECT_TRUE(sdk.isConnected());
-    ASSERT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    ASSERT_TRUE(adapter.waitForRequests(1, kWaitLimit));
     EXPECT_EQ(adapter.resetCount(), 1);
     EXPECT_EQ(adapter.requests()[0], (Bytes{0x01, 0x00, 0x01, 0x04}));
 }
@@ -220,7 +189,7 @@ TEST(SyncEngineReaderThread, ABlockingCallFromTheCallbackIsRefusedInsteadOfHangi
         UsbConfig config;
         fromCaller.push(sdk.getUsbConfig(config));
     });
-    EXPECT_TRUE(adapter.waitForRequests(1, test::kWaitLimit));
+    EXPECT_TRUE(adapter.waitForRequests(1, kWaitLimit));
     adapter.notify(0x1481, {0x01, 0x01, 0x01});
     EXPECT_TRUE(fromCallback.waitFor(6));
     EXPECT_TRUE(fromCaller.waitFor(1));

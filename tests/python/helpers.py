@@ -4,8 +4,7 @@ from __future__ import annotations
 
 import struct
 import threading
-import time
-from typing import Callable, List
+from typing import List
 
 NOTIF_CODES = {
     "hot_join": 0x1982,
@@ -57,13 +56,3 @@ class Collector:
         with self._cond:
             return self._cond.wait_for(lambda: len(self.items) >= count, timeout)
 
-
-def wait_until(predicate: Callable[[], bool], timeout: float = 2.0) -> bool:
-    """Polls `predicate` until it holds; for state that has no event to wait on."""
-    deadline = time.monotonic() + timeout
-    pause = threading.Event()
-    while not predicate():
-        if time.monotonic() > deadline:
-            return False
-        pause.wait(0.005)
-    return True

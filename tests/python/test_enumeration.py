@@ -34,9 +34,7 @@ class TestEnumeration:
             assert entry.bus_type == 1
             only_teranox = [d.path for d in enumerate_devices(t.vendor_id, t.product_id)]
             assert t.path in only_teranox and q.path not in only_teranox
-
-    def test_unmatched_ids_give_an_empty_list(self, adapter):
-        assert enumerate_devices(0xFFFE, 0xFFFE) == []
+            assert enumerate_devices(0xFFFE, 0xFFFE) == []
 
     def test_find_adapters_puts_real_ones_first(self, adapter):
         found = pyvantorsdk.find_adapters()
@@ -44,6 +42,7 @@ class TestEnumeration:
         flags = [pyvantorsdk.is_virtual_path(d.path) for d in found]
         assert flags == sorted(flags)
         assert adapter.path not in [d.path for d in pyvantorsdk.find_adapters(include_virtual=False)]
+
 
 class TestModelRecognition:
     @pytest.mark.parametrize(
@@ -69,26 +68,20 @@ def scan_payload(seven, ten):
 
 
 class TestDecoders:
-    def test_scan_example(self):
+    def test_examples_and_short_payloads(self):
         result = decode_i2c_scan(bytes.fromhex("00020110203402"))
         assert result.addresses_7bit == frozenset({0x10, 0x20})
         assert result.addresses_10bit == frozenset({0x0234})
-
-    @pytest.mark.parametrize("payload", [b"", b"\x00\x02", bytes.fromhex("000301102030"),
-                                         bytes.fromhex("00000134")])
-    def test_short_scan_payloads(self, payload):
-        with pytest.raises(errors.ProtocolError) as info:
-            decode_i2c_scan(payload)
-        assert info.value.operation == "i2c_scan_bus"
-        assert info.value.status_code == StatusCode.SDK_ERROR_WRONG_RESPONSE
-
-    def test_spi_examples(self):
         assert decode_spi_transfer(b"\x03\x00abc") == b"abc"
         assert decode_spi_transfer(b"\x00\x00") == b""
-        for payload in (b"\x05\x00abc", b"\x01", b""):
+        short = [(decode_i2c_scan, "i2c_scan_bus", p)
+                 for p in (b"", b"\x00\x02", bytes.fromhex("000301102030"), bytes.fromhex("00000134"))]
+        short += [(decode_spi_transfer, "spi_transfer", p) for p in (b"\x05\x00abc", b"\x01", b"")]
+        for decode, operation, payload in short:
             with pytest.raises(errors.ProtocolError) as info:
-                decode_spi_transfer(payload)
-            assert info.value.operation == "spi_transfer"
+                decode(payload)
+            assert info.value.operation == operation, payload
+            assert info.value.status_code == StatusCode.SDK_ERROR_WRONG_RESPONSE
 
     @given(st.lists(st.integers(0, 255), max_size=255), st.lists(st.integers(0, 0xFFFF), max_size=100),
            st.binary(max_size=8))

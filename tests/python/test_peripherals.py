@@ -3,34 +3,14 @@ firmware and bench devices: I2C, the I/O rail, UART, SPI and GPIO."""
 
 from __future__ import annotations
 
-import struct
-
 import pytest
 
-from helpers import Collector, command_of
+from helpers import Collector
 from pyvantorsdk import (
-    DeviceFacade,
-    GpioFunctionality,
-    GpioInterruptNotification,
-    GpioLogicLevel,
-    GpioPinNumber,
-    GpioTriggerType,
-    I2cBus,
-    I2cPullUp,
-    SpiBitOrder,
-    SpiChipSelect,
-    SpiChipSelectPolarity,
-    SpiDataWidth,
-    SpiMode,
-    StatusCode,
-    UartBaudRate,
-    UartDataSize,
-    UartHwHandshake,
-    UartParity,
-    UartRxNotification,
-    UartStopBit,
-    errors,
-    sim,
+    DeviceFacade, GpioFunctionality, GpioInterruptNotification, GpioLogicLevel, GpioPinNumber,
+    GpioTriggerType, I2cBus, I2cPullUp, SpiBitOrder, SpiChipSelect, SpiChipSelectPolarity,
+    SpiDataWidth, SpiMode, StatusCode, UartBaudRate, UartDataSize, UartHwHandshake, UartParity,
+    UartRxNotification, UartStopBit, errors, sim,
 )
 
 UART_115200_8N1 = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
@@ -55,7 +35,7 @@ def spi(adapter, dev):
 
 
 class TestI2c:
-    def test_init_reaches_the_adapter(self, adapter, i2c):
+    def test_configuration(self, adapter, i2c):
         assert adapter.i2c_bus(0) == (True, 400_000, I2cPullUp.KOHM_4_7.value)
         assert adapter.i2c_bus(1) == (True, 100_000, 5)
         i2c.i2c_set_parameters(I2cBus.B, 1_000_000, I2cPullUp.DISABLE)
@@ -64,29 +44,23 @@ class TestI2c:
         i2c.i2c_deinit(I2cBus.B)
         assert not adapter.i2c_bus(1).initialized
 
-    def test_eeprom_write_and_read_back(self, adapter, i2c):
+    def test_transfers_and_scan(self, adapter, i2c):
+        # A two-byte subaddress goes most significant byte first.
         i2c.i2c_write(I2cBus.A, 0x50, b"\x01\x10", b"hello", False)
         assert adapter.i2c_memory(0, 0x50)[0x110:0x115] == b"hello"
         assert i2c.i2c_read(I2cBus.A, 0x50, b"\x01\x10", 5, False) == b"hello"
         assert i2c.i2c_read(bus=0, address=0x50, subaddress=bytearray(b"\x01\x12"), length=3,
                             non_stop=False) == b"llo"
-
-    def test_register_map(self, adapter, i2c):
         adapter.write_i2c_memory(1, 0x68, 0x75, b"\x68")
         assert i2c.i2c_read(I2cBus.B, 0x68, b"\x75", 1, False) == b"\x68"
         i2c.i2c_write(I2cBus.B, 0x68, memoryview(b"\x10"), b"\xaa\xbb", True)
         assert adapter.i2c_memory(1, 0x68)[0x10:0x12] == b"\xaa\xbb"
+        adapter.attach_i2c_register_map(I2cBus.A, 0x2A3, ten_bit=True)
+        assert i2c.i2c_scan_bus(I2cBus.A).addresses_7bit == frozenset({0x50})
+        result = i2c.i2c_scan_bus(I2cBus.A, include_10bit=True)
+        assert (result.addresses_7bit, result.addresses_10bit) == ({0x50}, {0x2A3})
 
-    def test_subaddress_on_the_wire(self, adapter, i2c):
-        adapter.clear()
-        i2c.i2c_write(I2cBus.B, 0x68, b"\x01\x02\x03\x04", b"\xee", True)
-        request = adapter.requests[0]
-        assert command_of(request) == 0x0904
-        bus, length, address, sub_len, sub_value, non_stop = struct.unpack_from("<BHBBIB", request, 4)
-        assert (bus, length, address, sub_len, sub_value, non_stop) == (1, 1, 0x68, 4, 0x01020304, 1)
-        assert request[14:] == b"\xee"
-
-    def test_refused_before_sending(self, adapter, i2c):
+    def test_refusals_and_nack(self, adapter, i2c):
         adapter.clear()
         with pytest.raises(errors.ProtocolError) as info:
             i2c.i2c_write(I2cBus.A, 0x50, b"\x00" * 5, b"x", False)
@@ -95,39 +69,10 @@ class TestI2c:
         with pytest.raises(errors.ProtocolError):
             i2c.i2c_scan_bus(2)
         assert adapter.requests == []
-
-    def test_nack_is_an_i2c_error(self, i2c):
         with pytest.raises(errors.I2cError) as info:
             i2c.i2c_read(I2cBus.A, 0x33, b"", 1, False)
         assert info.value.operation == "i2c_read"
         assert info.value.status_code.name.startswith("FW_I2C_")
-
-    def test_scan(self, adapter, i2c):
-        adapter.attach_i2c_register_map(I2cBus.A, 0x2A3, ten_bit=True)
-        result = i2c.i2c_scan_bus(I2cBus.A)
-        assert result.addresses_7bit == frozenset({0x50})
-        result = i2c.i2c_scan_bus(I2cBus.A, include_10bit=True)
-        assert result.addresses_7bit == frozenset({0x50})
-        assert result.addresses_10bit == frozenset({0x2A3})
-
-    def test_bulk_transfers(self, adapter, i2c):
-        data = bytes(range(256)) * 2
-        adapter.clear()
-        i2c.i2c_write_bulk(I2cBus.A, 0x50, b"\x00\x00", data, False)
-        assert adapter.bulk_received == data
-        assert adapter.i2c_memory(0, 0x50)[:16] == data[-16:]  # page writes wrap at 16 bytes
-        adapter.write_i2c_memory(0, 0x50, 0, data)
-        assert i2c.i2c_read_bulk(I2cBus.A, 0x50, b"\x00\x00", 512, False) == data
-
-    def test_bulk_without_the_interface(self):
-        with sim.VirtualAdapter(bulk=False) as adapter, DeviceFacade() as dev:
-            assert dev.connect(adapter.path)
-            with pytest.raises(errors.CapabilityError) as info:
-                dev.i2c_write_bulk(I2cBus.A, 0x50, b"", b"x", False)
-            assert info.value.operation == "i2c_write_bulk"
-            with pytest.raises(errors.CapabilityError):
-                dev.spi_read_bulk(b"\x03", 4)
-            assert adapter.requests[-1:] == [] or command_of(adapter.requests[-1]) not in (0x0907, 0x0D08)
 
     @pytest.mark.parametrize("bad", [
         dict(bus=2**8), dict(bus=SpiMode.MODE_1), dict(bus=-1), dict(address=256),
@@ -142,73 +87,97 @@ class TestI2c:
         assert adapter.requests == []
 
 
-class TestVoltageRail:
-    def test_one_rail_for_four_ports(self, adapter, dev):
-        dev.spi_set_bus_voltage(1800, persist=True)
-        assert adapter.io_rail == (1800, False)
-        assert {dev.i2c_get_bus_voltage(), dev.spi_get_bus_voltage(), dev.uart_get_bus_voltage(),
-                dev.gpio_get_voltage()} == {1800}
-        dev.gpio_set_voltage(2500)
-        assert dev.i2c_get_bus_voltage() == 2500
+def test_bulk_transfers(adapter, i2c):
+    adapter.attach_spi_flash(SpiChipSelect.CS_0, size=4096, jedec_id=b"\x01\x02\x03")
+    i2c.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
+                            SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 1_000_000)
+    data = bytes(range(256)) * 2
+    adapter.clear()
+    i2c.i2c_write_bulk(I2cBus.A, 0x50, b"\x00\x00", data, False)
+    assert adapter.bulk_received == data
+    assert adapter.i2c_memory(0, 0x50)[:16] == data[-16:]  # page writes wrap at 16 bytes
+    adapter.write_i2c_memory(0, 0x50, 0, data)
+    assert i2c.i2c_read_bulk(I2cBus.A, 0x50, b"\x00\x00", 512, False) == data
 
-    def test_external_supply(self, adapter, dev):
-        adapter.set_external_voltage(2800)
-        dev.uart_use_external_voltage()
-        assert adapter.io_rail.external
-        assert dev.gpio_get_voltage() == 2800
-        dev.i2c_set_bus_voltage(3300)
-        assert adapter.io_rail == (3300, False)
-
-    def test_out_of_range_voltage(self, dev):
-        with pytest.raises(errors.SystemFirmwareError) as info:
-            dev.i2c_set_bus_voltage(9000)
-        assert info.value.operation == "i2c_set_bus_voltage"
+    adapter.write_spi_memory(0, 0, data * 4)
+    assert i2c.spi_read_bulk(b"\x03\x00\x00\x00", 2048) == data * 4
+    assert i2c.spi_transfer_bulk(b"\x9f", 4)[1:] == b"\x01\x02\x03"
+    adapter.clear()
+    i2c.spi_write_bulk(b"\x06")
+    assert adapter.bulk_received == b"\x06"
 
 
-class TestUart:
-    def test_configuration_and_sending(self, adapter, dev):
-        dev.uart_init(*UART_115200_8N1)
-        assert adapter.uart == (True, 10, 0, 0, 1, 0)
-        dev.uart_set_parameters(UartBaudRate.BAUD_9600, UartHwHandshake.ENABLED, UartParity.EVEN,
-                                UartDataSize.BITS_8, UartStopBit.TWO)
-        assert adapter.uart == (True, 4, 1, 1, 1, 1)
-        message = bytes(range(200))  # several reports on the 64-byte model
-        dev.uart_send_message(message)
-        assert adapter.uart_sent == message
-        dev.uart_deinit()
-        assert not adapter.uart.initialized
+def test_bulk_without_the_interface():
+    with sim.VirtualAdapter(bulk=False) as adapter, DeviceFacade() as dev:
+        assert dev.connect(adapter.path)
+        with pytest.raises(errors.CapabilityError) as info:
+            dev.i2c_write_bulk(I2cBus.A, 0x50, b"", b"x", False)
+        assert info.value.operation == "i2c_write_bulk"
+        with pytest.raises(errors.CapabilityError):
+            dev.spi_read_bulk(b"\x03", 4)
+        assert adapter.requests == []
 
-    def test_arguments_are_members_not_integers(self, dev):
-        with pytest.raises(TypeError):
-            dev.uart_init(10, 0, 0, 1, 0)
 
-    def test_loopback_and_injection_arrive_as_notifications(self, adapter, dev):
-        received = Collector()
-        dev.on_notification(received)
-        dev.uart_init(*UART_115200_8N1)
-        adapter.uart_loopback = True
-        dev.uart_send_message(b"ping")
-        assert adapter.inject_uart(b"pong")
-        assert received.wait_for(2)
-        assert all(isinstance(n, UartRxNotification) for n in received.items)
-        assert b"".join(n.data for n in received.items) == b"pingpong"
+def test_one_voltage_rail_for_four_ports(adapter, dev):
+    dev.spi_set_bus_voltage(1800, persist=True)
+    assert adapter.io_rail == (1800, False)
+    assert {dev.i2c_get_bus_voltage(), dev.spi_get_bus_voltage(), dev.uart_get_bus_voltage(),
+            dev.gpio_get_voltage()} == {1800}
+    adapter.set_external_voltage(2800)
+    dev.uart_use_external_voltage()
+    assert adapter.io_rail == (2800, True)
+    assert dev.gpio_get_voltage() == 2800
+    dev.i2c_set_bus_voltage(3300)
+    assert adapter.io_rail == (3300, False)
+    with pytest.raises(errors.SystemFirmwareError) as info:
+        dev.i2c_set_bus_voltage(9000)
+    assert info.value.operation == "i2c_set_bus_voltage"
 
-    def test_not_initialised(self, dev):
-        with pytest.raises(errors.FirmwareError) as info:
-            dev.uart_send_message(b"x")
-        assert info.value.operation == "uart_send_message"
+
+def test_uart(adapter, dev):
+    with pytest.raises(errors.FirmwareError) as info:
+        dev.uart_send_message(b"x")  # not initialised
+    assert info.value.operation == "uart_send_message"
+    with pytest.raises(TypeError):
+        dev.uart_init(10, 0, 0, 1, 0)  # members, not integers
+    dev.uart_init(*UART_115200_8N1)
+    assert adapter.uart == (True, 10, 0, 0, 1, 0)
+    dev.uart_set_parameters(UartBaudRate.BAUD_9600, UartHwHandshake.ENABLED, UartParity.EVEN,
+                            UartDataSize.BITS_8, UartStopBit.TWO)
+    assert adapter.uart == (True, 4, 1, 1, 1, 1)
+    message = bytes(range(200))  # several reports on the 64-byte model
+    dev.uart_send_message(message)
+    assert adapter.uart_sent == message
+
+    received = Collector()
+    dev.on_notification(received)
+    adapter.uart_loopback = True
+    dev.uart_send_message(b"ping")
+    assert adapter.inject_uart(b"pong")
+    assert received.wait_for(2)
+    assert all(isinstance(n, UartRxNotification) for n in received.items)
+    assert b"".join(n.data for n in received.items) == b"pingpong"
+    dev.uart_deinit()
+    assert not adapter.uart.initialized
 
 
 class TestSpi:
-    def test_controller_state(self, adapter, spi):
+    def test_configuration_and_limits(self, adapter, spi):
         assert adapter.spi_controller == (True, 0, 0, 0, 0, 0, 1_000_000)
         spi.spi_set_parameters(SpiBitOrder.LSB, SpiMode.MODE_3, 0, 2, 1, 5_000_000)
         assert adapter.spi_controller == (True, 1, 3, 0, 2, 1, 5_000_000)
+        adapter.clear()
+        with pytest.raises(errors.ProtocolError) as info:
+            spi.spi_transfer(b"\x00" * 1025, 4)
+        assert info.value.status_code == StatusCode.SDK_ERROR_WRONG_REQUEST
+        with pytest.raises(TypeError):
+            spi.spi_transfer(b"", 70000)
+        assert adapter.requests == []
+        spi.spi_deinit()
+        assert not adapter.spi_controller.initialized
 
-    def test_jedec_id(self, spi):
+    def test_identify_program_and_read_back(self, adapter, spi):
         assert spi.spi_transfer(b"\x9f", 4) == b"\xff\x01\x02\x03"
-
-    def test_program_and_read_back(self, adapter, spi):
         spi.spi_transfer(b"\x06", 1)                              # write enable
         spi.spi_transfer(b"\x02\x00\x01\x00" + b"data", 8)        # page program at 0x100
         while spi.spi_transfer(b"\x05", 2)[1] & 1:                # busy polls
@@ -216,34 +185,12 @@ class TestSpi:
         assert spi.spi_transfer(b"\x03\x00\x01\x00", 8)[4:] == b"data"
         assert adapter.spi_memory(0)[0x100:0x104] == b"data"
 
-    def test_bulk_reads_and_writes(self, adapter, spi):
-        # Offer the bulk transfer command (bit 5) besides bulk write and read.
-        adapter.set_bulk_capabilities(groups=[(2, 32768, 0x180), (3, 32768, 0x1A0)])
-        adapter.write_spi_memory(0, 0, bytes(range(256)) * 8)
-        assert spi.spi_read_bulk(b"\x03\x00\x00\x00", 2048) == bytes(range(256)) * 8
-        answer = spi.spi_transfer_bulk(b"\x9f", 4)
-        assert answer[1:] == b"\x01\x02\x03"
-        adapter.clear()
-        spi.spi_write_bulk(b"\x06")
-        assert adapter.bulk_received == b"\x06"
-
-    def test_limits_are_checked_before_sending(self, adapter, spi):
-        spi.get_bulk_capabilities()  # queried once per connection, by the first bulk call
-        adapter.clear()
-        for call in (lambda: spi.spi_transfer(b"\x00" * 1025, 4),
-                     lambda: spi.spi_transfer(b"", 1025),
-                     lambda: spi.spi_write_bulk(b""),
-                     lambda: spi.spi_read_bulk(b"\x03", 0)):
-            with pytest.raises(errors.ProtocolError) as info:
-                call()
-            assert info.value.status_code == StatusCode.SDK_ERROR_WRONG_REQUEST
-        assert adapter.requests == []
-        with pytest.raises(TypeError):
-            spi.spi_transfer(b"", 70000)
-
 
 class TestGpio:
     def test_outputs(self, adapter, dev):
+        with pytest.raises(errors.GpioError) as info:
+            dev.gpio_digital_write(GpioPinNumber.PIN_6, 1)  # not configured
+        assert info.value.operation == "gpio_digital_write"
         dev.gpio_configure_pin(GpioPinNumber.PIN_1, GpioFunctionality.DIGITAL_OUTPUT,
                                initial_level=GpioLogicLevel.HIGH)
         assert adapter.gpio_output_level(0) == 1
@@ -270,8 +217,3 @@ class TestGpio:
         adapter.drive_gpio_input(pin, 0)
         dev.gpio_digital_read(pin)  # the reader has handled anything sent before this answer
         assert len(received.items) == 2
-
-    def test_unconfigured_pin(self, dev):
-        with pytest.raises(errors.GpioError) as info:
-            dev.gpio_digital_write(GpioPinNumber.PIN_6, 1)
-        assert info.value.operation == "gpio_digital_write"

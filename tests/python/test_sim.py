@@ -14,57 +14,43 @@ import pytest
 from helpers import Collector, command_of, response, uart_rx
 from pyvantorsdk import DeviceFacade, DeviceModel, enumerate_devices, errors, sim
 
-GET_USB_CONFIG = 0x040E
 
-
-class TestRecords:
-    def test_requests_and_reports(self, adapter, dev):
-        adapter.clear()
-        dev.get_usb_config()
-        assert len(adapter.requests) == 1
-        request = adapter.requests[0]
-        assert command_of(request) == GET_USB_CONFIG
-        assert struct.unpack_from("<H", request)[0] != 0  # a real transaction id
-        report = adapter.reports[0]
-        assert report[0] == 0 and len(report) == adapter.report_size + 1
-        adapter.clear()
-        assert adapter.requests == [] and adapter.reports == [] and adapter.bulk_received == b""
-
-    def test_recording_can_be_switched_off(self, adapter, dev):
-        adapter.clear()
-        adapter.set_recording(False)
-        dev.get_usb_config()
-        assert adapter.requests == []
-        adapter.set_recording(True)
-        dev.get_usb_config()
-        assert len(adapter.requests) == 1
-        assert adapter.wait_for_requests(2)
-        assert not adapter.wait_for_requests(3, timeout=0.05)
-        assert adapter.malformed_reports == 0
+def test_records(adapter, dev):
+    adapter.clear()
+    dev.get_usb_config()
+    request = adapter.requests[0]
+    assert command_of(request) == 0x040E
+    assert struct.unpack_from("<H", request)[0] != 0  # a real transaction id
+    report = adapter.reports[0]
+    assert report[0] == 0 and len(report) == adapter.report_size + 1
+    adapter.set_recording(False)
+    dev.get_usb_config()
+    adapter.set_recording(True)
+    dev.get_usb_config()
+    assert len(adapter.requests) == 2  # the unrecorded one is still counted
+    assert adapter.wait_for_requests(3) and not adapter.wait_for_requests(4, timeout=0.05)
+    assert adapter.malformed_reports == 0
+    adapter.clear()
+    assert adapter.requests == [] and adapter.reports == [] and adapter.bulk_received == b""
 
 
 class TestHandler:
-    def test_answers_with_one_message(self, adapter, dev):
-        adapter.set_handler(lambda request: response(request, 0, b"\x01\x01\x04"))
-        assert dev.get_usb_config() == (1, 1, 4)
-        adapter.set_handler(None)  # the firmware again
-        assert dev.get_usb_config() == (0, 0, 0)
-
-    def test_answers_with_several_messages(self, adapter, dev):
+    def test_answers_until_the_firmware_is_restored(self, adapter, dev):
         collector = Collector()
         dev.on_notification(collector)
-        adapter.set_handler(
-            lambda request: [uart_rx(b"before"), response(request, 0, b"\x00\x01\x00")])
-        assert dev.get_usb_config() == (0, 1, 0)
-        assert collector.wait_for(1)
-        assert collector.items[0].data == b"before"
 
-    def test_no_answer_times_out(self, adapter):
-        adapter.set_handler(lambda request: None)
-        with DeviceFacade(timeout_ms=50) as dev:
-            assert dev.connect(adapter.path)
-            with pytest.raises(errors.VantorTimeoutError):
-                dev.get_usb_config()
+        def handler(request):
+            adapter.send(uart_rx(b"side"))  # injecting from inside the handler
+            return [uart_rx(b"before"), response(request, 0, b"\x00\x01\x04")]
+
+        adapter.set_handler(handler)
+        assert dev.get_usb_config() == (0, 1, 4)
+        assert collector.wait_for(2)
+        assert sorted(n.data for n in collector.items) == [b"before", b"side"]
+        adapter.set_handler(lambda request: response(request, 0, b"\x01\x01\x04"))
+        assert dev.get_usb_config() == (1, 1, 4)
+        adapter.set_handler(None)
+        assert dev.get_usb_config() == (0, 0, 0)
 
     @pytest.mark.parametrize("bad", ["raise", "not bytes", [b"ok", 3]])
     def test_failing_handler_is_logged_and_answers_nothing(self, adapter, caplog, bad):
@@ -81,18 +67,6 @@ class TestHandler:
         records = [r for r in caplog.records if r.name == "pyvantorsdk.backend"]
         assert records and records[0].levelno == logging.ERROR
 
-    def test_handler_may_inject(self, adapter, dev):
-        collector = Collector()
-        dev.on_notification(collector)
-
-        def handler(request):
-            adapter.send(uart_rx(b"side"))
-            return response(request, 0, b"\x00\x00\x01")
-
-        adapter.set_handler(handler)
-        assert dev.get_usb_config() == (0, 0, 1)
-        assert collector.wait_for(1)
-
     def test_handler_runs_while_other_threads_use_python(self, adapter, dev):
         # The facade releases the interpreter lock while it waits; the
         # handler takes it on the writing thread.
@@ -105,18 +79,6 @@ class TestHandler:
         for t in threads:
             t.join()
         assert results == [(0, 0, 2)] * 4
-
-class TestLifetime:
-    def test_handler_closing_over_its_adapter_is_collected(self):
-        adapter = sim.VirtualAdapter(serial="SIM-CYCLE")
-        adapter.set_handler(lambda request: adapter.send(uart_rx(b"x")))
-        path = adapter.path
-        ref = weakref.ref(adapter)
-        del adapter
-        gc.collect()
-        assert ref() is None
-        # Collecting it closed the adapter.
-        assert path not in [d.path for d in enumerate_devices(0, 0)]
 
     def test_handler_replaced_while_requests_run(self, adapter, dev):
         answers = [lambda r, n=n: response(r, 0, bytes([0, 0, n])) for n in range(3)]
@@ -137,35 +99,44 @@ class TestLifetime:
             stop.set()
             worker.join()
 
+    def test_handler_closing_over_its_adapter_is_collected(self):
+        adapter = sim.VirtualAdapter(serial="SIM-CYCLE")
+        adapter.set_handler(lambda request: adapter.send(uart_rx(b"x")))
+        path = adapter.path
+        ref = weakref.ref(adapter)
+        del adapter
+        gc.collect()
+        assert ref() is None
+        # Collecting it closed the adapter.
+        assert path not in [d.path for d in enumerate_devices(0, 0)]
 
-class TestInjection:
-    def test_raw_report(self, adapter, dev):
-        collector = Collector()
-        dev.on_notification(collector)
-        message = uart_rx(b"raw")
-        # One segment: first and last flags, chunk length in bits 2..11.
-        header = 0x0003 | (len(message) << 2)
-        report = struct.pack("<H", header) + message
-        adapter.send_report(report + bytes(adapter.report_size - len(report)))
-        assert collector.wait_for(1)
-        assert collector.items[0].data == b"raw"
 
-    def test_notify(self, adapter, dev):
-        collector = Collector()
-        dev.on_notification(collector)
-        adapter.notify(0x1481, bytes([1, 1, 1]))
-        assert collector.wait_for(1)
-        assert collector.items[0].pin_number == 1
+def test_injected_reports_and_notifications(adapter, dev):
+    collector = Collector()
+    dev.on_notification(collector)
+    message = uart_rx(b"raw")
+    # One segment: first and last flags, chunk length in bits 2..11.
+    report = struct.pack("<H", 0x0003 | (len(message) << 2)) + message
+    adapter.send_report(report + bytes(adapter.report_size - len(report)))
+    adapter.notify(0x1481, bytes([1, 1, 1]))
+    assert collector.wait_for(2)
+    assert collector.items[0].data == b"raw"
+    assert collector.items[1].pin_number == 1
 
 
 class TestPlugging:
-    def test_unplugged_adapter_leaves_the_enumeration(self, adapter):
-        paths = lambda: [d.path for d in enumerate_devices(adapter.vendor_id, adapter.product_id)]
-        assert adapter.path in paths() and adapter.plugged
-        adapter.unplug()
-        assert adapter.path not in paths() and not adapter.plugged
-        adapter.plug()
-        assert adapter.path in paths()
+    def test_unplugged_adapter_leaves_the_enumeration(self):
+        def paths():
+            return [d.path for d in enumerate_devices(adapter.vendor_id, adapter.product_id)]
+
+        with sim.VirtualAdapter(plugged=False) as adapter, DeviceFacade() as dev:
+            assert adapter.path not in paths() and not adapter.plugged
+            assert not dev.connect(adapter.path)
+            adapter.plug()
+            assert adapter.path in paths() and adapter.plugged
+            assert dev.connect(adapter.path)
+            adapter.unplug()
+            assert adapter.path not in paths()
 
     def test_close(self):
         adapter = sim.VirtualAdapter(serial="SIM-CLOSE")
@@ -178,14 +149,6 @@ class TestPlugging:
         adapter.close()  # twice is harmless
         assert "closed" in repr(adapter)
 
-    def test_created_unplugged(self):
-        with sim.VirtualAdapter(plugged=False) as adapter, DeviceFacade() as dev:
-            assert not dev.connect(adapter.path)
-            adapter.plug()
-            assert dev.connect(adapter.path)
-
-
-class TestSettings:
     def test_models(self):
         with sim.VirtualAdapter(model=DeviceModel.QUILLEX, serial="Q1", bulk=False) as q:
             assert (q.model, q.report_size, q.bulk, q.serial) == (DeviceModel.QUILLEX, 1024, False, "Q1")
