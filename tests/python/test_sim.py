@@ -12,7 +12,7 @@ import weakref
 import pytest
 
 from helpers import Collector, command_of, response, uart_rx
-from pyvantorsdk import DeviceFacade, DeviceModel, enumerate_devices, errors, sim
+from pyvantorsdk import DeviceFacade, enumerate_devices, errors, sim
 
 
 def test_records(adapter, dev):
@@ -148,10 +148,3 @@ class TestPlugging:
             adapter.send(b"\x00" * 6)
         adapter.close()  # twice is harmless
         assert "closed" in repr(adapter)
-
-    def test_models(self):
-        with sim.VirtualAdapter(model=DeviceModel.QUILLEX, serial="Q1", bulk=False) as q:
-            assert (q.model, q.report_size, q.bulk, q.serial) == (DeviceModel.QUILLEX, 1024, False, "Q1")
-            assert q.path.startswith("sim:")
-        with pytest.raises(ValueError):
-            sim.VirtualAdapter(model=DeviceModel.UNKNOWN)
