@@ -48,7 +48,9 @@ TEST(SyncEngine, AnswersThatMissTheirRequestTimeOutAndAreDiscarded) {
         UsbConfig config{7, 7, 7};
         EXPECT_EQ(sdk.getUsbConfig(config), kTimeout);
         EXPECT_EQ(config.webusbEnabled, 7u);
-        EXPECT_EQ(sdk.getDiscardedResponseCount(), c.late ? 0u : 1u);
+        if (c.late) {
+            EXPECT_EQ(sdk.getDiscardedResponseCount(), 0u);  // not yet arrived
+        }
         EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
     }
 }
@@ -123,43 +125,31 @@ TEST(SyncEngine, ResetReturnsWithoutWaitingForAnAnswer) {
     EXPECT_EQ(adapter.requests()[0], (Bytes{0x01, 0x00, 0x01, 0x04}));
 }
 
-TEST(SyncEngine, MessagesTooShortForAHeaderAreDiscardedAndIdZeroIsANotification) {
+// ---------------------------------------------------------------- threads
+
+TEST(SyncEngineReaderThread, ShortMessagesAreDiscardedAndIdZeroGoesToACallbackThatMayThrow) {
     sim::VirtualAdapter adapter;
     Inbox<Bytes> notifications;
     VantorSDK sdk(2000);
     sdk.onNotification([&](const Notification& n) {
         notifications.push(Bytes(n.message(), n.message() + n.length()));
+        if (n.kind() == NOTIF_GPIO) throw std::runtime_error("user callback failed");
     });
     ASSERT_TRUE(sdk.connect(adapter.path()));
 
     adapter.send({0x05, 0x00, 0x0E, 0x04, 0x00});
     EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
-
     const Bytes gpio = {0x00, 0x00, 0x81, 0x14, 0x00, 0x00};
     adapter.send(gpio);
     ASSERT_TRUE(notifications.waitFor(1));
-    EXPECT_EQ(notifications.items()[0], gpio);
-    EXPECT_EQ(sdk.getDiscardedResponseCount(), 1u);
-}
-
-// ---------------------------------------------------------------- threads
-
-TEST(SyncEngineReaderThread, ANotificationCallbackThatThrowsDoesNotStopTheReader) {
-    sim::VirtualAdapter adapter;
-    Inbox<int> seen;
-    VantorSDK sdk(2000);
-    sdk.onNotification([&](const Notification& n) {
-        seen.push(n.kind());
-        if (n.kind() == NOTIF_GPIO) throw std::runtime_error("user callback failed");
-    });
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    adapter.notify(0x1481, {0x02, 0x01, 0x01});
-    ASSERT_TRUE(seen.waitFor(1));
+    // The reader goes on after the callback threw.
     UsbConfig config;
     EXPECT_EQ(sdk.getUsbConfig(config), 0);
-    adapter.notify(0x1081, {0x00, 0x00});
-    ASSERT_TRUE(seen.waitFor(2));
-    EXPECT_EQ(seen.items(), (std::vector<int>{NOTIF_GPIO, NOTIF_UART}));
+    const Bytes uart = {0x00, 0x00, 0x81, 0x10, 0x00, 0x00, 0x00, 0x00};
+    adapter.send(uart);
+    ASSERT_TRUE(notifications.waitFor(2));
+    EXPECT_EQ(notifications.items(), (std::vector<Bytes>{gpio, uart}));
+    EXPECT_EQ(sdk.getDiscardedResponseCount(), 1u);
 }
 
 TEST(SyncEngineReaderThread, ABlockingCallFromTheCallbackIsRefusedInsteadOfHanging) {

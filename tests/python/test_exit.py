@@ -26,18 +26,6 @@ PRELUDE = textwrap.dedent(
 )
 
 
-def run_child(body: str, cwd) -> subprocess.CompletedProcess:
-    # Run outside the source tree, so that the child imports the installed
-    # package.
-    return subprocess.run(
-        [sys.executable, "-c", PRELUDE + textwrap.dedent(body)],
-        capture_output=True,
-        text=True,
-        timeout=60,
-        cwd=cwd,
-    )
-
-
 SCENARIOS = {
     "flood-with-callback": """
         def callback(item):
@@ -88,9 +76,11 @@ SCENARIOS = {
 
 @pytest.mark.parametrize("name", list(SCENARIOS))
 def test_exit_while_events_arrive(name, tmp_path):
-    result = run_child(SCENARIOS[name], tmp_path)
+    # Run outside the source tree, so that the child imports the installed
+    # package.
+    result = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(SCENARIOS[name])],
+                            capture_output=True, text=True, timeout=60, cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     assert "queued" in result.stdout
     assert "Fatal Python error" not in result.stderr
     assert "leaked" not in result.stderr
-
