@@ -1,5 +1,7 @@
-// The virtual adapter's I2C controller firmware and its bench targets, driven
-// through the USB seam with hand-made requests.
+// The virtual adapter's I2C controller firmware and its bench targets, through
+// the USB seam. The plain paths are also exercised end to end by the Python
+// tests; these pin down the device rules and the refusals the SDK never lets
+// through.
 
 #include <gtest/gtest.h>
 
@@ -42,7 +44,7 @@ Bytes dataOf(const Bytes& readResponse) {
     return readResponse.size() > 9 ? Bytes(readResponse.begin() + 9, readResponse.end()) : Bytes{};
 }
 
-// A target that keeps what it is sent and reads back a counting pattern.
+// A target that keeps what it is sent.
 class RecordingTarget final : public I2cTarget {
   public:
     uint16_t write(const uint8_t* subaddress, size_t subaddressSize, const uint8_t* data,
@@ -51,47 +53,16 @@ class RecordingTarget final : public I2cTarget {
         received.insert(received.end(), data, data + size);
         return 0;
     }
-    uint16_t read(const uint8_t*, size_t, uint8_t* out, size_t size) override {
-        for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(i * 13 + 1);
-        return 0;
-    }
+    uint16_t read(const uint8_t*, size_t, uint8_t*, size_t) override { return 0; }
     Bytes lastSubaddress;
     Bytes received;
 };
 
-TEST(VirtualI2c, BusesKeepTheirOwnInitState) {
-    VirtualAdapter adapter;
-    Seam seam(adapter);
-    // Nothing works before init; the bus number is checked first.
-    EXPECT_EQ(seam.status(kWrite, concat(header(0, 1, 0x50, 0, 0), {1})), 0x0006);
-    EXPECT_EQ(seam.status(kScan, {0, 0}), 0x0006);
-    EXPECT_EQ(seam.status(0x0802, {0, 3}), 0x0006);
-    EXPECT_EQ(seam.status(0x0902, init(0)), 0x0006);
-    EXPECT_EQ(seam.status(kInit, init(2)), 0x0004);
-    EXPECT_EQ(seam.status(kInit, {0, 0, 0, 0, 0, 7}), 0x0004);  // 0 Hz
-    EXPECT_EQ(seam.status(kInit, init(0)), 0);
-    EXPECT_EQ(seam.status(kInit, init(0)), 0x0007);
-    EXPECT_EQ(adapter.i2cBus(0).frequencyHz, 400000u);
-    EXPECT_FALSE(adapter.i2cBus(1).initialized);
-    EXPECT_EQ(seam.status(kScan, {1, 0}), 0x0006);
-
-    // 1 MHz with pull-ups disabled, then 4.7 kOhm.
-    EXPECT_EQ(seam.status(0x0902, {0, 0x40, 0x42, 0x0F, 0x00, 12}), 0);
-    EXPECT_EQ(seam.status(0x0802, {0, 10}), 0);
-    EXPECT_EQ(adapter.i2cBus(0).frequencyHz, 1000000u);
-    EXPECT_EQ(adapter.i2cBus(0).pullUp, 10);
-    EXPECT_EQ(seam.status(kScan, {0, 0}), 0);
-    EXPECT_EQ(seam.status(0x0801, {0}), 0);
-    EXPECT_EQ(seam.status(0x0801, {0}), 0x0006);
-    EXPECT_FALSE(adapter.i2cBus(0).initialized);
-}
-
-TEST(VirtualI2c, EepromPageWritesWrapAndTheAddressPointerCarriesOver) {
+TEST(VirtualI2c, BenchTargetsWrapAndKeepTheirAddressPointer) {
     VirtualAdapter adapter(adapterOptions(Model::Quillex, "I2C-EEPROM"));
     Seam seam(adapter);
     ASSERT_TRUE(adapter.attachI2cEeprom(0, 0x50));  // 256 bytes, 16-byte pages
     ASSERT_EQ(seam.status(kInit, init(0)), 0);
-    EXPECT_EQ(adapter.i2cMemory(0, 0x50), Bytes(256, 0xFF));
 
     // Four bytes from 0x0E: the last two wrap to the start of page 0.
     // Answer: status, then the target address and the byte count.
@@ -103,16 +74,14 @@ TEST(VirtualI2c, EepromPageWritesWrapAndTheAddressPointerCarriesOver) {
     EXPECT_EQ(Bytes(memory.begin() + 0x0E, memory.begin() + 0x11), (Bytes{0xA1, 0xB2, 0xFF}));
 
     // Sequential reads do not wrap at the page, only at the end of memory.
-    EXPECT_EQ(dataOf(seam.call(kRead, header(0, 4, 0x50, 1, 0x0E))),
-              (Bytes{0xA1, 0xB2, 0xFF, 0xFF}));
     ASSERT_TRUE(adapter.writeI2cMemory(0, 0x50, 0xFE, {0x11, 0x22}));
+    EXPECT_FALSE(adapter.writeI2cMemory(0, 0x50, 0xFF, {1, 2}));
     EXPECT_EQ(dataOf(seam.call(kRead, header(0, 3, 0x50, 1, 0xFF))), (Bytes{0x22, 0xC3, 0xD4}));
 
     // A write of the bare memory address sets the pointer for a read without one.
     EXPECT_EQ(seam.status(kWrite, header(0, 0, 0x50, 1, 0x0F)), 0);
     EXPECT_EQ(dataOf(seam.call(kRead, header(0, 2, 0x50, 0, 0))), (Bytes{0xB2, 0xFF}));
     EXPECT_EQ(dataOf(seam.call(kRead, header(0, 1, 0x50, 0, 0))), (Bytes{0xFF}));
-    EXPECT_FALSE(adapter.writeI2cMemory(0, 0x50, 0xFF, {1, 2}));
 
     // Two-byte memory addresses: from the subaddress, or from the data
     // stream when the subaddress is empty.
@@ -124,64 +93,63 @@ TEST(VirtualI2c, EepromPageWritesWrapAndTheAddressPointerCarriesOver) {
     EXPECT_EQ(seam.status(kWrite, concat(header(0, 3, 0x51, 2, 0x0FFE), {1, 2, 3})), 0);
     EXPECT_EQ(seam.status(kWrite, concat(header(0, 3, 0x51, 0, 0), {0x01, 0x00, 0x77})), 0);
     const Bytes wide = adapter.i2cMemory(0, 0x51);
-    EXPECT_EQ(wide[0xFFE], 1);
-    EXPECT_EQ(wide[0xFFF], 2);
-    EXPECT_EQ(wide[0xFE0], 3);
-    EXPECT_EQ(wide[0x100], 0x77);
-    EXPECT_EQ(dataOf(seam.call(kRead, header(0, 3, 0x51, 2, 0x0FFE))), (Bytes{1, 2, 0xFF}));
-}
+    EXPECT_EQ((Bytes{wide[0xFFE], wide[0xFFF], wide[0xFE0], wide[0x100]}), (Bytes{1, 2, 3, 0x77}));
 
-TEST(VirtualI2c, RegisterMapAutoIncrementsAcrossTheEnd) {
-    VirtualAdapter adapter;
-    Seam seam(adapter);
+    // A register map auto-increments across its end, on its own bus.
     ASSERT_TRUE(adapter.attachI2cRegisterMap(1, 0x68));
     ASSERT_EQ(seam.status(kInit, init(1)), 0);
     EXPECT_EQ(seam.status(kWrite, concat(header(1, 3, 0x68, 1, 0xFE), {7, 8, 9})), 0);
     const Bytes registers = adapter.i2cMemory(1, 0x68);
-    ASSERT_EQ(registers.size(), 256u);
-    EXPECT_EQ(registers[0xFE], 7);
-    EXPECT_EQ(registers[0xFF], 8);
-    EXPECT_EQ(registers[0x00], 9);
-    ASSERT_TRUE(adapter.writeI2cMemory(1, 0x68, 0x01, {0x42}));
+    EXPECT_EQ((Bytes{registers[0xFE], registers[0xFF], registers[0]}), (Bytes{7, 8, 9}));
     EXPECT_EQ(dataOf(seam.call(kRead, header(1, 2, 0x68, 1, 0xFF))), (Bytes{8, 9}));
-    EXPECT_EQ(dataOf(seam.call(kRead, header(1, 1, 0x68, 0, 0))), (Bytes{0x42}));
-    EXPECT_TRUE(adapter.i2cMemory(0, 0x68).empty());  // other bus
+    EXPECT_TRUE(adapter.i2cMemory(0, 0x68).empty());
 }
 
-TEST(VirtualI2c, RefusesAbsentTargetsAndMalformedTransfers) {
+TEST(VirtualI2c, RefusalsByBusStateArgumentsAndTarget) {
     VirtualAdapter adapter;
     Seam seam(adapter);
     ASSERT_TRUE(adapter.attachI2cEeprom(0, 0x50));
-    ASSERT_EQ(seam.status(kInit, init(0)), 0);
+    // Arguments are checked before the state; each bus has its own.
+    seam.expectStatuses({
+        {kWrite, concat(header(0, 1, 0x50, 0, 0), {1}), 0x0006},  // not initialised
+        {kScan, {0, 0}, 0x0006},
+        {0x0802, {0, 3}, 0x0006},
+        {0x0902, init(0), 0x0006},
+        {kInit, init(2), 0x0004},             // no bus 2
+        {kInit, {0, 0, 0, 0, 0, 7}, 0x0004},  // 0 Hz
+        {kInit, init(0), 0},
+        {kInit, init(0), 0x0007},  // already initialised
+        {kScan, {1, 0}, 0x0006},   // the other bus
+        {0x0902, {0, 0x40, 0x42, 0x0F, 0x00, 12}, 0},
+        {0x0802, {0, 10}, 0},
+        {kWrite, concat(header(0, 1, 0xA0, 1, 0), {5}), 0x020C},                // 8-bit address
+        {kWrite, concat(header(0, 1025, 0x50, 0, 0), Bytes(1025, 0)), 0x020C},  // too long
+        {kRead, header(0, 1025, 0x50, 0, 0), 0x020C},
+        {kRead, header(0, 1, 0x50, 5, 0), 0x020C},                   // 5-byte subaddress
+        {kWrite, concat(header(0, 4, 0x50, 1, 0), {1, 2}), 0x020C},  // length and data
+        {kWrite, concat(header(0, 1, 0x50, 1, 0), {1, 2}), 0x020C},  // disagree
+        {kRead, {0, 1, 0, 0x50}, 0x0004},  // a header cut short, answered by the dispatcher
+    });
+    EXPECT_EQ(adapter.i2cMemory(0, 0x50), Bytes(256, 0xFF));
 
     // Absent address: no acknowledge, nothing transferred.
-    EXPECT_EQ(tail(seam.call(kWrite, concat(header(0, 1, 0x51, 1, 0), {5}))),
-              (Bytes{0x03, 0x02, 0x51, 0, 0}));
-    EXPECT_EQ(tail(seam.call(kRead, header(0, 8, 0x51, 1, 0))), (Bytes{0x03, 0x02, 0x51, 0, 0}));
-
-    // An 8-bit address, a 1025-byte transfer, a 5-byte subaddress, and a
-    // length that disagrees with the data: all refused, nothing written.
-    EXPECT_EQ(seam.status(kWrite, concat(header(0, 1, 0xA0, 1, 0), {5})), 0x020C);
-    EXPECT_EQ(seam.status(kWrite, concat(header(0, 1025, 0x50, 0, 0), Bytes(1025, 0))), 0x020C);
-    EXPECT_EQ(seam.status(kRead, header(0, 1025, 0x50, 0, 0)), 0x020C);
-    EXPECT_EQ(seam.status(kRead, header(0, 1, 0x50, 5, 0)), 0x020C);
-    EXPECT_EQ(seam.status(kWrite, concat(header(0, 4, 0x50, 1, 0), {1, 2})), 0x020C);
-    EXPECT_EQ(seam.status(kWrite, concat(header(0, 1, 0x50, 1, 0), {1, 2})), 0x020C);
-    EXPECT_EQ(adapter.i2cMemory(0, 0x50), Bytes(256, 0xFF));
-    // A header cut short is answered by the dispatcher.
-    EXPECT_EQ(seam.status(kRead, {0, 1, 0, 0x50}), 0x0004);
+    const Bytes nack{0x03, 0x02, 0x51, 0, 0};
+    EXPECT_EQ(tail(seam.call(kWrite, concat(header(0, 1, 0x51, 1, 0), {5}))), nack);
+    EXPECT_EQ(tail(seam.call(kRead, header(0, 8, 0x51, 1, 0))), nack);
 
     // The largest command-channel read comes back whole.
     const Bytes full = seam.call(kRead, header(0, 1024, 0x50, 1, 0));
     EXPECT_EQ(u16At(full, 7), 1024);
     EXPECT_EQ(dataOf(full), Bytes(1024, 0xFF));
+
+    EXPECT_EQ(seam.status(0x0801, {0}), 0);
+    EXPECT_EQ(seam.status(0x0801, {0}), 0x0006);
 }
 
-TEST(VirtualI2c, ScanListsSevenAndTenBitTargets) {
+TEST(VirtualI2c, TenBitTargetsAreApartFromSevenBitOnes) {
     VirtualAdapter adapter;
     Seam seam(adapter);
     ASSERT_TRUE(adapter.attachI2cEeprom(0, 0x50));
-    ASSERT_TRUE(adapter.attachI2cRegisterMap(0, 0x20));
     ASSERT_TRUE(adapter.attachI2cRegisterMap(0, 0x2A5));        // 10-bit by value
     ASSERT_TRUE(adapter.attachI2cRegisterMap(0, 0x050, true));  // 10-bit by flag
     ASSERT_TRUE(adapter.attachI2cRegisterMap(1, 0x30));         // other bus
@@ -191,20 +159,16 @@ TEST(VirtualI2c, ScanListsSevenAndTenBitTargets) {
     ASSERT_EQ(seam.status(kInit, init(0)), 0);
 
     // Status, bus, count7, count10, the 7-bit addresses, the 10-bit ones (LE).
-    EXPECT_EQ(tail(seam.call(kScan, {0, 0})), (Bytes{0, 0, 0, 2, 0, 0x20, 0x50}));
-    EXPECT_EQ(tail(seam.call(kScan, {0, 1})),
-              (Bytes{0, 0, 0, 2, 2, 0x20, 0x50, 0x50, 0x00, 0xA5, 0x02}));
-
-    // The 10-bit 0x050 is its own target: detaching the 7-bit one leaves it.
+    EXPECT_EQ(tail(seam.call(kScan, {0, 1})), (Bytes{0, 0, 0, 1, 2, 0x50, 0x50, 0x00, 0xA5, 0x02}));
+    // Detaching the 7-bit 0x50 leaves the 10-bit one, which no command reaches.
     EXPECT_TRUE(adapter.detachI2c(0, 0x50));
     EXPECT_FALSE(adapter.detachI2c(0, 0x50));
-    EXPECT_EQ(tail(seam.call(kScan, {0, 1})), (Bytes{0, 0, 0, 1, 2, 0x20, 0x50, 0x00, 0xA5, 0x02}));
-    EXPECT_EQ(adapter.i2cMemory(0, 0x050, true).size(), 256u);
+    EXPECT_EQ(tail(seam.call(kScan, {0, 1})), (Bytes{0, 0, 0, 0, 2, 0x50, 0x00, 0xA5, 0x02}));
     EXPECT_EQ(seam.status(kRead, header(0, 1, 0x50, 0, 0)), 0x0203);
 }
 
-TEST(VirtualI2cBulk, WriteAnswersOnceItsDataPhaseArrived) {
-    VirtualAdapter adapter(adapterOptions(Model::Teranox, "I2C-BULK-W"));
+TEST(VirtualI2cBulk, DataPhasesAnswerInOrderAndRefusalsMoveNoData) {
+    VirtualAdapter adapter(adapterOptions(Model::Teranox, "I2C-BULK"));
     Seam seam(adapter);
     auto target = std::make_shared<RecordingTarget>();
     ASSERT_TRUE(adapter.attachI2cTarget(1, 0x3C, target));
@@ -216,6 +180,7 @@ TEST(VirtualI2cBulk, WriteAnswersOnceItsDataPhaseArrived) {
     ASSERT_EQ(seam.bulkOut(Bytes(10, 0xEE)), 0);
     EXPECT_EQ(seam.next(), (Bytes{1, 0, 0x07, 0x09, 0x06, 0, 0x3C, 0, 0}));
 
+    // A write is answered once all of its data arrived.
     ASSERT_EQ(seam.status(kInit, init(1)), 0);
     Bytes data(3000);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
@@ -239,27 +204,14 @@ TEST(VirtualI2cBulk, WriteAnswersOnceItsDataPhaseArrived) {
     EXPECT_EQ(u16At(*timedOut, 0), abandoned);
     EXPECT_EQ(tail(*timedOut), (Bytes{0x09, 0, 0x3C, 0, 0}));
     EXPECT_EQ(target->received.size(), 3000u);
-}
 
-TEST(VirtualI2cBulk, ReadAnswersTheCountThenQueuesTheData) {
-    VirtualAdapter adapter(adapterOptions(Model::Quillex, "I2C-BULK-R"));
-    Seam seam(adapter);
-    ASSERT_TRUE(adapter.attachI2cTarget(0, 0x3C, std::make_shared<RecordingTarget>()));
-    ASSERT_EQ(seam.status(kInit, init(0)), 0);
-
-    const Bytes answer = seam.call(kReadBulk, header(0, 5000, 0x3C, 1, 0x10));
-    ASSERT_EQ(answer.size(), 9u);
-    EXPECT_EQ(u16At(answer, 4), 0);
-    EXPECT_EQ(u16At(answer, 7), 5000);
-    const Bytes data = seam.bulkIn(5000);
-    ASSERT_EQ(data.size(), 5000u);
-    EXPECT_EQ(data[4999], static_cast<uint8_t>(4999 * 13 + 1));
-
-    // A refused read queues nothing.
-    EXPECT_EQ(seam.status(kReadBulk, header(0, 16, 0x3D, 0, 0)), 0x0203);
-    EXPECT_EQ(seam.status(kReadBulk, header(0, 32769, 0x3C, 0, 0)), 0x020C);
+    // A refused read queues nothing on bulk IN (what a served one queues is
+    // checked end to end by the Python tests).
+    EXPECT_EQ(seam.status(kReadBulk, header(1, 16, 0x3D, 0, 0)), 0x0203);
+    EXPECT_EQ(seam.status(kReadBulk, header(1, 32769, 0x3C, 0, 0)), 0x020C);
     EXPECT_TRUE(seam.bulkIn(1, 20).empty());
 
+    // Without the vendor interface the bulk commands are not served.
     VirtualAdapter hidOnly(adapterOptions(Model::Teranox, "I2C-NO-BULK", false));
     Seam plain(hidOnly);
     EXPECT_EQ(plain.status(kWriteBulk, header(0, 4, 0x3C, 0, 0)), 0x0005);

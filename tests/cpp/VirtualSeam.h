@@ -25,15 +25,19 @@ inline uint16_t u16At(const Bytes& bytes, size_t offset) {
     return static_cast<uint16_t>(bytes.at(offset) | (bytes.at(offset + 1) << 8));
 }
 
-// A message from its status field on (offset 4): what tests compare once the
-// transaction id and command code are known to match.
-inline Bytes tail(const Bytes& message) {
-    return message.size() > 4 ? Bytes(message.begin() + 4, message.end()) : Bytes{};
+inline Bytes le16(size_t value) {
+    return {static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>((value >> 8) & 0xFF)};
 }
 
 inline Bytes concat(Bytes head, const Bytes& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
+}
+
+// A message from its status field on (offset 4): what tests compare once the
+// transaction id and command code are known to match.
+inline Bytes tail(const Bytes& message) {
+    return message.size() > 4 ? Bytes(message.begin() + 4, message.end()) : Bytes{};
 }
 
 inline AdapterOptions adapterOptions(Model model, const std::string& serial, bool bulk = true) {
@@ -44,54 +48,61 @@ inline AdapterOptions adapterOptions(Model model, const std::string& serial, boo
     return options;
 }
 
+// Opens the adapter's libusb device, found by its serial number string;
+// nothing when the adapter has no vendor interface.
+inline std::unique_ptr<usb::UsbDeviceHandle> openBulk(const VirtualAdapter& adapter,
+                                                      uint8_t* serialIndex = nullptr) {
+    std::unique_ptr<usb::UsbContext> context;
+    if (virtualUsbBackend().init(context) != usb::kUsbSuccess) return nullptr;
+    std::vector<std::shared_ptr<usb::UsbDevice>> devices;
+    context->getDeviceList(devices);
+    for (const auto& device : devices) {
+        usb::UsbDeviceDescriptor descriptor;
+        std::unique_ptr<usb::UsbDeviceHandle> handle;
+        if (device->getDeviceDescriptor(descriptor) != usb::kUsbSuccess ||
+            device->open(handle) != usb::kUsbSuccess) {
+            continue;
+        }
+        uint8_t serial[64];
+        const int n =
+            handle->getStringDescriptorAscii(descriptor.serialNumberIndex, serial, sizeof serial);
+        if (n >= 0 && std::string(serial, serial + n) == adapter.serial()) {
+            if (serialIndex != nullptr) *serialIndex = descriptor.serialNumberIndex;
+            return handle;
+        }
+    }
+    return nullptr;
+}
+
 class Seam {
   public:
     explicit Seam(VirtualAdapter& adapter) : adapter_(adapter) { reopen(); }
 
-    // Opens the HID device (and the bulk interface when the adapter has one)
-    // again, after a replug.
+    // Opens the HID device, and the bulk interface when the adapter has one,
+    // again (after a replug).
     void reopen() {
         hid_ = virtualHidBackend().openPath(adapter_.path());
-        bulk_.reset();
         pending_.clear();
-        std::unique_ptr<usb::UsbContext> context;
-        if (virtualUsbBackend().init(context) != usb::kUsbSuccess) return;
-        std::vector<std::shared_ptr<usb::UsbDevice>> devices;
-        context->getDeviceList(devices);
-        for (const auto& device : devices) {
-            usb::UsbDeviceDescriptor descriptor;
-            std::unique_ptr<usb::UsbDeviceHandle> handle;
-            if (device->getDeviceDescriptor(descriptor) != usb::kUsbSuccess ||
-                device->open(handle) != usb::kUsbSuccess) {
-                continue;
-            }
-            uint8_t serial[64];
-            const int n = handle->getStringDescriptorAscii(descriptor.serialNumberIndex, serial,
-                                                           sizeof serial);
-            if (n >= 0 && std::string(serial, serial + n) == adapter_.serial() &&
-                handle->claimInterface(1) == usb::kUsbSuccess) {
-                bulk_ = std::move(handle);
-                return;
-            }
-        }
+        bulk_ = openBulk(adapter_);
+        if (bulk_ && bulk_->claimInterface(1) != usb::kUsbSuccess) bulk_.reset();
     }
+
+    usb::HidDevice& hid() { return *hid_; }
+    usb::UsbDeviceHandle& bulk() { return *bulk_; }
 
     // Writes one request message with the next transaction id, cut into
     // output reports; returns the id.
     uint16_t write(uint16_t code, const Bytes& params) {
         const uint16_t id = ++lastId_;
-        Bytes message{static_cast<uint8_t>(id & 0xFF), static_cast<uint8_t>(id >> 8),
-                      static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8)};
-        message.insert(message.end(), params.begin(), params.end());
+        const Bytes message = concat(concat(le16(id), le16(code)), params);
         const size_t capacity = adapter_.reportSize() - 2;
         const size_t count = (message.size() + capacity - 1) / capacity;
         for (size_t i = 0; i < count; ++i) {
             const size_t start = i * capacity;
             const size_t length = std::min(capacity, message.size() - start);
             const size_t header = (i == 0 ? 1u : 0u) | (i + 1 == count ? 2u : 0u) | (length << 2);
-            Bytes report(adapter_.reportSize() + 1, 0);
-            report[1] = static_cast<uint8_t>(header & 0xFF);
-            report[2] = static_cast<uint8_t>(header >> 8);
+            Bytes report = concat({0}, le16(header));
+            report.resize(adapter_.reportSize() + 1, 0);
             std::copy_n(message.begin() + static_cast<long>(start), length, report.begin() + 3);
             EXPECT_EQ(hid_->write(report.data(), report.size()), static_cast<int>(report.size()));
         }
@@ -132,6 +143,19 @@ class Seam {
         return response.size() >= 6 ? u16At(response, 4) : 0xFFFF;
     }
 
+    // Sends each request in turn; each must be answered with its status.
+    struct Step {
+        uint16_t code;
+        Bytes params;
+        uint16_t status;
+    };
+    void expectStatuses(const std::vector<Step>& steps) {
+        for (size_t i = 0; i < steps.size(); ++i) {
+            EXPECT_EQ(status(steps[i].code, steps[i].params), steps[i].status)
+                << "request " << i << ", command 0x" << std::hex << steps[i].code;
+        }
+    }
+
     // Nothing more arrives right now (the firmware answers synchronously, so
     // everything it sent is already queued).
     bool quiet() {
@@ -154,7 +178,8 @@ class Seam {
             int transferred = 0;
             const int chunk = static_cast<int>(std::min<size_t>(count - have, 4096));
             if (bulk_->bulkTransfer(0x81, data.data() + have, chunk, &transferred, timeoutMs) !=
-                usb::kUsbSuccess) {
+                    usb::kUsbSuccess ||
+                transferred == 0) {
                 break;
             }
             have += static_cast<size_t>(transferred);
