@@ -164,18 +164,6 @@ CALLS = [
 
 
 class TestErrors:
-    @pytest.mark.parametrize("status, cls", [
-        (0x0109, errors.SystemFirmwareError),
-        (0x0316, errors.SpiError),
-        (0x061A, errors.I3cError),
-    ])
-    def test_firmware_status_classes(self, adapter, dev, status, cls):
-        adapter.set_handler(lambda request: response(request, status, b"\x00\x00\x00"))
-        with pytest.raises(cls) as info:
-            dev.get_usb_config()
-        assert info.value.status_code == StatusCode(status)
-        assert info.value.operation == "get_usb_config"
-
     def test_never_connected_facade_names_each_operation(self):
         dev = DeviceFacade()
         for name, args in CALLS:
