@@ -80,18 +80,18 @@ const VantorSDK::BulkCapabilities& VantorSDK::bulkCapabilitiesLocked() {
 }
 
 uint16_t VantorSDK::bulkGate(uint16_t command, uint64_t length) {
-    constexpr uint16_t kUnavailable = toU16(StatusCode::SDK_ERROR_BULK_UNAVAILABLE);
-    constexpr uint16_t kWrongRequest = toU16(StatusCode::SDK_ERROR_WRONG_REQUEST);
+    using status::kBulkUnavailable;
+    using status::kWrongRequest;
     if (calledFromReaderThread()) return kWrongRequest;
-    if (!async_->isBulkTransportAvailable()) return kUnavailable;
+    if (!async_->isBulkTransportAvailable()) return kBulkUnavailable;
     // Evaluated under the request lock so that a concurrent connect cannot
     // reset the cache while it is read.
     std::lock_guard<std::mutex> lock(requestMutex_);
     const BulkCapabilities& caps = bulkCapabilitiesLocked();
-    if (!caps.supported) return kUnavailable;
+    if (!caps.supported) return kBulkUnavailable;
     const BulkGroupSupport* entry = findGroup(caps, commandGroup(command));
     if (!entry || (entry->commandMask & (uint32_t{1} << (command & 31))) == 0) {
-        return kUnavailable;
+        return kBulkUnavailable;
     }
     if (length == 0) return kWrongRequest;
     if (entry->maxPayload != 0 && length > entry->maxPayload) return kWrongRequest;

@@ -108,6 +108,17 @@ constexpr uint16_t toU16(StatusCode s) {
     return static_cast<uint16_t>(s);
 }
 
+// The codes the SDK itself produces, as the u16 every operation returns.
+namespace status {
+constexpr uint16_t kSuccess = toU16(StatusCode::SUCCESS);
+constexpr uint16_t kTimeout = toU16(StatusCode::SDK_ERROR_TIMEOUT);
+constexpr uint16_t kDisconnect = toU16(StatusCode::SDK_ERROR_DISCONNECT);
+constexpr uint16_t kUnexpectedResponse = toU16(StatusCode::SDK_ERROR_UNEXPECTED_RESPONSE);
+constexpr uint16_t kWrongRequest = toU16(StatusCode::SDK_ERROR_WRONG_REQUEST);
+constexpr uint16_t kWrongResponse = toU16(StatusCode::SDK_ERROR_WRONG_RESPONSE);
+constexpr uint16_t kBulkUnavailable = toU16(StatusCode::SDK_ERROR_BULK_UNAVAILABLE);
+}  // namespace status
+
 // Name of a known code, or nullptr for a value the table does not list.
 const char* statusCodeName(uint16_t code);
 

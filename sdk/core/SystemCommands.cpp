@@ -18,7 +18,7 @@ constexpr uint16_t kCmdGetAnalogMeasurements = 0x0409;
 constexpr uint16_t kCmdSetUsbConfig = 0x040D;
 constexpr uint16_t kCmdGetUsbConfig = 0x040E;
 
-constexpr uint16_t kDisconnect = toU16(StatusCode::SDK_ERROR_DISCONNECT);
+using namespace status;
 
 }  // namespace
 

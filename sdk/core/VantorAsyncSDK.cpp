@@ -203,7 +203,7 @@ uint16_t VantorAsyncSDK::sendWithPayload(const std::vector<uint8_t>& message,
 }
 
 uint16_t VantorAsyncSDK::sendHeld(const std::vector<uint8_t>& message) {
-    constexpr uint16_t kDisconnect = toU16(StatusCode::SDK_ERROR_DISCONNECT);
+    using status::kDisconnect;
     if (!connected_ || !impl_->framer) return kDisconnect;
 
     impl_->framer->segment(message.data(), message.size(), impl_->segments);

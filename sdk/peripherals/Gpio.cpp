@@ -15,7 +15,7 @@ constexpr uint16_t kCmdDigitalRead = 0x1403;
 constexpr uint16_t kCmdConfigureInterrupt = 0x1404;
 constexpr uint16_t kCmdDisableInterrupt = 0x1405;
 
-constexpr uint16_t kDisconnect = toU16(StatusCode::SDK_ERROR_DISCONNECT);
+using namespace status;
 
 // Every GPIO value travels as one byte.
 template <typename Enum>

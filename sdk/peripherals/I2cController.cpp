@@ -22,11 +22,7 @@ constexpr uint16_t kCmdScanBus = 0x0906;
 constexpr uint16_t kCmdWriteBulk = 0x0907;
 constexpr uint16_t kCmdReadBulk = 0x0908;
 
-constexpr uint16_t kSuccess = toU16(StatusCode::SUCCESS);
-constexpr uint16_t kDisconnect = toU16(StatusCode::SDK_ERROR_DISCONNECT);
-constexpr uint16_t kWrongRequest = toU16(StatusCode::SDK_ERROR_WRONG_REQUEST);
-constexpr uint16_t kWrongResponse = toU16(StatusCode::SDK_ERROR_WRONG_RESPONSE);
-constexpr uint16_t kBulkUnavailable = toU16(StatusCode::SDK_ERROR_BULK_UNAVAILABLE);
+using namespace status;
 
 constexpr size_t kMaxSubaddressBytes = 4;
 constexpr size_t kTransferHeaderBytes = 10;  // parameters after the command code

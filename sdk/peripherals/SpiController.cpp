@@ -20,10 +20,7 @@ constexpr uint16_t kCmdTransferBulk = 0x0D05;
 constexpr uint16_t kCmdWriteBulk = 0x0D07;
 constexpr uint16_t kCmdReadBulk = 0x0D08;
 
-constexpr uint16_t kSuccess = toU16(StatusCode::SUCCESS);
-constexpr uint16_t kDisconnect = toU16(StatusCode::SDK_ERROR_DISCONNECT);
-constexpr uint16_t kWrongRequest = toU16(StatusCode::SDK_ERROR_WRONG_REQUEST);
-constexpr uint16_t kBulkUnavailable = toU16(StatusCode::SDK_ERROR_BULK_UNAVAILABLE);
+using namespace status;
 
 // A command-channel transfer sends and clocks at most this many bytes; so
 // does the inline part of a bulk transfer.

@@ -16,7 +16,7 @@ constexpr uint16_t kCmdInit = 0x1002;
 constexpr uint16_t kCmdSetParameters = 0x1003;
 constexpr uint16_t kCmdSendMessage = 0x1005;
 
-constexpr uint16_t kDisconnect = toU16(StatusCode::SDK_ERROR_DISCONNECT);
+using namespace status;
 
 // The five configuration bytes of init and set-parameters (the baud rate as
 // its table index).
