@@ -37,21 +37,10 @@ constexpr uint16_t NOTIFICATION_ID = 0;
 constexpr size_t kRequestHeaderSize = 4;   // transaction id + command code
 constexpr size_t kResponseHeaderSize = 6;  // ... + status
 
-constexpr uint16_t commandCode(unsigned group, unsigned role, unsigned index) {
-    return static_cast<uint16_t>((group << 10) | (role << 8) | index);
-}
+// A command code is group << 10 | role << 8 | index.
 constexpr unsigned commandGroup(uint16_t code) {
     return code >> 10;
 }
-
-enum CommandGroup : unsigned {
-    kGroupSystem = 1,
-    kGroupI2c = 2,
-    kGroupSpi = 3,
-    kGroupUart = 4,
-    kGroupGpio = 5,
-    kGroupI3c = 6,
-};
 
 inline uint16_t readU16le(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
