@@ -6,7 +6,11 @@
 
 namespace nb = nanobind;
 
-namespace vantor::bindings {
+namespace pyvantorsdk {
+
+using vantor::StatusCode;
+using vantor::statusCodeName;
+using vantor::toU16;
 
 const char* errorClassNameFor(uint16_t code) {
     switch (code) {
@@ -85,4 +89,4 @@ void registerErrors(nb::module_& m) {
         "Raise the exception a real SDK failure with this status would raise.");
 }
 
-}  // namespace vantor::bindings
+}  // namespace pyvantorsdk

@@ -39,10 +39,11 @@ class TestEnumerations:
                 assert issubclass(cls, enum.IntEnum) and not issubclass(cls, enum.Flag), name
             else:
                 assert not issubclass(cls, int), name
-            assert cls.__doc__ is None, name
+            assert cls.__doc__, name
             # Members are reached through the class, never as module attributes.
-            for member in cls.__members__:
-                assert not hasattr(native, member) or member in classes, (name, member)
+            for member_name, member in cls.__members__.items():
+                assert not hasattr(native, member_name) or member_name in classes, (name, member_name)
+                assert member.__doc__, (name, member_name)
 
     def test_integer_semantics(self):
         assert native.GpioPinNumber.PIN_1 == 0
