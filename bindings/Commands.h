@@ -59,9 +59,11 @@ struct SdkMethod {
 template <class Sync, class Async>
 SdkMethod(Sync, Async) -> SdkMethod<Sync, Async>;
 
+// clang-format off
 #define VANTOR_SDK(method) \
     ::pyvantorsdk::SdkMethod{&::vantor::VantorSDK::method, &::vantor::VantorAsyncSDK::method}
 #define VANTOR_SDK_SYNC(method) ::pyvantorsdk::SdkMethod{&::vantor::VantorSDK::method, nullptr}
+// clang-format on
 
 // ------------------------------------------------------------ output kinds
 // Where the blocking SDK method takes its outputs, what storage they need
@@ -113,7 +115,9 @@ struct ScanAddresses {
         std::vector<uint8_t> bytes;
         uint8_t count7 = 0, count10 = 0;
     };
-    static auto refs(Storage& s) { return std::make_tuple(std::ref(s.bytes), &s.count7, &s.count10); }
+    static auto refs(Storage& s) {
+        return std::make_tuple(std::ref(s.bytes), &s.count7, &s.count10);
+    }
     static I2cScanResult result(const Storage& s) {
         return decodeScanAddresses(s.bytes.data(), s.bytes.size(), s.count7, s.count10);
     }
@@ -248,9 +252,8 @@ class FacadeBuilder {
 
     template <class Fn, class... Extra>
     void command(const char* name, const char* doc, Fn call, const Extra&... extra) {
-        detail::SignatureOf<SyncCall, Fn>::apply([&](auto* signature) {
-            define(name, doc, call, signature, extra...);
-        });
+        detail::SignatureOf<SyncCall, Fn>::apply(
+            [&](auto* signature) { define(name, doc, call, signature, extra...); });
     }
     template <class Fn, class... Extra>
     void syncOnly(const char* name, const char* doc, Fn call, const Extra&... extra) {
@@ -259,8 +262,7 @@ class FacadeBuilder {
 
   private:
     template <class Fn, class R, class... Args, class... Extra>
-    void define(const char* name, const char* doc, Fn call, R (*)(Args...),
-                const Extra&... extra) {
+    void define(const char* name, const char* doc, Fn call, R (*)(Args...), const Extra&... extra) {
         cls_.def(
             name,
             [name, call](DeviceFacade& d, Args... args) -> R {
@@ -280,17 +282,15 @@ class AsyncFacadeBuilder {
 
     template <class Fn, class... Extra>
     void command(const char* name, const char* doc, Fn call, const Extra&... extra) {
-        detail::SignatureOf<AsyncCall, Fn>::apply([&](auto* signature) {
-            define(name, doc, call, signature, extra...);
-        });
+        detail::SignatureOf<AsyncCall, Fn>::apply(
+            [&](auto* signature) { define(name, doc, call, signature, extra...); });
     }
     template <class Fn, class... Extra>
     void syncOnly(const char*, const char*, Fn, const Extra&...) {}
 
   private:
     template <class Fn, class R, class... Args, class... Extra>
-    void define(const char* name, const char* doc, Fn call, R (*)(Args...),
-                const Extra&... extra) {
+    void define(const char* name, const char* doc, Fn call, R (*)(Args...), const Extra&... extra) {
         using namespace nanobind::literals;
         cls_.def(
             name,

@@ -4,6 +4,7 @@
 #include "bindings/Enums.h"
 
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "sdk/core/Notification.h"
@@ -285,16 +286,11 @@ std::string statusDoc(const char* name, uint16_t value) {
         if (std::string(entry[0]) == name) return entry[1];
     }
     if (value == 0) return "The operation succeeded.";
-    const char* family = "General";
-    switch (value >> 8) {
-        case 0x01: family = "System"; break;
-        case 0x02: family = "I2C"; break;
-        case 0x03: family = "SPI"; break;
-        case 0x04: family = "UART"; break;
-        case 0x05: family = "GPIO"; break;
-        case 0x06: family = "I3C"; break;
-        default: break;
-    }
+    // Firmware codes come in pages of 256 per family.
+    static const char* const kFamilies[] = {"General", "System", "I2C", "SPI",
+                                            "UART",    "GPIO",   "I3C"};
+    const unsigned page = value >> 8;
+    const char* family = page < std::size(kFamilies) ? kFamilies[page] : "General";
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%04X", static_cast<unsigned>(value));
     return std::string(family) + " firmware status " + hex + ".";

@@ -141,7 +141,8 @@ BOUNDARIES = [
 
 
 class TestErrors:
-    @pytest.mark.parametrize("code, cls", BOUNDARIES)
+    @pytest.mark.parametrize("code, cls", BOUNDARIES,
+                             ids=[f"{code:#06x}-{cls.__name__}" for code, cls in BOUNDARIES])
     def test_status_maps_to_class(self, code, cls):
         with pytest.raises(errors.VantorError) as info:
             native._test_throw_status(code, "op")
@@ -179,7 +180,8 @@ class TestErrors:
             native._test_throw_status(0x4000, "connect")
         assert issubclass(errors.I3cError, errors.FirmwareError)
 
-    @pytest.mark.parametrize("bad", [-1, 0x10000, "1", 1.5])
+    @pytest.mark.parametrize("bad", [-1, 0x10000, "1", 1.5],
+                             ids=["negative", "above-u16", "str", "float"])
     def test_code_argument_is_checked(self, bad):
         with pytest.raises(TypeError):
             native._test_throw_status(bad, "x")
