@@ -8,21 +8,20 @@ namespace nb = nanobind;
 
 namespace pyvantorsdk {
 
-using vantor::StatusCode;
 using vantor::statusCodeName;
-using vantor::toU16;
+namespace status = vantor::status;
 
 const char* errorClassNameFor(uint16_t code) {
     switch (code) {
-        case toU16(StatusCode::SDK_ERROR_TIMEOUT):
+        case status::kTimeout:
             return "VantorTimeoutError";
-        case toU16(StatusCode::SDK_ERROR_DISCONNECT):
+        case status::kDisconnect:
             return "DisconnectError";
-        case toU16(StatusCode::SDK_ERROR_UNEXPECTED_RESPONSE):
-        case toU16(StatusCode::SDK_ERROR_WRONG_REQUEST):
-        case toU16(StatusCode::SDK_ERROR_WRONG_RESPONSE):
+        case status::kUnexpectedResponse:
+        case status::kWrongRequest:
+        case status::kWrongResponse:
             return "ProtocolError";
-        case toU16(StatusCode::SDK_ERROR_BULK_UNAVAILABLE):
+        case status::kBulkUnavailable:
             return "CapabilityError";
         default:
             break;

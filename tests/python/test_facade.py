@@ -190,6 +190,14 @@ class TestErrors:
             dev.set_usb_config(bad, 0, 0)
         assert adapter.requests == []
 
+    @pytest.mark.parametrize("baudrate", [4, native.GpioPinNumber.PIN_5, native.SpiMode.MODE_0],
+                             ids=["plain-int", "int-enum-member", "other-enum-member"])
+    def test_uart_settings_take_their_members_only(self, adapter, dev, baudrate):
+        adapter.clear()
+        with pytest.raises(TypeError):
+            dev.uart_init(baudrate, *UART_ARGS[1:])
+        assert adapter.requests == []
+
     def test_timeout_beyond_int_is_a_type_error(self):
         with pytest.raises(TypeError):
             DeviceFacade(timeout_ms=2**40)
