@@ -36,9 +36,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "bindings/DeviceFacade.h"
 #include "bindings/DeviceInfo.h"
