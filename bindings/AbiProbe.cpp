@@ -18,14 +18,15 @@
 
 namespace nb = nanobind;
 
-namespace vantor::bindings {
+namespace pyvantorsdk {
 
 nb::dict buildAbiProbe() {
+    using namespace vantor;
     nb::dict probe;
     probe["sizeof_VantorSDK"] = sizeof(VantorSDK);
     probe["sizeof_VantorAsyncSDK"] = sizeof(VantorAsyncSDK);
-    probe["sizeof_Notification"] = sizeof(Notification);
-    probe["sizeof_DeviceInfo"] = sizeof(DeviceInfo);
+    probe["sizeof_Notification"] = sizeof(vantor::Notification);
+    probe["sizeof_DeviceInfo"] = sizeof(vantor::DeviceInfo);
     probe["sizeof_UsbConfig"] = sizeof(UsbConfig);
     probe["sizeof_I3cTargetInfo"] = sizeof(I3cTargetInfo);
     probe["sizeof_pointer"] = sizeof(void*);
@@ -116,4 +117,4 @@ nb::dict buildAbiProbe() {
     return probe;
 }
 
-}  // namespace vantor::bindings
+}  // namespace pyvantorsdk

@@ -1,6 +1,6 @@
 #pragma once
 #include <nanobind/nanobind.h>
 
-namespace vantor::bindings {
+namespace pyvantorsdk {
 nanobind::dict buildAbiProbe();
 }

@@ -8,7 +8,9 @@
 // `EnumArg<E>`: an argument the SDK takes as one byte of the enumeration E.
 // It accepts a plain integer 0..255 (passed through without checking that it
 // names a member) or a member of E itself, so that `I2cBus.A` works as well
-// as 0 even though the plain enumerations are not integers.
+// as 0 even though the plain enumerations are not integers. (The binding
+// library's `noconvert` cannot say "an integer or a member"; it serves the
+// arguments typed by the enumeration alone, which take members only.)
 
 #include <nanobind/nanobind.h>
 
@@ -21,14 +23,6 @@ namespace pyvantorsdk {
 struct ByteArg {
     std::vector<uint8_t> value;
     operator const std::vector<uint8_t>&() const { return value; }
-};
-
-// `MemberArg<E>`: a member of the enumeration E and nothing else (no plain
-// integers), for the arguments typed by the enumeration itself.
-template <class E>
-struct MemberArg {
-    E value{};
-    operator E() const { return value; }
 };
 
 template <class E>
@@ -68,24 +62,6 @@ struct type_caster<pyvantorsdk::ByteArg> {
     static handle from_cpp(const pyvantorsdk::ByteArg& v, rv_policy, cleanup_list*) noexcept {
         return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(v.value.data()),
                                          static_cast<Py_ssize_t>(v.value.size()));
-    }
-};
-
-template <class E>
-struct type_caster<pyvantorsdk::MemberArg<E>> {
-    NB_TYPE_CASTER(pyvantorsdk::MemberArg<E>, make_caster<E>::Name)
-
-    bool from_python(handle src, uint32_t, cleanup_list* cleanup) noexcept {
-        // Without the convert flag the enumeration caster accepts members only.
-        make_caster<E> member;
-        if (!member.from_python(src, 0, cleanup)) return false;
-        value.value = member.value;
-        return true;
-    }
-
-    static handle from_cpp(const pyvantorsdk::MemberArg<E>& v, rv_policy policy,
-                           cleanup_list* cleanup) noexcept {
-        return make_caster<E>::from_cpp(v.value, policy, cleanup);
     }
 };
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <tuple>
 
+#include "bindings/AsyncFacadeCommands.h"
+#include "bindings/Commands.h"
 #include "bindings/DeviceInfo.h"
 
 namespace nb = nanobind;
@@ -13,7 +15,8 @@ using namespace nb::literals;
 
 namespace pyvantorsdk {
 
-DeviceFacade::DeviceFacade(int timeoutMs) : sdk_(std::make_unique<vantor::VantorSDK>(timeoutMs)) {
+DeviceFacade::DeviceFacade(int timeoutMs)
+    : sdk_(std::make_unique<vantor::VantorSDK>(timeoutMs)), timeoutMs_(timeoutMs) {
     sdk_->onNotification([this](const vantor::Notification& n) { deliverNotification(slot_, n); });
     registerLive(this);
 }
@@ -57,14 +60,28 @@ nb::tuple bulkCapabilitiesTuple(const vantor::VantorSDK::BulkCapabilities& caps)
     return nb::make_tuple(caps.capabilityInfo, caps.supported, groups);
 }
 
-void bindGeneral(FacadeClass& cls) {
+// Python string literal of `text`, for the repr.
+std::string quoted(const std::string& text) {
+    return nb::cast<std::string>(nb::repr(nb::str(text.c_str(), text.size())));
+}
+
+// A connect that succeeded records what it opened, for the repr.
+bool recordConnect(DeviceFacade& d, bool opened, std::string description) {
+    if (opened) d.setConnectedTo(std::move(description));
+    return opened;
+}
+
+void bindConnection(FacadeClass& cls) {
     cls.def(nb::init<int>(), "timeout_ms"_a = 2000,
             "A facade for one adapter; each request waits at most timeout_ms for its answer "
             "(-1: no limit).")
         .def(
             "connect",
             [](DeviceFacade& d, const std::string& path) {
-                return d.runUnchecked([&](vantor::VantorSDK& s) { return s.connect(path); });
+                const bool opened =
+                    d.runUnchecked([&](vantor::VantorSDK& s) { return s.connect(path); });
+                return recordConnect(d, opened,
+                                     path.empty() ? "first adapter" : "path=" + quoted(path));
             },
             "device_path"_a = "",
             "Open the adapter at this HID path, or the first supported adapter for an empty "
@@ -72,8 +89,9 @@ void bindGeneral(FacadeClass& cls) {
         .def(
             "connect_serial",
             [](DeviceFacade& d, const std::string& serial) {
-                return d.runUnchecked(
+                const bool opened = d.runUnchecked(
                     [&](vantor::VantorSDK& s) { return s.connectWithSerialNumber(serial); });
+                return recordConnect(d, opened, "serial=" + quoted(serial));
             },
             "serial"_a, "Open the first supported adapter with this serial number.")
         .def(
@@ -82,50 +100,14 @@ void bindGeneral(FacadeClass& cls) {
             "Close the adapter (nothing happens when it is not open).")
         .def(
             "get_version", [](DeviceFacade&) { return vantor::VantorSDK::getVersion(); },
-            "The SDK version.")
-        .def(
-            "get_device_info",
-            [](DeviceFacade& d) {
-                vantor::DeviceInfo info;
-                d.run("get_device_info",
-                      [&](vantor::VantorSDK& s) { return s.getDeviceInfo(info); });
-                return makeDeviceInfo(info);
-            },
-            "The adapter's identification strings and model.")
-        .def(
-            "reset_device",
-            [](DeviceFacade& d) {
-                d.run("reset_device", [](vantor::VantorSDK& s) { return s.resetDevice(); });
-            },
-            "Reset the adapter.")
-        .def(
-            "enter_boot_mode",
-            [](DeviceFacade& d) {
-                d.run("enter_boot_mode", [](vantor::VantorSDK& s) { return s.enterBootMode(); });
-            },
-            "Send the adapter into its boot loader; the connection closes.")
-        .def(
-            "get_usb_config",
-            [](DeviceFacade& d) {
-                vantor::UsbConfig config;
-                d.run("get_usb_config",
-                      [&](vantor::VantorSDK& s) { return s.getUsbConfig(config); });
-                return std::make_tuple(config.webusbEnabled, config.cdcEnabled, config.cdcMode);
-            },
-            "(webusb_enabled, cdc_enabled, cdc_mode).")
-        .def(
-            "set_usb_config",
-            [](DeviceFacade& d, uint32_t webusb, uint32_t cdc, uint32_t mode) {
-                const vantor::UsbConfig config{webusb, cdc, mode};
-                d.run("set_usb_config",
-                      [&](vantor::VantorSDK& s) { return s.setUsbConfig(config); });
-            },
-            "webusb_enabled"_a, "cdc_enabled"_a, "cdc_mode"_a,
-            "Change the USB configuration; 255 leaves a setting unchanged.")
-        .def(
-            "get_discarded_response_count",
-            [](DeviceFacade& d) { return d.sdk().getDiscardedResponseCount(); },
-            "Messages received that no request took (too short, late or unexpected).")
+            "The SDK version.");
+}
+
+void bindState(FacadeClass& cls) {
+    cls.def(
+           "get_discarded_response_count",
+           [](DeviceFacade& d) { return d.sdk().getDiscardedResponseCount(); },
+           "Messages received that no request took (too short, late or unexpected).")
         .def(
             "is_bulk_transport_available",
             [](DeviceFacade& d) { return d.sdk().isBulkTransportAvailable(); },
@@ -160,7 +142,17 @@ void bindGeneral(FacadeClass& cls) {
                 d.runUnchecked([](vantor::VantorSDK& s) { s.disconnect(); });
             },
             "exc_type"_a.none(), "exc_value"_a.none(), "traceback"_a.none(),
-            "Disconnect when the with block ends.");
+            "Disconnect when the with block ends.")
+        .def("__repr__", [](DeviceFacade& d) {
+            std::string text = "<DeviceFacade ";
+            if (d.sdk().isConnected()) {
+                text += "connected";
+                if (!d.connectedTo().empty()) text += " " + d.connectedTo();
+            } else {
+                text += "disconnected";
+            }
+            return text + " timeout_ms=" + std::to_string(d.timeoutMs()) + ">";
+        });
 }
 
 }  // namespace
@@ -169,12 +161,48 @@ void registerDeviceFacade(nb::module_& m) {
     FacadeClass cls(m, "DeviceFacade", nb::type_slots(facadeSlots), nb::is_weak_referenceable(),
                     "Drives one adapter synchronously: every method waits for the adapter's "
                     "answer and raises a pyvantorsdk.errors exception for a failure status.");
-    bindGeneral(cls);
-    // Method families, in the module's registration order.
-    bindFacadeI2c(cls);
-    bindFacadeUart(cls);
-    bindFacadeSpi(cls);
-    bindFacadeGpio(cls);
+    bindConnection(cls);
+    // The device commands, in the module's registration order.
+    FacadeBuilder g(cls);
+    describeSystem(g);
+    bindState(cls);
+    describeI2c(g);
+    describeUart(g);
+    describeSpi(g);
+    describeGpio(g);
+}
+
+// ------------------------------------------------------- system commands
+
+namespace {
+
+// clang-format off
+template <class G>
+void describeSystemCommands(G& g) {
+    using vantor::UsbConfig;
+    g.syncOnly("get_device_info", "The adapter's identification strings and model.",
+        [](auto sdk) { return sdk(VANTOR_SDK_SYNC(getDeviceInfo), out<Identity>); });
+    g.command("reset_device", "Reset the adapter.",
+        [](auto sdk) { return sdk(VANTOR_SDK(resetDevice)); });
+    g.command("enter_boot_mode", "Send the adapter into its boot loader; the connection closes.",
+        [](auto sdk) { return sdk(VANTOR_SDK(enterBootMode)); });
+    g.command("get_usb_config", "(webusb_enabled, cdc_enabled, cdc_mode).",
+        [](auto sdk) { return sdk(VANTOR_SDK(getUsbConfig), out<UsbSettings>); });
+    g.command("set_usb_config", "Change the USB configuration; 255 leaves a setting unchanged.",
+        [](auto sdk, uint32_t webusb, uint32_t cdc, uint32_t mode) {
+            return sdk(VANTOR_SDK(setUsbConfig), UsbConfig{webusb, cdc, mode});
+        },
+        "webusb_enabled"_a, "cdc_enabled"_a, "cdc_mode"_a);
+}
+// clang-format on
+
+}  // namespace
+
+void describeSystem(FacadeBuilder& g) {
+    describeSystemCommands(g);
+}
+void describeSystem(AsyncCommandsBuilder& g) {
+    describeSystemCommands(g);
 }
 
 }  // namespace pyvantorsdk

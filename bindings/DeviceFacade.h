@@ -3,14 +3,15 @@
 //
 // Every method converts its arguments, calls the SDK with the interpreter
 // lock released, raises for a non-zero status (with the method's name as the
-// operation) and converts the results. The method families live in their own
-// files (FacadeI2c.cpp, FacadeUart.cpp, ...) and are added to the class in a
-// fixed order by registerDeviceFacade.
+// operation) and converts the results. The device commands are described per
+// family (Commands.h, FacadeI2c.cpp, FacadeUart.cpp, ...) and added to the
+// class in a fixed order by registerDeviceFacade.
 
 #include <nanobind/nanobind.h>
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "bindings/Errors.h"
@@ -31,6 +32,13 @@ class DeviceFacade final : public ExitParticipant {
 
     vantor::VantorSDK& sdk() { return *sdk_; }
     CallbackSlot& notificationSlot() { return slot_; }
+    int timeoutMs() const { return timeoutMs_; }
+
+    // What the last successful connect opened, for the repr: "path='...'",
+    // "serial='...'" or "first adapter". Changed with the interpreter lock
+    // held only.
+    const std::string& connectedTo() const { return connectedTo_; }
+    void setConnectedTo(std::string description) { connectedTo_ = std::move(description); }
 
     // Calls `fn(sdk)` with the interpreter lock released and raises the
     // exception for its status, named after `operation`.
@@ -41,7 +49,7 @@ class DeviceFacade final : public ExitParticipant {
             nanobind::gil_scoped_release release;
             status = std::forward<Fn>(fn)(*sdk_);
         }
-        vantor::bindings::checkStatus(status, operation);
+        checkStatus(status, operation);
     }
 
     // Calls `fn(sdk)` with the interpreter lock released, for the methods
@@ -59,15 +67,11 @@ class DeviceFacade final : public ExitParticipant {
     // the SDK is gone.
     CallbackSlot slot_;
     std::unique_ptr<vantor::VantorSDK> sdk_;
+    int timeoutMs_;
+    std::string connectedTo_;
 };
 
 using FacadeClass = nanobind::class_<DeviceFacade>;
-
-// The method families, added in this order after the general methods.
-void bindFacadeI2c(FacadeClass& cls);
-void bindFacadeUart(FacadeClass& cls);
-void bindFacadeSpi(FacadeClass& cls);
-void bindFacadeGpio(FacadeClass& cls);
 
 void registerDeviceFacade(nanobind::module_& m);
 

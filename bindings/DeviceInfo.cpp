@@ -46,8 +46,7 @@ DeviceInfo makeDeviceInfo(const vantor::DeviceInfo& info) {
 
 void requireLength(size_t length, size_t minimum, const char* operation) {
     if (length < minimum) {
-        vantor::bindings::checkStatus(vantor::toU16(vantor::StatusCode::SDK_ERROR_WRONG_RESPONSE),
-                                      operation);
+        checkStatus(vantor::status::kWrongResponse, operation);
     }
 }
 

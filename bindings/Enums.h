@@ -1,6 +1,6 @@
 #pragma once
 #include <nanobind/nanobind.h>
 
-namespace vantor::bindings {
+namespace pyvantorsdk {
 void registerEnums(nanobind::module_& m);
 }

@@ -6,19 +6,22 @@
 
 namespace nb = nanobind;
 
-namespace vantor::bindings {
+namespace pyvantorsdk {
+
+using vantor::statusCodeName;
+namespace status = vantor::status;
 
 const char* errorClassNameFor(uint16_t code) {
     switch (code) {
-        case toU16(StatusCode::SDK_ERROR_TIMEOUT):
+        case status::kTimeout:
             return "VantorTimeoutError";
-        case toU16(StatusCode::SDK_ERROR_DISCONNECT):
+        case status::kDisconnect:
             return "DisconnectError";
-        case toU16(StatusCode::SDK_ERROR_UNEXPECTED_RESPONSE):
-        case toU16(StatusCode::SDK_ERROR_WRONG_REQUEST):
-        case toU16(StatusCode::SDK_ERROR_WRONG_RESPONSE):
+        case status::kUnexpectedResponse:
+        case status::kWrongRequest:
+        case status::kWrongResponse:
             return "ProtocolError";
-        case toU16(StatusCode::SDK_ERROR_BULK_UNAVAILABLE):
+        case status::kBulkUnavailable:
             return "CapabilityError";
         default:
             break;
@@ -85,4 +88,4 @@ void registerErrors(nb::module_& m) {
         "Raise the exception a real SDK failure with this status would raise.");
 }
 
-}  // namespace vantor::bindings
+}  // namespace pyvantorsdk

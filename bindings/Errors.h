@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-namespace vantor::bindings {
+namespace pyvantorsdk {
 
 class VantorStatusError : public std::runtime_error {
   public:
@@ -39,4 +39,4 @@ const char* errorClassNameFor(uint16_t code);
 // Registers the translator and `_test_throw_status`.
 void registerErrors(nanobind::module_& m);
 
-}  // namespace vantor::bindings
+}  // namespace pyvantorsdk

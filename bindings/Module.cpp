@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "bindings/AbiProbe.h"
+#include "bindings/AsyncFacadeCommands.h"
 #include "bindings/DeviceFacade.h"
 #include "bindings/DeviceInfo.h"
 #include "bindings/Enumeration.h"
@@ -42,14 +43,15 @@ void preloadPlatformHidLibraries() {
 NB_MODULE(_pyvantorsdk_cpp, m) {
     m.doc() = "Native bindings for the pyvantorsdk Python SDK (nanobind)";
     preloadPlatformHidLibraries();
-    m.attr("_abi_probe") = vantor::bindings::buildAbiProbe();
-    vantor::bindings::registerEnums(m);
+    m.attr("_abi_probe") = pyvantorsdk::buildAbiProbe();
+    pyvantorsdk::registerEnums(m);
     pyvantorsdk::registerDeviceInfo(m);
-    vantor::bindings::registerErrors(m);
+    pyvantorsdk::registerErrors(m);
     pyvantorsdk::registerNotifications(m);
     pyvantorsdk::registerEnumeration(m);
     pyvantorsdk::registerDecoders(m);
     pyvantorsdk::registerDeviceFacade(m);
+    pyvantorsdk::registerAsyncFacadeCommands(m);
     pyvantorsdk::registerSimModule(m);
     // Connections are closed while Python still runs (see ExitGuard.h).
     pyvantorsdk::installExitHook();

@@ -3,9 +3,12 @@ general methods, errors and argument conversion."""
 
 from __future__ import annotations
 
+import re
+import struct
+
 import pytest
 
-from helpers import response
+from helpers import command_of, response
 from pyvantorsdk import (
     DeviceFacade,
     DeviceInfo,
@@ -20,6 +23,7 @@ from pyvantorsdk import (
     find_adapters,
     sim,
 )
+from pyvantorsdk._cpp import _pyvantorsdk_cpp as native
 
 
 class TestConnection:
@@ -164,23 +168,101 @@ CALLS = [
 
 
 class TestErrors:
-    def test_never_connected_facade_names_each_operation(self):
+    @pytest.mark.parametrize("name, args", CALLS, ids=[name for name, _ in CALLS])
+    def test_never_connected_facade_names_the_operation(self, name, args):
         dev = DeviceFacade()
-        for name, args in CALLS:
-            with pytest.raises(errors.DisconnectError) as info:
-                getattr(dev, name)(*args)
-            assert info.value.operation == name, name
-            assert info.value.status_code == StatusCode.SDK_ERROR_DISCONNECT
-        # Methods without a status never raise.
+        with pytest.raises(errors.DisconnectError) as info:
+            getattr(dev, name)(*args)
+        assert info.value.operation == name
+        assert info.value.status_code == StatusCode.SDK_ERROR_DISCONNECT
+
+    def test_methods_without_a_status_never_raise(self):
+        dev = DeviceFacade()
         assert dev.get_discarded_response_count() == 0
         assert dev.is_bulk_transport_available() is False
         assert dev.get_bulk_capabilities()[1:] == (False, [])
 
-    def test_out_of_range_integers_are_type_errors(self, adapter, dev):
+    @pytest.mark.parametrize("bad", [-1, 2**32, 1.5, "1", None],
+                             ids=["negative", "above-u32", "float", "str", "none"])
+    def test_out_of_range_integers_are_type_errors(self, adapter, dev, bad):
         adapter.clear()
-        for bad in (-1, 2**32, 1.5, "1", None):
-            with pytest.raises(TypeError):
-                dev.set_usb_config(bad, 0, 0)
+        with pytest.raises(TypeError):
+            dev.set_usb_config(bad, 0, 0)
+        assert adapter.requests == []
+
+    @pytest.mark.parametrize("baudrate", [4, native.GpioPinNumber.PIN_5, native.SpiMode.MODE_0],
+                             ids=["plain-int", "int-enum-member", "other-enum-member"])
+    def test_uart_settings_take_their_members_only(self, adapter, dev, baudrate):
+        adapter.clear()
+        with pytest.raises(TypeError):
+            dev.uart_init(baudrate, *UART_ARGS[1:])
+        assert adapter.requests == []
+
+    def test_timeout_beyond_int_is_a_type_error(self):
         with pytest.raises(TypeError):
             DeviceFacade(timeout_ms=2**40)
-        assert adapter.requests == []
+
+
+def public_methods(cls):
+    return {n for n in dir(cls) if not n.startswith("_")}
+
+
+def described(method):
+    """The parameters after `self` (and the asynchronous `id`), the defaults
+    and the doc string."""
+    signature, doc, defaults = method.__nb_signature__[0]
+    params = re.match(r"def \w+\(self(?:, id: int)?(.*)\) ->", signature).group(1)
+    return params, defaults, doc
+
+
+class TestDescriptions:
+    # DeviceFacade methods the asynchronous side leaves out: the connection's
+    # own state, results only the blocking engine decodes, and bulk transfers.
+    GENERAL = {"connect", "connect_serial", "disconnect", "get_version", "on_notification",
+               "get_discarded_response_count", "is_bulk_transport_available",
+               "get_bulk_capabilities"}
+    SYNC_ONLY = {"get_device_info", "i2c_get_bus_voltage", "uart_get_bus_voltage",
+                 "spi_get_bus_voltage", "gpio_get_voltage", "i2c_write_bulk", "i2c_read_bulk",
+                 "spi_transfer_bulk", "spi_write_bulk", "spi_read_bulk"}
+    ASYNC = native._AsyncFacadeCommands
+
+    def test_every_method_has_a_doc_string(self):
+        for name in public_methods(DeviceFacade) | {"__init__"}:
+            assert getattr(DeviceFacade, name).__doc__, name
+
+    def test_async_side_has_the_same_commands(self):
+        commands = public_methods(DeviceFacade) - self.GENERAL - self.SYNC_ONLY
+        assert public_methods(self.ASYNC) - {"connect", "disconnect"} == commands
+        for name in commands:
+            assert described(getattr(self.ASYNC, name)) == described(getattr(DeviceFacade, name)), name
+
+    def test_async_commands_return_the_send_status(self, adapter):
+        commands = self.ASYNC()
+        assert commands.i2c_deinit(1, 0) == StatusCode.SDK_ERROR_DISCONNECT.value
+        assert commands.connect(adapter.path)
+        adapter.clear()
+        # Transaction ids go out as given; responses are dropped.
+        assert commands.i2c_write(0x1234, 0, 0x50, b"\x00", b"\x01", False) == 0
+        assert commands.gpio_digital_read(7, 2) == 0
+        assert commands.i2c_scan_bus(9, 0, include_10bit=True) == 0
+        assert adapter.wait_for_requests(3)
+        sent = [(struct.unpack_from("<H", r)[0], command_of(r)) for r in adapter.requests]
+        assert [tid for tid, _ in sent] == [0x1234, 7, 9]
+        # A refusal before sending is a status too, never an exception.
+        assert commands.i2c_write(1, 0, 0x50, bytes(5), b"x", False) == StatusCode.SDK_ERROR_WRONG_REQUEST.value
+        with pytest.raises(TypeError):
+            commands.uart_init(1, 0, 0, 0, 0, 0)  # members only, as on DeviceFacade
+        commands.disconnect()
+
+
+class TestRepr:
+    def test_states(self, adapter):
+        dev = DeviceFacade(timeout_ms=150)
+        assert repr(dev) == "<DeviceFacade disconnected timeout_ms=150>"
+        assert dev.connect(adapter.path)
+        assert repr(dev) == f"<DeviceFacade connected path='{adapter.path}' timeout_ms=150>"
+        dev.disconnect()
+        assert dev.connect_serial(adapter.serial)
+        assert repr(dev) == f"<DeviceFacade connected serial='{adapter.serial}' timeout_ms=150>"
+        dev.disconnect()
+        assert repr(dev) == "<DeviceFacade disconnected timeout_ms=150>"

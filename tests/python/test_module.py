@@ -39,10 +39,11 @@ class TestEnumerations:
                 assert issubclass(cls, enum.IntEnum) and not issubclass(cls, enum.Flag), name
             else:
                 assert not issubclass(cls, int), name
-            assert cls.__doc__ is None, name
+            assert cls.__doc__, name
             # Members are reached through the class, never as module attributes.
-            for member in cls.__members__:
-                assert not hasattr(native, member) or member in classes, (name, member)
+            for member_name, member in cls.__members__.items():
+                assert not hasattr(native, member_name) or member_name in classes, (name, member_name)
+                assert member.__doc__, (name, member_name)
 
     def test_integer_semantics(self):
         assert native.GpioPinNumber.PIN_1 == 0
@@ -140,7 +141,8 @@ BOUNDARIES = [
 
 
 class TestErrors:
-    @pytest.mark.parametrize("code, cls", BOUNDARIES)
+    @pytest.mark.parametrize("code, cls", BOUNDARIES,
+                             ids=[f"{code:#06x}-{cls.__name__}" for code, cls in BOUNDARIES])
     def test_status_maps_to_class(self, code, cls):
         with pytest.raises(errors.VantorError) as info:
             native._test_throw_status(code, "op")
@@ -178,7 +180,8 @@ class TestErrors:
             native._test_throw_status(0x4000, "connect")
         assert issubclass(errors.I3cError, errors.FirmwareError)
 
-    @pytest.mark.parametrize("bad", [-1, 0x10000, "1", 1.5])
+    @pytest.mark.parametrize("bad", [-1, 0x10000, "1", 1.5],
+                             ids=["negative", "above-u16", "str", "float"])
     def test_code_argument_is_checked(self, bad):
         with pytest.raises(TypeError):
             native._test_throw_status(bad, "x")

@@ -1,0 +1,46 @@
+#include "bindings/AsyncFacadeCommands.h"
+
+#include <nanobind/stl/string.h>
+
+#include <string>
+
+#include "bindings/Commands.h"
+#include "bindings/ExitGuard.h"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace pyvantorsdk {
+
+AsyncFacadeCommands::AsyncFacadeCommands() : sdk_(std::make_unique<vantor::VantorAsyncSDK>()) {}
+
+AsyncFacadeCommands::~AsyncFacadeCommands() {
+    GilReleaseIfHeld unlocked;
+    sdk_.reset();
+}
+
+void registerAsyncFacadeCommands(nb::module_& m) {
+    nb::class_<AsyncFacadeCommands> cls(
+        m, "_AsyncFacadeCommands",
+        "The asynchronous command methods: id first, the send status as result.");
+    cls.def(nb::init<>())
+        .def(
+            "connect",
+            [](AsyncFacadeCommands& a, const std::string& path) {
+                nb::gil_scoped_release release;
+                return a.sdk().connect(path);
+            },
+            "device_path"_a = "")
+        .def("disconnect", [](AsyncFacadeCommands& a) {
+            nb::gil_scoped_release release;
+            a.sdk().disconnect();
+        });
+    AsyncCommandsBuilder g(cls);
+    describeSystem(g);
+    describeI2c(g);
+    describeUart(g);
+    describeSpi(g);
+    describeGpio(g);
+}
+
+}  // namespace pyvantorsdk

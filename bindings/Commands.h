@@ -1,0 +1,367 @@
+#pragma once
+// The facades' device commands, each described once and generated onto both
+// facades.
+//
+// A command family is a function template over a builder, written as a table
+// of `g.command(...)` rows in nanobind's own style: the Python name, the doc
+// string, the call, and the Python arguments with their defaults:
+//
+//     g.command("i2c_read", "Read up to length bytes after writing the subaddress.",
+//               [](auto sdk, Bus bus, uint8_t address, const ByteArg& sub, uint16_t length,
+//                  bool nonStop) {
+//                   return sdk(VANTOR_SDK(i2cRead), bus.byte(), address, sub, length,
+//                              out<Bytes>, nonStop);
+//               },
+//               "bus"_a, "address"_a, "subaddress"_a, "length"_a, "non_stop"_a);
+//
+// The call receives the Python arguments, already converted, and passes them
+// on to `sdk(method, ...)` in the order of the blocking SDK method, with an
+// `out<Kind>` placeholder where that method takes its output arguments.
+// Two builders read the same rows:
+//
+// - `FacadeBuilder` adds the method to `DeviceFacade`: `sdk` calls the
+//   `VantorSDK` method with the interpreter lock released, raises for a
+//   non-zero status with the Python name as the operation, and returns the
+//   outputs converted by `Kind::result` (None without outputs).
+// - `AsyncFacadeBuilder<T>` adds the method to a class over a `VantorAsyncSDK`
+//   with `id` as the first Python argument: `sdk` drops the placeholders and
+//   calls the same-named `VantorAsyncSDK` method with the id, the interpreter
+//   lock released, and returns its send status as an int without raising.
+//
+// `g.syncOnly(...)` rows exist on `DeviceFacade` alone: the results that only
+// the blocking SDK decodes (getters, device information) and the bulk
+// transfers, whose data phase needs the blocking engine.
+
+#include <nanobind/nanobind.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "bindings/DeviceFacade.h"
+#include "bindings/DeviceInfo.h"
+#include "sdk/core/SystemTypes.h"
+#include "sdk/core/VantorAsyncSDK.h"
+#include "sdk/core/VantorSDK.h"
+#include "sdk/peripherals/GpioTypes.h"
+
+namespace pyvantorsdk {
+
+// The same-named method of the two SDK classes; `Async` is std::nullptr_t
+// for a method that only the blocking class has.
+template <class Sync, class Async>
+struct SdkMethod {
+    Sync sync;
+    Async async;
+};
+template <class Sync, class Async>
+SdkMethod(Sync, Async) -> SdkMethod<Sync, Async>;
+
+// clang-format off
+#define VANTOR_SDK(method) \
+    ::pyvantorsdk::SdkMethod{&::vantor::VantorSDK::method, &::vantor::VantorAsyncSDK::method}
+#define VANTOR_SDK_SYNC(method) ::pyvantorsdk::SdkMethod{&::vantor::VantorSDK::method, nullptr}
+// clang-format on
+
+// ------------------------------------------------------------ output kinds
+// Where the blocking SDK method takes its outputs, what storage they need
+// (`refs` gives the arguments that reach it) and how they become the Python
+// result.
+
+template <class Kind>
+struct Out {};
+template <class Kind>
+inline constexpr Out<Kind> out{};
+
+struct Bytes {
+    using Storage = std::vector<uint8_t>;
+    static auto refs(Storage& s) { return std::tie(s); }
+    static nanobind::bytes result(const Storage& s) { return toBytes(s); }
+};
+
+struct Millivolts {
+    using Storage = uint16_t;
+    static auto refs(Storage& s) { return std::tie(s); }
+    static uint16_t result(Storage s) { return s; }
+};
+
+struct Level {
+    struct Storage {
+        vantor::GpioLogicLevel level = vantor::GpioLogicLevel::LOW;
+    };
+    static auto refs(Storage& s) { return std::tie(s.level); }
+    static int result(const Storage& s) { return static_cast<int>(s.level); }
+};
+
+struct UsbSettings {
+    using Storage = vantor::UsbConfig;
+    static auto refs(Storage& s) { return std::tie(s); }
+    static auto result(const Storage& s) {
+        return std::make_tuple(s.webusbEnabled, s.cdcEnabled, s.cdcMode);
+    }
+};
+
+struct Identity {
+    using Storage = vantor::DeviceInfo;
+    static auto refs(Storage& s) { return std::tie(s); }
+    static DeviceInfo result(const Storage& s) { return makeDeviceInfo(s); }
+};
+
+// The scanned address bytes and the two counts, as three SDK arguments.
+struct ScanAddresses {
+    struct Storage {
+        std::vector<uint8_t> bytes;
+        uint8_t count7 = 0, count10 = 0;
+    };
+    static auto refs(Storage& s) {
+        return std::make_tuple(std::ref(s.bytes), &s.count7, &s.count10);
+    }
+    static I2cScanResult result(const Storage& s) {
+        return decodeScanAddresses(s.bytes.data(), s.bytes.size(), s.count7, s.count10);
+    }
+};
+
+namespace detail {
+
+template <class T>
+struct OutKind {
+    using type = void;
+};
+template <class Kind>
+struct OutKind<Out<Kind>> {
+    using type = Kind;
+};
+
+// The first non-void type of the list, or void.
+template <class... T>
+struct FirstKind {
+    using type = void;
+};
+template <class T, class... Rest>
+struct FirstKind<T, Rest...> {
+    using type = std::conditional_t<std::is_void_v<T>, typename FirstKind<Rest...>::type, T>;
+};
+
+// The one output kind among the arguments, or void.
+template <class... A>
+struct OutKindOf {
+    static constexpr std::size_t count =
+        (std::size_t{0} + ... + (std::is_void_v<typename OutKind<std::decay_t<A>>::type> ? 0 : 1));
+    static_assert(count <= 1, "a command has at most one out<> placeholder");
+    using type = typename FirstKind<typename OutKind<std::decay_t<A>>::type...>::type;
+};
+
+// The argument as it reaches the blocking SDK method: itself, or the
+// storage's references in place of the placeholder.
+template <class Storage, class A>
+auto syncArgument(Storage& storage, A& a) {
+    if constexpr (std::is_void_v<typename OutKind<std::decay_t<A>>::type>) {
+        return std::forward_as_tuple(a);
+    } else {
+        return OutKind<std::decay_t<A>>::type::refs(storage);
+    }
+}
+
+// The argument as it reaches the asynchronous SDK method: placeholders
+// vanish.
+template <class A>
+auto asyncArgument(A& a) {
+    if constexpr (std::is_void_v<typename OutKind<std::decay_t<A>>::type>) {
+        return std::forward_as_tuple(a);
+    } else {
+        return std::tuple<>();
+    }
+}
+
+struct NoStorage {};
+
+template <class Kind>
+struct StorageOf {
+    using type = typename Kind::Storage;
+};
+template <>
+struct StorageOf<void> {
+    using type = NoStorage;
+};
+
+}  // namespace detail
+
+// The `sdk` of a command's call on DeviceFacade.
+struct SyncCall {
+    DeviceFacade& facade;
+    const char* operation;
+
+    template <class Method, class... A>
+    auto operator()(const Method& method, A&&... a) const {
+        using Kind = typename detail::OutKindOf<A...>::type;
+        typename detail::StorageOf<Kind>::type storage{};
+        auto arguments = std::tuple_cat(detail::syncArgument(storage, a)...);
+        facade.run(operation, [&](vantor::VantorSDK& s) {
+            return std::apply([&](auto&... x) { return (s.*method.sync)(x...); }, arguments);
+        });
+        if constexpr (std::is_void_v<Kind>) {
+            return;
+        } else {
+            return Kind::result(storage);
+        }
+    }
+};
+
+// The `sdk` of a command's call on an asynchronous facade.
+struct AsyncCall {
+    vantor::VantorAsyncSDK& sdk;
+    uint16_t id;
+
+    template <class Method, class... A>
+    uint16_t operator()(const Method& method, A&&... a) const {
+        static_assert(!std::is_same_v<std::decay_t<decltype(method.async)>, std::nullptr_t>,
+                      "a method of the blocking SDK alone is a syncOnly command");
+        auto arguments = std::tuple_cat(detail::asyncArgument(a)...);
+        nanobind::gil_scoped_release release;
+        return std::apply([&](auto&... x) { return (sdk.*method.async)(id, x...); }, arguments);
+    }
+};
+
+namespace detail {
+
+// The parameter list of a command's call once its `sdk` is `Context`:
+// `&Fn::operator()<Context>` names the generic call's instance, whose type
+// spells the Python arguments.
+template <class Fn, class Context>
+struct CallSignature;
+template <class Fn, class Context, class R, class... Args>
+struct CallSignature<R (Fn::*)(Context, Args...) const, Context> {
+    using Result = R;
+    template <class Bind>
+    static void apply(Bind&& bind) {
+        bind(static_cast<R (*)(Args...)>(nullptr));
+    }
+};
+
+template <class Context, class Fn>
+using SignatureOf = CallSignature<decltype(&Fn::template operator()<Context>), Context>;
+
+}  // namespace detail
+
+// Adds the commands to `DeviceFacade`.
+class FacadeBuilder {
+  public:
+    explicit FacadeBuilder(nanobind::class_<DeviceFacade>& cls) : cls_(cls) {}
+
+    template <class Fn, class... Extra>
+    void command(const char* name, const char* doc, Fn call, const Extra&... extra) {
+        detail::SignatureOf<SyncCall, Fn>::apply(
+            [&](auto* signature) { define(name, doc, call, signature, extra...); });
+    }
+    template <class Fn, class... Extra>
+    void syncOnly(const char* name, const char* doc, Fn call, const Extra&... extra) {
+        command(name, doc, std::move(call), extra...);
+    }
+
+  private:
+    template <class Fn, class R, class... Args, class... Extra>
+    void define(const char* name, const char* doc, Fn call, R (*)(Args...), const Extra&... extra) {
+        cls_.def(
+            name,
+            [name, call](DeviceFacade& d, Args... args) -> R {
+                return call(SyncCall{d, name}, std::forward<Args>(args)...);
+            },
+            extra..., doc);
+    }
+
+    nanobind::class_<DeviceFacade>& cls_;
+};
+
+// Adds the commands to a class `T` whose `sdk()` is a `VantorAsyncSDK`.
+template <class T>
+class AsyncFacadeBuilder {
+  public:
+    explicit AsyncFacadeBuilder(nanobind::class_<T>& cls) : cls_(cls) {}
+
+    template <class Fn, class... Extra>
+    void command(const char* name, const char* doc, Fn call, const Extra&... extra) {
+        detail::SignatureOf<AsyncCall, Fn>::apply(
+            [&](auto* signature) { define(name, doc, call, signature, extra...); });
+    }
+    template <class Fn, class... Extra>
+    void syncOnly(const char*, const char*, Fn, const Extra&...) {}
+
+  private:
+    template <class Fn, class R, class... Args, class... Extra>
+    void define(const char* name, const char* doc, Fn call, R (*)(Args...), const Extra&... extra) {
+        using namespace nanobind::literals;
+        cls_.def(
+            name,
+            [call](T& self, uint16_t id, Args... args) -> uint16_t {
+                return call(AsyncCall{self.sdk(), id}, std::forward<Args>(args)...);
+            },
+            "id"_a, extra..., doc);
+    }
+
+    nanobind::class_<T>& cls_;
+};
+
+// ------------------------------------------------------- the shared I/O rail
+// One rail powers the I2C, SPI, UART and GPIO ports; each port offers the
+// same three operations under names of its own.
+struct RailPort {
+    const char* setName;
+    const char* useExternalName;
+    const char* getName;
+    SdkMethod<uint16_t (vantor::VantorSDK::*)(uint16_t, bool),
+              uint16_t (vantor::VantorAsyncSDK::*)(uint16_t, uint16_t, bool)>
+        set;
+    SdkMethod<uint16_t (vantor::VantorSDK::*)(bool),
+              uint16_t (vantor::VantorAsyncSDK::*)(uint16_t, bool)>
+        useExternal;
+    SdkMethod<uint16_t (vantor::VantorSDK::*)(uint16_t&), std::nullptr_t> get;
+};
+
+// clang-format off
+inline const RailPort kI2cRail{"i2c_set_bus_voltage", "i2c_use_external_voltage", "i2c_get_bus_voltage",
+    VANTOR_SDK(i2cSetBusVoltage), VANTOR_SDK(i2cUseExternalVoltage), VANTOR_SDK_SYNC(i2cGetBusVoltage)};
+inline const RailPort kUartRail{"uart_set_bus_voltage", "uart_use_external_voltage", "uart_get_bus_voltage",
+    VANTOR_SDK(uartSetBusVoltage), VANTOR_SDK(uartUseExternalVoltage), VANTOR_SDK_SYNC(uartGetBusVoltage)};
+inline const RailPort kSpiRail{"spi_set_bus_voltage", "spi_use_external_voltage", "spi_get_bus_voltage",
+    VANTOR_SDK(spiSetBusVoltage), VANTOR_SDK(spiUseExternalVoltage), VANTOR_SDK_SYNC(spiGetBusVoltage)};
+inline const RailPort kGpioRail{"gpio_set_voltage", "gpio_use_external_voltage", "gpio_get_voltage",
+    VANTOR_SDK(gpioSetVoltage), VANTOR_SDK(gpioUseExternalVoltage), VANTOR_SDK_SYNC(gpioGetVoltage)};
+// clang-format on
+
+// The rail's three commands under one port's names.
+template <class G>
+void describeRail(G& g, const RailPort& port) {
+    using namespace nanobind::literals;
+    g.command(
+        port.setName, "Set the I/O voltage of the I2C, SPI, UART and GPIO ports (one shared rail).",
+        [m = port.set](auto sdk, uint16_t mv, bool persist) { return sdk(m, mv, persist); },
+        "voltage_mv"_a, "persist"_a = false);
+    g.command(
+        port.useExternalName, "Power the shared I/O rail from an external supply.",
+        [m = port.useExternal](auto sdk, bool persist) { return sdk(m, persist); },
+        "persist"_a = false);
+    g.syncOnly(port.getName, "The shared I/O rail voltage in millivolts.",
+               [m = port.get](auto sdk) { return sdk(m, out<Millivolts>); });
+}
+
+// The command families, in the order both facades register them. Each is
+// defined in its own file for the two builders.
+void describeSystem(FacadeBuilder& g);
+void describeI2c(FacadeBuilder& g);
+void describeUart(FacadeBuilder& g);
+void describeSpi(FacadeBuilder& g);
+void describeGpio(FacadeBuilder& g);
+
+class AsyncFacadeCommands;
+using AsyncCommandsBuilder = AsyncFacadeBuilder<AsyncFacadeCommands>;
+void describeSystem(AsyncCommandsBuilder& g);
+void describeI2c(AsyncCommandsBuilder& g);
+void describeUart(AsyncCommandsBuilder& g);
+void describeSpi(AsyncCommandsBuilder& g);
+void describeGpio(AsyncCommandsBuilder& g);
+
+}  // namespace pyvantorsdk
