@@ -85,8 +85,7 @@ uint16_t VantorSDK::getUsbConfig(UsbConfig& config) {
 }
 
 uint16_t VantorSDK::setUsbConfig(const UsbConfig& config) {
-    return impl_->transact(kSetUsbConfig,
-                           [&](uint16_t id) { return impl_->async->setUsbConfig(id, config); });
+    return impl_->statusCommand(kSetUsbConfig, &VantorAsyncSDK::setUsbConfig, config);
 }
 
 uint16_t VantorSDK::getDeviceInfo(DeviceInfo& info) {

@@ -78,6 +78,16 @@ struct VantorSDK::Impl {
         auto statusOnly = [](const Response& r) -> uint16_t { return r.status(); };
         return request(command, send, statusOnly);
     }
+    // The common case in one line: a command whose response carries nothing
+    // but the status, sent by the asynchronous method `method` with `args`.
+    //
+    //     return impl_->statusCommand(i2c::kDeinit, &VantorAsyncSDK::i2cDeinit, bus);
+    template <typename... Params, typename... Args>
+    uint16_t statusCommand(const CommandInfo& command,
+                           uint16_t (VantorAsyncSDK::*method)(uint16_t, Params...),
+                           const Args&... args) {
+        return transact(command, [&](uint16_t id) { return (async.get()->*method)(id, args...); });
+    }
     // Sends without awaiting any response (the adapter leaves its application
     // firmware): the asynchronous status is returned as is.
     uint16_t sendOnly(SendFn send);

@@ -65,14 +65,12 @@ uint16_t VantorAsyncSDK::gpioDisableInterrupt(uint16_t transactionId, GpioPinNum
 
 uint16_t VantorSDK::gpioConfigurePin(GpioPinNumber pin, GpioFunctionality functionality,
                                      GpioLogicLevel initialLevel) {
-    return impl_->transact(kConfigurePin, [&](uint16_t id) {
-        return impl_->async->gpioConfigurePin(id, pin, functionality, initialLevel);
-    });
+    return impl_->statusCommand(kConfigurePin, &VantorAsyncSDK::gpioConfigurePin, pin,
+                                functionality, initialLevel);
 }
 
 uint16_t VantorSDK::gpioDigitalWrite(GpioPinNumber pin, GpioLogicLevel level) {
-    return impl_->transact(
-        kDigitalWrite, [&](uint16_t id) { return impl_->async->gpioDigitalWrite(id, pin, level); });
+    return impl_->statusCommand(kDigitalWrite, &VantorAsyncSDK::gpioDigitalWrite, pin, level);
 }
 
 uint16_t VantorSDK::gpioDigitalRead(GpioPinNumber pin, GpioLogicLevel& level) {
@@ -82,15 +80,12 @@ uint16_t VantorSDK::gpioDigitalRead(GpioPinNumber pin, GpioLogicLevel& level) {
 }
 
 uint16_t VantorSDK::gpioConfigureInterrupt(GpioPinNumber pin, GpioTriggerType trigger) {
-    return impl_->transact(kConfigureInterrupt, [&](uint16_t id) {
-        return impl_->async->gpioConfigureInterrupt(id, pin, trigger);
-    });
+    return impl_->statusCommand(kConfigureInterrupt, &VantorAsyncSDK::gpioConfigureInterrupt, pin,
+                                trigger);
 }
 
 uint16_t VantorSDK::gpioDisableInterrupt(GpioPinNumber pin) {
-    return impl_->transact(kDisableInterrupt, [&](uint16_t id) {
-        return impl_->async->gpioDisableInterrupt(id, pin);
-    });
+    return impl_->statusCommand(kDisableInterrupt, &VantorAsyncSDK::gpioDisableInterrupt, pin);
 }
 
 }  // namespace vantor

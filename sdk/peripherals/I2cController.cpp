@@ -137,32 +137,26 @@ uint16_t VantorAsyncSDK::i2cReadBulk(uint16_t transactionId, uint8_t bus, uint8_
 // ------------------------------------------------------------- synchronous
 
 uint16_t VantorSDK::i2cControllerInit(uint8_t bus, uint32_t frequency, uint8_t pullUp) {
-    return impl_->transact(kInit, [&](uint16_t id) {
-        return impl_->async->i2cControllerInit(id, bus, frequency, pullUp);
-    });
+    return impl_->statusCommand(kInit, &VantorAsyncSDK::i2cControllerInit, bus, frequency, pullUp);
 }
 
 uint16_t VantorSDK::i2cSetParameters(uint8_t bus, uint32_t frequency, uint8_t pullUp) {
-    return impl_->transact(kSetParameters, [&](uint16_t id) {
-        return impl_->async->i2cSetParameters(id, bus, frequency, pullUp);
-    });
+    return impl_->statusCommand(kSetParameters, &VantorAsyncSDK::i2cSetParameters, bus, frequency,
+                                pullUp);
 }
 
 uint16_t VantorSDK::i2cSetPullUpResistors(uint8_t bus, uint8_t value) {
-    return impl_->transact(kSetPullUp, [&](uint16_t id) {
-        return impl_->async->i2cSetPullUpResistors(id, bus, value);
-    });
+    return impl_->statusCommand(kSetPullUp, &VantorAsyncSDK::i2cSetPullUpResistors, bus, value);
 }
 
 uint16_t VantorSDK::i2cDeinit(uint8_t bus) {
-    return impl_->transact(kDeinit, [&](uint16_t id) { return impl_->async->i2cDeinit(id, bus); });
+    return impl_->statusCommand(kDeinit, &VantorAsyncSDK::i2cDeinit, bus);
 }
 
 uint16_t VantorSDK::i2cWrite(uint8_t bus, uint8_t address, const std::vector<uint8_t>& subaddress,
                              const std::vector<uint8_t>& data, bool nonStop) {
-    return impl_->transact(kWrite, [&](uint16_t id) {
-        return impl_->async->i2cWrite(id, bus, address, subaddress, data, nonStop);
-    });
+    return impl_->statusCommand(kWrite, &VantorAsyncSDK::i2cWrite, bus, address, subaddress, data,
+                                nonStop);
 }
 
 uint16_t VantorSDK::i2cRead(uint8_t bus, uint8_t address, const std::vector<uint8_t>& subaddress,
@@ -198,9 +192,8 @@ uint16_t VantorSDK::i2cWriteBulk(uint8_t bus, uint8_t address,
                                  const std::vector<uint8_t>& data, bool nonStop) {
     const uint16_t check = impl_->bulkPrecheck(kWriteBulk, data.size());
     if (check != kSuccess) return check;
-    return impl_->transact(kWriteBulk, [&](uint16_t id) {
-        return impl_->async->i2cWriteBulk(id, bus, address, subaddress, data, nonStop);
-    });
+    return impl_->statusCommand(kWriteBulk, &VantorAsyncSDK::i2cWriteBulk, bus, address, subaddress,
+                                data, nonStop);
 }
 
 uint16_t VantorSDK::i2cReadBulk(uint8_t bus, uint8_t address,

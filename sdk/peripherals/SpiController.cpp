@@ -134,23 +134,19 @@ uint16_t VantorSDK::spiControllerInit(SpiBitOrder bitOrder, SpiMode mode, SpiDat
                                       SpiChipSelect chipSelect,
                                       SpiChipSelectPolarity chipSelectPolarity,
                                       uint32_t frequency) {
-    return impl_->transact(kInit, [&](uint16_t id) {
-        return impl_->async->spiControllerInit(id, bitOrder, mode, dataWidth, chipSelect,
-                                               chipSelectPolarity, frequency);
-    });
+    return impl_->statusCommand(kInit, &VantorAsyncSDK::spiControllerInit, bitOrder, mode,
+                                dataWidth, chipSelect, chipSelectPolarity, frequency);
 }
 
 uint16_t VantorSDK::spiSetParameters(SpiBitOrder bitOrder, SpiMode mode, SpiDataWidth dataWidth,
                                      SpiChipSelect chipSelect,
                                      SpiChipSelectPolarity chipSelectPolarity, uint32_t frequency) {
-    return impl_->transact(kSetParameters, [&](uint16_t id) {
-        return impl_->async->spiSetParameters(id, bitOrder, mode, dataWidth, chipSelect,
-                                              chipSelectPolarity, frequency);
-    });
+    return impl_->statusCommand(kSetParameters, &VantorAsyncSDK::spiSetParameters, bitOrder, mode,
+                                dataWidth, chipSelect, chipSelectPolarity, frequency);
 }
 
 uint16_t VantorSDK::spiDeinit() {
-    return impl_->transact(kDeinit, [&](uint16_t id) { return impl_->async->spiDeinit(id); });
+    return impl_->statusCommand(kDeinit, &VantorAsyncSDK::spiDeinit);
 }
 
 uint16_t VantorSDK::spiTransfer(const std::vector<uint8_t>& data, std::vector<uint8_t>& out,
@@ -175,8 +171,7 @@ uint16_t VantorSDK::spiTransferBulk(const std::vector<uint8_t>& data, std::vecto
 uint16_t VantorSDK::spiWriteBulk(const std::vector<uint8_t>& data) {
     const uint16_t check = impl_->bulkPrecheck(kWriteBulk, data.size());
     if (check != kSuccess) return check;
-    return impl_->transact(kWriteBulk,
-                           [&](uint16_t id) { return impl_->async->spiWriteBulk(id, data); });
+    return impl_->statusCommand(kWriteBulk, &VantorAsyncSDK::spiWriteBulk, data);
 }
 
 uint16_t VantorSDK::spiReadBulk(const std::vector<uint8_t>& commandBytes, std::vector<uint8_t>& out,

@@ -69,26 +69,23 @@ uint16_t VantorAsyncSDK::uartSendMessage(uint16_t transactionId, const std::vect
 
 uint16_t VantorSDK::uartInit(UartBaudRate baudRate, UartHwHandshake handshake, UartParity parity,
                              UartDataSize dataSize, UartStopBit stopBit) {
-    return impl_->transact(kInit, [&](uint16_t id) {
-        return impl_->async->uartInit(id, baudRate, handshake, parity, dataSize, stopBit);
-    });
+    return impl_->statusCommand(kInit, &VantorAsyncSDK::uartInit, baudRate, handshake, parity,
+                                dataSize, stopBit);
 }
 
 uint16_t VantorSDK::uartSetParameters(UartBaudRate baudRate, UartHwHandshake handshake,
                                       UartParity parity, UartDataSize dataSize,
                                       UartStopBit stopBit) {
-    return impl_->transact(kSetParameters, [&](uint16_t id) {
-        return impl_->async->uartSetParameters(id, baudRate, handshake, parity, dataSize, stopBit);
-    });
+    return impl_->statusCommand(kSetParameters, &VantorAsyncSDK::uartSetParameters, baudRate,
+                                handshake, parity, dataSize, stopBit);
 }
 
 uint16_t VantorSDK::uartDeinit() {
-    return impl_->transact(kDeinit, [&](uint16_t id) { return impl_->async->uartDeinit(id); });
+    return impl_->statusCommand(kDeinit, &VantorAsyncSDK::uartDeinit);
 }
 
 uint16_t VantorSDK::uartSendMessage(const std::vector<uint8_t>& data) {
-    return impl_->transact(kSendMessage,
-                           [&](uint16_t id) { return impl_->async->uartSendMessage(id, data); });
+    return impl_->statusCommand(kSendMessage, &VantorAsyncSDK::uartSendMessage, data);
 }
 
 }  // namespace vantor

@@ -59,15 +59,13 @@ uint16_t VantorAsyncSDK::gpioUseExternalVoltage(uint16_t transactionId, bool per
 // ------------------------------------------------------------- synchronous
 
 uint16_t VantorSDK::Impl::setRailVoltage(uint16_t millivolts, bool persist) {
-    return transact(kSetIoVoltage, [&](uint16_t id) {
-        return async->setI2cSpiUartGpioVoltage(id, millivolts, persist);
-    });
+    return statusCommand(kSetIoVoltage, &VantorAsyncSDK::setI2cSpiUartGpioVoltage, millivolts,
+                         persist);
 }
 
 uint16_t VantorSDK::Impl::useExternalRailVoltage(bool persist) {
-    return transact(kUseExternalIoVoltage, [&](uint16_t id) {
-        return async->useExternalI2cSpiUartGpioVoltage(id, persist);
-    });
+    return statusCommand(kUseExternalIoVoltage, &VantorAsyncSDK::useExternalI2cSpiUartGpioVoltage,
+                         persist);
 }
 
 uint16_t VantorSDK::Impl::getRailVoltage(uint16_t& millivolts) {
