@@ -111,30 +111,50 @@ TEST(BulkCapabilities, AnswersAreKeptPerConnectionAndABadOneMeansNoBulk) {
     EXPECT_EQ(capabilityQueries(adapter), 1u);
 }
 
-TEST(BulkGate, EachRefusalHasItsCode) {
+// One bulk operation offered to the gate of an adapter whose groups are
+// I2C (limit 4096, write only) and SPI (no limit, write and read).
+struct GateCase {
+    const char* name;
+    uint16_t command;
+    uint64_t length;
+    uint16_t expected;
+};
+
+class BulkGate : public ::testing::TestWithParam<GateCase> {};
+
+TEST_P(BulkGate, AnswersWithItsCode) {
     sim::VirtualAdapter adapter;
     sim::BulkCapabilityConfig config;
     config.groups = {{2, 4096, 0x80}, {3, 0, 0x180}};
     adapter.setBulkCapabilities(config);
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
+    const GateCase& c = GetParam();
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(c.command), c.length), c.expected);
+}
 
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cWriteBulk), 1), 0);
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cWriteBulk), 4096), 0);
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cWriteBulk), 4097), kWrongRequest);
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cWriteBulk), 0), kWrongRequest);
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cReadBulk), 10),
-              kBulkUnavailable);  // bit
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI3cWriteBulk), 10),
-              kBulkUnavailable);  // group
-    // maxPayload 0: no limit of the adapter's.
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kSpiWriteBulk), 1000000), 0);
-    // An unsupported command is refused before its length is looked at.
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cReadBulk), 0), kBulkUnavailable);
+INSTANTIATE_TEST_SUITE_P(
+    Capabilities, BulkGate,
+    ::testing::Values(GateCase{"OneByte", kI2cWriteBulk, 1, 0},
+                      GateCase{"TheGroupLimit", kI2cWriteBulk, 4096, 0},
+                      GateCase{"OverTheGroupLimit", kI2cWriteBulk, 4097, kWrongRequest},
+                      GateCase{"NothingToMove", kI2cWriteBulk, 0, kWrongRequest},
+                      GateCase{"CommandBitClear", kI2cReadBulk, 10, kBulkUnavailable},
+                      GateCase{"GroupNotListed", kI3cWriteBulk, 10, kBulkUnavailable},
+                      GateCase{"LimitZeroMeansNone", kSpiWriteBulk, 1000000, 0},
+                      // An unsupported command is refused before its length
+                      // is looked at.
+                      GateCase{"UnsupportedBeforeLength", kI2cReadBulk, 0, kBulkUnavailable}),
+    RowName{});
 
+TEST(BulkGateUnsupported, AnAdapterWithoutBulkRefusesEveryCommand) {
+    sim::VirtualAdapter adapter;
+    sim::BulkCapabilityConfig config;
+    config.groups = {{2, 4096, 0x80}};
     config.supported = false;
     adapter.setBulkCapabilities(config);
-    ASSERT_TRUE(sdk.connect(adapter.path()));  // drops the cache
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
     EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cWriteBulk), 10), kBulkUnavailable);
 }
 

@@ -54,6 +54,15 @@ constexpr uint16_t kWrongRequest = 0x8000;
 constexpr uint16_t kWrongResponse = 0xA000;
 constexpr uint16_t kBulkUnavailable = 0xC000;
 
+// Test names of a table instantiation: each row's `name` (letters, digits
+// and underscores only).
+struct RowName {
+    template <typename Row>
+    std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+        return info.param.name;
+    }
+};
+
 inline sim::AdapterOptions adapterOptions(const std::string& serial,
                                           sim::Model model = sim::Model::Teranox,
                                           bool bulk = true) {
