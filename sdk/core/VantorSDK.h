@@ -22,6 +22,7 @@
 #include "sdk/core/Notification.h"
 #include "sdk/core/StatusCode.h"
 #include "sdk/core/SystemTypes.h"
+#include "sdk/i3c/I3cTypes.h"
 #include "sdk/peripherals/GpioTypes.h"
 #include "sdk/peripherals/I2cTargetTypes.h"
 #include "sdk/peripherals/I2cTypes.h"
