@@ -2,22 +2,13 @@
 // synchronous bulk operation passes before it sends anything.
 
 #include "sdk/core/RequestBuilder.h"
-#include "sdk/core/VantorAsyncSDK.h"
-#include "sdk/core/VantorSDK.h"
+#include "sdk/core/VantorSDKImpl.h"
 
 namespace vantor {
 
 namespace {
 
-constexpr uint16_t kCmdGetBulkCapabilities = 0x040F;
-
-// Response layout: byte 6 capability info, byte 7 supported, byte 10 the
-// number of 7-byte group records that start at byte 11.
-constexpr size_t kCapabilityInfoOffset = 6;
-constexpr size_t kSupportedOffset = 7;
-constexpr size_t kGroupCountOffset = 10;
-constexpr size_t kFirstGroupOffset = 11;
-constexpr size_t kGroupRecordSize = 7;
+using namespace status;
 
 const VantorSDK::BulkGroupSupport* findGroup(const VantorSDK::BulkCapabilities& caps,
                                              unsigned group) {
@@ -36,66 +27,63 @@ uint16_t VantorSDK::BulkCapabilities::maxPayloadFor(uint8_t group) const {
 
 bool VantorSDK::BulkCapabilities::supportsCommand(uint16_t command) const {
     const BulkGroupSupport* entry = findGroup(*this, commandGroup(command));
-    return entry && (entry->commandMask & (uint32_t{1} << (command & 31))) != 0;
+    return entry && (entry->commandMask & bulkMaskBitFor(command)) != 0;
 }
 
 uint16_t VantorAsyncSDK::getBulkCapabilities(uint16_t transactionId) {
-    if (!connected_) return toU16(StatusCode::SDK_ERROR_DISCONNECT);
-    return send(RequestBuilder(transactionId, kCmdGetBulkCapabilities).message());
+    if (!connected_) return kDisconnect;
+    return send(RequestBuilder(transactionId, device::kGetBulkCapabilities).message());
 }
 
 const VantorSDK::BulkCapabilities& VantorSDK::getBulkCapabilities() {
     // On the reader thread the query could never be answered.
-    if (calledFromReaderThread()) return bulkCapabilities_;
-    std::lock_guard<std::mutex> lock(requestMutex_);
-    return bulkCapabilitiesLocked();
+    if (impl_->calledFromReaderThread()) return impl_->bulkCapabilities;
+    std::lock_guard<std::mutex> lock(impl_->requestMutex);
+    return impl_->bulkCapabilitiesLocked();
 }
 
-const VantorSDK::BulkCapabilities& VantorSDK::bulkCapabilitiesLocked() {
-    if (bulkCapabilities_.queried) return bulkCapabilities_;
+const VantorSDK::BulkCapabilities& VantorSDK::Impl::bulkCapabilitiesLocked() {
+    if (bulkCapabilities.queried) return bulkCapabilities;
 
+    using namespace device;
     // Without an answer (not sent, timed out, or a response to another
     // command) the record stays unqueried and the next call asks again.
     requestLocked(
-        kCmdGetBulkCapabilities, 0, ShortResponse::WrongResponse,
-        [this](uint16_t id) { return async_->getBulkCapabilities(id); },
+        kGetBulkCapabilities, [this](uint16_t id) { return async->getBulkCapabilities(id); },
         [this](const Response& r) -> uint16_t {
-            BulkCapabilities& caps = bulkCapabilities_;
+            BulkCapabilities& caps = bulkCapabilities;
             caps = BulkCapabilities{};
             // An answer was received: whatever it says holds until the next
             // connect. An error status or a short answer means no bulk.
             caps.queried = true;
-            if (r.status() != 0 || r.size() < kFirstGroupOffset) return r.status();
+            if (r.status() != kSuccess || r.size() < kFirstBulkGroupOffset) return r.status();
             caps.capabilityInfo = r.u8(kCapabilityInfoOffset);
-            caps.supported = r.u8(kSupportedOffset) != 0;
-            const uint8_t count = r.u8(kGroupCountOffset);
+            caps.supported = r.u8(kBulkSupportedOffset) != 0;
+            const uint8_t count = r.u8(kBulkGroupCountOffset);
             for (size_t i = 0; i < count; ++i) {
-                const size_t at = kFirstGroupOffset + kGroupRecordSize * i;
-                if (at + kGroupRecordSize > r.size()) break;  // truncated record list
-                caps.groups.push_back({r.u8(at), r.u16(at + 1), r.u32(at + 3)});
+                const size_t at = kFirstBulkGroupOffset + kBulkGroupRecordSize * i;
+                if (at + kBulkGroupRecordSize > r.size()) break;  // truncated record list
+                caps.groups.push_back({r.u8(at), r.u16(at + kBulkGroupMaxPayloadField),
+                                       r.u32(at + kBulkGroupMaskField)});
             }
             return r.status();
         });
-    return bulkCapabilities_;
+    return bulkCapabilities;
 }
 
-uint16_t VantorSDK::bulkGate(uint16_t command, uint64_t length) {
-    using status::kBulkUnavailable;
-    using status::kWrongRequest;
+uint16_t VantorSDK::Impl::bulkGate(const CommandInfo& command, uint64_t length) {
     if (calledFromReaderThread()) return kWrongRequest;
-    if (!async_->isBulkTransportAvailable()) return kBulkUnavailable;
+    if (!async->isBulkTransportAvailable()) return kBulkUnavailable;
     // Evaluated under the request lock so that a concurrent connect cannot
     // reset the cache while it is read.
-    std::lock_guard<std::mutex> lock(requestMutex_);
+    std::lock_guard<std::mutex> lock(requestMutex);
     const BulkCapabilities& caps = bulkCapabilitiesLocked();
     if (!caps.supported) return kBulkUnavailable;
-    const BulkGroupSupport* entry = findGroup(caps, commandGroup(command));
-    if (!entry || (entry->commandMask & (uint32_t{1} << (command & 31))) == 0) {
-        return kBulkUnavailable;
-    }
+    const BulkGroupSupport* entry = findGroup(caps, command.group());
+    if (!entry || (entry->commandMask & command.bulkMaskBit) == 0) return kBulkUnavailable;
     if (length == 0) return kWrongRequest;
     if (entry->maxPayload != 0 && length > entry->maxPayload) return kWrongRequest;
-    return toU16(StatusCode::SUCCESS);
+    return kSuccess;
 }
 
 }  // namespace vantor

@@ -1,7 +1,7 @@
 #pragma once
 // Wire-level facts shared by every command family: the supported adapters,
-// the message header, notification codes, published limits and the fixed
-// response parameter blocks.
+// the message header and the notification codes. Each family's commands,
+// limits and response layouts live in its own type header.
 
 #include <array>
 #include <cstddef>
@@ -36,6 +36,9 @@ const SupportedDevice* findSupportedDevice(uint16_t vendorId, uint16_t productId
 constexpr uint16_t NOTIFICATION_ID = 0;
 constexpr size_t kRequestHeaderSize = 4;   // transaction id + command code
 constexpr size_t kResponseHeaderSize = 6;  // ... + status
+constexpr size_t kTransactionIdOffset = 0;
+constexpr size_t kCommandCodeOffset = 2;
+constexpr size_t kStatusOffset = 4;
 
 // A command code is group << 10 | role << 8 | index.
 constexpr unsigned commandGroup(uint16_t code) {
@@ -56,66 +59,9 @@ struct CommandResponseHeader {
     uint16_t commandCode;
     uint16_t status;
 };
-
-// Fixed response parameter blocks (offsets 6.. of a response).
-struct I2cTransferParameters {
-    uint8_t reserved;
-    uint16_t length;
-};
-struct I2cScanBusParameters {
-    uint8_t reserved;
-    uint8_t count7;
-    uint8_t count10;
-};
-struct SpiTransferResponseParameters {
-    uint16_t length;
-};
-struct UsbConfigResponseParameters {
-    uint8_t webusbEnabled;
-    uint8_t cdcEnabled;
-    uint8_t cdcMode;
-};
-struct GetAnalogMeasurementsParameters {
-    uint16_t ioVoltageMv;
-    uint16_t i3cLowVoltageMv;
-    uint16_t i3cHighVoltageMv;
-    uint8_t reserved[6];
-};
-struct I3cCccTransferParameters {
-    uint8_t reserved[2];
-    uint16_t length;
-};
-struct I3cTransferResponseParameters {
-    uint8_t reserved[2];
-    uint16_t length;
-};
-struct I3cTableHeaderParameters {
-    uint8_t count;
-};
-struct I3cTargetMemoryParameters {
-    uint16_t length;
-};
-struct I2cTargetInitResponseParameters {
-    uint8_t busId;
-    uint32_t memorySize;
-};
-struct SpiTargetInitResponseParameters {
-    uint32_t memorySize;
-};
 #pragma pack(pop)
 
 static_assert(sizeof(CommandResponseHeader) == 6);
-static_assert(sizeof(I2cTransferParameters) == 3);
-static_assert(sizeof(I2cScanBusParameters) == 3);
-static_assert(sizeof(SpiTransferResponseParameters) == 2);
-static_assert(sizeof(UsbConfigResponseParameters) == 3);
-static_assert(sizeof(GetAnalogMeasurementsParameters) == 12);
-static_assert(sizeof(I3cCccTransferParameters) == 4);
-static_assert(sizeof(I3cTransferResponseParameters) == 4);
-static_assert(sizeof(I3cTableHeaderParameters) == 1);
-static_assert(sizeof(I3cTargetMemoryParameters) == 2);
-static_assert(sizeof(I2cTargetInitResponseParameters) == 5);
-static_assert(sizeof(SpiTargetInitResponseParameters) == 4);
 
 // ----------------------------------------------------------- notifications
 
@@ -143,19 +89,7 @@ constexpr uint16_t kNotifCodeI3cTargetBusEvent = 0x1A81;
 // Kind of a notification code; codes outside the table are NOTIF_UNKNOWN.
 NotificationKind notificationKindForCode(uint16_t code);
 
-// ------------------------------------------------------- published limits
-
-constexpr size_t MAX_I2C_TRANSFER_LENGTH = 1024;
-constexpr size_t I3C_TARGET_MEMORY_SIZE = 1024;
-constexpr size_t I2C_BULK_MAX_PAYLOAD = 32768;
-constexpr size_t SPI_BULK_MAX_PAYLOAD = 32768;
-constexpr size_t I3C_BULK_MAX_PAYLOAD = 32767;
-
-// Bit of each bulk command in its group's supported-command mask.
-constexpr uint32_t CMD_I2C_CONTROLLER_WRITE_BULK = 0x80;
-constexpr uint32_t CMD_I2C_CONTROLLER_READ_BULK = 0x100;
-constexpr uint32_t CMD_SPI_CONTROLLER_WRITE_BULK = 0x80;
-constexpr uint32_t CMD_SPI_CONTROLLER_READ_BULK = 0x100;
+// ------------------------------------------------------------ bulk interface
 
 // Every bulk data phase uses this timeout.
 constexpr uint32_t kBulkDataTimeoutMs = 2000;

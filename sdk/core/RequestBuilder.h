@@ -2,7 +2,7 @@
 // Builds one request message byte by byte: transaction id and command code
 // (both u16 little-endian), then the command's parameters in call order.
 //
-//     send(RequestBuilder(id, 0x0407, 1).u8(index).message());
+//     send(RequestBuilder(id, device::kGetUsbString, 1).u8(index).message());
 //
 // The buffer is reserved once for the header plus `parameterBytes`, so a
 // builder given the right size allocates exactly once.
@@ -12,16 +12,20 @@
 #include <utility>
 #include <vector>
 
+#include "sdk/core/CommandInfo.h"
 #include "sdk/core/Protocol.h"
 
 namespace vantor {
 
 class RequestBuilder {
   public:
-    RequestBuilder(uint16_t transactionId, uint16_t command, size_t parameterBytes = 0) {
+    RequestBuilder(uint16_t transactionId, const CommandInfo& command, size_t parameterBytes = 0) {
         bytes_.reserve(kRequestHeaderSize + parameterBytes);
-        u16(transactionId);
-        u16(command);
+        // Written in place rather than appended: after the reserve there is
+        // nothing to reallocate.
+        bytes_.resize(kRequestHeaderSize);
+        put16(kTransactionIdOffset, transactionId);
+        put16(kCommandCodeOffset, command.code);
     }
 
     RequestBuilder& u8(uint8_t value) {
@@ -63,6 +67,11 @@ class RequestBuilder {
     std::vector<uint8_t> take() { return std::move(bytes_); }
 
   private:
+    void put16(size_t offset, uint16_t value) {
+        bytes_[offset] = static_cast<uint8_t>(value & 0xFF);
+        bytes_[offset + 1] = static_cast<uint8_t>(value >> 8);
+    }
+
     std::vector<uint8_t> bytes_;
 };
 

@@ -10,6 +10,8 @@
 
 namespace vantor {
 
+using namespace status;
+
 namespace {
 
 // The engine whose reader thread is the current thread, if any. A reader
@@ -186,28 +188,26 @@ bool VantorAsyncSDK::onReaderThread() const {
 
 uint16_t VantorAsyncSDK::send(const std::vector<uint8_t>& message) {
     GateHold hold(impl_->sendGate, impl_->onReaderThread());
-    if (!hold.owns()) return toU16(StatusCode::SDK_ERROR_DISCONNECT);
+    if (!hold.owns()) return kDisconnect;
     return sendHeld(message);
 }
 
 uint16_t VantorAsyncSDK::sendWithPayload(const std::vector<uint8_t>& message,
                                          const uint8_t* payload, uint64_t length) {
     GateHold hold(impl_->sendGate, impl_->onReaderThread());
-    if (!hold.owns()) return toU16(StatusCode::SDK_ERROR_DISCONNECT);
+    if (!hold.owns()) return kDisconnect;
     const uint16_t status = sendHeld(message);
-    if (status != toU16(StatusCode::SUCCESS)) return status;
+    if (status != kSuccess) return status;
     // Still under the send lock, so that the data phases of two threads
     // cannot mix on the bulk OUT endpoint.
-    return sendPayload(payload, length, kBulkDataTimeoutMs) ? toU16(StatusCode::SUCCESS)
-                                                            : toU16(StatusCode::SDK_ERROR_TIMEOUT);
+    return sendPayload(payload, length, kBulkDataTimeoutMs) ? kSuccess : kTimeout;
 }
 
 uint16_t VantorAsyncSDK::sendHeld(const std::vector<uint8_t>& message) {
-    using status::kDisconnect;
     if (!connected_ || !impl_->framer) return kDisconnect;
 
     impl_->framer->segment(message.data(), message.size(), impl_->segments);
-    if (impl_->writeSegments()) return toU16(StatusCode::SUCCESS);
+    if (impl_->writeSegments()) return kSuccess;
 
     // One reopen by path, then the whole message again from its first
     // segment. The transport refuses a reopen from the reader thread.
@@ -217,7 +217,7 @@ uint16_t VantorAsyncSDK::sendHeld(const std::vector<uint8_t>& message) {
         reopened = impl_->transport.reopen();
     }
     if (!reopened) return kDisconnect;
-    return impl_->writeSegments() ? toU16(StatusCode::SUCCESS) : kDisconnect;
+    return impl_->writeSegments() ? kSuccess : kDisconnect;
 }
 
 // ------------------------------------------------------------ bulk interface

@@ -3,154 +3,156 @@
 #include <algorithm>
 #include <utility>
 
-#include "sdk/core/VantorAsyncSDK.h"
+#include "sdk/core/VantorSDKImpl.h"
 
 namespace vantor {
 
-VantorSDK::VantorSDK() : VantorSDK(-1) {}
-
-VantorSDK::VantorSDK(int timeoutMs)
-    : waiter_(std::make_unique<ResponseWaiter>(timeoutMs)),
-      async_(std::make_unique<VantorAsyncSDK>()) {
-    async_->onResponse([this](const std::vector<uint8_t>& message) { handleResponse(message); });
-}
-
-VantorSDK::~VantorSDK() {
-    // The engine goes first: it closes the device and joins the reader
-    // thread, which uses everything else.
-    async_.reset();
-}
-
-bool VantorSDK::connect(const std::string& path) {
-    if (calledFromReaderThread()) return async_->isConnected();
-    std::lock_guard<std::mutex> lock(requestMutex_);
-    bulkCapabilities_ = BulkCapabilities{};
-    return async_->connect(path);
-}
-
-bool VantorSDK::connectWithSerialNumber(const std::string& serialNumber) {
-    if (calledFromReaderThread()) return async_->isConnected();
-    std::lock_guard<std::mutex> lock(requestMutex_);
-    bulkCapabilities_ = BulkCapabilities{};
-    return async_->connectWithSerialNumber(serialNumber);
-}
-
-// Not under requestMutex_: a disconnect must not wait for a request that is
-// waiting for its response.
-void VantorSDK::disconnect() {
-    async_->disconnect();
-}
-
-bool VantorSDK::isConnected() const {
-    return async_->isConnected();
-}
-
-bool VantorSDK::isBulkTransportAvailable() const {
-    return async_->isBulkTransportAvailable();
-}
-
-std::string VantorSDK::getLastBulkError() const {
-    return async_->getLastBulkError();
-}
-
-void VantorSDK::onNotification(NotificationCallback callback) {
-    notificationCallback_ = std::move(callback);
-}
-
-uint64_t VantorSDK::getDiscardedResponseCount() const {
-    return waiter_->discarded();
-}
-
-std::string VantorSDK::getVersion() {
-    return "1.5.1";
-}
-
-bool VantorSDK::calledFromReaderThread() const {
-    return async_->onReaderThread();
-}
+using namespace status;
 
 // ------------------------------------------------------------------ engine
 
-uint16_t VantorSDK::generateTransactionId() {
-    lastTransactionId_ = lastTransactionId_ == 0xFFFF ? 1 : lastTransactionId_ + 1;
-    waiter_->setExpected(lastTransactionId_);
-    return lastTransactionId_;
+VantorSDK::Impl::Impl(int timeoutMs)
+    : waiter(timeoutMs), async(std::make_unique<VantorAsyncSDK>()) {
+    async->onResponse([this](const std::vector<uint8_t>& message) { handleResponse(message); });
 }
 
-void VantorSDK::handleResponse(const std::vector<uint8_t>& message) {
+VantorSDK::Impl::~Impl() {
+    // The engine goes first: it closes the device and joins the reader
+    // thread, which uses everything else.
+    async.reset();
+}
+
+uint16_t VantorSDK::Impl::generateTransactionId() {
+    lastTransactionId = lastTransactionId == 0xFFFF ? 1 : lastTransactionId + 1;
+    waiter.setExpected(lastTransactionId);
+    return lastTransactionId;
+}
+
+void VantorSDK::Impl::handleResponse(const std::vector<uint8_t>& message) {
     if (message.size() < kResponseHeaderSize) {
-        waiter_->countDiscarded();
+        waiter.countDiscarded();
         return;
     }
-    const uint16_t id = readU16le(message.data());
+    const uint16_t id = readU16le(message.data() + kTransactionIdOffset);
     if (id != NOTIFICATION_ID) {
-        waiter_->deliver(id, [&] { response_.assign(message.begin(), message.end()); });
+        waiter.deliver(id, [&] { response.assign(message.begin(), message.end()); });
         return;
     }
-    if (!notificationCallback_) return;
+    if (!notificationCallback) return;
     const Notification notification(message.data(), message.size());
     // An exception from the callback is dropped by the engine's reader
     // boundary (VantorAsyncSDK), which keeps the reader thread alive.
-    notificationCallback_(notification);
+    notificationCallback(notification);
 }
 
-uint16_t VantorSDK::sendOnly(SendFn send) {
-    if (calledFromReaderThread()) return toU16(StatusCode::SDK_ERROR_WRONG_REQUEST);
-    std::lock_guard<std::mutex> lock(requestMutex_);
+uint16_t VantorSDK::Impl::sendOnly(SendFn send) {
+    if (calledFromReaderThread()) return kWrongRequest;
+    std::lock_guard<std::mutex> lock(requestMutex);
     const uint16_t id = generateTransactionId();
     uint16_t result = 0;
-    waiter_->execute([&] {
+    waiter.execute([&] {
         result = send(id);
         return false;  // never wait
     });
     return result;
 }
 
-uint16_t VantorSDK::request(uint16_t command, size_t minParameters, ShortResponse shortResponse,
-                            SendFn send, ParseFn parse) {
-    if (calledFromReaderThread()) return toU16(StatusCode::SDK_ERROR_WRONG_REQUEST);
-    std::lock_guard<std::mutex> lock(requestMutex_);
-    return requestLocked(command, minParameters, shortResponse, send, parse);
+uint16_t VantorSDK::Impl::request(const CommandInfo& command, SendFn send, ParseFn parse) {
+    if (calledFromReaderThread()) return kWrongRequest;
+    std::lock_guard<std::mutex> lock(requestMutex);
+    return requestLocked(command, send, parse);
 }
 
-uint16_t VantorSDK::requestLocked(uint16_t command, size_t minParameters,
-                                  ShortResponse shortResponse, SendFn send, ParseFn parse) {
+uint16_t VantorSDK::Impl::requestLocked(const CommandInfo& command, SendFn send, ParseFn parse) {
     const uint16_t id = generateTransactionId();
     uint16_t result = 0;
-    const bool answered = waiter_->execute([&] {
+    const bool answered = waiter.execute([&] {
         result = send(id);
-        return result == 0;
+        return result == kSuccess;
     });
-    if (!answered) return result != 0 ? result : toU16(StatusCode::SDK_ERROR_TIMEOUT);
+    if (!answered) return result != kSuccess ? result : kTimeout;
 
-    // response_ was written under the waiter's lock before the wait ended and
-    // nothing writes it again until the next request: it is safe to read.
-    if (response_.size() < kResponseHeaderSize + minParameters) {
-        return shortResponse == ShortResponse::Status ? shortResponseStatus()
-                                                      : toU16(StatusCode::SDK_ERROR_WRONG_RESPONSE);
+    // `response` was written under the waiter's lock before the wait ended
+    // and nothing writes it again until the next request: it is safe to read.
+    if (response.size() < kResponseHeaderSize + command.minResponseParameters) {
+        return command.onShortResponse == ShortResponse::Status ? shortResponseStatus()
+                                                                : kWrongResponse;
     }
-    const Response response(response_);
-    if (response.u16(0) != id || response.u16(2) != command) {
-        return toU16(StatusCode::SDK_ERROR_UNEXPECTED_RESPONSE);
+    const Response message(response);
+    if (message.u16(kTransactionIdOffset) != id ||
+        message.u16(kCommandCodeOffset) != command.code) {
+        return kUnexpectedResponse;
     }
-    return parse(response);
+    return parse(message);
 }
 
-uint16_t VantorSDK::shortResponseStatus() const {
-    if (response_.size() < kResponseHeaderSize) return toU16(StatusCode::SDK_ERROR_WRONG_RESPONSE);
-    const uint16_t status = readU16le(response_.data() + 4);
-    return status != 0 ? status : toU16(StatusCode::SDK_ERROR_WRONG_RESPONSE);
+uint16_t VantorSDK::Impl::shortResponseStatus() const {
+    if (response.size() < kResponseHeaderSize) return kWrongResponse;
+    const uint16_t status = readU16le(response.data() + kStatusOffset);
+    return status != kSuccess ? status : kWrongResponse;
 }
 
-void VantorSDK::assignResponsePayload(size_t offset, size_t maxLength,
-                                      std::vector<uint8_t>& out) const {
-    const size_t available = response_.size() > offset ? response_.size() - offset : 0;
+void VantorSDK::Impl::assignResponsePayload(size_t offset, size_t maxLength,
+                                            std::vector<uint8_t>& out) const {
+    const size_t available = response.size() > offset ? response.size() - offset : 0;
     const size_t n = std::min(available, maxLength);
     if (n == 0) {
         out.clear();
         return;
     }
-    out.assign(response_.data() + offset, response_.data() + offset + n);
+    out.assign(response.data() + offset, response.data() + offset + n);
+}
+
+// ------------------------------------------------------------ public class
+
+VantorSDK::VantorSDK() : VantorSDK(-1) {}
+
+VantorSDK::VantorSDK(int timeoutMs) : impl_(std::make_unique<Impl>(timeoutMs)) {}
+
+VantorSDK::~VantorSDK() = default;
+
+bool VantorSDK::connect(const std::string& path) {
+    if (impl_->calledFromReaderThread()) return impl_->async->isConnected();
+    std::lock_guard<std::mutex> lock(impl_->requestMutex);
+    impl_->bulkCapabilities = BulkCapabilities{};
+    return impl_->async->connect(path);
+}
+
+bool VantorSDK::connectWithSerialNumber(const std::string& serialNumber) {
+    if (impl_->calledFromReaderThread()) return impl_->async->isConnected();
+    std::lock_guard<std::mutex> lock(impl_->requestMutex);
+    impl_->bulkCapabilities = BulkCapabilities{};
+    return impl_->async->connectWithSerialNumber(serialNumber);
+}
+
+// Not under the request lock: a disconnect must not wait for a request that
+// is waiting for its response.
+void VantorSDK::disconnect() {
+    impl_->async->disconnect();
+}
+
+bool VantorSDK::isConnected() const {
+    return impl_->async->isConnected();
+}
+
+bool VantorSDK::isBulkTransportAvailable() const {
+    return impl_->async->isBulkTransportAvailable();
+}
+
+std::string VantorSDK::getLastBulkError() const {
+    return impl_->async->getLastBulkError();
+}
+
+void VantorSDK::onNotification(NotificationCallback callback) {
+    impl_->notificationCallback = std::move(callback);
+}
+
+uint64_t VantorSDK::getDiscardedResponseCount() const {
+    return impl_->waiter.discarded();
+}
+
+std::string VantorSDK::getVersion() {
+    return "1.5.1";
 }
 
 }  // namespace vantor

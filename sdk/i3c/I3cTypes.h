@@ -1,5 +1,5 @@
 #pragma once
-// Records shared by the I3C command families.
+// Records, limits and response layouts shared by the I3C command families.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +25,32 @@ static_assert(sizeof(I3cTargetInfo) == 16);
 static_assert(offsetof(I3cTargetInfo, pid) == 2);
 static_assert(offsetof(I3cTargetInfo, mwl) == 10);
 static_assert(offsetof(I3cTargetInfo, configuration) == 15);
+
+constexpr size_t I3C_TARGET_MEMORY_SIZE = 1024;
+constexpr size_t I3C_BULK_MAX_PAYLOAD = 32767;
+
+#pragma pack(push, 1)
+// Fixed response parameter blocks (offsets 6.. of a response).
+struct I3cCccTransferParameters {
+    uint8_t reserved[2];
+    uint16_t length;
+};
+struct I3cTransferResponseParameters {
+    uint8_t reserved[2];
+    uint16_t length;
+};
+struct I3cTableHeaderParameters {
+    uint8_t count;
+};
+struct I3cTargetMemoryParameters {
+    uint16_t length;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(I3cCccTransferParameters) == 4);
+static_assert(sizeof(I3cTransferResponseParameters) == 4);
+static_assert(sizeof(I3cTableHeaderParameters) == 1);
+static_assert(sizeof(I3cTargetMemoryParameters) == 2);
 
 // Each travels on the wire as its numeric value in one byte.
 enum class I3cPushPullRate : int32_t {

@@ -1,8 +1,12 @@
 #pragma once
-// Enumerations of the GPIO family. Each travels on the wire as its
-// numeric value in one byte.
+// The GPIO family: its enumerations (each travels on the wire as its numeric
+// value in one byte), commands and response layout.
 
+#include <cstddef>
 #include <cstdint>
+
+#include "sdk/core/CommandInfo.h"
+#include "sdk/core/Protocol.h"
 
 namespace vantor {
 
@@ -30,5 +34,19 @@ enum class GpioTriggerType : int32_t {
     FALLING_EDGE = 2,
     BOTH_EDGES = 3,
 };
+
+namespace gpio {
+
+inline constexpr CommandInfo kConfigurePin = statusOnlyCommand(0x1401);
+inline constexpr CommandInfo kDigitalWrite = statusOnlyCommand(0x1402);
+// A bare header reports the firmware's error (an unconfigured pin).
+inline constexpr CommandInfo kDigitalRead = commandWithResponse(0x1403, 1, ShortResponse::Status);
+inline constexpr CommandInfo kConfigureInterrupt = statusOnlyCommand(0x1404);
+inline constexpr CommandInfo kDisableInterrupt = statusOnlyCommand(0x1405);
+
+// Response offset of the level a digital read returns.
+constexpr size_t kLevelOffset = kResponseHeaderSize;
+
+}  // namespace gpio
 
 }  // namespace vantor

@@ -5,36 +5,16 @@
 #include <limits>
 
 #include "sdk/core/RequestBuilder.h"
-#include "sdk/core/VantorAsyncSDK.h"
-#include "sdk/core/VantorSDK.h"
+#include "sdk/core/VantorSDKImpl.h"
 
 namespace vantor {
 
-namespace {
-
-constexpr uint16_t kCmdDeinit = 0x0801;
-constexpr uint16_t kCmdSetPullUp = 0x0802;
-constexpr uint16_t kCmdInit = 0x0901;
-constexpr uint16_t kCmdSetParameters = 0x0902;
-constexpr uint16_t kCmdWrite = 0x0904;
-constexpr uint16_t kCmdRead = 0x0905;
-constexpr uint16_t kCmdScanBus = 0x0906;
-constexpr uint16_t kCmdWriteBulk = 0x0907;
-constexpr uint16_t kCmdReadBulk = 0x0908;
-
+using namespace i2c;
 using namespace status;
 
-constexpr size_t kMaxSubaddressBytes = 4;
-constexpr size_t kTransferHeaderBytes = 10;  // parameters after the command code
-constexpr uint8_t kMaxBus = 1;
+namespace {
 
-// Response layouts: the transfer block's data count and read data, the scan
-// block's counts and addresses.
-constexpr size_t kTransferCountOffset = 7;
-constexpr size_t kReadDataOffset = 9;
-constexpr size_t kScanCount7Offset = 7;
-constexpr size_t kScanCount10Offset = 8;
-constexpr size_t kScanAddressOffset = 9;
+constexpr size_t kTransferHeaderBytes = 10;  // parameters after the command code
 
 // The subaddress is given most significant byte first; on the wire it is the
 // number those bytes form, as a u32 little-endian. At most four bytes.
@@ -47,7 +27,7 @@ uint32_t subaddressValue(const std::vector<uint8_t>& subaddress) {
 // The transfer header every write and read command starts with: bus, data
 // length, target address, subaddress length and value, non-stop flag.
 // `extra` reserves room for inline data.
-RequestBuilder transferHeader(uint16_t transactionId, uint16_t command, uint8_t bus,
+RequestBuilder transferHeader(uint16_t transactionId, const CommandInfo& command, uint8_t bus,
                               uint16_t length, uint8_t address,
                               const std::vector<uint8_t>& subaddress, bool nonStop,
                               size_t extra = 0) {
@@ -78,13 +58,13 @@ uint16_t VantorAsyncSDK::i2cControllerInit(uint16_t transactionId, uint8_t bus, 
                                            uint8_t pullUp) {
     if (!connected_) return kDisconnect;
     return send(
-        RequestBuilder(transactionId, kCmdInit, 6).u8(bus).u32(frequency).u8(pullUp).message());
+        RequestBuilder(transactionId, kInit, 6).u8(bus).u32(frequency).u8(pullUp).message());
 }
 
 uint16_t VantorAsyncSDK::i2cSetParameters(uint16_t transactionId, uint8_t bus, uint32_t frequency,
                                           uint8_t pullUp) {
     if (!connected_) return kDisconnect;
-    return send(RequestBuilder(transactionId, kCmdSetParameters, 6)
+    return send(RequestBuilder(transactionId, kSetParameters, 6)
                     .u8(bus)
                     .u32(frequency)
                     .u8(pullUp)
@@ -93,12 +73,12 @@ uint16_t VantorAsyncSDK::i2cSetParameters(uint16_t transactionId, uint8_t bus, u
 
 uint16_t VantorAsyncSDK::i2cSetPullUpResistors(uint16_t transactionId, uint8_t bus, uint8_t value) {
     if (!connected_) return kDisconnect;
-    return send(RequestBuilder(transactionId, kCmdSetPullUp, 2).u8(bus).u8(value).message());
+    return send(RequestBuilder(transactionId, kSetPullUp, 2).u8(bus).u8(value).message());
 }
 
 uint16_t VantorAsyncSDK::i2cDeinit(uint16_t transactionId, uint8_t bus) {
     if (!connected_) return kDisconnect;
-    return send(RequestBuilder(transactionId, kCmdDeinit, 1).u8(bus).message());
+    return send(RequestBuilder(transactionId, kDeinit, 1).u8(bus).message());
 }
 
 uint16_t VantorAsyncSDK::i2cWrite(uint16_t transactionId, uint8_t bus, uint8_t address,
@@ -108,7 +88,7 @@ uint16_t VantorAsyncSDK::i2cWrite(uint16_t transactionId, uint8_t bus, uint8_t a
     if (check != kSuccess) return check;
     // The length field is 16 bits wide: more data would be announced short.
     if (data.size() > std::numeric_limits<uint16_t>::max()) return kWrongRequest;
-    return send(transferHeader(transactionId, kCmdWrite, bus, static_cast<uint16_t>(data.size()),
+    return send(transferHeader(transactionId, kWrite, bus, static_cast<uint16_t>(data.size()),
                                address, subaddress, nonStop, data.size())
                     .bytes(data)
                     .message());
@@ -119,15 +99,15 @@ uint16_t VantorAsyncSDK::i2cRead(uint16_t transactionId, uint8_t bus, uint8_t ad
                                  bool nonStop) {
     const uint16_t check = checkTransfer(*this, false, subaddress);
     if (check != kSuccess) return check;
-    return send(transferHeader(transactionId, kCmdRead, bus, length, address, subaddress, nonStop)
-                    .message());
+    return send(
+        transferHeader(transactionId, kRead, bus, length, address, subaddress, nonStop).message());
 }
 
 uint16_t VantorAsyncSDK::i2cScanBus(uint16_t transactionId, uint8_t bus, bool include10bit) {
     if (!connected_) return kDisconnect;
     if (bus > kMaxBus) return kWrongRequest;
     return send(
-        RequestBuilder(transactionId, kCmdScanBus, 2).u8(bus).u8(include10bit ? 1 : 0).message());
+        RequestBuilder(transactionId, kScanBus, 2).u8(bus).u8(include10bit ? 1 : 0).message());
 }
 
 uint16_t VantorAsyncSDK::i2cWriteBulk(uint16_t transactionId, uint8_t bus, uint8_t address,
@@ -138,8 +118,8 @@ uint16_t VantorAsyncSDK::i2cWriteBulk(uint16_t transactionId, uint8_t bus, uint8
     if (data.empty() || data.size() > I2C_BULK_MAX_PAYLOAD) return kWrongRequest;
     // Only the header travels over HID; the data follows on bulk OUT.
     return sendWithPayload(
-        transferHeader(transactionId, kCmdWriteBulk, bus, static_cast<uint16_t>(data.size()),
-                       address, subaddress, nonStop)
+        transferHeader(transactionId, kWriteBulk, bus, static_cast<uint16_t>(data.size()), address,
+                       subaddress, nonStop)
             .message(),
         data.data(), data.size());
 }
@@ -150,57 +130,52 @@ uint16_t VantorAsyncSDK::i2cReadBulk(uint16_t transactionId, uint8_t bus, uint8_
     const uint16_t check = checkTransfer(*this, true, subaddress);
     if (check != kSuccess) return check;
     if (length == 0 || length > I2C_BULK_MAX_PAYLOAD) return kWrongRequest;
-    return send(
-        transferHeader(transactionId, kCmdReadBulk, bus, length, address, subaddress, nonStop)
-            .message());
+    return send(transferHeader(transactionId, kReadBulk, bus, length, address, subaddress, nonStop)
+                    .message());
 }
 
 // ------------------------------------------------------------- synchronous
 
 uint16_t VantorSDK::i2cControllerInit(uint8_t bus, uint32_t frequency, uint8_t pullUp) {
-    return transact(kCmdInit, [&](uint16_t id) {
-        return async_->i2cControllerInit(id, bus, frequency, pullUp);
-    });
+    return impl_->statusCommand(kInit, &VantorAsyncSDK::i2cControllerInit, bus, frequency, pullUp);
 }
 
 uint16_t VantorSDK::i2cSetParameters(uint8_t bus, uint32_t frequency, uint8_t pullUp) {
-    return transact(kCmdSetParameters, [&](uint16_t id) {
-        return async_->i2cSetParameters(id, bus, frequency, pullUp);
-    });
+    return impl_->statusCommand(kSetParameters, &VantorAsyncSDK::i2cSetParameters, bus, frequency,
+                                pullUp);
 }
 
 uint16_t VantorSDK::i2cSetPullUpResistors(uint8_t bus, uint8_t value) {
-    return transact(kCmdSetPullUp,
-                    [&](uint16_t id) { return async_->i2cSetPullUpResistors(id, bus, value); });
+    return impl_->statusCommand(kSetPullUp, &VantorAsyncSDK::i2cSetPullUpResistors, bus, value);
 }
 
 uint16_t VantorSDK::i2cDeinit(uint8_t bus) {
-    return transact(kCmdDeinit, [&](uint16_t id) { return async_->i2cDeinit(id, bus); });
+    return impl_->statusCommand(kDeinit, &VantorAsyncSDK::i2cDeinit, bus);
 }
 
 uint16_t VantorSDK::i2cWrite(uint8_t bus, uint8_t address, const std::vector<uint8_t>& subaddress,
                              const std::vector<uint8_t>& data, bool nonStop) {
-    return transact(kCmdWrite, [&](uint16_t id) {
-        return async_->i2cWrite(id, bus, address, subaddress, data, nonStop);
-    });
+    return impl_->statusCommand(kWrite, &VantorAsyncSDK::i2cWrite, bus, address, subaddress, data,
+                                nonStop);
 }
 
 uint16_t VantorSDK::i2cRead(uint8_t bus, uint8_t address, const std::vector<uint8_t>& subaddress,
                             uint16_t length, std::vector<uint8_t>& out, bool nonStop) {
-    return transact(
-        kCmdRead, 0,
-        [&](uint16_t id) { return async_->i2cRead(id, bus, address, subaddress, length, nonStop); },
+    return impl_->transact(
+        kRead,
+        [&](uint16_t id) {
+            return impl_->async->i2cRead(id, bus, address, subaddress, length, nonStop);
+        },
         // The data bytes are delivered whatever the status says.
-        [&](const Response&) { assignResponsePayload(kReadDataOffset, length, out); });
+        [&](const Impl::Response&) { impl_->assignResponsePayload(kReadDataOffset, length, out); });
 }
 
 uint16_t VantorSDK::i2cScanBus(std::vector<uint8_t>& out, uint8_t* count7, uint8_t* count10,
                                uint8_t bus, bool include10bit) {
     if (count7 == nullptr || count10 == nullptr || bus > kMaxBus) return kWrongRequest;
-    return transact(
-        kCmdScanBus, sizeof(I2cScanBusParameters),
-        [&](uint16_t id) { return async_->i2cScanBus(id, bus, include10bit); },
-        [&](const Response& r) -> uint16_t {
+    return impl_->transact(
+        kScanBus, [&](uint16_t id) { return impl_->async->i2cScanBus(id, bus, include10bit); },
+        [&](const Impl::Response& r) -> uint16_t {
             const uint8_t n7 = r.u8(kScanCount7Offset);
             const uint8_t n10 = r.u8(kScanCount10Offset);
             const size_t end = kScanAddressOffset + n7 + size_t{2} * n10;
@@ -209,27 +184,25 @@ uint16_t VantorSDK::i2cScanBus(std::vector<uint8_t>& out, uint8_t* count7, uint8
             *count10 = n10;
             out.assign(r.data() + kScanAddressOffset, r.data() + end);
             return r.status();
-        },
-        ShortResponse::Status);
+        });
 }
 
 uint16_t VantorSDK::i2cWriteBulk(uint8_t bus, uint8_t address,
                                  const std::vector<uint8_t>& subaddress,
                                  const std::vector<uint8_t>& data, bool nonStop) {
-    const uint16_t check = bulkPrecheck(kCmdWriteBulk, data.size());
+    const uint16_t check = impl_->bulkPrecheck(kWriteBulk, data.size());
     if (check != kSuccess) return check;
-    return transact(kCmdWriteBulk, [&](uint16_t id) {
-        return async_->i2cWriteBulk(id, bus, address, subaddress, data, nonStop);
-    });
+    return impl_->statusCommand(kWriteBulk, &VantorAsyncSDK::i2cWriteBulk, bus, address, subaddress,
+                                data, nonStop);
 }
 
 uint16_t VantorSDK::i2cReadBulk(uint8_t bus, uint8_t address,
                                 const std::vector<uint8_t>& subaddress, uint16_t length,
                                 std::vector<uint8_t>& out, bool nonStop) {
-    return bulkRead(
-        kCmdReadBulk, length, kTransferCountOffset,
+    return impl_->bulkRead(
+        kReadBulk, length, kTransferCountOffset,
         [&](uint16_t id) {
-            return async_->i2cReadBulk(id, bus, address, subaddress, length, nonStop);
+            return impl_->async->i2cReadBulk(id, bus, address, subaddress, length, nonStop);
         },
         out);
 }

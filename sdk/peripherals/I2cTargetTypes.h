@@ -1,6 +1,6 @@
 #pragma once
-// Enumerations of the I2C target family. Each travels on the wire as its
-// numeric value in one byte.
+// Enumerations and response layouts of the I2C target family. Each
+// enumeration travels on the wire as its numeric value in one byte.
 
 #include <cstdint>
 
@@ -40,5 +40,15 @@ enum class I2cTargetRegisterAccess : int32_t {
     W1C = 4,
     RESERVED = 5,
 };
+
+#pragma pack(push, 1)
+// Parameter block of the target init response (offsets 6..).
+struct I2cTargetInitResponseParameters {
+    uint8_t busId;
+    uint32_t memorySize;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(I2cTargetInitResponseParameters) == 5);
 
 }  // namespace vantor

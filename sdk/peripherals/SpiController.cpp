@@ -5,33 +5,16 @@
 #include <limits>
 
 #include "sdk/core/RequestBuilder.h"
-#include "sdk/core/VantorAsyncSDK.h"
-#include "sdk/core/VantorSDK.h"
+#include "sdk/core/VantorSDKImpl.h"
 
 namespace vantor {
 
-namespace {
-
-constexpr uint16_t kCmdDeinit = 0x0C01;
-constexpr uint16_t kCmdInit = 0x0D01;
-constexpr uint16_t kCmdSetParameters = 0x0D02;
-constexpr uint16_t kCmdTransfer = 0x0D04;
-constexpr uint16_t kCmdTransferBulk = 0x0D05;
-constexpr uint16_t kCmdWriteBulk = 0x0D07;
-constexpr uint16_t kCmdReadBulk = 0x0D08;
-
+using namespace spi;
 using namespace status;
 
-// A command-channel transfer sends and clocks at most this many bytes; so
-// does the inline part of a bulk transfer.
-constexpr size_t kMaxTransferBytes = 1024;
+namespace {
 
-// Response layout: the received-byte count, then (command channel only) the
-// bytes themselves.
-constexpr size_t kCountOffset = 6;
-constexpr size_t kDataOffset = 8;
-
-std::vector<uint8_t> configurationRequest(uint16_t transactionId, uint16_t command,
+std::vector<uint8_t> configurationRequest(uint16_t transactionId, const CommandInfo& command,
                                           SpiBitOrder bitOrder, SpiMode mode,
                                           SpiDataWidth dataWidth, SpiChipSelect chipSelect,
                                           SpiChipSelectPolarity chipSelectPolarity,
@@ -49,7 +32,7 @@ std::vector<uint8_t> configurationRequest(uint16_t transactionId, uint16_t comma
 // Transfer, bulk transfer and bulk read share one layout: the length of the
 // inline bytes, the number of bytes to receive, then the inline bytes. The
 // caller has checked that `inlineBytes` fits its 16-bit length field.
-std::vector<uint8_t> inlineRequest(uint16_t transactionId, uint16_t command,
+std::vector<uint8_t> inlineRequest(uint16_t transactionId, const CommandInfo& command,
                                    const std::vector<uint8_t>& inlineBytes,
                                    uint16_t receiveLength) {
     return RequestBuilder(transactionId, command, 4 + inlineBytes.size())
@@ -81,7 +64,7 @@ uint16_t VantorAsyncSDK::spiControllerInit(uint16_t transactionId, SpiBitOrder b
                                            SpiChipSelectPolarity chipSelectPolarity,
                                            uint32_t frequency) {
     if (!connected_) return kDisconnect;
-    return send(configurationRequest(transactionId, kCmdInit, bitOrder, mode, dataWidth, chipSelect,
+    return send(configurationRequest(transactionId, kInit, bitOrder, mode, dataWidth, chipSelect,
                                      chipSelectPolarity, frequency));
 }
 
@@ -91,13 +74,13 @@ uint16_t VantorAsyncSDK::spiSetParameters(uint16_t transactionId, SpiBitOrder bi
                                           SpiChipSelectPolarity chipSelectPolarity,
                                           uint32_t frequency) {
     if (!connected_) return kDisconnect;
-    return send(configurationRequest(transactionId, kCmdSetParameters, bitOrder, mode, dataWidth,
+    return send(configurationRequest(transactionId, kSetParameters, bitOrder, mode, dataWidth,
                                      chipSelect, chipSelectPolarity, frequency));
 }
 
 uint16_t VantorAsyncSDK::spiDeinit(uint16_t transactionId) {
     if (!connected_) return kDisconnect;
-    return send(RequestBuilder(transactionId, kCmdDeinit).message());
+    return send(RequestBuilder(transactionId, kDeinit).message());
 }
 
 uint16_t VantorAsyncSDK::spiTransfer(uint16_t transactionId, const std::vector<uint8_t>& data,
@@ -108,7 +91,7 @@ uint16_t VantorAsyncSDK::spiTransfer(uint16_t transactionId, const std::vector<u
     if (transferLength > kMaxTransferBytes || data.size() > kMaxTransferBytes) {
         return kWrongRequest;
     }
-    return send(inlineRequest(transactionId, kCmdTransfer, data, transferLength));
+    return send(inlineRequest(transactionId, kTransfer, data, transferLength));
 }
 
 uint16_t VantorAsyncSDK::spiTransferBulk(uint16_t transactionId, const std::vector<uint8_t>& data,
@@ -116,7 +99,7 @@ uint16_t VantorAsyncSDK::spiTransferBulk(uint16_t transactionId, const std::vect
     const uint16_t check = checkConnection(*this, true);
     if (check != kSuccess) return check;
     if (!bulkLengthValid(transferLength) || data.size() > kMaxTransferBytes) return kWrongRequest;
-    return send(inlineRequest(transactionId, kCmdTransferBulk, data, transferLength));
+    return send(inlineRequest(transactionId, kTransferBulk, data, transferLength));
 }
 
 uint16_t VantorAsyncSDK::spiWriteBulk(uint16_t transactionId, const std::vector<uint8_t>& data) {
@@ -127,8 +110,8 @@ uint16_t VantorAsyncSDK::spiWriteBulk(uint16_t transactionId, const std::vector<
     // The length goes twice (bytes to send, bytes to clock); the data
     // follows on bulk OUT.
     return sendWithPayload(
-        RequestBuilder(transactionId, kCmdWriteBulk, 4).u16(length).u16(length).message(),
-        data.data(), data.size());
+        RequestBuilder(transactionId, kWriteBulk, 4).u16(length).u16(length).message(), data.data(),
+        data.size());
 }
 
 uint16_t VantorAsyncSDK::spiReadBulk(uint16_t transactionId,
@@ -142,7 +125,7 @@ uint16_t VantorAsyncSDK::spiReadBulk(uint16_t transactionId,
         commandBytes.size() > std::numeric_limits<uint16_t>::max()) {
         return kWrongRequest;
     }
-    return send(inlineRequest(transactionId, kCmdReadBulk, commandBytes, readLength));
+    return send(inlineRequest(transactionId, kReadBulk, commandBytes, readLength));
 }
 
 // ------------------------------------------------------------- synchronous
@@ -151,55 +134,51 @@ uint16_t VantorSDK::spiControllerInit(SpiBitOrder bitOrder, SpiMode mode, SpiDat
                                       SpiChipSelect chipSelect,
                                       SpiChipSelectPolarity chipSelectPolarity,
                                       uint32_t frequency) {
-    return transact(kCmdInit, [&](uint16_t id) {
-        return async_->spiControllerInit(id, bitOrder, mode, dataWidth, chipSelect,
-                                         chipSelectPolarity, frequency);
-    });
+    return impl_->statusCommand(kInit, &VantorAsyncSDK::spiControllerInit, bitOrder, mode,
+                                dataWidth, chipSelect, chipSelectPolarity, frequency);
 }
 
 uint16_t VantorSDK::spiSetParameters(SpiBitOrder bitOrder, SpiMode mode, SpiDataWidth dataWidth,
                                      SpiChipSelect chipSelect,
                                      SpiChipSelectPolarity chipSelectPolarity, uint32_t frequency) {
-    return transact(kCmdSetParameters, [&](uint16_t id) {
-        return async_->spiSetParameters(id, bitOrder, mode, dataWidth, chipSelect,
-                                        chipSelectPolarity, frequency);
-    });
+    return impl_->statusCommand(kSetParameters, &VantorAsyncSDK::spiSetParameters, bitOrder, mode,
+                                dataWidth, chipSelect, chipSelectPolarity, frequency);
 }
 
 uint16_t VantorSDK::spiDeinit() {
-    return transact(kCmdDeinit, [&](uint16_t id) { return async_->spiDeinit(id); });
+    return impl_->statusCommand(kDeinit, &VantorAsyncSDK::spiDeinit);
 }
 
 uint16_t VantorSDK::spiTransfer(const std::vector<uint8_t>& data, std::vector<uint8_t>& out,
                                 uint16_t transferLength) {
-    return transact(
-        kCmdTransfer, 0, [&](uint16_t id) { return async_->spiTransfer(id, data, transferLength); },
+    return impl_->transact(
+        kTransfer, [&](uint16_t id) { return impl_->async->spiTransfer(id, data, transferLength); },
         // The received bytes are delivered whatever the status says; a
         // response without the count carries none.
-        [&](const Response& r) {
+        [&](const Impl::Response& r) {
             const uint16_t count = r.size() >= kDataOffset ? r.u16(kCountOffset) : 0;
-            assignResponsePayload(kDataOffset, count, out);
+            impl_->assignResponsePayload(kDataOffset, count, out);
         });
 }
 
 uint16_t VantorSDK::spiTransferBulk(const std::vector<uint8_t>& data, std::vector<uint8_t>& out,
                                     uint16_t transferLength) {
-    return bulkRead(
-        kCmdTransferBulk, transferLength, kCountOffset,
-        [&](uint16_t id) { return async_->spiTransferBulk(id, data, transferLength); }, out);
+    return impl_->bulkRead(
+        kTransferBulk, transferLength, kCountOffset,
+        [&](uint16_t id) { return impl_->async->spiTransferBulk(id, data, transferLength); }, out);
 }
 
 uint16_t VantorSDK::spiWriteBulk(const std::vector<uint8_t>& data) {
-    const uint16_t check = bulkPrecheck(kCmdWriteBulk, data.size());
+    const uint16_t check = impl_->bulkPrecheck(kWriteBulk, data.size());
     if (check != kSuccess) return check;
-    return transact(kCmdWriteBulk, [&](uint16_t id) { return async_->spiWriteBulk(id, data); });
+    return impl_->statusCommand(kWriteBulk, &VantorAsyncSDK::spiWriteBulk, data);
 }
 
 uint16_t VantorSDK::spiReadBulk(const std::vector<uint8_t>& commandBytes, std::vector<uint8_t>& out,
                                 uint16_t readLength) {
-    return bulkRead(
-        kCmdReadBulk, readLength, kCountOffset,
-        [&](uint16_t id) { return async_->spiReadBulk(id, commandBytes, readLength); }, out);
+    return impl_->bulkRead(
+        kReadBulk, readLength, kCountOffset,
+        [&](uint16_t id) { return impl_->async->spiReadBulk(id, commandBytes, readLength); }, out);
 }
 
 }  // namespace vantor

@@ -1,8 +1,10 @@
 #pragma once
-// Enumerations of the UART family. Each travels on the wire as its
-// numeric value in one byte.
+// The UART family: its enumerations (each travels on the wire as its numeric
+// value in one byte) and commands. Received bytes arrive as notifications.
 
 #include <cstdint>
+
+#include "sdk/core/CommandInfo.h"
 
 namespace vantor {
 
@@ -40,5 +42,14 @@ enum class UartHwHandshake : int32_t {
     DISABLED = 0,
     ENABLED = 1,
 };
+
+namespace uart {
+
+inline constexpr CommandInfo kDeinit = statusOnlyCommand(0x1001);
+inline constexpr CommandInfo kInit = statusOnlyCommand(0x1002);
+inline constexpr CommandInfo kSetParameters = statusOnlyCommand(0x1003);
+inline constexpr CommandInfo kSendMessage = statusOnlyCommand(0x1005);
+
+}  // namespace uart
 
 }  // namespace vantor

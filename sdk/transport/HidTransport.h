@@ -14,6 +14,9 @@
 #include "sdk/core/Protocol.h"
 #include "sdk/transport/BulkTransport.h"
 #include "sdk/transport/UsbBackend.h"
+// Not used here; kept reachable for code that included this header for the
+// conversion.
+#include "sdk/transport/WideString.h"
 
 namespace vantor {
 
@@ -84,9 +87,5 @@ class HidTransport {
     std::thread readerThread_;
     std::vector<uint8_t> writeBuffer_;  // reused output report buffer
 };
-
-// A HID string (UTF-32 or UTF-16, as wchar_t is wide) as UTF-8; unpaired
-// surrogates and values beyond U+10FFFF become U+FFFD.
-std::string wideToUtf8(const std::wstring& text);
 
 }  // namespace vantor

@@ -74,7 +74,7 @@ TEST(BulkCapabilities, WithoutAnAnswerTheNextCallAsksAgain) {
     VantorSDK sdk(50);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     EXPECT_FALSE(sdk.getBulkCapabilities().queried);
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), kBulkUnavailable);
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cWriteBulk), 10), kBulkUnavailable);
     adapter.setHandler({});  // the firmware answers again
     EXPECT_TRUE(sdk.getBulkCapabilities().supported);
     EXPECT_EQ(capabilityQueries(adapter), 3u);
@@ -90,13 +90,15 @@ TEST(BulkCapabilities, AnswersAreKeptPerConnectionAndABadOneMeansNoBulk) {
             answerCapabilities(adapter, 0, {0x07, 0x01, 0x00, 0x00});  // no record count
         }
         ASSERT_TRUE(sdk.connect(adapter.path()));  // drops the cache
-        EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), kBulkUnavailable);
+        EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cWriteBulk), 10),
+                  kBulkUnavailable);
         EXPECT_TRUE(sdk.getBulkCapabilities().queried);
         EXPECT_FALSE(sdk.getBulkCapabilities().supported);
         EXPECT_EQ(sdk.getBulkCapabilities().capabilityInfo, 0);
 
         adapter.setHandler({});  // a good answer now comes too late
-        EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), kBulkUnavailable);
+        EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cWriteBulk), 10),
+                  kBulkUnavailable);
         EXPECT_EQ(capabilityQueries(adapter), 1u);
         sdk.disconnect();
         adapter.clear();
@@ -104,34 +106,56 @@ TEST(BulkCapabilities, AnswersAreKeptPerConnectionAndABadOneMeansNoBulk) {
     // A good answer is asked for when first needed, then kept.
     ASSERT_TRUE(sdk.connect(adapter.path()));
     EXPECT_EQ(capabilityQueries(adapter), 0u);
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), 0);
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kSpiWriteBulk, 10), 0);
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cWriteBulk), 10), 0);
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kSpiWriteBulk), 10), 0);
     EXPECT_EQ(capabilityQueries(adapter), 1u);
 }
 
-TEST(BulkGate, EachRefusalHasItsCode) {
+// One bulk operation offered to the gate of an adapter whose groups are
+// I2C (limit 4096, write only) and SPI (no limit, write and read).
+struct GateCase {
+    const char* name;
+    uint16_t command;
+    uint64_t length;
+    uint16_t expected;
+};
+
+class BulkGate : public ::testing::TestWithParam<GateCase> {};
+
+TEST_P(BulkGate, AnswersWithItsCode) {
     sim::VirtualAdapter adapter;
     sim::BulkCapabilityConfig config;
     config.groups = {{2, 4096, 0x80}, {3, 0, 0x180}};
     adapter.setBulkCapabilities(config);
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
+    const GateCase& c = GetParam();
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(c.command), c.length), c.expected);
+}
 
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 1), 0);
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 4096), 0);
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 4097), kWrongRequest);
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 0), kWrongRequest);
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cReadBulk, 10), kBulkUnavailable);   // bit
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI3cWriteBulk, 10), kBulkUnavailable);  // group
-    // maxPayload 0: no limit of the adapter's.
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kSpiWriteBulk, 1000000), 0);
-    // An unsupported command is refused before its length is looked at.
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cReadBulk, 0), kBulkUnavailable);
+INSTANTIATE_TEST_SUITE_P(
+    Capabilities, BulkGate,
+    ::testing::Values(GateCase{"OneByte", kI2cWriteBulk, 1, 0},
+                      GateCase{"TheGroupLimit", kI2cWriteBulk, 4096, 0},
+                      GateCase{"OverTheGroupLimit", kI2cWriteBulk, 4097, kWrongRequest},
+                      GateCase{"NothingToMove", kI2cWriteBulk, 0, kWrongRequest},
+                      GateCase{"CommandBitClear", kI2cReadBulk, 10, kBulkUnavailable},
+                      GateCase{"GroupNotListed", kI3cWriteBulk, 10, kBulkUnavailable},
+                      GateCase{"LimitZeroMeansNone", kSpiWriteBulk, 1000000, 0},
+                      // An unsupported command is refused before its length
+                      // is looked at.
+                      GateCase{"UnsupportedBeforeLength", kI2cReadBulk, 0, kBulkUnavailable}),
+    RowName{});
 
+TEST(BulkGateUnsupported, AnAdapterWithoutBulkRefusesEveryCommand) {
+    sim::VirtualAdapter adapter;
+    sim::BulkCapabilityConfig config;
+    config.groups = {{2, 4096, 0x80}};
     config.supported = false;
     adapter.setBulkCapabilities(config);
-    ASSERT_TRUE(sdk.connect(adapter.path()));  // drops the cache
-    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), kBulkUnavailable);
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cWriteBulk), 10), kBulkUnavailable);
 }
 
 }  // namespace

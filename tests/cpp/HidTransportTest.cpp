@@ -11,6 +11,7 @@
 
 #include "sdk/core/Protocol.h"
 #include "sdk/transport/HidTransport.h"
+#include "sdk/transport/WideString.h"
 #include "sim/VirtualBackends.h"
 #include "tests/cpp/SdkTestAccess.h"
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/cpp/SdkTestAccess.h"
 
 namespace vantor {
@@ -56,34 +58,91 @@ TEST(I2cControllerAsync, RequestsCarryTheirBytes) {
     EXPECT_TRUE(adapter.reports().empty());
 }
 
-TEST(I2cController, RefusalsSendNothing) {
+// An argument the adapter could not take, refused on a connected instance.
+struct I2cRefusal {
+    const char* name;
+    std::function<uint16_t(VantorAsyncSDK&, VantorSDK&)> call;
+};
+
+class I2cControllerRefusal : public ::testing::TestWithParam<I2cRefusal> {};
+
+TEST_P(I2cControllerRefusal, IsWrongRequestAndSendsNothing) {
     sim::VirtualAdapter adapter;
+    VantorAsyncSDK async;
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(async.connect(adapter.path()) && sdk.connect(adapter.path()));
+    EXPECT_EQ(GetParam().call(async, sdk), kWrongRequest);
+    EXPECT_TRUE(adapter.reports().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, I2cControllerRefusal,
+    ::testing::Values(I2cRefusal{"WriteSubaddressOverFourBytes",
+                                 [](VantorAsyncSDK& a, VantorSDK&) {
+                                     return a.i2cWrite(1, 0, 0x50, kFiveBytes, {1}, false);
+                                 }},
+                      I2cRefusal{"ReadSubaddressOverFourBytes",
+                                 [](VantorAsyncSDK& a, VantorSDK&) {
+                                     return a.i2cRead(2, 0, 0x50, kFiveBytes, 1, false);
+                                 }},
+                      I2cRefusal{"WriteBulkSubaddressOverFourBytes",
+                                 [](VantorAsyncSDK& a, VantorSDK&) {
+                                     return a.i2cWriteBulk(3, 0, 0x50, kFiveBytes, {1}, false);
+                                 }},
+                      I2cRefusal{"ReadBulkSubaddressOverFourBytes",
+                                 [](VantorAsyncSDK& a, VantorSDK&) {
+                                     return a.i2cReadBulk(4, 0, 0x50, kFiveBytes, 1, false);
+                                 }},
+                      I2cRefusal{"WriteBulkOfNothing",
+                                 [](VantorAsyncSDK& a, VantorSDK&) {
+                                     return a.i2cWriteBulk(6, 0, 0x50, {}, {}, false);
+                                 }},
+                      I2cRefusal{"WriteBulkOver32768Bytes",
+                                 [](VantorAsyncSDK& a, VantorSDK&) {
+                                     return a.i2cWriteBulk(7, 0, 0x50, {}, Bytes(32769), false);
+                                 }},
+                      I2cRefusal{"ReadBulkOfNothing",
+                                 [](VantorAsyncSDK& a, VantorSDK&) {
+                                     return a.i2cReadBulk(8, 0, 0x50, {}, 0, false);
+                                 }},
+                      I2cRefusal{"ReadBulkOver32768Bytes",
+                                 [](VantorAsyncSDK& a, VantorSDK&) {
+                                     return a.i2cReadBulk(9, 0, 0x50, {}, 32769, false);
+                                 }},
+                      I2cRefusal{
+                          "AsyncScanOfBus2",
+                          [](VantorAsyncSDK& a, VantorSDK&) { return a.i2cScanBus(5, 2, false); }},
+                      I2cRefusal{"ScanOfBus2",
+                                 [](VantorAsyncSDK&, VantorSDK& s) {
+                                     Bytes out;
+                                     uint8_t n = 0;
+                                     return s.i2cScanBus(out, &n, &n, 2, false);
+                                 }},
+                      I2cRefusal{"ScanWithoutCount7",
+                                 [](VantorAsyncSDK&, VantorSDK& s) {
+                                     Bytes out;
+                                     uint8_t n = 0;
+                                     return s.i2cScanBus(out, nullptr, &n, 0, false);
+                                 }},
+                      I2cRefusal{"ScanWithoutCount10",
+                                 [](VantorAsyncSDK&, VantorSDK& s) {
+                                     Bytes out;
+                                     uint8_t n = 0;
+                                     return s.i2cScanBus(out, &n, nullptr, 0, false);
+                                 }}),
+    RowName{});
+
+TEST(I2cController, WithoutConnectionOrBulkInterfaceNothingIsSent) {
     VantorAsyncSDK async;
     VantorSDK sdk(2000);
     Bytes out;
     uint8_t count7 = 0, count10 = 0;
     EXPECT_EQ(async.i2cWriteBulk(1, 0, 0x50, kFiveBytes, {}, false), kDisconnect);
     EXPECT_EQ(sdk.i2cReadBulk(0, 0x50, {}, 1, out, false), kDisconnect);
+    // The scan's own arguments are checked before the connection.
     EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 2, false), kWrongRequest);
-    ASSERT_TRUE(async.connect(adapter.path()));
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(async.i2cWrite(1, 0, 0x50, kFiveBytes, {1}, false), kWrongRequest);
-    EXPECT_EQ(async.i2cRead(2, 0, 0x50, kFiveBytes, 1, false), kWrongRequest);
-    EXPECT_EQ(async.i2cWriteBulk(3, 0, 0x50, kFiveBytes, {1}, false), kWrongRequest);
-    EXPECT_EQ(async.i2cReadBulk(4, 0, 0x50, kFiveBytes, 1, false), kWrongRequest);
-    EXPECT_EQ(async.i2cScanBus(5, 2, false), kWrongRequest);
-    EXPECT_EQ(async.i2cWriteBulk(6, 0, 0x50, {}, {}, false), kWrongRequest);
-    EXPECT_EQ(async.i2cWriteBulk(7, 0, 0x50, {}, Bytes(32769), false), kWrongRequest);
-    EXPECT_EQ(async.i2cReadBulk(8, 0, 0x50, {}, 0, false), kWrongRequest);
-    EXPECT_EQ(async.i2cReadBulk(9, 0, 0x50, {}, 32769, false), kWrongRequest);
-    EXPECT_EQ(sdk.i2cScanBus(out, nullptr, &count10, 0, false), kWrongRequest);
-    EXPECT_EQ(sdk.i2cScanBus(out, &count7, nullptr, 0, false), kWrongRequest);
-    EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 2, false), kWrongRequest);
-    EXPECT_TRUE(adapter.reports().empty());
 
     sim::VirtualAdapter noBulk(adapterOptions("I2CNOBULK", sim::Model::Teranox, false));
-    async.disconnect();
-    sdk.disconnect();
     ASSERT_TRUE(async.connect(noBulk.path()) && sdk.connect(noBulk.path()));
     EXPECT_EQ(async.i2cWriteBulk(1, 0, 0x50, {}, {1}, false), kBulkUnavailable);
     EXPECT_EQ(async.i2cReadBulk(2, 0, 0x50, {}, 1, false), kBulkUnavailable);

@@ -18,6 +18,7 @@
 
 #include "sdk/core/VantorAsyncSDK.h"
 #include "sdk/core/VantorSDK.h"
+#include "sdk/core/VantorSDKImpl.h"
 #include "sdk/transport/UsbBackend.h"
 #include "sim/VirtualAdapter.h"
 
@@ -25,11 +26,11 @@ namespace vantor {
 
 struct VantorSDKTestAccess {
     static void setLastTransactionId(VantorSDK& sdk, uint16_t id) {
-        std::lock_guard<std::mutex> lock(sdk.requestMutex_);
-        sdk.lastTransactionId_ = id;
+        std::lock_guard<std::mutex> lock(sdk.impl_->requestMutex);
+        sdk.impl_->lastTransactionId = id;
     }
-    static uint16_t bulkGate(VantorSDK& sdk, uint16_t command, uint64_t length) {
-        return sdk.bulkGate(command, length);
+    static uint16_t bulkGate(VantorSDK& sdk, const CommandInfo& command, uint64_t length) {
+        return sdk.impl_->bulkGate(command, length);
     }
 };
 
@@ -52,6 +53,15 @@ constexpr uint16_t kUnexpected = 0x6000;
 constexpr uint16_t kWrongRequest = 0x8000;
 constexpr uint16_t kWrongResponse = 0xA000;
 constexpr uint16_t kBulkUnavailable = 0xC000;
+
+// Test names of a table instantiation: each row's `name` (letters, digits
+// and underscores only).
+struct RowName {
+    template <typename Row>
+    std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+        return info.param.name;
+    }
+};
 
 inline sim::AdapterOptions adapterOptions(const std::string& serial,
                                           sim::Model model = sim::Model::Teranox,

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/cpp/SdkTestAccess.h"
 
 namespace vantor {
@@ -45,28 +47,50 @@ TEST(SpiControllerAsync, RequestsCarryTheirBytes) {
     EXPECT_EQ(adapter.bulkReceived(), pattern(100));
 }
 
-TEST(SpiControllerAsync, LimitsAreCheckedBeforeSending) {
+// An argument beyond a limit, refused on a connected instance.
+struct SpiRefusal {
+    const char* name;
+    std::function<uint16_t(VantorAsyncSDK&)> call;
+};
+
+class SpiControllerRefusal : public ::testing::TestWithParam<SpiRefusal> {};
+
+TEST_P(SpiControllerRefusal, IsWrongRequestAndSendsNothing) {
     sim::VirtualAdapter adapter;
     VantorAsyncSDK sdk;
     ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.spiTransfer(3, Bytes(1025), 1), kWrongRequest);
-    EXPECT_EQ(sdk.spiTransfer(4, Bytes(1), 1025), kWrongRequest);
-    EXPECT_EQ(sdk.spiTransferBulk(5, {}, 0), kWrongRequest);
-    EXPECT_EQ(sdk.spiTransferBulk(6, {}, 32769), kWrongRequest);
-    EXPECT_EQ(sdk.spiTransferBulk(7, Bytes(1025), 1), kWrongRequest);
-    EXPECT_EQ(sdk.spiReadBulk(8, {}, 0), kWrongRequest);
-    EXPECT_EQ(sdk.spiReadBulk(9, {}, 32769), kWrongRequest);
-    // Its 16-bit length field could not announce this many command bytes.
-    EXPECT_EQ(sdk.spiReadBulk(10, Bytes(65536), 1), kWrongRequest);
-    EXPECT_EQ(sdk.spiWriteBulk(11, {}), kWrongRequest);
-    EXPECT_EQ(sdk.spiWriteBulk(12, Bytes(32769)), kWrongRequest);
+    EXPECT_EQ(GetParam().call(sdk), kWrongRequest);
     EXPECT_TRUE(adapter.reports().empty());
+}
 
-    // The largest transfer goes out whole; without a bulk interface the
-    // bulk variants are refused.
+INSTANTIATE_TEST_SUITE_P(
+    Limits, SpiControllerRefusal,
+    ::testing::Values(
+        SpiRefusal{"TransferSendingOver1024Bytes",
+                   [](VantorAsyncSDK& s) { return s.spiTransfer(3, Bytes(1025), 1); }},
+        SpiRefusal{"TransferClockingOver1024Bytes",
+                   [](VantorAsyncSDK& s) { return s.spiTransfer(4, Bytes(1), 1025); }},
+        SpiRefusal{"TransferBulkOfNothing",
+                   [](VantorAsyncSDK& s) { return s.spiTransferBulk(5, {}, 0); }},
+        SpiRefusal{"TransferBulkOver32768Bytes",
+                   [](VantorAsyncSDK& s) { return s.spiTransferBulk(6, {}, 32769); }},
+        SpiRefusal{"TransferBulkSendingOver1024Bytes",
+                   [](VantorAsyncSDK& s) { return s.spiTransferBulk(7, Bytes(1025), 1); }},
+        SpiRefusal{"ReadBulkOfNothing", [](VantorAsyncSDK& s) { return s.spiReadBulk(8, {}, 0); }},
+        SpiRefusal{"ReadBulkOver32768Bytes",
+                   [](VantorAsyncSDK& s) { return s.spiReadBulk(9, {}, 32769); }},
+        // Its 16-bit length field could not announce this many command bytes.
+        SpiRefusal{"ReadBulkWithOver65535CommandBytes",
+                   [](VantorAsyncSDK& s) { return s.spiReadBulk(10, Bytes(65536), 1); }},
+        SpiRefusal{"WriteBulkOfNothing", [](VantorAsyncSDK& s) { return s.spiWriteBulk(11, {}); }},
+        SpiRefusal{"WriteBulkOver32768Bytes",
+                   [](VantorAsyncSDK& s) { return s.spiWriteBulk(12, Bytes(32769)); }}),
+    RowName{});
+
+TEST(SpiControllerAsync, TheLargestTransferGoesOutWholeAndBulkNeedsTheInterface) {
+    VantorAsyncSDK sdk;
     sim::VirtualAdapter large(adapterOptions("SPI1024", sim::Model::Quillex, false));
     silence(large);
-    sdk.disconnect();
     ASSERT_TRUE(sdk.connect(large.path()));
     EXPECT_EQ(sdk.spiTransfer(0x0A0B, pattern(1024, 5), 1024), 0);
     EXPECT_EQ(sdk.spiTransferBulk(1, {1}, 1), kBulkUnavailable);

@@ -46,39 +46,48 @@ TEST(SystemCommandsAsync, RequestsCarryTheirCodesAndParameters) {
     EXPECT_EQ(adapter.requests(), expected);
 }
 
-TEST(SystemCommands, UsbStringLengthByteCountsItself) {
-    struct Case {
-        uint16_t status;
-        Bytes params;
-        uint16_t result;
-        Bytes text;
-    };
-    const Case cases[] = {
-        {0, {0x01}, 0, {}},                                        // no string bytes
-        {0, {0x04, 'a', 'b', 'c', 'x', 'y'}, 0, {'a', 'b', 'c'}},  // the rest is ignored
-        {0x0004, {0x03, 0xC3, 0xA9}, 0, {0xC3, 0xA9}},             // the status is not consulted
-        {0, {0x05, 'a', 'b'}, kWrongResponse, {}},                 // announces more than is present
-        {0, {0x00, 'a'}, kWrongResponse, {}},
-        {0, {}, kWrongResponse, {}},  // header only
-        {0x0004, {}, 0x0004, {}},     // header only with an error: the firmware's status
-    };
+// One answer to getUsbString: its status and parameters, and what the call
+// makes of them.
+struct UsbStringCase {
+    const char* name;
+    uint16_t status;
+    Bytes params;
+    uint16_t result;
+    Bytes text;  // when the result is 0
+};
+
+class UsbString : public ::testing::TestWithParam<UsbStringCase> {};
+
+TEST_P(UsbString, LengthByteCountsItself) {
+    const UsbStringCase& c = GetParam();
     sim::VirtualAdapter adapter;
-    const Case* answer = nullptr;
     answerStrings(adapter, [&](uint8_t, uint16_t id) {
-        return std::vector<Bytes>{
-            responseMessage(id, kGetUsbString, answer->status, answer->params)};
+        return std::vector<Bytes>{responseMessage(id, kGetUsbString, c.status, c.params)};
     });
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
-    for (const Case& c : cases) {
-        answer = &c;
-        std::vector<uint8_t> out = {'o', 'l', 'd'};
-        EXPECT_EQ(sdk.getUsbString(out, 1), c.result) << c.params.size() << " parameter bytes";
-        if (c.result == 0) {
-            EXPECT_EQ(out, c.text);
-        }
+    std::vector<uint8_t> out = {'o', 'l', 'd'};
+    EXPECT_EQ(sdk.getUsbString(out, 1), c.result);
+    if (c.result == 0) {
+        EXPECT_EQ(out, c.text);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, UsbString,
+    ::testing::Values(
+        UsbStringCase{"NoStringBytes", 0, {0x01}, 0, {}},
+        UsbStringCase{"BytesBeyondTheLengthAreIgnored",
+                      0,
+                      {0x04, 'a', 'b', 'c', 'x', 'y'},
+                      0,
+                      {'a', 'b', 'c'}},
+        UsbStringCase{"TheStatusIsNotConsulted", 0x0004, {0x03, 0xC3, 0xA9}, 0, {0xC3, 0xA9}},
+        UsbStringCase{"AnnouncesMoreThanIsPresent", 0, {0x05, 'a', 'b'}, kWrongResponse, {}},
+        UsbStringCase{"LengthZero", 0, {0x00, 'a'}, kWrongResponse, {}},
+        UsbStringCase{"HeaderOnly", 0, {}, kWrongResponse, {}},
+        UsbStringCase{"HeaderOnlyWithAnErrorGivesTheFirmwareStatus", 0x0004, {}, 0x0004, {}}),
+    RowName{});
 
 TEST(SystemCommands, DeviceInfoOnADisconnectedSdkSendsNothing) {
     sim::VirtualAdapter adapter;

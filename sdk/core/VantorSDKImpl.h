@@ -1,0 +1,148 @@
+#pragma once
+// Internal to the SDK: the synchronous engine behind VantorSDK. Command
+// methods send through the asynchronous instance, wait on the response
+// waiter and decode the matched response as their command's description
+// (CommandInfo) says.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <type_traits>
+#include <vector>
+
+#include "sdk/core/CommandInfo.h"
+#include "sdk/core/Protocol.h"
+#include "sdk/core/ResponseWaiter.h"
+#include "sdk/core/VantorAsyncSDK.h"
+#include "sdk/core/VantorSDK.h"
+
+namespace vantor {
+
+struct VantorSDK::Impl {
+    explicit Impl(int timeoutMs);
+    ~Impl();
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
+    // A matched response message, header included, as the parse step of a
+    // command method sees it. Reads past the end yield 0; the command's
+    // minimum parameter length guarantees the fixed fields.
+    class Response {
+      public:
+        explicit Response(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+        const uint8_t* data() const { return bytes_.data(); }
+        size_t size() const { return bytes_.size(); }
+        uint16_t status() const { return u16(kStatusOffset); }
+        uint8_t u8(size_t offset) const { return offset < size() ? bytes_[offset] : 0; }
+        uint16_t u16(size_t offset) const {
+            return offset + 2 <= size() ? readU16le(data() + offset) : 0;
+        }
+        uint32_t u32(size_t offset) const {
+            return offset + 4 <= size() ? readU32le(data() + offset) : 0;
+        }
+
+      private:
+        const std::vector<uint8_t>& bytes_;
+    };
+
+    using SendFn = FunctionRef<uint16_t(uint16_t)>;
+    using ParseFn = FunctionRef<uint16_t(const Response&)>;
+
+    // The rule every synchronous command method follows. `send(id)` calls the
+    // asynchronous method of the same name with the fresh transaction id and
+    // returns its status. The response must hold the command's minimum
+    // parameter bytes after the header (else its short-response rule
+    // applies) and carry the request's id and the command's code; then
+    // `parse` copies the outputs. A parse returning void yields the
+    // response's status; one returning uint16_t yields that value.
+    //
+    //     return impl_->transact(device::kGetUsbConfig,
+    //                            [&](uint16_t id) { return impl_->async->getUsbConfig(id); },
+    //                            [&](const Response& r) { config.cdcMode = r.u8(...); });
+    template <typename Send, typename Parse>
+    uint16_t transact(const CommandInfo& command, Send&& send, Parse&& parse) {
+        if constexpr (std::is_void_v<std::invoke_result_t<Parse&, const Response&>>) {
+            auto withStatus = [&parse](const Response& r) -> uint16_t {
+                parse(r);
+                return r.status();
+            };
+            return request(command, send, withStatus);
+        } else {
+            return request(command, send, parse);
+        }
+    }
+    // A command whose response carries nothing but the status.
+    template <typename Send>
+    uint16_t transact(const CommandInfo& command, Send&& send) {
+        auto statusOnly = [](const Response& r) -> uint16_t { return r.status(); };
+        return request(command, send, statusOnly);
+    }
+    // The common case in one line: a command whose response carries nothing
+    // but the status, sent by the asynchronous method `method` with `args`.
+    //
+    //     return impl_->statusCommand(i2c::kDeinit, &VantorAsyncSDK::i2cDeinit, bus);
+    template <typename... Params, typename... Args>
+    uint16_t statusCommand(const CommandInfo& command,
+                           uint16_t (VantorAsyncSDK::*method)(uint16_t, Params...),
+                           const Args&... args) {
+        return transact(command, [&](uint16_t id) { return (async.get()->*method)(id, args...); });
+    }
+    // Sends without awaiting any response (the adapter leaves its application
+    // firmware): the asynchronous status is returned as is.
+    uint16_t sendOnly(SendFn send);
+
+    uint16_t request(const CommandInfo& command, SendFn send, ParseFn parse);
+    // The same with requestMutex already held.
+    uint16_t requestLocked(const CommandInfo& command, SendFn send, ParseFn parse);
+    // True (and the call must be refused) on the reader thread.
+    bool calledFromReaderThread() const { return async->onReaderThread(); }
+
+    uint16_t generateTransactionId();
+    // Reader thread: every complete message of the connection.
+    void handleResponse(const std::vector<uint8_t>& message);
+    // Copies at most `maxLength` response bytes from `offset` on into `out`.
+    void assignResponsePayload(size_t offset, size_t maxLength, std::vector<uint8_t>& out) const;
+    // What a response too short for its command yields under
+    // ShortResponse::Status.
+    uint16_t shortResponseStatus() const;
+
+    // Checks a bulk operation before anything is sent: SUCCESS, or
+    // SDK_ERROR_BULK_UNAVAILABLE (no bulk interface, or the adapter does not
+    // offer this command over it) or SDK_ERROR_WRONG_REQUEST (length 0 or
+    // above the adapter's limit for the group).
+    uint16_t bulkGate(const CommandInfo& command, uint64_t length);
+    // getBulkCapabilities() with requestMutex already held.
+    const BulkCapabilities& bulkCapabilitiesLocked();
+    // What every synchronous bulk operation checks before it sends: not
+    // connected gives SDK_ERROR_DISCONNECT (as the asynchronous method
+    // would), then the bulk gate.
+    uint16_t bulkPrecheck(const CommandInfo& command, uint64_t length);
+    // A bulk read: the precheck for `requested` bytes, the request, then the
+    // data phase the response announces as a u16 at `countOffset` (at most
+    // `requested` bytes, else SDK_ERROR_WRONG_RESPONSE), received into `out`
+    // within kBulkDataTimeoutMs (else SDK_ERROR_TIMEOUT). A non-zero response
+    // status is returned as is. `out` is empty after any failure.
+    uint16_t bulkRead(const CommandInfo& command, uint16_t requested, size_t countOffset,
+                      SendFn send, std::vector<uint8_t>& out);
+
+    // The operations behind the four public names of the rail commands.
+    uint16_t setRailVoltage(uint16_t millivolts, bool persist);
+    uint16_t useExternalRailVoltage(bool persist);
+    uint16_t getRailVoltage(uint16_t& millivolts);
+
+    ResponseWaiter waiter;
+    BulkCapabilities bulkCapabilities;
+    uint16_t lastTransactionId = 0;
+    // Written by the reader thread under the waiter's lock while a request
+    // is outstanding; read by the requesting thread once its wait ended.
+    std::vector<uint8_t> response;
+    NotificationCallback notificationCallback;
+    // Held for a whole request so that overlapping calls queue.
+    std::mutex requestMutex;
+    // Last, so that it is destroyed first: it joins the reader thread, which
+    // uses everything above.
+    std::unique_ptr<VantorAsyncSDK> async;
+};
+
+}  // namespace vantor
