@@ -113,7 +113,7 @@ TEST(BulkGate, EachRefusalHasItsCode) {
     sim::VirtualAdapter adapter;
     sim::BulkCapabilityConfig config;
     config.groups = {{2, 4096, 0x80}, {3, 0, 0x180}};
-    adapter.setBulkCapabilities(config);
+    adapter.system().setBulkCapabilities(config);
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
 
@@ -129,7 +129,7 @@ TEST(BulkGate, EachRefusalHasItsCode) {
     EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cReadBulk, 0), kBulkUnavailable);
 
     config.supported = false;
-    adapter.setBulkCapabilities(config);
+    adapter.system().setBulkCapabilities(config);
     ASSERT_TRUE(sdk.connect(adapter.path()));  // drops the cache
     EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, kI2cWriteBulk, 10), kBulkUnavailable);
 }

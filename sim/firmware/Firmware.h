@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,12 +29,13 @@
 #include <vector>
 
 #include "sim/VirtualAdapter.h"
-#include "sim/Wire.h"
+#include "sim/usb/Wire.h"
 
 namespace vantor::sim {
 
-// Status codes the firmware answers with.
-namespace fw {
+// Status codes every command family answers with; a family's own codes are
+// in its namespace (e.g. `i2c::status`).
+namespace status {
 constexpr uint16_t kSuccess = 0x0000;
 constexpr uint16_t kUnsupportedCommand = 0x0001;
 constexpr uint16_t kInvalidCommand = 0x0002;
@@ -42,7 +44,7 @@ constexpr uint16_t kFeatureNotSupportedByHardware = 0x0005;
 constexpr uint16_t kInterfaceNotInitialized = 0x0006;
 constexpr uint16_t kInterfaceAlreadyInitialized = 0x0007;
 constexpr uint16_t kBusTimeout = 0x0009;
-}  // namespace fw
+}  // namespace status
 
 constexpr size_t kRequestHeaderSize = 4;   // transaction id, command code
 constexpr size_t kResponseHeaderSize = 6;  // ... and the status
@@ -132,25 +134,67 @@ class MessageBuilder {
 
 class Firmware;
 
-// One command family of the firmware.
+// One command family of the firmware. A family serves its commands from a
+// table of rows (code, least parameter length, handler), given to `serve` in
+// its constructor:
+//
+//     I2cFirmware::I2cFirmware() {
+//         serve<I2cFirmware>({
+//             {i2c::cmd::kDeinit, 1, &I2cFirmware::deinit},
+//             ...
+//         });
+//     }
+//
+// The firmware reads the table once, at installation. A family's command,
+// status and notification codes live in its own namespace (`i2c::cmd`,
+// `i2c::status`, ...), so families cannot collide on a generic name.
 class FirmwareFamily {
   public:
-    struct Command {
+    using Handler = std::function<void(const Request&, Firmware&)>;
+    struct CommandInfo {
         uint16_t code;
         size_t minParams;  // shorter requests are answered FW_INVALID_PARAMETER
+        Handler handler;   // runs with the firmware mutex held; may answer nothing
     };
 
     virtual ~FirmwareFamily() = default;
-    // The command codes this family serves; asked once, at installation.
-    virtual std::vector<Command> commands() const = 0;
-    // Handles one request (firmware mutex held). The family answers through
-    // `firmware`; answering nothing is allowed.
-    virtual void handle(const Request& request, Firmware& firmware) = 0;
+    FirmwareFamily() = default;
+    FirmwareFamily(const FirmwareFamily&) = delete;
+    FirmwareFamily& operator=(const FirmwareFamily&) = delete;
+
+    // The command codes this family serves.
+    const std::vector<CommandInfo>& commands() const { return commands_; }
     // Back to the power-on state of everything volatile (the reset command).
     // Persistent settings stay.
     virtual void reset() {}
     // The adapter was plugged in and its application firmware starts.
     virtual void powerOn() { reset(); }
+
+  protected:
+    // One row of a family's command table: a member function of `F`.
+    template <class F>
+    struct Row {
+        uint16_t code;
+        size_t minParams;
+        void (F::*handler)(const Request&, Firmware&);
+    };
+
+    // Adds the rows to this family's table; `F` is the family's own class.
+    template <class F>
+    void serve(std::initializer_list<Row<F>> rows) {
+        F* const self = static_cast<F*>(this);
+        for (const Row<F>& row : rows) {
+            const auto handler = row.handler;
+            commands_.push_back(
+                CommandInfo{row.code, row.minParams,
+                            [self, handler](const Request& request, Firmware& firmware) {
+                                (self->*handler)(request, firmware);
+                            }});
+        }
+    }
+
+  private:
+    std::vector<CommandInfo> commands_;
 };
 
 class Firmware {
@@ -233,10 +277,6 @@ class Firmware {
     }
 
   private:
-    struct Entry {
-        FirmwareFamily* family;
-        size_t minParams;
-    };
     struct BulkOutWait {
         size_t count;
         BulkOutHandler handler;
@@ -247,7 +287,7 @@ class Firmware {
     VirtualAdapter::State& adapter_;
     std::mutex mutex_;
     std::vector<std::unique_ptr<FirmwareFamily>> families_;
-    std::unordered_map<uint16_t, Entry> commands_;
+    std::unordered_map<uint16_t, FirmwareFamily::CommandInfo> commands_;
     std::optional<BulkOutWait> bulkOutWait_;
 };
 
