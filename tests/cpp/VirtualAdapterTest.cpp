@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <optional>
 #include <thread>
 
 #include "VirtualSeam.h"
@@ -120,6 +122,73 @@ TEST(VirtualAdapterFirmware, SystemCommandAnswers) {
     EXPECT_EQ(tail(seam.call(0x0409, {})),
               (Bytes{0, 0, 0xE4, 0x0C, 0x08, 0x07, 0xBC, 0x0A, 0, 0, 0, 0, 0, 0}));
 }
+
+// A family of the test's own, installed beside the adapter's: its table
+// routes each code to its handler after the length check, and its codes take
+// over a code another family served.
+class EchoFamily final : public FirmwareFamily {
+  public:
+    static constexpr uint16_t kEcho = 0x7E01;
+    static constexpr uint16_t kSilent = 0x7E02;
+
+    EchoFamily() {
+        serve<EchoFamily>({
+            {kEcho, 2, &EchoFamily::echo},
+            {kSilent, 0, &EchoFamily::silent},
+            {0x040E, 0, &EchoFamily::echo},  // taken over from the system family
+        });
+    }
+
+  private:
+    void echo(const Request& request, Firmware& firmware) {
+        const auto [data, size] = request.bytes(0, request.paramSize());
+        firmware.respond(MessageBuilder::response(request, 0x00EC).append(data, size).take());
+    }
+    void silent(const Request&, Firmware&) {}
+};
+
+struct DispatchRow {
+    const char* name;
+    uint16_t code;
+    Bytes params;
+    std::optional<Bytes> answer;  // from the status field on; nothing: no answer
+};
+
+class VirtualAdapterDispatch : public ::testing::TestWithParam<DispatchRow> {};
+
+TEST_P(VirtualAdapterDispatch, TableRoutesByCodeAfterTheLengthCheck) {
+    VirtualAdapter adapter;
+    adapter.state().firmware().withLock(
+        [](Firmware& fw) { fw.install(std::make_unique<EchoFamily>()); });
+    Seam seam(adapter);
+    const DispatchRow& row = GetParam();
+    const uint16_t id = seam.write(row.code, row.params);
+    if (!row.answer) {
+        EXPECT_TRUE(adapter.waitForRequests(1, std::chrono::milliseconds(kWaitMs)));
+        EXPECT_TRUE(seam.quiet());
+        return;
+    }
+    const auto message = seam.next();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(u16At(*message, 0), id);
+    EXPECT_EQ(tail(*message), *row.answer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, VirtualAdapterDispatch,
+    ::testing::Values(
+        DispatchRow{
+            "HandlerGetsTheParameters", EchoFamily::kEcho, {1, 2, 3}, Bytes{0xEC, 0, 1, 2, 3}},
+        DispatchRow{"ExactlyTheLeastLength", EchoFamily::kEcho, {9, 8}, Bytes{0xEC, 0, 9, 8}},
+        DispatchRow{"ShorterIsInvalidParameter", EchoFamily::kEcho, {1}, Bytes{0x04, 0}},
+        DispatchRow{"UnknownCodeIsUnsupported", 0x7E03, {}, Bytes{0x01, 0}},
+        DispatchRow{"HandlerMayAnswerNothing", EchoFamily::kSilent, {}, std::nullopt},
+        DispatchRow{"LaterFamilyTakesOverACode", 0x040E, {}, Bytes{0xEC, 0}},
+        DispatchRow{"OtherFamiliesStillServe",
+                    0x0409,
+                    {},
+                    Bytes{0, 0, 0xE4, 0x0C, 0x08, 0x07, 0xE4, 0x0C, 0, 0, 0, 0, 0, 0}}),
+    [](const ::testing::TestParamInfo<DispatchRow>& row) { return row.param.name; });
 
 // ------------------------------------------------------------------ bulk side
 
