@@ -3,17 +3,25 @@
 //
 // The firmware answers request messages the way the adapter's application
 // firmware does. It is made of command families (system, I2C, SPI, ...), one
-// `FirmwareFamily` each, which declare the command codes they serve with the
-// least parameter length each needs. `Firmware` dispatches every request to
-// its family, answers unknown commands with FW_UNSUPPORTED_COMMAND and too
-// short requests with FW_INVALID_PARAMETER, and offers the families the
-// adapter's services: answering, notifications, the bulk endpoints' data and
-// leaving the application firmware.
+// `FirmwareFamily` each, which serve their command codes from a table of
+// (code, least parameter length, handler) rows. `Firmware` dispatches every
+// request through the merged table, answers unknown commands with
+// FW_UNSUPPORTED_COMMAND and too short requests with FW_INVALID_PARAMETER,
+// and offers the families the adapter's services: answering, notifications,
+// the bulk endpoints' data and leaving the application firmware.
+//
+// A family's state is reached from outside only through its bench object
+// ("sim/bench/*Bench.h"), which takes the firmware mutex around each call.
+// A new family is: its firmware class here (codes in its own namespace, the
+// table in its constructor), one `install` line in Firmware.cpp, a bench
+// header and source with its records, the bench's accessor on
+// `VirtualAdapter`, and its Python binding in bindings/SimModule.cpp.
 //
 // Locking: one mutex guards the firmware and every family's state. It is held
-// while a family handles a request and while the adapter's public setters
-// change firmware settings. Lock order: firmware mutex, then the adapter's
-// mutex; never the other way round.
+// while a family handles a request and while a bench object reads or changes
+// a family. Lock order: firmware mutex, then the adapter's mutex (the USB
+// side's, in "sim/usb/AdapterState.h"); never the other way round. Scripted
+// handlers run without either.
 
 #include <cstddef>
 #include <cstdint>
