@@ -17,7 +17,7 @@ replaces it with a function of your own, and the traffic records
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, Callable, List, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Any, Callable, List, Optional, Sequence, Union, cast
 
 from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceModel
 from pyvantorsdk._cpp._pyvantorsdk_cpp import _sim as _native
@@ -125,7 +125,7 @@ class VirtualAdapter:
 
     @property
     def closed(self) -> bool:
-        return self._native.closed
+        return bool(self._native.closed)
 
     def __repr__(self) -> str:
         if self.closed:
@@ -136,32 +136,32 @@ class VirtualAdapter:
     @property
     def path(self) -> str:
         """The HID path to give ``DeviceFacade.connect``."""
-        return self._native.path
+        return str(self._native.path)
 
     @property
     def serial(self) -> str:
-        return self._native.serial
+        return str(self._native.serial)
 
     @property
     def model(self) -> DeviceModel:
-        return self._native.model
+        return cast(DeviceModel, self._native.model)
 
     @property
     def report_size(self) -> int:
-        return self._native.report_size
+        return int(self._native.report_size)
 
     @property
     def bulk(self) -> bool:
         """True when the adapter has the vendor bulk interface."""
-        return self._native.bulk
+        return bool(self._native.bulk)
 
     @property
     def vendor_id(self) -> int:
-        return self._native.vendor_id
+        return int(self._native.vendor_id)
 
     @property
     def product_id(self) -> int:
-        return self._native.product_id
+        return int(self._native.product_id)
 
     # ------------------------------------------------------------ plugging
     def unplug(self) -> None:
@@ -174,23 +174,23 @@ class VirtualAdapter:
 
     @property
     def plugged(self) -> bool:
-        return self._native.is_plugged()
+        return bool(self._native.is_plugged())
 
     # ------------------------------------------------------ traffic records
     @property
     def requests(self) -> List[bytes]:
         """Every request message received, reassembled, in order."""
-        return self._native.requests()
+        return cast(List[bytes], self._native.requests())
 
     @property
     def reports(self) -> List[bytes]:
         """Every HID output report as written, report id byte first."""
-        return self._native.reports()
+        return cast(List[bytes], self._native.reports())
 
     @property
     def bulk_received(self) -> bytes:
         """Everything received on bulk OUT."""
-        return self._native.bulk_received()
+        return bytes(self._native.bulk_received())
 
     def clear(self) -> None:
         """Forget the requests, reports and bulk bytes recorded so far."""
@@ -203,11 +203,11 @@ class VirtualAdapter:
     @property
     def malformed_reports(self) -> int:
         """Output reports the adapter could not use."""
-        return self._native.malformed_reports()
+        return int(self._native.malformed_reports())
 
     def wait_for_requests(self, count: int, timeout: float = 2.0) -> bool:
         """Wait until ``count`` requests were handled since the last ``clear``."""
-        return self._native.wait_for_requests(count, timeout * 1000.0)
+        return bool(self._native.wait_for_requests(count, timeout * 1000.0))
 
     # ------------------------------------------------------------ injection
     def send(self, message: BytesLike) -> None:

@@ -149,9 +149,9 @@ class VirtualAdapter {
     UartBench& uart() const { return *uart_; }        // the far end of the UART
     GpioBench& gpio() const { return *gpio_; }        // the far end of the GPIO pins
 
-    struct State;  // shared with the virtual USB backends and the firmware
-    // The internals ("sim/usb/AdapterState.h"), for the firmware families' own
-    // accessors and for tests of the firmware model.
+    struct State;  // shared with the virtual USB backends, the firmware and the bench
+    // The internals ("sim/usb/AdapterState.h"), for the bench objects and for
+    // tests of the firmware model (e.g. installing a family of their own).
     State& state() const { return *state_; }
 
   private:
