@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -21,7 +23,6 @@
 #include "bindings/Logging.h"
 #include "bindings/ReaderGil.h"
 #include "sdk/core/SystemTypes.h"
-#include "sim/AdapterState.h"
 #include "sim/VirtualAdapter.h"
 
 namespace nb = nanobind;
@@ -197,6 +198,266 @@ decltype(auto) unlocked(SimAdapter& a, Fn&& fn) {
     return std::forward<Fn>(fn)(adapter);
 }
 
+// ------------------------------------------------------------------ records
+// The bench's records are the C++ structs themselves, bound read-only with a
+// keyword constructor, equality and a repr built from one field list each.
+
+// An int, or an enumeration member (whose `value` is taken): buses, chip
+// selects, pins and levels.
+struct Number {
+    long value = 0;
+};
+
+}  // namespace
+}  // namespace pyvantorsdk
+
+namespace nanobind::detail {
+template <>
+struct type_caster<pyvantorsdk::Number> {
+    NB_TYPE_CASTER(pyvantorsdk::Number, const_name("int"))
+
+    bool from_python(handle src, uint32_t, cleanup_list*) noexcept {
+        PyObject* o = src.ptr();
+        object owned;
+        if (!PyLong_Check(o) && PyObject_HasAttrString(o, "value")) {
+            owned = steal(PyObject_GetAttrString(o, "value"));
+            if (!owned.is_valid()) {
+                PyErr_Clear();
+                return false;
+            }
+            o = owned.ptr();
+        }
+        if (!PyLong_Check(o)) return false;
+        value.value = PyLong_AsLong(o);
+        if (PyErr_Occurred()) {
+            PyErr_Clear();
+            return false;
+        }
+        return true;
+    }
+    static handle from_cpp(const pyvantorsdk::Number& n, rv_policy, cleanup_list*) noexcept {
+        return PyLong_FromLong(n.value);
+    }
+};
+}  // namespace nanobind::detail
+
+namespace pyvantorsdk {
+namespace {
+
+// A value of `Number` that must fit `T`; anything else is a ValueError.
+template <class T>
+T narrow(const Number& n, const char* what) {
+    if (n.value < 0 || static_cast<unsigned long>(n.value) > std::numeric_limits<T>::max()) {
+        throw nb::value_error(
+            (std::string("invalid ") + what + " " + std::to_string(n.value)).c_str());
+    }
+    return static_cast<T>(n.value);
+}
+
+template <class T>
+class Record {
+  public:
+    Record(nb::module_& scope, const char* name, const char* doc)
+        : cls_(scope, name, doc), fields_(std::make_shared<std::vector<Field>>()), name_(name) {}
+
+    template <class M>
+    Record& field(const char* name, M T::*member) {
+        cls_.def_ro(name, member);
+        fields_->push_back(
+            Field{name, [member](const T& t) { return nb::cast(t.*member); },
+                  [member](T& t, nb::handle value) { t.*member = nb::cast<M>(value); }});
+        return *this;
+    }
+    // A string member shown to Python as bytes (it need not be UTF-8).
+    Record& bytesField(const char* name, std::string T::*member) {
+        cls_.def_prop_ro(name, [member](const T& t) {
+            return nb::bytes((t.*member).data(), (t.*member).size());
+        });
+        fields_->push_back(Field{
+            name,
+            [member](const T& t) {
+                return nb::object(nb::bytes((t.*member).data(), (t.*member).size()));
+            },
+            [member](T& t, nb::handle value) { t.*member = nb::cast<TextOrBytes>(value).value; }});
+        return *this;
+    }
+
+    // Adds the constructor (keywords only, missing fields at their
+    // defaults), equality and the repr.
+    void finish() {
+        auto fields = fields_;
+        std::string name = name_;
+        cls_.def("__init__",
+                 [fields, name](T* self, nb::kwargs kwargs) {
+                     new (self) T{};
+                     size_t used = 0;
+                     for (const Field& f : *fields) {
+                         if (!kwargs.contains(f.name)) continue;
+                         f.set(*self, nb::handle(PyDict_GetItemString(kwargs.ptr(), f.name)));
+                         ++used;
+                     }
+                     if (used != nb::len(kwargs)) {
+                         throw nb::type_error((name + " got an unknown field").c_str());
+                     }
+                 })
+            .def("__eq__",
+                 [fields](const T& a, nb::handle other) {
+                     if (!nb::isinstance<T>(other)) return false;
+                     const T& b = nb::cast<const T&>(other);
+                     for (const Field& f : *fields) {
+                         if (!f.get(a).equal(f.get(b))) return false;
+                     }
+                     return true;
+                 })
+            .def("__repr__", [fields, name](const T& t) {
+                std::string out = name + "(";
+                bool first = true;
+                for (const Field& f : *fields) {
+                    if (!first) out += ", ";
+                    first = false;
+                    out += f.name;
+                    out += "=";
+                    out += nb::cast<std::string>(nb::repr(f.get(t)));
+                }
+                return out + ")";
+            });
+        cls_.attr("__hash__") = nb::none();
+    }
+
+  private:
+    struct Field {
+        const char* name;
+        std::function<nb::object(const T&)> get;
+        std::function<void(T&, nb::handle)> set;
+    };
+
+    nb::class_<T> cls_;
+    std::shared_ptr<std::vector<Field>> fields_;
+    std::string name_;
+};
+
+void bindRecords(nb::module_& sim) {
+    namespace vs = vantor::sim;
+    Record<vs::Identity>(sim, "Identity", "The five USB strings the adapter reports.")
+        .bytesField("manufacturer", &vs::Identity::manufacturer)
+        .bytesField("product_name", &vs::Identity::productName)
+        .bytesField("serial_number", &vs::Identity::serialNumber)
+        .bytesField("hw_version", &vs::Identity::hwVersion)
+        .bytesField("fw_version", &vs::Identity::fwVersion)
+        .finish();
+    Record<vs::UsbSettings>(sim, "UsbSettings", "The adapter's persistent USB configuration.")
+        .field("webusb_enabled", &vs::UsbSettings::webusbEnabled)
+        .field("cdc_enabled", &vs::UsbSettings::cdcEnabled)
+        .field("cdc_mode", &vs::UsbSettings::cdcMode)
+        .finish();
+    Record<vs::BulkGroupRecord>(sim, "BulkGroup", "One record of the bulk capability answer.")
+        .field("group", &vs::BulkGroupRecord::group)
+        .field("max_payload", &vs::BulkGroupRecord::maxPayload)
+        .field("command_mask", &vs::BulkGroupRecord::commandMask)
+        .finish();
+    Record<vs::BulkCapabilityConfig>(
+        sim, "BulkCapabilities",
+        "What the adapter answers to the bulk capability query; a non-zero status answers "
+        "with that status and no records.")
+        .field("status", &vs::BulkCapabilityConfig::status)
+        .field("capability_info", &vs::BulkCapabilityConfig::capabilityInfo)
+        .field("supported", &vs::BulkCapabilityConfig::supported)
+        .field("groups", &vs::BulkCapabilityConfig::groups)
+        .finish();
+    Record<vs::AnalogMeasurements>(sim, "AnalogMeasurements",
+                                   "The voltages (millivolts) the adapter measures.")
+        .field("io_mv", &vs::AnalogMeasurements::ioMv)
+        .field("i3c_low_mv", &vs::AnalogMeasurements::i3cLowMv)
+        .field("i3c_high_mv", &vs::AnalogMeasurements::i3cHighMv)
+        .finish();
+    Record<vs::RailState>(sim, "RailState", "The I/O voltage rail.")
+        .field("millivolts", &vs::RailState::millivolts)
+        .field("external", &vs::RailState::external)
+        .finish();
+    Record<vs::I2cBusState>(sim, "I2cBusState", "What the host set an I2C bus to.")
+        .field("initialized", &vs::I2cBusState::initialized)
+        .field("frequency_hz", &vs::I2cBusState::frequencyHz)
+        .field("pull_up", &vs::I2cBusState::pullUp)
+        .finish();
+    Record<vs::SpiControllerState>(
+        sim, "SpiControllerState",
+        "What the host set the SPI controller to (values as on the wire).")
+        .field("initialized", &vs::SpiControllerState::initialized)
+        .field("bit_order", &vs::SpiControllerState::bitOrder)
+        .field("mode", &vs::SpiControllerState::mode)
+        .field("data_width", &vs::SpiControllerState::dataWidth)
+        .field("chip_select", &vs::SpiControllerState::chipSelect)
+        .field("chip_select_polarity", &vs::SpiControllerState::chipSelectPolarity)
+        .field("frequency_hz", &vs::SpiControllerState::frequencyHz)
+        .finish();
+    Record<vs::UartState>(sim, "UartState",
+                          "What the host set the UART to (values as on the wire).")
+        .field("initialized", &vs::UartState::initialized)
+        .field("baud_rate", &vs::UartState::baudRate)
+        .field("hardware_handshake", &vs::UartState::hardwareHandshake)
+        .field("parity", &vs::UartState::parity)
+        .field("data_size", &vs::UartState::dataSize)
+        .field("stop_bit", &vs::UartState::stopBit)
+        .finish();
+    Record<vs::GpioPinState>(
+        sim, "GpioPinState",
+        "One GPIO pin; trigger: armed edges, 0 none, 1 rising, 2 falling, 3 both.")
+        .field("configured", &vs::GpioPinState::configured)
+        .field("output", &vs::GpioPinState::output)
+        .field("level", &vs::GpioPinState::level)
+        .field("trigger", &vs::GpioPinState::trigger)
+        .finish();
+}
+
+// --------------------------------------------------------------- benches
+
+// The Python face of one bench object: the adapter it belongs to, which
+// the Python object keeps alive. Every call goes through the adapter, so a
+// bench of a closed adapter raises instead of touching freed memory.
+template <class B>
+struct BenchRef {
+    SimAdapter* owner;
+};
+
+template <class B>
+B& benchOf(Adapter& adapter);
+template <>
+vantor::sim::FaultBench& benchOf(Adapter& a) {
+    return a.faults();
+}
+template <>
+vantor::sim::SystemBench& benchOf(Adapter& a) {
+    return a.system();
+}
+template <>
+vantor::sim::PowerBench& benchOf(Adapter& a) {
+    return a.power();
+}
+template <>
+vantor::sim::I2cBench& benchOf(Adapter& a) {
+    return a.i2c();
+}
+template <>
+vantor::sim::SpiBench& benchOf(Adapter& a) {
+    return a.spi();
+}
+template <>
+vantor::sim::UartBench& benchOf(Adapter& a) {
+    return a.uart();
+}
+template <>
+vantor::sim::GpioBench& benchOf(Adapter& a) {
+    return a.gpio();
+}
+
+// Runs `fn(bench)` with the interpreter lock released.
+template <class B, class Fn>
+decltype(auto) onBench(BenchRef<B>& ref, Fn&& fn) {
+    B& bench = benchOf<B>(ref.owner->get());
+    nb::gil_scoped_release release;
+    return std::forward<Fn>(fn)(bench);
+}
+
 nb::list bytesList(const std::vector<Bytes>& items) {
     nb::list out;
     for (const Bytes& item : items) out.append(toBytes(item));
@@ -224,7 +485,7 @@ void bindAdapter(nb::module_& sim) {
                                     : vantor::DeviceModel::TERANOX;
                      })
         .def_prop_ro("report_size", [](SimAdapter& a) { return a.get().reportSize(); })
-        .def_prop_ro("bulk", [](SimAdapter& a) { return a.get().state().bulk; })
+        .def_prop_ro("bulk", [](SimAdapter& a) { return a.get().hasBulk(); })
         .def_prop_ro("vendor_id", [](SimAdapter& a) { return a.get().vendorId(); })
         .def_prop_ro("product_id", [](SimAdapter& a) { return a.get().productId(); })
         // Plugging.
@@ -285,263 +546,395 @@ void bindAdapter(nb::module_& sim) {
             },
             "code"_a, "fields"_a, "header_word"_a = 0)
         .def("set_handler", &SimAdapter::setHandler, "handler"_a.none())
-        // Faults.
+        // The bench, one object per part of the adapter.
+        .def_prop_ro(
+            "faults", [](SimAdapter& a) { return BenchRef<vantor::sim::FaultBench>{&a}; },
+            nb::keep_alive<0, 1>(), "USB-side fault injection.")
+        .def_prop_ro(
+            "system", [](SimAdapter& a) { return BenchRef<vantor::sim::SystemBench>{&a}; },
+            nb::keep_alive<0, 1>(), "Identity, USB settings, measurements and counters.")
+        .def_prop_ro(
+            "power", [](SimAdapter& a) { return BenchRef<vantor::sim::PowerBench>{&a}; },
+            nb::keep_alive<0, 1>(), "The I/O rail.")
+        .def_prop_ro(
+            "i2c", [](SimAdapter& a) { return BenchRef<vantor::sim::I2cBench>{&a}; },
+            nb::keep_alive<0, 1>(), "Devices on the I2C buses.")
+        .def_prop_ro(
+            "spi", [](SimAdapter& a) { return BenchRef<vantor::sim::SpiBench>{&a}; },
+            nb::keep_alive<0, 1>(), "Devices on the SPI chip selects.")
+        .def_prop_ro(
+            "uart", [](SimAdapter& a) { return BenchRef<vantor::sim::UartBench>{&a}; },
+            nb::keep_alive<0, 1>(), "The far end of the UART.")
+        .def_prop_ro(
+            "gpio", [](SimAdapter& a) { return BenchRef<vantor::sim::GpioBench>{&a}; },
+            nb::keep_alive<0, 1>(), "The far end of the GPIO pins.");
+}
+
+// The bench's repr: its kind, the adapter's path and what `state` shows.
+template <class B>
+std::string benchRepr(BenchRef<B>& ref, const char* kind, const std::string& state) {
+    Adapter& adapter = ref.owner->get();
+    return std::string("<") + kind + " of " + adapter.path() + (state.empty() ? "" : " ") + state +
+           ">";
+}
+
+std::string reprOf(nb::handle value) {
+    return nb::cast<std::string>(nb::repr(value));
+}
+
+void bindBenches(nb::module_& sim) {
+    namespace vs = vantor::sim;
+    using Faults = BenchRef<vs::FaultBench>;
+    using System = BenchRef<vs::SystemBench>;
+    using Power = BenchRef<vs::PowerBench>;
+    using I2c = BenchRef<vs::I2cBench>;
+    using Spi = BenchRef<vs::SpiBench>;
+    using Uart = BenchRef<vs::UartBench>;
+    using Gpio = BenchRef<vs::GpioBench>;
+
+    nb::class_<Faults>(sim, "FaultBench", "Faults of the adapter's USB side.")
+        .def("__repr__", [](Faults& r) { return benchRepr(r, "FaultBench", ""); })
         .def(
             "fail_writes",
-            [](SimAdapter& a, int count, double delayMs) {
-                unlocked(a, [&](Adapter& x) { x.failWrites(count, millis(delayMs)); });
+            [](Faults& r, int count, double delayMs) {
+                onBench(r, [&](vs::FaultBench& b) { b.failWrites(count, millis(delayMs)); });
             },
-            "count"_a, "delay_ms"_a = 0)
+            "count"_a, "delay_ms"_a = 0,
+            "The next `count` output reports fail, each after `delay_ms`.")
         .def(
             "fail_reads",
-            [](SimAdapter& a, int count) { unlocked(a, [&](Adapter& x) { x.failReads(count); }); },
-            "count"_a)
+            [](Faults& r, int count) {
+                onBench(r, [&](vs::FaultBench& b) { b.failReads(count); });
+            },
+            "count"_a, "The next `count` reads of the HID interface fail.")
         .def(
             "set_response_delay",
-            [](SimAdapter& a, double ms) {
-                unlocked(a, [&](Adapter& x) { x.setResponseDelay(millis(ms)); });
+            [](Faults& r, double ms) {
+                onBench(r, [&](vs::FaultBench& b) { b.setResponseDelay(millis(ms)); });
             },
-            "delay_ms"_a)
+            "delay_ms"_a,
+            "Answers become readable only after this delay (injected messages are not delayed).")
         .def(
             "stall_bulk_in",
-            [](SimAdapter& a, bool stalled) {
-                unlocked(a, [&](Adapter& x) { x.stallBulkIn(stalled); });
+            [](Faults& r, bool stalled) {
+                onBench(r, [&](vs::FaultBench& b) { b.stallBulkIn(stalled); });
             },
-            "stalled"_a)
+            "stalled"_a = true, "A stalled bulk IN endpoint fails every transfer.")
         .def(
             "limit_bulk_in",
-            [](SimAdapter& a, std::optional<size_t> limit) {
-                unlocked(a, [&](Adapter& x) { x.limitBulkIn(limit); });
+            [](Faults& r, std::optional<size_t> limit) {
+                onBench(r, [&](vs::FaultBench& b) { b.limitBulkIn(limit); });
             },
-            "limit"_a.none())
-        // Firmware settings.
+            "limit"_a.none(),
+            "Bulk IN delivers at most `limit` of the bytes it announced (None: all).");
+
+    nb::class_<System>(sim, "SystemBench",
+                       "The adapter's USB strings, USB settings, bulk capabilities, analog "
+                       "measurements and system counters; all persistent.")
+        .def("__repr__",
+             [](System& r) {
+                 const auto s = onBench(r, [](vs::SystemBench& b) { return b.usbSettings(); });
+                 return benchRepr(r, "SystemBench", reprOf(nb::cast(s)));
+             })
         .def(
             "set_identity",
-            [](SimAdapter& a, std::optional<TextOrBytes> manufacturer,
+            [](System& r, std::optional<TextOrBytes> manufacturer,
                std::optional<TextOrBytes> product, std::optional<TextOrBytes> serial,
                std::optional<TextOrBytes> hw, std::optional<TextOrBytes> fw) {
-                unlocked(a, [&](Adapter& x) {
-                    vantor::sim::Identity id = x.identity();
+                onBench(r, [&](vs::SystemBench& b) {
+                    vs::Identity id = b.identity();
                     if (manufacturer) id.manufacturer = manufacturer->value;
                     if (product) id.productName = product->value;
                     if (serial) id.serialNumber = serial->value;
                     if (hw) id.hwVersion = hw->value;
                     if (fw) id.fwVersion = fw->value;
-                    x.setIdentity(id);
+                    b.setIdentity(id);
                 });
             },
-            "manufacturer"_a.none() = nb::none(), "product_name"_a.none() = nb::none(),
-            "serial_number"_a.none() = nb::none(), "hw_version"_a.none() = nb::none(),
-            "fw_version"_a.none() = nb::none())
-        .def("identity",
-             [](SimAdapter& a) {
-                 const auto id = unlocked(a, [](Adapter& x) { return x.identity(); });
-                 nb::dict out;
-                 out["manufacturer"] = nb::bytes(id.manufacturer.data(), id.manufacturer.size());
-                 out["product_name"] = nb::bytes(id.productName.data(), id.productName.size());
-                 out["serial_number"] = nb::bytes(id.serialNumber.data(), id.serialNumber.size());
-                 out["hw_version"] = nb::bytes(id.hwVersion.data(), id.hwVersion.size());
-                 out["fw_version"] = nb::bytes(id.fwVersion.data(), id.fwVersion.size());
-                 return out;
-             })
-        .def("bulk_capabilities",
-             [](SimAdapter& a) {
-                 const auto c = unlocked(a, [](Adapter& x) { return x.bulkCapabilities(); });
-                 std::vector<std::tuple<uint8_t, uint16_t, uint32_t>> groups;
-                 for (const auto& g : c.groups)
-                     groups.emplace_back(g.group, g.maxPayload, g.commandMask);
-                 return std::make_tuple(c.status, c.capabilityInfo, c.supported, groups);
-             })
-        .def(
-            "set_bulk_capabilities",
-            [](SimAdapter& a, uint16_t status, uint8_t info, bool supported,
-               const std::vector<std::tuple<uint8_t, uint16_t, uint32_t>>& groups) {
-                vantor::sim::BulkCapabilityConfig config;
-                config.status = status;
-                config.capabilityInfo = info;
-                config.supported = supported;
-                config.groups.clear();
-                for (const auto& [group, maxPayload, mask] : groups) {
-                    config.groups.push_back({group, maxPayload, mask});
-                }
-                unlocked(a, [&](Adapter& x) { x.setBulkCapabilities(config); });
+            nb::kw_only(), "manufacturer"_a.none() = nb::none(),
+            "product_name"_a.none() = nb::none(), "serial_number"_a.none() = nb::none(),
+            "hw_version"_a.none() = nb::none(), "fw_version"_a.none() = nb::none(),
+            "Change the USB strings; None keeps a string, bytes are reported unchanged.")
+        .def_prop_ro(
+            "identity",
+            [](System& r) { return onBench(r, [](vs::SystemBench& b) { return b.identity(); }); },
+            "The five USB strings.")
+        .def_prop_ro(
+            "usb_settings",
+            [](System& r) {
+                return onBench(r, [](vs::SystemBench& b) { return b.usbSettings(); });
             },
-            "status"_a, "capability_info"_a, "supported"_a, "groups"_a)
-        .def("usb_settings",
-             [](SimAdapter& a) {
-                 const auto s = unlocked(a, [](Adapter& x) { return x.usbSettings(); });
-                 return std::make_tuple(s.webusbEnabled, s.cdcEnabled, s.cdcMode);
-             })
+            "The USB configuration.")
         .def(
             "set_usb_settings",
-            [](SimAdapter& a, uint8_t webusb, uint8_t cdc, uint8_t mode) {
-                return unlocked(a, [&](Adapter& x) {
-                    return x.setUsbSettings(vantor::sim::UsbSettings{webusb, cdc, mode});
+            [](System& r, uint8_t webusb, uint8_t cdc, uint8_t mode) {
+                return onBench(r, [&](vs::SystemBench& b) {
+                    return b.setUsbSettings(vs::UsbSettings{webusb, cdc, mode});
                 });
             },
-            "webusb_enabled"_a, "cdc_enabled"_a, "cdc_mode"_a)
+            "webusb_enabled"_a = 255, "cdc_enabled"_a = 255, "cdc_mode"_a = 255,
+            "Change the USB configuration (255 keeps a setting); False when a value is out of "
+            "range.")
+        .def_prop_ro(
+            "bulk_capabilities",
+            [](System& r) {
+                return onBench(r, [](vs::SystemBench& b) { return b.bulkCapabilities(); });
+            },
+            "What the adapter answers to the bulk capability query.")
+        .def(
+            "set_bulk_capabilities",
+            [](System& r, const vs::BulkCapabilityConfig& config) {
+                onBench(r, [&](vs::SystemBench& b) { b.setBulkCapabilities(config); });
+            },
+            "capabilities"_a, "Change what the adapter answers to the bulk capability query.")
+        .def_prop_ro(
+            "analog_measurements",
+            [](System& r) {
+                return onBench(r, [](vs::SystemBench& b) { return b.analogMeasurements(); });
+            },
+            "The voltages the adapter measures.")
         .def(
             "set_analog_measurements",
-            [](SimAdapter& a, uint16_t io, uint16_t low, uint16_t high) {
-                unlocked(a, [&](Adapter& x) { x.setAnalogMeasurements(io, low, high); });
+            [](System& r, uint16_t io, uint16_t low, uint16_t high) {
+                onBench(r, [&](vs::SystemBench& b) {
+                    b.setAnalogMeasurements(vs::AnalogMeasurements{io, low, high});
+                });
             },
-            "io_mv"_a, "i3c_low_mv"_a, "i3c_high_mv"_a)
-        // The I2C bench.
+            "io_mv"_a, "i3c_low_mv"_a = 1800, "i3c_high_mv"_a = 3300,
+            "The voltages (millivolts) the adapter measures: the I/O rail and the two I3C rails.")
+        .def_prop_ro(
+            "reset_count",
+            [](System& r) { return onBench(r, [](vs::SystemBench& b) { return b.resetCount(); }); },
+            "Reset requests received.")
+        .def_prop_ro(
+            "in_boot_mode",
+            [](System& r) { return onBench(r, [](vs::SystemBench& b) { return b.inBootMode(); }); },
+            "True once the adapter left its application for the boot loader.");
+
+    nb::class_<Power>(sim, "PowerBench", "The I/O rail of the I2C, SPI, UART and GPIO signals.")
+        .def("__repr__",
+             [](Power& r) {
+                 const auto rail = onBench(r, [](vs::PowerBench& b) { return b.ioRail(); });
+                 return benchRepr(r, "PowerBench", reprOf(nb::cast(rail)));
+             })
         .def(
-            "attach_i2c_eeprom",
-            [](SimAdapter& a, uint8_t bus, uint16_t address, size_t size, size_t pageSize,
+            "set_external_voltage",
+            [](Power& r, uint16_t mv) {
+                onBench(r, [&](vs::PowerBench& b) { b.setExternalVoltage(mv); });
+            },
+            "millivolts"_a,
+            "The voltage an external supply puts on the rail, measured while the host has handed "
+            "the rail over to it.")
+        .def_prop_ro(
+            "io_rail",
+            [](Power& r) { return onBench(r, [](vs::PowerBench& b) { return b.ioRail(); }); },
+            "What the rail carries.");
+
+    nb::class_<I2c>(sim, "I2cBench",
+                    "Devices on the I2C buses. They keep their contents across resets and "
+                    "unplugging. Addresses above 0x7F (or with ten_bit=True) are 10-bit; they "
+                    "answer scans only.")
+        .def("__repr__",
+             [](I2c& r) {
+                 const auto buses =
+                     onBench(r, [](vs::I2cBench& b) { return std::make_pair(b.bus(0), b.bus(1)); });
+                 return benchRepr(r, "I2cBench",
+                                  "bus0=" + reprOf(nb::cast(buses.first)) +
+                                      " bus1=" + reprOf(nb::cast(buses.second)));
+             })
+        .def(
+            "attach_eeprom",
+            [](I2c& r, const Number& bus, uint16_t address, size_t size, size_t pageSize,
                uint8_t addressBytes, bool tenBit) {
-                const vantor::sim::I2cEepromOptions options{size, pageSize, addressBytes};
-                return unlocked(a, [&](Adapter& x) {
-                    return x.attachI2cEeprom(bus, address, options, tenBit);
-                });
+                const vs::I2cEepromOptions options{size, pageSize, addressBytes};
+                const uint8_t b8 = narrow<uint8_t>(bus, "bus");
+                if (!onBench(r, [&](vs::I2cBench& b) {
+                        return b.attachEeprom(b8, address, options, tenBit);
+                    })) {
+                    throw nb::value_error("cannot attach an EEPROM there");
+                }
             },
-            "bus"_a, "address"_a, "size"_a, "page_size"_a, "address_bytes"_a, "ten_bit"_a)
+            "bus"_a, "address"_a, nb::kw_only(), "size"_a = 256, "page_size"_a = 16,
+            "address_bytes"_a = 1, "ten_bit"_a = false,
+            "Attach a serial EEPROM (erased to 0xFF). Page writes wrap at the page boundary; "
+            "address_bytes is the memory address width (1 or 2).")
         .def(
-            "attach_i2c_register_map",
-            [](SimAdapter& a, uint8_t bus, uint16_t address, bool tenBit) {
-                return unlocked(
-                    a, [&](Adapter& x) { return x.attachI2cRegisterMap(bus, address, tenBit); });
+            "attach_register_map",
+            [](I2c& r, const Number& bus, uint16_t address, bool tenBit) {
+                const uint8_t b8 = narrow<uint8_t>(bus, "bus");
+                if (!onBench(r, [&](vs::I2cBench& b) {
+                        return b.attachRegisterMap(b8, address, tenBit);
+                    })) {
+                    throw nb::value_error("cannot attach a register map there");
+                }
             },
-            "bus"_a, "address"_a, "ten_bit"_a)
+            "bus"_a, "address"_a, nb::kw_only(), "ten_bit"_a = false,
+            "Attach 256 registers with 1-byte register addresses and auto-increment.")
         .def(
-            "detach_i2c",
-            [](SimAdapter& a, uint8_t bus, uint16_t address, bool tenBit) {
-                return unlocked(a, [&](Adapter& x) { return x.detachI2c(bus, address, tenBit); });
+            "detach",
+            [](I2c& r, const Number& bus, uint16_t address, bool tenBit) {
+                const uint8_t b8 = narrow<uint8_t>(bus, "bus");
+                return onBench(r, [&](vs::I2cBench& b) { return b.detach(b8, address, tenBit); });
             },
-            "bus"_a, "address"_a, "ten_bit"_a)
+            "bus"_a, "address"_a, nb::kw_only(), "ten_bit"_a = false,
+            "Remove a device; False when there was none.")
         .def(
-            "i2c_memory",
-            [](SimAdapter& a, uint8_t bus, uint16_t address, bool tenBit) {
+            "memory",
+            [](I2c& r, const Number& bus, uint16_t address, bool tenBit) {
+                const uint8_t b8 = narrow<uint8_t>(bus, "bus");
                 return toBytes(
-                    unlocked(a, [&](Adapter& x) { return x.i2cMemory(bus, address, tenBit); }));
+                    onBench(r, [&](vs::I2cBench& b) { return b.memory(b8, address, tenBit); }));
             },
-            "bus"_a, "address"_a, "ten_bit"_a)
+            "bus"_a, "address"_a, nb::kw_only(), "ten_bit"_a = false,
+            "A device's memory (EEPROM contents, the registers); b'' when there is none.")
         .def(
-            "write_i2c_memory",
-            [](SimAdapter& a, uint8_t bus, uint16_t address, size_t offset, const ByteArg& data,
+            "write_memory",
+            [](I2c& r, const Number& bus, uint16_t address, size_t offset, const ByteArg& data,
                bool tenBit) {
-                return unlocked(a, [&](Adapter& x) {
-                    return x.writeI2cMemory(bus, address, offset, data, tenBit);
-                });
+                const uint8_t b8 = narrow<uint8_t>(bus, "bus");
+                if (!onBench(r, [&](vs::I2cBench& b) {
+                        return b.writeMemory(b8, address, offset, data, tenBit);
+                    })) {
+                    throw nb::value_error("no device there, or the data does not fit");
+                }
             },
-            "bus"_a, "address"_a, "offset"_a, "data"_a, "ten_bit"_a)
+            "bus"_a, "address"_a, "offset"_a, "data"_a, nb::kw_only(), "ten_bit"_a = false,
+            "Change a device's memory directly (no page rules).")
         .def(
-            "i2c_bus",
-            [](SimAdapter& a, uint8_t bus) {
-                const auto b = unlocked(a, [&](Adapter& x) { return x.i2cBus(bus); });
-                return std::make_tuple(b.initialized, b.frequencyHz, b.pullUp);
+            "bus",
+            [](I2c& r, const Number& bus) {
+                const uint8_t b8 = narrow<uint8_t>(bus, "bus");
+                return onBench(r, [&](vs::I2cBench& b) { return b.bus(b8); });
             },
-            "bus"_a)
-        // The SPI bench.
+            "bus"_a, "What the host set a bus to.");
+
+    nb::class_<Spi>(sim, "SpiBench",
+                    "Devices on the SPI chip selects. They keep their contents across resets "
+                    "and unplugging.")
+        .def("__repr__",
+             [](Spi& r) {
+                 const auto c = onBench(r, [](vs::SpiBench& b) { return b.controller(); });
+                 return benchRepr(r, "SpiBench", reprOf(nb::cast(c)));
+             })
         .def(
-            "attach_spi_flash",
-            [](SimAdapter& a, uint8_t chipSelect, size_t size, const ByteArg& jedecId,
+            "attach_flash",
+            [](Spi& r, const Number& chipSelect, size_t size, const ByteArg& jedecId,
                unsigned busyPolls) {
-                vantor::sim::SpiFlashOptions options;
+                vs::SpiFlashOptions options;
                 if (jedecId.value.size() != options.jedecId.size()) {
                     throw nb::value_error("a JEDEC id is 3 bytes");
                 }
                 options.size = size;
                 std::copy(jedecId.value.begin(), jedecId.value.end(), options.jedecId.begin());
                 options.busyPolls = busyPolls;
-                return unlocked(a,
-                                [&](Adapter& x) { return x.attachSpiFlash(chipSelect, options); });
+                const uint8_t cs = narrow<uint8_t>(chipSelect, "chip select");
+                if (!onBench(r, [&](vs::SpiBench& b) { return b.attachFlash(cs, options); })) {
+                    throw nb::value_error("cannot attach a flash on that chip select");
+                }
             },
-            "chip_select"_a, "size"_a, "jedec_id"_a, "busy_polls"_a)
+            "chip_select"_a, nb::kw_only(), "size"_a = 1024 * 1024,
+            "jedec_id"_a = nb::bytes("\xa7\x40\x14", 3), "busy_polls"_a = 2,
+            "Attach a NOR flash (erased to 0xFF): JEDEC id (0x9F), read (0x03), write enable "
+            "(0x06), page program (0x02), 4 KiB sector erase (0x20) and status (0x05). After a "
+            "program or erase the flash reads busy for busy_polls status bytes.")
         .def(
-            "detach_spi",
-            [](SimAdapter& a, uint8_t chipSelect) {
-                return unlocked(a, [&](Adapter& x) { return x.detachSpi(chipSelect); });
+            "detach",
+            [](Spi& r, const Number& chipSelect) {
+                const uint8_t cs = narrow<uint8_t>(chipSelect, "chip select");
+                return onBench(r, [&](vs::SpiBench& b) { return b.detach(cs); });
             },
-            "chip_select"_a)
+            "chip_select"_a, "Remove a device; False when there was none.")
         .def(
-            "spi_memory",
-            [](SimAdapter& a, uint8_t chipSelect) {
-                return toBytes(unlocked(a, [&](Adapter& x) { return x.spiMemory(chipSelect); }));
+            "memory",
+            [](Spi& r, const Number& chipSelect) {
+                const uint8_t cs = narrow<uint8_t>(chipSelect, "chip select");
+                return toBytes(onBench(r, [&](vs::SpiBench& b) { return b.memory(cs); }));
             },
-            "chip_select"_a)
+            "chip_select"_a, "The device's memory; b'' when nothing is attached there.")
         .def(
-            "write_spi_memory",
-            [](SimAdapter& a, uint8_t chipSelect, size_t offset, const ByteArg& data) {
-                return unlocked(
-                    a, [&](Adapter& x) { return x.writeSpiMemory(chipSelect, offset, data); });
+            "write_memory",
+            [](Spi& r, const Number& chipSelect, size_t offset, const ByteArg& data) {
+                const uint8_t cs = narrow<uint8_t>(chipSelect, "chip select");
+                if (!onBench(r, [&](vs::SpiBench& b) { return b.writeMemory(cs, offset, data); })) {
+                    throw nb::value_error(
+                        "no device on that chip select, or the data does not fit");
+                }
             },
-            "chip_select"_a, "offset"_a, "data"_a)
-        .def("spi_controller",
-             [](SimAdapter& a) {
-                 const auto c = unlocked(a, [](Adapter& x) { return x.spiController(); });
-                 return std::make_tuple(c.initialized, c.bitOrder, c.mode, c.dataWidth,
-                                        c.chipSelect, c.chipSelectPolarity, c.frequencyHz);
+            "chip_select"_a, "offset"_a, "data"_a, "Change a device's memory directly.")
+        .def_prop_ro(
+            "controller",
+            [](Spi& r) { return onBench(r, [](vs::SpiBench& b) { return b.controller(); }); },
+            "What the host set the SPI controller to.");
+
+    nb::class_<Uart>(sim, "UartBench", "The far end of the UART.")
+        .def("__repr__",
+             [](Uart& r) {
+                 const auto s = onBench(
+                     r, [](vs::UartBench& b) { return std::make_pair(b.loopback(), b.state()); });
+                 return benchRepr(r, "UartBench",
+                                  std::string("loopback=") + (s.first ? "True " : "False ") +
+                                      reprOf(nb::cast(s.second)));
              })
-        // The UART bench.
+        .def_prop_rw(
+            "loopback",
+            [](Uart& r) { return onBench(r, [](vs::UartBench& b) { return b.loopback(); }); },
+            [](Uart& r, bool on) { onBench(r, [&](vs::UartBench& b) { b.setLoopback(on); }); },
+            "TX wired to RX: every byte sent comes back as a UART notification.")
         .def(
-            "set_uart_loopback",
-            [](SimAdapter& a, bool on) { unlocked(a, [&](Adapter& x) { x.setUartLoopback(on); }); },
-            "enabled"_a)
-        .def("uart_loopback",
-             [](SimAdapter& a) { return unlocked(a, [](Adapter& x) { return x.uartLoopback(); }); })
-        .def(
-            "inject_uart",
-            [](SimAdapter& a, const ByteArg& data) {
-                return unlocked(a, [&](Adapter& x) { return x.injectUart(data); });
+            "inject",
+            [](Uart& r, const ByteArg& data) {
+                return onBench(r, [&](vs::UartBench& b) { return b.inject(data); });
             },
-            "data"_a)
-        .def("uart_sent",
-             [](SimAdapter& a) {
-                 return toBytes(unlocked(a, [](Adapter& x) { return x.uartSent(); }));
-             })
-        .def("clear_uart_sent",
-             [](SimAdapter& a) { unlocked(a, [](Adapter& x) { x.clearUartSent(); }); })
-        .def("uart",
-             [](SimAdapter& a) {
-                 const auto u = unlocked(a, [](Adapter& x) { return x.uart(); });
-                 return std::make_tuple(u.initialized, u.baudRate, u.hardwareHandshake, u.parity,
-                                        u.dataSize, u.stopBit);
-             })
-        // The GPIO bench.
+            "data"_a,
+            "Bytes arriving on RX, reported to the host as UART notifications; False (bytes "
+            "lost) when the UART is not initialised or unplugged.")
+        .def_prop_ro(
+            "sent",
+            [](Uart& r) { return toBytes(onBench(r, [](vs::UartBench& b) { return b.sent(); })); },
+            "Everything sent on TX since the last clear_sent().")
         .def(
-            "drive_gpio_input",
-            [](SimAdapter& a, uint8_t pin, uint8_t level) {
-                return unlocked(a, [&](Adapter& x) { return x.driveGpioInput(pin, level); });
-            },
-            "pin"_a, "level"_a)
+            "clear_sent", [](Uart& r) { onBench(r, [](vs::UartBench& b) { b.clearSent(); }); },
+            "Forget what was sent on TX.")
+        .def_prop_ro(
+            "state", [](Uart& r) { return onBench(r, [](vs::UartBench& b) { return b.state(); }); },
+            "What the host set the UART to.");
+
+    nb::class_<Gpio>(sim, "GpioBench", "The far end of the GPIO pins 0..5.")
+        .def("__repr__", [](Gpio& r) { return benchRepr(r, "GpioBench", ""); })
         .def(
-            "gpio_output_level",
-            [](SimAdapter& a, uint8_t pin) {
-                return unlocked(a, [&](Adapter& x) { return x.gpioOutputLevel(pin); });
+            "drive_input",
+            [](Gpio& r, const Number& pin, const Number& level) {
+                const uint8_t p = narrow<uint8_t>(pin, "pin");
+                const uint8_t l = narrow<uint8_t>(level, "level");
+                if (!onBench(r, [&](vs::GpioBench& b) { return b.driveInput(p, l); })) {
+                    throw nb::value_error("invalid pin or level");
+                }
             },
-            "pin"_a)
+            "pin"_a, "level"_a,
+            "Drive a pin from outside; an armed edge raises a GPIO notification.")
         .def(
-            "gpio_pin",
-            [](SimAdapter& a, uint8_t pin) {
-                const auto p = unlocked(a, [&](Adapter& x) { return x.gpioPin(pin); });
-                return std::make_tuple(p.configured, p.output, p.level, p.trigger);
+            "output_level",
+            [](Gpio& r, const Number& pin) {
+                const uint8_t p = narrow<uint8_t>(pin, "pin");
+                return onBench(r, [&](vs::GpioBench& b) { return b.outputLevel(p); });
             },
-            "pin"_a)
-        // The I/O rail.
+            "pin"_a, "The level an output pin drives; None when the pin is not an output.")
         .def(
-            "set_external_voltage",
-            [](SimAdapter& a, uint16_t mv) {
-                unlocked(a, [&](Adapter& x) { x.setExternalVoltage(mv); });
+            "pin",
+            [](Gpio& r, const Number& pin) {
+                const uint8_t p = narrow<uint8_t>(pin, "pin");
+                return onBench(r, [&](vs::GpioBench& b) { return b.pin(p); });
             },
-            "millivolts"_a)
-        .def("io_rail",
-             [](SimAdapter& a) {
-                 const auto r = unlocked(a, [](Adapter& x) { return x.ioRail(); });
-                 return std::make_tuple(r.millivolts, r.external);
-             })
-        .def("reset_count",
-             [](SimAdapter& a) { return unlocked(a, [](Adapter& x) { return x.resetCount(); }); })
-        .def("in_boot_mode",
-             [](SimAdapter& a) { return unlocked(a, [](Adapter& x) { return x.inBootMode(); }); });
+            "pin"_a, "What a pin is set to.");
 }
 
 }  // namespace
 
 void registerSimModule(nb::module_& m) {
     nb::module_ sim = m.def_submodule("_sim", "The virtual adapter (see pyvantorsdk.sim).");
+    bindRecords(sim);
     bindAdapter(sim);
+    bindBenches(sim);
 }
 
 }  // namespace pyvantorsdk

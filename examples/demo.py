@@ -68,10 +68,10 @@ def virtual_bench() -> Iterator[sim.VirtualAdapter]:
     """A virtual adapter with the demo's devices attached."""
     with sim.VirtualAdapter(serial="DEMO0001") as adapter:
         for what, attach in (
-            ("EEPROM at 0x50", lambda: adapter.attach_i2c_eeprom(I2cBus.A, EEPROM)),
-            ("register map at 0x68", lambda: adapter.attach_i2c_register_map(I2cBus.A, REGISTER_MAP)),
-            ("SPI flash on CS0", lambda: adapter.attach_spi_flash(SpiChipSelect.CS_0)),
-            ("UART loopback", lambda: adapter.set_uart_loopback(True)),
+            ("EEPROM at 0x50", lambda: adapter.i2c.attach_eeprom(I2cBus.A, EEPROM)),
+            ("register map at 0x68", lambda: adapter.i2c.attach_register_map(I2cBus.A, REGISTER_MAP)),
+            ("SPI flash on CS0", lambda: adapter.spi.attach_flash(SpiChipSelect.CS_0)),
+            ("UART loopback", lambda: setattr(adapter.uart, "loopback", True)),
         ):
             try:
                 attach()
@@ -168,7 +168,7 @@ def gpio(dev: DeviceFacade, adapter: Optional[sim.VirtualAdapter]) -> None:
         dev.gpio_configure_pin(pin, GpioFunctionality.DIGITAL_INPUT)
         dev.gpio_configure_interrupt(pin, GpioTriggerType.RISING_EDGE)
         if adapter is not None:
-            adapter.drive_gpio_input(pin, 1)  # the virtual bench raises the pin
+            adapter.gpio.drive_input(pin, 1)  # the virtual bench raises the pin
         else:
             print(f"   waiting {EVENT_TIMEOUT:.0f} s for a rising edge on PIN_2 ...")
         if done.wait(EVENT_TIMEOUT):

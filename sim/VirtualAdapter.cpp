@@ -2,9 +2,8 @@
 
 #include <utility>
 
-#include "sim/AdapterState.h"
-#include "sim/SystemFirmware.h"
-#include "sim/VirtualBackends.h"
+#include "sim/usb/AdapterState.h"
+#include "sim/usb/VirtualBackends.h"
 
 namespace vantor::sim {
 
@@ -12,6 +11,13 @@ VirtualAdapter::VirtualAdapter(AdapterOptions options) {
     installVirtualBackendsOnce();
     const auto& registry = Registry::instance();
     state_ = std::make_shared<State>(options, registry->nextPath());
+    faults_ = std::make_unique<FaultBench>(*state_);
+    system_ = std::make_unique<SystemBench>(*state_);
+    power_ = std::make_unique<PowerBench>(*state_);
+    i2c_ = std::make_unique<I2cBench>(*state_);
+    spi_ = std::make_unique<SpiBench>(*state_);
+    uart_ = std::make_unique<UartBench>(*state_);
+    gpio_ = std::make_unique<GpioBench>(*state_);
     registry->add(state_);
     if (options.plugged) state_->plug();
 }
@@ -39,6 +45,9 @@ uint16_t VirtualAdapter::vendorId() const {
 }
 uint16_t VirtualAdapter::productId() const {
     return state_->productId;
+}
+bool VirtualAdapter::hasBulk() const {
+    return state_->bulk;
 }
 
 void VirtualAdapter::plug() {
@@ -98,71 +107,6 @@ void VirtualAdapter::notify(uint16_t code, const Bytes& fields, uint16_t headerW
 
 void VirtualAdapter::setHandler(Handler handler) {
     state_->setHandler(std::move(handler));
-}
-
-// --------------------------------------------------------------- faults
-
-void VirtualAdapter::failWrites(int count, std::chrono::milliseconds delay) {
-    state_->failWrites(count, delay);
-}
-void VirtualAdapter::failReads(int count) {
-    state_->failReads(count);
-}
-void VirtualAdapter::setResponseDelay(std::chrono::milliseconds delay) {
-    state_->setResponseDelay(delay);
-}
-void VirtualAdapter::stallBulkIn(bool stalled) {
-    state_->stallBulkIn(stalled);
-}
-void VirtualAdapter::limitBulkIn(std::optional<size_t> limit) {
-    state_->limitBulkIn(limit);
-}
-
-// ----------------------------------------------------- firmware settings
-
-void VirtualAdapter::setIdentity(const Identity& identity) {
-    state_->setIdentity(identity);
-}
-Identity VirtualAdapter::identity() const {
-    return state_->identity();
-}
-
-void VirtualAdapter::setBulkCapabilities(const BulkCapabilityConfig& config) {
-    state_->firmware().withLock(
-        [&](Firmware& fw) { fw.family<SystemFirmware>().setBulkCapabilities(config); });
-}
-
-BulkCapabilityConfig VirtualAdapter::bulkCapabilities() const {
-    return state_->firmware().withLock(
-        [](Firmware& fw) { return fw.family<SystemFirmware>().bulkCapabilities(); });
-}
-
-void VirtualAdapter::setAnalogMeasurements(uint16_t ioMv, uint16_t i3cLowMv, uint16_t i3cHighMv) {
-    state_->firmware().withLock([&](Firmware& fw) {
-        fw.family<SystemFirmware>().setAnalog(AnalogMeasurements{ioMv, i3cLowMv, i3cHighMv});
-    });
-}
-
-UsbSettings VirtualAdapter::usbSettings() const {
-    return state_->firmware().withLock(
-        [](Firmware& fw) { return fw.family<SystemFirmware>().usbSettings(); });
-}
-
-bool VirtualAdapter::setUsbSettings(const UsbSettings& settings) {
-    return state_->firmware().withLock([&](Firmware& fw) {
-        return fw.family<SystemFirmware>().applyUsbSettings(settings.webusbEnabled,
-                                                            settings.cdcEnabled, settings.cdcMode);
-    });
-}
-
-int VirtualAdapter::resetCount() const {
-    return state_->firmware().withLock(
-        [](Firmware& fw) { return fw.family<SystemFirmware>().resetCount(); });
-}
-
-bool VirtualAdapter::inBootMode() const {
-    return state_->firmware().withLock(
-        [](Firmware& fw) { return fw.family<SystemFirmware>().inBootMode(); });
 }
 
 }  // namespace vantor::sim

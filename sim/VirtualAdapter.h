@@ -73,68 +73,15 @@ struct AdapterOptions {
     bool plugged = true;  // plug in at construction
 };
 
-// ------------------------------------------------- the test bench's devices
-
-class I2cTarget;  // "sim/I2cDevices.h"
-class SpiTarget;  // "sim/SpiDevices.h"
-
-// A serial EEPROM on an I2C bus.
-struct I2cEepromOptions {
-    size_t size = 256;         // bytes; a multiple of the page size
-    size_t pageSize = 16;      // a page write wraps at this boundary
-    uint8_t addressBytes = 1;  // memory address width: 1 (up to 256 bytes) or 2 (up to 64 KiB)
-};
-
-// What an I2C controller bus is set to (bus 0 or 1).
-struct I2cBusState {
-    bool initialized = false;
-    uint32_t frequencyHz = 0;
-    uint8_t pullUp = 0;  // the pull-up selection, 0..12
-};
-
-// A NOR flash on an SPI chip select.
-struct SpiFlashOptions {
-    size_t size = 1024 * 1024;                         // bytes; a multiple of 4 KiB, at most 16 MiB
-    std::array<uint8_t, 3> jedecId{0xA7, 0x40, 0x14};  // answered to 0x9F
-    // After a page program or sector erase, this many status bytes still
-    // read busy before the operation completes (0: completes at once).
-    unsigned busyPolls = 2;
-};
-
-// What the SPI controller is set to (values as on the wire).
-struct SpiControllerState {
-    bool initialized = false;
-    uint8_t bitOrder = 0;  // 0 MSB first, 1 LSB first
-    uint8_t mode = 0;
-    uint8_t dataWidth = 0;
-    uint8_t chipSelect = 0;
-    uint8_t chipSelectPolarity = 0;
-    uint32_t frequencyHz = 0;
-};
-
-// What the UART is set to (values as on the wire).
-struct UartState {
-    bool initialized = false;
-    uint8_t baudRate = 0;  // index of the baud rate table
-    uint8_t hardwareHandshake = 0;
-    uint8_t parity = 0;
-    uint8_t dataSize = 0;  // 0: 7 bits, 1: 8 bits
-    uint8_t stopBit = 0;
-};
-
-// One GPIO pin as the firmware sees it.
-struct GpioPinState {
-    bool configured = false;
-    bool output = false;
-    uint8_t level = 0;    // an output's driven level, an input's sampled level
-    uint8_t trigger = 0;  // armed interrupt edges: 0 none, 1 rising, 2 falling, 3 both
-};
-
-// The I/O voltage rail of the I2C, SPI, UART and GPIO signals.
-struct RailState {
-    uint16_t millivolts = 3300;  // what the rail carries (the external supply's when external)
-    bool external = false;
-};
+// The test bench: one object per part of the adapter, reached through
+// `VirtualAdapter::i2c()`, `spi()`, ... ("sim/bench/*.h").
+class FaultBench;
+class SystemBench;
+class PowerBench;
+class I2cBench;
+class SpiBench;
+class UartBench;
+class GpioBench;
 
 class VirtualAdapter {
   public:
@@ -154,6 +101,7 @@ class VirtualAdapter {
     size_t reportSize() const;  // 64 or 1024
     uint16_t vendorId() const;
     uint16_t productId() const;
+    bool hasBulk() const;  // exposes the vendor bulk interface
 
     // Hot-plug under the same path. Unplugging fails every open handle's
     // reads and writes for good (pending input is lost); a later open by path
@@ -190,110 +138,41 @@ class VirtualAdapter {
     // Scripted answers; an empty function restores the firmware.
     void setHandler(Handler handler);
 
-    // ------------------------------------------------------------- faults
-    // The next `count` output reports fail, each after `delay`.
-    void failWrites(int count, std::chrono::milliseconds delay = std::chrono::milliseconds(0));
-    // The next `count` reads on the HID interface fail.
-    void failReads(int count);
-    // Responses (from the firmware or a handler) become readable only after
-    // this delay; injected messages are not delayed.
-    void setResponseDelay(std::chrono::milliseconds delay);
-    // Bulk IN: a stalled endpoint fails every transfer with a pipe error;
-    // a short endpoint delivers at most `limit` of the bytes it announced
-    // (the rest is lost).
-    void stallBulkIn(bool stalled);
-    void limitBulkIn(std::optional<size_t> limit);
+    // ------------------------------------------------------------ the bench
+    // Each object lives as long as the adapter; its calls are safe from any
+    // thread. Family benches take the firmware mutex.
+    FaultBench& faults() const { return *faults_; }   // USB-side fault injection
+    SystemBench& system() const { return *system_; }  // identity, USB settings, counters
+    PowerBench& power() const { return *power_; }     // the I/O rail
+    I2cBench& i2c() const { return *i2c_; }           // devices on the I2C buses
+    SpiBench& spi() const { return *spi_; }           // devices on the chip selects
+    UartBench& uart() const { return *uart_; }        // the far end of the UART
+    GpioBench& gpio() const { return *gpio_; }        // the far end of the GPIO pins
 
-    // -------------------------------------------------- firmware settings
-    void setIdentity(const Identity& identity);
-    Identity identity() const;
-    BulkCapabilityConfig bulkCapabilities() const;
-    UsbSettings usbSettings() const;
-    // False, changing nothing, when a value is out of range (255 keeps a setting).
-    bool setUsbSettings(const UsbSettings& settings);
-    void setBulkCapabilities(const BulkCapabilityConfig& config);
-    // Analog measurements in millivolts (I/O rail, I3C low and high voltage).
-    // The I/O value follows the rail: it is replaced whenever the rail
-    // changes (a rail command, a reset or power-on that changes it, the
-    // external voltage while the rail is external).
-    void setAnalogMeasurements(uint16_t ioMv, uint16_t i3cLowMv, uint16_t i3cHighMv);
-    // Reset requests the adapter received.
-    int resetCount() const;
-    // The adapter left its application for the boot loader (and unplugged
-    // itself); plugging it in again starts the application.
-    bool inBootMode() const;
-
-    // ------------------------------------------------------- I2C bench
-    // Targets on bus 0 or 1. A 7-bit address is 0x08..0x77; addresses above
-    // 0x7F (up to 0x3FF), and any address with `tenBit`, are 10-bit. Commands
-    // carry 7-bit addresses only, so 10-bit targets answer scans, not
-    // transfers. Attaching fails (false) on an invalid bus, address or
-    // option, or an address already taken. Devices are outside the adapter:
-    // they keep their contents across resets and unplugging.
-    bool attachI2cEeprom(uint8_t bus, uint16_t address, const I2cEepromOptions& options = {},
-                         bool tenBit = false);
-    // 256 registers with 1-byte register addresses and auto-increment.
-    bool attachI2cRegisterMap(uint8_t bus, uint16_t address, bool tenBit = false);
-    // A target of the caller's own; touch it only through the adapter
-    // while the adapter may be in use.
-    bool attachI2cTarget(uint8_t bus, uint16_t address, std::shared_ptr<I2cTarget> target,
-                         bool tenBit = false);
-    bool detachI2c(uint8_t bus, uint16_t address, bool tenBit = false);
-    // A target's memory (EEPROM contents, the 256 registers); empty when
-    // nothing is attached there.
-    Bytes i2cMemory(uint8_t bus, uint16_t address, bool tenBit = false) const;
-    // Changes a target's memory directly (no page rules); false when there
-    // is no such target or the bytes do not fit.
-    bool writeI2cMemory(uint8_t bus, uint16_t address, size_t offset, const Bytes& data,
-                        bool tenBit = false);
-    I2cBusState i2cBus(uint8_t bus) const;
-
-    // ------------------------------------------------------- SPI bench
-    // Devices on chip selects 0..3; false on an invalid chip select or
-    // option, or one already taken.
-    bool attachSpiFlash(uint8_t chipSelect, const SpiFlashOptions& options = {});
-    bool attachSpiTarget(uint8_t chipSelect, std::shared_ptr<SpiTarget> target);
-    bool detachSpi(uint8_t chipSelect);
-    // The flash contents; empty when nothing is attached there.
-    Bytes spiMemory(uint8_t chipSelect) const;
-    bool writeSpiMemory(uint8_t chipSelect, size_t offset, const Bytes& data);
-    SpiControllerState spiController() const;
-
-    // ------------------------------------------------------ UART bench
-    // Loopback wires TX to RX: every byte sent comes back as received bytes.
-    void setUartLoopback(bool enabled);
-    bool uartLoopback() const;
-    // Bytes arriving on RX, reported to the host as UART notifications.
-    // False (bytes lost) when the UART is not initialised or the adapter is
-    // unplugged.
-    bool injectUart(const Bytes& data);
-    // Everything sent on TX since the last `clearUartSent`.
-    Bytes uartSent() const;
-    void clearUartSent();
-    UartState uart() const;
-
-    // ------------------------------------------------------ GPIO bench
-    // Drives pin 0..5 from outside. A configured input sees the level; an
-    // edge the pin's interrupt is armed for raises a GPIO notification. False
-    // for an invalid pin or level.
-    bool driveGpioInput(uint8_t pin, uint8_t level);
-    // The level an output pin drives; nothing when the pin is not an output.
-    std::optional<uint8_t> gpioOutputLevel(uint8_t pin) const;
-    GpioPinState gpioPin(uint8_t pin) const;
-
-    // ------------------------------------------------------ I/O rail
-    // The voltage an external supply puts on the rail, measured while the
-    // host has handed the rail over to it.
-    void setExternalVoltage(uint16_t millivolts);
-    RailState ioRail() const;
-
-    struct State;  // shared with the virtual USB backends and the firmware
-    // The internals ("sim/AdapterState.h"), for the firmware families' own
-    // accessors and for tests of the firmware model.
+    struct State;  // shared with the virtual USB backends, the firmware and the bench
+    // The internals ("sim/usb/AdapterState.h"), for the bench objects and for
+    // tests of the firmware model (e.g. installing a family of their own).
     State& state() const { return *state_; }
 
   private:
     std::shared_ptr<State> state_;
+    std::unique_ptr<FaultBench> faults_;
+    std::unique_ptr<SystemBench> system_;
+    std::unique_ptr<PowerBench> power_;
+    std::unique_ptr<I2cBench> i2c_;
+    std::unique_ptr<SpiBench> spi_;
+    std::unique_ptr<UartBench> uart_;
+    std::unique_ptr<GpioBench> gpio_;
 };
 
 }  // namespace vantor::sim
+
+// The bench objects' classes: one include gives the adapter and its whole
+// bench. (Each header needs the complete `VirtualAdapter` above.)
+#include "sim/bench/FaultBench.h"   // IWYU pragma: export
+#include "sim/bench/GpioBench.h"    // IWYU pragma: export
+#include "sim/bench/I2cBench.h"     // IWYU pragma: export
+#include "sim/bench/PowerBench.h"   // IWYU pragma: export
+#include "sim/bench/SpiBench.h"     // IWYU pragma: export
+#include "sim/bench/SystemBench.h"  // IWYU pragma: export
+#include "sim/bench/UartBench.h"    // IWYU pragma: export

@@ -57,7 +57,7 @@ TEST(AsyncEngine, GetUsbConfigIsOneReportAndEnterBootModeDisconnects) {
     EXPECT_EQ(sdk.enterBootMode(9), 0);
     EXPECT_FALSE(sdk.isConnected());
     EXPECT_EQ(sdk.getUsbConfig(10), kDisconnect);
-    EXPECT_TRUE(adapter.inBootMode());
+    EXPECT_TRUE(adapter.system().inBootMode());
     EXPECT_EQ(adapter.requests(), std::vector<Bytes>{Bytes({0x09, 0x00, 0x02, 0x04})});
     adapter.plug();  // the application starts again
     ASSERT_TRUE(sdk.connect(adapter.path()));
@@ -95,7 +95,7 @@ class FailNthReport final : public ForwardingHidBackend {
         int write(const uint8_t* data, size_t length) override {
             if (++owner_.writes_ == owner_.failAt_) {
                 if (owner_.beforeFailing_) owner_.beforeFailing_();
-                owner_.adapter_.failWrites(1, std::chrono::milliseconds(950));
+                owner_.adapter_.faults().failWrites(1, std::chrono::milliseconds(950));
             }
             return inner_->write(data, length);
         }

@@ -126,7 +126,7 @@ TEST_P(BulkGate, AnswersWithItsCode) {
     sim::VirtualAdapter adapter;
     sim::BulkCapabilityConfig config;
     config.groups = {{2, 4096, 0x80}, {3, 0, 0x180}};
-    adapter.setBulkCapabilities(config);
+    adapter.system().setBulkCapabilities(config);
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     const GateCase& c = GetParam();
@@ -152,7 +152,7 @@ TEST(BulkGateUnsupported, AnAdapterWithoutBulkRefusesEveryCommand) {
     sim::BulkCapabilityConfig config;
     config.groups = {{2, 4096, 0x80}};
     config.supported = false;
-    adapter.setBulkCapabilities(config);
+    adapter.system().setBulkCapabilities(config);
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     EXPECT_EQ(VantorSDKTestAccess::bulkGate(sdk, bulkCommand(kI2cWriteBulk), 10), kBulkUnavailable);

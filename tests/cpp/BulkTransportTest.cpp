@@ -176,7 +176,7 @@ TEST(BulkTransportIo, FailuresTellWhatHappened) {
     EXPECT_EQ(buffer, Bytes(10, 0x5A));
     EXPECT_EQ(bulk.lastError(), "");
 
-    adapter.stallBulkIn(true);
+    adapter.faults().stallBulkIn(true);
     EXPECT_FALSE(bulk.read(buffer.data(), buffer.size(), kBulkDataTimeoutMs));
     EXPECT_EQ(bulk.lastError(), "bulk read failed: LIBUSB_ERROR_PIPE");
     adapter.unplug();

@@ -12,7 +12,7 @@
 #include "sdk/core/Protocol.h"
 #include "sdk/transport/HidTransport.h"
 #include "sdk/transport/WideString.h"
-#include "sim/VirtualBackends.h"
+#include "sim/usb/VirtualBackends.h"
 #include "tests/cpp/SdkTestAccess.h"
 
 namespace vantor {
@@ -106,17 +106,17 @@ TEST(HidTransportWrite, ReportsAndTheDegradedStatesThatRefuseThemUntilReopen) {
     const Bytes shortReport = cat({0, 1, 2, 3}, Bytes(61, 0));
     EXPECT_EQ(adapter.reports(), (std::vector<Bytes>{longReport, shortReport}));
 
-    adapter.failWrites(1, 10ms);
+    adapter.faults().failWrites(1, 10ms);
     EXPECT_TRUE(transport.write(Bytes{1}));  // a quick failure counts as written
     EXPECT_FALSE(transport.hasWriteError());
 
     for (const bool slowWrite : {true, false}) {
         if (slowWrite) {
-            adapter.failWrites(1, 950ms);
+            adapter.faults().failWrites(1, 950ms);
             EXPECT_FALSE(transport.write(Bytes{2}));
             EXPECT_TRUE(transport.hasWriteError());
         } else {
-            adapter.failReads(1);
+            adapter.faults().failReads(1);
             ASSERT_TRUE(eventually([&] { return transport.hasReadError(); }));
         }
         adapter.clear();

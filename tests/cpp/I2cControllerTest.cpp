@@ -234,7 +234,7 @@ TEST(I2cControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     sim::BulkCapabilityConfig caps;
     caps.groups = {{2, 64, 0x80}};  // bulk writes of up to 64 bytes only
     adapter.setHandler({});
-    adapter.setBulkCapabilities(caps);
+    adapter.system().setBulkCapabilities(caps);
     ASSERT_TRUE(sdk.connect(adapter.path()));  // already connected: only the cache is dropped
     ASSERT_EQ(sdk.getBulkCapabilities().maxPayloadFor(2), 64);
     script(adapter, [&](const Bytes& req) { return reply(req, 0, {0, 0, 0}); });
@@ -254,7 +254,7 @@ TEST(I2cControllerFaults, AFailedWriteIsResentAndAnUnpluggedAdapterIsReopened) {
     const auto call = [&] { return sdk.i2cWrite(1, 0x50, {0x00}, pattern(100), false); };
     const auto answerAll = [](const Bytes& req) { return reply(req, 0); };
     script(adapter, answerAll);
-    adapter.failWrites(1, std::chrono::milliseconds(950));
+    adapter.faults().failWrites(1, std::chrono::milliseconds(950));
     EXPECT_EQ(call(), 0);
     EXPECT_EQ(adapter.requests().size(), 1u);
 

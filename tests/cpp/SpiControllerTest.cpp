@@ -130,7 +130,7 @@ TEST(SpiControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     sim::VirtualAdapter adapter;
     sim::BulkCapabilityConfig caps;
     caps.groups = {{3, 0, 0x1A0}};  // transfer, write and read; no limit of the adapter's
-    adapter.setBulkCapabilities(caps);
+    adapter.system().setBulkCapabilities(caps);
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     ASSERT_TRUE(sdk.getBulkCapabilities().supported);  // asked of the firmware, then cached
@@ -170,7 +170,7 @@ TEST(SpiControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     // Each operation passes the gate with its own length.
     caps.groups = {{3, 128, 0x1A0}};
     adapter.setHandler({});
-    adapter.setBulkCapabilities(caps);
+    adapter.system().setBulkCapabilities(caps);
     ASSERT_TRUE(sdk.connect(adapter.path()));  // already connected: drops the cached capabilities
     ASSERT_EQ(sdk.getBulkCapabilities().maxPayloadFor(3), 128);
     script(adapter, [](const Bytes& req) { return reply(req, 0, count(0)); });

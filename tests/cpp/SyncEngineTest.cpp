@@ -37,7 +37,7 @@ TEST(SyncEngine, AnswersThatMissTheirRequestTimeOutAndAreDiscarded) {
         SCOPED_TRACE(c.name);
         sim::VirtualAdapter adapter;
         if (c.late) {
-            adapter.setResponseDelay(std::chrono::milliseconds(300));
+            adapter.faults().setResponseDelay(std::chrono::milliseconds(300));
         } else {
             adapter.setHandler([](const Bytes& r) {
                 const auto other = static_cast<uint16_t>(idOf(r) + 1);
@@ -288,7 +288,7 @@ TEST(SyncEngine, ResetReturnsWithoutWaitingForAnAnswer) {
     EXPECT_EQ(sdk.resetDevice(), 0);
     EXPECT_TRUE(sdk.isConnected());
     ASSERT_TRUE(adapter.waitForRequests(1, kWaitLimit));
-    EXPECT_EQ(adapter.resetCount(), 1);
+    EXPECT_EQ(adapter.system().resetCount(), 1);
     EXPECT_EQ(adapter.requests()[0], (Bytes{0x01, 0x00, 0x01, 0x04}));
 }
 
@@ -341,7 +341,7 @@ TEST(SyncEngineReaderThread, ABlockingCallFromTheCallbackIsRefusedInsteadOfHangi
 
     // Another caller holds the request slot, waiting for a delayed answer,
     // while the callback runs.
-    adapter.setResponseDelay(std::chrono::milliseconds(100));
+    adapter.faults().setResponseDelay(std::chrono::milliseconds(100));
     std::thread caller([&] {
         UsbConfig config;
         fromCaller.push(sdk.getUsbConfig(config));

@@ -10,10 +10,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <optional>
 #include <thread>
 
 #include "VirtualSeam.h"
-#include "sim/AdapterState.h"
+#include "sim/usb/AdapterState.h"
 
 namespace {
 
@@ -98,7 +100,7 @@ TEST(VirtualAdapterFirmware, SystemCommandAnswers) {
     Seam seam(adapter);
     BulkCapabilityConfig refusing;
     refusing.status = 0x0101;
-    adapter.setBulkCapabilities(refusing);
+    adapter.system().setBulkCapabilities(refusing);
 
     seam.expectStatuses({
         {0x7E7E, {1, 2}, 0x0001},  // unknown command
@@ -112,14 +114,81 @@ TEST(VirtualAdapterFirmware, SystemCommandAnswers) {
     Identity identity;
     identity.manufacturer = std::string(300, 'm');
     identity.hwVersion = "";
-    adapter.setIdentity(identity);
+    adapter.system().setIdentity(identity);
     EXPECT_EQ(tail(seam.call(0x0407, {1})), concat({0, 0, 255}, Bytes(254, 'm')));
     EXPECT_EQ(tail(seam.call(0x0407, {4})), (Bytes{0, 0, 1}));
 
-    adapter.setAnalogMeasurements(0x0CE4, 0x0708, 0x0ABC);
+    adapter.system().setAnalogMeasurements({0x0CE4, 0x0708, 0x0ABC});
     EXPECT_EQ(tail(seam.call(0x0409, {})),
               (Bytes{0, 0, 0xE4, 0x0C, 0x08, 0x07, 0xBC, 0x0A, 0, 0, 0, 0, 0, 0}));
 }
+
+// A family of the test's own, installed beside the adapter's: its table
+// routes each code to its handler after the length check, and its codes take
+// over a code another family served.
+class EchoFamily final : public FirmwareFamily {
+  public:
+    static constexpr uint16_t kEcho = 0x7E01;
+    static constexpr uint16_t kSilent = 0x7E02;
+
+    EchoFamily() {
+        serve<EchoFamily>({
+            {kEcho, 2, &EchoFamily::echo},
+            {kSilent, 0, &EchoFamily::silent},
+            {0x040E, 0, &EchoFamily::echo},  // taken over from the system family
+        });
+    }
+
+  private:
+    void echo(const Request& request, Firmware& firmware) {
+        const auto [data, size] = request.bytes(0, request.paramSize());
+        firmware.respond(MessageBuilder::response(request, 0x00EC).append(data, size).take());
+    }
+    void silent(const Request&, Firmware&) {}
+};
+
+struct DispatchRow {
+    const char* name;
+    uint16_t code;
+    Bytes params;
+    std::optional<Bytes> answer;  // from the status field on; nothing: no answer
+};
+
+class VirtualAdapterDispatch : public ::testing::TestWithParam<DispatchRow> {};
+
+TEST_P(VirtualAdapterDispatch, TableRoutesByCodeAfterTheLengthCheck) {
+    VirtualAdapter adapter;
+    adapter.state().firmware().withLock(
+        [](Firmware& fw) { fw.install(std::make_unique<EchoFamily>()); });
+    Seam seam(adapter);
+    const DispatchRow& row = GetParam();
+    const uint16_t id = seam.write(row.code, row.params);
+    if (!row.answer) {
+        EXPECT_TRUE(adapter.waitForRequests(1, std::chrono::milliseconds(kWaitMs)));
+        EXPECT_TRUE(seam.quiet());
+        return;
+    }
+    const auto message = seam.next();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(u16At(*message, 0), id);
+    EXPECT_EQ(tail(*message), *row.answer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, VirtualAdapterDispatch,
+    ::testing::Values(
+        DispatchRow{
+            "HandlerGetsTheParameters", EchoFamily::kEcho, {1, 2, 3}, Bytes{0xEC, 0, 1, 2, 3}},
+        DispatchRow{"ExactlyTheLeastLength", EchoFamily::kEcho, {9, 8}, Bytes{0xEC, 0, 9, 8}},
+        DispatchRow{"ShorterIsInvalidParameter", EchoFamily::kEcho, {1}, Bytes{0x04, 0}},
+        DispatchRow{"UnknownCodeIsUnsupported", 0x7E03, {}, Bytes{0x01, 0}},
+        DispatchRow{"HandlerMayAnswerNothing", EchoFamily::kSilent, {}, std::nullopt},
+        DispatchRow{"LaterFamilyTakesOverACode", 0x040E, {}, Bytes{0xEC, 0}},
+        DispatchRow{"OtherFamiliesStillServe",
+                    0x0409,
+                    {},
+                    Bytes{0, 0, 0xE4, 0x0C, 0x08, 0x07, 0xE4, 0x0C, 0, 0, 0, 0, 0, 0}}),
+    [](const ::testing::TestParamInfo<DispatchRow>& row) { return row.param.name; });
 
 // ------------------------------------------------------------------ bulk side
 
@@ -139,21 +208,21 @@ TEST(VirtualAdapterBulk, EndpointFaultsAndTheTruncatedSerialString) {
         return seam.bulk().bulkTransfer(0x81, received.data(), 512, &transferred, timeoutMs);
     };
     // A stalled endpoint fails every transfer; the data waits for it.
-    adapter.stallBulkIn(true);
+    adapter.faults().stallBulkIn(true);
     adapter.sendBulk({1, 2, 3});
     EXPECT_EQ(in(kWaitMs), usb::kUsbErrorPipe);
-    adapter.stallBulkIn(false);
+    adapter.faults().stallBulkIn(false);
     ASSERT_EQ(in(kWaitMs), usb::kUsbSuccess);
     EXPECT_EQ(transferred, 3);
 
     // A short endpoint: 100 of 300 bytes, then nothing (the rest is lost).
-    adapter.limitBulkIn(100);
+    adapter.faults().limitBulkIn(100);
     adapter.sendBulk(Bytes(300, 9));
     ASSERT_EQ(in(kWaitMs), usb::kUsbSuccess);
     EXPECT_EQ(transferred, 100);
     EXPECT_EQ(in(20), usb::kUsbErrorTimeout);
     EXPECT_EQ(transferred, 0);
-    adapter.limitBulkIn(std::nullopt);
+    adapter.faults().limitBulkIn(std::nullopt);
     EXPECT_EQ(in(20), usb::kUsbErrorTimeout);
 }
 
@@ -165,7 +234,7 @@ TEST(VirtualAdapterBulk, EndpointFaultsAndTheTruncatedSerialString) {
 TEST(VirtualAdapterConcurrency, HostTrafficAndInjectionsArriveWholeAndInOrder) {
     VirtualAdapter adapter;  // 64-byte reports
     Seam seam(adapter);
-    ASSERT_TRUE(adapter.attachI2cRegisterMap(0, 0x68));
+    ASSERT_TRUE(adapter.i2c().attachRegisterMap(0, 0x68));
     ASSERT_EQ(seam.status(0x0901, {0, 0xA0, 0x86, 0x01, 0, 5}), 0);
     ASSERT_EQ(seam.status(0x1002, {10, 0, 0, 1, 0}), 0);
     ASSERT_EQ(seam.status(0x1401, {5, 0}), 0);
@@ -196,8 +265,8 @@ TEST(VirtualAdapterConcurrency, HostTrafficAndInjectionsArriveWholeAndInOrder) {
     });
     std::thread bench([&] {
         for (size_t i = 0; i < kRounds; ++i) {
-            adapter.driveGpioInput(5, static_cast<uint8_t>((i + 1) % 2));
-            adapter.injectUart({static_cast<uint8_t>(i)});
+            adapter.gpio().driveInput(5, static_cast<uint8_t>((i + 1) % 2));
+            adapter.uart().inject({static_cast<uint8_t>(i)});
             adapter.notify(0x0A81, Bytes(100, static_cast<uint8_t>(i)));
         }
     });
@@ -216,7 +285,7 @@ TEST(VirtualAdapterConcurrency, HostTrafficAndInjectionsArriveWholeAndInOrder) {
         EXPECT_EQ(uart[i], static_cast<uint8_t>(i));
         EXPECT_EQ(raw[i], concat({0, 0, 0x81, 0x0A, 0, 0}, Bytes(100, static_cast<uint8_t>(i))));
     }
-    EXPECT_EQ(adapter.i2cMemory(0, 0x68)[kRounds - 1], 0x5A);
+    EXPECT_EQ(adapter.i2c().memory(0, 0x68)[kRounds - 1], 0x5A);
 }
 
 TEST(VirtualAdapterConcurrency, UnplugWakesBlockedReaders) {

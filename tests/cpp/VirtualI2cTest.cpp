@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "VirtualSeam.h"
-#include "sim/I2cDevices.h"
+#include "sim/devices/I2cDevices.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ class RecordingTarget final : public I2cTarget {
 TEST(VirtualI2c, BenchTargetsWrapAndKeepTheirAddressPointer) {
     VirtualAdapter adapter(adapterOptions(Model::Quillex, "I2C-EEPROM"));
     Seam seam(adapter);
-    ASSERT_TRUE(adapter.attachI2cEeprom(0, 0x50));  // 256 bytes, 16-byte pages
+    ASSERT_TRUE(adapter.i2c().attachEeprom(0, 0x50));  // 256 bytes, 16-byte pages
     ASSERT_EQ(seam.status(kInit, init(0)), 0);
 
     // Four bytes from 0x0E: the last two wrap to the start of page 0.
@@ -69,13 +69,13 @@ TEST(VirtualI2c, BenchTargetsWrapAndKeepTheirAddressPointer) {
     EXPECT_EQ(
         tail(seam.call(kWrite, concat(header(0, 4, 0x50, 1, 0x0E), {0xA1, 0xB2, 0xC3, 0xD4}))),
         (Bytes{0, 0, 0x50, 4, 0}));
-    const Bytes memory = adapter.i2cMemory(0, 0x50);
+    const Bytes memory = adapter.i2c().memory(0, 0x50);
     EXPECT_EQ(Bytes(memory.begin(), memory.begin() + 2), (Bytes{0xC3, 0xD4}));
     EXPECT_EQ(Bytes(memory.begin() + 0x0E, memory.begin() + 0x11), (Bytes{0xA1, 0xB2, 0xFF}));
 
     // Sequential reads do not wrap at the page, only at the end of memory.
-    ASSERT_TRUE(adapter.writeI2cMemory(0, 0x50, 0xFE, {0x11, 0x22}));
-    EXPECT_FALSE(adapter.writeI2cMemory(0, 0x50, 0xFF, {1, 2}));
+    ASSERT_TRUE(adapter.i2c().writeMemory(0, 0x50, 0xFE, {0x11, 0x22}));
+    EXPECT_FALSE(adapter.i2c().writeMemory(0, 0x50, 0xFF, {1, 2}));
     EXPECT_EQ(dataOf(seam.call(kRead, header(0, 3, 0x50, 1, 0xFF))), (Bytes{0x22, 0xC3, 0xD4}));
 
     // A write of the bare memory address sets the pointer for a read without one.
@@ -89,26 +89,26 @@ TEST(VirtualI2c, BenchTargetsWrapAndKeepTheirAddressPointer) {
     large.size = 4096;
     large.pageSize = 32;
     large.addressBytes = 2;
-    ASSERT_TRUE(adapter.attachI2cEeprom(0, 0x51, large));
+    ASSERT_TRUE(adapter.i2c().attachEeprom(0, 0x51, large));
     EXPECT_EQ(seam.status(kWrite, concat(header(0, 3, 0x51, 2, 0x0FFE), {1, 2, 3})), 0);
     EXPECT_EQ(seam.status(kWrite, concat(header(0, 3, 0x51, 0, 0), {0x01, 0x00, 0x77})), 0);
-    const Bytes wide = adapter.i2cMemory(0, 0x51);
+    const Bytes wide = adapter.i2c().memory(0, 0x51);
     EXPECT_EQ((Bytes{wide[0xFFE], wide[0xFFF], wide[0xFE0], wide[0x100]}), (Bytes{1, 2, 3, 0x77}));
 
     // A register map auto-increments across its end, on its own bus.
-    ASSERT_TRUE(adapter.attachI2cRegisterMap(1, 0x68));
+    ASSERT_TRUE(adapter.i2c().attachRegisterMap(1, 0x68));
     ASSERT_EQ(seam.status(kInit, init(1)), 0);
     EXPECT_EQ(seam.status(kWrite, concat(header(1, 3, 0x68, 1, 0xFE), {7, 8, 9})), 0);
-    const Bytes registers = adapter.i2cMemory(1, 0x68);
+    const Bytes registers = adapter.i2c().memory(1, 0x68);
     EXPECT_EQ((Bytes{registers[0xFE], registers[0xFF], registers[0]}), (Bytes{7, 8, 9}));
     EXPECT_EQ(dataOf(seam.call(kRead, header(1, 2, 0x68, 1, 0xFF))), (Bytes{8, 9}));
-    EXPECT_TRUE(adapter.i2cMemory(0, 0x68).empty());
+    EXPECT_TRUE(adapter.i2c().memory(0, 0x68).empty());
 }
 
 TEST(VirtualI2c, RefusalsByBusStateArgumentsAndTarget) {
     VirtualAdapter adapter;
     Seam seam(adapter);
-    ASSERT_TRUE(adapter.attachI2cEeprom(0, 0x50));
+    ASSERT_TRUE(adapter.i2c().attachEeprom(0, 0x50));
     // Arguments are checked before the state; each bus has its own.
     seam.expectStatuses({
         {kWrite, concat(header(0, 1, 0x50, 0, 0), {1}), 0x0006},  // not initialised
@@ -130,7 +130,7 @@ TEST(VirtualI2c, RefusalsByBusStateArgumentsAndTarget) {
         {kWrite, concat(header(0, 1, 0x50, 1, 0), {1, 2}), 0x020C},  // disagree
         {kRead, {0, 1, 0, 0x50}, 0x0004},  // a header cut short, answered by the dispatcher
     });
-    EXPECT_EQ(adapter.i2cMemory(0, 0x50), Bytes(256, 0xFF));
+    EXPECT_EQ(adapter.i2c().memory(0, 0x50), Bytes(256, 0xFF));
 
     // Absent address: no acknowledge, nothing transferred.
     const Bytes nack{0x03, 0x02, 0x51, 0, 0};
@@ -149,20 +149,20 @@ TEST(VirtualI2c, RefusalsByBusStateArgumentsAndTarget) {
 TEST(VirtualI2c, TenBitTargetsAreApartFromSevenBitOnes) {
     VirtualAdapter adapter;
     Seam seam(adapter);
-    ASSERT_TRUE(adapter.attachI2cEeprom(0, 0x50));
-    ASSERT_TRUE(adapter.attachI2cRegisterMap(0, 0x2A5));        // 10-bit by value
-    ASSERT_TRUE(adapter.attachI2cRegisterMap(0, 0x050, true));  // 10-bit by flag
-    ASSERT_TRUE(adapter.attachI2cRegisterMap(1, 0x30));         // other bus
-    EXPECT_FALSE(adapter.attachI2cRegisterMap(0, 0x50));        // taken
-    EXPECT_FALSE(adapter.attachI2cRegisterMap(0, 0x78));        // reserved
-    EXPECT_FALSE(adapter.attachI2cRegisterMap(0, 0x400));
+    ASSERT_TRUE(adapter.i2c().attachEeprom(0, 0x50));
+    ASSERT_TRUE(adapter.i2c().attachRegisterMap(0, 0x2A5));        // 10-bit by value
+    ASSERT_TRUE(adapter.i2c().attachRegisterMap(0, 0x050, true));  // 10-bit by flag
+    ASSERT_TRUE(adapter.i2c().attachRegisterMap(1, 0x30));         // other bus
+    EXPECT_FALSE(adapter.i2c().attachRegisterMap(0, 0x50));        // taken
+    EXPECT_FALSE(adapter.i2c().attachRegisterMap(0, 0x78));        // reserved
+    EXPECT_FALSE(adapter.i2c().attachRegisterMap(0, 0x400));
     ASSERT_EQ(seam.status(kInit, init(0)), 0);
 
     // Status, bus, count7, count10, the 7-bit addresses, the 10-bit ones (LE).
     EXPECT_EQ(tail(seam.call(kScan, {0, 1})), (Bytes{0, 0, 0, 1, 2, 0x50, 0x50, 0x00, 0xA5, 0x02}));
     // Detaching the 7-bit 0x50 leaves the 10-bit one, which no command reaches.
-    EXPECT_TRUE(adapter.detachI2c(0, 0x50));
-    EXPECT_FALSE(adapter.detachI2c(0, 0x50));
+    EXPECT_TRUE(adapter.i2c().detach(0, 0x50));
+    EXPECT_FALSE(adapter.i2c().detach(0, 0x50));
     EXPECT_EQ(tail(seam.call(kScan, {0, 1})), (Bytes{0, 0, 0, 0, 2, 0x50, 0x00, 0xA5, 0x02}));
     EXPECT_EQ(seam.status(kRead, header(0, 1, 0x50, 0, 0)), 0x0203);
 }
@@ -171,7 +171,7 @@ TEST(VirtualI2cBulk, DataPhasesAnswerInOrderAndRefusalsMoveNoData) {
     VirtualAdapter adapter(adapterOptions(Model::Teranox, "I2C-BULK"));
     Seam seam(adapter);
     auto target = std::make_shared<RecordingTarget>();
-    ASSERT_TRUE(adapter.attachI2cTarget(1, 0x3C, target));
+    ASSERT_TRUE(adapter.i2c().attach(1, 0x3C, target));
 
     // On a bus that is down the data is still taken in before the error, so
     // it cannot be mistaken for the next transfer's.

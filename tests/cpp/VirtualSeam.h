@@ -15,7 +15,7 @@
 
 #include "sdk/transport/UsbBackend.h"
 #include "sim/VirtualAdapter.h"
-#include "sim/VirtualBackends.h"
+#include "sim/usb/VirtualBackends.h"
 
 namespace vantor::sim::testing {
 

@@ -50,8 +50,8 @@ TEST(VirtualSpi, ControllerRefusalsFrameLengthsAndChipSelects) {
     SpiFlashOptions options;
     options.size = 64 * 1024;
     options.jedecId = {0x12, 0x34, 0x56};
-    ASSERT_TRUE(adapter.attachSpiFlash(1, options));
-    EXPECT_FALSE(adapter.attachSpiFlash(1));  // taken
+    ASSERT_TRUE(adapter.spi().attachFlash(1, options));
+    EXPECT_FALSE(adapter.spi().attachFlash(1));  // taken
     seam.expectStatuses({
         {kTransfer, lengths(1, 1, {0x9F}), 0x0006},  // not initialised
         {kSetParameters, init(0), 0x0006},
@@ -74,9 +74,9 @@ TEST(VirtualSpi, ControllerRefusalsFrameLengthsAndChipSelects) {
     // an unknown command is ignored.
     EXPECT_EQ(seam.status(kSetParameters, init(1)), 0);
     EXPECT_EQ(frame(seam, {0x9F}, 5), (Bytes{0xFF, 0x12, 0x34, 0x56, 0xFF}));
-    ASSERT_TRUE(adapter.writeSpiMemory(1, 0xFFFE, {0xAB, 0xCD}));
-    ASSERT_TRUE(adapter.writeSpiMemory(1, 0, {0xEF}));
-    EXPECT_FALSE(adapter.writeSpiMemory(1, 0xFFFF, {1, 2}));
+    ASSERT_TRUE(adapter.spi().writeMemory(1, 0xFFFE, {0xAB, 0xCD}));
+    ASSERT_TRUE(adapter.spi().writeMemory(1, 0, {0xEF}));
+    EXPECT_FALSE(adapter.spi().writeMemory(1, 0xFFFF, {1, 2}));
     EXPECT_EQ(frame(seam, {0x03, 0x00, 0xFF, 0xFE}, 7),
               (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xAB, 0xCD, 0xEF}));
     EXPECT_EQ(frame(seam, {0x77, 0, 0, 0}, 6), Bytes(6, 0xFF));
@@ -87,21 +87,21 @@ TEST(VirtualSpi, ControllerRefusalsFrameLengthsAndChipSelects) {
     EXPECT_EQ(frame(seam, {0x9F}, 4), Bytes(4, 0xFF));
     EXPECT_EQ(frame(seam, {0xF9}, 4), (Bytes{0xFF, 0x48, 0x2C, 0x6A}));
     EXPECT_EQ(seam.status(kDeinit, {}), 0);
-    EXPECT_FALSE(adapter.spiController().initialized);
+    EXPECT_FALSE(adapter.spi().controller().initialized);
 }
 
 TEST(VirtualSpiFlash, ProgramAndEraseNeedWriteEnableAndStayBusyForPolls) {
     VirtualAdapter adapter;
     Seam seam(adapter);
-    ASSERT_TRUE(adapter.attachSpiFlash(0));  // busy for 2 status bytes
+    ASSERT_TRUE(adapter.spi().attachFlash(0));  // busy for 2 status bytes
     ASSERT_EQ(seam.status(kInit, init(0)), 0);
 
     // Without the write enable latch a program does nothing.
     frame(seam, {0x02, 0x00, 0x01, 0x00, 0x00}, 0);
     EXPECT_EQ(status(seam), 0x00);
-    EXPECT_EQ(adapter.spiMemory(0)[0x100], 0xFF);
+    EXPECT_EQ(adapter.spi().memory(0)[0x100], 0xFF);
 
-    ASSERT_TRUE(adapter.writeSpiMemory(0, 0x1FE, {0x0F}));
+    ASSERT_TRUE(adapter.spi().writeMemory(0, 0x1FE, {0x0F}));
     frame(seam, {0x06}, 0);
     EXPECT_EQ(status(seam), 0x02);
     // Four bytes from 0x1FE: the last two wrap to the start of the page; the
@@ -114,12 +114,12 @@ TEST(VirtualSpiFlash, ProgramAndEraseNeedWriteEnableAndStayBusyForPolls) {
     EXPECT_EQ(frame(seam, {0x05}, 4), (Bytes{0xFF, 0x03, 0x03, 0x00}));
     EXPECT_EQ(frame(seam, {0x03, 0x00, 0x01, 0xFE}, 6),
               (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x03, 0x11}));
-    const Bytes memory = adapter.spiMemory(0);
+    const Bytes memory = adapter.spi().memory(0);
     EXPECT_EQ((Bytes{memory[0x100], memory[0x101], memory[0x200]}), (Bytes{0x22, 0x33, 0xFF}));
 
     // The latch went with the completed program: a second one needs a new 0x06.
     frame(seam, {0x02, 0x00, 0x00, 0x00, 0x00}, 0);
-    EXPECT_EQ(adapter.spiMemory(0)[0], 0xFF);
+    EXPECT_EQ(adapter.spi().memory(0)[0], 0xFF);
     // Write disable drops the latch.
     frame(seam, {0x06}, 0);
     frame(seam, {0x04}, 0);
@@ -127,13 +127,13 @@ TEST(VirtualSpiFlash, ProgramAndEraseNeedWriteEnableAndStayBusyForPolls) {
 
     // A sector erase sets the 4 KiB around its address to 0xFF, under the
     // same latch.
-    ASSERT_TRUE(adapter.writeSpiMemory(0, 0x0FFF, Bytes(4098, 0x00)));
+    ASSERT_TRUE(adapter.spi().writeMemory(0, 0x0FFF, Bytes(4098, 0x00)));
     frame(seam, {0x20, 0x00, 0x12, 0x34}, 0);
-    EXPECT_EQ(adapter.spiMemory(0)[0x1234], 0x00);
+    EXPECT_EQ(adapter.spi().memory(0)[0x1234], 0x00);
     frame(seam, {0x06}, 0);
     frame(seam, {0x20, 0x00, 0x12, 0x34}, 0);
     EXPECT_EQ(frame(seam, {0x05}, 4), (Bytes{0xFF, 0x03, 0x03, 0x00}));  // done, latch cleared
-    const Bytes erased = adapter.spiMemory(0);
+    const Bytes erased = adapter.spi().memory(0);
     EXPECT_EQ(erased[0x0FFF], 0x00);
     EXPECT_EQ(Bytes(erased.begin() + 0x1000, erased.begin() + 0x2000), Bytes(4096, 0xFF));
     EXPECT_EQ(erased[0x2000], 0x00);
@@ -144,7 +144,7 @@ TEST(VirtualSpiBulk, WritesWaitForTheirDataPhaseAndRefusalsMoveNoData) {
     Seam seam(adapter);
     SpiFlashOptions options;
     options.busyPolls = 0;
-    ASSERT_TRUE(adapter.attachSpiFlash(0, options));
+    ASSERT_TRUE(adapter.spi().attachFlash(0, options));
 
     // A bulk write to a controller that is down still takes its data in, so
     // the next bulk write is not fed stale bytes.
@@ -165,7 +165,7 @@ TEST(VirtualSpiBulk, WritesWaitForTheirDataPhaseAndRefusalsMoveNoData) {
     seam.write(kWriteBulk, lengths(5, 5));
     ASSERT_EQ(seam.bulkOut({0x02, 0x00, 0x00, 0x00, 0x00}), 0);
     EXPECT_EQ(tail(*seam.next()), (Bytes{0, 0}));
-    const Bytes memory = adapter.spiMemory(0);
+    const Bytes memory = adapter.spi().memory(0);
     EXPECT_EQ((Bytes{memory[0], memory[1]}), (Bytes{0x00, 0xFF}));
 
     // Refused before any data phase: disagreeing or zero lengths, empty or

@@ -68,7 +68,7 @@ TEST(VirtualUart, RefusalsLoopbackAndInjection) {
         {kUartSend, concat({3, 0}, {1, 2}), 0x0004},  // data cut short
         {kUartDeinit, {}, 0},
     });
-    EXPECT_FALSE(adapter.injectUart({1, 2}));  // the receiver is off: lost
+    EXPECT_FALSE(adapter.uart().inject({1, 2}));  // the receiver is off: lost
     EXPECT_TRUE(seam.quiet());
     ASSERT_EQ(seam.status(kUartInit, k115200Baud8N1), 0);
 
@@ -79,22 +79,22 @@ TEST(VirtualUart, RefusalsLoopbackAndInjection) {
 
     // With loopback they come back after the answer, in notifications of at
     // most 1024 bytes.
-    adapter.setUartLoopback(true);
+    adapter.uart().setLoopback(true);
     Bytes text(2500);
     for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>(i % 251);
     EXPECT_EQ(seam.status(kUartSend, send(text)), 0);
     size_t notifications = 0;
     EXPECT_EQ(received(seam, text.size(), &notifications), text);
     EXPECT_EQ(notifications, 3u);
-    EXPECT_EQ(adapter.uartSent(), concat({'h', 'i'}, text));
-    adapter.clearUartSent();
-    EXPECT_TRUE(adapter.uartSent().empty());
+    EXPECT_EQ(adapter.uart().sent(), concat({'h', 'i'}, text));
+    adapter.uart().clearSent();
+    EXPECT_TRUE(adapter.uart().sent().empty());
 
     // Seven data bits: the top bit never makes it onto the line.
     ASSERT_EQ(seam.status(kUartSetParameters, {10, 0, 0, 0, 0}), 0);
     EXPECT_EQ(seam.status(kUartSend, send({0xC1})), 0);
     EXPECT_EQ(received(seam, 1), (Bytes{0x41}));
-    EXPECT_TRUE(adapter.injectUart({0xFF}));
+    EXPECT_TRUE(adapter.uart().inject({0xFF}));
     EXPECT_EQ(received(seam, 1), (Bytes{0x7F}));
     EXPECT_TRUE(seam.quiet());
 }
@@ -115,16 +115,16 @@ TEST(VirtualGpio, PinsAndInterruptsOnlyOnArmedEdges) {
         {kGpioWrite, {2, 2}, 0x0004},  // no level 2
         {kGpioArm, {2, 3}, 0x0502},    // an output raises no interrupt
     });
-    EXPECT_EQ(adapter.gpioOutputLevel(2), uint8_t{0});
-    adapter.driveGpioInput(2, 1);  // an output ignores the outside
+    EXPECT_EQ(adapter.gpio().outputLevel(2), uint8_t{0});
+    adapter.gpio().driveInput(2, 1);  // an output ignores the outside
     EXPECT_EQ(tail(seam.call(kGpioRead, {2})), (Bytes{0, 0, 0}));
 
     // An input reads what the bench drives, including a level set before
     // it was configured.
-    EXPECT_TRUE(adapter.driveGpioInput(3, 1));
+    EXPECT_TRUE(adapter.gpio().driveInput(3, 1));
     EXPECT_EQ(seam.status(kGpioConfigure, {3, 0}), 0);
     EXPECT_EQ(tail(seam.call(kGpioRead, {3})), (Bytes{0, 0, 1}));
-    EXPECT_FALSE(adapter.gpioOutputLevel(3));
+    EXPECT_FALSE(adapter.gpio().outputLevel(3));
     EXPECT_EQ(seam.status(kGpioWrite, {3, 0}), 0x0502);
     EXPECT_EQ(seam.status(kGpioArm, {3, 0}), 0x0004);  // no trigger 0
     EXPECT_TRUE(seam.quiet());                         // configuring raises no interrupt
@@ -134,9 +134,9 @@ TEST(VirtualGpio, PinsAndInterruptsOnlyOnArmedEdges) {
     const Bytes rising{0, 0, 0x81, 0x14, 0, 0, 4, 1, 1};
     const Bytes falling{0, 0, 0x81, 0x14, 0, 0, 4, 2, 0};
     const auto pulse = [&] {
-        adapter.driveGpioInput(4, 1);
-        adapter.driveGpioInput(4, 1);  // no edge
-        adapter.driveGpioInput(4, 0);
+        adapter.gpio().driveInput(4, 1);
+        adapter.gpio().driveInput(4, 1);  // no edge
+        adapter.gpio().driveInput(4, 0);
     };
 
     pulse();  // not armed yet
@@ -154,14 +154,14 @@ TEST(VirtualGpio, PinsAndInterruptsOnlyOnArmedEdges) {
     }
 
     ASSERT_EQ(seam.status(kGpioDisarm, {4}), 0);
-    adapter.driveGpioInput(4, 1);
+    adapter.gpio().driveInput(4, 1);
     EXPECT_TRUE(seam.quiet());
-    EXPECT_EQ(adapter.gpioPin(4).level, 1);
+    EXPECT_EQ(adapter.gpio().pin(4).level, 1);
 
     // Reconfiguring disarms.
     ASSERT_EQ(seam.status(kGpioArm, {4, 3}), 0);
     ASSERT_EQ(seam.status(kGpioConfigure, {4, 0}), 0);
-    adapter.driveGpioInput(4, 0);
+    adapter.gpio().driveInput(4, 0);
     EXPECT_TRUE(seam.quiet());
 }
 
@@ -177,7 +177,7 @@ TEST(VirtualRail, RangeAndMeasurementOverride) {
     EXPECT_EQ(seam.status(kSetRail, rail(3301, false)), 0x0101);
     EXPECT_EQ(seam.status(kSetRail, rail(1200, false)), 0);
     // The measurement can be overridden until the rail changes again.
-    adapter.setAnalogMeasurements(1234, 1800, 3300);
+    adapter.system().setAnalogMeasurements({1234, 1800, 3300});
     EXPECT_EQ(measuredRail(seam), 1234);
     EXPECT_EQ(seam.status(kSetRail, rail(1800, false)), 0);
     EXPECT_EQ(measuredRail(seam), 1800);
@@ -188,10 +188,10 @@ TEST(VirtualRail, RangeAndMeasurementOverride) {
 TEST(VirtualFirmwareReset, RestoresPowerOnStateAndKeepsPersistedSettingsAndTheBench) {
     VirtualAdapter adapter;
     Seam seam(adapter);
-    ASSERT_TRUE(adapter.attachI2cEeprom(1, 0x50));
-    ASSERT_TRUE(adapter.attachSpiFlash(0));
-    adapter.setUartLoopback(true);
-    adapter.setExternalVoltage(2700);
+    ASSERT_TRUE(adapter.i2c().attachEeprom(1, 0x50));
+    ASSERT_TRUE(adapter.spi().attachFlash(0));
+    adapter.uart().setLoopback(true);
+    adapter.power().setExternalVoltage(2700);
     ASSERT_EQ(seam.status(0x0901, {1, 0xA0, 0x86, 0x01, 0, 5}), 0);
     ASSERT_EQ(seam.status(0x0D01, {0, 0, 0, 0, 0, 0x40, 0x42, 0x0F, 0}), 0);
     ASSERT_EQ(seam.status(kUartInit, k115200Baud8N1), 0);
@@ -207,20 +207,20 @@ TEST(VirtualFirmwareReset, RestoresPowerOnStateAndKeepsPersistedSettingsAndTheBe
     ASSERT_EQ(seam.status(kExternalRail, {0}), 0);
 
     seam.write(0x0401, {});  // no answer
-    EXPECT_FALSE(adapter.spiController().initialized);
+    EXPECT_FALSE(adapter.spi().controller().initialized);
     EXPECT_EQ(seam.status(0x0906, {1, 0}), 0x0006);
     EXPECT_EQ(seam.status(kUartSend, send({1})), 0x0006);
     EXPECT_EQ(seam.status(kGpioRead, {0}), 0x0501);
-    adapter.driveGpioInput(1, 1);
+    adapter.gpio().driveInput(1, 1);
     EXPECT_TRUE(seam.quiet());            // the interrupt went with the reset
     EXPECT_EQ(measuredRail(seam), 2500);  // the persisted setting, not the external supply
     EXPECT_EQ(tail(seam.call(0x040E, {})), (Bytes{0, 0, 1, 1, 3}));
 
     // What is wired to the adapter is not part of it.
-    EXPECT_EQ(adapter.i2cMemory(1, 0x50)[0x10], 0x99);
-    EXPECT_EQ(adapter.spiMemory(0).size(), 1024u * 1024u);
-    EXPECT_TRUE(adapter.uartLoopback());
-    EXPECT_EQ(adapter.uartSent(), Bytes{7});
+    EXPECT_EQ(adapter.i2c().memory(1, 0x50)[0x10], 0x99);
+    EXPECT_EQ(adapter.spi().memory(0).size(), 1024u * 1024u);
+    EXPECT_TRUE(adapter.uart().loopback());
+    EXPECT_EQ(adapter.uart().sent(), Bytes{7});
     EXPECT_EQ(seam.status(kGpioConfigure, {1, 0}), 0);
     EXPECT_EQ(tail(seam.call(kGpioRead, {1})), (Bytes{0, 0, 1}));
 
@@ -230,10 +230,10 @@ TEST(VirtualFirmwareReset, RestoresPowerOnStateAndKeepsPersistedSettingsAndTheBe
     adapter.plug();
     seam.reopen();
     EXPECT_EQ(measuredRail(seam), 2700);
-    adapter.setExternalVoltage(2600);  // the rail follows the supply
+    adapter.power().setExternalVoltage(2600);  // the rail follows the supply
     EXPECT_EQ(measuredRail(seam), 2600);
     EXPECT_EQ(tail(seam.call(0x040E, {})), (Bytes{0, 0, 1, 1, 3}));
-    EXPECT_FALSE(adapter.gpioPin(1).configured);
+    EXPECT_FALSE(adapter.gpio().pin(1).configured);
 }
 
 }  // namespace

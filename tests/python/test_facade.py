@@ -92,8 +92,8 @@ class TestGeneralMethods:
         assert (info.serial_number, info.hw_version, info.fw_version) == (
             "SIM0001", "HW 1.0", "FW 1.5.1")
         # Strings that are not UTF-8 survive.
-        adapter.set_identity(manufacturer=b"Acme \xff\xfe Corp", product_name=b"QUILLEX \xc3(",
-                             fw_version=b"\x80")
+        adapter.system.set_identity(manufacturer=b"Acme \xff\xfe Corp",
+                                    product_name=b"QUILLEX \xc3(", fw_version=b"\x80")
         info = dev.get_device_info()
         assert (info.manufacturer, info.product_name) == ("Acme \ufffd\ufffd Corp", "QUILLEX \ufffd(")
         assert (info.model, info.fw_version) == (DeviceModel.QUILLEX, "\ufffd")
@@ -102,7 +102,8 @@ class TestGeneralMethods:
     def test_usb_config(self, adapter, dev):
         dev.set_usb_config(1, 1, 3)
         assert dev.get_usb_config() == (1, 1, 3)
-        assert adapter.usb_settings == (1, 1, 3)
+        assert adapter.system.usb_settings == sim.UsbSettings(
+            webusb_enabled=1, cdc_enabled=1, cdc_mode=3)
         dev.set_usb_config(255, 0, 255)  # 255 keeps a setting
         assert dev.get_usb_config() == (1, 0, 3)
         with pytest.raises(errors.FirmwareError) as info:
@@ -113,9 +114,9 @@ class TestGeneralMethods:
     def test_reset_and_boot_mode(self, adapter, dev):
         dev.reset_device()
         assert adapter.wait_for_requests(1)
-        assert adapter.reset_count == 1
+        assert adapter.system.reset_count == 1
         dev.enter_boot_mode()
-        assert adapter.in_boot_mode and not adapter.plugged
+        assert adapter.system.in_boot_mode and not adapter.plugged
         with pytest.raises(errors.DisconnectError):
             dev.get_usb_config()
 

@@ -19,8 +19,8 @@ UART_115200_8N1 = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParit
 
 @pytest.fixture
 def i2c(adapter, dev):
-    adapter.attach_i2c_eeprom(I2cBus.A, 0x50, size=1024, page_size=16, address_bytes=2)
-    adapter.attach_i2c_register_map(I2cBus.B, 0x68)
+    adapter.i2c.attach_eeprom(I2cBus.A, 0x50, size=1024, page_size=16, address_bytes=2)
+    adapter.i2c.attach_register_map(I2cBus.B, 0x68)
     dev.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7)
     dev.i2c_controller_init(1, 100_000, 5)  # plain integers work too
     return dev
@@ -28,7 +28,7 @@ def i2c(adapter, dev):
 
 @pytest.fixture
 def spi(adapter, dev):
-    adapter.attach_spi_flash(SpiChipSelect.CS_0, size=64 * 1024, jedec_id=b"\x01\x02\x03")
+    adapter.spi.attach_flash(SpiChipSelect.CS_0, size=64 * 1024, jedec_id=b"\x01\x02\x03")
     dev.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
                             SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 1_000_000)
     return dev
@@ -36,26 +36,32 @@ def spi(adapter, dev):
 
 class TestI2c:
     def test_configuration(self, adapter, i2c):
-        assert adapter.i2c_bus(0) == (True, 400_000, I2cPullUp.KOHM_4_7.value)
-        assert adapter.i2c_bus(1) == (True, 100_000, 5)
+        assert adapter.i2c.bus(0) == sim.I2cBusState(
+            initialized=True, frequency_hz=400_000, pull_up=I2cPullUp.KOHM_4_7.value
+        )
+        assert adapter.i2c.bus(1) == sim.I2cBusState(
+            initialized=True, frequency_hz=100_000, pull_up=5
+        )
         i2c.i2c_set_parameters(I2cBus.B, 1_000_000, I2cPullUp.DISABLE)
         i2c.i2c_set_pull_up_resistors(I2cBus.B, I2cPullUp.OHM_150)
-        assert adapter.i2c_bus(1) == (True, 1_000_000, 0)
+        assert adapter.i2c.bus(1) == sim.I2cBusState(
+            initialized=True, frequency_hz=1_000_000, pull_up=0
+        )
         i2c.i2c_deinit(I2cBus.B)
-        assert not adapter.i2c_bus(1).initialized
+        assert not adapter.i2c.bus(1).initialized
 
     def test_transfers_and_scan(self, adapter, i2c):
         # A two-byte subaddress goes most significant byte first.
         i2c.i2c_write(I2cBus.A, 0x50, b"\x01\x10", b"hello", False)
-        assert adapter.i2c_memory(0, 0x50)[0x110:0x115] == b"hello"
+        assert adapter.i2c.memory(0, 0x50)[0x110:0x115] == b"hello"
         assert i2c.i2c_read(I2cBus.A, 0x50, b"\x01\x10", 5, False) == b"hello"
         assert i2c.i2c_read(bus=0, address=0x50, subaddress=bytearray(b"\x01\x12"), length=3,
                             non_stop=False) == b"llo"
-        adapter.write_i2c_memory(1, 0x68, 0x75, b"\x68")
+        adapter.i2c.write_memory(1, 0x68, 0x75, b"\x68")
         assert i2c.i2c_read(I2cBus.B, 0x68, b"\x75", 1, False) == b"\x68"
         i2c.i2c_write(I2cBus.B, 0x68, memoryview(b"\x10"), b"\xaa\xbb", True)
-        assert adapter.i2c_memory(1, 0x68)[0x10:0x12] == b"\xaa\xbb"
-        adapter.attach_i2c_register_map(I2cBus.A, 0x2A3, ten_bit=True)
+        assert adapter.i2c.memory(1, 0x68)[0x10:0x12] == b"\xaa\xbb"
+        adapter.i2c.attach_register_map(I2cBus.A, 0x2A3, ten_bit=True)
         assert i2c.i2c_scan_bus(I2cBus.A).addresses_7bit == frozenset({0x50})
         result = i2c.i2c_scan_bus(I2cBus.A, include_10bit=True)
         assert (result.addresses_7bit, result.addresses_10bit) == ({0x50}, {0x2A3})
@@ -88,18 +94,18 @@ class TestI2c:
 
 
 def test_bulk_transfers(adapter, i2c):
-    adapter.attach_spi_flash(SpiChipSelect.CS_0, size=4096, jedec_id=b"\x01\x02\x03")
+    adapter.spi.attach_flash(SpiChipSelect.CS_0, size=4096, jedec_id=b"\x01\x02\x03")
     i2c.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
                             SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 1_000_000)
     data = bytes(range(256)) * 2
     adapter.clear()
     i2c.i2c_write_bulk(I2cBus.A, 0x50, b"\x00\x00", data, False)
     assert adapter.bulk_received == data
-    assert adapter.i2c_memory(0, 0x50)[:16] == data[-16:]  # page writes wrap at 16 bytes
-    adapter.write_i2c_memory(0, 0x50, 0, data)
+    assert adapter.i2c.memory(0, 0x50)[:16] == data[-16:]  # page writes wrap at 16 bytes
+    adapter.i2c.write_memory(0, 0x50, 0, data)
     assert i2c.i2c_read_bulk(I2cBus.A, 0x50, b"\x00\x00", 512, False) == data
 
-    adapter.write_spi_memory(0, 0, data * 4)
+    adapter.spi.write_memory(0, 0, data * 4)
     assert i2c.spi_read_bulk(b"\x03\x00\x00\x00", 2048) == data * 4
     assert i2c.spi_transfer_bulk(b"\x9f", 4)[1:] == b"\x01\x02\x03"
     adapter.clear()
@@ -120,15 +126,15 @@ def test_bulk_without_the_interface():
 
 def test_one_voltage_rail_for_four_ports(adapter, dev):
     dev.spi_set_bus_voltage(1800, persist=True)
-    assert adapter.io_rail == (1800, False)
+    assert adapter.power.io_rail == sim.RailState(millivolts=1800, external=False)
     assert {dev.i2c_get_bus_voltage(), dev.spi_get_bus_voltage(), dev.uart_get_bus_voltage(),
             dev.gpio_get_voltage()} == {1800}
-    adapter.set_external_voltage(2800)
+    adapter.power.set_external_voltage(2800)
     dev.uart_use_external_voltage()
-    assert adapter.io_rail == (2800, True)
+    assert adapter.power.io_rail == sim.RailState(millivolts=2800, external=True)
     assert dev.gpio_get_voltage() == 2800
     dev.i2c_set_bus_voltage(3300)
-    assert adapter.io_rail == (3300, False)
+    assert adapter.power.io_rail == sim.RailState(millivolts=3300, external=False)
     with pytest.raises(errors.SystemFirmwareError) as info:
         dev.i2c_set_bus_voltage(9000)
     assert info.value.operation == "i2c_set_bus_voltage"
@@ -141,31 +147,41 @@ def test_uart(adapter, dev):
     with pytest.raises(TypeError):
         dev.uart_init(10, 0, 0, 1, 0)  # members, not integers
     dev.uart_init(*UART_115200_8N1)
-    assert adapter.uart == (True, 10, 0, 0, 1, 0)
+    assert adapter.uart.state == sim.UartState(
+        initialized=True, baud_rate=10, hardware_handshake=0, parity=0, data_size=1, stop_bit=0
+    )
     dev.uart_set_parameters(UartBaudRate.BAUD_9600, UartHwHandshake.ENABLED, UartParity.EVEN,
                             UartDataSize.BITS_8, UartStopBit.TWO)
-    assert adapter.uart == (True, 4, 1, 1, 1, 1)
+    assert adapter.uart.state == sim.UartState(
+        initialized=True, baud_rate=4, hardware_handshake=1, parity=1, data_size=1, stop_bit=1
+    )
     message = bytes(range(200))  # several reports on the 64-byte model
     dev.uart_send_message(message)
-    assert adapter.uart_sent == message
+    assert adapter.uart.sent == message
 
     received = Collector()
     dev.on_notification(received)
-    adapter.uart_loopback = True
+    adapter.uart.loopback = True
     dev.uart_send_message(b"ping")
-    assert adapter.inject_uart(b"pong")
+    assert adapter.uart.inject(b"pong")
     assert received.wait_for(2)
     assert all(isinstance(n, UartRxNotification) for n in received.items)
     assert b"".join(n.data for n in received.items) == b"pingpong"
     dev.uart_deinit()
-    assert not adapter.uart.initialized
+    assert not adapter.uart.state.initialized
 
 
 class TestSpi:
     def test_configuration_and_limits(self, adapter, spi):
-        assert adapter.spi_controller == (True, 0, 0, 0, 0, 0, 1_000_000)
+        assert adapter.spi.controller == sim.SpiControllerState(
+            initialized=True, bit_order=0, mode=0, data_width=0, chip_select=0,
+            chip_select_polarity=0, frequency_hz=1_000_000
+        )
         spi.spi_set_parameters(SpiBitOrder.LSB, SpiMode.MODE_3, 0, 2, 1, 5_000_000)
-        assert adapter.spi_controller == (True, 1, 3, 0, 2, 1, 5_000_000)
+        assert adapter.spi.controller == sim.SpiControllerState(
+            initialized=True, bit_order=1, mode=3, data_width=0, chip_select=2,
+            chip_select_polarity=1, frequency_hz=5_000_000
+        )
         adapter.clear()
         with pytest.raises(errors.ProtocolError) as info:
             spi.spi_transfer(b"\x00" * 1025, 4)
@@ -174,7 +190,7 @@ class TestSpi:
             spi.spi_transfer(b"", 70000)
         assert adapter.requests == []
         spi.spi_deinit()
-        assert not adapter.spi_controller.initialized
+        assert not adapter.spi.controller.initialized
 
     def test_identify_program_and_read_back(self, adapter, spi):
         assert spi.spi_transfer(b"\x9f", 4) == b"\xff\x01\x02\x03"
@@ -183,7 +199,7 @@ class TestSpi:
         while spi.spi_transfer(b"\x05", 2)[1] & 1:                # busy polls
             pass
         assert spi.spi_transfer(b"\x03\x00\x01\x00", 8)[4:] == b"data"
-        assert adapter.spi_memory(0)[0x100:0x104] == b"data"
+        assert adapter.spi.memory(0)[0x100:0x104] == b"data"
 
 
 class TestGpio:
@@ -193,9 +209,9 @@ class TestGpio:
         assert info.value.operation == "gpio_digital_write"
         dev.gpio_configure_pin(GpioPinNumber.PIN_1, GpioFunctionality.DIGITAL_OUTPUT,
                                initial_level=GpioLogicLevel.HIGH)
-        assert adapter.gpio_output_level(0) == 1
+        assert adapter.gpio.output_level(0) == 1
         dev.gpio_digital_write(0, 0)
-        assert adapter.gpio_output_level(0) == 0
+        assert adapter.gpio.output_level(0) == 0
         assert dev.gpio_digital_read(GpioPinNumber.PIN_1) == 0
 
     def test_inputs_and_interrupts(self, adapter, dev):
@@ -203,17 +219,17 @@ class TestGpio:
         dev.on_notification(received)
         pin = GpioPinNumber.PIN_3
         dev.gpio_configure_pin(pin, GpioFunctionality.DIGITAL_INPUT)
-        adapter.drive_gpio_input(pin, 1)
+        adapter.gpio.drive_input(pin, 1)
         assert dev.gpio_digital_read(pin) == 1
         dev.gpio_configure_interrupt(pin, GpioTriggerType.BOTH_EDGES)
-        assert adapter.gpio_pin(pin).trigger == 3
-        adapter.drive_gpio_input(pin, 0)
-        adapter.drive_gpio_input(pin, 1)
+        assert adapter.gpio.pin(pin).trigger == 3
+        adapter.gpio.drive_input(pin, 0)
+        adapter.gpio.drive_input(pin, 1)
         assert received.wait_for(2)
         edges = [(n.pin_number, n.triggered_edge, n.logic_level) for n in received.items]
         assert all(isinstance(n, GpioInterruptNotification) for n in received.items)
         assert edges == [(2, GpioTriggerType.FALLING_EDGE, 0), (2, GpioTriggerType.RISING_EDGE, 1)]
         dev.gpio_disable_interrupt(pin)
-        adapter.drive_gpio_input(pin, 0)
+        adapter.gpio.drive_input(pin, 0)
         dev.gpio_digital_read(pin)  # the reader has handled anything sent before this answer
         assert len(received.items) == 2

@@ -144,3 +144,87 @@ class TestPlugging:
             adapter.send(b"\x00" * 6)
         adapter.close()  # twice is harmless
         assert "closed" in repr(adapter)
+
+
+class TestBench:
+    """The bench objects: one per part of the adapter, records that compare
+    field by field, errors named by what was wrong."""
+
+    @pytest.mark.parametrize("part", ["faults", "system", "power", "i2c", "spi", "uart", "gpio"])
+    def test_each_part_names_itself_and_its_adapter(self, adapter, part):
+        bench = getattr(adapter, part)
+        assert repr(bench).startswith(f"<{type(bench).__name__} of {adapter.path}")
+
+    @pytest.mark.parametrize("part", ["faults", "system", "power", "i2c", "spi", "uart", "gpio"])
+    def test_a_closed_adapters_bench_raises(self, part):
+        adapter = sim.VirtualAdapter(serial="SIM-BENCH")
+        bench = getattr(adapter, part)
+        adapter.close()
+        with pytest.raises(RuntimeError, match="closed"):
+            repr(bench)
+
+    @pytest.mark.parametrize(
+        "attach",
+        [
+            lambda a: a.i2c.attach_eeprom(2, 0x50),
+            lambda a: a.i2c.attach_register_map(0, 0x78),
+            lambda a: a.i2c.attach_eeprom(0, 0x50, size=100, page_size=16),
+            lambda a: (a.i2c.attach_register_map(0, 0x50), a.i2c.attach_register_map(0, 0x50)),
+            lambda a: a.i2c.write_memory(0, 0x51, 0, b"\x00"),
+            lambda a: a.spi.attach_flash(4),
+            lambda a: a.spi.attach_flash(0, jedec_id=b"\x01\x02"),
+            lambda a: a.gpio.drive_input(6, 1),
+            lambda a: a.gpio.drive_input(0, 2),
+        ],
+        ids=[
+            "i2c-bus-out-of-range", "i2c-reserved-address", "eeprom-size-not-page-multiple",
+            "i2c-address-taken", "i2c-write-to-nobody", "spi-chip-select-out-of-range",
+            "jedec-id-not-three-bytes", "gpio-pin-out-of-range", "gpio-level-not-0-or-1",
+        ],
+    )
+    def test_refused_set_ups_raise_value_error(self, adapter, attach):
+        with pytest.raises(ValueError):
+            attach(adapter)
+
+    @pytest.mark.parametrize(
+        "record, fields, text",
+        [
+            (sim.RailState, {"millivolts": 1800}, "RailState(millivolts=1800, external=False)"),
+            (sim.BulkGroup, {"group": 2, "max_payload": 64, "command_mask": 0x180},
+             "BulkGroup(group=2, max_payload=64, command_mask=384)"),
+            (sim.Identity, {"manufacturer": "Acme", "fw_version": b"\xff"},
+             "Identity(manufacturer=b'Acme', product_name=b'', serial_number=b'', "
+             "hw_version=b'HW 1.0', fw_version=b'\\xff')"),
+            (sim.GpioPinState, {}, "GpioPinState(configured=False, output=False, level=0, trigger=0)"),
+        ],
+        ids=["defaults-fill-missing-fields", "every-field", "text-or-bytes-strings", "no-fields"],
+    )
+    def test_records_build_compare_and_show_their_fields(self, record, fields, text):
+        value = record(**fields)
+        assert repr(value) == text
+        assert value == record(**fields)
+        assert (value == record()) == (not fields)
+        first_field = text.split("(")[1].split("=")[0]
+        with pytest.raises(AttributeError):  # read-only
+            setattr(value, first_field, getattr(value, first_field))
+        with pytest.raises(TypeError):
+            record(nonexistent=1)
+
+    def test_settings_round_trip_through_the_host(self, adapter, dev):
+        capabilities = sim.BulkCapabilities(
+            capability_info=1, supported=True,
+            groups=[sim.BulkGroup(group=2, max_payload=512, command_mask=0x180)])
+        adapter.system.set_bulk_capabilities(capabilities)
+        assert adapter.system.bulk_capabilities == capabilities
+        adapter.system.set_analog_measurements(2500)
+        assert adapter.system.analog_measurements == sim.AnalogMeasurements(
+            io_mv=2500, i3c_low_mv=1800, i3c_high_mv=3300)
+        assert not adapter.system.set_usb_settings(cdc_mode=9)
+        assert adapter.system.set_usb_settings(webusb_enabled=1)
+        assert dev.get_usb_config() == (1, 0, 0)
+
+    def test_faults_reach_the_host(self, adapter, dev):
+        adapter.faults.fail_writes(1)
+        with pytest.raises(errors.VantorError):
+            dev.get_usb_config()
+        assert dev.get_usb_config() == (0, 0, 0)

@@ -1,8 +1,8 @@
-#include "sim/I2cFirmware.h"
+#include "sim/firmware/I2cFirmware.h"
 
 #include <utility>
 
-#include "sim/AdapterState.h"
+#include "sim/usb/AdapterState.h"
 
 namespace vantor::sim {
 
@@ -17,55 +17,22 @@ constexpr size_t kMaxListed = 255;  // the scan answer counts 10-bit addresses i
 
 }  // namespace
 
-std::vector<FirmwareFamily::Command> I2cFirmware::commands() const {
-    return {
-        {cmd::kI2cDeinit, 1},
-        {cmd::kI2cSetPullUps, 2},
-        {cmd::kI2cInit, 6},
-        {cmd::kI2cSetParameters, 6},
-        {cmd::kI2cWrite, kTransferHeaderSize},
-        {cmd::kI2cRead, kTransferHeaderSize},
-        {cmd::kI2cScan, 2},
-        {cmd::kI2cWriteBulk, kTransferHeaderSize},
-        {cmd::kI2cReadBulk, kTransferHeaderSize},
-    };
+I2cFirmware::I2cFirmware() {
+    serve<I2cFirmware>({
+        {i2c::cmd::kDeinit, 1, &I2cFirmware::deinit},
+        {i2c::cmd::kSetPullUps, 2, &I2cFirmware::setPullUps},
+        {i2c::cmd::kInit, 6, &I2cFirmware::configure},
+        {i2c::cmd::kSetParameters, 6, &I2cFirmware::configure},
+        {i2c::cmd::kWrite, kTransferHeaderSize, &I2cFirmware::write},
+        {i2c::cmd::kRead, kTransferHeaderSize, &I2cFirmware::read},
+        {i2c::cmd::kScan, 2, &I2cFirmware::scan},
+        {i2c::cmd::kWriteBulk, kTransferHeaderSize, &I2cFirmware::writeBulk},
+        {i2c::cmd::kReadBulk, kTransferHeaderSize, &I2cFirmware::readBulk},
+    });
 }
 
 void I2cFirmware::reset() {
     for (Bus& each : buses_) each.state = I2cBusState{};
-}
-
-void I2cFirmware::handle(const Request& request, Firmware& firmware) {
-    switch (request.commandCode()) {
-        case cmd::kI2cInit:
-        case cmd::kI2cSetParameters:
-            configure(request, firmware);
-            return;
-        case cmd::kI2cSetPullUps:
-            setPullUps(request, firmware);
-            return;
-        case cmd::kI2cDeinit:
-            deinit(request, firmware);
-            return;
-        case cmd::kI2cScan:
-            scan(request, firmware);
-            return;
-        case cmd::kI2cWrite:
-            write(request, firmware);
-            return;
-        case cmd::kI2cRead:
-            read(request, firmware);
-            return;
-        case cmd::kI2cWriteBulk:
-            writeBulk(request, firmware);
-            return;
-        case cmd::kI2cReadBulk:
-            readBulk(request, firmware);
-            return;
-        default:
-            firmware.respond(request, fw::kUnsupportedCommand);
-            return;
-    }
 }
 
 // ------------------------------------------------------------------- bench
@@ -113,46 +80,48 @@ I2cBusState I2cFirmware::busState(uint8_t busNumber) const {
 
 void I2cFirmware::configure(const Request& request, Firmware& firmware) {
     Bus* const target = bus(request.u8(0));
-    if (target == nullptr) return firmware.respond(request, fw::kInvalidParameter);
-    const bool init = request.commandCode() == cmd::kI2cInit;
+    if (target == nullptr) return firmware.respond(request, status::kInvalidParameter);
+    const bool init = request.commandCode() == i2c::cmd::kInit;
     if (init && target->state.initialized) {
-        return firmware.respond(request, fw::kInterfaceAlreadyInitialized);
+        return firmware.respond(request, status::kInterfaceAlreadyInitialized);
     }
     if (!init && !target->state.initialized) {
-        return firmware.respond(request, fw::kInterfaceNotInitialized);
+        return firmware.respond(request, status::kInterfaceNotInitialized);
     }
     const uint32_t frequency = request.u32(1);
     const uint8_t pullUp = request.u8(5);
     if (frequency < kMinFrequencyHz || frequency > kMaxFrequencyHz || pullUp > kMaxPullUp) {
-        return firmware.respond(request, fw::kInvalidParameter);
+        return firmware.respond(request, status::kInvalidParameter);
     }
     target->state = I2cBusState{true, frequency, pullUp};
-    firmware.respond(request, fw::kSuccess);
+    firmware.respond(request, status::kSuccess);
 }
 
 void I2cFirmware::setPullUps(const Request& request, Firmware& firmware) {
     Bus* const target = bus(request.u8(0));
-    if (target == nullptr) return firmware.respond(request, fw::kInvalidParameter);
-    if (!target->state.initialized) return firmware.respond(request, fw::kInterfaceNotInitialized);
-    if (request.u8(1) > kMaxPullUp) return firmware.respond(request, fw::kInvalidParameter);
+    if (target == nullptr) return firmware.respond(request, status::kInvalidParameter);
+    if (!target->state.initialized)
+        return firmware.respond(request, status::kInterfaceNotInitialized);
+    if (request.u8(1) > kMaxPullUp) return firmware.respond(request, status::kInvalidParameter);
     target->state.pullUp = request.u8(1);
-    firmware.respond(request, fw::kSuccess);
+    firmware.respond(request, status::kSuccess);
 }
 
 void I2cFirmware::deinit(const Request& request, Firmware& firmware) {
     Bus* const target = bus(request.u8(0));
-    if (target == nullptr) return firmware.respond(request, fw::kInvalidParameter);
-    if (!target->state.initialized) return firmware.respond(request, fw::kInterfaceNotInitialized);
+    if (target == nullptr) return firmware.respond(request, status::kInvalidParameter);
+    if (!target->state.initialized)
+        return firmware.respond(request, status::kInterfaceNotInitialized);
     target->state = I2cBusState{};
-    firmware.respond(request, fw::kSuccess);
+    firmware.respond(request, status::kSuccess);
 }
 
 void I2cFirmware::scan(const Request& request, Firmware& firmware) {
     const uint8_t number = request.u8(0);
     const Bus* const scanned = bus(number);
-    if (scanned == nullptr) return firmware.respond(request, fw::kInvalidParameter);
+    if (scanned == nullptr) return firmware.respond(request, status::kInvalidParameter);
     if (!scanned->state.initialized) {
-        return firmware.respond(request, fw::kInterfaceNotInitialized);
+        return firmware.respond(request, status::kInterfaceNotInitialized);
     }
     const bool tenBit = request.u8(1) != 0;
     // The map holds the 7-bit keys first, then the 10-bit ones, each sorted.
@@ -165,7 +134,7 @@ void I2cFirmware::scan(const Request& request, Firmware& firmware) {
             found10.push_back(static_cast<uint16_t>(entry.first & ~kTenBitKey));
         }
     }
-    MessageBuilder answer = MessageBuilder::response(request, fw::kSuccess);
+    MessageBuilder answer = MessageBuilder::response(request, status::kSuccess);
     answer.u8(number)
         .u8(static_cast<uint8_t>(found7.size()))
         .u8(static_cast<uint8_t>(found10.size()))
@@ -195,14 +164,14 @@ I2cFirmware::Transfer I2cFirmware::parseTransfer(const Request& request) {
 }
 
 uint16_t I2cFirmware::checkTransfer(const Transfer& transfer, size_t maxLength) const {
-    if (transfer.bus >= kBuses) return fw::kInvalidParameter;
-    if (!buses_[transfer.bus].state.initialized) return fw::kInterfaceNotInitialized;
+    if (transfer.bus >= kBuses) return status::kInvalidParameter;
+    if (!buses_[transfer.bus].state.initialized) return status::kInterfaceNotInitialized;
     // A 7-bit address travels in the byte; anything above 0x7F cannot be sent.
     if (transfer.subaddressSize > kMaxSubaddressSize || transfer.length > maxLength ||
         transfer.address > 0x7F) {
-        return fw::kI2cInvalidParameter;
+        return i2c::status::kInvalidParameter;
     }
-    return fw::kSuccess;
+    return status::kSuccess;
 }
 
 I2cTarget* I2cFirmware::addressed(const Transfer& transfer) const {
@@ -222,120 +191,78 @@ void I2cFirmware::write(const Request& request, Firmware& firmware) {
     const Transfer transfer = parseTransfer(request);
     uint16_t status = checkTransfer(transfer, kMaxTransfer);
     // The data must be exactly what the length announces.
-    if (status == fw::kSuccess && request.paramSize() != kTransferHeaderSize + transfer.length) {
-        status = fw::kI2cInvalidParameter;
+    if (status == status::kSuccess &&
+        request.paramSize() != kTransferHeaderSize + transfer.length) {
+        status = i2c::status::kInvalidParameter;
     }
-    I2cTarget* const target = status == fw::kSuccess ? addressed(transfer) : nullptr;
-    if (status == fw::kSuccess && target == nullptr) status = fw::kI2cNackAddress;
-    if (status == fw::kSuccess) {
+    I2cTarget* const target = status == status::kSuccess ? addressed(transfer) : nullptr;
+    if (status == status::kSuccess && target == nullptr) status = i2c::status::kNackAddress;
+    if (status == status::kSuccess) {
         status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
                                request.params() + kTransferHeaderSize, transfer.length);
     }
-    firmware.respond(answer(transfer, status, status == fw::kSuccess ? transfer.length : 0).take());
+    firmware.respond(
+        answer(transfer, status, status == status::kSuccess ? transfer.length : 0).take());
 }
 
 void I2cFirmware::read(const Request& request, Firmware& firmware) {
     const Transfer transfer = parseTransfer(request);
     uint16_t status = checkTransfer(transfer, kMaxTransfer);
-    I2cTarget* const target = status == fw::kSuccess ? addressed(transfer) : nullptr;
-    if (status == fw::kSuccess && target == nullptr) status = fw::kI2cNackAddress;
-    if (status != fw::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
+    I2cTarget* const target = status == status::kSuccess ? addressed(transfer) : nullptr;
+    if (status == status::kSuccess && target == nullptr) status = i2c::status::kNackAddress;
+    if (status != status::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
 
     constexpr size_t kDataOffset = kResponseHeaderSize + 3;
-    Bytes message = answer(transfer, fw::kSuccess, transfer.length).take();
+    Bytes message = answer(transfer, status::kSuccess, transfer.length).take();
     message.resize(kDataOffset + transfer.length);
     status = target->read(transfer.subaddress.data(), transfer.subaddressSize,
                           message.data() + kDataOffset, transfer.length);
-    if (status != fw::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
+    if (status != status::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
     firmware.respond(message);
 }
 
 void I2cFirmware::writeBulk(const Request& request, Firmware& firmware) {
     const Transfer transfer = parseTransfer(request);
     if (!firmware.adapter().bulk) {
-        return firmware.respond(answer(transfer, fw::kFeatureNotSupportedByHardware, 0).take());
+        return firmware.respond(answer(transfer, status::kFeatureNotSupportedByHardware, 0).take());
     }
     // Without a usable length there is no telling how much data follows.
     if (transfer.length == 0 || transfer.length > kMaxBulkTransfer) {
-        return firmware.respond(answer(transfer, fw::kI2cInvalidParameter, 0).take());
+        return firmware.respond(answer(transfer, i2c::status::kInvalidParameter, 0).take());
     }
     // The data phase follows the request whatever else is wrong with it, so
     // take it in before answering; it must not linger for the next transfer.
-    firmware.awaitBulkOut(
-        transfer.length, [this, transfer](Firmware& later, std::optional<Bytes> data) {
-            uint16_t status = data ? checkTransfer(transfer, kMaxBulkTransfer) : fw::kBusTimeout;
-            I2cTarget* const target = status == fw::kSuccess ? addressed(transfer) : nullptr;
-            if (status == fw::kSuccess && target == nullptr) status = fw::kI2cNackAddress;
-            if (status == fw::kSuccess) {
-                status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
-                                       data->data(), data->size());
-            }
-            later.respond(
-                answer(transfer, status, status == fw::kSuccess ? transfer.length : 0).take());
-        });
+    firmware.awaitBulkOut(transfer.length, [this, transfer](Firmware& later,
+                                                            std::optional<Bytes> data) {
+        uint16_t status = data ? checkTransfer(transfer, kMaxBulkTransfer) : status::kBusTimeout;
+        I2cTarget* const target = status == status::kSuccess ? addressed(transfer) : nullptr;
+        if (status == status::kSuccess && target == nullptr) status = i2c::status::kNackAddress;
+        if (status == status::kSuccess) {
+            status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
+                                   data->data(), data->size());
+        }
+        later.respond(
+            answer(transfer, status, status == status::kSuccess ? transfer.length : 0).take());
+    });
 }
 
 void I2cFirmware::readBulk(const Request& request, Firmware& firmware) {
     const Transfer transfer = parseTransfer(request);
     uint16_t status = firmware.adapter().bulk ? checkTransfer(transfer, kMaxBulkTransfer)
-                                              : fw::kFeatureNotSupportedByHardware;
-    if (status == fw::kSuccess && transfer.length == 0) status = fw::kI2cInvalidParameter;
-    I2cTarget* const target = status == fw::kSuccess ? addressed(transfer) : nullptr;
-    if (status == fw::kSuccess && target == nullptr) status = fw::kI2cNackAddress;
+                                              : status::kFeatureNotSupportedByHardware;
+    if (status == status::kSuccess && transfer.length == 0) status = i2c::status::kInvalidParameter;
+    I2cTarget* const target = status == status::kSuccess ? addressed(transfer) : nullptr;
+    if (status == status::kSuccess && target == nullptr) status = i2c::status::kNackAddress;
     Bytes data;
-    if (status == fw::kSuccess) {
+    if (status == status::kSuccess) {
         data.resize(transfer.length);
         status = target->read(transfer.subaddress.data(), transfer.subaddressSize, data.data(),
                               data.size());
     }
-    if (status != fw::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
+    if (status != status::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
     // The count first; the host reads the data only after this answer.
-    firmware.respond(answer(transfer, fw::kSuccess, transfer.length).take());
+    firmware.respond(answer(transfer, status::kSuccess, transfer.length).take());
     firmware.queueBulkIn(data.data(), data.size());
-}
-
-// -------------------------------------------------- the adapter's bench API
-
-bool VirtualAdapter::attachI2cEeprom(uint8_t bus, uint16_t address, const I2cEepromOptions& options,
-                                     bool tenBit) {
-    if (!I2cEeprom::valid(options)) return false;
-    return attachI2cTarget(bus, address, std::make_shared<I2cEeprom>(options), tenBit);
-}
-
-bool VirtualAdapter::attachI2cRegisterMap(uint8_t bus, uint16_t address, bool tenBit) {
-    return attachI2cTarget(bus, address, std::make_shared<I2cRegisterMap>(), tenBit);
-}
-
-bool VirtualAdapter::attachI2cTarget(uint8_t bus, uint16_t address,
-                                     std::shared_ptr<I2cTarget> target, bool tenBit) {
-    return state_->firmware().withLock([&](Firmware& fw) {
-        return fw.family<I2cFirmware>().attach(bus, address, tenBit, std::move(target));
-    });
-}
-
-bool VirtualAdapter::detachI2c(uint8_t bus, uint16_t address, bool tenBit) {
-    return state_->firmware().withLock(
-        [&](Firmware& fw) { return fw.family<I2cFirmware>().detach(bus, address, tenBit); });
-}
-
-Bytes VirtualAdapter::i2cMemory(uint8_t bus, uint16_t address, bool tenBit) const {
-    return state_->firmware().withLock([&](Firmware& fw) {
-        const I2cTarget* target = fw.family<I2cFirmware>().target(bus, address, tenBit);
-        return target != nullptr ? target->memory() : Bytes{};
-    });
-}
-
-bool VirtualAdapter::writeI2cMemory(uint8_t bus, uint16_t address, size_t offset, const Bytes& data,
-                                    bool tenBit) {
-    return state_->firmware().withLock([&](Firmware& fw) {
-        I2cTarget* target = fw.family<I2cFirmware>().target(bus, address, tenBit);
-        return target != nullptr && target->writeMemory(offset, data.data(), data.size());
-    });
-}
-
-I2cBusState VirtualAdapter::i2cBus(uint8_t bus) const {
-    return state_->firmware().withLock(
-        [&](Firmware& fw) { return fw.family<I2cFirmware>().busState(bus); });
 }
 
 }  // namespace vantor::sim

@@ -12,28 +12,28 @@
 #include <optional>
 #include <vector>
 
-#include "sim/Firmware.h"
-#include "sim/I2cDevices.h"
-#include "sim/VirtualAdapter.h"
+#include "sim/bench/I2cBench.h"
+#include "sim/devices/I2cDevices.h"
+#include "sim/firmware/Firmware.h"
 
 namespace vantor::sim {
 
-namespace cmd {
-constexpr uint16_t kI2cDeinit = 0x0801;
-constexpr uint16_t kI2cSetPullUps = 0x0802;
-constexpr uint16_t kI2cInit = 0x0901;
-constexpr uint16_t kI2cSetParameters = 0x0902;
-constexpr uint16_t kI2cWrite = 0x0904;
-constexpr uint16_t kI2cRead = 0x0905;
-constexpr uint16_t kI2cScan = 0x0906;
-constexpr uint16_t kI2cWriteBulk = 0x0907;
-constexpr uint16_t kI2cReadBulk = 0x0908;
-}  // namespace cmd
+namespace i2c::cmd {
+constexpr uint16_t kDeinit = 0x0801;
+constexpr uint16_t kSetPullUps = 0x0802;
+constexpr uint16_t kInit = 0x0901;
+constexpr uint16_t kSetParameters = 0x0902;
+constexpr uint16_t kWrite = 0x0904;
+constexpr uint16_t kRead = 0x0905;
+constexpr uint16_t kScan = 0x0906;
+constexpr uint16_t kWriteBulk = 0x0907;
+constexpr uint16_t kReadBulk = 0x0908;
+}  // namespace i2c::cmd
 
-namespace fw {
-constexpr uint16_t kI2cNackAddress = 0x0203;
-constexpr uint16_t kI2cInvalidParameter = 0x020C;
-}  // namespace fw
+namespace i2c::status {
+constexpr uint16_t kNackAddress = 0x0203;
+constexpr uint16_t kInvalidParameter = 0x020C;
+}  // namespace i2c::status
 
 class I2cFirmware final : public FirmwareFamily {
   public:
@@ -44,8 +44,7 @@ class I2cFirmware final : public FirmwareFamily {
     static constexpr uint32_t kMaxFrequencyHz = 1000000;
     static constexpr uint8_t kMaxPullUp = 12;  // 12: pull-ups disabled
 
-    std::vector<Command> commands() const override;
-    void handle(const Request& request, Firmware& firmware) override;
+    I2cFirmware();
     void reset() override;  // both buses uninitialised; targets stay
 
     // The bench (firmware mutex held).

@@ -8,19 +8,19 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/Firmware.h"
-#include "sim/VirtualAdapter.h"
+#include "sim/bench/PowerBench.h"
+#include "sim/firmware/Firmware.h"
 
 namespace vantor::sim {
 
-namespace cmd {
+namespace power::cmd {
 constexpr uint16_t kSetRailVoltage = 0x0405;
 constexpr uint16_t kUseExternalSupply = 0x040B;
-}  // namespace cmd
+}  // namespace power::cmd
 
-namespace fw {
+namespace power::status {
 constexpr uint16_t kVoltageOutOfRange = 0x0101;
-}  // namespace fw
+}  // namespace power::status
 
 class PowerFirmware final : public FirmwareFamily {
   public:
@@ -28,10 +28,8 @@ class PowerFirmware final : public FirmwareFamily {
     static constexpr uint16_t kMaxMillivolts = 3300;
     static constexpr uint16_t kDefaultMillivolts = 3300;
 
-    explicit PowerFirmware(Firmware& firmware) : firmware_(firmware) {}
+    explicit PowerFirmware(Firmware& firmware);
 
-    std::vector<Command> commands() const override;
-    void handle(const Request& request, Firmware& firmware) override;
     void reset() override;  // back to the persisted setting
 
     // The bench (firmware mutex held).
@@ -44,6 +42,10 @@ class PowerFirmware final : public FirmwareFamily {
         bool external = false;
     };
 
+    void setRailVoltage(const Request& request, Firmware& firmware);
+    void useExternalSupply(const Request& request, Firmware& firmware);
+    // Applies a new setting and, with `persist`, keeps it across resets.
+    void commit(const Setting& next, bool persist);
     // Applies a new setting; the measurement follows when the rail changed.
     void apply(const Setting& setting);
     void publish();

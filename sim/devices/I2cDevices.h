@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/bench/I2cBench.h"
 
 namespace vantor::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/I2cDevices.h"
+#include "sim/devices/I2cDevices.h"
 
 #include <algorithm>
 

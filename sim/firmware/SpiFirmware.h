@@ -11,21 +11,21 @@
 #include <memory>
 #include <vector>
 
-#include "sim/Firmware.h"
-#include "sim/SpiDevices.h"
-#include "sim/VirtualAdapter.h"
+#include "sim/bench/SpiBench.h"
+#include "sim/devices/SpiDevices.h"
+#include "sim/firmware/Firmware.h"
 
 namespace vantor::sim {
 
-namespace cmd {
-constexpr uint16_t kSpiDeinit = 0x0C01;
-constexpr uint16_t kSpiInit = 0x0D01;
-constexpr uint16_t kSpiSetParameters = 0x0D02;
-constexpr uint16_t kSpiTransfer = 0x0D04;
-constexpr uint16_t kSpiTransferBulk = 0x0D05;
-constexpr uint16_t kSpiWriteBulk = 0x0D07;
-constexpr uint16_t kSpiReadBulk = 0x0D08;
-}  // namespace cmd
+namespace spi::cmd {
+constexpr uint16_t kDeinit = 0x0C01;
+constexpr uint16_t kInit = 0x0D01;
+constexpr uint16_t kSetParameters = 0x0D02;
+constexpr uint16_t kTransfer = 0x0D04;
+constexpr uint16_t kTransferBulk = 0x0D05;
+constexpr uint16_t kWriteBulk = 0x0D07;
+constexpr uint16_t kReadBulk = 0x0D08;
+}  // namespace spi::cmd
 
 class SpiFirmware final : public FirmwareFamily {
   public:
@@ -35,8 +35,7 @@ class SpiFirmware final : public FirmwareFamily {
     static constexpr uint32_t kMinFrequencyHz = 1000;
     static constexpr uint32_t kMaxFrequencyHz = 50000000;
 
-    std::vector<Command> commands() const override;
-    void handle(const Request& request, Firmware& firmware) override;
+    SpiFirmware();
     void reset() override;  // uninitialised; devices stay
 
     // The bench (firmware mutex held).

@@ -3,22 +3,31 @@
 //
 // The firmware answers request messages the way the adapter's application
 // firmware does. It is made of command families (system, I2C, SPI, ...), one
-// `FirmwareFamily` each, which declare the command codes they serve with the
-// least parameter length each needs. `Firmware` dispatches every request to
-// its family, answers unknown commands with FW_UNSUPPORTED_COMMAND and too
-// short requests with FW_INVALID_PARAMETER, and offers the families the
-// adapter's services: answering, notifications, the bulk endpoints' data and
-// leaving the application firmware.
+// `FirmwareFamily` each, which serve their command codes from a table of
+// (code, least parameter length, handler) rows. `Firmware` dispatches every
+// request through the merged table, answers unknown commands with
+// FW_UNSUPPORTED_COMMAND and too short requests with FW_INVALID_PARAMETER,
+// and offers the families the adapter's services: answering, notifications,
+// the bulk endpoints' data and leaving the application firmware.
+//
+// A family's state is reached from outside only through its bench object
+// ("sim/bench/*Bench.h"), which takes the firmware mutex around each call.
+// A new family is: its firmware class here (codes in its own namespace, the
+// table in its constructor), one `install` line in Firmware.cpp, a bench
+// header and source with its records, the bench's accessor on
+// `VirtualAdapter`, and its Python binding in bindings/SimModule.cpp.
 //
 // Locking: one mutex guards the firmware and every family's state. It is held
-// while a family handles a request and while the adapter's public setters
-// change firmware settings. Lock order: firmware mutex, then the adapter's
-// mutex; never the other way round.
+// while a family handles a request and while a bench object reads or changes
+// a family. Lock order: firmware mutex, then the adapter's mutex (the USB
+// side's, in "sim/usb/AdapterState.h"); never the other way round. Scripted
+// handlers run without either.
 
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,12 +37,13 @@
 #include <vector>
 
 #include "sim/VirtualAdapter.h"
-#include "sim/Wire.h"
+#include "sim/usb/Wire.h"
 
 namespace vantor::sim {
 
-// Status codes the firmware answers with.
-namespace fw {
+// Status codes every command family answers with; a family's own codes are
+// in its namespace (e.g. `i2c::status`).
+namespace status {
 constexpr uint16_t kSuccess = 0x0000;
 constexpr uint16_t kUnsupportedCommand = 0x0001;
 constexpr uint16_t kInvalidCommand = 0x0002;
@@ -42,7 +52,7 @@ constexpr uint16_t kFeatureNotSupportedByHardware = 0x0005;
 constexpr uint16_t kInterfaceNotInitialized = 0x0006;
 constexpr uint16_t kInterfaceAlreadyInitialized = 0x0007;
 constexpr uint16_t kBusTimeout = 0x0009;
-}  // namespace fw
+}  // namespace status
 
 constexpr size_t kRequestHeaderSize = 4;   // transaction id, command code
 constexpr size_t kResponseHeaderSize = 6;  // ... and the status
@@ -132,25 +142,67 @@ class MessageBuilder {
 
 class Firmware;
 
-// One command family of the firmware.
+// One command family of the firmware. A family serves its commands from a
+// table of rows (code, least parameter length, handler), given to `serve` in
+// its constructor:
+//
+//     I2cFirmware::I2cFirmware() {
+//         serve<I2cFirmware>({
+//             {i2c::cmd::kDeinit, 1, &I2cFirmware::deinit},
+//             ...
+//         });
+//     }
+//
+// The firmware reads the table once, at installation. A family's command,
+// status and notification codes live in its own namespace (`i2c::cmd`,
+// `i2c::status`, ...), so families cannot collide on a generic name.
 class FirmwareFamily {
   public:
-    struct Command {
+    using Handler = std::function<void(const Request&, Firmware&)>;
+    struct CommandInfo {
         uint16_t code;
         size_t minParams;  // shorter requests are answered FW_INVALID_PARAMETER
+        Handler handler;   // runs with the firmware mutex held; may answer nothing
     };
 
     virtual ~FirmwareFamily() = default;
-    // The command codes this family serves; asked once, at installation.
-    virtual std::vector<Command> commands() const = 0;
-    // Handles one request (firmware mutex held). The family answers through
-    // `firmware`; answering nothing is allowed.
-    virtual void handle(const Request& request, Firmware& firmware) = 0;
+    FirmwareFamily() = default;
+    FirmwareFamily(const FirmwareFamily&) = delete;
+    FirmwareFamily& operator=(const FirmwareFamily&) = delete;
+
+    // The command codes this family serves.
+    const std::vector<CommandInfo>& commands() const { return commands_; }
     // Back to the power-on state of everything volatile (the reset command).
     // Persistent settings stay.
     virtual void reset() {}
     // The adapter was plugged in and its application firmware starts.
     virtual void powerOn() { reset(); }
+
+  protected:
+    // One row of a family's command table: a member function of `F`.
+    template <class F>
+    struct Row {
+        uint16_t code;
+        size_t minParams;
+        void (F::*handler)(const Request&, Firmware&);
+    };
+
+    // Adds the rows to this family's table; `F` is the family's own class.
+    template <class F>
+    void serve(std::initializer_list<Row<F>> rows) {
+        F* const self = static_cast<F*>(this);
+        for (const Row<F>& row : rows) {
+            const auto handler = row.handler;
+            commands_.push_back(
+                CommandInfo{row.code, row.minParams,
+                            [self, handler](const Request& request, Firmware& firmware) {
+                                (self->*handler)(request, firmware);
+                            }});
+        }
+    }
+
+  private:
+    std::vector<CommandInfo> commands_;
 };
 
 class Firmware {
@@ -233,10 +285,6 @@ class Firmware {
     }
 
   private:
-    struct Entry {
-        FirmwareFamily* family;
-        size_t minParams;
-    };
     struct BulkOutWait {
         size_t count;
         BulkOutHandler handler;
@@ -247,7 +295,7 @@ class Firmware {
     VirtualAdapter::State& adapter_;
     std::mutex mutex_;
     std::vector<std::unique_ptr<FirmwareFamily>> families_;
-    std::unordered_map<uint16_t, Entry> commands_;
+    std::unordered_map<uint16_t, FirmwareFamily::CommandInfo> commands_;
     std::optional<BulkOutWait> bulkOutWait_;
 };
 

@@ -1,4 +1,4 @@
-#include "sim/AdapterState.h"
+#include "sim/usb/AdapterState.h"
 
 #include <algorithm>
 #include <cstring>

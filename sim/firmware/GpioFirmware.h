@@ -8,34 +8,33 @@
 #include <optional>
 #include <vector>
 
-#include "sim/Firmware.h"
-#include "sim/VirtualAdapter.h"
+#include "sim/bench/GpioBench.h"
+#include "sim/firmware/Firmware.h"
 
 namespace vantor::sim {
 
-namespace cmd {
-constexpr uint16_t kGpioConfigure = 0x1401;
-constexpr uint16_t kGpioWrite = 0x1402;
-constexpr uint16_t kGpioRead = 0x1403;
-constexpr uint16_t kGpioConfigureInterrupt = 0x1404;
-constexpr uint16_t kGpioDisableInterrupt = 0x1405;
-}  // namespace cmd
+namespace gpio::cmd {
+constexpr uint16_t kConfigure = 0x1401;
+constexpr uint16_t kWrite = 0x1402;
+constexpr uint16_t kRead = 0x1403;
+constexpr uint16_t kConfigureInterrupt = 0x1404;
+constexpr uint16_t kDisableInterrupt = 0x1405;
+}  // namespace gpio::cmd
 
-namespace notification {
-constexpr uint16_t kGpioInterrupt = 0x1481;
-}  // namespace notification
+namespace gpio::notification {
+constexpr uint16_t kInterrupt = 0x1481;
+}  // namespace gpio::notification
 
-namespace fw {
-constexpr uint16_t kGpioNotConfigured = 0x0501;
-constexpr uint16_t kGpioWrongConfiguration = 0x0502;
-}  // namespace fw
+namespace gpio::status {
+constexpr uint16_t kNotConfigured = 0x0501;
+constexpr uint16_t kWrongConfiguration = 0x0502;
+}  // namespace gpio::status
 
 class GpioFirmware final : public FirmwareFamily {
   public:
     static constexpr uint8_t kPins = 6;
 
-    std::vector<Command> commands() const override;
-    void handle(const Request& request, Firmware& firmware) override;
+    GpioFirmware();
     void reset() override;  // every pin unconfigured; the bench's drive stays
 
     // The bench (firmware mutex held). False for an invalid pin or level.
@@ -49,6 +48,10 @@ class GpioFirmware final : public FirmwareFamily {
     };
 
     void configure(const Request& request, Firmware& firmware);
+    void write(const Request& request, Firmware& firmware);
+    void read(const Request& request, Firmware& firmware);
+    void configureInterrupt(const Request& request, Firmware& firmware);
+    void disableInterrupt(const Request& request, Firmware& firmware);
     // The configured pin a request names, or null after answering the error.
     Pin* configuredPin(const Request& request, Firmware& firmware);
 

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/Firmware.h"
-#include "sim/VirtualAdapter.h"
+#include "sim/bench/SystemBench.h"
+#include "sim/firmware/Firmware.h"
 
 namespace vantor::sim {
 
-namespace cmd {
+namespace system::cmd {
 constexpr uint16_t kReset = 0x0401;
 constexpr uint16_t kEnterBootMode = 0x0402;
 constexpr uint16_t kGetUsbString = 0x0407;
@@ -19,20 +19,12 @@ constexpr uint16_t kGetAnalogMeasurements = 0x0409;
 constexpr uint16_t kSetUsbConfig = 0x040D;
 constexpr uint16_t kGetUsbConfig = 0x040E;
 constexpr uint16_t kGetBulkCapabilities = 0x040F;
-}  // namespace cmd
-
-struct AnalogMeasurements {
-    uint16_t ioMv = 3300;
-    uint16_t i3cLowMv = 1800;
-    uint16_t i3cHighMv = 3300;
-};
+}  // namespace system::cmd
 
 class SystemFirmware final : public FirmwareFamily {
   public:
     SystemFirmware();
 
-    std::vector<Command> commands() const override;
-    void handle(const Request& request, Firmware& firmware) override;
     void powerOn() override;
 
     // Settings and counters; the caller holds the firmware mutex. None of
@@ -48,7 +40,12 @@ class SystemFirmware final : public FirmwareFamily {
     bool inBootMode() const { return bootMode_; }
 
   private:
+    void restart(const Request& request, Firmware& firmware);
+    void enterBootMode(const Request& request, Firmware& firmware);
     void getUsbString(const Request& request, Firmware& firmware);
+    void getAnalogMeasurements(const Request& request, Firmware& firmware);
+    void setUsbConfig(const Request& request, Firmware& firmware);
+    void getUsbConfig(const Request& request, Firmware& firmware);
     void getBulkCapabilities(const Request& request, Firmware& firmware);
 
     AnalogMeasurements analog_;

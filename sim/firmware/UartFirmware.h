@@ -8,29 +8,28 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/Firmware.h"
-#include "sim/VirtualAdapter.h"
+#include "sim/bench/UartBench.h"
+#include "sim/firmware/Firmware.h"
 
 namespace vantor::sim {
 
-namespace cmd {
-constexpr uint16_t kUartDeinit = 0x1001;
-constexpr uint16_t kUartInit = 0x1002;
-constexpr uint16_t kUartSetParameters = 0x1003;
-constexpr uint16_t kUartSend = 0x1005;
-}  // namespace cmd
+namespace uart::cmd {
+constexpr uint16_t kDeinit = 0x1001;
+constexpr uint16_t kInit = 0x1002;
+constexpr uint16_t kSetParameters = 0x1003;
+constexpr uint16_t kSend = 0x1005;
+}  // namespace uart::cmd
 
-namespace notification {
-constexpr uint16_t kUartReceived = 0x1081;
-}  // namespace notification
+namespace uart::notification {
+constexpr uint16_t kReceived = 0x1081;
+}  // namespace uart::notification
 
 class UartFirmware final : public FirmwareFamily {
   public:
     static constexpr size_t kMaxNotificationData = 1024;  // bytes per UART notification
     static constexpr uint8_t kMaxBaudRate = 10;           // index of 115200 baud
 
-    std::vector<Command> commands() const override;
-    void handle(const Request& request, Firmware& firmware) override;
+    UartFirmware();
     void reset() override;  // uninitialised; the loopback wire and the record stay
 
     // The bench (firmware mutex held).
@@ -44,6 +43,7 @@ class UartFirmware final : public FirmwareFamily {
 
   private:
     void configure(const Request& request, Firmware& firmware);
+    void deinit(const Request& request, Firmware& firmware);
     void send(const Request& request, Firmware& firmware);
     // What a byte becomes on a line with the configured data size.
     uint8_t onLine(uint8_t byte) const;

@@ -1,9 +1,9 @@
-#include "sim/SpiFirmware.h"
+#include "sim/firmware/SpiFirmware.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "sim/AdapterState.h"
+#include "sim/usb/AdapterState.h"
 
 namespace vantor::sim {
 
@@ -21,47 +21,20 @@ uint8_t reversedBits(uint8_t value) {
 
 }  // namespace
 
-std::vector<FirmwareFamily::Command> SpiFirmware::commands() const {
-    return {
-        {cmd::kSpiDeinit, 0},
-        {cmd::kSpiInit, 9},
-        {cmd::kSpiSetParameters, 9},
-        {cmd::kSpiTransfer, kLengthsSize},
-        {cmd::kSpiTransferBulk, kLengthsSize},
-        {cmd::kSpiWriteBulk, kLengthsSize},
-        {cmd::kSpiReadBulk, kLengthsSize},
-    };
+SpiFirmware::SpiFirmware() {
+    serve<SpiFirmware>({
+        {spi::cmd::kDeinit, 0, &SpiFirmware::deinit},
+        {spi::cmd::kInit, 9, &SpiFirmware::configure},
+        {spi::cmd::kSetParameters, 9, &SpiFirmware::configure},
+        {spi::cmd::kTransfer, kLengthsSize, &SpiFirmware::transfer},
+        {spi::cmd::kTransferBulk, kLengthsSize, &SpiFirmware::transferBulk},
+        {spi::cmd::kWriteBulk, kLengthsSize, &SpiFirmware::writeBulk},
+        {spi::cmd::kReadBulk, kLengthsSize, &SpiFirmware::readBulk},
+    });
 }
 
 void SpiFirmware::reset() {
     state_ = SpiControllerState{};
-}
-
-void SpiFirmware::handle(const Request& request, Firmware& firmware) {
-    switch (request.commandCode()) {
-        case cmd::kSpiInit:
-        case cmd::kSpiSetParameters:
-            configure(request, firmware);
-            return;
-        case cmd::kSpiDeinit:
-            deinit(request, firmware);
-            return;
-        case cmd::kSpiTransfer:
-            transfer(request, firmware);
-            return;
-        case cmd::kSpiTransferBulk:
-            transferBulk(request, firmware);
-            return;
-        case cmd::kSpiWriteBulk:
-            writeBulk(request, firmware);
-            return;
-        case cmd::kSpiReadBulk:
-            readBulk(request, firmware);
-            return;
-        default:
-            firmware.respond(request, fw::kUnsupportedCommand);
-            return;
-    }
 }
 
 // ------------------------------------------------------------------- bench
@@ -85,12 +58,12 @@ SpiTarget* SpiFirmware::target(uint8_t chipSelect) const {
 // ---------------------------------------------------------- controller set-up
 
 void SpiFirmware::configure(const Request& request, Firmware& firmware) {
-    const bool init = request.commandCode() == cmd::kSpiInit;
+    const bool init = request.commandCode() == spi::cmd::kInit;
     if (init && state_.initialized) {
-        return firmware.respond(request, fw::kInterfaceAlreadyInitialized);
+        return firmware.respond(request, status::kInterfaceAlreadyInitialized);
     }
     if (!init && !state_.initialized) {
-        return firmware.respond(request, fw::kInterfaceNotInitialized);
+        return firmware.respond(request, status::kInterfaceNotInitialized);
     }
     SpiControllerState next;
     next.initialized = true;
@@ -103,16 +76,16 @@ void SpiFirmware::configure(const Request& request, Firmware& firmware) {
     if (next.bitOrder > 1 || next.mode > 3 || next.dataWidth > 1 ||
         next.chipSelect >= kChipSelects || next.chipSelectPolarity > 1 ||
         next.frequencyHz < kMinFrequencyHz || next.frequencyHz > kMaxFrequencyHz) {
-        return firmware.respond(request, fw::kInvalidParameter);
+        return firmware.respond(request, status::kInvalidParameter);
     }
     state_ = next;
-    firmware.respond(request, fw::kSuccess);
+    firmware.respond(request, status::kSuccess);
 }
 
 void SpiFirmware::deinit(const Request& request, Firmware& firmware) {
-    if (!state_.initialized) return firmware.respond(request, fw::kInterfaceNotInitialized);
+    if (!state_.initialized) return firmware.respond(request, status::kInterfaceNotInitialized);
     state_ = SpiControllerState{};
-    firmware.respond(request, fw::kSuccess);
+    firmware.respond(request, status::kSuccess);
 }
 
 // ------------------------------------------------------------------ transfers
@@ -142,16 +115,16 @@ void SpiFirmware::clock(const uint8_t* sent, size_t sentSize, uint8_t* received,
 void SpiFirmware::transfer(const Request& request, Firmware& firmware) {
     const uint16_t sentSize = request.u16(0);
     const uint16_t transferLength = request.u16(2);
-    if (!state_.initialized) return firmware.respond(request, fw::kInterfaceNotInitialized);
+    if (!state_.initialized) return firmware.respond(request, status::kInterfaceNotInitialized);
     if (sentSize > kMaxTransfer || transferLength > kMaxTransfer ||
         request.paramSize() != kLengthsSize + sentSize) {
-        return firmware.respond(request, fw::kInvalidParameter);
+        return firmware.respond(request, status::kInvalidParameter);
     }
     // The frame lasts as long as the longer of the two: the data is padded
     // with zeros, and the answer carries the first `transferLength` bytes
     // received.
     const size_t frame = std::max<size_t>(sentSize, transferLength);
-    Bytes message = MessageBuilder::response(request, fw::kSuccess).u16(transferLength).take();
+    Bytes message = MessageBuilder::response(request, status::kSuccess).u16(transferLength).take();
     const size_t dataOffset = message.size();
     message.resize(dataOffset + frame);
     clock(request.params() + kLengthsSize, sentSize, message.data() + dataOffset, frame);
@@ -163,42 +136,43 @@ void SpiFirmware::transferBulk(const Request& request, Firmware& firmware) {
     const uint16_t sentSize = request.u16(0);
     const uint16_t transferLength = request.u16(2);
     if (!firmware.adapter().bulk) {
-        return firmware.respond(request, fw::kFeatureNotSupportedByHardware);
+        return firmware.respond(request, status::kFeatureNotSupportedByHardware);
     }
-    if (!state_.initialized) return firmware.respond(request, fw::kInterfaceNotInitialized);
+    if (!state_.initialized) return firmware.respond(request, status::kInterfaceNotInitialized);
     if (sentSize > kMaxTransfer || transferLength == 0 || transferLength > kMaxBulkTransfer ||
         request.paramSize() != kLengthsSize + sentSize) {
-        return firmware.respond(request, fw::kInvalidParameter);
+        return firmware.respond(request, status::kInvalidParameter);
     }
     Bytes received(std::max<size_t>(sentSize, transferLength));
     clock(request.params() + kLengthsSize, sentSize, received.data(), received.size());
-    firmware.respond(MessageBuilder::response(request, fw::kSuccess).u16(transferLength).take());
+    firmware.respond(
+        MessageBuilder::response(request, status::kSuccess).u16(transferLength).take());
     firmware.queueBulkIn(received.data(), transferLength);
 }
 
 void SpiFirmware::writeBulk(const Request& request, Firmware& firmware) {
     const uint16_t length = request.u16(0);
     if (!firmware.adapter().bulk) {
-        return firmware.respond(request, fw::kFeatureNotSupportedByHardware);
+        return firmware.respond(request, status::kFeatureNotSupportedByHardware);
     }
     // Without one agreed length there is no telling how much data follows.
     if (length == 0 || length > kMaxBulkTransfer || request.u16(2) != length) {
-        return firmware.respond(request, fw::kInvalidParameter);
+        return firmware.respond(request, status::kInvalidParameter);
     }
     // The data follows the request even when the controller is down: take it
     // in before answering so that it cannot linger for the next transfer.
     const uint16_t id = request.transactionId();
     firmware.awaitBulkOut(length, [this, id](Firmware& later, std::optional<Bytes> data) {
-        uint16_t status = fw::kSuccess;
+        uint16_t status = status::kSuccess;
         if (!data) {
-            status = fw::kBusTimeout;
+            status = status::kBusTimeout;
         } else if (!state_.initialized) {
-            status = fw::kInterfaceNotInitialized;
+            status = status::kInterfaceNotInitialized;
         } else {
             Bytes received(data->size());
             clock(data->data(), data->size(), received.data(), received.size());
         }
-        later.respond(MessageBuilder::response(id, cmd::kSpiWriteBulk, status).take());
+        later.respond(MessageBuilder::response(id, spi::cmd::kWriteBulk, status).take());
     });
 }
 
@@ -206,56 +180,19 @@ void SpiFirmware::readBulk(const Request& request, Firmware& firmware) {
     const uint16_t commandSize = request.u16(0);
     const uint16_t readLength = request.u16(2);
     if (!firmware.adapter().bulk) {
-        return firmware.respond(request, fw::kFeatureNotSupportedByHardware);
+        return firmware.respond(request, status::kFeatureNotSupportedByHardware);
     }
-    if (!state_.initialized) return firmware.respond(request, fw::kInterfaceNotInitialized);
+    if (!state_.initialized) return firmware.respond(request, status::kInterfaceNotInitialized);
     if (commandSize > kMaxTransfer || readLength == 0 || readLength > kMaxBulkTransfer ||
         request.paramSize() != kLengthsSize + commandSize) {
-        return firmware.respond(request, fw::kInvalidParameter);
+        return firmware.respond(request, status::kInvalidParameter);
     }
     // One frame: the command bytes, then `readLength` bytes clocked in; only
     // those go back.
     Bytes received(size_t{commandSize} + readLength);
     clock(request.params() + kLengthsSize, commandSize, received.data(), received.size());
-    firmware.respond(MessageBuilder::response(request, fw::kSuccess).u16(readLength).take());
+    firmware.respond(MessageBuilder::response(request, status::kSuccess).u16(readLength).take());
     firmware.queueBulkIn(received.data() + commandSize, readLength);
-}
-
-// -------------------------------------------------- the adapter's bench API
-
-bool VirtualAdapter::attachSpiFlash(uint8_t chipSelect, const SpiFlashOptions& options) {
-    if (!SpiFlash::valid(options)) return false;
-    return attachSpiTarget(chipSelect, std::make_shared<SpiFlash>(options));
-}
-
-bool VirtualAdapter::attachSpiTarget(uint8_t chipSelect, std::shared_ptr<SpiTarget> target) {
-    return state_->firmware().withLock([&](Firmware& fw) {
-        return fw.family<SpiFirmware>().attach(chipSelect, std::move(target));
-    });
-}
-
-bool VirtualAdapter::detachSpi(uint8_t chipSelect) {
-    return state_->firmware().withLock(
-        [&](Firmware& fw) { return fw.family<SpiFirmware>().detach(chipSelect); });
-}
-
-Bytes VirtualAdapter::spiMemory(uint8_t chipSelect) const {
-    return state_->firmware().withLock([&](Firmware& fw) {
-        const SpiTarget* target = fw.family<SpiFirmware>().target(chipSelect);
-        return target != nullptr ? target->memory() : Bytes{};
-    });
-}
-
-bool VirtualAdapter::writeSpiMemory(uint8_t chipSelect, size_t offset, const Bytes& data) {
-    return state_->firmware().withLock([&](Firmware& fw) {
-        SpiTarget* target = fw.family<SpiFirmware>().target(chipSelect);
-        return target != nullptr && target->writeMemory(offset, data.data(), data.size());
-    });
-}
-
-SpiControllerState VirtualAdapter::spiController() const {
-    return state_->firmware().withLock(
-        [](Firmware& fw) { return fw.family<SpiFirmware>().state(); });
 }
 
 }  // namespace vantor::sim

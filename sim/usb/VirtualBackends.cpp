@@ -1,11 +1,11 @@
-#include "sim/VirtualBackends.h"
+#include "sim/usb/VirtualBackends.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <utility>
 
-#include "sim/AdapterState.h"
+#include "sim/usb/AdapterState.h"
 
 namespace vantor::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/SpiDevices.h"
+#include "sim/devices/SpiDevices.h"
 
 #include <algorithm>
 

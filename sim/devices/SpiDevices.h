@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/bench/SpiBench.h"
 
 namespace vantor::sim {
 

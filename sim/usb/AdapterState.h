@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/Firmware.h"
 #include "sim/VirtualAdapter.h"
-#include "sim/Wire.h"
+#include "sim/firmware/Firmware.h"
+#include "sim/usb/Wire.h"
 
 namespace vantor::sim {
 

@@ -1,14 +1,14 @@
-#include "sim/Firmware.h"
+#include "sim/firmware/Firmware.h"
 
 #include <utility>
 
-#include "sim/AdapterState.h"
-#include "sim/GpioFirmware.h"
-#include "sim/I2cFirmware.h"
-#include "sim/PowerFirmware.h"
-#include "sim/SpiFirmware.h"
-#include "sim/SystemFirmware.h"
-#include "sim/UartFirmware.h"
+#include "sim/firmware/GpioFirmware.h"
+#include "sim/firmware/I2cFirmware.h"
+#include "sim/firmware/PowerFirmware.h"
+#include "sim/firmware/SpiFirmware.h"
+#include "sim/firmware/SystemFirmware.h"
+#include "sim/firmware/UartFirmware.h"
+#include "sim/usb/AdapterState.h"
 
 namespace vantor::sim {
 
@@ -25,8 +25,8 @@ Firmware::Firmware(VirtualAdapter::State& adapter) : adapter_(adapter) {
 Firmware::~Firmware() = default;
 
 void Firmware::install(std::unique_ptr<FirmwareFamily> family) {
-    for (const FirmwareFamily::Command& command : family->commands()) {
-        commands_[command.code] = Entry{family.get(), command.minParams};
+    for (const FirmwareFamily::CommandInfo& command : family->commands()) {
+        commands_[command.code] = command;
     }
     families_.push_back(std::move(family));
 }
@@ -46,14 +46,14 @@ void Firmware::dispatch(const Bytes& message) {
     const Request request(message);
     const auto it = commands_.find(request.commandCode());
     if (it == commands_.end()) {
-        respond(request, fw::kUnsupportedCommand);
+        respond(request, status::kUnsupportedCommand);
         return;
     }
     if (request.paramSize() < it->second.minParams) {
-        respond(request, fw::kInvalidParameter);
+        respond(request, status::kInvalidParameter);
         return;
     }
-    it->second.family->handle(request, *this);
+    it->second.handler(request, *this);
 }
 
 void Firmware::bulkOutArrived() {

@@ -1,0 +1,23 @@
+#include "sim/bench/FaultBench.h"
+
+#include "sim/usb/AdapterState.h"
+
+namespace vantor::sim {
+
+void FaultBench::failWrites(int count, std::chrono::milliseconds delay) {
+    state_.failWrites(count, delay);
+}
+void FaultBench::failReads(int count) {
+    state_.failReads(count);
+}
+void FaultBench::setResponseDelay(std::chrono::milliseconds delay) {
+    state_.setResponseDelay(delay);
+}
+void FaultBench::stallBulkIn(bool stalled) {
+    state_.stallBulkIn(stalled);
+}
+void FaultBench::limitBulkIn(std::optional<size_t> limit) {
+    state_.limitBulkIn(limit);
+}
+
+}  // namespace vantor::sim

@@ -1,0 +1,37 @@
+#pragma once
+// Faults of the adapter's USB side: failing output reports (slow or fast),
+// failing HID reads, a response delay, and a stalled or short bulk IN
+// endpoint. They act below the firmware, on every request alike.
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+
+#include "sim/VirtualAdapter.h"
+
+namespace vantor::sim {
+
+class FaultBench {
+  public:
+    explicit FaultBench(VirtualAdapter::State& state) : state_(state) {}
+    FaultBench(const FaultBench&) = delete;
+    FaultBench& operator=(const FaultBench&) = delete;
+
+    // The next `count` output reports fail, each after `delay`.
+    void failWrites(int count, std::chrono::milliseconds delay = std::chrono::milliseconds(0));
+    // The next `count` reads on the HID interface fail.
+    void failReads(int count);
+    // Responses (from the firmware or a handler) become readable only after
+    // this delay; injected messages are not delayed.
+    void setResponseDelay(std::chrono::milliseconds delay);
+    // Bulk IN: a stalled endpoint fails every transfer with a pipe error;
+    // a short endpoint delivers at most `limit` of the bytes it announced
+    // (the rest is lost).
+    void stallBulkIn(bool stalled);
+    void limitBulkIn(std::optional<size_t> limit);
+
+  private:
+    VirtualAdapter::State& state_;
+};
+
+}  // namespace vantor::sim

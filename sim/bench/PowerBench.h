@@ -1,0 +1,31 @@
+#pragma once
+// The I/O voltage rail of the I2C, SPI, UART and GPIO signals, as the bench
+// sees it, and the external supply that may feed it.
+
+#include <cstdint>
+
+#include "sim/VirtualAdapter.h"
+
+namespace vantor::sim {
+
+struct RailState {
+    uint16_t millivolts = 3300;  // what the rail carries (the external supply's when external)
+    bool external = false;
+};
+
+class PowerBench {
+  public:
+    explicit PowerBench(VirtualAdapter::State& state) : state_(state) {}
+    PowerBench(const PowerBench&) = delete;
+    PowerBench& operator=(const PowerBench&) = delete;
+
+    // The voltage an external supply puts on the rail, measured while the
+    // host has handed the rail over to it.
+    void setExternalVoltage(uint16_t millivolts);
+    RailState ioRail() const;
+
+  private:
+    VirtualAdapter::State& state_;
+};
+
+}  // namespace vantor::sim

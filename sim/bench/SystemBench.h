@@ -1,0 +1,47 @@
+#pragma once
+// The adapter's own facts and persistent settings: its USB strings, its USB
+// configuration, what it answers to the bulk capability query, its analog
+// measurements, and what the system commands did to it.
+
+#include <cstdint>
+
+#include "sim/VirtualAdapter.h"
+
+namespace vantor::sim {
+
+// The three voltages the adapter measures, in millivolts.
+struct AnalogMeasurements {
+    uint16_t ioMv = 3300;
+    uint16_t i3cLowMv = 1800;
+    uint16_t i3cHighMv = 3300;
+};
+
+class SystemBench {
+  public:
+    explicit SystemBench(VirtualAdapter::State& state) : state_(state) {}
+    SystemBench(const SystemBench&) = delete;
+    SystemBench& operator=(const SystemBench&) = delete;
+
+    void setIdentity(const Identity& identity);
+    Identity identity() const;
+    UsbSettings usbSettings() const;
+    // False, changing nothing, when a value is out of range (255 keeps a setting).
+    bool setUsbSettings(const UsbSettings& settings);
+    BulkCapabilityConfig bulkCapabilities() const;
+    void setBulkCapabilities(const BulkCapabilityConfig& config);
+    // The I/O value follows the rail: it is replaced whenever the rail
+    // changes (a rail command, a reset or power-on that changes it, the
+    // external voltage while the rail is external).
+    void setAnalogMeasurements(const AnalogMeasurements& measurements);
+    AnalogMeasurements analogMeasurements() const;
+    // Reset requests the adapter received.
+    int resetCount() const;
+    // The adapter left its application for the boot loader (and unplugged
+    // itself); plugging it in again starts the application.
+    bool inBootMode() const;
+
+  private:
+    VirtualAdapter::State& state_;
+};
+
+}  // namespace vantor::sim
