@@ -42,7 +42,7 @@ void benchFraming(int iterations) {
         vantor::ReportFramer framer(reportSize);
         std::vector<uint8_t> message(4096, 0x5A);
         std::vector<std::vector<uint8_t>> segments;
-        std::vector<uint8_t> assembly;
+        vantor::ReportAssembler assembler;
         std::vector<uint8_t> report(reportSize);
         const auto start = Clock::now();
         size_t complete = 0;
@@ -50,7 +50,7 @@ void benchFraming(int iterations) {
             framer.segment(message.data(), message.size(), segments);
             for (const auto& seg : segments) {
                 std::copy(seg.begin(), seg.end(), report.begin());
-                complete += vantor::ReportFramer::feed(report.data(), report.size(), assembly);
+                complete += assembler.feed(report.data(), report.size());
             }
         }
         const double s = secondsSince(start);
