@@ -14,7 +14,7 @@ BIN="${1:-$ROOT/build/cxx}/bench_engine"
 command -v valgrind >/dev/null || { echo "valgrind is not installed (apt-get install valgrind)" >&2; exit 1; }
 [ -x "$BIN" ] || { echo "$BIN not built (scripts/test.sh builds it)" >&2; exit 1; }
 
-ITER=4000  # bench_engine makes ITER/4 round trips per round, one round here
+ITER=20000  # bench_engine makes ITER/20 round trips per round, one round here
 
 instructions() {  # group iterations -> instructions executed by the whole run
     valgrind --tool=callgrind --callgrind-out-file=/dev/null "$BIN" --only "$1" \
@@ -25,5 +25,5 @@ printf "%-36s %14s\n" "round trip" "instructions"
 for group in floor sync64 sync1024; do
     one="$(instructions "$group" "$ITER")"
     two="$(instructions "$group" $((2 * ITER)))"
-    printf "%-36s %14d\n" "$group" $(((two - one) / (ITER / 4)))
+    printf "%-36s %14d\n" "$group" $(((two - one) / (ITER / 20)))
 done
