@@ -57,6 +57,38 @@ if [ -z "${VANTOR_QUICK:-}" ]; then
     fi
 fi
 
+echo "== Fuzzers, bounded runs"
+# libFuzzer needs clang; setup.sh installs it when run as root, and a machine
+# without it skips this section. Each fuzzer starts from its seed corpus and
+# stops after VANTOR_FUZZ_RUNS inputs (or a minute); what it finds on the way
+# goes to build/fuzz, never into the seeds.
+if command -v clang++ >/dev/null; then
+    fuzz_runs="${VANTOR_FUZZ_RUNS:-20000}"
+    if cmake -S "$ROOT" -B "$ROOT/build/fuzz" -G Ninja -DVANTOR_FUZZ=ON -DVANTOR_BUILD_TESTS=OFF \
+            -DVANTOR_WERROR="$WERROR" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+            -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" >/dev/null \
+        && cmake --build "$ROOT/build/fuzz" -j "$JOBS" --target fuzzers; then
+        for source in "$ROOT"/fuzz/fuzz_*.cpp; do
+            fuzzer="$(basename "$source" .cpp)"
+            work="$ROOT/build/fuzz/work/$fuzzer"
+            rm -rf "$work" && mkdir -p "$work"
+            if "$ROOT/build/fuzz/fuzz/$fuzzer" "$work" "$ROOT/fuzz/corpus/$fuzzer" \
+                    -runs="$fuzz_runs" -max_total_time=60 -artifact_prefix="$ROOT/build/fuzz/" \
+                    >"$ROOT/build/fuzz/$fuzzer.log" 2>&1; then
+                echo "$fuzzer: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "$ROOT/build/fuzz/$fuzzer.log")"
+            else
+                echo "$fuzzer FAILED:"
+                tail -n 40 "$ROOT/build/fuzz/$fuzzer.log"
+                status=1
+            fi
+        done
+    else
+        status=1
+    fi
+else
+    echo "clang++ is not installed: fuzzers skipped (scripts/setup.sh installs it when run as root)"
+fi
+
 echo "== Python tests"
 # The pytest script (not "python -m pytest") keeps the source tree off sys.path,
 # so the tests import the installed package with its compiled module.

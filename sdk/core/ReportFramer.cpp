@@ -1,6 +1,7 @@
 #include "sdk/core/ReportFramer.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vantor {
 
@@ -28,24 +29,43 @@ void ReportFramer::segment(const uint8_t* message, size_t length,
         seg.resize(kHeaderSize + chunk);
         seg[0] = static_cast<uint8_t>(header & 0xFF);
         seg[1] = static_cast<uint8_t>(header >> 8);
-        std::copy(message + begin, message + begin + chunk, seg.begin() + kHeaderSize);
+        std::memcpy(seg.data() + kHeaderSize, message + begin, chunk);
     }
 }
 
-bool ReportFramer::feed(const uint8_t* report, size_t length, std::vector<uint8_t>& assembly) {
-    if (length < kHeaderSize) {
-        assembly.clear();
-        return false;
-    }
+bool ReportAssembler::feed(const uint8_t* report, size_t length) {
+    using F = ReportFramer;
+    if (length < F::kHeaderSize) return drop();
     const uint16_t header = static_cast<uint16_t>(report[0] | (report[1] << 8));
-    if (header & kFirst) assembly.clear();
-    const size_t chunk = (header >> 2) & kMaxChunk;
-    if (chunk > length - kHeaderSize) {
-        assembly.clear();
+    const size_t chunk = (header >> 2) & F::kMaxChunk;
+    if (chunk > length - F::kHeaderSize) return drop();
+    if (header & F::kFirst) {
+        buffer_.clear();
+        assembling_ = true;
+    } else if (!assembling_) {
+        // Nothing to continue: keep the complete message or the remains of a
+        // dropped one out of the next delivery.
+        buffer_.clear();
+        ++dropped_;
         return false;
     }
-    assembly.insert(assembly.end(), report + kHeaderSize, report + kHeaderSize + chunk);
-    return (header & kLast) != 0;
+    if (chunk > kMaxMessage - buffer_.size()) return drop();
+    buffer_.insert(buffer_.end(), report + F::kHeaderSize, report + F::kHeaderSize + chunk);
+    if (!(header & F::kLast)) return false;
+    assembling_ = false;
+    return true;
+}
+
+void ReportAssembler::reset() {
+    std::vector<uint8_t>().swap(buffer_);
+    assembling_ = false;
+}
+
+bool ReportAssembler::drop() {
+    buffer_.clear();
+    assembling_ = false;
+    ++dropped_;
+    return false;
 }
 
 }  // namespace vantor

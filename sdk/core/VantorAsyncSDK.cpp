@@ -107,11 +107,11 @@ struct VantorAsyncSDK::AsyncSdkImpl {
             // First report of a new reader thread: a message half received
             // over the previous device handle can never be completed.
             tlsReaderOf = this;
-            assembly.clear();
+            assembly.reset();
         }
-        if (!ReportFramer::feed(report.data(), report.size(), assembly)) return;
+        if (!assembly.feed(report.data(), report.size())) return;
         try {
-            responseCallback(assembly);
+            responseCallback(assembly.message());
         } catch (...) {
             // A failing user callback must not end the reader thread; the SDK
             // has nowhere to report it, so the message is dropped.
@@ -127,7 +127,7 @@ struct VantorAsyncSDK::AsyncSdkImpl {
         return true;
     }
 
-    std::vector<uint8_t> assembly;               // reader thread only
+    ReportAssembler assembly;  // reader thread; other threads only while none runs
     std::vector<std::vector<uint8_t>> segments;  // guarded by sendGate
     std::unique_ptr<ReportFramer> framer;        // guarded by sendGate
     ResponseCallback responseCallback = [](const std::vector<uint8_t>&) {};
@@ -175,6 +175,7 @@ void VantorAsyncSDK::disconnect() {
         StoppingReader stopping(impl_->sendGate);
         impl_->transport.close();
     }
+    impl_->assembly.reset();  // the reader thread is joined
     connected_ = false;
 }
 

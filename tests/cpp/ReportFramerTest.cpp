@@ -2,12 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <numeric>
+#include <ostream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "sdk/core/Protocol.h"
 #include "sdk/core/ReportFramer.h"
+#include "sdk/core/VantorSDK.h"
+#include "sim/VirtualAdapter.h"
 
 namespace vantor {
 namespace {
@@ -103,67 +111,217 @@ TEST(ReportFramer, ChunkNeverExceedsTheLengthField) {
     EXPECT_EQ((headerOf(segs[1]) >> 2) & 0x3FF, 977);
 }
 
-TEST(ReportFramer, MalformedReportsDropThePartialMessage) {
-    ReportFramer framer(64);
-    const Bytes msg = counting(100);
-    Segments segs;
-    framer.segment(msg.data(), msg.size(), segs);
-    ASSERT_EQ(segs.size(), 2u);
+// ------------------------------------------------------------ reassembly
 
-    Bytes assembly;
-    // A report shorter than the header clears the buffer.
-    EXPECT_FALSE(ReportFramer::feed(segs[0].data(), segs[0].size(), assembly));
-    const uint8_t tiny[1] = {0x02};
-    EXPECT_FALSE(ReportFramer::feed(tiny, 1, assembly));
-    EXPECT_TRUE(assembly.empty());
-    // A continuation alone then completes only its own bytes.
-    EXPECT_TRUE(ReportFramer::feed(segs[1].data(), segs[1].size(), assembly));
-    EXPECT_EQ(assembly, Bytes(msg.begin() + 62, msg.end()));
+constexpr uint16_t kF = ReportFramer::kFirst;
+constexpr uint16_t kL = ReportFramer::kLast;
 
-    // A chunk length larger than the report carries clears the buffer.
-    assembly.clear();
-    EXPECT_FALSE(ReportFramer::feed(segs[0].data(), segs[0].size(), assembly));
-    const uint8_t lying[4] = {static_cast<uint8_t>(2 | (10 << 2)), 0, 0xAA, 0xBB};
-    EXPECT_FALSE(ReportFramer::feed(lying, sizeof lying, assembly));
-    EXPECT_TRUE(assembly.empty());
+// One segment with the given flags carrying `chunk`, its length field true.
+Bytes seg(uint16_t flags, const Bytes& chunk) {
+    const auto header = static_cast<uint16_t>(flags | (chunk.size() << 2));
+    Bytes s(2 + chunk.size());
+    s[0] = static_cast<uint8_t>(header & 0xFF);
+    s[1] = static_cast<uint8_t>(header >> 8);
+    std::copy(chunk.begin(), chunk.end(), s.begin() + 2);
+    return s;
 }
 
-TEST(ReportFramer, ContinuationAfterACompleteMessageExtendsIt) {
-    Bytes assembly;
-    const uint8_t whole[5] = {0x03 | (3 << 2), 0, 'a', 'b', 'c'};
-    ASSERT_TRUE(ReportFramer::feed(whole, sizeof whole, assembly));
-    const uint8_t more[4] = {0x02 | (2 << 2), 0, 'd', 'e'};
-    ASSERT_TRUE(ReportFramer::feed(more, sizeof more, assembly));
-    EXPECT_EQ(assembly, (Bytes{'a', 'b', 'c', 'd', 'e'}));
-    // A new first segment starts afresh.
-    const uint8_t fresh[3] = {0x03 | (1 << 2), 0, 'z'};
-    ASSERT_TRUE(ReportFramer::feed(fresh, sizeof fresh, assembly));
-    EXPECT_EQ(assembly, Bytes{'z'});
+Bytes text(const char* s) {
+    return Bytes(s, s + std::char_traits<char>::length(s));
 }
 
-TEST(ReportFramer, RoundTripsRandomMessagesOnBothModels) {
-    std::mt19937 rng(1234);
-    for (size_t reportSize : {size_t{64}, size_t{1024}}) {
-        ReportFramer framer(reportSize);
-        Segments segs;
-        Bytes assembly;
-        for (int i = 0; i < 300; ++i) {
-            const size_t n = std::uniform_int_distribution<size_t>(1, 5000)(rng);
-            Bytes msg(n);
-            for (auto& b : msg) b = static_cast<uint8_t>(rng());
-            framer.segment(msg.data(), msg.size(), segs);
-            ASSERT_EQ(segs.size(), (n + reportSize - 3) / (reportSize - 2));
-            size_t completions = 0;
-            for (size_t s = 0; s < segs.size(); ++s) {
-                const Bytes report = asReport(segs[s], reportSize);
-                const bool complete = ReportFramer::feed(report.data(), report.size(), assembly);
-                completions += complete;
-                EXPECT_EQ(complete, s + 1 == segs.size());
-            }
-            ASSERT_EQ(completions, 1u);
-            ASSERT_EQ(assembly, msg) << "size " << n;
-        }
+const Bytes kGpioEvent = {0x00, 0x00, 0x81, 0x14, 0x00, 0x00, 0x02, 0x01, 0x01};
+const Bytes kUartHello = {0x00, 0x00, 0x81, 0x10, 0x00, 0x00, 0x05, 0x00, 'h', 'e', 'l', 'l', 'o'};
+
+template <typename Case>
+std::string caseName(const ::testing::TestParamInfo<Case>& row) {
+    return row.param.name;
+}
+
+struct ReassemblyCase {
+    const char* name;
+    std::vector<Bytes> reports;
+    std::vector<Bytes> delivered;
+    uint64_t dropped;
+};
+
+void PrintTo(const ReassemblyCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Reassembly : public ::testing::TestWithParam<ReassemblyCase> {};
+
+TEST_P(Reassembly, DeliversEachMessageOnceAndDropsTheRest) {
+    const ReassemblyCase& c = GetParam();
+    ReportAssembler assembler;
+    std::vector<Bytes> delivered;
+    for (const Bytes& r : c.reports) {
+        if (assembler.feed(r.data(), r.size())) delivered.push_back(assembler.message());
     }
+    EXPECT_EQ(delivered, c.delivered);
+    EXPECT_EQ(assembler.droppedReports(), c.dropped);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ReportAssembler, Reassembly,
+    ::testing::Values(
+        ReassemblyCase{"OneSegment", {seg(kF | kL, text("abc"))}, {text("abc")}, 0},
+        ReassemblyCase{"EmptyMessage", {seg(kF | kL, {})}, {Bytes{}}, 0},
+        ReassemblyCase{"ThreeSegments",
+                       {seg(kF, text("ab")), seg(0, text("cd")), seg(kL, text("e"))},
+                       {text("abcde")},
+                       0},
+        ReassemblyCase{"PaddingAfterTheChunkIsIgnored",
+                       {asReport(seg(kF | kL, text("abc")), 64)},
+                       {text("abc")},
+                       0},
+        ReassemblyCase{"ContinuationAfterACompleteMessageIsDropped",
+                       {seg(kF | kL, text("abc")), seg(kL, text("de"))},
+                       {text("abc")},
+                       1},
+        ReassemblyCase{
+            "GpioEventWithThreeStraySegmentsArrivesOnce",
+            {seg(kF | kL, kGpioEvent), seg(kL, text("x")), seg(0, text("y")), seg(kL, text("z"))},
+            {kGpioEvent},
+            3},
+        ReassemblyCase{"UartHelloWithOneStraySegmentArrivesOnce",
+                       {seg(kF | kL, kUartHello), seg(kL, text("hello"))},
+                       {kUartHello},
+                       1},
+        ReassemblyCase{
+            "ContinuationWithNoStartIsDropped", {seg(0, text("ab")), seg(kL, text("cd"))}, {}, 2},
+        ReassemblyCase{"FirstSegmentAfterStraysStartsAfresh",
+                       {seg(kF | kL, text("abc")), seg(kL, text("x")), seg(kF | kL, text("z"))},
+                       {text("abc"), text("z")},
+                       1},
+        ReassemblyCase{"FirstSegmentAbandonsAnUnfinishedMessage",
+                       {seg(kF, text("ab")), seg(kF | kL, text("xy"))},
+                       {text("xy")},
+                       0},
+        ReassemblyCase{"ReportShorterThanTheHeaderDropsThePartialMessage",
+                       {seg(kF, text("ab")), Bytes{0x02}, seg(kL, text("cd"))},
+                       {},
+                       2},
+        ReassemblyCase{"EmptyReportDropsThePartialMessage",
+                       {seg(kF, text("ab")), Bytes{}, seg(kL, text("cd"))},
+                       {},
+                       2},
+        ReassemblyCase{"ChunkLongerThanTheReportDropsThePartialMessage",
+                       {seg(kF, text("ab")), Bytes{static_cast<uint8_t>(kL | (10 << 2)), 0, 'c'},
+                        seg(kL, text("cd"))},
+                       {},
+                       2},
+        ReassemblyCase{"MalformedReportAfterACompleteMessageKeepsItDeliveredOnce",
+                       {seg(kF | kL, text("abc")), Bytes{0x03}, seg(kL, text("d"))},
+                       {text("abc")},
+                       2}),
+    caseName<ReassemblyCase>);
+
+// A message of `length` bytes is delivered whole up to the cap and not at
+// all beyond it; either way the next message comes through intact.
+struct CapCase {
+    const char* name;
+    size_t reportSize;
+    size_t length;
+    bool delivered;
+};
+
+void PrintTo(const CapCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ReassemblyCap : public ::testing::TestWithParam<CapCase> {};
+
+TEST_P(ReassemblyCap, MessagesUpToTheCapPassAndLongerOnesAreDropped) {
+    const CapCase& c = GetParam();
+    ReportFramer framer(c.reportSize);
+    ReportAssembler assembler;
+    Segments segs;
+    Bytes msg(c.length);
+    for (size_t i = 0; i < msg.size(); ++i) msg[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    framer.segment(msg.data(), msg.size(), segs);
+    size_t completions = 0;
+    for (const Bytes& s : segs) {
+        const Bytes report = asReport(s, c.reportSize);
+        if (assembler.feed(report.data(), report.size())) {
+            ++completions;
+            EXPECT_EQ(assembler.message(), msg);
+        }
+        ASSERT_LE(assembler.message().size(), ReportAssembler::kMaxMessage);
+    }
+    EXPECT_EQ(completions, c.delivered ? 1u : 0u);
+    EXPECT_EQ(assembler.droppedReports() > 0, !c.delivered);
+
+    const Bytes next = counting(100);
+    framer.segment(next.data(), next.size(), segs);
+    bool complete = false;
+    for (const Bytes& s : segs) complete = assembler.feed(s.data(), s.size());
+    EXPECT_TRUE(complete);
+    EXPECT_EQ(assembler.message(), next);
+}
+
+constexpr size_t kMax = ReportAssembler::kMaxMessage;
+
+INSTANTIATE_TEST_SUITE_P(ReportAssembler, ReassemblyCap,
+                         ::testing::Values(CapCase{"Largest64", 64, kMax, true},
+                                           CapCase{"Largest1024", 1024, kMax, true},
+                                           CapCase{"OneByteTooLong64", 64, kMax + 1, false},
+                                           CapCase{"OneByteTooLong1024", 1024, kMax + 1, false},
+                                           CapCase{"FarTooLong1024", 1024, 4 * kMax, false}),
+                         caseName<CapCase>);
+
+TEST(ReportAssembler, EndlessContinuationsStayBoundedAndResetReleasesTheMemory) {
+    ReportAssembler assembler;
+    const Bytes first = asReport(seg(kF, Bytes(1022, 0xEE)), 1024);
+    const Bytes more = asReport(seg(0, Bytes(1022, 0xEE)), 1024);
+    assembler.feed(first.data(), first.size());
+    size_t peak = 0;
+    for (int i = 0; i < 1000; ++i) {  // a megabyte, sixteen times the cap
+        EXPECT_FALSE(assembler.feed(more.data(), more.size()));
+        peak = std::max(peak, assembler.message().capacity());
+    }
+    EXPECT_LE(peak, 2 * ReportAssembler::kMaxMessage);
+    // 64 full chunks fit under the cap, the first segment's included; the
+    // next one is dropped, and everything after it continues nothing.
+    const size_t fitting = ReportAssembler::kMaxMessage / 1022;
+    EXPECT_EQ(assembler.droppedReports(), 1000u - (fitting - 1));
+
+    assembler.feed(first.data(), first.size());
+    EXPECT_GT(assembler.message().capacity(), 0u);
+    assembler.reset();
+    EXPECT_EQ(assembler.message().capacity(), 0u);
+    // After a reset a continuation has nothing to continue.
+    EXPECT_FALSE(assembler.feed(more.data(), more.size()));
+    EXPECT_TRUE(assembler.message().empty());
+}
+
+// Stray segments sent by the adapter after a notification, through the
+// reader thread to the callback: each notification arrives once and intact.
+TEST(ReportAssemblerThroughTheEngine, StraySegmentsAfterANotificationAreNotDelivered) {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<Bytes> received;
+    sim::VirtualAdapter adapter;
+    VantorSDK sdk(2000);
+    sdk.onNotification([&](const Notification& n) {
+        std::lock_guard<std::mutex> lock(mutex);
+        received.emplace_back(n.message(), n.message() + n.length());
+        arrived.notify_all();
+    });
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+
+    adapter.send(kGpioEvent);
+    for (const char* stray : {"x", "y", "z"})
+        adapter.sendReport(asReport(seg(kL, text(stray)), 64));
+    adapter.send(kUartHello);
+    adapter.sendReport(asReport(seg(kL, text("hello")), 64));
+    const Bytes fence = {0x00, 0x00, 0x81, 0x04, 0x00, 0x00, 0x00, 0x01, 0x04};
+    adapter.send(fence);
+
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(5),
+                                 [&] { return !received.empty() && received.back() == fence; }));
+    EXPECT_EQ(received, (std::vector<Bytes>{kGpioEvent, kUartHello, fence}));
 }
 
 TEST(ReportFramer, NotificationCodesMapToKinds) {

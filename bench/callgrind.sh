@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Instructions per synchronous round trip under callgrind (Debian's valgrind):
+# a figure that the machine's load does not move. Each kind of round trip
+# runs twice, with N and 2N iterations; the difference divided by the extra
+# round trips leaves out start-up, connecting and warm-up. Counts cover every
+# thread of the process (caller, reader thread, virtual adapter).
+#
+#   bench/callgrind.sh [build dir]     (default: build/cxx)
+#
+# Prints one line per kind; reference: the raw condition-variable ping-pong.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BIN="${1:-$ROOT/build/cxx}/bench_engine"
+command -v valgrind >/dev/null || { echo "valgrind is not installed (apt-get install valgrind)" >&2; exit 1; }
+[ -x "$BIN" ] || { echo "$BIN not built (scripts/test.sh builds it)" >&2; exit 1; }
+
+ITER=20000  # bench_engine makes ITER/20 round trips per round, one round here
+
+instructions() {  # group iterations -> instructions executed by the whole run
+    valgrind --tool=callgrind --callgrind-out-file=/dev/null "$BIN" --only "$1" \
+        --iterations "$2" --rounds 1 2>&1 >/dev/null | sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
+}
+
+printf "%-36s %14s\n" "round trip" "instructions"
+for group in floor sync64 sync1024; do
+    one="$(instructions "$group" "$ITER")"
+    two="$(instructions "$group" $((2 * ITER)))"
+    printf "%-36s %14d\n" "$group" $(((two - one) / (ITER / 20)))
+done
