@@ -8,8 +8,9 @@
 #   scripts/lint.sh python          ruff and mypy only (test.sh runs these)
 #
 # clang-tidy reads the compile database of the plain build (build/cxx, made by
-# scripts/test.sh); it is configured here when missing. Install the C++ tools
-# with `apt-get install -y clang-tidy clang-format`.
+# scripts/test.sh), or of build/tidy, configured here (configuring is enough)
+# when there is no plain build. Install the C++ tools with
+# `apt-get install -y clang-tidy clang-format`.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
@@ -37,10 +38,12 @@ cxx_checks() {
     mapfile -t sources < <(git ls-files 'sdk/*.cpp')
     if command -v clang-tidy >/dev/null; then
         echo "== clang-tidy"
-        if [ ! -f build/cxx/compile_commands.json ]; then
-            cmake -S . -B build/cxx -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+        local database=build/cxx
+        if [ ! -f "$database/compile_commands.json" ]; then
+            database=build/tidy
+            cmake -S . -B "$database" -DVANTOR_BUILD_TESTS=OFF >/dev/null
         fi
-        clang-tidy -p build/cxx --quiet "${sources[@]}" 2>/dev/null || status=1
+        clang-tidy -p "$database" --quiet "${sources[@]}" 2>/dev/null || status=1
     else
         echo "== clang-tidy not installed: skipped"
     fi
