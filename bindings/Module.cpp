@@ -15,7 +15,9 @@
 #include "bindings/Errors.h"
 #include "bindings/ExitGuard.h"
 #include "bindings/Notifications.h"
+#ifdef VANTOR_HAVE_SIM
 #include "bindings/SimModule.h"
+#endif
 
 #ifdef _WIN32
 #include <windows.h>
@@ -52,7 +54,9 @@ NB_MODULE(_pyvantorsdk_cpp, m) {
     pyvantorsdk::registerDecoders(m);
     pyvantorsdk::registerDeviceFacade(m);
     pyvantorsdk::registerAsyncFacadeCommands(m);
+#ifdef VANTOR_HAVE_SIM
     pyvantorsdk::registerSimModule(m);
+#endif
     // Connections are closed while Python still runs (see ExitGuard.h).
     pyvantorsdk::installExitHook();
 }

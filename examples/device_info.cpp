@@ -1,14 +1,23 @@
-// Connects to a virtual adapter, reads its identification strings and its USB
+// Connects to an adapter, reads its identification strings and its USB
 // configuration, and prints them.
 //
-//     ./device_info
+// It opens the adapter at the given HID path. Without one it reads a virtual
+// adapter of its own when built with the virtual adapter (VANTOR_HAVE_SIM, as
+// inside this repository), and otherwise (built against the installed SDK)
+// the first supported adapter attached.
+//
+//     ./device_info [hid-path]
+//
+// Exit status: 0 success, 1 a command failed, 2 no adapter to connect to.
 
 #include <cstdio>
 #include <string>
 
 #include "sdk/core/StatusCode.h"
 #include "sdk/core/VantorSDK.h"
+#ifdef VANTOR_HAVE_SIM
 #include "sim/VirtualAdapter.h"
+#endif
 
 namespace {
 
@@ -47,16 +56,21 @@ const char* cdcModeText(uint32_t mode) {
 
 }  // namespace
 
-int main() {
-    vantor::sim::VirtualAdapter adapter;
+int main(int argc, char** argv) {
+#ifdef VANTOR_HAVE_SIM
+    vantor::sim::VirtualAdapter adapter;  // plugged in until main returns
+    const std::string path = argc > 1 ? argv[1] : adapter.path();
+#else
+    const std::string path = argc > 1 ? argv[1] : "";  // empty: the first adapter
+#endif
     vantor::VantorSDK sdk(1000);  // response timeout in milliseconds
 
     std::printf("SDK version %s\n", vantor::VantorSDK::getVersion().c_str());
-    if (!sdk.connect(adapter.path())) {
-        std::fprintf(stderr, "could not connect to %s\n", adapter.path().c_str());
-        return 1;
+    if (!sdk.connect(path)) {
+        std::fprintf(stderr, "no adapter at %s\n", path.empty() ? "any path" : path.c_str());
+        return 2;
     }
-    std::printf("connected to %s\n", adapter.path().c_str());
+    std::printf("connected to %s\n", path.empty() ? "the first adapter found" : path.c_str());
 
     vantor::DeviceInfo info;
     uint16_t status = sdk.getDeviceInfo(info);

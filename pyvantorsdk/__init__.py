@@ -1,8 +1,71 @@
+# SPDX-License-Identifier: MIT
 """Drive a USB host adapter for I2C, SPI, UART, GPIO and I3C from Python."""
 
 from __future__ import annotations
 
+from importlib.metadata import version as _distribution_version
+
 from pyvantorsdk._cpp import _pyvantorsdk_cpp as _native
+from pyvantorsdk._cpp._pyvantorsdk_cpp import (
+    DeviceFacade,
+    DeviceInfo,
+    DeviceModel,
+    GpioFunctionality,
+    GpioInterruptNotification,
+    GpioLogicLevel,
+    GpioPinNumber,
+    GpioTriggerType,
+    HidDeviceInfo,
+    I2cBus,
+    I2cOpenDrainRate,
+    I2cPullUp,
+    I2cScanResult,
+    I2cTargetAddressMode,
+    I2cTargetBusEventNotification,
+    I2cTargetEepromBusyBehavior,
+    I2cTargetEraseScope,
+    I2cTargetMemoryLayout,
+    I2cTargetModel,
+    I2cTargetRegisterAccess,
+    I3cConnectorEvent,
+    I3cConnectorEventNotification,
+    I3cConnectorPort,
+    I3cConnectorType,
+    I3cDriveStrength,
+    I3cEvent,
+    I3cHotJoinNotification,
+    I3cIbiNotification,
+    I3cOpenDrainRate,
+    I3cPushPullRate,
+    I3cTargetBusEventKind,
+    I3cTargetBusEventNotification,
+    I3cTargetDcr,
+    I3cTargetMemoryLayout,
+    I3cTargetResetDefByte,
+    I3cTransferDirection,
+    I3cTransferFlags,
+    Notification,
+    SpiBitOrder,
+    SpiChipSelect,
+    SpiChipSelectPolarity,
+    SpiDataWidth,
+    SpiMode,
+    SpiTargetBusEventNotification,
+    SpiTargetEngine,
+    SpiTargetModel,
+    StatusCode,
+    UartBaudRate,
+    UartDataSize,
+    UartHwHandshake,
+    UartParity,
+    UartRxNotification,
+    UartStopBit,
+    UnknownNotification,
+    decode_i2c_scan,
+    decode_spi_transfer,
+    enumerate_devices,
+    make_device_info,
+)
 from pyvantorsdk.errors import (
     CapabilityError,
     DisconnectError,
@@ -18,31 +81,12 @@ from pyvantorsdk.errors import (
     VantorTimeoutError,
 )
 
-from pyvantorsdk._cpp._pyvantorsdk_cpp import (
-    DeviceFacade,
-    DeviceInfo,
-    GpioInterruptNotification,
-    HidDeviceInfo,
-    I2cScanResult,
-    I2cTargetBusEventNotification,
-    I3cConnectorEventNotification,
-    I3cHotJoinNotification,
-    I3cIbiNotification,
-    I3cTargetBusEventNotification,
-    Notification,
-    SpiTargetBusEventNotification,
-    UartRxNotification,
-    UnknownNotification,
-    decode_i2c_scan,
-    decode_spi_transfer,
-    enumerate_devices,
-    make_device_info,
-)
-
-__version__ = "1.5.1"
+# The version of the installed distribution, which the build takes from the
+# C++ SDK's project version.
+__version__: str = _distribution_version("pyvantorsdk")
 
 # The adapters the SDK opens: (vendor_id, product_id, model, report_size).
-SUPPORTED_DEVICES = _native._supported_devices
+SUPPORTED_DEVICES: tuple[tuple[int, int, DeviceModel, int], ...] = _native._supported_devices
 
 
 def is_virtual_path(path: str) -> bool:
@@ -51,7 +95,7 @@ def is_virtual_path(path: str) -> bool:
     return path.startswith(_native._virtual_path_prefix)
 
 
-def find_adapters(include_virtual: bool = True) -> "list[HidDeviceInfo]":
+def find_adapters(include_virtual: bool = True) -> list[HidDeviceInfo]:
     """The supported adapters present, real ones first."""
     found = [
         info
@@ -63,20 +107,22 @@ def find_adapters(include_virtual: bool = True) -> "list[HidDeviceInfo]":
     found.sort(key=lambda info: is_virtual_path(info.path))
     return found
 
-# Enumerations of the native module, re-exported under their own names.
-_ENUM_NAMES = [
-    name
-    for name, value in vars(_native).items()
-    if isinstance(value, type) and not name.startswith("_") and hasattr(value, "__members__")
-]
-globals().update({name: getattr(_native, name) for name in _ENUM_NAMES})
 
 __all__ = [
     "__version__",
+    # Device access
     "DeviceFacade",
     "DeviceInfo",
     "HidDeviceInfo",
     "I2cScanResult",
+    "enumerate_devices",
+    "make_device_info",
+    "decode_i2c_scan",
+    "decode_spi_transfer",
+    "SUPPORTED_DEVICES",
+    "is_virtual_path",
+    "find_adapters",
+    # Notifications
     "Notification",
     "I3cHotJoinNotification",
     "I3cIbiNotification",
@@ -87,13 +133,7 @@ __all__ = [
     "UartRxNotification",
     "GpioInterruptNotification",
     "UnknownNotification",
-    "enumerate_devices",
-    "make_device_info",
-    "decode_i2c_scan",
-    "decode_spi_transfer",
-    "SUPPORTED_DEVICES",
-    "is_virtual_path",
-    "find_adapters",
+    # Errors
     "VantorError",
     "VantorTimeoutError",
     "DisconnectError",
@@ -106,5 +146,50 @@ __all__ = [
     "UartError",
     "GpioError",
     "I3cError",
-    *_ENUM_NAMES,
+    # Enumerations: device and status
+    "DeviceModel",
+    "StatusCode",
+    # GPIO
+    "GpioFunctionality",
+    "GpioLogicLevel",
+    "GpioPinNumber",
+    "GpioTriggerType",
+    # I2C controller and target
+    "I2cBus",
+    "I2cOpenDrainRate",
+    "I2cPullUp",
+    "I2cTargetAddressMode",
+    "I2cTargetEepromBusyBehavior",
+    "I2cTargetEraseScope",
+    "I2cTargetMemoryLayout",
+    "I2cTargetModel",
+    "I2cTargetRegisterAccess",
+    # SPI controller and target
+    "SpiBitOrder",
+    "SpiChipSelect",
+    "SpiChipSelectPolarity",
+    "SpiDataWidth",
+    "SpiMode",
+    "SpiTargetEngine",
+    "SpiTargetModel",
+    # UART
+    "UartBaudRate",
+    "UartDataSize",
+    "UartHwHandshake",
+    "UartParity",
+    "UartStopBit",
+    # I3C controller, transfers and target
+    "I3cConnectorEvent",
+    "I3cConnectorPort",
+    "I3cConnectorType",
+    "I3cDriveStrength",
+    "I3cEvent",
+    "I3cOpenDrainRate",
+    "I3cPushPullRate",
+    "I3cTargetBusEventKind",
+    "I3cTargetDcr",
+    "I3cTargetMemoryLayout",
+    "I3cTargetResetDefByte",
+    "I3cTransferDirection",
+    "I3cTransferFlags",
 ]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Exceptions raised for a non-success status of an adapter operation.
 
 Every exception carries the status (``status_code``, a ``StatusCode`` member,
@@ -20,7 +21,10 @@ the name of the operation that failed (``operation``, possibly ``None``).
 
 from __future__ import annotations
 
-from typing import Optional, Union
+from typing import TYPE_CHECKING, Callable, Optional, Tuple, Type, Union
+
+if TYPE_CHECKING:  # the compiled module imports this one
+    from pyvantorsdk._cpp._pyvantorsdk_cpp import StatusCode
 
 __all__ = [
     "VantorError",
@@ -38,32 +42,35 @@ __all__ = [
 ]
 
 
-def _describe(status_code: object) -> str:
-    # StatusCode is a plain Enum (no int()); unknown codes arrive as int.
-    value = int(getattr(status_code, "value", status_code))  # type: ignore[arg-type]
-    name = getattr(status_code, "name", None)
-    if name is None:
-        return f"unknown status 0x{value:04X}"
-    return f"{name} (0x{value:04X})"
+def _describe(status_code: Union[StatusCode, int]) -> str:
+    # StatusCode is a plain Enum (not an int); unknown codes arrive as int.
+    if isinstance(status_code, int):
+        return f"unknown status 0x{status_code:04X}"
+    return f"{status_code.name} (0x{int(status_code.value):04X})"
 
 
 class VantorError(Exception):
     """Base class of every error reported by an adapter operation."""
 
-    status_code: Union[int, "object"]
+    status_code: Union[StatusCode, int]
     operation: Optional[str]
 
-    def __init__(self, status_code: object, operation: Optional[str] = None) -> None:
+    def __init__(
+        self, status_code: Union[StatusCode, int], operation: Optional[str] = None
+    ) -> None:
         self.status_code = status_code
         self.operation = operation or None
         where = f"{operation} failed" if operation else "operation failed"
         super().__init__(f"{where}: {_describe(status_code)}")
 
-    def __reduce__(self):  # keep pickling working with keyword-only construction
+    # Keeps pickling working with keyword-only construction in subclasses.
+    def __reduce__(self) -> Tuple[Callable[..., VantorError], Tuple[object, ...]]:
         return (_rebuild, (type(self), self.status_code, self.operation))
 
 
-def _rebuild(cls, status_code, operation):
+def _rebuild(
+    cls: Type[VantorError], status_code: Union[StatusCode, int], operation: Optional[str]
+) -> VantorError:
     return cls(status_code=status_code, operation=operation)
 
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what building pyvantorsdk needs and the package itself into .venv.
 # Sourced by run.sh and test.sh; safe to run again (it skips what is there).
 set -euo pipefail
@@ -57,8 +58,11 @@ setup_venv() {
     if [ ! -x "$VENV/bin/python" ]; then
         "$(python_bin)" -m venv "$VENV"
     fi
+    # Build requirements, test requirements, and the Python checkers that
+    # test.sh and lint.sh run.
     "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
-        "scikit-build-core>=0.9" "nanobind>=2.2" "pytest>=7" "hypothesis>=6"
+        "scikit-build-core>=0.11" "nanobind>=2.2" "pytest>=7" "hypothesis>=6" \
+        "ruff>=0.6" "mypy>=1.10"
 }
 
 install_package() {

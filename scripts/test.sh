@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets everything up, then runs every test: the C++ tests (plain, under
 # AddressSanitizer + UndefinedBehaviorSanitizer, and the threading tests under
-# ThreadSanitizer) and the Python tests.
+# ThreadSanitizer), the installed C++ SDK used from an outside project, the
+# Python checks (ruff, mypy) and the Python tests.
 #
 #   scripts/test.sh               everything
 #   VANTOR_QUICK=1 scripts/test.sh  skip the sanitizer builds
@@ -34,6 +36,8 @@ status=0
 echo "== C++ tests"
 if cxx_build build/cxx ""; then
     (cd "$ROOT/build/cxx" && ctest --output-on-failure --no-tests=error -j "$JOBS") || status=1
+    echo "== C++ SDK installed and used from an outside project"
+    "$ROOT/scripts/install-test.sh" "$ROOT/build/cxx" || status=1
 else
     status=1
 fi
@@ -88,6 +92,9 @@ if command -v clang++ >/dev/null; then
 else
     echo "clang++ is not installed: fuzzers skipped (scripts/setup.sh installs it when run as root)"
 fi
+
+echo "== Python checks"
+"$ROOT/scripts/lint.sh" python || status=1
 
 echo "== Python tests"
 # The pytest script (not "python -m pytest") keeps the source tree off sys.path,

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "sdk/core/Version.h"
+
 namespace vantor::sim {
 
 using Bytes = std::vector<uint8_t>;
@@ -37,7 +39,7 @@ struct Identity {
     std::string productName;   // empty: derived from the model
     std::string serialNumber;  // empty: the adapter's serial
     std::string hwVersion = "HW 1.0";
-    std::string fwVersion = "FW 1.5.1";
+    std::string fwVersion = "FW " VANTOR_SDK_VERSION;
 };
 
 struct BulkGroupRecord {

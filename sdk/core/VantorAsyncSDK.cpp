@@ -7,6 +7,7 @@
 #include "sdk/core/Protocol.h"
 #include "sdk/core/ReportFramer.h"
 #include "sdk/transport/HidTransport.h"
+#include "sdk/core/Version.h"
 
 namespace vantor {
 
@@ -240,7 +241,7 @@ std::string VantorAsyncSDK::getLastBulkError() const {
 }
 
 std::string VantorAsyncSDK::getVersion() {
-    return "1.5.1";
+    return VANTOR_SDK_VERSION;
 }
 
 }  // namespace vantor

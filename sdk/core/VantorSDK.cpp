@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "sdk/core/VantorSDKImpl.h"
+#include "sdk/core/Version.h"
 
 namespace vantor {
 
@@ -152,7 +153,7 @@ uint64_t VantorSDK::getDiscardedResponseCount() const {
 }
 
 std::string VantorSDK::getVersion() {
-    return "1.5.1";
+    return VANTOR_SDK_VERSION;
 }
 
 }  // namespace vantor

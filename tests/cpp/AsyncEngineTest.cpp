@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/cpp/SdkTestAccess.h"
+#include "sdk/core/Version.h"
 
 namespace vantor {
 namespace {
@@ -35,7 +36,7 @@ TEST(AsyncEngine, EveryCommandOnANeverConnectedInstanceReturnsDisconnect) {
                             VantorAsyncSDKTestAccess::send(sdk, longRequest(8, 100, 0))}) {
         EXPECT_EQ(status, kDisconnect);
     }
-    EXPECT_EQ(VantorAsyncSDK::getVersion(), "1.5.1");
+    EXPECT_EQ(VantorAsyncSDK::getVersion(), VANTOR_SDK_VERSION);
 }
 
 TEST(AsyncEngine, GetUsbConfigIsOneReportAndEnterBootModeDisconnects) {

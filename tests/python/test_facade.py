@@ -8,6 +8,8 @@ import struct
 
 import pytest
 
+import pyvantorsdk
+
 from helpers import command_of, response
 from pyvantorsdk import (
     DeviceFacade,
@@ -90,7 +92,7 @@ class TestGeneralMethods:
         assert (info.manufacturer, info.product_name, info.model) == (
             "Vantor Labs", "Teranox", DeviceModel.TERANOX)
         assert (info.serial_number, info.hw_version, info.fw_version) == (
-            "SIM0001", "HW 1.0", "FW 1.5.1")
+            "SIM0001", "HW 1.0", "FW " + pyvantorsdk.__version__)
         # Strings that are not UTF-8 survive.
         adapter.system.set_identity(manufacturer=b"Acme \xff\xfe Corp",
                                     product_name=b"QUILLEX \xc3(", fw_version=b"\x80")
