@@ -1,10 +1,13 @@
 #include "bindings/ExitGuard.h"
 
+#include <nanobind/nanobind.h>
+
 #include <algorithm>
 #include <mutex>
 #include <vector>
 
 #include "bindings/ReaderGil.h"
+#include "bindings/ReleasedGil.h"
 
 namespace nb = nanobind;
 
@@ -25,7 +28,7 @@ Registry& registry() {
 
 void disconnectAllForExit() {
     markPythonShuttingDown();
-    nb::gil_scoped_release release;
+    ReleasedGil released;
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
     for (ExitParticipant* participant : r.live) participant->disconnectForExit();
