@@ -28,6 +28,10 @@ Registry& registry() {
 
 void disconnectAllForExit() {
     markPythonShuttingDown();
+    // Threads still inside library calls now are daemon threads (the others
+    // were joined before the exit hooks run); the interpreter abandons them
+    // with their frames.
+    if (threadsWithoutGil() > 0) silenceLeakReport();
     ReleasedGil released;
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);

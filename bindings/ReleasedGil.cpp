@@ -18,6 +18,7 @@ namespace {
 
 std::atomic<unsigned long> mainThread{0};
 std::atomic<bool> parked{false};
+std::atomic<int> withoutGil{0};
 
 bool mayRetake() {
     if (!interpreterFinalizing()) return true;
@@ -28,11 +29,28 @@ bool mayRetake() {
 
 }  // namespace
 
+ReleasedGil::ReleasedGil() : state_(PyEval_SaveThread()) {
+    withoutGil.fetch_add(1, std::memory_order_relaxed);
+}
+
+ReleasedGil::~ReleasedGil() {
+    retakeGil(state_);
+    withoutGil.fetch_sub(1, std::memory_order_relaxed);
+}
+
+int threadsWithoutGil() noexcept {
+    return withoutGil.load(std::memory_order_relaxed);
+}
+
+void silenceLeakReport() noexcept {
+    nb::set_leak_warnings(false);
+}
+
 void parkThisThread() noexcept {
     // The interpreter cannot collect what this thread's frames hold; that is
     // no leak of the module's.
     parked.store(true, std::memory_order_release);
-    nb::set_leak_warnings(false);
+    silenceLeakReport();
     for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
 }
 

@@ -33,6 +33,13 @@ void retakeGil(PyThreadState* state) noexcept;
 // True once a thread has been parked by retakeGil.
 bool anyThreadParked() noexcept;
 
+// Threads that are inside a ReleasedGil section now. Counted so that the exit
+// hook knows whether daemon threads will be abandoned inside library calls.
+int threadsWithoutGil() noexcept;
+// Switches the binding library's leak report off: objects held by abandoned
+// daemon threads are not the module's leaks.
+void silenceLeakReport() noexcept;
+
 // Called at import, on the importing thread, to learn the main thread (the
 // one that finalises the interpreter).
 void recordMainThread();
@@ -41,8 +48,8 @@ void recordMainThread();
 // hold it); the destructor takes it back through retakeGil.
 class ReleasedGil {
   public:
-    ReleasedGil() : state_(PyEval_SaveThread()) {}
-    ~ReleasedGil() { retakeGil(state_); }
+    ReleasedGil();
+    ~ReleasedGil();
     ReleasedGil(const ReleasedGil&) = delete;
     ReleasedGil& operator=(const ReleasedGil&) = delete;
 
