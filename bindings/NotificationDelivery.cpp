@@ -156,6 +156,9 @@ void NotificationDelivery::push(const vantor::Notification& n) noexcept {
 }
 
 void NotificationDelivery::start() {
+    // A callback that installs a callback: the thread runs, and a stop in
+    // progress elsewhere holds the life mutex while it waits for this thread.
+    if (onDeliveryThread()) return;
     PyInterpreterState* interpreter = PyInterpreterState_Get();
     ReleasedGil released;  // lock order: life mutex, then interpreter lock
     std::lock_guard<std::mutex> life(lifeMutex_);

@@ -181,3 +181,28 @@ def test_callbacks_of_other_facades_may_block(adapter):
             adapter.send(uart_rx(b"x"))
             assert seen.wait_for(1)
             assert seen.items == [(0, 0, 0)]
+
+
+def test_callback_replacing_itself_during_disconnect(adapter, dev):
+    # The callback installs its successor while disconnect waits for the
+    # delivery thread to finish the queue.
+    second = Collector()
+    first_calls = Collector()
+
+    def first(item):
+        first_calls(item)
+        # Go on once disconnect has closed the connection and is about to
+        # wait for this thread.
+        deadline = time.monotonic() + 10
+        while "disconnected" not in repr(dev) and time.monotonic() < deadline:
+            time.sleep(0.001)
+        dev.on_notification(second)
+
+    dev.on_notification(first)
+    for i in range(20):
+        adapter.notify(UART, uart_fields(i))
+    dev.get_usb_config()
+    assert first_calls.wait_for(1)
+    dev.disconnect()
+    assert len(first_calls.items) == 1
+    assert numbers(first_calls.items + second.items) == list(range(20))
