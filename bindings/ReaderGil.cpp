@@ -47,11 +47,14 @@ bool interpreterFinalizing() {
 }
 
 bool pythonShuttingDown() {
-    return shuttingDown.load(std::memory_order_acquire);
+    // Sequentially consistent, with the store below: ReleasedGil and the
+    // exit hook each write one flag and read the other's, and at least one of
+    // them must see the other's write.
+    return shuttingDown.load();
 }
 
 void markPythonShuttingDown() {
-    shuttingDown.store(true, std::memory_order_release);
+    shuttingDown.store(true);
 }
 
 }  // namespace pyvantorsdk

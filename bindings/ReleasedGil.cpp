@@ -30,7 +30,16 @@ bool mayRetake() {
 }  // namespace
 
 ReleasedGil::ReleasedGil() : state_(PyEval_SaveThread()) {
-    withoutGil.fetch_add(1, std::memory_order_relaxed);
+    withoutGil.fetch_add(1);
+    // The exit hook silences the leak report when it sees threads inside
+    // library calls. A daemon thread that enters one after the hook looked
+    // is abandoned all the same, so it silences the report itself. (The
+    // counter and the shutdown flag are sequentially consistent: the hook
+    // sets the flag and reads the counter, this reads them the other way.)
+    if (pythonShuttingDown() &&
+        PyThread_get_thread_ident() != mainThread.load(std::memory_order_relaxed)) {
+        silenceLeakReport();
+    }
 }
 
 ReleasedGil::~ReleasedGil() {
@@ -39,7 +48,7 @@ ReleasedGil::~ReleasedGil() {
 }
 
 int threadsWithoutGil() noexcept {
-    return withoutGil.load(std::memory_order_relaxed);
+    return withoutGil.load();
 }
 
 void silenceLeakReport() noexcept {
