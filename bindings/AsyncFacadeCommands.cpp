@@ -42,6 +42,7 @@ void registerAsyncFacadeCommands(nb::module_& m) {
     describeUart(g);
     describeSpi(g);
     describeGpio(g);
+    describeTargets(g);
 }
 
 }  // namespace pyvantorsdk

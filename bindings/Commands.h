@@ -356,6 +356,7 @@ void describeI2c(FacadeBuilder& g);
 void describeUart(FacadeBuilder& g);
 void describeSpi(FacadeBuilder& g);
 void describeGpio(FacadeBuilder& g);
+void describeTargets(FacadeBuilder& g);
 
 class AsyncFacadeCommands;
 using AsyncCommandsBuilder = AsyncFacadeBuilder<AsyncFacadeCommands>;
@@ -364,5 +365,6 @@ void describeI2c(AsyncCommandsBuilder& g);
 void describeUart(AsyncCommandsBuilder& g);
 void describeSpi(AsyncCommandsBuilder& g);
 void describeGpio(AsyncCommandsBuilder& g);
+void describeTargets(AsyncCommandsBuilder& g);
 
 }  // namespace pyvantorsdk

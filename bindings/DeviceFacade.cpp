@@ -196,6 +196,7 @@ void registerDeviceFacade(nb::module_& m) {
     describeUart(g);
     describeSpi(g);
     describeGpio(g);
+    describeTargets(g);
 }
 
 // ------------------------------------------------------- system commands
