@@ -33,6 +33,9 @@ const SupportedDevice* findSupportedDevice(uint16_t vendorId, uint16_t productId
 
 // ------------------------------------------------------------ message header
 
+// The version both SDK classes report.
+inline constexpr const char* kSdkVersion = "1.5.1";
+
 constexpr uint16_t NOTIFICATION_ID = 0;
 constexpr size_t kRequestHeaderSize = 4;   // transaction id + command code
 constexpr size_t kResponseHeaderSize = 6;  // ... + status

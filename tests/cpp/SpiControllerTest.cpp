@@ -147,15 +147,15 @@ TEST(SpiControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     params = count(200);
     EXPECT_EQ(sdk.spiTransferBulk({0x9F}, out, 256), 0);
     EXPECT_EQ(out, queued);
-    // Announcing more than was asked for: nothing is taken from bulk IN, so
-    // the next read finds those bytes still waiting.
+    // Announcing more than was asked for: malformed, and the bytes it sends
+    // never reach the next read.
     queued = pattern(300, 3);
     params = count(300);
     EXPECT_EQ(sdk.spiTransferBulk({0x9F}, out, 256), kWrongResponse);
     EXPECT_TRUE(out.empty());
-    queued.clear();
+    queued = pattern(300, 9);
     EXPECT_EQ(sdk.spiReadBulk({0x03, 0x00}, out, 300), 0);
-    EXPECT_EQ(out, pattern(300, 3));
+    EXPECT_EQ(out, pattern(300, 9));
 
     EXPECT_EQ(sdk.spiWriteBulk(pattern(100, 4)), 0);
     EXPECT_EQ(withoutId(adapter.requests().back()), (Bytes{0x07, 0x0D, 0x64, 0x00, 0x64, 0x00}));
