@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 #include "tests/cpp/SdkTestAccess.h"
 
@@ -125,6 +126,35 @@ TEST(SpiController, TransferDeliversTheReceivedBytesTheResponseCarries) {
     EXPECT_EQ(sdk.spiTransfer({}, out, 2), 0x0316);
     EXPECT_TRUE(out.empty());
 }
+
+// Received counts around the one-byte boundary of the u16 count field: every
+// byte the response carries is delivered.
+struct ReceivedCountRow {
+    std::string name;
+    uint16_t count;
+};
+
+class SpiTransferCount : public ::testing::TestWithParam<ReceivedCountRow> {};
+
+TEST_P(SpiTransferCount, DeliversEveryReceivedByte) {
+    const uint16_t n = GetParam().count;
+    sim::VirtualAdapter adapter(adapterOptions("SPI-COUNT", sim::Model::Quillex));
+    const Bytes received = pattern(n, 1);
+    script(adapter, [&](const Bytes& req) { return reply(req, 0, cat(count(n), received)); });
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    Bytes out;
+    EXPECT_EQ(sdk.spiTransfer({0x9F}, out, n), 0);
+    EXPECT_EQ(out, received);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, SpiTransferCount,
+                         ::testing::Values(ReceivedCountRow{"Count255", 255},
+                                           ReceivedCountRow{"Count256", 256},
+                                           ReceivedCountRow{"Count257", 257},
+                                           ReceivedCountRow{"Count511", 511},
+                                           ReceivedCountRow{"Count1024", 1024}),
+                         RowName{});
 
 TEST(SpiControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     sim::VirtualAdapter adapter;
