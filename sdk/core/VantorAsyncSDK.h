@@ -45,6 +45,10 @@ class VantorAsyncSDK {
     VantorAsyncSDK(const VantorAsyncSDK&) = delete;
     VantorAsyncSDK& operator=(const VantorAsyncSDK&) = delete;
 
+    // While connected, a connect the open adapter satisfies (same path or
+    // serial number, or an empty one) returns true and changes nothing; one
+    // naming another adapter opens it first and only then closes the first,
+    // or returns false leaving the first open.
     bool connect(const std::string& path);
     bool connectWithSerialNumber(const std::string& serialNumber);
     void disconnect();

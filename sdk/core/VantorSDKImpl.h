@@ -158,7 +158,11 @@ struct VantorSDK::Impl {
     // is outstanding; read by the requesting thread once its wait ended.
     std::vector<uint8_t> response;
     NotificationCallback notificationCallback;
-    // Held for a whole request so that overlapping calls queue.
+    // Held by the calling thread for a whole request (and for connect), so
+    // that overlapping calls queue. Never taken by the reader thread, nor by
+    // disconnect: that cuts the waiter off instead, so a call waiting
+    // without limit cannot keep a disconnect (or, through it, the next
+    // connect) waiting.
     std::mutex requestMutex;
     // Bulk reads sent and not yet answered, oldest first, at most
     // kMaxOutstandingBulkReads (older ones are taken to be lost). Guarded by
