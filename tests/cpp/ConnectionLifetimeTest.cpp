@@ -156,9 +156,9 @@ class StaleBulkDataThread : public ::testing::TestWithParam<StaleBulkRow> {};
 TEST_P(StaleBulkDataThread, NeverReachesTheNextRead) {
     const StaleBulkRow& row = GetParam();
     sim::VirtualAdapter adapter;
-    ASSERT_TRUE(adapter.attachI2cEeprom(0, 0x50));
+    ASSERT_TRUE(adapter.i2c().attachEeprom(0, 0x50));
     const Bytes memory = pattern(256, 3);
-    ASSERT_TRUE(adapter.writeI2cMemory(0, 0x50, 0, memory));
+    ASSERT_TRUE(adapter.i2c().writeMemory(0, 0x50, 0, memory));
     // The timeout leaves room for a loaded machine, below the delay below.
     VantorSDK sdk(row.interrupted ? 5000 : 250);
     std::atomic<bool> abandon{false};
@@ -167,7 +167,7 @@ TEST_P(StaleBulkDataThread, NeverReachesTheNextRead) {
     ASSERT_TRUE(sdk.getBulkCapabilities().supported);
     ASSERT_EQ(sdk.i2cControllerInit(0, 400000, 0), 0);
 
-    adapter.setResponseDelay(750ms);
+    adapter.faults().setResponseDelay(750ms);
     abandon = row.interrupted;
     Bytes out;
     EXPECT_EQ(sdk.i2cReadBulk(0, 0x50, {0x00}, 32, out, false), kTimeout);
@@ -175,12 +175,12 @@ TEST_P(StaleBulkDataThread, NeverReachesTheNextRead) {
     abandon = false;
     if (row.lateAnswerSeenFirst) {
         EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
-        adapter.setResponseDelay(0ms);
+        adapter.faults().setResponseDelay(0ms);
     }
     ASSERT_EQ(sdk.i2cReadBulk(0, 0x50, {0x40}, 16, out, false), 0);
     EXPECT_EQ(out, Bytes(memory.begin() + 0x40, memory.begin() + 0x50));
     EXPECT_EQ(sdk.getDiscardedResponseCount(), 1u);
-    adapter.setResponseDelay(0ms);
+    adapter.faults().setResponseDelay(0ms);
     ASSERT_EQ(sdk.i2cReadBulk(0, 0x50, {0x80}, 8, out, false), 0);
     EXPECT_EQ(out, Bytes(memory.begin() + 0x80, memory.begin() + 0x88));
 }
@@ -213,9 +213,9 @@ TEST_P(ConnectSwitchThread, OpensTheNamedAdapterOrKeepsTheFirst) {
     sim::VirtualAdapter second(adapterOptions("SWITCH-B", sim::Model::Quillex, false));
     sim::BulkCapabilityConfig caps;
     caps.capabilityInfo = 0x0A;
-    first.setBulkCapabilities(caps);
+    first.system().setBulkCapabilities(caps);
     caps.capabilityInfo = 0x0B;
-    second.setBulkCapabilities(caps);
+    second.system().setBulkCapabilities(caps);
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(first.path()));
     ASSERT_EQ(sdk.getBulkCapabilities().capabilityInfo, 0x0A);
