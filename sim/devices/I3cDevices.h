@@ -23,7 +23,8 @@ namespace i3c::bcr {
 constexpr uint8_t kSpeedLimited = 0x01;  // answers GETMXDS with its limits
 constexpr uint8_t kIbiCapable = 0x02;    // may raise in-band interrupts
 constexpr uint8_t kIbiPayload = 0x04;    // in-band interrupts carry a payload
-constexpr uint8_t kAdvancedCaps = 0x20;  // answers GETCAPS
+constexpr uint8_t kRoleMask = 0xC0;
+constexpr uint8_t kControllerCapable = 0x40;  // role bits: may act as controller
 }  // namespace i3c::bcr
 
 // ENEC/DISEC event bits.

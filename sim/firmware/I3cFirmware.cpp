@@ -22,6 +22,7 @@ constexpr uint8_t kMaxI2cRate = 4;
 constexpr uint8_t kMaxDriveStrength = 1;
 constexpr uint8_t kMaxIbiPayload = 255;       // the notification counts it in one byte
 constexpr uint8_t kResetRecoveryTime = 0x05;  // RSTACT read-back, in the defining byte's unit
+constexpr uint8_t kGetstatusPrecr = 0x91;     // GETSTATUS format 2
 constexpr uint8_t kFirstStaticAddress = 0x08;
 constexpr uint8_t kLastStaticAddress = 0x77;
 
@@ -761,7 +762,13 @@ I3cFirmware::CccAnswer I3cFirmware::getdcr(I3cTarget& target, const Ccc&) {
 }
 
 I3cFirmware::CccAnswer I3cFirmware::getstatus(I3cTarget& target, const Ccc& ccc) {
-    // Format 1, also under the defining byte 0x00; other formats are not served.
+    // Format 1, also under the defining byte 0x00; format 2 (0x91) only from
+    // a target whose BCR role bits say it can act as controller, which this
+    // model never does.
+    if (ccc.definingByte && ccc.defining == kGetstatusPrecr &&
+        (target.bcr() & i3c::bcr::kRoleMask) == i3c::bcr::kControllerCapable) {
+        return {status::kSuccess, {0x00, 0x00}};
+    }
     if (ccc.definingByte && ccc.defining != 0x00) return {i3c::status::kNackAddress, {}};
     return {status::kSuccess, target.getStatus()};
 }
