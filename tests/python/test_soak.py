@@ -109,17 +109,7 @@ SCENARIOS = {
             storm(adapter, counter, 5000)
     """,
 }
-EXIT_ABORT = ("exit abort: a daemon thread inside a library call when the interpreter "
-              "finalizes makes the process abort")
-EXIT_LEAKS = ("exit abort: with daemon threads holding adapters at finalization, the process "
-              "reports leaked instances on stderr")
-
-
-@pytest.mark.parametrize("name", [
-    "events-queued",
-    pytest.param("daemon-threads-injecting", marks=pytest.mark.xfail(strict=True, reason=EXIT_LEAKS)),
-    pytest.param("daemon-threads-requesting", marks=pytest.mark.xfail(strict=True, reason=EXIT_ABORT)),
-])
+@pytest.mark.parametrize("name", list(SCENARIOS))
 def test_exit_under_event_storm_closing_nothing(name: str, tmp_path: Path) -> None:
     script = PRELUDE + textwrap.dedent(SCENARIOS[name]) + 'print("exiting", flush=True)\n'
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
