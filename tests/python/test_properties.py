@@ -233,6 +233,17 @@ class Bench:
             assert self.cond.wait_for(lambda: self.last_sentinel == marker, 5.0), \
                 "the sentinel notification never arrived"
 
+    def connection_works(self) -> bool:
+        """A plain request is answered. The facade's short timeout can pass
+        on a loaded machine, so a timeout is tried again; a broken
+        connection fails every attempt."""
+        for _ in range(5):
+            try:
+                return self.dev.get_usb_config() == (0, 0, 0)
+            except errors.VantorTimeoutError:
+                continue
+        return False
+
     def close(self) -> None:
         self.dev.disconnect()
         self.adapter.close()
@@ -280,6 +291,6 @@ def test_any_answer_gives_a_result_or_a_vantor_error(bench: Bench, probe: Probe)
         finally:
             bench.settle()
         assert bench.unreadable == []
-        assert bench.dev.get_usb_config() == (0, 0, 0)  # the connection still works
+        assert bench.connection_works()
 
     check()
