@@ -174,6 +174,11 @@ bool HidTransport::reopen() {
     handle_ = std::move(device);  // closes the old handle
     writeFailed_ = false;
     readFailed_.store(false);
+    // A replugged adapter comes back with a new bulk interface too: the old
+    // libusb handle is dead, so it is opened again, for the same adapter (by
+    // the serial number of the HID device, as at connect).
+    bulk_.close();
+    bulk_.open(model_->vendorId, model_->productId, serial_);
     startReader();
     return true;
 }

@@ -118,15 +118,8 @@ SCENARIOS = {
             storm(adapter, counter, 5000)
     """,
 }
-LEAK_REPORT = ("leaked-instance report at exit: when a daemon thread holds an adapter or a "
-               "facade outside any library call as the interpreter finalizes, the process "
-               "reports leaked instances on stderr")
 @pytest.mark.parametrize("name", [
-    "events-queued",
-    # Intermittent: only when the thread happens to be between two calls at exit.
-    pytest.param("daemon-threads-injecting", marks=pytest.mark.xfail(strict=False, reason=LEAK_REPORT)),
-    pytest.param("daemon-threads-requesting", marks=pytest.mark.xfail(strict=False, reason=LEAK_REPORT)),
-    pytest.param("daemon-thread-holding", marks=pytest.mark.xfail(strict=True, reason=LEAK_REPORT)),
+    "events-queued", "daemon-threads-injecting", "daemon-threads-requesting", "daemon-thread-holding",
 ])
 def test_exit_under_event_storm_closing_nothing(name: str, tmp_path: Path) -> None:
     script = PRELUDE + textwrap.dedent(SCENARIOS[name]) + 'print("exiting", flush=True)\n'
