@@ -118,6 +118,8 @@ SCENARIOS = {
             storm(adapter, counter, 5000)
     """,
 }
+
+
 @pytest.mark.parametrize("name", [
     "events-queued", "daemon-threads-injecting", "daemon-threads-requesting", "daemon-thread-holding",
 ])
