@@ -34,6 +34,7 @@ __all__ = [
     "SpiBench",
     "UartBench",
     "GpioBench",
+    "I3cBench",
     # Records the bench returns (read-only; built with keywords).
     "Identity",
     "UsbSettings",
@@ -45,6 +46,10 @@ __all__ = [
     "SpiControllerState",
     "UartState",
     "GpioPinState",
+    "I3cTargetState",
+    "I3cTableEntry",
+    "I3cControllerState",
+    "I3cPortsState",
 ]
 
 BytesLike = Union[bytes, bytearray, memoryview]
@@ -62,6 +67,7 @@ if TYPE_CHECKING:
     SpiBench = Any
     UartBench = Any
     GpioBench = Any
+    I3cBench = Any
     Identity = Any
     UsbSettings = Any
     BulkGroup = Any
@@ -72,6 +78,10 @@ if TYPE_CHECKING:
     SpiControllerState = Any
     UartState = Any
     GpioPinState = Any
+    I3cTargetState = Any
+    I3cTableEntry = Any
+    I3cControllerState = Any
+    I3cPortsState = Any
 else:
     FaultBench = _native.FaultBench
     SystemBench = _native.SystemBench
@@ -80,6 +90,7 @@ else:
     SpiBench = _native.SpiBench
     UartBench = _native.UartBench
     GpioBench = _native.GpioBench
+    I3cBench = _native.I3cBench
     Identity = _native.Identity
     UsbSettings = _native.UsbSettings
     BulkGroup = _native.BulkGroup
@@ -90,6 +101,10 @@ else:
     SpiControllerState = _native.SpiControllerState
     UartState = _native.UartState
     GpioPinState = _native.GpioPinState
+    I3cTargetState = _native.I3cTargetState
+    I3cTableEntry = _native.I3cTableEntry
+    I3cControllerState = _native.I3cControllerState
+    I3cPortsState = _native.I3cPortsState
 
 
 class VirtualAdapter:
@@ -277,3 +292,9 @@ class VirtualAdapter:
     def gpio(self) -> GpioBench:
         """The far end of the GPIO pins: driven inputs, output levels."""
         return self._native.gpio
+
+    @property
+    def i3c(self) -> I3cBench:
+        """The I3C bus: targets (``attach_target``), legacy I2C devices, in-band
+        interrupts and hot-join requests, the ports' connectors and supplies."""
+        return self._native.i3c

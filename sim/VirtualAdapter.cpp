@@ -18,6 +18,7 @@ VirtualAdapter::VirtualAdapter(AdapterOptions options) {
     spi_ = std::make_unique<SpiBench>(*state_);
     uart_ = std::make_unique<UartBench>(*state_);
     gpio_ = std::make_unique<GpioBench>(*state_);
+    i3c_ = std::make_unique<I3cBench>(*state_);
     registry->add(state_);
     if (options.plugged) state_->plug();
 }

@@ -54,8 +54,9 @@ struct BulkCapabilityConfig {
     uint8_t capabilityInfo = 1;
     bool supported = true;
     // Default: I2C (group 2) and SPI (group 3), 32768 bytes, bulk write and
-    // bulk read (mask 0x180), and for SPI also the bulk transfer (0x20).
-    std::vector<BulkGroupRecord> groups = {{2, 32768, 0x180}, {3, 32768, 0x1A0}};
+    // bulk read (mask 0x180), and for SPI also the bulk transfer (0x20); I3C
+    // (group 6), 32767 bytes, its bulk private transfer (0x800).
+    std::vector<BulkGroupRecord> groups = {{2, 32768, 0x180}, {3, 32768, 0x1A0}, {6, 32767, 0x800}};
 };
 
 // The adapter's USB configuration (WebUSB switch, CDC switch, CDC mode), kept
@@ -84,6 +85,7 @@ class I2cBench;
 class SpiBench;
 class UartBench;
 class GpioBench;
+class I3cBench;
 
 class VirtualAdapter {
   public:
@@ -150,6 +152,7 @@ class VirtualAdapter {
     SpiBench& spi() const { return *spi_; }           // devices on the chip selects
     UartBench& uart() const { return *uart_; }        // the far end of the UART
     GpioBench& gpio() const { return *gpio_; }        // the far end of the GPIO pins
+    I3cBench& i3c() const { return *i3c_; }           // targets and devices on the I3C bus
 
     struct State;  // shared with the virtual USB backends, the firmware and the bench
     // The internals ("sim/usb/AdapterState.h"), for the bench objects and for
@@ -165,6 +168,7 @@ class VirtualAdapter {
     std::unique_ptr<SpiBench> spi_;
     std::unique_ptr<UartBench> uart_;
     std::unique_ptr<GpioBench> gpio_;
+    std::unique_ptr<I3cBench> i3c_;
 };
 
 }  // namespace vantor::sim
@@ -174,6 +178,7 @@ class VirtualAdapter {
 #include "sim/bench/FaultBench.h"   // IWYU pragma: export
 #include "sim/bench/GpioBench.h"    // IWYU pragma: export
 #include "sim/bench/I2cBench.h"     // IWYU pragma: export
+#include "sim/bench/I3cBench.h"     // IWYU pragma: export
 #include "sim/bench/PowerBench.h"   // IWYU pragma: export
 #include "sim/bench/SpiBench.h"     // IWYU pragma: export
 #include "sim/bench/SystemBench.h"  // IWYU pragma: export

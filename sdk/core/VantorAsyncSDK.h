@@ -48,6 +48,10 @@ class VantorAsyncSDK {
     VantorAsyncSDK(const VantorAsyncSDK&) = delete;
     VantorAsyncSDK& operator=(const VantorAsyncSDK&) = delete;
 
+    // While connected, a connect the open adapter satisfies (same path or
+    // serial number, or an empty one) returns true and changes nothing; one
+    // naming another adapter opens it first and only then closes the first,
+    // or returns false leaving the first open.
     bool connect(const std::string& path);
     bool connectWithSerialNumber(const std::string& serialNumber);
     void disconnect();
@@ -238,6 +242,15 @@ class VantorAsyncSDK {
     // callback.
     bool onReaderThread() const;
     bool open(const std::string& path, const std::string& serialNumber);
+    // Installs the callable run on the reader thread when reads start to
+    // fail (the adapter was unplugged or stopped answering). Before connecting.
+    void onConnectionLost(std::function<void()> callback);
+    // The next bulk read first discards `count` bytes: the data of a read
+    // whose caller gave up before the adapter answered.
+    void expectUnclaimedBulkIn(uint64_t count);
+    // True once a disconnect has begun to close the bulk interface: a data
+    // phase that failed then was cut off, not timed out.
+    bool bulkInterrupted() const;
 
     // The request behind the four public names of each rail operation.
     uint16_t setI2cSpiUartGpioVoltage(uint16_t transactionId, uint16_t millivolts, bool persist);

@@ -15,6 +15,9 @@ using namespace status;
 VantorSDK::Impl::Impl(int timeoutMs)
     : waiter(timeoutMs), async(std::make_unique<VantorAsyncSDK>()) {
     async->onResponse([this](const std::vector<uint8_t>& message) { handleResponse(message); });
+    // The response of a waiting call comes through the reader, which has
+    // just lost the device.
+    async->onConnectionLost([this] { waiter.cutOff(); });
 }
 
 VantorSDK::Impl::~Impl() {
@@ -36,7 +39,9 @@ void VantorSDK::Impl::handleResponse(const std::vector<uint8_t>& message) {
     }
     const uint16_t id = readU16le(message.data() + kTransactionIdOffset);
     if (id != NOTIFICATION_ID) {
-        waiter.deliver(id, [&] { response.assign(message.begin(), message.end()); });
+        const bool delivered =
+            waiter.deliver(id, [&] { response.assign(message.begin(), message.end()); });
+        settleBulkRead(message, delivered);
         return;
     }
     if (!notificationCallback) return;
@@ -67,11 +72,20 @@ uint16_t VantorSDK::Impl::request(const CommandInfo& command, SendFn send, Parse
 uint16_t VantorSDK::Impl::requestLocked(const CommandInfo& command, SendFn send, ParseFn parse) {
     const uint16_t id = generateTransactionId();
     uint16_t result = 0;
-    const bool answered = waiter.execute([&] {
+    switch (waiter.execute([&] {
         result = send(id);
         return result == kSuccess;
-    });
-    if (!answered) return result != kSuccess ? result : kTimeout;
+    })) {
+        case ResponseWaiter::Outcome::Answered:
+            break;
+        case ResponseWaiter::Outcome::NotSent:
+            return result;
+        case ResponseWaiter::Outcome::CutOff:
+            return kDisconnect;
+        case ResponseWaiter::Outcome::TimedOut:
+        case ResponseWaiter::Outcome::Interrupted:
+            return kTimeout;
+    }
 
     // `response` was written under the waiter's lock before the wait ended
     // and nothing writes it again until the next request: it is safe to read.
@@ -85,6 +99,12 @@ uint16_t VantorSDK::Impl::requestLocked(const CommandInfo& command, SendFn send,
         return kUnexpectedResponse;
     }
     return parse(message);
+}
+
+void VantorSDK::Impl::dropConnectionState() {
+    bulkCapabilities = BulkCapabilities{};
+    std::lock_guard<std::mutex> lock(outstandingMutex);
+    outstandingBulkReads.clear();
 }
 
 uint16_t VantorSDK::Impl::shortResponseStatus() const {
@@ -115,21 +135,25 @@ VantorSDK::~VantorSDK() = default;
 bool VantorSDK::connect(const std::string& path) {
     if (impl_->calledFromReaderThread()) return impl_->async->isConnected();
     std::lock_guard<std::mutex> lock(impl_->requestMutex);
-    impl_->bulkCapabilities = BulkCapabilities{};
+    impl_->dropConnectionState();
     return impl_->async->connect(path);
 }
 
 bool VantorSDK::connectWithSerialNumber(const std::string& serialNumber) {
     if (impl_->calledFromReaderThread()) return impl_->async->isConnected();
     std::lock_guard<std::mutex> lock(impl_->requestMutex);
-    impl_->bulkCapabilities = BulkCapabilities{};
+    impl_->dropConnectionState();
     return impl_->async->connectWithSerialNumber(serialNumber);
 }
 
-// Not under the request lock: a disconnect must not wait for a request that
-// is waiting for its response.
+// Not under the request lock, which a waiting call holds: the waiter is cut
+// off instead, before the close (so that the call ends at once) and after it
+// (for a call that sent its request while the close was under way).
 void VantorSDK::disconnect() {
+    if (impl_->calledFromReaderThread()) return;
+    impl_->cutOff();
     impl_->async->disconnect();
+    impl_->cutOff();
 }
 
 bool VantorSDK::isConnected() const {
@@ -154,6 +178,10 @@ uint64_t VantorSDK::getDiscardedResponseCount() const {
 
 std::string VantorSDK::getVersion() {
     return VANTOR_SDK_VERSION;
+}
+
+void VantorSDK::setInterruptCheck(std::function<bool()> check, int periodMs) {
+    impl_->waiter.setInterruptCheck(std::move(check), periodMs);
 }
 
 }  // namespace vantor

@@ -13,6 +13,7 @@
 // callback is caught and dropped.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,10 +62,18 @@ class VantorSDK {
     VantorSDK(const VantorSDK&) = delete;
     VantorSDK& operator=(const VantorSDK&) = delete;
 
-    // Each connect drops the cached bulk capabilities.
+    // Each connect drops the cached bulk capabilities. While connected, a
+    // connect that the open adapter satisfies (its own path or serial
+    // number, or an empty one) is a no-op returning true. One that names
+    // another adapter opens that one first and, only if that succeeds,
+    // closes the first and continues with the new one; if it fails, it
+    // returns false and the first adapter stays open and in use.
     bool connect(const std::string& path);
     bool connectWithSerialNumber(const std::string& serialNumber);
-    // Does not wait for a call in progress; that call ends with its timeout.
+    // Does not wait for a call in progress: a call waiting for its response
+    // ends at once with SDK_ERROR_DISCONNECT, whatever the timeout, and a
+    // bulk data phase gives up within 50 ms. Losing the device (reads fail)
+    // ends a waiting call the same way.
     void disconnect();
     bool isConnected() const;
 
@@ -76,6 +85,14 @@ class VantorSDK {
     void onNotification(NotificationCallback callback);
     uint64_t getDiscardedResponseCount() const;
     static std::string getVersion();
+
+    // Lets a waiting call be abandoned from outside (e.g. on a signal): while
+    // a call waits for its response, `check` is called on the waiting thread
+    // every `periodMs` milliseconds, with no SDK lock held; when it returns
+    // true the call ends at once with SDK_ERROR_TIMEOUT, and the response, if
+    // it comes later, is discarded like any late response. An empty `check`
+    // removes it. Not called during a bulk data phase (at most 2 s).
+    void setInterruptCheck(std::function<bool()> check, int periodMs = 100);
 
     // ------------------------------------------------ system commands
     uint16_t resetDevice();

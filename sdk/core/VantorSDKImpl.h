@@ -95,6 +95,11 @@ struct VantorSDK::Impl {
     uint16_t request(const CommandInfo& command, SendFn send, ParseFn parse);
     // The same with requestMutex already held.
     uint16_t requestLocked(const CommandInfo& command, SendFn send, ParseFn parse);
+    // At every connect (requestMutex held): the capability cache and the
+    // registered bulk reads belong to the previous connection.
+    void dropConnectionState();
+    // Ends the waiting call, if any, with SDK_ERROR_DISCONNECT (any thread).
+    void cutOff() { waiter.cutOff(); }
     // True (and the call must be refused) on the reader thread.
     bool calledFromReaderThread() const { return async->onReaderThread(); }
 
@@ -126,6 +131,21 @@ struct VantorSDK::Impl {
     uint16_t bulkRead(const CommandInfo& command, uint16_t requested, size_t countOffset,
                       SendFn send, std::vector<uint8_t>& out);
 
+    // A bulk read whose response, should it come after its caller gave up,
+    // announces bytes that nobody will read from the bulk IN endpoint.
+    struct OutstandingBulkRead {
+        uint16_t id;
+        uint16_t code;
+        size_t countOffset;
+    };
+    // Registers a bulk read before its request is sent.
+    void expectBulkRead(const OutstandingBulkRead& read);
+    // Reader thread, for a message with a transaction id: when it answers a
+    // registered bulk read, forgets the registration; and when its caller
+    // had given up (`delivered` false) and it announces data, makes the next
+    // bulk read discard that data first.
+    void settleBulkRead(const std::vector<uint8_t>& message, bool delivered);
+
     // The operations behind the four public names of the rail commands.
     uint16_t setRailVoltage(uint16_t millivolts, bool persist);
     uint16_t useExternalRailVoltage(bool persist);
@@ -138,8 +158,19 @@ struct VantorSDK::Impl {
     // is outstanding; read by the requesting thread once its wait ended.
     std::vector<uint8_t> response;
     NotificationCallback notificationCallback;
-    // Held for a whole request so that overlapping calls queue.
+    // Held by the calling thread for a whole request (and for connect), so
+    // that overlapping calls queue. Never taken by the reader thread, nor by
+    // disconnect: that cuts the waiter off instead, so a call waiting
+    // without limit cannot keep a disconnect (or, through it, the next
+    // connect) waiting.
     std::mutex requestMutex;
+    // Bulk reads sent and not yet answered, oldest first, at most
+    // kMaxOutstandingBulkReads (older ones are taken to be lost). Guarded by
+    // outstandingMutex, which is taken last: under requestMutex by callers,
+    // with no other lock by the reader thread.
+    static constexpr size_t kMaxOutstandingBulkReads = 16;
+    std::vector<OutstandingBulkRead> outstandingBulkReads;
+    std::mutex outstandingMutex;
     // Last, so that it is destroyed first: it joins the reader thread, which
     // uses everything above.
     std::unique_ptr<VantorAsyncSDK> async;

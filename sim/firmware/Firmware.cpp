@@ -4,6 +4,7 @@
 
 #include "sim/firmware/GpioFirmware.h"
 #include "sim/firmware/I2cFirmware.h"
+#include "sim/firmware/I3cFirmware.h"
 #include "sim/firmware/PowerFirmware.h"
 #include "sim/firmware/SpiFirmware.h"
 #include "sim/firmware/SystemFirmware.h"
@@ -20,6 +21,7 @@ Firmware::Firmware(VirtualAdapter::State& adapter) : adapter_(adapter) {
     install(std::make_unique<UartFirmware>());
     install(std::make_unique<GpioFirmware>());
     install(std::make_unique<PowerFirmware>(*this));
+    install(std::make_unique<I3cFirmware>());
 }
 
 Firmware::~Firmware() = default;
