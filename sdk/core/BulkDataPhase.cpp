@@ -23,8 +23,9 @@ uint16_t VantorSDK::Impl::bulkPrecheck(const CommandInfo& command, uint64_t leng
 // thread (which sees that late response before the response of any later
 // request, and the adapter puts data on bulk IN in request order) adds the
 // count it announces to the bulk transport, whose next read discards that
-// many bytes before its own. The remainder of a data phase that failed
-// midway is left to the bulk transport's failure drain.
+// many bytes before its own. The remainder of a data phase that timed out
+// is drained when it fails and once more before the next read request is
+// sent (it may have been held back, by a stalled endpoint or a slow bus).
 void VantorSDK::Impl::expectBulkRead(const OutstandingBulkRead& read) {
     std::lock_guard<std::mutex> lock(outstandingMutex);
     if (outstandingBulkReads.size() >= kMaxOutstandingBulkReads) {
@@ -58,6 +59,7 @@ uint16_t VantorSDK::Impl::bulkRead(const CommandInfo& command, uint16_t requeste
     uint16_t status = bulkPrecheck(command, requested);
     if (status == kSuccess) {
         auto registered = [&](uint16_t id) -> uint16_t {
+            async->discardStaleBulkIn();
             expectBulkRead({id, command.code, countOffset});
             return send(id);
         };

@@ -184,6 +184,8 @@ class VantorAsyncSDK {
     // The next bulk read first discards `count` bytes: the data of a read
     // whose caller gave up before the adapter answered.
     void expectUnclaimedBulkIn(uint64_t count);
+    // Before a bulk read request: drops data a timed-out read left behind.
+    void discardStaleBulkIn();
     // True once a disconnect has begun to close the bulk interface: a data
     // phase that failed then was cut off, not timed out.
     bool bulkInterrupted() const;
