@@ -205,8 +205,18 @@ class VirtualAdapter:
         """Output reports the adapter could not use."""
         return int(self._native.malformed_reports())
 
+    @property
+    def dropped_reports(self) -> int:
+        """Input reports lost since the last ``clear`` because the HID input
+        queue was full (at most 64 wait for the host, as in the Linux HID
+        driver; ``faults.limit_input_queue`` changes the bound)."""
+        return int(self._native.dropped_reports())
+
     def wait_for_requests(self, count: int, timeout: float = 2.0) -> bool:
-        """Wait until ``count`` requests were handled since the last ``clear``."""
+        """Wait until ``count`` requests were handled since the last ``clear``.
+
+        ``timeout`` is in seconds; ``float("inf")`` waits without limit and
+        NaN raises ``ValueError``."""
         return bool(self._native.wait_for_requests(count, timeout * 1000.0))
 
     # ------------------------------------------------------------ injection
@@ -223,10 +233,24 @@ class VirtualAdapter:
         """Queue bytes on bulk IN."""
         self._native.send_bulk(data)
 
-    def notify(self, code: int, fields: BytesLike = b"", header_word: int = 0) -> None:
+    def notify(
+        self,
+        code: int,
+        fields: BytesLike = b"",
+        header_word: int = 0,
+        *,
+        count: int = 1,
+        rate: Optional[float] = None,
+    ) -> None:
         """Send a notification: transaction id 0, ``code``, ``header_word``,
-        then ``fields``."""
-        self._native.notify(code, fields, header_word)
+        then ``fields``.
+
+        With ``count``, send that many, paced at ``rate`` notifications per
+        second (None or 0: as fast as possible). The burst runs on the calling
+        thread without the interpreter lock and returns once all are queued
+        (or the adapter was unplugged); what the full input queue refuses is
+        counted in ``dropped_reports``."""
+        self._native.notify(code, fields, header_word, count, rate)
 
     def set_handler(self, handler: Optional[Handler]) -> None:
         """Answer every request with ``handler(request)`` instead of the firmware.
