@@ -23,6 +23,7 @@
 #include "bindings/ExitGuard.h"
 #include "bindings/Logging.h"
 #include "bindings/ReaderGil.h"
+#include "bindings/ReleasedGil.h"
 #include "sdk/core/SystemTypes.h"
 #include "sim/VirtualAdapter.h"
 
@@ -47,7 +48,7 @@ class PyRef {
         if (PyGILState_Check()) {
             Py_DECREF(object_);
         } else if (!interpreterFinalizing()) {
-            nb::gil_scoped_acquire gil;
+            EnsuredGil gil;
             Py_DECREF(object_);
         }
         // Otherwise the interpreter is going away and frees it itself.
@@ -74,7 +75,7 @@ void appendMessage(nb::handle item, std::vector<Bytes>& out) {
 std::vector<Bytes> callHandler(const PyRef& handler, const Bytes& request) {
     std::vector<Bytes> answers;
     if (interpreterFinalizing() && !PyGILState_Check()) return answers;
-    nb::gil_scoped_acquire gil;
+    EnsuredGil gil;
     try {
         nb::object result = handler.get()(toBytes(request));
         if (result.is_none()) return answers;
@@ -115,7 +116,7 @@ class SimAdapter {
         options.bulk = bulk;
         options.bulkPacketSize = bulkPacketSize;
         options.plugged = plugged;
-        nb::gil_scoped_release unlocked;
+        ReleasedGil unlocked;
         adapter_ = std::make_unique<Adapter>(std::move(options));
     }
 
@@ -150,7 +151,7 @@ class SimAdapter {
         }
         handler_ = ref;
         ref.reset();
-        nb::gil_scoped_release unlocked;
+        ReleasedGil unlocked;
         adapter.setHandler(std::move(handler));
     }
 
@@ -195,7 +196,7 @@ PyType_Slot simSlots[] = {{Py_tp_traverse, reinterpret_cast<void*>(&simTraverse)
 template <class Fn>
 decltype(auto) unlocked(SimAdapter& a, Fn&& fn) {
     Adapter& adapter = a.get();
-    nb::gil_scoped_release release;
+    ReleasedGil release;
     return std::forward<Fn>(fn)(adapter);
 }
 
@@ -455,7 +456,7 @@ vantor::sim::GpioBench& benchOf(Adapter& a) {
 template <class B, class Fn>
 decltype(auto) onBench(BenchRef<B>& ref, Fn&& fn) {
     B& bench = benchOf<B>(ref.owner->get());
-    nb::gil_scoped_release release;
+    ReleasedGil release;
     return std::forward<Fn>(fn)(bench);
 }
 
