@@ -258,9 +258,11 @@ class VirtualAdapter:
         The handler gets the whole request message and returns one whole
         message (header included), a list of them, or None for no answer. It
         runs on the thread that writes the request and may call ``send`` and
-        ``send_bulk``. An exception it raises is logged to
-        "pyvantorsdk.backend" and counts as no answer. ``None`` restores the
-        firmware.
+        ``send_bulk``; that thread is inside the facade's request, so a request
+        from the handler to the same facade raises ``ProtocolError`` at once
+        and its ``disconnect()`` does nothing. An exception it raises is
+        logged to "pyvantorsdk.backend" and counts as no answer. ``None``
+        restores the firmware.
         """
         self._native.set_handler(handler)
 
