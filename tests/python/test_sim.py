@@ -236,25 +236,18 @@ class TestBench:
 
 
 class TestInputQueue:
-    def test_full_queue_drops_newer_reports_and_counts_them(self, adapter, dev):
-        # The host's reader is held inside a callback, so nothing is read.
-        entered, release = threading.Event(), threading.Event()
-        seen = Collector()
-
-        def callback(item):
-            seen(item)
-            entered.set()
-            release.wait(10)
-
-        dev.on_notification(callback)
-        adapter.send(uart_rx(b"first"))
-        assert entered.wait(10)
+    def test_full_queue_drops_newer_reports_and_counts_them(self, adapter):
+        # Nobody reads yet: the reports wait in the adapter's queue.
         for i in range(70):
             adapter.send(uart_rx(bytes([i])))
         assert adapter.dropped_reports == 6
-        release.set()
-        assert seen.wait_for(65)
-        assert [n.data for n in seen.items] == [b"first"] + [bytes([i]) for i in range(64)]
+        seen = Collector()
+        with DeviceFacade() as dev:
+            dev.on_notification(seen)
+            assert dev.connect(adapter.path)
+            assert seen.wait_for(64)
+            assert dev.get_usb_config() == (0, 0, 0)
+        assert [n.data for n in seen.items] == [bytes([i]) for i in range(64)]
         adapter.clear()
         assert adapter.dropped_reports == 0
 
@@ -289,8 +282,8 @@ class TestBurst:
 
     @pytest.mark.xfail(
         strict=False,
-        reason="callbacks still run on the reader thread, which waits for the interpreter lock; "
-        "a delivery thread per facade decouples them",
+        reason="the host's reader still falls more than 64 reports (3 ms at this rate) behind "
+        "at times, losing reports at the adapter, on a loaded two-core machine",
     )
     def test_busy_interpreter_loses_nothing(self, adapter, dev):
         # 40,000 notifications at 20,000 a second (about 2 s) while this
