@@ -100,8 +100,26 @@ struct VantorSDK::Impl {
     void dropConnectionState();
     // Ends the waiting call, if any, with SDK_ERROR_DISCONNECT (any thread).
     void cutOff() { waiter.cutOff(); }
-    // True (and the call must be refused) on the reader thread.
-    bool calledFromReaderThread() const { return async->onReaderThread(); }
+    // True (and the call must be refused) on the reader thread, and on a
+    // thread that is already inside a request of this engine: a transport
+    // that calls back from within its write (the virtual adapter's scripted
+    // handler does) would otherwise wait for the lock its own thread holds.
+    bool mustRefuseCall() const { return async->onReaderThread() || insideRequest(); }
+    bool insideRequest() const;
+
+    // requestMutex held for a scope, with the thread marked as inside a
+    // request of this engine (restoring the mark of an outer engine after).
+    class RequestLock {
+      public:
+        explicit RequestLock(Impl& impl);
+        ~RequestLock();
+        RequestLock(const RequestLock&) = delete;
+        RequestLock& operator=(const RequestLock&) = delete;
+
+      private:
+        std::lock_guard<std::mutex> lock_;
+        const void* outer_;
+    };
 
     uint16_t generateTransactionId();
     // Reader thread: every complete message of the connection.
