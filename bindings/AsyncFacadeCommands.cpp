@@ -39,6 +39,7 @@ void registerAsyncFacadeCommands(nb::module_& m) {
     describeSystem(g);
     describeI2c(g);
     describeUart(g);
+    describeI3c(g);
     describeSpi(g);
     describeGpio(g);
 }
