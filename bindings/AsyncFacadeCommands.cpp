@@ -6,6 +6,7 @@
 
 #include "bindings/Commands.h"
 #include "bindings/ExitGuard.h"
+#include "bindings/ReleasedGil.h"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -27,12 +28,12 @@ void registerAsyncFacadeCommands(nb::module_& m) {
         .def(
             "connect",
             [](AsyncFacadeCommands& a, const std::string& path) {
-                nb::gil_scoped_release release;
+                ReleasedGil released;
                 return a.sdk().connect(path);
             },
             "device_path"_a = "")
         .def("disconnect", [](AsyncFacadeCommands& a) {
-            nb::gil_scoped_release release;
+            ReleasedGil released;
             a.sdk().disconnect();
         });
     AsyncCommandsBuilder g(cls);

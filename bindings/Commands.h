@@ -44,6 +44,7 @@
 
 #include "bindings/DeviceFacade.h"
 #include "bindings/DeviceInfo.h"
+#include "bindings/ReleasedGil.h"
 #include "sdk/core/SystemTypes.h"
 #include "sdk/core/VantorAsyncSDK.h"
 #include "sdk/core/VantorSDK.h"
@@ -221,7 +222,7 @@ struct AsyncCall {
         static_assert(!std::is_same_v<std::decay_t<decltype(method.async)>, std::nullptr_t>,
                       "a method of the blocking SDK alone is a syncOnly command");
         auto arguments = std::tuple_cat(detail::asyncArgument(a)...);
-        nanobind::gil_scoped_release release;
+        ReleasedGil released;
         return std::apply([&](auto&... x) { return (sdk.*method.async)(id, x...); }, arguments);
     }
 };

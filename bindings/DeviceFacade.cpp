@@ -17,7 +17,7 @@ namespace pyvantorsdk {
 
 DeviceFacade::DeviceFacade(int timeoutMs)
     : sdk_(std::make_unique<vantor::VantorSDK>(timeoutMs)), timeoutMs_(timeoutMs) {
-    sdk_->onNotification([this](const vantor::Notification& n) { deliverNotification(slot_, n); });
+    sdk_->onNotification([this](const vantor::Notification& n) { delivery_.push(n); });
     registerLive(this);
 }
 
@@ -26,12 +26,30 @@ DeviceFacade::~DeviceFacade() {
     {
         GilReleaseIfHeld unlocked;
         sdk_.reset();
+        delivery_.stop(NotificationDelivery::Pending::Drop);
     }
-    // slot_ goes last, with the lock held again: it holds a Python object.
+    // The callback is released here, with the lock held: a delivery thread
+    // that outlives the facade (a callback destroyed it) must not hold it.
+    notificationSlot().clear();
 }
 
 void DeviceFacade::disconnectForExit() noexcept {
     sdk_->disconnect();
+    delivery_.stop(NotificationDelivery::Pending::Drop);
+}
+
+void DeviceFacade::disconnect() {
+    if (inCallback()) return;
+    runUnchecked([](vantor::VantorSDK& s) { s.disconnect(); });
+    delivery_.stop(NotificationDelivery::Pending::Deliver);
+}
+
+const vantor::VantorSDK::BulkCapabilities& DeviceFacade::bulkCapabilities() {
+    if (!inCallback()) {
+        lastCapabilities_ =
+            runUnchecked([](vantor::VantorSDK& s) { return s.getBulkCapabilities(); });
+    }
+    return lastCapabilities_;
 }
 
 namespace {
@@ -65,9 +83,17 @@ std::string quoted(const std::string& text) {
     return nb::cast<std::string>(nb::repr(nb::str(text.c_str(), text.size())));
 }
 
-// A connect that succeeded records what it opened, for the repr.
-bool recordConnect(DeviceFacade& d, bool opened, std::string description) {
-    if (opened) d.setConnectedTo(std::move(description));
+// A connect that succeeded records what it opened, for the repr, and starts
+// the delivery thread for the installed callback. In a callback, connect
+// only reports the connection state.
+template <class Open>
+bool connectWith(DeviceFacade& d, Open&& open, std::string description) {
+    if (d.inCallback()) return d.sdk().isConnected();
+    const bool opened = d.runUnchecked(std::forward<Open>(open));
+    if (opened) {
+        d.setConnectedTo(std::move(description));
+        if (d.notificationSlot().installed()) d.delivery().start();
+    }
     return opened;
 }
 
@@ -78,10 +104,9 @@ void bindConnection(FacadeClass& cls) {
         .def(
             "connect",
             [](DeviceFacade& d, const std::string& path) {
-                const bool opened =
-                    d.runUnchecked([&](vantor::VantorSDK& s) { return s.connect(path); });
-                return recordConnect(d, opened,
-                                     path.empty() ? "first adapter" : "path=" + quoted(path));
+                return connectWith(
+                    d, [&](vantor::VantorSDK& s) { return s.connect(path); },
+                    path.empty() ? "first adapter" : "path=" + quoted(path));
             },
             "device_path"_a = "",
             "Open the adapter at this HID path, or the first supported adapter for an empty "
@@ -89,15 +114,15 @@ void bindConnection(FacadeClass& cls) {
         .def(
             "connect_serial",
             [](DeviceFacade& d, const std::string& serial) {
-                const bool opened = d.runUnchecked(
-                    [&](vantor::VantorSDK& s) { return s.connectWithSerialNumber(serial); });
-                return recordConnect(d, opened, "serial=" + quoted(serial));
+                return connectWith(
+                    d, [&](vantor::VantorSDK& s) { return s.connectWithSerialNumber(serial); },
+                    "serial=" + quoted(serial));
             },
             "serial"_a, "Open the first supported adapter with this serial number.")
         .def(
-            "disconnect",
-            [](DeviceFacade& d) { d.runUnchecked([](vantor::VantorSDK& s) { s.disconnect(); }); },
-            "Close the adapter (nothing happens when it is not open).")
+            "disconnect", [](DeviceFacade& d) { d.disconnect(); },
+            "Close the adapter (nothing happens when it is not open); notifications received "
+            "before are delivered first.")
         .def(
             "get_version", [](DeviceFacade&) { return vantor::VantorSDK::getVersion(); },
             "The SDK version.");
@@ -114,11 +139,7 @@ void bindState(FacadeClass& cls) {
             "True when the adapter's vendor bulk interface is open.")
         .def(
             "get_bulk_capabilities",
-            [](DeviceFacade& d) {
-                const auto caps =
-                    d.runUnchecked([](vantor::VantorSDK& s) { return s.getBulkCapabilities(); });
-                return bulkCapabilitiesTuple(caps);
-            },
+            [](DeviceFacade& d) { return bulkCapabilitiesTuple(d.bulkCapabilities()); },
             "(capability_info, supported, [(group, max_payload, command_mask), ...]), queried "
             "once per connection.")
         .def(
@@ -127,20 +148,25 @@ void bindState(FacadeClass& cls) {
                 if (!callback.is_none() && !PyCallable_Check(callback.ptr())) {
                     throw nb::type_error("the notification callback must be callable or None");
                 }
+                const bool installing = !callback.is_none();
                 d.notificationSlot().set(std::move(callback));
+                if (installing) d.delivery().start();
             },
             "cb"_a.none(),
             nb::sig("def on_notification(self, cb: collections.abc.Callable[[Notification], "
                     "object] | None) -> None"),
-            "Call cb(notification) on the reader thread for every event; None stops delivery.")
+            "Call cb(notification) for every event, in order, on the facade's delivery thread; "
+            "None stops delivery. The callback must not call the facade's blocking methods: "
+            "they are refused there.")
+        .def_prop_ro(
+            "dropped_notifications", [](DeviceFacade& d) { return d.delivery().dropped(); },
+            "Notifications lost because 65536 were already waiting for the callback (each loss "
+            "is also logged on \"pyvantorsdk.backend\").")
         .def(
             "__enter__", [](DeviceFacade& d) -> DeviceFacade& { return d; },
             nb::rv_policy::reference)
         .def(
-            "__exit__",
-            [](DeviceFacade& d, nb::handle, nb::handle, nb::handle) {
-                d.runUnchecked([](vantor::VantorSDK& s) { s.disconnect(); });
-            },
+            "__exit__", [](DeviceFacade& d, nb::handle, nb::handle, nb::handle) { d.disconnect(); },
             "exc_type"_a.none(), "exc_value"_a.none(), "traceback"_a.none(),
             "Disconnect when the with block ends.")
         .def("__repr__", [](DeviceFacade& d) {
@@ -190,7 +216,7 @@ void describeSystemCommands(G& g) {
     g.command("get_usb_config", "(webusb_enabled, cdc_enabled, cdc_mode).",
         [](auto sdk) { return sdk(VANTOR_SDK(getUsbConfig), out<UsbSettings>); });
     g.command("set_usb_config", "Change the USB configuration; 255 leaves a setting unchanged.",
-        [](auto sdk, uint32_t webusb, uint32_t cdc, uint32_t mode) {
+        [](auto sdk, uint8_t webusb, uint8_t cdc, uint8_t mode) {
             return sdk(VANTOR_SDK(setUsbConfig), UsbConfig{webusb, cdc, mode});
         },
         "webusb_enabled"_a, "cdc_enabled"_a, "cdc_mode"_a);

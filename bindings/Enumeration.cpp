@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bindings/ReleasedGil.h"
 #include "sdk/core/Protocol.h"
 #include "sdk/core/SystemTypes.h"
 #include "sdk/transport/HidTransport.h"
@@ -82,12 +83,7 @@ void registerEnumeration(nb::module_& m) {
     m.def(
         "enumerate_devices",
         [](uint16_t vid, uint16_t pid) {
-            std::vector<HidDeviceInfo> devices;
-            {
-                nb::gil_scoped_release release;
-                devices = enumerateDevices(vid, pid);
-            }
-            return devices;
+            return callWithoutGil([&] { return enumerateDevices(vid, pid); });
         },
         nb::arg("vid") = 0, nb::arg("pid") = 0,
         "List the HID interfaces with this vendor and product id (0 matches any).");

@@ -1,10 +1,13 @@
 #include "bindings/ExitGuard.h"
 
+#include <nanobind/nanobind.h>
+
 #include <algorithm>
 #include <mutex>
 #include <vector>
 
 #include "bindings/ReaderGil.h"
+#include "bindings/ReleasedGil.h"
 
 namespace nb = nanobind;
 
@@ -25,7 +28,11 @@ Registry& registry() {
 
 void disconnectAllForExit() {
     markPythonShuttingDown();
-    nb::gil_scoped_release release;
+    // Threads still inside library calls now are daemon threads (the others
+    // were joined before the exit hooks run); the interpreter abandons them
+    // with their frames.
+    if (threadsWithoutGil() > 0) silenceLeakReport();
+    ReleasedGil released;
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
     for (ExitParticipant* participant : r.live) participant->disconnectForExit();

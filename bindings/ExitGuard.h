@@ -1,16 +1,19 @@
 #pragma once
 // Closing every adapter connection before the interpreter exits.
 //
-// A connection's reader thread calls into Python for every event. Once the
+// A facade's delivery thread calls into Python for every event. Once the
 // interpreter is finalising, a thread that asks for the interpreter lock is
-// stopped in the middle of native code, so every connection must be closed
-// while Python still runs: an `atexit` hook, installed at import, refuses
-// further callbacks and disconnects every live facade, with the interpreter
-// lock released so that a reader thread waiting for it can finish first.
+// stopped in the middle of native code, so every connection and its delivery
+// thread must be stopped while Python still runs: an `atexit` hook, installed
+// at import, refuses further callbacks and disconnects every live facade,
+// with the interpreter lock released so that a delivery thread waiting for it
+// can finish first.
 
-#include <nanobind/nanobind.h>
+#include <Python.h>
 
 #include <optional>
+
+#include "bindings/ReleasedGil.h"
 
 namespace pyvantorsdk {
 
@@ -18,13 +21,14 @@ namespace pyvantorsdk {
 class ExitParticipant {
   public:
     virtual ~ExitParticipant() = default;
-    // Stops the reader thread (joins it); called without the interpreter lock.
+    // Stops the reader and delivery threads (joins them); called without the
+    // interpreter lock.
     virtual void disconnectForExit() noexcept = 0;
 };
 
 // Both may be called with or without the interpreter lock; they release it
 // while they wait for the registry, which the exit hook holds while it joins
-// reader threads that may be waiting for the lock.
+// delivery threads that may be waiting for the lock.
 void registerLive(ExitParticipant* participant);
 void unregisterLive(ExitParticipant* participant);
 
@@ -36,7 +40,7 @@ class GilReleaseIfHeld {
     }
 
   private:
-    std::optional<nanobind::gil_scoped_release> release_;
+    std::optional<ReleasedGil> release_;
 };
 
 // Registers the hook with Python's `atexit`.

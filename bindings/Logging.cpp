@@ -31,6 +31,18 @@ void logException(const char* message, PyObject* exception) noexcept {
     Py_XDECREF(traceback);
 }
 
+void logError(const char* message) noexcept {
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    try {
+        nb::module_ logging = nb::module_::import_("logging");
+        logging.attr("getLogger")("pyvantorsdk.backend").attr("error")(nb::str(message));
+    } catch (...) {
+        PyErr_Clear();
+    }
+    PyErr_Restore(type, value, traceback);
+}
+
 void logPythonException(PyObject* exception) noexcept {
     // Computing the text may itself fail (a broken __str__).
     PyObject* text = exception ? PyObject_Str(exception) : nullptr;

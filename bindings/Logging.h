@@ -1,6 +1,7 @@
 #pragma once
-// Reports errors raised inside callbacks to the Python logger
-// "pyvantorsdk.backend". Call with the interpreter lock held; never throws.
+// Reports errors raised inside callbacks, and notifications lost, to the
+// Python logger "pyvantorsdk.backend". Call with the interpreter lock held;
+// never throws.
 
 #include <Python.h>
 
@@ -10,4 +11,6 @@ namespace pyvantorsdk {
 void logException(const char* message, PyObject* exception = nullptr) noexcept;
 // Logs a Python exception object with its str() as the message.
 void logPythonException(PyObject* exception) noexcept;
+// Logs `message` at error level, without an exception.
+void logError(const char* message) noexcept;
 }  // namespace pyvantorsdk

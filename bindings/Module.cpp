@@ -15,6 +15,7 @@
 #include "bindings/Errors.h"
 #include "bindings/ExitGuard.h"
 #include "bindings/Notifications.h"
+#include "bindings/ReleasedGil.h"
 #ifdef VANTOR_HAVE_SIM
 #include "bindings/SimModule.h"
 #endif
@@ -45,6 +46,7 @@ void preloadPlatformHidLibraries() {
 NB_MODULE(_pyvantorsdk_cpp, m) {
     m.doc() = "Native bindings for the pyvantorsdk Python SDK (nanobind)";
     preloadPlatformHidLibraries();
+    pyvantorsdk::recordMainThread();
     m.attr("_abi_probe") = pyvantorsdk::buildAbiProbe();
     pyvantorsdk::registerEnums(m);
     pyvantorsdk::registerDeviceInfo(m);

@@ -163,6 +163,7 @@ void CallbackSlot::set(nb::object callback) {
     nb::object previous;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        installed_.store(callback.is_valid() && !callback.is_none(), std::memory_order_release);
         previous = std::exchange(callback_, std::move(callback));
     }
     // `previous` is released here, outside the mutex: its destructor may run
@@ -182,10 +183,6 @@ int CallbackSlot::traverse(visitproc visit, void* arg) const {
 
 void CallbackSlot::clear() {
     set(nb::object());
-}
-
-void deliverNotification(CallbackSlot& slot, const vantor::Notification& n) noexcept {
-    slot.deliver([&n] { return convertNotification(n); });
 }
 
 void registerNotifications(nb::module_& m) {

@@ -1,15 +1,15 @@
 #pragma once
-// Python notification classes and the bridge that delivers device events to
-// a Python callback on the SDK's reader thread.
+// Python notification classes, their conversion from the SDK's records, and
+// the slot that holds a facade's callback (NotificationDelivery.h delivers
+// to it).
 
 #include <nanobind/nanobind.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
-#include "bindings/Logging.h"
-#include "bindings/ReaderGil.h"
 #include "sdk/core/Notification.h"
 
 namespace pyvantorsdk {
@@ -59,15 +59,12 @@ struct UnknownNotification : Notification {};
 nanobind::object convertNotification(const vantor::Notification& n);
 
 // A facade's stored callback. `set` may be called from any Python thread;
-// `deliver` runs on the reader thread and takes the interpreter lock itself.
+// `installed` from any thread, without the interpreter lock.
 class CallbackSlot {
   public:
     void set(nanobind::object callback);  // None or a callable; lock held
     nanobind::object get() const;         // new reference; lock held
-    // Calls the callback with make() (lock held inside); errors are logged to
-    // "pyvantorsdk.backend" and never leave this function.
-    template <class Make>
-    void deliver(Make&& make) noexcept;
+    bool installed() const { return installed_.load(std::memory_order_acquire); }
 
     // Cyclic garbage collection support for the owning Python object.
     int traverse(visitproc visit, void* arg) const;
@@ -76,26 +73,8 @@ class CallbackSlot {
   private:
     mutable std::mutex mutex_;
     nanobind::object callback_;
+    std::atomic<bool> installed_{false};  // callback_ is a callable
 };
-
-template <class Make>
-void CallbackSlot::deliver(Make&& make) noexcept {
-    ReaderGil gil;
-    if (!gil.ok()) return;
-    try {
-        nanobind::object callback = get();
-        if (!callback.is_valid() || callback.is_none()) return;
-        callback(make());
-    } catch (nanobind::python_error& e) {
-        logPythonException(e.value().ptr());
-    } catch (const std::exception& e) {
-        logException(e.what());
-    } catch (...) {
-        logException("unknown error in callback");
-    }
-}
-
-void deliverNotification(CallbackSlot& slot, const vantor::Notification& n) noexcept;
 
 void registerNotifications(nanobind::module_& m);
 

@@ -22,6 +22,7 @@
 #include "bindings/ExitGuard.h"
 #include "bindings/Logging.h"
 #include "bindings/ReaderGil.h"
+#include "bindings/ReleasedGil.h"
 #include "sdk/core/SystemTypes.h"
 #include "sim/VirtualAdapter.h"
 
@@ -46,7 +47,7 @@ class PyRef {
         if (PyGILState_Check()) {
             Py_DECREF(object_);
         } else if (!interpreterFinalizing()) {
-            nb::gil_scoped_acquire gil;
+            EnsuredGil gil;
             Py_DECREF(object_);
         }
         // Otherwise the interpreter is going away and frees it itself.
@@ -73,7 +74,7 @@ void appendMessage(nb::handle item, std::vector<Bytes>& out) {
 std::vector<Bytes> callHandler(const PyRef& handler, const Bytes& request) {
     std::vector<Bytes> answers;
     if (interpreterFinalizing() && !PyGILState_Check()) return answers;
-    nb::gil_scoped_acquire gil;
+    EnsuredGil gil;
     try {
         nb::object result = handler.get()(toBytes(request));
         if (result.is_none()) return answers;
@@ -114,7 +115,7 @@ class SimAdapter {
         options.bulk = bulk;
         options.bulkPacketSize = bulkPacketSize;
         options.plugged = plugged;
-        nb::gil_scoped_release unlocked;
+        ReleasedGil unlocked;
         adapter_ = std::make_unique<Adapter>(std::move(options));
     }
 
@@ -149,7 +150,7 @@ class SimAdapter {
         }
         handler_ = ref;
         ref.reset();
-        nb::gil_scoped_release unlocked;
+        ReleasedGil unlocked;
         adapter.setHandler(std::move(handler));
     }
 
@@ -194,7 +195,7 @@ PyType_Slot simSlots[] = {{Py_tp_traverse, reinterpret_cast<void*>(&simTraverse)
 template <class Fn>
 decltype(auto) unlocked(SimAdapter& a, Fn&& fn) {
     Adapter& adapter = a.get();
-    nb::gil_scoped_release release;
+    ReleasedGil release;
     return std::forward<Fn>(fn)(adapter);
 }
 
@@ -454,7 +455,7 @@ vantor::sim::GpioBench& benchOf(Adapter& a) {
 template <class B, class Fn>
 decltype(auto) onBench(BenchRef<B>& ref, Fn&& fn) {
     B& bench = benchOf<B>(ref.owner->get());
-    nb::gil_scoped_release release;
+    ReleasedGil release;
     return std::forward<Fn>(fn)(bench);
 }
 

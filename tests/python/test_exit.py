@@ -84,3 +84,79 @@ def test_exit_while_events_arrive(name, tmp_path):
     assert "queued" in result.stdout
     assert "Fatal Python error" not in result.stderr
     assert "leaked" not in result.stderr
+
+
+# A daemon thread is inside a library call when the main thread exits. In
+# the "woken" scenarios the call ends while the interpreter finalises: an
+# object collected then (a reference cycle, with the collector off until the
+# interpreter's last collection) wakes the thread or outlasts the call's
+# time-out, and holds finalisation open for a moment, so that the thread asks
+# for the interpreter lock back when it may no longer have it. Either way the
+# process must end normally, with nothing on stderr.
+IN_CALL_PRELUDE = textwrap.dedent(
+    """
+    import gc, threading, time
+    from pyvantorsdk import DeviceFacade, sim
+    from pyvantorsdk._cpp._pyvantorsdk_cpp import _AsyncFacadeCommands
+
+    adapter = sim.VirtualAdapter()
+    inside = threading.Event()
+
+    def in_daemon(call):
+        def run():
+            inside.set()
+            try:
+                call()
+            except Exception:
+                pass
+        threading.Thread(target=run, daemon=True).start()
+        assert inside.wait(10)
+
+    def during_finalization(wake, hold_s):
+        class Finalizer:
+            def __del__(self, sleep=time.sleep):
+                wake()
+                sleep(hold_s)
+        gc.disable()
+        cycle = Finalizer()
+        cycle.me = cycle
+    """
+)
+
+IN_CALL = {
+    "facade-request-times-out": """
+        adapter.set_handler(lambda request: None)
+        dev = DeviceFacade(timeout_ms=500)
+        assert dev.connect(adapter.path)
+        in_daemon(lambda: dev.i2c_read(0, 0x50, b"", 1, False))
+        during_finalization(lambda: None, 1.5)
+        print("inside", flush=True)
+    """,
+    "facade-request-never-answered": """
+        adapter.set_handler(lambda request: None)
+        dev = DeviceFacade(timeout_ms=60000)
+        assert dev.connect(adapter.path)
+        in_daemon(lambda: dev.get_usb_config())
+        assert adapter.wait_for_requests(1, 10)
+        print("inside", flush=True)
+    """,
+    "adapter-wait-woken": """
+        sender = _AsyncFacadeCommands()  # stays connected after the exit hook
+        assert sender.connect(adapter.path)
+        in_daemon(lambda: adapter.wait_for_requests(1, 60))
+        during_finalization(lambda: sender.reset_device(1), 0.5)
+        print("inside", flush=True)
+    """,
+    "adapter-wait-never-woken": """
+        in_daemon(lambda: adapter.wait_for_requests(1, 60))
+        print("inside", flush=True)
+    """,
+}
+
+@pytest.mark.parametrize("name", list(IN_CALL))
+def test_exit_while_a_daemon_thread_is_inside_a_call(name, tmp_path):
+    result = subprocess.run(
+        [sys.executable, "-c", IN_CALL_PRELUDE + textwrap.dedent(IN_CALL[name])],
+        capture_output=True, text=True, timeout=60, cwd=tmp_path)
+    assert (result.returncode, result.stderr) == (0, "")
+    assert "inside" in result.stdout
