@@ -55,8 +55,10 @@ void VantorSDK::Impl::settleBulkRead(const std::vector<uint8_t>& message, bool d
 }
 
 uint16_t VantorSDK::Impl::bulkRead(const CommandInfo& command, uint16_t requested,
-                                   size_t countOffset, SendFn send, std::vector<uint8_t>& out) {
+                                   size_t countOffset, SendFn send, std::vector<uint8_t>& out,
+                                   uint16_t partialStatus) {
     uint16_t status = bulkPrecheck(command, requested);
+    bool partial = false;
     if (status == kSuccess) {
         auto registered = [&](uint16_t id) -> uint16_t {
             async->discardStaleBulkIn();
@@ -66,7 +68,8 @@ uint16_t VantorSDK::Impl::bulkRead(const CommandInfo& command, uint16_t requeste
         // The data phase runs inside the parse step, so the request lock
         // covers it: no other call can read the bulk endpoint in between.
         status = transact(command, registered, [&](const Response& r) -> uint16_t {
-            if (r.status() != kSuccess) return r.status();
+            partial = partialStatus != kSuccess && r.status() == partialStatus;
+            if (r.status() != kSuccess && !partial) return r.status();
             if (r.size() < countOffset + 2) return kWrongResponse;
             const uint16_t count = r.u16(countOffset);
             if (count > requested) {
@@ -75,12 +78,14 @@ uint16_t VantorSDK::Impl::bulkRead(const CommandInfo& command, uint16_t requeste
                 return kWrongResponse;
             }
             out.resize(count);
-            if (count == 0) return kSuccess;
-            if (async->receivePayload(out.data(), count, kBulkDataTimeoutMs)) return kSuccess;
-            return async->bulkInterrupted() ? kDisconnect : kTimeout;
+            if (count != 0 && !async->receivePayload(out.data(), count, kBulkDataTimeoutMs)) {
+                partial = false;
+                return async->bulkInterrupted() ? kDisconnect : kTimeout;
+            }
+            return r.status();
         });
     }
-    if (status != kSuccess) out.clear();
+    if (status != kSuccess && !(partial && status == partialStatus)) out.clear();
     return status;
 }
 

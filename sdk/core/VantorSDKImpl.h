@@ -145,9 +145,11 @@ struct VantorSDK::Impl {
     // data phase the response announces as a u16 at `countOffset` (at most
     // `requested` bytes, else SDK_ERROR_WRONG_RESPONSE), received into `out`
     // within kBulkDataTimeoutMs (else SDK_ERROR_TIMEOUT). A non-zero response
-    // status is returned as is. `out` is empty after any failure.
+    // status is returned as is, except `partialStatus` (a read that ended
+    // early): its data phase is received too and the status returned with
+    // the bytes. `out` is empty after any other failure.
     uint16_t bulkRead(const CommandInfo& command, uint16_t requested, size_t countOffset,
-                      SendFn send, std::vector<uint8_t>& out);
+                      SendFn send, std::vector<uint8_t>& out, uint16_t partialStatus = 0);
 
     // A bulk read whose response, should it come after its caller gave up,
     // announces bytes that nobody will read from the bulk IN endpoint.
