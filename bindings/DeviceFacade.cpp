@@ -196,6 +196,7 @@ void registerDeviceFacade(nb::module_& m) {
     bindState(cls);
     describeI2c(g);
     describeUart(g);
+    describeI3c(g);
     describeSpi(g);
     describeGpio(g);
     describeTargets(g);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -469,8 +470,27 @@ nb::list bytesList(const std::vector<Bytes>& items) {
     return out;
 }
 
+// A duration in milliseconds from Python: negative counts as zero, infinity
+// and anything beyond the range of the adapter's clock mean "no limit"
+// (milliseconds::max(), which the adapter treats so), NaN is refused.
 std::chrono::milliseconds millis(double ms) {
-    return std::chrono::milliseconds(static_cast<int64_t>(ms < 0 ? 0 : ms));
+    using std::chrono::milliseconds;
+    if (std::isnan(ms)) throw nb::value_error("a duration must be a number, not NaN");
+    if (ms <= 0) return milliseconds(0);
+    // 2^62 ms is far beyond any clock's range and still exact as a double.
+    constexpr double kNoLimit = 4611686018427387904.0;
+    if (ms >= kNoLimit) return milliseconds::max();
+    return milliseconds(static_cast<milliseconds::rep>(ms));
+}
+
+// A burst's pace in notifications per second: None or 0 (and infinity) for
+// as fast as possible; NaN and negative rates are refused.
+double burstRate(std::optional<double> rate) {
+    if (!rate) return 0;
+    if (std::isnan(*rate) || *rate < 0) {
+        throw nb::value_error("a rate is a number of notifications per second, 0 or more");
+    }
+    return std::isinf(*rate) ? 0 : *rate;
 }
 
 void bindAdapter(nb::module_& sim) {
@@ -520,6 +540,10 @@ void bindAdapter(nb::module_& sim) {
              [](SimAdapter& a) {
                  return unlocked(a, [](Adapter& x) { return x.malformedReports(); });
              })
+        .def("dropped_reports",
+             [](SimAdapter& a) {
+                 return unlocked(a, [](Adapter& x) { return x.droppedReports(); });
+             })
         .def(
             "wait_for_requests",
             [](SimAdapter& a, size_t count, double timeoutMs) {
@@ -546,10 +570,18 @@ void bindAdapter(nb::module_& sim) {
             "data"_a)
         .def(
             "notify",
-            [](SimAdapter& a, uint16_t code, const ByteArg& fields, uint16_t headerWord) {
-                unlocked(a, [&](Adapter& x) { x.notify(code, fields, headerWord); });
+            [](SimAdapter& a, uint16_t code, const ByteArg& fields, uint16_t headerWord,
+               size_t count, std::optional<double> rate) {
+                const double perSecond = burstRate(rate);
+                unlocked(a, [&](Adapter& x) {
+                    if (count == 1 && perSecond == 0) {
+                        x.notify(code, fields, headerWord);
+                    } else {
+                        x.notify(code, fields, headerWord, count, perSecond);
+                    }
+                });
             },
-            "code"_a, "fields"_a, "header_word"_a = 0)
+            "code"_a, "fields"_a, "header_word"_a = 0, "count"_a = 1, "rate"_a.none() = nb::none())
         .def("set_handler", &SimAdapter::setHandler, "handler"_a.none())
         // The bench, one object per part of the adapter.
         .def_prop_ro(
@@ -622,6 +654,14 @@ void bindBenches(nb::module_& sim) {
             },
             "delay_ms"_a,
             "Answers become readable only after this delay (injected messages are not delayed).")
+        .def(
+            "limit_input_queue",
+            [](Faults& r, std::optional<size_t> limit) {
+                onBench(r, [&](vs::FaultBench& b) { b.limitInputQueue(limit); });
+            },
+            "limit"_a.none(),
+            "At most `limit` input reports wait for the host (64 from creation); newer ones are "
+            "dropped and counted. None: no limit.")
         .def(
             "stall_bulk_in",
             [](Faults& r, bool stalled) {

@@ -220,8 +220,18 @@ class VirtualAdapter:
         """Output reports the adapter could not use."""
         return int(self._native.malformed_reports())
 
+    @property
+    def dropped_reports(self) -> int:
+        """Input reports lost since the last ``clear`` because the HID input
+        queue was full (at most 64 wait for the host, as in the Linux HID
+        driver; ``faults.limit_input_queue`` changes the bound)."""
+        return int(self._native.dropped_reports())
+
     def wait_for_requests(self, count: int, timeout: float = 2.0) -> bool:
-        """Wait until ``count`` requests were handled since the last ``clear``."""
+        """Wait until ``count`` requests were handled since the last ``clear``.
+
+        ``timeout`` is in seconds; ``float("inf")`` waits without limit and
+        NaN raises ``ValueError``."""
         return bool(self._native.wait_for_requests(count, timeout * 1000.0))
 
     # ------------------------------------------------------------ injection
@@ -238,10 +248,24 @@ class VirtualAdapter:
         """Queue bytes on bulk IN."""
         self._native.send_bulk(data)
 
-    def notify(self, code: int, fields: BytesLike = b"", header_word: int = 0) -> None:
+    def notify(
+        self,
+        code: int,
+        fields: BytesLike = b"",
+        header_word: int = 0,
+        *,
+        count: int = 1,
+        rate: Optional[float] = None,
+    ) -> None:
         """Send a notification: transaction id 0, ``code``, ``header_word``,
-        then ``fields``."""
-        self._native.notify(code, fields, header_word)
+        then ``fields``.
+
+        With ``count``, send that many, paced at ``rate`` notifications per
+        second (None or 0: as fast as possible). The burst runs on the calling
+        thread without the interpreter lock and returns once all are queued
+        (or the adapter was unplugged); what the full input queue refuses is
+        counted in ``dropped_reports``."""
+        self._native.notify(code, fields, header_word, count, rate)
 
     def set_handler(self, handler: Optional[Handler]) -> None:
         """Answer every request with ``handler(request)`` instead of the firmware.
@@ -249,9 +273,11 @@ class VirtualAdapter:
         The handler gets the whole request message and returns one whole
         message (header included), a list of them, or None for no answer. It
         runs on the thread that writes the request and may call ``send`` and
-        ``send_bulk``. An exception it raises is logged to
-        "pyvantorsdk.backend" and counts as no answer. ``None`` restores the
-        firmware.
+        ``send_bulk``; that thread is inside the facade's request, so a request
+        from the handler to the same facade raises ``ProtocolError`` at once
+        and its ``disconnect()`` does nothing. An exception it raises is
+        logged to "pyvantorsdk.backend" and counts as no answer. ``None``
+        restores the firmware.
         """
         self._native.set_handler(handler)
 

@@ -127,8 +127,12 @@ class VirtualAdapter {
     // beyond the report, reserved header bits set, a continuation without a
     // first segment, or a message abandoned unfinished.
     size_t malformedReports() const;
+    // Input reports lost because the HID input queue was full (see
+    // `FaultBench::limitInputQueue`) since the last clear.
+    size_t droppedReports() const;
     // Waits until at least `count` requests were received and handled (their
-    // answers queued) since the last clear; false on timeout.
+    // answers queued) since the last clear; false on timeout. A timeout
+    // beyond the clock's range waits without limit.
     bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
 
     // ---------------------------------------------------------- injection
@@ -138,6 +142,12 @@ class VirtualAdapter {
     // A notification message: transaction id 0, `code`, `headerWord`, then
     // `fields` (which start at offset 6).
     void notify(uint16_t code, const Bytes& fields, uint16_t headerWord = 0);
+    // A burst of `count` such notifications, paced at `perSecond` messages a
+    // second on the calling thread (0, negative or infinite: as fast as
+    // possible); returns once all are queued, or early when the adapter is
+    // unplugged. What the full input queue refuses is counted as dropped.
+    void notify(uint16_t code, const Bytes& fields, uint16_t headerWord, size_t count,
+                double perSecond);
 
     // Scripted answers; an empty function restores the firmware.
     void setHandler(Handler handler);

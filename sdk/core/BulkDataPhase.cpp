@@ -23,8 +23,9 @@ uint16_t VantorSDK::Impl::bulkPrecheck(const CommandInfo& command, uint64_t leng
 // thread (which sees that late response before the response of any later
 // request, and the adapter puts data on bulk IN in request order) adds the
 // count it announces to the bulk transport, whose next read discards that
-// many bytes before its own. The remainder of a data phase that failed
-// midway is left to the bulk transport's failure drain.
+// many bytes before its own. The remainder of a data phase that timed out
+// is drained when it fails and once more before the next read request is
+// sent (it may have been held back, by a stalled endpoint or a slow bus).
 void VantorSDK::Impl::expectBulkRead(const OutstandingBulkRead& read) {
     std::lock_guard<std::mutex> lock(outstandingMutex);
     if (outstandingBulkReads.size() >= kMaxOutstandingBulkReads) {
@@ -54,17 +55,21 @@ void VantorSDK::Impl::settleBulkRead(const std::vector<uint8_t>& message, bool d
 }
 
 uint16_t VantorSDK::Impl::bulkRead(const CommandInfo& command, uint16_t requested,
-                                   size_t countOffset, SendFn send, std::vector<uint8_t>& out) {
+                                   size_t countOffset, SendFn send, std::vector<uint8_t>& out,
+                                   uint16_t partialStatus) {
     uint16_t status = bulkPrecheck(command, requested);
+    bool partial = false;
     if (status == kSuccess) {
         auto registered = [&](uint16_t id) -> uint16_t {
+            async->discardStaleBulkIn();
             expectBulkRead({id, command.code, countOffset});
             return send(id);
         };
         // The data phase runs inside the parse step, so the request lock
         // covers it: no other call can read the bulk endpoint in between.
         status = transact(command, registered, [&](const Response& r) -> uint16_t {
-            if (r.status() != kSuccess) return r.status();
+            partial = partialStatus != kSuccess && r.status() == partialStatus;
+            if (r.status() != kSuccess && !partial) return r.status();
             if (r.size() < countOffset + 2) return kWrongResponse;
             const uint16_t count = r.u16(countOffset);
             if (count > requested) {
@@ -73,12 +78,14 @@ uint16_t VantorSDK::Impl::bulkRead(const CommandInfo& command, uint16_t requeste
                 return kWrongResponse;
             }
             out.resize(count);
-            if (count == 0) return kSuccess;
-            if (async->receivePayload(out.data(), count, kBulkDataTimeoutMs)) return kSuccess;
-            return async->bulkInterrupted() ? kDisconnect : kTimeout;
+            if (count != 0 && !async->receivePayload(out.data(), count, kBulkDataTimeoutMs)) {
+                partial = false;
+                return async->bulkInterrupted() ? kDisconnect : kTimeout;
+            }
+            return r.status();
         });
     }
-    if (status != kSuccess) out.clear();
+    if (status != kSuccess && !(partial && status == partialStatus)) out.clear();
     return status;
 }
 

@@ -207,6 +207,10 @@ void VantorAsyncSDK::expectUnclaimedBulkIn(uint64_t count) {
     impl_->transport.bulk().expectUnclaimed(count);
 }
 
+void VantorAsyncSDK::discardStaleBulkIn() {
+    impl_->transport.bulk().discardStale();
+}
+
 bool VantorAsyncSDK::bulkInterrupted() const {
     return impl_->transport.bulk().isInterrupted();
 }

@@ -12,6 +12,24 @@ using namespace status;
 
 // ------------------------------------------------------------------ engine
 
+namespace {
+// The engine whose request this thread is inside, if any.
+thread_local const void* tlsRequestOf = nullptr;
+}  // namespace
+
+VantorSDK::Impl::RequestLock::RequestLock(Impl& impl)
+    : lock_(impl.requestMutex), outer_(tlsRequestOf) {
+    tlsRequestOf = &impl;
+}
+
+VantorSDK::Impl::RequestLock::~RequestLock() {
+    tlsRequestOf = outer_;
+}
+
+bool VantorSDK::Impl::insideRequest() const {
+    return tlsRequestOf == this;
+}
+
 VantorSDK::Impl::Impl(int timeoutMs)
     : waiter(timeoutMs), async(std::make_unique<VantorAsyncSDK>()) {
     async->onResponse([this](const std::vector<uint8_t>& message) { handleResponse(message); });
@@ -52,8 +70,8 @@ void VantorSDK::Impl::handleResponse(const std::vector<uint8_t>& message) {
 }
 
 uint16_t VantorSDK::Impl::sendOnly(SendFn send) {
-    if (calledFromReaderThread()) return kWrongRequest;
-    std::lock_guard<std::mutex> lock(requestMutex);
+    if (mustRefuseCall()) return kWrongRequest;
+    RequestLock lock(*this);
     const uint16_t id = generateTransactionId();
     uint16_t result = 0;
     waiter.execute([&] {
@@ -64,8 +82,8 @@ uint16_t VantorSDK::Impl::sendOnly(SendFn send) {
 }
 
 uint16_t VantorSDK::Impl::request(const CommandInfo& command, SendFn send, ParseFn parse) {
-    if (calledFromReaderThread()) return kWrongRequest;
-    std::lock_guard<std::mutex> lock(requestMutex);
+    if (mustRefuseCall()) return kWrongRequest;
+    RequestLock lock(*this);
     return requestLocked(command, send, parse);
 }
 
@@ -133,15 +151,15 @@ VantorSDK::VantorSDK(int timeoutMs) : impl_(std::make_unique<Impl>(timeoutMs)) {
 VantorSDK::~VantorSDK() = default;
 
 bool VantorSDK::connect(const std::string& path) {
-    if (impl_->calledFromReaderThread()) return impl_->async->isConnected();
-    std::lock_guard<std::mutex> lock(impl_->requestMutex);
+    if (impl_->mustRefuseCall()) return impl_->async->isConnected();
+    Impl::RequestLock lock(*impl_);
     impl_->dropConnectionState();
     return impl_->async->connect(path);
 }
 
 bool VantorSDK::connectWithSerialNumber(const std::string& serialNumber) {
-    if (impl_->calledFromReaderThread()) return impl_->async->isConnected();
-    std::lock_guard<std::mutex> lock(impl_->requestMutex);
+    if (impl_->mustRefuseCall()) return impl_->async->isConnected();
+    Impl::RequestLock lock(*impl_);
     impl_->dropConnectionState();
     return impl_->async->connectWithSerialNumber(serialNumber);
 }
@@ -150,7 +168,9 @@ bool VantorSDK::connectWithSerialNumber(const std::string& serialNumber) {
 // off instead, before the close (so that the call ends at once) and after it
 // (for a call that sent its request while the close was under way).
 void VantorSDK::disconnect() {
-    if (impl_->calledFromReaderThread()) return;
+    // Refused on the reader thread, and from within one of this engine's
+    // requests (the send lock is held by this very thread).
+    if (impl_->mustRefuseCall()) return;
     impl_->cutOff();
     impl_->async->disconnect();
     impl_->cutOff();

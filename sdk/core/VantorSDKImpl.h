@@ -100,8 +100,26 @@ struct VantorSDK::Impl {
     void dropConnectionState();
     // Ends the waiting call, if any, with SDK_ERROR_DISCONNECT (any thread).
     void cutOff() { waiter.cutOff(); }
-    // True (and the call must be refused) on the reader thread.
-    bool calledFromReaderThread() const { return async->onReaderThread(); }
+    // True (and the call must be refused) on the reader thread, and on a
+    // thread that is already inside a request of this engine: a transport
+    // that calls back from within its write (the virtual adapter's scripted
+    // handler does) would otherwise wait for the lock its own thread holds.
+    bool mustRefuseCall() const { return async->onReaderThread() || insideRequest(); }
+    bool insideRequest() const;
+
+    // requestMutex held for a scope, with the thread marked as inside a
+    // request of this engine (restoring the mark of an outer engine after).
+    class RequestLock {
+      public:
+        explicit RequestLock(Impl& impl);
+        ~RequestLock();
+        RequestLock(const RequestLock&) = delete;
+        RequestLock& operator=(const RequestLock&) = delete;
+
+      private:
+        std::lock_guard<std::mutex> lock_;
+        const void* outer_;
+    };
 
     uint16_t generateTransactionId();
     // Reader thread: every complete message of the connection.
@@ -127,9 +145,11 @@ struct VantorSDK::Impl {
     // data phase the response announces as a u16 at `countOffset` (at most
     // `requested` bytes, else SDK_ERROR_WRONG_RESPONSE), received into `out`
     // within kBulkDataTimeoutMs (else SDK_ERROR_TIMEOUT). A non-zero response
-    // status is returned as is. `out` is empty after any failure.
+    // status is returned as is, except `partialStatus` (a read that ended
+    // early): its data phase is received too and the status returned with
+    // the bytes. `out` is empty after any other failure.
     uint16_t bulkRead(const CommandInfo& command, uint16_t requested, size_t countOffset,
-                      SendFn send, std::vector<uint8_t>& out);
+                      SendFn send, std::vector<uint8_t>& out, uint16_t partialStatus = 0);
 
     // A bulk read whose response, should it come after its caller gave up,
     // announces bytes that nobody will read from the bulk IN endpoint.

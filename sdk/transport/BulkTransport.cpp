@@ -233,6 +233,12 @@ bool BulkTransport::skipUnclaimed(const TimePoint& deadline, uint64_t length) {
     }
 }
 
+void BulkTransport::discardStale() {
+    if (!stale_.exchange(false)) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    drain(kFailureDrainMs);
+}
+
 bool BulkTransport::read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!device_) {
@@ -261,6 +267,7 @@ bool BulkTransport::read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
             recordError("bulk read timed out with " + std::to_string(received) + " of " +
                         std::to_string(length) + " bytes");
             drain(kFailureDrainMs);
+            stale_.store(true);
             return false;
         }
     }

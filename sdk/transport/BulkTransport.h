@@ -42,6 +42,12 @@ class BulkTransport {
     // read request after its caller had given up. Any thread; the count is
     // dropped by open() and close().
     void expectUnclaimed(uint64_t count) { unclaimed_.fetch_add(count); }
+    // After a read that timed out, what the adapter sends later for it (the
+    // endpoint was stalled, or the bus slower than the timeout) would be taken
+    // by the next read as its own: call this before sending the next read
+    // request, while no data of that request can be on the endpoint yet. It
+    // discards what the endpoint holds, once per failed read.
+    void discardStale();
     uint64_t unclaimedBytes() const { return unclaimed_.load(); }
 
     // Makes a transfer in progress on another thread fail within one 50 ms
@@ -86,6 +92,7 @@ class BulkTransport {
     std::atomic<bool> open_{false};
     std::atomic<bool> interrupted_{false};
     std::atomic<uint64_t> unclaimed_{0};
+    std::atomic<bool> stale_{false};  // a read timed out; see discardStale()
 };
 
 }  // namespace vantor

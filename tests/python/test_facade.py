@@ -270,7 +270,9 @@ class TestDescriptions:
                "get_bulk_capabilities", "dropped_notifications"}
     SYNC_ONLY = {"get_device_info", "i2c_get_bus_voltage", "uart_get_bus_voltage",
                  "spi_get_bus_voltage", "gpio_get_voltage", "i2c_write_bulk", "i2c_read_bulk",
-                 "spi_transfer_bulk", "spi_write_bulk", "spi_read_bulk"}
+                 "spi_transfer_bulk", "spi_write_bulk", "spi_read_bulk", "i3c_get_bus_voltage",
+                 "i3c_sdr_write_bulk", "i3c_sdr_read_bulk", "i3c_hdr_ddr_write_bulk",
+                 "i3c_hdr_ddr_read_bulk", "i3c_legacy_i2c_write_bulk", "i3c_legacy_i2c_read_bulk"}
     ASYNC = native._AsyncFacadeCommands  # type: ignore[attr-defined]  # kept out of the stub
     # The target memory transfers run over the bulk interface too.
     SYNC_ONLY |= {"i2c_target_write_memory", "i2c_target_read_memory", "spi_target_write_memory",
