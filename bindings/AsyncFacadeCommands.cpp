@@ -43,6 +43,7 @@ void registerAsyncFacadeCommands(nb::module_& m) {
     describeI3c(g);
     describeSpi(g);
     describeGpio(g);
+    describeTargets(g);
 }
 
 }  // namespace pyvantorsdk

@@ -357,6 +357,7 @@ void describeUart(FacadeBuilder& g);
 void describeI3c(FacadeBuilder& g);
 void describeSpi(FacadeBuilder& g);
 void describeGpio(FacadeBuilder& g);
+void describeTargets(FacadeBuilder& g);
 
 class AsyncFacadeCommands;
 using AsyncCommandsBuilder = AsyncFacadeBuilder<AsyncFacadeCommands>;
@@ -366,5 +367,6 @@ void describeUart(AsyncCommandsBuilder& g);
 void describeI3c(AsyncCommandsBuilder& g);
 void describeSpi(AsyncCommandsBuilder& g);
 void describeGpio(AsyncCommandsBuilder& g);
+void describeTargets(AsyncCommandsBuilder& g);
 
 }  // namespace pyvantorsdk

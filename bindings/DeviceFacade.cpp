@@ -199,6 +199,7 @@ void registerDeviceFacade(nb::module_& m) {
     describeI3c(g);
     describeSpi(g);
     describeGpio(g);
+    describeTargets(g);
 }
 
 // ------------------------------------------------------- system commands

@@ -21,9 +21,12 @@
 
 #include "sdk/core/StatusCode.h"
 #include "sdk/core/SystemTypes.h"
+#include "sdk/i3c/I3cTargetTypes.h"
 #include "sdk/i3c/I3cTypes.h"
 #include "sdk/peripherals/GpioTypes.h"
+#include "sdk/peripherals/I2cTargetTypes.h"
 #include "sdk/peripherals/I2cTypes.h"
+#include "sdk/peripherals/SpiTargetTypes.h"
 #include "sdk/peripherals/SpiTypes.h"
 #include "sdk/peripherals/UartTypes.h"
 
@@ -289,6 +292,66 @@ class VantorAsyncSDK {
     uint16_t i3cCccSETBUSCONBroadcast(uint16_t transactionId, uint8_t context,
                                       const std::vector<uint8_t>& optionalData,
                                       I3cTransferFlags flags);
+    // ------------------------------------------------ I2C target
+    // The memory transfers move their data over the bulk interface
+    // (SDK_ERROR_BULK_UNAVAILABLE without it), 1 to 32768 bytes each (else
+    // SDK_ERROR_WRONG_REQUEST); i2cTargetWriteMemory writes its data phase
+    // right after the request (SDK_ERROR_TIMEOUT when that fails). Every
+    // other value travels as given.
+    uint16_t i2cTargetInit(uint16_t transactionId, uint8_t bus, uint16_t address,
+                           I2cTargetAddressMode addressMode, I2cTargetMemoryLayout memoryLayout,
+                           I2cTargetModel model);
+    uint16_t i2cTargetSetParameters(uint16_t transactionId, uint8_t bus, uint16_t address,
+                                    I2cTargetAddressMode addressMode,
+                                    I2cTargetMemoryLayout memoryLayout, I2cTargetModel model);
+    uint16_t i2cTargetSetEepromConfig(uint16_t transactionId, uint16_t totalSize,
+                                      uint16_t pageSize, uint32_t writeCycleUs,
+                                      uint32_t eraseCycleUs,
+                                      I2cTargetEepromBusyBehavior busyBehavior,
+                                      uint8_t erasedValue, uint16_t writeProtectStart,
+                                      uint16_t writeProtectEnd);
+    uint16_t i2cTargetErase(uint16_t transactionId, I2cTargetEraseScope scope, uint16_t address);
+    uint16_t i2cTargetSetRegisterRegion(uint16_t transactionId, uint16_t startAddress,
+                                        uint16_t endAddress, I2cTargetRegisterAccess access,
+                                        uint8_t width, uint8_t flags);
+    uint16_t i2cTargetWriteMemory(uint16_t transactionId, uint16_t memoryAddress,
+                                  const std::vector<uint8_t>& data);
+    uint16_t i2cTargetReadMemory(uint16_t transactionId, uint16_t memoryAddress, uint16_t length);
+
+    // ------------------------------------------------ SPI target
+    // Memory transfers as for the I2C target. The flash configuration sends
+    // `jedecIdLength` and the 8 bytes at `jedecId` (null: 8 zeros); a length
+    // above 8, or a non-zero length without bytes, is refused with
+    // SDK_ERROR_WRONG_REQUEST.
+    uint16_t spiTargetInit(uint16_t transactionId, SpiMode mode, SpiBitOrder bitOrder,
+                           SpiChipSelect chipSelect, SpiChipSelectPolarity chipSelectPolarity,
+                           SpiTargetModel model, SpiTargetEngine engine);
+    uint16_t spiTargetSetParameters(uint16_t transactionId, SpiMode mode, SpiBitOrder bitOrder,
+                                    SpiChipSelect chipSelect,
+                                    SpiChipSelectPolarity chipSelectPolarity,
+                                    SpiTargetModel model, SpiTargetEngine engine);
+    uint16_t spiTargetSetFlashConfig(uint16_t transactionId, uint8_t addressBytes,
+                                     uint16_t pageSize, uint32_t writeCycleUs,
+                                     uint8_t jedecIdLength, const uint8_t* jedecId, uint8_t flags);
+    uint16_t spiTargetWriteMemory(uint16_t transactionId, uint16_t memoryAddress,
+                                  const std::vector<uint8_t>& data);
+    uint16_t spiTargetReadMemory(uint16_t transactionId, uint16_t memoryAddress, uint16_t length);
+
+    // ------------------------------------------------ I3C target
+    // The PID is 6 bytes, most significant first; a static address above
+    // 127, or an MWL or MRL above 1024, is refused with
+    // SDK_ERROR_WRONG_REQUEST. The memory commands refuse an address of 1024
+    // or more and more than 1024 bytes; whether address plus length fits is
+    // the adapter's to decide.
+    uint16_t i3cTargetInit(uint16_t transactionId, I3cTargetMemoryLayout layout,
+                           const std::vector<uint8_t>& pid, I3cBCR bcr, uint8_t dcr,
+                           uint8_t staticAddress, uint16_t mwl, uint16_t mrl);
+    uint16_t i3cTargetSetParameters(uint16_t transactionId, I3cTargetMemoryLayout layout,
+                                    const std::vector<uint8_t>& pid, I3cBCR bcr, uint8_t dcr,
+                                    uint8_t staticAddress, uint16_t mwl, uint16_t mrl);
+    uint16_t i3cTargetWriteMemory(uint16_t transactionId, uint16_t address,
+                                  const std::vector<uint8_t>& data);
+    uint16_t i3cTargetReadMemory(uint16_t transactionId, uint16_t address, uint16_t length);
 
   private:
     friend class VantorSDK;

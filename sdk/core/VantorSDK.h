@@ -24,6 +24,7 @@
 #include "sdk/core/Notification.h"
 #include "sdk/core/StatusCode.h"
 #include "sdk/core/SystemTypes.h"
+#include "sdk/i3c/I3cTargetTypes.h"
 #include "sdk/i3c/I3cTypes.h"
 #include "sdk/peripherals/GpioTypes.h"
 #include "sdk/peripherals/I2cTargetTypes.h"
@@ -289,6 +290,61 @@ class VantorSDK {
                                   const std::vector<uint8_t>& optionalData, I3cTransferFlags flags);
     uint16_t i3cCccSETBUSCONBroadcast(uint8_t context, const std::vector<uint8_t>& optionalData,
                                       I3cTransferFlags flags);
+    // ------------------------------------------------ I2C target
+    // Arguments and refusals as in VantorAsyncSDK. Init and set-parameters
+    // set `memorySize` to 0 first, then to the size the adapter reports
+    // (left 0 by a successful response too short to carry it). The memory
+    // transfers pass the bulk gate first; a memory read takes the count its
+    // response announces (SDK_ERROR_WRONG_RESPONSE when above `length`) from
+    // the bulk IN endpoint, and leaves `out` empty after any failure.
+    uint16_t i2cTargetInit(uint8_t bus, uint16_t address, I2cTargetAddressMode addressMode,
+                           I2cTargetMemoryLayout memoryLayout, I2cTargetModel model,
+                           uint32_t& memorySize);
+    uint16_t i2cTargetSetParameters(uint8_t bus, uint16_t address,
+                                    I2cTargetAddressMode addressMode,
+                                    I2cTargetMemoryLayout memoryLayout, I2cTargetModel model,
+                                    uint32_t& memorySize);
+    uint16_t i2cTargetSetEepromConfig(uint16_t totalSize, uint16_t pageSize,
+                                      uint32_t writeCycleUs, uint32_t eraseCycleUs,
+                                      I2cTargetEepromBusyBehavior busyBehavior,
+                                      uint8_t erasedValue, uint16_t writeProtectStart,
+                                      uint16_t writeProtectEnd);
+    uint16_t i2cTargetErase(I2cTargetEraseScope scope, uint16_t address);
+    uint16_t i2cTargetSetRegisterRegion(uint16_t startAddress, uint16_t endAddress,
+                                        I2cTargetRegisterAccess access, uint8_t width,
+                                        uint8_t flags);
+    uint16_t i2cTargetWriteMemory(uint16_t memoryAddress, const std::vector<uint8_t>& data);
+    uint16_t i2cTargetReadMemory(uint16_t memoryAddress, uint16_t length,
+                                 std::vector<uint8_t>& out);
+
+    // ------------------------------------------------ SPI target
+    // As the I2C target; `jedecId` points at 8 bytes (or is null for none).
+    uint16_t spiTargetInit(SpiMode mode, SpiBitOrder bitOrder, SpiChipSelect chipSelect,
+                           SpiChipSelectPolarity chipSelectPolarity, SpiTargetModel model,
+                           SpiTargetEngine engine, uint32_t& memorySize);
+    uint16_t spiTargetSetParameters(SpiMode mode, SpiBitOrder bitOrder, SpiChipSelect chipSelect,
+                                    SpiChipSelectPolarity chipSelectPolarity,
+                                    SpiTargetModel model, SpiTargetEngine engine,
+                                    uint32_t& memorySize);
+    uint16_t spiTargetSetFlashConfig(uint8_t addressBytes, uint16_t pageSize,
+                                     uint32_t writeCycleUs, uint8_t jedecIdLength,
+                                     const uint8_t* jedecId, uint8_t flags);
+    uint16_t spiTargetWriteMemory(uint16_t memoryAddress, const std::vector<uint8_t>& data);
+    uint16_t spiTargetReadMemory(uint16_t memoryAddress, uint16_t length,
+                                 std::vector<uint8_t>& out);
+
+    // ------------------------------------------------ I3C target
+    // Arguments and refusals as in VantorAsyncSDK. i3cTargetReadMemory
+    // empties `out` first, then delivers the data the response announces,
+    // as far as it carries it, whatever its status.
+    uint16_t i3cTargetInit(I3cTargetMemoryLayout layout, const std::vector<uint8_t>& pid,
+                           I3cBCR bcr, uint8_t dcr, uint8_t staticAddress, uint16_t mwl,
+                           uint16_t mrl);
+    uint16_t i3cTargetSetParameters(I3cTargetMemoryLayout layout, const std::vector<uint8_t>& pid,
+                                    I3cBCR bcr, uint8_t dcr, uint8_t staticAddress, uint16_t mwl,
+                                    uint16_t mrl);
+    uint16_t i3cTargetWriteMemory(uint16_t address, const std::vector<uint8_t>& data);
+    uint16_t i3cTargetReadMemory(uint16_t address, uint16_t length, std::vector<uint8_t>& out);
 
   private:
     friend struct VantorSDKTestAccess;

@@ -1,8 +1,12 @@
 #pragma once
-// Enumerations and response layouts of the I2C target family. Each
-// enumeration travels on the wire as its numeric value in one byte.
+// The I2C target family: its enumerations (each travels on the wire as its
+// numeric value in one byte), limits, commands and response layouts.
 
+#include <cstddef>
 #include <cstdint>
+
+#include "sdk/core/CommandInfo.h"
+#include "sdk/core/Protocol.h"
 
 namespace vantor {
 
@@ -50,5 +54,30 @@ struct I2cTargetInitResponseParameters {
 #pragma pack(pop)
 
 static_assert(sizeof(I2cTargetInitResponseParameters) == 5);
+
+// Data bytes of one target memory transfer over the bulk interface.
+constexpr size_t I2C_TARGET_MEMORY_MAX_TRANSFER = 32768;
+
+namespace i2c_target {
+
+// Init and set-parameters report the memory size when the response holds
+// it; a shorter successful response reports 0.
+inline constexpr CommandInfo kInit = commandWithResponse(0x0A01, 0);
+inline constexpr CommandInfo kSetParameters = commandWithResponse(0x0A02, 0);
+inline constexpr CommandInfo kWriteMemory = bulkCommand(0x0A03);
+inline constexpr CommandInfo kReadMemory = bulkCommand(0x0A04);
+inline constexpr CommandInfo kSetEepromConfig = statusOnlyCommand(0x0A05);
+inline constexpr CommandInfo kErase = statusOnlyCommand(0x0A06);
+inline constexpr CommandInfo kSetRegisterRegion = statusOnlyCommand(0x0A07);
+
+// Response offsets, header included.
+constexpr size_t kMemorySizeOffset =
+    kResponseHeaderSize + offsetof(I2cTargetInitResponseParameters, memorySize);
+constexpr size_t kInitResponseSize = kResponseHeaderSize + sizeof(I2cTargetInitResponseParameters);
+// A memory read announces its bulk data phase here (offsets 6..7 are not
+// the host's).
+constexpr size_t kReadCountOffset = kResponseHeaderSize + 2;
+
+}  // namespace i2c_target
 
 }  // namespace vantor

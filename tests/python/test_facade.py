@@ -274,6 +274,9 @@ class TestDescriptions:
                  "i3c_sdr_write_bulk", "i3c_sdr_read_bulk", "i3c_hdr_ddr_write_bulk",
                  "i3c_hdr_ddr_read_bulk", "i3c_legacy_i2c_write_bulk", "i3c_legacy_i2c_read_bulk"}
     ASYNC = native._AsyncFacadeCommands  # type: ignore[attr-defined]  # kept out of the stub
+    # The target memory transfers run over the bulk interface too.
+    SYNC_ONLY |= {"i2c_target_write_memory", "i2c_target_read_memory", "spi_target_write_memory",
+                  "spi_target_read_memory"}
 
     def test_every_method_has_a_doc_string(self):
         for name in public_methods(DeviceFacade) | {"__init__"}:
