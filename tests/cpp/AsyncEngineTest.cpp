@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 #include "sdk/core/Version.h"
 
 namespace vantor {
@@ -49,7 +49,7 @@ TEST(AsyncEngine, GetUsbConfigIsOneReportAndEnterBootModeDisconnects) {
     EXPECT_EQ(sdk.getUsbConfig(7), 0);
     ASSERT_TRUE(adapter.waitForRequests(1, kWaitLimit));
     EXPECT_EQ(adapter.reports(),
-              std::vector<Bytes>{cat({0x00, 0x13, 0x00, 0x07, 0x00, 0x0E, 0x04}, Bytes(58, 0))});
+              std::vector<Bytes>{concat({0x00, 0x13, 0x00, 0x07, 0x00, 0x0E, 0x04}, Bytes(58, 0))});
     // The firmware's answer reaches the callback whole and unchanged.
     ASSERT_TRUE(inbox.waitFor(1));
     EXPECT_EQ(inbox.items()[0], (Bytes{0x07, 0x00, 0x0E, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00}));

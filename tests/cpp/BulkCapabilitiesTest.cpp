@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {

@@ -10,7 +10,7 @@
 #include "sdk/core/Protocol.h"
 #include "sdk/transport/BulkTransport.h"
 #include "sdk/transport/HidTransport.h"
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {

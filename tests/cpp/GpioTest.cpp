@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {

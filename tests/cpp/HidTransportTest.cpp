@@ -13,7 +13,7 @@
 #include "sdk/transport/HidTransport.h"
 #include "sdk/transport/WideString.h"
 #include "sim/usb/VirtualBackends.h"
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {
@@ -105,7 +105,7 @@ TEST(HidTransportWrite, ReportsAndTheDegradedStatesThatRefuseThemUntilReopen) {
     ASSERT_TRUE(transport.write(Bytes{1, 2, 3}));
     Bytes longReport(65, 0xAA);
     longReport[0] = 0;
-    const Bytes shortReport = cat({0, 1, 2, 3}, Bytes(61, 0));
+    const Bytes shortReport = concat({0, 1, 2, 3}, Bytes(61, 0));
     EXPECT_EQ(adapter.reports(), (std::vector<Bytes>{longReport, shortReport}));
 
     adapter.faults().failWrites(1, 10ms);

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {
@@ -160,12 +160,12 @@ TEST(I2cController, ReadAndScanDecodeWhatTheResponseHolds) {
     ASSERT_TRUE(sdk.connect(adapter.path()));
 
     Bytes out;
-    params = cat({0x00, 0x0A, 0x00}, pattern(10));
+    params = concat({0x00, 0x0A, 0x00}, pattern(10));
     EXPECT_EQ(sdk.i2cRead(0, 0x50, {0x00, 0x20}, 16, out, true), 0);
     EXPECT_EQ(out, pattern(10));
     EXPECT_EQ(withoutId(adapter.requests().back()),
               (Bytes{0x05, 0x09, 0x00, 0x10, 0x00, 0x50, 0x02, 0x20, 0x00, 0x00, 0x00, 0x01}));
-    params = cat({0x00, 0x14, 0x00}, pattern(20));
+    params = concat({0x00, 0x14, 0x00}, pattern(20));
     EXPECT_EQ(sdk.i2cRead(0, 0x50, {}, 16, out, false), 0);
     EXPECT_EQ(out, Bytes(params.begin() + 3, params.begin() + 19));
     status = 0x0204;  // the bytes read before the NACK still arrive

@@ -9,7 +9,7 @@
 #include <functional>
 #include <optional>
 
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {
@@ -47,7 +47,7 @@ TEST_P(I3cCccForm, SendsItsBytes) {
     const auto requests = requestsOf(adapter, 1);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(idOf(requests[0]), 0x4321);
-    EXPECT_EQ(withoutId(requests[0]), cat({0x09, 0x19}, GetParam().wire));
+    EXPECT_EQ(withoutId(requests[0]), concat({0x09, 0x19}, GetParam().wire));
 }
 
 constexpr uint16_t kId = 0x4321;
@@ -57,8 +57,8 @@ INSTANTIATE_TEST_SUITE_P(Named, I3cCccForm, ::testing::Values(
     CccForm{"RSTDAA", [](VantorAsyncSDK& s) { return s.i3cCccRSTDAA(kId, kNone); }, {0x7E, 0x00, 0x00, 0x06, 0x00}},
     CccForm{"NonstopSetsBit3", [](VantorAsyncSDK& s) { return s.i3cCccRSTDAA(kId, F::NONSTOP); }, {0x7E, 0x08, 0x00, 0x06, 0x00}},
     CccForm{"StartWith7eIsNotCarried", [](VantorAsyncSDK& s) { return s.i3cCccRSTDAA(kId, F::START_WITH_7E); }, {0x7E, 0x00, 0x00, 0x06, 0x00}},
-    CccForm{"ENTDAAOneTarget", [](VantorAsyncSDK& s) { return s.i3cCccENTDAA(kId, {sampleTarget()}); }, cat({0x7E, 0x00, 0x10, 0x07, 0x00}, kSampleTargetBytes)},
-    CccForm{"ENTDAAFifteenTargetsFillTheLength", [](VantorAsyncSDK& s) { return s.i3cCccENTDAA(kId, std::vector<I3cTargetInfo>(15)); }, cat({0x7E, 0x00, 0xF0, 0x07, 0x00}, Bytes(240))},
+    CccForm{"ENTDAAOneTarget", [](VantorAsyncSDK& s) { return s.i3cCccENTDAA(kId, {sampleTarget()}); }, concat({0x7E, 0x00, 0x10, 0x07, 0x00}, kSampleTargetBytes)},
+    CccForm{"ENTDAAFifteenTargetsFillTheLength", [](VantorAsyncSDK& s) { return s.i3cCccENTDAA(kId, std::vector<I3cTargetInfo>(15)); }, concat({0x7E, 0x00, 0xF0, 0x07, 0x00}, Bytes(240))},
     CccForm{"SETAASAAddressesUnshifted", [](VantorAsyncSDK& s) { return s.i3cCccSETAASA(kId, {0x50, 0x51}, kNone); }, {0x7E, 0x00, 0x02, 0x29, 0x00, 0x50, 0x51}},
     CccForm{"SETDASAToStaticAddress", [](VantorAsyncSDK& s) { return s.i3cCccSETDASA(kId, 0x50, 0x08, kNone); }, {0x50, 0x00, 0x01, 0x87, 0x00, 0x10}},
     CccForm{"SETNEWDAToOldAddress", [](VantorAsyncSDK& s) { return s.i3cCccSETNEWDA(kId, 0x08, 0x09, kNone); }, {0x08, 0x00, 0x01, 0x88, 0x00, 0x12}},
@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(Named, I3cCccForm, ::testing::Values(
     CccForm{"SETXTIMEBroadcastAlone", [](VantorAsyncSDK& s) { return s.i3cCccSETXTIMEBroadcast(kId, 0xDF, kNoBytes, kNone); }, {0x7E, 0x00, 0x01, 0x28, 0x00, 0xDF}},
     CccForm{"SETXTIMEBroadcastWithData", [](VantorAsyncSDK& s) { return s.i3cCccSETXTIMEBroadcast(kId, 0xDF, {0x01, 0x02}, kNone); }, {0x7E, 0x00, 0x03, 0x28, 0x00, 0xDF, 0x01, 0x02}},
     CccForm{"SETXTIMEDirect", [](VantorAsyncSDK& s) { return s.i3cCccSETXTIMEDirect(kId, 0x08, 0xFD, kNoBytes, kNone); }, {0x08, 0x00, 0x01, 0x98, 0x00, 0xFD}},
-    CccForm{"SETXTIMELongestData", [](VantorAsyncSDK& s) { return s.i3cCccSETXTIMEBroadcast(kId, 0xDF, Bytes(254, 0xAB), kNone); }, cat({0x7E, 0x00, 0xFF, 0x28, 0x00, 0xDF}, Bytes(254, 0xAB))},
+    CccForm{"SETXTIMELongestData", [](VantorAsyncSDK& s) { return s.i3cCccSETXTIMEBroadcast(kId, 0xDF, Bytes(254, 0xAB), kNone); }, concat({0x7E, 0x00, 0xFF, 0x28, 0x00, 0xDF}, Bytes(254, 0xAB))},
     CccForm{"SETBUSCONWithData", [](VantorAsyncSDK& s) { return s.i3cCccSETBUSCONBroadcast(kId, 0x01, {0xAA}, kNone); }, {0x7E, 0x00, 0x02, 0x0C, 0x00, 0x01, 0xAA}},
     CccForm{"GenericSendsItsArgumentsUnchanged", [](VantorAsyncSDK& s) { return s.i3cCccTransfer(kId, 0x33, D::READ, I3cTransferMode::SDR, static_cast<F>(3), I3cCccType::WITH_DEFINING_BYTE, 7, static_cast<CCC>(0x99), 0x44, {}); }, {0x33, 0x19, 0x07, 0x99, 0x44}},
     CccForm{"GenericWriteWithData", [](VantorAsyncSDK& s) { return s.i3cCccTransfer(kId, 0x21, D::WRITE, I3cTransferMode::HDR_DDR, kNone, I3cCccType::WITHOUT_DEFINING_BYTE, 1, CCC::ENEC_DIRECT, 0, {0x0B}); }, {0x21, 0x02, 0x01, 0x80, 0x00, 0x0B}}),
@@ -252,7 +252,7 @@ TEST(I3cCcc, BlockingFormsSendTheSameBytes) {
     const auto requests = requestsOf(adapter, 3);
     EXPECT_EQ(withoutId(requests.at(0)), (Bytes{0x09, 0x19, 0x09, 0x09, 0x01, 0x8E, 0x00}));
     EXPECT_EQ(withoutId(requests.at(1)),
-              cat({0x09, 0x19, 0x7E, 0x00, 0x10, 0x07, 0x00}, kSampleTargetBytes));
+              concat({0x09, 0x19, 0x7E, 0x00, 0x10, 0x07, 0x00}, kSampleTargetBytes));
     EXPECT_EQ(withoutId(requests.at(2)),
               (Bytes{0x09, 0x19, 0x08, 0x00, 0x02, 0x98, 0x00, 0xDF, 0x05}));
 }

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <functional>
 
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {
@@ -40,7 +40,7 @@ I3cTargetInfo target(uint8_t seed) {
 Bytes targetBytes(uint8_t seed) {
     Bytes b = {seed, static_cast<uint8_t>(seed + 1)};
     for (uint8_t i = 0; i < 6; ++i) b.push_back(static_cast<uint8_t>(seed + 2 + i));
-    return cat(b, {0x06, 0xC5, 0x02, 0x01, 0x04, 0x03, 0x08, 0x11});
+    return concat(b, {0x06, 0xC5, 0x02, 0x01, 0x04, 0x03, 0x08, 0x11});
 }
 
 // One request and its bytes after the transaction id.
@@ -71,8 +71,8 @@ INSTANTIATE_TEST_SUITE_P(Controller, I3cRequestBytes, ::testing::Values(
     I3cRequest{"ControllerInit", [](VantorAsyncSDK& s) { return s.i3cControllerInit(kId, I3cPushPullRate::PUSH_PULL_12_5_MHZ_DC_50, I3cOpenDrainRate::OPEN_DRAIN_1_MHZ, I2cOpenDrainRate::FAST_MODE_PLUS, I3cDriveStrength::FAST); }, {0x01, 0x19, 18, 2, 2, 1}},
     I3cRequest{"SetParameters", [](VantorAsyncSDK& s) { return s.i3cSetParameters(kId, I3cPushPullRate::PUSH_PULL_100_KHZ_DC_34, I3cOpenDrainRate::OPEN_DRAIN_4_17_MHZ, I2cOpenDrainRate::ULTRA_FAST_MODE, I3cDriveStrength::STANDARD); }, {0x02, 0x19, 21, 4, 4, 0}},
     I3cRequest{"InitBusEmpty", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, {}); }, {0x04, 0x19, 0x00}},
-    I3cRequest{"InitBusTwoTargetsLowByteFirst", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, {target(0x50), target(0x60)}); }, cat(cat({0x04, 0x19, 0x02}, targetBytes(0x50)), targetBytes(0x60))},
-    I3cRequest{"InitBus255Targets", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, std::vector<I3cTargetInfo>(255)); }, cat({0x04, 0x19, 0xFF}, Bytes(255 * 16))},
+    I3cRequest{"InitBusTwoTargetsLowByteFirst", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, {target(0x50), target(0x60)}); }, concat(concat({0x04, 0x19, 0x02}, targetBytes(0x50)), targetBytes(0x60))},
+    I3cRequest{"InitBus255Targets", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, std::vector<I3cTargetInfo>(255)); }, concat({0x04, 0x19, 0xFF}, Bytes(255 * 16))},
     I3cRequest{"ResetBus", [](VantorAsyncSDK& s) { return s.i3cResetBus(kId); }, {0x05, 0x19}},
     I3cRequest{"GetDeviceTable", [](VantorAsyncSDK& s) { return s.i3cGetDeviceTable(kId); }, {0x06, 0x19}},
     I3cRequest{"SetTargetDeviceConfiguration", [](VantorAsyncSDK& s) { return s.i3cSetTargetDeviceConfiguration(kId, 0x08, 0x03); }, {0x07, 0x19, 0x08, 0x03}},
@@ -114,7 +114,7 @@ TEST(I3cTransfers, BulkWritesSendOnlyTheHeaderOverHid) {
               (Bytes{0x0B, 0x19, 0x31, 0x00, 0x00, 0x01, 0x07, 0x00, 0x00, 0x00, 0xFF, 0x7F}));
     EXPECT_EQ(withoutId(requests.at(2)),
               (Bytes{0x0B, 0x19, 0x50, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}));
-    EXPECT_EQ(adapter.bulkReceived(), cat(cat(pattern(1024), pattern(32767, 3)), {0x09}));
+    EXPECT_EQ(adapter.bulkReceived(), concat(concat(pattern(1024), pattern(32767, 3)), {0x09}));
 
     // The most a 16-bit length announces still goes out over HID.
     adapter.clear();
@@ -239,17 +239,17 @@ TEST_P(I3cReplyDecoding, Decodes) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Replies, I3cReplyDecoding, ::testing::Values(
-    I3cReply{"TableOfTwoIgnoresTrailingBytes", 0, cat(cat({2}, targetBytes(0x50)), cat(targetBytes(0x60), {0xAB})), deviceTable, {0, cat(targetBytes(0x50), targetBytes(0x60))}},
+    I3cReply{"TableOfTwoIgnoresTrailingBytes", 0, concat(concat({2}, targetBytes(0x50)), concat(targetBytes(0x60), {0xAB})), deviceTable, {0, concat(targetBytes(0x50), targetBytes(0x60))}},
     I3cReply{"TableEmpty", 0, {0}, deviceTable, {0, {}}},
-    I3cReply{"TableKeepsItsStatus", 0x0601, cat({1}, targetBytes(0x50)), deviceTable, {0x0601, targetBytes(0x50)}},
-    I3cReply{"TableShortOfAnnouncedEntries", 0, cat(cat({3}, targetBytes(0x50)), targetBytes(0x60)), deviceTable, {kWrongResponse, kUntouchedTable}},
+    I3cReply{"TableKeepsItsStatus", 0x0601, concat({1}, targetBytes(0x50)), deviceTable, {0x0601, targetBytes(0x50)}},
+    I3cReply{"TableShortOfAnnouncedEntries", 0, concat(concat({3}, targetBytes(0x50)), targetBytes(0x60)), deviceTable, {kWrongResponse, kUntouchedTable}},
     I3cReply{"TableWithoutCount", 0x0601, {}, deviceTable, {kWrongResponse, kUntouchedTable}},
     I3cReply{"BusVoltagesAtOffsets8And10", 0, {0x08, 0x07, 0x14, 0x05, 0xB8, 0x0B, 0, 0, 0, 0, 0, 0}, busVoltage, {0, {0x14, 0x05, 0xB8, 0x0B}}},
     I3cReply{"BusVoltages17BytesIsWrongResponse", 0, Bytes(11), busVoltage, {kWrongResponse, kUntouchedVoltages}},
     I3cReply{"BusVoltagesShortKeepsItsStatus", 0x0104, Bytes(11), busVoltage, {0x0104, kUntouchedVoltages}},
-    I3cReply{"ReadCappedAtWhatArrived", 0, cat({0, 0, 20, 0}, pattern(12)), sdrRead, {0, pattern(12)}},
-    I3cReply{"ReadTakesOnlyTheAnnouncedBytes", 0, cat({0, 0, 2, 0}, pattern(5)), sdrRead, {0, pattern(2)}},
-    I3cReply{"IncompleteReadKeepsItsBytes", kIncomplete, cat({0, 0, 3, 0}, pattern(3)), sdrRead, {kIncomplete, pattern(3)}},
+    I3cReply{"ReadCappedAtWhatArrived", 0, concat({0, 0, 20, 0}, pattern(12)), sdrRead, {0, pattern(12)}},
+    I3cReply{"ReadTakesOnlyTheAnnouncedBytes", 0, concat({0, 0, 2, 0}, pattern(5)), sdrRead, {0, pattern(2)}},
+    I3cReply{"IncompleteReadKeepsItsBytes", kIncomplete, concat({0, 0, 3, 0}, pattern(3)), sdrRead, {kIncomplete, pattern(3)}},
     I3cReply{"ReadWithoutCountIsEmpty", 0x060B, {0, 0}, sdrRead, {0x060B, {}}}),
     RowName{});
 // clang-format on

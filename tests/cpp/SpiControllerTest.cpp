@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {
@@ -99,7 +99,7 @@ TEST(SpiControllerAsync, TheLargestTransferGoesOutWholeAndBulkNeedsTheInterface)
     EXPECT_EQ(sdk.spiReadBulk(3, {1}, 1), kBulkUnavailable);
     EXPECT_EQ(requestsOf(large, 1),
               std::vector<Bytes>{
-                  cat({0x0B, 0x0A, 0x04, 0x0D, 0x00, 0x04, 0x00, 0x04}, pattern(1024, 5))});
+                  concat({0x0B, 0x0A, 0x04, 0x0D, 0x00, 0x04, 0x00, 0x04}, pattern(1024, 5))});
 }
 
 TEST(SpiController, TransferDeliversTheReceivedBytesTheResponseCarries) {
@@ -140,7 +140,7 @@ TEST_P(SpiTransferCount, DeliversEveryReceivedByte) {
     const uint16_t n = GetParam().count;
     sim::VirtualAdapter adapter(adapterOptions("SPI-COUNT", sim::Model::Quillex));
     const Bytes received = pattern(n, 1);
-    script(adapter, [&](const Bytes& req) { return reply(req, 0, cat(count(n), received)); });
+    script(adapter, [&](const Bytes& req) { return reply(req, 0, concat(count(n), received)); });
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     Bytes out;

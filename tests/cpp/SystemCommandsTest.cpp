@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {
@@ -140,7 +140,7 @@ TEST(TargetRequest, MemoryWritesSendTheirDataOnBulkOut) {
     EXPECT_EQ(requestsOf(adapter, 2),
               (std::vector<Bytes>{{0x01, 0x00, 0x03, 0x0A, 0x00, 0x01, 0x2C, 0x01},
                                   {0x02, 0x00, 0x03, 0x0E, 0xFF, 0xFF, 0x00, 0x80}}));
-    EXPECT_EQ(adapter.bulkReceived(), cat(pattern(300), pattern(32768, 5)));
+    EXPECT_EQ(adapter.bulkReceived(), concat(pattern(300), pattern(32768, 5)));
 }
 
 // ------------------------------------------------------------ refusals
@@ -258,7 +258,7 @@ TEST(TargetBulkGate, MemoryTransfersNeedTheBulkInterfaceAndTheAdaptersOffer) {
     EXPECT_EQ(sdk.i2cTargetReadMemory(0, 1, out), kBulkUnavailable);
     EXPECT_EQ(sdk.spiTargetReadMemory(0, 1, out), kBulkUnavailable);
     EXPECT_EQ(commandsSent(adapter).size(), 2u);
-    EXPECT_EQ(adapter.bulkReceived(), cat(pattern(64), pattern(64)));
+    EXPECT_EQ(adapter.bulkReceived(), concat(pattern(64), pattern(64)));
 }
 
 // ------------------------------------------------------------ decoding
@@ -381,8 +381,8 @@ TEST_P(I3cTargetMemoryRead, DeliversWhatIsAnnouncedAndPresent) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, I3cTargetMemoryRead,
     ::testing::Values(
-        I3cReadAnswer{"Announced16Carries10", 0, cat({16, 0}, pattern(10)), 0, pattern(10)},
-        I3cReadAnswer{"CarriesMoreThanAnnounced", 0, cat({2, 0}, pattern(10)), 0, pattern(2)},
+        I3cReadAnswer{"Announced16Carries10", 0, concat({16, 0}, pattern(10)), 0, pattern(10)},
+        I3cReadAnswer{"CarriesMoreThanAnnounced", 0, concat({2, 0}, pattern(10)), 0, pattern(2)},
         I3cReadAnswer{"SixBytesGiveTheStatus", 0x0617, {}, 0x0617, {}},
         I3cReadAnswer{"SevenBytesGiveTheStatus", 0, {4}, 0, {}},
         I3cReadAnswer{"DataWithAFailureStatus", 0x0616, {1, 0, 9}, 0x0616, {9}}),

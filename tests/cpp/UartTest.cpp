@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/cpp/SdkTestAccess.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {
@@ -40,7 +40,7 @@ TEST(UartAsync, RequestsCarryTheirBytes) {
         ASSERT_TRUE(sdk.connect(other.path()));
         EXPECT_EQ(sdk.uartSendMessage(0x0606, pattern(200, 1)), 0);
         EXPECT_EQ(requestsOf(other, 1),
-                  std::vector<Bytes>{cat({0x06, 0x06, 0x05, 0x10, 0xC8, 0x00}, pattern(200, 1))});
+                  std::vector<Bytes>{concat({0x06, 0x06, 0x05, 0x10, 0xC8, 0x00}, pattern(200, 1))});
         EXPECT_EQ(other.reports().size(), model == sim::Model::Teranox ? 4u : 1u);
         // Its 16-bit length field could not announce more.
         EXPECT_EQ(sdk.uartSendMessage(0x0607, Bytes(65536)), kWrongRequest);

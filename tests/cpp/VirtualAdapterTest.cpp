@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "VirtualSeam.h"
+#include "tests/cpp/TestSupport.h"
 #include "sim/usb/AdapterState.h"
 
 namespace {

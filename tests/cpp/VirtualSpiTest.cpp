@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "VirtualSeam.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace {
 

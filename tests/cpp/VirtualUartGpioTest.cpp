@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "VirtualSeam.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace {
 
