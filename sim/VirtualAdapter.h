@@ -54,8 +54,9 @@ struct BulkCapabilityConfig {
     uint8_t capabilityInfo = 1;
     bool supported = true;
     // Default: I2C (group 2) and SPI (group 3), 32768 bytes, bulk write and
-    // bulk read (mask 0x180), and for SPI also the bulk transfer (0x20).
-    std::vector<BulkGroupRecord> groups = {{2, 32768, 0x180}, {3, 32768, 0x1A0}};
+    // bulk read (mask 0x180), for SPI also the bulk transfer (0x20), and for
+    // both the target memory write and read (0x18).
+    std::vector<BulkGroupRecord> groups = {{2, 32768, 0x198}, {3, 32768, 0x1B8}};
 };
 
 // The adapter's USB configuration (WebUSB switch, CDC switch, CDC mode), kept
@@ -84,6 +85,9 @@ class I2cBench;
 class SpiBench;
 class UartBench;
 class GpioBench;
+class I2cTargetBench;
+class SpiTargetBench;
+class I3cTargetBench;
 
 class VirtualAdapter {
   public:
@@ -150,6 +154,10 @@ class VirtualAdapter {
     SpiBench& spi() const { return *spi_; }           // devices on the chip selects
     UartBench& uart() const { return *uart_; }        // the far end of the UART
     GpioBench& gpio() const { return *gpio_; }        // the far end of the GPIO pins
+    // The adapter in its target roles, each with an external controller.
+    I2cTargetBench& i2cTarget() const { return *i2cTarget_; }
+    SpiTargetBench& spiTarget() const { return *spiTarget_; }
+    I3cTargetBench& i3cTarget() const { return *i3cTarget_; }
 
     struct State;  // shared with the virtual USB backends, the firmware and the bench
     // The internals ("sim/usb/AdapterState.h"), for the bench objects and for
@@ -165,6 +173,9 @@ class VirtualAdapter {
     std::unique_ptr<SpiBench> spi_;
     std::unique_ptr<UartBench> uart_;
     std::unique_ptr<GpioBench> gpio_;
+    std::unique_ptr<I2cTargetBench> i2cTarget_;
+    std::unique_ptr<SpiTargetBench> spiTarget_;
+    std::unique_ptr<I3cTargetBench> i3cTarget_;
 };
 
 }  // namespace vantor::sim
@@ -177,4 +188,5 @@ class VirtualAdapter {
 #include "sim/bench/PowerBench.h"   // IWYU pragma: export
 #include "sim/bench/SpiBench.h"     // IWYU pragma: export
 #include "sim/bench/SystemBench.h"  // IWYU pragma: export
+#include "sim/bench/TargetBench.h"  // IWYU pragma: export
 #include "sim/bench/UartBench.h"    // IWYU pragma: export
