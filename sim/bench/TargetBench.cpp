@@ -152,4 +152,25 @@ Bytes I3cTargetBench::memory() const {
                                        [](I3cTargetFirmware& t, Firmware&) { return t.memory(); });
 }
 
+HostCommandResult I2cTargetBench::command(uint16_t code, const Bytes& params,
+                                          const Bytes& bulkOut) {
+    return onFamily<I2cTargetFirmware>(state_, [&](I2cTargetFirmware& t, Firmware& fw) {
+        return t.command(fw, code, params, bulkOut);
+    });
+}
+
+HostCommandResult SpiTargetBench::command(uint16_t code, const Bytes& params,
+                                          const Bytes& bulkOut) {
+    return onFamily<SpiTargetFirmware>(state_, [&](SpiTargetFirmware& t, Firmware& fw) {
+        return t.command(fw, code, params, bulkOut);
+    });
+}
+
+HostCommandResult I3cTargetBench::command(uint16_t code, const Bytes& params,
+                                          const Bytes& bulkOut) {
+    return onFamily<I3cTargetFirmware>(state_, [&](I3cTargetFirmware& t, Firmware& fw) {
+        return t.command(fw, code, params, bulkOut);
+    });
+}
+
 }  // namespace vantor::sim

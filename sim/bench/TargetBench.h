@@ -92,6 +92,13 @@ struct I3cBusTransaction {
     std::string data;  // the bytes read (private read, CCC GET, ENTDAA's id)
 };
 
+// A host command run by the bench straight on the firmware: its response
+// message and the bytes its data phase put on bulk IN.
+struct HostCommandResult {
+    Bytes response;
+    Bytes bulkIn;
+};
+
 // ---------------------------------------------------------------- benches
 
 class I2cTargetController {
@@ -119,6 +126,12 @@ class I2cTargetBench {
     explicit I2cTargetBench(VirtualAdapter::State& state) : state_(state), controller_(state) {}
     I2cTargetBench(const I2cTargetBench&) = delete;
     I2cTargetBench& operator=(const I2cTargetBench&) = delete;
+
+    // Runs a host command of this target family (`code` with its
+    // parameters) straight on the firmware, as the host would send it; a
+    // memory write takes its data from `bulkOut`. For setting up the target
+    // without a host program; the answer is returned, not sent over USB.
+    HostCommandResult command(uint16_t code, const Bytes& params, const Bytes& bulkOut = {});
 
     I2cTargetController& controller() { return controller_; }
     I2cTargetState state() const;
@@ -152,6 +165,12 @@ class SpiTargetBench {
     explicit SpiTargetBench(VirtualAdapter::State& state) : state_(state), controller_(state) {}
     SpiTargetBench(const SpiTargetBench&) = delete;
     SpiTargetBench& operator=(const SpiTargetBench&) = delete;
+
+    // Runs a host command of this target family (`code` with its
+    // parameters) straight on the firmware, as the host would send it; a
+    // memory write takes its data from `bulkOut`. For setting up the target
+    // without a host program; the answer is returned, not sent over USB.
+    HostCommandResult command(uint16_t code, const Bytes& params, const Bytes& bulkOut = {});
 
     SpiTargetController& controller() { return controller_; }
     SpiTargetState state() const;
@@ -200,6 +219,12 @@ class I3cTargetBench {
     explicit I3cTargetBench(VirtualAdapter::State& state) : state_(state), controller_(state) {}
     I3cTargetBench(const I3cTargetBench&) = delete;
     I3cTargetBench& operator=(const I3cTargetBench&) = delete;
+
+    // Runs a host command of this target family (`code` with its
+    // parameters) straight on the firmware, as the host would send it; a
+    // memory write takes its data from `bulkOut`. For setting up the target
+    // without a host program; the answer is returned, not sent over USB.
+    HostCommandResult command(uint16_t code, const Bytes& params, const Bytes& bulkOut = {});
 
     I3cTargetController& controller() { return controller_; }
     I3cTargetState state() const;

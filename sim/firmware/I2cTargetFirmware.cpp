@@ -53,16 +53,16 @@ void I2cTargetFirmware::configure(const Request& request, Firmware& firmware) {
     const uint8_t layout = request.u8(4);
     const uint8_t model = request.u8(6);
     if (init && state_.active)
-        return firmware.respond(request, status::kInterfaceAlreadyInitialized);
-    if (!init && !state_.active) return firmware.respond(request, status::kInterfaceNotInitialized);
+        return reply(firmware, request, status::kInterfaceAlreadyInitialized);
+    if (!init && !state_.active) return reply(firmware, request, status::kInterfaceNotInitialized);
     if (bus >= I2cFirmware::kBuses || mode > 1 || layout > 1 || model > kModelRegisterMap) {
-        return firmware.respond(request, status::kInvalidParameter);
+        return reply(firmware, request, status::kInvalidParameter);
     }
     if (address > (mode == 0 ? 0x7F : 0x3FF)) {
-        return firmware.respond(request, i2c_target::status::kInvalidConfig);
+        return reply(firmware, request, i2c_target::status::kInvalidConfig);
     }
     if (firmware.family<I2cFirmware>().busState(bus).initialized) {
-        return firmware.respond(request, i2c_target::status::kRoleConflict);
+        return reply(firmware, request, i2c_target::status::kRoleConflict);
     }
 
     const size_t size = layout == 0 ? kSmallMemory : kLargeMemory;
@@ -97,13 +97,14 @@ void I2cTargetFirmware::configure(const Request& request, Firmware& firmware) {
         busyUntilUs_ = clockUs_;
     }
     state_ = next;
-    firmware.respond(
+    reply(
+        firmware,
         MessageBuilder::response(request, status::kSuccess).u8(bus).u32(state_.memorySize).take());
 }
 
 void I2cTargetFirmware::setEepromConfig(const Request& request, Firmware& firmware) {
     if (const uint16_t refused = checkModel(kModelEeprom)) {
-        return firmware.respond(request, refused);
+        return reply(firmware, request, refused);
     }
     const uint16_t total = request.u16(0);
     const uint16_t page = request.u16(2);
@@ -111,7 +112,7 @@ void I2cTargetFirmware::setEepromConfig(const Request& request, Firmware& firmwa
     const size_t capacity = state_.memoryLayout == 0 ? kSmallMemory : kLargeMemory;
     if (total == 0 || total > capacity || page == 0 || page > total || total % page != 0 ||
         behavior > 1) {
-        return firmware.respond(request, i2c_target::status::kInvalidConfig);
+        return reply(firmware, request, i2c_target::status::kInvalidConfig);
     }
     state_.memorySize = total;
     state_.pageSize = page;
@@ -127,18 +128,18 @@ void I2cTargetFirmware::setEepromConfig(const Request& request, Firmware& firmwa
         pointer_ = 0;
     }
     busyUntilUs_ = clockUs_;
-    firmware.respond(request, status::kSuccess);
+    reply(firmware, request, status::kSuccess);
 }
 
 void I2cTargetFirmware::erase(const Request& request, Firmware& firmware) {
     if (const uint16_t refused = checkModel(kModelEeprom)) {
-        return firmware.respond(request, refused);
+        return reply(firmware, request, refused);
     }
     const uint8_t scope = request.u8(0);
     const uint16_t address = request.u16(1);
-    if (scope > 1) return firmware.respond(request, i2c_target::status::kInvalidConfig);
+    if (scope > 1) return reply(firmware, request, i2c_target::status::kInvalidConfig);
     if (address >= memory_.size()) {
-        return firmware.respond(request, i2c_target::status::kSurpassedMemorySize);
+        return reply(firmware, request, i2c_target::status::kSurpassedMemorySize);
     }
     size_t first = 0;
     size_t end = memory_.size();
@@ -151,12 +152,12 @@ void I2cTargetFirmware::erase(const Request& request, Firmware& firmware) {
         if (!isProtected(i)) memory_.at(i) = state_.erasedValue;
     }
     busyUntilUs_ = clockUs_ + state_.eraseCycleUs;
-    firmware.respond(request, status::kSuccess);
+    reply(firmware, request, status::kSuccess);
 }
 
 void I2cTargetFirmware::setRegisterRegion(const Request& request, Firmware& firmware) {
     if (const uint16_t refused = checkModel(kModelRegisterMap)) {
-        return firmware.respond(request, refused);
+        return reply(firmware, request, refused);
     }
     RegisterRegion region;
     region.start = request.u16(0);
@@ -167,12 +168,12 @@ void I2cTargetFirmware::setRegisterRegion(const Request& request, Firmware& firm
     const bool widthOk = region.width == 1 || region.width == 2 || region.width == 4;
     if (region.start > region.end || region.end >= memory_.size() ||
         region.access > static_cast<uint8_t>(RegisterAccess::Reserved) || !widthOk) {
-        return firmware.respond(request, i2c_target::status::kInvalidConfig);
+        return reply(firmware, request, i2c_target::status::kInvalidConfig);
     }
     if (!memory_.addRegion(region)) {
-        return firmware.respond(request, i2c_target::status::kRegionTableFull);
+        return reply(firmware, request, i2c_target::status::kRegionTableFull);
     }
-    firmware.respond(request, status::kSuccess);
+    reply(firmware, request, status::kSuccess);
 }
 
 void I2cTargetFirmware::writeMemory(const Request& request, Firmware& firmware) {
@@ -180,29 +181,32 @@ void I2cTargetFirmware::writeMemory(const Request& request, Firmware& firmware) 
     const uint16_t code = request.commandCode();
     const uint16_t address = request.u16(0);
     const uint16_t length = request.u16(2);
-    if (!firmware.adapter().bulk) {
-        return firmware.respond(request, status::kFeatureNotSupportedByHardware);
+    if (!fromBench() && !firmware.adapter().bulk) {
+        return reply(firmware, request, status::kFeatureNotSupportedByHardware);
     }
     // Without a usable length there is no telling how much data follows.
     if (length == 0 || length > kMaxBulkTransfer) {
-        return firmware.respond(request, status::kInvalidParameter);
+        return reply(firmware, request, status::kInvalidParameter);
     }
     // The data phase follows whatever else is wrong; take it in first.
-    firmware.awaitBulkOut(length, [this, id, code, address](Firmware& later,
-                                                            std::optional<Bytes> data) {
-        uint16_t result = data ? checkModel(kAnyModel) : i2c_target::status::kPayloadTransferFailed;
-        if (result == status::kSuccess && !memory_.hostWrite(address, data->data(), data->size())) {
-            result = i2c_target::status::kSurpassedMemorySize;
-        }
-        later.respond(MessageBuilder::response(id, code, result).take());
-    });
+    awaitData(firmware, length,
+              [this, id, code, address](Firmware& later, std::optional<Bytes> data) {
+                  uint16_t result =
+                      data ? checkModel(kAnyModel) : i2c_target::status::kPayloadTransferFailed;
+                  if (result == status::kSuccess &&
+                      !memory_.hostWrite(address, data->data(), data->size())) {
+                      result = i2c_target::status::kSurpassedMemorySize;
+                  }
+                  reply(later, MessageBuilder::response(id, code, result).take());
+              });
 }
 
 void I2cTargetFirmware::readMemory(const Request& request, Firmware& firmware) {
     const uint16_t address = request.u16(0);
     const uint16_t length = request.u16(2);
-    uint16_t result =
-        firmware.adapter().bulk ? checkModel(kAnyModel) : status::kFeatureNotSupportedByHardware;
+    uint16_t result = (fromBench() || firmware.adapter().bulk)
+                          ? checkModel(kAnyModel)
+                          : status::kFeatureNotSupportedByHardware;
     if (result == status::kSuccess && (length == 0 || length > kMaxBulkTransfer)) {
         result = status::kInvalidParameter;
     }
@@ -210,13 +214,13 @@ void I2cTargetFirmware::readMemory(const Request& request, Firmware& firmware) {
     if (result == status::kSuccess && !memory_.hostRead(address, length, data)) {
         result = i2c_target::status::kSurpassedMemorySize;
     }
-    if (result != status::kSuccess) return firmware.respond(request, result);
+    if (result != status::kSuccess) return reply(firmware, request, result);
     // The address echoed, then the count; the data follows on bulk IN.
-    firmware.respond(MessageBuilder::response(request, status::kSuccess)
-                         .u16(address)
-                         .u16(static_cast<uint16_t>(data.size()))
-                         .take());
-    firmware.queueBulkIn(data.data(), data.size());
+    reply(firmware, MessageBuilder::response(request, status::kSuccess)
+                        .u16(address)
+                        .u16(static_cast<uint16_t>(data.size()))
+                        .take());
+    sendBulkIn(firmware, data);
 }
 
 // ------------------------------------------------------------------ the bus

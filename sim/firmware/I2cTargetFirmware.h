@@ -12,6 +12,7 @@
 #include "sim/bench/TargetBench.h"
 #include "sim/devices/TargetMemory.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/firmware/TargetFamily.h"
 
 namespace vantor::sim {
 
@@ -43,7 +44,7 @@ constexpr uint8_t kBusyNack = 2;        // address refused during a write or era
 constexpr uint8_t kWriteProtected = 3;  // data refused: it touched the protected range
 }  // namespace i2c_target::event
 
-class I2cTargetFirmware final : public FirmwareFamily {
+class I2cTargetFirmware final : public TargetFamily {
   public:
     static constexpr size_t kSmallMemory = 256;    // 8-bit memory addresses
     static constexpr size_t kLargeMemory = 32768;  // 16-bit memory addresses

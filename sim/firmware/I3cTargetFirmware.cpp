@@ -56,7 +56,7 @@ void I3cTargetFirmware::configure(const Request& request, Firmware& firmware) {
     const uint16_t mwl = request.u16(11);
     const uint16_t mrl = request.u16(13);
     if (layout > kMaxLayout || staticAddress > 0x7F || mwl > kMaxLength || mrl > kMaxLength) {
-        return firmware.respond(request, status::kInvalidParameter);
+        return reply(firmware, request, status::kInvalidParameter);
     }
     // The PID travels split: bits 31..0, bit 32, then bits 47..33.
     pid_ = static_cast<uint64_t>(request.u16(6) & 0x7FFF) << 33 |
@@ -70,37 +70,37 @@ void I3cTargetFirmware::configure(const Request& request, Firmware& firmware) {
     mwl_ = mwl;
     mrl_ = mrl;
     active_ = true;
-    firmware.respond(request, status::kSuccess);
+    reply(firmware, request, status::kSuccess);
 }
 
 void I3cTargetFirmware::writeMemory(const Request& request, Firmware& firmware) {
     const uint16_t address = request.u16(0);
     const uint16_t length = request.u16(2);
     const auto data = request.bytes(4, request.paramSize());
-    if (data.second != length) return firmware.respond(request, status::kInvalidParameter);
+    if (data.second != length) return reply(firmware, request, status::kInvalidParameter);
     if (address >= kMemorySize) {
-        return firmware.respond(request, i3c_target::status::kRegisterAddressOutOfRange);
+        return reply(firmware, request, i3c_target::status::kRegisterAddressOutOfRange);
     }
     if (length > kMemorySize - address) {
-        return firmware.respond(request, i3c_target::status::kSurpassedMemorySize);
+        return reply(firmware, request, i3c_target::status::kSurpassedMemorySize);
     }
     std::copy_n(data.first, length, memory_.begin() + address);
-    firmware.respond(request, status::kSuccess);
+    reply(firmware, request, status::kSuccess);
 }
 
 void I3cTargetFirmware::readMemory(const Request& request, Firmware& firmware) {
     const uint16_t address = request.u16(0);
     const uint16_t length = request.u16(2);
     if (address >= kMemorySize) {
-        return firmware.respond(request, i3c_target::status::kRegisterAddressOutOfRange);
+        return reply(firmware, request, i3c_target::status::kRegisterAddressOutOfRange);
     }
     if (length > kMemorySize - address) {
-        return firmware.respond(request, i3c_target::status::kSurpassedMemorySize);
+        return reply(firmware, request, i3c_target::status::kSurpassedMemorySize);
     }
-    firmware.respond(MessageBuilder::response(request, status::kSuccess)
-                         .u16(length)
-                         .append(memory_.data() + address, length)
-                         .take());
+    reply(firmware, MessageBuilder::response(request, status::kSuccess)
+                        .u16(length)
+                        .append(memory_.data() + address, length)
+                        .take());
 }
 
 // ------------------------------------------------------------------ the bus

@@ -16,6 +16,7 @@
 
 #include "sim/bench/TargetBench.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/firmware/TargetFamily.h"
 
 namespace vantor::sim {
 
@@ -52,7 +53,7 @@ constexpr uint8_t kGetbcr = 0x8E;
 constexpr uint8_t kGetdcr = 0x8F;
 }  // namespace i3c_target::ccc
 
-class I3cTargetFirmware final : public FirmwareFamily {
+class I3cTargetFirmware final : public TargetFamily {
   public:
     static constexpr size_t kMemorySize = 1024;
 

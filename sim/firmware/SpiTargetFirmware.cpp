@@ -80,8 +80,8 @@ bool SpiTargetFirmware::addRegion(const RegisterRegion& region) {
 void SpiTargetFirmware::configure(const Request& request, Firmware& firmware) {
     const bool init = request.commandCode() == spi_target::cmd::kInit;
     if (init && state_.active)
-        return firmware.respond(request, status::kInterfaceAlreadyInitialized);
-    if (!init && !state_.active) return firmware.respond(request, status::kInterfaceNotInitialized);
+        return reply(firmware, request, status::kInterfaceAlreadyInitialized);
+    if (!init && !state_.active) return reply(firmware, request, status::kInterfaceNotInitialized);
     const uint8_t mode = request.u8(0);
     const uint8_t bitOrder = request.u8(1);
     const uint8_t chipSelect = request.u8(2);
@@ -90,10 +90,10 @@ void SpiTargetFirmware::configure(const Request& request, Firmware& firmware) {
     const uint8_t engine = request.u8(5);
     if (mode > 3 || bitOrder > 1 || chipSelect >= kChipSelects || polarity > 1 ||
         model > kModelRegisterMap || engine > 1) {
-        return firmware.respond(request, status::kInvalidParameter);
+        return reply(firmware, request, status::kInvalidParameter);
     }
     if (firmware.family<SpiFirmware>().state().initialized) {
-        return firmware.respond(request, spi_target::status::kRoleConflict);
+        return reply(firmware, request, spi_target::status::kRoleConflict);
     }
     const bool keep = state_.active && state_.model == model;
     SpiTargetState next = keep ? state_ : SpiTargetState{};
@@ -112,21 +112,21 @@ void SpiTargetFirmware::configure(const Request& request, Firmware& firmware) {
         if (model == kModelFlash) next.writeCycleUs = 5000;
     }
     state_ = next;
-    firmware.respond(
-        MessageBuilder::response(request, status::kSuccess).u32(state_.memorySize).take());
+    reply(firmware,
+          MessageBuilder::response(request, status::kSuccess).u32(state_.memorySize).take());
 }
 
 void SpiTargetFirmware::setFlashConfig(const Request& request, Firmware& firmware) {
-    if (const uint16_t refused = checkActive()) return firmware.respond(request, refused);
+    if (const uint16_t refused = checkActive()) return reply(firmware, request, refused);
     if (state_.model != kModelFlash) {
-        return firmware.respond(request, spi_target::status::kWrongModel);
+        return reply(firmware, request, spi_target::status::kWrongModel);
     }
     const uint8_t addressBytes = request.u8(0);
     const uint16_t page = request.u16(1);
     const uint8_t idLength = request.u8(7);
     if (addressBytes < 1 || addressBytes > 4 || page == 0 || page > memory_.size() ||
         memory_.size() % page != 0 || idLength > 8) {
-        return firmware.respond(request, spi_target::status::kInvalidConfig);
+        return reply(firmware, request, spi_target::status::kInvalidConfig);
     }
     state_.addressBytes = addressBytes;
     state_.pageSize = page;
@@ -134,7 +134,7 @@ void SpiTargetFirmware::setFlashConfig(const Request& request, Firmware& firmwar
     const auto id = request.bytes(8, idLength);
     state_.jedecId.assign(reinterpret_cast<const char*>(id.first), id.second);
     state_.flags = request.u8(16);
-    firmware.respond(request, status::kSuccess);
+    reply(firmware, request, status::kSuccess);
 }
 
 void SpiTargetFirmware::writeMemory(const Request& request, Firmware& firmware) {
@@ -142,27 +142,29 @@ void SpiTargetFirmware::writeMemory(const Request& request, Firmware& firmware) 
     const uint16_t code = request.commandCode();
     const uint16_t address = request.u16(0);
     const uint16_t length = request.u16(2);
-    if (!firmware.adapter().bulk) {
-        return firmware.respond(request, status::kFeatureNotSupportedByHardware);
+    if (!fromBench() && !firmware.adapter().bulk) {
+        return reply(firmware, request, status::kFeatureNotSupportedByHardware);
     }
     if (length == 0 || length > kMaxBulkTransfer) {
-        return firmware.respond(request, status::kInvalidParameter);
+        return reply(firmware, request, status::kInvalidParameter);
     }
-    firmware.awaitBulkOut(length, [this, id, code, address](Firmware& later,
-                                                            std::optional<Bytes> data) {
-        uint16_t result = data ? checkActive() : spi_target::status::kPayloadTransferFailed;
-        if (result == status::kSuccess && !memory_.hostWrite(address, data->data(), data->size())) {
-            result = spi_target::status::kSurpassedMemorySize;
-        }
-        later.respond(MessageBuilder::response(id, code, result).take());
-    });
+    awaitData(
+        firmware, length, [this, id, code, address](Firmware& later, std::optional<Bytes> data) {
+            uint16_t result = data ? checkActive() : spi_target::status::kPayloadTransferFailed;
+            if (result == status::kSuccess &&
+                !memory_.hostWrite(address, data->data(), data->size())) {
+                result = spi_target::status::kSurpassedMemorySize;
+            }
+            reply(later, MessageBuilder::response(id, code, result).take());
+        });
 }
 
 void SpiTargetFirmware::readMemory(const Request& request, Firmware& firmware) {
     const uint16_t address = request.u16(0);
     const uint16_t length = request.u16(2);
-    uint16_t result =
-        firmware.adapter().bulk ? checkActive() : status::kFeatureNotSupportedByHardware;
+    uint16_t result = (fromBench() || firmware.adapter().bulk)
+                          ? checkActive()
+                          : status::kFeatureNotSupportedByHardware;
     if (result == status::kSuccess && (length == 0 || length > kMaxBulkTransfer)) {
         result = status::kInvalidParameter;
     }
@@ -170,12 +172,12 @@ void SpiTargetFirmware::readMemory(const Request& request, Firmware& firmware) {
     if (result == status::kSuccess && !memory_.hostRead(address, length, data)) {
         result = spi_target::status::kSurpassedMemorySize;
     }
-    if (result != status::kSuccess) return firmware.respond(request, result);
-    firmware.respond(MessageBuilder::response(request, status::kSuccess)
-                         .u16(address)
-                         .u16(static_cast<uint16_t>(data.size()))
-                         .take());
-    firmware.queueBulkIn(data.data(), data.size());
+    if (result != status::kSuccess) return reply(firmware, request, result);
+    reply(firmware, MessageBuilder::response(request, status::kSuccess)
+                        .u16(address)
+                        .u16(static_cast<uint16_t>(data.size()))
+                        .take());
+    sendBulkIn(firmware, data);
 }
 
 // ------------------------------------------------------------------ the bus

@@ -19,6 +19,7 @@
 #include "sim/bench/TargetBench.h"
 #include "sim/devices/TargetMemory.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/firmware/TargetFamily.h"
 
 namespace vantor::sim {
 
@@ -48,7 +49,7 @@ constexpr uint8_t kErase = 3;    // memory address and erased length (capped at 
 constexpr uint8_t kRefused = 4;  // flash busy or write not enabled: nothing done
 }  // namespace spi_target::event
 
-class SpiTargetFirmware final : public FirmwareFamily {
+class SpiTargetFirmware final : public TargetFamily {
   public:
     static constexpr size_t kMemorySize = 32768;
     static constexpr size_t kMaxBulkTransfer = 32768;
