@@ -1041,6 +1041,19 @@ int optionalSetting(const std::optional<Number>& value, const char* what) {
     return value ? narrow<uint8_t>(*value, what) : -1;
 }
 
+// A bench's `command`: (response message, bulk IN bytes).
+template <class B>
+nb::tuple hostCommand(BenchRef<B>& r, uint16_t code, const ByteArg& params,
+                      const ByteArg& bulkOut) {
+    const auto result = onBench(r, [&](B& b) { return b.command(code, params, bulkOut); });
+    return nb::make_tuple(toBytes(result.response), toBytes(result.bulkIn));
+}
+
+constexpr const char* kCommandDoc =
+    "Run a host command of this target family (its code and parameter bytes) straight on "
+    "the firmware; a memory write takes its data from bulk_out. Returns (response message, "
+    "bulk IN bytes); nothing travels over USB.";
+
 void bindTargetBenches(nb::module_& sim) {
     namespace vs = vantor::sim;
     using I2cT = BenchRef<vs::I2cTargetBench>;
@@ -1093,6 +1106,8 @@ void bindTargetBenches(nb::module_& sim) {
                  const auto s = onBench(r, [](vs::I2cTargetBench& b) { return b.state(); });
                  return benchRepr(r, "I2cTargetBench", reprOf(nb::cast(s)));
              })
+        .def("command", &hostCommand<vs::I2cTargetBench>, "code"_a, "params"_a = nb::bytes(""),
+             "bulk_out"_a = nb::bytes(""), kCommandDoc)
         .def_prop_ro(
             "controller", [](I2cT& r) { return I2cC{r.owner}; }, nb::keep_alive<0, 1>(),
             "The external controller.")
@@ -1155,6 +1170,8 @@ void bindTargetBenches(nb::module_& sim) {
                  const auto s = onBench(r, [](vs::SpiTargetBench& b) { return b.state(); });
                  return benchRepr(r, "SpiTargetBench", reprOf(nb::cast(s)));
              })
+        .def("command", &hostCommand<vs::SpiTargetBench>, "code"_a, "params"_a = nb::bytes(""),
+             "bulk_out"_a = nb::bytes(""), kCommandDoc)
         .def_prop_ro(
             "controller", [](SpiT& r) { return SpiC{r.owner}; }, nb::keep_alive<0, 1>(),
             "The external controller.")
@@ -1253,6 +1270,8 @@ void bindTargetBenches(nb::module_& sim) {
                  const auto s = onBench(r, [](vs::I3cTargetBench& b) { return b.state(); });
                  return benchRepr(r, "I3cTargetBench", reprOf(nb::cast(s)));
              })
+        .def("command", &hostCommand<vs::I3cTargetBench>, "code"_a, "params"_a = nb::bytes(""),
+             "bulk_out"_a = nb::bytes(""), kCommandDoc)
         .def_prop_ro(
             "controller", [](I3cT& r) { return I3cC{r.owner}; }, nb::keep_alive<0, 1>(),
             "The external controller.")
