@@ -31,16 +31,9 @@ GPIO_EVENT = (0x1481, b"\x02\x01\x01")
 
 
 def inject(adapter: sim.VirtualAdapter, n: int, rate: int) -> None:
-    """n GPIO events: paced by the adapter without the interpreter lock where
-    it can, else as fast as one Python call per event allows."""
+    """n GPIO events, paced by the adapter without the interpreter lock."""
     code, fields = GPIO_EVENT
-    try:
-        adapter.notify(code, fields, count=n, rate=rate)  # type: ignore[call-arg]
-        return
-    except TypeError:
-        pass
-    for _ in range(n):
-        adapter.notify(code, fields)
+    adapter.notify(code, fields, count=n, rate=rate)
 
 
 def busy_chunks(until: threading.Event, deadline: float) -> None:

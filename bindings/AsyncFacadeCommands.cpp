@@ -40,6 +40,7 @@ void registerAsyncFacadeCommands(nb::module_& m) {
     describeSystem(g);
     describeI2c(g);
     describeUart(g);
+    describeI3c(g);
     describeSpi(g);
     describeGpio(g);
 }

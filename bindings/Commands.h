@@ -354,6 +354,7 @@ void describeRail(G& g, const RailPort& port) {
 void describeSystem(FacadeBuilder& g);
 void describeI2c(FacadeBuilder& g);
 void describeUart(FacadeBuilder& g);
+void describeI3c(FacadeBuilder& g);
 void describeSpi(FacadeBuilder& g);
 void describeGpio(FacadeBuilder& g);
 
@@ -362,6 +363,7 @@ using AsyncCommandsBuilder = AsyncFacadeBuilder<AsyncFacadeCommands>;
 void describeSystem(AsyncCommandsBuilder& g);
 void describeI2c(AsyncCommandsBuilder& g);
 void describeUart(AsyncCommandsBuilder& g);
+void describeI3c(AsyncCommandsBuilder& g);
 void describeSpi(AsyncCommandsBuilder& g);
 void describeGpio(AsyncCommandsBuilder& g);
 

@@ -9,6 +9,7 @@
 #include "bindings/AsyncFacadeCommands.h"
 #include "bindings/Commands.h"
 #include "bindings/DeviceInfo.h"
+#include "bindings/Interrupt.h"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -18,6 +19,7 @@ namespace pyvantorsdk {
 DeviceFacade::DeviceFacade(int timeoutMs)
     : sdk_(std::make_unique<vantor::VantorSDK>(timeoutMs)), timeoutMs_(timeoutMs) {
     sdk_->onNotification([this](const vantor::Notification& n) { delivery_.push(n); });
+    installInterruptCheck(*sdk_);
     registerLive(this);
 }
 
@@ -194,6 +196,7 @@ void registerDeviceFacade(nb::module_& m) {
     bindState(cls);
     describeI2c(g);
     describeUart(g);
+    describeI3c(g);
     describeSpi(g);
     describeGpio(g);
 }

@@ -23,6 +23,7 @@
 
 #include "bindings/Errors.h"
 #include "bindings/ExitGuard.h"
+#include "bindings/Interrupt.h"
 #include "bindings/NotificationDelivery.h"
 #include "bindings/Notifications.h"
 #include "bindings/ReleasedGil.h"
@@ -60,6 +61,7 @@ class DeviceFacade final : public ExitParticipant {
     void run(const char* operation, Fn&& fn) {
         if (inCallback()) checkStatus(vantor::status::kWrongRequest, operation);
         const uint16_t status = callWithoutGil([&] { return std::forward<Fn>(fn)(*sdk_); });
+        raisePendingInterrupt();
         checkStatus(status, operation);
     }
 

@@ -26,12 +26,27 @@ Registry& registry() {
     return *instance;
 }
 
+// True when a daemon thread other than this one still runs: the interpreter
+// abandons it with its frames, and whatever they hold (adapters, facades)
+// would be reported as leaked although it is no leak of the module's.
+bool daemonThreadsAlive() {
+    nb::object threading = nb::module_::import_("threading");
+    nb::object current = threading.attr("current_thread")();
+    for (nb::handle thread : threading.attr("enumerate")()) {
+        if (thread.is(current)) continue;
+        if (nb::cast<bool>(thread.attr("daemon")) && nb::cast<bool>(thread.attr("is_alive")())) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void disconnectAllForExit() {
     markPythonShuttingDown();
     // Threads still inside library calls now are daemon threads (the others
     // were joined before the exit hooks run); the interpreter abandons them
     // with their frames.
-    if (threadsWithoutGil() > 0) silenceLeakReport();
+    if (threadsWithoutGil() > 0 || daemonThreadsAlive()) silenceLeakReport();
     ReleasedGil released;
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);

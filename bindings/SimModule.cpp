@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -450,6 +451,10 @@ template <>
 vantor::sim::GpioBench& benchOf(Adapter& a) {
     return a.gpio();
 }
+template <>
+vantor::sim::I3cBench& benchOf(Adapter& a) {
+    return a.i3c();
+}
 
 // Runs `fn(bench)` with the interpreter lock released.
 template <class B, class Fn>
@@ -465,8 +470,27 @@ nb::list bytesList(const std::vector<Bytes>& items) {
     return out;
 }
 
+// A duration in milliseconds from Python: negative counts as zero, infinity
+// and anything beyond the range of the adapter's clock mean "no limit"
+// (milliseconds::max(), which the adapter treats so), NaN is refused.
 std::chrono::milliseconds millis(double ms) {
-    return std::chrono::milliseconds(static_cast<int64_t>(ms < 0 ? 0 : ms));
+    using std::chrono::milliseconds;
+    if (std::isnan(ms)) throw nb::value_error("a duration must be a number, not NaN");
+    if (ms <= 0) return milliseconds(0);
+    // 2^62 ms is far beyond any clock's range and still exact as a double.
+    constexpr double kNoLimit = 4611686018427387904.0;
+    if (ms >= kNoLimit) return milliseconds::max();
+    return milliseconds(static_cast<milliseconds::rep>(ms));
+}
+
+// A burst's pace in notifications per second: None or 0 (and infinity) for
+// as fast as possible; NaN and negative rates are refused.
+double burstRate(std::optional<double> rate) {
+    if (!rate) return 0;
+    if (std::isnan(*rate) || *rate < 0) {
+        throw nb::value_error("a rate is a number of notifications per second, 0 or more");
+    }
+    return std::isinf(*rate) ? 0 : *rate;
 }
 
 void bindAdapter(nb::module_& sim) {
@@ -516,6 +540,10 @@ void bindAdapter(nb::module_& sim) {
              [](SimAdapter& a) {
                  return unlocked(a, [](Adapter& x) { return x.malformedReports(); });
              })
+        .def("dropped_reports",
+             [](SimAdapter& a) {
+                 return unlocked(a, [](Adapter& x) { return x.droppedReports(); });
+             })
         .def(
             "wait_for_requests",
             [](SimAdapter& a, size_t count, double timeoutMs) {
@@ -542,10 +570,18 @@ void bindAdapter(nb::module_& sim) {
             "data"_a)
         .def(
             "notify",
-            [](SimAdapter& a, uint16_t code, const ByteArg& fields, uint16_t headerWord) {
-                unlocked(a, [&](Adapter& x) { x.notify(code, fields, headerWord); });
+            [](SimAdapter& a, uint16_t code, const ByteArg& fields, uint16_t headerWord,
+               size_t count, std::optional<double> rate) {
+                const double perSecond = burstRate(rate);
+                unlocked(a, [&](Adapter& x) {
+                    if (count == 1 && perSecond == 0) {
+                        x.notify(code, fields, headerWord);
+                    } else {
+                        x.notify(code, fields, headerWord, count, perSecond);
+                    }
+                });
             },
-            "code"_a, "fields"_a, "header_word"_a = 0)
+            "code"_a, "fields"_a, "header_word"_a = 0, "count"_a = 1, "rate"_a.none() = nb::none())
         .def("set_handler", &SimAdapter::setHandler, "handler"_a.none())
         // The bench, one object per part of the adapter.
         .def_prop_ro(
@@ -569,6 +605,9 @@ void bindAdapter(nb::module_& sim) {
         .def_prop_ro(
             "gpio", [](SimAdapter& a) { return BenchRef<vantor::sim::GpioBench>{&a}; },
             nb::keep_alive<0, 1>(), "The far end of the GPIO pins.")
+        .def_prop_ro(
+            "i3c", [](SimAdapter& a) { return BenchRef<vantor::sim::I3cBench>{&a}; },
+            nb::keep_alive<0, 1>(), "Targets and devices on the I3C bus, and the I3C ports.")
         .def_prop_ro(
             "i2c_target", [](SimAdapter& a) { return BenchRef<vantor::sim::I2cTargetBench>{&a}; },
             nb::keep_alive<0, 1>(), "The adapter as I2C target.")
@@ -624,6 +663,14 @@ void bindBenches(nb::module_& sim) {
             },
             "delay_ms"_a,
             "Answers become readable only after this delay (injected messages are not delayed).")
+        .def(
+            "limit_input_queue",
+            [](Faults& r, std::optional<size_t> limit) {
+                onBench(r, [&](vs::FaultBench& b) { b.limitInputQueue(limit); });
+            },
+            "limit"_a.none(),
+            "At most `limit` input reports wait for the host (64 from creation); newer ones are "
+            "dropped and counted. None: no limit.")
         .def(
             "stall_bulk_in",
             [](Faults& r, bool stalled) {
@@ -938,6 +985,269 @@ void bindBenches(nb::module_& sim) {
             "pin"_a, "What a pin is set to.");
 }
 
+// ------------------------------------------------------------------- I3C
+// The I3C bench and its records: one block, bound after the other benches.
+
+// A bench event's outcome as Python sees it: True when the host got the
+// notification, False when the event is disabled; anything else is a
+// ValueError naming the reason.
+bool reported(vantor::sim::I3cEventOutcome outcome) {
+    using O = vantor::sim::I3cEventOutcome;
+    switch (outcome) {
+        case O::Reported:
+            return true;
+        case O::Disabled:
+            return false;
+        case O::NoSuchTarget:
+            throw nb::value_error("no target with that provisioned id");
+        case O::NotOnBus:
+            throw nb::value_error(
+                "an interrupt needs a dynamic address; a hot-join request a target without one");
+        case O::NotCapable:
+            throw nb::value_error("the target's BCR does not allow that interrupt or its payload");
+        case O::PayloadTooLong:
+            throw nb::value_error("the payload is longer than the target's IBI payload size");
+    }
+    return false;
+}
+
+void bindI3c(nb::module_& sim) {
+    namespace vs = vantor::sim;
+    using I3c = BenchRef<vs::I3cBench>;
+
+    Record<vs::I3cTargetState>(sim, "I3cTargetState",
+                               "An I3C target: its identity and what the controller set it to "
+                               "(events: enabled ENEC bits, 0x01 interrupts, 0x02 controller "
+                               "role, 0x08 hot-join).")
+        .field("pid", &vs::I3cTargetState::pid)
+        .field("bcr", &vs::I3cTargetState::bcr)
+        .field("dcr", &vs::I3cTargetState::dcr)
+        .field("static_address", &vs::I3cTargetState::staticAddress)
+        .field("dynamic_address", &vs::I3cTargetState::dynamicAddress)
+        .field("mwl", &vs::I3cTargetState::mwl)
+        .field("mrl", &vs::I3cTargetState::mrl)
+        .field("max_ibi_payload", &vs::I3cTargetState::maxIbiPayload)
+        .field("events", &vs::I3cTargetState::events)
+        .field("activity_state", &vs::I3cTargetState::activityState)
+        .field("group_address", &vs::I3cTargetState::groupAddress)
+        .field("reset_action", &vs::I3cTargetState::resetAction)
+        .field("pending_interrupt", &vs::I3cTargetState::pendingInterrupt)
+        .finish();
+    Record<vs::I3cTableEntry>(sim, "I3cTableEntry",
+                              "One entry of the controller's table of targets (static address 0: "
+                              "none).")
+        .field("static_address", &vs::I3cTableEntry::staticAddress)
+        .field("dynamic_address", &vs::I3cTableEntry::dynamicAddress)
+        .field("pid", &vs::I3cTableEntry::pid)
+        .field("bcr", &vs::I3cTableEntry::bcr)
+        .field("dcr", &vs::I3cTableEntry::dcr)
+        .field("mwl", &vs::I3cTableEntry::mwl)
+        .field("mrl", &vs::I3cTableEntry::mrl)
+        .field("max_ibi_payload", &vs::I3cTableEntry::maxIbiPayload)
+        .field("configuration", &vs::I3cTableEntry::configuration)
+        .finish();
+    Record<vs::I3cControllerState>(sim, "I3cControllerState",
+                                   "What the host set the I3C controller to (values as on the "
+                                   "wire).")
+        .field("initialized", &vs::I3cControllerState::initialized)
+        .field("push_pull_rate", &vs::I3cControllerState::pushPullRate)
+        .field("open_drain_rate", &vs::I3cControllerState::openDrainRate)
+        .field("i2c_rate", &vs::I3cControllerState::i2cRate)
+        .field("drive_strength", &vs::I3cControllerState::driveStrength)
+        .field("hot_join_enabled", &vs::I3cControllerState::hotJoinEnabled)
+        .field("bus_context", &vs::I3cControllerState::busContext)
+        .finish();
+    Record<vs::I3cPortsState>(sim, "I3cPortsState",
+                              "The I3C ports: the millivolts each carries, whether an external "
+                              "supply feeds them, the connector plugged into each (4: none) and "
+                              "the supplies on the target board.")
+        .field("lv_mv", &vs::I3cPortsState::lvMv)
+        .field("hv_mv", &vs::I3cPortsState::hvMv)
+        .field("external", &vs::I3cPortsState::external)
+        .field("lv_connector", &vs::I3cPortsState::lvConnector)
+        .field("hv_connector", &vs::I3cPortsState::hvConnector)
+        .field("lv_external_mv", &vs::I3cPortsState::lvExternalMv)
+        .field("hv_external_mv", &vs::I3cPortsState::hvExternalMv)
+        .finish();
+
+    nb::class_<I3c>(sim, "I3cBench",
+                    "The I3C bus: I3C targets (by provisioned id) and legacy I2C devices. "
+                    "Devices keep their memory across resets and unplugging; what the "
+                    "controller set them to is lost with a bus reset.")
+        .def("__repr__",
+             [](I3c& r) {
+                 const auto s = onBench(r, [](vs::I3cBench& b) {
+                     return std::make_pair(b.controller(), b.targets().size());
+                 });
+                 return benchRepr(
+                     r, "I3cBench",
+                     "targets=" + std::to_string(s.second) + " " + reprOf(nb::cast(s.first)));
+             })
+        .def(
+            "attach_target",
+            [](I3c& r, uint64_t pid, uint8_t bcr, uint8_t dcr, std::optional<uint8_t> staticAddress,
+               uint16_t mwl, uint16_t mrl, uint8_t maxIbiPayload, size_t memorySize, bool hdrDdr,
+               const ByteArg& maxDataSpeed) {
+                vs::I3cTargetOptions options;
+                if (maxDataSpeed.value.size() != options.maxDataSpeed.size()) {
+                    throw nb::value_error("max_data_speed is the 5-byte GETMXDS answer");
+                }
+                options.pid = pid;
+                options.bcr = bcr;
+                options.dcr = dcr;
+                options.staticAddress = staticAddress;
+                options.mwl = mwl;
+                options.mrl = mrl;
+                options.maxIbiPayload = maxIbiPayload;
+                options.memorySize = memorySize;
+                options.hdrDdr = hdrDdr;
+                std::copy(maxDataSpeed.value.begin(), maxDataSpeed.value.end(),
+                          options.maxDataSpeed.begin());
+                const auto state =
+                    onBench(r, [&](vs::I3cBench& b) { return b.attachTarget(options); });
+                if (!state) {
+                    throw nb::value_error(
+                        "cannot attach that target: an id above 48 bits or already attached, a "
+                        "static address outside 0x08..0x77 or taken, a memory size outside "
+                        "1..65536, or an IBI payload size without the payload bit in BCR");
+                }
+                return *state;
+            },
+            "pid"_a, nb::kw_only(), "bcr"_a = 0x06, "dcr"_a = 0,
+            "static_address"_a.none() = nb::none(), "mwl"_a = 256, "mrl"_a = 256,
+            "max_ibi_payload"_a = 0, "memory_size"_a = 1024, "hdr_ddr"_a = true,
+            "max_data_speed"_a = nb::bytes("\0\0\0\0\0", 5),
+            "Attach an I3C target (memory zero-filled) and return its state. BCR bit 1 allows "
+            "in-band interrupts, bit 2 their payload (max_ibi_payload: 0 no limit); transfers "
+            "use the sub-address, or the HDR-DDR command's low seven bits, as the memory "
+            "offset.")
+        .def(
+            "detach_target",
+            [](I3c& r, uint64_t pid) {
+                return onBench(r, [&](vs::I3cBench& b) { return b.detachTarget(pid); });
+            },
+            "pid"_a, "Remove a target; False when there was none.")
+        .def_prop_ro(
+            "targets",
+            [](I3c& r) { return onBench(r, [](vs::I3cBench& b) { return b.targets(); }); },
+            "Every target, by provisioned id.")
+        .def(
+            "target",
+            [](I3c& r, uint64_t pid) {
+                return onBench(r, [&](vs::I3cBench& b) { return b.target(pid); });
+            },
+            "pid"_a, "A target's state; None when there is no such target.")
+        .def(
+            "memory",
+            [](I3c& r, uint64_t pid) {
+                return toBytes(onBench(r, [&](vs::I3cBench& b) { return b.memory(pid); }));
+            },
+            "pid"_a, "A target's memory; b'' when there is no such target.")
+        .def(
+            "write_memory",
+            [](I3c& r, uint64_t pid, size_t offset, const ByteArg& data) {
+                if (!onBench(r,
+                             [&](vs::I3cBench& b) { return b.writeMemory(pid, offset, data); })) {
+                    throw nb::value_error("no such target, or the data does not fit");
+                }
+            },
+            "pid"_a, "offset"_a, "data"_a, "Change a target's memory directly.")
+        .def(
+            "raise_ibi",
+            [](I3c& r, uint64_t pid, const ByteArg& payload) {
+                return reported(
+                    onBench(r, [&](vs::I3cBench& b) { return b.raiseIbi(pid, payload); }));
+            },
+            "pid"_a, "payload"_a = nb::bytes("", 0),
+            "The target raises an in-band interrupt: True when it reached the host as a "
+            "notification, False when its interrupts are disabled (it stays pending until "
+            "GETSTATUS). ValueError when the target cannot raise it.")
+        .def(
+            "request_hot_join",
+            [](I3c& r, uint64_t pid) {
+                return reported(onBench(r, [&](vs::I3cBench& b) { return b.requestHotJoin(pid); }));
+            },
+            "pid"_a,
+            "An attached target without a dynamic address asks to join: True when the host got "
+            "the hot-join notification, False while hot-join is disabled. ENTDAA then gives it "
+            "an address.")
+        .def(
+            "attach_i2c_eeprom",
+            [](I3c& r, uint8_t address, size_t size, size_t pageSize, uint8_t addressBytes) {
+                const vs::I2cEepromOptions options{size, pageSize, addressBytes};
+                if (!onBench(
+                        r, [&](vs::I3cBench& b) { return b.attachI2cEeprom(address, options); })) {
+                    throw nb::value_error("cannot attach an EEPROM there");
+                }
+            },
+            "address"_a, nb::kw_only(), "size"_a = 256, "page_size"_a = 16, "address_bytes"_a = 1,
+            "Attach a legacy I2C EEPROM (erased to 0xFF) to the I3C bus.")
+        .def(
+            "attach_i2c_register_map",
+            [](I3c& r, uint8_t address) {
+                if (!onBench(r, [&](vs::I3cBench& b) { return b.attachI2cRegisterMap(address); })) {
+                    throw nb::value_error("cannot attach a register map there");
+                }
+            },
+            "address"_a, "Attach a legacy I2C register map (256 registers) to the I3C bus.")
+        .def(
+            "detach_i2c",
+            [](I3c& r, uint8_t address) {
+                return onBench(r, [&](vs::I3cBench& b) { return b.detachI2c(address); });
+            },
+            "address"_a, "Remove a legacy I2C device; False when there was none.")
+        .def(
+            "i2c_memory",
+            [](I3c& r, uint8_t address) {
+                return toBytes(onBench(r, [&](vs::I3cBench& b) { return b.i2cMemory(address); }));
+            },
+            "address"_a, "A legacy device's memory; b'' when there is none.")
+        .def(
+            "plug_connector",
+            [](I3c& r, const Number& port, const Number& connectorType) {
+                const uint8_t p = narrow<uint8_t>(port, "port");
+                const uint8_t t = narrow<uint8_t>(connectorType, "connector type");
+                if (!onBench(r, [&](vs::I3cBench& b) { return b.plugConnector(p, t); })) {
+                    throw nb::value_error("no such port, a connector is already in, or type NONE");
+                }
+            },
+            "port"_a, "connector_type"_a = 1,
+            "Plug a connector (an I3cConnectorType, HARNESS by default) into a port (0 LV, 1 HV); "
+            "the host gets a connector notification.")
+        .def(
+            "unplug_connector",
+            [](I3c& r, const Number& port) {
+                const uint8_t p = narrow<uint8_t>(port, "port");
+                if (!onBench(r, [&](vs::I3cBench& b) { return b.unplugConnector(p); })) {
+                    throw nb::value_error("no such port, or nothing is plugged in");
+                }
+            },
+            "port"_a, "Pull a port's connector; the host gets a connector notification.")
+        .def(
+            "set_external_supply",
+            [](I3c& r, const Number& port, uint16_t millivolts) {
+                const uint8_t p = narrow<uint8_t>(port, "port");
+                if (!onBench(r,
+                             [&](vs::I3cBench& b) { return b.setExternalSupply(p, millivolts); })) {
+                    throw nb::value_error("no such port");
+                }
+            },
+            "port"_a, "millivolts"_a,
+            "The supply a target board puts on a port (0: none), used once the host hands the "
+            "ports over to it.")
+        .def_prop_ro(
+            "ports", [](I3c& r) { return onBench(r, [](vs::I3cBench& b) { return b.ports(); }); },
+            "The I3C ports.")
+        .def_prop_ro(
+            "controller",
+            [](I3c& r) { return onBench(r, [](vs::I3cBench& b) { return b.controller(); }); },
+            "What the host set the I3C controller to.")
+        .def(
+            "device_table",
+            [](I3c& r) { return onBench(r, [](vs::I3cBench& b) { return b.deviceTable(); }); },
+            "The controller's table of targets, as i3c_get_device_table reports it.");
+}
+
 // ----------------------------------------------------------- target roles
 // The adapter as I2C, SPI and I3C target: records, the three benches and
 // their external controllers.
@@ -1010,16 +1320,17 @@ void bindTargetRecords(nb::module_& sim) {
         .bytesField("jedec_id", &vs::SpiTargetState::jedecId)
         .field("flags", &vs::SpiTargetState::flags)
         .finish();
-    Record<vs::I3cTargetState>(sim, "I3cTargetState", "What the host set the I3C target to.")
-        .field("active", &vs::I3cTargetState::active)
-        .field("layout", &vs::I3cTargetState::layout)
-        .bytesField("pid", &vs::I3cTargetState::pid)
-        .field("bcr", &vs::I3cTargetState::bcr)
-        .field("dcr", &vs::I3cTargetState::dcr)
-        .field("static_address", &vs::I3cTargetState::staticAddress)
-        .field("dynamic_address", &vs::I3cTargetState::dynamicAddress)
-        .field("mwl", &vs::I3cTargetState::mwl)
-        .field("mrl", &vs::I3cTargetState::mrl)
+    Record<vs::I3cTargetRoleState>(sim, "I3cTargetRoleState",
+                                   "What the host set the I3C target to.")
+        .field("active", &vs::I3cTargetRoleState::active)
+        .field("layout", &vs::I3cTargetRoleState::layout)
+        .bytesField("pid", &vs::I3cTargetRoleState::pid)
+        .field("bcr", &vs::I3cTargetRoleState::bcr)
+        .field("dcr", &vs::I3cTargetRoleState::dcr)
+        .field("static_address", &vs::I3cTargetRoleState::staticAddress)
+        .field("dynamic_address", &vs::I3cTargetRoleState::dynamicAddress)
+        .field("mwl", &vs::I3cTargetRoleState::mwl)
+        .field("mrl", &vs::I3cTargetRoleState::mrl)
         .finish();
     Record<vs::I3cBusTransaction>(sim, "I3cBusTransaction",
                                   "What one I3C transaction of the external controller met.")
@@ -1294,6 +1605,7 @@ void registerSimModule(nb::module_& m) {
     bindRecords(sim);
     bindAdapter(sim);
     bindBenches(sim);
+    bindI3c(sim);
     bindTargetRecords(sim);
     bindTargetBenches(sim);
 }

@@ -88,6 +88,77 @@ NOTIFICATION = {
 }
 
 
+# -------------------------------------------------- virtual adapter requests
+def report(chunk):
+    return bytes([0, len(chunk)]) + chunk
+
+
+def message(body):
+    return bytes([1]) + struct.pack("<H", len(body)) + body
+
+
+def ask(code):
+    return bytes([2]) + struct.pack("<H", code)
+
+
+def request(tid, code, params=b""):
+    return struct.pack("<HH", tid, code) + params
+
+
+# Byte 0 picks the model (0: 64-byte reports, 1: 1024-byte reports).
+SIM_REQUESTS = {
+    "get_usb_config": b"\x00" + ask(0x040E),
+    "every_system_query": b"\x00" + ask(0x0407) + ask(0x0409) + ask(0x040E) + ask(0x040F),
+    "usb_string_index_99": b"\x00" + message(request(7, 0x0407, b"\x63")),
+    "set_usb_config_short": b"\x00" + message(request(8, 0x040D, b"\x01")),
+    "unknown_command": b"\x00" + ask(0x7777),
+    "i2c_init_then_write": b"\x00" + message(request(1, 0x0901, bytes([0, 0xA0, 0x86, 1, 0, 5])))
+    + message(request(2, 0x0904, bytes([0, 1, 0, 0x68, 1, 0x10, 0, 0, 0, 0, 0x5A]))),
+    "spi_transfer_long": b"\x01" + message(request(3, 0x0D04, struct.pack("<HH", 300, 300) + bytes(300))),
+    "uart_send": b"\x00" + message(request(4, 0x1005, struct.pack("<H", 5) + b"hello")),
+    "gpio_configure_and_read": b"\x00" + message(request(5, 0x1401, b"\x05\x00"))
+    + message(request(6, 0x1403, b"\x05")),
+    "continuation_without_start": b"\x00" + report(struct.pack("<H", 2 | 4 << 2) + b"abcd"),
+    "first_segment_only": b"\x00" + report(struct.pack("<H", 1 | 4 << 2) + b"\x01\x00\x0e\x04"),
+    "reserved_header_bits": b"\x00" + report(struct.pack("<H", 0xF003 | 4 << 2) + b"\x01\x00\x0e\x04"),
+    "empty_message": b"\x00" + message(b""),
+    "enter_boot_mode_then_ask": b"\x00" + ask(0x0402) + ask(0x040E),
+}
+
+
+# ------------------------------------------------ synchronous responses
+def answer(command, flags, length, body):
+    return bytes([command, flags]) + struct.pack("<H", length) + body
+
+
+NO_ANSWER, KEEP_HEADER, TWICE = 1, 2, 4
+
+# Byte 0 picks the command of the fuzzer's table: 0 getUsbString, 1
+# getUsbConfig, 2 getDeviceInfo, 3 gpioDigitalRead, 4 i2cGetBusVoltage, 5
+# i2cRead, 6 i2cScanBus, 7 spiTransfer, 8 i2cWrite, 9 uartSendMessage, 10
+# setUsbConfig, 11 gpioConfigurePin, 12 spiControllerInit, 13 uartInit.
+SYNC_RESPONSES = {
+    "usb_string": answer(0, KEEP_HEADER, 1, b"\x00\x00\x06Vantor"),
+    "usb_string_one_byte_short": answer(0, KEEP_HEADER, 1, b"\x00\x00\x07Vantor"),
+    "usb_config": answer(1, KEEP_HEADER, 0, b"\x00\x00\x01\x00\x02"),
+    "usb_config_short": answer(1, KEEP_HEADER, 0, b"\x00\x00\x01"),
+    "device_info": answer(2, KEEP_HEADER, 0, b"\x00\x00\x04SIM1"),
+    "gpio_level": answer(3, KEEP_HEADER, 0, b"\x00\x00\x01"),
+    "bus_voltage": answer(4, KEEP_HEADER, 0, b"\x00\x00\x08\x07"),
+    "i2c_read_four": answer(5, KEEP_HEADER, 4, b"\x00\x00\x04\x00abcd"),
+    "i2c_read_more_than_asked": answer(5, KEEP_HEADER, 2, b"\x00\x00\x08\x00abcdefgh"),
+    "i2c_scan": answer(6, KEEP_HEADER, 1, b"\x00\x00\x02\x01\x50\x68\x34\x02"),
+    "spi_transfer_300": answer(7, KEEP_HEADER, 300, b"\x00\x00" + struct.pack("<H", 300) + bytes(300)),
+    "i2c_write_status": answer(8, KEEP_HEADER, 3, b"\x02\x00"),
+    "uart_send_twice": answer(9, KEEP_HEADER | TWICE, 4, b"\x00\x00"),
+    "set_usb_config": answer(10, KEEP_HEADER, 1, b"\x00\x00"),
+    "gpio_configure": answer(11, KEEP_HEADER, 0, b"\x00\x00"),
+    "spi_init_wrong_code": answer(12, 0, 0, b"\x01\x00\x99\x99\x00\x00"),
+    "uart_init_no_answer": answer(13, NO_ANSWER, 0, b""),
+    "one_byte_answer": answer(1, 0, 0, b"\x01"),
+}
+
+
 def write(name, seeds):
     folder = HERE / "corpus" / name
     folder.mkdir(parents=True, exist_ok=True)
@@ -100,3 +171,5 @@ def write(name, seeds):
 if __name__ == "__main__":
     write("fuzz_reassembly", REASSEMBLY)
     write("fuzz_notification", NOTIFICATION)
+    write("fuzz_sim_requests", SIM_REQUESTS)
+    write("fuzz_sync_responses", SYNC_RESPONSES)

@@ -34,6 +34,7 @@ __all__ = [
     "SpiBench",
     "UartBench",
     "GpioBench",
+    "I3cBench",
     # The adapter in its target roles, with the external controllers.
     "I2cTargetBench",
     "SpiTargetBench",
@@ -55,9 +56,13 @@ __all__ = [
     "I2cTargetState",
     "I2cBusTransaction",
     "SpiTargetState",
-    "I3cTargetState",
+    "I3cTargetRoleState",
     "I3cBusTransaction",
     "RegisterRegion",
+    "I3cTargetState",
+    "I3cTableEntry",
+    "I3cControllerState",
+    "I3cPortsState",
 ]
 
 BytesLike = Union[bytes, bytearray, memoryview]
@@ -75,6 +80,7 @@ if TYPE_CHECKING:
     SpiBench = Any
     UartBench = Any
     GpioBench = Any
+    I3cBench = Any
     Identity = Any
     UsbSettings = Any
     BulkGroup = Any
@@ -94,9 +100,13 @@ if TYPE_CHECKING:
     I2cTargetState = Any
     I2cBusTransaction = Any
     SpiTargetState = Any
-    I3cTargetState = Any
+    I3cTargetRoleState = Any
     I3cBusTransaction = Any
     RegisterRegion = Any
+    I3cTargetState = Any
+    I3cTableEntry = Any
+    I3cControllerState = Any
+    I3cPortsState = Any
 else:
     FaultBench = _native.FaultBench
     SystemBench = _native.SystemBench
@@ -105,6 +115,7 @@ else:
     SpiBench = _native.SpiBench
     UartBench = _native.UartBench
     GpioBench = _native.GpioBench
+    I3cBench = _native.I3cBench
     Identity = _native.Identity
     UsbSettings = _native.UsbSettings
     BulkGroup = _native.BulkGroup
@@ -124,9 +135,13 @@ else:
     I2cTargetState = _native.I2cTargetState
     I2cBusTransaction = _native.I2cBusTransaction
     SpiTargetState = _native.SpiTargetState
-    I3cTargetState = _native.I3cTargetState
+    I3cTargetRoleState = _native.I3cTargetRoleState
     I3cBusTransaction = _native.I3cBusTransaction
     RegisterRegion = _native.RegisterRegion
+    I3cTargetState = _native.I3cTargetState
+    I3cTableEntry = _native.I3cTableEntry
+    I3cControllerState = _native.I3cControllerState
+    I3cPortsState = _native.I3cPortsState
 
 
 class VirtualAdapter:
@@ -242,8 +257,18 @@ class VirtualAdapter:
         """Output reports the adapter could not use."""
         return int(self._native.malformed_reports())
 
+    @property
+    def dropped_reports(self) -> int:
+        """Input reports lost since the last ``clear`` because the HID input
+        queue was full (at most 64 wait for the host, as in the Linux HID
+        driver; ``faults.limit_input_queue`` changes the bound)."""
+        return int(self._native.dropped_reports())
+
     def wait_for_requests(self, count: int, timeout: float = 2.0) -> bool:
-        """Wait until ``count`` requests were handled since the last ``clear``."""
+        """Wait until ``count`` requests were handled since the last ``clear``.
+
+        ``timeout`` is in seconds; ``float("inf")`` waits without limit and
+        NaN raises ``ValueError``."""
         return bool(self._native.wait_for_requests(count, timeout * 1000.0))
 
     # ------------------------------------------------------------ injection
@@ -260,10 +285,24 @@ class VirtualAdapter:
         """Queue bytes on bulk IN."""
         self._native.send_bulk(data)
 
-    def notify(self, code: int, fields: BytesLike = b"", header_word: int = 0) -> None:
+    def notify(
+        self,
+        code: int,
+        fields: BytesLike = b"",
+        header_word: int = 0,
+        *,
+        count: int = 1,
+        rate: Optional[float] = None,
+    ) -> None:
         """Send a notification: transaction id 0, ``code``, ``header_word``,
-        then ``fields``."""
-        self._native.notify(code, fields, header_word)
+        then ``fields``.
+
+        With ``count``, send that many, paced at ``rate`` notifications per
+        second (None or 0: as fast as possible). The burst runs on the calling
+        thread without the interpreter lock and returns once all are queued
+        (or the adapter was unplugged); what the full input queue refuses is
+        counted in ``dropped_reports``."""
+        self._native.notify(code, fields, header_word, count, rate)
 
     def set_handler(self, handler: Optional[Handler]) -> None:
         """Answer every request with ``handler(request)`` instead of the firmware.
@@ -271,9 +310,11 @@ class VirtualAdapter:
         The handler gets the whole request message and returns one whole
         message (header included), a list of them, or None for no answer. It
         runs on the thread that writes the request and may call ``send`` and
-        ``send_bulk``. An exception it raises is logged to
-        "pyvantorsdk.backend" and counts as no answer. ``None`` restores the
-        firmware.
+        ``send_bulk``; that thread is inside the facade's request, so a request
+        from the handler to the same facade raises ``ProtocolError`` at once
+        and its ``disconnect()`` does nothing. An exception it raises is
+        logged to "pyvantorsdk.backend" and counts as no answer. ``None``
+        restores the firmware.
         """
         self._native.set_handler(handler)
 
@@ -332,3 +373,7 @@ class VirtualAdapter:
         """The adapter as I3C target: identity, memory, and ``controller``,
         an external controller on its bus."""
         return self._native.i3c_target
+    def i3c(self) -> I3cBench:
+        """The I3C bus: targets (``attach_target``), legacy I2C devices, in-band
+        interrupts and hot-join requests, the ports' connectors and supplies."""
+        return self._native.i3c

@@ -1,5 +1,8 @@
 #include "sim/VirtualAdapter.h"
 
+#include <chrono>
+#include <cmath>
+#include <thread>
 #include <utility>
 
 #include "sim/usb/AdapterState.h"
@@ -21,6 +24,7 @@ VirtualAdapter::VirtualAdapter(AdapterOptions options) {
     i2cTarget_ = std::make_unique<I2cTargetBench>(*state_);
     spiTarget_ = std::make_unique<SpiTargetBench>(*state_);
     i3cTarget_ = std::make_unique<I3cTargetBench>(*state_);
+    i3c_ = std::make_unique<I3cBench>(*state_);
     registry->add(state_);
     if (options.plugged) state_->plug();
 }
@@ -83,6 +87,9 @@ void VirtualAdapter::setRecording(bool recording) {
 size_t VirtualAdapter::malformedReports() const {
     return state_->malformedReports();
 }
+size_t VirtualAdapter::droppedReports() const {
+    return state_->droppedReports();
+}
 
 bool VirtualAdapter::waitForRequests(size_t count, std::chrono::milliseconds timeout) const {
     return state_->waitForRequests(count, timeout);
@@ -106,6 +113,27 @@ void VirtualAdapter::notify(uint16_t code, const Bytes& fields, uint16_t headerW
     const Bytes message =
         MessageBuilder::notification(code, headerWord).append(fields.data(), fields.size()).take();
     send(message);
+}
+
+void VirtualAdapter::notify(uint16_t code, const Bytes& fields, uint16_t headerWord, size_t count,
+                            double perSecond) {
+    using Clock = std::chrono::steady_clock;
+    const Bytes message =
+        MessageBuilder::notification(code, headerWord).append(fields.data(), fields.size()).take();
+    const bool paced = perSecond > 0 && std::isfinite(perSecond);
+    const std::chrono::duration<double> interval(paced ? 1.0 / perSecond : 0.0);
+    const auto start = Clock::now();
+    for (size_t i = 0; i < count; ++i) {
+        if (paced && i > 0) {
+            // An absolute schedule: a late wake-up is made up by sending the
+            // next ones without waiting.
+            const auto due = start + std::chrono::duration_cast<Clock::duration>(
+                                         interval * static_cast<double>(i));
+            if (due > Clock::now()) std::this_thread::sleep_until(due);
+        }
+        if (!state_->isPlugged()) return;
+        state_->queueMessage(message.data(), message.size(), false);
+    }
 }
 
 void VirtualAdapter::setHandler(Handler handler) {

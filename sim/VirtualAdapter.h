@@ -54,9 +54,11 @@ struct BulkCapabilityConfig {
     uint8_t capabilityInfo = 1;
     bool supported = true;
     // Default: I2C (group 2) and SPI (group 3), 32768 bytes, bulk write and
-    // bulk read (mask 0x180), for SPI also the bulk transfer (0x20), and for
-    // both the target memory write and read (0x18).
-    std::vector<BulkGroupRecord> groups = {{2, 32768, 0x198}, {3, 32768, 0x1B8}};
+    // bulk read (mask 0x180), for SPI also the bulk transfer (0x20), for both
+    // the target memory write and read (0x18); I3C (group 6), 32767 bytes,
+    // its bulk private transfer (0x800).
+    std::vector<BulkGroupRecord> groups = {
+        {2, 32768, 0x198}, {3, 32768, 0x1B8}, {6, 32767, 0x800}};
 };
 
 // The adapter's USB configuration (WebUSB switch, CDC switch, CDC mode), kept
@@ -88,6 +90,7 @@ class GpioBench;
 class I2cTargetBench;
 class SpiTargetBench;
 class I3cTargetBench;
+class I3cBench;
 
 class VirtualAdapter {
   public:
@@ -129,8 +132,12 @@ class VirtualAdapter {
     // beyond the report, reserved header bits set, a continuation without a
     // first segment, or a message abandoned unfinished.
     size_t malformedReports() const;
+    // Input reports lost because the HID input queue was full (see
+    // `FaultBench::limitInputQueue`) since the last clear.
+    size_t droppedReports() const;
     // Waits until at least `count` requests were received and handled (their
-    // answers queued) since the last clear; false on timeout.
+    // answers queued) since the last clear; false on timeout. A timeout
+    // beyond the clock's range waits without limit.
     bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
 
     // ---------------------------------------------------------- injection
@@ -140,6 +147,12 @@ class VirtualAdapter {
     // A notification message: transaction id 0, `code`, `headerWord`, then
     // `fields` (which start at offset 6).
     void notify(uint16_t code, const Bytes& fields, uint16_t headerWord = 0);
+    // A burst of `count` such notifications, paced at `perSecond` messages a
+    // second on the calling thread (0, negative or infinite: as fast as
+    // possible); returns once all are queued, or early when the adapter is
+    // unplugged. What the full input queue refuses is counted as dropped.
+    void notify(uint16_t code, const Bytes& fields, uint16_t headerWord, size_t count,
+                double perSecond);
 
     // Scripted answers; an empty function restores the firmware.
     void setHandler(Handler handler);
@@ -158,6 +171,7 @@ class VirtualAdapter {
     I2cTargetBench& i2cTarget() const { return *i2cTarget_; }
     SpiTargetBench& spiTarget() const { return *spiTarget_; }
     I3cTargetBench& i3cTarget() const { return *i3cTarget_; }
+    I3cBench& i3c() const { return *i3c_; }           // targets and devices on the I3C bus
 
     struct State;  // shared with the virtual USB backends, the firmware and the bench
     // The internals ("sim/usb/AdapterState.h"), for the bench objects and for
@@ -176,6 +190,7 @@ class VirtualAdapter {
     std::unique_ptr<I2cTargetBench> i2cTarget_;
     std::unique_ptr<SpiTargetBench> spiTarget_;
     std::unique_ptr<I3cTargetBench> i3cTarget_;
+    std::unique_ptr<I3cBench> i3c_;
 };
 
 }  // namespace vantor::sim
@@ -185,6 +200,7 @@ class VirtualAdapter {
 #include "sim/bench/FaultBench.h"   // IWYU pragma: export
 #include "sim/bench/GpioBench.h"    // IWYU pragma: export
 #include "sim/bench/I2cBench.h"     // IWYU pragma: export
+#include "sim/bench/I3cBench.h"     // IWYU pragma: export
 #include "sim/bench/PowerBench.h"   // IWYU pragma: export
 #include "sim/bench/SpiBench.h"     // IWYU pragma: export
 #include "sim/bench/SystemBench.h"  // IWYU pragma: export

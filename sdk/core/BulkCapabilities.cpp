@@ -37,8 +37,8 @@ uint16_t VantorAsyncSDK::getBulkCapabilities(uint16_t transactionId) {
 
 const VantorSDK::BulkCapabilities& VantorSDK::getBulkCapabilities() {
     // On the reader thread the query could never be answered.
-    if (impl_->calledFromReaderThread()) return impl_->bulkCapabilities;
-    std::lock_guard<std::mutex> lock(impl_->requestMutex);
+    if (impl_->mustRefuseCall()) return impl_->bulkCapabilities;
+    Impl::RequestLock lock(*impl_);
     return impl_->bulkCapabilitiesLocked();
 }
 
@@ -72,11 +72,11 @@ const VantorSDK::BulkCapabilities& VantorSDK::Impl::bulkCapabilitiesLocked() {
 }
 
 uint16_t VantorSDK::Impl::bulkGate(const CommandInfo& command, uint64_t length) {
-    if (calledFromReaderThread()) return kWrongRequest;
+    if (mustRefuseCall()) return kWrongRequest;
     if (!async->isBulkTransportAvailable()) return kBulkUnavailable;
     // Evaluated under the request lock so that a concurrent connect cannot
     // reset the cache while it is read.
-    std::lock_guard<std::mutex> lock(requestMutex);
+    RequestLock lock(*this);
     const BulkCapabilities& caps = bulkCapabilitiesLocked();
     if (!caps.supported) return kBulkUnavailable;
     const BulkGroupSupport* entry = findGroup(caps, command.group());

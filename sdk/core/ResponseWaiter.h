@@ -4,8 +4,10 @@
 // response whose transaction id is not the expected one is counted as
 // discarded.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <type_traits>
@@ -44,8 +46,26 @@ class FunctionRef<R(Args...)> {
     R (*invoke_)(void*, Args...);
 };
 
+// Locking: `mutex_` guards every field below and is held only briefly by
+// each operation, never while a request is sent or while the interruption
+// check runs. The waiting caller holds it only inside the condition wait,
+// so the reader thread (deliver, cutOff) and a disconnecting thread (cutOff)
+// always get it at once.
 class ResponseWaiter {
   public:
+    // How a request ended.
+    enum class Outcome {
+        Answered,     // the matching response was stored
+        NotSent,      // `send` returned false; nothing was awaited
+        TimedOut,     // the timeout passed first
+        CutOff,       // the connection was closed or lost while waiting
+        Interrupted,  // the interruption check asked to stop waiting
+    };
+
+    // Asked periodically by a waiting caller, on its own thread and with no
+    // lock of the waiter held; true ends the wait with Outcome::Interrupted.
+    using InterruptCheck = std::function<bool()>;
+
     // `timeoutMs` -1 waits without limit; 0 or any other negative value does
     // not wait at all.
     explicit ResponseWaiter(int32_t timeoutMs) : timeoutMs_(timeoutMs) {}
@@ -54,15 +74,24 @@ class ResponseWaiter {
     void setExpected(uint16_t id);
 
     // Marks a request outstanding, runs `send` and, when it returns true,
-    // waits for the matching response or the timeout. True when a response
-    // was stored. Whatever the outcome, nothing is outstanding afterwards, so
-    // a late response is discarded.
-    bool execute(FunctionRef<bool()> send);
+    // waits for the matching response, the timeout, a cut-off or an
+    // interruption. Whatever the outcome, nothing is outstanding afterwards,
+    // so a late response is discarded.
+    Outcome execute(FunctionRef<bool()> send);
 
     // Offers a response (reader thread). When `id` is the outstanding one,
     // runs `store` under the lock, wakes the waiting caller and returns true;
     // otherwise counts the message as discarded and returns false.
     bool deliver(uint16_t id, FunctionRef<void()> store);
+
+    // Ends the outstanding request, if any, with Outcome::CutOff at once,
+    // whatever the timeout: the response can no longer arrive. Callable from
+    // any thread, including the reader thread.
+    void cutOff();
+
+    // Installs (or, with an empty function, removes) the interruption check,
+    // asked every `periodMs` milliseconds (at least 1) while a caller waits.
+    void setInterruptCheck(InterruptCheck check, int periodMs);
 
     void countDiscarded();
     uint64_t discarded() const;
@@ -70,14 +99,20 @@ class ResponseWaiter {
     int32_t timeoutMs() const { return timeoutMs_; }
 
   private:
-    // Waits (lock held) until a response is ready or the timeout passed.
-    bool waitLocked(std::unique_lock<std::mutex>& lock);
+    // Waits (lock held, released while waiting and while `check` runs)
+    // until the request ends; the outcome.
+    Outcome waitLocked(std::unique_lock<std::mutex>& lock);
 
     const int32_t timeoutMs_;
     bool ready_ = false;
     bool pending_ = false;
+    bool cutOff_ = false;  // the outstanding request was cut off
     uint16_t expectedId_ = 0;
     uint64_t discardedCount_ = 0;
+    // Shared so that a waiting caller can run its copy without the lock
+    // while another thread replaces it.
+    std::shared_ptr<const InterruptCheck> interruptCheck_;
+    std::chrono::milliseconds interruptPeriod_{100};
     std::condition_variable condition_;
     mutable std::mutex mutex_;
 };

@@ -71,6 +71,9 @@ namespace device {
 // firmware.
 inline constexpr CommandInfo kResetDevice = statusOnlyCommand(0x0401);
 inline constexpr CommandInfo kEnterBootMode = statusOnlyCommand(0x0402);
+// The supply of the two I3C ports, apart from the I/O rail.
+inline constexpr CommandInfo kSetI3cVoltage = statusOnlyCommand(0x0404);
+inline constexpr CommandInfo kUseExternalI3cVoltage = statusOnlyCommand(0x040A);
 // The I/O voltage rail of the I2C, SPI, UART and GPIO signals.
 inline constexpr CommandInfo kSetIoVoltage = statusOnlyCommand(0x0405);
 // A bare header carrying an error (an unknown string index) reports the
@@ -104,6 +107,11 @@ constexpr size_t kCdcModeOffset =
 // getAnalogMeasurements: the rail voltage is its first field.
 constexpr size_t kRailVoltageOffset =
     kResponseHeaderSize + offsetof(GetAnalogMeasurementsParameters, ioVoltageMv);
+// getAnalogMeasurements: the voltages of the two I3C ports.
+constexpr size_t kI3cLowVoltageOffset =
+    kResponseHeaderSize + offsetof(GetAnalogMeasurementsParameters, i3cLowVoltageMv);
+constexpr size_t kI3cHighVoltageOffset =
+    kResponseHeaderSize + offsetof(GetAnalogMeasurementsParameters, i3cHighVoltageMv);
 // getBulkCapabilities: capability info, supported flag, two bytes not
 // interpreted, the record count, then 7-byte records of group (u8), maximum
 // payload (u16) and command mask (u32).

@@ -100,6 +100,9 @@ struct VantorAsyncSDK::AsyncSdkImpl {
     AsyncSdkImpl(usb::HidBackend& hid, usb::UsbBackend& usb) : transport(hid, usb) {
         transport.setReportCallback(
             [this](const std::vector<uint8_t>& report) { onReport(report); });
+        transport.setReadErrorCallback([this] {
+            if (connectionLost) connectionLost();
+        });
     }
 
     // Runs on the reader thread for every input report.
@@ -132,6 +135,8 @@ struct VantorAsyncSDK::AsyncSdkImpl {
     std::vector<std::vector<uint8_t>> segments;  // guarded by sendGate
     std::unique_ptr<ReportFramer> framer;        // guarded by sendGate
     ResponseCallback responseCallback = [](const std::vector<uint8_t>&) {};
+    // Reader thread: the device stopped answering reads. Set before connecting.
+    std::function<void()> connectionLost;
     // Held for a whole message, for connect and for disconnect.
     SendGate sendGate;
     // Last, so that it is destroyed first: its reader thread uses the fields
@@ -154,9 +159,16 @@ bool VantorAsyncSDK::open(const std::string& path, const std::string& serialNumb
     // The reader thread belongs to an open connection; it cannot replace it.
     if (impl_->onReaderThread()) return connected_;
     GateHold hold(impl_->sendGate, false);
-    const bool ok = impl_->transport.open(path, serialNumber);
+    bool ok;
+    {
+        // Switching to another adapter joins the current reader thread.
+        StoppingReader stopping(impl_->sendGate);
+        ok = impl_->transport.open(path, serialNumber);
+    }
+    // A failed switch leaves the adapter that was open (and its framer) in
+    // use; a success may have replaced it, with another report size.
     if (ok) impl_->framer = std::make_unique<ReportFramer>(impl_->transport.reportSize());
-    connected_ = ok;
+    connected_ = impl_->transport.isConnected();
     return ok;
 }
 
@@ -171,6 +183,9 @@ bool VantorAsyncSDK::connectWithSerialNumber(const std::string& serialNumber) {
 void VantorAsyncSDK::disconnect() {
     // Closing joins the reader thread, which cannot join itself.
     if (impl_->onReaderThread()) return;
+    // A bulk data phase in progress (on another thread, perhaps under the
+    // send lock) gives up within one transfer instead of running its course.
+    impl_->transport.bulk().interrupt();
     GateHold hold(impl_->sendGate, false);
     {
         StoppingReader stopping(impl_->sendGate);
@@ -182,6 +197,22 @@ void VantorAsyncSDK::disconnect() {
 
 void VantorAsyncSDK::onResponse(ResponseCallback callback) {
     impl_->responseCallback = std::move(callback);
+}
+
+void VantorAsyncSDK::onConnectionLost(std::function<void()> callback) {
+    impl_->connectionLost = std::move(callback);
+}
+
+void VantorAsyncSDK::expectUnclaimedBulkIn(uint64_t count) {
+    impl_->transport.bulk().expectUnclaimed(count);
+}
+
+void VantorAsyncSDK::discardStaleBulkIn() {
+    impl_->transport.bulk().discardStale();
+}
+
+bool VantorAsyncSDK::bulkInterrupted() const {
+    return impl_->transport.bulk().isInterrupted();
 }
 
 bool VantorAsyncSDK::onReaderThread() const {

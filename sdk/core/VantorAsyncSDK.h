@@ -15,11 +15,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sdk/core/StatusCode.h"
 #include "sdk/core/SystemTypes.h"
+#include "sdk/i3c/I3cTypes.h"
 #include "sdk/peripherals/GpioTypes.h"
 #include "sdk/peripherals/I2cTypes.h"
 #include "sdk/peripherals/SpiTypes.h"
@@ -45,6 +47,10 @@ class VantorAsyncSDK {
     VantorAsyncSDK(const VantorAsyncSDK&) = delete;
     VantorAsyncSDK& operator=(const VantorAsyncSDK&) = delete;
 
+    // While connected, a connect the open adapter satisfies (same path or
+    // serial number, or an empty one) returns true and changes nothing; one
+    // naming another adapter opens it first and only then closes the first,
+    // or returns false leaving the first open.
     bool connect(const std::string& path);
     bool connectWithSerialNumber(const std::string& serialNumber);
     void disconnect();
@@ -152,6 +158,138 @@ class VantorAsyncSDK {
     uint16_t uartDeinit(uint16_t transactionId);
     uint16_t uartSendMessage(uint16_t transactionId, const std::vector<uint8_t>& data);
 
+    // ------------------------------------------------ I3C controller
+    // Rates, drive strength and the configuration byte travel as given. A
+    // target list of more than 255 entries is refused with
+    // SDK_ERROR_WRONG_REQUEST (its count is one byte). The I3C port voltage
+    // is read back with getAnalogMeasurements (u16 millivolts at offsets 8
+    // and 10 of its response).
+    uint16_t i3cControllerInit(uint16_t transactionId, I3cPushPullRate pushPull,
+                               I3cOpenDrainRate openDrain, I2cOpenDrainRate i2cRate,
+                               I3cDriveStrength driveStrength);
+    uint16_t i3cSetParameters(uint16_t transactionId, I3cPushPullRate pushPull,
+                              I3cOpenDrainRate openDrain, I2cOpenDrainRate i2cRate,
+                              I3cDriveStrength driveStrength);
+    uint16_t i3cInitBus(uint16_t transactionId, std::vector<I3cTargetInfo> targets);
+    uint16_t i3cResetBus(uint16_t transactionId);
+    uint16_t i3cGetDeviceTable(uint16_t transactionId);
+    uint16_t i3cSetTargetDeviceConfiguration(uint16_t transactionId, uint8_t address,
+                                             uint8_t configuration);
+    uint16_t i3cTargetResetPattern(uint16_t transactionId);
+    uint16_t i3cHdrExitPattern(uint16_t transactionId);
+    uint16_t i3cSetBusVoltage(uint16_t transactionId, uint16_t millivolts);
+    uint16_t i3cUseExternalVoltage(uint16_t transactionId, bool enable);
+
+    // ------------------------------------------------ I3C private transfers
+    // A sub-address is 0 to 4 bytes in caller order; more is refused with
+    // SDK_ERROR_WRONG_REQUEST, as is a HID write of more than 65535 bytes.
+    // The bulk variants return SDK_ERROR_BULK_UNAVAILABLE without a bulk
+    // interface and move 1 to 32767 bytes (HDR-DDR: an even 2 to 1024);
+    // a bulk write sends its data phase right after the request
+    // (SDK_ERROR_TIMEOUT when that fails).
+    uint16_t i3cSdrWrite(uint16_t transactionId, uint8_t address,
+                         const std::vector<uint8_t>& subaddress, const std::vector<uint8_t>& data,
+                         I3cTransferFlags flags);
+    uint16_t i3cSdrRead(uint16_t transactionId, uint8_t address,
+                        const std::vector<uint8_t>& subaddress, uint16_t length,
+                        I3cTransferFlags flags);
+    uint16_t i3cHdrDdrWrite(uint16_t transactionId, uint8_t address, uint8_t command,
+                            const std::vector<uint8_t>& data, I3cTransferFlags flags);
+    uint16_t i3cHdrDdrRead(uint16_t transactionId, uint8_t address, uint8_t command,
+                           uint16_t length, I3cTransferFlags flags);
+    uint16_t i3cLegacyI2cWrite(uint16_t transactionId, uint8_t address,
+                               const std::vector<uint8_t>& subaddress,
+                               const std::vector<uint8_t>& data, I3cTransferFlags flags);
+    uint16_t i3cLegacyI2cRead(uint16_t transactionId, uint8_t address,
+                              const std::vector<uint8_t>& subaddress, uint16_t length,
+                              I3cTransferFlags flags);
+    uint16_t i3cSdrWriteBulk(uint16_t transactionId, uint8_t address,
+                             const std::vector<uint8_t>& subaddress,
+                             const std::vector<uint8_t>& data, I3cTransferFlags flags);
+    uint16_t i3cSdrReadBulk(uint16_t transactionId, uint8_t address,
+                            const std::vector<uint8_t>& subaddress, uint16_t length,
+                            I3cTransferFlags flags);
+    uint16_t i3cHdrDdrWriteBulk(uint16_t transactionId, uint8_t address, uint8_t command,
+                                const std::vector<uint8_t>& data, I3cTransferFlags flags);
+    uint16_t i3cHdrDdrReadBulk(uint16_t transactionId, uint8_t address, uint8_t command,
+                               uint16_t length, I3cTransferFlags flags);
+    uint16_t i3cLegacyI2cWriteBulk(uint16_t transactionId, uint8_t address,
+                                   const std::vector<uint8_t>& subaddress,
+                                   const std::vector<uint8_t>& data, I3cTransferFlags flags);
+    uint16_t i3cLegacyI2cReadBulk(uint16_t transactionId, uint8_t address,
+                                  const std::vector<uint8_t>& subaddress, uint16_t length,
+                                  I3cTransferFlags flags);
+
+    // ------------------------------------------------ I3C common command codes
+    // The generic form sends its arguments unchanged; data on a read, or
+    // more than 255 data bytes, is refused with SDK_ERROR_WRONG_REQUEST. The
+    // named forms send what their command defines; the same refusal covers
+    // lists whose length byte cannot describe them (ENTDAA above 15
+    // targets, SETAASA above 255 addresses, SETXTIME and SETBUSCON above 255
+    // bytes in all). An empty optional byte list sends nothing extra.
+    uint16_t i3cCccTransfer(uint16_t transactionId, uint8_t address,
+                            I3cTransferDirection direction, I3cTransferMode mode,
+                            I3cTransferFlags flags, I3cCccType cccType, uint8_t length, CCC ccc,
+                            uint8_t definingByte, const std::vector<uint8_t>& data);
+    uint16_t i3cCccRSTDAA(uint16_t transactionId, I3cTransferFlags flags);
+    uint16_t i3cCccENTDAA(uint16_t transactionId, std::vector<I3cTargetInfo> targets);
+    uint16_t i3cCccSETAASA(uint16_t transactionId, const std::vector<uint8_t>& staticAddresses,
+                           I3cTransferFlags flags);
+    uint16_t i3cCccSETDASA(uint16_t transactionId, uint8_t staticAddress, uint8_t dynamicAddress,
+                           I3cTransferFlags flags);
+    uint16_t i3cCccSETNEWDA(uint16_t transactionId, uint8_t oldAddress, uint8_t newAddress,
+                            I3cTransferFlags flags);
+    uint16_t i3cCccGETPID(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccGETBCR(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccGETDCR(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccGETSTATUS(uint16_t transactionId, uint8_t address,
+                             std::optional<uint8_t> definingByte, I3cTransferFlags flags);
+    uint16_t i3cCccGETCAPS(uint16_t transactionId, uint8_t address,
+                           std::optional<uint8_t> definingByte, I3cTransferFlags flags);
+    uint16_t i3cCccGETMXDS(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccGETXTIME(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccGETMWL(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccGETMRL(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccSETMWLBroadcast(uint16_t transactionId, uint16_t mwl, I3cTransferFlags flags);
+    uint16_t i3cCccSETMWLDirect(uint16_t transactionId, uint8_t address, uint16_t mwl,
+                                I3cTransferFlags flags);
+    uint16_t i3cCccSETMRLBroadcast(uint16_t transactionId, uint16_t mrl,
+                                   std::optional<uint8_t> ibiPayloadSize, I3cTransferFlags flags);
+    uint16_t i3cCccSETMRLDirect(uint16_t transactionId, uint8_t address, uint16_t mrl,
+                                std::optional<uint8_t> ibiPayloadSize, I3cTransferFlags flags);
+    uint16_t i3cCccENECBroadcast(uint16_t transactionId, uint8_t events, I3cTransferFlags flags);
+    uint16_t i3cCccDISECBroadcast(uint16_t transactionId, uint8_t events, I3cTransferFlags flags);
+    uint16_t i3cCccENECDirect(uint16_t transactionId, uint8_t address, uint8_t events,
+                              I3cTransferFlags flags);
+    uint16_t i3cCccDISECDirect(uint16_t transactionId, uint8_t address, uint8_t events,
+                               I3cTransferFlags flags);
+    uint16_t i3cCccENTAS0Broadcast(uint16_t transactionId, I3cTransferFlags flags);
+    uint16_t i3cCccENTAS1Broadcast(uint16_t transactionId, I3cTransferFlags flags);
+    uint16_t i3cCccENTAS2Broadcast(uint16_t transactionId, I3cTransferFlags flags);
+    uint16_t i3cCccENTAS3Broadcast(uint16_t transactionId, I3cTransferFlags flags);
+    uint16_t i3cCccENTAS0Direct(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccENTAS1Direct(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccENTAS2Direct(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccENTAS3Direct(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccRSTACTBroadcast(uint16_t transactionId, I3cTargetResetDefByte definingByte,
+                                   I3cTransferFlags flags);
+    uint16_t i3cCccRSTACTDirect(uint16_t transactionId, uint8_t address,
+                                I3cTargetResetDefByte definingByte,
+                                I3cTransferDirection direction, I3cTransferFlags flags);
+    uint16_t i3cCccRSTGRPABroadcast(uint16_t transactionId, I3cTransferFlags flags);
+    uint16_t i3cCccRSTGRPADirect(uint16_t transactionId, uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccSETGRPADirect(uint16_t transactionId, uint8_t address, uint8_t groupAddress,
+                                 I3cTransferFlags flags);
+    uint16_t i3cCccSETXTIMEBroadcast(uint16_t transactionId, uint8_t subCommand,
+                                     const std::vector<uint8_t>& optionalData,
+                                     I3cTransferFlags flags);
+    uint16_t i3cCccSETXTIMEDirect(uint16_t transactionId, uint8_t address, uint8_t subCommand,
+                                  const std::vector<uint8_t>& optionalData,
+                                  I3cTransferFlags flags);
+    uint16_t i3cCccSETBUSCONBroadcast(uint16_t transactionId, uint8_t context,
+                                      const std::vector<uint8_t>& optionalData,
+                                      I3cTransferFlags flags);
+
   private:
     friend class VantorSDK;
     friend struct VantorAsyncSDKTestAccess;
@@ -174,6 +312,17 @@ class VantorAsyncSDK {
     // callback.
     bool onReaderThread() const;
     bool open(const std::string& path, const std::string& serialNumber);
+    // Installs the callable run on the reader thread when reads start to
+    // fail (the adapter was unplugged or stopped answering). Before connecting.
+    void onConnectionLost(std::function<void()> callback);
+    // The next bulk read first discards `count` bytes: the data of a read
+    // whose caller gave up before the adapter answered.
+    void expectUnclaimedBulkIn(uint64_t count);
+    // Before a bulk read request: drops data a timed-out read left behind.
+    void discardStaleBulkIn();
+    // True once a disconnect has begun to close the bulk interface: a data
+    // phase that failed then was cut off, not timed out.
+    bool bulkInterrupted() const;
 
     // The request behind the four public names of each rail operation.
     uint16_t setI2cSpiUartGpioVoltage(uint16_t transactionId, uint16_t millivolts, bool persist);

@@ -12,9 +12,30 @@ using namespace status;
 
 // ------------------------------------------------------------------ engine
 
+namespace {
+// The engine whose request this thread is inside, if any.
+thread_local const void* tlsRequestOf = nullptr;
+}  // namespace
+
+VantorSDK::Impl::RequestLock::RequestLock(Impl& impl)
+    : lock_(impl.requestMutex), outer_(tlsRequestOf) {
+    tlsRequestOf = &impl;
+}
+
+VantorSDK::Impl::RequestLock::~RequestLock() {
+    tlsRequestOf = outer_;
+}
+
+bool VantorSDK::Impl::insideRequest() const {
+    return tlsRequestOf == this;
+}
+
 VantorSDK::Impl::Impl(int timeoutMs)
     : waiter(timeoutMs), async(std::make_unique<VantorAsyncSDK>()) {
     async->onResponse([this](const std::vector<uint8_t>& message) { handleResponse(message); });
+    // The response of a waiting call comes through the reader, which has
+    // just lost the device.
+    async->onConnectionLost([this] { waiter.cutOff(); });
 }
 
 VantorSDK::Impl::~Impl() {
@@ -36,7 +57,9 @@ void VantorSDK::Impl::handleResponse(const std::vector<uint8_t>& message) {
     }
     const uint16_t id = readU16le(message.data() + kTransactionIdOffset);
     if (id != NOTIFICATION_ID) {
-        waiter.deliver(id, [&] { response.assign(message.begin(), message.end()); });
+        const bool delivered =
+            waiter.deliver(id, [&] { response.assign(message.begin(), message.end()); });
+        settleBulkRead(message, delivered);
         return;
     }
     if (!notificationCallback) return;
@@ -47,8 +70,8 @@ void VantorSDK::Impl::handleResponse(const std::vector<uint8_t>& message) {
 }
 
 uint16_t VantorSDK::Impl::sendOnly(SendFn send) {
-    if (calledFromReaderThread()) return kWrongRequest;
-    std::lock_guard<std::mutex> lock(requestMutex);
+    if (mustRefuseCall()) return kWrongRequest;
+    RequestLock lock(*this);
     const uint16_t id = generateTransactionId();
     uint16_t result = 0;
     waiter.execute([&] {
@@ -59,19 +82,28 @@ uint16_t VantorSDK::Impl::sendOnly(SendFn send) {
 }
 
 uint16_t VantorSDK::Impl::request(const CommandInfo& command, SendFn send, ParseFn parse) {
-    if (calledFromReaderThread()) return kWrongRequest;
-    std::lock_guard<std::mutex> lock(requestMutex);
+    if (mustRefuseCall()) return kWrongRequest;
+    RequestLock lock(*this);
     return requestLocked(command, send, parse);
 }
 
 uint16_t VantorSDK::Impl::requestLocked(const CommandInfo& command, SendFn send, ParseFn parse) {
     const uint16_t id = generateTransactionId();
     uint16_t result = 0;
-    const bool answered = waiter.execute([&] {
+    switch (waiter.execute([&] {
         result = send(id);
         return result == kSuccess;
-    });
-    if (!answered) return result != kSuccess ? result : kTimeout;
+    })) {
+        case ResponseWaiter::Outcome::Answered:
+            break;
+        case ResponseWaiter::Outcome::NotSent:
+            return result;
+        case ResponseWaiter::Outcome::CutOff:
+            return kDisconnect;
+        case ResponseWaiter::Outcome::TimedOut:
+        case ResponseWaiter::Outcome::Interrupted:
+            return kTimeout;
+    }
 
     // `response` was written under the waiter's lock before the wait ended
     // and nothing writes it again until the next request: it is safe to read.
@@ -85,6 +117,12 @@ uint16_t VantorSDK::Impl::requestLocked(const CommandInfo& command, SendFn send,
         return kUnexpectedResponse;
     }
     return parse(message);
+}
+
+void VantorSDK::Impl::dropConnectionState() {
+    bulkCapabilities = BulkCapabilities{};
+    std::lock_guard<std::mutex> lock(outstandingMutex);
+    outstandingBulkReads.clear();
 }
 
 uint16_t VantorSDK::Impl::shortResponseStatus() const {
@@ -113,23 +151,29 @@ VantorSDK::VantorSDK(int timeoutMs) : impl_(std::make_unique<Impl>(timeoutMs)) {
 VantorSDK::~VantorSDK() = default;
 
 bool VantorSDK::connect(const std::string& path) {
-    if (impl_->calledFromReaderThread()) return impl_->async->isConnected();
-    std::lock_guard<std::mutex> lock(impl_->requestMutex);
-    impl_->bulkCapabilities = BulkCapabilities{};
+    if (impl_->mustRefuseCall()) return impl_->async->isConnected();
+    Impl::RequestLock lock(*impl_);
+    impl_->dropConnectionState();
     return impl_->async->connect(path);
 }
 
 bool VantorSDK::connectWithSerialNumber(const std::string& serialNumber) {
-    if (impl_->calledFromReaderThread()) return impl_->async->isConnected();
-    std::lock_guard<std::mutex> lock(impl_->requestMutex);
-    impl_->bulkCapabilities = BulkCapabilities{};
+    if (impl_->mustRefuseCall()) return impl_->async->isConnected();
+    Impl::RequestLock lock(*impl_);
+    impl_->dropConnectionState();
     return impl_->async->connectWithSerialNumber(serialNumber);
 }
 
-// Not under the request lock: a disconnect must not wait for a request that
-// is waiting for its response.
+// Not under the request lock, which a waiting call holds: the waiter is cut
+// off instead, before the close (so that the call ends at once) and after it
+// (for a call that sent its request while the close was under way).
 void VantorSDK::disconnect() {
+    // Refused on the reader thread, and from within one of this engine's
+    // requests (the send lock is held by this very thread).
+    if (impl_->mustRefuseCall()) return;
+    impl_->cutOff();
     impl_->async->disconnect();
+    impl_->cutOff();
 }
 
 bool VantorSDK::isConnected() const {
@@ -154,6 +198,10 @@ uint64_t VantorSDK::getDiscardedResponseCount() const {
 
 std::string VantorSDK::getVersion() {
     return VANTOR_SDK_VERSION;
+}
+
+void VantorSDK::setInterruptCheck(std::function<bool()> check, int periodMs) {
+    impl_->waiter.setInterruptCheck(std::move(check), periodMs);
 }
 
 }  // namespace vantor

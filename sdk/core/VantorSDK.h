@@ -13,7 +13,9 @@
 // callback is caught and dropped.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,10 +62,18 @@ class VantorSDK {
     VantorSDK(const VantorSDK&) = delete;
     VantorSDK& operator=(const VantorSDK&) = delete;
 
-    // Each connect drops the cached bulk capabilities.
+    // Each connect drops the cached bulk capabilities. While connected, a
+    // connect that the open adapter satisfies (its own path or serial
+    // number, or an empty one) is a no-op returning true. One that names
+    // another adapter opens that one first and, only if that succeeds,
+    // closes the first and continues with the new one; if it fails, it
+    // returns false and the first adapter stays open and in use.
     bool connect(const std::string& path);
     bool connectWithSerialNumber(const std::string& serialNumber);
-    // Does not wait for a call in progress; that call ends with its timeout.
+    // Does not wait for a call in progress: a call waiting for its response
+    // ends at once with SDK_ERROR_DISCONNECT, whatever the timeout, and a
+    // bulk data phase gives up within 50 ms. Losing the device (reads fail)
+    // ends a waiting call the same way.
     void disconnect();
     bool isConnected() const;
 
@@ -75,6 +85,14 @@ class VantorSDK {
     void onNotification(NotificationCallback callback);
     uint64_t getDiscardedResponseCount() const;
     static std::string getVersion();
+
+    // Lets a waiting call be abandoned from outside (e.g. on a signal): while
+    // a call waits for its response, `check` is called on the waiting thread
+    // every `periodMs` milliseconds, with no SDK lock held; when it returns
+    // true the call ends at once with SDK_ERROR_TIMEOUT, and the response, if
+    // it comes later, is discarded like any late response. An empty `check`
+    // removes it. Not called during a bulk data phase (at most 2 s).
+    void setInterruptCheck(std::function<bool()> check, int periodMs = 100);
 
     // ------------------------------------------------ system commands
     uint16_t resetDevice();
@@ -163,6 +181,114 @@ class VantorSDK {
                                UartDataSize dataSize, UartStopBit stopBit);
     uint16_t uartDeinit();
     uint16_t uartSendMessage(const std::vector<uint8_t>& data);
+
+    // ------------------------------------------------ I3C controller
+    // Arguments and refusals as in VantorAsyncSDK. i3cGetDeviceTable
+    // replaces `out` with the announced entries only when the response holds
+    // them all (else SDK_ERROR_WRONG_RESPONSE, `out` untouched).
+    // i3cGetBusVoltage reads the two I3C port voltages of the analog
+    // measurements, in the adapter's order; they are left untouched when
+    // the response does not carry them.
+    uint16_t i3cControllerInit(I3cPushPullRate pushPull, I3cOpenDrainRate openDrain,
+                               I2cOpenDrainRate i2cRate, I3cDriveStrength driveStrength);
+    uint16_t i3cSetParameters(I3cPushPullRate pushPull, I3cOpenDrainRate openDrain,
+                              I2cOpenDrainRate i2cRate, I3cDriveStrength driveStrength);
+    uint16_t i3cInitBus(std::vector<I3cTargetInfo> targets);
+    uint16_t i3cResetBus();
+    uint16_t i3cGetDeviceTable(std::vector<I3cTargetInfo>& out);
+    uint16_t i3cSetTargetDeviceConfiguration(uint8_t address, uint8_t configuration);
+    uint16_t i3cTargetResetPattern();
+    uint16_t i3cHdrExitPattern();
+    uint16_t i3cSetBusVoltage(uint16_t millivolts);
+    uint16_t i3cUseExternalVoltage(bool enable);
+    uint16_t i3cGetBusVoltage(uint16_t& first, uint16_t& second);
+
+    // ------------------------------------------------ I3C private transfers
+    // Reads deliver the data bytes the response announces and carries
+    // whatever its status (an incomplete read keeps what arrived). The bulk
+    // variants pass the bulk gate first; after a failed bulk read `out` is
+    // empty.
+    uint16_t i3cSdrWrite(uint8_t address, const std::vector<uint8_t>& subaddress,
+                         const std::vector<uint8_t>& data, I3cTransferFlags flags);
+    uint16_t i3cSdrRead(uint8_t address, const std::vector<uint8_t>& subaddress, uint16_t length,
+                        std::vector<uint8_t>& out, I3cTransferFlags flags);
+    uint16_t i3cHdrDdrWrite(uint8_t address, uint8_t command, const std::vector<uint8_t>& data,
+                            I3cTransferFlags flags);
+    uint16_t i3cHdrDdrRead(uint8_t address, uint8_t command, uint16_t length,
+                           std::vector<uint8_t>& out, I3cTransferFlags flags);
+    uint16_t i3cLegacyI2cWrite(uint8_t address, const std::vector<uint8_t>& subaddress,
+                               const std::vector<uint8_t>& data, I3cTransferFlags flags);
+    uint16_t i3cLegacyI2cRead(uint8_t address, const std::vector<uint8_t>& subaddress,
+                              uint16_t length, std::vector<uint8_t>& out, I3cTransferFlags flags);
+    uint16_t i3cSdrWriteBulk(uint8_t address, const std::vector<uint8_t>& subaddress,
+                             const std::vector<uint8_t>& data, I3cTransferFlags flags);
+    uint16_t i3cSdrReadBulk(uint8_t address, const std::vector<uint8_t>& subaddress,
+                            uint16_t length, std::vector<uint8_t>& out, I3cTransferFlags flags);
+    uint16_t i3cHdrDdrWriteBulk(uint8_t address, uint8_t command, const std::vector<uint8_t>& data,
+                                I3cTransferFlags flags);
+    uint16_t i3cHdrDdrReadBulk(uint8_t address, uint8_t command, uint16_t length,
+                               std::vector<uint8_t>& out, I3cTransferFlags flags);
+    uint16_t i3cLegacyI2cWriteBulk(uint8_t address, const std::vector<uint8_t>& subaddress,
+                                   const std::vector<uint8_t>& data, I3cTransferFlags flags);
+    uint16_t i3cLegacyI2cReadBulk(uint8_t address, const std::vector<uint8_t>& subaddress,
+                                  uint16_t length, std::vector<uint8_t>& out,
+                                  I3cTransferFlags flags);
+
+    // ------------------------------------------------ I3C common command codes
+    // Arguments and refusals as in VantorAsyncSDK. Byte-list outputs receive
+    // the data the response announces and carries whatever its status; the
+    // single-value outputs are written only when the response holds them
+    // (a shorter one yields its non-zero status, else
+    // SDK_ERROR_WRONG_RESPONSE). GETMRL leaves `ibiPayloadSize` empty unless
+    // the target sent it; RSTACT with direction READ writes `readBack`.
+    uint16_t i3cCccRSTDAA(I3cTransferFlags flags);
+    uint16_t i3cCccENTDAA(std::vector<I3cTargetInfo> targets);
+    uint16_t i3cCccSETAASA(const std::vector<uint8_t>& staticAddresses, I3cTransferFlags flags);
+    uint16_t i3cCccSETDASA(uint8_t staticAddress, uint8_t dynamicAddress, I3cTransferFlags flags);
+    uint16_t i3cCccSETNEWDA(uint8_t oldAddress, uint8_t newAddress, I3cTransferFlags flags);
+    uint16_t i3cCccGETPID(uint8_t address, std::vector<uint8_t>& pid, I3cTransferFlags flags);
+    uint16_t i3cCccGETBCR(uint8_t address, uint8_t& bcr, I3cTransferFlags flags);
+    uint16_t i3cCccGETDCR(uint8_t address, uint8_t& dcr, I3cTransferFlags flags);
+    uint16_t i3cCccGETSTATUS(uint8_t address, std::optional<uint8_t> definingByte,
+                             std::vector<uint8_t>& out, I3cTransferFlags flags);
+    uint16_t i3cCccGETCAPS(uint8_t address, std::optional<uint8_t> definingByte,
+                           std::vector<uint8_t>& out, I3cTransferFlags flags);
+    uint16_t i3cCccGETMXDS(uint8_t address, std::vector<uint8_t>& out, I3cTransferFlags flags);
+    uint16_t i3cCccGETXTIME(uint8_t address, std::vector<uint8_t>& out, I3cTransferFlags flags);
+    uint16_t i3cCccGETMWL(uint8_t address, uint16_t& mwl, I3cTransferFlags flags);
+    uint16_t i3cCccGETMRL(uint8_t address, uint16_t& mrl, std::optional<uint8_t>& ibiPayloadSize,
+                          I3cTransferFlags flags);
+    uint16_t i3cCccSETMWLBroadcast(uint16_t mwl, I3cTransferFlags flags);
+    uint16_t i3cCccSETMWLDirect(uint8_t address, uint16_t mwl, I3cTransferFlags flags);
+    uint16_t i3cCccSETMRLBroadcast(uint16_t mrl, std::optional<uint8_t> ibiPayloadSize,
+                                   I3cTransferFlags flags);
+    uint16_t i3cCccSETMRLDirect(uint8_t address, uint16_t mrl,
+                                std::optional<uint8_t> ibiPayloadSize, I3cTransferFlags flags);
+    uint16_t i3cCccENECBroadcast(uint8_t events, I3cTransferFlags flags);
+    uint16_t i3cCccDISECBroadcast(uint8_t events, I3cTransferFlags flags);
+    uint16_t i3cCccENECDirect(uint8_t address, uint8_t events, I3cTransferFlags flags);
+    uint16_t i3cCccDISECDirect(uint8_t address, uint8_t events, I3cTransferFlags flags);
+    uint16_t i3cCccENTAS0Broadcast(I3cTransferFlags flags);
+    uint16_t i3cCccENTAS1Broadcast(I3cTransferFlags flags);
+    uint16_t i3cCccENTAS2Broadcast(I3cTransferFlags flags);
+    uint16_t i3cCccENTAS3Broadcast(I3cTransferFlags flags);
+    uint16_t i3cCccENTAS0Direct(uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccENTAS1Direct(uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccENTAS2Direct(uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccENTAS3Direct(uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccRSTACTBroadcast(I3cTargetResetDefByte definingByte, I3cTransferFlags flags);
+    uint16_t i3cCccRSTACTDirect(uint8_t address, I3cTargetResetDefByte definingByte,
+                                I3cTransferDirection direction, std::optional<uint8_t>& readBack,
+                                I3cTransferFlags flags);
+    uint16_t i3cCccRSTGRPABroadcast(I3cTransferFlags flags);
+    uint16_t i3cCccRSTGRPADirect(uint8_t address, I3cTransferFlags flags);
+    uint16_t i3cCccSETGRPADirect(uint8_t address, uint8_t groupAddress, I3cTransferFlags flags);
+    uint16_t i3cCccSETXTIMEBroadcast(uint8_t subCommand, const std::vector<uint8_t>& optionalData,
+                                     I3cTransferFlags flags);
+    uint16_t i3cCccSETXTIMEDirect(uint8_t address, uint8_t subCommand,
+                                  const std::vector<uint8_t>& optionalData, I3cTransferFlags flags);
+    uint16_t i3cCccSETBUSCONBroadcast(uint8_t context, const std::vector<uint8_t>& optionalData,
+                                      I3cTransferFlags flags);
 
   private:
     friend struct VantorSDKTestAccess;

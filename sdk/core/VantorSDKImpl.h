@@ -95,8 +95,31 @@ struct VantorSDK::Impl {
     uint16_t request(const CommandInfo& command, SendFn send, ParseFn parse);
     // The same with requestMutex already held.
     uint16_t requestLocked(const CommandInfo& command, SendFn send, ParseFn parse);
-    // True (and the call must be refused) on the reader thread.
-    bool calledFromReaderThread() const { return async->onReaderThread(); }
+    // At every connect (requestMutex held): the capability cache and the
+    // registered bulk reads belong to the previous connection.
+    void dropConnectionState();
+    // Ends the waiting call, if any, with SDK_ERROR_DISCONNECT (any thread).
+    void cutOff() { waiter.cutOff(); }
+    // True (and the call must be refused) on the reader thread, and on a
+    // thread that is already inside a request of this engine: a transport
+    // that calls back from within its write (the virtual adapter's scripted
+    // handler does) would otherwise wait for the lock its own thread holds.
+    bool mustRefuseCall() const { return async->onReaderThread() || insideRequest(); }
+    bool insideRequest() const;
+
+    // requestMutex held for a scope, with the thread marked as inside a
+    // request of this engine (restoring the mark of an outer engine after).
+    class RequestLock {
+      public:
+        explicit RequestLock(Impl& impl);
+        ~RequestLock();
+        RequestLock(const RequestLock&) = delete;
+        RequestLock& operator=(const RequestLock&) = delete;
+
+      private:
+        std::lock_guard<std::mutex> lock_;
+        const void* outer_;
+    };
 
     uint16_t generateTransactionId();
     // Reader thread: every complete message of the connection.
@@ -122,9 +145,26 @@ struct VantorSDK::Impl {
     // data phase the response announces as a u16 at `countOffset` (at most
     // `requested` bytes, else SDK_ERROR_WRONG_RESPONSE), received into `out`
     // within kBulkDataTimeoutMs (else SDK_ERROR_TIMEOUT). A non-zero response
-    // status is returned as is. `out` is empty after any failure.
+    // status is returned as is, except `partialStatus` (a read that ended
+    // early): its data phase is received too and the status returned with
+    // the bytes. `out` is empty after any other failure.
     uint16_t bulkRead(const CommandInfo& command, uint16_t requested, size_t countOffset,
-                      SendFn send, std::vector<uint8_t>& out);
+                      SendFn send, std::vector<uint8_t>& out, uint16_t partialStatus = 0);
+
+    // A bulk read whose response, should it come after its caller gave up,
+    // announces bytes that nobody will read from the bulk IN endpoint.
+    struct OutstandingBulkRead {
+        uint16_t id;
+        uint16_t code;
+        size_t countOffset;
+    };
+    // Registers a bulk read before its request is sent.
+    void expectBulkRead(const OutstandingBulkRead& read);
+    // Reader thread, for a message with a transaction id: when it answers a
+    // registered bulk read, forgets the registration; and when its caller
+    // had given up (`delivered` false) and it announces data, makes the next
+    // bulk read discard that data first.
+    void settleBulkRead(const std::vector<uint8_t>& message, bool delivered);
 
     // The operations behind the four public names of the rail commands.
     uint16_t setRailVoltage(uint16_t millivolts, bool persist);
@@ -138,8 +178,19 @@ struct VantorSDK::Impl {
     // is outstanding; read by the requesting thread once its wait ended.
     std::vector<uint8_t> response;
     NotificationCallback notificationCallback;
-    // Held for a whole request so that overlapping calls queue.
+    // Held by the calling thread for a whole request (and for connect), so
+    // that overlapping calls queue. Never taken by the reader thread, nor by
+    // disconnect: that cuts the waiter off instead, so a call waiting
+    // without limit cannot keep a disconnect (or, through it, the next
+    // connect) waiting.
     std::mutex requestMutex;
+    // Bulk reads sent and not yet answered, oldest first, at most
+    // kMaxOutstandingBulkReads (older ones are taken to be lost). Guarded by
+    // outstandingMutex, which is taken last: under requestMutex by callers,
+    // with no other lock by the reader thread.
+    static constexpr size_t kMaxOutstandingBulkReads = 16;
+    std::vector<OutstandingBulkRead> outstandingBulkReads;
+    std::mutex outstandingMutex;
     // Last, so that it is destroyed first: it joins the reader thread, which
     // uses everything above.
     std::unique_ptr<VantorAsyncSDK> async;

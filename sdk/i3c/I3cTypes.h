@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sdk/core/CommandInfo.h"
+#include "sdk/core/Protocol.h"
+
 namespace vantor {
 
 #pragma pack(push, 1)
@@ -111,6 +114,63 @@ enum class I3cTransferDirection : int32_t {
     READ = 1,
 };
 
+// Chosen by the transfer operation; bits 1-2 of a control byte.
+enum class I3cTransferMode : int32_t {
+    SDR = 0,
+    HDR_DDR = 1,
+    LEGACY_I2C = 2,
+};
+
+// Whether a common command carries a defining byte; bits 4-7 of its control
+// byte.
+enum class I3cCccType : int32_t {
+    WITHOUT_DEFINING_BYTE = 0,
+    WITH_DEFINING_BYTE = 1,
+};
+
+// The MIPI I3C common command codes the SDK names; any other 8-bit code may
+// be sent through i3cCccTransfer.
+enum class CCC : uint8_t {
+    ENEC_BROADCAST = 0x00,
+    DISEC_BROADCAST = 0x01,
+    ENTAS0_BROADCAST = 0x02,
+    ENTAS1_BROADCAST = 0x03,
+    ENTAS2_BROADCAST = 0x04,
+    ENTAS3_BROADCAST = 0x05,
+    RSTDAA = 0x06,
+    ENTDAA = 0x07,
+    SETMWL_BROADCAST = 0x09,
+    SETMRL_BROADCAST = 0x0A,
+    SETBUSCON = 0x0C,
+    SETXTIME_BROADCAST = 0x28,
+    SETAASA = 0x29,
+    RSTACT_BROADCAST = 0x2A,
+    RSTGRPA_BROADCAST = 0x2C,
+    ENEC_DIRECT = 0x80,
+    DISEC_DIRECT = 0x81,
+    ENTAS0_DIRECT = 0x82,
+    ENTAS1_DIRECT = 0x83,
+    ENTAS2_DIRECT = 0x84,
+    ENTAS3_DIRECT = 0x85,
+    SETDASA = 0x87,
+    SETNEWDA = 0x88,
+    SETMWL_DIRECT = 0x89,
+    SETMRL_DIRECT = 0x8A,
+    GETMWL = 0x8B,
+    GETMRL = 0x8C,
+    GETPID = 0x8D,
+    GETBCR = 0x8E,
+    GETDCR = 0x8F,
+    GETSTATUS = 0x90,
+    GETMXDS = 0x94,
+    GETCAPS = 0x95,
+    SETXTIME_DIRECT = 0x98,
+    GETXTIME = 0x99,
+    RSTACT_DIRECT = 0x9A,
+    SETGRPA = 0x9B,
+    RSTGRPA_DIRECT = 0x9C,
+};
+
 enum class I3cTargetResetDefByte : int32_t {
     NO_RESET = 0,
     RESET_I3C_PERIPHERAL = 1,
@@ -147,5 +207,80 @@ enum class I3cTargetBusEventKind : int32_t {
     CCC_TRANSFER = 2,
     DYN_ADDR_CHANGE = 3,
 };
+
+namespace i3c {
+
+inline constexpr CommandInfo kControllerInit = statusOnlyCommand(0x1901);
+inline constexpr CommandInfo kSetParameters = statusOnlyCommand(0x1902);
+inline constexpr CommandInfo kInitBus = statusOnlyCommand(0x1904);
+inline constexpr CommandInfo kResetBus = statusOnlyCommand(0x1905);
+// The table header (entry count) must be present; the entries are checked
+// against it by the decoder.
+inline constexpr CommandInfo kGetDeviceTable =
+    commandWithResponse(0x1906, sizeof(I3cTableHeaderParameters));
+inline constexpr CommandInfo kSetTargetDeviceConfiguration = statusOnlyCommand(0x1907);
+// Private transfers over HID; a read delivers the data as far as present.
+inline constexpr CommandInfo kTransfer = commandWithResponse(0x1908, 0);
+// One generic command carries every common command code; its decoders are
+// described with the common-command table (I3cCcc.cpp).
+inline constexpr uint16_t kCccCode = 0x1909;
+inline constexpr CommandInfo kBusPattern = statusOnlyCommand(0x190A);
+// Private transfers whose data phase runs over the bulk interface.
+inline constexpr CommandInfo kTransferBulk = bulkCommand(0x190B);
+
+// Selector byte of kBusPattern.
+constexpr uint8_t kTargetResetPattern = 0;
+constexpr uint8_t kHdrExitPattern = 1;
+
+constexpr uint8_t kBroadcastAddress = 0x7E;
+constexpr size_t kMaxSubaddressBytes = 4;
+// Count and length fields one byte wide.
+constexpr size_t kMaxInitBusTargets = 255;
+constexpr size_t kMaxCccData = 255;
+// ENTDAA announces 16 bytes per target in its one-byte length.
+constexpr size_t kMaxEntdaaTargets = kMaxCccData / sizeof(I3cTargetInfo);
+// HID writes announce their data in a u16.
+constexpr size_t kMaxHidWriteData = 65535;
+// HDR-DDR moves whole 16-bit words.
+constexpr size_t kHdrDdrBulkMin = 2;
+constexpr size_t kHdrDdrBulkMax = 1024;
+
+// Bytes of a private transfer request after the command code.
+constexpr size_t kTransferHeaderBytes = 10;
+
+// Response offsets, header included.
+constexpr size_t kTransferCountOffset =
+    kResponseHeaderSize + offsetof(I3cTransferResponseParameters, length);
+constexpr size_t kTransferDataOffset = kResponseHeaderSize + sizeof(I3cTransferResponseParameters);
+// Common command responses: the host reads one count byte and the data.
+constexpr size_t kCccCountOffset = kResponseHeaderSize + 3;
+constexpr size_t kCccDataOffset = kResponseHeaderSize + sizeof(I3cCccTransferParameters);
+constexpr size_t kTableCountOffset = kResponseHeaderSize;
+constexpr size_t kTableEntriesOffset = kResponseHeaderSize + sizeof(I3cTableHeaderParameters);
+
+// Control byte of a private transfer: direction in bit 0, mode in bits 1-2,
+// the flags from bit 3 on.
+constexpr uint8_t transferControl(I3cTransferDirection direction, I3cTransferMode mode,
+                                  I3cTransferFlags flags) {
+    return static_cast<uint8_t>((static_cast<unsigned>(flags) * 8 +
+                                 static_cast<unsigned>(mode) * 2 +
+                                 static_cast<unsigned>(direction)) &
+                                0xFF);
+}
+
+// Control byte of a common command: as a transfer's, but only the NONSTOP
+// bit of the flags, and the command type in bits 4-7.
+constexpr uint8_t cccControl(I3cTransferDirection direction, I3cTransferMode mode,
+                             I3cTransferFlags flags, I3cCccType type) {
+    return static_cast<uint8_t>(
+        (static_cast<unsigned>(type) * 16 + (static_cast<unsigned>(flags) & 1) * 8 +
+         static_cast<unsigned>(mode) * 2 + static_cast<unsigned>(direction)) &
+        0xFF);
+}
+
+}  // namespace i3c
+
+// Bit of the bulk transfer command in its group's supported-command mask.
+constexpr uint32_t CMD_I3C_CONTROLLER_TRANSFER_BULK = i3c::kTransferBulk.bulkMaskBit;
 
 }  // namespace vantor

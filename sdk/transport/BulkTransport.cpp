@@ -68,12 +68,20 @@ BulkTransport::~BulkTransport() {
 }
 
 void BulkTransport::recordError(std::string text) {
+    std::lock_guard<std::mutex> lock(errorMutex_);
     lastError_ = std::move(text);
 }
 
+std::string BulkTransport::lastError() const {
+    std::lock_guard<std::mutex> lock(errorMutex_);
+    return lastError_;
+}
+
 bool BulkTransport::open(uint16_t vendorId, uint16_t productId, const std::string& serialFilter) {
-    close();
-    lastError_.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    closeLocked();
+    interrupted_.store(false);
+    recordError({});
     if (backend_.init(context_) != usb::kUsbSuccess || !context_) {
         context_.reset();
         recordError("libusb_init failed");
@@ -88,7 +96,7 @@ bool BulkTransport::open(uint16_t vendorId, uint16_t productId, const std::strin
         if (context_->getDeviceList(devices) < 0) {
             devices.clear();
             recordError("libusb_get_device_list failed");
-            close();
+            closeLocked();
             return false;
         }
         for (const auto& device : devices) {
@@ -99,7 +107,7 @@ bool BulkTransport::open(uint16_t vendorId, uint16_t productId, const std::strin
 
             std::unique_ptr<usb::UsbDeviceHandle> handle;
             if (device->open(handle) != usb::kUsbSuccess || !handle) {
-                if (lastError_.empty()) {
+                if (lastError().empty()) {
                     recordError("libusb_open failed (is the vendor interface bound to WinUSB?)");
                 }
                 continue;
@@ -119,11 +127,12 @@ bool BulkTransport::open(uint16_t vendorId, uint16_t productId, const std::strin
     }
 
     if (!claimed) {
-        if (lastError_.empty()) recordError("no vendor bulk interface found");
-        close();
+        if (lastError().empty()) recordError("no vendor bulk interface found");
+        closeLocked();
         return false;
     }
-    lastError_.clear();
+    recordError({});
+    open_.store(true);
     drainBuffer_.assign(maxPacketSize_, 0);
     drain(kOpenDrainMs);
     return true;
@@ -157,7 +166,7 @@ bool BulkTransport::claimVendorInterface(usb::UsbDeviceHandle& handle,
                 maxPacketSize_ = packetSize;
                 return true;
             }
-            if (lastError_.empty()) recordError("could not claim the vendor interface");
+            if (lastError().empty()) recordError("could not claim the vendor interface");
             break;  // the other settings of this interface share its number
         }
     }
@@ -165,6 +174,13 @@ bool BulkTransport::claimVendorInterface(usb::UsbDeviceHandle& handle,
 }
 
 void BulkTransport::close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closeLocked();
+}
+
+void BulkTransport::closeLocked() {
+    open_.store(false);
+    unclaimed_.store(0);
     if (device_ && interfaceNumber_ >= 0) device_->releaseInterface(interfaceNumber_);
     device_.reset();
     context_.reset();
@@ -182,16 +198,55 @@ void BulkTransport::drain(unsigned milliseconds) {
         const int result = device_->bulkTransfer(inEndpoint_, drainBuffer_.data(), length,
                                                  &transferred, kDrainTransferTimeoutMs);
         if (result != usb::kUsbSuccess || transferred <= 0) return;
-        if (Clock::now() >= end) return;
+        if (Clock::now() >= end || interrupted_.load()) return;
     }
 }
 
+template <typename TimePoint>
+bool BulkTransport::skipUnclaimed(const TimePoint& deadline, uint64_t length) {
+    for (;;) {
+        const uint64_t due = unclaimed_.load();
+        if (due == 0) return true;
+        if (skipBuffer_.empty()) {
+            skipBuffer_.assign(std::max<size_t>(maxPacketSize_, 16384 - 16384 % maxPacketSize_), 0);
+        }
+        const int chunk =
+            readChunkLength(std::min<uint64_t>(due, skipBuffer_.size()), maxPacketSize_);
+        int transferred = 0;
+        const int result = device_->bulkTransfer(inEndpoint_, skipBuffer_.data(), chunk,
+                                                 &transferred, kTransferTimeoutMs);
+        // Only this thread takes bytes off the count; others only add.
+        unclaimed_.fetch_sub(clampTransferred(transferred, chunk));
+        if (interrupted_.load()) {
+            recordError("bulk transfer interrupted");
+            return false;
+        }
+        if (result != usb::kUsbSuccess && result != usb::kUsbErrorTimeout) {
+            recordError(errorText("bulk read failed: ", backend_, result));
+            drain(kFailureDrainMs);
+            return false;
+        }
+        if (Clock::now() > deadline) {
+            recordError("bulk read timed out with 0 of " + std::to_string(length) + " bytes");
+            return false;
+        }
+    }
+}
+
+void BulkTransport::discardStale() {
+    if (!stale_.exchange(false)) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    drain(kFailureDrainMs);
+}
+
 bool BulkTransport::read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (!device_) {
         recordError("bulk transport not open");
         return false;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (!skipUnclaimed(deadline, length)) return false;
     uint64_t received = 0;
     while (received < length) {
         const int chunk = readChunkLength(length - received, maxPacketSize_);
@@ -199,6 +254,10 @@ bool BulkTransport::read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
         const int result = device_->bulkTransfer(inEndpoint_, buffer + received, chunk,
                                                  &transferred, kTransferTimeoutMs);
         received += clampTransferred(transferred, chunk);
+        if (interrupted_.load()) {
+            recordError("bulk transfer interrupted");
+            return false;
+        }
         if (result != usb::kUsbSuccess && result != usb::kUsbErrorTimeout) {
             recordError(errorText("bulk read failed: ", backend_, result));
             drain(kFailureDrainMs);
@@ -208,21 +267,23 @@ bool BulkTransport::read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
             recordError("bulk read timed out with " + std::to_string(received) + " of " +
                         std::to_string(length) + " bytes");
             drain(kFailureDrainMs);
+            stale_.store(true);
             return false;
         }
     }
     drain(kSuccessDrainMs);
-    lastError_.clear();
+    recordError({});
     return true;
 }
 
 bool BulkTransport::write(const uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (!device_) {
         recordError("bulk transport not open");
         return false;
     }
     if (length == 0) {
-        lastError_.clear();
+        recordError({});
         return true;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -235,12 +296,16 @@ bool BulkTransport::write(const uint8_t* buffer, uint64_t length, uint32_t timeo
         const int result = device_->bulkTransfer(outEndpoint_, const_cast<uint8_t*>(buffer + sent),
                                                  chunk, &transferred, kTransferTimeoutMs);
         sent += clampTransferred(transferred, chunk);
+        if (interrupted_.load()) {
+            recordError("bulk transfer interrupted");
+            return false;
+        }
         if (result != usb::kUsbSuccess && result != usb::kUsbErrorTimeout) {
             recordError(errorText("bulk write failed: ", backend_, result));
             return false;
         }
         if (sent == length) {
-            lastError_.clear();
+            recordError({});
             return true;
         }
         if (Clock::now() > deadline) {

@@ -2,8 +2,10 @@
 // The adapter's vendor bulk interface (one IN and one OUT bulk endpoint),
 // found, claimed, read and written through libusb-1.0.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,17 +25,38 @@ class BulkTransport {
     // lastError() holds the first problem met, or "no vendor bulk interface
     // found".
     bool open(uint16_t vendorId, uint16_t productId, const std::string& serialFilter);
+    // Waits for a transfer in progress on another thread (see interrupt()).
     void close();
-    bool isOpen() const { return device_ != nullptr; }
+    bool isOpen() const { return open_.load(); }
 
     // Moves exactly `length` bytes or fails with lastError() set; the whole
     // transfer must finish within `timeoutMs`. A failed read drains the IN
     // endpoint for 250 ms so that a late remainder cannot corrupt the next
-    // transfer.
+    // transfer. Before its own bytes, a read discards the bytes announced
+    // through expectUnclaimed(): they precede its own on the endpoint.
     bool read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs);
     bool write(const uint8_t* buffer, uint64_t length, uint32_t timeoutMs);
 
-    std::string lastError() const { return lastError_; }
+    // Announces `count` bytes that the IN endpoint will deliver (or already
+    // holds) for a transfer no caller reads any more: the adapter answered a
+    // read request after its caller had given up. Any thread; the count is
+    // dropped by open() and close().
+    void expectUnclaimed(uint64_t count) { unclaimed_.fetch_add(count); }
+    // After a read that timed out, what the adapter sends later for it (the
+    // endpoint was stalled, or the bus slower than the timeout) would be taken
+    // by the next read as its own: call this before sending the next read
+    // request, while no data of that request can be on the endpoint yet. It
+    // discards what the endpoint holds, once per failed read.
+    void discardStale();
+    uint64_t unclaimedBytes() const { return unclaimed_.load(); }
+
+    // Makes a transfer in progress on another thread fail within one 50 ms
+    // transfer ("bulk transfer interrupted"), and every later one until the
+    // next open(); used before closing the connection. Any thread.
+    void interrupt() { interrupted_.store(true); }
+    bool isInterrupted() const { return interrupted_.load(); }
+
+    std::string lastError() const;
     uint16_t maxPacketSize() const { return maxPacketSize_; }
 
   private:
@@ -42,6 +65,11 @@ class BulkTransport {
     // transfers, until it is quiet or `milliseconds` have passed.
     void drain(unsigned milliseconds);
     void recordError(std::string text);
+    void closeLocked();
+    // Discards the announced bytes of abandoned transfers (mutex_ held);
+    // false, with lastError() set, when they did not come by `deadline`.
+    template <typename TimePoint>
+    bool skipUnclaimed(const TimePoint& deadline, uint64_t length);
 
     usb::UsbBackend& backend_;
     std::unique_ptr<usb::UsbContext> context_;
@@ -50,8 +78,21 @@ class BulkTransport {
     uint8_t inEndpoint_ = 0;
     uint8_t outEndpoint_ = 0;
     uint16_t maxPacketSize_ = 64;
-    std::string lastError_;
     std::vector<uint8_t> drainBuffer_;  // one packet, sized at open
+    std::vector<uint8_t> skipBuffer_;   // whole packets, sized on first use
+
+    // Lock order: mutex_ before errorMutex_. mutex_ is held for a whole
+    // open, close, read or write, so that a disconnect on one thread cannot
+    // close the device under a data phase running on another; interrupt()
+    // shortens that wait. errorMutex_ guards lastError_ alone, so that the
+    // text can be read while a transfer runs.
+    mutable std::mutex mutex_;
+    mutable std::mutex errorMutex_;
+    std::string lastError_;
+    std::atomic<bool> open_{false};
+    std::atomic<bool> interrupted_{false};
+    std::atomic<uint64_t> unclaimed_{0};
+    std::atomic<bool> stale_{false};  // a read timed out; see discardStale()
 };
 
 }  // namespace vantor

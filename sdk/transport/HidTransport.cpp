@@ -35,7 +35,10 @@ bool HidTransport::onReaderThread() const {
 }
 
 bool HidTransport::open(const std::string& pathFilter, const std::string& serialFilter) {
-    if (connected_) return true;
+    if (connected_ && (pathFilter.empty() || pathFilter == path_) &&
+        (serialFilter.empty() || serialFilter == serial_)) {
+        return true;
+    }
 
     const std::vector<usb::HidDeviceEntry> devices = hid_.enumerate(0, 0);
     if (devices.empty()) return false;
@@ -56,24 +59,32 @@ bool HidTransport::open(const std::string& pathFilter, const std::string& serial
     }
     if (chosen == nullptr) return false;
 
+    // The new device is opened before the current one is closed, so that a
+    // failure leaves the current connection as it was.
     std::unique_ptr<usb::HidDevice> device = hid_.openPath(chosen->path);
     if (!device) return false;
+    if (connected_) shutDown();
 
     handle_ = std::move(device);
     model_ = chosenModel;
     path_ = chosen->path;
+    serial_ = chosen->hasSerialNumber ? wideToUtf8(chosen->serialNumber) : std::string();
     writeFailed_ = false;
     connected_ = true;
     readFailed_.store(false);
+    startOn(*chosen, serialFilter);
+    return true;
+}
 
+void HidTransport::startOn(const usb::HidDeviceEntry& entry, const std::string& serialFilter) {
     // The bulk interface must belong to the adapter just opened. Without a
     // serial filter, the first adapter of the same model in the USB list
     // could be another one, so the opened device's own serial number selects
     // it; only a device without one falls back to the first match.
     if (!serialFilter.empty()) {
         bulk_.open(model_->vendorId, model_->productId, serialFilter);
-    } else if (chosen->hasSerialNumber) {
-        bulk_.open(model_->vendorId, model_->productId, wideToUtf8(chosen->serialNumber));
+    } else if (entry.hasSerialNumber) {
+        bulk_.open(model_->vendorId, model_->productId, serial_);
     } else {
         bulk_.open(model_->vendorId, model_->productId, std::string());
     }
@@ -84,7 +95,6 @@ bool HidTransport::open(const std::string& pathFilter, const std::string& serial
         shutDown();  // no half-open connection without its reader
         throw;
     }
-    return true;
 }
 
 void HidTransport::startReader() {
@@ -122,7 +132,8 @@ void HidTransport::readerLoop(const std::atomic<bool>& running) {
         const int result = device->readTimeout(readBuffer_.data(), reportSize, kReadTimeoutMs);
         if (result == 0) continue;
         if (result < 0) {
-            readFailed_.store(true);
+            // Announced once per loss: the flag stays set until a reopen.
+            if (!readFailed_.exchange(true) && onReadError_) onReadError_();
             std::this_thread::sleep_for(kReadErrorPause);
             continue;
         }
@@ -163,6 +174,11 @@ bool HidTransport::reopen() {
     handle_ = std::move(device);  // closes the old handle
     writeFailed_ = false;
     readFailed_.store(false);
+    // A replugged adapter comes back with a new bulk interface too: the old
+    // libusb handle is dead, so it is opened again, for the same adapter (by
+    // the serial number of the HID device, as at connect).
+    bulk_.close();
+    bulk_.open(model_->vendorId, model_->productId, serial_);
     startReader();
     return true;
 }
@@ -180,6 +196,7 @@ void HidTransport::shutDown() {
     connected_ = false;
     model_ = nullptr;
     path_.clear();
+    serial_.clear();
 }
 
 }  // namespace vantor

@@ -32,7 +32,11 @@ class HidTransport {
 
     // Opens the first supported adapter matching both filters (empty = any),
     // then the bulk interface of that same adapter, then starts the reader.
-    // Returns true at once, changing nothing, while already connected.
+    // While connected: when the open adapter matches both filters, returns
+    // true at once, changing nothing; otherwise opens the adapter they select
+    // and, only if that succeeds, closes the open one (reader, device, bulk
+    // interface) and takes the new one in its place. When it fails, returns
+    // false and the open adapter stays open and untouched.
     bool open(const std::string& pathFilter, const std::string& serialFilter);
     // Stops the reader, closes the device and the bulk interface. Called from
     // the reader thread (inside the report callback) it cannot wait for that
@@ -51,6 +55,8 @@ class HidTransport {
     size_t reportSize() const { return model_ ? model_->reportSize : 0; }
     const SupportedDevice* model() const { return model_; }
     const std::string& path() const { return path_; }
+    // The open adapter's serial number (UTF-8); empty when it has none.
+    const std::string& serialNumber() const { return serial_; }
     bool isConnected() const { return connected_; }
     // The degraded states that refuse writes until a reopen.
     bool hasReadError() const { return readFailed_.load(); }
@@ -61,6 +67,11 @@ class HidTransport {
 
     // Install before open(): the reader thread calls it without a lock.
     void setReportCallback(ReportCallback callback) { onReport_ = std::move(callback); }
+    // Install before open(): called on the reader thread when a read fails
+    // after reads succeeded (the device is gone, or no longer answers).
+    void setReadErrorCallback(std::function<void()> callback) {
+        onReadError_ = std::move(callback);
+    }
     BulkTransport& bulk() { return bulk_; }
     const BulkTransport& bulk() const { return bulk_; }
 
@@ -69,13 +80,17 @@ class HidTransport {
     void startReader();
     void stopReader();
     void shutDown();
+    // Starts the bulk interface and the reader on the device just stored.
+    void startOn(const usb::HidDeviceEntry& entry, const std::string& serialFilter);
 
     usb::HidBackend& hid_;
     const SupportedDevice* model_ = nullptr;
     std::string path_;
+    std::string serial_;
     std::unique_ptr<usb::HidDevice> handle_;
     BulkTransport bulk_;
     ReportCallback onReport_;
+    std::function<void()> onReadError_;
     std::atomic<bool> readFailed_{false};
     bool writeFailed_ = false;
     bool connected_ = false;

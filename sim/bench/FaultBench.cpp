@@ -13,6 +13,9 @@ void FaultBench::failReads(int count) {
 void FaultBench::setResponseDelay(std::chrono::milliseconds delay) {
     state_.setResponseDelay(delay);
 }
+void FaultBench::limitInputQueue(std::optional<size_t> limit) {
+    state_.limitInputQueue(limit);
+}
 void FaultBench::stallBulkIn(bool stalled) {
     state_.stallBulkIn(stalled);
 }

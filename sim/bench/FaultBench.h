@@ -1,7 +1,8 @@
 #pragma once
 // Faults of the adapter's USB side: failing output reports (slow or fast),
-// failing HID reads, a response delay, and a stalled or short bulk IN
-// endpoint. They act below the firmware, on every request alike.
+// failing HID reads, a response delay, the bound of the HID input queue, and
+// a stalled or short bulk IN endpoint. They act below the firmware, on every
+// request alike.
 
 #include <chrono>
 #include <cstddef>
@@ -28,6 +29,10 @@ class FaultBench {
     // a short endpoint delivers at most `limit` of the bytes it announced
     // (the rest is lost).
     void stallBulkIn(bool stalled);
+    // At most `limit` input reports wait for the host (64 from creation, as
+    // in the Linux HID driver); newer ones are dropped while the queue is
+    // full and counted (`VirtualAdapter::droppedReports`). Nothing: no limit.
+    void limitInputQueue(std::optional<size_t> limit);
     void limitBulkIn(std::optional<size_t> limit);
 
   private:

@@ -142,7 +142,7 @@ I3cBusTransaction I3cTargetController::cccGet(uint8_t ccc, uint8_t address) {
         state_, [&](I3cTargetFirmware& t, Firmware& fw) { return t.cccGet(fw, ccc, address); });
 }
 
-I3cTargetState I3cTargetBench::state() const {
+I3cTargetRoleState I3cTargetBench::state() const {
     return onFamily<I3cTargetFirmware>(state_,
                                        [](I3cTargetFirmware& t, Firmware&) { return t.state(); });
 }

@@ -74,7 +74,7 @@ struct SpiFrameSettings {
 };
 
 // What the host set the I3C target to.
-struct I3cTargetState {
+struct I3cTargetRoleState {
     bool active = false;
     uint8_t layout = 0;  // register width: 0 one byte, 1 two, 2 four
     std::string pid;     // 6 bytes, most significant first
@@ -227,7 +227,7 @@ class I3cTargetBench {
     HostCommandResult command(uint16_t code, const Bytes& params, const Bytes& bulkOut = {});
 
     I3cTargetController& controller() { return controller_; }
-    I3cTargetState state() const;
+    I3cTargetRoleState state() const;
     Bytes memory() const;
 
   private:

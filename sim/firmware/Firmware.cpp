@@ -6,6 +6,7 @@
 #include "sim/firmware/I2cFirmware.h"
 #include "sim/firmware/I2cTargetFirmware.h"
 #include "sim/firmware/I3cTargetFirmware.h"
+#include "sim/firmware/I3cFirmware.h"
 #include "sim/firmware/PowerFirmware.h"
 #include "sim/firmware/SpiFirmware.h"
 #include "sim/firmware/SpiTargetFirmware.h"
@@ -26,6 +27,7 @@ Firmware::Firmware(VirtualAdapter::State& adapter) : adapter_(adapter) {
     install(std::make_unique<I2cTargetFirmware>());
     install(std::make_unique<SpiTargetFirmware>());
     install(std::make_unique<I3cTargetFirmware>());
+    install(std::make_unique<I3cFirmware>());
 }
 
 Firmware::~Firmware() = default;

@@ -32,8 +32,8 @@ void I3cTargetFirmware::reset() {
     pointer_ = 0;
 }
 
-I3cTargetState I3cTargetFirmware::state() const {
-    I3cTargetState s;
+I3cTargetRoleState I3cTargetFirmware::state() const {
+    I3cTargetRoleState s;
     s.active = active_;
     s.layout = layout_;
     for (int shift = 40; shift >= 0; shift -= 8) {

@@ -61,7 +61,7 @@ class I3cTargetFirmware final : public TargetFamily {
     void reset() override;  // identity and dynamic address gone, memory cleared
 
     // The bench (firmware mutex held).
-    I3cTargetState state() const;
+    I3cTargetRoleState state() const;
     Bytes memory() const { return Bytes(memory_.begin(), memory_.end()); }
     I3cBusTransaction setdasa(Firmware& firmware, uint8_t staticAddress, uint8_t dynamicAddress);
     I3cBusTransaction entdaa(Firmware& firmware, uint8_t dynamicAddress);

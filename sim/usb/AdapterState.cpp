@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 #include "sdk/transport/UsbBackend.h"
@@ -18,6 +17,19 @@ uint16_t productIdOf(Model model) {
     return model == Model::Quillex ? 0x0002 : 0x0001;
 }
 constexpr uint16_t kVendorId = 0x1209;
+
+using Clock = VirtualAdapter::State::Clock;
+
+// Now plus `delay` (negative counts as zero); nothing when the sum lies
+// beyond what the clock can represent, which callers treat as "no limit".
+std::optional<Clock::time_point> deadlineAfter(std::chrono::milliseconds delay) {
+    const auto now = Clock::now();
+    if (delay.count() <= 0) return now;
+    const auto room =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - now);
+    if (delay >= room) return std::nullopt;
+    return now + delay;
+}
 
 uint16_t packetSizeOf(const AdapterOptions& options) {
     if (options.bulkPacketSize != 0) return options.bulkPacketSize;
@@ -121,9 +133,15 @@ int VirtualAdapter::State::hidWrite(uint64_t epoch, const uint8_t* data, size_t 
     if (!aliveLocked(epoch)) return -1;
     if (failWrites_ > 0) {
         --failWrites_;
-        const auto delay = failWriteDelay_;
-        lock.unlock();
-        if (delay.count() > 0) std::this_thread::sleep_for(delay);
+        // A slow failure; unplugging ends it early, and a delay beyond the
+        // clock's range lasts until then.
+        const auto deadline = deadlineAfter(failWriteDelay_);
+        const auto unplugged = [&] { return !aliveLocked(epoch); };
+        if (deadline) {
+            inputCv_.wait_until(lock, *deadline, unplugged);
+        } else {
+            inputCv_.wait(lock, unplugged);
+        }
         return -1;
     }
     if (recording_) reports_.emplace_back(data, data + length);
@@ -139,6 +157,7 @@ int VirtualAdapter::State::hidWrite(uint64_t epoch, const uint8_t* data, size_t 
 
     lock.lock();
     ++handled_;
+    lock.unlock();
     requestsCv_.notify_all();
     return static_cast<int>(length);
 }
@@ -167,15 +186,19 @@ int VirtualAdapter::State::hidRead(uint64_t epoch, uint8_t* data, size_t length,
             return -1;
         }
         const auto now = Clock::now();
+        // Reports leave in the order they were queued, as the firmware answers
+        // requests one after the other: a delayed answer holds back every
+        // report behind it, so no later answer can overtake it.
         std::optional<Clock::time_point> nextDue;
-        for (auto it = input_.begin(); it != input_.end(); ++it) {
-            if (it->due <= now) {
-                const size_t n = std::min(length, it->bytes.size());
-                if (n > 0) std::memcpy(data, it->bytes.data(), n);
-                input_.erase(it);
+        if (!input_.empty()) {
+            const auto front = input_.begin();
+            if (front->due <= now) {
+                const size_t n = std::min(length, front->bytes.size());
+                if (n > 0) std::memcpy(data, front->bytes.data(), n);
+                input_.erase(front);
                 return static_cast<int>(n);
             }
-            if (!nextDue || it->due < *nextDue) nextDue = it->due;
+            nextDue = front->due;
         }
         if (!unlimited && now >= deadline) return 0;
         auto wakeAt = unlimited ? nextDue : std::optional<Clock::time_point>(deadline);
@@ -288,27 +311,46 @@ int VirtualAdapter::State::stringDescriptor(uint64_t epoch, uint8_t index, std::
 
 // ------------------------------------------------------------ adapter output
 
+// The condition variables are notified after the lock is released: a reader
+// woken while the lock is still held would only block on it again, which
+// costs the round trip a second context switch.
+
 void VirtualAdapter::State::queueMessage(const uint8_t* message, size_t size, bool delayed) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!plugged_) return;
-    const auto due = delayed ? Clock::now() + responseDelay_ : Clock::time_point::min();
-    frameMessage(message, size, reportSize, [&](Bytes&& report) {
-        input_.push_back(InputReport{std::move(report), due});
-    });
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!plugged_) return;
+        // A response delay beyond the clock's range holds answers back for good.
+        const auto due = delayed ? deadlineAfter(responseDelay_).value_or(Clock::time_point::max())
+                                 : Clock::time_point::min();
+        frameMessage(message, size, reportSize,
+                     [&](Bytes&& report) { pushInputLocked(std::move(report), due); });
+    }
     inputCv_.notify_all();
 }
 
 void VirtualAdapter::State::queueReport(Bytes report) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!plugged_) return;
-    input_.push_back(InputReport{std::move(report), Clock::time_point::min()});
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!plugged_) return;
+        pushInputLocked(std::move(report), Clock::time_point::min());
+    }
     inputCv_.notify_all();
 }
 
+void VirtualAdapter::State::pushInputLocked(Bytes report, Clock::time_point due) {
+    if (inputLimit_ && input_.size() >= *inputLimit_) {
+        ++droppedInput_;
+        return;
+    }
+    input_.push_back(InputReport{std::move(report), due});
+}
+
 void VirtualAdapter::State::queueBulkIn(const uint8_t* data, size_t size) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!plugged_) return;
-    bulkIn_.append(data, size);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!plugged_) return;
+        bulkIn_.append(data, size);
+    }
     bulkCv_.notify_all();
 }
 
@@ -350,6 +392,7 @@ void VirtualAdapter::State::clearRecords() {
     requests_.clear();
     bulkReceived_.clear();
     handled_ = 0;
+    droppedInput_ = 0;
     assembler_.clearDropped();
 }
 
@@ -363,6 +406,11 @@ size_t VirtualAdapter::State::malformedReports() const {
     return assembler_.dropped();
 }
 
+size_t VirtualAdapter::State::droppedReports() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return droppedInput_;
+}
+
 size_t VirtualAdapter::State::blockedReaders() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return waiters_;
@@ -370,7 +418,13 @@ size_t VirtualAdapter::State::blockedReaders() const {
 
 bool VirtualAdapter::State::waitForRequests(size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(mutex_);
-    return requestsCv_.wait_for(lock, timeout, [&] { return handled_ >= count; });
+    const auto done = [&] { return handled_ >= count; };
+    const auto deadline = deadlineAfter(timeout);
+    if (!deadline) {
+        requestsCv_.wait(lock, done);
+        return true;
+    }
+    return requestsCv_.wait_until(lock, *deadline, done);
 }
 
 // ------------------------------------------------------------------ settings
@@ -396,6 +450,11 @@ void VirtualAdapter::State::failReads(int count) {
 void VirtualAdapter::State::setResponseDelay(std::chrono::milliseconds delay) {
     std::lock_guard<std::mutex> lock(mutex_);
     responseDelay_ = std::max(delay, std::chrono::milliseconds(0));
+}
+
+void VirtualAdapter::State::limitInputQueue(std::optional<size_t> limit) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inputLimit_ = limit;
 }
 
 void VirtualAdapter::State::stallBulkIn(bool stalled) {

@@ -36,6 +36,8 @@ constexpr uint8_t kBulkOutEndpoint = 0x02;
 constexpr uint8_t kHidInEndpoint = 0x83;
 constexpr int kHidInterface = 0;
 constexpr int kBulkInterface = 1;
+// Input reports the HID interface keeps waiting for a reader by default.
+constexpr size_t kDefaultInputQueueLimit = 64;
 // USB string descriptor indexes.
 constexpr uint8_t kManufacturerStringIndex = 1;
 constexpr uint8_t kProductStringIndex = 2;
@@ -109,6 +111,8 @@ struct VirtualAdapter::State {
     void clearRecords();
     void setRecording(bool recording);
     size_t malformedReports() const;
+    // Input reports dropped because the HID input queue was full.
+    size_t droppedReports() const;
     bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
     // Threads blocked in a HID read or a bulk IN transfer right now.
     size_t blockedReaders() const;
@@ -118,6 +122,7 @@ struct VirtualAdapter::State {
     void failWrites(int count, std::chrono::milliseconds delay);
     void failReads(int count);
     void setResponseDelay(std::chrono::milliseconds delay);
+    void limitInputQueue(std::optional<size_t> limit);
     void stallBulkIn(bool stalled);
     void limitBulkIn(std::optional<size_t> limit);
     Identity identity() const;
@@ -130,6 +135,8 @@ struct VirtualAdapter::State {
     };
 
     void dispatch(const Bytes& message, const std::shared_ptr<const Handler>& handler);
+    // Appends one input report unless the queue is full (then counts it).
+    void pushInputLocked(Bytes report, Clock::time_point due);
     void disconnectLocked();  // this state's mutex held
     bool aliveLocked(uint64_t epoch) const { return plugged_ && epoch == epoch_; }
     Identity withDefaults(Identity identity) const;
@@ -146,7 +153,12 @@ struct VirtualAdapter::State {
 
     // HID
     SegmentAssembler assembler_;
+    // Input reports not yet read. Like the Linux HID driver's queue it holds
+    // at most kDefaultInputQueueLimit reports (unless set otherwise); newer
+    // reports are dropped while it is full and counted in droppedInput_.
     std::deque<InputReport> input_;
+    std::optional<size_t> inputLimit_ = kDefaultInputQueueLimit;
+    size_t droppedInput_ = 0;
     std::shared_ptr<const Handler> handler_;
     size_t handled_ = 0;  // requests dispatched since the last clear
     size_t waiters_ = 0;  // threads blocked in a read

@@ -62,12 +62,14 @@ TEST(HidTransportOpen, FiltersSelectTheFirstMatchingSupportedAdapter) {
     EXPECT_EQ(transport.reportSize(), 0u);
     EXPECT_TRUE(transport.path().empty());
 
-    // Without filters the first one listed; opening again changes nothing.
+    // Without filters the first one listed; opening again with filters the
+    // open device satisfies changes nothing.
     ASSERT_TRUE(transport.open("", ""));
     EXPECT_EQ(transport.path(), first.path());
     EXPECT_EQ(transport.model(), &kSupportedDevices[1]);
     EXPECT_EQ(transport.reportSize(), 1024u);
-    EXPECT_TRUE(transport.open(second.path(), ""));
+    EXPECT_TRUE(transport.open(first.path(), "SER-A"));
+    EXPECT_TRUE(transport.open("", ""));
     EXPECT_EQ(transport.path(), first.path());
 
     // A serial number match on a device of unsupported ids opens nothing,

@@ -244,9 +244,9 @@ TEST(I2cControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
 }
 
 // A slowly failing write is repaired by one reopen and the request (two
-// reports) arrives once; an adapter unplugged during a call makes it time
-// out, the next call finds no device, and once the adapter is back the device
-// is reopened and the call succeeds.
+// reports) arrives once; an adapter unplugged during a call ends it with
+// SDK_ERROR_DISCONNECT, the next call finds no device either, and once the
+// adapter is back the device is reopened and the call succeeds.
 TEST(I2cControllerFaults, AFailedWriteIsResentAndAnUnpluggedAdapterIsReopened) {
     sim::VirtualAdapter adapter;
     VantorSDK sdk(500);
@@ -262,7 +262,7 @@ TEST(I2cControllerFaults, AFailedWriteIsResentAndAnUnpluggedAdapterIsReopened) {
         adapter.unplug();
         return std::vector<Bytes>{};
     });
-    EXPECT_EQ(call(), kTimeout);
+    EXPECT_EQ(call(), kDisconnect);
     EXPECT_EQ(call(), kDisconnect);
     adapter.plug();
     script(adapter, answerAll);

@@ -10,8 +10,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "VirtualSeam.h"
@@ -26,6 +28,133 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // ------------------------------------------------------------------ HID side
+
+// Notifications of one report each, queued while nobody reads: the queue
+// keeps the oldest up to its bound and counts the rest as dropped.
+struct InputQueueCase {
+    const char* name;
+    std::optional<size_t> limit;  // nothing: the queue as created
+    bool setLimit;
+    size_t sent;
+    size_t kept;
+};
+
+class VirtualAdapterInputQueue : public ::testing::TestWithParam<InputQueueCase> {};
+
+TEST_P(VirtualAdapterInputQueue, KeepsTheOldestUpToItsBoundAndCountsTheRest) {
+    const InputQueueCase& c = GetParam();
+    VirtualAdapter adapter;
+    Seam seam(adapter);
+    if (c.setLimit) adapter.faults().limitInputQueue(c.limit);
+    for (size_t i = 0; i < c.sent; ++i) adapter.notify(0x0A81, le16(i));
+
+    for (size_t i = 0; i < c.kept; ++i) {
+        const auto message = seam.next(0);
+        ASSERT_TRUE(message) << "notification " << i;
+        EXPECT_EQ(*message, concat({0, 0, 0x81, 0x0A, 0, 0}, le16(i)));
+    }
+    EXPECT_TRUE(seam.quiet());
+    EXPECT_EQ(adapter.droppedReports(), c.sent - c.kept);
+    adapter.clear();
+    EXPECT_EQ(adapter.droppedReports(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bounds, VirtualAdapterInputQueue,
+    ::testing::Values(InputQueueCase{"DefaultBoundFilledExactly", std::nullopt, false, 64, 64},
+                      InputQueueCase{"DefaultBoundOverflowed", std::nullopt, false, 100, 64},
+                      InputQueueCase{"SmallerBound", 3, true, 10, 3},
+                      InputQueueCase{"ZeroDropsEverything", 0, true, 5, 0},
+                      InputQueueCase{"NoBound", std::nullopt, true, 1000, 1000}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(VirtualAdapterHid, ReadingMakesRoomAgain) {
+    VirtualAdapter adapter;
+    Seam seam(adapter);
+    adapter.faults().limitInputQueue(2);
+    adapter.notify(0x0A81, {1});
+    adapter.notify(0x0A81, {2});
+    adapter.notify(0x0A81, {3});  // dropped
+    ASSERT_TRUE(seam.next(0));
+    adapter.notify(0x0A81, {4});
+    EXPECT_EQ(seam.next(0)->back(), 2);
+    EXPECT_EQ(seam.next(0)->back(), 4);
+    EXPECT_EQ(adapter.droppedReports(), 1u);
+}
+
+// A burst arrives whole and in order at a reader that keeps up (no bound, so
+// that a slow machine cannot make it drop), paced or not; unplugging ends it.
+struct BurstCase {
+    const char* name;
+    double perSecond;
+};
+
+class VirtualAdapterBurst : public ::testing::TestWithParam<BurstCase> {};
+
+TEST_P(VirtualAdapterBurst, ArrivesWholeAndInOrder) {
+    VirtualAdapter adapter;
+    Seam seam(adapter);
+    adapter.faults().limitInputQueue(std::nullopt);
+    constexpr size_t kCount = 200;
+    adapter.notify(0x1081, {7, 8, 9}, 0x0102, kCount, GetParam().perSecond);
+    for (size_t i = 0; i < kCount; ++i) {
+        const auto message = seam.next(0);
+        ASSERT_TRUE(message) << "notification " << i;
+        EXPECT_EQ(*message, (Bytes{0, 0, 0x81, 0x10, 0x02, 0x01, 7, 8, 9}));
+    }
+    EXPECT_TRUE(seam.quiet());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, VirtualAdapterBurst,
+    ::testing::Values(BurstCase{"AsFastAsPossible", 0}, BurstCase{"Paced", 100000},
+                      BurstCase{"NegativeMeansUnpaced", -1},
+                      BurstCase{"InfiniteMeansUnpaced", std::numeric_limits<double>::infinity()},
+                      BurstCase{"NaNMeansUnpaced", std::numeric_limits<double>::quiet_NaN()}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(VirtualAdapterHid, UnpluggingEndsAPacedBurst) {
+    VirtualAdapter adapter;
+    std::thread burst([&] { adapter.notify(0x0A81, {}, 0, 1000000, 1000); });  // ~17 minutes
+    // The burst has begun once the queue holds something (nobody reads).
+    Seam seam(adapter);
+    ASSERT_TRUE(seam.next(kWaitMs));
+    adapter.unplug();
+    burst.join();  // a regression hangs here rather than passing
+}
+
+// Durations too long for the clock mean "no limit" instead of overflowing.
+TEST(VirtualAdapterHid, EndlessWaitForRequestsReturnsOnceTheyCame) {
+    VirtualAdapter adapter;
+    Seam seam(adapter);
+    EXPECT_FALSE(adapter.waitForRequests(1, 0ms));
+    std::atomic<int> result{-1};
+    std::thread waiter(
+        [&] { result = adapter.waitForRequests(1, std::chrono::milliseconds::max()); });
+    seam.write(0x040E, {});
+    waiter.join();
+    EXPECT_EQ(result, 1);
+}
+
+TEST(VirtualAdapterHid, EndlessResponseDelayAndSlowWriteFailure) {
+    VirtualAdapter adapter;
+    Seam seam(adapter);
+    adapter.faults().setResponseDelay(std::chrono::milliseconds::max());
+    seam.write(0x040E, {});
+    EXPECT_TRUE(adapter.waitForRequests(1, 0ms));
+    EXPECT_TRUE(seam.quiet());  // held back, not due at once through an overflow
+
+    // An endless write failure lasts until the adapter is unplugged.
+    adapter.faults().failWrites(1, std::chrono::milliseconds::max());
+    std::atomic<int> written{1};
+    std::thread writer([&] {
+        Bytes report(adapter.reportSize() + 1, 0);
+        written = seam.hid().write(report.data(), report.size());
+    });
+    adapter.unplug();
+    writer.join();
+    EXPECT_EQ(written, -1);
+}
 
 TEST(VirtualAdapterHid, DropsMalformedReportsAndServesTheNextMessage) {
     VirtualAdapter adapter;
@@ -240,6 +369,9 @@ TEST(VirtualAdapterConcurrency, HostTrafficAndInjectionsArriveWholeAndInOrder) {
     ASSERT_EQ(seam.status(0x1401, {5, 0}), 0);
     ASSERT_EQ(seam.status(0x1404, {5, 3}), 0);
     constexpr size_t kRounds = 200;
+    // Order and wholeness are checked here, not the input queue's bound: the
+    // injecting thread may run ahead of the reader.
+    adapter.faults().limitInputQueue(std::nullopt);
 
     size_t responses = 0;
     Bytes edges;

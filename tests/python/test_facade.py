@@ -78,7 +78,8 @@ class TestConnection:
             assert dev.is_bulk_transport_available() is bulk
             if bulk:
                 assert dev.get_bulk_capabilities() == (1, True, [(2, 32768, 0x198),
-                                                                 (3, 32768, 0x1B8)])
+                                                                 (3, 32768, 0x1B8),
+                                                                 (6, 32767, 0x800)])
             # A response spanning many reports of either size.
             adapter.set_handler(lambda request: response(request, 0, bytes(3)) + bytes(3000))
             assert dev.get_usb_config() == (0, 0, 0)
@@ -269,7 +270,9 @@ class TestDescriptions:
                "get_bulk_capabilities", "dropped_notifications"}
     SYNC_ONLY = {"get_device_info", "i2c_get_bus_voltage", "uart_get_bus_voltage",
                  "spi_get_bus_voltage", "gpio_get_voltage", "i2c_write_bulk", "i2c_read_bulk",
-                 "spi_transfer_bulk", "spi_write_bulk", "spi_read_bulk"}
+                 "spi_transfer_bulk", "spi_write_bulk", "spi_read_bulk", "i3c_get_bus_voltage",
+                 "i3c_sdr_write_bulk", "i3c_sdr_read_bulk", "i3c_hdr_ddr_write_bulk",
+                 "i3c_hdr_ddr_read_bulk", "i3c_legacy_i2c_write_bulk", "i3c_legacy_i2c_read_bulk"}
     ASYNC = native._AsyncFacadeCommands  # type: ignore[attr-defined]  # kept out of the stub
 
     def test_every_method_has_a_doc_string(self):

@@ -132,6 +132,9 @@ class TestDelivery:
             seen((threading.get_ident(), local.count, item))
 
         dev.on_notification(callback)
+        # Sent faster than Python callbacks run: without a bound on the
+        # adapter's input queue none is dropped, and the order can be checked.
+        adapter.faults.limit_input_queue(None)
         count = 2000
         for i in range(count):
             adapter.send(uart_rx(struct.pack("<I", i)))
@@ -174,6 +177,9 @@ class TestDelivery:
             while not stop.is_set():
                 dev.on_notification(c)
 
+        # The reader competes with four threads for the interpreter: unbounded,
+        # the adapter's input queue cannot drop the response awaited below.
+        adapter.faults.limit_input_queue(None)
         workers = [threading.Thread(target=swap, args=(c,)) for c in counters]
         for w in workers:
             w.start()

@@ -1,0 +1,996 @@
+#include "sim/firmware/I3cFirmware.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "sim/usb/AdapterState.h"
+
+namespace vantor::sim {
+
+namespace {
+
+constexpr size_t kTransferHeaderSize = 10;  // parameter bytes of the transfer header
+constexpr size_t kCccHeaderSize = 5;        // address, control, length, code, defining byte
+constexpr size_t kTargetRecordSize = 16;
+constexpr uint8_t kMaxSubaddressSize = 4;
+constexpr uint8_t kModeHdrDdr = 1;
+constexpr uint8_t kModeLegacyI2c = 2;
+constexpr uint8_t kHdrReadCommand = 0x80;  // HDR-DDR commands 0x80..0xFF read
+constexpr uint8_t kMaxPushPullRate = 21;
+constexpr uint8_t kMaxOpenDrainRate = 4;
+constexpr uint8_t kMaxI2cRate = 4;
+constexpr uint8_t kMaxDriveStrength = 1;
+constexpr uint8_t kMaxIbiPayload = 255;       // the notification counts it in one byte
+constexpr uint8_t kResetRecoveryTime = 0x05;  // RSTACT read-back, in the defining byte's unit
+constexpr uint8_t kGetstatusPrecr = 0x91;     // GETSTATUS format 2
+constexpr uint8_t kFirstStaticAddress = 0x08;
+constexpr uint8_t kLastStaticAddress = 0x77;
+
+bool validStaticAddress(uint8_t address) {
+    return address >= kFirstStaticAddress && address <= kLastStaticAddress;
+}
+
+// The 7-bit address in the upper bits of a SETDASA, SETNEWDA or SETGRPA byte.
+uint8_t shiftedAddress(const Bytes& data) {
+    return static_cast<uint8_t>(data.at(0) >> 1);
+}
+
+uint16_t bigEndian16(const Bytes& data) {
+    return static_cast<uint16_t>((data.at(0) << 8) | data.at(1));
+}
+
+}  // namespace
+
+I3cFirmware::I3cFirmware() {
+    serve<I3cFirmware>({
+        {i3c::cmd::kControllerInit, 4, &I3cFirmware::configure},
+        {i3c::cmd::kSetParameters, 4, &I3cFirmware::configure},
+        {i3c::cmd::kInitBus, 1, &I3cFirmware::initBus},
+        {i3c::cmd::kResetBus, 0, &I3cFirmware::resetBus},
+        {i3c::cmd::kGetDeviceTable, 0, &I3cFirmware::getDeviceTable},
+        {i3c::cmd::kSetTargetConfiguration, 2, &I3cFirmware::setTargetConfiguration},
+        {i3c::cmd::kTransfer, kTransferHeaderSize, &I3cFirmware::transfer},
+        {i3c::cmd::kCcc, kCccHeaderSize, &I3cFirmware::ccc},
+        {i3c::cmd::kPattern, 1, &I3cFirmware::pattern},
+        {i3c::cmd::kTransferBulk, kTransferHeaderSize, &I3cFirmware::transferBulk},
+    });
+}
+
+void I3cFirmware::reset() {
+    controller_ = I3cControllerState{};
+    table_.clear();
+    for (auto& entry : targets_) entry.second->resetBusState();
+}
+
+bool I3cFirmware::validDynamicAddress(uint8_t address) {
+    if (address < 0x08 || address > 0x7D) return false;
+    // One bit away from the broadcast address: a corrupted 0x7E would match.
+    const uint8_t difference = static_cast<uint8_t>(address ^ kBroadcastAddress);
+    return (difference & (difference - 1)) != 0;
+}
+
+// ------------------------------------------------------------------- bench
+
+std::optional<I3cTargetState> I3cFirmware::attach(const I3cTargetOptions& options) {
+    if (!I3cTarget::valid(options) || targets_.count(options.pid) != 0) return std::nullopt;
+    if (options.staticAddress) {
+        if (i2c_.count(*options.staticAddress) != 0) return std::nullopt;
+        for (const auto& entry : targets_) {
+            if (entry.second->options().staticAddress == options.staticAddress) return std::nullopt;
+        }
+    }
+    auto created = std::make_shared<I3cTarget>(options);
+    targets_.emplace(options.pid, created);
+    return created->state();
+}
+
+bool I3cFirmware::detach(uint64_t pid) {
+    return targets_.erase(pid) > 0;
+}
+
+I3cTarget* I3cFirmware::target(uint64_t pid) const {
+    const auto it = targets_.find(pid);
+    return it == targets_.end() ? nullptr : it->second.get();
+}
+
+std::vector<I3cTargetState> I3cFirmware::targets() const {
+    std::vector<I3cTargetState> states;
+    for (const auto& entry : targets_) states.push_back(entry.second->state());
+    return states;
+}
+
+bool I3cFirmware::attachI2c(uint8_t address, std::shared_ptr<I2cTarget> device) {
+    if (!validStaticAddress(address) || !device || byStaticAddress(address) != nullptr) {
+        return false;
+    }
+    for (const auto& entry : targets_) {
+        if (entry.second->options().staticAddress == address) return false;
+    }
+    return i2c_.emplace(address, std::move(device)).second;
+}
+
+bool I3cFirmware::detachI2c(uint8_t address) {
+    return i2c_.erase(address) > 0;
+}
+
+I2cTarget* I3cFirmware::i2cDevice(uint8_t address) const {
+    const auto it = i2c_.find(address);
+    return it == i2c_.end() ? nullptr : it->second.get();
+}
+
+I3cEventOutcome I3cFirmware::raiseIbi(uint64_t pid, const Bytes& payload, Firmware& firmware) {
+    I3cTarget* const raising = target(pid);
+    if (raising == nullptr) return I3cEventOutcome::NoSuchTarget;
+    if (!raising->dynamicAddress()) return I3cEventOutcome::NotOnBus;
+    const uint8_t bcr = raising->bcr();
+    if ((bcr & i3c::bcr::kIbiCapable) == 0) return I3cEventOutcome::NotCapable;
+    if (!payload.empty() && (bcr & i3c::bcr::kIbiPayload) == 0) return I3cEventOutcome::NotCapable;
+    const uint8_t limit = raising->state().maxIbiPayload;
+    if (payload.size() > kMaxIbiPayload || (limit != 0 && payload.size() > limit)) {
+        return I3cEventOutcome::PayloadTooLong;
+    }
+    if ((raising->events() & i3c::event::kInterrupt) == 0) {
+        // The target keeps the interrupt pending; GETSTATUS shows it.
+        raising->setPendingInterrupt(true);
+        return I3cEventOutcome::Disabled;
+    }
+    firmware.notify(MessageBuilder::notification(i3c::notification::kIbi)
+                        .u8(*raising->dynamicAddress())
+                        .u8(static_cast<uint8_t>(payload.size()))
+                        .append(payload.data(), payload.size())
+                        .take());
+    return I3cEventOutcome::Reported;
+}
+
+I3cEventOutcome I3cFirmware::requestHotJoin(uint64_t pid, Firmware& firmware) {
+    I3cTarget* const joining = target(pid);
+    if (joining == nullptr) return I3cEventOutcome::NoSuchTarget;
+    if (joining->dynamicAddress()) return I3cEventOutcome::NotOnBus;
+    // The controller refuses the request (NACKs the hot-join address) while
+    // hot-join is disabled; the target stays without an address.
+    if (!controller_.hotJoinEnabled) return I3cEventOutcome::Disabled;
+    const auto pid6 = joining->pidBytes();
+    firmware.notify(MessageBuilder::notification(i3c::notification::kHotJoin)
+                        .append(pid6.data(), pid6.size())
+                        .u8(joining->bcr())
+                        .u8(joining->options().dcr)
+                        .u8(0)  // no dynamic address yet: the host's ENTDAA gives one
+                        .take());
+    return I3cEventOutcome::Reported;
+}
+
+std::vector<I3cTableEntry> I3cFirmware::deviceTable() const {
+    std::vector<I3cTableEntry> entries = table_;
+    // The limits are what the controller last set or read.
+    for (I3cTableEntry& entry : entries) {
+        const I3cTarget* const known = target(entry.pid);
+        if (known == nullptr || !known->dynamicAddress()) continue;
+        const I3cTargetState state = known->state();
+        entry.dynamicAddress = *state.dynamicAddress;
+        entry.mwl = state.mwl;
+        entry.mrl = state.mrl;
+        entry.maxIbiPayload = state.maxIbiPayload;
+    }
+    return entries;
+}
+
+// ------------------------------------------------------------ address space
+
+I3cTarget* I3cFirmware::byDynamicAddress(uint8_t address) const {
+    for (const auto& entry : targets_) {
+        if (entry.second->dynamicAddress() == address) return entry.second.get();
+    }
+    return nullptr;
+}
+
+I3cTarget* I3cFirmware::byStaticAddress(uint8_t address) const {
+    for (const auto& entry : targets_) {
+        const I3cTarget& each = *entry.second;
+        if (!each.dynamicAddress() && each.options().staticAddress == address) {
+            return entry.second.get();
+        }
+    }
+    return nullptr;
+}
+
+bool I3cFirmware::addressInUse(uint8_t address) const {
+    if (i2c_.count(address) != 0 || byDynamicAddress(address) != nullptr) return true;
+    return std::any_of(table_.begin(), table_.end(),
+                       [&](const I3cTableEntry& entry) { return entry.dynamicAddress == address; });
+}
+
+std::optional<uint8_t> I3cFirmware::freeAddress(const std::set<uint8_t>& reserved) const {
+    for (uint8_t address = 0x08; address <= 0x7D; ++address) {
+        if (validDynamicAddress(address) && reserved.count(address) == 0 &&
+            !addressInUse(address)) {
+            return address;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<I3cTableEntry> I3cFirmware::parseTargetList(const uint8_t* data, size_t count) {
+    std::vector<I3cTableEntry> list(count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* record = data + i * kTargetRecordSize;
+        I3cTableEntry& entry = list[i];
+        entry.staticAddress = record[0];
+        entry.dynamicAddress = record[1];
+        for (size_t b = 0; b < 6; ++b) entry.pid = (entry.pid << 8) | record[2 + b];
+        entry.bcr = record[8];
+        entry.dcr = record[9];
+        entry.mwl = loadU16(record + 10);
+        entry.mrl = loadU16(record + 12);
+        entry.maxIbiPayload = record[14];
+        entry.configuration = record[15];
+    }
+    return list;
+}
+
+uint16_t I3cFirmware::checkTargetList(const std::vector<I3cTableEntry>& list) const {
+    // The dynamic address each entry asks for: the wanted one, or its static
+    // address when it has one and wants none (SETAASA).
+    const auto wantedAddress = [](const I3cTableEntry& entry) -> uint8_t {
+        return entry.dynamicAddress != 0 ? entry.dynamicAddress : entry.staticAddress;
+    };
+    for (const I3cTableEntry& entry : list) {
+        if (entry.staticAddress != 0 && !validStaticAddress(entry.staticAddress)) {
+            return i3c::status::kInvalidAddress;
+        }
+        const uint8_t wanted = wantedAddress(entry);
+        if (wanted != 0 && !validDynamicAddress(wanted)) return i3c::status::kInvalidAddress;
+    }
+    std::set<uint8_t> statics;
+    std::set<uint8_t> dynamics;
+    for (const I3cTableEntry& entry : list) {
+        if (entry.staticAddress != 0 && !statics.insert(entry.staticAddress).second) {
+            return i3c::status::kRepeatedAddress;
+        }
+        const uint8_t wanted = wantedAddress(entry);
+        if (wanted == 0) continue;
+        // Two targets cannot share an address, nor a target a legacy device's.
+        if (!dynamics.insert(wanted).second || i2c_.count(wanted) != 0) {
+            return i3c::status::kRepeatedAddress;
+        }
+    }
+    return status::kSuccess;
+}
+
+bool I3cFirmware::enterInTable(const I3cTarget& entered, uint8_t configuration) {
+    I3cTableEntry entry;
+    entry.staticAddress = entered.options().staticAddress.value_or(0);
+    entry.dynamicAddress = entered.dynamicAddress().value_or(0);
+    entry.pid = entered.pid();
+    entry.bcr = entered.bcr();
+    entry.dcr = entered.options().dcr;
+    const I3cTargetState state = entered.state();
+    entry.mwl = state.mwl;
+    entry.mrl = state.mrl;
+    entry.maxIbiPayload = state.maxIbiPayload;
+    entry.configuration = configuration;
+    for (I3cTableEntry& existing : table_) {
+        if (existing.pid == entry.pid) {
+            existing = entry;
+            return true;
+        }
+    }
+    if (table_.size() >= kTableCapacity) return false;
+    table_.push_back(entry);
+    return true;
+}
+
+void I3cFirmware::forgetInTable(uint64_t pid) {
+    table_.erase(std::remove_if(table_.begin(), table_.end(),
+                                [pid](const I3cTableEntry& entry) { return entry.pid == pid; }),
+                 table_.end());
+}
+
+uint16_t I3cFirmware::runEntdaa(const std::vector<I3cTableEntry>& wanted, std::set<uint64_t>& won) {
+    std::set<uint8_t> reserved;
+    for (const I3cTableEntry& entry : wanted) {
+        if (entry.dynamicAddress != 0) reserved.insert(entry.dynamicAddress);
+    }
+    for (;;) {
+        // Arbitration: every target without an address sends its id, BCR
+        // and DCR bit by bit with open drain; the lowest value wins.
+        I3cTarget* winner = nullptr;
+        for (const auto& entry : targets_) {
+            I3cTarget& each = *entry.second;
+            if (each.dynamicAddress()) continue;
+            if (winner == nullptr || each.arbitrationKey() < winner->arbitrationKey()) {
+                winner = &each;
+            }
+        }
+        if (winner == nullptr) return status::kSuccess;
+        if (table_.size() >= kTableCapacity) {
+            return won.empty() ? i3c::status::kFullTable : i3c::status::kNotEnoughSpaceInTable;
+        }
+        std::optional<uint8_t> address;
+        uint8_t configuration = 0;
+        for (const I3cTableEntry& entry : wanted) {
+            if (entry.pid != winner->pid()) continue;
+            configuration = entry.configuration;
+            if (entry.dynamicAddress != 0 && !addressInUse(entry.dynamicAddress)) {
+                address = entry.dynamicAddress;
+            }
+        }
+        if (!address) address = freeAddress(reserved);
+        if (!address) return i3c::status::kNotEnoughSpaceInTable;
+        winner->setDynamicAddress(*address);
+        reserved.erase(*address);
+        enterInTable(*winner, configuration);
+        won.insert(winner->pid());
+    }
+}
+
+// ----------------------------------------------------------- bus set-up
+
+void I3cFirmware::configure(const Request& request, Firmware& firmware) {
+    const bool init = request.commandCode() == i3c::cmd::kControllerInit;
+    if (!init && !controller_.initialized) {
+        return firmware.respond(request, status::kInterfaceNotInitialized);
+    }
+    if (request.u8(0) > kMaxPushPullRate || request.u8(1) > kMaxOpenDrainRate ||
+        request.u8(2) > kMaxI2cRate || request.u8(3) > kMaxDriveStrength) {
+        return firmware.respond(request, status::kInvalidParameter);
+    }
+    // Initialising again only changes the rates.
+    controller_.initialized = true;
+    controller_.pushPullRate = request.u8(0);
+    controller_.openDrainRate = request.u8(1);
+    controller_.i2cRate = request.u8(2);
+    controller_.driveStrength = request.u8(3);
+    firmware.respond(request, status::kSuccess);
+}
+
+void I3cFirmware::initBus(const Request& request, Firmware& firmware) {
+    if (!controller_.initialized) {
+        return firmware.respond(request, status::kInterfaceNotInitialized);
+    }
+    const size_t count = request.u8(0);
+    if (request.paramSize() != 1 + count * kTargetRecordSize) {
+        return firmware.respond(request, status::kInvalidParameter);
+    }
+    if (count > kTableCapacity) return firmware.respond(request, i3c::status::kTableOverflow);
+    const std::vector<I3cTableEntry> list = parseTargetList(request.params() + 1, count);
+    if (const uint16_t refused = checkTargetList(list)) return firmware.respond(request, refused);
+
+    // RSTDAA: every target gives up its dynamic address.
+    table_.clear();
+    for (auto& entry : targets_) entry.second->resetDynamicAddress();
+    if (targets_.empty()) {
+        return firmware.respond(request,
+                                list.empty() ? status::kSuccess : i3c::status::kInitNackRstdaa);
+    }
+    uint16_t result = status::kSuccess;
+    const auto fail = [&result](uint16_t code) {
+        if (result == status::kSuccess) result = code;
+    };
+
+    // SETDASA to each listed static address with a wanted dynamic one.
+    bool setaasa = false;
+    for (const I3cTableEntry& entry : list) {
+        if (entry.staticAddress == 0) continue;
+        if (entry.dynamicAddress == 0 || entry.dynamicAddress == entry.staticAddress) {
+            setaasa = true;
+            continue;
+        }
+        I3cTarget* const addressed = byStaticAddress(entry.staticAddress);
+        if (addressed == nullptr || addressInUse(entry.dynamicAddress)) {
+            fail(i3c::status::kInitNackSetdasa);
+            continue;
+        }
+        addressed->setDynamicAddress(entry.dynamicAddress);
+        enterInTable(*addressed, entry.configuration);
+    }
+    // SETAASA: every target with a static address and no dynamic one takes
+    // its static address, unless another target already answers to it.
+    if (setaasa) {
+        for (auto& each : targets_) {
+            I3cTarget& candidate = *each.second;
+            const auto fixed = candidate.options().staticAddress;
+            if (candidate.dynamicAddress() || !fixed || addressInUse(*fixed)) continue;
+            candidate.setDynamicAddress(*fixed);
+            uint8_t configuration = 0;
+            for (const I3cTableEntry& entry : list) {
+                if (entry.staticAddress == *fixed) configuration = entry.configuration;
+            }
+            if (!enterInTable(candidate, configuration)) {
+                candidate.resetDynamicAddress();
+                fail(i3c::status::kNotEnoughSpaceInTable);
+            }
+        }
+        for (const I3cTableEntry& entry : list) {
+            const bool asked =
+                entry.staticAddress != 0 &&
+                (entry.dynamicAddress == 0 || entry.dynamicAddress == entry.staticAddress);
+            if (asked && byDynamicAddress(entry.staticAddress) == nullptr) {
+                fail(i3c::status::kInitNackSetaasa);
+            }
+        }
+    }
+    // ENTDAA for everything still without an address.
+    std::set<uint64_t> won;
+    std::vector<I3cTableEntry> wanted;
+    for (const I3cTableEntry& entry : list) {
+        if (entry.staticAddress == 0) wanted.push_back(entry);
+    }
+    fail(runEntdaa(wanted, won));
+    for (const I3cTableEntry& entry : wanted) {
+        if (won.count(entry.pid) == 0) fail(i3c::status::kInitNackEntdaa);
+    }
+    firmware.respond(request, result);
+}
+
+void I3cFirmware::resetBus(const Request& request, Firmware& firmware) {
+    if (!controller_.initialized) {
+        return firmware.respond(request, status::kInterfaceNotInitialized);
+    }
+    table_.clear();
+    for (auto& entry : targets_) entry.second->resetBusState();
+    firmware.respond(request, status::kSuccess);
+}
+
+void I3cFirmware::getDeviceTable(const Request& request, Firmware& firmware) {
+    const std::vector<I3cTableEntry> entries = deviceTable();
+    MessageBuilder answer = MessageBuilder::response(request, status::kSuccess);
+    answer.u8(static_cast<uint8_t>(entries.size()));
+    for (const I3cTableEntry& entry : entries) {
+        answer.u8(entry.staticAddress).u8(entry.dynamicAddress);
+        for (int shift = 40; shift >= 0; shift -= 8) {
+            answer.u8(static_cast<uint8_t>((entry.pid >> shift) & 0xFF));
+        }
+        answer.u8(entry.bcr)
+            .u8(entry.dcr)
+            .u16(entry.mwl)
+            .u16(entry.mrl)
+            .u8(entry.maxIbiPayload)
+            .u8(entry.configuration);
+    }
+    firmware.respond(answer.take());
+}
+
+void I3cFirmware::setTargetConfiguration(const Request& request, Firmware& firmware) {
+    for (I3cTableEntry& entry : table_) {
+        if (entry.dynamicAddress == request.u8(0)) {
+            entry.configuration = request.u8(1);
+            return firmware.respond(request, status::kSuccess);
+        }
+    }
+    firmware.respond(request, i3c::status::kAddressNotInTable);
+}
+
+void I3cFirmware::pattern(const Request& request, Firmware& firmware) {
+    if (!controller_.initialized) {
+        return firmware.respond(request, status::kInterfaceNotInitialized);
+    }
+    switch (request.u8(0)) {
+        case 0:  // target reset pattern: each target runs its armed action
+            for (auto& entry : targets_) {
+                if (entry.second->resetPattern()) forgetInTable(entry.first);
+            }
+            break;
+        case 1:  // HDR exit pattern: leaves HDR mode, which no target is left in
+            break;
+        default:
+            return firmware.respond(request, status::kInvalidParameter);
+    }
+    firmware.respond(request, status::kSuccess);
+}
+
+// ------------------------------------------------------------------ CCCs
+
+const std::map<uint8_t, I3cFirmware::CccInfo>& I3cFirmware::cccTable() {
+    namespace c = i3c::ccc;
+    using F = I3cFirmware;
+    static const std::map<uint8_t, CccInfo> table = {
+        // Broadcast: write only, acted on by every target.
+        {c::kEnecBroadcast, {false, 0, &F::enec, nullptr}},
+        {c::kDisecBroadcast, {false, 0, &F::disec, nullptr}},
+        {c::kEntas0Broadcast, {false, 0, &F::entasBroadcast, nullptr}},
+        {c::kEntas0Broadcast + 1, {false, 0, &F::entasBroadcast, nullptr}},
+        {c::kEntas0Broadcast + 2, {false, 0, &F::entasBroadcast, nullptr}},
+        {c::kEntas3Broadcast, {false, 0, &F::entasBroadcast, nullptr}},
+        {c::kRstdaa, {false, 0, &F::rstdaa, nullptr}},
+        {c::kEntdaa, {false, 0, &F::entdaa, nullptr}},
+        {c::kSetmwlBroadcast, {false, 2, &F::setmwlBroadcast, nullptr}},
+        {c::kSetmrlBroadcast, {false, 2, &F::setmrlBroadcast, nullptr}},
+        {c::kSetbuscon, {false, 1, &F::setbuscon, nullptr}},
+        {c::kSetxtimeBroadcast, {false, 1, &F::accept, nullptr}},
+        {c::kSetaasa, {false, 0, &F::setaasa, nullptr}},
+        {c::kRstactBroadcast, {false, 0, &F::rstactBroadcast, nullptr}},
+        {c::kRstgrpaBroadcast, {false, 0, &F::rstgrpaBroadcast, nullptr}},
+        // Direct: one target, by its dynamic address (SETDASA: its static one).
+        {c::kEnecDirect, {false, 1, nullptr, &F::enecDirect}},
+        {c::kDisecDirect, {false, 1, nullptr, &F::disecDirect}},
+        {c::kEntas0Direct, {false, 0, nullptr, &F::entasDirect}},
+        {c::kEntas0Direct + 1, {false, 0, nullptr, &F::entasDirect}},
+        {c::kEntas0Direct + 2, {false, 0, nullptr, &F::entasDirect}},
+        {c::kEntas3Direct, {false, 0, nullptr, &F::entasDirect}},
+        {c::kSetdasa, {false, 1, nullptr, &F::setdasa}},
+        {c::kSetnewda, {false, 1, nullptr, &F::setnewda}},
+        {c::kSetmwlDirect, {false, 2, nullptr, &F::setmwlDirect}},
+        {c::kSetmrlDirect, {false, 2, nullptr, &F::setmrlDirect}},
+        {c::kGetmwl, {true, 0, nullptr, &F::getmwl}},
+        {c::kGetmrl, {true, 0, nullptr, &F::getmrl}},
+        {c::kGetpid, {true, 0, nullptr, &F::getpid}},
+        {c::kGetbcr, {true, 0, nullptr, &F::getbcr}},
+        {c::kGetdcr, {true, 0, nullptr, &F::getdcr}},
+        {c::kGetstatus, {true, 0, nullptr, &F::getstatus}},
+        {c::kGetmxds, {true, 0, nullptr, &F::getmxds}},
+        {c::kGetcaps, {true, 0, nullptr, &F::getcaps}},
+        {c::kSetxtimeDirect, {false, 1, nullptr, &F::acceptDirect}},
+        {c::kGetxtime, {true, 0, nullptr, &F::getxtime}},
+        // RSTACT direct is a write or a read, as its direction says.
+        {c::kRstactDirect, {false, 0, nullptr, &F::rstactDirect}},
+        {c::kSetgrpa, {false, 1, nullptr, &F::setgrpa}},
+        {c::kRstgrpaDirect, {false, 0, nullptr, &F::rstgrpaDirect}},
+    };
+    return table;
+}
+
+void I3cFirmware::ccc(const Request& request, Firmware& firmware) {
+    Ccc command;
+    command.address = request.u8(0);
+    command.read = (request.u8(1) & 0x01) != 0;
+    command.definingByte = (request.u8(1) >> 4) != 0;
+    command.length = request.u8(2);
+    command.code = request.u8(3);
+    command.defining = request.u8(4);
+    const auto data = request.bytes(kCccHeaderSize, request.paramSize());
+    command.data.assign(data.first, data.first + data.second);
+
+    CccAnswer result{status::kSuccess, {}};
+    const auto& table = cccTable();
+    const auto it = table.find(command.code);
+    const bool broadcast = command.address == kBroadcastAddress;
+    if (!controller_.initialized) {
+        result.status = status::kInterfaceNotInitialized;
+    } else if (it == table.end()) {
+        // A code no target knows: nobody acknowledges it.
+        result.status = i3c::status::kNackAddress;
+    } else if ((broadcast ? it->second.broadcast == nullptr : it->second.direct == nullptr) ||
+               (command.read && !(it->second.read || command.code == i3c::ccc::kRstactDirect)) ||
+               (!command.read && it->second.read) || (command.read && !command.data.empty()) ||
+               command.data.size() < it->second.minData) {
+        result.status = status::kInvalidParameter;
+    } else if (broadcast) {
+        // A broadcast is acknowledged by any I3C target on the bus.
+        result = targets_.empty() ? CccAnswer{i3c::status::kNackAddress, {}}
+                                  : (this->*(it->second.broadcast))(command);
+    } else {
+        I3cTarget* const addressed = command.code == i3c::ccc::kSetdasa
+                                         ? byStaticAddress(command.address)
+                                         : byDynamicAddress(command.address);
+        result = addressed == nullptr ? CccAnswer{i3c::status::kNackAddress, {}}
+                                      : (this->*(it->second.direct))(*addressed, command);
+    }
+    // The controller stops reading after the bytes asked for.
+    if (result.data.size() > command.length) result.data.resize(command.length);
+    firmware.respond(MessageBuilder::response(request, result.status)
+                         .u8(command.address)
+                         .u8(command.code)
+                         .u8(0)
+                         .u8(static_cast<uint8_t>(result.data.size()))
+                         .append(result.data.data(), result.data.size())
+                         .take());
+}
+
+namespace {
+
+// The argument of ENEC, DISEC and RSTACT broadcast: the defining byte, or
+// the first data byte when the command carries it as data.
+std::optional<uint8_t> broadcastArgument(bool definingByte, uint8_t defining, const Bytes& data) {
+    if (definingByte) return defining;
+    if (!data.empty()) return data[0];
+    return std::nullopt;
+}
+
+}  // namespace
+
+I3cFirmware::CccAnswer I3cFirmware::enec(const Ccc& ccc) {
+    const auto events = broadcastArgument(ccc.definingByte, ccc.defining, ccc.data);
+    if (!events) return {status::kInvalidParameter, {}};
+    for (auto& entry : targets_) entry.second->enableEvents(*events);
+    if (*events & i3c::event::kHotJoin) controller_.hotJoinEnabled = true;
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::disec(const Ccc& ccc) {
+    const auto events = broadcastArgument(ccc.definingByte, ccc.defining, ccc.data);
+    if (!events) return {status::kInvalidParameter, {}};
+    for (auto& entry : targets_) entry.second->disableEvents(*events);
+    if (*events & i3c::event::kHotJoin) controller_.hotJoinEnabled = false;
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::entasBroadcast(const Ccc& ccc) {
+    for (auto& entry : targets_) {
+        entry.second->setActivityState(static_cast<uint8_t>(ccc.code - i3c::ccc::kEntas0Broadcast));
+    }
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::rstdaa(const Ccc&) {
+    for (auto& entry : targets_) entry.second->resetDynamicAddress();
+    table_.clear();
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::entdaa(const Ccc& ccc) {
+    if (ccc.data.size() % kTargetRecordSize != 0) return {status::kInvalidParameter, {}};
+    const std::vector<I3cTableEntry> wanted =
+        parseTargetList(ccc.data.data(), ccc.data.size() / kTargetRecordSize);
+    if (const uint16_t refused = checkTargetList(wanted)) return {refused, {}};
+    for (const I3cTableEntry& entry : wanted) {
+        // An address already on the bus cannot be handed out again.
+        if (entry.dynamicAddress != 0 && addressInUse(entry.dynamicAddress)) {
+            return {i3c::status::kRepeatedAddress, {}};
+        }
+    }
+    std::set<uint64_t> won;
+    const uint16_t stopped = runEntdaa(wanted, won);
+    if (stopped != status::kSuccess) return {stopped, {}};
+    // Nobody took part: the ENTDAA header went unacknowledged.
+    return {won.empty() ? i3c::status::kNackAddress : status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::setmwlBroadcast(const Ccc& ccc) {
+    for (auto& entry : targets_) entry.second->setMwl(bigEndian16(ccc.data));
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::setmrlBroadcast(const Ccc& ccc) {
+    const std::optional<uint8_t> ibi =
+        ccc.data.size() > 2 ? std::optional<uint8_t>(ccc.data[2]) : std::nullopt;
+    for (auto& entry : targets_) entry.second->setMrl(bigEndian16(ccc.data), ibi);
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::setbuscon(const Ccc& ccc) {
+    controller_.busContext = ccc.data.at(0);
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::accept(const Ccc&) {
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::setaasa(const Ccc& ccc) {
+    for (uint8_t address : ccc.data) {
+        if (!validStaticAddress(address)) return {i3c::status::kInvalidAddress, {}};
+        if (addressInUse(address)) return {i3c::status::kRepeatedAddress, {}};
+    }
+    bool taken = false;
+    for (auto& entry : targets_) {
+        I3cTarget& candidate = *entry.second;
+        const auto fixed = candidate.options().staticAddress;
+        if (candidate.dynamicAddress() || !fixed || addressInUse(*fixed)) continue;
+        if (table_.size() >= kTableCapacity) {
+            return {taken ? i3c::status::kNotEnoughSpaceInTable : i3c::status::kFullTable, {}};
+        }
+        candidate.setDynamicAddress(*fixed);
+        enterInTable(candidate, 0);
+        taken = true;
+    }
+    return {taken ? status::kSuccess : i3c::status::kNackAddress, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::rstactBroadcast(const Ccc& ccc) {
+    const auto action = broadcastArgument(ccc.definingByte, ccc.defining, ccc.data);
+    if (!action) return {status::kInvalidParameter, {}};
+    for (auto& entry : targets_) entry.second->armReset(*action);
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::rstgrpaBroadcast(const Ccc&) {
+    for (auto& entry : targets_) entry.second->setGroupAddress(std::nullopt);
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::enecDirect(I3cTarget& target, const Ccc& ccc) {
+    target.enableEvents(ccc.data[0]);
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::disecDirect(I3cTarget& target, const Ccc& ccc) {
+    target.disableEvents(ccc.data[0]);
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::entasDirect(I3cTarget& target, const Ccc& ccc) {
+    target.setActivityState(static_cast<uint8_t>(ccc.code - i3c::ccc::kEntas0Direct));
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::setdasa(I3cTarget& target, const Ccc& ccc) {
+    const uint8_t address = shiftedAddress(ccc.data);
+    if (!validDynamicAddress(address)) return {i3c::status::kInvalidAddress, {}};
+    if (addressInUse(address)) return {i3c::status::kRepeatedAddress, {}};
+    target.setDynamicAddress(address);
+    if (!enterInTable(target, 0)) {
+        target.resetDynamicAddress();
+        return {i3c::status::kFullTable, {}};
+    }
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::setnewda(I3cTarget& target, const Ccc& ccc) {
+    const uint8_t address = shiftedAddress(ccc.data);
+    if (!validDynamicAddress(address)) return {i3c::status::kInvalidAddress, {}};
+    if (address != target.dynamicAddress() && addressInUse(address)) {
+        return {i3c::status::kRepeatedAddress, {}};
+    }
+    target.setDynamicAddress(address);
+    for (I3cTableEntry& entry : table_) {
+        if (entry.pid == target.pid()) entry.dynamicAddress = address;
+    }
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::setmwlDirect(I3cTarget& target, const Ccc& ccc) {
+    target.setMwl(bigEndian16(ccc.data));
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::setmrlDirect(I3cTarget& target, const Ccc& ccc) {
+    const std::optional<uint8_t> ibi =
+        ccc.data.size() > 2 ? std::optional<uint8_t>(ccc.data[2]) : std::nullopt;
+    target.setMrl(bigEndian16(ccc.data), ibi);
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::getmwl(I3cTarget& target, const Ccc&) {
+    return {status::kSuccess, target.getMwl()};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::getmrl(I3cTarget& target, const Ccc&) {
+    return {status::kSuccess, target.getMrl()};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::getpid(I3cTarget& target, const Ccc&) {
+    const auto pid = target.pidBytes();
+    return {status::kSuccess, Bytes(pid.begin(), pid.end())};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::getbcr(I3cTarget& target, const Ccc&) {
+    return {status::kSuccess, {target.bcr()}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::getdcr(I3cTarget& target, const Ccc&) {
+    return {status::kSuccess, {target.options().dcr}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::getstatus(I3cTarget& target, const Ccc& ccc) {
+    // Format 1, also under the defining byte 0x00; format 2 (0x91) only from
+    // a target whose BCR role bits say it can act as controller, which this
+    // model never does.
+    if (ccc.definingByte && ccc.defining == kGetstatusPrecr &&
+        (target.bcr() & i3c::bcr::kRoleMask) == i3c::bcr::kControllerCapable) {
+        return {status::kSuccess, {0x00, 0x00}};
+    }
+    if (ccc.definingByte && ccc.defining != 0x00) return {i3c::status::kNackAddress, {}};
+    return {status::kSuccess, target.getStatus()};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::getmxds(I3cTarget& target, const Ccc&) {
+    return {status::kSuccess, target.getMxds()};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::getcaps(I3cTarget& target, const Ccc& ccc) {
+    if (ccc.definingByte && ccc.defining != 0x00) return {i3c::status::kNackAddress, {}};
+    return {status::kSuccess, target.getCaps()};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::acceptDirect(I3cTarget&, const Ccc&) {
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::getxtime(I3cTarget&, const Ccc&) {
+    // No timing control: no mode supported, none active.
+    return {status::kSuccess, {0x00, 0x00, 0x00, 0x00}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::rstactDirect(I3cTarget& target, const Ccc& ccc) {
+    namespace r = i3c::rstact;
+    const uint8_t action = ccc.defining;
+    if (ccc.read) {
+        switch (action) {
+            case r::kPeripheralResetTime:
+            case r::kWholeTargetResetTime:
+            case r::kDebugNetworkResetTime:
+                return {status::kSuccess, {kResetRecoveryTime}};
+            case r::kVirtualTargetIndication:
+                return {status::kSuccess, {0x00}};
+            default:
+                return {i3c::status::kNackAddress, {}};
+        }
+    }
+    if (action > r::kVirtualTargetDetect) return {i3c::status::kNackAddress, {}};
+    target.armReset(action);
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::setgrpa(I3cTarget& target, const Ccc& ccc) {
+    const uint8_t address = shiftedAddress(ccc.data);
+    if (!validDynamicAddress(address)) return {i3c::status::kInvalidAddress, {}};
+    if (addressInUse(address)) return {i3c::status::kRepeatedAddress, {}};
+    target.setGroupAddress(address);
+    return {status::kSuccess, {}};
+}
+
+I3cFirmware::CccAnswer I3cFirmware::rstgrpaDirect(I3cTarget& target, const Ccc&) {
+    target.setGroupAddress(std::nullopt);
+    return {status::kSuccess, {}};
+}
+
+// ------------------------------------------------------------- transfers
+
+I3cFirmware::Transfer I3cFirmware::parseTransfer(const Request& request) {
+    Transfer transfer{};
+    transfer.transactionId = request.transactionId();
+    transfer.code = request.commandCode();
+    transfer.address = request.u8(0);
+    transfer.read = (request.u8(1) & 0x01) != 0;
+    transfer.mode = static_cast<uint8_t>((request.u8(1) >> 1) & 0x03);
+    transfer.hdrCommand = request.u8(2);
+    transfer.subaddressSize = request.u8(3);
+    for (size_t i = 0; i < transfer.subaddress.size(); ++i) {
+        transfer.subaddress[i] = request.u8(4 + i);
+    }
+    transfer.length = request.u16(8);
+    return transfer;
+}
+
+uint16_t I3cFirmware::checkTransfer(const Transfer& transfer) const {
+    if (!controller_.initialized) return status::kInterfaceNotInitialized;
+    if (transfer.mode > kModeLegacyI2c || transfer.subaddressSize > kMaxSubaddressSize ||
+        transfer.address > 0x7F) {
+        return status::kInvalidParameter;
+    }
+    if (transfer.mode == kModeHdrDdr &&
+        (transfer.subaddressSize != 0 ||
+         (transfer.hdrCommand >= kHdrReadCommand) != transfer.read)) {
+        return status::kInvalidParameter;
+    }
+    return status::kSuccess;
+}
+
+namespace {
+
+// Where a private transfer starts in a target's memory: the sub-address
+// (most significant byte first), the HDR-DDR command's register number, or
+// where the last transfer ended.
+std::optional<size_t> startOffset(uint8_t mode, uint8_t hdrCommand, const uint8_t* subaddress,
+                                  uint8_t subaddressSize) {
+    if (mode == kModeHdrDdr) return static_cast<size_t>(hdrCommand & 0x7F);
+    if (subaddressSize == 0) return std::nullopt;
+    size_t offset = 0;
+    for (uint8_t i = 0; i < subaddressSize; ++i) offset = (offset << 8) | subaddress[i];
+    return offset;
+}
+
+}  // namespace
+
+I3cFirmware::Outcome I3cFirmware::write(const Transfer& transfer, const uint8_t* data,
+                                        size_t size) {
+    if (transfer.mode == kModeLegacyI2c) {
+        I2cTarget* const device = i2cDevice(transfer.address);
+        if (device == nullptr) return {i3c::status::kNackAddress, 0, {}};
+        const uint16_t status =
+            device->write(transfer.subaddress.data(), transfer.subaddressSize, data, size);
+        return {
+            status == 0 ? status::kSuccess : i3c::status::kI2cNackByte, status == 0 ? size : 0, {}};
+    }
+    I3cTarget* const addressed = byDynamicAddress(transfer.address);
+    if (addressed == nullptr || (transfer.mode == kModeHdrDdr && !addressed->options().hdrDdr)) {
+        return {i3c::status::kNackAddress, 0, {}};
+    }
+    const size_t stored =
+        addressed->write(startOffset(transfer.mode, transfer.hdrCommand, transfer.subaddress.data(),
+                                     transfer.subaddressSize),
+                         data, size);
+    uint16_t status = status::kSuccess;
+    if (size > addressed->mwl()) {
+        status = i3c::status::kMwlReached;
+    } else if (stored < size) {
+        status = i3c::status::kSurpassedMemorySize;
+    }
+    return {status, stored, {}};
+}
+
+I3cFirmware::Outcome I3cFirmware::read(const Transfer& transfer) {
+    Outcome outcome{status::kSuccess, 0, Bytes(transfer.length)};
+    if (transfer.mode == kModeLegacyI2c) {
+        I2cTarget* const device = i2cDevice(transfer.address);
+        if (device == nullptr) return {i3c::status::kNackAddress, 0, {}};
+        if (device->read(transfer.subaddress.data(), transfer.subaddressSize, outcome.data.data(),
+                         outcome.data.size()) != 0) {
+            return {i3c::status::kI2cNackByte, 0, {}};
+        }
+        outcome.count = outcome.data.size();
+        return outcome;
+    }
+    I3cTarget* const addressed = byDynamicAddress(transfer.address);
+    if (addressed == nullptr || (transfer.mode == kModeHdrDdr && !addressed->options().hdrDdr)) {
+        return {i3c::status::kNackAddress, 0, {}};
+    }
+    outcome.count =
+        addressed->read(startOffset(transfer.mode, transfer.hdrCommand, transfer.subaddress.data(),
+                                    transfer.subaddressSize),
+                        outcome.data.data(), outcome.data.size());
+    outcome.data.resize(outcome.count);
+    // The target ends the read early: at its MRL, or at the end of its memory.
+    if (outcome.count < transfer.length) {
+        outcome.status = outcome.count == addressed->mrl() ? i3c::status::kMrlReached
+                                                           : i3c::status::kIncompleteRead;
+    }
+    return outcome;
+}
+
+MessageBuilder I3cFirmware::answer(const Transfer& transfer, uint16_t status, size_t count) {
+    MessageBuilder message =
+        MessageBuilder::response(transfer.transactionId, transfer.code, status);
+    message.u8(transfer.address).u8(0).u16(static_cast<uint16_t>(count));
+    return message;
+}
+
+void I3cFirmware::transfer(const Request& request, Firmware& firmware) {
+    const Transfer transfer = parseTransfer(request);
+    uint16_t status = checkTransfer(transfer);
+    // A write's data must be exactly what the length announces.
+    if (status == status::kSuccess && !transfer.read &&
+        request.paramSize() != kTransferHeaderSize + transfer.length) {
+        status = status::kInvalidParameter;
+    }
+    if (status != status::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
+    if (!transfer.read) {
+        const Outcome outcome =
+            write(transfer, request.params() + kTransferHeaderSize, transfer.length);
+        return firmware.respond(answer(transfer, outcome.status, outcome.count).take());
+    }
+    const Outcome outcome = read(transfer);
+    firmware.respond(answer(transfer, outcome.status, outcome.data.size())
+                         .append(outcome.data.data(), outcome.data.size())
+                         .take());
+}
+
+void I3cFirmware::transferBulk(const Request& request, Firmware& firmware) {
+    const Transfer transfer = parseTransfer(request);
+    if (!firmware.adapter().bulk) {
+        return firmware.respond(answer(transfer, status::kFeatureNotSupportedByHardware, 0).take());
+    }
+    const bool hdr = transfer.mode == kModeHdrDdr;
+    const bool lengthOk = hdr ? transfer.length >= 2 && transfer.length <= kMaxHdrDdrBulkTransfer &&
+                                    transfer.length % 2 == 0
+                              : transfer.length >= 1 && transfer.length <= kMaxBulkTransfer;
+    if (!lengthOk) return firmware.respond(answer(transfer, status::kInvalidParameter, 0).take());
+
+    if (!transfer.read) {
+        // The data phase follows whatever else is wrong with the request:
+        // take it in before answering so it cannot pass for the next one's.
+        firmware.awaitBulkOut(
+            transfer.length, [this, transfer](Firmware& later, std::optional<Bytes> data) {
+                uint16_t status = data ? checkTransfer(transfer) : status::kBusTimeout;
+                size_t count = 0;
+                if (status == status::kSuccess) {
+                    const Outcome outcome = write(transfer, data->data(), data->size());
+                    status = outcome.status;
+                    count = outcome.count;
+                }
+                later.respond(answer(transfer, status, count).take());
+            });
+        return;
+    }
+    const uint16_t refused = checkTransfer(transfer);
+    if (refused != status::kSuccess) return firmware.respond(answer(transfer, refused, 0).take());
+    const Outcome outcome = read(transfer);
+    // The host collects bulk data only after a success or an incomplete
+    // read; anything queued after another status would linger for the next.
+    const bool delivered =
+        outcome.status == status::kSuccess || outcome.status == i3c::status::kIncompleteRead;
+    firmware.respond(answer(transfer, outcome.status, delivered ? outcome.data.size() : 0).take());
+    if (delivered) firmware.queueBulkIn(outcome.data.data(), outcome.data.size());
+}
+
+}  // namespace vantor::sim

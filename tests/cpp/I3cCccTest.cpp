@@ -1,0 +1,261 @@
+// SPDX-License-Identifier: MIT
+// I3C common command codes: the bytes of every named form (broadcast and
+// direct, with and without defining byte and optional data), the generic
+// command, the refusals of lists their length byte cannot describe, and the
+// decoding of each reply shape.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+
+#include "tests/cpp/SdkTestAccess.h"
+
+namespace vantor {
+namespace {
+
+using namespace test;
+using F = I3cTransferFlags;
+using D = I3cTransferDirection;
+
+const F kNone = F::NONE;
+const Bytes kNoBytes;
+
+I3cTargetInfo sampleTarget() {
+    return I3cTargetInfo{0x50, 0x08, {1, 2, 3, 4, 5, 6}, 0x07, 0xC5, 0x0102, 0x0304, 8, 0x11};
+}
+const Bytes kSampleTargetBytes = {0x50, 0x08, 1,    2,    3,    4,    5,    6,
+                                  0x07, 0xC5, 0x02, 0x01, 0x04, 0x03, 0x08, 0x11};
+
+// One request and the bytes it must put on the wire after the transaction
+// id: command code 0x1909, address, control, length, code, defining byte,
+// data.
+struct CccForm {
+    const char* name;
+    std::function<uint16_t(VantorAsyncSDK&)> call;
+    Bytes wire;
+};
+
+class I3cCccForm : public ::testing::TestWithParam<CccForm> {};
+
+TEST_P(I3cCccForm, SendsItsBytes) {
+    sim::VirtualAdapter adapter;
+    silence(adapter);
+    VantorAsyncSDK sdk;
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_EQ(GetParam().call(sdk), 0);
+    const auto requests = requestsOf(adapter, 1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(idOf(requests[0]), 0x4321);
+    EXPECT_EQ(withoutId(requests[0]), cat({0x09, 0x19}, GetParam().wire));
+}
+
+constexpr uint16_t kId = 0x4321;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Named, I3cCccForm, ::testing::Values(
+    CccForm{"RSTDAA", [](VantorAsyncSDK& s) { return s.i3cCccRSTDAA(kId, kNone); }, {0x7E, 0x00, 0x00, 0x06, 0x00}},
+    CccForm{"NonstopSetsBit3", [](VantorAsyncSDK& s) { return s.i3cCccRSTDAA(kId, F::NONSTOP); }, {0x7E, 0x08, 0x00, 0x06, 0x00}},
+    CccForm{"StartWith7eIsNotCarried", [](VantorAsyncSDK& s) { return s.i3cCccRSTDAA(kId, F::START_WITH_7E); }, {0x7E, 0x00, 0x00, 0x06, 0x00}},
+    CccForm{"ENTDAAOneTarget", [](VantorAsyncSDK& s) { return s.i3cCccENTDAA(kId, {sampleTarget()}); }, cat({0x7E, 0x00, 0x10, 0x07, 0x00}, kSampleTargetBytes)},
+    CccForm{"ENTDAAFifteenTargetsFillTheLength", [](VantorAsyncSDK& s) { return s.i3cCccENTDAA(kId, std::vector<I3cTargetInfo>(15)); }, cat({0x7E, 0x00, 0xF0, 0x07, 0x00}, Bytes(240))},
+    CccForm{"SETAASAAddressesUnshifted", [](VantorAsyncSDK& s) { return s.i3cCccSETAASA(kId, {0x50, 0x51}, kNone); }, {0x7E, 0x00, 0x02, 0x29, 0x00, 0x50, 0x51}},
+    CccForm{"SETDASAToStaticAddress", [](VantorAsyncSDK& s) { return s.i3cCccSETDASA(kId, 0x50, 0x08, kNone); }, {0x50, 0x00, 0x01, 0x87, 0x00, 0x10}},
+    CccForm{"SETNEWDAToOldAddress", [](VantorAsyncSDK& s) { return s.i3cCccSETNEWDA(kId, 0x08, 0x09, kNone); }, {0x08, 0x00, 0x01, 0x88, 0x00, 0x12}},
+    CccForm{"GETPID", [](VantorAsyncSDK& s) { return s.i3cCccGETPID(kId, 0x08, kNone); }, {0x08, 0x01, 0x06, 0x8D, 0x00}},
+    CccForm{"GETBCR", [](VantorAsyncSDK& s) { return s.i3cCccGETBCR(kId, 0x09, kNone); }, {0x09, 0x01, 0x01, 0x8E, 0x00}},
+    CccForm{"GETBCRNonstop", [](VantorAsyncSDK& s) { return s.i3cCccGETBCR(kId, 0x09, F::NONSTOP); }, {0x09, 0x09, 0x01, 0x8E, 0x00}},
+    CccForm{"GETDCR", [](VantorAsyncSDK& s) { return s.i3cCccGETDCR(kId, 0x09, kNone); }, {0x09, 0x01, 0x01, 0x8F, 0x00}},
+    CccForm{"GETSTATUSWithoutDefiningByte", [](VantorAsyncSDK& s) { return s.i3cCccGETSTATUS(kId, 0x08, std::nullopt, kNone); }, {0x08, 0x01, 0x02, 0x90, 0x00}},
+    CccForm{"GETSTATUSWithDefiningByte", [](VantorAsyncSDK& s) { return s.i3cCccGETSTATUS(kId, 0x08, 0x91, kNone); }, {0x08, 0x11, 0x02, 0x90, 0x91}},
+    CccForm{"GETSTATUSWithDefiningByteZero", [](VantorAsyncSDK& s) { return s.i3cCccGETSTATUS(kId, 0x08, 0, kNone); }, {0x08, 0x11, 0x02, 0x90, 0x00}},
+    CccForm{"GETCAPSWithoutDefiningByte", [](VantorAsyncSDK& s) { return s.i3cCccGETCAPS(kId, 0x08, std::nullopt, kNone); }, {0x08, 0x01, 0x04, 0x95, 0x00}},
+    CccForm{"GETCAPSWithDefiningByte", [](VantorAsyncSDK& s) { return s.i3cCccGETCAPS(kId, 0x08, 0x5A, kNone); }, {0x08, 0x11, 0x04, 0x95, 0x5A}},
+    CccForm{"GETMXDS", [](VantorAsyncSDK& s) { return s.i3cCccGETMXDS(kId, 0x08, kNone); }, {0x08, 0x01, 0x05, 0x94, 0x00}},
+    CccForm{"GETXTIME", [](VantorAsyncSDK& s) { return s.i3cCccGETXTIME(kId, 0x08, kNone); }, {0x08, 0x01, 0x04, 0x99, 0x00}},
+    CccForm{"GETMWL", [](VantorAsyncSDK& s) { return s.i3cCccGETMWL(kId, 0x08, kNone); }, {0x08, 0x01, 0x02, 0x8B, 0x00}},
+    CccForm{"GETMRL", [](VantorAsyncSDK& s) { return s.i3cCccGETMRL(kId, 0x08, kNone); }, {0x08, 0x01, 0x03, 0x8C, 0x00}},
+    CccForm{"SETMWLBroadcastMostSignificantFirst", [](VantorAsyncSDK& s) { return s.i3cCccSETMWLBroadcast(kId, 0x0400, kNone); }, {0x7E, 0x00, 0x02, 0x09, 0x00, 0x04, 0x00}},
+    CccForm{"SETMWLDirect", [](VantorAsyncSDK& s) { return s.i3cCccSETMWLDirect(kId, 0x08, 0x1234, kNone); }, {0x08, 0x00, 0x02, 0x89, 0x00, 0x12, 0x34}},
+    CccForm{"SETMRLBroadcastWithoutIbiSize", [](VantorAsyncSDK& s) { return s.i3cCccSETMRLBroadcast(kId, 0x0100, std::nullopt, kNone); }, {0x7E, 0x00, 0x02, 0x0A, 0x00, 0x01, 0x00}},
+    CccForm{"SETMRLDirectWithIbiSize", [](VantorAsyncSDK& s) { return s.i3cCccSETMRLDirect(kId, 0x08, 0x0100, 8, kNone); }, {0x08, 0x00, 0x03, 0x8A, 0x00, 0x01, 0x00, 0x08}},
+    CccForm{"SETMRLDirectWithIbiSizeZero", [](VantorAsyncSDK& s) { return s.i3cCccSETMRLDirect(kId, 0x08, 0x0100, 0, kNone); }, {0x08, 0x00, 0x03, 0x8A, 0x00, 0x01, 0x00, 0x00}},
+    CccForm{"ENECBroadcastEventsAsDefiningByte", [](VantorAsyncSDK& s) { return s.i3cCccENECBroadcast(kId, 0x09, kNone); }, {0x7E, 0x10, 0x01, 0x00, 0x09}},
+    CccForm{"DISECBroadcast", [](VantorAsyncSDK& s) { return s.i3cCccDISECBroadcast(kId, 0x01, kNone); }, {0x7E, 0x10, 0x01, 0x01, 0x01}},
+    CccForm{"ENECDirectEventsAsData", [](VantorAsyncSDK& s) { return s.i3cCccENECDirect(kId, 0x0A, 0x09, kNone); }, {0x0A, 0x00, 0x01, 0x80, 0x00, 0x09}},
+    CccForm{"DISECDirect", [](VantorAsyncSDK& s) { return s.i3cCccDISECDirect(kId, 0x0A, 0x08, kNone); }, {0x0A, 0x00, 0x01, 0x81, 0x00, 0x08}},
+    CccForm{"ENTAS0Broadcast", [](VantorAsyncSDK& s) { return s.i3cCccENTAS0Broadcast(kId, kNone); }, {0x7E, 0x00, 0x00, 0x02, 0x00}},
+    CccForm{"ENTAS1Broadcast", [](VantorAsyncSDK& s) { return s.i3cCccENTAS1Broadcast(kId, kNone); }, {0x7E, 0x00, 0x00, 0x03, 0x00}},
+    CccForm{"ENTAS2Broadcast", [](VantorAsyncSDK& s) { return s.i3cCccENTAS2Broadcast(kId, kNone); }, {0x7E, 0x00, 0x00, 0x04, 0x00}},
+    CccForm{"ENTAS3Broadcast", [](VantorAsyncSDK& s) { return s.i3cCccENTAS3Broadcast(kId, kNone); }, {0x7E, 0x00, 0x00, 0x05, 0x00}},
+    CccForm{"ENTAS0Direct", [](VantorAsyncSDK& s) { return s.i3cCccENTAS0Direct(kId, 0x08, kNone); }, {0x08, 0x00, 0x00, 0x82, 0x00}},
+    CccForm{"ENTAS1Direct", [](VantorAsyncSDK& s) { return s.i3cCccENTAS1Direct(kId, 0x08, kNone); }, {0x08, 0x00, 0x00, 0x83, 0x00}},
+    CccForm{"ENTAS2Direct", [](VantorAsyncSDK& s) { return s.i3cCccENTAS2Direct(kId, 0x08, kNone); }, {0x08, 0x00, 0x00, 0x84, 0x00}},
+    CccForm{"ENTAS3Direct", [](VantorAsyncSDK& s) { return s.i3cCccENTAS3Direct(kId, 0x08, kNone); }, {0x08, 0x00, 0x00, 0x85, 0x00}},
+    CccForm{"RSTACTBroadcast", [](VantorAsyncSDK& s) { return s.i3cCccRSTACTBroadcast(kId, I3cTargetResetDefByte::RESET_WHOLE_TARGET, kNone); }, {0x7E, 0x10, 0x01, 0x2A, 0x02}},
+    CccForm{"RSTACTDirectRead", [](VantorAsyncSDK& s) { return s.i3cCccRSTACTDirect(kId, 0x08, I3cTargetResetDefByte::RETURN_TIME_RESET_PERIPHERAL, D::READ, kNone); }, {0x08, 0x11, 0x01, 0x9A, 0x81}},
+    CccForm{"RSTACTDirectWrite", [](VantorAsyncSDK& s) { return s.i3cCccRSTACTDirect(kId, 0x08, I3cTargetResetDefByte::RESET_I3C_PERIPHERAL, D::WRITE, kNone); }, {0x08, 0x10, 0x00, 0x9A, 0x01}},
+    CccForm{"RSTGRPABroadcast", [](VantorAsyncSDK& s) { return s.i3cCccRSTGRPABroadcast(kId, kNone); }, {0x7E, 0x00, 0x00, 0x2C, 0x00}},
+    CccForm{"RSTGRPADirect", [](VantorAsyncSDK& s) { return s.i3cCccRSTGRPADirect(kId, 0x08, kNone); }, {0x08, 0x00, 0x00, 0x9C, 0x00}},
+    CccForm{"SETGRPADirectShiftsTheGroup", [](VantorAsyncSDK& s) { return s.i3cCccSETGRPADirect(kId, 0x08, 0x30, kNone); }, {0x08, 0x00, 0x01, 0x9B, 0x00, 0x60}},
+    CccForm{"SETXTIMEBroadcastAlone", [](VantorAsyncSDK& s) { return s.i3cCccSETXTIMEBroadcast(kId, 0xDF, kNoBytes, kNone); }, {0x7E, 0x00, 0x01, 0x28, 0x00, 0xDF}},
+    CccForm{"SETXTIMEBroadcastWithData", [](VantorAsyncSDK& s) { return s.i3cCccSETXTIMEBroadcast(kId, 0xDF, {0x01, 0x02}, kNone); }, {0x7E, 0x00, 0x03, 0x28, 0x00, 0xDF, 0x01, 0x02}},
+    CccForm{"SETXTIMEDirect", [](VantorAsyncSDK& s) { return s.i3cCccSETXTIMEDirect(kId, 0x08, 0xFD, kNoBytes, kNone); }, {0x08, 0x00, 0x01, 0x98, 0x00, 0xFD}},
+    CccForm{"SETXTIMELongestData", [](VantorAsyncSDK& s) { return s.i3cCccSETXTIMEBroadcast(kId, 0xDF, Bytes(254, 0xAB), kNone); }, cat({0x7E, 0x00, 0xFF, 0x28, 0x00, 0xDF}, Bytes(254, 0xAB))},
+    CccForm{"SETBUSCONWithData", [](VantorAsyncSDK& s) { return s.i3cCccSETBUSCONBroadcast(kId, 0x01, {0xAA}, kNone); }, {0x7E, 0x00, 0x02, 0x0C, 0x00, 0x01, 0xAA}},
+    CccForm{"GenericSendsItsArgumentsUnchanged", [](VantorAsyncSDK& s) { return s.i3cCccTransfer(kId, 0x33, D::READ, I3cTransferMode::SDR, static_cast<F>(3), I3cCccType::WITH_DEFINING_BYTE, 7, static_cast<CCC>(0x99), 0x44, {}); }, {0x33, 0x19, 0x07, 0x99, 0x44}},
+    CccForm{"GenericWriteWithData", [](VantorAsyncSDK& s) { return s.i3cCccTransfer(kId, 0x21, D::WRITE, I3cTransferMode::HDR_DDR, kNone, I3cCccType::WITHOUT_DEFINING_BYTE, 1, CCC::ENEC_DIRECT, 0, {0x0B}); }, {0x21, 0x02, 0x01, 0x80, 0x00, 0x0B}}),
+    RowName{});
+// clang-format on
+
+// A request whose fields cannot hold what it describes: refused on a
+// connected instance before anything is sent.
+struct CccRefusal {
+    const char* name;
+    std::function<uint16_t(VantorAsyncSDK&, VantorSDK&)> call;
+};
+
+class I3cCccRefusal : public ::testing::TestWithParam<CccRefusal> {};
+
+TEST_P(I3cCccRefusal, IsWrongRequestAndSendsNothing) {
+    sim::VirtualAdapter adapter;
+    VantorAsyncSDK async;
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(async.connect(adapter.path()) && sdk.connect(adapter.path()));
+    EXPECT_EQ(GetParam().call(async, sdk), kWrongRequest);
+    EXPECT_TRUE(adapter.reports().empty());
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Arguments, I3cCccRefusal, ::testing::Values(
+    CccRefusal{"ENTDAASixteenTargets", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cCccENTDAA(1, std::vector<I3cTargetInfo>(16)); }},
+    CccRefusal{"SyncENTDAASixteenTargets", [](VantorAsyncSDK&, VantorSDK& s) { return s.i3cCccENTDAA(std::vector<I3cTargetInfo>(16)); }},
+    CccRefusal{"SETAASA256Addresses", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cCccSETAASA(1, Bytes(256), kNone); }},
+    CccRefusal{"SyncSETAASA256Addresses", [](VantorAsyncSDK&, VantorSDK& s) { return s.i3cCccSETAASA(Bytes(256), kNone); }},
+    CccRefusal{"SETXTIMEBroadcastOver255Bytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cCccSETXTIMEBroadcast(1, 0xDF, Bytes(255), kNone); }},
+    CccRefusal{"SETXTIMEDirectOver255Bytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cCccSETXTIMEDirect(1, 0x08, 0xDF, Bytes(255), kNone); }},
+    CccRefusal{"SETBUSCONOver255Bytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cCccSETBUSCONBroadcast(1, 0x01, Bytes(255), kNone); }},
+    CccRefusal{"SyncSETBUSCONOver255Bytes", [](VantorAsyncSDK&, VantorSDK& s) { return s.i3cCccSETBUSCONBroadcast(0x01, Bytes(255), kNone); }},
+    CccRefusal{"GenericOver255Bytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cCccTransfer(1, 0x7E, D::WRITE, I3cTransferMode::SDR, kNone, I3cCccType::WITHOUT_DEFINING_BYTE, 0, CCC::SETAASA, 0, Bytes(256)); }},
+    CccRefusal{"GenericReadWithData", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cCccTransfer(1, 0x08, D::READ, I3cTransferMode::SDR, kNone, I3cCccType::WITHOUT_DEFINING_BYTE, 1, CCC::GETBCR, 0, {0x01}); }}),
+    RowName{});
+// clang-format on
+
+TEST(I3cCcc, WithoutConnectionNothingIsBuilt) {
+    VantorAsyncSDK async;
+    VantorSDK sdk(2000);
+    uint8_t bcr = 0;
+    EXPECT_EQ(async.i3cCccENTDAA(1, std::vector<I3cTargetInfo>(16)), kDisconnect);
+    EXPECT_EQ(async.i3cCccRSTDAA(1, kNone), kDisconnect);
+    EXPECT_EQ(sdk.i3cCccGETBCR(0x08, bcr, kNone), kDisconnect);
+}
+
+// ------------------------------------------------------------- decoding
+
+// What a blocking call returned: its status and its outputs flattened to
+// bytes (an absent optional adds nothing; an untouched output keeps its
+// sentinel 0xEE).
+struct Decoded {
+    uint16_t status;
+    Bytes outputs;
+    bool operator==(const Decoded& o) const { return status == o.status && outputs == o.outputs; }
+};
+void PrintTo(const Decoded& d, std::ostream* os) {
+    *os << "status " << d.status << ", outputs " << ::testing::PrintToString(d.outputs);
+}
+
+struct CccReply {
+    const char* name;
+    uint16_t status;
+    Bytes parameters;  // after the 6-byte header
+    std::function<Decoded(VantorSDK&)> call;
+    Decoded expected;
+};
+
+Decoded byteList(VantorSDK& s, uint16_t (VantorSDK::*m)(uint8_t, std::vector<uint8_t>&, F)) {
+    Bytes out = {0xEE};
+    const uint16_t st = (s.*m)(0x08, out, kNone);
+    return {st, out};
+}
+Decoded getBcr(VantorSDK& s) {
+    uint8_t v = 0xEE;
+    const uint16_t st = s.i3cCccGETBCR(0x08, v, kNone);
+    return {st, {v}};
+}
+Decoded getMwl(VantorSDK& s) {
+    uint16_t v = 0xEEEE;
+    const uint16_t st = s.i3cCccGETMWL(0x08, v, kNone);
+    return {st, {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}};
+}
+Decoded getMrl(VantorSDK& s) {
+    uint16_t v = 0xEEEE;
+    std::optional<uint8_t> ibi = 0xEE;
+    const uint16_t st = s.i3cCccGETMRL(0x08, v, ibi, kNone);
+    Bytes out = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+    if (ibi) out.push_back(*ibi);
+    return {st, out};
+}
+Decoded rstact(VantorSDK& s, D direction) {
+    std::optional<uint8_t> back;
+    const uint16_t st = s.i3cCccRSTACTDirect(
+        0x08, I3cTargetResetDefByte::RETURN_TIME_RESET_PERIPHERAL, direction, back, kNone);
+    return {st, back ? Bytes{*back} : Bytes{}};
+}
+
+class I3cCccReply : public ::testing::TestWithParam<CccReply> {};
+
+TEST_P(I3cCccReply, Decodes) {
+    sim::VirtualAdapter adapter;
+    script(adapter,
+           [&](const Bytes& req) { return reply(req, GetParam().status, GetParam().parameters); });
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(GetParam().call(sdk), GetParam().expected);
+}
+
+constexpr uint16_t kNack = 0x060B;  // FW_I3C_NACK_ADDRESS
+const auto kGetPid = [](VantorSDK& s) { return byteList(s, &VantorSDK::i3cCccGETPID); };
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Replies, I3cCccReply, ::testing::Values(
+    CccReply{"ByteListTakesTheAnnouncedBytes", 0, {0, 0, 0, 6, 1, 2, 3, 4, 5, 6, 7}, kGetPid, {0, {1, 2, 3, 4, 5, 6}}},
+    CccReply{"ByteListCappedAtWhatArrived", 0, {0, 0, 0, 6, 1, 2, 3}, kGetPid, {0, {1, 2, 3}}},
+    CccReply{"ByteListFilledWhateverTheStatus", kNack, {0, 0, 0, 2, 9, 8}, kGetPid, {kNack, {9, 8}}},
+    CccReply{"ByteListEmptyWithoutCount", 0, {0, 0}, kGetPid, {0, {}}},
+    CccReply{"ByteListOfGETXTIME", 0, {0, 0, 0, 4, 1, 2, 3, 4}, [](VantorSDK& s) { return byteList(s, &VantorSDK::i3cCccGETXTIME); }, {0, {1, 2, 3, 4}}},
+    CccReply{"U8AtOffset10", 0, {0, 0, 0, 1, 0x27}, getBcr, {0, {0x27}}},
+    CccReply{"U8ShortWithSuccessIsWrongResponse", 0, {0, 0, 0, 1}, getBcr, {kWrongResponse, {0xEE}}},
+    CccReply{"U8ShortKeepsItsStatus", kNack, {0, 0, 0, 0}, getBcr, {kNack, {0xEE}}},
+    CccReply{"U8BareHeaderKeepsItsStatus", kNack, {}, getBcr, {kNack, {0xEE}}},
+    CccReply{"U16MostSignificantFirst", 0, {0, 0, 0, 2, 0x01, 0x02}, getMwl, {0, {0x01, 0x02}}},
+    CccReply{"U16ShortIsWrongResponse", 0, {0, 0, 0, 2, 0x01}, getMwl, {kWrongResponse, {0xEE, 0xEE}}},
+    CccReply{"MrlWithoutIbiSize", 0, {0, 0, 0, 2, 0x00, 0x40}, getMrl, {0, {0x00, 0x40}}},
+    CccReply{"MrlWithIbiSize", 0, {0, 0, 0, 3, 0x01, 0x00, 0x08}, getMrl, {0, {0x01, 0x00, 0x08}}},
+    CccReply{"MrlAnnouncingIbiSizeWithoutIt", 0, {0, 0, 0, 3, 0x01, 0x00}, getMrl, {kWrongResponse, {0xEE, 0xEE, 0xEE}}},
+    CccReply{"MrlAnnouncingIbiSizeWithoutItKeepsStatus", kNack, {0, 0, 0, 3, 0x01, 0x00}, getMrl, {kNack, {0xEE, 0xEE, 0xEE}}},
+    CccReply{"RstactReadBack", 0, {0, 0, 0, 1, 0x42}, [](VantorSDK& s) { return rstact(s, D::READ); }, {0, {0x42}}},
+    CccReply{"RstactReadShort", 0, {0, 0, 0, 1}, [](VantorSDK& s) { return rstact(s, D::READ); }, {kWrongResponse, {}}},
+    CccReply{"RstactWriteReadsNothing", 0, {0, 0, 0, 1, 0x42}, [](VantorSDK& s) { return rstact(s, D::WRITE); }, {0, {}}},
+    CccReply{"StatusOnly", kNack, {}, [](VantorSDK& s) { return Decoded{s.i3cCccSETDASA(0x50, 0x08, kNone), {}}; }, {kNack, {}}}),
+    RowName{});
+// clang-format on
+
+TEST(I3cCcc, BlockingFormsSendTheSameBytes) {
+    sim::VirtualAdapter adapter;
+    script(adapter, [](const Bytes& req) { return reply(req, 0, {0, 0, 0, 1, 0x07}); });
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    uint8_t bcr = 0;
+    ASSERT_EQ(sdk.i3cCccGETBCR(0x09, bcr, F::NONSTOP), 0);
+    ASSERT_EQ(sdk.i3cCccENTDAA({sampleTarget()}), 0);
+    ASSERT_EQ(sdk.i3cCccSETXTIMEDirect(0x08, 0xDF, {0x05}, kNone), 0);
+    const auto requests = requestsOf(adapter, 3);
+    EXPECT_EQ(withoutId(requests.at(0)), (Bytes{0x09, 0x19, 0x09, 0x09, 0x01, 0x8E, 0x00}));
+    EXPECT_EQ(withoutId(requests.at(1)),
+              cat({0x09, 0x19, 0x7E, 0x00, 0x10, 0x07, 0x00}, kSampleTargetBytes));
+    EXPECT_EQ(withoutId(requests.at(2)),
+              (Bytes{0x09, 0x19, 0x08, 0x00, 0x02, 0x98, 0x00, 0xDF, 0x05}));
+}
+
+}  // namespace
+}  // namespace vantor

@@ -1,0 +1,306 @@
+// SPDX-License-Identifier: MIT
+// I3C controller set-up, port supply and private transfers of both SDK
+// classes: the request bytes and control-byte arithmetic, the refusals of
+// requests whose fields cannot hold their arguments, and the decoding of the
+// device table, the port voltages and reads over HID and bulk.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "tests/cpp/SdkTestAccess.h"
+
+namespace vantor {
+namespace {
+
+using namespace test;
+using F = I3cTransferFlags;
+
+const F kNone = F::NONE;
+const Bytes kFiveBytes = {1, 2, 3, 4, 5};
+
+F operator|(F a, F b) {
+    return static_cast<F>(static_cast<int32_t>(a) | static_cast<int32_t>(b));
+}
+
+I3cTargetInfo target(uint8_t seed) {
+    I3cTargetInfo t{};
+    t.staticAddress = seed;
+    t.dynamicAddress = static_cast<uint8_t>(seed + 1);
+    for (uint8_t i = 0; i < 6; ++i) t.pid[i] = static_cast<uint8_t>(seed + 2 + i);
+    t.bcr = 0x06;
+    t.dcr = 0xC5;
+    t.mwl = 0x0102;
+    t.mrl = 0x0304;
+    t.maxIbiPayloadLength = 8;
+    t.configuration = 0x11;
+    return t;
+}
+Bytes targetBytes(uint8_t seed) {
+    Bytes b = {seed, static_cast<uint8_t>(seed + 1)};
+    for (uint8_t i = 0; i < 6; ++i) b.push_back(static_cast<uint8_t>(seed + 2 + i));
+    return cat(b, {0x06, 0xC5, 0x02, 0x01, 0x04, 0x03, 0x08, 0x11});
+}
+
+// One request and its bytes after the transaction id.
+struct I3cRequest {
+    const char* name;
+    std::function<uint16_t(VantorAsyncSDK&)> call;
+    Bytes wire;
+};
+
+class I3cRequestBytes : public ::testing::TestWithParam<I3cRequest> {};
+
+TEST_P(I3cRequestBytes, AreSent) {
+    sim::VirtualAdapter adapter;
+    silence(adapter);
+    VantorAsyncSDK sdk;
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_EQ(GetParam().call(sdk), 0);
+    const auto requests = requestsOf(adapter, 1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(idOf(requests[0]), 0x0102);
+    EXPECT_EQ(withoutId(requests[0]), GetParam().wire);
+}
+
+constexpr uint16_t kId = 0x0102;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Controller, I3cRequestBytes, ::testing::Values(
+    I3cRequest{"ControllerInit", [](VantorAsyncSDK& s) { return s.i3cControllerInit(kId, I3cPushPullRate::PUSH_PULL_12_5_MHZ_DC_50, I3cOpenDrainRate::OPEN_DRAIN_1_MHZ, I2cOpenDrainRate::FAST_MODE_PLUS, I3cDriveStrength::FAST); }, {0x01, 0x19, 18, 2, 2, 1}},
+    I3cRequest{"SetParameters", [](VantorAsyncSDK& s) { return s.i3cSetParameters(kId, I3cPushPullRate::PUSH_PULL_100_KHZ_DC_34, I3cOpenDrainRate::OPEN_DRAIN_4_17_MHZ, I2cOpenDrainRate::ULTRA_FAST_MODE, I3cDriveStrength::STANDARD); }, {0x02, 0x19, 21, 4, 4, 0}},
+    I3cRequest{"InitBusEmpty", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, {}); }, {0x04, 0x19, 0x00}},
+    I3cRequest{"InitBusTwoTargetsLowByteFirst", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, {target(0x50), target(0x60)}); }, cat(cat({0x04, 0x19, 0x02}, targetBytes(0x50)), targetBytes(0x60))},
+    I3cRequest{"InitBus255Targets", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, std::vector<I3cTargetInfo>(255)); }, cat({0x04, 0x19, 0xFF}, Bytes(255 * 16))},
+    I3cRequest{"ResetBus", [](VantorAsyncSDK& s) { return s.i3cResetBus(kId); }, {0x05, 0x19}},
+    I3cRequest{"GetDeviceTable", [](VantorAsyncSDK& s) { return s.i3cGetDeviceTable(kId); }, {0x06, 0x19}},
+    I3cRequest{"SetTargetDeviceConfiguration", [](VantorAsyncSDK& s) { return s.i3cSetTargetDeviceConfiguration(kId, 0x08, 0x03); }, {0x07, 0x19, 0x08, 0x03}},
+    I3cRequest{"TargetResetPattern", [](VantorAsyncSDK& s) { return s.i3cTargetResetPattern(kId); }, {0x0A, 0x19, 0x00}},
+    I3cRequest{"HdrExitPattern", [](VantorAsyncSDK& s) { return s.i3cHdrExitPattern(kId); }, {0x0A, 0x19, 0x01}},
+    I3cRequest{"SetBusVoltage", [](VantorAsyncSDK& s) { return s.i3cSetBusVoltage(kId, 1800); }, {0x04, 0x04, 0x08, 0x07}},
+    I3cRequest{"UseExternalVoltage", [](VantorAsyncSDK& s) { return s.i3cUseExternalVoltage(kId, true); }, {0x0A, 0x04, 0x01}},
+    I3cRequest{"UseOwnVoltage", [](VantorAsyncSDK& s) { return s.i3cUseExternalVoltage(kId, false); }, {0x0A, 0x04, 0x00}}),
+    RowName{});
+
+// Control byte: flags × 8 + mode × 2 + direction.
+INSTANTIATE_TEST_SUITE_P(Transfers, I3cRequestBytes, ::testing::Values(
+    I3cRequest{"SdrWrite", [](VantorAsyncSDK& s) { return s.i3cSdrWrite(kId, 0x30, {0x01, 0x02}, {0xAA}, kNone); }, {0x08, 0x19, 0x30, 0x00, 0x00, 0x02, 0x01, 0x02, 0x00, 0x00, 0x01, 0x00, 0xAA}},
+    I3cRequest{"SdrReadNonstop", [](VantorAsyncSDK& s) { return s.i3cSdrRead(kId, 0x30, {0x10}, 4, F::NONSTOP); }, {0x08, 0x19, 0x30, 0x09, 0x00, 0x01, 0x10, 0x00, 0x00, 0x00, 0x04, 0x00}},
+    I3cRequest{"SdrReadNonstopStartWith7e", [](VantorAsyncSDK& s) { return s.i3cSdrRead(kId, 0x30, {}, 4, F::NONSTOP | F::START_WITH_7E); }, {0x08, 0x19, 0x30, 0x19, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00}},
+    I3cRequest{"SdrReadFourByteSubaddress", [](VantorAsyncSDK& s) { return s.i3cSdrRead(kId, 0x30, {1, 2, 3, 4}, 0x0102, kNone); }, {0x08, 0x19, 0x30, 0x01, 0x00, 0x04, 1, 2, 3, 4, 0x02, 0x01}},
+    I3cRequest{"HdrDdrWriteSkipExitPattern", [](VantorAsyncSDK& s) { return s.i3cHdrDdrWrite(kId, 0x30, 0x20, {1, 2}, F::SKIP_EXIT_PATTERN); }, {0x08, 0x19, 0x30, 0x0A, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 1, 2}},
+    I3cRequest{"HdrDdrRead", [](VantorAsyncSDK& s) { return s.i3cHdrDdrRead(kId, 0x30, 0x80, 4, kNone); }, {0x08, 0x19, 0x30, 0x03, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00}},
+    I3cRequest{"LegacyI2cWrite", [](VantorAsyncSDK& s) { return s.i3cLegacyI2cWrite(kId, 0x50, {0x00}, {0x05}, kNone); }, {0x08, 0x19, 0x50, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x05}},
+    I3cRequest{"LegacyI2cReadStartWith7e", [](VantorAsyncSDK& s) { return s.i3cLegacyI2cRead(kId, 0x50, {}, 2, F::START_WITH_7E); }, {0x08, 0x19, 0x50, 0x15, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00}},
+    I3cRequest{"SdrReadBulkLongest", [](VantorAsyncSDK& s) { return s.i3cSdrReadBulk(kId, 0x30, {}, 32767, kNone); }, {0x0B, 0x19, 0x30, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x7F}},
+    I3cRequest{"HdrDdrReadBulk", [](VantorAsyncSDK& s) { return s.i3cHdrDdrReadBulk(kId, 0x30, 0x90, 2, kNone); }, {0x0B, 0x19, 0x30, 0x03, 0x90, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00}},
+    I3cRequest{"LegacyI2cReadBulk", [](VantorAsyncSDK& s) { return s.i3cLegacyI2cReadBulk(kId, 0x50, {0x01}, 1, F::NONSTOP); }, {0x0B, 0x19, 0x50, 0x0D, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00}}),
+    RowName{});
+// clang-format on
+
+TEST(I3cTransfers, BulkWritesSendOnlyTheHeaderOverHid) {
+    sim::VirtualAdapter adapter;
+    silence(adapter);
+    VantorAsyncSDK sdk;
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_EQ(sdk.i3cHdrDdrWriteBulk(1, 0x30, 0x20, pattern(1024), kNone), 0);
+    ASSERT_EQ(sdk.i3cSdrWriteBulk(2, 0x31, {0x07}, pattern(32767, 3), kNone), 0);
+    ASSERT_EQ(sdk.i3cLegacyI2cWriteBulk(3, 0x50, {}, {0x09}, kNone), 0);
+    const auto requests = requestsOf(adapter, 3);
+    EXPECT_EQ(withoutId(requests.at(0)),
+              (Bytes{0x0B, 0x19, 0x30, 0x02, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04}));
+    EXPECT_EQ(withoutId(requests.at(1)),
+              (Bytes{0x0B, 0x19, 0x31, 0x00, 0x00, 0x01, 0x07, 0x00, 0x00, 0x00, 0xFF, 0x7F}));
+    EXPECT_EQ(withoutId(requests.at(2)),
+              (Bytes{0x0B, 0x19, 0x50, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}));
+    EXPECT_EQ(adapter.bulkReceived(), cat(cat(pattern(1024), pattern(32767, 3)), {0x09}));
+
+    // The most a 16-bit length announces still goes out over HID.
+    adapter.clear();
+    ASSERT_EQ(sdk.i3cSdrWrite(4, 0x30, {}, Bytes(65535), kNone), 0);
+    ASSERT_TRUE(adapter.waitForRequests(1, kWaitLimit));
+    EXPECT_EQ(adapter.requests().at(0).size(), 14u + 65535u);
+}
+
+struct TransferRefusal {
+    const char* name;
+    std::function<uint16_t(VantorAsyncSDK&, VantorSDK&)> call;
+};
+
+class I3cRefusal : public ::testing::TestWithParam<TransferRefusal> {};
+
+TEST_P(I3cRefusal, IsWrongRequestAndSendsNothing) {
+    sim::VirtualAdapter adapter;
+    VantorAsyncSDK async;
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(async.connect(adapter.path()) && sdk.connect(adapter.path()));
+    EXPECT_EQ(GetParam().call(async, sdk), kWrongRequest);
+    EXPECT_TRUE(adapter.reports().empty());
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Arguments, I3cRefusal, ::testing::Values(
+    TransferRefusal{"InitBus256Targets", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cInitBus(1, std::vector<I3cTargetInfo>(256)); }},
+    TransferRefusal{"SyncInitBus256Targets", [](VantorAsyncSDK&, VantorSDK& s) { return s.i3cInitBus(std::vector<I3cTargetInfo>(256)); }},
+    TransferRefusal{"SdrWriteOver65535Bytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cSdrWrite(1, 0x30, {}, Bytes(65536), kNone); }},
+    TransferRefusal{"SyncSdrWriteOver65535Bytes", [](VantorAsyncSDK&, VantorSDK& s) { return s.i3cSdrWrite(0x30, {}, Bytes(65536), kNone); }},
+    TransferRefusal{"LegacyI2cWriteOver65535Bytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cLegacyI2cWrite(1, 0x50, {}, Bytes(65536), kNone); }},
+    TransferRefusal{"HdrDdrWriteOver65535Bytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cHdrDdrWrite(1, 0x30, 0x20, Bytes(65536), kNone); }},
+    TransferRefusal{"SdrWriteSubaddressOverFourBytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cSdrWrite(1, 0x30, kFiveBytes, {1}, kNone); }},
+    TransferRefusal{"SdrReadSubaddressOverFourBytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cSdrRead(1, 0x30, kFiveBytes, 1, kNone); }},
+    TransferRefusal{"LegacyReadSubaddressOverFourBytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cLegacyI2cRead(1, 0x30, kFiveBytes, 1, kNone); }},
+    TransferRefusal{"SdrWriteBulkSubaddressOverFourBytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cSdrWriteBulk(1, 0x30, kFiveBytes, {1}, kNone); }},
+    TransferRefusal{"SdrWriteBulkOfNothing", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cSdrWriteBulk(1, 0x30, {}, {}, kNone); }},
+    TransferRefusal{"SdrWriteBulk32768Bytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cSdrWriteBulk(1, 0x30, {}, Bytes(32768), kNone); }},
+    TransferRefusal{"SdrReadBulkOfNothing", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cSdrReadBulk(1, 0x30, {}, 0, kNone); }},
+    TransferRefusal{"SdrReadBulk32768Bytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cSdrReadBulk(1, 0x30, {}, 32768, kNone); }},
+    TransferRefusal{"LegacyWriteBulk32768Bytes", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cLegacyI2cWriteBulk(1, 0x50, {}, Bytes(32768), kNone); }},
+    TransferRefusal{"LegacyReadBulkOfNothing", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cLegacyI2cReadBulk(1, 0x50, {}, 0, kNone); }},
+    TransferRefusal{"HdrDdrWriteBulkOddLength", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cHdrDdrWriteBulk(1, 0x30, 0x20, Bytes(3), kNone); }},
+    TransferRefusal{"HdrDdrWriteBulkOneWordTooMany", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cHdrDdrWriteBulk(1, 0x30, 0x20, Bytes(1026), kNone); }},
+    TransferRefusal{"HdrDdrWriteBulkOfNothing", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cHdrDdrWriteBulk(1, 0x30, 0x20, {}, kNone); }},
+    TransferRefusal{"HdrDdrReadBulkOneByte", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cHdrDdrReadBulk(1, 0x30, 0xA0, 1, kNone); }},
+    TransferRefusal{"HdrDdrReadBulkOverLimit", [](VantorAsyncSDK& a, VantorSDK&) { return a.i3cHdrDdrReadBulk(1, 0x30, 0xA0, 1026, kNone); }}),
+    RowName{});
+// clang-format on
+
+TEST(I3cTransfers, WithoutConnectionOrBulkInterfaceNothingIsSent) {
+    VantorAsyncSDK async;
+    VantorSDK sdk(2000);
+    Bytes out;
+    EXPECT_EQ(async.i3cInitBus(1, std::vector<I3cTargetInfo>(256)), kDisconnect);
+    EXPECT_EQ(async.i3cSdrWrite(1, 0x30, kFiveBytes, {}, kNone), kDisconnect);
+    EXPECT_EQ(sdk.i3cSdrReadBulk(0x30, {}, 1, out, kNone), kDisconnect);
+
+    sim::VirtualAdapter noBulk(adapterOptions("I3CNOBULK", sim::Model::Teranox, false));
+    ASSERT_TRUE(async.connect(noBulk.path()) && sdk.connect(noBulk.path()));
+    EXPECT_EQ(async.i3cHdrDdrWriteBulk(1, 0x30, 0x20, {1, 2}, kNone), kBulkUnavailable);
+    EXPECT_EQ(async.i3cSdrReadBulk(1, 0x30, {}, 1, kNone), kBulkUnavailable);
+    EXPECT_EQ(sdk.i3cLegacyI2cReadBulk(0x50, {}, 1, out, kNone), kBulkUnavailable);
+    EXPECT_TRUE(noBulk.reports().empty());
+}
+
+// ------------------------------------------------------------- decoding
+
+constexpr uint16_t kIncomplete = 0x061A;  // FW_I3C_TRANSFER_INCOMPLETE_READ
+
+struct Decoded {
+    uint16_t status;
+    Bytes outputs;
+    bool operator==(const Decoded& o) const { return status == o.status && outputs == o.outputs; }
+};
+void PrintTo(const Decoded& d, std::ostream* os) {
+    *os << "status " << d.status << ", outputs " << ::testing::PrintToString(d.outputs);
+}
+
+struct I3cReply {
+    const char* name;
+    uint16_t status;
+    Bytes parameters;
+    std::function<Decoded(VantorSDK&)> call;
+    Decoded expected;
+};
+
+// The table flattened to bytes; untouched, it holds one sentinel entry.
+Decoded deviceTable(VantorSDK& s) {
+    std::vector<I3cTargetInfo> out(1);
+    std::memset(out.data(), 0xEE, sizeof(I3cTargetInfo));
+    const uint16_t st = s.i3cGetDeviceTable(out);
+    Bytes flat(out.size() * sizeof(I3cTargetInfo));
+    if (!out.empty()) std::memcpy(flat.data(), out.data(), flat.size());
+    return {st, flat};
+}
+Decoded busVoltage(VantorSDK& s) {
+    uint16_t a = 0xEEEE, b = 0xEEEE;
+    const uint16_t st = s.i3cGetBusVoltage(a, b);
+    return {st,
+            {static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(b),
+             static_cast<uint8_t>(b >> 8)}};
+}
+Decoded sdrRead(VantorSDK& s) {
+    Bytes out = {0xEE};
+    const uint16_t st = s.i3cSdrRead(0x30, {}, 20, out, kNone);
+    return {st, out};
+}
+const Bytes kUntouchedTable(16, 0xEE);
+const Bytes kUntouchedVoltages(4, 0xEE);
+
+class I3cReplyDecoding : public ::testing::TestWithParam<I3cReply> {};
+
+TEST_P(I3cReplyDecoding, Decodes) {
+    sim::VirtualAdapter adapter;
+    script(adapter,
+           [&](const Bytes& req) { return reply(req, GetParam().status, GetParam().parameters); });
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    EXPECT_EQ(GetParam().call(sdk), GetParam().expected);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Replies, I3cReplyDecoding, ::testing::Values(
+    I3cReply{"TableOfTwoIgnoresTrailingBytes", 0, cat(cat({2}, targetBytes(0x50)), cat(targetBytes(0x60), {0xAB})), deviceTable, {0, cat(targetBytes(0x50), targetBytes(0x60))}},
+    I3cReply{"TableEmpty", 0, {0}, deviceTable, {0, {}}},
+    I3cReply{"TableKeepsItsStatus", 0x0601, cat({1}, targetBytes(0x50)), deviceTable, {0x0601, targetBytes(0x50)}},
+    I3cReply{"TableShortOfAnnouncedEntries", 0, cat(cat({3}, targetBytes(0x50)), targetBytes(0x60)), deviceTable, {kWrongResponse, kUntouchedTable}},
+    I3cReply{"TableWithoutCount", 0x0601, {}, deviceTable, {kWrongResponse, kUntouchedTable}},
+    I3cReply{"BusVoltagesAtOffsets8And10", 0, {0x08, 0x07, 0x14, 0x05, 0xB8, 0x0B, 0, 0, 0, 0, 0, 0}, busVoltage, {0, {0x14, 0x05, 0xB8, 0x0B}}},
+    I3cReply{"BusVoltages17BytesIsWrongResponse", 0, Bytes(11), busVoltage, {kWrongResponse, kUntouchedVoltages}},
+    I3cReply{"BusVoltagesShortKeepsItsStatus", 0x0104, Bytes(11), busVoltage, {0x0104, kUntouchedVoltages}},
+    I3cReply{"ReadCappedAtWhatArrived", 0, cat({0, 0, 20, 0}, pattern(12)), sdrRead, {0, pattern(12)}},
+    I3cReply{"ReadTakesOnlyTheAnnouncedBytes", 0, cat({0, 0, 2, 0}, pattern(5)), sdrRead, {0, pattern(2)}},
+    I3cReply{"IncompleteReadKeepsItsBytes", kIncomplete, cat({0, 0, 3, 0}, pattern(3)), sdrRead, {kIncomplete, pattern(3)}},
+    I3cReply{"ReadWithoutCountIsEmpty", 0x060B, {0, 0}, sdrRead, {0x060B, {}}}),
+    RowName{});
+// clang-format on
+
+TEST(I3cTransfersBulk, ReadsReceiveTheAnnouncedDataPhase) {
+    sim::VirtualAdapter adapter;
+    sim::BulkCapabilityConfig caps;
+    caps.groups = {{6, 32767, CMD_I3C_CONTROLLER_TRANSFER_BULK}};
+    adapter.system().setBulkCapabilities(caps);
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_EQ(sdk.getBulkCapabilities().maxPayloadFor(6), 32767);
+    uint16_t status = 0;
+    uint16_t announced = 0;
+    Bytes queued;
+    script(adapter, [&](const Bytes& req) {
+        if (!queued.empty()) adapter.sendBulk(queued);
+        return reply(req, status, {0, 0, static_cast<uint8_t>(announced), 0});
+    });
+
+    Bytes out;
+    queued = pattern(32, 5);
+    announced = 32;
+    EXPECT_EQ(sdk.i3cHdrDdrReadBulk(0x30, 0xA0, 32, out, kNone), 0);
+    EXPECT_EQ(out, queued);
+    status = kIncomplete;  // the bytes that came are kept with the status
+    queued = pattern(7, 1);
+    announced = 7;
+    EXPECT_EQ(sdk.i3cSdrReadBulk(0x30, {}, 16, out, kNone), kIncomplete);
+    EXPECT_EQ(out, queued);
+    queued.clear();
+    status = 0;
+    announced = 17;  // more than was asked for
+    out = {0xEE};
+    EXPECT_EQ(sdk.i3cLegacyI2cReadBulk(0x50, {}, 16, out, kNone), kWrongResponse);
+    EXPECT_TRUE(out.empty());
+    status = 0x060B;
+    out = {0xEE};
+    EXPECT_EQ(sdk.i3cSdrReadBulk(0x30, {}, 16, out, kNone), 0x060B);
+    EXPECT_TRUE(out.empty());
+    status = kIncomplete;  // an incomplete read whose data never comes
+    announced = 4;
+    EXPECT_EQ(sdk.i3cSdrReadBulk(0x30, {}, 16, out, kNone), kTimeout);
+    EXPECT_TRUE(out.empty());
+
+    // Writes: the gate, then the header and the data phase.
+    status = 0;
+    EXPECT_EQ(sdk.i3cHdrDdrWriteBulk(0x30, 0x20, pattern(1024), kNone), 0);
+    EXPECT_EQ(adapter.bulkReceived(), pattern(1024));
+    EXPECT_EQ(sdk.i3cHdrDdrWriteBulk(0x30, 0x20, pattern(5), kNone), kWrongRequest);
+}
+
+}  // namespace
+}  // namespace vantor

@@ -1,0 +1,356 @@
+"""The I3C methods of DeviceFacade against a scripted adapter: the target
+dictionaries, optional arguments where None means absent, the defaults, and
+the decoded results."""
+
+from __future__ import annotations
+
+import struct
+from typing import Any, Callable, Dict, List
+
+import pytest
+
+from helpers import response
+from pyvantorsdk import I3cTransferDirection, I3cTransferFlags, StatusCode, errors
+
+CCC = 0x1909
+TRANSFER = 0x1908
+
+
+def target(**overrides: Any) -> Dict[str, Any]:
+    t: Dict[str, Any] = {
+        "static_address": 0x50,
+        "dynamic_address": 0x08,
+        "pid": bytes([1, 2, 3, 4, 5, 6]),
+        "bcr": 0x07,
+        "dcr": 0xC5,
+        "mwl": 0x0102,
+        "mrl": 0x0304,
+        "max_ibi_payload_length": 8,
+        "configuration": 0x11,
+    }
+    t.update(overrides)
+    return t
+
+
+TARGET_BYTES = bytes([0x50, 0x08, 1, 2, 3, 4, 5, 6, 0x07, 0xC5, 0x02, 0x01, 0x04, 0x03, 0x08, 0x11])
+
+
+def without(key: str) -> Dict[str, Any]:
+    t = target()
+    del t[key]
+    return t
+
+
+@pytest.fixture
+def answered(adapter):
+    """Answers every request with status 0 and the parameters set on it."""
+
+    class Script:
+        status = 0
+        parameters = b""
+
+    script = Script()
+    adapter.set_handler(lambda request: response(request, script.status, script.parameters))
+    return script
+
+
+def sent(adapter) -> List[bytes]:
+    """The requests from their command code on."""
+    return [r[2:] for r in adapter.requests]
+
+
+# --------------------------------------------------------- target dictionaries
+
+KEYS = [
+    "static_address",
+    "dynamic_address",
+    "pid",
+    "bcr",
+    "dcr",
+    "mwl",
+    "mrl",
+    "max_ibi_payload_length",
+    "configuration",
+]
+
+
+@pytest.mark.parametrize(
+    "targets, error",
+    [pytest.param([without(k)], KeyError, id=f"missing_{k}") for k in KEYS]
+    + [
+        pytest.param([target(bcr=256)], TypeError, id="u8_out_of_range"),
+        pytest.param([target(static_address=-1)], TypeError, id="negative_address"),
+        pytest.param([target(mwl=0x10000)], TypeError, id="u16_out_of_range"),
+        pytest.param([target(dcr="0xC5")], TypeError, id="text_for_int"),
+        pytest.param([target(mrl=1.0)], TypeError, id="float_for_int"),
+        pytest.param([target(pid=[1, 2, 3, 4, 5, 6])], TypeError, id="pid_not_bytes"),
+        pytest.param([target(pid=bytearray(6))], TypeError, id="pid_bytearray"),
+        pytest.param([target(), without("mrl")], KeyError, id="second_target_missing_key"),
+        pytest.param([5], TypeError, id="not_a_mapping"),
+    ],
+)
+@pytest.mark.parametrize("method", ["i3c_init_bus", "i3c_ccc_entdaa"])
+def test_bad_target_dictionary_sends_nothing(adapter, dev, answered, method, targets, error):
+    with pytest.raises(error):
+        getattr(dev, method)(targets)
+    assert adapter.requests == []
+
+
+@pytest.mark.parametrize(
+    "targets, wire",
+    [
+        pytest.param((), b"\x04\x19\x00", id="default_empty"),
+        pytest.param([target()], b"\x04\x19\x01" + TARGET_BYTES, id="one_target"),
+        pytest.param(
+            [dict(target(pid=b"\x0a\x0b"), extra="ignored")],
+            b"\x04\x19\x01" + TARGET_BYTES[:2] + b"\x0a\x0b" + bytes(4) + TARGET_BYTES[8:],
+            id="short_pid_zero_filled_extra_key_ignored",
+        ),
+        pytest.param(
+            [target(pid=bytes(range(10, 18)))],
+            b"\x04\x19\x01" + TARGET_BYTES[:2] + bytes(range(10, 16)) + TARGET_BYTES[8:],
+            id="long_pid_first_six",
+        ),
+        pytest.param(
+            (target(), target(static_address=0, dynamic_address=0x09)),
+            b"\x04\x19\x02" + TARGET_BYTES + b"\x00\x09" + TARGET_BYTES[2:],
+            id="tuple_of_two",
+        ),
+    ],
+)
+def test_init_bus_encodes_dictionaries(adapter, dev, answered, targets, wire):
+    if targets == ():
+        dev.i3c_init_bus()
+    else:
+        dev.i3c_init_bus(targets)
+    assert sent(adapter) == [wire]
+
+
+def test_device_table_reads_back_dictionaries(adapter, dev, answered):
+    second = bytes([0, 0x09]) + bytes(range(20, 26)) + bytes([6, 0xC6, 0xFF, 0xFF, 0, 0, 0, 0])
+    answered.parameters = b"\x02" + TARGET_BYTES + second
+    table = dev.i3c_get_device_table()
+    assert table[0] == target()
+    assert list(table[0]) == KEYS
+    assert table[1]["pid"] == bytes(range(20, 26)) and table[1]["mwl"] == 0xFFFF
+    answered.parameters = b"\x03" + TARGET_BYTES + second  # one entry short
+    with pytest.raises(errors.ProtocolError):
+        dev.i3c_get_device_table()
+
+
+# ------------------------------------------------- optional arguments, defaults
+
+
+def ccc(
+    address: int, control: int, length: int, code: int, def_byte: int, data: bytes = b""
+) -> bytes:
+    return bytes([0x09, 0x19, address, control, length, code, def_byte]) + data
+
+
+@pytest.mark.parametrize(
+    "call, wire",
+    [
+        pytest.param(
+            lambda d: d.i3c_ccc_getstatus(0x08),
+            ccc(0x08, 0x01, 2, 0x90, 0),
+            id="getstatus_none_is_absent",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_getstatus(0x08, 0),
+            ccc(0x08, 0x11, 2, 0x90, 0),
+            id="getstatus_zero_is_present",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_getcaps(0x08, def_byte=0x5A),
+            ccc(0x08, 0x11, 4, 0x95, 0x5A),
+            id="getcaps_given",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_getcaps(0x08, None), ccc(0x08, 0x01, 4, 0x95, 0), id="getcaps_none"
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x100),
+            ccc(0x08, 0, 2, 0x8A, 0, b"\x01\x00"),
+            id="setmrl_ibi_none",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x100, 0),
+            ccc(0x08, 0, 3, 0x8A, 0, b"\x01\x00\x00"),
+            id="setmrl_ibi_zero",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_setmrl_broadcast(0x100, 8),
+            ccc(0x7E, 0, 3, 0x0A, 0, b"\x01\x00\x08"),
+            id="setmrl_broadcast_ibi",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_setxtime_broadcast(0xDF),
+            ccc(0x7E, 0, 1, 0x28, 0, b"\xdf"),
+            id="setxtime_data_none",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_setxtime_direct(0x08, 0xDF, b"\x01\x02"),
+            ccc(0x08, 0, 3, 0x98, 0, b"\xdf\x01\x02"),
+            id="setxtime_direct_data",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_setbuscon_broadcast(1, bytearray(b"\xaa")),
+            ccc(0x7E, 0, 2, 0x0C, 0, b"\x01\xaa"),
+            id="setbuscon_bytearray",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_setaasa([0x50, 0x51]),
+            ccc(0x7E, 0, 2, 0x29, 0, b"\x50\x51"),
+            id="setaasa_list",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_enec_broadcast(9), ccc(0x7E, 0x10, 1, 0x00, 9), id="enec_broadcast"
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_rstact_direct(0x08, 0x81, I3cTransferDirection.WRITE),
+            ccc(0x08, 0x10, 0, 0x9A, 0x81),
+            id="rstact_write",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_rstdaa(I3cTransferFlags.NONSTOP),
+            ccc(0x7E, 0x08, 0, 0x06, 0),
+            id="flags_member",
+        ),
+        pytest.param(
+            lambda d: d.i3c_sdr_write(0x30, b"", b"\xaa"),
+            b"\x08\x19\x30\x10\x00\x00" + bytes(4) + b"\x01\x00\xaa",
+            id="sdr_write_default_start_with_7e",
+        ),
+        pytest.param(
+            lambda d: d.i3c_sdr_read(0x30, b"\x01", 2),
+            b"\x08\x19\x30\x11\x00\x01\x01" + bytes(3) + b"\x02\x00",
+            id="sdr_read_default_start_with_7e",
+        ),
+        pytest.param(
+            lambda d: d.i3c_hdr_ddr_write(0x30, 0x20, b"\x01\x02"),
+            b"\x08\x19\x30\x02\x20\x00" + bytes(4) + b"\x02\x00\x01\x02",
+            id="hdr_ddr_write_default_none",
+        ),
+        pytest.param(
+            lambda d: d.i3c_legacy_i2c_read(0x50, b"", 1, 0),
+            b"\x08\x19\x50\x05\x00\x00" + bytes(4) + b"\x01\x00",
+            id="legacy_read",
+        ),
+        pytest.param(
+            lambda d: d.i3c_use_external_voltage(), b"\x0a\x04\x00", id="use_external_default_false"
+        ),
+        pytest.param(
+            lambda d: d.i3c_controller_init(18, 2, 2, 1),
+            b"\x01\x19\x12\x02\x02\x01",
+            id="controller_init",
+        ),
+    ],
+)
+def test_request_bytes(adapter, dev, answered, call: Callable[[Any], object], wire: bytes):
+    answered.parameters = bytes(4)
+    call(dev)
+    assert sent(adapter) == [wire]
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        pytest.param(lambda d: d.i3c_ccc_getstatus(0x08, 256), id="def_byte_over_255"),
+        pytest.param(lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x10000), id="mrl_over_u16"),
+        pytest.param(lambda d: d.i3c_ccc_setaasa([0x50, 300]), id="address_list_over_u8"),
+        pytest.param(lambda d: d.i3c_ccc_setxtime_broadcast(0xDF, "text"), id="text_for_bytes"),
+        pytest.param(lambda d: d.i3c_sdr_write(0x30, b"", b"", 256), id="flags_over_u8"),
+    ],
+)
+def test_conversion_errors_send_nothing(adapter, dev, answered, call):
+    with pytest.raises(TypeError):
+        call(dev)
+    assert adapter.requests == []
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        pytest.param(lambda d: d.i3c_init_bus([target()] * 256), id="init_bus_256_targets"),
+        pytest.param(lambda d: d.i3c_ccc_entdaa([target()] * 16), id="entdaa_16_targets"),
+        pytest.param(lambda d: d.i3c_ccc_setaasa([0x50] * 256), id="setaasa_256_addresses"),
+        pytest.param(
+            lambda d: d.i3c_ccc_setbuscon_broadcast(1, bytes(255)), id="setbuscon_over_255"
+        ),
+        pytest.param(lambda d: d.i3c_sdr_write(0x30, b"", bytes(65536)), id="sdr_write_over_65535"),
+        pytest.param(lambda d: d.i3c_sdr_read(0x30, bytes(5), 1), id="subaddress_over_4"),
+    ],
+)
+def test_refused_requests_raise_and_send_nothing(adapter, dev, answered, call):
+    with pytest.raises(errors.ProtocolError) as info:
+        call(dev)
+    assert info.value.status_code == StatusCode.SDK_ERROR_WRONG_REQUEST
+    assert adapter.requests == []
+
+
+# ------------------------------------------------------------------ results
+
+
+@pytest.mark.parametrize(
+    "call, parameters, result",
+    [
+        pytest.param(
+            lambda d: d.i3c_ccc_getpid(0x08),
+            b"\0\0\0\x06" + bytes(range(1, 7)),
+            bytes(range(1, 7)),
+            id="getpid",
+        ),
+        pytest.param(lambda d: d.i3c_ccc_getbcr(0x08), b"\0\0\0\x01\x27", 0x27, id="getbcr"),
+        pytest.param(
+            lambda d: d.i3c_ccc_getmwl(0x08), b"\0\0\0\x02\x01\x02", 0x0102, id="getmwl_big_endian"
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_getmrl(0x08),
+            b"\0\0\0\x02\x00\x40",
+            (64, None),
+            id="getmrl_without_ibi",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_getmrl(0x08),
+            b"\0\0\0\x03\x00\x40\x08",
+            (64, 8),
+            id="getmrl_with_ibi",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_rstact_direct(0x08, 0x81, I3cTransferDirection.READ),
+            b"\0\0\0\x01\x42",
+            0x42,
+            id="rstact_read",
+        ),
+        pytest.param(
+            lambda d: d.i3c_ccc_rstact_direct(0x08, 1, I3cTransferDirection.WRITE),
+            b"",
+            None,
+            id="rstact_write_none",
+        ),
+        pytest.param(
+            lambda d: d.i3c_sdr_read(0x30, b"", 20),
+            b"\0\0\x14\x00" + bytes(range(12)),
+            bytes(range(12)),
+            id="read_capped",
+        ),
+        pytest.param(
+            lambda d: d.i3c_get_bus_voltage(),
+            struct.pack("<6H", 3300, 1200, 3000, 0, 0, 0),
+            (1200, 3000),
+            id="bus_voltage",
+        ),
+    ],
+)
+def test_results(adapter, dev, answered, call, parameters, result):
+    answered.parameters = parameters
+    assert call(dev) == result
+
+
+def test_failure_status_raises_with_the_method_name(adapter, dev, answered):
+    answered.status = 0x060B  # FW_I3C_NACK_ADDRESS
+    answered.parameters = b"\0\0\0\x01\x07"
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_ccc_getbcr(0x08)
+    assert info.value.status_code == StatusCode.FW_I3C_NACK_ADDRESS
+    assert info.value.operation == "i3c_ccc_getbcr"

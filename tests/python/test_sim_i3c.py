@@ -1,0 +1,106 @@
+"""pyvantorsdk.sim: the I3C bench. Its records, its refusals, and the events
+it raises reaching a connected facade as notification objects."""
+
+from __future__ import annotations
+
+import pytest
+
+from helpers import Collector
+from pyvantorsdk import I3cConnectorPort, sim
+
+PID = 0x0123456789AB
+
+
+def test_attach_returns_the_state_and_prints_itself(adapter):
+    state = adapter.i3c.attach_target(PID, bcr=0x27, dcr=0xC5, static_address=0x50,
+                                      mwl=64, mrl=32, max_ibi_payload=4, memory_size=128)
+    assert state == sim.I3cTargetState(pid=PID, bcr=0x27, dcr=0xC5, static_address=0x50,
+                                       mwl=64, mrl=32, max_ibi_payload=4, events=0x0B,
+                                       reset_action=1)
+    assert repr(state) == (
+        "I3cTargetState(pid=1250999896491, bcr=39, dcr=197, static_address=80, "
+        "dynamic_address=None, mwl=64, mrl=32, max_ibi_payload=4, events=11, activity_state=0, "
+        "group_address=None, reset_action=1, pending_interrupt=False)")
+    assert adapter.i3c.targets == [state] and adapter.i3c.target(PID) == state
+    assert adapter.i3c.target(PID + 1) is None
+    assert repr(adapter.i3c).startswith(f"<I3cBench of {adapter.path} targets=1 I3cControllerState(")
+    assert adapter.i3c.device_table() == []
+
+
+def test_memory_and_legacy_devices(adapter):
+    adapter.i3c.attach_target(PID, memory_size=16)
+    adapter.i3c.write_memory(PID, 14, b"\x01\x02")
+    assert adapter.i3c.memory(PID) == bytes(14) + b"\x01\x02"
+    with pytest.raises(ValueError):
+        adapter.i3c.write_memory(PID, 15, b"\x01\x02")
+    adapter.i3c.attach_i2c_eeprom(0x51, size=64, page_size=8)
+    adapter.i3c.attach_i2c_register_map(0x52)
+    assert adapter.i3c.i2c_memory(0x51) == b"\xff" * 64
+    assert adapter.i3c.detach_i2c(0x52) and not adapter.i3c.detach_i2c(0x52)
+    assert adapter.i3c.detach_target(PID) and not adapter.i3c.detach_target(PID)
+    assert adapter.i3c.memory(PID) == b""
+
+
+@pytest.mark.parametrize("kwargs", [
+    {"pid": 1 << 48},
+    {"pid": 1, "static_address": 0x78},
+    {"pid": 1, "memory_size": 0},
+    {"pid": 1, "bcr": 0x02, "max_ibi_payload": 4},
+    {"pid": 1, "max_data_speed": b"\x00"},
+    {"pid": PID},
+    {"pid": 2, "static_address": 0x40},
+], ids=["pid-over-48-bits", "static-address-not-7-bit", "no-memory",
+        "ibi-size-without-payload-bit", "short-mxds", "pid-taken", "static-address-taken"])
+def test_attach_refusals(adapter, kwargs):
+    adapter.i3c.attach_target(PID, static_address=0x40)
+    with pytest.raises(ValueError):
+        adapter.i3c.attach_target(**kwargs)
+    assert len(adapter.i3c.targets) == 1
+
+
+@pytest.mark.parametrize("pid, payload, message", [
+    (PID + 1, b"", "no target"),
+    (PID, b"\x01", "dynamic address"),  # not on the bus yet
+], ids=["unknown-target", "without-dynamic-address"])
+def test_ibi_refusals(adapter, pid, payload, message):
+    adapter.i3c.attach_target(PID)
+    with pytest.raises(ValueError, match=message):
+        adapter.i3c.raise_ibi(pid, payload)
+
+
+def test_hot_join_reaches_the_host(adapter, dev):
+    collector = Collector()
+    dev.on_notification(collector)
+    adapter.i3c.attach_target(PID, bcr=0x07, dcr=0x44)
+    assert adapter.i3c.request_hot_join(PID) is True
+    assert collector.wait_for(1)
+    joined = collector.items[0]
+    assert type(joined).__name__ == "I3cHotJoinNotification"
+    assert (joined.pid, joined.bcr, joined.dcr, joined.dynamic_address) == (
+        PID.to_bytes(6, "big"), 0x07, 0x44, 0)
+    with pytest.raises(ValueError):
+        adapter.i3c.request_hot_join(PID + 1)
+
+
+def test_connectors_reach_the_host_and_route_the_voltage(adapter, dev):
+    collector = Collector()
+    dev.on_notification(collector)
+    adapter.i3c.plug_connector(I3cConnectorPort.HV, 3)
+    adapter.i3c.unplug_connector(1)
+    assert collector.wait_for(2)
+    assert [(n.port, n.event, n.connector_type) for n in collector.items] == [(1, 0, 3), (1, 1, 4)]
+    with pytest.raises(ValueError):
+        adapter.i3c.unplug_connector(1)
+    with pytest.raises(ValueError):
+        adapter.i3c.plug_connector(2)
+    adapter.i3c.set_external_supply(0, 1500)
+    assert adapter.i3c.ports == sim.I3cPortsState(lv_mv=1800, hv_mv=3300, lv_external_mv=1500)
+    assert adapter.system.analog_measurements.i3c_low_mv == 1800
+
+
+def test_bench_of_a_closed_adapter_raises():
+    adapter = sim.VirtualAdapter(serial="I3C-CLOSED")
+    bench = adapter.i3c
+    adapter.close()
+    with pytest.raises(RuntimeError):
+        bench.attach_target(PID)
