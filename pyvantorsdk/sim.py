@@ -373,6 +373,8 @@ class VirtualAdapter:
         """The adapter as I3C target: identity, memory, and ``controller``,
         an external controller on its bus."""
         return self._native.i3c_target
+
+    @property
     def i3c(self) -> I3cBench:
         """The I3C bus: targets (``attach_target``), legacy I2C devices, in-band
         interrupts and hot-join requests, the ports' connectors and supplies."""

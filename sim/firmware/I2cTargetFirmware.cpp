@@ -12,7 +12,6 @@ namespace vantor::sim {
 namespace {
 
 constexpr uint8_t kAnyModel = 0xFF;
-constexpr uint8_t kModelMemory = 0;
 constexpr uint8_t kModelEeprom = 1;
 constexpr uint8_t kModelRegisterMap = 2;
 
