@@ -122,14 +122,28 @@ void VirtualAdapter::notify(uint16_t code, const Bytes& fields, uint16_t headerW
         MessageBuilder::notification(code, headerWord).append(fields.data(), fields.size()).take();
     const bool paced = perSecond > 0 && std::isfinite(perSecond);
     const std::chrono::duration<double> interval(paced ? 1.0 / perSecond : 0.0);
-    const auto start = Clock::now();
+    // An absolute schedule: a late wake-up is made up by sending the next
+    // ones without waiting, but only while it is at most kMaxCatchUp reports
+    // behind (about what the USB link carries in a millisecond). A longer
+    // stall of this thread starts the schedule again: the adapter's reports
+    // cannot reach the host faster than the wire, and a hundred queued in one
+    // go would only measure how this thread was scheduled.
+    constexpr size_t kMaxCatchUp = 16;
+    const auto lag = std::chrono::duration_cast<Clock::duration>(
+        interval * static_cast<double>(kMaxCatchUp));
+    auto start = Clock::now();
+    size_t first = 0;  // the report due at `start`
     for (size_t i = 0; i < count; ++i) {
-        if (paced && i > 0) {
-            // An absolute schedule: a late wake-up is made up by sending the
-            // next ones without waiting.
+        if (paced && i > first) {
             const auto due = start + std::chrono::duration_cast<Clock::duration>(
-                                         interval * static_cast<double>(i));
-            if (due > Clock::now()) std::this_thread::sleep_until(due);
+                                         interval * static_cast<double>(i - first));
+            const auto now = Clock::now();
+            if (due > now) {
+                std::this_thread::sleep_until(due);
+            } else if (now - due > lag) {
+                start = now;
+                first = i;
+            }
         }
         if (!state_->isPlugged()) return;
         state_->queueMessage(message.data(), message.size(), false);

@@ -224,10 +224,12 @@ bool BulkTransport::skipUnclaimed(const TimePoint& deadline, uint64_t length) {
         if (result != usb::kUsbSuccess && result != usb::kUsbErrorTimeout) {
             recordError(errorText("bulk read failed: ", backend_, result));
             drain(kFailureDrainMs);
+            stale_.store(true);
             return false;
         }
         if (Clock::now() > deadline) {
             recordError("bulk read timed out with 0 of " + std::to_string(length) + " bytes");
+            stale_.store(true);
             return false;
         }
     }
@@ -261,6 +263,7 @@ bool BulkTransport::read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
         if (result != usb::kUsbSuccess && result != usb::kUsbErrorTimeout) {
             recordError(errorText("bulk read failed: ", backend_, result));
             drain(kFailureDrainMs);
+            stale_.store(true);
             return false;
         }
         if (received < length && Clock::now() > deadline) {
