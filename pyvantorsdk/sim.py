@@ -35,6 +35,13 @@ __all__ = [
     "UartBench",
     "GpioBench",
     "I3cBench",
+    # The adapter in its target roles, with the external controllers.
+    "I2cTargetBench",
+    "SpiTargetBench",
+    "I3cTargetBench",
+    "I2cTargetController",
+    "SpiTargetController",
+    "I3cTargetController",
     # Records the bench returns (read-only; built with keywords).
     "Identity",
     "UsbSettings",
@@ -46,6 +53,12 @@ __all__ = [
     "SpiControllerState",
     "UartState",
     "GpioPinState",
+    "I2cTargetState",
+    "I2cBusTransaction",
+    "SpiTargetState",
+    "I3cTargetRoleState",
+    "I3cBusTransaction",
+    "RegisterRegion",
     "I3cTargetState",
     "I3cTableEntry",
     "I3cControllerState",
@@ -78,6 +91,18 @@ if TYPE_CHECKING:
     SpiControllerState = Any
     UartState = Any
     GpioPinState = Any
+    I2cTargetBench = Any
+    SpiTargetBench = Any
+    I3cTargetBench = Any
+    I2cTargetController = Any
+    SpiTargetController = Any
+    I3cTargetController = Any
+    I2cTargetState = Any
+    I2cBusTransaction = Any
+    SpiTargetState = Any
+    I3cTargetRoleState = Any
+    I3cBusTransaction = Any
+    RegisterRegion = Any
     I3cTargetState = Any
     I3cTableEntry = Any
     I3cControllerState = Any
@@ -101,6 +126,18 @@ else:
     SpiControllerState = _native.SpiControllerState
     UartState = _native.UartState
     GpioPinState = _native.GpioPinState
+    I2cTargetBench = _native.I2cTargetBench
+    SpiTargetBench = _native.SpiTargetBench
+    I3cTargetBench = _native.I3cTargetBench
+    I2cTargetController = _native.I2cTargetController
+    SpiTargetController = _native.SpiTargetController
+    I3cTargetController = _native.I3cTargetController
+    I2cTargetState = _native.I2cTargetState
+    I2cBusTransaction = _native.I2cBusTransaction
+    SpiTargetState = _native.SpiTargetState
+    I3cTargetRoleState = _native.I3cTargetRoleState
+    I3cBusTransaction = _native.I3cBusTransaction
+    RegisterRegion = _native.RegisterRegion
     I3cTargetState = _native.I3cTargetState
     I3cTableEntry = _native.I3cTableEntry
     I3cControllerState = _native.I3cControllerState
@@ -318,6 +355,24 @@ class VirtualAdapter:
     def gpio(self) -> GpioBench:
         """The far end of the GPIO pins: driven inputs, output levels."""
         return self._native.gpio
+
+    @property
+    def i2c_target(self) -> I2cTargetBench:
+        """The adapter as I2C target: state, memory, virtual clock, and
+        ``controller``, an external controller on its bus."""
+        return self._native.i2c_target
+
+    @property
+    def spi_target(self) -> SpiTargetBench:
+        """The adapter as SPI target: state, memory, virtual clock, and
+        ``controller``, an external controller wired to it."""
+        return self._native.spi_target
+
+    @property
+    def i3c_target(self) -> I3cTargetBench:
+        """The adapter as I3C target: identity, memory, and ``controller``,
+        an external controller on its bus."""
+        return self._native.i3c_target
 
     @property
     def i3c(self) -> I3cBench:

@@ -21,6 +21,9 @@ VirtualAdapter::VirtualAdapter(AdapterOptions options) {
     spi_ = std::make_unique<SpiBench>(*state_);
     uart_ = std::make_unique<UartBench>(*state_);
     gpio_ = std::make_unique<GpioBench>(*state_);
+    i2cTarget_ = std::make_unique<I2cTargetBench>(*state_);
+    spiTarget_ = std::make_unique<SpiTargetBench>(*state_);
+    i3cTarget_ = std::make_unique<I3cTargetBench>(*state_);
     i3c_ = std::make_unique<I3cBench>(*state_);
     registry->add(state_);
     if (options.plugged) state_->plug();

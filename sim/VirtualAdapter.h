@@ -54,9 +54,11 @@ struct BulkCapabilityConfig {
     uint8_t capabilityInfo = 1;
     bool supported = true;
     // Default: I2C (group 2) and SPI (group 3), 32768 bytes, bulk write and
-    // bulk read (mask 0x180), and for SPI also the bulk transfer (0x20); I3C
-    // (group 6), 32767 bytes, its bulk private transfer (0x800).
-    std::vector<BulkGroupRecord> groups = {{2, 32768, 0x180}, {3, 32768, 0x1A0}, {6, 32767, 0x800}};
+    // bulk read (mask 0x180), for SPI also the bulk transfer (0x20), for both
+    // the target memory write and read (0x18); I3C (group 6), 32767 bytes,
+    // its bulk private transfer (0x800).
+    std::vector<BulkGroupRecord> groups = {
+        {2, 32768, 0x198}, {3, 32768, 0x1B8}, {6, 32767, 0x800}};
 };
 
 // The adapter's USB configuration (WebUSB switch, CDC switch, CDC mode), kept
@@ -85,6 +87,9 @@ class I2cBench;
 class SpiBench;
 class UartBench;
 class GpioBench;
+class I2cTargetBench;
+class SpiTargetBench;
+class I3cTargetBench;
 class I3cBench;
 
 class VirtualAdapter {
@@ -162,6 +167,10 @@ class VirtualAdapter {
     SpiBench& spi() const { return *spi_; }           // devices on the chip selects
     UartBench& uart() const { return *uart_; }        // the far end of the UART
     GpioBench& gpio() const { return *gpio_; }        // the far end of the GPIO pins
+    // The adapter in its target roles, each with an external controller.
+    I2cTargetBench& i2cTarget() const { return *i2cTarget_; }
+    SpiTargetBench& spiTarget() const { return *spiTarget_; }
+    I3cTargetBench& i3cTarget() const { return *i3cTarget_; }
     I3cBench& i3c() const { return *i3c_; }           // targets and devices on the I3C bus
 
     struct State;  // shared with the virtual USB backends, the firmware and the bench
@@ -178,6 +187,9 @@ class VirtualAdapter {
     std::unique_ptr<SpiBench> spi_;
     std::unique_ptr<UartBench> uart_;
     std::unique_ptr<GpioBench> gpio_;
+    std::unique_ptr<I2cTargetBench> i2cTarget_;
+    std::unique_ptr<SpiTargetBench> spiTarget_;
+    std::unique_ptr<I3cTargetBench> i3cTarget_;
     std::unique_ptr<I3cBench> i3c_;
 };
 
@@ -192,4 +204,5 @@ class VirtualAdapter {
 #include "sim/bench/PowerBench.h"   // IWYU pragma: export
 #include "sim/bench/SpiBench.h"     // IWYU pragma: export
 #include "sim/bench/SystemBench.h"  // IWYU pragma: export
+#include "sim/bench/TargetBench.h"  // IWYU pragma: export
 #include "sim/bench/UartBench.h"    // IWYU pragma: export

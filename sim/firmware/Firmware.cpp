@@ -4,9 +4,12 @@
 
 #include "sim/firmware/GpioFirmware.h"
 #include "sim/firmware/I2cFirmware.h"
+#include "sim/firmware/I2cTargetFirmware.h"
+#include "sim/firmware/I3cTargetFirmware.h"
 #include "sim/firmware/I3cFirmware.h"
 #include "sim/firmware/PowerFirmware.h"
 #include "sim/firmware/SpiFirmware.h"
+#include "sim/firmware/SpiTargetFirmware.h"
 #include "sim/firmware/SystemFirmware.h"
 #include "sim/firmware/UartFirmware.h"
 #include "sim/usb/AdapterState.h"
@@ -21,6 +24,9 @@ Firmware::Firmware(VirtualAdapter::State& adapter) : adapter_(adapter) {
     install(std::make_unique<UartFirmware>());
     install(std::make_unique<GpioFirmware>());
     install(std::make_unique<PowerFirmware>(*this));
+    install(std::make_unique<I2cTargetFirmware>());
+    install(std::make_unique<SpiTargetFirmware>());
+    install(std::make_unique<I3cTargetFirmware>());
     install(std::make_unique<I3cFirmware>());
 }
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "sim/firmware/I2cTargetFirmware.h"
 #include "sim/usb/AdapterState.h"
 
 namespace vantor::sim {
@@ -87,6 +88,10 @@ void I2cFirmware::configure(const Request& request, Firmware& firmware) {
     }
     if (!init && !target->state.initialized) {
         return firmware.respond(request, status::kInterfaceNotInitialized);
+    }
+    // A bus that the target role holds cannot also be driven.
+    if (init && firmware.family<I2cTargetFirmware>().holds(request.u8(0))) {
+        return firmware.respond(request, i2c_target::status::kRoleConflict);
     }
     const uint32_t frequency = request.u32(1);
     const uint8_t pullUp = request.u8(5);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "sim/firmware/SpiTargetFirmware.h"
 #include "sim/usb/AdapterState.h"
 
 namespace vantor::sim {
@@ -64,6 +65,10 @@ void SpiFirmware::configure(const Request& request, Firmware& firmware) {
     }
     if (!init && !state_.initialized) {
         return firmware.respond(request, status::kInterfaceNotInitialized);
+    }
+    // The target role holds the SPI pins.
+    if (init && firmware.family<SpiTargetFirmware>().active()) {
+        return firmware.respond(request, spi_target::status::kRoleConflict);
     }
     SpiControllerState next;
     next.initialized = true;
