@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "VirtualSeam.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace {
 
