@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SDK's hot paths, each beside the reference it is judged against,
 // measured in the same run:
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Throughput of the Python layer against a virtual adapter: facade round
 trips (the lock released around each SDK call) and notifications delivered
 into a Python callback by the facade's delivery thread, with the main thread

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Instructions per synchronous round trip under callgrind (Debian's valgrind):
 # a figure that the machine's load does not move. Each kind of round trip
 # runs twice, with N and 2N iterations; the difference divided by the extra

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Soak: many synchronous requests across the command families and many
 notifications into a Python callback, in one process against a virtual
 adapter, with the resident memory sampled as it goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `_abi_probe`: the sizes, offsets and protocol constants the module was
 // built with, so that the Python package can check them.
 

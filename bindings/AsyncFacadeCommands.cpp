@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bindings/AsyncFacadeCommands.h"
 
 #include <nanobind/stl/string.h>

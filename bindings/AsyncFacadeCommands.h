@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // `_AsyncFacadeCommands`: the command methods of the asynchronous facade over
 // one `VantorAsyncSDK`, generated from the same command rows as

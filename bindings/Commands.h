@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The facades' device commands, each described once and generated onto both
 // facades.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Argument types of the facades and their conversions from Python.
 //

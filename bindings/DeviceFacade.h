@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // `DeviceFacade`: the synchronous Python class over one `VantorSDK`.
 //

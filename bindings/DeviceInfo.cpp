@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bindings/DeviceInfo.h"
 
 #include <nanobind/stl/string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Result records shared by the facades: device information, I2C scan
 // results, and the decoders for scan and SPI transfer payloads.

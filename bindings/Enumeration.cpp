@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `HidDeviceInfo` and `enumerate_devices`: the HID interfaces present,
 // including the virtual adapters of this process.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The 40 enumerations, registered family by family in the order the module
 // publishes them. Every enumeration and every member carries a doc string.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bindings/Errors.h"
 
 #include <nanobind/stl/string.h>

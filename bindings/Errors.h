@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Carrying a non-success status from the SDK to a Python exception.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Closing every adapter connection before the interpreter exits.
 //

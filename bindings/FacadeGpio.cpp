@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Commands of the GPIO pins, and the I/O rail under the GPIO port's names.
 // Pin interrupts arrive as GpioInterruptNotification through on_notification.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Commands of the I2C controller, and the I/O rail under the I2C port's names.
 
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Commands of the SPI controller, and the I/O rail under the SPI port's names.
 
 #include "bindings/AsyncFacadeCommands.h"

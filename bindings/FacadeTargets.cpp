@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Commands of the target roles: the adapter emulating an I2C device, an SPI
 // device and an I3C target. The I2C and SPI memory transfers run over the
 // vendor bulk interface and exist on DeviceFacade alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Commands of the UART, and the I/O rail under the UART port's names.
 // Received bytes arrive as UartRxNotification through on_notification.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bindings/Logging.h"
 
 #include <nanobind/nanobind.h>

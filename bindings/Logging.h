@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Reports errors raised inside callbacks, and notifications lost, to the
 // Python logger "pyvantorsdk.backend". Call with the interpreter lock held;

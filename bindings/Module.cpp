@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The extension module `_pyvantorsdk_cpp`. Registration order matters: the
 // enumerations come first because every later class refers to them, and the
 // facade last because its methods use every other class.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bindings/NotificationDelivery.h"
 
 #include <cxxabi.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Delivery of a facade's notifications to its Python callback.
 //

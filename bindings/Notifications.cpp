@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bindings/Notifications.h"
 
 #include <nanobind/stl/string.h>

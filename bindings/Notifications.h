@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Python notification classes, their conversion from the SDK's records, and
 // the slot that holds a facade's callback (NotificationDelivery.h delivers

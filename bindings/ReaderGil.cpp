@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bindings/ReaderGil.h"
 
 #include <atomic>

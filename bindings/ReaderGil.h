@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The interpreter's state as native threads see it, and the Python thread
 // state of a native thread that calls into Python.

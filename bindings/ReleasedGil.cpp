@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bindings/ReleasedGil.h"
 
 #include <cxxabi.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Releasing the interpreter lock around native work, safely at interpreter
 // exit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bindings/SimModule.h"
 
 #include <nanobind/stl/optional.h>

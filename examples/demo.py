@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A tour of pyvantorsdk: identify an adapter, read its I/O voltage, scan an
 I2C bus, write and read back an EEPROM, read an SPI flash's JEDEC id, loop a
 UART message back and catch a GPIO interrupt.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Connects to an adapter, reads its identification strings and its USB
 // configuration, and prints them.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary message bytes through vantor::Notification and every typed
 // accessor.
 //

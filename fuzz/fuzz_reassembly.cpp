@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary report sequences through the report assembler, on both report
 // sizes, against a reference reading of the segment rules.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary output reports and request messages into the virtual adapter's
 // HID side: its request reassembly and every firmware family's parameter
 // parsing.

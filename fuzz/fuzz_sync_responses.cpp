@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary answers to the synchronous class's requests: every response
 // decoder it reaches over the HID interface, fed through a virtual adapter
 // whose scripted handler answers with the fuzzer's bytes.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the fuzzers' seed corpus (fuzz/corpus/<fuzzer>/) from the messages
 and report sequences the C++ tests use. Run it again after changing the input
 format of a fuzzer; the files are small and kept in the repository."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A virtual adapter for scripts and tests that run without hardware.
 
 The adapter lives in this process and appears in the HID enumeration (after

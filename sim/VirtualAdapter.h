@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A virtual adapter: an in-process emulation of the adapter's USB side.
 //

@@ -1,1 +1,2 @@
+# SPDX-License-Identifier: MIT
 """The compiled core of pyvantorsdk (``_pyvantorsdk_cpp``)."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bulk capability query, its per-connection cache, and the gate every
 // synchronous bulk operation passes before it sends anything.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parts every synchronous bulk operation shares: the checks before
 // anything is sent, and a read whose data the response announces and the
 // bulk IN endpoint then delivers.

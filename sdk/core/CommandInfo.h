@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the SDK knows about one command: its code, how short its response may
 // be, and whether it moves data over the bulk interface. Each family states

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // An unsolicited message from the adapter (transaction id 0), with typed
 // accessors that decode the kind-specific fields on demand.

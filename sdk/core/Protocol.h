@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Wire-level facts shared by every command family: the supported adapters,
 // the message header and the notification codes. Each family's commands,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sdk/core/ReportFramer.h"
 
 #include <algorithm>

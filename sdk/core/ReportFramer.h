@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Cuts messages into HID-report segments and reassembles received segments.
 //

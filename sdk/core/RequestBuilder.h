@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Builds one request message byte by byte: transaction id and command code
 // (both u16 little-endian), then the command's parameters in call order.

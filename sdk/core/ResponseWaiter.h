@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The rendezvous between a thread that sends a request and the reader thread
 // that receives its response. One request is outstanding at a time; a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sdk/core/StatusCode.h"
 
 namespace vantor {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Result codes of every device operation. Firmware codes (FW_*) arrive in the
 // status field of a response; host codes (SDK_ERROR_*) are produced by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device-level commands (group 1): reset, boot loader, USB strings, USB
 // configuration and analog measurements.
 

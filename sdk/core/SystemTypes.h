@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The system command family: its records, commands and response layouts,
 // the I/O voltage rail and the bulk capability query included.

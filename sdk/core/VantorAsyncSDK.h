@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The non-blocking SDK class: each command method sends one request with the
 // caller's transaction id and returns whether it left the host; every

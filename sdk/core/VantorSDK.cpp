@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sdk/core/VantorSDK.h"
 
 #include <algorithm>

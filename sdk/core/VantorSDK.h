@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The blocking SDK class: each command method sends one request with a fresh
 // transaction id, waits for the matching response (or the timeout) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Internal to the SDK: the synchronous engine behind VantorSDK. Command
 // methods send through the asynchronous instance, wait on the response

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // I3C target commands (group 6, target role): the identity the adapter
 // presents on an external I3C bus, and its 1024-byte target memory, written
 // and read over the command channel.

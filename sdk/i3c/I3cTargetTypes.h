@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The I3C target family: the adapter's identity on an external I3C bus and
 // its 1024-byte target memory. The memory layouts, device characteristics

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Records, limits and response layouts shared by the I3C command families.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GPIO commands (group 5): pin configuration, digital write and read, and
 // edge interrupts, whose events arrive as GPIO notifications.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // I2C controller commands (group 2): bus set-up, transfers over the command
 // channel, the bus scan, and the bulk transfers whose data moves over the
 // vendor bulk interface.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // I2C target commands (group 2, target role): the emulated device's set-up,
 // its EEPROM and register-map configuration, and the memory transfers, whose
 // data always moves over the vendor bulk interface.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The I2C controller family: its enumerations (each travels on the wire as
 // its numeric value in one byte), limits, commands and response layouts.

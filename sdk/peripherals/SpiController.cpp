@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SPI controller commands (group 3): set-up, the full-duplex transfer over
 // the command channel, and the bulk transfer, write and read whose data moves
 // over the vendor bulk interface.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SPI target commands (group 3, target role): the emulated device's set-up,
 // its flash configuration, and the memory transfers, whose data always moves
 // over the vendor bulk interface.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UART commands (group 4, role 0): configuration and sending. Received bytes
 // are not polled: they arrive as UART notifications.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The UART family: its enumerations (each travels on the wire as its numeric
 // value in one byte) and commands. Received bytes arrive as notifications.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The I/O voltage rail that powers the I2C, SPI, UART and GPIO signals. It is
 // one rail: each operation has a name per bus, and all names send the same
 // request. The rail is read back through the analog-measurement query.

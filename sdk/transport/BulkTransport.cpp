@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sdk/transport/BulkTransport.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The adapter's vendor bulk interface (one IN and one OUT bulk endpoint),
 // found, claimed, read and written through libusb-1.0.

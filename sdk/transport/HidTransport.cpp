@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sdk/transport/HidTransport.h"
 
 #include <algorithm>

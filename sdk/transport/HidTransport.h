@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The one open HID device of a connection: finds and opens the adapter, runs
 // the reader thread that hands every input report upward, writes output

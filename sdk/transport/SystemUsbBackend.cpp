@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sdk/transport/SystemUsbBackend.h"
 
 #include <hidapi/hidapi.h>

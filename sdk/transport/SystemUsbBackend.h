@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The system's HID and USB libraries behind the backend seam: hidapi (hidraw
 // on Linux) for HID devices and libusb-1.0 for the vendor bulk interface.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The default backends: the system's devices first, then those of the
 // installed virtual provider. Installation may happen while other threads
 // enumerate or open, so the provider pair is swapped as one immutable

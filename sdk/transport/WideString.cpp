@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sdk/transport/WideString.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Conversion of the wide strings the HID layer reports (serial numbers,
 // manufacturer and product names).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/bench/FaultBench.h"
 
 #include "sim/usb/AdapterState.h"

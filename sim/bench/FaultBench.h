@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Faults of the adapter's USB side: failing output reports (slow or fast),
 // failing HID reads, a response delay, the bound of the HID input queue, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/bench/GpioBench.h"
 
 #include <optional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The far end of the adapter's GPIO pins 0..5: levels driven onto inputs,
 // and what the pins are set to.

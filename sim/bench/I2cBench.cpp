@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/bench/I2cBench.h"
 
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Devices on the adapter's two I2C controller buses, and what the host set
 // the buses to.

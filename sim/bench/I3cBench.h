@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The adapter's I3C bus as the bench sees it: I3C targets and legacy I2C
 // devices attached to it, what the controller set them to, the controller's

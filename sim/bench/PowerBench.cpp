@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/bench/PowerBench.h"
 
 #include "sim/firmware/PowerFirmware.h"

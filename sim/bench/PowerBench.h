@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The I/O voltage rail of the I2C, SPI, UART and GPIO signals, as the bench
 // sees it, and the external supply that may feed it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/bench/SpiBench.h"
 
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Devices on the SPI controller's chip selects 0..3, and what the host set
 // the controller to. Devices keep their contents across resets and

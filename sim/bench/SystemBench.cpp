@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/bench/SystemBench.h"
 
 #include "sim/firmware/SystemFirmware.h"

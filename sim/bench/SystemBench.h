@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The adapter's own facts and persistent settings: its USB strings, its USB
 // configuration, what it answers to the bulk capability query, its analog

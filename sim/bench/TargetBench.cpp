@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/bench/TargetBench.h"
 
 #include "sim/firmware/I2cTargetFirmware.h"

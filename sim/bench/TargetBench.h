@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The adapter in its target roles, seen from the bench: what the host set the
 // I2C, SPI and I3C targets to, their memory, and an external controller on

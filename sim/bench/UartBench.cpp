@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/bench/UartBench.h"
 
 #include "sim/firmware/UartFirmware.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The far end of the adapter's UART: a loopback wire, bytes arriving on RX,
 // and the record of what the adapter sent on TX.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/devices/I2cDevices.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Virtual I2C targets for the virtual adapter's controller buses.
 //

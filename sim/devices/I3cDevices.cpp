@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/devices/I3cDevices.h"
 
 #include <algorithm>

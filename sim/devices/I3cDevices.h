@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Virtual I3C targets on the virtual adapter's I3C bus.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Virtual SPI devices for the virtual adapter's SPI controller.
 //

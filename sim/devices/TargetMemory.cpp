@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/devices/TargetMemory.h"
 
 namespace vantor::sim {

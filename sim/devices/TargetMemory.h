@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The memory behind the adapter's emulated targets (I2C, SPI and I3C target
 // roles), with the access rules of register-map regions.

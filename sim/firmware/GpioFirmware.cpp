@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/firmware/GpioFirmware.h"
 
 #include "sim/usb/AdapterState.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The GPIO family of the virtual adapter's firmware: six pins configured as
 // digital inputs or outputs, written, sampled, and armed for edge interrupts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/firmware/I2cFirmware.h"
 
 #include <utility>

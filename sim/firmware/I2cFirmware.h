@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The I2C controller family of the virtual adapter's firmware: two buses with
 // their init state, register-style transfers over the command channel, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The I2C target family of the virtual adapter's firmware: the adapter
 // answers on one of its I2C buses as a plain memory, an EEPROM or a register

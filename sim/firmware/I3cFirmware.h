@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The I3C controller family of the virtual adapter's firmware: the bus it
 // drives with its targets and legacy I2C devices, the bus initialisation with

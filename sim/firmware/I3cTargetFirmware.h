@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The I3C target family of the virtual adapter's firmware: the adapter's
 // 1024-byte target memory, seen by an external controller as 1024 one-byte,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/firmware/PowerFirmware.h"
 
 #include "sim/firmware/SystemFirmware.h"

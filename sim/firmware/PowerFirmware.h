@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The I/O voltage rail of the virtual adapter's firmware: the rail that
 // powers the I2C, SPI, UART and GPIO signals, set to a voltage or handed over

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The SPI controller family of the virtual adapter's firmware: controller
 // set-up, the full-duplex transfer over the command channel and the bulk

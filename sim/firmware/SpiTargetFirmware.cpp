@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/firmware/SpiTargetFirmware.h"
 
 #include <algorithm>

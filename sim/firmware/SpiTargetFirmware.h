@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The SPI target family of the virtual adapter's firmware: the adapter
 // answers on one chip select as a plain memory, a serial flash or a register

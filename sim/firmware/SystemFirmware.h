@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The system command family of the virtual adapter's firmware: reset, boot
 // mode, USB strings, analog measurements, the USB configuration and the bulk

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The common base of the target-role families: their host commands answer
 // either over USB (the normal path) or, for the bench's `command`, into a

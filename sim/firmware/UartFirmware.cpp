@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/firmware/UartFirmware.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The UART family of the virtual adapter's firmware: set-up and sending.
 // Everything sent on TX is recorded for the bench; bytes arriving on RX (the

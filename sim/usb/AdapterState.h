@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The shared state of one virtual adapter: its USB side (plug state, HID
 // report queues, bulk endpoints), its traffic records, its injected faults and

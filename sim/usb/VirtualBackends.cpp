@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/usb/VirtualBackends.h"
 
 #include <algorithm>

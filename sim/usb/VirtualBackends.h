@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The process-wide registry of virtual adapters and the virtual HID and
 // libusb backends that list and open them. The backends are installed into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Byte-level helpers of the adapter side: little-endian fields, the HID
 // report segments the adapter sends, and the reassembly of the request

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The asynchronous engine against a virtual adapter: the bytes it writes, the
 // reopen-and-resend after a failed write, boot mode, and sending from several
 // threads at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bulk capability query, its cache and the bulk gate.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bulk transport against virtual adapters: finding and claiming the
 // vendor interface, chunked reads, timeouts and errors, writes, and the
 // choice of adapter when the HID transport opens it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The synchronous engine around the life of a connection: waiting calls that
 // the connection's end must end, waits abandoned from outside, bulk data that
 // outlives the call it belonged to, and a connect while already connected.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GPIO and I/O rail commands of both SDK classes: request bytes, decoding of
 // the level and voltage read-backs.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The HID transport against virtual adapters: device selection, output
 // reports, the degraded states and their recovery, and the reader thread.
 

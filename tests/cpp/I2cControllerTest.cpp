@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // I2C controller commands of both SDK classes: the transfer header and its
 // subaddress, refusals, read and scan decoding, the bulk data phases and
 // transport faults.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoding of notification messages, on byte vectors written out by hand.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Segmenting and reassembly of messages into HID reports.
 
 #include <gtest/gtest.h>

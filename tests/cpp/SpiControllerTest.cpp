@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SPI controller commands of both SDK classes: request bytes, limits,
 // transfer decoding and the bulk data phases.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The synchronous engine against a virtual adapter: matching responses to
 // requests, timeouts, discarded messages, transaction ids, notifications and
 // calls from several threads.

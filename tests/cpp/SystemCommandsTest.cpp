@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // System commands of both SDK classes against a virtual adapter: request
 // bytes, USB strings and device information.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Target-role commands of both SDK classes (I2C, SPI and I3C target): the
 // request bytes, the refusals before sending, the decoding of init and
 // memory-read responses, and the bulk gate of the memory transfers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UART commands of both SDK classes: request bytes, one message on either
 // report size, and the status as the result.
 

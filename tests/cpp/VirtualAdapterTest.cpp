@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual adapter's own USB side, driven through its seam objects: what
 // it makes of malformed traffic, unplugging, the system firmware's answers,
 // bulk endpoint faults and concurrent use. Its framing is read back by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual adapter's I2C controller firmware and its bench targets, through
 // the USB seam. The plain paths are also exercised end to end by the Python
 // tests; these pin down the device rules and the refusals the SDK never lets

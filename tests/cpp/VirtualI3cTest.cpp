@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual adapter's I3C bus through the USB seam, with raw request
 // messages: dynamic address assignment, the common command codes, private
 // transfers and their limits, events raised by targets, and the I3C ports.

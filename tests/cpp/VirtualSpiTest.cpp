@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual adapter's SPI controller firmware and its bench flash, through
 // the USB seam. The plain paths are also exercised end to end by the Python
 // tests; these pin down the flash's rules and the refusals the SDK never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual adapter in its target roles: the I2C, SPI and I3C target
 // commands on raw request bytes, the memory over the bulk endpoints, and each
 // model as the bench's external controller sees it, with the bus events the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual adapter's UART, GPIO and I/O rail firmware, and what a reset
 // or a power cycle restores, through the USB seam. The plain paths are also
 // exercised end to end by the Python tests; these pin down the rules.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Fixtures: a virtual adapter and a facade connected to it."""
 
 from __future__ import annotations

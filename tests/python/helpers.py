@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Wire helpers shared by the Python tests: building adapter messages."""
 
 from __future__ import annotations

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Notifications reach the callback on a delivery thread of the facade, fed
 from a bounded queue: the reader thread never waits for Python, so a busy
 interpreter or a slow callback cannot hold up responses, and no notification

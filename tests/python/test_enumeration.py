@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """HID enumeration, the result records and the payload decoders."""
 
 from __future__ import annotations

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The interpreter exits cleanly while adapters are connected and events keep
 arriving. Each scenario runs in a child interpreter with a time limit."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """DeviceFacade end to end against the virtual adapter: connection, the
 general methods, errors and argument conversion."""
 

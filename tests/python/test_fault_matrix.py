@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The fault matrix: every fault the virtual adapter can inject, against one
 call of every command family, with the outcome each must produce and a check
 that the connection serves the next call afterwards.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The I3C methods of DeviceFacade against a scripted adapter: the target
 dictionaries, optional arguments where None means absent, the defaults, and
 the decoded results."""

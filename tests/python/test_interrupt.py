@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Ctrl-C during a blocking call: SIGINT raises KeyboardInterrupt in the
 waiting call, long before its timeout. Each case runs in a child interpreter
 that announces on stdout when its call is about to wait; the parent then

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The native module's published surface: enumerations, `_abi_probe`, errors."""
 
 from __future__ import annotations

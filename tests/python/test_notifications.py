@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Notification delivery: conversion of every kind, callback management,
 errors inside callbacks, and the lifetime of facades with callbacks."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The peripheral families of DeviceFacade against the virtual adapter's
 firmware and bench devices: I2C, the I/O rail, UART, SPI and GPIO."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Property: whatever the adapter sends, every facade call either returns a
 well-formed result or raises a VantorError, and returns within its
 timeouts; every notification object the callback receives can be read; and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """pyvantorsdk.sim: traffic records, scripted handlers, injection, plugging
 and the adapter's settings, as a test double must provide them."""
 

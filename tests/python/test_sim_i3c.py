@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """pyvantorsdk.sim: the I3C bench. Its records, its refusals, and the events
 it raises reaching a connected facade as notification objects."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The virtual adapter in its target roles: each model driven by the bench's
 external controller, with the bus events a connected facade receives, on
 both adapter models. The target is set up through host commands run on the

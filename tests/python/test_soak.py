@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Soak and lifetime, in bounded time.
 
 The soak runs bench/soak.py (the long form is that script with its

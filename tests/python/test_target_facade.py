@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The target-role methods of DeviceFacade and of the asynchronous commands:
 argument conversion and defaults, the results, and the refusals made before
 anything is sent, against scripted answers."""
