@@ -7,7 +7,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
 # Debian packages of the libraries the SDK links and tests with.
-DEB_LIBS=(libhidapi-dev libusb-1.0-0-dev libgtest-dev clang)
+DEB_LIBS=(libhidapi-dev libusb-1.0-0-dev libgtest-dev clang libclang-rt-dev)
 
 python_bin() {
     # Prefer the interpreter on PATH (it may be newer than the system one).
