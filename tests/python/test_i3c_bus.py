@@ -165,7 +165,8 @@ def test_get_codes_answer_from_the_identity(bus, dev, pid):
 
 def test_getmrl_carries_the_ibi_size_only_when_the_target_has_one(bus, dev):
     assert dev.i3c_ccc_getmrl(address_of(bus, SETDASA)) == (16, 4)
-    assert dev.i3c_ccc_getmrl(address_of(bus, SETAASA)) == (64, None)
+    assert dev.i3c_ccc_getmrl(address_of(bus, SETAASA)) == (64, 0)  # payload bit, no limit
+    assert dev.i3c_ccc_getmrl(address_of(bus, ENTDAA_WANTED)) == (32, None)
 
 
 def test_setmwl_round_trips_direct_and_broadcast(bus, dev):
