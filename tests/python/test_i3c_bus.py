@@ -12,6 +12,7 @@ import pytest
 
 from helpers import Collector
 from pyvantorsdk import (
+    DeviceFacade,
     DeviceModel,
     I2cOpenDrainRate,
     I3cDriveStrength,
@@ -60,7 +61,10 @@ LISTED = [
 ADDRESS = {SETDASA: 0x30, SETAASA: 0x51, ENTDAA_WANTED: 0x32}
 
 
-@pytest.fixture(params=[DeviceModel.TERANOX, DeviceModel.QUILLEX], ids=["teranox", "quillex"])
+MODELS, MODEL_IDS = [DeviceModel.TERANOX, DeviceModel.QUILLEX], ["teranox", "quillex"]
+
+
+@pytest.fixture(params=MODELS, ids=MODEL_IDS)
 def adapter(request) -> Iterator[sim.VirtualAdapter]:
     with sim.VirtualAdapter(model=request.param) as a:
         for pid, identity in IDENTITY.items():
@@ -305,3 +309,28 @@ def test_hot_join_then_entdaa_gives_the_newcomer_an_address(bus, dev):
     assert address_of(bus, newcomer) == 0x45
     assert dev.i3c_ccc_getdcr(0x45) == 0x77
     assert set(by_pid(dev.i3c_get_device_table())) == set(IDENTITY) | {newcomer}
+
+
+def test_read_past_the_end_of_memory_is_incomplete(adapter, dev):
+    adapter.i3c.attach_target(0x0E05, memory_size=16, mrl=64)
+    controller_init(dev)
+    dev.i3c_init_bus(LISTED + [entry(0x0E05, dynamic=0x40)])
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_sdr_read(0x40, b"\x0c", 8)
+    assert i3c_status(info) == StatusCode.FW_I3C_TRANSFER_INCOMPLETE_READ
+
+
+@pytest.mark.parametrize("model", MODELS, ids=MODEL_IDS)
+def test_bulk_transfers_without_the_bulk_interface_send_nothing(model):
+    with sim.VirtualAdapter(model=model, bulk=False) as adapter, DeviceFacade() as dev:
+        adapter.i3c.attach_target(SETDASA, **IDENTITY[SETDASA])
+        assert dev.connect(adapter.path)
+        controller_init(dev)
+        dev.i3c_init_bus(LISTED[:1])
+        adapter.clear()
+        with pytest.raises(errors.CapabilityError) as info:
+            dev.i3c_sdr_write_bulk(0x30, b"\x00", b"\x01")
+        assert info.value.status_code == StatusCode.SDK_ERROR_BULK_UNAVAILABLE
+        assert adapter.requests == []
+        dev.i3c_sdr_write(0x30, b"\x00", b"\x01")  # HID still carries it
+        assert adapter.i3c.memory(SETDASA)[:1] == b"\x01"
