@@ -1,0 +1,336 @@
+# SPDX-License-Identifier: MIT
+"""DeviceFacade against the virtual I3C bus, end to end: bus bring-up and
+dynamic addresses, common command codes acting on the targets, private and
+legacy transfers over HID and bulk, the MWL/MRL limits, in-band interrupts
+and hot-join, on both adapter models."""
+
+from __future__ import annotations
+
+from typing import Any, Dict, Iterator, List
+
+import pytest
+
+from helpers import Collector
+from pyvantorsdk import (
+    DeviceFacade,
+    DeviceModel,
+    I2cOpenDrainRate,
+    I3cDriveStrength,
+    I3cEvent,
+    I3cHotJoinNotification,
+    I3cIbiNotification,
+    I3cOpenDrainRate,
+    I3cPushPullRate,
+    StatusCode,
+    errors,
+    sim,
+)
+
+# Four targets: one set up by SETDASA (static address and a different wanted
+# dynamic one), one by SETAASA (static address, no wanted dynamic one), one
+# by ENTDAA with a wanted address and one by ENTDAA that is not listed.
+SETDASA, SETAASA, ENTDAA_WANTED, ENTDAA_FREE = 0x0A0000000001, 0x0B0000000002, 0x0C03, 0x0D04
+IDENTITY = {
+    SETDASA: dict(bcr=0x07, dcr=0xC5, static_address=0x50, mwl=16, mrl=16, max_ibi_payload=4),
+    SETAASA: dict(bcr=0x06, dcr=0x44, static_address=0x51, mwl=64, mrl=64),
+    ENTDAA_WANTED: dict(bcr=0x03, dcr=0x63, mwl=32, mrl=32),
+    ENTDAA_FREE: dict(bcr=0x00, dcr=0x11, hdr_ddr=False),
+}
+EEPROM = 0x54
+
+
+def entry(pid: int, static: int = 0, dynamic: int = 0) -> Dict[str, Any]:
+    return {
+        "static_address": static,
+        "dynamic_address": dynamic,
+        "pid": pid.to_bytes(6, "big"),
+        "bcr": 0,
+        "dcr": 0,
+        "mwl": 0,
+        "mrl": 0,
+        "max_ibi_payload_length": 0,
+        "configuration": 0,
+    }
+
+
+LISTED = [
+    entry(SETDASA, static=0x50, dynamic=0x30),
+    entry(SETAASA, static=0x51),
+    entry(ENTDAA_WANTED, dynamic=0x32),
+]
+ADDRESS = {SETDASA: 0x30, SETAASA: 0x51, ENTDAA_WANTED: 0x32}
+
+
+MODELS, MODEL_IDS = [DeviceModel.TERANOX, DeviceModel.QUILLEX], ["teranox", "quillex"]
+
+
+@pytest.fixture(params=MODELS, ids=MODEL_IDS)
+def adapter(request) -> Iterator[sim.VirtualAdapter]:
+    with sim.VirtualAdapter(model=request.param) as a:
+        for pid, identity in IDENTITY.items():
+            a.i3c.attach_target(pid, **identity)
+        a.i3c.attach_i2c_eeprom(EEPROM, size=256, page_size=16)
+        yield a
+
+
+def controller_init(dev) -> None:
+    dev.i3c_controller_init(
+        I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25,
+        I3cOpenDrainRate.OPEN_DRAIN_1_MHZ,
+        I2cOpenDrainRate.FAST_MODE,
+        I3cDriveStrength.STANDARD,
+    )
+
+
+@pytest.fixture
+def bus(adapter, dev) -> sim.VirtualAdapter:
+    """The four targets brought up, every address known to the bench."""
+    controller_init(dev)
+    dev.i3c_init_bus(LISTED)
+    return adapter
+
+
+def address_of(adapter, pid: int) -> int:
+    state = adapter.i3c.target(pid)
+    assert state is not None and state.dynamic_address is not None
+    return int(state.dynamic_address)
+
+
+def by_pid(table: List[Dict[str, Any]]) -> Dict[int, Dict[str, Any]]:
+    return {int.from_bytes(e["pid"], "big"): e for e in table}
+
+
+def i3c_status(info: pytest.ExceptionInfo) -> object:
+    assert isinstance(info.value, errors.I3cError)
+    return info.value.status_code
+
+
+# ------------------------------------------------------------------ bring-up
+
+
+def test_init_bus_assigns_every_target_and_the_table_reads_back(bus, dev):
+    table = by_pid(dev.i3c_get_device_table())
+    assert set(table) == set(IDENTITY)
+    for pid, wanted in ADDRESS.items():
+        assert table[pid]["dynamic_address"] == wanted
+    free = address_of(bus, ENTDAA_FREE)
+    assert table[ENTDAA_FREE]["dynamic_address"] == free
+    assert free not in (*ADDRESS.values(), EEPROM, 0x50)
+    for pid, identity in IDENTITY.items():
+        row = table[pid]
+        assert (row["bcr"], row["dcr"]) == (identity["bcr"], identity["dcr"])
+        assert row["static_address"] == identity.get("static_address", 0)
+        assert row["dynamic_address"] == address_of(bus, pid)
+    assert len(bus.i3c.device_table()) == len(IDENTITY)
+
+
+@pytest.mark.parametrize(
+    "listed",
+    [
+        [entry(ENTDAA_WANTED, dynamic=0x32), entry(ENTDAA_FREE, dynamic=0x32)],
+        [entry(SETAASA, static=0x51), entry(ENTDAA_WANTED, dynamic=0x51)],
+        [entry(ENTDAA_WANTED, dynamic=EEPROM)],
+        [entry(SETDASA, static=0x50, dynamic=0x30), entry(SETAASA, static=0x50, dynamic=0x31)],
+    ],
+    ids=[
+        "two-targets-want-one-address",
+        "wanted-address-is-another-static",
+        "wanted-address-of-a-legacy-device",
+        "repeated-static-address",
+    ],
+)
+def test_colliding_requests_are_refused_and_leave_the_bus_alone(bus, dev, listed):
+    before = dev.i3c_get_device_table()
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_init_bus(listed)
+    assert i3c_status(info) == StatusCode.FW_REPEATED_TARGET_ADDRESS
+    assert dev.i3c_get_device_table() == before
+
+
+def test_listed_target_that_is_not_on_the_bus_is_reported(bus, dev):
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_init_bus(LISTED + [entry(0x0E05, dynamic=0x40)])
+    assert i3c_status(info) == StatusCode.FW_I3C_BUS_INIT_NACK_ENTDAA
+    assert set(by_pid(dev.i3c_get_device_table())) == set(IDENTITY)
+
+
+# ------------------------------------------------------- common command codes
+
+
+@pytest.mark.parametrize(
+    "pid", list(IDENTITY), ids=["setdasa", "setaasa", "entdaa-wanted", "entdaa-free"]
+)
+def test_get_codes_answer_from_the_identity(bus, dev, pid):
+    address = address_of(bus, pid)
+    assert dev.i3c_ccc_getpid(address) == pid.to_bytes(6, "big")
+    assert dev.i3c_ccc_getbcr(address) == IDENTITY[pid]["bcr"]
+    assert dev.i3c_ccc_getdcr(address) == IDENTITY[pid]["dcr"]
+
+
+def test_getmrl_carries_the_ibi_size_only_when_the_target_has_one(bus, dev):
+    assert dev.i3c_ccc_getmrl(address_of(bus, SETDASA)) == (16, 4)
+    assert dev.i3c_ccc_getmrl(address_of(bus, SETAASA)) == (64, 0)  # payload bit, no limit
+    assert dev.i3c_ccc_getmrl(address_of(bus, ENTDAA_WANTED)) == (32, None)
+
+
+def test_setmwl_round_trips_direct_and_broadcast(bus, dev):
+    dev.i3c_ccc_setmwl_direct(0x32, 0x0123)
+    assert dev.i3c_ccc_getmwl(0x32) == 0x0123
+    assert dev.i3c_ccc_getmwl(0x30) == 16
+    dev.i3c_ccc_setmwl_broadcast(48)
+    assert [dev.i3c_ccc_getmwl(address_of(bus, pid)) for pid in IDENTITY] == [48] * 4
+
+
+def test_setnewda_moves_the_target_and_the_table(bus, dev):
+    dev.i3c_ccc_setnewda(0x32, 0x40)
+    assert by_pid(dev.i3c_get_device_table())[ENTDAA_WANTED]["dynamic_address"] == 0x40
+    assert dev.i3c_ccc_getpid(0x40) == ENTDAA_WANTED.to_bytes(6, "big")
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_ccc_getpid(0x32)
+    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS
+
+
+def test_direct_code_to_an_empty_address_is_not_acknowledged(bus, dev):
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_ccc_getbcr(0x6A)
+    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS
+
+
+# ------------------------------------------------------------- transfers
+
+
+@pytest.mark.parametrize("over_bulk", [False, True], ids=["hid", "bulk"])
+def test_sdr_write_then_read_back(bus, dev, over_bulk):
+    data = bytes(range(0xA0, 0xAC))
+    address = 0x51
+    if over_bulk:
+        assert dev.is_bulk_transport_available()
+        dev.i3c_sdr_write_bulk(address, b"\x10", data)
+        assert dev.i3c_sdr_read_bulk(address, b"\x10", len(data)) == data
+    else:
+        dev.i3c_sdr_write(address, b"\x10", data)
+        assert dev.i3c_sdr_read(address, b"\x10", len(data)) == data
+    assert bus.i3c.memory(SETAASA)[0x10 : 0x10 + len(data)] == data
+
+
+@pytest.mark.parametrize("over_bulk", [False, True], ids=["hid", "bulk"])
+def test_hdr_ddr_write_then_read_back(bus, dev, over_bulk):
+    data = bytes([0x11, 0x22, 0x33, 0x44])
+    if over_bulk:
+        dev.i3c_hdr_ddr_write_bulk(0x32, 0x05, data)
+        assert dev.i3c_hdr_ddr_read_bulk(0x32, 0x85, len(data)) == data
+    else:
+        dev.i3c_hdr_ddr_write(0x32, 0x05, data)
+        assert dev.i3c_hdr_ddr_read(0x32, 0x85, len(data)) == data
+    assert bus.i3c.memory(ENTDAA_WANTED)[5:9] == data
+
+
+def test_hdr_ddr_to_a_target_without_it_is_not_acknowledged(bus, dev):
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_hdr_ddr_write(address_of(bus, ENTDAA_FREE), 0x00, b"\x01\x02")
+    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS
+
+
+@pytest.mark.parametrize("over_bulk", [False, True], ids=["hid", "bulk"])
+def test_legacy_i2c_transfer_to_the_eeprom_on_the_i3c_bus(bus, dev, over_bulk):
+    if over_bulk:
+        dev.i3c_legacy_i2c_write_bulk(EEPROM, b"\x20", b"legacy")
+        assert dev.i3c_legacy_i2c_read_bulk(EEPROM, b"\x20", 6) == b"legacy"
+    else:
+        dev.i3c_legacy_i2c_write(EEPROM, b"\x20", b"legacy", 0)
+        assert dev.i3c_legacy_i2c_read(EEPROM, b"\x20", 6, 0) == b"legacy"
+    assert bus.i3c.i2c_memory(EEPROM)[0x20:0x26] == b"legacy"
+
+
+@pytest.mark.parametrize(
+    "call, status",
+    [
+        (lambda d: d.i3c_sdr_write(0x30, b"\x00", bytes(17)), "FW_I3C_TRANSFER_MWL_REACHED"),
+        (lambda d: d.i3c_sdr_read(0x30, b"\x00", 17), "FW_I3C_TRANSFER_MRL_REACHED"),
+        (lambda d: d.i3c_sdr_write_bulk(0x30, b"\x00", bytes(17)), "FW_I3C_TRANSFER_MWL_REACHED"),
+        (lambda d: d.i3c_sdr_read_bulk(0x30, b"\x00", 17), "FW_I3C_TRANSFER_MRL_REACHED"),
+    ],
+    ids=["mwl-hid", "mrl-hid", "mwl-bulk", "mrl-bulk"],
+)
+def test_transfers_beyond_mwl_or_mrl_raise(bus, dev, call, status):
+    with pytest.raises(errors.I3cError) as info:
+        call(dev)
+    assert i3c_status(info) == StatusCode[status]
+
+
+def test_limits_at_mwl_and_mrl_pass(bus, dev):
+    dev.i3c_sdr_write(0x30, b"\x00", bytes(range(16)))
+    assert dev.i3c_sdr_read(0x30, b"\x00", 16) == bytes(range(16))
+
+
+# ---------------------------------------------------------------- events
+
+
+@pytest.mark.parametrize(
+    "disable, enable",
+    [
+        (lambda d: d.i3c_ccc_disec_direct(0x30, I3cEvent.IBI),
+         lambda d: d.i3c_ccc_enec_direct(0x30, I3cEvent.IBI)),
+        (lambda d: d.i3c_ccc_disec_broadcast(I3cEvent.IBI),
+         lambda d: d.i3c_ccc_enec_broadcast(I3cEvent.IBI)),
+    ],
+    ids=["direct", "broadcast"],
+)
+def test_ibi_reaches_the_host_only_while_enabled(bus, dev, disable, enable):
+    collector = Collector()
+    dev.on_notification(collector)
+    disable(dev)
+    assert bus.i3c.raise_ibi(SETDASA, b"\x01") is False
+    assert bus.i3c.target(SETDASA).pending_interrupt
+    enable(dev)
+    assert bus.i3c.raise_ibi(SETDASA, b"\xde\xad") is True
+    assert collector.wait_for(1)
+    dev.get_version()  # a round trip: anything sent before it has been delivered
+    ibis = [n for n in collector.items if isinstance(n, I3cIbiNotification)]
+    assert [(n.address, n.payload) for n in ibis] == [(0x30, b"\xde\xad")]
+
+
+def test_hot_join_then_entdaa_gives_the_newcomer_an_address(bus, dev):
+    collector = Collector()
+    dev.on_notification(collector)
+    newcomer = 0x0F06
+    bus.i3c.attach_target(newcomer, bcr=0x06, dcr=0x77)
+    dev.i3c_ccc_disec_broadcast(I3cEvent.HJ)
+    assert bus.i3c.request_hot_join(newcomer) is False
+    dev.i3c_ccc_enec_broadcast(I3cEvent.HJ)
+    assert bus.i3c.request_hot_join(newcomer) is True
+    assert collector.wait_for(1)
+    dev.get_version()
+    joins = [n for n in collector.items if isinstance(n, I3cHotJoinNotification)]
+    assert [(n.pid, n.bcr, n.dcr) for n in joins] == [(newcomer.to_bytes(6, "big"), 0x06, 0x77)]
+
+    dev.i3c_ccc_entdaa([entry(newcomer, dynamic=0x45)])
+    assert by_pid(dev.i3c_get_device_table())[newcomer]["dynamic_address"] == 0x45
+    assert address_of(bus, newcomer) == 0x45
+    assert dev.i3c_ccc_getdcr(0x45) == 0x77
+    assert set(by_pid(dev.i3c_get_device_table())) == set(IDENTITY) | {newcomer}
+
+
+def test_read_past_the_end_of_memory_is_incomplete(adapter, dev):
+    adapter.i3c.attach_target(0x0E05, memory_size=16, mrl=64)
+    controller_init(dev)
+    dev.i3c_init_bus(LISTED + [entry(0x0E05, dynamic=0x40)])
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_sdr_read(0x40, b"\x0c", 8)
+    assert i3c_status(info) == StatusCode.FW_I3C_TRANSFER_INCOMPLETE_READ
+
+
+@pytest.mark.parametrize("model", MODELS, ids=MODEL_IDS)
+def test_bulk_transfers_without_the_bulk_interface_send_nothing(model):
+    with sim.VirtualAdapter(model=model, bulk=False) as adapter, DeviceFacade() as dev:
+        adapter.i3c.attach_target(SETDASA, **IDENTITY[SETDASA])
+        assert dev.connect(adapter.path)
+        controller_init(dev)
+        dev.i3c_init_bus(LISTED[:1])
+        adapter.clear()
+        with pytest.raises(errors.CapabilityError) as info:
+            dev.i3c_sdr_write_bulk(0x30, b"\x00", b"\x01")
+        assert info.value.status_code == StatusCode.SDK_ERROR_BULK_UNAVAILABLE
+        assert adapter.requests == []
+        dev.i3c_sdr_write(0x30, b"\x00", b"\x01")  # HID still carries it
+        assert adapter.i3c.memory(SETDASA)[:1] == b"\x01"
