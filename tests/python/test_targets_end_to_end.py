@@ -15,6 +15,7 @@ from pyvantorsdk import (
     I2cTargetAddressMode,
     I2cTargetBusEventNotification,
     I2cTargetEepromBusyBehavior,
+    I2cTargetEraseScope,
     I2cTargetMemoryLayout,
     I2cTargetModel,
     I2cTargetRegisterAccess,
@@ -52,22 +53,26 @@ def events(dev):
     return collector
 
 
-def i2c_events(events, count):
+def bus_events(events, kind, count, *fields):
+    """The chosen fields of the first `count` notifications, once they arrived, keeping those
+    of class `kind`."""
     assert events.wait_for(count)
-    seen = [n for n in events.items if isinstance(n, I2cTargetBusEventNotification)]
-    return [(n.event, n.target_address, n.memory_address, n.payload_length) for n in seen]
+    return [tuple(getattr(n, f) for f in fields) for n in events.items if isinstance(n, kind)]
+
+
+def i2c_events(events, count):
+    return bus_events(events, I2cTargetBusEventNotification, count, "event", "target_address",
+                      "memory_address", "payload_length")
 
 
 def spi_events(events, count):
-    assert events.wait_for(count)
-    seen = [n for n in events.items if isinstance(n, SpiTargetBusEventNotification)]
-    return [(n.event, n.chip_select, n.memory_address, n.payload_length) for n in seen]
+    return bus_events(events, SpiTargetBusEventNotification, count, "event", "chip_select",
+                      "memory_address", "payload_length")
 
 
 def i3c_events(events, count):
-    assert events.wait_for(count)
-    seen = [n for n in events.items if isinstance(n, I3cTargetBusEventNotification)]
-    return [(n.kind, n.target_address, n.memory_address, n.payload) for n in seen]
+    return bus_events(events, I3cTargetBusEventNotification, count, "kind", "target_address",
+                      "memory_address", "payload")
 
 
 # ------------------------------------------------------------------------ I2C
@@ -121,6 +126,12 @@ def test_eeprom_busy_window_and_write_protection(adapter, dev, events, behavior)
         b"\x03\x01\x02"
     assert dev.i2c_target_read_memory(0x30, 1) == b"\x44"
     assert dev.i2c_target_read_memory(0xF8, 1) == b"\xff"
+    dev.i2c_target_erase(I2cTargetEraseScope.PAGE, 0x31)
+    assert target.busy
+    target.advance_clock(4000)
+    assert not target.busy
+    assert dev.i2c_target_read_memory(0x30, 1) + dev.i2c_target_read_memory(0x0E, 2) == \
+        b"\xff\x01\x02"
     assert i2c_events(events, len(expected)) == expected
 
 
@@ -186,10 +197,9 @@ def test_flash_program_and_erase_seen_through_the_memory_read(adapter, dev, even
     assert target.busy
     target.advance_clock(1000)
     assert dev.spi_target_read_memory(0x100, 5) == b"\xff" * 5
-    seen = spi_events(events, 7)
-    assert len(seen) == 7
-    assert seen[:3] == [(SPI_COMMAND, 1, 0, 0), (SPI_COMMAND, 1, 0, 0), (SPI_WRITE, 1, 0x100, 5)]
-    assert seen[-2:] == [(SPI_COMMAND, 1, 0, 0), (SPI_ERASE, 1, 0, 4096)]
+    command = (SPI_COMMAND, 1, 0, 0)  # JEDEC id, write enables and status reads
+    assert spi_events(events, 7) == [command, command, (SPI_WRITE, 1, 0x100, 5), command,
+                                     command, command, (SPI_ERASE, 1, 0, 4096)]
 
 
 # ------------------------------------------------------------------------ I3C
