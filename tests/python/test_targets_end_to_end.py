@@ -37,7 +37,7 @@ WRITE, READ, BUSY_NACK, WRITE_PROTECTED = 0, 1, 2, 3
 # SPI target events.
 SPI_WRITE, SPI_READ, SPI_COMMAND, SPI_ERASE = 0, 1, 2, 3
 # Direct GET CCCs.
-GETPID, GETBCR, GETDCR = 0x8D, 0x8E, 0x8F
+GETMWL, GETMRL, GETPID, GETBCR, GETDCR = 0x8B, 0x8C, 0x8D, 0x8E, 0x8F
 
 
 @pytest.fixture(params=[DeviceModel.TERANOX, DeviceModel.QUILLEX], ids=["teranox", "quillex"])
@@ -241,3 +241,14 @@ def test_i3c_identity_and_memory_through_the_external_controller(adapter, dev, e
         (I3cTargetBusEventKind.WRITE_TRANSFER, 0x09, 0x40 * width, b""),
         (I3cTargetBusEventKind.READ_TRANSFER, 0x09, 0x40 * width, b"WXYZ"),
     ]
+
+
+def test_i3c_identity_changed_by_the_host(adapter, dev):
+    layout = I3cTargetMemoryLayout.MEMORY_1_BYTE_X_1024_REGS
+    dev.i3c_target_init(layout, b"\x04\x6a\x00\x00\x00\x01", 0x26, 0xC5, 0x30)
+    dev.i3c_target_set_parameters(layout, b"\x01\x02\x03\x04\x05\x06", 0x06, 0xC6, 0x31, mwl=32,
+                                  mrl=8)
+    bus = adapter.i3c_target.controller
+    assert bus.setdasa(0x31, 0x0A).ack
+    assert [bus.ccc_get(ccc, 0x0A).data for ccc in (GETPID, GETBCR, GETDCR, GETMWL, GETMRL)] == [
+        b"\x01\x02\x03\x04\x05\x06", b"\x06", b"\xc6", b"\x00\x20", b"\x00\x08"]
