@@ -611,6 +611,12 @@ def _check_profile(profile: Profile, base: Optional[Path]) -> None:
         i3c["i2c_devices"], ("address",), ("i3c", "i2c_devices"), "a device at this address"
     )
 
+    # Devices in the order of their place on the bus, as the bench lists them.
+    i2c_devices.sort(key=lambda d: (d["bus"], d["ten_bit"], d["address"]))
+    spi_devices.sort(key=lambda d: d["chip_select"])
+    i3c["targets"].sort(key=lambda t: t["pid"])
+    i3c["i2c_devices"].sort(key=lambda d: d["address"])
+
     _check_i2c_target(profile, base)
     _check_spi_target(profile, base)
     if profile["i3c_target"] is not None:
@@ -702,6 +708,7 @@ def _key_lines(text: str) -> Dict[Tuple[str, Optional[int], str], int]:
             else:
                 index = None
             lines.setdefault((table, index, ""), number)
+            lines.setdefault((table, None, ""), number)  # the array as a whole
             continue
         key = _KEY.match(line)
         if key is not None:
