@@ -10,6 +10,7 @@ adapter when neither does)::
 
     @pytest.mark.vantor_profile("eeprom-and-sensor")
     def test_board_id(vantor_device):
+        vantor_device.i2c_controller_init(0, 400_000, 12)
         assert vantor_device.i2c_read(0, 0x50, b"\\x00", 4, False) == b"BRD1"
 
 ``--vantor-device=PATH`` or ``--vantor-device=serial:SN`` runs the same tests

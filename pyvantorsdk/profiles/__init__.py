@@ -34,6 +34,7 @@ from __future__ import annotations
 import os
 import re
 import sys
+from contextlib import contextmanager
 from dataclasses import dataclass
 from importlib import resources
 from pathlib import Path
@@ -42,6 +43,7 @@ from typing import (
     Any,
     Callable,
     Dict,
+    Iterator,
     List,
     Mapping,
     Optional,
@@ -153,8 +155,9 @@ def _key_text(path: KeyPath) -> str:
 #
 # Each table is a dict of field name to _Field. A field's `kind` is one of the
 # value kinds below, a nested schema (a table) or a one-element list holding a
-# schema (an array of tables). Rules between fields of one table live in the
-# table's `check` function, run after its fields are read.
+# schema (an array of tables). Rules between fields (one contents source, an
+# EEPROM's address width, unique addresses) live in the _check_* functions,
+# run on the tables once their fields are read.
 
 _REQUIRED = object()
 
@@ -611,12 +614,6 @@ def _check_profile(profile: Profile, base: Optional[Path]) -> None:
         i3c["i2c_devices"], ("address",), ("i3c", "i2c_devices"), "a device at this address"
     )
 
-    # Devices in the order of their place on the bus, as the bench lists them.
-    i2c_devices.sort(key=lambda d: (d["bus"], d["ten_bit"], d["address"]))
-    spi_devices.sort(key=lambda d: d["chip_select"])
-    i3c["targets"].sort(key=lambda t: t["pid"])
-    i3c["i2c_devices"].sort(key=lambda d: d["address"])
-
     _check_i2c_target(profile, base)
     _check_spi_target(profile, base)
     if profile["i3c_target"] is not None:
@@ -830,23 +827,38 @@ def build(path_or_name: Union[str, "os.PathLike[str]"]) -> "VirtualAdapter":
     return adapter
 
 
+@contextmanager
+def _building(path: KeyPath) -> Iterator[None]:
+    """Turns the bench's refusal of one part of a profile into a ProfileError
+    naming that part."""
+    try:
+        yield
+    except ProfileError:
+        raise
+    except ValueError as error:
+        failure = ProfileError(f"the bench refused this: {error}", key=_key_text(path))
+        failure._path = path
+        raise failure from error
+
+
 def apply(profile: Profile, adapter: "VirtualAdapter") -> None:
     """Build the bench of `profile` on a fresh adapter of the profile's model,
     serial and bulk setting. The adapter's traffic records are cleared
     afterwards, so they start empty."""
-    identity = profile["identity"]
-    if identity is not None:
-        adapter.system.set_identity(**{k: v for k, v in identity.items() if v is not None})
-    usb = profile["usb"]
-    if usb is not None:
-        adapter.system.set_usb_settings(**{k: v for k, v in usb.items() if v is not None})
-    power = profile["power"]
-    if power is not None and power["external_mv"] is not None:
-        adapter.power.set_external_voltage(power["external_mv"])
+    system = adapter.system
+    identity = {k: v for k, v in profile["identity"].items() if v is not None}
+    if identity:
+        system.set_identity(**identity)
+    usb = {k: v for k, v in profile["usb"].items() if v is not None}
+    if usb and not system.set_usb_settings(**usb):
+        with _building(("usb",)):
+            raise ValueError("a USB setting is out of the adapter's range")
+    if profile["power"]["external_mv"] is not None:
+        adapter.power.set_external_voltage(profile["power"]["external_mv"])
     measurements = profile["measurements"]
-    if measurements is not None and any(v is not None for v in measurements.values()):
-        current = adapter.system.analog_measurements
-        adapter.system.set_analog_measurements(
+    if any(value is not None for value in measurements.values()):
+        current = system.analog_measurements
+        system.set_analog_measurements(
             *(
                 measurements[key] if measurements[key] is not None else getattr(current, key)
                 for key in ("io_mv", "i3c_low_mv", "i3c_high_mv")
@@ -855,59 +867,60 @@ def apply(profile: Profile, adapter: "VirtualAdapter") -> None:
     for pin, level in profile["gpio"]["inputs"].items():
         adapter.gpio.drive_input(int(pin), level)
 
-    for device in profile["i2c"]["devices"]:
-        where = dict(ten_bit=device["ten_bit"])
-        if device["kind"] == "eeprom":
-            adapter.i2c.attach_eeprom(
-                device["bus"],
-                device["address"],
-                size=device["size"],
-                page_size=device["page_size"],
-                address_bytes=device["address_bytes"],
-                **where,
-            )
-        else:
-            adapter.i2c.attach_register_map(device["bus"], device["address"], **where)
-        if device["contents"]:
-            adapter.i2c.write_memory(
-                device["bus"], device["address"], 0, device["contents"], **where
-            )
+    for index, device in enumerate(profile["i2c"]["devices"]):
+        bus, address, ten_bit = device["bus"], device["address"], device["ten_bit"]
+        with _building(("i2c", "devices", index)):
+            if device["kind"] == "eeprom":
+                adapter.i2c.attach_eeprom(
+                    bus,
+                    address,
+                    size=device["size"],
+                    page_size=device["page_size"],
+                    address_bytes=device["address_bytes"],
+                    ten_bit=ten_bit,
+                )
+            else:
+                adapter.i2c.attach_register_map(bus, address, ten_bit=ten_bit)
+            if device["contents"]:
+                adapter.i2c.write_memory(bus, address, 0, device["contents"], ten_bit=ten_bit)
 
-    for device in profile["spi"]["devices"]:
-        adapter.spi.attach_flash(
-            device["chip_select"],
-            size=device["size"],
-            jedec_id=device["jedec_id"],
-            busy_polls=device["busy_polls"],
-        )
-        if device["contents"]:
-            adapter.spi.write_memory(device["chip_select"], 0, device["contents"])
+    for index, device in enumerate(profile["spi"]["devices"]):
+        with _building(("spi", "devices", index)):
+            adapter.spi.attach_flash(
+                device["chip_select"],
+                size=device["size"],
+                jedec_id=device["jedec_id"],
+                busy_polls=device["busy_polls"],
+            )
+            if device["contents"]:
+                adapter.spi.write_memory(device["chip_select"], 0, device["contents"])
 
     i3c = profile["i3c"]
-    for target in i3c["targets"]:
-        adapter.i3c.attach_target(
-            target["pid"],
-            **{key: target[key] for key in _I3C_TARGET_ARGUMENTS},
-        )
-        if target["contents"]:
-            adapter.i3c.write_memory(target["pid"], 0, target["contents"])
-    for device in i3c["i2c_devices"]:
-        if device["kind"] == "eeprom":
-            adapter.i3c.attach_i2c_eeprom(
-                device["address"],
-                size=device["size"],
-                page_size=device["page_size"],
-                address_bytes=device["address_bytes"],
+    for index, target in enumerate(i3c["targets"]):
+        with _building(("i3c", "targets", index)):
+            adapter.i3c.attach_target(
+                target["pid"], **{key: target[key] for key in _I3C_TARGET_ARGUMENTS}
             )
-        else:
-            adapter.i3c.attach_i2c_register_map(device["address"])
+            if target["contents"]:
+                adapter.i3c.write_memory(target["pid"], 0, target["contents"])
+    for index, device in enumerate(i3c["i2c_devices"]):
+        with _building(("i3c", "i2c_devices", index)):
+            if device["kind"] == "eeprom":
+                adapter.i3c.attach_i2c_eeprom(
+                    device["address"],
+                    size=device["size"],
+                    page_size=device["page_size"],
+                    address_bytes=device["address_bytes"],
+                )
+            else:
+                adapter.i3c.attach_i2c_register_map(device["address"])
     ports = i3c["ports"]
-    if ports is not None:
-        for port, side in ((0, "lv"), (1, "hv")):
+    for port, side in ((0, "lv"), (1, "hv")):
+        with _building(("i3c", "ports", f"{side}_external_mv")):
             adapter.i3c.set_external_supply(port, ports[f"{side}_external_mv"])
-            connector = ports[f"{side}_connector"]
-            if connector != "none":
-                adapter.i3c.plug_connector(port, _CONNECTORS[connector])
+        connector = ports[f"{side}_connector"]
+        if connector != "none":
+            adapter.i3c.plug_connector(port, _CONNECTORS[connector])
 
     if any(profile[role] is not None for role in ("i2c_target", "spi_target", "i3c_target")):
         _set_up_targets(profile, adapter)
@@ -1032,18 +1045,19 @@ def _name_of(choices: Mapping[str, int], value: int) -> str:
     raise ProfileError(f"the bench reports a value this format has no name for: {value}")
 
 
-def _known(record: Optional[Profile], section: str, key: str) -> Dict[Any, Profile]:
-    """The devices of a loaded profile, by their place on the bus."""
+def _known(record: Optional[Profile], section: str, key: str) -> Dict[Any, Tuple[int, Profile]]:
+    """The devices of a loaded profile, by their place on the bus: their index
+    in the profile (a saved bench lists them in the same order) and the device."""
     if record is None:
         return {}
-    items = record[section][key] if section else record[key]
+    items = record[section][key]
     places = {
         ("i2c", "devices"): lambda d: (d["bus"], d["ten_bit"], d["address"]),
         ("spi", "devices"): lambda d: d["chip_select"],
         ("i3c", "targets"): lambda d: d["pid"],
         ("i3c", "i2c_devices"): lambda d: d["address"],
     }[(section, key)]
-    return {places(item): item for item in items}
+    return {places(item): (index, item) for index, item in enumerate(items)}
 
 
 def capture(adapter: "VirtualAdapter", record: Optional[Profile] = None) -> Profile:
@@ -1095,7 +1109,11 @@ def capture(adapter: "VirtualAdapter", record: Optional[Profile] = None) -> Prof
                 device = _recorded(known, place, f"I2C bus {bus} address {address:#04x}")
                 fill = 0xFF if device["kind"] == "eeprom" else 0x00
                 devices.append({**device, "contents": bytes(memory).rstrip(bytes([fill]))})
-    profile["i2c"] = {"devices": devices}
+    profile["i2c"] = {
+        "devices": _in_profile_order(
+            known, devices, lambda d: (d["bus"], d["ten_bit"], d["address"])
+        )
+    }
 
     known = _known(record, "spi", "devices")
     devices = []
@@ -1106,13 +1124,13 @@ def capture(adapter: "VirtualAdapter", record: Optional[Profile] = None) -> Prof
             devices.append(
                 {**device, "size": len(memory), "contents": bytes(memory).rstrip(b"\xff")}
             )
-    profile["spi"] = {"devices": devices}
+    profile["spi"] = {"devices": _in_profile_order(known, devices, lambda d: d["chip_select"])}
 
     known = _known(record, "i3c", "targets")
     targets: List[Profile] = []
     for state in adapter.i3c.targets:
         memory = bytes(adapter.i3c.memory(state.pid))
-        previous = known.get(state.pid, {})
+        previous = known.get(state.pid, (0, {}))[1]
         targets.append(
             {
                 "pid": state.pid,
@@ -1129,6 +1147,7 @@ def capture(adapter: "VirtualAdapter", record: Optional[Profile] = None) -> Prof
                 "contents": memory.rstrip(b"\x00"),
             }
         )
+    targets = _in_profile_order(known, targets, lambda t: t["pid"])
     known = _known(record, "i3c", "i2c_devices")
     legacy = []
     for address in range(0x80):
@@ -1136,8 +1155,8 @@ def capture(adapter: "VirtualAdapter", record: Optional[Profile] = None) -> Prof
             legacy.append(_recorded(known, address, f"I2C address {address:#04x} on the I3C bus"))
     ports = adapter.i3c.ports
     profile["i3c"] = {
-        "targets": sorted(targets, key=lambda t: t["pid"]),
-        "i2c_devices": legacy,
+        "targets": targets,
+        "i2c_devices": _in_profile_order(known, legacy, lambda d: d["address"]),
         "ports": {
             "lv_connector": _name_of(_CONNECTORS, ports.lv_connector),
             "hv_connector": _name_of(_CONNECTORS, ports.hv_connector),
@@ -1151,14 +1170,22 @@ def capture(adapter: "VirtualAdapter", record: Optional[Profile] = None) -> Prof
     return profile
 
 
-def _recorded(known: Mapping[Any, Profile], place: Any, where: str) -> Profile:
-    device = known.get(place)
-    if device is None:
+def _recorded(known: Mapping[Any, Tuple[int, Profile]], place: Any, where: str) -> Profile:
+    found = known.get(place)
+    if found is None:
         raise ProfileError(
             f"{where}: a device attached outside a profile; the bench does not report its "
             "kind and settings, so describe it in the profile the adapter is built from"
         )
-    return {key: value for key, value in device.items() if key != "contents"}
+    return {key: value for key, value in found[1].items() if key != "contents"}
+
+
+def _in_profile_order(
+    known: Mapping[Any, Tuple[int, Profile]], items: List[Profile], place: Callable[[Profile], Any]
+) -> List[Profile]:
+    """`items` in the order the profile listed them; the others after, as found."""
+    unknown = len(known)
+    return sorted(items, key=lambda item: known.get(place(item), (unknown, {}))[0])
 
 
 def _capture_i2c_target(adapter: "VirtualAdapter") -> Optional[Profile]:

@@ -405,6 +405,14 @@ INVALID = {
         5,
         "at most 8 bytes",
     ),
+    # What only the bench itself refuses.
+    "bench-refuses-device": (
+        EEPROM + "size = 100\npage_size = 16\n",
+        "i2c.devices[0]",
+        2,
+        "the bench refused this",
+    ),
+    "bench-refuses-usb-settings": ("[usb]\ncdc_mode = 9\n", "usb", 2, "out of the adapter's range"),
 }
 
 

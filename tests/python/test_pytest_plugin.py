@@ -3,7 +3,7 @@
 
 from __future__ import annotations
 
-import importlib.util
+import importlib
 import sys
 from importlib import metadata
 
@@ -21,6 +21,17 @@ def _plugin_installed() -> bool:
         found = metadata.entry_points().get("pytest11", [])
     return any(ep.value == "pyvantorsdk.pytest_plugin" for ep in found)
 
+
+def _importable(name: str) -> bool:
+    try:
+        importlib.import_module(name)
+    except ImportError:
+        return False
+    return True
+
+
+HAVE_AIO = _importable("pyvantorsdk.aio")
+HAVE_PYTEST_ASYNCIO = _importable("pytest_asyncio")
 
 # Installed, pytest loads the plugin by itself; from the source tree it is named.
 PLUGIN = [] if _plugin_installed() else ["-p", "pyvantorsdk.pytest_plugin"]
@@ -131,9 +142,7 @@ def test_a_failed_test_reports_the_traffic(pytester):
     assert result.stdout.str().count("vantor traffic") == 1
 
 
-@pytest.mark.skipif(
-    importlib.util.find_spec("pyvantorsdk.aio") is not None, reason="aio is present"
-)
+@pytest.mark.skipif(HAVE_AIO, reason="pyvantorsdk.aio is present")
 def test_the_asyncio_device_skips_without_aio(pytester):
     pytester.makepyfile("def test_x(vantor_aio_device):\n    pass\n")
     result = run(pytester)
@@ -142,8 +151,7 @@ def test_the_asyncio_device_skips_without_aio(pytester):
 
 
 @pytest.mark.skipif(
-    importlib.util.find_spec("pyvantorsdk.aio") is None
-    or importlib.util.find_spec("pytest_asyncio") is not None,
+    not HAVE_AIO or HAVE_PYTEST_ASYNCIO,
     reason="needs pyvantorsdk.aio, without pytest-asyncio",
 )
 def test_the_asyncio_opener_opens_the_test_adapter(pytester):
@@ -156,6 +164,23 @@ def test_the_asyncio_opener_opens_the_test_adapter(pytester):
                 async with vantor_aio_device() as dev:
                     return dev
             assert asyncio.run(main()) is not None
+        """
+    )
+    run(pytester).assert_outcomes(passed=1)
+
+
+@pytest.mark.skipif(
+    not (HAVE_AIO and HAVE_PYTEST_ASYNCIO), reason="needs pyvantorsdk.aio and pytest-asyncio"
+)
+def test_the_asyncio_device_opens_in_the_tests_loop(pytester):
+    pytester.makepyfile(
+        """
+        import pytest
+
+        @pytest.mark.asyncio
+        async def test_x(vantor_aio_device, vantor_bench):
+            assert vantor_aio_device is not None
+            assert vantor_bench.requests is not None
         """
     )
     run(pytester).assert_outcomes(passed=1)
