@@ -18,7 +18,8 @@ replaces it with a function of your own, and the traffic records
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, Callable, List, Optional, Sequence, Union, cast
+import os
+from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, Sequence, Union, cast
 
 from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceModel
 from pyvantorsdk._cpp._pyvantorsdk_cpp import _sim as _native
@@ -380,3 +381,34 @@ class VirtualAdapter:
         """The I3C bus: targets (``attach_target``), legacy I2C devices, in-band
         interrupts and hot-join requests, the ports' connectors and supplies."""
         return self._native.i3c
+
+    # ------------------------------------------------------------ profiles
+    # The profile an adapter was built from: the bench does not report every
+    # setting it was given (device kinds, page sizes, GPIO input levels), so
+    # saving takes those from here.
+    _profile_record: Optional[Dict[str, Any]] = None
+
+    @classmethod
+    def from_profile(cls, path_or_name: Union[str, "os.PathLike[str]"]) -> "VirtualAdapter":
+        """An adapter built from a profile: a TOML file, or the name of a
+        profile shipped with the package (``pyvantorsdk.profiles.shipped()``).
+        Raises ``pyvantorsdk.profiles.ProfileError`` naming the file, line and
+        key of what is wrong."""
+        from pyvantorsdk import profiles
+
+        return profiles.build(path_or_name)
+
+    def to_profile(self) -> Dict[str, Any]:
+        """The current bench in the loaded-profile form (``profiles.dumps``
+        writes it as text). Devices attached by hand, outside a profile, raise
+        ``ProfileError``: the bench does not report their kind and settings."""
+        from pyvantorsdk import profiles
+
+        return profiles.capture(self, self._profile_record)
+
+    def save_profile(self, path: Union[str, "os.PathLike[str]"]) -> None:
+        """Write the current bench as a profile; ``from_profile(path)`` builds
+        the same bench again. Long device contents go to binary files beside it."""
+        from pyvantorsdk import profiles
+
+        profiles.dump(self.to_profile(), path)

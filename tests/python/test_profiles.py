@@ -1,0 +1,480 @@
+# SPDX-License-Identifier: MIT
+"""Virtual benches described in profiles: loading, checking, saving back."""
+
+from __future__ import annotations
+
+import pickle
+import textwrap
+
+import pytest
+
+from pyvantorsdk import DeviceFacade, profiles, sim
+from pyvantorsdk.profiles import ProfileError
+
+# Every part of the format at once, with values away from the defaults.
+FULL = """\
+version = 1
+
+[adapter]
+model = "quillex"
+serial = "FULL01"
+bulk = true
+
+[identity]
+manufacturer = "Bench Co"
+product_name = "Rig \\"7\\""
+hw_version = "HW 2.1"
+fw_version = "FW 9.9.9"
+
+[usb]
+webusb_enabled = 1
+cdc_enabled = 1
+cdc_mode = 2
+
+[power]
+external_mv = 2500
+
+[measurements]
+io_mv = 3100
+i3c_low_mv = 1700
+i3c_high_mv = 3200
+
+[gpio.inputs]
+0 = 1
+4 = 0
+
+[[i2c.devices]]
+bus = 1
+address = 0x1A3
+kind = "eeprom"
+size = 4096
+page_size = 32
+address_bytes = 2
+contents_hex = "00 11 22 33"
+
+[[i2c.devices]]
+bus = 0
+address = 0x20
+kind = "register_map"
+registers = { 0x00 = 0x12, 0xFF = 0x34 }
+
+[[spi.devices]]
+chip_select = 2
+size = 65536
+jedec_id = "c22817"
+busy_polls = 5
+contents_file = "image.bin"
+
+[[i3c.targets]]
+pid = 0x0123456789AB
+bcr = 0x07
+dcr = 0x44
+static_address = 0x31
+mwl = 128
+mrl = 64
+max_ibi_payload = 8
+memory_size = 512
+hdr_ddr = false
+max_data_speed = "0102030405"
+contents_hex = "cafe"
+
+[[i3c.i2c_devices]]
+address = 0x52
+kind = "register_map"
+
+[i3c.ports]
+lv_connector = "harness"
+hv_connector = "qwiic_adapter"
+lv_external_mv = 1200
+hv_external_mv = 3000
+
+[i2c_target]
+bus = 1
+address = 0x3C
+model = "register_map"
+contents_hex = "0102"
+
+[[i2c_target.regions]]
+start = 0x00
+end = 0x0F
+access = "ro"
+
+[spi_target]
+mode = 2
+bit_order = "lsb"
+chip_select = 1
+chip_select_polarity = "active_high"
+model = "flash"
+engine = "isr"
+contents_hex = "a5a5"
+
+[spi_target.flash]
+address_bytes = 3
+page_size = 128
+write_cycle_us = 100
+jedec_id = "1f2001"
+flags = 1
+
+[i3c_target]
+memory_layout = "2x512"
+pid = 0x0A0B0C0D0E0F
+bcr = 0x06
+dcr = 0xC6
+static_address = 0x28
+mwl = 512
+mrl = 256
+contents_hex = "beef"
+"""
+
+IMAGE = bytes(range(256)) * 5  # longer than a profile writes inline
+
+
+@pytest.fixture
+def full(tmp_path):
+    (tmp_path / "image.bin").write_bytes(IMAGE)
+    path = tmp_path / "full.toml"
+    path.write_text(FULL)
+    return path
+
+
+def write(tmp_path, text, name="bench.toml"):
+    path = tmp_path / name
+    path.write_text(textwrap.dedent(text))
+    return path
+
+
+class TestRoundTrip:
+    def test_a_full_profile_builds_the_bench_it_describes(self, full):
+        with sim.VirtualAdapter.from_profile(full) as adapter:
+            assert adapter.to_profile() == profiles.load(full)
+            assert adapter.model.name == "QUILLEX" and adapter.serial == "FULL01"
+            assert adapter.spi.memory(2)[: len(IMAGE)] == IMAGE
+            assert adapter.i2c.memory(0, 0x20)[0xFF] == 0x34
+            assert adapter.i3c.ports.hv_connector == 2
+            assert adapter.i2c_target.state.address == 0x3C
+            assert adapter.requests == []  # setting up the targets left no traffic
+
+    def test_save_then_load_gives_the_same_bench(self, full, tmp_path):
+        with sim.VirtualAdapter.from_profile(full) as first:
+            # The bench as a test left it: contents changed since loading.
+            first.i2c.write_memory(1, 0x1A3, 100, b"late", ten_bit=True)
+            first.i3c.write_memory(0x0123456789AB, 0, b"\x00\x00\x01")
+            first.gpio.drive_input(4, 0)
+            saved = tmp_path / "out" / "saved.toml"
+            saved.parent.mkdir()
+            first.save_profile(saved)
+            expected = first.to_profile()
+        # Long contents go to a file beside the profile.
+        assert (saved.parent / "saved.spi.devices.0.bin").read_bytes() == IMAGE.rstrip(b"\xff")
+        with sim.VirtualAdapter.from_profile(saved) as second:
+            assert second.to_profile() == expected
+            assert second.i2c.memory(1, 0x1A3, ten_bit=True)[100:104] == b"late"
+
+    def test_a_plain_adapter_saves_and_loads(self, tmp_path):
+        with sim.VirtualAdapter(serial="PLAIN") as adapter:
+            adapter.i3c.attach_target(0x42, static_address=0x40)
+            adapter.power.set_external_voltage(1800)
+            expected = adapter.to_profile()
+            adapter.save_profile(tmp_path / "plain.toml")
+        with sim.VirtualAdapter.from_profile(tmp_path / "plain.toml") as again:
+            assert again.to_profile() == expected
+
+    def test_a_device_attached_by_hand_cannot_be_saved(self):
+        with sim.VirtualAdapter() as adapter:
+            adapter.i2c.attach_eeprom(0, 0x57)
+            with pytest.raises(
+                ProfileError, match="I2C bus 0 address 0x57: a device attached outside"
+            ):
+                adapter.to_profile()
+
+
+@pytest.mark.parametrize("name", profiles.shipped())
+def test_shipped_profiles_load_and_round_trip(name, tmp_path):
+    with sim.VirtualAdapter.from_profile(name) as adapter:
+        adapter.save_profile(tmp_path / f"{name}.toml")
+        expected = adapter.to_profile()
+    with sim.VirtualAdapter.from_profile(tmp_path / f"{name}.toml") as again:
+        assert again.to_profile() == expected
+
+
+def test_a_shipped_eeprom_answers_the_host():
+    with sim.VirtualAdapter.from_profile("eeprom-and-sensor") as adapter, DeviceFacade() as dev:
+        assert dev.connect(adapter.path)
+        dev.i2c_controller_init(0, 400_000, 12)
+        assert dev.i2c_read(0, 0x50, b"\x10", 7, False) == b"Ver 1.0"
+        assert dev.i2c_read(0, 0x48, b"\x0f", 1, False) == b"\xcb"
+
+
+# The same 20 bytes of EEPROM contents given each way the format allows.
+DUMP = """\
+     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef
+00: 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f    ................
+10: 10 11 XX 13                                        ..X.
+"""
+EXPECTED = bytes(range(18)) + b"\xff\x13"
+
+
+@pytest.mark.parametrize(
+    "keys",
+    [
+        f'contents_hex = "{EXPECTED.hex(":")}"',
+        'contents_file = "data/eeprom.bin"',
+        f'contents_dump = """\n{DUMP}"""',
+        'contents_dump_file = "data/eeprom.txt"',
+    ],
+    ids=["hex", "binary-file", "dump", "dump-file"],
+)
+def test_contents_sources_agree(tmp_path, keys):
+    (tmp_path / "data").mkdir()
+    (tmp_path / "data" / "eeprom.bin").write_bytes(EXPECTED)
+    (tmp_path / "data" / "eeprom.txt").write_text(DUMP)
+    path = tmp_path / "bench.toml"
+    path.write_text(
+        f"version = 1\n[[i2c.devices]]\nbus = 0\naddress = 0x50\nkind = 'eeprom'\n{keys}\n"
+    )
+    with sim.VirtualAdapter.from_profile(path) as adapter:
+        assert adapter.i2c.memory(0, 0x50) == EXPECTED + b"\xff" * (256 - len(EXPECTED))
+
+
+EEPROM = "[[i2c.devices]]\nbus = 0\naddress = 0x50\nkind = 'eeprom'\n"
+REGMAP = "[[i2c.devices]]\nbus = 0\naddress = 0x48\nkind = 'register_map'\n"
+
+
+# (profile after "version = 1", key, line, message)
+INVALID = {
+    "toml-syntax": ("[adapter\n", None, 2, "not valid TOML"),
+    "unknown-top-level-key": ("colour = 'red'\n", "colour", 2, "unknown key"),
+    "table-expected": ("adapter = 3\n", "adapter", 2, "expected a table, got an integer"),
+    "wrong-type": ("[adapter]\nbulk = 'yes'\n", "adapter.bulk", 3, "expected true or false"),
+    "bool-is-not-int": (
+        "[power]\nexternal_mv = true\n",
+        "power.external_mv",
+        3,
+        "expected an integer",
+    ),
+    "unknown-choice": ("[adapter]\nmodel = 'x9'\n", "adapter.model", 3, "unknown value 'x9'"),
+    "out-of-range": (
+        "[power]\nexternal_mv = 9000\n",
+        "power.external_mv",
+        3,
+        "out of range 0..5500",
+    ),
+    "serial-too-long": ("[adapter]\nserial = '" + "S" * 32 + "'\n", "adapter.serial", 3, "1 to 31"),
+    "missing-required": (
+        "[[i2c.devices]]\nbus = 0\nkind = 'eeprom'\n",
+        "i2c.devices[0].address",
+        2,
+        "missing required key",
+    ),
+    "unknown-device-key": (EEPROM + "colour = 1\n", "i2c.devices[0].colour", 6, "unknown key"),
+    "gpio-pin": ("[gpio.inputs]\n6 = 1\n", "gpio.inputs.6", 3, "pin number, 0 to 5"),
+    "gpio-level": ("[gpio.inputs]\n1 = 2\n", "gpio.inputs.1", 3, "0 or 1"),
+    "eeprom-address-width": (
+        EEPROM + "size = 1024\n",
+        "i2c.devices[0].address_bytes",
+        2,
+        "needs 2 address bytes",
+    ),
+    "page-larger-than-eeprom": (
+        EEPROM + "size = 8\npage_size = 16\n",
+        "i2c.devices[0].page_size",
+        7,
+        "larger than the EEPROM",
+    ),
+    "register-map-size": (REGMAP + "size = 128\n", "i2c.devices[0].size", 6, "has no size"),
+    "registers-on-eeprom": (
+        EEPROM + "registers = { 0 = 1 }\n",
+        "i2c.devices[0].registers",
+        6,
+        "only a register map",
+    ),
+    "register-number": (
+        REGMAP + "registers = { r1 = 1 }\n",
+        "i2c.devices[0].registers.r1",
+        6,
+        "its number",
+    ),
+    "register-value": (
+        REGMAP + "registers = { 1 = 256 }\n",
+        "i2c.devices[0].registers.1",
+        6,
+        "0..255",
+    ),
+    "two-contents": (
+        EEPROM + "contents_hex = '00'\ncontents_file = 'x'\n",
+        "i2c.devices[0].contents_file",
+        7,
+        "at most one",
+    ),
+    "bad-hex": (
+        EEPROM + "contents_hex = 'g0'\n",
+        "i2c.devices[0].contents_hex",
+        6,
+        "not a hex string",
+    ),
+    "bad-dump": (
+        EEPROM + "contents_dump = 'zz: 00'\n",
+        "i2c.devices[0].contents_dump",
+        6,
+        "not a row",
+    ),
+    "missing-file": (
+        EEPROM + "contents_file = 'none.bin'\n",
+        "i2c.devices[0].contents_file",
+        6,
+        "cannot read",
+    ),
+    "contents-too-long": (
+        EEPROM + "size = 2\npage_size = 1\ncontents_hex = '000102'\n",
+        "i2c.devices[0]",
+        2,
+        "more than the size (2)",
+    ),
+    "same-address-twice": (
+        EEPROM + EEPROM,
+        "i2c.devices[1].address",
+        8,
+        "already described at [0]",
+    ),
+    "jedec-id-length": (
+        "[[spi.devices]]\nchip_select = 0\njedec_id = 'aabb'\n",
+        "spi.devices[0].jedec_id",
+        4,
+        "3 bytes",
+    ),
+    "same-chip-select": (
+        "[[spi.devices]]\nchip_select = 1\n[[spi.devices]]\nchip_select = 1\n",
+        "spi.devices[1].chip_select",
+        5,
+        "already described",
+    ),
+    "mxds-length": (
+        "[[i3c.targets]]\npid = 1\nmax_data_speed = '00'\n",
+        "i3c.targets[0].max_data_speed",
+        4,
+        "5 bytes",
+    ),
+    "legacy-on-static-address": (
+        "[[i3c.targets]]\npid = 1\nstatic_address = 0x50\n"
+        "[[i3c.i2c_devices]]\naddress = 0x50\nkind = 'eeprom'\n",
+        "i3c.i2c_devices[0].address",
+        6,
+        "taken by i3c.targets[0]",
+    ),
+    "eeprom-table-on-memory-target": (
+        "[i2c_target]\naddress = 0x50\n[i2c_target.eeprom]\n",
+        "i2c_target.eeprom",
+        4,
+        "only an EEPROM target",
+    ),
+    "regions-on-eeprom-target": (
+        "[i2c_target]\naddress = 0x50\nmodel = 'eeprom'\n[[i2c_target.regions]]\n"
+        "start = 0\nend = 1\n",
+        "i2c_target.regions",
+        5,
+        "only a register-map",
+    ),
+    "region-backwards": (
+        "[i2c_target]\naddress = 0x50\nmodel = 'register_map'\n[[i2c_target.regions]]\n"
+        "start = 4\nend = 1\n",
+        "i2c_target.regions[0].end",
+        7,
+        "ends before it starts",
+    ),
+    "target-eeprom-address-width": (
+        "[i2c_target]\naddress = 0x50\nmodel = 'eeprom'\n[i2c_target.eeprom]\ntotal_size = 1024\n",
+        "i2c_target.memory_address_bytes",
+        2,
+        "needs 2 memory address bytes",
+    ),
+    "target-memory-without-bulk": (
+        "[adapter]\nbulk = false\n[spi_target]\ncontents_hex = '01'\n",
+        "spi_target.contents",
+        4,
+        "over bulk",
+    ),
+    "flash-table-on-memory-target": (
+        "[spi_target]\n[spi_target.flash]\n",
+        "spi_target.flash",
+        3,
+        "only a flash target",
+    ),
+    "target-jedec-length": (
+        "[spi_target]\nmodel = 'flash'\n[spi_target.flash]\njedec_id = '" + "00" * 9 + "'\n",
+        "spi_target.flash.jedec_id",
+        5,
+        "at most 8 bytes",
+    ),
+    # What only the bench itself refuses.
+    "bench-refuses-device": (
+        EEPROM + "size = 100\npage_size = 16\n",
+        "i2c.devices[0]",
+        2,
+        "the bench refused this",
+    ),
+    "bench-refuses-usb-settings": ("[usb]\ncdc_mode = 9\n", "usb", 2, "out of the adapter's range"),
+}
+
+
+@pytest.mark.parametrize("text, key, line, message", INVALID.values(), ids=INVALID.keys())
+def test_invalid_profiles_name_file_line_and_key(tmp_path, text, key, line, message):
+    path = tmp_path / "bad.toml"
+    path.write_text("version = 1\n" + text)
+    with pytest.raises(ProfileError) as caught:
+        sim.VirtualAdapter.from_profile(path)
+    error = caught.value
+    assert (error.file, error.key, error.line) == (str(path), key, line)
+    assert message in error.message
+    assert str(error).startswith(f"{path}:{line}: ")
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("", "version: missing required key"),
+        ("version = 2\n", "unsupported format version 2"),
+    ],
+    ids=["no-version", "future-version"],
+)
+def test_the_format_is_versioned(tmp_path, text, message):
+    with pytest.raises(ProfileError, match=message):
+        profiles.load(write(tmp_path, text))
+
+
+def test_a_set_up_the_adapter_refuses_names_its_table(tmp_path):
+    # 16-bit memory addresses and 32 KiB are each fine; the target refuses
+    # an EEPROM page that does not divide the memory.
+    path = write(
+        tmp_path,
+        """\
+        version = 1
+        [i2c_target]
+        address = 0x50
+        memory_address_bytes = 2
+        model = "eeprom"
+
+        [i2c_target.eeprom]
+        total_size = 1000
+        page_size = 64
+        """,
+    )
+    with pytest.raises(ProfileError, match="the adapter refused this set-up") as caught:
+        sim.VirtualAdapter.from_profile(path)
+    assert (caught.value.key, caught.value.line) == ("i2c_target.eeprom", 7)
+
+
+def test_unknown_names_list_the_shipped_profiles():
+    with pytest.raises(ProfileError, match="shipped: eeprom-and-sensor, i3c-bus, spi-flash"):
+        sim.VirtualAdapter.from_profile("no-such-bench")
+
+
+def test_profile_errors_are_value_errors_and_pickle():
+    error = ProfileError("bad", file="a.toml", line=3, key="adapter.model")
+    again = pickle.loads(pickle.dumps(error))
+    assert isinstance(again, ValueError)
+    assert (again.file, again.line, again.key, str(again)) == (
+        "a.toml",
+        3,
+        "adapter.model",
+        str(error),
+    )

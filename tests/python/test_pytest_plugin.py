@@ -1,0 +1,186 @@
+# SPDX-License-Identifier: MIT
+"""The pytest plugin, run on test files of its own through pytester."""
+
+from __future__ import annotations
+
+import importlib
+import sys
+from importlib import metadata
+
+import pytest
+
+from pyvantorsdk import sim
+
+pytest_plugins = ["pytester"]
+
+
+def _plugin_installed() -> bool:
+    if sys.version_info >= (3, 10):
+        found = metadata.entry_points(group="pytest11")
+    else:
+        found = metadata.entry_points().get("pytest11", [])
+    return any(ep.value == "pyvantorsdk.pytest_plugin" for ep in found)
+
+
+def _importable(name: str) -> bool:
+    try:
+        importlib.import_module(name)
+    except ImportError:
+        return False
+    return True
+
+
+HAVE_AIO = _importable("pyvantorsdk.aio")
+HAVE_PYTEST_ASYNCIO = _importable("pytest_asyncio")
+
+# Installed, pytest loads the plugin by itself; from the source tree it is named.
+PLUGIN = [] if _plugin_installed() else ["-p", "pyvantorsdk.pytest_plugin"]
+
+
+def run(pytester, *args):
+    # Without the hypothesis plugin, whose lazy imports each inner run would redo.
+    return pytester.runpytest(
+        "-p", "no:cacheprovider", "-p", "no:hypothesispytest", "-rs", *PLUGIN, *args
+    )
+
+
+BENCH_TESTS = """
+import pytest
+
+def test_device_and_bench_are_one_adapter(vantor_device, vantor_bench):
+    assert vantor_device.get_device_info().serial_number == vantor_bench.serial
+
+def test_writes_to_the_bench(vantor_bench):
+    vantor_bench.i2c.attach_eeprom(0, 0x50)
+    vantor_bench.i2c.write_memory(0, 0x50, 0, b"dirty")
+
+def test_starts_from_a_fresh_bench(vantor_bench):
+    assert vantor_bench.i2c.memory(0, 0x50) == b""
+
+def test_device_only(vantor_device):
+    assert vantor_device.get_device_info().serial_number
+"""
+
+
+def test_fixtures_give_a_fresh_bench_each_test(pytester):
+    pytester.makepyfile(BENCH_TESTS)
+    run(pytester, "-p", "no:randomly").assert_outcomes(passed=4)
+
+
+PROFILE_TESTS = """
+import pytest
+
+@pytest.mark.vantor_profile("spi-flash")
+def test_shipped_by_marker(vantor_bench):
+    assert vantor_bench.serial == "FLASH01"
+
+@pytest.mark.vantor_profile("local.toml")
+def test_file_beside_the_module(vantor_bench):
+    assert vantor_bench.serial == "LOCAL1"
+
+def test_from_the_option(vantor_bench):
+    assert vantor_bench.serial == "I3CBUS1"
+
+@pytest.mark.vantor_profile("no-such-profile")
+def test_a_broken_profile(vantor_bench):
+    pass
+"""
+
+
+def test_marker_and_option_choose_the_profile(pytester):
+    pytester.makepyfile(PROFILE_TESTS)
+    pytester.makefile(".toml", local='version = 1\n[adapter]\nserial = "LOCAL1"\n')
+    # The marker wins over the option; --strict-markers: the marker is registered.
+    result = run(pytester, "--strict-markers", "--vantor-profile=i3c-bus")
+    result.assert_outcomes(passed=3, errors=1)
+    result.stdout.fnmatch_lines(["*ProfileError*no shipped profile of this name*"])
+
+
+@pytest.mark.parametrize("form", ["path", "serial"], ids=["by-path", "by-serial"])
+def test_a_real_device_skips_bench_tests(pytester, form):
+    pytester.makepyfile(BENCH_TESTS)
+    # A virtual adapter outside the plugin's reach stands in for real hardware.
+    with sim.VirtualAdapter(serial="REAL42") as real:
+        target = real.path if form == "path" else "serial:REAL42"
+        result = run(pytester, f"--vantor-device={target}")
+    result.assert_outcomes(passed=1, skipped=3)
+    result.stdout.fnmatch_lines(
+        [f"*needs the virtual bench's raw access; running against the real adapter {target}*"]
+    )
+
+
+def test_a_missing_real_device_fails_clearly(pytester):
+    pytester.makepyfile("def test_x(vantor_device):\n    pass\n")
+    result = run(pytester, "--vantor-device=serial:ABSENT")
+    result.assert_outcomes(errors=1)
+    result.stdout.fnmatch_lines(["*no adapter at serial ABSENT*"])
+
+
+def test_an_empty_device_option_is_a_usage_error(pytester):
+    pytester.makepyfile("def test_x():\n    pass\n")
+    result = run(pytester, "--vantor-device=serial:")
+    assert result.ret == pytest.ExitCode.USAGE_ERROR
+
+
+def test_a_failed_test_reports_the_traffic(pytester):
+    pytester.makepyfile(
+        """
+        def test_fails(vantor_device):
+            vantor_device.get_device_info()
+            assert False
+
+        def test_passes(vantor_device):
+            vantor_device.get_device_info()
+        """
+    )
+    result = run(pytester)
+    result.assert_outcomes(passed=1, failed=1)
+    result.stdout.fnmatch_lines(
+        ["*- vantor traffic -*", "*requests, 0 bytes on bulk OUT", "#1 id * code 0x*"]
+    )
+    # Only the failed test carries it.
+    assert result.stdout.str().count("vantor traffic") == 1
+
+
+@pytest.mark.skipif(HAVE_AIO, reason="pyvantorsdk.aio is present")
+def test_the_asyncio_device_skips_without_aio(pytester):
+    pytester.makepyfile("def test_x(vantor_aio_device):\n    pass\n")
+    result = run(pytester)
+    result.assert_outcomes(skipped=1)
+    result.stdout.fnmatch_lines(["*pyvantorsdk.aio is not available*"])
+
+
+@pytest.mark.skipif(
+    not HAVE_AIO or HAVE_PYTEST_ASYNCIO,
+    reason="needs pyvantorsdk.aio, without pytest-asyncio",
+)
+def test_the_asyncio_opener_opens_the_test_adapter(pytester):
+    pytester.makepyfile(
+        """
+        import asyncio
+
+        def test_x(vantor_aio_device):
+            async def main():
+                async with vantor_aio_device() as dev:
+                    return dev
+            assert asyncio.run(main()) is not None
+        """
+    )
+    run(pytester).assert_outcomes(passed=1)
+
+
+@pytest.mark.skipif(
+    not (HAVE_AIO and HAVE_PYTEST_ASYNCIO), reason="needs pyvantorsdk.aio and pytest-asyncio"
+)
+def test_the_asyncio_device_opens_in_the_tests_loop(pytester):
+    pytester.makepyfile(
+        """
+        import pytest
+
+        @pytest.mark.asyncio
+        async def test_x(vantor_aio_device, vantor_bench):
+            assert vantor_aio_device is not None
+            assert vantor_bench.requests is not None
+        """
+    )
+    run(pytester).assert_outcomes(passed=1)
