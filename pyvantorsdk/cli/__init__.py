@@ -1,6 +1,3 @@
 # SPDX-License-Identifier: MIT
-"""The ``vantor`` command line (also ``python -m pyvantorsdk``)."""
-
-from pyvantorsdk.cli.main import main
-
-__all__ = ["main"]
+"""The ``vantor`` command line (also ``python -m pyvantorsdk``); its entry
+is ``pyvantorsdk.cli.main.main(argv)``."""

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import functools
 import os
 import sys
 from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple
@@ -35,7 +36,9 @@ TOP_LEVEL_COMMANDS = (
 DEFAULT_TIMEOUT_MS = 2000
 
 
+@functools.cache
 def build_parser() -> argparse.ArgumentParser:
+    """The command line's grammar; built once, as parsing leaves it unchanged."""
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="Drive an I2C/SPI/UART/GPIO/I3C host adapter from the shell.",

@@ -201,12 +201,18 @@ class Flash:
         return bytes([command]) + address.to_bytes(3, "big")
 
     def read(self, address: int, length: int) -> bytes:
-        if self.bulk_payload:
-            return self.dev.spi_read_bulk(self.address(CMD_READ, address), length)
-        frame = self.dev.spi_transfer(self.address(CMD_READ, address), 4 + length)
-        return frame[4:]
+        """``length`` bytes from ``address``, in as many transfers as it takes."""
+        out = bytearray()
+        while len(out) < length:
+            at, count = address + len(out), min(self.read_chunk(), length - len(out))
+            if self.bulk_payload:
+                out += self.dev.spi_read_bulk(self.address(CMD_READ, at), count)
+            else:
+                out += self.dev.spi_transfer(self.address(CMD_READ, at), 4 + count)[4:]
+        return bytes(out)
 
     def read_chunk(self) -> int:
+        """The most one transfer reads."""
         return self.bulk_payload or MAX_TRANSFER - 4
 
     def wait_ready(self) -> None:
