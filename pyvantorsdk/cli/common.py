@@ -45,8 +45,10 @@ class Context:
         out: Optional[TextIO] = None,
         err: Optional[TextIO] = None,
         adapter: Any = None,
+        parser: Optional[argparse.ArgumentParser] = None,
     ) -> None:
         self.dev_or_none = dev
+        self.parser = parser
         self.json = json_output
         self.out = out if out is not None else sys.stdout
         self.err = err if err is not None else sys.stderr
@@ -228,8 +230,8 @@ class EventStream:
     thread to the command's thread through a queue.
 
     The main thread waits in short slices so that Ctrl-C ends the stream at
-    once; ``idle_timeout`` (seconds) ends it after that long without an
-    event."""
+    once, as a normal end of the command; ``idle_timeout`` (seconds) ends it
+    after that long without an event."""
 
     def __init__(
         self,
@@ -269,6 +271,8 @@ class EventStream:
                     break
                 except queue.Empty:
                     continue
+                except KeyboardInterrupt:
+                    return
             taken += 1
             yield notification
 

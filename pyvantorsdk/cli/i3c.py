@@ -266,10 +266,6 @@ def direction_value(text: str) -> I3cTransferDirection:
         raise UsageError(f"invalid direction '{text}' (read or write)") from None
 
 
-def address_list(text: str) -> int:
-    return address_value(text)
-
-
 @dataclass
 class Form:
     """One form of a CCC: the facade method and its arguments after the
@@ -300,7 +296,7 @@ class Ccc:
 CCCS: Dict[str, Ccc] = {
     "rstdaa": Ccc(broadcast=Form("i3c_ccc_rstdaa")),
     "entdaa": Ccc(broadcast=Form("i3c_ccc_entdaa")),
-    "setaasa": Ccc(broadcast=Form("i3c_ccc_setaasa", (address_list,), rest=True)),
+    "setaasa": Ccc(broadcast=Form("i3c_ccc_setaasa", (address_value,), rest=True)),
     "setdasa": Ccc(direct=Form("i3c_ccc_setdasa", (address_value,))),
     "setnewda": Ccc(direct=Form("i3c_ccc_setnewda", (address_value,))),
     "getpid": Ccc(direct=Form("i3c_ccc_getpid")),

@@ -7,6 +7,7 @@ from __future__ import annotations
 import argparse
 import contextlib
 import functools
+import importlib
 import os
 import sys
 from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple
@@ -186,20 +187,20 @@ def open_device(
     args: argparse.Namespace, adapter: Optional[sim.VirtualAdapter]
 ) -> Iterator[DeviceFacade]:
     with DeviceFacade(args.timeout) as dev:
-        tracing = False
+        stop_trace: Optional[Callable[[], None]] = None
         if args.trace:
             start_trace = getattr(dev, "start_trace", None)
             if start_trace is None:
                 raise CommandFailed("--trace: this version cannot record traces")
             start_trace(args.trace)
-            tracing = True
+            stop_trace = getattr(dev, "stop_trace", None)
         try:
             connect(dev, args, adapter)
             yield dev
         finally:
             # The trace is closed even when the command failed or was interrupted.
-            if tracing:
-                dev.stop_trace()  # type: ignore[attr-defined]
+            if stop_trace is not None:
+                stop_trace()
 
 
 # -------------------------------------------------------------------- main
@@ -211,10 +212,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     """Run one command line; returns the exit status."""
     parser = build_parser()
     words = list(sys.argv[1:] if argv is None else argv)
+    # Completion through argcomplete when it is installed (an option, not a
+    # dependency); it exits here when the shell asks for completions.
     with contextlib.suppress(ImportError):
-        import argcomplete  # type: ignore[import-not-found]
-
-        argcomplete.autocomplete(parser)
+        importlib.import_module("argcomplete").autocomplete(parser)
     try:
         args = parser.parse_args(split_sim_profile(words))
     except SystemExit as e:  # usage errors (2), --help and --version (0)
@@ -245,16 +246,11 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     adapter = plug_virtual_adapter(args.sim) if args.sim is not None else None
     try:
         if not args.needs_device:
-            ctx = Context(None, json_output=args.json, adapter=adapter)
-            ctx.parser = parser  # type: ignore[attr-defined]
+            ctx = Context(None, json_output=args.json, adapter=adapter, parser=parser)
             return args.func(ctx, args) or EXIT_OK
         with open_device(args, adapter) as dev:
-            ctx = Context(dev, json_output=args.json, adapter=adapter)
-            try:
-                return args.func(ctx, args) or EXIT_OK
-            except KeyboardInterrupt:
-                # Ctrl-C is how a monitor ends: not a failure.
-                return EXIT_OK
+            ctx = Context(dev, json_output=args.json, adapter=adapter, parser=parser)
+            return args.func(ctx, args) or EXIT_OK
     finally:
         if adapter is not None:
             adapter.close()

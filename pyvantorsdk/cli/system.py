@@ -249,7 +249,8 @@ def udev_rules(ctx: Context, args: argparse.Namespace) -> None:
 def completion_script(ctx: Context, args: argparse.Namespace) -> None:
     from pyvantorsdk.cli.main import subcommand_tree
 
-    parser: argparse.ArgumentParser = ctx.parser  # type: ignore[attr-defined]
+    parser = ctx.parser
+    assert parser is not None
     tree = subcommand_tree(parser)
     paths = [" ".join(path) for path, _words in tree if path]
     keys = "        " + "|".join(shlex.quote(p) for p in paths) + ') key="${key:+$key }$word" ;;'
