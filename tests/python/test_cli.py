@@ -4,6 +4,7 @@ of the test, so that the bench can be prepared and inspected."""
 
 from __future__ import annotations
 
+import io
 import json
 import shutil
 import subprocess
@@ -512,3 +513,92 @@ def test_trace_starts_before_connecting_and_stops_after_a_failure(cli, monkeypat
     trace = str(tmp_path / "t.pcapng")
     assert cli("--trace", trace, "i2c", "get", "-y", "A", "0x42").rc == 1
     assert _TracingFacade.calls == [("start", trace), ("stop",)]
+
+
+# ------------------------------------------------------ CCC argument forms
+@pytest.mark.parametrize(
+    "words, method, values",
+    [
+        (["enec", "ibi,hj"], "i3c_ccc_enec_broadcast", [9]),
+        (["enec", "0x08", "ibi"], "i3c_ccc_enec_direct", [0x08, 1]),
+        (["setmrl", "0x08", "64"], "i3c_ccc_setmrl_direct", [0x08, 64]),
+        (["setmrl", "64"], "i3c_ccc_setmrl_broadcast", [64]),
+        (["--broadcast", "setmrl", "64", "8"], "i3c_ccc_setmrl_broadcast", [64, 8]),
+        (["setdasa", "0x50", "0x0a"], "i3c_ccc_setdasa", [0x50, 0x0A]),
+        (["setaasa", "0x50", "0x51"], "i3c_ccc_setaasa", [[0x50, 0x51]]),
+        (["getstatus", "0x08"], "i3c_ccc_getstatus", [0x08]),
+        (["entas2"], "i3c_ccc_entas2_broadcast", []),
+        (["setxtime", "0x08", "0xdf", "0102"], "i3c_ccc_setxtime_direct", [0x08, 0xDF, b"\x01\x02"]),
+    ],
+    ids=["broadcast-by-arity", "direct-with-address", "direct-optional-left-out",
+         "broadcast-optional-left-out", "broadcast-forced", "two-addresses", "address-list",
+         "direct-only", "no-arguments", "hex-argument"],
+)
+def test_ccc_form_and_arguments(words, method, values):
+    args = cli_main.build_parser().parse_args(["i3c", "ccc", *words])
+    args.prepare(args)
+    assert args.ccc_call == (method, values)
+
+
+def test_rstact_takes_reset_names_and_a_direction():
+    args = cli_main.build_parser().parse_args(
+        ["i3c", "ccc", "rstact", "0x08", "reset-whole-target", "read"])
+    args.prepare(args)
+    method, values = args.ccc_call
+    assert method == "i3c_ccc_rstact_direct"
+    assert [v.name if hasattr(v, "name") else v for v in values] == [8, "RESET_WHOLE_TARGET", "READ"]
+
+
+# -------------------------------------------- confirmation, choosing, sim
+def test_declining_the_confirmation_sends_nothing(cli, monkeypatch):
+    monkeypatch.setattr("sys.stdin", io.StringIO("n\n"))
+    cli.adapter.clear()
+    result = cli("i2c", "detect", "A")
+    assert result.rc == 1
+    assert "Continue? [Y/n]" in result.err and "aborting on user request" in result.err
+    assert cli.adapter.requests == []
+
+
+def test_several_adapters_are_listed_for_a_choice(monkeypatch, capsys):
+    @dataclass
+    class Found:
+        path: str
+        serial_number: str
+        product_name: str = "Teranox"
+
+    monkeypatch.setattr(pyvantorsdk, "find_adapters",
+                        lambda include_virtual=True: [Found("/dev/hidraw1", "A1"), Found("/dev/hidraw2", "B2")])
+    assert cli_main.main(["info"]) == 1
+    err = capsys.readouterr().err
+    assert "2 adapters found; choose one with --device PATH or --serial SN" in err
+    assert "/dev/hidraw1 (serial A1, Teranox)" in err and "/dev/hidraw2 (serial B2, Teranox)" in err
+
+
+def test_a_profile_that_cannot_be_loaded_is_one_line(capsys, tmp_path):
+    assert cli_main.main(["--sim", str(tmp_path / "missing.toml"), "info"]) == 1
+    err = capsys.readouterr().err
+    assert err.startswith("info: --sim") and err.count("\n") == 1
+
+
+# -------------------------------------------------- SPI and I3C targets
+def test_target_spi_prints_reads_of_the_external_controller(cli, tmp_path):
+    image = tmp_path / "image.bin"
+    image.write_bytes(b"spi!")
+    finish = cli.start("target", "spi", "-n", "1", str(image), requests_before_wait=2)
+    assert wait_until(lambda: cli.adapter.spi_target.memory[:4] == b"spi!")
+    miso = cli.adapter.spi_target.controller.transfer(b"\x03\x00\x00" + bytes(4))
+    result = finish()
+    assert miso[3:] == b"spi!"  # the memory takes a 2-byte address
+    assert result.out.split("\t")[1:] == ["read", "0", "0x0000", "4\n"]
+
+
+def test_target_i3c_prints_private_writes(cli):
+    finish = cli.start("target", "i3c", "--static-address", "0x30", "-n", "2",
+                       requests_before_wait=1)
+    controller = cli.adapter.i3c_target.controller
+    assert controller.setdasa(0x30, 0x0B).ack
+    assert controller.private_write(0x0B, b"\x00\x05\xaa").ack
+    result = finish()
+    events = [line.split("\t")[1:] for line in result.out.splitlines()]
+    assert [e[0] for e in events] == ["dyn-addr-change", "write-transfer"]
+    assert events[1][-1] == "aa"
