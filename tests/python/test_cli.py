@@ -559,13 +559,14 @@ def test_declining_the_confirmation_sends_nothing(cli, monkeypatch):
     assert cli.adapter.requests == []
 
 
-def test_several_adapters_are_listed_for_a_choice(monkeypatch, capsys):
-    @dataclass
-    class Found:
-        path: str
-        serial_number: str
-        product_name: str = "Teranox"
+@dataclass
+class Found:
+    path: str
+    serial_number: str
+    product_name: str = "Teranox"
 
+
+def test_several_adapters_are_listed_for_a_choice(monkeypatch, capsys):
     monkeypatch.setattr(pyvantorsdk, "find_adapters",
                         lambda include_virtual=True: [Found("/dev/hidraw1", "A1"), Found("/dev/hidraw2", "B2")])
     assert cli_main.main(["info"]) == 1
