@@ -189,9 +189,10 @@ GRID_HEADER = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f"
 def detect_grid(
     found: AbstractSet[int], first: int, last: int, in_use: AbstractSet[int] = frozenset()
 ) -> List[str]:
-    """The scan grid: an answering address as its hex value, ``UU`` where a
-    driver (here: the adapter's own target role) holds the address, ``--``
-    for silence, blanks outside [first, last]."""
+    """The scan grid: an answering address as its hex value, ``UU`` for an
+    address the caller knows to be taken without probing it (the adapter's
+    scan reports none of these itself), ``--`` for silence, blanks outside
+    [first, last]."""
     lines = [GRID_HEADER]
     for row in range(0, 128, 16):
         cells = []
