@@ -456,7 +456,7 @@ def word_rows(data: Dict[int, int], first: int, last: int) -> List[str]:
 
 def run_dump(ctx: Context, args: argparse.Namespace) -> None:
     if args.mode is None:
-        ctx.note("No size specified (using byte-data access)")
+        ctx.note("No size given (using byte-data access)")
     confirm(ctx, args, [
         f"I will probe bus {bus_name(args.bus)}, address 0x{args.address:02x}, "
         f"mode {args.dump_mode}."

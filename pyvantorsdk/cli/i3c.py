@@ -63,7 +63,7 @@ def register(commands: Any) -> None:
         func=run_init, prepare=prepare_init,
     )
     add_controller_options(init)
-    init.add_argument("--target", action="append", default=[], metavar="SPEC",
+    init.add_argument("--target", action="append", default=[], metavar="TARGET",
                       help="a known target (repeatable)")
 
     table = subcommand(
@@ -168,16 +168,16 @@ def setup_controller(dev: DeviceFacade, args: argparse.Namespace) -> None:
                         lambda: dev.i3c_set_parameters(*values))
 
 
-def parse_target(spec: str) -> Dict[str, Any]:
+def parse_target(text: str) -> Dict[str, Any]:
     target: Dict[str, Any] = {key: 0 for key in TARGET_KEYS}
     target["pid"] = bytes(6)
-    if "=" not in spec:
-        static, _colon, dynamic = spec.partition(":")
+    if "=" not in text:
+        static, _colon, dynamic = text.partition(":")
         target["static_address"] = address_value(static, "static address")
         target["dynamic_address"] = address_value(dynamic, "dynamic address") if dynamic \
             else target["static_address"]
         return target
-    for item in spec.split(","):
+    for item in text.split(","):
         key, equals, value = item.partition("=")
         key = KEY_ALIASES.get(key.strip().lower(), key.strip().lower())
         if not equals or key not in TARGET_KEYS:
@@ -200,7 +200,7 @@ def address_value(text: str, what: str = "address") -> int:
 
 
 def prepare_init(args: argparse.Namespace) -> None:
-    args.targets = [parse_target(spec) for spec in args.target]
+    args.targets = [parse_target(entry) for entry in args.target]
 
 
 def table_rows(table: Sequence[Dict[str, Any]]) -> List[str]:
