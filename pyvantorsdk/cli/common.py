@@ -1,0 +1,356 @@
+# SPDX-License-Identifier: MIT
+"""What every subcommand shares: the run context, argument parsers for
+numbers and buses, output in text or JSON, and the progress line."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import queue
+import sys
+import time
+from typing import Any, Callable, Dict, Iterable, List, Optional, Sequence, TextIO
+
+from pyvantorsdk import DeviceFacade, I2cBus, Notification, errors
+from pyvantorsdk.errors import VantorError
+
+# Exit statuses: success, a failure the adapter (or the bench) reported,
+# and a command line that could not be understood.
+EXIT_OK = 0
+EXIT_FAILURE = 1
+EXIT_USAGE = 2
+
+
+class UsageError(Exception):
+    """A command line that parses but makes no sense; nothing was sent."""
+
+
+class CommandFailed(Exception):
+    """A failure that is not an adapter status (a verify mismatch, a missing
+    adapter); printed as one line, exit status 1."""
+
+
+class Context:
+    """One run of a subcommand: the open device, where output goes, and
+    whether it goes as JSON.
+
+    ``adapter`` is the virtual adapter this process plugged in for ``--sim``
+    (None on hardware); it is closed by whoever created it, after ``dev``."""
+
+    def __init__(
+        self,
+        dev: Optional[DeviceFacade],
+        *,
+        json_output: bool = False,
+        out: Optional[TextIO] = None,
+        err: Optional[TextIO] = None,
+        adapter: Any = None,
+        parser: Optional[argparse.ArgumentParser] = None,
+    ) -> None:
+        self.dev_or_none = dev
+        self.parser = parser
+        self.json = json_output
+        self.out = out if out is not None else sys.stdout
+        self.err = err if err is not None else sys.stderr
+        self.adapter = adapter
+
+    @property
+    def dev(self) -> DeviceFacade:
+        assert self.dev_or_none is not None, "this subcommand runs without a device"
+        return self.dev_or_none
+
+    def print(self, text: str = "", end: str = "\n") -> None:
+        self.out.write(text + end)
+        self.out.flush()
+
+    def note(self, text: str) -> None:
+        """A message for the person at the terminal (stderr), never data."""
+        self.err.write(text + "\n")
+        self.err.flush()
+
+    def emit(self, data: Any, text: Optional[str] = None) -> None:
+        """Print a result: ``data`` as one JSON document with ``--json``,
+        else ``text`` (nothing when None)."""
+        if self.json:
+            self.print(json.dumps(data, sort_keys=False))
+        elif text is not None:
+            self.print(text)
+
+    def emit_event(self, data: Dict[str, Any], text: str) -> None:
+        """One line of a stream (events, received bytes): a JSON object per
+        line with ``--json``."""
+        self.print(json.dumps(data) if self.json else text)
+
+
+# ------------------------------------------------------------ argument types
+def parse_int(text: str, what: str = "value") -> int:
+    """An integer in C notation: decimal, 0x hex, 0o/0 octal, 0b binary."""
+    try:
+        cleaned = text.strip().lower().replace("_", "")
+        if len(cleaned) > 1 and cleaned.startswith("0") and cleaned[1].isdigit():
+            return int(cleaned, 8)
+        return int(cleaned, 0)
+    except ValueError:
+        raise UsageError(f"invalid {what} '{text}'") from None
+
+
+def int_arg(what: str, low: int, high: int) -> Callable[[str], int]:
+    """An argparse type: an integer in [low, high], with its name in the error."""
+
+    def convert(text: str) -> int:
+        try:
+            value = parse_int(text, what)
+        except UsageError as e:
+            raise argparse.ArgumentTypeError(str(e)) from None
+        if not low <= value <= high:
+            raise argparse.ArgumentTypeError(
+                f"{what} {text} out of range (0x{low:02x}-0x{high:02x})"
+                if high < 0x10000
+                else f"{what} {text} out of range ({low}-{high})"
+            )
+        return value
+
+    convert.__name__ = what
+    return convert
+
+
+def bus_arg(text: str) -> I2cBus:
+    """An I2C bus: A or B (0 and 1 also work)."""
+    names = {"a": I2cBus.A, "0": I2cBus.A, "b": I2cBus.B, "1": I2cBus.B}
+    found = names.get(text.strip().lower())
+    if found is None:
+        raise argparse.ArgumentTypeError(f"invalid bus '{text}' (A or B)")
+    return found
+
+
+def parse_hex_bytes(words: Sequence[str]) -> bytes:
+    """Bytes written as hex: ``9f 00``, ``9f00``, ``0x9f 0x00`` or ``9f:00``
+    (words may be mixed)."""
+    out = bytearray()
+    for word in words:
+        for part in word.replace(":", " ").replace(",", " ").split():
+            digits = part[2:] if part.lower().startswith("0x") else part
+            if not digits or len(digits) % 2 or any(c not in "0123456789abcdefABCDEF" for c in digits):
+                raise UsageError(f"invalid hex bytes '{part}'")
+            out += bytes.fromhex(digits)
+    return bytes(out)
+
+
+def enum_choice(enum_type: Any, text: str) -> Any:
+    """An enumeration member by name, case-insensitive, '-' for '_'."""
+    key = text.strip().upper().replace("-", "_")
+    try:
+        return enum_type[key]
+    except KeyError:
+        names = ", ".join(m.name.lower().replace("_", "-") for m in enum_type)
+        raise argparse.ArgumentTypeError(f"invalid choice '{text}' (one of {names})") from None
+
+
+# ------------------------------------------------------------------ output
+def hexdump(data: bytes, start: int = 0) -> List[str]:
+    """Rows of 16 bytes: offset, hex bytes in two groups of eight, and the
+    printable characters between bars."""
+    rows = []
+    for offset in range(0, len(data), 16):
+        chunk = data[offset : offset + 16]
+        cells = [f"{b:02x}" for b in chunk]
+        left = " ".join(cells[:8])
+        right = " ".join(cells[8:])
+        text = "".join(chr(b) if 0x20 <= b < 0x7F else "." for b in chunk)
+        rows.append(f"{start + offset:08x}  {left:<23}  {right:<23}  |{text}|")
+    return rows
+
+
+def status_line(operation: str, error: VantorError) -> str:
+    """``i2c get: FW_I2C_NACK_ADDRESS (0x0203)``."""
+    status = error.status_code
+    if isinstance(status, int):
+        return f"{operation}: unknown status (0x{status:04X})"
+    return f"{operation}: {status.name} (0x{int(status.value):04X})"
+
+
+class Progress:
+    """A progress bar with the transfer rate on stderr, redrawn in place on a
+    terminal; elsewhere only the closing summary line is written."""
+
+    WIDTH = 30
+
+    def __init__(self, what: str, total: int, stream: TextIO, *, quiet: bool = False) -> None:
+        self.what = what
+        self.total = max(total, 0)
+        self.done = 0
+        self.stream = stream
+        self.live = not quiet and stream.isatty()
+        self.quiet = quiet
+        self.started = time.monotonic()
+        self._last_draw = 0.0
+
+    def rate(self) -> float:
+        elapsed = max(time.monotonic() - self.started, 1e-9)
+        return self.done / elapsed
+
+    def advance(self, count: int) -> None:
+        self.done += count
+        if not self.live:
+            return
+        now = time.monotonic()
+        if now - self._last_draw < 0.05 and self.done < self.total:
+            return
+        self._last_draw = now
+        fraction = self.done / self.total if self.total else 1.0
+        filled = int(fraction * self.WIDTH)
+        bar = "#" * filled + "-" * (self.WIDTH - filled)
+        self.stream.write(
+            f"\r{self.what:<8} [{bar}] {fraction * 100:5.1f}% {format_rate(self.rate())}"
+        )
+        self.stream.flush()
+
+    def finish(self) -> None:
+        if self.quiet:
+            return
+        elapsed = time.monotonic() - self.started
+        if self.live:
+            self.stream.write("\n")
+        self.stream.write(
+            f"{self.what}: {self.done} bytes in {elapsed:.2f} s ({format_rate(self.rate())})\n"
+        )
+        self.stream.flush()
+
+
+def format_rate(bytes_per_second: float) -> str:
+    for unit, size in (("MiB/s", 1 << 20), ("KiB/s", 1 << 10)):
+        if bytes_per_second >= size:
+            return f"{bytes_per_second / size:.1f} {unit}"
+    return f"{bytes_per_second:.0f} B/s"
+
+
+# ----------------------------------------------------------- event streams
+class EventStream:
+    """Notifications of the wanted kinds, handed from the facade's delivery
+    thread to the command's thread through a queue.
+
+    The main thread waits in short slices so that Ctrl-C ends the stream at
+    once, as a normal end of the command; ``idle_timeout`` (seconds) ends it
+    after that long without an event."""
+
+    def __init__(
+        self,
+        dev: DeviceFacade,
+        kinds: Iterable[type],
+        accept: Optional[Callable[[Any], bool]] = None,
+    ) -> None:
+        self._kinds = tuple(kinds)
+        self._accept = accept
+        self._queue: "queue.Queue[Notification]" = queue.Queue()
+        self._dev = dev
+        dev.on_notification(self._deliver)
+
+    def _deliver(self, notification: Notification) -> None:
+        if isinstance(notification, self._kinds) and (
+            self._accept is None or self._accept(notification)
+        ):
+            self._queue.put(notification)
+
+    def close(self) -> None:
+        self._dev.on_notification(None)
+
+    def events(
+        self, count: Optional[int] = None, idle_timeout: Optional[float] = None
+    ) -> Iterable[Notification]:
+        taken = 0
+        while count is None or taken < count:
+            deadline = None if idle_timeout is None else time.monotonic() + idle_timeout
+            while True:
+                wait = 0.2
+                if deadline is not None:
+                    wait = min(wait, deadline - time.monotonic())
+                    if wait <= 0:
+                        return
+                try:
+                    notification = self._queue.get(timeout=wait)
+                    break
+                except queue.Empty:
+                    continue
+                except KeyboardInterrupt:
+                    return
+            taken += 1
+            yield notification
+
+
+def add_stream_options(parser: argparse.ArgumentParser, noun: str) -> None:
+    parser.add_argument(
+        "-n", "--num-events", type=int_arg("count", 1, 1 << 31), metavar="N",
+        help=f"exit after N {noun}",
+    )
+    parser.add_argument(
+        "--idle-timeout", type=float, metavar="SECONDS",
+        help=f"exit when no {noun[:-1] if noun.endswith('s') else noun} came for this long",
+    )
+
+
+def timestamp() -> str:
+    """Seconds of the monotonic clock with nanoseconds, as event lines carry."""
+    ns = time.monotonic_ns()
+    return f"{ns // 1_000_000_000}.{ns % 1_000_000_000:09d}"
+
+
+def init_or_reconfigure(init: Callable[[], None], reconfigure: Callable[[], None]) -> None:
+    """Initialise an interface; when an earlier session left it initialised,
+    apply the settings to it instead."""
+    try:
+        init()
+    except errors.FirmwareError as e:
+        if getattr(e.status_code, "name", "") != "FW_INTERFACE_ALREADY_INITIALIZED":
+            raise
+        reconfigure()
+
+
+def add_json(parser: argparse.ArgumentParser) -> None:
+    """``--json`` after the subcommand, the same as before it."""
+    parser.add_argument(
+        "--json", action="store_true", default=argparse.SUPPRESS,
+        help="print machine-readable JSON instead of text",
+    )
+
+
+def subcommand(
+    subparsers: Any,
+    name: str,
+    *,
+    help: str,
+    examples: Sequence[str],
+    func: Callable[[Context, argparse.Namespace], Optional[int]],
+    json_output: bool = True,
+    device: bool = True,
+    prepare: Optional[Callable[[argparse.Namespace], None]] = None,
+    description: Optional[str] = None,
+) -> argparse.ArgumentParser:
+    """A subcommand with its examples in the help epilog.
+
+    ``prepare`` checks and converts the arguments before the adapter is
+    opened, so that a malformed command line sends nothing."""
+    epilog = "examples:\n" + "\n".join(f"  {line}" for line in examples)
+    parser: argparse.ArgumentParser = subparsers.add_parser(
+        name,
+        help=help,
+        description=description or help,
+        epilog=epilog,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    # "vantor i2c get" -> "i2c get", the operation named in error lines.
+    operation = parser.prog.split(" ", 1)[-1]
+    parser.set_defaults(func=func, needs_device=device, prepare=prepare, operation=operation)
+    if json_output:
+        add_json(parser)
+    return parser
+
+
+def family(subparsers: Any, name: str, *, help: str, examples: Sequence[str]) -> Any:
+    """A family of subcommands (``i2c``, ``spi``, ...); returns its subparsers."""
+    epilog = "examples:\n" + "\n".join(f"  {line}" for line in examples)
+    parser = subparsers.add_parser(
+        name, help=help, description=help, epilog=epilog,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    children = parser.add_subparsers(dest=f"{name}_command", metavar="COMMAND", required=True)
+    return children

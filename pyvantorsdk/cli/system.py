@@ -1,0 +1,287 @@
+# SPDX-License-Identifier: MIT
+"""Adapter-wide subcommands: list, info, demo, voltage, udev-rules and
+completion."""
+
+from __future__ import annotations
+
+import argparse
+import shlex
+from importlib import resources
+from typing import Any, Dict, List, Optional
+
+import pyvantorsdk
+from pyvantorsdk import I2cBus, I2cPullUp, errors
+from pyvantorsdk.cli.common import (
+    Context,
+    init_or_reconfigure,
+    int_arg,
+    subcommand,
+)
+
+RULES_FILE = "70-pyvantorsdk.rules"
+
+
+def register(commands: Any) -> None:
+    subcommand(
+        commands, "list", help="list the attached adapters",
+        examples=["vantor list", "vantor --sim list", "vantor list --json"],
+        func=list_adapters, device=False,
+    )
+    subcommand(
+        commands, "info", help="identify the adapter: model, serial number, versions, bulk interface",
+        examples=["vantor info", "vantor --serial SN0042 info --json"],
+        func=info,
+    )
+    subcommand(
+        commands, "demo", help="a short tour: identity, I/O voltage, I2C scan, SPI flash id",
+        examples=["vantor --sim demo", "vantor demo"],
+        func=demo, json_output=False,
+    )
+
+
+def register_tail(commands: Any) -> None:
+    """The subcommands listed after the bus families."""
+    voltage = commands.add_parser(
+        "voltage", help="the I/O voltage of the ports",
+        description="Read or set the I/O voltage: the shared rail of the I2C, SPI, UART and "
+        "GPIO ports, and the two I3C ports.",
+        epilog="examples:\n  vantor voltage get\n  vantor voltage set 1800\n"
+        "  vantor voltage set --rail i3c 1200\n  vantor voltage set --external",
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    rails = voltage.add_subparsers(dest="voltage_command", metavar="COMMAND", required=True)
+    subcommand(
+        rails, "get", help="print the voltages in millivolts",
+        examples=["vantor voltage get", "vantor voltage get --json"], func=voltage_get,
+    )
+    setter = subcommand(
+        rails, "set", help="set a rail's voltage, or hand it to an external supply",
+        examples=["vantor voltage set 3300", "vantor voltage set --persist 1800",
+                  "vantor voltage set --rail i3c 1200", "vantor voltage set --external"],
+        func=voltage_set, json_output=False,
+    )
+    setter.add_argument("millivolts", nargs="?", type=int_arg("voltage", 0, 65535),
+                        help="the voltage in mV")
+    setter.add_argument("--rail", choices=("io", "i3c"), default="io",
+                        help="io: I2C/SPI/UART/GPIO (default); i3c: the I3C ports")
+    setter.add_argument("--external", action="store_true",
+                        help="power the rail from an external supply instead")
+    setter.add_argument("--persist", action="store_true",
+                        help="keep the setting across power cycles")
+
+    subcommand(
+        commands, "udev-rules",
+        help="print the udev rules that let the logged-in user open the adapter",
+        examples=[
+            "vantor udev-rules | sudo tee /etc/udev/rules.d/70-pyvantorsdk.rules",
+            "sudo udevadm control --reload-rules && sudo udevadm trigger",
+        ],
+        func=udev_rules, json_output=False, device=False,
+    )
+    completion = subcommand(
+        commands, "completion", help="print a shell completion script",
+        examples=["source <(vantor completion bash)",
+                  "vantor completion bash > ~/.local/share/bash-completion/completions/vantor"],
+        func=completion_script, json_output=False, device=False,
+    )
+    completion.add_argument("shell", choices=("bash",), help="the shell")
+
+
+# -------------------------------------------------------------------- list
+def list_adapters(ctx: Context, args: argparse.Namespace) -> None:
+    found = pyvantorsdk.find_adapters(include_virtual=args.sim is not None)
+    models = {(vid, pid): model.name for vid, pid, model, _size in pyvantorsdk.SUPPORTED_DEVICES}
+    rows: List[Dict[str, Any]] = [
+        {
+            "path": info.path,
+            "serial_number": info.serial_number,
+            "model": models.get((info.vendor_id, info.product_id), "UNKNOWN"),
+            "product_name": info.product_name,
+            "vendor_id": info.vendor_id,
+            "product_id": info.product_id,
+            "virtual": pyvantorsdk.is_virtual_path(info.path),
+        }
+        for info in found
+    ]
+    if ctx.json:
+        ctx.emit(rows)
+        return
+    if not rows:
+        ctx.note("no adapter found")
+        return
+    width = max(len(r["path"]) for r in rows)
+    for r in rows:
+        kind = "  (virtual)" if r["virtual"] else ""
+        ctx.print(
+            f"{r['path']:<{width}}  {r['vendor_id']:04x}:{r['product_id']:04x}  "
+            f"{r['model']:<8} {r['serial_number']}{kind}"
+        )
+
+
+# -------------------------------------------------------------------- info
+def describe_adapter(ctx: Context) -> Dict[str, Any]:
+    dev = ctx.dev
+    info = dev.get_device_info()
+    result: Dict[str, Any] = {
+        "manufacturer": info.manufacturer,
+        "product_name": info.product_name,
+        "model": info.model.name,
+        "serial_number": info.serial_number,
+        "hw_version": info.hw_version,
+        "fw_version": info.fw_version,
+        "sdk_version": dev.get_version(),
+        "bulk": dev.is_bulk_transport_available(),
+    }
+    if result["bulk"]:
+        _info, supported, groups = dev.get_bulk_capabilities()
+        result["bulk_groups"] = [
+            {"group": g, "max_payload": size, "command_mask": mask} for g, size, mask in groups
+        ] if supported else []
+    with _ignore_unsupported():
+        webusb, cdc, cdc_mode = dev.get_usb_config()
+        result["usb_config"] = {"webusb_enabled": webusb, "cdc_enabled": cdc, "cdc_mode": cdc_mode}
+    return result
+
+
+class _ignore_unsupported:
+    """Leaves out a detail an older firmware does not answer."""
+
+    def __enter__(self) -> None:
+        return None
+
+    def __exit__(self, kind: Optional[type], value: Optional[BaseException], tb: Any) -> bool:
+        return kind is not None and issubclass(kind, errors.FirmwareError)
+
+
+GROUP_NAMES = {2: "i2c", 3: "spi", 4: "uart", 5: "gpio", 6: "i3c"}
+
+
+def info(ctx: Context, args: argparse.Namespace) -> None:
+    result = describe_adapter(ctx)
+    lines = [
+        f"model:         {result['model']} ({result['product_name']}, {result['manufacturer']})",
+        f"serial number: {result['serial_number']}",
+        f"hardware:      {result['hw_version']}",
+        f"firmware:      {result['fw_version']}",
+        f"sdk:           {result['sdk_version']}",
+    ]
+    if result["bulk"]:
+        groups = ", ".join(
+            f"{GROUP_NAMES.get(g['group'], g['group'])} (up to {g['max_payload']} bytes)"
+            for g in result.get("bulk_groups", [])
+        )
+        lines.append(f"bulk:          {groups or 'present'}")
+    else:
+        lines.append("bulk:          none")
+    if "usb_config" in result:
+        usb = result["usb_config"]
+        lines.append(
+            f"usb:           webusb {usb['webusb_enabled']}, cdc {usb['cdc_enabled']}, "
+            f"cdc mode {usb['cdc_mode']}"
+        )
+    ctx.emit(result, "\n".join(lines))
+
+
+# -------------------------------------------------------------------- demo
+def demo(ctx: Context, args: argparse.Namespace) -> None:
+    dev = ctx.dev
+    adapter = describe_adapter(ctx)
+    ctx.print(f"adapter:     {adapter['model']} serial {adapter['serial_number']}, "
+              f"firmware {adapter['fw_version']}")
+    ctx.print(f"I/O voltage: {dev.i2c_get_bus_voltage()} mV")
+    init_or_reconfigure(
+        lambda: dev.i2c_controller_init(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7),
+        lambda: dev.i2c_set_parameters(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7),
+    )
+    found = sorted(dev.i2c_scan_bus(I2cBus.A).addresses_7bit)
+    ctx.print("I2C bus A:   " + (" ".join(f"0x{a:02x}" for a in found) or "no devices"))
+    from pyvantorsdk.cli import spi
+
+    try:
+        spi.setup(dev, spi.SpiSettings())
+        jedec = spi.jedec_id(dev)
+        ctx.print(f"SPI CS0:     JEDEC id {jedec.hex(' ')}"
+                  + (f", {spi.flash_size(jedec)} bytes" if spi.flash_size(jedec) else ""))
+    except errors.VantorError as e:
+        ctx.print(f"SPI CS0:     {e}")
+    ctx.print("See 'vantor --help' for the commands of every bus.")
+
+
+# ----------------------------------------------------------------- voltage
+def voltage_get(ctx: Context, args: argparse.Namespace) -> None:
+    dev = ctx.dev
+    io_mv = dev.i2c_get_bus_voltage()
+    low, high = dev.i3c_get_bus_voltage()
+    ctx.emit(
+        {"io_mv": io_mv, "i3c_lv_mv": low, "i3c_hv_mv": high},
+        f"io:     {io_mv} mV\ni3c lv: {low} mV\ni3c hv: {high} mV",
+    )
+
+
+def voltage_set(ctx: Context, args: argparse.Namespace) -> None:
+    from pyvantorsdk.cli.common import UsageError
+
+    dev = ctx.dev
+    if args.external == (args.millivolts is not None):
+        raise UsageError("give either a voltage in mV or --external")
+    if args.rail == "io":
+        if args.external:
+            dev.i2c_use_external_voltage(args.persist)
+        else:
+            dev.i2c_set_bus_voltage(args.millivolts, args.persist)
+    elif args.external:
+        dev.i3c_use_external_voltage(args.persist)
+    else:
+        if args.persist:
+            raise UsageError("the I3C voltage cannot be persisted")
+        dev.i3c_set_bus_voltage(args.millivolts)
+
+
+# -------------------------------------------------------- udev, completion
+def rules_text() -> str:
+    return (resources.files("pyvantorsdk") / "data" / RULES_FILE).read_text(encoding="utf-8")
+
+
+def udev_rules(ctx: Context, args: argparse.Namespace) -> None:
+    ctx.print(rules_text(), end="")
+
+
+def completion_script(ctx: Context, args: argparse.Namespace) -> None:
+    from pyvantorsdk.cli.main import subcommand_tree
+
+    parser = ctx.parser
+    assert parser is not None
+    tree = subcommand_tree(parser)
+    paths = [" ".join(path) for path, _words in tree if path]
+    keys = "        " + "|".join(shlex.quote(p) for p in paths) + ') key="${key:+$key }$word" ;;'
+    cases = [
+        f"        {shlex.quote(' '.join(path))}) words={shlex.quote(' '.join(words))} ;;"
+        for path, words in tree
+    ]
+    script = BASH_TEMPLATE.replace("@KEYS@", keys).replace("@CASES@", "\n".join(cases))
+    ctx.print(script, end="")
+
+
+# The words typed so far that name subcommands make the key into the table of
+# what may follow; options and their values are skipped.
+BASH_TEMPLATE = """\
+# bash completion for vantor
+_vantor() {
+    local cur key word i words
+    cur="${COMP_WORDS[COMP_CWORD]}"
+    key=""
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        word="${COMP_WORDS[i]}"
+        [[ "$word" == -* ]] && continue
+        case "${key:+$key }$word" in
+@KEYS@
+        esac
+    done
+    case "$key" in
+@CASES@
+        *) words="" ;;
+    esac
+    COMPREPLY=($(compgen -W "$words" -- "$cur"))
+}
+complete -o default -F _vantor vantor
+"""

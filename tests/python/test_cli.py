@@ -1,0 +1,605 @@
+# SPDX-License-Identifier: MIT
+"""The vantor command, run in-process (main(argv)) against a virtual adapter
+of the test, so that the bench can be prepared and inspected."""
+
+from __future__ import annotations
+
+import io
+import json
+import shutil
+import subprocess
+import threading
+import time
+from dataclasses import dataclass
+
+import pytest
+
+import pyvantorsdk
+from pyvantorsdk import DeviceFacade, sim
+from pyvantorsdk.cli import main as cli_main
+from pyvantorsdk.cli.i2c import detect_grid
+
+BUS_A = 0
+
+
+def wait_until(condition, timeout=5.0):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.001)
+    return True
+
+
+@dataclass
+class Result:
+    rc: int
+    out: str
+    err: str
+
+
+class Cli:
+    """Runs command lines against one virtual adapter with the default bench."""
+
+    def __init__(self, adapter, capsys):
+        self.adapter = adapter
+        self.capsys = capsys
+
+    def __call__(self, *argv: str) -> Result:
+        self.capsys.readouterr()
+        rc = cli_main.main(["--device", self.adapter.path, *argv])
+        captured = self.capsys.readouterr()
+        return Result(rc, captured.out, captured.err)
+
+    def start(self, *argv: str, requests_before_wait: int):
+        """Runs a streaming command in a thread; returns once the command
+        sent its set-up requests, with a function that joins it."""
+        self.adapter.clear()
+        self.capsys.readouterr()
+        outcome: dict = {}
+        # The idle timeout ends the command should the test fail before
+        # its events come.
+        argv_all = ["--device", self.adapter.path, *argv, "--idle-timeout", "5"]
+        thread = threading.Thread(target=lambda: outcome.setdefault("rc", cli_main.main(argv_all)))
+        thread.start()
+        assert self.adapter.wait_for_requests(requests_before_wait, 5.0)
+
+        def finish() -> Result:
+            thread.join(10.0)
+            assert not thread.is_alive()
+            captured = self.capsys.readouterr()
+            return Result(outcome["rc"], captured.out, captured.err)
+
+        return finish
+
+
+@pytest.fixture
+def cli(capsys):
+    with sim.VirtualAdapter() as adapter:
+        cli_main.default_bench(adapter)
+        yield Cli(adapter, capsys)
+
+
+# --------------------------------------------------------------- i2c detect
+DEFAULT_GRID = "".join(
+    line + "\n"
+    for line in [
+        "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f",
+        "00: " + "   " * 8 + "-- " * 8,
+        "10: " + "-- " * 16,
+        "20: " + "-- " * 16,
+        "30: " + "-- " * 16,
+        "40: " + "-- " * 16,
+        "50: 50 " + "-- " * 15,
+        "60: " + "-- " * 8 + "68 " + "-- " * 7,
+        "70: " + "-- " * 8 + "   " * 8,
+    ]
+)
+
+
+def test_detect_prints_the_grid_of_answering_addresses(cli):
+    result = cli("i2c", "detect", "-y", "A")
+    assert (result.rc, result.out) == (0, DEFAULT_GRID)
+
+
+def test_detect_leaves_addresses_outside_the_range_blank(cli):
+    lines = cli("i2c", "detect", "-y", "A", "0x4e", "0x51").out.splitlines()
+    assert lines[5] == "40:" + " " * 43 + "-- -- "
+    assert lines[6] == "50: 50 -- " + " " * 42
+    assert lines[7] == "60: " + " " * 48
+
+
+def test_detect_grid_marks_addresses_in_use():
+    line = detect_grid({0x50}, 0x08, 0x77, in_use={0x51})[6]
+    assert line.startswith("50: 50 UU -- ")
+
+
+def test_detect_all_addresses_with_a(cli):
+    lines = cli("i2c", "detect", "-y", "-a", "B").out.splitlines()
+    assert lines[1] == "00: " + "-- " * 16
+    assert lines[6] == "50: -- -- -- -- 54 " + "-- " * 11
+    assert lines[8] == "70: " + "-- " * 16
+
+
+# ----------------------------------------------------------------- i2c dump
+def test_dump_rows_carry_the_ascii_column(cli):
+    cli.adapter.i2c.write_memory(
+        BUS_A, 0x50, 0, b"\x00\xffAz\x7f\x0a~ " + bytes(range(0x30, 0x38)) + b"\xff" * 16
+    )
+    result = cli("i2c", "dump", "-y", "A", "0x50")
+    lines = result.out.splitlines()
+    assert result.err == "No size given (using byte-data access)\n"
+    assert lines[0] == "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef"
+    assert lines[1] == "00: 00 ff 41 7a 7f 0a 7e 20 30 31 32 33 34 35 36 37    ..Az??~ 01234567"
+    assert lines[2] == "10: " + "ff " * 16 + "   " + "." * 16
+    assert len(lines) == 17 and lines[16].startswith("f0: ")
+
+
+def test_dump_range_blanks_the_cells_outside(cli):
+    memory = cli.adapter.i2c.memory(BUS_A, 0x50)
+    lines = cli("i2c", "dump", "-y", "-r", "0x04-0x12", "A", "0x50", "b").out.splitlines()
+    row0 = "".join(f"{b:02x} " for b in memory[4:16])
+    assert lines[1] == "00: " + "   " * 4 + row0 + "   " + "    " + memory[4:16].decode()
+    assert lines[2] == "10: 45 50 52 " + "   " * 13 + "   " + "EPR" + " " * 13
+    assert len(lines) == 3
+
+
+def test_dump_word_mode_reads_little_endian_words(cli):
+    cli.adapter.i2c.write_memory(BUS_A, 0x68, 0, bytes([0x11, 0x22, 0x33]))
+    lines = cli("i2c", "dump", "-y", "A", "0x68", "w").out.splitlines()
+    assert lines[0] == "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f"
+    assert lines[1] == "00: 2211 3322 0033 0000 0000 0000 0000 0000 "
+    assert len(lines) == 1 + 32
+
+
+# --------------------------------------------------------- i2c get and set
+@pytest.mark.parametrize(
+    "argv, expected",
+    [
+        (["0x50"], "0x76"),  # receive byte: the pointer starts at 0
+        (["0x50", "0x01"], "0x61"),
+        (["0x50", "0x01", "b"], "0x61"),
+        (["0x50", "0x00", "w"], "0x6176"),
+        (["0x50", "0x02", "c"], "0x6e"),
+        (["0x50", "0x00", "i", "4"], "0x76 0x61 0x6e 0x74"),
+    ],
+    ids=["receive-byte", "byte-data", "explicit-b", "word-little-endian", "write-then-read", "i2c-block"],
+)
+def test_get_modes(cli, argv, expected):
+    result = cli("i2c", "get", "-y", "A", *argv)
+    assert (result.rc, result.out) == (0, expected + "\n")
+
+
+@pytest.mark.parametrize(
+    "argv, offset, expected",
+    [
+        (["0x68", "0x10", "0x5a"], 0x10, b"\x5a"),
+        (["0x68", "0x10", "0x1234", "w"], 0x10, b"\x34\x12"),
+        (["0x68", "0x20", "1", "2", "3", "i"], 0x20, b"\x01\x02\x03"),
+        (["0x68", "0x30", "2", "7", "8", "s"], 0x30, b"\x03\x02\x07\x08"),
+    ],
+    ids=["byte", "word-little-endian", "i2c-block", "smbus-block-count-first"],
+)
+def test_set_modes_reach_the_device(cli, argv, offset, expected):
+    assert cli("i2c", "set", "-y", "A", *argv).rc == 0
+    assert cli.adapter.i2c.memory(BUS_A, 0x68)[offset : offset + len(expected)] == expected
+
+
+def test_set_with_mask_changes_only_masked_bits_and_reads_back(cli):
+    cli.adapter.i2c.write_memory(BUS_A, 0x68, 0x40, b"\xa5")
+    result = cli("i2c", "set", "-y", "-r", "-m", "0x0f", "A", "0x68", "0x40", "0x3c")
+    assert result.rc == 0
+    assert cli.adapter.i2c.memory(BUS_A, 0x68)[0x40] == 0xAC
+    assert result.out == "Value 0xac written, readback matched\n"
+
+
+def test_nack_prints_the_status_line_and_exits_1(cli):
+    result = cli("i2c", "get", "-y", "A", "0x42", "0x00")
+    assert (result.rc, result.out, result.err) == (1, "", "i2c get: FW_I2C_NACK_ADDRESS (0x0203)\n")
+
+
+# ------------------------------------------------------------- i2c transfer
+def test_transfer_write_then_read_is_one_repeated_start_read(cli):
+    cli.adapter.i2c.write_memory(BUS_A, 0x50, 0x10, b"ABCDEFGH")
+    result = cli("i2c", "transfer", "-y", "A", "w1@0x50", "0x10", "r8")
+    assert (result.rc, result.out) == (0, "0x41 0x42 0x43 0x44 0x45 0x46 0x47 0x48\n")
+
+
+def test_transfer_fill_suffixes_and_address_carry_over(cli):
+    result = cli("i2c", "transfer", "-y", "A", "w5@0x68", "0x80", "0x10+", "w3", "0x90", "0xfe-", "r2@0x50")
+    assert result.rc == 0
+    memory = cli.adapter.i2c.memory(BUS_A, 0x68)
+    assert memory[0x80:0x84] == bytes([0x10, 0x11, 0x12, 0x13])
+    assert memory[0x90:0x92] == bytes([0xFE, 0xFD])
+    assert result.out == "0x76 0x61\n"
+
+
+def test_transfer_verbose_lists_every_message(cli):
+    result = cli("i2c", "transfer", "-y", "-v", "A", "w1@0x50", "0x00", "r2")
+    assert result.out == (
+        "msg 0: addr 0x50, write, len 1, buf 0x00\nmsg 1: addr 0x50, read, len 2, buf 0x76 0x61\n"
+    )
+
+
+@pytest.mark.parametrize(
+    "messages, message",
+    [
+        (["x2@0x50"], "invalid direction"),
+        (["w@0x50"], "length missing"),
+        (["wq@0x50"], "invalid length"),
+        (["r8"], "no address given"),
+        (["w2@0x50", "0x00"], "data missing"),
+        (["w1@0x50", "0x100"], "out of range"),
+        (["w1@0x50", "zz"], "invalid data byte"),
+        (["r0@0x50"], "read length"),
+        (["r2@0x05"], "chip address"),
+        (["r2@0x50x"], "chip address"),
+    ],
+    ids=["direction", "no-length", "bad-length", "no-address", "short-data", "byte-too-big",
+         "not-a-number", "zero-read", "reserved-address", "bad-address"],
+)
+def test_malformed_transfer_is_a_usage_error_and_sends_nothing(cli, messages, message):
+    cli.adapter.clear()
+    result = cli("i2c", "transfer", "-y", "A", *messages)
+    assert result.rc == 2
+    assert result.err.startswith("vantor i2c transfer: error: ") and message in result.err
+    assert cli.adapter.requests == []
+
+
+# ------------------------------------------------------------------- usage
+@pytest.mark.parametrize(
+    "argv",
+    [
+        ["frobnicate"],
+        ["i2c", "detect", "-y", "C"],
+        ["i2c", "get", "-y", "A", "0x50", "0x00", "x"],
+        ["i2c", "get", "-y", "A", "0x50", "0x00", "b", "4"],
+        ["i2c", "set", "-y", "A", "0x50", "0x00", "1", "2", "b"],
+        ["i2c", "dump", "-y", "-r", "0x10-0x01", "A", "0x50"],
+        ["gpio", "get", "7"],
+        ["gpio", "set", "1=maybe"],
+        ["spi", "transfer", "9g"],
+        ["i3c", "ccc", "getpid"],
+        ["i3c", "ccc", "nosuch"],
+        ["voltage", "set"],
+    ],
+    ids=["unknown-command", "bad-bus", "bad-mode", "length-without-i", "two-values-byte-mode",
+         "reversed-range", "pin-out-of-range", "bad-level", "bad-hex", "ccc-missing-address",
+         "unknown-ccc", "voltage-without-value"],
+)
+def test_usage_errors_exit_2(cli, argv):
+    cli.adapter.clear()
+    assert cli(*argv).rc == 2
+    assert cli.adapter.requests == []
+
+
+# -------------------------------------------------------------------- json
+@pytest.mark.parametrize(
+    "argv, check",
+    [
+        (["info"], lambda d: d["serial_number"] == "SIM0001" and d["bulk"] is True),
+        (["i2c", "detect", "-y", "A"], lambda d: d["addresses"] == [0x50, 0x68]),
+        (["i2c", "get", "-y", "A", "0x50", "0x00", "i", "2"], lambda d: d["values"] == [0x76, 0x61]),
+        (["i2c", "dump", "-y", "-r", "0-3", "A", "0x50"], lambda d: d["data"] == list(b"vant")),
+        (["i2c", "transfer", "-y", "A", "w1@0x50", "0", "r1"], lambda d: d[1]["data"] == [0x76]),
+        (["spi", "flash", "id"], lambda d: d["size"] == 1 << 20 and d["jedec_id"] == "a74014"),
+        (["spi", "transfer", "9f", "--length", "4"], lambda d: d["received"] == "ffa74014"),
+        (["gpio", "get", "1"], lambda d: d == {"1": 0}),
+        (["voltage", "get"], lambda d: d["io_mv"] == 3300),
+        (["i3c", "table", "--init"], lambda d: [t["pid"] for t in d] == ["0123456789ab", "0123456789ac"]),
+        (["i3c", "ccc", "--init", "getmrl", "0x08"], lambda d: d["result"] == [256, 4]),
+    ],
+    ids=["info", "detect", "get", "dump", "transfer", "flash-id", "spi-transfer", "gpio-get",
+         "voltage", "i3c-table", "ccc"],
+)
+def test_json_output_parses_back(cli, argv, check):
+    result = cli(*argv, "--json")
+    assert result.rc == 0, result.err
+    assert check(json.loads(result.out))
+
+
+def test_json_before_the_subcommand_means_the_same(cli):
+    assert cli("--json", "voltage", "get").out == cli("voltage", "get", "--json").out
+
+
+# -------------------------------------------------------------- SPI flash
+@pytest.fixture(params=[True, False], ids=["bulk", "hid-only"])
+def flash_cli(request, capsys):
+    with sim.VirtualAdapter(bulk=request.param) as adapter:
+        adapter.spi.attach_flash(0, size=1 << 17, jedec_id=b"\xa7\x40\x11", busy_polls=3)
+        yield Cli(adapter, capsys)
+
+
+def test_flash_write_read_verify_round_trip(flash_cli, tmp_path):
+    image = bytes((i * 7 + i // 256) & 0xFF for i in range(40_000))  # more than one bulk transfer
+    source, back = tmp_path / "image.bin", tmp_path / "back.bin"
+    source.write_bytes(image)
+    written = flash_cli("spi", "flash", "write", str(source))
+    assert written.rc == 0, written.err
+    assert "write: 40960 bytes" in written.err and "verify: 40960 bytes" in written.err
+    assert flash_cli.adapter.spi.memory(0)[: len(image)] == image
+    assert flash_cli("spi", "flash", "read", "--length", str(len(image)), str(back)).rc == 0
+    assert back.read_bytes() == image
+    assert flash_cli("spi", "flash", "verify", str(source)).rc == 0
+
+
+def test_flash_write_keeps_the_rest_of_a_partly_written_sector(flash_cli, tmp_path):
+    flash_cli.adapter.spi.write_memory(0, 0x1000, bytes(range(256)) * 16)
+    source = tmp_path / "patch.bin"
+    source.write_bytes(b"PATCH")
+    assert flash_cli("spi", "flash", "write", "--offset", "0x1100", str(source)).rc == 0
+    memory = flash_cli.adapter.spi.memory(0)
+    assert memory[0x1100:0x1105] == b"PATCH"
+    assert memory[0x1000:0x1100] == bytes(range(256))
+    assert memory[0x1105:0x2000] == (bytes(range(256)) * 16)[0x105:]
+
+
+def test_flash_verify_names_the_first_difference(flash_cli, tmp_path):
+    source = tmp_path / "image.bin"
+    source.write_bytes(b"\xff" * 0x2345 + b"\x00")
+    result = flash_cli("spi", "flash", "verify", str(source))
+    assert result.rc == 1
+    assert "spi flash verify: mismatch at 0x002345: flash 0xff, file 0x00" in result.err
+
+
+def test_flash_erase_range_and_out_of_range_offset(flash_cli, tmp_path):
+    flash_cli.adapter.spi.write_memory(0, 0, b"\x00" * 0x3000)
+    assert flash_cli("spi", "flash", "erase", "--offset", "0x1000", "--length", "1").rc == 0
+    memory = flash_cli.adapter.spi.memory(0)
+    assert memory[0x0FFF] == 0 and memory[0x1000:0x2000] == b"\xff" * 0x1000 and memory[0x2000] == 0
+    source = tmp_path / "x.bin"
+    source.write_bytes(b"12")
+    assert flash_cli("spi", "flash", "write", "--offset", str((1 << 17) - 1), str(source)).rc == 2
+
+
+# ------------------------------------------------------------- GPIO, UART
+def test_gpio_set_and_get(cli):
+    assert cli("gpio", "set", "3=1", "4=inactive").rc == 0
+    assert (cli.adapter.gpio.output_level(2), cli.adapter.gpio.output_level(3)) == (1, 0)
+    cli.adapter.gpio.drive_input(0, 1)
+    assert cli("gpio", "get", "1", "2").out == '"1"=active "2"=inactive\n'
+    assert cli("gpio", "get", "--numeric", "1", "2").out == "1 0\n"
+
+
+def test_gpio_monitor_prints_one_line_per_edge(cli):
+    finish = cli.start("gpio", "monitor", "-n", "2", "2", requests_before_wait=2)
+    cli.adapter.gpio.drive_input(1, 1)
+    cli.adapter.gpio.drive_input(1, 0)
+    result = finish()
+    assert result.rc == 0
+    fields = [line.split("\t") for line in result.out.splitlines()]
+    assert [(f[1], f[2]) for f in fields] == [("rising", "2"), ("falling", "2")]
+    seconds, _dot, nanoseconds = fields[0][0].partition(".")
+    assert seconds.isdigit() and len(nanoseconds) == 9
+
+
+def test_uart_send_and_monitor(cli):
+    cli.adapter.uart.loopback = False
+    assert cli("uart", "send", "--crlf", "hello", "world").rc == 0
+    assert cli.adapter.uart.sent == b"hello world\r\n"
+    finish = cli.start("uart", "monitor", "--hex", "-n", "2", requests_before_wait=1)
+    cli.adapter.uart.inject(b"ping")
+    cli.adapter.uart.inject(b"\x00\x01")
+    result = finish()
+    assert result.out.splitlines() == [
+        "00000000  70 69 6e 67" + " " * 39 + "|ping|",
+        "00000004  00 01" + " " * 45 + "|..|",
+    ]
+
+
+# ---------------------------------------------------------------------- I3C
+def test_i3c_init_table_and_private_transfers(cli):
+    result = cli("i3c", "init", "--target", "0x50:0x0a")
+    assert result.out.splitlines() == [
+        "DA    SA    PID             BCR   DCR   MWL   MRL   IBI  CONF",
+        "0x0a  0x50  0123456789ab  0x07  0xc5  256   256   4    0x00",
+        "0x08  --    0123456789ac  0x06  0x44  256   256   0    0x00",
+    ]
+    assert cli("i3c", "write", "0x0a", "--register", "0004", "de", "ad").rc == 0
+    assert cli.adapter.i3c.memory(0x0123456789AB)[4:6] == b"\xde\xad"
+    assert cli("i3c", "read", "0x0a", "2", "--register", "0004").out.startswith("00000000  de ad ")
+    assert cli("i3c", "ccc", "getpid", "0x0a").out == "01 23 45 67 89 ab\n"
+    assert cli("i3c", "ccc", "setmwl", "0x08", "64").rc == 0
+    assert cli("i3c", "ccc", "getmwl", "0x08").out == "64\n"
+
+
+def test_i3c_ibi_follow_prints_each_interrupt(cli):
+    finish = cli.start("i3c", "ibi", "--init", "--follow", "-n", "2", requests_before_wait=3)
+    assert cli.adapter.i3c.raise_ibi(0x0123456789AB, b"\x2a")
+    assert cli.adapter.i3c.raise_ibi(0x0123456789AB, b"")
+    result = finish()
+    lines = [line.split("\t")[1:] for line in result.out.splitlines()]
+    assert lines == [["ibi", "0x08", "2a"], ["ibi", "0x08"]]
+
+
+# ------------------------------------------------------------------ targets
+def test_target_i2c_loads_the_image_prints_events_and_saves(cli, tmp_path):
+    image, saved = tmp_path / "image.bin", tmp_path / "saved.bin"
+    image.write_bytes(b"hello")
+    finish = cli.start("target", "i2c", "--bus", "B", "--address", "0x33", "-n", "1", "--save",
+                       str(saved), str(image), requests_before_wait=2)
+    # The image travels over the bulk interface after its request.
+    assert wait_until(lambda: cli.adapter.i2c_target.memory[:5] == b"hello")
+    assert cli.adapter.i2c_target.controller.write(0x33, b"\x02XY", bus=1).ack
+    result = finish()
+    assert result.rc == 0
+    assert result.out.split("\t")[1:] == ["write", "0x33", "0x0002", "2\n"]
+    assert saved.read_bytes()[:5] == b"heXYo"
+
+
+# ------------------------------------------------ the adapter and its setup
+def test_voltage_set_then_get(cli):
+    assert cli("voltage", "set", "1800").rc == 0
+    assert cli("voltage", "get").out.splitlines()[0] == "io:     1800 mV"
+
+
+def test_list_shows_the_virtual_adapter_only_with_sim(cli, capsys):
+    assert cli_main.main(["--sim", "--json", "list"]) == 0
+    listed = json.loads(capsys.readouterr().out)
+    assert any(entry["virtual"] and entry["path"] != cli.adapter.path for entry in listed)
+    assert cli_main.main(["--json", "list"]) == 0
+    assert all(not entry["virtual"] for entry in json.loads(capsys.readouterr().out))
+
+
+@pytest.mark.parametrize(
+    "argv, message",
+    [
+        ([], "no adapter found"),
+        (["--serial", "NOSUCH"], "no adapter with serial number NOSUCH"),
+        (["--device", "/dev/nonexistent-hidraw"], "no adapter at /dev/nonexistent-hidraw"),
+    ],
+    ids=["none-attached", "unknown-serial", "unknown-path"],
+)
+def test_device_selection_errors(capsys, argv, message):
+    assert cli_main.main([*argv, "info"]) == 1
+    assert message in capsys.readouterr().err
+
+
+def test_cannot_open_points_to_the_udev_rules():
+    text = cli_main.cannot_open("at /dev/hidraw9", [])
+    assert text.startswith("cannot open the adapter at /dev/hidraw9 (")
+    assert "vantor udev-rules | sudo tee /etc/udev/rules.d/70-pyvantorsdk.rules" in text
+
+
+def test_udev_rules_cover_every_supported_adapter(capsys):
+    assert cli_main.main(["udev-rules"]) == 0
+    rules = capsys.readouterr().out
+    lines = [line for line in rules.splitlines() if line and not line.startswith("#")]
+    for vendor, product, _model, _size in pyvantorsdk.SUPPORTED_DEVICES:
+        ids = f'{{idVendor}}=="{vendor:04x}", ATTRS{{idProduct}}=="{product:04x}"'
+        assert any(line.startswith('SUBSYSTEM=="hidraw"') and ids in line and 'TAG+="uaccess"' in line
+                   for line in lines)
+        usb = f'ATTR{{idVendor}}=="{vendor:04x}", ATTR{{idProduct}}=="{product:04x}"'
+        assert any(line.startswith('SUBSYSTEM=="usb"') and usb in line and 'TAG+="uaccess"' in line
+                   for line in lines)
+
+
+@pytest.mark.skipif(shutil.which("bash") is None, reason="needs bash")
+def test_bash_completion_completes_subcommands(capsys):
+    assert cli_main.main(["completion", "bash"]) == 0
+    script = capsys.readouterr().out
+    probe = script + '\nCOMP_WORDS=(vantor --sim i2c d); COMP_CWORD=3; _vantor; echo "${COMPREPLY[@]}"\n'
+    done = subprocess.run(["bash", "-c", probe], capture_output=True, text=True, timeout=10)
+    assert done.stdout.split() == ["detect", "dump"]
+
+
+def test_help_lists_every_subcommand_with_examples(capsys):
+    assert cli_main.main(["--help"]) == 0
+    text = capsys.readouterr().out
+    for command in cli_main.TOP_LEVEL_COMMANDS:
+        assert f"    {command} " in text
+    parser = cli_main.build_parser()
+    for path, _words in cli_main.subcommand_tree(parser):
+        if not path:
+            continue
+        assert cli_main.main([*path, "--help"]) == 0
+        assert "examples:\n" in capsys.readouterr().out, path
+
+
+class _TracingFacade(DeviceFacade):
+    calls: list = []
+
+    def start_trace(self, path):
+        self.calls.append(("start", path))
+
+    def stop_trace(self):
+        self.calls.append(("stop",))
+
+
+def test_trace_starts_before_connecting_and_stops_after_a_failure(cli, monkeypatch, tmp_path):
+    if hasattr(DeviceFacade, "start_trace"):
+        pytest.skip("the facade records traces itself")
+    monkeypatch.setattr(cli_main, "DeviceFacade", _TracingFacade)
+    trace = str(tmp_path / "t.pcapng")
+    assert cli("--trace", trace, "i2c", "get", "-y", "A", "0x42").rc == 1
+    assert _TracingFacade.calls == [("start", trace), ("stop",)]
+
+
+# ------------------------------------------------------ CCC argument forms
+@pytest.mark.parametrize(
+    "words, method, values",
+    [
+        (["enec", "ibi,hj"], "i3c_ccc_enec_broadcast", [9]),
+        (["enec", "0x08", "ibi"], "i3c_ccc_enec_direct", [0x08, 1]),
+        (["setmrl", "0x08", "64"], "i3c_ccc_setmrl_direct", [0x08, 64]),
+        (["setmrl", "64"], "i3c_ccc_setmrl_broadcast", [64]),
+        (["--broadcast", "setmrl", "64", "8"], "i3c_ccc_setmrl_broadcast", [64, 8]),
+        (["setdasa", "0x50", "0x0a"], "i3c_ccc_setdasa", [0x50, 0x0A]),
+        (["setaasa", "0x50", "0x51"], "i3c_ccc_setaasa", [[0x50, 0x51]]),
+        (["getstatus", "0x08"], "i3c_ccc_getstatus", [0x08]),
+        (["entas2"], "i3c_ccc_entas2_broadcast", []),
+        (["setxtime", "0x08", "0xdf", "0102"], "i3c_ccc_setxtime_direct", [0x08, 0xDF, b"\x01\x02"]),
+    ],
+    ids=["broadcast-by-arity", "direct-with-address", "direct-optional-left-out",
+         "broadcast-optional-left-out", "broadcast-forced", "two-addresses", "address-list",
+         "direct-only", "no-arguments", "hex-argument"],
+)
+def test_ccc_form_and_arguments(words, method, values):
+    args = cli_main.build_parser().parse_args(["i3c", "ccc", *words])
+    args.prepare(args)
+    assert args.ccc_call == (method, values)
+
+
+def test_rstact_takes_reset_names_and_a_direction():
+    args = cli_main.build_parser().parse_args(
+        ["i3c", "ccc", "rstact", "0x08", "reset-whole-target", "read"])
+    args.prepare(args)
+    method, values = args.ccc_call
+    assert method == "i3c_ccc_rstact_direct"
+    assert [v.name if hasattr(v, "name") else v for v in values] == [8, "RESET_WHOLE_TARGET", "READ"]
+
+
+# -------------------------------------------- confirmation, choosing, sim
+def test_declining_the_confirmation_sends_nothing(cli, monkeypatch):
+    monkeypatch.setattr("sys.stdin", io.StringIO("n\n"))
+    cli.adapter.clear()
+    result = cli("i2c", "detect", "A")
+    assert result.rc == 1
+    assert "Continue? [Y/n]" in result.err and "aborting on user request" in result.err
+    assert cli.adapter.requests == []
+
+
+@dataclass
+class Found:
+    path: str
+    serial_number: str
+    product_name: str = "Teranox"
+
+
+def test_several_adapters_are_listed_for_a_choice(monkeypatch, capsys):
+    monkeypatch.setattr(pyvantorsdk, "find_adapters",
+                        lambda include_virtual=True: [Found("/dev/hidraw1", "A1"), Found("/dev/hidraw2", "B2")])
+    assert cli_main.main(["info"]) == 1
+    err = capsys.readouterr().err
+    assert "2 adapters found; choose one with --device PATH or --serial SN" in err
+    assert "/dev/hidraw1 (serial A1, Teranox)" in err and "/dev/hidraw2 (serial B2, Teranox)" in err
+
+
+def test_a_profile_that_cannot_be_loaded_is_one_line(capsys, tmp_path):
+    assert cli_main.main(["--sim", str(tmp_path / "missing.toml"), "info"]) == 1
+    err = capsys.readouterr().err
+    assert err.startswith("info: --sim") and err.count("\n") == 1
+
+
+# -------------------------------------------------- SPI and I3C targets
+def test_target_spi_prints_reads_of_the_external_controller(cli, tmp_path):
+    image = tmp_path / "image.bin"
+    image.write_bytes(b"spi!")
+    finish = cli.start("target", "spi", "-n", "1", str(image), requests_before_wait=2)
+    assert wait_until(lambda: cli.adapter.spi_target.memory[:4] == b"spi!")
+    miso = cli.adapter.spi_target.controller.transfer(b"\x03\x00\x00" + bytes(4))
+    result = finish()
+    assert miso[3:] == b"spi!"  # the memory takes a 2-byte address
+    assert result.out.split("\t")[1:] == ["read", "0", "0x0000", "4\n"]
+
+
+def test_target_i3c_prints_private_writes(cli):
+    finish = cli.start("target", "i3c", "--static-address", "0x30", "-n", "2",
+                       requests_before_wait=1)
+    controller = cli.adapter.i3c_target.controller
+    assert controller.setdasa(0x30, 0x0B).ack
+    assert controller.private_write(0x0B, b"\x00\x05\xaa").ack
+    result = finish()
+    events = [line.split("\t")[1:] for line in result.out.splitlines()]
+    assert [e[0] for e in events] == ["dyn-addr-change", "write-transfer"]
+    assert events[1][-1] == "aa"
