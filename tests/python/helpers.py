@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import struct
 import threading
-from typing import List
+from typing import List, NamedTuple
 
 NOTIF_CODES = {
     "hot_join": 0x1982,
@@ -57,3 +57,31 @@ class Collector:
         with self._cond:
             return self._cond.wait_for(lambda: len(self.items) >= count, timeout)
 
+
+class I2cTransfer(NamedTuple):
+    """One I2C controller transfer as the adapter received it."""
+
+    kind: str  # "write" or "read"
+    address: int
+    subaddress: bytes
+    data: bytes  # the bytes written (empty for a read)
+    length: int  # bytes written or to read
+    non_stop: bool
+
+
+def i2c_transfers(requests: List[bytes]) -> List[I2cTransfer]:
+    """The I2C write (0x0904) and read (0x0905) requests among `requests`."""
+    found = []
+    for message in requests:
+        code = command_of(message)
+        if code not in (0x0904, 0x0905):
+            continue
+        _bus, length, address, sub_size, sub_value, non_stop = struct.unpack_from(
+            "<BHBBIB", message, 4
+        )
+        subaddress = sub_value.to_bytes(4, "big")[4 - sub_size :] if sub_size else b""
+        kind = "write" if code == 0x0904 else "read"
+        found.append(
+            I2cTransfer(kind, address, subaddress, bytes(message[14:]), length, bool(non_stop))
+        )
+    return found
