@@ -95,9 +95,6 @@ class Serial(serial.SerialBase):
     """
 
     BAUDRATES = BAUDRATES
-    BYTESIZES = tuple(_BYTESIZE)
-    PARITIES = tuple(_PARITY)
-    STOPBITS = tuple(_STOPBITS)
 
     is_open: bool
 
