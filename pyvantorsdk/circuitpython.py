@@ -50,7 +50,7 @@ from pyvantorsdk._cpp._pyvantorsdk_cpp import (
 from pyvantorsdk._oserror import raising_os_error
 from pyvantorsdk.errors import VantorError
 
-__all__ = ["I2C", "SPI", "DigitalInOut", "Direction", "Pull", "DriveMode"]
+__all__ = ["I2C", "SPI", "ChipSelect", "DigitalInOut", "Direction", "Pull", "DriveMode"]
 
 ReadableBuffer = Union[bytes, bytearray, memoryview]
 WriteableBuffer = Union[bytearray, memoryview]
@@ -235,9 +235,14 @@ class I2C(_Lockable):
 class SPI(_Lockable):
     """The adapter's SPI controller as a ``busio.SPI``.
 
-    Every transfer asserts the adapter's own ``chip_select`` line for its
-    duration. ``configure`` (under the lock) sets clock, mode and word size;
-    until then the bus runs at 100 kHz, mode 0, 8 bits.
+    The adapter drives its ``chip_select`` line itself, asserted for the
+    length of each transfer. A driver that toggles a chip-select pin around
+    several calls (``adafruit_bus_device.SPIDevice`` does) gets
+    ``ChipSelect(spi)`` as that pin: while it is active, written bytes are
+    held back and clocked out in front of the next read, or when the pin is
+    released, so a command and the read of its answer form one transfer.
+    ``configure`` (under the lock) sets clock, mode and word size; until
+    then the bus runs at 100 kHz, mode 0, 8 bits.
     """
 
     def __init__(
@@ -256,6 +261,9 @@ class SPI(_Lockable):
         self._frequency = 100_000
         self._mode = SpiMode.MODE_0
         self._width = SpiDataWidth.BITS_8
+        # Bytes written while a ChipSelect pin is active and not yet clocked
+        # out; None while no pin is active.
+        self._held: Optional[bytearray] = None
         with raising_os_error(_ERRNO):
             try:
                 self._apply(init=True)
@@ -280,6 +288,10 @@ class SPI(_Lockable):
     def frequency(self) -> int:
         """The clock in hertz, as configured."""
         return self._frequency
+
+    @property
+    def chip_select_polarity(self) -> SpiChipSelectPolarity:
+        return self._polarity
 
     def deinit(self) -> None:
         """Release the controller; the object cannot be used afterwards."""
@@ -313,7 +325,9 @@ class SPI(_Lockable):
         """Clock out ``buffer[start:end]``; what comes back is dropped."""
         self._check_lock()
         data = _as_bytes(buffer, start, end)
-        if data:
+        if self._held is not None:
+            self._held += data
+        elif data:
             self._transfer(data)
 
     def readinto(
@@ -328,7 +342,7 @@ class SPI(_Lockable):
         self._check_lock()
         window = _window(buffer, start, end)
         if len(window):
-            window[:] = self._transfer(bytes([write_value & 0xFF]) * len(window))
+            window[:] = self._clock(bytes([write_value & 0xFF]) * len(window))
 
     def write_readinto(
         self,
@@ -348,7 +362,7 @@ class SPI(_Lockable):
         if len(out) != len(window):
             raise ValueError("buffer slices must be of equal length")
         if out:
-            window[:] = self._transfer(out)
+            window[:] = self._clock(out)
 
     def _apply(self, *, init: bool) -> None:
         configure = self._device.spi_controller_init if init else self._device.spi_set_parameters
@@ -360,6 +374,22 @@ class SPI(_Lockable):
             self._polarity,
             self._frequency,
         )
+
+    def _select(self) -> None:
+        self._held = bytearray()
+
+    def _deselect(self) -> None:
+        held, self._held = self._held, None
+        if held:
+            self._transfer(bytes(held))
+
+    def _clock(self, data: bytes) -> bytes:
+        """Clock out ``data`` behind any held bytes; what came back for ``data``."""
+        if not self._held:
+            return self._transfer(data)
+        held = bytes(self._held)
+        self._held.clear()
+        return self._transfer(held + data)[len(held) :]
 
     def _transfer(self, data: bytes) -> bytes:
         with raising_os_error(_ERRNO):
@@ -391,6 +421,55 @@ class DriveMode(enum.Enum):
 
     PUSH_PULL = 0
     OPEN_DRAIN = 1
+
+
+class ChipSelect:
+    """The adapter's chip-select line of ``spi`` as a ``DigitalInOut``, for
+    drivers that assert chip select themselves around a transaction.
+
+    The line follows the SPI object's polarity: with the default active-low
+    line, setting ``value`` to False begins a transaction and True ends it.
+    Bytes written in between go out in front of the next read, or at the end,
+    as one transfer (one assertion of the line); a transaction that reads
+    twice is two transfers.
+    """
+
+    def __init__(self, spi: SPI) -> None:
+        self._spi = spi
+        self._active_value = spi.chip_select_polarity == SpiChipSelectPolarity.ACTIVE_HIGH
+        self._value = not self._active_value
+
+    def __repr__(self) -> str:
+        return f"<ChipSelect of {self._spi!r} active={self._value == self._active_value}>"
+
+    @property
+    def direction(self) -> Direction:
+        return Direction.OUTPUT
+
+    def switch_to_output(
+        self, value: bool = False, drive_mode: DriveMode = DriveMode.PUSH_PULL
+    ) -> None:
+        if drive_mode != DriveMode.PUSH_PULL:
+            raise NotImplementedError("the chip-select line is push-pull")
+        self.value = value
+
+    def deinit(self) -> None:
+        self.value = not self._active_value
+
+    @property
+    def value(self) -> bool:
+        return self._value
+
+    @value.setter
+    def value(self, value: bool) -> None:
+        value = bool(value)
+        if value == self._value:
+            return
+        self._value = value
+        if value == self._active_value:
+            self._spi._select()
+        else:
+            self._spi._deselect()
 
 
 class DigitalInOut:

@@ -9,10 +9,19 @@ import errno
 
 import adafruit_24lc32
 import pytest
+from adafruit_bus_device.spi_device import SPIDevice
 
 from helpers import I2cTransfer, i2c_transfers
 from pyvantorsdk import GpioPinNumber, I2cBus, SpiChipSelect, errors
-from pyvantorsdk.circuitpython import I2C, SPI, DigitalInOut, Direction, DriveMode, Pull
+from pyvantorsdk.circuitpython import (
+    I2C,
+    SPI,
+    ChipSelect,
+    DigitalInOut,
+    Direction,
+    DriveMode,
+    Pull,
+)
 
 DEVICE = 0x48
 
@@ -177,6 +186,21 @@ def test_spi_configure_reaches_the_controller(adapter, spi):
     state = adapter.spi.controller
     assert (state.frequency_hz, state.mode, state.data_width) == (2_000_000, 3, 1)
     assert spi.frequency == 2_000_000
+
+
+def test_chip_select_pin_makes_command_and_answer_one_transfer(adapter, dev):
+    adapter.spi.attach_flash(SpiChipSelect.CS_0)
+    adapter.spi.write_memory(SpiChipSelect.CS_0, 0x10, b"flash")
+    with SPI(dev) as bus:
+        device = SPIDevice(bus, ChipSelect(bus), baudrate=1_000_000)
+        answer = bytearray(5)
+        with device as spi:
+            spi.write(b"\x03\x00\x00\x10")  # read from 0x000010
+            spi.readinto(answer)
+        with device as spi:
+            spi.write(b"\x06")  # write enable: clocked out when deselected
+        assert spi_sent(adapter) == [b"\x03\x00\x00\x10" + b"\x00" * 5, b"\x06"]
+    assert answer == b"flash"
 
 
 SPI_REFUSALS = [
