@@ -3,8 +3,11 @@
 
 from __future__ import annotations
 
+import contextlib
+import io
 import struct
 import threading
+from pathlib import Path
 from typing import List, NamedTuple
 
 NOTIF_CODES = {
@@ -85,3 +88,21 @@ def i2c_transfers(requests: List[bytes]) -> List[I2cTransfer]:
             I2cTransfer(kind, address, subaddress, bytes(message[14:]), length, bool(non_stop))
         )
     return found
+
+
+def run_readme_example(heading: str) -> None:
+    """Run the first Python example after `heading` in the README and check
+    that each `print(...)  # shown` line printed what its comment shows."""
+    text = (Path(__file__).resolve().parents[2] / "README.md").read_text(encoding="utf-8")
+    section = text[text.index(heading) :]
+    start = section.index("```python\n") + len("```python\n")
+    code = section[start : section.index("```", start)]
+    shown = [
+        line.split("#", 1)[1].strip()
+        for line in code.splitlines()
+        if line.lstrip().startswith("print(") and "#" in line
+    ]
+    printed = io.StringIO()
+    with contextlib.redirect_stdout(printed):
+        exec(compile(code, f"README: {heading}", "exec"), {})
+    assert printed.getvalue().splitlines() == shown

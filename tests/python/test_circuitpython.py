@@ -11,7 +11,7 @@ import adafruit_24lc32
 import pytest
 from adafruit_bus_device.spi_device import SPIDevice
 
-from helpers import I2cTransfer, i2c_transfers
+from helpers import I2cTransfer, i2c_transfers, run_readme_example
 from pyvantorsdk import GpioPinNumber, I2cBus, SpiChipSelect, errors
 from pyvantorsdk.circuitpython import (
     I2C,
@@ -257,3 +257,7 @@ PIN_REFUSALS = [
 def test_pin_refusals(dev, error, call):
     with DigitalInOut(dev, GpioPinNumber.PIN_1) as pin, pytest.raises(error):
         call(pin)
+
+
+def test_readme_example():
+    run_readme_example("### CircuitPython drivers")

@@ -16,6 +16,7 @@ import time
 import pytest
 import serial
 
+from helpers import run_readme_example
 from pyvantorsdk import (
     GpioPinNumber,
     GpioTriggerType,
@@ -262,3 +263,7 @@ def _wait_for(fd, expected, timeout=20.0):
         except OSError:
             return False
     return True
+
+
+def test_readme_example():
+    run_readme_example("### pyserial and miniterm")

@@ -11,7 +11,7 @@ import struct
 import bme280
 import pytest
 
-from helpers import I2cTransfer, i2c_transfers
+from helpers import I2cTransfer, i2c_transfers, run_readme_example
 from pyvantorsdk import I2cBus, errors
 from pyvantorsdk.smbus import SMBus, i2c_msg, pec
 
@@ -237,3 +237,7 @@ def test_third_party_bme280_driver(adapter, dev):
     assert reading.pressure == pytest.approx(1006.53, abs=0.01)
     registers = adapter.i2c.memory(I2cBus.A, _BME280)
     assert registers[0xF2] == 1 and registers[0xF4] == 0x25  # x1 oversampling, forced mode
+
+
+def test_readme_example():
+    run_readme_example("### smbus2-style I2C")
