@@ -130,6 +130,7 @@ class Serial(serial.SerialBase):
         self._device = device
         with self._changed:
             self._received.clear()
+            self._cancelled = False
         device.on_notification(self._on_notification)
         try:
             try:
@@ -166,7 +167,7 @@ class Serial(serial.SerialBase):
         if target == "sim":
             from pyvantorsdk import sim
 
-            self._adapter = sim.VirtualAdapter(serial="SIM-SERIAL")
+            self._adapter = sim.VirtualAdapter()
             self._adapter.uart.loopback = options.get("loopback", "0") not in ("", "0", "false")
             connected = device.connect(self._adapter.path)
         elif "path" in options:
@@ -246,7 +247,8 @@ class Serial(serial.SerialBase):
             return b""
         deadline = None if self._timeout is None else time.monotonic() + self._timeout
         with self._changed:
-            self._cancelled = False
+            # A cancel_read that came before this read ends it too, and is
+            # used up by it.
             while len(self._received) < size and not self._cancelled:
                 if deadline is None:
                     self._changed.wait()
@@ -255,6 +257,7 @@ class Serial(serial.SerialBase):
                 if remaining <= 0:
                     break
                 self._changed.wait(remaining)
+            self._cancelled = False
             data = bytes(self._received[:size])
             del self._received[:size]
             return data

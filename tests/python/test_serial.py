@@ -166,6 +166,28 @@ def test_burst_of_uart_events_loses_nothing(adapter, dev, port):
     assert adapter.dropped_reports == 0 and dev.dropped_notifications == 0
 
 
+def test_cancel_read_ends_a_waiting_or_the_next_read(port):
+    port.timeout = None  # no limit: only the cancel ends these reads
+    results = []
+
+    def read_once():
+        results.append(port.read(1))
+
+    for cancel_first in (True, False):
+        thread = threading.Thread(target=read_once)
+        if cancel_first:
+            port.cancel_read()
+        thread.start()
+        if not cancel_first:
+            port.cancel_read()  # while the read waits, or just before it
+        thread.join(timeout=10)
+        if thread.is_alive():
+            port.cancel_read()
+            thread.join()
+            pytest.fail(f"read not cancelled (cancel first: {cancel_first})")
+    assert results == [b"", b""]
+
+
 def test_write_reaches_the_line(adapter, port):
     assert port.write(b"hello " * 300) == 1800  # more than one request
     assert adapter.uart.sent == b"hello " * 300
