@@ -210,13 +210,6 @@ def test_nack_is_enxio_with_the_adapter_error_as_cause(bus):
     assert isinstance(raised.value.__cause__, errors.I2cError)
 
 
-def test_closed_bus_refuses(bus):
-    bus.close()
-    with pytest.raises(OSError) as raised:
-        bus.read_byte(DEVICE)
-    assert raised.value.errno == errno.EBADF
-
-
 # A BME280 in the register map: the calibration words and raw readings of the
 # worked example in the sensor's data sheet (25.08 degC, 1006.53 hPa).
 _BME280 = 0x76
