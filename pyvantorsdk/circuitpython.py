@@ -315,9 +315,12 @@ class SPI(_Lockable):
             raise ValueError("the adapter's SPI words are 8 or 16 bits")
         if baudrate <= 0:
             raise ValueError("baudrate must be positive")
-        self._frequency = baudrate
-        self._mode = SpiMode(polarity << 1 | phase)
-        self._width = SpiDataWidth.BITS_8 if bits == 8 else SpiDataWidth.BITS_16
+        mode = SpiMode(polarity << 1 | phase)
+        width = SpiDataWidth.BITS_8 if bits == 8 else SpiDataWidth.BITS_16
+        # Drivers configure before every transaction; only a change is sent.
+        if (baudrate, mode, width) == (self._frequency, self._mode, self._width):
+            return
+        self._frequency, self._mode, self._width = baudrate, mode, width
         with raising_os_error(_ERRNO):
             self._apply(init=False)
 
