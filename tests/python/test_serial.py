@@ -206,7 +206,7 @@ def test_bad_urls(url):
         serial.serial_for_url(url)
 
 
-def test_miniterm_talks_to_the_virtual_adapter():
+def test_miniterm_talks_to_the_virtual_adapter(tmp_path):
     # miniterm reads keys from a terminal: run it on a pseudo-terminal, type,
     # and wait for the loopback echo (miniterm itself does not echo).
     controller, terminal = pty.openpty()
@@ -216,6 +216,7 @@ def test_miniterm_talks_to_the_virtual_adapter():
         stdout=terminal,
         stderr=terminal,
         close_fds=True,
+        cwd=tmp_path,  # `-m` puts the working directory first on the path
     )
     os.close(terminal)
     try:
