@@ -58,10 +58,12 @@ setup_venv() {
     if [ ! -x "$VENV/bin/python" ]; then
         "$(python_bin)" -m venv "$VENV"
     fi
-    # Build requirements, test requirements, and the Python checkers that
-    # test.sh and lint.sh run.
+    # Build requirements, the package's own dependency (pyserial), test
+    # requirements (with the third-party drivers the compatibility tests
+    # run), and the Python checkers that test.sh and lint.sh run.
     "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
-        "scikit-build-core>=0.11" "nanobind>=2.2" "pytest>=7" "hypothesis>=6" \
+        "scikit-build-core>=1.0" "nanobind>=2.2" "pyserial>=3.4" "pytest>=7" "hypothesis>=6" \
+        "smbus2>=0.4" "adafruit-circuitpython-24lc32>=1.2" "RPi.bme280>=0.2.4" \
         "ruff>=0.6" "mypy>=1.10"
 }
 

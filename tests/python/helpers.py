@@ -3,9 +3,12 @@
 
 from __future__ import annotations
 
+import contextlib
+import io
 import struct
 import threading
-from typing import List
+from pathlib import Path
+from typing import List, NamedTuple
 
 NOTIF_CODES = {
     "hot_join": 0x1982,
@@ -57,3 +60,49 @@ class Collector:
         with self._cond:
             return self._cond.wait_for(lambda: len(self.items) >= count, timeout)
 
+
+class I2cTransfer(NamedTuple):
+    """One I2C controller transfer as the adapter received it."""
+
+    kind: str  # "write" or "read"
+    address: int
+    subaddress: bytes
+    data: bytes  # the bytes written (empty for a read)
+    length: int  # bytes written or to read
+    non_stop: bool
+
+
+def i2c_transfers(requests: List[bytes]) -> List[I2cTransfer]:
+    """The I2C write (0x0904) and read (0x0905) requests among `requests`."""
+    found = []
+    for message in requests:
+        code = command_of(message)
+        if code not in (0x0904, 0x0905):
+            continue
+        _bus, length, address, sub_size, sub_value, non_stop = struct.unpack_from(
+            "<BHBBIB", message, 4
+        )
+        subaddress = sub_value.to_bytes(4, "big")[4 - sub_size :] if sub_size else b""
+        kind = "write" if code == 0x0904 else "read"
+        found.append(
+            I2cTransfer(kind, address, subaddress, bytes(message[14:]), length, bool(non_stop))
+        )
+    return found
+
+
+def run_readme_example(heading: str) -> None:
+    """Run the first Python example after `heading` in the README and check
+    that each `print(...)  # shown` line printed what its comment shows."""
+    text = (Path(__file__).resolve().parents[2] / "README.md").read_text(encoding="utf-8")
+    section = text[text.index(heading) :]
+    start = section.index("```python\n") + len("```python\n")
+    code = section[start : section.index("```", start)]
+    shown = [
+        line.split("#", 1)[1].strip()
+        for line in code.splitlines()
+        if line.lstrip().startswith("print(") and "#" in line
+    ]
+    printed = io.StringIO()
+    with contextlib.redirect_stdout(printed):
+        exec(compile(code, f"README: {heading}", "exec"), {})
+    assert printed.getvalue().splitlines() == shown

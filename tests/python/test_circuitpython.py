@@ -1,0 +1,224 @@
+# SPDX-License-Identifier: MIT
+"""The CircuitPython-style buses and pins: slices and transfers as the
+adapter receives them, the bus lock, errors as OSError, and an unmodified
+CircuitPython driver over the virtual adapter."""
+
+from __future__ import annotations
+
+import errno
+
+import adafruit_24lc32
+import pytest
+from adafruit_bus_device.spi_device import SPIDevice
+
+from helpers import I2cTransfer, i2c_transfers, run_readme_example
+from pyvantorsdk import GpioPinNumber, I2cBus, SpiChipSelect, errors
+from pyvantorsdk.circuitpython import (
+    I2C,
+    SPI,
+    ChipSelect,
+    DigitalInOut,
+    Direction,
+    Pull,
+)
+
+DEVICE = 0x48
+
+
+@pytest.fixture
+def i2c(adapter, dev):
+    adapter.i2c.attach_register_map(I2cBus.A, DEVICE)
+    adapter.i2c.write_memory(I2cBus.A, DEVICE, 0, bytes(range(0x40)))
+    with I2C(dev) as bus:
+        assert bus.try_lock()
+        adapter.clear()
+        yield bus
+        bus.unlock()
+
+
+def write(data, non_stop=False):
+    return I2cTransfer("write", DEVICE, b"", data, len(data), non_stop)
+
+
+def read(length, subaddress=b""):
+    return I2cTransfer("read", DEVICE, subaddress, b"", length, False)
+
+
+OUT = bytes([0x10, 0x11, 0x12, 0x13, 0x14, 0x15])
+
+# (call on the bus with an 8-byte input buffer, transfers, buffer afterwards)
+SLICES = [
+    ("writeto_whole", lambda b, buf: b.writeto(DEVICE, OUT), [write(OUT)], None),
+    (
+        "writeto_start_end",
+        lambda b, buf: b.writeto(DEVICE, OUT, start=1, end=3),
+        [write(OUT[1:3])],
+        None,
+    ),
+    (
+        "writeto_end_past_buffer",
+        lambda b, buf: b.writeto(DEVICE, OUT, start=4),
+        [write(OUT[4:])],
+        None,
+    ),
+    (
+        "readfrom_into_slice",
+        lambda b, buf: b.readfrom_into(DEVICE, buf, start=2, end=5),
+        [read(3)],
+        b"\xee\xee\x00\x01\x02\xee\xee\xee",
+    ),
+    (
+        "short_write_then_read_one_transfer",
+        lambda b, buf: b.writeto_then_readfrom(
+            DEVICE, OUT, buf, out_start=0, out_end=1, in_start=6
+        ),
+        [read(2, subaddress=OUT[:1])],
+        b"\xee" * 6 + b"\x10\x11",
+    ),
+    (
+        "long_write_then_read_without_stop",
+        lambda b, buf: b.writeto_then_readfrom(DEVICE, OUT, buf, out_start=1, in_end=2),
+        [write(OUT[1:], non_stop=True), read(2)],
+        # The register map takes the first byte written (0x11) as its
+        # pointer, which runs on past the four data bytes.
+        b"\x15\x16" + b"\xee" * 6,
+    ),
+]
+
+
+@pytest.mark.parametrize(
+    "call, transfers, result", [row[1:] for row in SLICES], ids=[row[0] for row in SLICES]
+)
+def test_slices_on_the_bus(adapter, i2c, call, transfers, result):
+    buffer = bytearray(b"\xee" * 8)
+    call(i2c, buffer)
+    assert i2c_transfers(adapter.requests) == transfers
+    if result is not None:
+        assert buffer == result
+
+
+def test_empty_read_slice_writes_only(adapter, i2c):
+    i2c.writeto_then_readfrom(DEVICE, OUT, bytearray(4), out_end=2, in_start=4)
+    assert i2c_transfers(adapter.requests) == [write(OUT[:2])]
+
+
+def test_scan_lists_addresses_in_order(adapter, i2c):
+    adapter.i2c.attach_eeprom(I2cBus.A, 0x20)
+    assert i2c.scan() == [0x20, DEVICE]
+
+
+def test_transfers_need_the_lock(adapter, dev):
+    with I2C(dev) as bus:
+        with pytest.raises(RuntimeError):
+            bus.writeto(DEVICE, b"\x00")
+        assert bus.try_lock()
+        assert not bus.try_lock()  # a second user waits
+        bus.unlock()
+        assert bus.try_lock()
+
+
+def test_nack_is_enodev_with_the_adapter_error_as_cause(i2c):
+    with pytest.raises(OSError) as raised:
+        i2c.writeto(0x49, b"")
+    assert raised.value.errno == errno.ENODEV
+    assert isinstance(raised.value.__cause__, errors.I2cError)
+
+
+def test_second_object_on_a_set_up_bus_takes_it_over(adapter, dev):
+    with I2C(dev, frequency=100_000):
+        with I2C(dev, frequency=400_000) as again:
+            assert again.frequency == 400_000
+            assert adapter.i2c.bus(I2cBus.A).frequency_hz == 400_000
+    assert not adapter.i2c.bus(I2cBus.A).initialized
+
+
+def test_third_party_eeprom_driver(adapter, dev):
+    adapter.i2c.attach_eeprom(I2cBus.A, 0x50, size=4096, page_size=32, address_bytes=2)
+    with I2C(dev) as bus:
+        eeprom = adafruit_24lc32.EEPROM_I2C(bus)
+        eeprom[0x123:0x128] = b"hello"
+        assert eeprom[0x123:0x128] == b"hello"
+        assert eeprom[0x123] == b"h"
+        with pytest.raises(ValueError, match="No I2C device"):
+            adafruit_24lc32.EEPROM_I2C(bus, address=0x51)  # the driver's probe
+    assert adapter.i2c.memory(I2cBus.A, 0x50)[0x123:0x128] == b"hello"
+
+
+# ---------------------------------------------------------------------- SPI
+JEDEC_ID = b"\xa7\x40\x14"
+
+
+@pytest.fixture
+def spi(adapter, dev):
+    adapter.spi.attach_flash(SpiChipSelect.CS_0)
+    with SPI(dev) as bus:
+        assert bus.try_lock()
+        yield bus
+
+
+def spi_sent(adapter):
+    """The bytes of every SPI transfer request (0x0D04)."""
+    return [bytes(m[8:]) for m in adapter.requests if m[2:4] == b"\x04\x0d"]
+
+
+def test_spi_write_readinto_reads_the_flash_id(adapter, spi):
+    received = bytearray(7)
+    spi.write_readinto(b"\x00\x9f\x00\x00\x00\x00", received, out_start=1, in_start=2)
+    assert received[:2] == b"\x00\x00"  # before in_start: untouched
+    assert received[3:6] == JEDEC_ID
+    assert spi_sent(adapter) == [b"\x9f\x00\x00\x00\x00"]
+
+
+def test_spi_slices_and_write_value(adapter, spi):
+    spi.write(b"\x01\x02\x03\x04", start=1, end=3)
+    spi.readinto(bytearray(4), start=1, end=3, write_value=0x9F)
+    assert spi_sent(adapter) == [b"\x02\x03", b"\x9f\x9f"]
+
+
+def test_spi_configure_reaches_the_controller(adapter, spi):
+    spi.configure(baudrate=2_000_000, polarity=1, phase=1, bits=16)
+    state = adapter.spi.controller
+    assert (state.frequency_hz, state.mode, state.data_width) == (2_000_000, 3, 1)
+    assert spi.frequency == 2_000_000
+
+
+def test_chip_select_pin_makes_command_and_answer_one_transfer(adapter, dev):
+    adapter.spi.attach_flash(SpiChipSelect.CS_0)
+    adapter.spi.write_memory(SpiChipSelect.CS_0, 0x10, b"flash")
+    with SPI(dev) as bus:
+        device = SPIDevice(bus, ChipSelect(bus), baudrate=1_000_000)
+        answer = bytearray(5)
+        with device as spi:
+            spi.write(b"\x03\x00\x00\x10")  # read from 0x000010
+            spi.readinto(answer)
+        with device as spi:
+            spi.write(b"\x06")  # write enable: clocked out when deselected
+        assert spi_sent(adapter) == [b"\x03\x00\x00\x10" + b"\x00" * 5, b"\x06"]
+    assert answer == b"flash"
+
+
+# --------------------------------------------------------------------- GPIO
+def test_pin_output_drives_the_line(adapter, dev):
+    with DigitalInOut(dev, GpioPinNumber.PIN_2) as pin:
+        assert pin.direction == Direction.INPUT
+        pin.switch_to_output(value=True)
+        assert adapter.gpio.output_level(GpioPinNumber.PIN_2) == 1
+        pin.value = False
+        assert adapter.gpio.output_level(GpioPinNumber.PIN_2) == 0
+        assert pin.value is False
+    assert adapter.gpio.output_level(GpioPinNumber.PIN_2) is None  # released to input
+
+
+def test_pin_input_reads_the_line(adapter, dev):
+    with DigitalInOut(dev, GpioPinNumber.PIN_3) as pin:
+        adapter.gpio.drive_input(GpioPinNumber.PIN_3, 1)
+        assert pin.value is True
+        adapter.gpio.drive_input(GpioPinNumber.PIN_3, 0)
+        assert pin.value is False
+        assert pin.pull is None
+        with pytest.raises(NotImplementedError):  # the pins have no pull resistors
+            pin.switch_to_input(pull=Pull.UP)
+
+
+def test_readme_example():
+    run_readme_example("### CircuitPython drivers")
