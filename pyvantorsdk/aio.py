@@ -258,11 +258,15 @@ class _Worker:
 
 class _EventRouter:
     """The facade's notification callback: moves events from the delivery
-    thread to the loop in batches, and there to every open subscription."""
+    thread to the loop in batches, and there to every open subscription.
+
+    It refers to no device: the facade holds it, and a device must stay
+    collectable while subscriptions are open."""
 
     def __init__(self, loop: asyncio.AbstractEventLoop) -> None:
         self.loop = loop
         self.streams: List[EventStream] = []  # loop thread only
+        self.dropped = 0  # over all subscriptions; loop thread only
         self._lock = threading.Lock()
         self._incoming: List[Notification] = []  # guarded by _lock
 
@@ -290,13 +294,13 @@ class EventStream:
     """One subscription to a device's events: an async iterator, and an async
     context manager that closes it. See the module documentation."""
 
-    def __init__(self, device: AsyncDevice, maxsize: int) -> None:
+    def __init__(self, router: _EventRouter, maxsize: int) -> None:
         if maxsize < 1:
             raise ValueError("maxsize must be at least 1")
         self.maxsize = maxsize
         #: Events dropped because the buffer was full.
         self.dropped = 0
-        self._device: Optional[AsyncDevice] = device
+        self._router = router
         self._buffer: Deque[Notification] = collections.deque()
         self._wakeup: Optional[asyncio.Future[None]] = None
         self._ended = False
@@ -307,8 +311,7 @@ class EventStream:
         if len(self._buffer) >= self.maxsize:
             self._buffer.popleft()
             self.dropped += 1
-            if self._device is not None:
-                self._device._dropped_events += 1
+            self._router.dropped += 1
             if self.dropped == 1:
                 _log.warning(
                     "event buffer of %d full: dropping the oldest events (counted in dropped)",
@@ -327,9 +330,8 @@ class EventStream:
 
     def close(self) -> None:
         """Unsubscribes; iteration ends once the buffered events are taken."""
-        if self._device is not None:
-            self._device._unsubscribe(self)
-            self._device = None
+        if self in self._router.streams:
+            self._router.streams.remove(self)
         self._end()
 
     def __aiter__(self) -> EventStream:
@@ -375,7 +377,6 @@ class AsyncDevice:
         self._name = name
         self._worker = _Worker(f"pyvantorsdk.aio {name}")
         self._router = _EventRouter(loop)
-        self._dropped_events = 0
         self._closing: Optional[asyncio.Future[None]] = None
         facade.on_notification(self._router)
         # A device dropped without close() still disconnects, after the call
@@ -389,7 +390,7 @@ class AsyncDevice:
     @property
     def dropped_events(self) -> int:
         """Events dropped from full subscription buffers, over all of them."""
-        return self._dropped_events
+        return self._router.dropped
 
     @property
     def dropped_notifications(self) -> int:
@@ -398,21 +399,16 @@ class AsyncDevice:
 
     def events(self, maxsize: int = 1024) -> EventStream:
         """Subscribes to the events that arrive from now on."""
-        stream = EventStream(self, maxsize)
+        stream = EventStream(self._router, maxsize)
         if self.closed:
             stream._end()
         else:
             self._router.streams.append(stream)
         return stream
 
-    def _unsubscribe(self, stream: EventStream) -> None:
-        if stream in self._router.streams:
-            self._router.streams.remove(stream)
-
     def _end_events(self) -> None:
         streams, self._router.streams = self._router.streams, []
         for stream in streams:
-            stream._device = None
             stream._end()
 
     async def _call(self, name: str, call: Callable[[], Any]) -> Any:

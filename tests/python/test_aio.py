@@ -7,10 +7,12 @@ from __future__ import annotations
 
 import ast
 import asyncio
+import gc
 import logging
 import re
 import struct
 import threading
+import weakref
 from pathlib import Path
 
 import pytest
@@ -394,6 +396,19 @@ def test_a_device_belongs_to_its_loop(adapter):
             await dev.reset_device()
 
     run(elsewhere())
+
+
+def test_a_device_dropped_unclosed_is_collected_and_disconnects(adapter):
+    async def main():
+        dev = await aio.connect(adapter.path)
+        dev.events()  # an open subscription must not keep the device alive
+        return weakref.ref(dev), dev._worker._thread
+
+    device, worker = run(main())
+    gc.collect()
+    assert device() is None
+    worker.join(10)
+    assert not worker.is_alive()
 
 
 def test_readme_example_runs():
