@@ -5,8 +5,10 @@ short messages dropped, and every command family reachable."""
 
 from __future__ import annotations
 
+import gc
 import logging
 import struct
+import weakref
 
 import pytest
 
@@ -176,6 +178,19 @@ class TestRawCcc:
         adapter.clear()
         assert facade.i3c_ccc_transfer(1, 0x30, 1, 0, 0, 0, 1, 0x8D, 0, b"\x01") == WRONG_REQUEST
         assert adapter.requests == []
+
+
+def test_callbacks_closing_over_their_facade_are_collected(adapter):
+    def connected_in_a_cycle():
+        f = AsyncDeviceFacade()
+        assert f.connect(adapter.path)
+        f.on_async_response(lambda message: f)
+        f.on_notification(lambda event: f)
+        return weakref.ref(f)
+
+    facade = connected_in_a_cycle()
+    gc.collect()
+    assert facade() is None
 
 
 # One command of each family and each method of the asynchronous side's own,
