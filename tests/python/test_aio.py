@@ -369,8 +369,7 @@ def test_close_with_calls_in_flight(adapter):
         running = asyncio.create_task(dev.get_usb_config())
         queued = asyncio.create_task(dev.reset_device())
         await gate.wait_entered()
-        closing = asyncio.create_task(dev.close())
-        await asyncio.sleep(0)  # close() has failed the queued call
+        closing = asyncio.create_task(dev.close())  # fails the queued call at once
         with pytest.raises(errors.DisconnectError) as info:
             await queued
         assert info.value.operation == "reset_device"
