@@ -4,39 +4,218 @@
 #include <nanobind/stl/string.h>
 
 #include <string>
+#include <utility>
 
 #include "bindings/Commands.h"
-#include "bindings/ExitGuard.h"
+#include "bindings/Convert.h"
 #include "bindings/ReleasedGil.h"
+#include "sdk/i3c/I3cTypes.h"
 
 namespace nb = nanobind;
 using namespace nb::literals;
 
 namespace pyvantorsdk {
 
-AsyncFacadeCommands::AsyncFacadeCommands() : sdk_(std::make_unique<vantor::VantorAsyncSDK>()) {}
-
-AsyncFacadeCommands::~AsyncFacadeCommands() {
-    GilReleaseIfHeld unlocked;
-    sdk_.reset();
+AsyncDeviceFacade::AsyncDeviceFacade() : sdk_(std::make_unique<vantor::VantorAsyncSDK>()) {
+    sdk_->onResponse([this](const std::vector<uint8_t>& message) {
+        if (message.size() < vantor::kResponseHeaderSize) return;
+        delivery_.push(message.data(), message.size());
+    });
+    registerLive(this);
 }
 
-void registerAsyncFacadeCommands(nb::module_& m) {
-    nb::class_<AsyncFacadeCommands> cls(
-        m, "_AsyncFacadeCommands",
-        "The asynchronous command methods: id first, the send status as result.");
-    cls.def(nb::init<>())
+AsyncDeviceFacade::~AsyncDeviceFacade() {
+    unregisterLive(this);
+    {
+        GilReleaseIfHeld unlocked;
+        sdk_.reset();
+        delivery_.stop(NotificationDelivery::Pending::Drop);
+    }
+    // Released with the lock held (see DeviceFacade's destructor).
+    delivery_.slot().clear();
+    delivery_.responseSlot().clear();
+}
+
+template <class Open>
+bool AsyncDeviceFacade::connectWith(Open&& open) {
+    bool opened = false;
+    {
+        ReleasedGil released;
+        opened = std::forward<Open>(open)(*sdk_);
+    }
+    if (opened && delivery_.anyInstalled()) delivery_.start();
+    return opened;
+}
+
+void AsyncDeviceFacade::disconnect() {
+    {
+        ReleasedGil released;
+        sdk_->disconnect();
+    }
+    delivery_.stop(NotificationDelivery::Pending::Deliver);
+}
+
+void AsyncDeviceFacade::disconnectForExit() noexcept {
+    delivery_.stop(NotificationDelivery::Pending::Drop);
+}
+
+namespace {
+
+using AsyncClass = nb::class_<AsyncDeviceFacade>;
+
+// Cyclic garbage collection through both stored callbacks.
+int asyncTraverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    if (!nb::inst_ready(self)) return 0;
+    NotificationDelivery& d = nb::inst_ptr<AsyncDeviceFacade>(self)->delivery();
+    if (int r = d.slot().traverse(visit, arg)) return r;
+    return d.responseSlot().traverse(visit, arg);
+}
+
+int asyncClear(PyObject* self) {
+    if (nb::inst_ready(self)) {
+        NotificationDelivery& d = nb::inst_ptr<AsyncDeviceFacade>(self)->delivery();
+        d.slot().clear();
+        d.responseSlot().clear();
+    }
+    return 0;
+}
+
+PyType_Slot asyncSlots[] = {{Py_tp_traverse, reinterpret_cast<void*>(&asyncTraverse)},
+                            {Py_tp_clear, reinterpret_cast<void*>(&asyncClear)},
+                            {0, nullptr}};
+
+// Stores a callback in `slot` and starts the delivery thread for it.
+void install(AsyncDeviceFacade& a, CallbackSlot& slot, nb::object callback, const char* what) {
+    if (!callback.is_none() && !PyCallable_Check(callback.ptr())) {
+        throw nb::type_error(
+            (std::string("the ") + what + " callback must be callable or None").c_str());
+    }
+    const bool installing = !callback.is_none();
+    slot.set(std::move(callback));
+    if (installing) a.delivery().start();
+}
+
+// Sends with the interpreter lock released and returns the send status.
+template <class Send>
+uint16_t send(AsyncDeviceFacade& a, Send&& sendFn) {
+    ReleasedGil released;
+    return std::forward<Send>(sendFn)(a.sdk());
+}
+
+void bindConnection(AsyncClass& cls) {
+    cls.def(nb::init<>(),
+            "A facade for one adapter whose methods send and return at once; answers arrive at "
+            "the response callback.")
         .def(
             "connect",
-            [](AsyncFacadeCommands& a, const std::string& path) {
-                ReleasedGil released;
-                return a.sdk().connect(path);
+            [](AsyncDeviceFacade& a, const std::string& path) {
+                return a.connectWith([&](vantor::VantorAsyncSDK& s) { return s.connect(path); });
             },
-            "device_path"_a = "")
-        .def("disconnect", [](AsyncFacadeCommands& a) {
-            ReleasedGil released;
-            a.sdk().disconnect();
+            "device_path"_a = "",
+            "Open the adapter at this HID path, or the first supported adapter for an empty "
+            "path. False when none could be opened.")
+        .def(
+            "connect_serial",
+            [](AsyncDeviceFacade& a, const std::string& serial) {
+                return a.connectWith(
+                    [&](vantor::VantorAsyncSDK& s) { return s.connectWithSerialNumber(serial); });
+            },
+            "serial"_a, "Open the first supported adapter with this serial number.")
+        .def(
+            "disconnect", [](AsyncDeviceFacade& a) { a.disconnect(); },
+            "Close the adapter (nothing happens when it is not open); messages received before "
+            "are delivered first.")
+        .def(
+            "get_version", [](AsyncDeviceFacade&) { return vantor::VantorAsyncSDK::getVersion(); },
+            "The SDK version.")
+        .def(
+            "is_bulk_transport_available",
+            [](AsyncDeviceFacade& a) { return a.sdk().isBulkTransportAvailable(); },
+            "True when the adapter's vendor bulk interface is open.")
+        .def(
+            "on_async_response",
+            [](AsyncDeviceFacade& a, nb::object callback) {
+                install(a, a.delivery().responseSlot(), std::move(callback), "response");
+            },
+            "cb"_a.none(),
+            nb::sig("def on_async_response(self, cb: collections.abc.Callable[[bytes], object] "
+                    "| None) -> None"),
+            "Call cb(message) with every response, the whole message as bytes (transaction id, "
+            "command code, status, payload), on the facade's delivery thread; None drops them.")
+        .def(
+            "on_notification",
+            [](AsyncDeviceFacade& a, nb::object callback) {
+                install(a, a.delivery().slot(), std::move(callback), "notification");
+            },
+            "cb"_a.none(),
+            nb::sig("def on_notification(self, cb: collections.abc.Callable[[Notification], "
+                    "object] | None) -> None"),
+            "Call cb(notification) for every event, in order, on the facade's delivery thread; "
+            "None stops delivery.")
+        .def_prop_ro(
+            "dropped_messages", [](AsyncDeviceFacade& a) { return a.delivery().dropped(); },
+            "Responses and notifications lost because 65536 were already waiting for the "
+            "callbacks (each loss is also logged on \"pyvantorsdk.backend\").")
+        .def("__repr__", [](AsyncDeviceFacade& a) {
+            return std::string("<AsyncDeviceFacade ") +
+                   (a.sdk().isConnected() ? "connected" : "disconnected") + ">";
         });
+}
+
+// The requests whose answers the blocking facade decodes by itself.
+void bindQueries(AsyncClass& cls) {
+    cls.def(
+           "get_usb_string",
+           [](AsyncDeviceFacade& a, uint16_t id, uint8_t subCommand) {
+               return send(
+                   a, [&](vantor::VantorAsyncSDK& s) { return s.getUsbString(id, subCommand); });
+           },
+           "id"_a, "sub_cmd"_a, "Request one USB string descriptor.")
+        .def(
+            "get_analog_measurements",
+            [](AsyncDeviceFacade& a, uint16_t id) {
+                return send(a,
+                            [&](vantor::VantorAsyncSDK& s) { return s.getAnalogMeasurements(id); });
+            },
+            "id"_a, "Request the adapter's analog measurements (the rail voltages among them).")
+        .def(
+            "get_bulk_capabilities",
+            [](AsyncDeviceFacade& a, uint16_t id) {
+                return send(a,
+                            [&](vantor::VantorAsyncSDK& s) { return s.getBulkCapabilities(id); });
+            },
+            "id"_a, "Send the bulk capability query.")
+        .def(
+            "i3c_ccc_transfer",
+            [](AsyncDeviceFacade& a, uint16_t id, uint8_t address, int32_t direction, int32_t mode,
+               int32_t flags, int32_t type, uint8_t payloadLength, uint8_t ccc,
+               uint8_t definingByte, const ByteArg& data) {
+                return send(a, [&](vantor::VantorAsyncSDK& s) {
+                    return s.i3cCccTransfer(id, address,
+                                            static_cast<vantor::I3cTransferDirection>(direction),
+                                            static_cast<vantor::I3cTransferMode>(mode),
+                                            static_cast<vantor::I3cTransferFlags>(flags),
+                                            static_cast<vantor::I3cCccType>(type), payloadLength,
+                                            static_cast<vantor::CCC>(ccc), definingByte, data);
+                });
+            },
+            "id"_a, "address"_a, "direction"_a, "mode"_a, "flags"_a, "type"_a, "payload_length"_a,
+            "ccc"_a, "defining_byte"_a, "data"_a = nb::bytes("", 0),
+            "Send a common command code with every header field given: direction, mode, flags, "
+            "type and ccc are the values of I3cTransferDirection, I3cTransferMode, "
+            "I3cTransferFlags, I3cCccType and CCC.");
+}
+
+}  // namespace
+
+void registerAsyncDeviceFacade(nb::module_& m) {
+    AsyncClass cls(m, "AsyncDeviceFacade", nb::type_slots(asyncSlots), nb::is_weak_referenceable(),
+                   "Drives one adapter without waiting: every command method takes the "
+                   "transaction id first, sends, and returns the send status as an int; the "
+                   "answers arrive as bytes at the response callback.");
+    bindConnection(cls);
+    bindQueries(cls);
     AsyncCommandsBuilder g(cls);
     describeSystem(g);
     describeI2c(g);

@@ -32,6 +32,11 @@
 // `g.syncOnly(...)` rows exist on `DeviceFacade` alone: the results that only
 // the blocking SDK decodes (getters, device information) and the bulk
 // transfers, whose data phase needs the blocking engine.
+//
+// An argument wrapped in `asyncRequired(...)` keeps its default on
+// `DeviceFacade` and has none on the asynchronous facade, where the caller
+// states every part of the request it sends (the target lists of the
+// dynamic address assignments).
 
 #include <nanobind/nanobind.h>
 
@@ -228,7 +233,32 @@ struct AsyncCall {
     }
 };
 
+// An argument with a default on DeviceFacade and without one on the
+// asynchronous facade.
+struct AsyncRequired {
+    nanobind::arg_v arg;
+};
+inline AsyncRequired asyncRequired(nanobind::arg_v arg) {
+    return AsyncRequired{std::move(arg)};
+}
+
 namespace detail {
+
+// A row's extra as each builder hands it to nanobind.
+template <class Extra>
+const Extra& syncExtra(const Extra& extra) {
+    return extra;
+}
+inline const nanobind::arg_v& syncExtra(const AsyncRequired& extra) {
+    return extra.arg;
+}
+template <class Extra>
+const Extra& asyncExtra(const Extra& extra) {
+    return extra;
+}
+inline nanobind::arg asyncExtra(const AsyncRequired& extra) {
+    return nanobind::arg(extra.arg.name_);
+}
 
 // The parameter list of a command's call once its `sdk` is `Context`:
 // `&Fn::operator()<Context>` names the generic call's instance, whose type
@@ -272,7 +302,7 @@ class FacadeBuilder {
             [name, call](DeviceFacade& d, Args... args) -> R {
                 return call(SyncCall{d, name}, std::forward<Args>(args)...);
             },
-            extra..., doc);
+            detail::syncExtra(extra)..., doc);
     }
 
     nanobind::class_<DeviceFacade>& cls_;
@@ -301,7 +331,7 @@ class AsyncFacadeBuilder {
             [call](T& self, uint16_t id, Args... args) -> uint16_t {
                 return call(AsyncCall{self.sdk(), id}, std::forward<Args>(args)...);
             },
-            "id"_a, extra..., doc);
+            "id"_a, detail::asyncExtra(extra)..., doc);
     }
 
     nanobind::class_<T>& cls_;
@@ -360,8 +390,8 @@ void describeSpi(FacadeBuilder& g);
 void describeGpio(FacadeBuilder& g);
 void describeTargets(FacadeBuilder& g);
 
-class AsyncFacadeCommands;
-using AsyncCommandsBuilder = AsyncFacadeBuilder<AsyncFacadeCommands>;
+class AsyncDeviceFacade;
+using AsyncCommandsBuilder = AsyncFacadeBuilder<AsyncDeviceFacade>;
 void describeSystem(AsyncCommandsBuilder& g);
 void describeI2c(AsyncCommandsBuilder& g);
 void describeUart(AsyncCommandsBuilder& g);

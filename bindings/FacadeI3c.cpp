@@ -111,7 +111,7 @@ void describeController(G& g) {
         "push_pull_frequency"_a, "open_drain_frequency"_a, "i2c_open_drain_frequency"_a, "drive_strength"_a);
     g.command("i3c_init_bus", "Assign dynamic addresses to the listed targets (target dictionaries).",
         [](auto sdk, nb::sequence targets) { return sdk(VANTOR_SDK(i3cInitBus), toTargetInfos(targets)); },
-        "targets"_a = nb::tuple());
+        asyncRequired("targets"_a = nb::tuple()));
     g.command("i3c_reset_bus", "Reset the I3C bus.",
         [](auto sdk) { return sdk(VANTOR_SDK(i3cResetBus)); });
     g.command("i3c_get_device_table", "The adapter's table of targets, as target dictionaries.",
@@ -202,7 +202,7 @@ void describeCcc(G& g) {
         "flags"_a = 0);
     g.command("i3c_ccc_entdaa", "ENTDAA for the listed targets (target dictionaries).",
         [](auto sdk, nb::sequence targets) { return sdk(VANTOR_SDK(i3cCccENTDAA), toTargetInfos(targets)); },
-        "targets"_a = nb::tuple());
+        asyncRequired("targets"_a = nb::tuple()));
     g.command("i3c_ccc_setdasa", "SETDASA: give the target at a static address a dynamic one.",
         [](auto sdk, uint8_t st, uint8_t dyn, Flags f) { return sdk(VANTOR_SDK(i3cCccSETDASA), st, dyn, f.value); },
         "static_address"_a, "dynamic_address"_a, "flags"_a = 0);

@@ -56,7 +56,7 @@ NB_MODULE(_pyvantorsdk_cpp, m) {
     pyvantorsdk::registerEnumeration(m);
     pyvantorsdk::registerDecoders(m);
     pyvantorsdk::registerDeviceFacade(m);
-    pyvantorsdk::registerAsyncFacadeCommands(m);
+    pyvantorsdk::registerAsyncDeviceFacade(m);
 #ifdef VANTOR_HAVE_SIM
     pyvantorsdk::registerSimModule(m);
 #endif

@@ -25,7 +25,8 @@ using Buffer = std::vector<uint8_t>;
 struct NotificationDelivery::State {
     enum class Stop { None, Drain, Drop };
 
-    CallbackSlot slot;
+    CallbackSlot slot;       // notifications
+    CallbackSlot responses;  // other messages, as bytes
 
     // Guards everything below.
     std::mutex mutex;
@@ -66,14 +67,23 @@ namespace {
 // The delivery state whose thread is the current thread, if any.
 thread_local const NotificationDelivery::State* tlsDelivering = nullptr;
 
-// One notification to the current callback (interpreter lock held). Errors
-// are logged; none leaves this function.
-void deliverOne(CallbackSlot& slot, const Buffer& message) {
+bool isNotification(const uint8_t* message) {
+    return message[0] == 0 && message[1] == 0;
+}
+
+// One message to the current callback of its slot (interpreter lock held).
+// Errors are logged; none leaves this function.
+void deliverOne(NotificationDelivery::State& state, const Buffer& message) {
     try {
-        nb::object callback = slot.get();
+        const bool notification = isNotification(message.data());
+        nb::object callback = notification ? state.slot.get() : state.responses.get();
         if (!callback.is_valid() || callback.is_none()) return;
-        const vantor::Notification n(message.data(), message.size());
-        callback(convertNotification(n));
+        if (notification) {
+            const vantor::Notification n(message.data(), message.size());
+            callback(convertNotification(n));
+        } else {
+            callback(nb::bytes(message.data(), message.size()));
+        }
     } catch (abi::__forced_unwind&) {
         // The interpreter ended this thread while the callback ran (its exit
         // bypassed the exit hook): see ReleasedGil.h.
@@ -117,7 +127,7 @@ void deliveryLoop(std::shared_ptr<NotificationDelivery::State> state,
             logDrops(drops);
             loggedDrops = drops;
         }
-        for (size_t i = 0; i < n; ++i) deliverOne(state->slot, batch[i]);
+        for (size_t i = 0; i < n; ++i) deliverOne(*state, batch[i]);
         python.release();
     }
     tlsDelivering = nullptr;
@@ -135,9 +145,21 @@ CallbackSlot& NotificationDelivery::slot() {
     return state_->slot;
 }
 
+CallbackSlot& NotificationDelivery::responseSlot() {
+    return state_->responses;
+}
+
+bool NotificationDelivery::anyInstalled() const {
+    return state_->slot.installed() || state_->responses.installed();
+}
+
 void NotificationDelivery::push(const vantor::Notification& n) noexcept {
+    push(n.message(), n.length());
+}
+
+void NotificationDelivery::push(const uint8_t* message, size_t length) noexcept {
     State& s = *state_;
-    if (!s.slot.installed()) return;
+    if (!(isNotification(message) ? s.slot : s.responses).installed()) return;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         try {
@@ -145,8 +167,7 @@ void NotificationDelivery::push(const vantor::Notification& n) noexcept {
                 ++s.dropped;
                 return;
             }
-            s.ring[(s.head + s.count) % s.ring.size()].assign(n.message(),
-                                                              n.message() + n.length());
+            s.ring[(s.head + s.count) % s.ring.size()].assign(message, message + length);
         } catch (const std::bad_alloc&) {
             ++s.dropped;
             return;

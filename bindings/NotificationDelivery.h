@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Delivery of a facade's notifications to its Python callback.
+// Delivery of a facade's notifications, and of the asynchronous facade's
+// responses, to their Python callbacks.
 //
 // The SDK's reader thread reads every input report and matches every
 // response; it must never wait for the interpreter lock, or a Python thread
@@ -16,7 +17,12 @@
 // At most kCapacity notifications wait; a notification arriving while the
 // queue is full is dropped and counted (`dropped()`), and the delivery
 // thread logs the drops on "pyvantorsdk.backend" at error level. With no
-// callback installed nothing is queued.
+// callback installed for a message nothing is queued.
+//
+// Notifications (transaction id 0) go to the notification slot as
+// notification objects; any other message goes to the response slot as
+// `bytes` holding the whole message. Both share the queue, so the callbacks
+// see the messages in the order they arrived.
 //
 // The delivery thread is started when a callback is installed and by every
 // connect, and stopped (joined) by disconnect, which first lets it deliver
@@ -53,9 +59,15 @@ class NotificationDelivery {
     NotificationDelivery& operator=(const NotificationDelivery&) = delete;
 
     CallbackSlot& slot();
+    CallbackSlot& responseSlot();
+    // True when either slot holds a callable.
+    bool anyInstalled() const;
 
     // Reader thread, no interpreter lock: queues a copy of the message.
     void push(const vantor::Notification& n) noexcept;
+    // The same for a whole message of at least 6 bytes: a notification when
+    // its transaction id is 0, else a response.
+    void push(const uint8_t* message, size_t length) noexcept;
 
     // Starts the delivery thread unless it runs. Interpreter lock held.
     void start();

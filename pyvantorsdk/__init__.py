@@ -7,6 +7,7 @@ from importlib.metadata import version as _distribution_version
 
 from pyvantorsdk._cpp import _pyvantorsdk_cpp as _native
 from pyvantorsdk._cpp._pyvantorsdk_cpp import (
+    AsyncDeviceFacade,
     DeviceFacade,
     DeviceInfo,
     DeviceModel,
@@ -112,6 +113,7 @@ __all__ = [
     "__version__",
     # Device access
     "DeviceFacade",
+    "AsyncDeviceFacade",
     "DeviceInfo",
     "HidDeviceInfo",
     "I2cScanResult",

@@ -98,7 +98,7 @@ IN_CALL_PRELUDE = textwrap.dedent(
     """
     import gc, threading, time
     from pyvantorsdk import DeviceFacade, sim
-    from pyvantorsdk._cpp._pyvantorsdk_cpp import _AsyncFacadeCommands
+    from pyvantorsdk import AsyncDeviceFacade
 
     adapter = sim.VirtualAdapter()
     inside = threading.Event()
@@ -142,7 +142,7 @@ IN_CALL = {
         print("inside", flush=True)
     """,
     "adapter-wait-woken": """
-        sender = _AsyncFacadeCommands()  # stays connected after the exit hook
+        sender = AsyncDeviceFacade()  # stays connected after the exit hook
         assert sender.connect(adapter.path)
         in_daemon(lambda: adapter.wait_for_requests(1, 60))
         during_finalization(lambda: sender.reset_device(1), 0.5)

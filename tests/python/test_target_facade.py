@@ -167,7 +167,7 @@ def test_memory_transfers_need_the_adapters_offer(adapter, dev):
 
 
 def test_async_commands(adapter):
-    commands = native._AsyncFacadeCommands()
+    commands = native.AsyncDeviceFacade()
     assert commands.connect(adapter.path)
     adapter.set_handler(lambda request: None)
     adapter.clear()

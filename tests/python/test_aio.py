@@ -1,0 +1,419 @@
+# SPDX-License-Identifier: MIT
+"""pyvantorsdk.aio on virtual adapters: the same results and exceptions as
+DeviceFacade, events under a storm, cancellation, several adapters on one
+loop, unplugging, closing with calls in flight, and the README example."""
+
+from __future__ import annotations
+
+import ast
+import asyncio
+import gc
+import logging
+import re
+import struct
+import threading
+import weakref
+from pathlib import Path
+
+import pytest
+
+from helpers import command_of, response, uart_rx
+from pyvantorsdk import (
+    DeviceFacade,
+    I2cBus,
+    I2cOpenDrainRate,
+    I2cPullUp,
+    I3cDriveStrength,
+    I3cOpenDrainRate,
+    I3cPushPullRate,
+    UartBaudRate,
+    UartDataSize,
+    UartHwHandshake,
+    UartParity,
+    UartStopBit,
+    aio,
+    errors,
+    sim,
+)
+from pyvantorsdk._cpp import _pyvantorsdk_cpp as native
+
+UART_ARGS = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
+             UartDataSize.BITS_8, UartStopBit.ONE)
+I3C_RATES = (I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25, I3cOpenDrainRate.OPEN_DRAIN_1_MHZ,
+             I2cOpenDrainRate.FAST_MODE, I3cDriveStrength.STANDARD)
+
+
+def run(coroutine):
+    """Runs a test's coroutine on a fresh loop, failing instead of hanging."""
+    return asyncio.run(asyncio.wait_for(coroutine, 30))
+
+
+def tid_of(message: bytes) -> int:
+    return struct.unpack_from("<H", message)[0]
+
+
+def bench(adapter):
+    adapter.i2c.attach_eeprom(I2cBus.A, 0x50)
+    adapter.i2c.write_memory(0, 0x50, 0, b"hello")
+    adapter.i3c.attach_target(0x0123456789AB, bcr=0x07, dcr=0xC5, static_address=0x50)
+
+
+# Each case is a list of calls, run in order on a fresh adapter; what each
+# returns or raises is compared between DeviceFacade and aio.
+SAMPLES = {
+    "system": [lambda d: d.get_usb_config(), lambda d: d.get_version()],
+    "i2c": [lambda d: d.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7),
+            lambda d: d.i2c_read(I2cBus.A, 0x50, b"\x00", 5, False),
+            lambda d: d.i2c_scan_bus(I2cBus.A)],
+    "i2c-nack": [lambda d: d.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7),
+                 lambda d: d.i2c_read(I2cBus.A, 0x33, b"", 1, False)],
+    "refused-before-sending": [lambda d: d.i2c_write(I2cBus.A, 0x50, bytes(5), b"x", False)],
+    "argument-type": [lambda d: d.uart_init(4, *UART_ARGS[1:])],
+    "uart": [lambda d: d.uart_init(*UART_ARGS), lambda d: d.uart_send_message(b"ping")],
+    "spi": [lambda d: d.spi_controller_init(0, 0, 0, 0, 0, 1_000_000),
+            lambda d: d.spi_transfer(b"\x9f", 4)],
+    "gpio": [lambda d: d.gpio_configure_pin(0, 0), lambda d: d.gpio_digital_read(0)],
+    "rail": [lambda d: d.i2c_set_bus_voltage(2500), lambda d: d.i2c_get_bus_voltage()],
+    "i3c": [lambda d: d.i3c_controller_init(*I3C_RATES), lambda d: d.i3c_init_bus(),
+            lambda d: d.i3c_get_device_table(), lambda d: d.i3c_ccc_getbcr(0x33)],
+    "targets": [lambda d: d.i2c_target_init(0, 0x50, 0, 0, 0),
+                lambda d: d.i3c_target_init(0, bytes(6), 0, 0xC6, 0x08),
+                lambda d: d.i3c_target_read_memory(0, 4)],
+}
+
+
+def outcome(call):
+    try:
+        return ("result", repr(call()))
+    except Exception as e:
+        return ("error", type(e), getattr(e, "status_code", None), getattr(e, "operation", None))
+
+
+async def async_outcome(call):
+    try:
+        return ("result", repr(await call()))
+    except Exception as e:
+        return ("error", type(e), getattr(e, "status_code", None), getattr(e, "operation", None))
+
+
+@pytest.mark.parametrize("calls", list(SAMPLES.values()), ids=list(SAMPLES))
+def test_results_and_exceptions_match_the_blocking_facade(calls):
+    with sim.VirtualAdapter(serial="SAME") as adapter, DeviceFacade() as dev:
+        bench(adapter)
+        assert dev.connect(adapter.path)
+        expected = [outcome(lambda c=c: c(dev)) for c in calls]
+
+    async def main(adapter):
+        async with aio.open(adapter.path) as dev:
+            return [await async_outcome(lambda c=c: c(dev)) for c in calls]
+
+    with sim.VirtualAdapter(serial="SAME") as adapter:
+        bench(adapter)
+        assert run(main(adapter)) == expected
+
+
+def test_timeout_raises_as_on_the_blocking_facade(adapter):
+    async def main():
+        async with aio.open(adapter.path, timeout=0.05) as dev:
+            adapter.set_handler(lambda r: None)
+            with pytest.raises(errors.VantorTimeoutError) as info:
+                await dev.get_usb_config()
+            assert info.value.operation == "get_usb_config"
+
+    run(main())
+
+
+@pytest.mark.parametrize("kwargs, error", [
+    (dict(path="sim:absent"), errors.DisconnectError),
+    (dict(serial="absent"), errors.DisconnectError),
+    (dict(path="sim:0", serial="x"), ValueError),
+    (dict(timeout=-1), ValueError),
+], ids=["unknown-path", "unknown-serial", "path-and-serial", "negative-timeout"])
+def test_open_refusals(kwargs, error):
+    async def main():
+        with pytest.raises(error):
+            await aio.connect(**kwargs)
+
+    run(main())
+
+
+def test_every_operation_is_typed_as_on_the_blocking_facade():
+    """The coroutine signatures type checkers see are DeviceFacade's."""
+    stub_path = Path(native.__file__).with_name("_pyvantorsdk_cpp.pyi")
+    if not stub_path.exists():
+        pytest.skip("needs the compiled module's stub")
+    stub = ast.parse(stub_path.read_text())
+    facade = next(n for n in stub.body if isinstance(n, ast.ClassDef) and n.name == "DeviceFacade")
+    blocking = {f.name: f for f in facade.body if isinstance(f, ast.FunctionDef)}
+    source = ast.parse(Path(aio.__file__).read_text())
+    device = next(n for n in source.body if isinstance(n, ast.ClassDef) and n.name == "AsyncDevice")
+    typed = {f.name: f for block in device.body if isinstance(block, ast.If)
+             for f in block.body if isinstance(f, ast.AsyncFunctionDef)}
+    assert sorted(typed) == sorted(aio.OPERATIONS)
+    methods = {name for name, f in blocking.items() if not name.startswith("_") and not f.decorator_list}
+    assert set(aio.OPERATIONS) == methods - {"connect", "connect_serial", "disconnect",
+                                             "on_notification"}
+
+    def shape(function):
+        # A bare generic of the stub (tuple, list, Sequence) is spelled with
+        # its parameters here.
+        text = ast.unparse(function.args) + " -> " + ast.unparse(function.returns)
+        return re.sub(r"\b(tuple|list|Sequence)\[(Any, \.\.\.|dict\[str, Any\]|Mapping\[str, Any\])\]",
+                      r"\1", text)
+
+    for name in aio.OPERATIONS:
+        assert shape(typed[name]) == shape(blocking[name]), name
+
+
+class TestEvents:
+    def test_events_in_order_with_the_overflow_counted(self, adapter, caplog):
+        count, chunk, small = 2000, 16, 8
+        messages = [uart_rx(struct.pack("<H", i)) for i in range(count)]
+
+        async def main():
+            async with aio.open(adapter.path) as dev:
+                with caplog.at_level(logging.WARNING, logger="pyvantorsdk.aio"):
+                    async with dev.events(maxsize=chunk) as everything, \
+                            dev.events(maxsize=small) as slow:
+                        got = []
+                        # Chunks small enough for the adapter's input queue.
+                        for first in range(0, count, chunk):
+                            for m in messages[first:first + chunk]:
+                                adapter.send(m)
+                            got += [await everything.__anext__() for _ in range(chunk)]
+                        assert [e.payload for e in got] == messages
+                        assert everything.dropped == 0
+                        # The slow subscriber kept the newest ones.
+                        assert (slow.dropped, dev.dropped_events) == (count - small, count - small)
+                        slow.close()
+                        assert [e.payload async for e in slow] == messages[-small:]
+
+        run(main())
+        warnings = [r for r in caplog.records if r.name == "pyvantorsdk.aio"]
+        assert len(warnings) == 1 and warnings[0].levelno == logging.WARNING
+
+    def test_nothing_lost_silently_in_a_burst(self, adapter):
+        count, small = 5000, 4
+
+        async def main():
+            async with aio.open(adapter.path) as dev:
+                async with dev.events(maxsize=count) as everything, \
+                        dev.events(maxsize=small) as slow:
+                    before = adapter.dropped_reports
+                    await asyncio.to_thread(adapter.notify, 0x1081, b"\x01\x00x", count=count)
+                    arrived = count - (adapter.dropped_reports - before)
+                    got = [await everything.__anext__() for _ in range(arrived)]
+                    assert all(e.data == b"x" for e in got)
+                    # Every event reached the slow subscriber, kept or counted.
+                    assert slow.dropped == dev.dropped_events == arrived - small
+                    assert dev.dropped_notifications == 0
+
+        run(main())
+
+    def test_subscribers_see_what_arrives_after_they_subscribe(self, adapter):
+        async def main():
+            async with aio.open(adapter.path) as dev:
+                early = dev.events()
+                adapter.send(uart_rx(b"one"))
+                assert (await early.__anext__()).data == b"one"
+                late = dev.events()
+                adapter.send(uart_rx(b"two"))
+                assert (await early.__anext__()).data == b"two"
+                assert (await late.__anext__()).data == b"two"
+            # Closing the device ends every subscription.
+            assert [e async for e in early] == [] and [e async for e in late] == []
+            assert [e async for e in dev.events()] == []
+
+        run(main())
+
+    def test_maxsize_below_one_is_refused(self, adapter):
+        async def main():
+            async with aio.open(adapter.path) as dev:
+                with pytest.raises(ValueError):
+                    dev.events(maxsize=0)
+
+        run(main())
+
+
+class Gate:
+    """A request handler that holds the first request until released and
+    answers get_usb_config with the number of the request (1, 2, ...)."""
+
+    def __init__(self):
+        self.entered = threading.Event()
+        self.release = threading.Event()
+        self.seen = []
+
+    def __call__(self, request):
+        self.seen.append(request)
+        if len(self.seen) == 1:
+            self.entered.set()
+            self.release.wait(10)
+        return response(request, payload=bytes([1, 0, len(self.seen)]))
+
+    async def wait_entered(self):
+        assert await asyncio.to_thread(self.entered.wait, 10)
+
+
+def test_cancelled_calls_never_take_a_later_answer(adapter):
+    gate = Gate()
+
+    async def main():
+        async with aio.open(adapter.path) as dev:
+            adapter.set_handler(gate)
+            on_the_wire = asyncio.create_task(dev.get_usb_config())
+            queued = asyncio.create_task(dev.get_usb_config())
+            await gate.wait_entered()
+            on_the_wire.cancel()
+            queued.cancel()
+            for task in (on_the_wire, queued):
+                with pytest.raises(asyncio.CancelledError):
+                    await task
+            gate.release.set()
+            # The next call is the second request: its own answer, not the
+            # first request's (which the worker takes and throws away).
+            assert await dev.get_usb_config() == (1, 0, 2)
+            assert len(gate.seen) == 2 and command_of(gate.seen[0]) == command_of(gate.seen[1])
+
+    run(main())
+
+
+def test_stale_answers_are_not_paired_with_a_later_request(adapter):
+    sent = []
+
+    def handler(request):
+        sent.append(request)
+        if len(sent) == 1:
+            return None  # the first request times out
+        return [response(sent[0], payload=b"\x01\x00\x01"), response(request, payload=b"\x01\x00\x02")]
+
+    async def main():
+        async with aio.open(adapter.path, timeout=0.05) as dev:
+            adapter.set_handler(handler)
+            with pytest.raises(errors.VantorTimeoutError):
+                await dev.get_usb_config()
+            assert await dev.get_usb_config() == (1, 0, 2)
+
+    run(main())
+
+
+def test_loop_keeps_running_while_a_call_waits(adapter):
+    ticked = threading.Event()
+    ticks = 0
+
+    def handler(request):
+        ticked.wait(10)  # answers only once the loop has run the heartbeat
+        return response(request)
+
+    async def heartbeat():
+        nonlocal ticks
+        while ticks < 5:
+            await asyncio.sleep(0.001)
+            ticks += 1
+        ticked.set()
+
+    async def main():
+        async with aio.open(adapter.path, timeout=20) as dev:
+            adapter.set_handler(handler)
+            beat = asyncio.create_task(heartbeat())
+            await dev.reset_device()
+            await beat
+
+    run(main())
+    assert ticks == 5
+
+
+def test_two_adapters_from_one_loop(adapter):
+    both_inside = threading.Barrier(2, timeout=10)
+
+    def answer_with(mode):
+        def handler(request):
+            both_inside.wait()  # neither answers until both requests are out
+            return response(request, payload=bytes([1, 0, mode]))
+        return handler
+
+    async def main(other):
+        async with aio.open(adapter.path) as first, aio.open(other.path) as second:
+            adapter.set_handler(answer_with(1))
+            other.set_handler(answer_with(2))
+            assert await asyncio.gather(first.get_usb_config(), second.get_usb_config()) == [
+                (1, 0, 1), (1, 0, 2)]
+
+    with sim.VirtualAdapter() as other:
+        run(main(other))
+
+
+def test_unplug_during_a_call_ends_the_events(adapter):
+    gate = Gate()
+
+    async def main():
+        async with aio.open(adapter.path) as dev:
+            events = dev.events()
+            adapter.set_handler(lambda r: gate.entered.set())  # never answers
+            call = asyncio.create_task(dev.get_usb_config())
+            await gate.wait_entered()
+            adapter.unplug()
+            with pytest.raises(errors.DisconnectError):
+                await call
+            assert [e async for e in events] == []
+
+    run(main())
+
+
+def test_close_with_calls_in_flight(adapter):
+    gate = Gate()
+
+    async def main():
+        dev = await aio.connect(adapter.path)
+        adapter.set_handler(gate)
+        running = asyncio.create_task(dev.get_usb_config())
+        queued = asyncio.create_task(dev.reset_device())
+        await gate.wait_entered()
+        closing = asyncio.create_task(dev.close())  # fails the queued call at once
+        with pytest.raises(errors.DisconnectError) as info:
+            await queued
+        assert info.value.operation == "reset_device"
+        gate.release.set()
+        assert await running == (1, 0, 1)  # the call on the wire finishes
+        await closing
+        assert dev.closed and len(gate.seen) == 1
+        with pytest.raises(errors.DisconnectError):
+            await dev.get_usb_config()
+        await dev.close()  # again: nothing more happens
+
+    run(main())
+
+
+def test_a_device_belongs_to_its_loop(adapter):
+    async def opened():
+        return await aio.connect(adapter.path)
+
+    dev = run(opened())
+
+    async def elsewhere():
+        with pytest.raises(RuntimeError):
+            await dev.reset_device()
+
+    run(elsewhere())
+
+
+def test_a_device_dropped_unclosed_is_collected_and_disconnects(adapter):
+    async def main():
+        dev = await aio.connect(adapter.path)
+        dev.events()  # an open subscription must not keep the device alive
+        return weakref.ref(dev), dev._worker._thread
+
+    device, worker = run(main())
+    gc.collect()
+    assert device() is None
+    worker.join(10)
+    assert not worker.is_alive()
+
+
+def test_readme_example_runs():
+    readme = Path(__file__).resolve().parents[2] / "README.md"
+    if not readme.exists():
+        pytest.skip("needs the source tree")
+    section = readme.read_text().split("\n## asyncio\n", 1)[1]
+    code = re.search(r"```python\n(.*?)```", section, re.S).group(1)
+    exec(compile(code, "README.md", "exec"), {})

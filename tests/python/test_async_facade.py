@@ -1,0 +1,224 @@
+# SPDX-License-Identifier: MIT
+"""AsyncDeviceFacade against the virtual adapter: transaction ids as given,
+raw responses at the response callback, notifications routed by command code,
+short messages dropped, and every command family reachable."""
+
+from __future__ import annotations
+
+import gc
+import logging
+import struct
+import weakref
+
+import pytest
+
+from helpers import NOTIF_CODES, Collector, command_of, notification, response, uart_rx
+from pyvantorsdk import (
+    AsyncDeviceFacade,
+    I2cBus,
+    I2cPullUp,
+    I3cHotJoinNotification,
+    StatusCode,
+    UartBaudRate,
+    UartDataSize,
+    UartHwHandshake,
+    UartParity,
+    UartRxNotification,
+    UartStopBit,
+    UnknownNotification,
+)
+
+DISCONNECT = StatusCode.SDK_ERROR_DISCONNECT.value
+WRONG_REQUEST = StatusCode.SDK_ERROR_WRONG_REQUEST.value
+PID = bytes([0x01, 0x23, 0x45, 0x67, 0x89, 0xAB])
+CCC_CODE = 0x1909
+UART_ARGS = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
+             UartDataSize.BITS_8, UartStopBit.ONE)
+
+
+@pytest.fixture
+def facade(adapter):
+    f = AsyncDeviceFacade()
+    assert f.connect(adapter.path)
+    yield f
+    f.disconnect()
+
+
+@pytest.fixture
+def responses(facade):
+    c = Collector()
+    facade.on_async_response(c)
+    return c
+
+
+@pytest.fixture
+def events(facade):
+    c = Collector()
+    facade.on_notification(c)
+    return c
+
+
+def barrier(adapter, events, count):
+    """Sends one more notification and waits until `count` notifications have
+    arrived: every message the adapter sent before has then been handled."""
+    adapter.send(notification(0x7777, b"barrier"))
+    assert events.wait_for(count)
+
+
+@pytest.mark.parametrize("call", [
+    lambda f: f.reset_device(1),
+    lambda f: f.i2c_write(2, 0, 0x50, b"", b"x", False),
+    lambda f: f.i3c_ccc_transfer(3, 0x7E, 0, 0, 0, 0, 0, 0, 0),
+    lambda f: f.get_bulk_capabilities(4),
+], ids=["system", "i2c", "raw-ccc", "bulk-query"])
+def test_before_connect_the_status_is_disconnect(call):
+    assert call(AsyncDeviceFacade()) == DISCONNECT
+
+
+class TestResponses:
+    def test_ids_go_out_unchanged_and_the_raw_answer_comes_back(self, adapter, facade, responses):
+        answers = {0x1234: b"\x01\x02", 0xFFFF: b"", 1: b"\xff" * 40}
+        adapter.set_handler(lambda r: response(r, status=0x0701, payload=answers[r[0] | r[1] << 8]))
+        for tid in answers:
+            assert facade.gpio_digital_read(tid, 2) == 0
+        assert responses.wait_for(3)
+        assert [struct.unpack_from("<H", r)[0] for r in adapter.requests] == list(answers)
+        assert responses.items == [response(r, 0x0701, answers[tid])
+                                   for r, tid in zip(adapter.requests, answers)]
+        assert all(type(item) is bytes for item in responses.items)
+
+    def test_without_a_callback_responses_are_dropped(self, adapter, facade, events):
+        adapter.set_handler(lambda r: response(r, payload=r[:2]))
+        assert facade.get_usb_config(5) == 0
+        barrier(adapter, events, 1)  # the answer to 5 has been handled
+        late = Collector()
+        facade.on_async_response(late)
+        assert facade.get_usb_config(6) == 0
+        assert late.wait_for(1)
+        barrier(adapter, events, 2)
+        assert [struct.unpack_from("<H", r)[0] for r in late.items] == [6]
+
+    @pytest.mark.parametrize("message", [b"\x05\x00\x01\x02\x03", b"\x00\x00\x81\x10\x00"],
+                             ids=["response-id", "notification-id"])
+    def test_five_byte_messages_reach_neither_callback(self, adapter, facade, responses, events,
+                                                       message):
+        adapter.send(message)
+        barrier(adapter, events, 1)
+        assert responses.items == []
+        assert [n.payload for n in events.items] == [notification(0x7777, b"barrier")]
+
+    def test_a_raising_callback_is_logged_and_delivery_goes_on(self, adapter, facade, caplog):
+        received = Collector()
+
+        def callback(message):
+            received(message)
+            if len(received.items) == 1:
+                raise RuntimeError("first answer refused")
+
+        facade.on_async_response(callback)
+        adapter.set_handler(lambda r: response(r))
+        with caplog.at_level(logging.ERROR, logger="pyvantorsdk.backend"):
+            assert facade.reset_device(7) == 0
+            assert facade.reset_device(8) == 0
+            assert received.wait_for(2)
+        assert [struct.unpack_from("<H", m)[0] for m in received.items] == [7, 8]
+        assert any("first answer refused" in r.getMessage() for r in caplog.records)
+
+    def test_responses_and_notifications_keep_their_order(self, adapter, facade):
+        seen = Collector()
+        facade.on_async_response(lambda m: seen(("response", struct.unpack_from("<H", m)[0])))
+        facade.on_notification(lambda n: seen(("event", n.data)))
+
+        def handler(request):
+            tid = struct.unpack_from("<H", request)[0]
+            return [uart_rx(bytes([tid])), response(request)]
+
+        adapter.set_handler(handler)
+        for tid in range(1, 6):
+            assert facade.reset_device(tid) == 0
+        assert seen.wait_for(10)
+        assert seen.items == [item for tid in range(1, 6)
+                              for item in (("event", bytes([tid])), ("response", tid))]
+
+
+class TestNotifications:
+    @pytest.mark.parametrize("message, cls", [
+        (notification(NOTIF_CODES["hot_join"], PID + bytes([0x27, 0xC6, 0x09])), I3cHotJoinNotification),
+        (uart_rx(b"hi"), UartRxNotification),
+        (notification(0x7777, b"\x01\x02"), UnknownNotification),
+        (notification(0x1983, PID), UnknownNotification),
+    ], ids=["hot-join", "uart", "unknown-code", "unlisted-i3c-code"])
+    def test_routed_by_command_code(self, adapter, facade, events, message, cls):
+        adapter.send(message)
+        assert events.wait_for(1)
+        assert type(events.items[0]) is cls
+        assert events.items[0].payload == message
+
+    def test_hot_join_fields(self, adapter, facade, events):
+        adapter.send(notification(NOTIF_CODES["hot_join"], PID + bytes([0x27, 0xC6, 0x09])))
+        assert events.wait_for(1)
+        event = events.items[0]
+        assert (event.pid, event.bcr, event.dcr, event.dynamic_address) == (PID, 0x27, 0xC6, 9)
+
+
+class TestRawCcc:
+    def test_data_is_appended_to_the_header_and_may_be_empty(self, adapter, facade):
+        adapter.set_handler(lambda r: None)
+        assert facade.i3c_ccc_transfer(1, 0x7E, 0, 0, 0, 0, 0, 0x00, 0) == 0
+        assert facade.i3c_ccc_transfer(2, 0x7E, 0, 0, 0, 0, 0, 0x00, 0, b"") == 0
+        assert facade.i3c_ccc_transfer(3, 0x7E, 0, 0, 0, 0, 2, 0x00, 0, b"\xaa\xbb") == 0
+        assert adapter.wait_for_requests(3)
+        without, empty, two = adapter.requests
+        assert len(without) == 9 and command_of(without) == CCC_CODE
+        assert empty[2:] == without[2:]
+        assert two[:6] == struct.pack("<HH", 3, CCC_CODE) + without[4:6]
+        assert two[9:] == b"\xaa\xbb"
+
+    def test_data_on_a_read_is_refused_before_sending(self, adapter, facade):
+        adapter.clear()
+        assert facade.i3c_ccc_transfer(1, 0x30, 1, 0, 0, 0, 1, 0x8D, 0, b"\x01") == WRONG_REQUEST
+        assert adapter.requests == []
+
+
+def test_callbacks_closing_over_their_facade_are_collected(adapter):
+    def connected_in_a_cycle():
+        f = AsyncDeviceFacade()
+        assert f.connect(adapter.path)
+        f.on_async_response(lambda message: f)
+        f.on_notification(lambda event: f)
+        return weakref.ref(f)
+
+    facade = connected_in_a_cycle()
+    gc.collect()
+    assert facade() is None
+
+
+# One command of each family and each method of the asynchronous side's own,
+# answered by the virtual adapter's firmware.
+FAMILIES = {
+    "system": lambda f, i: f.get_usb_config(i),
+    "usb-string": lambda f, i: f.get_usb_string(i, 1),
+    "analog": lambda f, i: f.get_analog_measurements(i),
+    "bulk-query": lambda f, i: f.get_bulk_capabilities(i),
+    "rail": lambda f, i: f.i2c_set_bus_voltage(i, 3300),
+    "i2c": lambda f, i: f.i2c_controller_init(i, I2cBus.A, 400_000, I2cPullUp.KOHM_4_7),
+    "uart": lambda f, i: f.uart_init(i, *UART_ARGS),
+    "spi": lambda f, i: f.spi_controller_init(i, 0, 0, 0, 0, 0, 1_000_000),
+    "gpio": lambda f, i: f.gpio_digital_read(i, 0),
+    "i3c": lambda f, i: f.i3c_get_device_table(i),
+    "i3c-init-bus": lambda f, i: f.i3c_init_bus(i, []),
+    "ccc": lambda f, i: f.i3c_ccc_getbcr(i, 0x30),
+    "i2c-target": lambda f, i: f.i2c_target_init(i, 0, 0x50, 0, 0, 0),
+    "spi-target": lambda f, i: f.spi_target_init(i, 0, 0, 0, 0, 0, 0),
+    "i3c-target": lambda f, i: f.i3c_target_init(i, 0, PID, 0, 0xC6, 0x08),
+}
+
+
+@pytest.mark.parametrize("call", list(FAMILIES.values()), ids=list(FAMILIES))
+def test_every_family_is_answered(adapter, facade, responses, call):
+    adapter.clear()
+    assert call(facade, 0x0BCD) == 0
+    assert responses.wait_for(1)
+    answer = responses.items[0]
+    assert struct.unpack_from("<HH", answer) == (0x0BCD, command_of(adapter.requests[0]))
+    assert len(answer) >= 6
