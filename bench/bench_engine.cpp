@@ -535,13 +535,18 @@ void benchBulk(const Options& o) {
     }
     if (failures != 0) std::fprintf(stderr, "bulk: %d transfers failed\n", failures);
 
-    // What 32 KiB more cost in processor time, in each run's median: the
-    // SDK's share is what its run adds over the adapter's own copying.
-    const double sdkExtra = median(sdkLarge) - median(sdkSmall);
-    const double rawExtra = median(rawLarge) - median(rawSmall);
+    // What 32 KiB more cost in processor time, from each kind's best round
+    // (the least disturbed by other load, which evicts the buffers from the
+    // caches): the SDK's share is what its run adds over the adapter's own
+    // copying.
+    const auto best = [](const std::vector<double>& v) {
+        return *std::min_element(v.begin(), v.end());
+    };
+    const double sdkExtra = best(sdkLarge) - best(sdkSmall);
+    const double rawExtra = best(rawLarge) - best(rawSmall);
     record("bulk read 32 KiB, whole call (wall)", median(sdkLargeWall), "us");
     record("bulk read 1 byte, whole call (wall)", median(sdkSmallWall), "us");
-    record("bulk read 1 byte, processor time", median(sdkSmall), "us");
+    record("bulk read 1 byte, processor time (best round)", best(sdkSmall), "us");
     record("bulk read: 32 KiB more, SDK + adapter (cpu)", sdkExtra, "us");
     record("bulk read: 32 KiB more, adapter alone (cpu)", rawExtra, "us");
     Figure host{"bulk read: SDK's share per 32 KiB (cpu)",
