@@ -73,7 +73,8 @@ def notifications(model: DeviceModel, n: int, busy: bool, rate: int = 20000) -> 
         injector.join()
         main = "busy 5 ms chunks" if busy else "idle"
         print(f"callback  {model.name:8} main {main:16}: {count / elapsed:9.0f} /s, "
-              f"lost {n - count}, dropped by the queue {dev.dropped_notifications}")
+              f"lost {n - count} (dropped by the adapter's full input queue "
+              f"{adapter.dropped_reports}, by the delivery queue {dev.dropped_notifications})")
 
 
 def main() -> None:

@@ -7,6 +7,7 @@
 #include <nanobind/stl/vector.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -27,6 +28,7 @@
 #include "bindings/ReleasedGil.h"
 #include "sdk/core/SystemTypes.h"
 #include "sim/VirtualAdapter.h"
+#include "sim/usb/VirtualBackends.h"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -494,6 +496,83 @@ double burstRate(std::optional<double> rate) {
     return std::isinf(*rate) ? 0 : *rate;
 }
 
+// ------------------------------------------------------------ host handle
+
+// Raises OSError(code, text), as a HID library's Python wrapper would.
+[[noreturn]] void raiseOsError(int code, const char* text) {
+    nb::object error = nb::handle(PyExc_OSError)(code, text);
+    PyErr_SetObject(PyExc_OSError, error.ptr());
+    throw nb::python_error();
+}
+
+// A raw handle on the adapter's HID interface, opened through the virtual
+// HID backend exactly as the SDK's transport opens it: whole reports in and
+// out, no framing. The device object is shared so that close() on one thread
+// cannot free it under a read that another thread runs without the
+// interpreter lock; the lock itself guards `device_`. The device keeps the
+// adapter's state alive, so a handle outlives its adapter; its reads and
+// writes then fail.
+class HostHandle {
+  public:
+    HostHandle(std::shared_ptr<vantor::usb::HidDevice> device, size_t reportSize)
+        : device_(std::move(device)), reportSize_(reportSize) {}
+
+    int write(const ByteArg& report) {
+        const auto device = open();
+        ReleasedGil release;
+        return device->write(report.value.data(), report.value.size());
+    }
+
+    nb::bytes read(size_t size, int timeoutMs) {
+        const auto device = open();
+        // A report is at most 1024 bytes; larger requests get what fits.
+        uint8_t buffer[2048];
+        const size_t length = std::min(size, sizeof buffer);
+        int n;
+        {
+            ReleasedGil release;
+            n = device->readTimeout(buffer, length, timeoutMs < 0 ? -1 : timeoutMs);
+        }
+        if (n < 0) raiseOsError(EIO, "HID read failed (device unplugged or read error)");
+        return nb::bytes(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
+    }
+
+    void close() { device_.reset(); }
+    bool closed() const { return !device_; }
+    size_t reportSize() const { return reportSize_; }
+
+  private:
+    std::shared_ptr<vantor::usb::HidDevice> open() const {
+        if (!device_) throw nb::value_error("I/O operation on a closed host handle");
+        return device_;
+    }
+
+    std::shared_ptr<vantor::usb::HidDevice> device_;
+    size_t reportSize_;
+};
+
+HostHandle openHost(SimAdapter& a) {
+    Adapter& adapter = a.get();
+    std::shared_ptr<vantor::usb::HidDevice> device;
+    {
+        ReleasedGil release;
+        device = vantor::sim::virtualHidBackend().openPath(adapter.path());
+    }
+    if (!device) raiseOsError(ENODEV, "the virtual adapter is not plugged in");
+    return HostHandle(std::move(device), adapter.reportSize());
+}
+
+void bindHost(nb::module_& sim) {
+    nb::class_<HostHandle>(sim, "HostHandle", "A raw handle on the adapter's HID interface.")
+        .def("write", &HostHandle::write, "report"_a,
+             "Write one output report, report id (0) first; bytes written, -1 on failure.")
+        .def("read", &HostHandle::read, "size"_a, "timeout_ms"_a,
+             "Read one input report (without report id); b'' on timeout.")
+        .def("close", &HostHandle::close)
+        .def_prop_ro("closed", &HostHandle::closed)
+        .def_prop_ro("report_size", &HostHandle::reportSize);
+}
+
 void bindAdapter(nb::module_& sim) {
     nb::class_<SimAdapter>(sim, "VirtualAdapter", nb::type_slots(simSlots),
                            "An in-process emulation of an adapter.")
@@ -584,6 +663,7 @@ void bindAdapter(nb::module_& sim) {
             },
             "code"_a, "fields"_a, "header_word"_a = 0, "count"_a = 1, "rate"_a.none() = nb::none())
         .def("set_handler", &SimAdapter::setHandler, "handler"_a.none())
+        .def("open_host", &openHost, "A raw handle on the HID interface.")
         // The bench, one object per part of the adapter.
         .def_prop_ro(
             "faults", [](SimAdapter& a) { return BenchRef<vantor::sim::FaultBench>{&a}; },
@@ -1605,6 +1685,7 @@ void registerSimModule(nb::module_& m) {
     nb::module_ sim = m.def_submodule("_sim", "The virtual adapter (see pyvantorsdk.sim).");
     bindRecords(sim);
     bindAdapter(sim);
+    bindHost(sim);
     bindBenches(sim);
     bindI3c(sim);
     bindTargetRecords(sim);

@@ -26,6 +26,7 @@ from pyvantorsdk._cpp._pyvantorsdk_cpp import _sim as _native
 
 __all__ = [
     "VirtualAdapter",
+    "HostInterface",
     "Handler",
     "HandlerResult",
     # The bench, one object per part of the adapter.
@@ -320,6 +321,11 @@ class VirtualAdapter:
         """
         self._native.set_handler(handler)
 
+    def open_host(self) -> "HostInterface":
+        """Open the adapter's HID interface raw, as a HID library would: see
+        ``HostInterface``. Raises ``OSError`` when the adapter is unplugged."""
+        return HostInterface(self._native.open_host())
+
     # ---------------------------------------------------------------- bench
     # Each object stays usable while the adapter is open; after ``close()``
     # its calls raise.
@@ -412,3 +418,59 @@ class VirtualAdapter:
         from pyvantorsdk import profiles
 
         profiles.dump(self.to_profile(), path)
+
+class HostInterface:
+    """A raw handle on a virtual adapter's HID interface, for code that talks
+    to the adapter without ``DeviceFacade``: whole reports in and out, the
+    segmenting and the message layout left to the caller.
+
+    It is opened the way the SDK's own transport opens the adapter, so the
+    firmware answers it exactly as it answers the facade. The adapter has one
+    input queue: while a facade is connected to the same adapter, the two
+    take each other's input reports. Usable as a context manager::
+
+        with adapter.open_host() as host:
+            host.write(bytes([0]) + segment)   # report id 0, then the report
+            answer = host.read(adapter.report_size, timeout_ms=100)
+    """
+
+    def __init__(self, native: Any) -> None:
+        self._native = native
+
+    def __enter__(self) -> "HostInterface":
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        state = "closed" if self.closed else f"report_size={self.report_size}"
+        return f"<HostInterface {state}>"
+
+    @property
+    def report_size(self) -> int:
+        """Payload bytes of one report, report id excluded (64 or 1024)."""
+        return int(self._native.report_size)
+
+    @property
+    def closed(self) -> bool:
+        return bool(self._native.closed)
+
+    def write(self, report: BytesLike) -> int:
+        """Write one output report: the report id (always 0) and at most
+        ``report_size`` bytes. Returns the bytes written (report id
+        included), or -1 when the adapter refused the report or is gone.
+        ``ValueError`` once closed."""
+        return int(self._native.write(report))
+
+    def read(self, size: int, timeout_ms: int = -1) -> bytes:
+        """Read one input report (without report id), at most ``size`` bytes.
+
+        Waits at most ``timeout_ms`` milliseconds (negative: without limit)
+        and returns ``b""`` when none arrived. ``OSError`` when the adapter
+        was unplugged; ``ValueError`` once closed."""
+        return bytes(self._native.read(size, timeout_ms))
+
+    def close(self) -> None:
+        """Release the handle; further calls raise ``ValueError``."""
+        self._native.close()
