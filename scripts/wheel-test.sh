@@ -77,7 +77,7 @@ case "$report" in
     *bundled*) echo "$report"; fail "auditwheel show: libraries left to bundle" ;;
 esac
 echo "$report" | grep -o 'platform tag: "manylinux_[^"]*"' | head -n 1
-bundled="$("$TOOLS/bin/python" -m zipfile -l "$repaired" | awk '$1 ~ /\.libs\// {print $1}' \
+bundled="$("$TOOLS/bin/python" -m zipfile -l "$repaired" | awk '$1 ~ /\.libs\/./ {print $1}' \
     | xargs -r -n1 basename | tr '\n' ' ')"
 echo "bundled: $bundled"
 for lib in libhidapi libusb; do
