@@ -10,8 +10,9 @@ import struct
 import subprocess
 import sys
 import textwrap
+from collections import defaultdict
 from pathlib import Path
-from typing import Dict, List, Tuple
+from typing import List, Tuple
 
 import pytest
 
@@ -77,9 +78,9 @@ def test_tshark_reads_every_report_of_a_session_started_before_connect(eeprom_ad
     rows = tshark_fields(path, "usb.urb_id", "usb.urb_type", "usb.transfer_type",
                          "usb.endpoint_address", "usb.capdata")
     assert len(rows) == 8
-    urbs: Dict[str, List[List[str]]] = {}
+    urbs = defaultdict(list)
     for row in rows:
-        urbs.setdefault(row[0], []).append(row)
+        urbs[row[0]].append(row)
     assert [[r[1] for r in urb] for urb in urbs.values()] == [["'S'", "'C'"]] * 4
     assert {r[2] for r in rows} == {"0x01"}  # interrupt transfers
     assert sorted(urb[0][3] for urb in urbs.values()) == ["0x01", "0x01", "0x81", "0x81"]
