@@ -127,9 +127,11 @@ class UsbTrace {
   private:
     UsbPacket packet(UsbTransferType type, uint8_t endpoint) const;
 
-    // Lock order: taken alone. mutex_ guards everything below and every
-    // write to the file; writer_ mirrors owned_ for the unlocked check and
-    // is only ever dereferenced under mutex_ through owned_.
+    // Lock order: mutex_ is taken last (a sender holds the engine's send
+    // lock and the bulk transport's mutex around it) and nothing else is
+    // taken while it is held. It guards everything below and every write to
+    // the file; writer_ mirrors owned_ for the unlocked check and is never
+    // dereferenced.
     std::atomic<PcapngWriter*> writer_{nullptr};
     std::mutex mutex_;
     std::unique_ptr<PcapngWriter> owned_;
