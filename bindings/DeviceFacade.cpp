@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "bindings/DeviceFacade.h"
 
+#include <nanobind/stl/filesystem.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/tuple.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <string>
 #include <tuple>
 
@@ -184,6 +187,67 @@ void bindState(FacadeClass& cls) {
         });
 }
 
+// Starts the facade's trace; a file that cannot be created raises the
+// OSError subclass of its errno, naming the file.
+void startTrace(DeviceFacade& d, const std::filesystem::path& path) {
+    const std::string name = path.string();
+    const int error = d.runUnchecked([&](vantor::VantorSDK& s) { return s.startTrace(name); });
+    if (error == 0) return;
+    errno = error;
+    nb::str filename(name.c_str(), name.size());
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.ptr());
+    throw nb::python_error();
+}
+
+// What `DeviceFacade.trace(path)` returns: starts the trace when the with
+// block is entered and stops it when the block ends, however it ends.
+struct TraceScope {
+    nb::object facade;  // keeps the facade alive while the scope exists
+    std::filesystem::path path;
+};
+
+void bindTrace(nb::module_& m, FacadeClass& cls) {
+    nb::class_<TraceScope>(m, "_TraceScope", "A with block recording a facade's USB traffic.")
+        .def(
+            "__enter__",
+            [](TraceScope& t) -> TraceScope& {
+                startTrace(nb::cast<DeviceFacade&>(t.facade), t.path);
+                return t;
+            },
+            nb::rv_policy::reference)
+        .def(
+            "__exit__",
+            [](TraceScope& t, nb::handle, nb::handle, nb::handle) {
+                nb::cast<DeviceFacade&>(t.facade).runUnchecked(
+                    [](vantor::VantorSDK& s) { s.stopTrace(); });
+            },
+            "exc_type"_a.none(), "exc_value"_a.none(), "traceback"_a.none());
+
+    cls.def("start_trace", &startTrace, "path"_a,
+            "Record every HID report and bulk transfer of this facade, in both directions "
+            "and with timestamps, into a pcapng file (Linux USB capture) until stop_trace. "
+            "Works before connect (the connect's traffic is recorded) and goes on across "
+            "connections. Starting while a trace runs replaces it: the first file is closed "
+            "complete. Each packet is flushed as it is written, so the file is readable "
+            "however the program ends. Raises OSError when the file cannot be created (a "
+            "running trace then goes on).")
+        .def(
+            "stop_trace",
+            [](DeviceFacade& d) { d.runUnchecked([](vantor::VantorSDK& s) { s.stopTrace(); }); },
+            "Close the trace file; nothing happens when no trace runs.")
+        .def(
+            "trace",
+            [](nb::handle self, const std::filesystem::path& path) {
+                return TraceScope{nb::borrow(self), path};
+            },
+            "path"_a,
+            "A context manager: `with device.trace(path):` records the block's traffic "
+            "(start_trace on entry, stop_trace on exit).")
+        .def_prop_ro(
+            "tracing", [](DeviceFacade& d) { return d.sdk().isTracing(); },
+            "True while a trace file is being written.");
+}
+
 }  // namespace
 
 void registerDeviceFacade(nb::module_& m) {
@@ -195,6 +259,7 @@ void registerDeviceFacade(nb::module_& m) {
     FacadeBuilder g(cls);
     describeSystem(g);
     bindState(cls);
+    bindTrace(m, cls);
     describeI2c(g);
     describeUart(g);
     describeI3c(g);

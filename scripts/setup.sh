@@ -6,8 +6,9 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
-# Debian packages of the libraries the SDK links and tests with.
-DEB_LIBS=(libhidapi-dev libusb-1.0-0-dev libgtest-dev clang libclang-rt-dev)
+# Debian packages of the libraries the SDK links and tests with, and tshark,
+# which the tests use to read trace files back.
+DEB_LIBS=(libhidapi-dev libusb-1.0-0-dev libgtest-dev clang libclang-rt-dev tshark)
 
 python_bin() {
     # Prefer the interpreter on PATH (it may be newer than the system one).

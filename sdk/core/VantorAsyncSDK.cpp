@@ -254,6 +254,20 @@ uint16_t VantorAsyncSDK::sendHeld(const std::vector<uint8_t>& message) {
     return impl_->writeSegments() ? kSuccess : kDisconnect;
 }
 
+// ------------------------------------------------------------ traffic capture
+
+int VantorAsyncSDK::startTrace(const std::string& path) {
+    return impl_->transport.trace().start(path);
+}
+
+void VantorAsyncSDK::stopTrace() {
+    impl_->transport.trace().stop();
+}
+
+bool VantorAsyncSDK::isTracing() const {
+    return impl_->transport.trace().active();
+}
+
 // ------------------------------------------------------------ bulk interface
 
 bool VantorAsyncSDK::receivePayload(uint8_t* destination, uint64_t length, uint32_t timeoutMs) {

@@ -65,6 +65,20 @@ class VantorAsyncSDK {
     // replaced without a lock.
     void onResponse(ResponseCallback callback);
 
+    // Traffic capture: every HID report and bulk transfer of this instance's
+    // connections, in both directions, from now until stopTrace, written to
+    // `path` as a pcapng file (Linux USB capture). Works connected or not,
+    // and goes on across connects and disconnects. Starting while a trace
+    // runs replaces it: the first file is closed complete and the next
+    // transfer goes to the new one. Returns 0, or the errno of the failure
+    // to create the file (the running trace, if any, then goes on). Every
+    // packet is flushed as it is written, so the file is readable whenever
+    // the process ends. Any thread, also the reader thread.
+    int startTrace(const std::string& path);
+    // Closes the trace file; nothing happens when no trace runs.
+    void stopTrace();
+    bool isTracing() const;
+
     // Bulk interface of the connection.
     bool receivePayload(uint8_t* destination, uint64_t length, uint32_t timeoutMs);
     bool isBulkTransportAvailable() const;

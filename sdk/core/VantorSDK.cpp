@@ -189,6 +189,18 @@ std::string VantorSDK::getLastBulkError() const {
     return impl_->async->getLastBulkError();
 }
 
+int VantorSDK::startTrace(const std::string& path) {
+    return impl_->async->startTrace(path);
+}
+
+void VantorSDK::stopTrace() {
+    impl_->async->stopTrace();
+}
+
+bool VantorSDK::isTracing() const {
+    return impl_->async->isTracing();
+}
+
 void VantorSDK::onNotification(NotificationCallback callback) {
     impl_->notificationCallback = std::move(callback);
 }

@@ -82,6 +82,14 @@ class VantorSDK {
     bool isBulkTransportAvailable() const;
     std::string getLastBulkError() const;
 
+    // Traffic capture into a pcapng file, as VantorAsyncSDK::startTrace
+    // describes: 0 or the errno of the failure to create the file. Not
+    // serialised with requests: a trace started during a call records the
+    // rest of it.
+    int startTrace(const std::string& path);
+    void stopTrace();
+    bool isTracing() const;
+
     // ------------------------------------------------ notifications and diagnostics
     // Install before connecting: the callback is replaced without a lock.
     void onNotification(NotificationCallback callback);

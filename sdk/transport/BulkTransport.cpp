@@ -62,7 +62,35 @@ std::string readSerialNumber(usb::UsbDeviceHandle& handle, uint8_t index) {
 
 }  // namespace
 
-BulkTransport::BulkTransport(usb::UsbBackend& backend) : backend_(backend) {}
+BulkTransport::BulkTransport(usb::UsbBackend& backend, UsbTrace& trace)
+    : backend_(backend), trace_(trace) {}
+
+UsbTrace& BulkTransport::untraced() {
+    static UsbTrace never;
+    return never;
+}
+
+int BulkTransport::transfer(uint8_t endpoint, uint8_t* data, int length, int* transferred,
+                            unsigned timeoutMs) {
+    if (!trace_.active()) {
+        return device_->bulkTransfer(endpoint, data, length, transferred, timeoutMs);
+    }
+    const bool in = (endpoint & kEndpointDirectionIn) != 0;
+    const uint64_t urb =
+        in ? 0
+           : trace_.submitOut(UsbTransferType::Bulk, endpoint, data, static_cast<size_t>(length));
+    const int result = device_->bulkTransfer(endpoint, data, length, transferred, timeoutMs);
+    const size_t moved = clampTransferred(*transferred, length);
+    if (!in) {
+        trace_.completeOut(urb, UsbTransferType::Bulk, endpoint, UsbTrace::urbStatus(result),
+                           moved);
+    } else if (moved > 0 || result != usb::kUsbErrorTimeout) {
+        // An IN transfer that timed out empty carried nothing on the bus.
+        trace_.transferIn(UsbTransferType::Bulk, endpoint, static_cast<size_t>(length),
+                          UsbTrace::urbStatus(result), data, moved);
+    }
+    return result;
+}
 
 BulkTransport::~BulkTransport() {
     close();
@@ -196,8 +224,8 @@ void BulkTransport::drain(unsigned milliseconds) {
     const int length = static_cast<int>(drainBuffer_.size());
     for (;;) {
         int transferred = 0;
-        const int result = device_->bulkTransfer(inEndpoint_, drainBuffer_.data(), length,
-                                                 &transferred, kDrainTransferTimeoutMs);
+        const int result = transfer(inEndpoint_, drainBuffer_.data(), length, &transferred,
+                                    kDrainTransferTimeoutMs);
         if (result != usb::kUsbSuccess || transferred <= 0) return;
         if (Clock::now() >= end || interrupted_.load()) return;
     }
@@ -214,8 +242,8 @@ bool BulkTransport::skipUnclaimed(const TimePoint& deadline, uint64_t length) {
         const int chunk =
             readChunkLength(std::min<uint64_t>(due, skipBuffer_.size()), maxPacketSize_);
         int transferred = 0;
-        const int result = device_->bulkTransfer(inEndpoint_, skipBuffer_.data(), chunk,
-                                                 &transferred, kTransferTimeoutMs);
+        const int result =
+            transfer(inEndpoint_, skipBuffer_.data(), chunk, &transferred, kTransferTimeoutMs);
         // Only this thread takes bytes off the count; others only add.
         unclaimed_.fetch_sub(clampTransferred(transferred, chunk));
         if (interrupted_.load()) {
@@ -254,8 +282,8 @@ bool BulkTransport::read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
     while (received < length) {
         const int chunk = readChunkLength(length - received, maxPacketSize_);
         int transferred = 0;
-        const int result = device_->bulkTransfer(inEndpoint_, buffer + received, chunk,
-                                                 &transferred, kTransferTimeoutMs);
+        const int result =
+            transfer(inEndpoint_, buffer + received, chunk, &transferred, kTransferTimeoutMs);
         received += clampTransferred(transferred, chunk);
         if (interrupted_.load()) {
             recordError("bulk transfer interrupted");
@@ -297,8 +325,8 @@ bool BulkTransport::write(const uint8_t* buffer, uint64_t length, uint32_t timeo
         int transferred = 0;
         // The library's transfer takes a mutable buffer for both directions;
         // an OUT transfer only reads it.
-        const int result = device_->bulkTransfer(outEndpoint_, const_cast<uint8_t*>(buffer + sent),
-                                                 chunk, &transferred, kTransferTimeoutMs);
+        const int result = transfer(outEndpoint_, const_cast<uint8_t*>(buffer + sent), chunk,
+                                    &transferred, kTransferTimeoutMs);
         sent += clampTransferred(transferred, chunk);
         if (interrupted_.load()) {
             recordError("bulk transfer interrupted");

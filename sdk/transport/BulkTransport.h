@@ -10,13 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "sdk/transport/PcapngTrace.h"
 #include "sdk/transport/UsbBackend.h"
 
 namespace vantor {
 
 class BulkTransport {
   public:
-    explicit BulkTransport(usb::UsbBackend& backend = usb::defaultUsbBackend());
+    // Records its transfers into `trace` while that is active; the default
+    // is a trace that nothing starts.
+    explicit BulkTransport(usb::UsbBackend& backend = usb::defaultUsbBackend(),
+                           UsbTrace& trace = untraced());
     ~BulkTransport();
     BulkTransport(const BulkTransport&) = delete;
     BulkTransport& operator=(const BulkTransport&) = delete;
@@ -61,6 +65,9 @@ class BulkTransport {
     uint16_t maxPacketSize() const { return maxPacketSize_; }
 
   private:
+    static UsbTrace& untraced();
+    // libusb_bulk_transfer on the open device, recorded in the trace.
+    int transfer(uint8_t endpoint, uint8_t* data, int length, int* transferred, unsigned timeoutMs);
     bool claimVendorInterface(usb::UsbDeviceHandle& handle, const usb::UsbConfigDescriptor& config);
     // Discards what the IN endpoint delivers, packet by packet with 1 ms
     // transfers, until it is quiet or `milliseconds` have passed.
@@ -73,6 +80,7 @@ class BulkTransport {
     bool skipUnclaimed(const TimePoint& deadline, uint64_t length);
 
     usb::UsbBackend& backend_;
+    UsbTrace& trace_;
     std::unique_ptr<usb::UsbContext> context_;
     std::unique_ptr<usb::UsbDeviceHandle> device_;
     int interfaceNumber_ = -1;

@@ -2,6 +2,7 @@
 #include "sdk/transport/HidTransport.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include "sdk/transport/WideString.h"
@@ -23,7 +24,8 @@ thread_local const HidTransport* tlsReaderOwner = nullptr;
 
 }  // namespace
 
-HidTransport::HidTransport(usb::HidBackend& hid, usb::UsbBackend& usb) : hid_(hid), bulk_(usb) {
+HidTransport::HidTransport(usb::HidBackend& hid, usb::UsbBackend& usb)
+    : hid_(hid), bulk_(usb, trace_) {
     hid_.init();
 }
 
@@ -73,6 +75,7 @@ bool HidTransport::open(const std::string& pathFilter, const std::string& serial
     writeFailed_ = false;
     connected_ = true;
     readFailed_.store(false);
+    trace_.setDevicePath(path_);
     startOn(*chosen, serialFilter);
     return true;
 }
@@ -134,12 +137,22 @@ void HidTransport::readerLoop(const std::atomic<bool>& running) {
         if (result == 0) continue;
         if (result < 0) {
             // Announced once per loss: the flag stays set until a reopen.
-            if (!readFailed_.exchange(true) && onReadError_) onReadError_();
+            if (!readFailed_.exchange(true)) {
+                if (trace_.active()) {
+                    trace_.transferIn(UsbTransferType::Interrupt, UsbTrace::kHidInEndpoint,
+                                      reportSize, -EIO, nullptr, 0);
+                }
+                if (onReadError_) onReadError_();
+            }
             std::this_thread::sleep_for(kReadErrorPause);
             continue;
         }
-        if (!onReport_) continue;
         readBuffer_.resize(std::min(static_cast<size_t>(result), reportSize));
+        if (trace_.active()) {
+            trace_.transferIn(UsbTransferType::Interrupt, UsbTrace::kHidInEndpoint, reportSize, 0,
+                              readBuffer_.data(), readBuffer_.size());
+        }
+        if (!onReport_) continue;
         onReport_(readBuffer_);
         // Nothing of `this` may be touched past here before `running` is
         // checked: the callback may have destroyed the transport.
@@ -154,8 +167,18 @@ bool HidTransport::write(const std::vector<uint8_t>& segment) {
     writeBuffer_[0] = kReportId;
     std::copy_n(segment.begin(), std::min(reportSize, segment.size()), writeBuffer_.begin() + 1);
 
+    // The report id is not sent on the wire when it is 0: the trace shows
+    // the report's bytes alone.
+    const uint64_t urb =
+        trace_.active() ? trace_.submitOut(UsbTransferType::Interrupt, UsbTrace::kHidOutEndpoint,
+                                           writeBuffer_.data() + 1, reportSize)
+                        : 0;
     const auto start = Clock::now();
     const int result = handle_->write(writeBuffer_.data(), writeBuffer_.size());
+    if (urb != 0) {
+        trace_.completeOut(urb, UsbTransferType::Interrupt, UsbTrace::kHidOutEndpoint,
+                           result >= 0 ? 0 : -EIO, result >= 0 ? reportSize : 0);
+    }
     if (result >= 0) return true;
     if (Clock::now() - start >= kSlowWriteFailure) {
         writeFailed_ = true;

@@ -14,6 +14,7 @@
 
 #include "sdk/core/Protocol.h"
 #include "sdk/transport/BulkTransport.h"
+#include "sdk/transport/PcapngTrace.h"
 #include "sdk/transport/UsbBackend.h"
 // Not used here; kept reachable for code that included this header for the
 // conversion.
@@ -75,6 +76,10 @@ class HidTransport {
     }
     BulkTransport& bulk() { return bulk_; }
     const BulkTransport& bulk() const { return bulk_; }
+    // The capture of this transport's HID reports and of its bulk
+    // interface's transfers; it outlives connections, so that a trace
+    // started before connecting records the connect.
+    UsbTrace& trace() { return trace_; }
 
   private:
     void readerLoop(const std::atomic<bool>& running);
@@ -85,6 +90,8 @@ class HidTransport {
     void startOn(const usb::HidDeviceEntry& entry, const std::string& serialFilter);
 
     usb::HidBackend& hid_;
+    // Before bulk_, which records into it.
+    UsbTrace trace_;
     const SupportedDevice* model_ = nullptr;
     std::string path_;
     std::string serial_;

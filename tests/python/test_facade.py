@@ -268,7 +268,8 @@ class TestDescriptions:
     # own state, results only the blocking engine decodes, and bulk transfers.
     GENERAL = {"connect", "connect_serial", "disconnect", "get_version", "on_notification",
                "get_discarded_response_count", "is_bulk_transport_available",
-               "get_bulk_capabilities", "dropped_notifications"}
+               "get_bulk_capabilities", "dropped_notifications", "start_trace", "stop_trace",
+               "trace", "tracing"}
     SYNC_ONLY = {"get_device_info", "i2c_get_bus_voltage", "uart_get_bus_voltage",
                  "spi_get_bus_voltage", "gpio_get_voltage", "i2c_write_bulk", "i2c_read_bulk",
                  "spi_transfer_bulk", "spi_write_bulk", "spi_read_bulk", "i3c_get_bus_voltage",

@@ -1,0 +1,361 @@
+// SPDX-License-Identifier: MIT
+// Traffic capture: the pcapng blocks byte for byte, and traces of real
+// exchanges with a virtual adapter read back packet by packet.
+
+#include <atomic>
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sdk/transport/PcapngTrace.h"
+#include "tests/cpp/TestSupport.h"
+
+namespace vantor {
+namespace {
+
+using test::Bytes;
+
+std::string tempPath(const std::string& name) {
+    return ::testing::TempDir() + "vantor_trace_" + name + ".pcapng";
+}
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+uint32_t le32(const Bytes& b, size_t at) {
+    return static_cast<uint32_t>(b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 |
+                                 static_cast<uint32_t>(b.at(at + 3)) << 24);
+}
+
+// One packet as a reader of the file sees it.
+struct Captured {
+    uint64_t urb;
+    char type;
+    uint8_t transferType;
+    uint8_t endpoint;
+    uint8_t device;
+    uint16_t bus;
+    uint8_t flagData;
+    int32_t status;
+    uint32_t length;
+    Bytes data;
+
+    bool isOut() const { return (endpoint & 0x80) == 0; }
+    bool isBulk() const { return transferType == 3; }
+};
+
+// Parses a whole file, failing the test on any malformed block.
+std::vector<Captured> parse(const Bytes& file) {
+    std::vector<Captured> packets;
+    EXPECT_GE(file.size(), 48u);
+    if (file.size() < 48) return packets;
+    EXPECT_EQ(le32(file, 0), 0x0A0D0D0Au);
+    EXPECT_EQ(le32(file, 8), 0x1A2B3C4Du);
+    EXPECT_EQ(le32(file, 28), 1u);             // interface description
+    EXPECT_EQ(le32(file, 36) & 0xFFFF, 220u);  // link type
+    size_t at = 48;
+    while (at < file.size()) {
+        const uint32_t type = le32(file, at);
+        const uint32_t total = le32(file, at + 4);
+        EXPECT_EQ(type, 6u);
+        EXPECT_EQ(total % 4, 0u);
+        if (type != 6 || total < 32 + 64 || at + total > file.size()) {
+            ADD_FAILURE() << "bad block at " << at;
+            break;
+        }
+        EXPECT_EQ(le32(file, at + total - 4), total);
+        const uint32_t captured = le32(file, at + 20);
+        EXPECT_EQ(le32(file, at + 24), captured);
+        const size_t h = at + 28;  // the usbmon header
+        Captured p;
+        p.urb = le32(file, h) | static_cast<uint64_t>(le32(file, h + 4)) << 32;
+        p.type = static_cast<char>(file[h + 8]);
+        p.transferType = file[h + 9];
+        p.endpoint = file[h + 10];
+        p.device = file[h + 11];
+        p.bus = test::u16At(file, h + 12);
+        p.flagData = file[h + 15];
+        p.status = static_cast<int32_t>(le32(file, h + 28));
+        p.length = le32(file, h + 32);
+        const uint32_t dataLength = le32(file, h + 36);
+        EXPECT_EQ(captured, 64 + dataLength);
+        p.data.assign(file.begin() + static_cast<long>(h + 64),
+                      file.begin() + static_cast<long>(h + 64 + dataLength));
+        packets.push_back(std::move(p));
+        at += total;
+    }
+    return packets;
+}
+
+std::vector<Captured> parseFile(const std::string& path) {
+    return parse(readFile(path));
+}
+
+// ------------------------------------------------------------ file layout
+
+TEST(PcapngWriter, OnePacketFileByteForByte) {
+    const std::string path = tempPath("layout");
+    PcapngWriter writer;
+    ASSERT_EQ(writer.open(path), 0);
+    const uint8_t data[] = {0xDE, 0xAD, 0xBE, 0xEF, 0x42};
+    UsbPacket p;
+    p.urbId = 0x1122334455667788;
+    p.type = 'S';
+    p.transferType = UsbTransferType::Bulk;
+    p.endpoint = 0x02;
+    p.device = 5;
+    p.bus = 3;
+    p.timestampUs = 1700000000123456;  // 0x00060A2418202240
+    p.status = -115;
+    p.length = 5;
+    p.data = data;
+    p.dataLength = 5;
+    ASSERT_TRUE(writer.write(p));
+    writer.close();
+
+    const Bytes expected = {
+        // section header block
+        0x0A, 0x0D, 0x0D, 0x0A, 28, 0, 0, 0, 0x4D, 0x3C, 0x2B, 0x1A, 1, 0, 0, 0,  //
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 28, 0, 0, 0,              //
+        // interface description block: link type 220, no snap length
+        1, 0, 0, 0, 20, 0, 0, 0, 220, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,  //
+        // enhanced packet block: 28 + 72 (69 padded) + 4 = 104 bytes
+        6, 0, 0, 0, 104, 0, 0, 0, 0, 0, 0, 0,            // type, length, interface
+        0x24, 0x0A, 0x06, 0x00, 0x40, 0x22, 0x20, 0x18,  // timestamp high, low
+        69, 0, 0, 0, 69, 0, 0, 0,                        // captured, original
+        // usbmon header
+        0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11,  // URB id
+        'S', 3, 0x02, 5, 3, 0, '-', 0,                   // type, bulk, ep, dev, bus, flags
+        0x00, 0xF1, 0x53, 0x65, 0, 0, 0, 0,              // seconds 1700000000
+        0x40, 0xE2, 0x01, 0x00,                          // microseconds 123456
+        0x8D, 0xFF, 0xFF, 0xFF,                          // -EINPROGRESS
+        5, 0, 0, 0, 5, 0, 0, 0,                          // length, captured data
+        0, 0, 0, 0, 0, 0, 0, 0,                          // setup
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // interval .. descriptors
+        0xDE, 0xAD, 0xBE, 0xEF, 0x42, 0, 0, 0,           // data, padding
+        104, 0, 0, 0};
+    EXPECT_EQ(readFile(path), expected);
+}
+
+// The header fields that tell a reader where the data is.
+struct FlagRow {
+    const char* name;
+    char type;
+    uint8_t endpoint;
+    bool withData;
+    uint8_t flagData;
+    uint32_t transferFlags;
+};
+
+class PcapngFlags : public ::testing::TestWithParam<FlagRow> {};
+
+TEST_P(PcapngFlags, FollowUsbmon) {
+    const FlagRow& row = GetParam();
+    const uint8_t byte = 0x55;
+    UsbPacket p;
+    p.type = row.type;
+    p.transferType = UsbTransferType::Interrupt;
+    p.endpoint = row.endpoint;
+    p.data = row.withData ? &byte : nullptr;
+    p.dataLength = row.withData ? 1 : 0;
+    Bytes block;
+    PcapngWriter::appendPacketBlock(p, block);
+    ASSERT_EQ(block.size(), 28u + (row.withData ? 68u : 64u) + 4u);
+    EXPECT_EQ(block[28 + 14], '-');
+    EXPECT_EQ(block[28 + 15], row.flagData);
+    EXPECT_EQ(le32(block, 28 + 48), 1u);  // interrupt polling interval
+    EXPECT_EQ(le32(block, 28 + 56), row.transferFlags);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trace, PcapngFlags,
+    ::testing::Values(FlagRow{"OutSubmissionCarriesData", 'S', 0x01, true, 0, 0},
+                      FlagRow{"OutCompletionHasNone", 'C', 0x01, false, '>', 0},
+                      FlagRow{"InSubmissionHasNone", 'S', 0x81, false, '<', 0x200},
+                      FlagRow{"InCompletionCarriesData", 'C', 0x81, true, 0, 0x200}),
+    test::RowName());
+
+// Bus and device numbers come from a HID path that names them.
+struct PathRow {
+    const char* name;
+    const char* path;
+    uint16_t bus;
+    uint8_t device;
+};
+
+class TraceDevicePath : public ::testing::TestWithParam<PathRow> {};
+
+TEST_P(TraceDevicePath, GivesBusAndDevice) {
+    const PathRow& row = GetParam();
+    const std::string path = tempPath(std::string("path_") + row.name);
+    UsbTrace trace;
+    ASSERT_EQ(trace.start(path), 0);
+    trace.setDevicePath(row.path);
+    const uint8_t byte = 1;
+    trace.completeOut(trace.submitOut(UsbTransferType::Bulk, 0x02, &byte, 1), UsbTransferType::Bulk,
+                      0x02, 0, 1);
+    trace.stop();
+    const auto packets = parseFile(path);
+    ASSERT_EQ(packets.size(), 2u);
+    for (const Captured& p : packets) {
+        EXPECT_EQ(p.bus, row.bus);
+        EXPECT_EQ(p.device, row.device);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Trace, TraceDevicePath,
+                         ::testing::Values(PathRow{"LibusbForm", "0001:0005:00", 1, 5},
+                                           PathRow{"HexDigits", "0003:001a:01", 3, 26},
+                                           PathRow{"Hidraw", "/dev/hidraw2", 1, 1},
+                                           PathRow{"Virtual", "sim:SIM0001", 1, 1},
+                                           PathRow{"DeviceAbove255", "0001:0100:00", 1, 1},
+                                           PathRow{"TrailingText", "0001:0005:00x", 1, 1}),
+                         test::RowName());
+
+TEST(UsbTrace, FailedStartReportsErrnoAndKeepsTheRunningTrace) {
+    UsbTrace trace;
+    EXPECT_EQ(trace.start("/nonexistent-dir/x.pcapng"), ENOENT);
+    EXPECT_FALSE(trace.active());
+    const std::string path = tempPath("keep");
+    ASSERT_EQ(trace.start(path), 0);
+    EXPECT_EQ(trace.start("/nonexistent-dir/x.pcapng"), ENOENT);
+    EXPECT_TRUE(trace.active());
+    const uint8_t byte = 7;
+    trace.transferIn(UsbTransferType::Bulk, 0x81, 64, 0, &byte, 1);
+    trace.stop();
+    EXPECT_FALSE(trace.active());
+    trace.transferIn(UsbTransferType::Bulk, 0x81, 64, 0, &byte, 1);  // not recorded
+    const auto packets = parseFile(path);
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].type, 'S');
+    EXPECT_EQ(packets[0].length, 64u);
+    EXPECT_EQ(packets[1].type, 'C');
+    EXPECT_EQ(packets[1].data, Bytes{7});
+    EXPECT_EQ(packets[0].urb, packets[1].urb);
+}
+
+// --------------------------------------------------- through the transports
+
+class TraceExchange : public ::testing::Test {
+  protected:
+    TraceExchange() : adapter(test::adapterOptions("TRACE01")) {
+        adapter.i2c().attachEeprom(0, 0x50);
+    }
+    sim::VirtualAdapter adapter;  // 64-byte reports, bulk interface
+    VantorSDK sdk{2000};
+};
+
+TEST_F(TraceExchange, RecordsReportsAndBulkDataFromBeforeConnect) {
+    const std::string path = tempPath("exchange");
+    ASSERT_EQ(sdk.startTrace(path), 0);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_EQ(sdk.i2cControllerInit(0, 100000, 0), 0);
+    const Bytes written = test::pattern(12, 3);
+    ASSERT_EQ(sdk.i2cWriteBulk(0, 0x50, {0x10}, written, false), 0);
+    Bytes read;
+    ASSERT_EQ(sdk.i2cReadBulk(0, 0x50, {0x10}, 12, read, false), 0);
+    ASSERT_EQ(read, written);
+    sdk.stopTrace();
+    const size_t size = readFile(path).size();
+    UsbConfig config;
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);  // after the stop: not recorded
+    EXPECT_EQ(readFile(path).size(), size);
+
+    const auto packets = parseFile(path);
+    ASSERT_FALSE(packets.empty());
+    // Every URB: a submission, later its completion. (The response can come
+    // in between: the transfers of the reader thread and the sender interleave.)
+    std::map<uint64_t, std::vector<const Captured*>> urbs;
+    for (const Captured& p : packets) urbs[p.urb].push_back(&p);
+    std::vector<const Captured*> hidOut, hidIn, bulkOut, bulkIn;
+    for (const Captured& p : packets) {
+        const auto& pair = urbs[p.urb];
+        ASSERT_EQ(pair.size(), 2u);
+        if (&p != pair[0]) continue;
+        const Captured& sub = *pair[0];
+        const Captured& done = *pair[1];
+        EXPECT_EQ(sub.type, 'S');
+        EXPECT_EQ(done.type, 'C');
+        EXPECT_EQ(sub.endpoint, done.endpoint);
+        EXPECT_EQ(done.status, 0);
+        EXPECT_EQ(sub.status, -115);
+        if (sub.isOut()) {
+            EXPECT_EQ(done.length, sub.data.size());
+            (sub.isBulk() ? bulkOut : hidOut).push_back(&sub);
+        } else {
+            EXPECT_TRUE(sub.data.empty());
+            (done.isBulk() ? bulkIn : hidIn).push_back(&done);
+        }
+    }
+    // The first packet is the first request: the connect's traffic is there.
+    EXPECT_EQ(packets[0].transferType, 1);
+    EXPECT_EQ(packets[0].endpoint, UsbTrace::kHidOutEndpoint);
+    // init, bulk capability query, bulk write, bulk read: one report each,
+    // each answered by one report.
+    ASSERT_EQ(hidOut.size(), 4u);
+    ASSERT_EQ(hidIn.size(), 4u);
+    for (const Captured* p : hidOut) EXPECT_EQ(p->data.size(), 64u);
+    for (const Captured* p : hidIn) EXPECT_EQ(p->data.size(), 64u);
+    // The reports carry the messages after the 2-byte segment header: the
+    // request's transaction id comes back in its response.
+    for (size_t i = 0; i < hidOut.size(); ++i) {
+        EXPECT_EQ(test::u16At(hidOut[i]->data, 2), test::u16At(hidIn[i]->data, 2));
+        EXPECT_EQ(test::u16At(hidOut[i]->data, 4), test::u16At(hidIn[i]->data, 4));
+    }
+    ASSERT_EQ(bulkOut.size(), 1u);
+    EXPECT_EQ(bulkOut[0]->data, written);
+    ASSERT_EQ(bulkIn.size(), 1u);
+    EXPECT_EQ(bulkIn[0]->data, written);
+}
+
+TEST_F(TraceExchange, StartingAgainMovesToTheNewFile) {
+    const std::string first = tempPath("first");
+    const std::string second = tempPath("second");
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_EQ(sdk.startTrace(first), 0);
+    UsbConfig config;
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);
+    ASSERT_EQ(sdk.startTrace(second), 0);
+    EXPECT_TRUE(sdk.isTracing());
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);
+    sdk.disconnect();
+    sdk.stopTrace();
+    EXPECT_FALSE(sdk.isTracing());
+    EXPECT_EQ(parseFile(first).size(), 4u);   // one request, one response
+    EXPECT_EQ(parseFile(second).size(), 8u);  // two of each
+}
+
+// Starting and stopping while requests flow from another thread: the reader
+// thread and the sender record concurrently with the switch.
+TEST_F(TraceExchange, ConcurrentStartStopDuringTraffic) {
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    std::atomic<bool> done{false};
+    std::thread traffic([&] {
+        UsbConfig config;
+        for (int i = 0; i < 40; ++i) EXPECT_EQ(sdk.getUsbConfig(config), 0);
+        done.store(true);
+    });
+    std::vector<std::string> paths;
+    for (int i = 0; !done.load() || i < 2; ++i) {
+        paths.push_back(tempPath("concurrent_" + std::to_string(i % 4)));
+        ASSERT_EQ(sdk.startTrace(paths.back()), 0);
+        if (i % 3 == 2) sdk.stopTrace();
+    }
+    traffic.join();
+    sdk.stopTrace();
+    // Every file ends with a whole block. (A transfer's submission and its
+    // completion may fall into two files.)
+    for (size_t i = paths.size() >= 4 ? paths.size() - 4 : 0; i < paths.size(); ++i) {
+        parseFile(paths[i]);
+    }
+}
+
+}  // namespace
+}  // namespace vantor
