@@ -466,9 +466,14 @@ def unplug_and_replug(bench: Bench, outcome: object) -> None:
     adapter = bench.adapter
     adapter.faults.set_response_delay(60_000)  # the call is still waiting when the adapter goes
     adapter.clear()
+    adapter.set_recording(True)
 
     def pull_out() -> None:
         assert adapter.wait_for_requests(1, 5.0)
+        if bench.family.bulk_out:
+            # The call waits for its answer only after its data phase; an
+            # unplug during the data phase ends it as a failed bulk write.
+            assert wait_until(lambda: len(adapter.bulk_received) > 0)
         adapter.unplug()
 
     puller = threading.Thread(target=pull_out)
