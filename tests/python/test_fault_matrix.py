@@ -168,16 +168,23 @@ def _setup_i3c(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
     dev.i3c_init_bus(I3C_LIST)
 
 
+def _fill(target: Any, code: int, params: bytes, bulk_out: bytes = b"") -> None:
+    """Fills a target memory through the bench (no USB traffic, so the set-up
+    does not depend on the matrix's short timeout)."""
+    answer, _ = target.command(code, params, bulk_out)
+    assert struct.unpack_from("<H", answer, 4)[0] == 0
+
+
 def _setup_i3c_target(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
     dev.i3c_target_init(I3cTargetMemoryLayout.MEMORY_1_BYTE_X_1024_REGS,
                         b"\x04\x6a\x00\x00\x00\x01", 0x06, 0xC5, 0x30)
-    dev.i3c_target_write_memory(0, I3C_TARGET_MEMORY)
+    _fill(adapter.i3c_target, 0x1A03, struct.pack("<HH", 0, 1024) + I3C_TARGET_MEMORY)
 
 
 def _setup_i2c_target(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
     dev.i2c_target_init(I2cBus.A, 0x50, I2cTargetAddressMode.BIT_7, I2cTargetMemoryLayout.BIT_8,
                         I2cTargetModel.MEMORY)
-    dev.i2c_target_write_memory(0, I2C_TARGET_MEMORY)
+    _fill(adapter.i2c_target, 0x0A03, struct.pack("<HH", 0, 256), I2C_TARGET_MEMORY)
 
 
 def _i3c_answer(request: bytes, count: int, data: bytes = b"") -> bytes:
