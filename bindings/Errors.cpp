@@ -59,10 +59,15 @@ void translate(const VantorStatusError& e) {
     nb::object status = statusCodeName(e.code()) != nullptr
                             ? native.attr("StatusCode")(nb::int_(e.code()))
                             : nb::object(nb::int_(e.code()));
-    nb::object instance = e.operation().empty()
-                              ? cls(nb::arg("status_code") = status)
-                              : cls(nb::arg("status_code") = status,
-                                    nb::arg("operation") = nb::str(e.operation().c_str()));
+    nb::object operation =
+        e.operation().empty() ? nb::none() : nb::object(nb::str(e.operation().c_str()));
+    // Only I3cError takes the bytes of a failed read; a read that failed
+    // otherwise (a timeout, a lost connection) has none left to give.
+    const bool withData = e.data().has_value() && cls.is(errors.attr("I3cError"));
+    nb::object instance =
+        withData ? cls(nb::arg("status_code") = status, nb::arg("operation") = operation,
+                       nb::arg("data") = nb::bytes(e.data()->data(), e.data()->size()))
+                 : cls(nb::arg("status_code") = status, nb::arg("operation") = operation);
     PyErr_SetObject(cls.ptr(), instance.ptr());
 }
 

@@ -5,9 +5,11 @@
 #include <nanobind/nanobind.h>
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace pyvantorsdk {
 
@@ -19,10 +21,15 @@ class VantorStatusError : public std::runtime_error {
           operation_(std::move(operation)) {}
     uint16_t code() const { return code_; }
     const std::string& operation() const { return operation_; }
+    // The bytes a failed read received, handed to Python as the exception's
+    // `data` when its class takes them (I3cError); absent for other calls.
+    const std::optional<std::vector<uint8_t>>& data() const { return data_; }
+    void attachData(std::vector<uint8_t> data) { data_ = std::move(data); }
 
   private:
     uint16_t code_;
     std::string operation_;
+    std::optional<std::vector<uint8_t>> data_;
 };
 
 // Returns for SUCCESS (0); throws VantorStatusError for any other status.

@@ -8,11 +8,14 @@
 
 #include <optional>
 #include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "bindings/AsyncFacadeCommands.h"
 #include "bindings/Commands.h"
 #include "bindings/Convert.h"
+#include "bindings/Errors.h"
 #include "bindings/I3cTargetDict.h"
 #include "sdk/i3c/I3cTypes.h"
 
@@ -86,6 +89,27 @@ const std::vector<uint8_t>& bytesOrEmpty(const std::optional<ByteArg>& data) {
     return data ? data->value : kEmpty;
 }
 
+// An I3C read. On DeviceFacade a failed read still raises, with the bytes
+// the adapter delivered before the failure attached to the exception (an
+// incomplete read keeps what the target sent); `call(sdk, into)` makes the
+// SDK call with `into` as its output. The asynchronous facades have no
+// output and pass the placeholder on.
+template <class Sdk, class Call>
+auto keepingBytes(Sdk sdk, Call call) {
+    if constexpr (std::is_same_v<Sdk, SyncCall>) {
+        std::vector<uint8_t> data;
+        try {
+            call(sdk, data);
+        } catch (VantorStatusError& e) {
+            e.attachData(std::move(data));
+            throw;
+        }
+        return toBytes(data);
+    } else {
+        return call(sdk, out<Bytes>);
+    }
+}
+
 // clang-format off
 template <class G>
 void describeController(G& g) {
@@ -138,7 +162,9 @@ void describeTransfers(G& g) {
         "address"_a, "subaddress"_a, "data"_a, "flags"_a);
     g.command("i3c_legacy_i2c_read", "Read from a legacy I2C device on the I3C bus.",
         [](auto sdk, uint8_t address, const ByteArg& sub, uint16_t length, Flags flags) {
-            return sdk(VANTOR_SDK(i3cLegacyI2cRead), address, sub, length, out<Bytes>, flags.value);
+            return keepingBytes(sdk, [&](auto s, auto& into) {
+                return s(VANTOR_SDK(i3cLegacyI2cRead), address, sub, length, into, flags.value);
+            });
         },
         "address"_a, "subaddress"_a, "length"_a, "flags"_a);
     g.command("i3c_sdr_write", "SDR private write after a sub-address of 0 to 4 bytes.",
@@ -148,7 +174,9 @@ void describeTransfers(G& g) {
         "address"_a, "subaddress"_a, "data"_a, "flags"_a = 2);
     g.command("i3c_sdr_read", "SDR private read after a sub-address of 0 to 4 bytes.",
         [](auto sdk, uint8_t address, const ByteArg& sub, uint16_t length, Flags flags) {
-            return sdk(VANTOR_SDK(i3cSdrRead), address, sub, length, out<Bytes>, flags.value);
+            return keepingBytes(sdk, [&](auto s, auto& into) {
+                return s(VANTOR_SDK(i3cSdrRead), address, sub, length, into, flags.value);
+            });
         },
         "address"_a, "subaddress"_a, "length"_a, "flags"_a = 2);
     g.command("i3c_hdr_ddr_write", "HDR-DDR write with a command code.",
@@ -158,7 +186,9 @@ void describeTransfers(G& g) {
         "address"_a, "command"_a, "data"_a, "flags"_a = 0);
     g.command("i3c_hdr_ddr_read", "HDR-DDR read with a command code.",
         [](auto sdk, uint8_t address, uint8_t command, uint16_t length, Flags flags) {
-            return sdk(VANTOR_SDK(i3cHdrDdrRead), address, command, length, out<Bytes>, flags.value);
+            return keepingBytes(sdk, [&](auto s, auto& into) {
+                return s(VANTOR_SDK(i3cHdrDdrRead), address, command, length, into, flags.value);
+            });
         },
         "address"_a, "command"_a, "length"_a, "flags"_a = 0);
     g.syncOnly("i3c_legacy_i2c_write_bulk", "i3c_legacy_i2c_write with the data over the vendor bulk interface.",
@@ -168,7 +198,9 @@ void describeTransfers(G& g) {
         "address"_a, "subaddress"_a, "data"_a, "flags"_a = 0);
     g.syncOnly("i3c_legacy_i2c_read_bulk", "i3c_legacy_i2c_read with the data over the vendor bulk interface.",
         [](auto sdk, uint8_t address, const ByteArg& sub, uint16_t length, Flags flags) {
-            return sdk(VANTOR_SDK(i3cLegacyI2cReadBulk), address, sub, length, out<Bytes>, flags.value);
+            return keepingBytes(sdk, [&](auto s, auto& into) {
+                return s(VANTOR_SDK(i3cLegacyI2cReadBulk), address, sub, length, into, flags.value);
+            });
         },
         "address"_a, "subaddress"_a, "length"_a, "flags"_a = 0);
     g.syncOnly("i3c_sdr_write_bulk", "i3c_sdr_write with the data over the vendor bulk interface.",
@@ -178,7 +210,9 @@ void describeTransfers(G& g) {
         "address"_a, "subaddress"_a, "data"_a, "flags"_a = 0);
     g.syncOnly("i3c_sdr_read_bulk", "i3c_sdr_read with the data over the vendor bulk interface.",
         [](auto sdk, uint8_t address, const ByteArg& sub, uint16_t length, Flags flags) {
-            return sdk(VANTOR_SDK(i3cSdrReadBulk), address, sub, length, out<Bytes>, flags.value);
+            return keepingBytes(sdk, [&](auto s, auto& into) {
+                return s(VANTOR_SDK(i3cSdrReadBulk), address, sub, length, into, flags.value);
+            });
         },
         "address"_a, "subaddress"_a, "length"_a, "flags"_a = 0);
     g.syncOnly("i3c_hdr_ddr_write_bulk", "i3c_hdr_ddr_write with the data over the vendor bulk interface.",
@@ -188,7 +222,9 @@ void describeTransfers(G& g) {
         "address"_a, "command"_a, "data"_a, "flags"_a = 0);
     g.syncOnly("i3c_hdr_ddr_read_bulk", "i3c_hdr_ddr_read with the data over the vendor bulk interface.",
         [](auto sdk, uint8_t address, uint8_t command, uint16_t length, Flags flags) {
-            return sdk(VANTOR_SDK(i3cHdrDdrReadBulk), address, command, length, out<Bytes>, flags.value);
+            return keepingBytes(sdk, [&](auto s, auto& into) {
+                return s(VANTOR_SDK(i3cHdrDdrReadBulk), address, command, length, into, flags.value);
+            });
         },
         "address"_a, "command"_a, "length"_a, "flags"_a = 0);
 }

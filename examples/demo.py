@@ -1,11 +1,15 @@
 # SPDX-License-Identifier: MIT
 """A tour of pyvantorsdk: identify an adapter, read its I/O voltage, scan an
 I2C bus, write and read back an EEPROM, read an SPI flash's JEDEC id, loop a
-UART message back and catch a GPIO interrupt.
+UART message back, catch a GPIO interrupt, bring up an I3C bus and receive an
+in-band interrupt from it, then let the adapter pose as an I2C EEPROM and an
+SPI flash that an external controller writes and reads.
 
 It runs on a real adapter when one is attached, else on a virtual adapter
 (``pyvantorsdk.sim``) with an EEPROM at 0x50 and a register map at 0x68 on
-I2C bus A, an SPI flash on chip select 0 and its UART TX wired to RX.
+I2C bus A, an SPI flash on chip select 0, its UART TX wired to RX, two I3C
+targets on the I3C bus, and the external controllers that drive the adapter
+in its target roles.
 """
 
 from __future__ import annotations
@@ -23,12 +27,25 @@ from pyvantorsdk import (
     GpioPinNumber,
     GpioTriggerType,
     I2cBus,
+    I2cOpenDrainRate,
     I2cPullUp,
+    I2cTargetAddressMode,
+    I2cTargetBusEventNotification,
+    I2cTargetMemoryLayout,
+    I2cTargetModel,
+    I3cDriveStrength,
+    I3cEvent,
+    I3cIbiNotification,
+    I3cOpenDrainRate,
+    I3cPushPullRate,
     SpiBitOrder,
     SpiChipSelect,
     SpiChipSelectPolarity,
     SpiDataWidth,
     SpiMode,
+    SpiTargetBusEventNotification,
+    SpiTargetEngine,
+    SpiTargetModel,
     UartBaudRate,
     UartDataSize,
     UartHwHandshake,
@@ -42,6 +59,17 @@ from pyvantorsdk import (
 EEPROM = 0x50
 REGISTER_MAP = 0x68
 EVENT_TIMEOUT = 2.0  # seconds to wait for a notification
+# The virtual I3C bus: a memory with a static address whose interrupts carry
+# a payload, and a sensor-like target that has no static address.
+I3C_MEMORY = 0x046A00000001
+I3C_SENSOR = 0x07710000002A
+I3C_IDENTITY = {
+    I3C_MEMORY: dict(bcr=0x06, dcr=0xC5, static_address=0x52),
+    I3C_SENSOR: dict(bcr=0x02, dcr=0x63),
+}
+EMULATED_EEPROM = 0x54  # the adapter's own address on I2C bus B
+I2C_TARGET_EVENTS = {0: "write", 1: "read", 2: "busy, not acknowledged", 3: "write-protected"}
+SPI_TARGET_EVENTS = {0: "write", 1: "read", 2: "command", 3: "erase"}
 
 
 def section(title: str) -> None:
@@ -73,6 +101,8 @@ def virtual_bench() -> Iterator[sim.VirtualAdapter]:
             ("register map at 0x68", lambda: adapter.i2c.attach_register_map(I2cBus.A, REGISTER_MAP)),
             ("SPI flash on CS0", lambda: adapter.spi.attach_flash(SpiChipSelect.CS_0)),
             ("UART loopback", lambda: setattr(adapter.uart, "loopback", True)),
+            ("I3C bus", lambda: [adapter.i3c.attach_target(pid, **identity)
+                                 for pid, identity in I3C_IDENTITY.items()]),
         ):
             try:
                 attach()
@@ -184,6 +214,115 @@ def gpio(dev: DeviceFacade, adapter: Optional[sim.VirtualAdapter]) -> None:
         dev.on_notification(None)
 
 
+class Events:
+    """A notification callback that keeps the notifications of one class."""
+
+    def __init__(self, kind: type) -> None:
+        self.kind = kind
+        self.items: list = []
+        self.arrived = threading.Condition()
+
+    def __call__(self, event: pyvantorsdk.Notification) -> None:
+        if isinstance(event, self.kind):
+            with self.arrived:
+                self.items.append(event)
+                self.arrived.notify_all()
+
+    def wait_for(self, count: int) -> list:
+        with self.arrived:
+            self.arrived.wait_for(lambda: len(self.items) >= count, EVENT_TIMEOUT)
+            return list(self.items)
+
+
+def i3c(dev: DeviceFacade, adapter: Optional[sim.VirtualAdapter]) -> None:
+    dev.i3c_controller_init(I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25, I3cOpenDrainRate.OPEN_DRAIN_1_MHZ,
+                            I2cOpenDrainRate.FAST_MODE, I3cDriveStrength.STANDARD)
+    dev.i3c_init_bus()  # every target takes part in ENTDAA
+    table = dev.i3c_get_device_table()
+    print(f"   {len(table)} target(s) after dynamic address assignment:")
+    for target in table:
+        address = target["dynamic_address"]
+        print(f"   0x{address:02X}: PID {hexstr(dev.i3c_ccc_getpid(address))}, "
+              f"BCR 0x{dev.i3c_ccc_getbcr(address):02X}, DCR 0x{dev.i3c_ccc_getdcr(address):02X}")
+    if not table:
+        return
+    address = table[0]["dynamic_address"]
+    message = b"over I3C"
+    dev.i3c_sdr_write(address, b"\x00", message)
+    back = dev.i3c_sdr_read(address, b"\x00", len(message))
+    print(f"   SDR: wrote {message!r} to 0x{address:02X}, read back {back!r}")
+    words = bytes([0x11, 0x22, 0x33, 0x44])
+    dev.i3c_hdr_ddr_write(address, 0x08, words)  # HDR-DDR write command 0x08 ...
+    back = dev.i3c_hdr_ddr_read(address, 0x88, len(words))  # ... and its read command
+    print(f"   HDR-DDR: wrote {hexstr(words)}, read back {hexstr(back)}")
+
+    events = Events(I3cIbiNotification)
+    dev.on_notification(events)
+    try:
+        dev.i3c_ccc_enec_broadcast(I3cEvent.IBI)
+        if adapter is not None:
+            adapter.i3c.raise_ibi(I3C_MEMORY, b"\x2a")  # the virtual target interrupts
+        else:
+            print(f"   waiting {EVENT_TIMEOUT:.0f} s for an in-band interrupt ...")
+        received = events.wait_for(1)
+        if received:
+            print(f"   in-band interrupt from 0x{received[0].address:02X}, payload {hexstr(received[0].payload)}")
+        else:
+            print("   no in-band interrupt")
+    finally:
+        dev.on_notification(None)
+
+
+def i2c_target(dev: DeviceFacade, adapter: Optional[sim.VirtualAdapter]) -> None:
+    if adapter is None:
+        print("   needs an external I2C controller on bus B (the virtual adapter brings one)")
+        return
+    events = Events(I2cTargetBusEventNotification)
+    dev.on_notification(events)
+    try:
+        size = dev.i2c_target_init(I2cBus.B, EMULATED_EEPROM, I2cTargetAddressMode.BIT_7,
+                                   I2cTargetMemoryLayout.BIT_8, I2cTargetModel.EEPROM)
+        print(f"   the adapter is a {size}-byte EEPROM at 0x{EMULATED_EEPROM:02X} on bus B")
+        dev.i2c_target_write_memory(0x00, b"from the host")
+        bus = adapter.i2c_target.controller  # another controller on bus B
+        read = bus.write_read(EMULATED_EEPROM, b"\x00", 13, bus=I2cBus.B.value)
+        print(f"   the external controller reads {read.data!r}")
+        bus.write(EMULATED_EEPROM, b"\x20" + b"from the bus", bus=I2cBus.B.value)
+        for e in events.wait_for(3):
+            print(f"   event: {I2C_TARGET_EVENTS.get(e.event, e.event)} at 0x{e.memory_address:02X}, "
+                  f"{e.payload_length} byte(s)")
+        print(f"   the host reads back {dev.i2c_target_read_memory(0x20, 12)!r}")
+    finally:
+        dev.on_notification(None)
+
+
+def spi_target(dev: DeviceFacade, adapter: Optional[sim.VirtualAdapter]) -> None:
+    if adapter is None:
+        print("   needs an external SPI controller (the virtual adapter brings one)")
+        return
+    events = Events(SpiTargetBusEventNotification)
+    dev.on_notification(events)
+    try:
+        dev.spi_deinit()  # the SPI bus leaves the controller role of the earlier step
+        size = dev.spi_target_init(SpiMode.MODE_0, SpiBitOrder.MSB, SpiChipSelect.CS_0,
+                                   SpiChipSelectPolarity.ACTIVE_LOW, SpiTargetModel.FLASH,
+                                   SpiTargetEngine.DMA)
+        dev.spi_target_set_flash_config(3, 256, 1000, b"\xef\x40\x18", 0)
+        print(f"   the adapter is a {size // 1024} KiB serial flash on CS0")
+        bus = adapter.spi_target.controller
+        jedec = bus.transfer(b"\x9f" + bytes(3))[1:]  # READ JEDEC ID
+        print(f"   the external controller reads JEDEC id {hexstr(jedec)}")
+        bus.transfer(b"\x06")  # write enable
+        bus.transfer(b"\x02\x00\x01\x00" + b"programmed")  # page program at 0x100
+        adapter.spi_target.advance_clock(1000)  # the write cycle ends
+        for e in events.wait_for(3):
+            print(f"   event: {SPI_TARGET_EVENTS.get(e.event, e.event)} at 0x{e.memory_address:03X}, "
+                  f"{e.payload_length} byte(s)")
+        print(f"   the host reads back {dev.spi_target_read_memory(0x100, 10)!r}")
+    finally:
+        dev.on_notification(None)
+
+
 def main() -> None:
     print(f"pyvantorsdk {pyvantorsdk.__version__}")
     with contextlib.ExitStack() as stack:
@@ -195,6 +334,9 @@ def main() -> None:
         step("SPI flash", lambda: spi_flash(dev))
         step("UART loopback", lambda: uart(dev))
         step("GPIO interrupt", lambda: gpio(dev, adapter))
+        step("I3C bus", lambda: i3c(dev, adapter))
+        step("I2C EEPROM target", lambda: i2c_target(dev, adapter))
+        step("SPI flash target", lambda: spi_target(dev, adapter))
     print("\nDone.")
 
 

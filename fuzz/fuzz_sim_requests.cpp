@@ -18,8 +18,9 @@
 // reassembled message has a whole header; every response carries the
 // transaction id and command code of a request the adapter reassembled.
 //
-// One adapter of each model lives across runs; each run replugs it, which
-// restarts its firmware and empties its queues.
+// One adapter of each model lives across runs, with two I3C targets and a
+// legacy I2C device on its I3C bus; each run replugs it, which restarts its
+// firmware and empties its queues.
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +33,7 @@
 
 #include "sdk/transport/UsbBackend.h"
 #include "sim/VirtualAdapter.h"
+#include "sim/bench/I3cBench.h"
 #include "sim/usb/VirtualBackends.h"
 
 namespace {
@@ -157,21 +159,44 @@ class Run {
     uint16_t lastId_ = 0;
 };
 
+// The I3C bus of each adapter: a target with a static address (SETDASA,
+// SETAASA) and IBI payloads, one for ENTDAA with small MWL and MRL, and a
+// legacy EEPROM, so that bus set-up, transfers and CCCs reach their targets.
+// They stay attached across the replugs.
+VirtualAdapter* withI3cBus(VirtualAdapter* adapter) {
+    vantor::sim::I3cTargetOptions withStatic;
+    withStatic.pid = 0x0A0000000001;
+    withStatic.bcr = 0x07;
+    withStatic.dcr = 0xC5;
+    withStatic.staticAddress = 0x50;
+    withStatic.maxIbiPayload = 4;
+    vantor::sim::I3cTargetOptions small;
+    small.pid = 0x0B0000000002;
+    small.mwl = 16;
+    small.mrl = 16;
+    small.memorySize = 64;
+    small.hdrDdr = false;
+    check(adapter->i3c().attachTarget(withStatic).has_value(), "the first I3C target attaches");
+    check(adapter->i3c().attachTarget(small).has_value(), "the second I3C target attaches");
+    check(adapter->i3c().attachI2cEeprom(0x54), "the legacy EEPROM attaches");
+    return adapter;
+}
+
 VirtualAdapter& adapterFor(bool large) {
     static VirtualAdapter* const adapters[2] = {
-        new VirtualAdapter([] {
+        withI3cBus(new VirtualAdapter([] {
             vantor::sim::AdapterOptions o;
             o.serial = "FUZZ64";
             o.bulk = false;
             return o;
-        }()),
-        new VirtualAdapter([] {
+        }())),
+        withI3cBus(new VirtualAdapter([] {
             vantor::sim::AdapterOptions o;
             o.model = Model::Quillex;
             o.serial = "FUZZ1024";
             o.bulk = false;
             return o;
-        }()),
+        }())),
     };
     return *adapters[large ? 1 : 0];
 }

@@ -13,7 +13,10 @@
 // Checked: every call returns (within the engine's timeout); a request
 // sent without an answer, or with one too short to carry a transaction id,
 // times out; byte outputs are no longer than the answer the adapter sent
-// nor than the length asked for where the call promises that (i2cRead).
+// nor than the length asked for where the call promises that (i2cRead);
+// the I3C device table holds no entry the answer does not carry; a one-byte
+// CCC output or an RSTACT read-back is only ever given from an answer long
+// enough to hold it, and GETMRL's IBI size only from a 13-byte one.
 //
 // One adapter and one connected engine live across runs (a short timeout
 // keeps the runs without an answer cheap); the bulk reads are left out, as a
@@ -26,6 +29,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -117,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint16_t status = 0;
     Bytes out;
     size_t outLimit = answerSize;
-    switch (command % 14) {
+    switch (command % 28) {
         case 0:
             status = sdk.getUsbString(out, static_cast<uint8_t>(length));
             break;
@@ -181,6 +185,97 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 vantor::SpiBitOrder::MSB, vantor::SpiMode::MODE_0, vantor::SpiDataWidth::BITS_8,
                 vantor::SpiChipSelect::CS_0, vantor::SpiChipSelectPolarity::ACTIVE_LOW, 1000000);
             break;
+        case 14:
+            status = sdk.i3cSdrRead(0x30, {0x10}, length, out, vantor::I3cTransferFlags::NONE);
+            break;
+        case 15:
+            status = sdk.i3cHdrDdrRead(0x30, 0x85, length, out, vantor::I3cTransferFlags::NONE);
+            break;
+        case 16:
+            status = sdk.i3cLegacyI2cRead(0x50, {0x00, 0x10}, length, out,
+                                          vantor::I3cTransferFlags::NONE);
+            break;
+        case 17: {
+            std::vector<vantor::I3cTargetInfo> table;
+            status = sdk.i3cGetDeviceTable(table);
+            // One count byte after the header, then 16 bytes per entry.
+            check(table.empty() || 7 + 16 * table.size() <= answerSize,
+                  "table entries come from the answer");
+            break;
+        }
+        case 18:
+            status = sdk.i3cCccGETPID(0x30, out, vantor::I3cTransferFlags::NONE);
+            break;
+        case 19: {
+            // The defining byte is present for odd lengths.
+            const std::optional<uint8_t> definingByte =
+                (length & 1) != 0 ? std::optional<uint8_t>(static_cast<uint8_t>(length >> 8))
+                                  : std::nullopt;
+            status = sdk.i3cCccGETSTATUS(0x30, definingByte, out, vantor::I3cTransferFlags::NONE);
+            break;
+        }
+        case 20: {
+            // Byte outputs sit at offset 10 of the answer.
+            uint8_t bcr = 0;
+            status = sdk.i3cCccGETBCR(0x30, bcr, vantor::I3cTransferFlags::NONE);
+            check(status != 0 || answerSize >= 11, "GETBCR succeeds only with its byte");
+            break;
+        }
+        case 21: {
+            uint16_t mrl = 0;
+            std::optional<uint8_t> ibiSize;
+            status = sdk.i3cCccGETMRL(0x30, mrl, ibiSize, vantor::I3cTransferFlags::NONE);
+            check(status != 0 || answerSize >= 12, "GETMRL succeeds only with its two bytes");
+            check(!ibiSize || answerSize >= 13, "the IBI size comes from the answer");
+            break;
+        }
+        case 22: {
+            std::optional<uint8_t> readBack;
+            status = sdk.i3cCccRSTACTDirect(
+                0x30, vantor::I3cTargetResetDefByte::RETURN_TIME_RESET_PERIPHERAL,
+                vantor::I3cTransferDirection::READ, readBack, vantor::I3cTransferFlags::NONE);
+            check(!readBack || answerSize >= 11, "the read-back byte comes from the answer");
+            break;
+        }
+        case 23: {
+            uint16_t first = 0;
+            uint16_t second = 0;
+            status = sdk.i3cGetBusVoltage(first, second);
+            break;
+        }
+        case 24:
+            // Lengths above the target memory are refused before sending.
+            status = sdk.i3cTargetReadMemory(static_cast<uint16_t>(length >> 6),
+                                             static_cast<uint16_t>(length % 1100), out);
+            break;
+        case 25: {
+            uint32_t memorySize = 0;
+            status = sdk.i2cTargetInit(0, 0x50, vantor::I2cTargetAddressMode::BIT_7,
+                                       vantor::I2cTargetMemoryLayout::BIT_8,
+                                       vantor::I2cTargetModel::EEPROM, memorySize);
+            check(memorySize == 0 || (status == 0 && answerSize >= 11),
+                  "the memory size comes from a successful answer");
+            break;
+        }
+        case 26: {
+            uint32_t memorySize = 0;
+            status = sdk.spiTargetInit(
+                vantor::SpiMode::MODE_0, vantor::SpiBitOrder::MSB, vantor::SpiChipSelect::CS_0,
+                vantor::SpiChipSelectPolarity::ACTIVE_LOW, vantor::SpiTargetModel::FLASH,
+                vantor::SpiTargetEngine::DMA, memorySize);
+            break;
+        }
+        case 27: {
+            // Up to three targets in the list: the request grows by 16 each.
+            std::vector<vantor::I3cTargetInfo> targets(length % 4);
+            for (size_t i = 0; i < targets.size(); ++i) {
+                targets[i] = vantor::I3cTargetInfo{};
+                targets[i].dynamicAddress = static_cast<uint8_t>(0x30 + i);
+                targets[i].pid[5] = static_cast<uint8_t>(i + 1);
+            }
+            status = sdk.i3cInitBus(targets);
+            break;
+        }
         default:
             status = sdk.uartInit(vantor::UartBaudRate::BAUD_115200,
                                   vantor::UartHwHandshake::DISABLED, vantor::UartParity::NONE,

@@ -106,6 +106,27 @@ def request(tid, code, params=b""):
     return struct.pack("<HH", tid, code) + params
 
 
+def i3c_record(static, dynamic, pid):
+    """A target of the I3C bus-initialisation and ENTDAA lists (16 bytes)."""
+    return bytes([static, dynamic]) + pid.to_bytes(6, "big") + bytes(8)
+
+
+def i3c_transfer(address, control, length, data=b"", subaddress=b"", hdr_command=0):
+    """A private transfer's parameters: control bit 0 reads, bits 2..1 the
+    mode (0 SDR, 1 HDR-DDR, 2 legacy I2C)."""
+    return (bytes([address, control, hdr_command, len(subaddress)]) + subaddress.ljust(4, b"\0")
+            + struct.pack("<H", length) + data)
+
+
+def i3c_ccc(address, control, length, code, defining=0, data=b""):
+    """A common command: control bit 0 reads, bits 7..4 mark the defining byte."""
+    return bytes([address, control, length, code, defining]) + data
+
+
+I3C_BRING_UP = (message(request(1, 0x1901, bytes([1, 1, 1, 0])))
+                + message(request(2, 0x1904, b"\x02" + i3c_record(0x50, 0x30, 0x0A0000000001)
+                                  + i3c_record(0, 0x31, 0x0B0000000002))))
+
 # Byte 0 picks the model (0: 64-byte reports, 1: 1024-byte reports).
 SIM_REQUESTS = {
     "get_usb_config": b"\x00" + ask(0x040E),
@@ -124,6 +145,41 @@ SIM_REQUESTS = {
     "reserved_header_bits": b"\x00" + report(struct.pack("<H", 0xF003 | 4 << 2) + b"\x01\x00\x0e\x04"),
     "empty_message": b"\x00" + message(b""),
     "enter_boot_mode_then_ask": b"\x00" + ask(0x0402) + ask(0x040E),
+    "i3c_bring_up_write_read_getpid": b"\x00" + I3C_BRING_UP
+    + message(request(3, 0x1908, i3c_transfer(0x30, 0, 4, b"abcd", b"\x10")))
+    + message(request(4, 0x1908, i3c_transfer(0x30, 1, 4, subaddress=b"\x10")))
+    + message(request(5, 0x1909, i3c_ccc(0x30, 1, 6, 0x8D))) + ask(0x1906),
+    "i3c_past_mwl_and_mrl": b"\x01" + I3C_BRING_UP
+    + message(request(3, 0x1908, i3c_transfer(0x31, 0, 17, bytes(17))))
+    + message(request(4, 0x1908, i3c_transfer(0x31, 1, 40, subaddress=b"\x30"))),
+    "i3c_hdr_ddr_and_legacy": b"\x00" + I3C_BRING_UP
+    + message(request(3, 0x1908, i3c_transfer(0x30, 2, 2, b"\x11\x22", hdr_command=0x05)))
+    + message(request(4, 0x1908, i3c_transfer(0x30, 3, 2, hdr_command=0x85)))
+    + message(request(5, 0x1908, i3c_transfer(0x54, 4, 3, b"xyz", b"\x20")))
+    + message(request(6, 0x190B, i3c_transfer(0x30, 0, 2))),
+    "i3c_broadcasts_and_reset_pattern": b"\x00" + I3C_BRING_UP
+    + message(request(3, 0x1909, i3c_ccc(0x7E, 0, 1, 0x00, data=b"\x01")))
+    + message(request(4, 0x1909, i3c_ccc(0x7E, 0x10, 0, 0x2A, defining=2)))
+    + message(request(5, 0x190A, b"\x00"))
+    + message(request(6, 0x1909, i3c_ccc(0x7E, 0, 0, 0x06)))
+    + message(request(7, 0x1909, i3c_ccc(0x7E, 0, 16, 0x07, data=i3c_record(0, 0x40, 0x0B0000000002)))),
+    "i3c_direct_setters": b"\x00" + I3C_BRING_UP
+    + message(request(3, 0x1909, i3c_ccc(0x30, 0, 2, 0x89, data=b"\x00\x40")))
+    + message(request(4, 0x1909, i3c_ccc(0x30, 0, 1, 0x9B, data=b"\xc0")))
+    + message(request(5, 0x1909, i3c_ccc(0x31, 0, 1, 0x88, data=b"\x84")))
+    + message(request(6, 0x1909, i3c_ccc(0x30, 0x11, 2, 0x90, defining=0x91)))
+    + message(request(7, 0x1909, i3c_ccc(0x30, 1, 3, 0x8C))),
+    "i3c_target_role": b"\x00"
+    + message(request(1, 0x1A01, bytes([0]) + struct.pack("<IBH", 1, 0, 0x235) + bytes([0x26, 0xC5, 0x30])
+                      + struct.pack("<HH", 64, 64)))
+    + message(request(2, 0x1A03, struct.pack("<HH", 0x3FE, 2) + b"ab"))
+    + message(request(3, 0x1A04, struct.pack("<HH", 0x3FE, 4)))
+    + message(request(4, 0x1901, bytes([1, 1, 1, 0]))),
+    "i2c_and_spi_target_roles": b"\x01"
+    + message(request(1, 0x0A01, bytes([0]) + struct.pack("<H", 0x50) + bytes([0, 0, 0, 1])))
+    + message(request(2, 0x0A05, struct.pack("<HHIIBBHH", 256, 16, 2000, 4000, 0, 0xFF, 0xF0, 0x100)))
+    + message(request(3, 0x0901, bytes([0, 0xA0, 0x86, 1, 0, 5])))
+    + message(request(4, 0x0E01, bytes([0, 0, 0, 0, 1, 0]))),
 }
 
 
@@ -137,7 +193,11 @@ NO_ANSWER, KEEP_HEADER, TWICE = 1, 2, 4
 # Byte 0 picks the command of the fuzzer's table: 0 getUsbString, 1
 # getUsbConfig, 2 getDeviceInfo, 3 gpioDigitalRead, 4 i2cGetBusVoltage, 5
 # i2cRead, 6 i2cScanBus, 7 spiTransfer, 8 i2cWrite, 9 uartSendMessage, 10
-# setUsbConfig, 11 gpioConfigurePin, 12 spiControllerInit, 13 uartInit.
+# setUsbConfig, 11 gpioConfigurePin, 12 spiControllerInit, 13 uartInit, 14
+# i3cSdrRead, 15 i3cHdrDdrRead, 16 i3cLegacyI2cRead, 17 i3cGetDeviceTable, 18
+# GETPID, 19 GETSTATUS, 20 GETBCR, 21 GETMRL, 22 RSTACT read, 23
+# i3cGetBusVoltage, 24 i3cTargetReadMemory, 25 i2cTargetInit, 26
+# spiTargetInit, 27 i3cInitBus.
 SYNC_RESPONSES = {
     "usb_string": answer(0, KEEP_HEADER, 1, b"\x00\x00\x06Vantor"),
     "usb_string_one_byte_short": answer(0, KEEP_HEADER, 1, b"\x00\x00\x07Vantor"),
@@ -157,6 +217,30 @@ SYNC_RESPONSES = {
     "spi_init_wrong_code": answer(12, 0, 0, b"\x01\x00\x99\x99\x00\x00"),
     "uart_init_no_answer": answer(13, NO_ANSWER, 0, b""),
     "one_byte_answer": answer(1, 0, 0, b"\x01"),
+    "i3c_sdr_read": answer(14, KEEP_HEADER, 4, b"\x00\x00\x30\x00\x04\x00abcd"),
+    "i3c_sdr_read_incomplete": answer(14, KEEP_HEADER, 8, b"\x1a\x06\x30\x00\x02\x00ab"),
+    "i3c_hdr_read_announces_more": answer(15, KEEP_HEADER, 2, b"\x00\x00\x30\x00\x09\x00abc"),
+    "i3c_legacy_read_short": answer(16, KEEP_HEADER, 4, b"\x00\x00\x54\x00"),
+    "i3c_device_table": answer(17, KEEP_HEADER, 0, b"\x00\x00\x02"
+                               + i3c_record(0x50, 0x30, 0x0A0000000001)
+                               + i3c_record(0, 0x31, 0x0B0000000002)),
+    "i3c_device_table_one_short": answer(17, KEEP_HEADER, 0, b"\x00\x00\x02"
+                                         + i3c_record(0x50, 0x30, 0x0A0000000001)),
+    "i3c_getpid": answer(18, KEEP_HEADER, 0, b"\x00\x00\x30\x8d\x00\x06\x0a\x00\x00\x00\x00\x01"),
+    "i3c_getstatus_defining_byte": answer(19, KEEP_HEADER, 0x9101, b"\x00\x00\x30\x90\x00\x02\x00\x01"),
+    "i3c_getbcr": answer(20, KEEP_HEADER, 0, b"\x00\x00\x30\x8e\x00\x01\x07"),
+    "i3c_getbcr_without_byte": answer(20, KEEP_HEADER, 0, b"\x00\x00\x30\x8e\x00\x01"),
+    "i3c_getmrl_with_ibi_size": answer(21, KEEP_HEADER, 0, b"\x00\x00\x30\x8c\x00\x03\x00\x40\x04"),
+    "i3c_getmrl_three_announced_two_sent": answer(21, KEEP_HEADER, 0,
+                                                  b"\x00\x00\x30\x8c\x00\x03\x00\x40"),
+    "i3c_rstact_read_back": answer(22, KEEP_HEADER, 0, b"\x00\x00\x30\x9a\x00\x01\x05"),
+    "i3c_bus_voltage": answer(23, KEEP_HEADER, 0, b"\x00\x00" + struct.pack("<6H", 3300, 1800, 1200, 0, 0, 0)),
+    "i3c_target_read_memory": answer(24, KEEP_HEADER, 8, b"\x00\x00\x08\x00abcdefgh"),
+    "i3c_target_read_memory_too_long": answer(24, KEEP_HEADER, 1025, b"\x00\x00"),
+    "i2c_target_init": answer(25, KEEP_HEADER, 0, b"\x00\x00\x00" + struct.pack("<I", 256)),
+    "i2c_target_init_short": answer(25, KEEP_HEADER, 0, b"\x00\x00\x00\x00\x01"),
+    "spi_target_init": answer(26, KEEP_HEADER, 0, b"\x00\x00" + struct.pack("<I", 65536)),
+    "i3c_init_bus_two_targets_nack": answer(27, KEEP_HEADER, 2, b"\x0a\x06"),
 }
 
 

@@ -21,7 +21,7 @@ the name of the operation that failed (``operation``, possibly ``None``).
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Callable, Optional, Tuple, Type, Union
+from typing import TYPE_CHECKING, Any, Callable, Dict, Optional, Tuple, Type, Union
 
 if TYPE_CHECKING:  # the compiled module imports this one
     from pyvantorsdk._cpp._pyvantorsdk_cpp import StatusCode
@@ -69,9 +69,13 @@ class VantorError(Exception):
 
 
 def _rebuild(
-    cls: Type[VantorError], status_code: Union[StatusCode, int], operation: Optional[str]
+    cls: Type[VantorError],
+    status_code: Union[StatusCode, int],
+    operation: Optional[str],
+    extra: Optional[Dict[str, Any]] = None,
 ) -> VantorError:
-    return cls(status_code=status_code, operation=operation)
+    # `extra`: the keyword arguments a subclass adds (I3cError: data).
+    return cls(status_code=status_code, operation=operation, **(extra or {}))
 
 
 class VantorTimeoutError(VantorError, TimeoutError):
@@ -116,4 +120,23 @@ class GpioError(FirmwareError):
 
 
 class I3cError(FirmwareError):
-    """I3C and target-table errors (0x06xx)."""
+    """I3C and target-table errors (0x06xx).
+
+    ``data`` holds the bytes a failed read received before it stopped (for
+    ``FW_I3C_TRANSFER_INCOMPLETE_READ``, what the target sent); it is empty
+    for every other call.
+    """
+
+    data: bytes
+
+    def __init__(
+        self,
+        status_code: Union[StatusCode, int],
+        operation: Optional[str] = None,
+        data: bytes = b"",
+    ) -> None:
+        super().__init__(status_code, operation)
+        self.data = bytes(data)
+
+    def __reduce__(self) -> Tuple[Callable[..., VantorError], Tuple[object, ...]]:
+        return (_rebuild, (type(self), self.status_code, self.operation, {"data": self.data}))

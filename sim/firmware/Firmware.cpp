@@ -51,6 +51,11 @@ void Firmware::dispatch(const Bytes& message) {
         bulkOutWait_.reset();
         abandoned.handler(*this, std::nullopt);
     }
+    // A request is dispatched within the write that completes it, so its
+    // own data phase is still to come: bytes already on bulk OUT belong to
+    // an earlier one (whose request was lost) and must not pass for this
+    // request's data.
+    adapter_.clearBulkOut();
 
     const Request request(message);
     const auto it = commands_.find(request.commandCode());

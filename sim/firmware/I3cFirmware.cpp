@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "sim/firmware/I3cTargetFirmware.h"
 #include "sim/usb/AdapterState.h"
 
 namespace vantor::sim {
@@ -195,9 +196,17 @@ I3cTarget* I3cFirmware::byStaticAddress(uint8_t address) const {
 }
 
 bool I3cFirmware::addressInUse(uint8_t address) const {
-    if (i2c_.count(address) != 0 || byDynamicAddress(address) != nullptr) return true;
+    if (i2c_.count(address) != 0 || byDynamicAddress(address) != nullptr ||
+        isGroupAddress(address)) {
+        return true;
+    }
     return std::any_of(table_.begin(), table_.end(),
                        [&](const I3cTableEntry& entry) { return entry.dynamicAddress == address; });
+}
+
+bool I3cFirmware::isGroupAddress(uint8_t address) const {
+    return std::any_of(targets_.begin(), targets_.end(),
+                       [&](const auto& entry) { return entry.second->groupAddress() == address; });
 }
 
 std::optional<uint8_t> I3cFirmware::freeAddress(const std::set<uint8_t>& reserved) const {
@@ -330,6 +339,11 @@ void I3cFirmware::configure(const Request& request, Firmware& firmware) {
     const bool init = request.commandCode() == i3c::cmd::kControllerInit;
     if (!init && !controller_.initialized) {
         return firmware.respond(request, status::kInterfaceNotInitialized);
+    }
+    // One I3C engine serves both roles: while the adapter poses as a target
+    // it cannot also drive the bus.
+    if (init && firmware.family<I3cTargetFirmware>().active()) {
+        return firmware.respond(request, i3c::status::kEngineBusy);
     }
     if (request.u8(0) > kMaxPushPullRate || request.u8(1) > kMaxOpenDrainRate ||
         request.u8(2) > kMaxI2cRate || request.u8(3) > kMaxDriveStrength) {
@@ -815,7 +829,10 @@ I3cFirmware::CccAnswer I3cFirmware::rstactDirect(I3cTarget& target, const Ccc& c
 I3cFirmware::CccAnswer I3cFirmware::setgrpa(I3cTarget& target, const Ccc& ccc) {
     const uint8_t address = shiftedAddress(ccc.data);
     if (!validDynamicAddress(address)) return {i3c::status::kInvalidAddress, {}};
-    if (addressInUse(address)) return {i3c::status::kRepeatedAddress, {}};
+    // Several targets may share a group; nothing else may use its address.
+    if (addressInUse(address) && !isGroupAddress(address)) {
+        return {i3c::status::kRepeatedAddress, {}};
+    }
     target.setGroupAddress(address);
     return {status::kSuccess, {}};
 }

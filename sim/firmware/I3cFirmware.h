@@ -61,6 +61,7 @@ constexpr uint16_t kI2cNackByte = 0x060C;
 constexpr uint16_t kMwlReached = 0x060E;
 constexpr uint16_t kMrlReached = 0x060F;
 constexpr uint16_t kSurpassedMemorySize = 0x0617;
+constexpr uint16_t kEngineBusy = 0x0619;  // the I3C engine serves the target role
 constexpr uint16_t kIncompleteRead = 0x061A;
 }  // namespace i3c::status
 
@@ -186,8 +187,10 @@ class I3cFirmware final : public FirmwareFamily {
     // ---------------------------------------------------- address space
     I3cTarget* byDynamicAddress(uint8_t address) const;
     I3cTarget* byStaticAddress(uint8_t address) const;  // among targets without one
-    // In use: a target's dynamic address, a table entry or a legacy device.
+    // In use: a target's dynamic or group address, a table entry or a legacy
+    // device.
     bool addressInUse(uint8_t address) const;
+    bool isGroupAddress(uint8_t address) const;
     // The lowest free dynamic address, skipping `reserved`.
     std::optional<uint8_t> freeAddress(const std::set<uint8_t>& reserved) const;
     // Checks a list of wanted targets (16-byte records): 0, or the code of

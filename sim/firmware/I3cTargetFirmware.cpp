@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "sim/firmware/I3cFirmware.h"
 #include "sim/usb/AdapterState.h"
 
 namespace vantor::sim {
@@ -58,6 +59,11 @@ void I3cTargetFirmware::configure(const Request& request, Firmware& firmware) {
     const uint16_t mrl = request.u16(13);
     if (layout > kMaxLayout || staticAddress > 0x7F || mwl > kMaxLength || mrl > kMaxLength) {
         return reply(firmware, request, status::kInvalidParameter);
+    }
+    // The I3C engine drives the bus as its controller: it cannot also answer
+    // on it as a target.
+    if (firmware.family<I3cFirmware>().controller().initialized) {
+        return reply(firmware, request, i3c::status::kEngineBusy);
     }
     // The PID travels split: bits 31..0, bit 32, then bits 47..33.
     pid_ = static_cast<uint64_t>(request.u16(6) & 0x7FFF) << 33 |

@@ -63,6 +63,8 @@ class I3cTargetFirmware final : public TargetFamily {
 
     // The bench (firmware mutex held).
     I3cTargetRoleState state() const;
+    // Whether the host set the target role up (for the controller family).
+    bool active() const { return active_; }
     Bytes memory() const { return Bytes(memory_.begin(), memory_.end()); }
     I3cBusTransaction setdasa(Firmware& firmware, uint8_t staticAddress, uint8_t dynamicAddress);
     I3cBusTransaction entdaa(Firmware& firmware, uint8_t dynamicAddress);

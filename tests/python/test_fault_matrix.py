@@ -29,7 +29,15 @@ from pyvantorsdk import (
     GpioFunctionality,
     GpioPinNumber,
     I2cBus,
+    I2cOpenDrainRate,
     I2cPullUp,
+    I2cTargetAddressMode,
+    I2cTargetMemoryLayout,
+    I2cTargetModel,
+    I3cDriveStrength,
+    I3cOpenDrainRate,
+    I3cPushPullRate,
+    I3cTargetMemoryLayout,
     SpiBitOrder,
     SpiChipSelect,
     SpiChipSelectPolarity,
@@ -57,6 +65,21 @@ FLASH = bytes((7 * i + 3) & 0xFF for i in range(4096))
 UART_8N1 = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
             UartDataSize.BITS_8, UartStopBit.ONE)
 GPIO_PIN = GpioPinNumber.PIN_3
+# Two I3C targets, brought up by ENTDAA at the addresses the list asks for.
+I3C_ADDRESS = {0x0A0000000001: 0x30, 0x0B0000000002: 0x31}
+I3C_MEMORY = bytes((5 * i + 1) & 0xFF for i in range(1024))
+# The adapter's own target memories: I3C (1024 bytes), I2C (256 bytes).
+I3C_TARGET_MEMORY = bytes((11 * i + 5) & 0xFF for i in range(1024))
+I2C_TARGET_MEMORY = bytes((3 * i + 9) & 0xFF for i in range(256))
+
+
+def written(i: int) -> bytes:
+    """What write call i writes: each call its own bytes, so data taken
+    from another call shows."""
+    return f"written{i}".encode()
+
+
+PIDS = list(I3C_ADDRESS)
 
 
 # ------------------------------------------------------------------ families
@@ -70,7 +93,8 @@ class Family:
     returned twice shows. ``result(i)`` is what call i returns, from the
     firmware and from the scripted answers: ``answer(request, i)`` answers
     call i as the firmware does, and a bulk read's data, ``bulk_data(i)``,
-    goes out on bulk IN first. ``cut`` shortens an answer to one byte less
+    goes out on bulk IN first; a bulk write (``bulk_out``) sends its data
+    after the request. ``cut`` shortens an answer to one byte less
     than the call decodes.
     """
 
@@ -82,6 +106,10 @@ class Family:
     answer: Callable[[bytes, int], bytes]
     cut: Callable[[bytes], bytes]
     bulk_data: Optional[Callable[[int], bytes]] = None
+    bulk_out: bool = False  # the call's data goes out on bulk OUT
+    # Whether call i's effect is there, seen through the bench (calls whose
+    # result does not show it: writes and the bus set-up).
+    landed: Optional[Callable[[sim.VirtualAdapter, int], bool]] = None
 
     @property
     def bulk(self) -> bool:
@@ -118,6 +146,50 @@ def _setup_spi(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
 
 def _setup_uart(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
     dev.uart_init(*UART_8N1)
+
+
+def _i3c_entry(pid: int, dynamic: int) -> Dict[str, Any]:
+    return {"static_address": 0, "dynamic_address": dynamic, "pid": pid.to_bytes(6, "big"),
+            "bcr": 0, "dcr": 0, "mwl": 0, "mrl": 0, "max_ibi_payload_length": 0,
+            "configuration": 0}
+
+
+I3C_LIST = [_i3c_entry(pid, address) for pid, address in I3C_ADDRESS.items()]
+
+
+def _setup_i3c(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
+    for pid in I3C_ADDRESS:
+        if adapter.i3c.target(pid) is None:  # targets stay attached across a replug
+            adapter.i3c.attach_target(pid, bcr=0x06, dcr=0x63)
+            adapter.i3c.write_memory(pid, 0, I3C_MEMORY)
+    dev.i3c_controller_init(I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25,
+                            I3cOpenDrainRate.OPEN_DRAIN_1_MHZ, I2cOpenDrainRate.FAST_MODE,
+                            I3cDriveStrength.STANDARD)
+    dev.i3c_init_bus(I3C_LIST)
+
+
+def _fill(target: Any, code: int, params: bytes, bulk_out: bytes = b"") -> None:
+    """Fills a target memory through the bench (no USB traffic, so the set-up
+    does not depend on the matrix's short timeout)."""
+    answer, _ = target.command(code, params, bulk_out)
+    assert struct.unpack_from("<H", answer, 4)[0] == 0
+
+
+def _setup_i3c_target(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
+    dev.i3c_target_init(I3cTargetMemoryLayout.MEMORY_1_BYTE_X_1024_REGS,
+                        b"\x04\x6a\x00\x00\x00\x01", 0x06, 0xC5, 0x30)
+    _fill(adapter.i3c_target, 0x1A03, struct.pack("<HH", 0, 1024) + I3C_TARGET_MEMORY)
+
+
+def _setup_i2c_target(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
+    dev.i2c_target_init(I2cBus.A, 0x50, I2cTargetAddressMode.BIT_7, I2cTargetMemoryLayout.BIT_8,
+                        I2cTargetModel.MEMORY)
+    _fill(adapter.i2c_target, 0x0A03, struct.pack("<HH", 0, 256), I2C_TARGET_MEMORY)
+
+
+def _i3c_answer(request: bytes, count: int, data: bytes = b"") -> bytes:
+    """A private transfer's answer: the address, a reserved byte, the count."""
+    return response(request, 0, bytes([request[4], 0]) + struct.pack("<H", count) + data)
 
 
 def _spi_read_command(address: int) -> bytes:
@@ -185,6 +257,92 @@ FAMILIES = [
         result=lambda i: None,
         answer=lambda req, i: response(req, 0),
         cut=lambda answer: answer[:5],
+    ),    Family(
+        "i3c", 0x1908, _setup_i3c,
+        call=lambda dev, i: dev.i3c_sdr_read(0x30, bytes([8 * i]), 8),
+        result=lambda i: I3C_MEMORY[8 * i:8 * i + 8],
+        answer=lambda req, i: _i3c_answer(req, 8, I3C_MEMORY[8 * i:8 * i + 8]),
+        cut=lambda answer: answer[:-4],
+    ),
+    Family(
+        "i3c-write", 0x1908, _setup_i3c,
+        call=lambda dev, i: dev.i3c_sdr_write(0x30 + i, b"\x80", written(i)),
+        result=lambda i: None,
+        answer=lambda req, i: _i3c_answer(req, len(written(i))),
+        cut=lambda answer: answer[:5],
+        landed=lambda adapter, i: adapter.i3c.memory(PIDS[i])[0x80:0x88] == written(i),
+    ),
+    Family(
+        "i3c-bulk", 0x190B, _setup_i3c,
+        call=lambda dev, i: dev.i3c_sdr_read_bulk(0x30, bytes([64 + 64 * i]), 64),
+        result=lambda i: I3C_MEMORY[64 + 64 * i:128 + 64 * i],
+        answer=lambda req, i: _i3c_answer(req, 64),
+        cut=lambda answer: answer[:-1],
+        bulk_data=lambda i: I3C_MEMORY[64 + 64 * i:128 + 64 * i],
+    ),
+    Family(
+        "i3c-write-bulk", 0x190B, _setup_i3c,
+        call=lambda dev, i: dev.i3c_sdr_write_bulk(0x30 + i, b"\x80", written(i) * 8),
+        result=lambda i: None,
+        answer=lambda req, i: _i3c_answer(req, 8 * len(written(i))),
+        cut=lambda answer: answer[:5],
+        bulk_out=True,
+        landed=lambda adapter, i: adapter.i3c.memory(PIDS[i])[0x80:0xC0] == written(i) * 8,
+    ),
+    Family(
+        # The two targets answer in turn; the id is a byte list, kept as far
+        # as the answer carries it.
+        "i3c-ccc", 0x1909, _setup_i3c,
+        call=lambda dev, i: dev.i3c_ccc_getpid(0x30 + i),
+        result=lambda i: list(I3C_ADDRESS)[i].to_bytes(6, "big"),
+        answer=lambda req, i: response(req, 0, bytes([req[4], 0x8D, 0, 6])
+                                       + list(I3C_ADDRESS)[i].to_bytes(6, "big")),
+        cut=lambda answer: answer[:-3],
+    ),
+    Family(
+        "i3c-init-bus", 0x1904, _setup_i3c,
+        call=lambda dev, i: dev.i3c_init_bus(I3C_LIST),
+        result=lambda i: None,
+        answer=lambda req, i: response(req, 0),
+        cut=lambda answer: answer[:5],
+        landed=lambda adapter, i: [adapter.i3c.target(pid).dynamic_address for pid in PIDS]
+        == list(I3C_ADDRESS.values()),
+    ),
+    Family(
+        "i3c-target", 0x1A04, _setup_i3c_target,
+        call=lambda dev, i: dev.i3c_target_read_memory(16 * i, 8),
+        result=lambda i: I3C_TARGET_MEMORY[16 * i:16 * i + 8],
+        answer=lambda req, i: response(req, 0, struct.pack("<H", 8)
+                                       + I3C_TARGET_MEMORY[16 * i:16 * i + 8]),
+        cut=lambda answer: answer[:-4],
+    ),
+    Family(
+        "i3c-target-write", 0x1A03, _setup_i3c_target,
+        call=lambda dev, i: dev.i3c_target_write_memory(0x200 + 16 * i, written(i)),
+        result=lambda i: None,
+        answer=lambda req, i: response(req, 0),
+        cut=lambda answer: answer[:5],
+        landed=lambda adapter, i: adapter.i3c_target.memory[0x200 + 16 * i:0x208 + 16 * i]
+        == written(i),
+    ),
+    Family(
+        # The memory address echoed, then the count; the data on bulk IN.
+        "i2c-target", 0x0A04, _setup_i2c_target,
+        call=lambda dev, i: dev.i2c_target_read_memory(64 + 64 * i, 64),
+        result=lambda i: I2C_TARGET_MEMORY[64 + 64 * i:128 + 64 * i],
+        answer=lambda req, i: response(req, 0, struct.pack("<HH", 64 + 64 * i, 64)),
+        cut=lambda answer: answer[:-1],
+        bulk_data=lambda i: I2C_TARGET_MEMORY[64 + 64 * i:128 + 64 * i],
+    ),
+    Family(
+        "i2c-target-write", 0x0A03, _setup_i2c_target,
+        call=lambda dev, i: dev.i2c_target_write_memory(0x80 + 16 * i, written(i)),
+        result=lambda i: None,
+        answer=lambda req, i: response(req, 0),
+        cut=lambda answer: answer[:5],
+        bulk_out=True,
+        landed=lambda adapter, i: adapter.i2c_target.memory[0x80 + 16 * i:0x88 + 16 * i]
+        == written(i),
     ),
 ]
 FAMILY = {f.name: f for f in FAMILIES}
@@ -249,9 +407,10 @@ class Bench:
         self.dev = DeviceFacade(timeout_ms=TIMEOUT_MS)
         assert self.dev.connect(self.adapter.path)
         self.notifications = Collector()
+        self.scripted = False  # the firmware answers, not a script
         self.dev.on_notification(self.notifications)
         family.setup(self.adapter, self.dev)
-        if family.bulk:
+        if family.bulk or family.bulk_out:
             # The capability query runs once per connection, answered by the
             # firmware before any handler is installed.
             assert family.call(self.dev, 0) == family.result(0)
@@ -266,12 +425,15 @@ class Bench:
 
     def next_call_works(self) -> None:
         assert self.call(1) == self.family.result(1)
+        if self.family.landed is not None and not self.scripted:
+            assert self.family.landed(self.adapter, 1)
 
     def script(self, fault: Callable[[bytes, bytes], List[bytes]], with_data: bool) -> None:
         """Answers the first request with ``fault(request, answer)`` (a bulk
         read's data sent first only ``with_data``) and every later one
         plainly, as call 1."""
         family = self.family
+        self.scripted = True
         count = [0]
 
         def handler(request: bytes) -> List[bytes]:
@@ -311,9 +473,14 @@ def unplug_and_replug(bench: Bench, outcome: object) -> None:
     adapter = bench.adapter
     adapter.faults.set_response_delay(60_000)  # the call is still waiting when the adapter goes
     adapter.clear()
+    adapter.set_recording(True)
 
     def pull_out() -> None:
         assert adapter.wait_for_requests(1, 5.0)
+        if bench.family.bulk_out:
+            # The call waits for its answer only after its data phase; an
+            # unplug during the data phase ends it as a failed bulk write.
+            assert wait_until(lambda: len(adapter.bulk_received) > 0)
         adapter.unplug()
 
     puller = threading.Thread(target=pull_out)
@@ -479,6 +646,10 @@ SHORT_ANSWER = {
     "system": WRONG_RESPONSE, "rail": WRONG_RESPONSE, "gpio": WRONG_RESPONSE,
     "i2c": DATA_PRESENT, "i2c-bulk": WRONG_RESPONSE, "spi": DATA_PRESENT,
     "spi-bulk": WRONG_RESPONSE, "uart": TIMEOUT,
+    "i3c": DATA_PRESENT, "i3c-write": TIMEOUT, "i3c-bulk": WRONG_RESPONSE,
+    "i3c-write-bulk": TIMEOUT, "i3c-ccc": DATA_PRESENT, "i3c-init-bus": TIMEOUT,
+    "i3c-target": DATA_PRESENT, "i3c-target-write": TIMEOUT, "i2c-target": WRONG_RESPONSE,
+    "i2c-target-write": TIMEOUT,
 }
 
 
@@ -547,22 +718,32 @@ def test_fault(closer: Callable[[Bench], None], family_name: str, fault: str, ou
         closer(bench)
 
 
+# The README prints the matrix as two tables: the controller families of the
+# serial peripherals, then those of I3C and the target roles.
+TABLES = [FAMILIES[:8], FAMILIES[8:]]
+
+
 def markdown_table() -> str:
     """The matrix as Markdown: faults down, families across, each cell the
     faulted call's outcome; then the notes on the defects."""
-    lines = ["| fault | " + " | ".join(f.name for f in FAMILIES) + " |",
-             "|---" * (len(FAMILIES) + 1) + "|"]
-    for fault in FAULTS:
-        cells = []
-        for family in FAMILIES:
-            if fault in BULK_ONLY and not family.bulk:
-                cells.append("")
-                continue
-            outcome, defects = expected(fault, family)
-            cells.append(str(outcome) + "".join(f" ({d})" for d in defects))
-        lines.append(f"| {fault} | " + " | ".join(cells) + " |")
-    lines.append("")
-    lines.extend(f"({d}) Fails today, {text}." for d, text in DEFECTS.items())
+    lines: List[str] = []
+    for families in TABLES:
+        if lines:
+            lines.append("")
+        lines += ["| fault | " + " | ".join(f.name for f in families) + " |",
+                  "|---" * (len(families) + 1) + "|"]
+        for fault in FAULTS:
+            cells = []
+            for family in families:
+                if fault in BULK_ONLY and not family.bulk:
+                    cells.append("")
+                    continue
+                outcome, defects = expected(fault, family)
+                cells.append(str(outcome) + "".join(f" ({d})" for d in defects))
+            lines.append(f"| {fault} | " + " | ".join(cells) + " |")
+    if DEFECTS:
+        lines.append("")
+        lines.extend(f"({d}) Fails today, {text}." for d, text in DEFECTS.items())
     return "\n".join(lines)
 
 

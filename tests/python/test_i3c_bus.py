@@ -6,6 +6,7 @@ and hot-join, on both adapter models."""
 
 from __future__ import annotations
 
+import pickle
 from typing import Any, Dict, Iterator, List
 
 import pytest
@@ -21,6 +22,8 @@ from pyvantorsdk import (
     I3cIbiNotification,
     I3cOpenDrainRate,
     I3cPushPullRate,
+    I3cTargetResetDefByte,
+    I3cTransferDirection,
     StatusCode,
     errors,
     sim,
@@ -311,13 +314,18 @@ def test_hot_join_then_entdaa_gives_the_newcomer_an_address(bus, dev):
     assert set(by_pid(dev.i3c_get_device_table())) == set(IDENTITY) | {newcomer}
 
 
-def test_read_past_the_end_of_memory_is_incomplete(adapter, dev):
+@pytest.mark.parametrize("over_bulk", [False, True], ids=["hid", "bulk"])
+def test_read_past_the_end_of_memory_is_incomplete_and_keeps_its_bytes(adapter, dev, over_bulk):
     adapter.i3c.attach_target(0x0E05, memory_size=16, mrl=64)
+    adapter.i3c.write_memory(0x0E05, 0, bytes(range(0xF0, 0x100)))
     controller_init(dev)
     dev.i3c_init_bus(LISTED + [entry(0x0E05, dynamic=0x40)])
+    read = dev.i3c_sdr_read_bulk if over_bulk else dev.i3c_sdr_read
     with pytest.raises(errors.I3cError) as info:
-        dev.i3c_sdr_read(0x40, b"\x0c", 8)
+        read(0x40, b"\x0c", 8)
     assert i3c_status(info) == StatusCode.FW_I3C_TRANSFER_INCOMPLETE_READ
+    assert info.value.data == b"\xfc\xfd\xfe\xff"
+    assert pickle.loads(pickle.dumps(info.value)).data == info.value.data
 
 
 @pytest.mark.parametrize("model", MODELS, ids=MODEL_IDS)
@@ -334,3 +342,118 @@ def test_bulk_transfers_without_the_bulk_interface_send_nothing(model):
         assert adapter.requests == []
         dev.i3c_sdr_write(0x30, b"\x00", b"\x01")  # HID still carries it
         assert adapter.i3c.memory(SETDASA)[:1] == b"\x01"
+
+
+# ------------------------------------------- resets, groups, activity states
+
+
+def getstatus_low(dev, address: int) -> int:
+    """The low byte of GETSTATUS format 1: activity state in bits 7..6, the
+    pending interrupt in bits 3..0."""
+    status = dev.i3c_ccc_getstatus(address)
+    assert len(status) == 2
+    return status[1]
+
+
+def test_rstdaa_takes_every_dynamic_address_until_the_next_bring_up(bus, dev):
+    dev.i3c_ccc_rstdaa()
+    assert [bus.i3c.target(pid).dynamic_address for pid in IDENTITY] == [None] * 4
+    assert dev.i3c_get_device_table() == []
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_ccc_getpid(0x30)
+    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS
+    dev.i3c_init_bus(LISTED)
+    assert dev.i3c_ccc_getpid(0x30) == SETDASA.to_bytes(6, "big")
+
+
+RESET = I3cTargetResetDefByte
+WRITE = I3cTransferDirection.WRITE
+
+
+@pytest.mark.parametrize(
+    "arm, lost, activity",
+    [
+        (lambda d: d.i3c_ccc_rstact_broadcast(RESET.RESET_WHOLE_TARGET), set(IDENTITY), 0),
+        (lambda d: d.i3c_ccc_rstact_direct(0x30, RESET.RESET_WHOLE_TARGET, WRITE), {SETDASA}, 0),
+        (lambda d: d.i3c_ccc_rstact_direct(0x30, RESET.RESET_I3C_PERIPHERAL, WRITE), set(), 0),
+        (lambda d: d.i3c_ccc_rstact_broadcast(RESET.NO_RESET), set(), 2),
+    ],
+    ids=["whole-target-broadcast", "whole-target-direct", "peripheral-direct", "no-reset"],
+)
+def test_rstact_chooses_what_the_reset_pattern_does(bus, dev, arm, lost, activity):
+    """An armed whole-target reset loses the dynamic address; a peripheral
+    reset (also what an unarmed target does) keeps it but leaves the activity
+    state; no reset keeps both."""
+    dev.i3c_ccc_entas2_broadcast()
+    arm(dev)
+    dev.i3c_target_reset_pattern()
+    kept = set(IDENTITY) - lost
+    assert set(by_pid(dev.i3c_get_device_table())) == kept
+    assert {pid for pid in IDENTITY if bus.i3c.target(pid).dynamic_address is None} == lost
+    for pid in kept:
+        assert getstatus_low(dev, address_of(bus, pid)) >> 6 == activity
+
+
+def test_rstact_read_form_returns_the_byte_the_target_sends(bus, dev):
+    assert dev.i3c_ccc_rstact_direct(0x30, RESET.RETURN_TIME_RESET_WHOLE_TARGET,
+                                     I3cTransferDirection.READ) == 0x05
+    assert dev.i3c_ccc_rstact_direct(0x30, RESET.RESET_WHOLE_TARGET, WRITE) is None
+    with pytest.raises(errors.I3cError) as info:  # an action has nothing to read
+        dev.i3c_ccc_rstact_direct(0x30, RESET.RESET_WHOLE_TARGET, I3cTransferDirection.READ)
+    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS
+
+
+def group_addresses(bus) -> List[Any]:
+    return [bus.i3c.target(pid).group_address for pid in IDENTITY]
+
+
+def test_setgrpa_joins_targets_to_a_group_and_rstgrpa_leaves_it(bus, dev):
+    dev.i3c_ccc_setgrpa_direct(0x30, 0x60)
+    dev.i3c_ccc_setgrpa_direct(0x32, 0x60)  # a group has several members
+    assert group_addresses(bus) == [0x60, None, 0x60, None]
+    with pytest.raises(errors.I3cError) as info:  # nor is the group's address free for one
+        dev.i3c_ccc_setnewda(0x51, 0x60)
+    assert i3c_status(info) == StatusCode.FW_REPEATED_TARGET_ADDRESS
+    dev.i3c_ccc_rstgrpa_direct(0x30)
+    assert group_addresses(bus) == [None, None, 0x60, None]
+    dev.i3c_ccc_setgrpa_direct(0x51, 0x61)
+    dev.i3c_ccc_rstgrpa_broadcast()
+    assert group_addresses(bus) == [None] * 4
+
+
+@pytest.mark.parametrize(
+    "group, status",
+    [
+        (0x32, StatusCode.FW_REPEATED_TARGET_ADDRESS),
+        (EEPROM, StatusCode.FW_REPEATED_TARGET_ADDRESS),
+        (0x7E, StatusCode.FW_INVALID_TARGET_ADDRESS),
+        (0x3E, StatusCode.FW_INVALID_TARGET_ADDRESS),
+    ],
+    ids=["another-targets-address", "a-legacy-devices-address", "broadcast", "near-broadcast"],
+)
+def test_setgrpa_refuses_an_address_that_cannot_be_a_group(bus, dev, group, status):
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_ccc_setgrpa_direct(0x30, group)
+    assert i3c_status(info) == status
+    assert group_addresses(bus) == [None] * 4
+
+
+@pytest.mark.parametrize("state", range(4), ids=[f"entas{n}" for n in range(4)])
+def test_entas_states_show_in_getstatus(bus, dev, state):
+    getattr(dev, f"i3c_ccc_entas{state}_broadcast")()
+    other = (state + 1) % 4
+    getattr(dev, f"i3c_ccc_entas{other}_direct")(0x32)
+    for pid in IDENTITY:
+        expected = other if pid == ENTDAA_WANTED else state
+        assert getstatus_low(dev, address_of(bus, pid)) >> 6 == expected
+
+
+def test_getstatus_reports_an_interrupt_held_back_once(bus, dev):
+    assert dev.i3c_ccc_getstatus(0x30) == b"\x00\x00"
+    dev.i3c_ccc_disec_direct(0x30, I3cEvent.IBI)
+    assert bus.i3c.raise_ibi(SETDASA, b"\x01") is False
+    assert dev.i3c_ccc_getstatus(0x30, def_byte=0x00) == b"\x00\x01"
+    assert dev.i3c_ccc_getstatus(0x30) == b"\x00\x00"  # reading it cleared it
+    with pytest.raises(errors.I3cError) as info:  # format 2: controller-capable targets only
+        dev.i3c_ccc_getstatus(0x30, def_byte=0x91)
+    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS

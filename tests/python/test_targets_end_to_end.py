@@ -12,6 +12,7 @@ from helpers import Collector
 from pyvantorsdk import (
     DeviceModel,
     I2cBus,
+    I2cOpenDrainRate,
     I2cTargetAddressMode,
     I2cTargetBusEventNotification,
     I2cTargetEepromBusyBehavior,
@@ -19,6 +20,9 @@ from pyvantorsdk import (
     I2cTargetMemoryLayout,
     I2cTargetModel,
     I2cTargetRegisterAccess,
+    I3cDriveStrength,
+    I3cOpenDrainRate,
+    I3cPushPullRate,
     I3cTargetBusEventKind,
     I3cTargetBusEventNotification,
     I3cTargetMemoryLayout,
@@ -29,6 +33,8 @@ from pyvantorsdk import (
     SpiTargetBusEventNotification,
     SpiTargetEngine,
     SpiTargetModel,
+    StatusCode,
+    errors,
     sim,
 )
 
@@ -252,3 +258,33 @@ def test_i3c_identity_changed_by_the_host(adapter, dev):
     assert bus.setdasa(0x31, 0x0A).ack
     assert [bus.ccc_get(ccc, 0x0A).data for ccc in (GETPID, GETBCR, GETDCR, GETMWL, GETMRL)] == [
         b"\x01\x02\x03\x04\x05\x06", b"\x06", b"\xc6", b"\x00\x20", b"\x00\x08"]
+
+
+def i3c_target_role(dev):
+    dev.i3c_target_init(I3cTargetMemoryLayout.MEMORY_1_BYTE_X_1024_REGS,
+                        b"\x04\x6a\x00\x00\x00\x01", 0x26, 0xC5, 0x30)
+
+
+def i3c_controller_role(dev):
+    dev.i3c_controller_init(I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25,
+                            I3cOpenDrainRate.OPEN_DRAIN_1_MHZ, I2cOpenDrainRate.FAST_MODE,
+                            I3cDriveStrength.STANDARD)
+
+
+def i3c_roles(adapter):
+    return adapter.i3c.controller.initialized, adapter.i3c_target.state.active
+
+
+@pytest.mark.parametrize("held, refused, roles", [
+    (i3c_target_role, i3c_controller_role, (False, True)),
+    (i3c_controller_role, i3c_target_role, (True, False)),
+], ids=["controller-while-target", "target-while-controller"])
+def test_i3c_roles_exclude_each_other(adapter, dev, held, refused, roles):
+    """One I3C engine serves one role: the other is refused as busy, and the
+    role held goes on serving."""
+    held(dev)
+    with pytest.raises(errors.I3cError) as info:
+        refused(dev)
+    assert info.value.status_code == StatusCode.FW_I3C_ENGINE_BUSY
+    assert i3c_roles(adapter) == roles
+    held(dev)
