@@ -187,20 +187,15 @@ def open_device(
     args: argparse.Namespace, adapter: Optional[sim.VirtualAdapter]
 ) -> Iterator[DeviceFacade]:
     with DeviceFacade(args.timeout) as dev:
-        stop_trace: Optional[Callable[[], None]] = None
         if args.trace:
-            start_trace = getattr(dev, "start_trace", None)
-            if start_trace is None:
-                raise CommandFailed("--trace: this version cannot record traces")
-            start_trace(args.trace)
-            stop_trace = getattr(dev, "stop_trace", None)
+            dev.start_trace(args.trace)
         try:
             connect(dev, args, adapter)
             yield dev
         finally:
             # The trace is closed even when the command failed or was interrupted.
-            if stop_trace is not None:
-                stop_trace()
+            if args.trace:
+                dev.stop_trace()
 
 
 # -------------------------------------------------------------------- main

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import json
 import os
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -77,3 +78,22 @@ def test_console_script_is_installed(tmp_path):
     done = subprocess.run([str(script), "--sim", "i2c", "detect", "-y", "A"],
                           capture_output=True, text=True, timeout=60, cwd=tmp_path)
     assert (done.returncode, done.stdout) == (0, GRID_A)
+
+
+@pytest.mark.skipif(shutil.which("tshark") is None, reason="tshark is not installed")
+@pytest.mark.parametrize("argv, rc", [
+    (["i2c", "get", "-y", "A", "0x50", "0x00"], 0),
+    (["i2c", "get", "-y", "A", "0x42", "0x00"], 1),
+], ids=["success", "failed-command"])
+def test_trace_option_writes_a_capture_tshark_reads(tmp_path, argv, rc):
+    capture = tmp_path / "cli.pcapng"
+    done = vantor("--sim", "--trace", str(capture), *argv, cwd=tmp_path)
+    assert done.returncode == rc, done.stderr
+    read = subprocess.run(["tshark", "-r", str(capture), "-T", "fields", "-e", "usb.urb_type"],
+                          capture_output=True, text=True, timeout=60)
+    assert read.returncode == 0, read.stderr
+    kinds = read.stdout.split()
+    # Every transfer is a submission and its completion: the command's
+    # requests (controller set-up, then the read) and their answers.
+    assert len(kinds) >= 4 and len(kinds) % 2 == 0
+    assert kinds.count("'S'") == kinds.count("'C'")
