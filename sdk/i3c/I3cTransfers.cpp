@@ -216,78 +216,80 @@ uint16_t VantorAsyncSDK::i3cLegacyI2cReadBulk(uint16_t transactionId, uint8_t ad
 
 namespace {
 
-// A HID read: the data bytes the response announces at offsets 8-9, as far
-// as it carries them, whatever its status.
+// A read. Over HID: the data bytes the response announces at offsets 8-9, as
+// far as it carries them, whatever its status. Over bulk: the data phase the
+// response announces; a read that ended early keeps its bytes with the status.
 template <typename Impl, typename Send>
-uint16_t hidRead(Impl& impl, Send&& send, std::vector<uint8_t>& out) {
+uint16_t readTransfer(Impl& impl, const TransferKind& kind, uint16_t length,
+                      std::vector<uint8_t>& out, Send&& send) {
+    if (kind.bulk) {
+        return impl.bulkRead(kTransferBulk, length, kTransferCountOffset, send, out,
+                             kIncompleteRead);
+    }
     return impl.transact(kTransfer, send, [&](const typename Impl::Response& r) {
         impl.assignResponsePayload(kTransferDataOffset, r.u16(kTransferCountOffset), out);
     });
 }
 
-// A bulk write: the bulk gate for the data size, then the request and its
-// data phase.
+// A write; over bulk, the bulk gate for the data size comes first, then the
+// request and its data phase.
 template <typename Impl, typename Send>
-uint16_t bulkWrite(Impl& impl, size_t length, Send&& send) {
-    const uint16_t check = impl.bulkPrecheck(kTransferBulk, length);
-    if (check != kSuccess) return check;
-    return impl.transact(kTransferBulk, send);
+uint16_t writeTransfer(Impl& impl, const TransferKind& kind, size_t length, Send&& send) {
+    if (kind.bulk) {
+        const uint16_t check = impl.bulkPrecheck(kTransferBulk, length);
+        if (check != kSuccess) return check;
+    }
+    return impl.transact(kind.command(), send);
 }
 
 }  // namespace
 
 uint16_t VantorSDK::i3cSdrWrite(uint8_t address, const std::vector<uint8_t>& subaddress,
                                 const std::vector<uint8_t>& data, I3cTransferFlags flags) {
-    return impl_->statusCommand(kTransfer, &VantorAsyncSDK::i3cSdrWrite, address, subaddress, data,
-                                flags);
+    return writeTransfer(*impl_, kSdrWrite, data.size(), [&](uint16_t id) {
+        return impl_->async->i3cSdrWrite(id, address, subaddress, data, flags);
+    });
 }
 
 uint16_t VantorSDK::i3cSdrRead(uint8_t address, const std::vector<uint8_t>& subaddress,
                                uint16_t length, std::vector<uint8_t>& out, I3cTransferFlags flags) {
-    return hidRead(
-        *impl_,
-        [&](uint16_t id) {
-            return impl_->async->i3cSdrRead(id, address, subaddress, length, flags);
-        },
-        out);
+    return readTransfer(*impl_, kSdrRead, length, out, [&](uint16_t id) {
+        return impl_->async->i3cSdrRead(id, address, subaddress, length, flags);
+    });
 }
 
 uint16_t VantorSDK::i3cHdrDdrWrite(uint8_t address, uint8_t command,
                                    const std::vector<uint8_t>& data, I3cTransferFlags flags) {
-    return impl_->statusCommand(kTransfer, &VantorAsyncSDK::i3cHdrDdrWrite, address, command, data,
-                                flags);
+    return writeTransfer(*impl_, kHdrWrite, data.size(), [&](uint16_t id) {
+        return impl_->async->i3cHdrDdrWrite(id, address, command, data, flags);
+    });
 }
 
 uint16_t VantorSDK::i3cHdrDdrRead(uint8_t address, uint8_t command, uint16_t length,
                                   std::vector<uint8_t>& out, I3cTransferFlags flags) {
-    return hidRead(
-        *impl_,
-        [&](uint16_t id) {
-            return impl_->async->i3cHdrDdrRead(id, address, command, length, flags);
-        },
-        out);
+    return readTransfer(*impl_, kHdrRead, length, out, [&](uint16_t id) {
+        return impl_->async->i3cHdrDdrRead(id, address, command, length, flags);
+    });
 }
 
 uint16_t VantorSDK::i3cLegacyI2cWrite(uint8_t address, const std::vector<uint8_t>& subaddress,
                                       const std::vector<uint8_t>& data, I3cTransferFlags flags) {
-    return impl_->statusCommand(kTransfer, &VantorAsyncSDK::i3cLegacyI2cWrite, address, subaddress,
-                                data, flags);
+    return writeTransfer(*impl_, kLegacyWrite, data.size(), [&](uint16_t id) {
+        return impl_->async->i3cLegacyI2cWrite(id, address, subaddress, data, flags);
+    });
 }
 
 uint16_t VantorSDK::i3cLegacyI2cRead(uint8_t address, const std::vector<uint8_t>& subaddress,
                                      uint16_t length, std::vector<uint8_t>& out,
                                      I3cTransferFlags flags) {
-    return hidRead(
-        *impl_,
-        [&](uint16_t id) {
-            return impl_->async->i3cLegacyI2cRead(id, address, subaddress, length, flags);
-        },
-        out);
+    return readTransfer(*impl_, kLegacyRead, length, out, [&](uint16_t id) {
+        return impl_->async->i3cLegacyI2cRead(id, address, subaddress, length, flags);
+    });
 }
 
 uint16_t VantorSDK::i3cSdrWriteBulk(uint8_t address, const std::vector<uint8_t>& subaddress,
                                     const std::vector<uint8_t>& data, I3cTransferFlags flags) {
-    return bulkWrite(*impl_, data.size(), [&](uint16_t id) {
+    return writeTransfer(*impl_, kSdrWriteBulk, data.size(), [&](uint16_t id) {
         return impl_->async->i3cSdrWriteBulk(id, address, subaddress, data, flags);
     });
 }
@@ -295,35 +297,29 @@ uint16_t VantorSDK::i3cSdrWriteBulk(uint8_t address, const std::vector<uint8_t>&
 uint16_t VantorSDK::i3cSdrReadBulk(uint8_t address, const std::vector<uint8_t>& subaddress,
                                    uint16_t length, std::vector<uint8_t>& out,
                                    I3cTransferFlags flags) {
-    return impl_->bulkRead(
-        kTransferBulk, length, kTransferCountOffset,
-        [&](uint16_t id) {
-            return impl_->async->i3cSdrReadBulk(id, address, subaddress, length, flags);
-        },
-        out, kIncompleteRead);
+    return readTransfer(*impl_, kSdrReadBulk, length, out, [&](uint16_t id) {
+        return impl_->async->i3cSdrReadBulk(id, address, subaddress, length, flags);
+    });
 }
 
 uint16_t VantorSDK::i3cHdrDdrWriteBulk(uint8_t address, uint8_t command,
                                        const std::vector<uint8_t>& data, I3cTransferFlags flags) {
-    return bulkWrite(*impl_, data.size(), [&](uint16_t id) {
+    return writeTransfer(*impl_, kHdrWriteBulk, data.size(), [&](uint16_t id) {
         return impl_->async->i3cHdrDdrWriteBulk(id, address, command, data, flags);
     });
 }
 
 uint16_t VantorSDK::i3cHdrDdrReadBulk(uint8_t address, uint8_t command, uint16_t length,
                                       std::vector<uint8_t>& out, I3cTransferFlags flags) {
-    return impl_->bulkRead(
-        kTransferBulk, length, kTransferCountOffset,
-        [&](uint16_t id) {
-            return impl_->async->i3cHdrDdrReadBulk(id, address, command, length, flags);
-        },
-        out, kIncompleteRead);
+    return readTransfer(*impl_, kHdrReadBulk, length, out, [&](uint16_t id) {
+        return impl_->async->i3cHdrDdrReadBulk(id, address, command, length, flags);
+    });
 }
 
 uint16_t VantorSDK::i3cLegacyI2cWriteBulk(uint8_t address, const std::vector<uint8_t>& subaddress,
                                           const std::vector<uint8_t>& data,
                                           I3cTransferFlags flags) {
-    return bulkWrite(*impl_, data.size(), [&](uint16_t id) {
+    return writeTransfer(*impl_, kLegacyWriteBulk, data.size(), [&](uint16_t id) {
         return impl_->async->i3cLegacyI2cWriteBulk(id, address, subaddress, data, flags);
     });
 }
@@ -331,12 +327,9 @@ uint16_t VantorSDK::i3cLegacyI2cWriteBulk(uint8_t address, const std::vector<uin
 uint16_t VantorSDK::i3cLegacyI2cReadBulk(uint8_t address, const std::vector<uint8_t>& subaddress,
                                          uint16_t length, std::vector<uint8_t>& out,
                                          I3cTransferFlags flags) {
-    return impl_->bulkRead(
-        kTransferBulk, length, kTransferCountOffset,
-        [&](uint16_t id) {
-            return impl_->async->i3cLegacyI2cReadBulk(id, address, subaddress, length, flags);
-        },
-        out, kIncompleteRead);
+    return readTransfer(*impl_, kLegacyReadBulk, length, out, [&](uint16_t id) {
+        return impl_->async->i3cLegacyI2cReadBulk(id, address, subaddress, length, flags);
+    });
 }
 
 }  // namespace vantor

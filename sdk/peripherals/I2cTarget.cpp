@@ -5,6 +5,7 @@
 
 #include "sdk/core/RequestBuilder.h"
 #include "sdk/core/VantorSDKImpl.h"
+#include "sdk/peripherals/TargetMemoryTransfer.h"
 
 namespace vantor {
 
@@ -28,20 +29,6 @@ std::vector<uint8_t> setupRequest(uint16_t transactionId, const CommandInfo& com
         .u8(0)
         .u8(static_cast<uint8_t>(model))
         .take();
-}
-
-// Both memory commands: start address and length.
-std::vector<uint8_t> memoryRequest(uint16_t transactionId, const CommandInfo& command,
-                                   uint16_t memoryAddress, uint16_t length) {
-    return RequestBuilder(transactionId, command, 4).u16(memoryAddress).u16(length).take();
-}
-
-// The checks both memory transfers make before building anything.
-uint16_t checkMemoryTransfer(const VantorAsyncSDK& sdk, size_t length) {
-    if (!sdk.isConnected()) return kDisconnect;
-    if (!sdk.isBulkTransportAvailable()) return kBulkUnavailable;
-    if (length == 0 || length > I2C_TARGET_MEMORY_MAX_TRANSFER) return kWrongRequest;
-    return kSuccess;
 }
 
 }  // namespace
@@ -108,61 +95,43 @@ uint16_t VantorAsyncSDK::i2cTargetSetRegisterRegion(uint16_t transactionId, uint
 
 uint16_t VantorAsyncSDK::i2cTargetWriteMemory(uint16_t transactionId, uint16_t memoryAddress,
                                               const std::vector<uint8_t>& data) {
-    const uint16_t check = checkMemoryTransfer(*this, data.size());
-    if (check != kSuccess) return check;
+    std::vector<uint8_t> request;
+    const uint16_t check =
+        target_memory::buildRequest(*this, transactionId, kWriteMemory, memoryAddress, data.size(),
+                                    I2C_TARGET_MEMORY_MAX_TRANSFER, request);
     // Only the header travels over HID; the data follows on bulk OUT.
-    return sendWithPayload(memoryRequest(transactionId, kWriteMemory, memoryAddress,
-                                         static_cast<uint16_t>(data.size())),
-                           data.data(), data.size());
+    return check != kSuccess ? check : sendWithPayload(request, data.data(), data.size());
 }
 
 uint16_t VantorAsyncSDK::i2cTargetReadMemory(uint16_t transactionId, uint16_t memoryAddress,
                                              uint16_t length) {
-    const uint16_t check = checkMemoryTransfer(*this, length);
-    if (check != kSuccess) return check;
-    return send(memoryRequest(transactionId, kReadMemory, memoryAddress, length));
+    std::vector<uint8_t> request;
+    const uint16_t check =
+        target_memory::buildRequest(*this, transactionId, kReadMemory, memoryAddress, length,
+                                    I2C_TARGET_MEMORY_MAX_TRANSFER, request);
+    return check != kSuccess ? check : send(request);
 }
 
 // ------------------------------------------------------------- synchronous
 
-namespace {
-
-// The memory size of an init or set-parameters response: only a successful
-// response long enough to carry it sets it.
-template <class Response>
-uint16_t takeMemorySize(const Response& r, uint32_t& memorySize) {
-    if (r.status() == kSuccess && r.size() >= kInitResponseSize) {
-        memorySize = r.u32(kMemorySizeOffset);
-    }
-    return r.status();
-}
-
-}  // namespace
-
 uint16_t VantorSDK::i2cTargetInit(uint8_t bus, uint16_t address, I2cTargetAddressMode addressMode,
                                   I2cTargetMemoryLayout memoryLayout, I2cTargetModel model,
                                   uint32_t& memorySize) {
-    memorySize = 0;
-    return impl_->transact(
-        kInit,
-        [&](uint16_t id) {
+    return target_memory::setup(
+        *impl_, kInit, kInitResponseSize, kMemorySizeOffset, memorySize, [&](uint16_t id) {
             return impl_->async->i2cTargetInit(id, bus, address, addressMode, memoryLayout, model);
-        },
-        [&](const Impl::Response& r) { return takeMemorySize(r, memorySize); });
+        });
 }
 
 uint16_t VantorSDK::i2cTargetSetParameters(uint8_t bus, uint16_t address,
                                            I2cTargetAddressMode addressMode,
                                            I2cTargetMemoryLayout memoryLayout, I2cTargetModel model,
                                            uint32_t& memorySize) {
-    memorySize = 0;
-    return impl_->transact(
-        kSetParameters,
-        [&](uint16_t id) {
-            return impl_->async->i2cTargetSetParameters(id, bus, address, addressMode, memoryLayout,
-                                                        model);
-        },
-        [&](const Impl::Response& r) { return takeMemorySize(r, memorySize); });
+    return target_memory::setup(*impl_, kSetParameters, kInitResponseSize, kMemorySizeOffset,
+                                memorySize, [&](uint16_t id) {
+                                    return impl_->async->i2cTargetSetParameters(
+                                        id, bus, address, addressMode, memoryLayout, model);
+                                });
 }
 
 uint16_t VantorSDK::i2cTargetSetEepromConfig(uint16_t totalSize, uint16_t pageSize,
@@ -187,10 +156,9 @@ uint16_t VantorSDK::i2cTargetSetRegisterRegion(uint16_t startAddress, uint16_t e
 }
 
 uint16_t VantorSDK::i2cTargetWriteMemory(uint16_t memoryAddress, const std::vector<uint8_t>& data) {
-    const uint16_t check = impl_->bulkPrecheck(kWriteMemory, data.size());
-    if (check != kSuccess) return check;
-    return impl_->statusCommand(kWriteMemory, &VantorAsyncSDK::i2cTargetWriteMemory, memoryAddress,
-                                data);
+    return target_memory::write(*impl_, kWriteMemory, data.size(), [&](uint16_t id) {
+        return impl_->async->i2cTargetWriteMemory(id, memoryAddress, data);
+    });
 }
 
 uint16_t VantorSDK::i2cTargetReadMemory(uint16_t memoryAddress, uint16_t length,

@@ -5,6 +5,7 @@
 
 #include "sdk/core/RequestBuilder.h"
 #include "sdk/core/VantorSDKImpl.h"
+#include "sdk/peripherals/TargetMemoryTransfer.h"
 
 namespace vantor {
 
@@ -30,18 +31,6 @@ std::vector<uint8_t> setupRequest(uint16_t transactionId, const CommandInfo& com
         .u8(static_cast<uint8_t>(model))
         .u8(static_cast<uint8_t>(engine))
         .take();
-}
-
-std::vector<uint8_t> memoryRequest(uint16_t transactionId, const CommandInfo& command,
-                                   uint16_t memoryAddress, uint16_t length) {
-    return RequestBuilder(transactionId, command, 4).u16(memoryAddress).u16(length).take();
-}
-
-uint16_t checkMemoryTransfer(const VantorAsyncSDK& sdk, size_t length) {
-    if (!sdk.isConnected()) return kDisconnect;
-    if (!sdk.isBulkTransportAvailable()) return kBulkUnavailable;
-    if (length == 0 || length > SPI_TARGET_MEMORY_MAX_TRANSFER) return kWrongRequest;
-    return kSuccess;
 }
 
 }  // namespace
@@ -88,46 +77,33 @@ uint16_t VantorAsyncSDK::spiTargetSetFlashConfig(uint16_t transactionId, uint8_t
 
 uint16_t VantorAsyncSDK::spiTargetWriteMemory(uint16_t transactionId, uint16_t memoryAddress,
                                               const std::vector<uint8_t>& data) {
-    const uint16_t check = checkMemoryTransfer(*this, data.size());
-    if (check != kSuccess) return check;
+    std::vector<uint8_t> request;
+    const uint16_t check =
+        target_memory::buildRequest(*this, transactionId, kWriteMemory, memoryAddress, data.size(),
+                                    SPI_TARGET_MEMORY_MAX_TRANSFER, request);
     // Only the header travels over HID; the data follows on bulk OUT.
-    return sendWithPayload(memoryRequest(transactionId, kWriteMemory, memoryAddress,
-                                         static_cast<uint16_t>(data.size())),
-                           data.data(), data.size());
+    return check != kSuccess ? check : sendWithPayload(request, data.data(), data.size());
 }
 
 uint16_t VantorAsyncSDK::spiTargetReadMemory(uint16_t transactionId, uint16_t memoryAddress,
                                              uint16_t length) {
-    const uint16_t check = checkMemoryTransfer(*this, length);
-    if (check != kSuccess) return check;
-    return send(memoryRequest(transactionId, kReadMemory, memoryAddress, length));
+    std::vector<uint8_t> request;
+    const uint16_t check =
+        target_memory::buildRequest(*this, transactionId, kReadMemory, memoryAddress, length,
+                                    SPI_TARGET_MEMORY_MAX_TRANSFER, request);
+    return check != kSuccess ? check : send(request);
 }
 
 // ------------------------------------------------------------- synchronous
 
-namespace {
-
-template <class Response>
-uint16_t takeMemorySize(const Response& r, uint32_t& memorySize) {
-    if (r.status() == kSuccess && r.size() >= kInitResponseSize) {
-        memorySize = r.u32(kMemorySizeOffset);
-    }
-    return r.status();
-}
-
-}  // namespace
-
 uint16_t VantorSDK::spiTargetInit(SpiMode mode, SpiBitOrder bitOrder, SpiChipSelect chipSelect,
                                   SpiChipSelectPolarity chipSelectPolarity, SpiTargetModel model,
                                   SpiTargetEngine engine, uint32_t& memorySize) {
-    memorySize = 0;
-    return impl_->transact(
-        kInit,
-        [&](uint16_t id) {
+    return target_memory::setup(
+        *impl_, kInit, kInitResponseSize, kMemorySizeOffset, memorySize, [&](uint16_t id) {
             return impl_->async->spiTargetInit(id, mode, bitOrder, chipSelect, chipSelectPolarity,
                                                model, engine);
-        },
-        [&](const Impl::Response& r) { return takeMemorySize(r, memorySize); });
+        });
 }
 
 uint16_t VantorSDK::spiTargetSetParameters(SpiMode mode, SpiBitOrder bitOrder,
@@ -135,14 +111,11 @@ uint16_t VantorSDK::spiTargetSetParameters(SpiMode mode, SpiBitOrder bitOrder,
                                            SpiChipSelectPolarity chipSelectPolarity,
                                            SpiTargetModel model, SpiTargetEngine engine,
                                            uint32_t& memorySize) {
-    memorySize = 0;
-    return impl_->transact(
-        kSetParameters,
-        [&](uint16_t id) {
+    return target_memory::setup(
+        *impl_, kSetParameters, kInitResponseSize, kMemorySizeOffset, memorySize, [&](uint16_t id) {
             return impl_->async->spiTargetSetParameters(id, mode, bitOrder, chipSelect,
                                                         chipSelectPolarity, model, engine);
-        },
-        [&](const Impl::Response& r) { return takeMemorySize(r, memorySize); });
+        });
 }
 
 uint16_t VantorSDK::spiTargetSetFlashConfig(uint8_t addressBytes, uint16_t pageSize,
@@ -154,10 +127,9 @@ uint16_t VantorSDK::spiTargetSetFlashConfig(uint8_t addressBytes, uint16_t pageS
 }
 
 uint16_t VantorSDK::spiTargetWriteMemory(uint16_t memoryAddress, const std::vector<uint8_t>& data) {
-    const uint16_t check = impl_->bulkPrecheck(kWriteMemory, data.size());
-    if (check != kSuccess) return check;
-    return impl_->statusCommand(kWriteMemory, &VantorAsyncSDK::spiTargetWriteMemory, memoryAddress,
-                                data);
+    return target_memory::write(*impl_, kWriteMemory, data.size(), [&](uint16_t id) {
+        return impl_->async->spiTargetWriteMemory(id, memoryAddress, data);
+    });
 }
 
 uint16_t VantorSDK::spiTargetReadMemory(uint16_t memoryAddress, uint16_t length,

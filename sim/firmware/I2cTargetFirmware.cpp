@@ -2,8 +2,6 @@
 #include "sim/firmware/I2cTargetFirmware.h"
 
 #include <algorithm>
-#include <optional>
-#include <utility>
 
 #include "sim/firmware/I2cFirmware.h"
 #include "sim/usb/AdapterState.h"
@@ -12,13 +10,14 @@ namespace vantor::sim {
 
 namespace {
 
-constexpr uint8_t kAnyModel = 0xFF;
 constexpr uint8_t kModelEeprom = 1;
 constexpr uint8_t kModelRegisterMap = 2;
 
 }  // namespace
 
-I2cTargetFirmware::I2cTargetFirmware() {
+I2cTargetFirmware::I2cTargetFirmware()
+    : MemoryTargetFamily(i2c_target::status::kSurpassedMemorySize,
+                         i2c_target::status::kPayloadTransferFailed) {
     serve<I2cTargetFirmware>({
         {i2c_target::cmd::kInit, 7, &I2cTargetFirmware::configure},
         {i2c_target::cmd::kSetParameters, 7, &I2cTargetFirmware::configure},
@@ -39,7 +38,7 @@ void I2cTargetFirmware::reset() {
 
 uint16_t I2cTargetFirmware::checkModel(uint8_t model) const {
     if (!state_.active) return status::kInterfaceNotInitialized;
-    if (model != kAnyModel && state_.model != model) return i2c_target::status::kWrongModel;
+    if (state_.model != model) return i2c_target::status::kWrongModel;
     return status::kSuccess;
 }
 
@@ -174,53 +173,6 @@ void I2cTargetFirmware::setRegisterRegion(const Request& request, Firmware& firm
         return reply(firmware, request, i2c_target::status::kRegionTableFull);
     }
     reply(firmware, request, status::kSuccess);
-}
-
-void I2cTargetFirmware::writeMemory(const Request& request, Firmware& firmware) {
-    const uint16_t id = request.transactionId();
-    const uint16_t code = request.commandCode();
-    const uint16_t address = request.u16(0);
-    const uint16_t length = request.u16(2);
-    if (!fromBench() && !firmware.adapter().bulk) {
-        return reply(firmware, request, status::kFeatureNotSupportedByHardware);
-    }
-    // Without a usable length there is no telling how much data follows.
-    if (length == 0 || length > kMaxBulkTransfer) {
-        return reply(firmware, request, status::kInvalidParameter);
-    }
-    // The data phase follows whatever else is wrong; take it in first.
-    awaitData(firmware, length,
-              [this, id, code, address](Firmware& later, std::optional<Bytes> data) {
-                  uint16_t result =
-                      data ? checkModel(kAnyModel) : i2c_target::status::kPayloadTransferFailed;
-                  if (result == status::kSuccess &&
-                      !memory_.hostWrite(address, data->data(), data->size())) {
-                      result = i2c_target::status::kSurpassedMemorySize;
-                  }
-                  reply(later, MessageBuilder::response(id, code, result).take());
-              });
-}
-
-void I2cTargetFirmware::readMemory(const Request& request, Firmware& firmware) {
-    const uint16_t address = request.u16(0);
-    const uint16_t length = request.u16(2);
-    uint16_t result = (fromBench() || firmware.adapter().bulk)
-                          ? checkModel(kAnyModel)
-                          : status::kFeatureNotSupportedByHardware;
-    if (result == status::kSuccess && (length == 0 || length > kMaxBulkTransfer)) {
-        result = status::kInvalidParameter;
-    }
-    Bytes data;
-    if (result == status::kSuccess && !memory_.hostRead(address, length, data)) {
-        result = i2c_target::status::kSurpassedMemorySize;
-    }
-    if (result != status::kSuccess) return reply(firmware, request, result);
-    // The address echoed, then the count; the data follows on bulk IN.
-    reply(firmware, MessageBuilder::response(request, status::kSuccess)
-                        .u16(address)
-                        .u16(static_cast<uint16_t>(data.size()))
-                        .take());
-    sendBulkIn(firmware, data);
 }
 
 // ------------------------------------------------------------------ the bus

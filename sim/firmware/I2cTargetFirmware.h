@@ -11,9 +11,8 @@
 #include <cstdint>
 
 #include "sim/bench/TargetBench.h"
-#include "sim/devices/TargetMemory.h"
 #include "sim/firmware/Firmware.h"
-#include "sim/firmware/TargetFamily.h"
+#include "sim/firmware/MemoryTargetFamily.h"
 
 namespace vantor::sim {
 
@@ -45,12 +44,11 @@ constexpr uint8_t kBusyNack = 2;        // address refused during a write or era
 constexpr uint8_t kWriteProtected = 3;  // data refused: it touched the protected range
 }  // namespace i2c_target::event
 
-class I2cTargetFirmware final : public TargetFamily {
+class I2cTargetFirmware final : public MemoryTargetFamily {
   public:
     static constexpr size_t kSmallMemory = 256;    // 8-bit memory addresses
     static constexpr size_t kLargeMemory = 32768;  // 16-bit memory addresses
-    static constexpr size_t kMaxBulkTransfer = 32768;
-    static constexpr uint32_t kByteTimeUs = 90;  // 9 clocks at 100 kHz
+    static constexpr uint32_t kByteTimeUs = 90;    // 9 clocks at 100 kHz
     static constexpr uint32_t kDefaultCycleUs = 5000;
 
     I2cTargetFirmware();
@@ -70,14 +68,13 @@ class I2cTargetFirmware final : public TargetFamily {
                                   const Bytes& written, size_t readCount, bool read);
 
   private:
+    bool configured() const override { return state_.active; }
     void configure(const Request& request, Firmware& firmware);
     void setEepromConfig(const Request& request, Firmware& firmware);
     void erase(const Request& request, Firmware& firmware);
     void setRegisterRegion(const Request& request, Firmware& firmware);
-    void writeMemory(const Request& request, Firmware& firmware);
-    void readMemory(const Request& request, Firmware& firmware);
 
-    // 0 when a configured target of `model` (any model: 0xFF) may take the command.
+    // 0 when a configured target of `model` may take the command.
     uint16_t checkModel(uint8_t model) const;
     size_t addressBytes() const { return state_.memoryLayout == 0 ? 1 : 2; }
     bool isProtected(size_t address) const {
@@ -89,7 +86,6 @@ class I2cTargetFirmware final : public TargetFamily {
                 size_t size) const;
 
     I2cTargetState state_;
-    TargetMemory memory_;
     size_t pointer_ = 0;
     uint64_t clockUs_ = 0;
     uint64_t busyUntilUs_ = 0;

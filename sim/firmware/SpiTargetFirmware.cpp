@@ -2,8 +2,6 @@
 #include "sim/firmware/SpiTargetFirmware.h"
 
 #include <algorithm>
-#include <optional>
-#include <utility>
 
 #include "sim/firmware/SpiFirmware.h"
 #include "sim/usb/AdapterState.h"
@@ -46,7 +44,9 @@ Bytes shiftedLate(const Bytes& bytes, bool firstBit) {
 
 }  // namespace
 
-SpiTargetFirmware::SpiTargetFirmware() {
+SpiTargetFirmware::SpiTargetFirmware()
+    : MemoryTargetFamily(spi_target::status::kSurpassedMemorySize,
+                         spi_target::status::kPayloadTransferFailed) {
     serve<SpiTargetFirmware>({
         {spi_target::cmd::kInit, 6, &SpiTargetFirmware::configure},
         {spi_target::cmd::kSetParameters, 6, &SpiTargetFirmware::configure},
@@ -136,49 +136,6 @@ void SpiTargetFirmware::setFlashConfig(const Request& request, Firmware& firmwar
     state_.jedecId.assign(reinterpret_cast<const char*>(id.first), id.second);
     state_.flags = request.u8(16);
     reply(firmware, request, status::kSuccess);
-}
-
-void SpiTargetFirmware::writeMemory(const Request& request, Firmware& firmware) {
-    const uint16_t id = request.transactionId();
-    const uint16_t code = request.commandCode();
-    const uint16_t address = request.u16(0);
-    const uint16_t length = request.u16(2);
-    if (!fromBench() && !firmware.adapter().bulk) {
-        return reply(firmware, request, status::kFeatureNotSupportedByHardware);
-    }
-    if (length == 0 || length > kMaxBulkTransfer) {
-        return reply(firmware, request, status::kInvalidParameter);
-    }
-    awaitData(
-        firmware, length, [this, id, code, address](Firmware& later, std::optional<Bytes> data) {
-            uint16_t result = data ? checkActive() : spi_target::status::kPayloadTransferFailed;
-            if (result == status::kSuccess &&
-                !memory_.hostWrite(address, data->data(), data->size())) {
-                result = spi_target::status::kSurpassedMemorySize;
-            }
-            reply(later, MessageBuilder::response(id, code, result).take());
-        });
-}
-
-void SpiTargetFirmware::readMemory(const Request& request, Firmware& firmware) {
-    const uint16_t address = request.u16(0);
-    const uint16_t length = request.u16(2);
-    uint16_t result = (fromBench() || firmware.adapter().bulk)
-                          ? checkActive()
-                          : status::kFeatureNotSupportedByHardware;
-    if (result == status::kSuccess && (length == 0 || length > kMaxBulkTransfer)) {
-        result = status::kInvalidParameter;
-    }
-    Bytes data;
-    if (result == status::kSuccess && !memory_.hostRead(address, length, data)) {
-        result = spi_target::status::kSurpassedMemorySize;
-    }
-    if (result != status::kSuccess) return reply(firmware, request, result);
-    reply(firmware, MessageBuilder::response(request, status::kSuccess)
-                        .u16(address)
-                        .u16(static_cast<uint16_t>(data.size()))
-                        .take());
-    sendBulkIn(firmware, data);
 }
 
 // ------------------------------------------------------------------ the bus

@@ -18,9 +18,8 @@
 #include <cstdint>
 
 #include "sim/bench/TargetBench.h"
-#include "sim/devices/TargetMemory.h"
 #include "sim/firmware/Firmware.h"
-#include "sim/firmware/TargetFamily.h"
+#include "sim/firmware/MemoryTargetFamily.h"
 
 namespace vantor::sim {
 
@@ -50,10 +49,9 @@ constexpr uint8_t kErase = 3;    // memory address and erased length (capped at 
 constexpr uint8_t kRefused = 4;  // flash busy or write not enabled: nothing done
 }  // namespace spi_target::event
 
-class SpiTargetFirmware final : public TargetFamily {
+class SpiTargetFirmware final : public MemoryTargetFamily {
   public:
     static constexpr size_t kMemorySize = 32768;
-    static constexpr size_t kMaxBulkTransfer = 32768;
     static constexpr uint8_t kChipSelects = 4;
     static constexpr uint32_t kByteTimeUs = 8;  // 8 clocks at 1 MHz
 
@@ -72,10 +70,9 @@ class SpiTargetFirmware final : public TargetFamily {
     Bytes frame(Firmware& firmware, const Bytes& mosi, const SpiFrameSettings& settings);
 
   private:
+    bool configured() const override { return state_.active; }
     void configure(const Request& request, Firmware& firmware);
     void setFlashConfig(const Request& request, Firmware& firmware);
-    void writeMemory(const Request& request, Firmware& firmware);
-    void readMemory(const Request& request, Firmware& firmware);
     uint16_t checkActive() const;
 
     // The frame as the target decodes it (MOSI in, MISO out, same size).
@@ -85,7 +82,6 @@ class SpiTargetFirmware final : public TargetFamily {
                 size_t size) const;
 
     SpiTargetState state_;
-    TargetMemory memory_;
     bool writeEnabled_ = false;
     uint64_t clockUs_ = 0;
     uint64_t busyUntilUs_ = 0;

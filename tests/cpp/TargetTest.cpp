@@ -146,82 +146,60 @@ TEST(TargetRequest, MemoryWritesSendTheirDataOnBulkOut) {
 
 // ------------------------------------------------------------ refusals
 
-// Each row calls one class: only one connection can hold the bulk interface.
-struct Refusal {
-    const char* name;
-    std::function<uint16_t(VantorAsyncSDK&)> async;
-    std::function<uint16_t(VantorSDK&)> sync = nullptr;
-};
-
-class TargetRefusal : public ::testing::TestWithParam<Refusal> {};
-
-TEST_P(TargetRefusal, IsWrongRequestAndSendsNothing) {
-    sim::VirtualAdapter adapter;
-    adapter.system().setBulkCapabilities(targetCapabilities());
-    VantorAsyncSDK async;
-    VantorSDK sdk(2000);
-    if (GetParam().async) {
-        ASSERT_TRUE(async.connect(adapter.path()));
-        EXPECT_EQ(GetParam().async(async), kWrongRequest);
-    } else {
-        ASSERT_TRUE(sdk.connect(adapter.path()));
-        EXPECT_EQ(GetParam().sync(sdk), kWrongRequest);
-    }
-    EXPECT_TRUE(commandsSent(adapter).empty());
-}
-
 constexpr auto kL0 = I3cTargetMemoryLayout::MEMORY_1_BYTE_X_1024_REGS;
 
 INSTANTIATE_TEST_SUITE_P(
-    Arguments, TargetRefusal,
+    Target, WrongRequestRefusal,
     ::testing::Values(
-        Refusal{"I3cPidOf5Bytes",
-                [](VantorAsyncSDK& a) {
-                    return a.i3cTargetInit(1, kL0, Bytes(5), I3cBCR{0}, 0, 0x30, 8, 8);
-                }},
-        Refusal{"I3cPidOf7Bytes", nullptr,
-                [](VantorSDK& s) {
-                    return s.i3cTargetSetParameters(kL0, Bytes(7), I3cBCR{0}, 0, 0x30, 8, 8);
-                }},
-        Refusal{"I3cStaticAddress0x80", nullptr,
-                [](VantorSDK& s) { return s.i3cTargetInit(kL0, kPid, I3cBCR{0}, 0, 0x80, 8, 8); }},
-        Refusal{
+        RefusedCall{"I3cPidOf5Bytes",
+                    [](VantorAsyncSDK& a) {
+                        return a.i3cTargetInit(1, kL0, Bytes(5), I3cBCR{0}, 0, 0x30, 8, 8);
+                    }},
+        RefusedCall{"I3cPidOf7Bytes", nullptr,
+                    [](VantorSDK& s) {
+                        return s.i3cTargetSetParameters(kL0, Bytes(7), I3cBCR{0}, 0, 0x30, 8, 8);
+                    }},
+        RefusedCall{
+            "I3cStaticAddress0x80", nullptr,
+            [](VantorSDK& s) { return s.i3cTargetInit(kL0, kPid, I3cBCR{0}, 0, 0x80, 8, 8); }},
+        RefusedCall{
             "I3cMwl1025", nullptr,
             [](VantorSDK& s) { return s.i3cTargetInit(kL0, kPid, I3cBCR{0}, 0, 0x30, 1025, 8); }},
-        Refusal{"I3cMrl1025",
-                [](VantorAsyncSDK& a) {
-                    return a.i3cTargetSetParameters(1, kL0, kPid, I3cBCR{0}, 0, 0x30, 8, 1025);
-                }},
-        Refusal{"I3cWriteAt1024", nullptr,
-                [](VantorSDK& s) { return s.i3cTargetWriteMemory(1024, {1}); }},
-        Refusal{"I3cWriteOf1025Bytes", nullptr,
-                [](VantorSDK& s) { return s.i3cTargetWriteMemory(0, Bytes(1025)); }},
-        Refusal{"I3cReadAt1024",
-                [](VantorAsyncSDK& a) { return a.i3cTargetReadMemory(1, 1024, 1); }},
-        Refusal{"I3cReadOf1025Bytes", nullptr,
-                [](VantorSDK& s) {
-                    Bytes out;
-                    return s.i3cTargetReadMemory(0, 1025, out);
-                }},
-        Refusal{"SpiJedecLengthAboveItsField", nullptr,
-                [](VantorSDK& s) { return s.spiTargetSetFlashConfig(3, 256, 0, 9, kJedec, 0); }},
-        Refusal{"SpiJedecLengthWithoutBytes",
-                [](VantorAsyncSDK& a) {
-                    return a.spiTargetSetFlashConfig(1, 3, 256, 0, 1, nullptr, 0);
-                }},
-        Refusal{"I2cWriteOfNothingAtTheGate", nullptr,
-                [](VantorSDK& s) { return s.i2cTargetWriteMemory(0, {}); }},
-        Refusal{"I2cAsyncWriteOver32768Bytes",
-                [](VantorAsyncSDK& a) { return a.i2cTargetWriteMemory(1, 0, Bytes(32769)); }},
-        Refusal{"I2cAsyncReadOfNothing",
-                [](VantorAsyncSDK& a) { return a.i2cTargetReadMemory(1, 0, 0); }},
-        Refusal{"SpiReadOver32768Bytes", nullptr,
-                [](VantorSDK& s) {
-                    Bytes out;
-                    return s.spiTargetReadMemory(0, 32769, out);
-                }},
-        Refusal{"SpiAsyncWriteOfNothing",
-                [](VantorAsyncSDK& a) { return a.spiTargetWriteMemory(1, 0, {}); }}),
+        RefusedCall{"I3cMrl1025",
+                    [](VantorAsyncSDK& a) {
+                        return a.i3cTargetSetParameters(1, kL0, kPid, I3cBCR{0}, 0, 0x30, 8, 1025);
+                    }},
+        RefusedCall{"I3cWriteAt1024", nullptr,
+                    [](VantorSDK& s) { return s.i3cTargetWriteMemory(1024, {1}); }},
+        RefusedCall{"I3cWriteOf1025Bytes", nullptr,
+                    [](VantorSDK& s) { return s.i3cTargetWriteMemory(0, Bytes(1025)); }},
+        RefusedCall{"I3cReadAt1024",
+                    [](VantorAsyncSDK& a) { return a.i3cTargetReadMemory(1, 1024, 1); }},
+        RefusedCall{"I3cReadOf1025Bytes", nullptr,
+                    [](VantorSDK& s) {
+                        Bytes out;
+                        return s.i3cTargetReadMemory(0, 1025, out);
+                    }},
+        RefusedCall{
+            "SpiJedecLengthAboveItsField", nullptr,
+            [](VantorSDK& s) { return s.spiTargetSetFlashConfig(3, 256, 0, 9, kJedec, 0); }},
+        RefusedCall{"SpiJedecLengthWithoutBytes",
+                    [](VantorAsyncSDK& a) {
+                        return a.spiTargetSetFlashConfig(1, 3, 256, 0, 1, nullptr, 0);
+                    }},
+        RefusedCall{"I2cWriteOfNothingAtTheGate", nullptr,
+                    [](VantorSDK& s) { return s.i2cTargetWriteMemory(0, {}); }},
+        RefusedCall{"I2cAsyncWriteOver32768Bytes",
+                    [](VantorAsyncSDK& a) { return a.i2cTargetWriteMemory(1, 0, Bytes(32769)); }},
+        RefusedCall{"I2cAsyncReadOfNothing",
+                    [](VantorAsyncSDK& a) { return a.i2cTargetReadMemory(1, 0, 0); }},
+        RefusedCall{"SpiReadOver32768Bytes", nullptr,
+                    [](VantorSDK& s) {
+                        Bytes out;
+                        return s.spiTargetReadMemory(0, 32769, out);
+                    }},
+        RefusedCall{"SpiAsyncWriteOfNothing",
+                    [](VantorAsyncSDK& a) { return a.spiTargetWriteMemory(1, 0, {}); }}),
     RowName{});
 
 TEST(TargetBulkGate, MemoryTransfersNeedTheBulkInterfaceAndTheAdaptersOffer) {

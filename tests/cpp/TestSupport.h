@@ -74,6 +74,21 @@ struct RowName {
     }
 };
 
+// A call refused before anything is sent: SDK_ERROR_WRONG_REQUEST and no
+// command on the wire (a synchronous bulk call may first ask for the bulk
+// capabilities). Each row calls one class on a connected instance, `async`
+// or `sync`: only one connection can hold an adapter's bulk interface. The
+// test is in RefusalTest.cpp; each family instantiates it with its rows.
+struct RefusedCall {
+    const char* name;
+    std::function<uint16_t(VantorAsyncSDK&)> async;
+    std::function<uint16_t(VantorSDK&)> sync = nullptr;
+};
+
+inline void PrintTo(const RefusedCall& row, std::ostream* os) { *os << row.name; }
+
+class WrongRequestRefusal : public ::testing::TestWithParam<RefusedCall> {};
+
 inline sim::AdapterOptions adapterOptions(const std::string& serial,
                                           sim::Model model = sim::Model::Teranox,
                                           bool bulk = true) {
@@ -216,10 +231,6 @@ namespace vantor::sim::testing {
 using namespace vantor::test;
 
 constexpr int kWaitMs = 2000;  // generous: only reached when something is wrong
-
-
-
-
 
 inline AdapterOptions adapterOptions(Model model, const std::string& serial, bool bulk = true) {
     AdapterOptions options;

@@ -16,8 +16,6 @@ from pyvantorsdk import (
     I2cTargetAddressMode,
     I2cTargetEraseScope,
     I2cTargetMemoryLayout,
-    I2cTargetModel,
-    I2cTargetRegisterAccess,
     I3cTargetMemoryLayout,
     SpiBitOrder,
     SpiChipSelect,
@@ -68,12 +66,8 @@ def scripted(adapter, dev):
     (lambda d: d.i2c_target_set_parameters(I2cBus.B, 0x2A3, I2cTargetAddressMode.BIT_10,
                                            I2cTargetMemoryLayout.BIT_8, 2),
      b"\x02\x0a\x01\xa3\x02\x01\x00\x00\x02"),
-    (lambda d: d.i2c_target_set_eeprom_config(256, 16, 5000, 10_000, 1, 0xFF, 0xF0, 0xFF),
-     b"\x05\x0a\x00\x01\x10\x00\x88\x13\x00\x00\x10\x27\x00\x00\x01\xff\xf0\x00\xff\x00"),
     (lambda d: d.i2c_target_erase(I2cTargetEraseScope.CHIP, 0),
      b"\x06\x0a\x01\x00\x00"),
-    (lambda d: d.i2c_target_set_register_region(0x10, 0x1F, I2cTargetRegisterAccess.RC, 1, 0),
-     b"\x07\x0a\x10\x00\x1f\x00\x03\x01\x00"),
     (lambda d: d.spi_target_init(SpiMode.MODE_1, SpiBitOrder.LSB, SpiChipSelect.CS_0,
                                  SpiChipSelectPolarity.ACTIVE_LOW, SpiTargetModel.REGISTER_MAP,
                                  SpiTargetEngine.ISR),
@@ -85,70 +79,39 @@ def scripted(adapter, dev):
     (lambda d: d.i3c_target_init(I3cTargetMemoryLayout.MEMORY_4_BYTES_X_256_REGS, PID, 0x06,
                                  0xC5, 0x30),
      b"\x01\x1a\x02\x01\x00\x00\x00\x00\x35\x02\x06\xc5\x30\x00\x04\x00\x04"),
-    (lambda d: d.i3c_target_set_parameters(0, bytearray(PID), 0, 0, 0x7F, mwl=1024, mrl=8),
-     b"\x02\x1a\x00\x01\x00\x00\x00\x00\x35\x02\x00\x00\x7f\x00\x04\x08\x00"),
     (lambda d: d.i3c_target_write_memory(1023, b"\xaa\xbb"),
      b"\x03\x1a\xff\x03\x02\x00\xaa\xbb"),
-], ids=["i2c-set-parameters-10-bit", "i2c-eeprom-config", "i2c-chip-erase", "i2c-register-region",
-        "spi-init-mode-first", "spi-flash-jedec-zero-padded", "spi-flash-jedec-of-8-bytes",
-        "i3c-init-defaults-and-pid-split", "i3c-set-parameters-mrl", "i3c-write-past-the-end"])
+], ids=["i2c-set-parameters-10-bit", "i2c-chip-erase", "spi-init-mode-first",
+        "spi-flash-jedec-zero-padded", "spi-flash-jedec-of-8-bytes",
+        "i3c-init-defaults-and-pid-split", "i3c-write-past-the-end"])
 def test_requests_carry_their_arguments(adapter, scripted, call, expected):
     call(scripted.dev)
     assert sent(adapter) == [expected]
 
 
 @pytest.mark.parametrize("call, payload, result", [
-    (lambda d: d.i2c_target_init(I2cBus.A, 0x50, I2cTargetAddressMode.BIT_7,
-                                 I2cTargetMemoryLayout.BIT_16, I2cTargetModel.EEPROM),
-     b"\x00" + struct.pack("<I", 32768), 32768),
     (lambda d: d.i2c_target_init(0, 0x50, 0, 1, 1), struct.pack("<I", 32768), 0),
     (lambda d: d.spi_target_set_parameters(0, 0, 0, 0, 1, 0), struct.pack("<I", 65536), 65536),
     (lambda d: d.spi_target_init(0, 0, 0, 0, 1, 0), b"\x00\x00\x01", 0),
     (lambda d: d.i3c_target_read_memory(0, 16), b"\x10\x00" + bytes(range(10)), bytes(range(10))),
     (lambda d: d.i3c_target_read_memory(0, 0), b"", b""),
-], ids=["i2c-init-size", "i2c-init-short-response-size-0", "spi-set-parameters-size",
+], ids=["i2c-init-short-response-size-0", "spi-set-parameters-size",
         "spi-init-short-response-size-0", "i3c-read-what-is-present", "i3c-read-without-count"])
 def test_results(scripted, call, payload, result):
     scripted.payload = payload
     assert call(scripted.dev) == result
 
 
-def test_memory_transfers_move_over_bulk(adapter, scripted):
-    data = bytes(range(256)) * 3
-    scripted.dev.i2c_target_write_memory(0x0100, data)
-    scripted.dev.spi_target_write_memory(0, b"\x5a")
-    assert adapter.bulk_received == data + b"\x5a"
-    scripted.payload, scripted.bulk = b"\x00\x00" + struct.pack("<H", 300), data[:300]
-    assert scripted.dev.spi_target_read_memory(0x20, 512) == data[:300]
-    assert sent(adapter) == [b"\x03\x0a\x00\x01\x00\x03", b"\x03\x0e\x00\x00\x01\x00",
-                             b"\x04\x0e\x20\x00\x00\x02"]
-    scripted.payload, scripted.bulk = b"\x00\x00" + struct.pack("<H", 17), b""
-    with pytest.raises(errors.ProtocolError) as info:
-        scripted.dev.i2c_target_read_memory(0, 16)  # announces more than asked for
-    assert (info.value.status_code, info.value.operation) == (
-        StatusCode.SDK_ERROR_WRONG_RESPONSE, "i2c_target_read_memory")
-
-
 @pytest.mark.parametrize("call, error, operation", [
     (lambda d: d.spi_target_set_flash_config(3, 256, 0, bytes(9), 0), errors.ProtocolError,
      "spi_target_set_flash_config"),
     (lambda d: d.i3c_target_init(0, PID[:5], 0, 0, 0x30), errors.ProtocolError, "i3c_target_init"),
-    (lambda d: d.i3c_target_set_parameters(0, PID + b"\x00", 0, 0, 0x30), errors.ProtocolError,
-     "i3c_target_set_parameters"),
-    (lambda d: d.i3c_target_init(0, PID, 0, 0, 0x80), errors.ProtocolError, "i3c_target_init"),
-    (lambda d: d.i3c_target_init(0, PID, 0, 0, 0x30, mwl=1025), errors.ProtocolError,
-     "i3c_target_init"),
-    (lambda d: d.i3c_target_write_memory(1024, b"x"), errors.ProtocolError,
-     "i3c_target_write_memory"),
-    (lambda d: d.i3c_target_read_memory(0, 1025), errors.ProtocolError, "i3c_target_read_memory"),
     (lambda d: d.i2c_target_write_memory(0, b""), errors.ProtocolError, "i2c_target_write_memory"),
-    (lambda d: d.spi_target_read_memory(0, 0), errors.ProtocolError, "spi_target_read_memory"),
     (lambda d: d.i2c_target_read_memory(0, 1 << 16), TypeError, None),
     (lambda d: d.i3c_target_init(0, "pid", 0, 0, 0x30), TypeError, None),
     (lambda d: d.spi_target_set_flash_config(3, 256, 0, b"", 256), TypeError, None),
-], ids=["jedec-of-9-bytes", "pid-of-5-bytes", "pid-of-7-bytes", "static-address-0x80",
-        "mwl-1025", "i3c-write-at-1024", "i3c-read-of-1025", "i2c-write-of-nothing",
-        "spi-read-of-nothing", "length-beyond-u16", "pid-as-text", "flags-beyond-u8"])
+], ids=["jedec-of-9-bytes", "pid-of-5-bytes", "i2c-write-of-nothing", "length-beyond-u16",
+        "pid-as-text", "flags-beyond-u8"])
 def test_refusals_send_nothing(adapter, scripted, call, error, operation):
     with pytest.raises(error) as info:
         call(scripted.dev)
