@@ -267,7 +267,7 @@ class TestDescriptions:
     # DeviceFacade methods the asynchronous side leaves out: the connection's
     # own state, results only the blocking engine decodes, and bulk transfers.
     GENERAL = {"connect", "connect_serial", "disconnect", "get_version", "on_notification",
-               "get_discarded_response_count", "is_bulk_transport_available",
+               "on_connection_lost", "get_discarded_response_count", "is_bulk_transport_available",
                "get_bulk_capabilities", "dropped_notifications"}
     SYNC_ONLY = {"get_device_info", "i2c_get_bus_voltage", "uart_get_bus_voltage",
                  "spi_get_bus_voltage", "gpio_get_voltage", "i2c_write_bulk", "i2c_read_bulk",
