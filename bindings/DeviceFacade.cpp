@@ -23,6 +23,7 @@ namespace pyvantorsdk {
 DeviceFacade::DeviceFacade(int timeoutMs)
     : sdk_(std::make_unique<vantor::VantorSDK>(timeoutMs)), timeoutMs_(timeoutMs) {
     sdk_->onNotification([this](const vantor::Notification& n) { delivery_.push(n); });
+    sdk_->onConnectionLost([this] { delivery_.pushConnectionLost(); });
     installInterruptCheck(*sdk_);
     registerLive(this);
 }
@@ -37,6 +38,7 @@ DeviceFacade::~DeviceFacade() {
     // The callback is released here, with the lock held: a delivery thread
     // that outlives the facade (a callback destroyed it) must not hold it.
     notificationSlot().clear();
+    delivery_.connectionLostSlot().clear();
 }
 
 void DeviceFacade::disconnectForExit() noexcept {
@@ -65,11 +67,17 @@ namespace {
 int facadeTraverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
     if (!nb::inst_ready(self)) return 0;
-    return nb::inst_ptr<DeviceFacade>(self)->notificationSlot().traverse(visit, arg);
+    NotificationDelivery& delivery = nb::inst_ptr<DeviceFacade>(self)->delivery();
+    if (int result = delivery.slot().traverse(visit, arg)) return result;
+    return delivery.connectionLostSlot().traverse(visit, arg);
 }
 
 int facadeClear(PyObject* self) {
-    if (nb::inst_ready(self)) nb::inst_ptr<DeviceFacade>(self)->notificationSlot().clear();
+    if (nb::inst_ready(self)) {
+        NotificationDelivery& delivery = nb::inst_ptr<DeviceFacade>(self)->delivery();
+        delivery.slot().clear();
+        delivery.connectionLostSlot().clear();
+    }
     return 0;
 }
 
@@ -98,7 +106,7 @@ bool connectWith(DeviceFacade& d, Open&& open, std::string description) {
     const bool opened = d.runUnchecked(std::forward<Open>(open));
     if (opened) {
         d.setConnectedTo(std::move(description));
-        if (d.notificationSlot().installed()) d.delivery().start();
+        if (d.delivery().anyInstalled()) d.delivery().start();
     }
     return opened;
 }
@@ -164,6 +172,23 @@ void bindState(FacadeClass& cls) {
             "Call cb(notification) for every event, in order, on the facade's delivery thread; "
             "None stops delivery. The callback must not call the facade's blocking methods: "
             "they are refused there.")
+        .def(
+            "on_connection_lost",
+            [](DeviceFacade& d, nb::object callback) {
+                if (!callback.is_none() && !PyCallable_Check(callback.ptr())) {
+                    throw nb::type_error("the connection-lost callback must be callable or None");
+                }
+                const bool installing = !callback.is_none();
+                d.delivery().connectionLostSlot().set(std::move(callback));
+                if (installing) d.delivery().start();
+            },
+            "cb"_a.none(),
+            nb::sig("def on_connection_lost(self, cb: collections.abc.Callable[[], object] | "
+                    "None) -> None"),
+            "Call cb() on the facade's delivery thread when the adapter stops answering reads "
+            "(it was unplugged), after the events that arrived before; once per loss. None "
+            "removes it. Like the notification callback, it must not call the facade's "
+            "blocking methods.")
         .def_prop_ro(
             "dropped_notifications", [](DeviceFacade& d) { return d.delivery().dropped(); },
             "Notifications lost because 65536 were already waiting for the callback (each loss "

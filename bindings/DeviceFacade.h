@@ -9,7 +9,9 @@
 // class in a fixed order by registerDeviceFacade.
 //
 // Notifications reach the Python callback on the facade's delivery thread
-// (NotificationDelivery.h). A callback must not wait for the adapter: every
+// (NotificationDelivery.h), and so does the loss of the connection (an
+// unplugged adapter), to the `on_connection_lost` callable. A callback must
+// not wait for the adapter: every
 // blocking method called on that thread is refused at once, the command
 // methods by raising for SDK_ERROR_WRONG_REQUEST, connect by returning the
 // connection state, get_bulk_capabilities by returning its last result, and

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "bindings/Errors.h"
 
+#include <cxxabi.h>
 #include <nanobind/stl/string.h>
 
+#include "bindings/ReleasedGil.h"
 #include "sdk/core/StatusCode.h"
 
 namespace nb = nanobind;
@@ -72,6 +74,21 @@ void translate(const VantorStatusError& e) {
 }
 
 }  // namespace
+
+void raiseStatus(const VantorStatusError& error) {
+    if (!Py_IsInitialized() || !PyGILState_Check()) throw error;
+    try {
+        translate(error);
+    } catch (abi::__forced_unwind&) {
+        // The interpreter ended this thread while the exception was built:
+        // the unwind must not reach the binding library's handlers.
+        parkThisThread();
+    } catch (nb::python_error& err) {
+        // The import or lookup failed: raise that error instead.
+        err.restore();
+    }
+    throw nb::python_error();
+}
 
 void registerErrors(nb::module_& m) {
     nb::register_exception_translator([](const std::exception_ptr& p, void*) {

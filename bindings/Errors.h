@@ -32,13 +32,26 @@ class VantorStatusError : public std::runtime_error {
     std::optional<std::vector<uint8_t>> data_;
 };
 
-// Returns for SUCCESS (0); throws VantorStatusError for any other status.
-// The const char* form builds no string unless it throws.
+// Raises the pyvantorsdk.errors exception for `error`; never returns.
+//
+// With the interpreter lock held, the Python exception is built here and
+// thrown as nanobind::python_error, rather than left to the exception
+// translator. Building it runs Python code, which may give the lock up; a
+// daemon thread that asks for it back once the interpreter finalises is ended
+// with a forced unwind. The translator runs inside the binding library's
+// handler for the C++ exception, and a forced unwind caught while another
+// exception is being handled terminates the process; here no exception is
+// being handled yet, so the thread can be parked (ReleasedGil.h) instead.
+// Without the lock, VantorStatusError is thrown for the translator.
+[[noreturn]] void raiseStatus(const VantorStatusError& error);
+
+// Returns for SUCCESS (0); raises (raiseStatus) for any other status.
+// The const char* form builds no string unless it raises.
 inline void checkStatus(uint16_t code, const char* operation) {
-    if (code != 0) throw VantorStatusError(code, operation);
+    if (code != 0) raiseStatus(VantorStatusError(code, operation));
 }
 inline void checkStatus(uint16_t code, const std::string& operation) {
-    if (code != 0) throw VantorStatusError(code, operation);
+    if (code != 0) raiseStatus(VantorStatusError(code, operation));
 }
 
 // Name of the pyvantorsdk.errors class for a non-zero status.

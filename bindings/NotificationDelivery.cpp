@@ -27,6 +27,7 @@ struct NotificationDelivery::State {
 
     CallbackSlot slot;       // notifications
     CallbackSlot responses;  // other messages, as bytes
+    CallbackSlot lost;       // the connection was lost
 
     // Guards everything below.
     std::mutex mutex;
@@ -38,6 +39,8 @@ struct NotificationDelivery::State {
     size_t count = 0;
     Stop stop = Stop::None;
     uint64_t dropped = 0;
+    // The connection was lost after the messages in the ring arrived.
+    bool lostPending = false;
 
     // Doubles the ring (up to kCapacity) with the queued messages first;
     // false when it is at capacity.
@@ -97,6 +100,22 @@ void deliverOne(NotificationDelivery::State& state, const Buffer& message) {
     }
 }
 
+// The connection-lost callable (interpreter lock held); errors are logged.
+void deliverLost(NotificationDelivery::State& state) {
+    try {
+        nb::object callback = state.lost.get();
+        if (callback.is_valid() && !callback.is_none()) callback();
+    } catch (abi::__forced_unwind&) {
+        parkThisThread();
+    } catch (nb::python_error& e) {
+        logPythonException(e.value().ptr());
+    } catch (const std::exception& e) {
+        logException(e.what());
+    } catch (...) {
+        logException("unknown error in callback");
+    }
+}
+
 void logDrops(uint64_t total) {
     const std::string text = std::to_string(total) + " notifications dropped so far: more than " +
                              std::to_string(NotificationDelivery::kCapacity) +
@@ -114,12 +133,18 @@ void deliveryLoop(std::shared_ptr<NotificationDelivery::State> state,
     for (;;) {
         size_t n = 0;
         uint64_t drops = 0;
+        bool lost = false;
         {
             std::unique_lock<std::mutex> lock(state->mutex);
-            state->wake.wait(lock, [&] { return state->count > 0 || state->stop != Stop::None; });
-            if (state->stop == Stop::Drop || state->count == 0) break;
+            state->wake.wait(lock, [&] {
+                return state->count > 0 || state->lostPending || state->stop != Stop::None;
+            });
+            if (state->stop == Stop::Drop || (state->count == 0 && !state->lostPending)) break;
             n = state->take(batch);
             drops = state->dropped;
+            // After the last batch queued before the loss.
+            lost = state->count == 0 && state->lostPending;
+            if (lost) state->lostPending = false;
         }
         // Once Python is shutting down, what is left is dropped.
         if (!python.acquire()) continue;
@@ -128,6 +153,7 @@ void deliveryLoop(std::shared_ptr<NotificationDelivery::State> state,
             loggedDrops = drops;
         }
         for (size_t i = 0; i < n; ++i) deliverOne(*state, batch[i]);
+        if (lost) deliverLost(*state);
         python.release();
     }
     tlsDelivering = nullptr;
@@ -149,8 +175,12 @@ CallbackSlot& NotificationDelivery::responseSlot() {
     return state_->responses;
 }
 
+CallbackSlot& NotificationDelivery::connectionLostSlot() {
+    return state_->lost;
+}
+
 bool NotificationDelivery::anyInstalled() const {
-    return state_->slot.installed() || state_->responses.installed();
+    return state_->slot.installed() || state_->responses.installed() || state_->lost.installed();
 }
 
 void NotificationDelivery::push(const vantor::Notification& n) noexcept {
@@ -177,6 +207,16 @@ void NotificationDelivery::push(const uint8_t* message, size_t length) noexcept 
     s.wake.notify_one();
 }
 
+void NotificationDelivery::pushConnectionLost() noexcept {
+    State& s = *state_;
+    if (!s.lost.installed()) return;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.lostPending = true;
+    }
+    s.wake.notify_one();
+}
+
 void NotificationDelivery::start() {
     // A callback that installs a callback: the thread runs, and a stop in
     // progress elsewhere holds the life mutex while it waits for this thread.
@@ -197,7 +237,10 @@ void NotificationDelivery::stop(Pending pending) {
     std::lock_guard<std::mutex> life(lifeMutex_);
     {
         std::lock_guard<std::mutex> lock(state_->mutex);
-        if (pending == Pending::Drop) state_->count = 0;
+        if (pending == Pending::Drop) {
+            state_->count = 0;
+            state_->lostPending = false;
+        }
         if (!thread_.joinable()) return;
         state_->stop = pending == Pending::Drop ? State::Stop::Drop : State::Stop::Drain;
     }

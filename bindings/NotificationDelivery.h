@@ -24,6 +24,12 @@
 // `bytes` holding the whole message. Both share the queue, so the callbacks
 // see the messages in the order they arrived.
 //
+// The loss of the connection (the adapter was unplugged) is announced by
+// the reader thread with pushConnectionLost; the delivery thread calls the
+// connection-lost slot's callable, without arguments, once every message
+// queued before the loss has been delivered. The announcement takes no room
+// in the ring and is never dropped.
+//
 // The delivery thread is started when a callback is installed and by every
 // connect, and stopped (joined) by disconnect, which first lets it deliver
 // what was queued, by the facade's destruction and by the module's exit
@@ -60,7 +66,8 @@ class NotificationDelivery {
 
     CallbackSlot& slot();
     CallbackSlot& responseSlot();
-    // True when either slot holds a callable.
+    CallbackSlot& connectionLostSlot();
+    // True when any slot holds a callable.
     bool anyInstalled() const;
 
     // Reader thread, no interpreter lock: queues a copy of the message.
@@ -68,6 +75,8 @@ class NotificationDelivery {
     // The same for a whole message of at least 6 bytes: a notification when
     // its transaction id is 0, else a response.
     void push(const uint8_t* message, size_t length) noexcept;
+    // Reader thread, no interpreter lock: the connection is lost.
+    void pushConnectionLost() noexcept;
 
     // Starts the delivery thread unless it runs. Interpreter lock held.
     void start();

@@ -58,9 +58,14 @@ subscription's ``dropped`` and in the device's ``dropped_events`` (the sum
 over its subscriptions), and the first drop of each subscription is logged
 as a warning on "pyvantorsdk.aio". Any number of subscriptions may be open;
 each sees every event. Iteration ends, after the buffered events, when the
-subscription is closed, when the device is closed, and when an operation
-finds the adapter gone (``DisconnectError``); an idle device notices an
-unplugged adapter at its next operation.
+subscription is closed, when the device is closed, when an operation finds
+the adapter gone (``DisconnectError``), and when the adapter stops answering
+(it was unplugged), even with no call running.
+
+Losing the adapter fails every call queued then with ``DisconnectError``;
+the call in progress ends with it too. The device stays open: a later call
+reaches the adapter again if it is back (the engine reopens it by its path),
+and a later ``events()`` subscription receives its events.
 """
 
 from __future__ import annotations
@@ -124,7 +129,9 @@ _log = logging.getLogger("pyvantorsdk.aio")
 
 # DeviceFacade methods that are not adapter operations: the connection is
 # the device's own business, and events come through events().
-_NOT_OPERATIONS = frozenset({"connect", "connect_serial", "disconnect", "on_notification"})
+_NOT_OPERATIONS = frozenset(
+    {"connect", "connect_serial", "disconnect", "on_notification", "on_connection_lost"}
+)
 
 # The coroutine methods of AsyncDevice: every public method of DeviceFacade
 # but those above, in alphabetical order.
@@ -259,14 +266,17 @@ class _Worker:
 class _EventRouter:
     """The facade's notification callback: moves events from the delivery
     thread to the loop in batches, and there to every open subscription.
+    ``connection_lost`` is the facade's connection-lost callback.
 
     It refers to no device: the facade holds it, and a device must stay
-    collectable while subscriptions are open."""
+    collectable while subscriptions are open. The device it serves is told
+    of a lost connection through ``on_lost``, a weak method."""
 
     def __init__(self, loop: asyncio.AbstractEventLoop) -> None:
         self.loop = loop
         self.streams: List[EventStream] = []  # loop thread only
         self.dropped = 0  # over all subscriptions; loop thread only
+        self.on_lost: Optional[weakref.WeakMethod[Callable[[], None]]] = None
         self._lock = threading.Lock()
         self._incoming: List[Notification] = []  # guarded by _lock
 
@@ -288,6 +298,23 @@ class _EventRouter:
         for stream in list(self.streams):
             for event in batch:
                 stream._put(event)
+
+    def connection_lost(self) -> None:
+        """Delivery thread, after the events that arrived before the loss."""
+        try:
+            self.loop.call_soon_threadsafe(self._lost)
+        except RuntimeError:
+            pass  # the loop is closed
+
+    def _lost(self) -> None:
+        self._drain()  # the subscriptions get the last events before they end
+        device_lost = self.on_lost() if self.on_lost is not None else None
+        if device_lost is not None:
+            device_lost()
+        else:
+            streams, self.streams = self.streams, []
+            for stream in streams:
+                stream._end()
 
 
 class EventStream:
@@ -379,6 +406,8 @@ class AsyncDevice:
         self._router = _EventRouter(loop)
         self._closing: Optional[asyncio.Future[None]] = None
         facade.on_notification(self._router)
+        self._router.on_lost = weakref.WeakMethod(self._connection_lost)
+        facade.on_connection_lost(self._router.connection_lost)
         # A device dropped without close() still disconnects, after the call
         # in progress; the finalizer holds no reference to the device.
         self._finalizer = weakref.finalize(self, self._worker.shut_down, facade)
@@ -411,6 +440,18 @@ class AsyncDevice:
         for stream in streams:
             stream._end()
 
+    def _fail_queued(self) -> None:
+        for item in self._worker.take_queued():
+            if isinstance(item, _Job) and item.cancel():
+                item.waiter.set_exception(_disconnected(item.name))
+
+    def _connection_lost(self) -> None:
+        """Loop thread: the adapter stopped answering."""
+        if self.closed:
+            return
+        self._fail_queued()
+        self._end_events()
+
     async def _call(self, name: str, call: Callable[[], Any]) -> Any:
         if self.closed:
             raise _disconnected(name)
@@ -433,9 +474,7 @@ class AsyncDevice:
         progress, disconnects and ends every event subscription."""
         if self._closing is None:
             self._closing = self._loop.create_future()
-            for item in self._worker.take_queued():
-                if isinstance(item, _Job) and item.cancel():
-                    item.waiter.set_exception(_disconnected(item.name))
+            self._fail_queued()
             self._end_events()
             self._finalizer.detach()
             job = _Job(self._facade.disconnect, "disconnect", self._loop, self._closing)

@@ -36,7 +36,10 @@ VantorSDK::Impl::Impl(int timeoutMs)
     async->onResponse([this](const std::vector<uint8_t>& message) { handleResponse(message); });
     // The response of a waiting call comes through the reader, which has
     // just lost the device.
-    async->onConnectionLost([this] { waiter.cutOff(); });
+    async->onConnectionLost([this] {
+        waiter.cutOff();
+        if (connectionLostCallback) connectionLostCallback();
+    });
 }
 
 VantorSDK::Impl::~Impl() {
@@ -203,6 +206,10 @@ bool VantorSDK::isTracing() const {
 
 void VantorSDK::onNotification(NotificationCallback callback) {
     impl_->notificationCallback = std::move(callback);
+}
+
+void VantorSDK::onConnectionLost(std::function<void()> callback) {
+    impl_->connectionLostCallback = std::move(callback);
 }
 
 uint64_t VantorSDK::getDiscardedResponseCount() const {

@@ -93,6 +93,11 @@ class VantorSDK {
     // ------------------------------------------------ notifications and diagnostics
     // Install before connecting: the callback is replaced without a lock.
     void onNotification(NotificationCallback callback);
+    // Called on the reader thread, once per loss, when reads start to fail
+    // (the adapter was unplugged or stopped answering), after a waiting call
+    // has been ended. Install before connecting, like onNotification; it
+    // must return promptly.
+    void onConnectionLost(std::function<void()> callback);
     uint64_t getDiscardedResponseCount() const;
     static std::string getVersion();
 

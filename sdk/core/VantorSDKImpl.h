@@ -179,6 +179,7 @@ struct VantorSDK::Impl {
     // is outstanding; read by the requesting thread once its wait ended.
     std::vector<uint8_t> response;
     NotificationCallback notificationCallback;
+    std::function<void()> connectionLostCallback;
     // Held by the calling thread for a whole request (and for connect), so
     // that overlapping calls queue. Never taken by the reader thread, nor by
     // disconnect: that cuts the waiter off instead, so a call waiting

@@ -9,6 +9,7 @@ import ast
 import asyncio
 import gc
 import logging
+import queue
 import re
 import struct
 import threading
@@ -152,7 +153,7 @@ def test_every_operation_is_typed_as_on_the_blocking_facade():
     assert sorted(typed) == sorted(aio.OPERATIONS)
     methods = {name for name, f in blocking.items() if not name.startswith("_") and not f.decorator_list}
     assert set(aio.OPERATIONS) == methods - {"connect", "connect_serial", "disconnect",
-                                             "on_notification"}
+                                             "on_notification", "on_connection_lost"}
 
     def shape(function):
         # A bare generic of the stub (tuple, list, Sequence) is spelled with
@@ -358,6 +359,81 @@ def test_unplug_during_a_call_ends_the_events(adapter):
             assert [e async for e in events] == []
 
     run(main())
+
+
+class TestConnectionLost:
+    def test_facade_announces_each_loss_after_the_earlier_events(self, adapter):
+        seen = []
+        losses = queue.Queue()
+        arrived, go = threading.Event(), threading.Event()
+
+        def on_event(event):
+            arrived.set()
+            assert go.wait(10)  # holds the delivery thread until the unplug
+            seen.append(event.data)
+
+        def on_lost():
+            seen.append("lost")
+            losses.put(threading.current_thread())
+
+        with DeviceFacade() as dev:
+            with pytest.raises(TypeError):
+                dev.on_connection_lost(42)
+            dev.on_notification(on_event)
+            dev.on_connection_lost(on_lost)
+            for text in (b"one", b"two"):
+                arrived.clear()
+                go.clear()
+                assert dev.connect(adapter.path)
+                adapter.send(uart_rx(text))
+                assert arrived.wait(10)
+                adapter.unplug()
+                go.set()
+                assert losses.get(timeout=10) is not threading.current_thread()
+                dev.disconnect()
+                adapter.plug()
+            assert seen == [b"one", "lost", b"two", "lost"]
+
+    def test_idle_device_ends_its_events_on_unplug(self, adapter):
+        async def main():
+            async with aio.open(adapter.path) as dev:
+                async with dev.events() as events:
+                    adapter.send(uart_rx(b"last"))
+                    assert (await events.__anext__()).data == b"last"
+
+                    async def iterate():
+                        return [e.data async for e in events]
+
+                    iterating = asyncio.create_task(iterate())
+                    adapter.unplug()  # no call runs: only the loss itself ends it
+                    assert await iterating == []
+                # The device stays open: once the adapter is back, it answers
+                # again and a new subscription gets its events.
+                adapter.plug()
+                await dev.get_usb_config()
+                async with dev.events() as events:
+                    adapter.send(uart_rx(b"back"))
+                    assert (await events.__anext__()).data == b"back"
+
+        run(main())
+
+    def test_unplug_fails_the_queued_calls(self, adapter):
+        gate = Gate()
+
+        async def main():
+            async with aio.open(adapter.path) as dev:
+                adapter.set_handler(lambda r: gate.entered.set())  # never answers
+                running = asyncio.create_task(dev.get_usb_config())
+                queued = asyncio.create_task(dev.reset_device())
+                await gate.wait_entered()
+                adapter.unplug()
+                with pytest.raises(errors.DisconnectError):
+                    await running
+                with pytest.raises(errors.DisconnectError) as info:
+                    await queued
+                assert info.value.operation == "reset_device"
+
+        run(main())
 
 
 def test_close_with_calls_in_flight(adapter):

@@ -148,6 +148,25 @@ IN_CALL = {
         during_finalization(lambda: sender.reset_device(1), 0.5)
         print("inside", flush=True)
     """,
+    # The status exception of a failed call is being built (Python code runs
+    # in its constructor) when the interpreter finalises.
+    "status-error-built-while-finalizing": """
+        from pyvantorsdk import errors
+        building = threading.Event()
+        release = threading.Event()
+        class Held(errors.DisconnectError):
+            def __init__(self, *args, **kwargs):
+                if threading.current_thread() is not threading.main_thread():
+                    building.set()
+                    release.wait(30)
+                super().__init__(*args, **kwargs)
+        errors.DisconnectError = Held
+        dev = DeviceFacade()  # never connected: every call fails at once
+        in_daemon(dev.get_usb_config)
+        assert building.wait(10)
+        during_finalization(release.set, 0.5)
+        print("inside", flush=True)
+    """,
     "adapter-wait-never-woken": """
         in_daemon(lambda: adapter.wait_for_requests(1, 60))
         print("inside", flush=True)

@@ -264,7 +264,7 @@ class TestDescriptions:
     # DeviceFacade methods the asynchronous side leaves out: the connection's
     # own state, results only the blocking engine decodes, and bulk transfers.
     GENERAL = {"connect", "connect_serial", "disconnect", "get_version", "on_notification",
-               "get_discarded_response_count", "is_bulk_transport_available",
+               "on_connection_lost", "get_discarded_response_count", "is_bulk_transport_available",
                "get_bulk_capabilities", "dropped_notifications", "start_trace", "stop_trace",
                "trace", "tracing"}
     SYNC_ONLY = {"get_device_info", "i2c_get_bus_voltage", "uart_get_bus_voltage",
