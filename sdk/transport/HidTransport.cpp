@@ -106,6 +106,16 @@ void HidTransport::startReader() {
 
 void HidTransport::stopReader() {
     if (running_) running_->store(false);
+    // The reader may be blocked in a read for up to kReadTimeoutMs; the
+    // handle wakes it, so stopping waits only for a report being handled.
+    // The handle is the reader's own: open, reopen and close replace or drop
+    // it only after this.
+    if (handle_) handle_->cancelReads();
+    {
+        // Orders the flag before the check of a reader about to pause.
+        std::lock_guard<std::mutex> lock(pauseMutex_);
+    }
+    pauseCv_.notify_all();
     if (readerThread_.joinable()) {
         if (onReaderThread()) {
             // Only the destructor gets here on the reader thread: the loop
@@ -135,7 +145,10 @@ void HidTransport::readerLoop(const std::atomic<bool>& running) {
         if (result < 0) {
             // Announced once per loss: the flag stays set until a reopen.
             if (!readFailed_.exchange(true) && onReadError_) onReadError_();
-            std::this_thread::sleep_for(kReadErrorPause);
+            // A dead device fails every read at once; the pause keeps the
+            // loop from spinning and ends early when the reader is stopped.
+            std::unique_lock<std::mutex> lock(pauseMutex_);
+            pauseCv_.wait_for(lock, kReadErrorPause, [&] { return !running.load(); });
             continue;
         }
         if (!onReport_) continue;
