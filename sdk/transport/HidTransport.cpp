@@ -145,6 +145,8 @@ void HidTransport::readerLoop(const std::atomic<bool>& running) {
         if (result < 0) {
             // Announced once per loss: the flag stays set until a reopen.
             if (!readFailed_.exchange(true) && onReadError_) onReadError_();
+            // The callback may have destroyed the transport: `running` first.
+            if (!running.load()) break;
             // A dead device fails every read at once; the pause keeps the
             // loop from spinning and ends early when the reader is stopped.
             std::unique_lock<std::mutex> lock(pauseMutex_);

@@ -172,6 +172,20 @@ TEST(HidTransportThread, DestroyingTheTransportInsideTheCallbackIsSafe) {
     EXPECT_EQ(destroyed.get_future().wait_for(kWaitLimit), std::future_status::ready);
 }
 
+TEST(HidTransportThread, DestroyingTheTransportInsideTheReadErrorCallbackIsSafe) {
+    Adapter adapter("LOSTSELF");
+    auto transport = std::make_unique<HidTransport>();
+    std::promise<void> destroyed;
+    transport->setReadErrorCallback([&transport, &destroyed] {
+        std::promise<void>* signal = &destroyed;  // the closure dies with the transport
+        transport.reset();
+        signal->set_value();
+    });
+    ASSERT_TRUE(transport->open(adapter.path(), ""));
+    adapter.unplug();
+    EXPECT_EQ(destroyed.get_future().wait_for(kWaitLimit), std::future_status::ready);
+}
+
 // Devices that wait for input without a limit, whatever timeout the reader
 // asks for: only a cancelled read lets go of the reader.
 struct UnlimitedReads final : ForwardingHidBackend {
