@@ -17,6 +17,7 @@
 #include "bindings/ExitGuard.h"
 #include "bindings/Notifications.h"
 #include "bindings/ReleasedGil.h"
+#include "sdk/core/Version.h"
 #ifdef VANTOR_HAVE_SIM
 #include "bindings/SimModule.h"
 #endif
@@ -46,6 +47,9 @@ void preloadPlatformHidLibraries() {
 
 NB_MODULE(_pyvantorsdk_cpp, m) {
     m.doc() = "Native bindings for the pyvantorsdk Python SDK (nanobind)";
+    // The package's __version__: the same project version the distribution
+    // carries, without asking the installed metadata at import time.
+    m.attr("_sdk_version") = VANTOR_SDK_VERSION;
     preloadPlatformHidLibraries();
     pyvantorsdk::recordMainThread();
     m.attr("_abi_probe") = pyvantorsdk::buildAbiProbe();

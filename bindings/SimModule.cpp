@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "bindings/SimModule.h"
 
+#include <nanobind/stl/array.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/tuple.h>
@@ -1679,6 +1680,84 @@ void bindTargetBenches(nb::module_& sim) {
             "The 1024-byte target memory.");
 }
 
+// ------------------------------------------- what the benches were given
+//
+// Read accessors that report what was attached and driven by hand, so that
+// a bench can be written back out as a profile. They are added to the bench
+// classes bound above.
+
+template <class B, class Fn>
+void addBenchProperty(const char* name, Fn&& get, const char* doc) {
+    nb::handle cls = nb::type<BenchRef<B>>();
+    nb::object getter =
+        nb::cpp_function(std::forward<Fn>(get), nb::is_method(), nb::name(name), nb::scope(cls));
+    nb::object builtins = nb::module_::import_("builtins");
+    nb::setattr(cls, name, builtins.attr("property")(getter, nb::none(), nb::none(), doc));
+}
+
+void bindBenchReports(nb::module_& sim) {
+    namespace vs = vantor::sim;
+    nb::enum_<vs::I2cDeviceKind>(sim, "I2cDeviceKind", "What an attached I2C device is.")
+        .value("EEPROM", vs::I2cDeviceKind::Eeprom, "A serial EEPROM.")
+        .value("REGISTER_MAP", vs::I2cDeviceKind::RegisterMap, "256 registers.")
+        .value("OTHER", vs::I2cDeviceKind::Other, "A device of the caller's own.");
+    Record<vs::I2cDeviceInfo>(
+        sim, "I2cDeviceInfo",
+        "An attached I2C device: size in bytes, an EEPROM's page size and memory address width "
+        "(a register map: 256, 0, 1). bus is 0 on the I3C bus.")
+        .field("bus", &vs::I2cDeviceInfo::bus)
+        .field("address", &vs::I2cDeviceInfo::address)
+        .field("ten_bit", &vs::I2cDeviceInfo::tenBit)
+        .field("kind", &vs::I2cDeviceInfo::kind)
+        .field("size", &vs::I2cDeviceInfo::size)
+        .field("page_size", &vs::I2cDeviceInfo::pageSize)
+        .field("address_bytes", &vs::I2cDeviceInfo::addressBytes)
+        .finish();
+    Record<vs::SpiFlashInfo>(sim, "SpiFlashInfo",
+                             "An attached SPI flash with the options it was attached with.")
+        .field("chip_select", &vs::SpiFlashInfo::chipSelect)
+        .field("size", &vs::SpiFlashInfo::size)
+        .field("jedec_id", &vs::SpiFlashInfo::jedecId)
+        .field("busy_polls", &vs::SpiFlashInfo::busyPolls)
+        .finish();
+
+    addBenchProperty<vs::I2cBench>(
+        "devices",
+        [](BenchRef<vs::I2cBench>& r) {
+            return onBench(r, [](vs::I2cBench& b) { return b.devices(); });
+        },
+        "Every attached device: bus 0 first, 7-bit addresses before 10-bit ones, each in "
+        "address order.");
+    addBenchProperty<vs::SpiBench>(
+        "flashes",
+        [](BenchRef<vs::SpiBench>& r) {
+            return onBench(r, [](vs::SpiBench& b) { return b.flashes(); });
+        },
+        "The attached flashes in chip-select order (devices of the caller's own are not listed).");
+    addBenchProperty<vs::I3cBench>(
+        "i2c_devices",
+        [](BenchRef<vs::I3cBench>& r) {
+            return onBench(r, [](vs::I3cBench& b) { return b.i2cDevices(); });
+        },
+        "The legacy I2C devices, in address order.");
+    addBenchProperty<vs::GpioBench>(
+        "driven_levels",
+        [](BenchRef<vs::GpioBench>& r) {
+            return onBench(r, [](vs::GpioBench& b) {
+                std::vector<std::optional<uint8_t>> levels;
+                for (uint8_t pin = 0; pin < 6; ++pin) levels.push_back(b.drivenLevel(pin));
+                return levels;
+            });
+        },
+        "The level drive_input last put on each pin 0..5; None for a pin never driven.");
+    addBenchProperty<vs::PowerBench>(
+        "external_voltage",
+        [](BenchRef<vs::PowerBench>& r) {
+            return onBench(r, [](vs::PowerBench& b) { return b.externalVoltage(); });
+        },
+        "What set_external_voltage last set (millivolts); None before it was called.");
+}
+
 }  // namespace
 
 void registerSimModule(nb::module_& m) {
@@ -1690,6 +1769,7 @@ void registerSimModule(nb::module_& m) {
     bindI3c(sim);
     bindTargetRecords(sim);
     bindTargetBenches(sim);
+    bindBenchReports(sim);
 }
 
 }  // namespace pyvantorsdk

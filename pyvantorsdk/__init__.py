@@ -3,8 +3,6 @@
 
 from __future__ import annotations
 
-from importlib.metadata import version as _distribution_version
-
 from pyvantorsdk._cpp import _pyvantorsdk_cpp as _native
 from pyvantorsdk._cpp._pyvantorsdk_cpp import (
     AsyncDeviceFacade,
@@ -82,9 +80,9 @@ from pyvantorsdk.errors import (
     VantorTimeoutError,
 )
 
-# The version of the installed distribution, which the build takes from the
-# C++ SDK's project version.
-__version__: str = _distribution_version("pyvantorsdk")
+# The C++ SDK's project version, compiled into the native module; the
+# distribution's metadata carries the same number.
+__version__: str = _native._sdk_version
 
 # The adapters the SDK opens: (vendor_id, product_id, model, report_size).
 SUPPORTED_DEVICES: tuple[tuple[int, int, DeviceModel, int], ...] = _native._supported_devices

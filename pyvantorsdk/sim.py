@@ -56,6 +56,9 @@ __all__ = [
     "SpiControllerState",
     "UartState",
     "GpioPinState",
+    "I2cDeviceKind",
+    "I2cDeviceInfo",
+    "SpiFlashInfo",
     "I2cTargetState",
     "I2cBusTransaction",
     "SpiTargetState",
@@ -94,6 +97,9 @@ if TYPE_CHECKING:
     SpiControllerState = Any
     UartState = Any
     GpioPinState = Any
+    I2cDeviceKind = Any
+    I2cDeviceInfo = Any
+    SpiFlashInfo = Any
     I2cTargetBench = Any
     SpiTargetBench = Any
     I3cTargetBench = Any
@@ -129,6 +135,9 @@ else:
     SpiControllerState = _native.SpiControllerState
     UartState = _native.UartState
     GpioPinState = _native.GpioPinState
+    I2cDeviceKind = _native.I2cDeviceKind
+    I2cDeviceInfo = _native.I2cDeviceInfo
+    SpiFlashInfo = _native.SpiFlashInfo
     I2cTargetBench = _native.I2cTargetBench
     SpiTargetBench = _native.SpiTargetBench
     I3cTargetBench = _native.I3cTargetBench
@@ -389,9 +398,8 @@ class VirtualAdapter:
         return self._native.i3c
 
     # ------------------------------------------------------------ profiles
-    # The profile an adapter was built from: the bench does not report every
-    # setting it was given (device kinds, page sizes, GPIO input levels), so
-    # saving takes those from here.
+    # The profile an adapter was built from: saving lists devices in its order
+    # and takes from it the two I3C target settings the bench does not report.
     _profile_record: Optional[Dict[str, Any]] = None
 
     @classmethod
@@ -406,8 +414,7 @@ class VirtualAdapter:
 
     def to_profile(self) -> Dict[str, Any]:
         """The current bench in the loaded-profile form (``profiles.dumps``
-        writes it as text). Devices attached by hand, outside a profile, raise
-        ``ProfileError``: the bench does not report their kind and settings."""
+        writes it as text), devices attached by hand included."""
         from pyvantorsdk import profiles
 
         return profiles.capture(self, self._profile_record)

@@ -57,14 +57,18 @@ def register(commands: Any) -> None:
         description="Initialise the controller and assign dynamic addresses: to the targets "
         "listed with --target (by SETDASA for a static address), and to the others by ENTDAA. "
         "--target takes STATIC[:DYNAMIC] or KEY=VALUE,... with the keys of a target record "
-        f"({', '.join(TARGET_KEYS)}).",
+        f"({', '.join(TARGET_KEYS)}). --profile adds the I3C targets with a static address "
+        "of a bench profile (a file or a shipped name), each at its static address.",
         examples=["vantor i3c init", "vantor i3c init --target 0x50:0x0a",
-                  "vantor i3c init --target static=0x50,dynamic=0x0a,dcr=0xc5 --json"],
+                  "vantor i3c init --target static=0x50,dynamic=0x0a,dcr=0xc5 --json",
+                  "vantor i3c init --profile i3c-bus"],
         func=run_init, prepare=prepare_init,
     )
     add_controller_options(init)
     init.add_argument("--target", action="append", default=[], metavar="TARGET",
                       help="a known target (repeatable)")
+    init.add_argument("--profile", metavar="FILE",
+                      help="the known targets of a bench profile's I3C bus")
 
     table = subcommand(
         sub, "table", help="print the adapter's table of targets",
@@ -199,8 +203,37 @@ def address_value(text: str, what: str = "address") -> int:
     return value
 
 
+def profile_targets(path_or_name: str) -> List[Dict[str, Any]]:
+    """The targets of a profile's I3C bus that have a static address, as
+    target records addressed by SETDASA at that address. The others are
+    left to ENTDAA."""
+    from pyvantorsdk import profiles
+
+    try:
+        profile = profiles.load(profiles.resolve(path_or_name))
+    except profiles.ProfileError as error:
+        raise UsageError(str(error)) from None
+    targets = []
+    for entry in profile["i3c"]["targets"]:
+        static = entry["static_address"]
+        if static is None:
+            continue
+        target: Dict[str, Any] = {key: 0 for key in TARGET_KEYS}
+        target.update(
+            static_address=static, dynamic_address=static, pid=entry["pid"].to_bytes(6, "big"),
+            bcr=entry["bcr"], dcr=entry["dcr"], mwl=entry["mwl"], mrl=entry["mrl"],
+            max_ibi_payload_length=entry["max_ibi_payload"],
+        )
+        targets.append(target)
+    return targets
+
+
 def prepare_init(args: argparse.Namespace) -> None:
     args.targets = [parse_target(entry) for entry in args.target]
+    if args.profile is not None:
+        listed = {target["static_address"] for target in args.targets}
+        args.targets += [target for target in profile_targets(args.profile)
+                         if target["static_address"] not in listed]
 
 
 def table_rows(table: Sequence[Dict[str, Any]]) -> List[str]:

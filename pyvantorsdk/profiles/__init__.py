@@ -1063,15 +1063,17 @@ def _known(record: Optional[Profile], section: str, key: str) -> Dict[Any, Tuple
 def capture(adapter: "VirtualAdapter", record: Optional[Profile] = None) -> Profile:
     """Read the bench of `adapter` into the loaded form.
 
-    The bench reports the contents of every device and the I3C targets in
-    full, but not the kind, page size and address width of an I2C device or
-    an SPI flash's JEDEC id, nor the GPIO input levels and external supply it
-    was given. Those come from `record`, the profile the adapter was built
-    from; a device the record does not describe raises ProfileError."""
+    The bench reports every device it attached with its settings and
+    contents, the GPIO input levels and the external supply it was given.
+    `record`, the profile the adapter was built from (if any), gives the
+    order devices are listed in and two settings of I3C targets the bench
+    does not report (``hdr_ddr``, ``max_data_speed``). A device of the
+    caller's own, attached from C++, has no profile form: ProfileError."""
     system = adapter.system
     identity = system.identity
     usb = system.usb_settings
     measurements = system.analog_measurements
+    levels = adapter.gpio.driven_levels
     profile: Profile = {
         "version": FORMAT_VERSION,
         "adapter": {
@@ -1088,42 +1090,52 @@ def capture(adapter: "VirtualAdapter", record: Optional[Profile] = None) -> Prof
             "cdc_enabled": usb.cdc_enabled,
             "cdc_mode": usb.cdc_mode,
         },
-        "power": {"external_mv": record["power"]["external_mv"] if record else None},
+        "power": {"external_mv": adapter.power.external_voltage},
         "measurements": {
             "io_mv": measurements.io_mv,
             "i3c_low_mv": measurements.i3c_low_mv,
             "i3c_high_mv": measurements.i3c_high_mv,
         },
-        "gpio": {"inputs": dict(record["gpio"]["inputs"]) if record else {}},
+        "gpio": {
+            "inputs": {str(pin): level for pin, level in enumerate(levels) if level is not None}
+        },
     }
 
-    known = _known(record, "i2c", "devices")
     devices: List[Profile] = []
-    for bus in (0, 1):
-        for ten_bit, addresses in ((False, range(0x80)), (True, range(0x400))):
-            for address in addresses:
-                memory = adapter.i2c.memory(bus, address, ten_bit=ten_bit)
-                if not memory:
-                    continue
-                place = (bus, ten_bit or address > 0x7F, address)
-                device = _recorded(known, place, f"I2C bus {bus} address {address:#04x}")
-                fill = 0xFF if device["kind"] == "eeprom" else 0x00
-                devices.append({**device, "contents": bytes(memory).rstrip(bytes([fill]))})
+    for info in adapter.i2c.devices:
+        where = f"I2C bus {info.bus} address {info.address:#04x}"
+        device = {"bus": info.bus, "address": info.address, "ten_bit": info.ten_bit}
+        device.update(_memory_device(info, where))
+        memory = bytes(adapter.i2c.memory(info.bus, info.address, ten_bit=info.ten_bit))
+        fill = 0xFF if device["kind"] == "eeprom" else 0x00
+        devices.append({**device, "contents": memory.rstrip(bytes([fill]))})
+    known = _known(record, "i2c", "devices")
     profile["i2c"] = {
         "devices": _in_profile_order(
             known, devices, lambda d: (d["bus"], d["ten_bit"], d["address"])
         )
     }
 
-    known = _known(record, "spi", "devices")
+    flashes = {flash.chip_select: flash for flash in adapter.spi.flashes}
     devices = []
     for chip_select in range(4):
-        memory = adapter.spi.memory(chip_select)
-        if memory:
-            device = _recorded(known, chip_select, f"SPI chip select {chip_select}")
-            devices.append(
-                {**device, "size": len(memory), "contents": bytes(memory).rstrip(b"\xff")}
-            )
+        memory = bytes(adapter.spi.memory(chip_select))
+        if not memory:
+            continue
+        flash = flashes.get(chip_select)
+        if flash is None:
+            raise _unreported(f"SPI chip select {chip_select}")
+        devices.append(
+            {
+                "chip_select": chip_select,
+                "kind": "flash",
+                "size": flash.size,
+                "jedec_id": bytes(flash.jedec_id),
+                "busy_polls": flash.busy_polls,
+                "contents": memory.rstrip(b"\xff"),
+            }
+        )
+    known = _known(record, "spi", "devices")
     profile["spi"] = {"devices": _in_profile_order(known, devices, lambda d: d["chip_select"])}
 
     known = _known(record, "i3c", "targets")
@@ -1148,11 +1160,14 @@ def capture(adapter: "VirtualAdapter", record: Optional[Profile] = None) -> Prof
             }
         )
     targets = _in_profile_order(known, targets, lambda t: t["pid"])
+    legacy = [
+        {
+            "address": info.address,
+            **_memory_device(info, f"I2C address {info.address:#04x} on the I3C bus"),
+        }
+        for info in adapter.i3c.i2c_devices
+    ]
     known = _known(record, "i3c", "i2c_devices")
-    legacy = []
-    for address in range(0x80):
-        if adapter.i3c.i2c_memory(address):
-            legacy.append(_recorded(known, address, f"I2C address {address:#04x} on the I3C bus"))
     ports = adapter.i3c.ports
     profile["i3c"] = {
         "targets": targets,
@@ -1170,14 +1185,27 @@ def capture(adapter: "VirtualAdapter", record: Optional[Profile] = None) -> Prof
     return profile
 
 
-def _recorded(known: Mapping[Any, Tuple[int, Profile]], place: Any, where: str) -> Profile:
-    found = known.get(place)
-    if found is None:
-        raise ProfileError(
-            f"{where}: a device attached outside a profile; the bench does not report its "
-            "kind and settings, so describe it in the profile the adapter is built from"
-        )
-    return {key: value for key, value in found[1].items() if key != "contents"}
+def _unreported(where: str) -> ProfileError:
+    return ProfileError(
+        f"{where}: a device of the caller's own, which a profile cannot describe; "
+        "detach it before saving"
+    )
+
+
+def _memory_device(info: Any, where: str) -> Profile:
+    """The kind and sizes of an attached I2C device, as a profile gives them
+    (a register map has the format's defaults for the EEPROM settings)."""
+    kind = info.kind.name.lower()
+    if kind == "register_map":
+        return {"kind": kind, "size": 256, "page_size": 16, "address_bytes": 1}
+    if kind != "eeprom":
+        raise _unreported(where)
+    return {
+        "kind": kind,
+        "size": info.size,
+        "page_size": info.page_size,
+        "address_bytes": info.address_bytes,
+    }
 
 
 def _in_profile_order(

@@ -109,6 +109,16 @@ void HidTransport::startReader() {
 
 void HidTransport::stopReader() {
     if (running_) running_->store(false);
+    // The reader may be blocked in a read for up to kReadTimeoutMs; the
+    // handle wakes it, so stopping waits only for a report being handled.
+    // The handle is the reader's own: open, reopen and close replace or drop
+    // it only after this.
+    if (handle_) handle_->cancelReads();
+    {
+        // Orders the flag before the check of a reader about to pause.
+        std::lock_guard<std::mutex> lock(pauseMutex_);
+    }
+    pauseCv_.notify_all();
     if (readerThread_.joinable()) {
         if (onReaderThread()) {
             // Only the destructor gets here on the reader thread: the loop
@@ -144,7 +154,12 @@ void HidTransport::readerLoop(const std::atomic<bool>& running) {
                 }
                 if (onReadError_) onReadError_();
             }
-            std::this_thread::sleep_for(kReadErrorPause);
+            // The callback may have destroyed the transport: `running` first.
+            if (!running.load()) break;
+            // A dead device fails every read at once; the pause keeps the
+            // loop from spinning and ends early when the reader is stopped.
+            std::unique_lock<std::mutex> lock(pauseMutex_);
+            pauseCv_.wait_for(lock, kReadErrorPause, [&] { return !running.load(); });
             continue;
         }
         readBuffer_.resize(std::min(static_cast<size_t>(result), reportSize));

@@ -5,9 +5,11 @@
 // reports and reopens the device by its path after a failed write.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +109,9 @@ class HidTransport {
     // from inside the report callback.
     std::shared_ptr<std::atomic<bool>> running_;
     std::vector<uint8_t> readBuffer_;
+    // The reader's pause after a failed read; stopReader cuts it short.
+    std::mutex pauseMutex_;
+    std::condition_variable pauseCv_;
     std::thread readerThread_;
     std::vector<uint8_t> writeBuffer_;  // reused output report buffer
 };

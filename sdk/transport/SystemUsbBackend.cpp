@@ -4,6 +4,9 @@
 #include <hidapi/hidapi.h>
 #include <libusb-1.0/libusb.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <mutex>
 
 namespace vantor::usb {
@@ -22,15 +25,38 @@ class SystemHidDevice final : public HidDevice {
     SystemHidDevice(const SystemHidDevice&) = delete;
     SystemHidDevice& operator=(const SystemHidDevice&) = delete;
 
+    // hid_read_timeout cannot be woken from another thread, and hid_close
+    // must not run while it waits, so a wait longer than one slice is cut
+    // into slices with cancelReads checked between them. A close then waits
+    // one slice at most.
     int readTimeout(uint8_t* data, size_t length, int milliseconds) override {
-        return hid_read_timeout(device_, data, length, milliseconds);
+        using Clock = std::chrono::steady_clock;
+        const bool unlimited = milliseconds < 0;
+        const auto deadline =
+            Clock::now() + std::chrono::milliseconds(unlimited ? 0 : milliseconds);
+        for (;;) {
+            if (cancelled_.load()) return 0;
+            int slice = kReadSliceMs;
+            if (!unlimited) {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                        .count();
+                slice = static_cast<int>(std::clamp<long long>(left, 0, kReadSliceMs));
+            }
+            const int result = hid_read_timeout(device_, data, length, slice);
+            if (result != 0 || (!unlimited && Clock::now() >= deadline)) return result;
+        }
     }
     int write(const uint8_t* data, size_t length) override {
         return hid_write(device_, data, length);
     }
+    void cancelReads() override { cancelled_.store(true); }
 
   private:
+    static constexpr int kReadSliceMs = 10;
+
     hid_device* device_;
+    std::atomic<bool> cancelled_{false};
 };
 
 // ------------------------------------------------------------- libusb-1.0

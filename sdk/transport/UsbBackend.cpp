@@ -53,6 +53,7 @@ class ProviderHidDevice final : public HidDevice {
         return device_->readTimeout(data, length, milliseconds);
     }
     int write(const uint8_t* data, size_t length) override { return device_->write(data, length); }
+    void cancelReads() override { device_->cancelReads(); }
 
   private:
     std::shared_ptr<HidBackend> provider_;  // declared first: outlives device_

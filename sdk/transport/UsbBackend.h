@@ -3,7 +3,8 @@
 // The seam between the transports and the USB libraries.
 //
 // Each method stands for exactly one hidapi or libusb-1.0 call (named in its
-// comment) with the same meaning and return conventions, so that the
+// comment) with the same meaning and return conventions, except
+// HidDevice::cancelReads, which hidapi lacks, so that the
 // transport algorithms run unchanged against the system libraries and against
 // virtual adapters. Enumeration returns owned C++ records instead of the
 // libraries' linked lists; that is the only translation.
@@ -43,6 +44,13 @@ class HidDevice {
     virtual int readTimeout(uint8_t* data, size_t length, int milliseconds) = 0;
     // hid_write: `data[0]` is the report id; bytes written or negative.
     virtual int write(const uint8_t* data, size_t length) = 0;
+    // No hidapi counterpart. Makes a readTimeout blocked on another thread
+    // return 0 now, and every later one return 0 at once: the handle is about
+    // to be closed, and its reader must let go of it without waiting out its
+    // timeout. Safe from any thread while a read runs; the handle itself may
+    // be destroyed only after that read has returned. A device that cannot
+    // wake a read leaves it to end at its timeout.
+    virtual void cancelReads() {}
 };
 
 class HidBackend {

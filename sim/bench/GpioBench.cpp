@@ -19,6 +19,11 @@ std::optional<uint8_t> GpioBench::outputLevel(uint8_t number) const {
     return state.level;
 }
 
+std::optional<uint8_t> GpioBench::drivenLevel(uint8_t number) const {
+    return state_.firmware().withLock(
+        [&](Firmware& fw) { return fw.family<GpioFirmware>().driven(number); });
+}
+
 GpioPinState GpioBench::pin(uint8_t number) const {
     return state_.firmware().withLock(
         [&](Firmware& fw) { return fw.family<GpioFirmware>().pin(number); });

@@ -31,6 +31,8 @@ class GpioBench {
     // The level an output pin drives; nothing when the pin is not an output.
     std::optional<uint8_t> outputLevel(uint8_t number) const;
     GpioPinState pin(uint8_t number) const;
+    // The level driveInput last put on a pin; nothing before it was driven.
+    std::optional<uint8_t> drivenLevel(uint8_t number) const;
 
   private:
     VirtualAdapter::State& state_;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "sim/VirtualAdapter.h"
 
@@ -24,6 +25,27 @@ struct I2cEepromOptions {
     size_t pageSize = 16;      // a page write wraps at this boundary
     uint8_t addressBytes = 1;  // memory address width: 1 (up to 256 bytes) or 2 (up to 64 KiB)
 };
+
+// What a device attached by the bench is.
+enum class I2cDeviceKind : uint8_t {
+    Eeprom,
+    RegisterMap,
+    Other,  // a target of the caller's own
+};
+
+// An attached I2C device as the bench reports it.
+struct I2cDeviceInfo {
+    uint8_t bus = 0;  // always 0 on the I3C bus
+    uint16_t address = 0;
+    bool tenBit = false;
+    I2cDeviceKind kind = I2cDeviceKind::Other;
+    size_t size = 0;           // memory bytes (256 for a register map, 0 without memory)
+    size_t pageSize = 0;       // an EEPROM's page; 0 for the other kinds
+    uint8_t addressBytes = 0;  // an EEPROM's memory address width; 1 for a register map
+};
+
+// Fills kind, size, page size and address width from the device itself.
+void describeI2cDevice(const I2cTarget& target, I2cDeviceInfo& info);
 
 // What an I2C controller bus is set to (bus 0 or 1).
 struct I2cBusState {
@@ -57,6 +79,9 @@ class I2cBench {
     bool writeMemory(uint8_t bus, uint16_t address, size_t offset, const Bytes& data,
                      bool tenBit = false);
     I2cBusState bus(uint8_t number) const;
+    // Every attached device: bus 0 first, on each bus 7-bit addresses before
+    // 10-bit ones, each in address order.
+    std::vector<I2cDeviceInfo> devices() const;
 
   private:
     VirtualAdapter::State& state_;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "sim/bench/I2cBench.h"
 #include "sim/devices/I2cDevices.h"
 #include "sim/devices/I3cDevices.h"
 #include "sim/firmware/I3cFirmware.h"
@@ -87,6 +88,19 @@ Bytes I3cBench::i2cMemory(uint8_t address) const {
     return state_.firmware().withLock([&](Firmware& fw) {
         const I2cTarget* device = fw.family<I3cFirmware>().i2cDevice(address);
         return device != nullptr ? device->memory() : Bytes{};
+    });
+}
+
+std::vector<I2cDeviceInfo> I3cBench::i2cDevices() const {
+    return state_.firmware().withLock([](Firmware& fw) {
+        const I3cFirmware& i3c = fw.family<I3cFirmware>();
+        std::vector<I2cDeviceInfo> out;
+        for (const uint8_t address : i3c.i2cAddresses()) {
+            I2cDeviceInfo& info = out.emplace_back();
+            info.address = address;
+            describeI2cDevice(*i3c.i2cDevice(address), info);
+        }
+        return out;
     });
 }
 

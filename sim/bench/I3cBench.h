@@ -18,6 +18,7 @@ namespace vantor::sim {
 
 class I2cTarget;          // "sim/devices/I2cDevices.h"
 struct I2cEepromOptions;  // "sim/bench/I2cBench.h"
+struct I2cDeviceInfo;     // "sim/bench/I2cBench.h"
 
 // What an I3C target is made of. A static address, when there is one, is a
 // 7-bit I2C-style address (0x08..0x77).
@@ -130,6 +131,8 @@ class I3cBench {
     bool attachI2c(uint8_t address, std::shared_ptr<I2cTarget> device);
     bool detachI2c(uint8_t address);
     Bytes i2cMemory(uint8_t address) const;
+    // The legacy I2C devices, in address order (bus 0, 7-bit).
+    std::vector<I2cDeviceInfo> i2cDevices() const;
 
     // Connector insertion and removal, reported to the host; false when the
     // port is already in that state or does not exist.

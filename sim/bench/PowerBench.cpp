@@ -11,6 +11,11 @@ void PowerBench::setExternalVoltage(uint16_t millivolts) {
         [&](Firmware& fw) { fw.family<PowerFirmware>().setExternalMillivolts(millivolts); });
 }
 
+std::optional<uint16_t> PowerBench::externalVoltage() const {
+    return state_.firmware().withLock(
+        [](Firmware& fw) { return fw.family<PowerFirmware>().externalMillivolts(); });
+}
+
 RailState PowerBench::ioRail() const {
     return state_.firmware().withLock(
         [](Firmware& fw) { return fw.family<PowerFirmware>().rail(); });

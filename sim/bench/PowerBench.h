@@ -4,6 +4,7 @@
 // sees it, and the external supply that may feed it.
 
 #include <cstdint>
+#include <optional>
 
 #include "sim/VirtualAdapter.h"
 
@@ -24,6 +25,8 @@ class PowerBench {
     // host has handed the rail over to it.
     void setExternalVoltage(uint16_t millivolts);
     RailState ioRail() const;
+    // What setExternalVoltage last set; nothing before it was called.
+    std::optional<uint16_t> externalVoltage() const;
 
   private:
     VirtualAdapter::State& state_;

@@ -40,6 +40,21 @@ bool SpiBench::writeMemory(uint8_t chipSelect, size_t offset, const Bytes& data)
     });
 }
 
+std::vector<SpiFlashInfo> SpiBench::flashes() const {
+    return state_.firmware().withLock([](Firmware& fw) {
+        const SpiFirmware& spi = fw.family<SpiFirmware>();
+        std::vector<SpiFlashInfo> out;
+        for (uint8_t chipSelect = 0; chipSelect < SpiFirmware::kChipSelects; ++chipSelect) {
+            const auto* flash = dynamic_cast<const SpiFlash*>(spi.target(chipSelect));
+            if (flash == nullptr) continue;
+            const SpiFlashOptions options = flash->options();
+            out.push_back(
+                SpiFlashInfo{chipSelect, options.size, options.jedecId, options.busyPolls});
+        }
+        return out;
+    });
+}
+
 SpiControllerState SpiBench::controller() const {
     return state_.firmware().withLock(
         [](Firmware& fw) { return fw.family<SpiFirmware>().state(); });

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "sim/VirtualAdapter.h"
 
@@ -22,6 +23,14 @@ struct SpiFlashOptions {
     // After a page program or sector erase, this many status bytes still
     // read busy before the operation completes (0: completes at once).
     unsigned busyPolls = 2;
+};
+
+// A flash attached by the bench, with the options it was attached with.
+struct SpiFlashInfo {
+    uint8_t chipSelect = 0;
+    size_t size = 0;
+    std::array<uint8_t, 3> jedecId{};
+    unsigned busyPolls = 0;
 };
 
 // What the SPI controller is set to (values as on the wire).
@@ -49,6 +58,9 @@ class SpiBench {
     Bytes memory(uint8_t chipSelect) const;
     bool writeMemory(uint8_t chipSelect, size_t offset, const Bytes& data);
     SpiControllerState controller() const;
+    // The flashes, in chip-select order; targets of the caller's own are not
+    // listed.
+    std::vector<SpiFlashInfo> flashes() const;
 
   private:
     VirtualAdapter::State& state_;

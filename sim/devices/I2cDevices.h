@@ -71,6 +71,10 @@ class I2cEeprom final : public I2cPointerMemory {
     uint16_t write(const uint8_t* subaddress, size_t subaddressSize, const uint8_t* data,
                    size_t size) override;
 
+    I2cEepromOptions options() const {
+        return I2cEepromOptions{memory_.size(), pageSize_, addressBytes_};
+    }
+
   private:
     size_t pageSize_;
 };

@@ -55,6 +55,9 @@ class SpiFlash final : public SpiTarget {
     bool writeMemory(size_t offset, const uint8_t* data, size_t size) override;
 
     uint8_t status() const;
+    SpiFlashOptions options() const {
+        return SpiFlashOptions{memory_.size(), jedecId_, busyPolls_};
+    }
 
   private:
     size_t addressOf(const uint8_t* mosi) const;  // bytes 1..3 of a frame

@@ -106,6 +106,7 @@ bool GpioFirmware::drive(uint8_t number, uint8_t level, Firmware& firmware) {
     if (number >= kPins || level > kHigh) return false;
     Pin& pin = pins_[number];
     pin.driven = level;
+    pin.drivenByBench = true;
     // Outputs and unconfigured pins ignore the outside level until they
     // become inputs.
     if (!pin.state.configured || pin.state.output || pin.state.level == level) return true;
@@ -123,6 +124,11 @@ bool GpioFirmware::drive(uint8_t number, uint8_t level, Firmware& firmware) {
 
 GpioPinState GpioFirmware::pin(uint8_t number) const {
     return number < kPins ? pins_[number].state : GpioPinState{};
+}
+
+std::optional<uint8_t> GpioFirmware::driven(uint8_t number) const {
+    if (number >= kPins || !pins_[number].drivenByBench) return std::nullopt;
+    return pins_[number].driven;
 }
 
 }  // namespace vantor::sim

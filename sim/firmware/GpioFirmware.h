@@ -41,11 +41,14 @@ class GpioFirmware final : public FirmwareFamily {
     // The bench (firmware mutex held). False for an invalid pin or level.
     bool drive(uint8_t pin, uint8_t level, Firmware& firmware);
     GpioPinState pin(uint8_t number) const;
+    // The level the bench put on a pin; nothing before the bench drove it.
+    std::optional<uint8_t> driven(uint8_t number) const;
 
   private:
     struct Pin {
         GpioPinState state;
         uint8_t driven = 0;  // the level the bench puts on the pin
+        bool drivenByBench = false;
     };
 
     void configure(const Request& request, Firmware& firmware);

@@ -48,6 +48,16 @@ std::optional<uint16_t> I2cFirmware::key(uint16_t address, bool tenBit) {
     return address;
 }
 
+std::vector<std::pair<uint16_t, bool>> I2cFirmware::addresses(uint8_t number) const {
+    std::vector<std::pair<uint16_t, bool>> out;
+    if (number >= kBuses) return out;
+    for (const auto& entry : buses_[number].targets) {
+        const bool tenBit = (entry.first & kTenBitKey) != 0;
+        out.emplace_back(static_cast<uint16_t>(entry.first & ~kTenBitKey), tenBit);
+    }
+    return out;
+}
+
 I2cFirmware::Bus* I2cFirmware::bus(uint8_t number) {
     return number < kBuses ? &buses_[number] : nullptr;
 }

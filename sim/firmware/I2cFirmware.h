@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "sim/bench/I2cBench.h"
@@ -52,6 +53,9 @@ class I2cFirmware final : public FirmwareFamily {
     bool attach(uint8_t bus, uint16_t address, bool tenBit, std::shared_ptr<I2cTarget> target);
     bool detach(uint8_t bus, uint16_t address, bool tenBit);
     I2cTarget* target(uint8_t bus, uint16_t address, bool tenBit) const;
+    // The addresses of a bus's targets (10-bit ones flagged): 7-bit ones
+    // first, each kind in address order.
+    std::vector<std::pair<uint16_t, bool>> addresses(uint8_t bus) const;
     I2cBusState busState(uint8_t bus) const;
 
   private:

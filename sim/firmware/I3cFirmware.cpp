@@ -120,6 +120,13 @@ I2cTarget* I3cFirmware::i2cDevice(uint8_t address) const {
     return it == i2c_.end() ? nullptr : it->second.get();
 }
 
+std::vector<uint8_t> I3cFirmware::i2cAddresses() const {
+    std::vector<uint8_t> out;
+    out.reserve(i2c_.size());
+    for (const auto& entry : i2c_) out.push_back(entry.first);
+    return out;
+}
+
 I3cEventOutcome I3cFirmware::raiseIbi(uint64_t pid, const Bytes& payload, Firmware& firmware) {
     I3cTarget* const raising = target(pid);
     if (raising == nullptr) return I3cEventOutcome::NoSuchTarget;

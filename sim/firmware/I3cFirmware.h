@@ -121,6 +121,7 @@ class I3cFirmware final : public FirmwareFamily {
     bool attachI2c(uint8_t address, std::shared_ptr<I2cTarget> device);
     bool detachI2c(uint8_t address);
     I2cTarget* i2cDevice(uint8_t address) const;
+    std::vector<uint8_t> i2cAddresses() const;  // in address order
     I3cEventOutcome raiseIbi(uint64_t pid, const Bytes& payload, Firmware& firmware);
     I3cEventOutcome requestHotJoin(uint64_t pid, Firmware& firmware);
     const I3cControllerState& controller() const { return controller_; }

@@ -52,7 +52,13 @@ void PowerFirmware::reset() {
 void PowerFirmware::setExternalMillivolts(uint16_t millivolts) {
     const uint16_t before = rail().millivolts;
     externalMillivolts_ = millivolts;
+    externalSet_ = true;
     if (rail().millivolts != before) publish();
+}
+
+std::optional<uint16_t> PowerFirmware::externalMillivolts() const {
+    if (!externalSet_) return std::nullopt;
+    return externalMillivolts_;
 }
 
 RailState PowerFirmware::rail() const {

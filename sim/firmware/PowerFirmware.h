@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "sim/bench/I3cBench.h"
@@ -63,6 +64,8 @@ class PowerFirmware final : public FirmwareFamily {
     // The bench (firmware mutex held).
     void setExternalMillivolts(uint16_t millivolts);
     RailState rail() const;
+    // What setExternalMillivolts last set; nothing before it was called.
+    std::optional<uint16_t> externalMillivolts() const;
     // False when the port does not exist or already is in that state.
     bool plugI3cConnector(uint8_t port, uint8_t connectorType, Firmware& firmware);
     bool unplugI3cConnector(uint8_t port, Firmware& firmware);
@@ -102,6 +105,7 @@ class PowerFirmware final : public FirmwareFamily {
     Setting current_;
     Setting persisted_;
     uint16_t externalMillivolts_ = kDefaultMillivolts;
+    bool externalSet_ = false;  // by the bench
     I3cPorts i3c_;
 };
 

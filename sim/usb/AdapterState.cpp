@@ -174,13 +174,20 @@ void VirtualAdapter::State::dispatch(const Bytes& message,
     }
 }
 
-int VirtualAdapter::State::hidRead(uint64_t epoch, uint8_t* data, size_t length, int milliseconds) {
+void VirtualAdapter::State::wakeHidReaders() {
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    inputCv_.notify_all();
+}
+
+int VirtualAdapter::State::hidRead(uint64_t epoch, uint8_t* data, size_t length, int milliseconds,
+                                   const std::atomic<bool>* cancelled) {
     if (data == nullptr && length > 0) return -1;
     const bool unlimited = milliseconds < 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : milliseconds);
 
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+        if (cancelled != nullptr && cancelled->load()) return 0;
         if (!aliveLocked(epoch)) return -1;
         if (failReads_ > 0) {
             --failReads_;

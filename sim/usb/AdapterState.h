@@ -14,6 +14,7 @@
 // first when both are needed). Handlers and the firmware run without this
 // mutex held.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -82,8 +83,13 @@ struct VirtualAdapter::State {
     // hid_write of one output report (report id first); dispatches every
     // completed request message.
     int hidWrite(uint64_t epoch, const uint8_t* data, size_t length);
-    // hid_read_timeout (milliseconds < 0: no limit).
-    int hidRead(uint64_t epoch, uint8_t* data, size_t length, int milliseconds);
+    // hid_read_timeout (milliseconds < 0: no limit). Returns 0 at once while
+    // `cancelled` (when given) is set; see wakeHidReaders.
+    int hidRead(uint64_t epoch, uint8_t* data, size_t length, int milliseconds,
+                const std::atomic<bool>* cancelled = nullptr);
+    // Wakes every blocked hidRead to check its cancel flag again. Set the
+    // flag first: taking the mutex here orders it before the readers' check.
+    void wakeHidReaders();
 
     // ---------------------------------------------------------- libusb side
     int bulkTransfer(uint64_t epoch, uint64_t handleId, uint8_t endpoint, uint8_t* data, int length,

@@ -77,15 +77,22 @@ class VirtualHidDevice final : public usb::HidDevice {
         : adapter_(std::move(adapter)), epoch_(epoch) {}
 
     int readTimeout(uint8_t* data, size_t length, int milliseconds) override {
-        return adapter_->hidRead(epoch_, data, length, milliseconds);
+        return adapter_->hidRead(epoch_, data, length, milliseconds, &cancelled_);
     }
     int write(const uint8_t* data, size_t length) override {
         return adapter_->hidWrite(epoch_, data, length);
+    }
+    // The blocked read waits on the adapter's input condition, so the flag
+    // alone would be seen only at its timeout: the adapter wakes it.
+    void cancelReads() override {
+        cancelled_.store(true);
+        adapter_->wakeHidReaders();
     }
 
   private:
     std::shared_ptr<State> adapter_;
     uint64_t epoch_;
+    std::atomic<bool> cancelled_{false};
 };
 
 class VirtualHidBackend final : public usb::HidBackend {

@@ -172,6 +172,72 @@ TEST(HidTransportThread, DestroyingTheTransportInsideTheCallbackIsSafe) {
     EXPECT_EQ(destroyed.get_future().wait_for(kWaitLimit), std::future_status::ready);
 }
 
+TEST(HidTransportThread, DestroyingTheTransportInsideTheReadErrorCallbackIsSafe) {
+    Adapter adapter("LOSTSELF");
+    auto transport = std::make_unique<HidTransport>();
+    std::promise<void> destroyed;
+    transport->setReadErrorCallback([&transport, &destroyed] {
+        std::promise<void>* signal = &destroyed;  // the closure dies with the transport
+        transport.reset();
+        signal->set_value();
+    });
+    ASSERT_TRUE(transport->open(adapter.path(), ""));
+    adapter.unplug();
+    EXPECT_EQ(destroyed.get_future().wait_for(kWaitLimit), std::future_status::ready);
+}
+
+// Devices that wait for input without a limit, whatever timeout the reader
+// asks for: only a cancelled read lets go of the reader.
+struct UnlimitedReads final : ForwardingHidBackend {
+    struct Device final : usb::HidDevice {
+        explicit Device(std::unique_ptr<usb::HidDevice> device) : inner(std::move(device)) {}
+        int readTimeout(uint8_t* data, size_t length, int) override {
+            return inner->readTimeout(data, length, -1);
+        }
+        int write(const uint8_t* data, size_t length) override {
+            return inner->write(data, length);
+        }
+        void cancelReads() override { inner->cancelReads(); }
+        std::unique_ptr<usb::HidDevice> inner;
+    };
+    std::unique_ptr<usb::HidDevice> openPath(const std::string& path) override {
+        auto device = ForwardingHidBackend::openPath(path);
+        if (!device) return nullptr;
+        return std::make_unique<Device>(std::move(device));
+    }
+};
+
+TEST(HidTransportThread, ReopenAndCloseWakeAReaderBlockedInARead) {
+    Adapter adapter("WAKE");
+    UnlimitedReads backend;
+    Inbox<Bytes> received;
+    HidTransport transport(backend);
+    transport.setReportCallback([&](const Bytes& report) { received.push(report); });
+    ASSERT_TRUE(transport.open(adapter.path(), ""));
+    adapter.sendReport(Bytes{1});
+    ASSERT_TRUE(received.waitFor(1));  // the reader is back in a read that never times out
+
+    ASSERT_TRUE(transport.reopen());  // hangs unless the old handle's read is woken
+    adapter.sendReport(Bytes{2});
+    ASSERT_TRUE(received.waitFor(2));  // the new handle was not cancelled with the old one
+    transport.close();
+    EXPECT_FALSE(transport.isConnected());
+}
+
+TEST(VirtualHidThread, ACancelWakesABlockedReadAndEndsEveryLaterOne) {
+    Adapter adapter("CANCEL");
+    auto device = sim::virtualHidBackend().openPath(adapter.path());
+    ASSERT_NE(device, nullptr);
+    Bytes buffer(64);
+    auto blocked = std::async(
+        std::launch::async, [&] { return device->readTimeout(buffer.data(), buffer.size(), -1); });
+    device->cancelReads();
+    EXPECT_EQ(blocked.get(), 0);
+    // Also when a report waits: the handle is on its way to being closed.
+    adapter.sendReport(Bytes{7});
+    EXPECT_EQ(device->readTimeout(buffer.data(), buffer.size(), -1), 0);
+}
+
 TEST(UsbRoutingConcurrent, ReplacingTheProviderWhileListingIsSafe) {
     Adapter adapter("ROUTING");
     // The same virtual backends installed again and again: every listing must

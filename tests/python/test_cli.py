@@ -403,6 +403,17 @@ def test_i3c_init_table_and_private_transfers(cli):
     assert cli("i3c", "ccc", "getmwl", "0x08").out == "64\n"
 
 
+def test_i3c_init_takes_the_known_targets_from_a_profile(capsys):
+    with sim.VirtualAdapter.from_profile("i3c-bus") as adapter:
+        result = Cli(adapter, capsys)("i3c", "init", "--profile", "i3c-bus")
+    # The target with a static address keeps it (SETDASA); the other joins by ENTDAA.
+    assert result.out.splitlines() == [
+        "DA    SA    PID             BCR   DCR   MWL   MRL   IBI  CONF",
+        "0x30  0x30  04a012345601  0x06  0xc5  256   256   0    0x00",
+        "0x08  --    04a012345602  0x07  0x00  256   256   4    0x00",
+    ]
+
+
 def test_i3c_ibi_follow_prints_each_interrupt(cli):
     finish = cli.start("i3c", "ibi", "--init", "--follow", "-n", "2", requests_before_wait=3)
     assert cli.adapter.i3c.raise_ibi(0x0123456789AB, b"\x2a")

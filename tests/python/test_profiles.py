@@ -179,13 +179,52 @@ class TestRoundTrip:
         with sim.VirtualAdapter.from_profile(tmp_path / "plain.toml") as again:
             assert again.to_profile() == expected
 
-    def test_a_device_attached_by_hand_cannot_be_saved(self):
-        with sim.VirtualAdapter() as adapter:
-            adapter.i2c.attach_eeprom(0, 0x57)
-            with pytest.raises(
-                ProfileError, match="I2C bus 0 address 0x57: a device attached outside"
-            ):
-                adapter.to_profile()
+    def test_a_bench_set_up_by_hand_saves_and_loads(self, tmp_path):
+        with sim.VirtualAdapter(serial="HAND") as adapter:
+            adapter.i2c.attach_eeprom(
+                1, 0x57, size=2048, page_size=64, address_bytes=2
+            )
+            adapter.i2c.write_memory(1, 0x57, 0, b"\x01\x02")
+            adapter.i2c.attach_register_map(0, 0x2C1, ten_bit=True)
+            adapter.spi.attach_flash(3, size=8192, jedec_id=b"\xc2\x28\x17", busy_polls=7)
+            adapter.spi.write_memory(3, 4, b"flash")
+            adapter.i3c.attach_i2c_eeprom(0x50, size=512, page_size=32, address_bytes=2)
+            adapter.i3c.attach_i2c_register_map(0x21)
+            adapter.gpio.drive_input(5, 1)
+            adapter.gpio.drive_input(2, 0)
+            adapter.power.set_external_voltage(2700)
+            saved = tmp_path / "hand.toml"
+            adapter.save_profile(saved)
+            expected = adapter.to_profile()
+        loaded = profiles.load(saved)
+        assert loaded == expected
+        assert loaded["i2c"]["devices"] == [
+            {"bus": 0, "address": 0x2C1, "ten_bit": True, "kind": "register_map", "size": 256,
+             "page_size": 16, "address_bytes": 1, "contents": b""},
+            {"bus": 1, "address": 0x57, "ten_bit": False, "kind": "eeprom", "size": 2048,
+             "page_size": 64, "address_bytes": 2, "contents": b"\x01\x02"},
+        ]
+        assert loaded["spi"]["devices"] == [
+            {"chip_select": 3, "kind": "flash", "size": 8192, "jedec_id": b"\xc2\x28\x17",
+             "busy_polls": 7, "contents": b"\xff" * 4 + b"flash"},
+        ]
+        assert loaded["i3c"]["i2c_devices"] == [
+            {"address": 0x21, "kind": "register_map", "size": 256, "page_size": 16,
+             "address_bytes": 1},
+            {"address": 0x50, "kind": "eeprom", "size": 512, "page_size": 32,
+             "address_bytes": 2},
+        ]
+        assert loaded["gpio"]["inputs"] == {"2": 0, "5": 1}
+        assert loaded["power"]["external_mv"] == 2700
+        with sim.VirtualAdapter.from_profile(saved) as again:
+            assert again.to_profile() == expected
+
+    def test_hand_attached_devices_follow_the_profile_the_adapter_came_from(self, full):
+        with sim.VirtualAdapter.from_profile(full) as adapter:
+            adapter.i2c.attach_eeprom(0, 0x10)
+            devices = adapter.to_profile()["i2c"]["devices"]
+        # The profile's own devices keep their order; the new one comes after.
+        assert [(d["bus"], d["address"]) for d in devices] == [(1, 0x1A3), (0, 0x20), (0, 0x10)]
 
 
 @pytest.mark.parametrize("name", profiles.shipped())
