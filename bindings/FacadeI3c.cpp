@@ -103,6 +103,14 @@ auto keepingBytes(Sdk sdk, Call call) {
         } catch (VantorStatusError& e) {
             e.attachData(std::move(data));
             throw;
+        } catch (nb::python_error& e) {
+            // With the interpreter lock held the status arrives as a Python
+            // exception already built: the bytes go onto it directly.
+            nb::object i3cError = nb::module_::import_("pyvantorsdk.errors").attr("I3cError");
+            if (PyObject_IsInstance(e.value().ptr(), i3cError.ptr()) == 1) {
+                nb::setattr(e.value(), "data", nb::bytes(data.data(), data.size()));
+            }
+            throw;
         }
         return toBytes(data);
     } else {
