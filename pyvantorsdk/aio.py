@@ -83,6 +83,7 @@ from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceFacade, Notification, Status
 from pyvantorsdk.errors import DisconnectError
 
 if TYPE_CHECKING:
+    import os
     from collections.abc import Mapping, Sequence
 
     from pyvantorsdk._cpp._pyvantorsdk_cpp import (
@@ -129,8 +130,10 @@ _log = logging.getLogger("pyvantorsdk.aio")
 
 # DeviceFacade methods that are not adapter operations: the connection is
 # the device's own business, and events come through events().
+# `trace` is the blocking facade's context manager; here start_trace and
+# stop_trace are awaited like the operations.
 _NOT_OPERATIONS = frozenset(
-    {"connect", "connect_serial", "disconnect", "on_notification", "on_connection_lost"}
+    {"connect", "connect_serial", "disconnect", "on_notification", "on_connection_lost", "trace"}
 )
 
 # The coroutine methods of AsyncDevice: every public method of DeviceFacade
@@ -848,6 +851,8 @@ class AsyncDevice:
         async def spi_transfer_bulk(self, data: bytes, transfer_length: int) -> bytes: ...
         async def spi_use_external_voltage(self, persist: bool = False) -> None: ...
         async def spi_write_bulk(self, data: bytes) -> None: ...
+        async def start_trace(self, path: str | os.PathLike[str]) -> None: ...
+        async def stop_trace(self) -> None: ...
         async def uart_deinit(self) -> None: ...
         async def uart_get_bus_voltage(self) -> int: ...
         async def uart_init(
