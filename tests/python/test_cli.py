@@ -15,7 +15,7 @@ from dataclasses import dataclass
 import pytest
 
 import pyvantorsdk
-from pyvantorsdk import DeviceFacade, sim
+from pyvantorsdk import sim
 from pyvantorsdk.cli import main as cli_main
 from pyvantorsdk.cli.i2c import detect_grid
 
@@ -505,25 +505,6 @@ def test_help_lists_every_subcommand_with_examples(capsys):
             continue
         assert cli_main.main([*path, "--help"]) == 0
         assert "examples:\n" in capsys.readouterr().out, path
-
-
-class _TracingFacade(DeviceFacade):
-    calls: list = []
-
-    def start_trace(self, path):
-        self.calls.append(("start", path))
-
-    def stop_trace(self):
-        self.calls.append(("stop",))
-
-
-def test_trace_starts_before_connecting_and_stops_after_a_failure(cli, monkeypatch, tmp_path):
-    if hasattr(DeviceFacade, "start_trace"):
-        pytest.skip("the facade records traces itself")
-    monkeypatch.setattr(cli_main, "DeviceFacade", _TracingFacade)
-    trace = str(tmp_path / "t.pcapng")
-    assert cli("--trace", trace, "i2c", "get", "-y", "A", "0x42").rc == 1
-    assert _TracingFacade.calls == [("start", trace), ("stop",)]
 
 
 # ------------------------------------------------------ CCC argument forms
