@@ -106,3 +106,21 @@ def run_readme_example(heading: str) -> None:
     with contextlib.redirect_stdout(printed):
         exec(compile(code, f"README: {heading}", "exec"), {})
     assert printed.getvalue().splitlines() == shown
+
+
+# What `vantor --sim i2c detect -y A` prints: the default virtual bench has
+# an EEPROM at 0x50 and a register map at 0x68 on bus A.
+DEFAULT_GRID = "".join(
+    line + "\n"
+    for line in [
+        "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f",
+        "00: " + "   " * 8 + "-- " * 8,
+        "10: " + "-- " * 16,
+        "20: " + "-- " * 16,
+        "30: " + "-- " * 16,
+        "40: " + "-- " * 16,
+        "50: 50 " + "-- " * 15,
+        "60: " + "-- " * 8 + "68 " + "-- " * 7,
+        "70: " + "-- " * 8 + "   " * 8,
+    ]
+)

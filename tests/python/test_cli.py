@@ -15,6 +15,7 @@ from dataclasses import dataclass
 import pytest
 
 import pyvantorsdk
+from helpers import DEFAULT_GRID
 from pyvantorsdk import sim
 from pyvantorsdk.cli import main as cli_main
 from pyvantorsdk.cli.i2c import detect_grid
@@ -81,20 +82,6 @@ def cli(capsys):
 
 
 # --------------------------------------------------------------- i2c detect
-DEFAULT_GRID = "".join(
-    line + "\n"
-    for line in [
-        "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f",
-        "00: " + "   " * 8 + "-- " * 8,
-        "10: " + "-- " * 16,
-        "20: " + "-- " * 16,
-        "30: " + "-- " * 16,
-        "40: " + "-- " * 16,
-        "50: 50 " + "-- " * 15,
-        "60: " + "-- " * 8 + "68 " + "-- " * 7,
-        "70: " + "-- " * 8 + "   " * 8,
-    ]
-)
 
 
 def test_detect_prints_the_grid_of_answering_addresses(cli):

@@ -13,20 +13,7 @@ from pathlib import Path
 
 import pytest
 
-GRID_A = "".join(
-    line + "\n"
-    for line in [
-        "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f",
-        "00: " + "   " * 8 + "-- " * 8,
-        "10: " + "-- " * 16,
-        "20: " + "-- " * 16,
-        "30: " + "-- " * 16,
-        "40: " + "-- " * 16,
-        "50: 50 " + "-- " * 15,
-        "60: " + "-- " * 8 + "68 " + "-- " * 7,
-        "70: " + "-- " * 8 + "   " * 8,
-    ]
-)
+from helpers import DEFAULT_GRID
 
 
 def vantor(*argv: str, cwd: Path) -> subprocess.CompletedProcess:
@@ -39,7 +26,7 @@ def vantor(*argv: str, cwd: Path) -> subprocess.CompletedProcess:
 @pytest.mark.parametrize(
     "argv, rc, check",
     [
-        (["--sim", "i2c", "detect", "-y", "A"], 0, lambda out, err: out == GRID_A),
+        (["--sim", "i2c", "detect", "-y", "A"], 0, lambda out, err: out == DEFAULT_GRID),
         (["--sim", "i2c", "dump", "-y", "-r", "0x00-0x0f", "A", "0x50"], 0,
          lambda out, err: out.splitlines()[1]
          == "00: 76 61 6e 74 6f 72 20 76 69 72 74 75 61 6c 20 45    vantor virtual E"),
@@ -77,7 +64,7 @@ def test_console_script_is_installed(tmp_path):
         pytest.skip("the package is not installed in this interpreter's environment")
     done = subprocess.run([str(script), "--sim", "i2c", "detect", "-y", "A"],
                           capture_output=True, text=True, timeout=60, cwd=tmp_path)
-    assert (done.returncode, done.stdout) == (0, GRID_A)
+    assert (done.returncode, done.stdout) == (0, DEFAULT_GRID)
 
 
 @pytest.mark.skipif(shutil.which("tshark") is None, reason="tshark is not installed")
