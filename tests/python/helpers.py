@@ -8,7 +8,25 @@ import io
 import struct
 import threading
 from pathlib import Path
-from typing import List, NamedTuple
+from typing import Any, Dict, List, NamedTuple
+
+from pyvantorsdk import (
+    I2cOpenDrainRate,
+    I3cDriveStrength,
+    I3cOpenDrainRate,
+    I3cPushPullRate,
+    UartBaudRate,
+    UartDataSize,
+    UartHwHandshake,
+    UartParity,
+    UartStopBit,
+)
+
+UART_8N1 = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
+            UartDataSize.BITS_8, UartStopBit.ONE)
+# The arguments of i3c_controller_init every I3C test brings its bus up with.
+I3C_RATES = (I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25, I3cOpenDrainRate.OPEN_DRAIN_1_MHZ,
+             I2cOpenDrainRate.FAST_MODE, I3cDriveStrength.STANDARD)
 
 NOTIF_CODES = {
     "hot_join": 0x1982,
@@ -20,6 +38,13 @@ NOTIF_CODES = {
     "spi_target": 0x0E81,
     "i3c_target": 0x1A81,
 }
+
+
+def i3c_entry(pid: int, static: int = 0, dynamic: int = 0) -> Dict[str, Any]:
+    """An I3C target dictionary for i3c_init_bus or i3c_ccc_entdaa."""
+    return {"static_address": static, "dynamic_address": dynamic, "pid": pid.to_bytes(6, "big"),
+            "bcr": 0, "dcr": 0, "mwl": 0, "mrl": 0, "max_ibi_payload_length": 0,
+            "configuration": 0}
 
 
 def response(request: bytes, status: int = 0, payload: bytes = b"") -> bytes:

@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import pytest
 
-from helpers import Collector
 from pyvantorsdk import (
     DeviceFacade, GpioFunctionality, GpioInterruptNotification, GpioLogicLevel, GpioPinNumber,
     GpioTriggerType, I2cBus, I2cPullUp, SpiBitOrder, SpiChipSelect, SpiChipSelectPolarity,
@@ -122,6 +121,9 @@ def test_bulk_without_the_interface():
         assert info.value.operation == "i2c_write_bulk"
         with pytest.raises(errors.CapabilityError):
             dev.spi_read_bulk(b"\x03", 4)
+        with pytest.raises(errors.CapabilityError) as info:
+            dev.i3c_sdr_write_bulk(0x30, b"\x00", b"\x01")
+        assert info.value.status_code == StatusCode.SDK_ERROR_BULK_UNAVAILABLE
         assert adapter.requests == []
 
 
@@ -141,7 +143,7 @@ def test_one_voltage_rail_for_four_ports(adapter, dev):
     assert info.value.operation == "i2c_set_bus_voltage"
 
 
-def test_uart(adapter, dev):
+def test_uart(adapter, dev, events):
     with pytest.raises(errors.FirmwareError) as info:
         dev.uart_send_message(b"x")  # not initialised
     assert info.value.operation == "uart_send_message"
@@ -160,14 +162,12 @@ def test_uart(adapter, dev):
     dev.uart_send_message(message)
     assert adapter.uart.sent == message
 
-    received = Collector()
-    dev.on_notification(received)
     adapter.uart.loopback = True
     dev.uart_send_message(b"ping")
     assert adapter.uart.inject(b"pong")
-    assert received.wait_for(2)
-    assert all(isinstance(n, UartRxNotification) for n in received.items)
-    assert b"".join(n.data for n in received.items) == b"pingpong"
+    assert events.wait_for(2)
+    assert all(isinstance(n, UartRxNotification) for n in events.items)
+    assert b"".join(n.data for n in events.items) == b"pingpong"
     dev.uart_deinit()
     assert not adapter.uart.state.initialized
 
@@ -215,9 +215,7 @@ class TestGpio:
         assert adapter.gpio.output_level(0) == 0
         assert dev.gpio_digital_read(GpioPinNumber.PIN_1) == 0
 
-    def test_inputs_and_interrupts(self, adapter, dev):
-        received = Collector()
-        dev.on_notification(received)
+    def test_inputs_and_interrupts(self, adapter, dev, events):
         pin = GpioPinNumber.PIN_3
         dev.gpio_configure_pin(pin, GpioFunctionality.DIGITAL_INPUT)
         adapter.gpio.drive_input(pin, 1)
@@ -226,11 +224,11 @@ class TestGpio:
         assert adapter.gpio.pin(pin).trigger == 3
         adapter.gpio.drive_input(pin, 0)
         adapter.gpio.drive_input(pin, 1)
-        assert received.wait_for(2)
-        edges = [(n.pin_number, n.triggered_edge, n.logic_level) for n in received.items]
-        assert all(isinstance(n, GpioInterruptNotification) for n in received.items)
+        assert events.wait_for(2)
+        edges = [(n.pin_number, n.triggered_edge, n.logic_level) for n in events.items]
+        assert all(isinstance(n, GpioInterruptNotification) for n in events.items)
         assert edges == [(2, GpioTriggerType.FALLING_EDGE, 0), (2, GpioTriggerType.RISING_EDGE, 1)]
         dev.gpio_disable_interrupt(pin)
         adapter.gpio.drive_input(pin, 0)
         dev.gpio_digital_read(pin)  # the reader has handled anything sent before this answer
-        assert len(received.items) == 2
+        assert len(events.items) == 2

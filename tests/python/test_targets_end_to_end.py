@@ -8,7 +8,6 @@ from __future__ import annotations
 
 import pytest
 
-from helpers import Collector
 from pyvantorsdk import (
     DeviceModel,
     I2cBus,
@@ -50,13 +49,6 @@ GETMWL, GETMRL, GETPID, GETBCR, GETDCR = 0x8B, 0x8C, 0x8D, 0x8E, 0x8F
 def adapter(request):
     with sim.VirtualAdapter(request.param, serial=f"E2E-{request.param.name}") as a:
         yield a
-
-
-@pytest.fixture
-def events(dev):
-    collector = Collector()
-    dev.on_notification(collector)
-    return collector
 
 
 def bus_events(events, kind, count, *fields):
