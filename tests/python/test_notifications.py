@@ -47,6 +47,7 @@ CASES = [
     # Too short for its kind, or a code the library does not know.
     (gpio_interrupt(4, 2, 0)[:8], "UnknownNotification", {}),
     (notification(0x7777, b"\x01\x02"), "UnknownNotification", {}),
+    (notification(0x1983, HJ_PID), "UnknownNotification", {}),  # an I3C code of no event
     # Lengths beyond the bytes present are capped.
     (notification(NOTIF_CODES["uart"], struct.pack("<H", 50) + b"abc"), "UartRxNotification",
      {"data": b"abc"}),
