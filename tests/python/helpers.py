@@ -7,8 +7,9 @@ import contextlib
 import io
 import struct
 import threading
+import time
 from pathlib import Path
-from typing import Any, Dict, List, NamedTuple
+from typing import Any, Callable, Dict, List, NamedTuple
 
 from pyvantorsdk import (
     I2cOpenDrainRate,
@@ -84,6 +85,17 @@ class Collector:
     def wait_for(self, count: int, timeout: float = 2.0) -> bool:
         with self._cond:
             return self._cond.wait_for(lambda: len(self.items) >= count, timeout)
+
+
+def wait_until(condition: Callable[[], bool], timeout: float = 5.0) -> bool:
+    """Polls a condition that no event announces (a counter of the SDK, a
+    memory of the bench); False once `timeout` seconds have passed."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.002)
+    return True
 
 
 class I2cTransfer(NamedTuple):

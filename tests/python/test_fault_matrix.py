@@ -17,13 +17,21 @@ from __future__ import annotations
 
 import struct
 import threading
-import time
 from dataclasses import dataclass
 from typing import Any, Callable, Dict, Iterator, List, Optional, Type
 
 import pytest
 
-from helpers import I3C_RATES, UART_8N1, Collector, command_of, i3c_entry, response, uart_rx
+from helpers import (
+    I3C_RATES,
+    UART_8N1,
+    Collector,
+    command_of,
+    i3c_entry,
+    response,
+    uart_rx,
+    wait_until,
+)
 from pyvantorsdk import (
     DeviceFacade,
     GpioFunctionality,
@@ -372,16 +380,6 @@ class Bench:
         before = len(self.notifications.items)
         self.adapter.send(uart_rx(b"sync"))
         assert self.notifications.wait_for(before + 1)
-
-
-def wait_until(predicate: Callable[[], bool], timeout: float = 5.0) -> bool:
-    """Polls a condition that no event announces (a counter of the SDK)."""
-    deadline = time.monotonic() + timeout
-    while not predicate():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.002)
-    return True
 
 
 # --------------------------------------------------------------------- faults
