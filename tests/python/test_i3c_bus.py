@@ -117,13 +117,6 @@ def test_colliding_requests_are_refused_and_leave_the_bus_alone(bus, dev, listed
     assert dev.i3c_get_device_table() == before
 
 
-def test_listed_target_that_is_not_on_the_bus_is_reported(bus, dev):
-    with pytest.raises(errors.I3cError) as info:
-        dev.i3c_init_bus(LISTED + [i3c_entry(0x0E05, dynamic=0x40)])
-    assert i3c_status(info) == StatusCode.FW_I3C_BUS_INIT_NACK_ENTDAA
-    assert set(by_pid(dev.i3c_get_device_table())) == set(IDENTITY)
-
-
 # ------------------------------------------------------- common command codes
 
 
