@@ -11,9 +11,14 @@ import pytest
 from pyvantorsdk import DeviceFacade, profiles, sim
 from pyvantorsdk.profiles import ProfileError
 
-# Every part of the format at once, with values away from the defaults.
+# Every part of the format at once, with values away from the defaults; small
+# tables written inline.
 FULL = """\
 version = 1
+usb = { webusb_enabled = 1, cdc_enabled = 1, cdc_mode = 2 }
+power = { external_mv = 2500 }
+measurements = { io_mv = 3100, i3c_low_mv = 1700, i3c_high_mv = 3200 }
+gpio.inputs = { 0 = 1, 4 = 0 }
 
 [adapter]
 model = "quillex"
@@ -25,23 +30,6 @@ manufacturer = "Bench Co"
 product_name = "Rig \\"7\\""
 hw_version = "HW 2.1"
 fw_version = "FW 9.9.9"
-
-[usb]
-webusb_enabled = 1
-cdc_enabled = 1
-cdc_mode = 2
-
-[power]
-external_mv = 2500
-
-[measurements]
-io_mv = 3100
-i3c_low_mv = 1700
-i3c_high_mv = 3200
-
-[gpio.inputs]
-0 = 1
-4 = 0
 
 [[i2c.devices]]
 bus = 1
@@ -93,11 +81,7 @@ bus = 1
 address = 0x3C
 model = "register_map"
 contents_hex = "0102"
-
-[[i2c_target.regions]]
-start = 0x00
-end = 0x0F
-access = "ro"
+regions = [{ start = 0x00, end = 0x0F, access = "ro" }]
 
 [spi_target]
 mode = 2
@@ -107,13 +91,7 @@ chip_select_polarity = "active_high"
 model = "flash"
 engine = "isr"
 contents_hex = "a5a5"
-
-[spi_target.flash]
-address_bytes = 3
-page_size = 128
-write_cycle_us = 100
-jedec_id = "1f2001"
-flags = 1
+flash = { address_bytes = 3, page_size = 128, write_cycle_us = 100, jedec_id = "1f2001", flags = 1 }
 
 [i3c_target]
 memory_layout = "2x512"
