@@ -1,10 +1,12 @@
 # SPDX-License-Identifier: MIT
-"""Fixtures: a virtual adapter and a facade connected to it."""
+"""Fixtures: a virtual adapter, a facade connected to it, and the
+notifications that facade receives."""
 
 from __future__ import annotations
 
 import pytest
 
+from helpers import Collector
 from pyvantorsdk import DeviceFacade, sim
 
 
@@ -20,3 +22,9 @@ def dev(adapter):
         assert d.connect(adapter.path)
         yield d
 
+
+@pytest.fixture
+def events(dev):
+    collector = Collector()
+    dev.on_notification(collector)
+    return collector

@@ -7,8 +7,27 @@ import contextlib
 import io
 import struct
 import threading
+import time
 from pathlib import Path
-from typing import List, NamedTuple
+from typing import Any, Callable, Dict, List, NamedTuple
+
+from pyvantorsdk import (
+    I2cOpenDrainRate,
+    I3cDriveStrength,
+    I3cOpenDrainRate,
+    I3cPushPullRate,
+    UartBaudRate,
+    UartDataSize,
+    UartHwHandshake,
+    UartParity,
+    UartStopBit,
+)
+
+UART_8N1 = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
+            UartDataSize.BITS_8, UartStopBit.ONE)
+# The arguments of i3c_controller_init every I3C test brings its bus up with.
+I3C_RATES = (I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25, I3cOpenDrainRate.OPEN_DRAIN_1_MHZ,
+             I2cOpenDrainRate.FAST_MODE, I3cDriveStrength.STANDARD)
 
 NOTIF_CODES = {
     "hot_join": 0x1982,
@@ -20,6 +39,13 @@ NOTIF_CODES = {
     "spi_target": 0x0E81,
     "i3c_target": 0x1A81,
 }
+
+
+def i3c_entry(pid: int, static: int = 0, dynamic: int = 0) -> Dict[str, Any]:
+    """An I3C target dictionary for i3c_init_bus or i3c_ccc_entdaa."""
+    return {"static_address": static, "dynamic_address": dynamic, "pid": pid.to_bytes(6, "big"),
+            "bcr": 0, "dcr": 0, "mwl": 0, "mrl": 0, "max_ibi_payload_length": 0,
+            "configuration": 0}
 
 
 def response(request: bytes, status: int = 0, payload: bytes = b"") -> bytes:
@@ -59,6 +85,17 @@ class Collector:
     def wait_for(self, count: int, timeout: float = 2.0) -> bool:
         with self._cond:
             return self._cond.wait_for(lambda: len(self.items) >= count, timeout)
+
+
+def wait_until(condition: Callable[[], bool], timeout: float = 5.0) -> bool:
+    """Polls a condition that no event announces (a counter of the SDK, a
+    memory of the bench); False once `timeout` seconds have passed."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.002)
+    return True
 
 
 class I2cTransfer(NamedTuple):

@@ -18,30 +18,16 @@ from pathlib import Path
 
 import pytest
 
-from helpers import command_of, response, uart_rx
+from helpers import I3C_RATES, UART_8N1, command_of, response, uart_rx
 from pyvantorsdk import (
     DeviceFacade,
     I2cBus,
-    I2cOpenDrainRate,
     I2cPullUp,
-    I3cDriveStrength,
-    I3cOpenDrainRate,
-    I3cPushPullRate,
-    UartBaudRate,
-    UartDataSize,
-    UartHwHandshake,
-    UartParity,
-    UartStopBit,
     aio,
     errors,
     sim,
 )
 from pyvantorsdk._cpp import _pyvantorsdk_cpp as native
-
-UART_ARGS = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
-             UartDataSize.BITS_8, UartStopBit.ONE)
-I3C_RATES = (I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25, I3cOpenDrainRate.OPEN_DRAIN_1_MHZ,
-             I2cOpenDrainRate.FAST_MODE, I3cDriveStrength.STANDARD)
 
 
 def run(coroutine):
@@ -69,8 +55,8 @@ SAMPLES = {
     "i2c-nack": [lambda d: d.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7),
                  lambda d: d.i2c_read(I2cBus.A, 0x33, b"", 1, False)],
     "refused-before-sending": [lambda d: d.i2c_write(I2cBus.A, 0x50, bytes(5), b"x", False)],
-    "argument-type": [lambda d: d.uart_init(4, *UART_ARGS[1:])],
-    "uart": [lambda d: d.uart_init(*UART_ARGS), lambda d: d.uart_send_message(b"ping")],
+    "argument-type": [lambda d: d.uart_init(4, *UART_8N1[1:])],
+    "uart": [lambda d: d.uart_init(*UART_8N1), lambda d: d.uart_send_message(b"ping")],
     "spi": [lambda d: d.spi_controller_init(0, 0, 0, 0, 0, 1_000_000),
             lambda d: d.spi_transfer(b"\x9f", 4)],
     "gpio": [lambda d: d.gpio_configure_pin(0, 0), lambda d: d.gpio_digital_read(0)],

@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
 """AsyncDeviceFacade against the virtual adapter: transaction ids as given,
-raw responses at the response callback, notifications routed by command code,
-short messages dropped, and every command family reachable."""
+raw responses at the response callback, notifications at theirs in order
+with the responses, short messages dropped, and every command family
+reachable. The notification objects themselves are test_notifications.py's."""
 
 from __future__ import annotations
 
@@ -12,28 +13,18 @@ import weakref
 
 import pytest
 
-from helpers import NOTIF_CODES, Collector, command_of, notification, response, uart_rx
+from helpers import UART_8N1, Collector, command_of, notification, response, uart_rx
 from pyvantorsdk import (
     AsyncDeviceFacade,
     I2cBus,
     I2cPullUp,
-    I3cHotJoinNotification,
     StatusCode,
-    UartBaudRate,
-    UartDataSize,
-    UartHwHandshake,
-    UartParity,
-    UartRxNotification,
-    UartStopBit,
-    UnknownNotification,
 )
 
 DISCONNECT = StatusCode.SDK_ERROR_DISCONNECT.value
 WRONG_REQUEST = StatusCode.SDK_ERROR_WRONG_REQUEST.value
 PID = bytes([0x01, 0x23, 0x45, 0x67, 0x89, 0xAB])
 CCC_CODE = 0x1909
-UART_ARGS = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
-             UartDataSize.BITS_8, UartStopBit.ONE)
 
 
 @pytest.fixture
@@ -73,6 +64,11 @@ def barrier(adapter, events, count):
 ], ids=["system", "i2c", "raw-ccc", "bulk-query"])
 def test_before_connect_the_status_is_disconnect(call):
     assert call(AsyncDeviceFacade()) == DISCONNECT
+
+
+def test_settings_take_their_members_only():
+    with pytest.raises(TypeError):
+        AsyncDeviceFacade().uart_init(1, 0, *UART_8N1[1:])
 
 
 class TestResponses:
@@ -141,26 +137,6 @@ class TestResponses:
                               for item in (("event", bytes([tid])), ("response", tid))]
 
 
-class TestNotifications:
-    @pytest.mark.parametrize("message, cls", [
-        (notification(NOTIF_CODES["hot_join"], PID + bytes([0x27, 0xC6, 0x09])), I3cHotJoinNotification),
-        (uart_rx(b"hi"), UartRxNotification),
-        (notification(0x7777, b"\x01\x02"), UnknownNotification),
-        (notification(0x1983, PID), UnknownNotification),
-    ], ids=["hot-join", "uart", "unknown-code", "unlisted-i3c-code"])
-    def test_routed_by_command_code(self, adapter, facade, events, message, cls):
-        adapter.send(message)
-        assert events.wait_for(1)
-        assert type(events.items[0]) is cls
-        assert events.items[0].payload == message
-
-    def test_hot_join_fields(self, adapter, facade, events):
-        adapter.send(notification(NOTIF_CODES["hot_join"], PID + bytes([0x27, 0xC6, 0x09])))
-        assert events.wait_for(1)
-        event = events.items[0]
-        assert (event.pid, event.bcr, event.dcr, event.dynamic_address) == (PID, 0x27, 0xC6, 9)
-
-
 class TestRawCcc:
     def test_data_is_appended_to_the_header_and_may_be_empty(self, adapter, facade):
         adapter.set_handler(lambda r: None)
@@ -202,7 +178,7 @@ FAMILIES = {
     "bulk-query": lambda f, i: f.get_bulk_capabilities(i),
     "rail": lambda f, i: f.i2c_set_bus_voltage(i, 3300),
     "i2c": lambda f, i: f.i2c_controller_init(i, I2cBus.A, 400_000, I2cPullUp.KOHM_4_7),
-    "uart": lambda f, i: f.uart_init(i, *UART_ARGS),
+    "uart": lambda f, i: f.uart_init(i, *UART_8N1),
     "spi": lambda f, i: f.spi_controller_init(i, 0, 0, 0, 0, 0, 1_000_000),
     "gpio": lambda f, i: f.gpio_digital_read(i, 0),
     "i3c": lambda f, i: f.i3c_get_device_table(i),

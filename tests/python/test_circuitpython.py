@@ -13,14 +13,7 @@ from adafruit_bus_device.spi_device import SPIDevice
 
 from helpers import I2cTransfer, i2c_transfers, run_readme_example
 from pyvantorsdk import GpioPinNumber, I2cBus, SpiChipSelect, errors
-from pyvantorsdk.circuitpython import (
-    I2C,
-    SPI,
-    ChipSelect,
-    DigitalInOut,
-    Direction,
-    Pull,
-)
+from pyvantorsdk.circuitpython import I2C, SPI, ChipSelect, DigitalInOut, Direction, Pull
 
 DEVICE = 0x48
 
@@ -49,46 +42,25 @@ OUT = bytes([0x10, 0x11, 0x12, 0x13, 0x14, 0x15])
 # (call on the bus with an 8-byte input buffer, transfers, buffer afterwards)
 SLICES = [
     ("writeto_whole", lambda b, buf: b.writeto(DEVICE, OUT), [write(OUT)], None),
-    (
-        "writeto_start_end",
-        lambda b, buf: b.writeto(DEVICE, OUT, start=1, end=3),
-        [write(OUT[1:3])],
-        None,
-    ),
-    (
-        "writeto_end_past_buffer",
-        lambda b, buf: b.writeto(DEVICE, OUT, start=4),
-        [write(OUT[4:])],
-        None,
-    ),
-    (
-        "readfrom_into_slice",
-        lambda b, buf: b.readfrom_into(DEVICE, buf, start=2, end=5),
-        [read(3)],
-        b"\xee\xee\x00\x01\x02\xee\xee\xee",
-    ),
-    (
-        "short_write_then_read_one_transfer",
-        lambda b, buf: b.writeto_then_readfrom(
-            DEVICE, OUT, buf, out_start=0, out_end=1, in_start=6
-        ),
-        [read(2, subaddress=OUT[:1])],
-        b"\xee" * 6 + b"\x10\x11",
-    ),
-    (
-        "long_write_then_read_without_stop",
-        lambda b, buf: b.writeto_then_readfrom(DEVICE, OUT, buf, out_start=1, in_end=2),
-        [write(OUT[1:], non_stop=True), read(2)],
-        # The register map takes the first byte written (0x11) as its
-        # pointer, which runs on past the four data bytes.
-        b"\x15\x16" + b"\xee" * 6,
-    ),
+    ("writeto_start_end", lambda b, buf: b.writeto(DEVICE, OUT, start=1, end=3),
+     [write(OUT[1:3])], None),
+    ("writeto_end_past_buffer", lambda b, buf: b.writeto(DEVICE, OUT, start=4), [write(OUT[4:])],
+     None),
+    ("readfrom_into_slice", lambda b, buf: b.readfrom_into(DEVICE, buf, start=2, end=5), [read(3)],
+     b"\xee\xee\x00\x01\x02\xee\xee\xee"),
+    ("short_write_then_read_one_transfer",
+     lambda b, buf: b.writeto_then_readfrom(DEVICE, OUT, buf, out_start=0, out_end=1, in_start=6),
+     [read(2, subaddress=OUT[:1])], b"\xee" * 6 + b"\x10\x11"),
+    # The register map takes the first byte written (0x11) as its pointer,
+    # which runs on past the four data bytes.
+    ("long_write_then_read_without_stop",
+     lambda b, buf: b.writeto_then_readfrom(DEVICE, OUT, buf, out_start=1, in_end=2),
+     [write(OUT[1:], non_stop=True), read(2)], b"\x15\x16" + b"\xee" * 6),
 ]
 
 
-@pytest.mark.parametrize(
-    "call, transfers, result", [row[1:] for row in SLICES], ids=[row[0] for row in SLICES]
-)
+@pytest.mark.parametrize("call, transfers, result", [row[1:] for row in SLICES],
+                         ids=[row[0] for row in SLICES])
 def test_slices_on_the_bus(adapter, i2c, call, transfers, result):
     buffer = bytearray(b"\xee" * 8)
     call(i2c, buffer)

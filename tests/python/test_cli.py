@@ -9,27 +9,17 @@ import json
 import shutil
 import subprocess
 import threading
-import time
 from dataclasses import dataclass
 
 import pytest
 
 import pyvantorsdk
-from helpers import DEFAULT_GRID
+from helpers import DEFAULT_GRID, wait_until
 from pyvantorsdk import sim
 from pyvantorsdk.cli import main as cli_main
 from pyvantorsdk.cli.i2c import detect_grid
 
 BUS_A = 0
-
-
-def wait_until(condition, timeout=5.0):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.001)
-    return True
 
 
 @dataclass

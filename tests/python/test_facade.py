@@ -5,22 +5,17 @@ general methods, errors and argument conversion."""
 from __future__ import annotations
 
 import re
-import struct
 
 import pytest
 
 import pyvantorsdk
-from helpers import command_of, response
+from helpers import UART_8N1, response
 from pyvantorsdk import (
     DeviceFacade,
     DeviceInfo,
     DeviceModel,
+    SpiMode,
     StatusCode,
-    UartBaudRate,
-    UartDataSize,
-    UartHwHandshake,
-    UartParity,
-    UartStopBit,
     errors,
     find_adapters,
     sim,
@@ -142,9 +137,6 @@ class TestGeneralMethods:
             assert info.value.operation == "get_usb_config"
 
 
-UART_ARGS = (UartBaudRate.BAUD_9600, UartHwHandshake.DISABLED, UartParity.NONE,
-             UartDataSize.BITS_8, UartStopBit.ONE)
-
 # Arguments for every method that talks to the adapter.
 CALLS = [
     ("get_device_info", ()), ("reset_device", ()), ("enter_boot_mode", ()),
@@ -157,7 +149,7 @@ CALLS = [
     ("i2c_write_bulk", (0, 0x50, b"", b"\x01", False)),
     ("i2c_read_bulk", (0, 0x50, b"", 1, False)),
     ("uart_set_bus_voltage", (3300,)), ("uart_use_external_voltage", ()),
-    ("uart_get_bus_voltage", ()), ("uart_init", UART_ARGS), ("uart_set_parameters", UART_ARGS),
+    ("uart_get_bus_voltage", ()), ("uart_init", UART_8N1), ("uart_set_parameters", UART_8N1),
     ("uart_deinit", ()), ("uart_send_message", (b"x",)),
     ("spi_set_bus_voltage", (3300,)), ("spi_use_external_voltage", ()),
     ("spi_get_bus_voltage", ()), ("spi_controller_init", (0, 0, 0, 0, 0, 1000000)),
@@ -172,7 +164,7 @@ CALLS = [
 
 
 # Every integer argument of the device methods, one value outside its field
-# each: (id, method, arguments).
+# each, and arguments of the wrong kind: (id, method, arguments).
 OUT_OF_RANGE_CASES = [
     ("usb-webusb-256", "set_usb_config", (256, 0, 0)),
     ("usb-cdc-256", "set_usb_config", (0, 256, 0)),
@@ -190,6 +182,9 @@ OUT_OF_RANGE_CASES = [
     ("i2c-pull-up-value", "i2c_set_pull_up_resistors", (0, 256)),
     ("i2c-deinit-bus", "i2c_deinit", (-1,)),
     ("i2c-write-address", "i2c_write", (0, 256, b"", b"\x01", False)),
+    ("i2c-bus-other-enum", "i2c_write", (SpiMode.MODE_1, 0x50, b"", b"\x01", False)),
+    ("i2c-subaddress-text", "i2c_write", (0, 0x50, "00", b"\x01", False)),
+    ("i2c-data-list", "i2c_write", (0, 0x50, b"", [1, 2], False)),
     ("i2c-read-address", "i2c_read", (0, 256, b"", 1, False)),
     ("i2c-read-length", "i2c_read", (0, 0x50, b"", 65536, False)),
     ("i2c-scan-bus", "i2c_scan_bus", (256,)),
@@ -240,7 +235,7 @@ class TestErrors:
     def test_uart_settings_take_their_members_only(self, adapter, dev, baudrate):
         adapter.clear()
         with pytest.raises(TypeError):
-            dev.uart_init(baudrate, *UART_ARGS[1:])
+            dev.uart_init(baudrate, *UART_8N1[1:])
         assert adapter.requests == []
 
     def test_timeout_beyond_int_is_a_type_error(self):
@@ -297,24 +292,6 @@ class TestDescriptions:
         for name in self.TARGET_LISTS:
             params, defaults, doc = described(getattr(DeviceFacade, name))
             assert described(getattr(self.ASYNC, name)) == (params.replace(" = \\0", ""), None, doc)
-
-    def test_async_commands_return_the_send_status(self, adapter):
-        commands = self.ASYNC()
-        assert commands.i2c_deinit(1, 0) == StatusCode.SDK_ERROR_DISCONNECT.value
-        assert commands.connect(adapter.path)
-        adapter.clear()
-        # Transaction ids go out as given; responses are dropped.
-        assert commands.i2c_write(0x1234, 0, 0x50, b"\x00", b"\x01", False) == 0
-        assert commands.gpio_digital_read(7, 2) == 0
-        assert commands.i2c_scan_bus(9, 0, include_10bit=True) == 0
-        assert adapter.wait_for_requests(3)
-        sent = [(struct.unpack_from("<H", r)[0], command_of(r)) for r in adapter.requests]
-        assert [tid for tid, _ in sent] == [0x1234, 7, 9]
-        # A refusal before sending is a status too, never an exception.
-        assert commands.i2c_write(1, 0, 0x50, bytes(5), b"x", False) == StatusCode.SDK_ERROR_WRONG_REQUEST.value
-        with pytest.raises(TypeError):
-            commands.uart_init(1, 0, 0, 0, 0, 0)  # members only, as on DeviceFacade
-        commands.disconnect()
 
 
 class TestRepr:

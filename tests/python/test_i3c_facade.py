@@ -18,17 +18,9 @@ TRANSFER = 0x1908
 
 
 def target(**overrides: Any) -> Dict[str, Any]:
-    t: Dict[str, Any] = {
-        "static_address": 0x50,
-        "dynamic_address": 0x08,
-        "pid": bytes([1, 2, 3, 4, 5, 6]),
-        "bcr": 0x07,
-        "dcr": 0xC5,
-        "mwl": 0x0102,
-        "mrl": 0x0304,
-        "max_ibi_payload_length": 8,
-        "configuration": 0x11,
-    }
+    t: Dict[str, Any] = {"static_address": 0x50, "dynamic_address": 0x08,
+                         "pid": bytes([1, 2, 3, 4, 5, 6]), "bcr": 0x07, "dcr": 0xC5, "mwl": 0x0102,
+                         "mrl": 0x0304, "max_ibi_payload_length": 8, "configuration": 0x11}
     t.update(overrides)
     return t
 
@@ -62,66 +54,45 @@ def sent(adapter) -> List[bytes]:
 
 # --------------------------------------------------------- target dictionaries
 
-KEYS = [
-    "static_address",
-    "dynamic_address",
-    "pid",
-    "bcr",
-    "dcr",
-    "mwl",
-    "mrl",
-    "max_ibi_payload_length",
-    "configuration",
-]
+KEYS = list(target())
+
+
+def bad(targets: Any, error: type, case: str, method: str = "i3c_init_bus") -> Any:
+    return pytest.param(method, targets, error, id=case)
 
 
 # One converter serves both methods: the whole table on one, a row on the other.
-@pytest.mark.parametrize(
-    "method, targets, error",
-    [pytest.param("i3c_init_bus", [without(k)], KeyError, id=f"missing_{k}") for k in KEYS]
-    + [
-        pytest.param("i3c_init_bus", [target(bcr=256)], TypeError, id="u8_out_of_range"),
-        pytest.param("i3c_init_bus", [target(static_address=-1)], TypeError, id="negative_address"),
-        pytest.param("i3c_init_bus", [target(mwl=0x10000)], TypeError, id="u16_out_of_range"),
-        pytest.param("i3c_init_bus", [target(dcr="0xC5")], TypeError, id="text_for_int"),
-        pytest.param("i3c_init_bus", [target(mrl=1.0)], TypeError, id="float_for_int"),
-        pytest.param("i3c_init_bus", [target(pid=[1, 2, 3, 4, 5, 6])], TypeError, id="pid_not_bytes"),
-        pytest.param("i3c_init_bus", [target(pid=bytearray(6))], TypeError, id="pid_bytearray"),
-        pytest.param(
-            "i3c_init_bus", [target(), without("mrl")], KeyError, id="second_target_missing_key"
-        ),
-        pytest.param("i3c_init_bus", [5], TypeError, id="not_a_mapping"),
-        pytest.param("i3c_ccc_entdaa", [without("pid")], KeyError, id="entdaa_missing_pid"),
-    ],
-)
+@pytest.mark.parametrize("method, targets, error", [
+    *[bad([without(k)], KeyError, f"missing_{k}") for k in KEYS],
+    bad([target(bcr=256)], TypeError, "u8_out_of_range"),
+    bad([target(static_address=-1)], TypeError, "negative_address"),
+    bad([target(mwl=0x10000)], TypeError, "u16_out_of_range"),
+    bad([target(dcr="0xC5")], TypeError, "text_for_int"),
+    bad([target(mrl=1.0)], TypeError, "float_for_int"),
+    bad([target(pid=[1, 2, 3, 4, 5, 6])], TypeError, "pid_not_bytes"),
+    bad([target(pid=bytearray(6))], TypeError, "pid_bytearray"),
+    bad([target(), without("mrl")], KeyError, "second_target_missing_key"),
+    bad([5], TypeError, "not_a_mapping"),
+    bad([without("pid")], KeyError, "entdaa_missing_pid", method="i3c_ccc_entdaa"),
+])
 def test_bad_target_dictionary_sends_nothing(adapter, dev, answered, method, targets, error):
     with pytest.raises(error):
         getattr(dev, method)(targets)
     assert adapter.requests == []
 
 
-@pytest.mark.parametrize(
-    "targets, wire",
-    [
-        pytest.param((), b"\x04\x19\x00", id="default_empty"),
-        pytest.param([target()], b"\x04\x19\x01" + TARGET_BYTES, id="one_target"),
-        pytest.param(
-            [dict(target(pid=b"\x0a\x0b"), extra="ignored")],
-            b"\x04\x19\x01" + TARGET_BYTES[:2] + b"\x0a\x0b" + bytes(4) + TARGET_BYTES[8:],
-            id="short_pid_zero_filled_extra_key_ignored",
-        ),
-        pytest.param(
-            [target(pid=bytes(range(10, 18)))],
-            b"\x04\x19\x01" + TARGET_BYTES[:2] + bytes(range(10, 16)) + TARGET_BYTES[8:],
-            id="long_pid_first_six",
-        ),
-        pytest.param(
-            (target(), target(static_address=0, dynamic_address=0x09)),
-            b"\x04\x19\x02" + TARGET_BYTES + b"\x00\x09" + TARGET_BYTES[2:],
-            id="tuple_of_two",
-        ),
-    ],
-)
+@pytest.mark.parametrize("targets, wire", [
+    pytest.param((), b"\x04\x19\x00", id="default_empty"),
+    pytest.param([target()], b"\x04\x19\x01" + TARGET_BYTES, id="one_target"),
+    pytest.param([dict(target(pid=b"\x0a\x0b"), extra="ignored")],
+                 b"\x04\x19\x01" + TARGET_BYTES[:2] + b"\x0a\x0b" + bytes(4) + TARGET_BYTES[8:],
+                 id="short_pid_zero_filled_extra_key_ignored"),
+    pytest.param([target(pid=bytes(range(10, 18)))],
+                 b"\x04\x19\x01" + TARGET_BYTES[:2] + bytes(range(10, 16)) + TARGET_BYTES[8:],
+                 id="long_pid_first_six"),
+    pytest.param((target(), target(static_address=0, dynamic_address=0x09)),
+                 b"\x04\x19\x02" + TARGET_BYTES + b"\x00\x09" + TARGET_BYTES[2:], id="tuple_of_two"),
+])
 def test_init_bus_encodes_dictionaries(adapter, dev, answered, targets, wire):
     if targets == ():
         dev.i3c_init_bus()
@@ -145,127 +116,71 @@ def test_device_table_reads_back_dictionaries(adapter, dev, answered):
 # ------------------------------------------------- optional arguments, defaults
 
 
-def ccc(
-    address: int, control: int, length: int, code: int, def_byte: int, data: bytes = b""
-) -> bytes:
+def ccc(address: int, control: int, length: int, code: int, def_byte: int,
+        data: bytes = b"") -> bytes:
     return bytes([0x09, 0x19, address, control, length, code, def_byte]) + data
 
 
-@pytest.mark.parametrize(
-    "call, wire",
-    [
-        pytest.param(
-            lambda d: d.i3c_ccc_getstatus(0x08),
-            ccc(0x08, 0x01, 2, 0x90, 0),
-            id="getstatus_none_is_absent",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_getstatus(0x08, 0),
-            ccc(0x08, 0x11, 2, 0x90, 0),
-            id="getstatus_zero_is_present",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_getcaps(0x08, def_byte=0x5A),
-            ccc(0x08, 0x11, 4, 0x95, 0x5A),
-            id="getcaps_given",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_getcaps(0x08, None), ccc(0x08, 0x01, 4, 0x95, 0), id="getcaps_none"
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x100),
-            ccc(0x08, 0, 2, 0x8A, 0, b"\x01\x00"),
-            id="setmrl_ibi_none",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x100, 0),
-            ccc(0x08, 0, 3, 0x8A, 0, b"\x01\x00\x00"),
-            id="setmrl_ibi_zero",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_setmrl_broadcast(0x100, 8),
-            ccc(0x7E, 0, 3, 0x0A, 0, b"\x01\x00\x08"),
-            id="setmrl_broadcast_ibi",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_setxtime_broadcast(0xDF),
-            ccc(0x7E, 0, 1, 0x28, 0, b"\xdf"),
-            id="setxtime_data_none",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_setxtime_direct(0x08, 0xDF, b"\x01\x02"),
-            ccc(0x08, 0, 3, 0x98, 0, b"\xdf\x01\x02"),
-            id="setxtime_direct_data",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_setbuscon_broadcast(1, bytearray(b"\xaa")),
-            ccc(0x7E, 0, 2, 0x0C, 0, b"\x01\xaa"),
-            id="setbuscon_bytearray",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_setaasa([0x50, 0x51]),
-            ccc(0x7E, 0, 2, 0x29, 0, b"\x50\x51"),
-            id="setaasa_list",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_rstact_direct(0x08, 0x81, I3cTransferDirection.WRITE),
-            ccc(0x08, 0x10, 0, 0x9A, 0x81),
-            id="rstact_write",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_rstdaa(I3cTransferFlags.NONSTOP),
-            ccc(0x7E, 0x08, 0, 0x06, 0),
-            id="flags_member",
-        ),
-        pytest.param(
-            lambda d: d.i3c_sdr_write(0x30, b"", b"\xaa"),
-            b"\x08\x19\x30\x10\x00\x00" + bytes(4) + b"\x01\x00\xaa",
-            id="sdr_write_default_start_with_7e",
-        ),
-        pytest.param(
-            lambda d: d.i3c_sdr_read(0x30, b"\x01", 2),
-            b"\x08\x19\x30\x11\x00\x01\x01" + bytes(3) + b"\x02\x00",
-            id="sdr_read_default_start_with_7e",
-        ),
-        pytest.param(
-            lambda d: d.i3c_hdr_ddr_write(0x30, 0x20, b"\x01\x02"),
-            b"\x08\x19\x30\x02\x20\x00" + bytes(4) + b"\x02\x00\x01\x02",
-            id="hdr_ddr_write_default_none",
-        ),
-        pytest.param(
-            lambda d: d.i3c_use_external_voltage(), b"\x0a\x04\x00", id="use_external_default_false"
-        ),
-    ],
-)
+# (id, call, the request from its command code on)
+REQUESTS = [
+    ("getstatus_none_is_absent", lambda d: d.i3c_ccc_getstatus(0x08), ccc(0x08, 0x01, 2, 0x90, 0)),
+    ("getstatus_zero_is_present", lambda d: d.i3c_ccc_getstatus(0x08, 0),
+     ccc(0x08, 0x11, 2, 0x90, 0)),
+    ("getcaps_given", lambda d: d.i3c_ccc_getcaps(0x08, def_byte=0x5A),
+     ccc(0x08, 0x11, 4, 0x95, 0x5A)),
+    ("getcaps_none", lambda d: d.i3c_ccc_getcaps(0x08, None), ccc(0x08, 0x01, 4, 0x95, 0)),
+    ("setmrl_ibi_none", lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x100),
+     ccc(0x08, 0, 2, 0x8A, 0, b"\x01\x00")),
+    ("setmrl_ibi_zero", lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x100, 0),
+     ccc(0x08, 0, 3, 0x8A, 0, b"\x01\x00\x00")),
+    ("setmrl_broadcast_ibi", lambda d: d.i3c_ccc_setmrl_broadcast(0x100, 8),
+     ccc(0x7E, 0, 3, 0x0A, 0, b"\x01\x00\x08")),
+    ("setxtime_data_none", lambda d: d.i3c_ccc_setxtime_broadcast(0xDF),
+     ccc(0x7E, 0, 1, 0x28, 0, b"\xdf")),
+    ("setxtime_direct_data", lambda d: d.i3c_ccc_setxtime_direct(0x08, 0xDF, b"\x01\x02"),
+     ccc(0x08, 0, 3, 0x98, 0, b"\xdf\x01\x02")),
+    ("setbuscon_bytearray", lambda d: d.i3c_ccc_setbuscon_broadcast(1, bytearray(b"\xaa")),
+     ccc(0x7E, 0, 2, 0x0C, 0, b"\x01\xaa")),
+    ("setaasa_list", lambda d: d.i3c_ccc_setaasa([0x50, 0x51]),
+     ccc(0x7E, 0, 2, 0x29, 0, b"\x50\x51")),
+    ("rstact_write", lambda d: d.i3c_ccc_rstact_direct(0x08, 0x81, I3cTransferDirection.WRITE),
+     ccc(0x08, 0x10, 0, 0x9A, 0x81)),
+    ("flags_member", lambda d: d.i3c_ccc_rstdaa(I3cTransferFlags.NONSTOP),
+     ccc(0x7E, 0x08, 0, 0x06, 0)),
+    ("sdr_write_default_start_with_7e", lambda d: d.i3c_sdr_write(0x30, b"", b"\xaa"),
+     b"\x08\x19\x30\x10\x00\x00" + bytes(4) + b"\x01\x00\xaa"),
+    ("sdr_read_default_start_with_7e", lambda d: d.i3c_sdr_read(0x30, b"\x01", 2),
+     b"\x08\x19\x30\x11\x00\x01\x01" + bytes(3) + b"\x02\x00"),
+    ("hdr_ddr_write_default_none", lambda d: d.i3c_hdr_ddr_write(0x30, 0x20, b"\x01\x02"),
+     b"\x08\x19\x30\x02\x20\x00" + bytes(4) + b"\x02\x00\x01\x02"),
+    ("use_external_default_false", lambda d: d.i3c_use_external_voltage(), b"\x0a\x04\x00"),
+]
+
+
+@pytest.mark.parametrize("call, wire", [r[1:] for r in REQUESTS], ids=[r[0] for r in REQUESTS])
 def test_request_bytes(adapter, dev, answered, call: Callable[[Any], object], wire: bytes):
     answered.parameters = bytes(4)
     call(dev)
     assert sent(adapter) == [wire]
 
 
-@pytest.mark.parametrize(
-    "call",
-    [
-        pytest.param(lambda d: d.i3c_ccc_getstatus(0x08, 256), id="def_byte_over_255"),
-        pytest.param(lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x10000), id="mrl_over_u16"),
-        pytest.param(lambda d: d.i3c_ccc_setaasa([0x50, 300]), id="address_list_over_u8"),
-        pytest.param(lambda d: d.i3c_ccc_setxtime_broadcast(0xDF, "text"), id="text_for_bytes"),
-        pytest.param(lambda d: d.i3c_sdr_write(0x30, b"", b"", 256), id="flags_over_u8"),
-    ],
-)
+@pytest.mark.parametrize("call", [
+    pytest.param(lambda d: d.i3c_ccc_getstatus(0x08, 256), id="def_byte_over_255"),
+    pytest.param(lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x10000), id="mrl_over_u16"),
+    pytest.param(lambda d: d.i3c_ccc_setaasa([0x50, 300]), id="address_list_over_u8"),
+    pytest.param(lambda d: d.i3c_ccc_setxtime_broadcast(0xDF, "text"), id="text_for_bytes"),
+    pytest.param(lambda d: d.i3c_sdr_write(0x30, b"", b"", 256), id="flags_over_u8"),
+])
 def test_conversion_errors_send_nothing(adapter, dev, answered, call):
     with pytest.raises(TypeError):
         call(dev)
     assert adapter.requests == []
 
 
-@pytest.mark.parametrize(
-    "call",
-    [
-        pytest.param(lambda d: d.i3c_init_bus([target()] * 256), id="init_bus_256_targets"),
-        pytest.param(lambda d: d.i3c_sdr_read(0x30, bytes(5), 1), id="subaddress_over_4"),
-    ],
-)
+@pytest.mark.parametrize("call", [
+    pytest.param(lambda d: d.i3c_init_bus([target()] * 256), id="init_bus_256_targets"),
+    pytest.param(lambda d: d.i3c_sdr_read(0x30, bytes(5), 1), id="subaddress_over_4"),
+])
 def test_refused_requests_raise_and_send_nothing(adapter, dev, answered, call):
     with pytest.raises(errors.ProtocolError) as info:
         call(dev)
@@ -276,35 +191,21 @@ def test_refused_requests_raise_and_send_nothing(adapter, dev, answered, call):
 # ------------------------------------------------------------------ results
 
 
-@pytest.mark.parametrize(
-    "call, parameters, result",
-    [
-        pytest.param(
-            lambda d: d.i3c_ccc_rstact_direct(0x08, 0x81, I3cTransferDirection.READ),
-            b"\0\0\0\x01\x42",
-            0x42,
-            id="rstact_read",
-        ),
-        pytest.param(
-            lambda d: d.i3c_ccc_rstact_direct(0x08, 1, I3cTransferDirection.WRITE),
-            b"",
-            None,
-            id="rstact_write_none",
-        ),
-        pytest.param(
-            lambda d: d.i3c_sdr_read(0x30, b"", 20),
-            b"\0\0\x14\x00" + bytes(range(12)),
-            bytes(range(12)),
-            id="read_capped",
-        ),
-        pytest.param(
-            lambda d: d.i3c_get_bus_voltage(),
-            struct.pack("<6H", 3300, 1200, 3000, 0, 0, 0),
-            (1200, 3000),
-            id="bus_voltage",
-        ),
-    ],
-)
+# (id, call, the answer's parameters, the result)
+RESULTS = [
+    ("rstact_read", lambda d: d.i3c_ccc_rstact_direct(0x08, 0x81, I3cTransferDirection.READ),
+     b"\0\0\0\x01\x42", 0x42),
+    ("rstact_write_none", lambda d: d.i3c_ccc_rstact_direct(0x08, 1, I3cTransferDirection.WRITE),
+     b"", None),
+    ("read_capped", lambda d: d.i3c_sdr_read(0x30, b"", 20), b"\0\0\x14\x00" + bytes(range(12)),
+     bytes(range(12))),
+    ("bus_voltage", lambda d: d.i3c_get_bus_voltage(), struct.pack("<6H", 3300, 1200, 3000, 0, 0, 0),
+     (1200, 3000)),
+]
+
+
+@pytest.mark.parametrize("call, parameters, result", [r[1:] for r in RESULTS],
+                         ids=[r[0] for r in RESULTS])
 def test_results(adapter, dev, answered, call, parameters, result):
     answered.parameters = parameters
     assert call(dev) == result

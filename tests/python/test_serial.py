@@ -31,11 +31,8 @@ def port(adapter, dev):
 # data size, stop bits)
 ACCEPTED = [
     ("115200_8N1", dict(baudrate=115200), (10, 0, 0, 1, 0)),
-    (
-        "9600_7E2_rtscts",
-        dict(baudrate=9600, bytesize=7, parity="E", stopbits=2, rtscts=True),
-        (4, 1, 1, 0, 1),
-    ),
+    ("9600_7E2_rtscts", dict(baudrate=9600, bytesize=7, parity="E", stopbits=2, rtscts=True),
+     (4, 1, 1, 0, 1)),
     ("600_odd", dict(baudrate=600, parity="O"), (0, 0, 2, 1, 0)),
 ]
 
@@ -45,9 +42,8 @@ def uart_state(adapter):
     return (s.baud_rate, s.hardware_handshake, s.parity, s.data_size, s.stop_bit)
 
 
-@pytest.mark.parametrize(
-    "settings, expected", [row[1:] for row in ACCEPTED], ids=[row[0] for row in ACCEPTED]
-)
+@pytest.mark.parametrize("settings, expected", [row[1:] for row in ACCEPTED],
+                         ids=[row[0] for row in ACCEPTED])
 def test_settings_reach_the_adapter(adapter, dev, settings, expected):
     with Serial(device=dev, **settings):
         assert uart_state(adapter) == expected
@@ -210,14 +206,10 @@ def test_miniterm_talks_to_the_virtual_adapter(tmp_path):
     # miniterm reads keys from a terminal: run it on a pseudo-terminal, type,
     # and wait for the loopback echo (miniterm itself does not echo).
     controller, terminal = pty.openpty()
+    # `-m` puts the working directory first on the path: run outside the tree.
     process = subprocess.Popen(
         [sys.executable, "-m", "serial.tools.miniterm", "vantor://sim?loopback=1", "115200"],
-        stdin=terminal,
-        stdout=terminal,
-        stderr=terminal,
-        close_fds=True,
-        cwd=tmp_path,  # `-m` puts the working directory first on the path
-    )
+        stdin=terminal, stdout=terminal, stderr=terminal, close_fds=True, cwd=tmp_path)
     os.close(terminal)
     try:
         assert _wait_for(controller, b"Quit: Ctrl+]")

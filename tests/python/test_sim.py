@@ -17,7 +17,7 @@ import weakref
 
 import pytest
 
-from helpers import Collector, command_of, response, uart_rx
+from helpers import command_of, response, uart_rx
 from pyvantorsdk import DeviceFacade, enumerate_devices, errors, sim
 
 
@@ -41,9 +41,7 @@ def test_records(adapter, dev):
 
 
 class TestHandler:
-    def test_answers_until_the_firmware_is_restored(self, adapter, dev):
-        collector = Collector()
-        dev.on_notification(collector)
+    def test_answers_until_the_firmware_is_restored(self, adapter, dev, events):
 
         def handler(request):
             adapter.send(uart_rx(b"side"))  # injecting from inside the handler
@@ -51,8 +49,8 @@ class TestHandler:
 
         adapter.set_handler(handler)
         assert dev.get_usb_config() == (0, 1, 4)
-        assert collector.wait_for(2)
-        assert sorted(n.data for n in collector.items) == [b"before", b"side"]
+        assert events.wait_for(2)
+        assert sorted(n.data for n in events.items) == [b"before", b"side"]
         adapter.set_handler(lambda request: response(request, 0, b"\x01\x01\x04"))
         assert dev.get_usb_config() == (1, 1, 4)
         adapter.set_handler(None)
@@ -113,17 +111,15 @@ class TestHandler:
         assert path not in [d.path for d in enumerate_devices(0, 0)]
 
 
-def test_injected_reports_and_notifications(adapter, dev):
-    collector = Collector()
-    dev.on_notification(collector)
+def test_injected_reports_and_notifications(adapter, events):
     message = uart_rx(b"raw")
     # One segment: first and last flags, chunk length in bits 2..11.
     report = struct.pack("<H", 0x0003 | (len(message) << 2)) + message
     adapter.send_report(report + bytes(adapter.report_size - len(report)))
     adapter.notify(0x1481, bytes([1, 1, 1]))
-    assert collector.wait_for(2)
-    assert collector.items[0].data == b"raw"
-    assert collector.items[1].pin_number == 1
+    assert events.wait_for(2)
+    assert events.items[0].data == b"raw"
+    assert events.items[1].pin_number == 1
 
 
 class TestPlugging:
@@ -229,29 +225,10 @@ class TestBench:
         assert adapter.system.set_usb_settings(webusb_enabled=1)
         assert dev.get_usb_config() == (1, 0, 0)
 
-    def test_faults_reach_the_host(self, adapter, dev):
-        adapter.faults.fail_writes(1)
-        with pytest.raises(errors.VantorError):
-            dev.get_usb_config()
-        assert dev.get_usb_config() == (0, 0, 0)
-
 
 class TestInputQueue:
-    def test_full_queue_drops_newer_reports_and_counts_them(self, adapter):
-        # Nobody reads yet: the reports wait in the adapter's queue.
-        for i in range(70):
-            adapter.send(uart_rx(bytes([i])))
-        assert adapter.dropped_reports == 6
-        seen = Collector()
-        with DeviceFacade() as dev:
-            dev.on_notification(seen)
-            assert dev.connect(adapter.path)
-            assert seen.wait_for(64)
-            assert dev.get_usb_config() == (0, 0, 0)
-        assert [n.data for n in seen.items] == [bytes([i]) for i in range(64)]
-        adapter.clear()
-        assert adapter.dropped_reports == 0
-
+    # The queue's keeping and dropping is the C++ suite's; here the bound
+    # crosses from Python, None for no bound.
     def test_bound_can_be_changed_and_removed(self, adapter):
         adapter.faults.limit_input_queue(2)
         adapter.notify(0x1081, count=5)
@@ -263,14 +240,6 @@ class TestInputQueue:
 
 
 class TestBurst:
-    def test_burst_arrives_whole_and_in_order(self, adapter, dev):
-        adapter.faults.limit_input_queue(None)  # this test is about content, not pace
-        seen = Collector()
-        dev.on_notification(seen)
-        adapter.notify(0x1081, struct.pack("<H", 2) + b"ab", count=300, rate=100_000)
-        assert seen.wait_for(300)
-        assert {n.data for n in seen.items} == {b"ab"} and len(seen.items) == 300
-
     @pytest.mark.parametrize(
         "rate, error",
         [(float("nan"), ValueError), (-1.0, ValueError), ("fast", TypeError)],
@@ -400,15 +369,8 @@ def test_nan_durations_are_refused(adapter, call):
 
 
 class TestEndlessDurations:
-    def test_endless_wait_for_requests_returns_when_they_came(self, adapter, dev):
-        adapter.clear()
-        results = []
-        waiter = threading.Thread(target=lambda: results.append(adapter.wait_for_requests(1, float("inf"))))
-        waiter.start()
-        dev.get_usb_config()
-        waiter.join(timeout=10)
-        assert results == [True]
-
+    # Durations too long for the clock cross from Python as "no limit"
+    # instead of overflowing; the adapter's own handling is the C++ suite's.
     @pytest.mark.parametrize("delay", [float("inf"), 1e300, 2.0**63], ids=["inf", "1e300", "2**63"])
     def test_endless_response_delay_holds_answers_back(self, adapter, delay):
         adapter.faults.set_response_delay(delay)
@@ -416,19 +378,3 @@ class TestEndlessDurations:
             assert dev.connect(adapter.path)
             with pytest.raises(errors.VantorTimeoutError):
                 dev.get_usb_config()
-
-    def test_endless_write_failure_lasts_until_unplugged(self, adapter, dev):
-        adapter.faults.fail_writes(1, float("inf"))
-        failures = []
-
-        def ask():
-            try:
-                dev.get_usb_config()
-            except errors.VantorError as e:
-                failures.append(e)
-
-        asker = threading.Thread(target=ask)
-        asker.start()
-        adapter.unplug()
-        asker.join(timeout=10)
-        assert not asker.is_alive() and len(failures) == 1

@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import pytest
 
-from helpers import Collector
 from pyvantorsdk import I3cConnectorPort, sim
 
 PID = 0x0123456789AB
@@ -74,13 +73,11 @@ def test_hot_join_of_a_target_not_attached_is_refused(adapter):
         adapter.i3c.request_hot_join(PID)
 
 
-def test_connectors_reach_the_host_and_route_the_voltage(adapter, dev):
-    collector = Collector()
-    dev.on_notification(collector)
+def test_connectors_reach_the_host_and_route_the_voltage(adapter, events):
     adapter.i3c.plug_connector(I3cConnectorPort.HV, 3)
     adapter.i3c.unplug_connector(1)
-    assert collector.wait_for(2)
-    assert [(n.port, n.event, n.connector_type) for n in collector.items] == [(1, 0, 3), (1, 1, 4)]
+    assert events.wait_for(2)
+    assert [(n.port, n.event, n.connector_type) for n in events.items] == [(1, 0, 3), (1, 1, 4)]
     with pytest.raises(ValueError):
         adapter.i3c.unplug_connector(1)
     with pytest.raises(ValueError):

@@ -39,49 +39,25 @@ TRANSACTIONS = [
     ("write_quick", lambda b: b.write_quick(DEVICE), [write()]),
     ("write_byte", lambda b: b.write_byte(DEVICE, 0xAB), [write(data=b"\xab")]),
     ("read_byte", lambda b: b.read_byte(DEVICE), [read()]),
-    (
-        "write_byte_data",
-        lambda b: b.write_byte_data(DEVICE, 0x10, 0xAB),
-        [write(b"\x10", b"\xab")],
-    ),
+    ("write_byte_data", lambda b: b.write_byte_data(DEVICE, 0x10, 0xAB), [write(b"\x10", b"\xab")]),
     ("read_byte_data", lambda b: b.read_byte_data(DEVICE, 0x10), [read(b"\x10")]),
-    (
-        "write_word_data_low_byte_first",
-        lambda b: b.write_word_data(DEVICE, 0x10, 0x1234),
-        [write(b"\x10", b"\x34\x12")],
-    ),
+    ("write_word_data_low_byte_first", lambda b: b.write_word_data(DEVICE, 0x10, 0x1234),
+     [write(b"\x10", b"\x34\x12")]),
     ("read_word_data", lambda b: b.read_word_data(DEVICE, 0x10), [read(b"\x10", 2)]),
-    (
-        "process_call_one_transfer_without_stop",
-        lambda b: b.process_call(DEVICE, 0x10, 0x1234),
-        [read(b"\x10\x34\x12", 2)],
-    ),
-    (
-        "write_block_data_count_first",
-        lambda b: b.write_block_data(DEVICE, 0x20, [1, 2, 3]),
-        [write(b"\x20", b"\x03\x01\x02\x03")],
-    ),
-    (
-        "write_i2c_block_data_no_count",
-        lambda b: b.write_i2c_block_data(DEVICE, 0x20, [1, 2, 3]),
-        [write(b"\x20", b"\x01\x02\x03")],
-    ),
-    (
-        "read_i2c_block_data",
-        lambda b: b.read_i2c_block_data(DEVICE, 0x20, 5),
-        [read(b"\x20", 5)],
-    ),
-    (
-        "read_block_data_reads_longest_block",
-        lambda b: b.read_block_data(DEVICE, 0x20),
-        [read(b"\x20", 33)],
-    ),
+    ("process_call_one_transfer_without_stop", lambda b: b.process_call(DEVICE, 0x10, 0x1234),
+     [read(b"\x10\x34\x12", 2)]),
+    ("write_block_data_count_first", lambda b: b.write_block_data(DEVICE, 0x20, [1, 2, 3]),
+     [write(b"\x20", b"\x03\x01\x02\x03")]),
+    ("write_i2c_block_data_no_count", lambda b: b.write_i2c_block_data(DEVICE, 0x20, [1, 2, 3]),
+     [write(b"\x20", b"\x01\x02\x03")]),
+    ("read_i2c_block_data", lambda b: b.read_i2c_block_data(DEVICE, 0x20, 5), [read(b"\x20", 5)]),
+    ("read_block_data_reads_longest_block", lambda b: b.read_block_data(DEVICE, 0x20),
+     [read(b"\x20", 33)]),
 ]
 
 
-@pytest.mark.parametrize(
-    "call, expected", [row[1:] for row in TRANSACTIONS], ids=[row[0] for row in TRANSACTIONS]
-)
+@pytest.mark.parametrize("call, expected", [row[1:] for row in TRANSACTIONS],
+                         ids=[row[0] for row in TRANSACTIONS])
 def test_transaction_on_the_bus(adapter, bus, call, expected):
     adapter.i2c.write_memory(I2cBus.A, DEVICE, 0x20, b"\x02\xaa\xbb")  # a block of 2
     call(bus)
@@ -165,28 +141,19 @@ def test_block_of_32_bytes_passes(adapter, bus):
 
 # (messages, the transfers the adapter must receive)
 RDWR = [
-    (
-        "short_write_then_read_is_one_transfer",
-        lambda: [i2c_msg.write(DEVICE, [0x10]), i2c_msg.read(DEVICE, 2)],
-        [read(b"\x10", 2)],
-    ),
-    (
-        "long_write_then_read_without_stop",
-        lambda: [i2c_msg.write(DEVICE, [0x10, 1, 2, 3, 4]), i2c_msg.read(DEVICE, 2)],
-        [write(data=b"\x10\x01\x02\x03\x04", non_stop=True), read(length=2)],
-    ),
-    (
-        "stop_only_after_the_last_message",
-        lambda: [i2c_msg.write(DEVICE, [0x10]), i2c_msg.write(DEVICE, [0x20])],
-        [write(data=b"\x10", non_stop=True), write(data=b"\x20")],
-    ),
+    ("short_write_then_read_is_one_transfer",
+     lambda: [i2c_msg.write(DEVICE, [0x10]), i2c_msg.read(DEVICE, 2)], [read(b"\x10", 2)]),
+    ("long_write_then_read_without_stop",
+     lambda: [i2c_msg.write(DEVICE, [0x10, 1, 2, 3, 4]), i2c_msg.read(DEVICE, 2)],
+     [write(data=b"\x10\x01\x02\x03\x04", non_stop=True), read(length=2)]),
+    ("stop_only_after_the_last_message",
+     lambda: [i2c_msg.write(DEVICE, [0x10]), i2c_msg.write(DEVICE, [0x20])],
+     [write(data=b"\x10", non_stop=True), write(data=b"\x20")]),
     ("single_read", lambda: [i2c_msg.read(DEVICE, 3)], [read(length=3)]),
 ]
 
 
-@pytest.mark.parametrize(
-    "messages, expected", [row[1:] for row in RDWR], ids=[row[0] for row in RDWR]
-)
+@pytest.mark.parametrize("messages, expected", [row[1:] for row in RDWR], ids=[row[0] for row in RDWR])
 def test_i2c_rdwr_transfers(adapter, bus, messages, expected):
     bus.i2c_rdwr(*messages())
     assert i2c_transfers(adapter.requests) == expected
@@ -213,9 +180,8 @@ def test_nack_is_enxio_with_the_adapter_error_as_cause(bus):
 # A BME280 in the register map: the calibration words and raw readings of the
 # worked example in the sensor's data sheet (25.08 degC, 1006.53 hPa).
 _BME280 = 0x76
-_CALIBRATION = struct.pack(
-    "<HhhHhhhhhhhh", 27504, 26435, -1000, 36477, -10685, 3024, 2855, 140, -7, 15500, -14600, 6000
-)
+_CALIBRATION = struct.pack("<HhhHhhhhhhhh", 27504, 26435, -1000, 36477, -10685, 3024, 2855, 140,
+                           -7, 15500, -14600, 6000)
 _ADC = bytes([0x65, 0x5A, 0xC0, 0x7E, 0xED, 0x00, 0x80, 0x00])  # press, temp, hum
 
 
