@@ -2,6 +2,7 @@
 #include "sdk/core/ResponseWaiter.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace vantor {
 
@@ -20,18 +21,44 @@ ResponseWaiter::Outcome ResponseWaiter::execute(FunctionRef<bool()> send) {
         ready_ = false;
         pending_ = true;
         cutOff_ = false;
+        ended_.store(false, std::memory_order_relaxed);
     }
     // The response may arrive before send() returns: it is stored because the
     // request is already pending, and the wait below finds it ready. A
     // cut-off during send() is kept for the wait likewise.
     const bool sent = send();
+    const auto sentAt = Clock::now();
+    if (sent) spinForAnswer();
     std::unique_lock<std::mutex> lock(mutex_);
     const Outcome outcome = sent ? waitLocked(lock) : Outcome::NotSent;
+    if (outcome == Outcome::Answered) learnLatency(Clock::now() - sentAt);
+    ended_.store(false, std::memory_order_relaxed);
     ready_ = false;
     pending_ = false;
     cutOff_ = false;
     expectedId_ = 0;
     return outcome;
+}
+
+void ResponseWaiter::spinForAnswer() {
+    // A timeout of 0 (or another negative value than -1) does not wait.
+    if (timeoutMs_ == 0 || timeoutMs_ < -1) return;
+    const auto budget = std::chrono::nanoseconds(spinBudgetNs_.load(std::memory_order_relaxed));
+    if (budget.count() <= 0) return;
+    const auto start = Clock::now();
+    while (!ended_.load(std::memory_order_acquire)) {
+        if (Clock::now() - start >= budget) return;
+        // Leaves the processor to the thread that delivers the answer when
+        // both share one.
+        std::this_thread::yield();
+    }
+}
+
+void ResponseWaiter::learnLatency(std::chrono::nanoseconds latency) {
+    const auto ceiling = std::chrono::duration_cast<std::chrono::nanoseconds>(kSpinCeiling);
+    const auto budget =
+        latency * 2 <= ceiling ? std::max(latency * 2, ceiling / 10) : std::chrono::nanoseconds(0);
+    spinBudgetNs_.store(budget.count(), std::memory_order_relaxed);
 }
 
 ResponseWaiter::Outcome ResponseWaiter::waitLocked(std::unique_lock<std::mutex>& lock) {
@@ -77,6 +104,7 @@ bool ResponseWaiter::deliver(uint16_t id, FunctionRef<void()> store) {
         ready_ = true;
         pending_ = false;
         expectedId_ = 0;
+        ended_.store(true, std::memory_order_release);
     }
     condition_.notify_one();
     return true;
@@ -89,6 +117,7 @@ void ResponseWaiter::cutOff() {
         cutOff_ = true;
         pending_ = false;
         expectedId_ = 0;
+        ended_.store(true, std::memory_order_release);
     }
     condition_.notify_all();
 }

@@ -5,6 +5,7 @@
 // response whose transaction id is not the expected one is counted as
 // discarded.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -99,10 +100,23 @@ class ResponseWaiter {
 
     int32_t timeoutMs() const { return timeoutMs_; }
 
+    // The longest a caller polls for its answer before it sleeps on the
+    // condition variable.
+    static constexpr std::chrono::microseconds kSpinCeiling{50};
+
   private:
     // Waits (lock held, released while waiting and while `check` runs)
     // until the request ends; the outcome.
     Outcome waitLocked(std::unique_lock<std::mutex>& lock);
+    // Polls `ended_`, yielding the processor between looks, for as long as
+    // recent answers took (twice that, at most kSpinCeiling). An answer that
+    // comes within microseconds (the virtual adapter, a local device) is
+    // then picked up without the sleep and wake-up of a condition wait;
+    // against a device whose answers take longer the budget is zero and the
+    // caller sleeps at once.
+    void spinForAnswer();
+    // Sets the next request's spin budget from how long this answer took.
+    void learnLatency(std::chrono::nanoseconds latency);
 
     const int32_t timeoutMs_;
     bool ready_ = false;
@@ -110,6 +124,12 @@ class ResponseWaiter {
     bool cutOff_ = false;  // the outstanding request was cut off
     uint16_t expectedId_ = 0;
     uint64_t discardedCount_ = 0;
+    // Mirrors `ready_ || cutOff_` for the lock-free poll of spinForAnswer.
+    std::atomic<bool> ended_{false};
+    // Spin budget of the next request, in nanoseconds; starts at the
+    // ceiling, so the first answer's latency decides.
+    std::atomic<int64_t> spinBudgetNs_{
+        std::chrono::duration_cast<std::chrono::nanoseconds>(kSpinCeiling).count()};
     // Shared so that a waiting caller can run its copy without the lock
     // while another thread replaces it.
     std::shared_ptr<const InterruptCheck> interruptCheck_;

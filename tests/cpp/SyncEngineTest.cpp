@@ -7,12 +7,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <iterator>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "sdk/core/ResponseWaiter.h"
 #include "tests/cpp/TestSupport.h"
 
 namespace vantor {
@@ -390,6 +394,69 @@ TEST(SyncEngineConcurrent, OverlappingCallsEachGetTheirOwnAnswer) {
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(sdk.getDiscardedResponseCount(), 0u);
     EXPECT_EQ(adapter.requests().size(), static_cast<size_t>(kThreads * kCalls));
+}
+
+// A caller first polls for its answer (for as long as recent answers took)
+// and then sleeps on the condition variable. Answers that come at once,
+// within the poll, just after it and long after it must all reach the
+// request they belong to, and an answer for another request must not end
+// the poll.
+TEST(ResponseWaiterThread, AnswersBeforeDuringAndAfterTheCallersPollAreEachTakenOnce) {
+    using std::chrono::microseconds;
+    const microseconds delays[] = {microseconds(0), microseconds(5), microseconds(30),
+                                   microseconds(300), microseconds(3000)};
+    ResponseWaiter waiter(5000);
+    std::mutex mutex;
+    std::condition_variable cv;
+    uint16_t toAnswer = 0;
+    microseconds delay{0};
+    bool stop = false;
+    int stored = -1;
+    std::thread device([&] {
+        for (;;) {
+            uint16_t id = 0;
+            microseconds wait{0};
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                cv.wait(lock, [&] { return stop || toAnswer != 0; });
+                if (stop) return;
+                id = toAnswer;
+                wait = delay;
+                toAnswer = 0;
+            }
+            // A stray answer first: it is counted and changes nothing.
+            waiter.deliver(static_cast<uint16_t>(id + 0x4000), [&] { stored = -2; });
+            if (wait.count() > 0) std::this_thread::sleep_for(wait);
+            waiter.deliver(id, [&] { stored = id; });
+        }
+    });
+
+    constexpr int kRounds = 40;
+    int wrong = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        for (size_t d = 0; d < std::size(delays); ++d) {
+            const auto id = static_cast<uint16_t>(1 + i * std::size(delays) + d);
+            waiter.setExpected(id);
+            const ResponseWaiter::Outcome outcome = waiter.execute([&] {
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    toAnswer = id;
+                    delay = delays[d];
+                }
+                cv.notify_one();
+                return true;
+            });
+            if (outcome != ResponseWaiter::Outcome::Answered || stored != id) ++wrong;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+    }
+    cv.notify_one();
+    device.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(waiter.discarded(), static_cast<uint64_t>(kRounds * std::size(delays)));
 }
 
 }  // namespace
