@@ -13,6 +13,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kReadTimeoutMs = 100;
+// For this long after an output report is written, a reader that finds no
+// input report polls (non-blocking reads, yielding the processor between
+// them) instead of sleeping in a blocking read: an answer that comes within
+// microseconds is then taken without a wake-up of the reader thread. An
+// answer that takes longer, or input nobody asked for, finds it asleep.
+constexpr auto kPollAfterWrite = std::chrono::microseconds(20);
 constexpr auto kReadErrorPause = std::chrono::milliseconds(100);
 // A hid_write that fails only after this long means the device is gone; one
 // that fails sooner still delivered its report.
@@ -143,8 +149,16 @@ void HidTransport::readerLoop(const std::atomic<bool>& running) {
     while (running.load()) {
         // Growing back within the capacity never allocates.
         readBuffer_.resize(reportSize);
-        const int result = device->readTimeout(readBuffer_.data(), reportSize, kReadTimeoutMs);
-        if (result == 0) continue;
+        const bool poll =
+            Clock::now().time_since_epoch() -
+                std::chrono::nanoseconds(lastWriteNs_.load(std::memory_order_relaxed)) <
+            kPollAfterWrite;
+        const int result =
+            device->readTimeout(readBuffer_.data(), reportSize, poll ? 0 : kReadTimeoutMs);
+        if (result == 0) {
+            if (poll) std::this_thread::yield();
+            continue;
+        }
         if (result < 0) {
             // Announced once per loss: the flag stays set until a reopen.
             if (!readFailed_.exchange(true)) {
@@ -189,6 +203,10 @@ bool HidTransport::write(const std::vector<uint8_t>& segment) {
                                            writeBuffer_.data() + 1, reportSize)
                         : 0;
     const auto start = Clock::now();
+    // Set before the write: the answer may be queued before it returns.
+    lastWriteNs_.store(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count(),
+        std::memory_order_relaxed);
     const int result = handle_->write(writeBuffer_.data(), writeBuffer_.size());
     if (urb != 0) {
         trace_.completeOut(urb, UsbTransferType::Interrupt, UsbTrace::kHidOutEndpoint,

@@ -114,6 +114,10 @@ class HidTransport {
     std::condition_variable pauseCv_;
     std::thread readerThread_;
     std::vector<uint8_t> writeBuffer_;  // reused output report buffer
+    // When the last output report was written (steady clock, nanoseconds):
+    // for a moment after a write the reader polls instead of sleeping, as
+    // the answer is likely to come within microseconds.
+    std::atomic<int64_t> lastWriteNs_{0};
 };
 
 }  // namespace vantor
