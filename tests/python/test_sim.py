@@ -250,11 +250,6 @@ class TestBurst:
             adapter.notify(0x1081, count=2, rate=rate)
         assert adapter.dropped_reports == 0
 
-    @pytest.mark.xfail(
-        strict=False,
-        reason="on a two-core machine with other processes running, the host's reader thread "
-        "is at times not scheduled for the 3 ms that 64 reports last at this rate",
-    )
     def test_busy_interpreter_loses_nothing(self, adapter, dev):
         # 40,000 notifications at 20,000 a second (about 2 s) while this
         # thread keeps the interpreter busy in 5 ms chunks of pure Python.
@@ -279,10 +274,16 @@ class TestBurst:
             while time.perf_counter() < end:
                 pass
         burst.join()
-        assert adapter.dropped_reports == 0
+        dropped = adapter.dropped_reports
+        # Whatever the adapter's queue let through reaches the callback.
         with cond:
-            cond.wait_for(lambda: received[0] >= count, timeout=10)
-        assert received[0] == count
+            cond.wait_for(lambda: received[0] >= count - dropped, timeout=10)
+        assert received[0] == count - dropped
+        if dropped:
+            # The reader never waits for the interpreter, but on a two-core
+            # machine with other processes running the scheduler can leave it
+            # off the processor for the 3 ms that 64 reports last here.
+            pytest.xfail(f"{dropped} reports dropped at the adapter's 64-report queue")
 
 
 def _run_isolated(body: str) -> subprocess.CompletedProcess:
