@@ -16,14 +16,23 @@ constexpr int kReadTimeoutMs = 100;
 // For this long after an output report is written, a reader that finds no
 // input report polls (non-blocking reads, yielding the processor between
 // them) instead of sleeping in a blocking read: an answer that comes within
-// microseconds is then taken without a wake-up of the reader thread. An
-// answer that takes longer, or input nobody asked for, finds it asleep.
+// microseconds, and the next request's answer in a loop of requests, is
+// then taken without a wake-up of the reader thread.
 constexpr auto kPollAfterWrite = std::chrono::microseconds(20);
+// The reader polls only while the device's first report after a write comes
+// within this time (a sleeping reader's wake-up included). A device on a
+// real bus answers later (an interrupt endpoint is served every 125 us at
+// the most), so there, and for input nobody asked for, the reader sleeps.
+constexpr auto kQuickAnswer = std::chrono::microseconds(100);
 constexpr auto kReadErrorPause = std::chrono::milliseconds(100);
 // A hid_write that fails only after this long means the device is gone; one
 // that fails sooner still delivered its report.
 constexpr auto kSlowWriteFailure = std::chrono::milliseconds(900);
 constexpr uint8_t kReportId = 0;
+
+std::chrono::nanoseconds sinceNs(int64_t steadyNs) {
+    return Clock::now().time_since_epoch() - std::chrono::nanoseconds(steadyNs);
+}
 
 // The transport whose reader loop runs on this thread, if any.
 thread_local const HidTransport* tlsReaderOwner = nullptr;
@@ -145,19 +154,26 @@ void HidTransport::readerLoop(const std::atomic<bool>& running) {
     usb::HidDevice* const device = handle_.get();
     if (device == nullptr || reportSize == 0) return;
     readBuffer_.resize(reportSize);
+    // Whether answers to writes come quickly enough to poll for, judged by
+    // the first report after each write (see kQuickAnswer).
+    bool quickAnswers = true;
+    int64_t answeredWrite = 0;
 
     while (running.load()) {
         // Growing back within the capacity never allocates.
         readBuffer_.resize(reportSize);
-        const bool poll =
-            Clock::now().time_since_epoch() -
-                std::chrono::nanoseconds(lastWriteNs_.load(std::memory_order_relaxed)) <
-            kPollAfterWrite;
+        const int64_t wroteAt = lastWriteNs_.load(std::memory_order_relaxed);
+        const bool poll = quickAnswers && sinceNs(wroteAt) < kPollAfterWrite;
         const int result =
             device->readTimeout(readBuffer_.data(), reportSize, poll ? 0 : kReadTimeoutMs);
         if (result == 0) {
             if (poll) std::this_thread::yield();
             continue;
+        }
+        if (result > 0 && wroteAt != answeredWrite) {
+            // The first report since that write: how quickly answers come.
+            answeredWrite = wroteAt;
+            quickAnswers = sinceNs(wroteAt) < kQuickAnswer;
         }
         if (result < 0) {
             // Announced once per loss: the flag stays set until a reopen.
