@@ -12,9 +12,10 @@
 //   notify    GPIO notifications through the reader thread to a callback
 //   bulk      32 KiB bulk reads (VantorSDK::i2cReadBulk) against the same
 //             bytes moved by raw bulk IN transfers on the virtual adapter:
-//             what the SDK adds per 32 KiB (goal: at most 5 % of the 41 us
-//             the bytes take on the wire at USB high speed), and the fixed
-//             cost of a bulk read beside a plain round trip
+//             the host's processor time per 32 KiB transfer and the SDK's
+//             share of it (goal: at most 5 % of the 820 us the bytes take on
+//             the wire at USB high speed, 41 us), and the fixed cost of a
+//             bulk read beside a plain round trip
 //
 // Prints a table and, with --json, writes the same figures as JSON. Timed
 // figures are the median of several rounds (framing: of at most five), and
@@ -468,7 +469,9 @@ class RawBulkIn {
 
 void benchBulk(const Options& o) {
     constexpr size_t kLarge = 32 * 1024;
-    constexpr double kWireUs = 41.0;  // 32 KiB on the wire at USB high speed
+    // 32 KiB on the wire at USB high speed, at the 40 MB/s that bulk
+    // transfers reach in practice (the bus's ceiling is about 53 MB/s).
+    constexpr double kWireUs = 32768 / 40.0;
     const int n = std::max(1, o.iterations / 100);
 
     vantor::sim::AdapterOptions options = adapterOptions(Model::Quillex);
@@ -549,14 +552,19 @@ void benchBulk(const Options& o) {
     record("bulk read 1 byte, processor time (best round)", best(sdkSmall), "us");
     record("bulk read: 32 KiB more, SDK + adapter (cpu)", sdkExtra, "us");
     record("bulk read: 32 KiB more, adapter alone (cpu)", rawExtra, "us");
+    // Every thread's processor time for one 32 KiB read, the virtual
+    // adapter's work included (its copying, which on hardware is the
+    // controller's, and its firmware); the wait for the drain's empty read
+    // is idle and not counted.
+    record("bulk read 32 KiB, processor time (best round)", best(sdkLarge), "us");
+    const double goalUs = 0.05 * kWireUs;
     Figure host{"bulk read: SDK's share per 32 KiB (cpu)",
                 sdkExtra - rawExtra,
                 "us",
-                "wire: 41 us",
-                0,
-                "<= 5% of 41 us wire",
-                (sdkExtra - rawExtra) <= 0.05 * kWireUs};
-    host.ratio = host.value / kWireUs;
+                "wire: 819 us",
+                (sdkExtra - rawExtra) / kWireUs,
+                "<= 5% of wire (41 us)",
+                (sdkExtra - rawExtra) <= goalUs};
     figures.push_back(host);
 }
 
