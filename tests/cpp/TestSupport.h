@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,9 +86,63 @@ struct RefusedCall {
     std::function<uint16_t(VantorSDK&)> sync = nullptr;
 };
 
-inline void PrintTo(const RefusedCall& row, std::ostream* os) { *os << row.name; }
+inline void PrintTo(const RefusedCall& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class WrongRequestRefusal : public ::testing::TestWithParam<RefusedCall> {};
+
+// The same rows refused by the connection rather than the arguments, with
+// nothing sent: on instances never connected (SDK_ERROR_DISCONNECT, checked
+// before the arguments), and on an adapter without the bulk interface
+// (SDK_ERROR_BULK_UNAVAILABLE).
+class NotConnected : public ::testing::TestWithParam<RefusedCall> {};
+class WithoutBulkInterface : public ::testing::TestWithParam<RefusedCall> {};
+
+// A request of the asynchronous class, sent with transaction id kRequestId,
+// and its bytes after the id (command code first). The test is in
+// RefusalTest.cpp.
+constexpr uint16_t kRequestId = 0x0102;
+
+struct SentRequest {
+    const char* name;
+    std::function<uint16_t(VantorAsyncSDK&)> call;
+    Bytes wire;
+};
+
+inline void PrintTo(const SentRequest& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class RequestBytes : public ::testing::TestWithParam<SentRequest> {};
+
+// What a blocking call returned: its status and its outputs flattened to
+// bytes (an untouched output keeps its sentinel 0xEE).
+struct Decoded {
+    uint16_t status;
+    Bytes outputs;
+    bool operator==(const Decoded& o) const { return status == o.status && outputs == o.outputs; }
+};
+
+inline void PrintTo(const Decoded& d, std::ostream* os) {
+    *os << "status " << d.status << ", outputs " << ::testing::PrintToString(d.outputs);
+}
+
+// A blocking call answered with `status` and `parameters` (after the 6-byte
+// header), and what it must make of them. The test is in RefusalTest.cpp.
+struct ScriptedReply {
+    const char* name;
+    uint16_t status;
+    Bytes parameters;
+    std::function<Decoded(VantorSDK&)> call;
+    Decoded expected;
+};
+
+inline void PrintTo(const ScriptedReply& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class ReplyDecoding : public ::testing::TestWithParam<ScriptedReply> {};
 
 inline sim::AdapterOptions adapterOptions(const std::string& serial,
                                           sim::Model model = sim::Model::Teranox,
