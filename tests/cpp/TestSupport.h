@@ -287,14 +287,6 @@ using namespace vantor::test;
 
 constexpr int kWaitMs = 2000;  // generous: only reached when something is wrong
 
-inline AdapterOptions adapterOptions(Model model, const std::string& serial, bool bulk = true) {
-    AdapterOptions options;
-    options.model = model;
-    options.serial = serial;
-    options.bulk = bulk;
-    return options;
-}
-
 // Opens the adapter's libusb device, found by its serial number string;
 // nothing when the adapter has no vendor interface.
 inline std::unique_ptr<usb::UsbDeviceHandle> openBulk(const VirtualAdapter& adapter,
