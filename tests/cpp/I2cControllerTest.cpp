@@ -140,12 +140,11 @@ TEST(I2cControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     ASSERT_TRUE(sdk.getBulkCapabilities().supported);  // asked of the firmware, then cached
-    uint16_t status = 0;
     uint16_t announced = 0;
     Bytes queued;
     script(adapter, [&](const Bytes& req) {
         if (!queued.empty()) adapter.sendBulk(queued);
-        return reply(req, status, {0x00, static_cast<uint8_t>(announced), 0x00});
+        return reply(req, 0, {0x00, static_cast<uint8_t>(announced), 0x00});
     });
 
     EXPECT_EQ(sdk.i2cWriteBulk(1, 0x50, {0x01, 0x00}, pattern(200, 9), false), 0);
@@ -158,22 +157,6 @@ TEST(I2cControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     announced = 200;
     EXPECT_EQ(sdk.i2cReadBulk(0, 0x50, {}, 200, out, false), 0);
     EXPECT_EQ(out, queued);
-    queued.clear();
-    announced = 17;  // more than was asked for
-    EXPECT_EQ(sdk.i2cReadBulk(0, 0x50, {}, 16, out, false), kWrongResponse);
-    EXPECT_TRUE(out.empty());
-    const auto failsEmptied = [&](uint16_t expected) {
-        out = {0xEE};
-        EXPECT_EQ(sdk.i2cReadBulk(0, 0x50, {}, 16, out, false), expected);
-        EXPECT_TRUE(out.empty());
-    };
-    status = 0x0203;
-    failsEmptied(0x0203);
-    status = 0;
-    announced = 0;
-    failsEmptied(0);
-    announced = 5;  // the data never comes
-    failsEmptied(kTimeout);
 
     // The gate sees each command with its length.
     sim::BulkCapabilityConfig caps;
