@@ -2,9 +2,10 @@
 #pragma once
 // Helpers shared by the C++ tests.
 //
-// vantor::test: access to a few private members of the SDK classes,
-// hand-built messages, scripted answers of a virtual adapter, a HID backend
-// to derive from, and waiting for conditions set on other threads.
+// vantor::test: access to a few private members of the SDK classes, the
+// rows of the table tests every command family instantiates, hand-built
+// messages, scripted answers of a virtual adapter, a HID backend to derive
+// from, and waiting for conditions set on other threads.
 //
 // vantor::sim::testing: talking to a virtual adapter's firmware through its
 // USB seam objects (the virtual HID and libusb backends), with request and
@@ -92,10 +93,10 @@ inline void PrintTo(const RefusedCall& row, std::ostream* os) {
 
 class WrongRequestRefusal : public ::testing::TestWithParam<RefusedCall> {};
 
-// The same rows refused by the connection rather than the arguments, with
-// nothing sent: on instances never connected (SDK_ERROR_DISCONNECT, checked
-// before the arguments), and on an adapter without the bulk interface
-// (SDK_ERROR_BULK_UNAVAILABLE).
+// Calls refused by the connection rather than by their arguments: on
+// instances never connected (SDK_ERROR_DISCONNECT, checked before the
+// arguments), and on an adapter without the bulk interface
+// (SDK_ERROR_BULK_UNAVAILABLE, nothing sent).
 class NotConnected : public ::testing::TestWithParam<RefusedCall> {};
 class WithoutBulkInterface : public ::testing::TestWithParam<RefusedCall> {};
 
