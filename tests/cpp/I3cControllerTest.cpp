@@ -169,7 +169,6 @@ INSTANTIATE_TEST_SUITE_P(I3cController, ReplyDecoding, ::testing::Values(
     ScriptedReply{"BusVoltagesAtOffsets8And10", 0, {0x08, 0x07, 0x14, 0x05, 0xB8, 0x0B, 0, 0, 0, 0, 0, 0}, busVoltage, {0, {0x14, 0x05, 0xB8, 0x0B}}},
     ScriptedReply{"BusVoltages17BytesIsWrongResponse", 0, Bytes(11), busVoltage, {kWrongResponse, kUntouchedVoltages}},
     ScriptedReply{"BusVoltagesShortKeepsItsStatus", 0x0104, Bytes(11), busVoltage, {0x0104, kUntouchedVoltages}},
-    ScriptedReply{"ReadCappedAtWhatArrived", 0, concat({0, 0, 20, 0}, pattern(12)), sdrRead, {0, pattern(12)}},
     ScriptedReply{"ReadTakesOnlyTheAnnouncedBytes", 0, concat({0, 0, 2, 0}, pattern(5)), sdrRead, {0, pattern(2)}},
     ScriptedReply{"IncompleteReadKeepsItsBytes", kIncomplete, concat({0, 0, 3, 0}, pattern(3)), sdrRead, {kIncomplete, pattern(3)}},
     ScriptedReply{"ReadWithoutCountIsEmpty", 0x060B, {0, 0}, sdrRead, {0x060B, {}}}),
