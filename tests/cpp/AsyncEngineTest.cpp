@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/cpp/TestSupport.h"
 #include "sdk/core/Version.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {

@@ -239,41 +239,19 @@ bool connectPath(VantorSDK& sdk, const std::string& path) {
     return sdk.connect(path);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Connects, ConnectSwitchThread,
-    ::testing::Values(
-        SwitchRow{"ItsOwnPathIsANoOp",
-                  [](VantorSDK& s, auto& a, auto&) { return connectPath(s, a.path()); }, true,
-                  false},
-        SwitchRow{"AnEmptyPathIsANoOp", [](VantorSDK& s, auto&, auto&) { return s.connect(""); },
-                  true, false},
-        SwitchRow{"ItsOwnSerialIsANoOp",
-                  [](VantorSDK& s, auto&, auto&) { return s.connectWithSerialNumber("SWITCH-A"); },
-                  true, false},
-        SwitchRow{"AnAbsentPathFailsAndKeepsTheFirst",
-                  [](VantorSDK& s, auto&, auto&) { return s.connect("/no/such/path"); }, false,
-                  false},
-        SwitchRow{"AnAbsentSerialFailsAndKeepsTheFirst",
-                  [](VantorSDK& s, auto&, auto&) { return s.connectWithSerialNumber("NONE"); },
-                  false, false},
-        SwitchRow{"AnUnpluggedAdapterFailsAndKeepsTheFirst",
-                  [](VantorSDK& s, auto&, sim::VirtualAdapter& b) {
-                      b.unplug();
-                      return connectPath(s, b.path());
-                  },
-                  false, false},
-        SwitchRow{"AnotherPathSwitches",
-                  [](VantorSDK& s, auto&, auto& b) { return connectPath(s, b.path()); }, true,
-                  true},
-        SwitchRow{"AnotherSerialSwitches",
-                  [](VantorSDK& s, auto&, auto&) { return s.connectWithSerialNumber("SWITCH-B"); },
-                  true, true},
-        SwitchRow{"SwitchingBackReturnsToTheFirst",
-                  [](VantorSDK& s, auto& a, auto& b) {
-                      return connectPath(s, b.path()) && connectPath(s, a.path());
-                  },
-                  true, false}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Connects, ConnectSwitchThread, ::testing::Values(
+    SwitchRow{"ItsOwnPathIsANoOp", [](VantorSDK& s, auto& a, auto&) { return connectPath(s, a.path()); }, true, false},
+    SwitchRow{"AnEmptyPathIsANoOp", [](VantorSDK& s, auto&, auto&) { return s.connect(""); }, true, false},
+    SwitchRow{"ItsOwnSerialIsANoOp", [](VantorSDK& s, auto&, auto&) { return s.connectWithSerialNumber("SWITCH-A"); }, true, false},
+    SwitchRow{"AnAbsentPathFailsAndKeepsTheFirst", [](VantorSDK& s, auto&, auto&) { return s.connect("/no/such/path"); }, false, false},
+    SwitchRow{"AnAbsentSerialFailsAndKeepsTheFirst", [](VantorSDK& s, auto&, auto&) { return s.connectWithSerialNumber("NONE"); }, false, false},
+    SwitchRow{"AnUnpluggedAdapterFailsAndKeepsTheFirst", [](VantorSDK& s, auto&, sim::VirtualAdapter& b) { b.unplug(); return connectPath(s, b.path()); }, false, false},
+    SwitchRow{"AnotherPathSwitches", [](VantorSDK& s, auto&, auto& b) { return connectPath(s, b.path()); }, true, true},
+    SwitchRow{"AnotherSerialSwitches", [](VantorSDK& s, auto&, auto&) { return s.connectWithSerialNumber("SWITCH-B"); }, true, true},
+    SwitchRow{"SwitchingBackReturnsToTheFirst", [](VantorSDK& s, auto& a, auto& b) { return connectPath(s, b.path()) && connectPath(s, a.path()); }, true, false}),
     RowName{});
+// clang-format on
 
 }  // namespace
 }  // namespace vantor

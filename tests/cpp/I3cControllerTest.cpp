@@ -43,57 +43,36 @@ Bytes targetBytes(uint8_t seed) {
     return concat(b, {0x06, 0xC5, 0x02, 0x01, 0x04, 0x03, 0x08, 0x11});
 }
 
-// One request and its bytes after the transaction id.
-struct I3cRequest {
-    const char* name;
-    std::function<uint16_t(VantorAsyncSDK&)> call;
-    Bytes wire;
-};
-
-class I3cRequestBytes : public ::testing::TestWithParam<I3cRequest> {};
-
-TEST_P(I3cRequestBytes, AreSent) {
-    sim::VirtualAdapter adapter;
-    silence(adapter);
-    VantorAsyncSDK sdk;
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    ASSERT_EQ(GetParam().call(sdk), 0);
-    const auto requests = requestsOf(adapter, 1);
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(idOf(requests[0]), 0x0102);
-    EXPECT_EQ(withoutId(requests[0]), GetParam().wire);
-}
-
-constexpr uint16_t kId = 0x0102;
+constexpr uint16_t kId = kRequestId;
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Controller, I3cRequestBytes, ::testing::Values(
-    I3cRequest{"ControllerInit", [](VantorAsyncSDK& s) { return s.i3cControllerInit(kId, I3cPushPullRate::PUSH_PULL_12_5_MHZ_DC_50, I3cOpenDrainRate::OPEN_DRAIN_1_MHZ, I2cOpenDrainRate::FAST_MODE_PLUS, I3cDriveStrength::FAST); }, {0x01, 0x19, 18, 2, 2, 1}},
-    I3cRequest{"SetParameters", [](VantorAsyncSDK& s) { return s.i3cSetParameters(kId, I3cPushPullRate::PUSH_PULL_100_KHZ_DC_34, I3cOpenDrainRate::OPEN_DRAIN_4_17_MHZ, I2cOpenDrainRate::ULTRA_FAST_MODE, I3cDriveStrength::STANDARD); }, {0x02, 0x19, 21, 4, 4, 0}},
-    I3cRequest{"InitBusEmpty", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, {}); }, {0x04, 0x19, 0x00}},
-    I3cRequest{"InitBusTwoTargetsLowByteFirst", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, {target(0x50), target(0x60)}); }, concat(concat({0x04, 0x19, 0x02}, targetBytes(0x50)), targetBytes(0x60))},
-    I3cRequest{"InitBus255Targets", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, std::vector<I3cTargetInfo>(255)); }, concat({0x04, 0x19, 0xFF}, Bytes(255 * 16))},
-    I3cRequest{"ResetBus", [](VantorAsyncSDK& s) { return s.i3cResetBus(kId); }, {0x05, 0x19}},
-    I3cRequest{"GetDeviceTable", [](VantorAsyncSDK& s) { return s.i3cGetDeviceTable(kId); }, {0x06, 0x19}},
-    I3cRequest{"SetTargetDeviceConfiguration", [](VantorAsyncSDK& s) { return s.i3cSetTargetDeviceConfiguration(kId, 0x08, 0x03); }, {0x07, 0x19, 0x08, 0x03}},
-    I3cRequest{"TargetResetPattern", [](VantorAsyncSDK& s) { return s.i3cTargetResetPattern(kId); }, {0x0A, 0x19, 0x00}},
-    I3cRequest{"HdrExitPattern", [](VantorAsyncSDK& s) { return s.i3cHdrExitPattern(kId); }, {0x0A, 0x19, 0x01}},
-    I3cRequest{"SetBusVoltage", [](VantorAsyncSDK& s) { return s.i3cSetBusVoltage(kId, 1800); }, {0x04, 0x04, 0x08, 0x07}},
-    I3cRequest{"UseExternalVoltage", [](VantorAsyncSDK& s) { return s.i3cUseExternalVoltage(kId, true); }, {0x0A, 0x04, 0x01}},
-    I3cRequest{"UseOwnVoltage", [](VantorAsyncSDK& s) { return s.i3cUseExternalVoltage(kId, false); }, {0x0A, 0x04, 0x00}}),
+INSTANTIATE_TEST_SUITE_P(I3cController, RequestBytes, ::testing::Values(
+    SentRequest{"ControllerInit", [](VantorAsyncSDK& s) { return s.i3cControllerInit(kId, I3cPushPullRate::PUSH_PULL_12_5_MHZ_DC_50, I3cOpenDrainRate::OPEN_DRAIN_1_MHZ, I2cOpenDrainRate::FAST_MODE_PLUS, I3cDriveStrength::FAST); }, {0x01, 0x19, 18, 2, 2, 1}},
+    SentRequest{"SetParameters", [](VantorAsyncSDK& s) { return s.i3cSetParameters(kId, I3cPushPullRate::PUSH_PULL_100_KHZ_DC_34, I3cOpenDrainRate::OPEN_DRAIN_4_17_MHZ, I2cOpenDrainRate::ULTRA_FAST_MODE, I3cDriveStrength::STANDARD); }, {0x02, 0x19, 21, 4, 4, 0}},
+    SentRequest{"InitBusEmpty", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, {}); }, {0x04, 0x19, 0x00}},
+    SentRequest{"InitBusTwoTargetsLowByteFirst", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, {target(0x50), target(0x60)}); }, concat(concat({0x04, 0x19, 0x02}, targetBytes(0x50)), targetBytes(0x60))},
+    SentRequest{"InitBus255Targets", [](VantorAsyncSDK& s) { return s.i3cInitBus(kId, std::vector<I3cTargetInfo>(255)); }, concat({0x04, 0x19, 0xFF}, Bytes(255 * 16))},
+    SentRequest{"ResetBus", [](VantorAsyncSDK& s) { return s.i3cResetBus(kId); }, {0x05, 0x19}},
+    SentRequest{"GetDeviceTable", [](VantorAsyncSDK& s) { return s.i3cGetDeviceTable(kId); }, {0x06, 0x19}},
+    SentRequest{"SetTargetDeviceConfiguration", [](VantorAsyncSDK& s) { return s.i3cSetTargetDeviceConfiguration(kId, 0x08, 0x03); }, {0x07, 0x19, 0x08, 0x03}},
+    SentRequest{"TargetResetPattern", [](VantorAsyncSDK& s) { return s.i3cTargetResetPattern(kId); }, {0x0A, 0x19, 0x00}},
+    SentRequest{"HdrExitPattern", [](VantorAsyncSDK& s) { return s.i3cHdrExitPattern(kId); }, {0x0A, 0x19, 0x01}},
+    SentRequest{"SetBusVoltage", [](VantorAsyncSDK& s) { return s.i3cSetBusVoltage(kId, 1800); }, {0x04, 0x04, 0x08, 0x07}},
+    SentRequest{"UseExternalVoltage", [](VantorAsyncSDK& s) { return s.i3cUseExternalVoltage(kId, true); }, {0x0A, 0x04, 0x01}},
+    SentRequest{"UseOwnVoltage", [](VantorAsyncSDK& s) { return s.i3cUseExternalVoltage(kId, false); }, {0x0A, 0x04, 0x00}}),
     RowName{});
 
 // Control byte: flags × 8 + mode × 2 + direction.
-INSTANTIATE_TEST_SUITE_P(Transfers, I3cRequestBytes, ::testing::Values(
-    I3cRequest{"SdrWrite", [](VantorAsyncSDK& s) { return s.i3cSdrWrite(kId, 0x30, {0x01, 0x02}, {0xAA}, kNone); }, {0x08, 0x19, 0x30, 0x00, 0x00, 0x02, 0x01, 0x02, 0x00, 0x00, 0x01, 0x00, 0xAA}},
-    I3cRequest{"SdrReadNonstopStartWith7e", [](VantorAsyncSDK& s) { return s.i3cSdrRead(kId, 0x30, {}, 4, F::NONSTOP | F::START_WITH_7E); }, {0x08, 0x19, 0x30, 0x19, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00}},
-    I3cRequest{"SdrReadFourByteSubaddress", [](VantorAsyncSDK& s) { return s.i3cSdrRead(kId, 0x30, {1, 2, 3, 4}, 0x0102, kNone); }, {0x08, 0x19, 0x30, 0x01, 0x00, 0x04, 1, 2, 3, 4, 0x02, 0x01}},
-    I3cRequest{"HdrDdrWriteSkipExitPattern", [](VantorAsyncSDK& s) { return s.i3cHdrDdrWrite(kId, 0x30, 0x20, {1, 2}, F::SKIP_EXIT_PATTERN); }, {0x08, 0x19, 0x30, 0x0A, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 1, 2}},
-    I3cRequest{"HdrDdrRead", [](VantorAsyncSDK& s) { return s.i3cHdrDdrRead(kId, 0x30, 0x80, 4, kNone); }, {0x08, 0x19, 0x30, 0x03, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00}},
-    I3cRequest{"LegacyI2cWrite", [](VantorAsyncSDK& s) { return s.i3cLegacyI2cWrite(kId, 0x50, {0x00}, {0x05}, kNone); }, {0x08, 0x19, 0x50, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x05}},
-    I3cRequest{"LegacyI2cReadStartWith7e", [](VantorAsyncSDK& s) { return s.i3cLegacyI2cRead(kId, 0x50, {}, 2, F::START_WITH_7E); }, {0x08, 0x19, 0x50, 0x15, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00}},
-    I3cRequest{"SdrReadBulkLongest", [](VantorAsyncSDK& s) { return s.i3cSdrReadBulk(kId, 0x30, {}, 32767, kNone); }, {0x0B, 0x19, 0x30, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x7F}},
-    I3cRequest{"LegacyI2cReadBulk", [](VantorAsyncSDK& s) { return s.i3cLegacyI2cReadBulk(kId, 0x50, {0x01}, 1, F::NONSTOP); }, {0x0B, 0x19, 0x50, 0x0D, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00}}),
+INSTANTIATE_TEST_SUITE_P(I3cTransfers, RequestBytes, ::testing::Values(
+    SentRequest{"SdrWrite", [](VantorAsyncSDK& s) { return s.i3cSdrWrite(kId, 0x30, {0x01, 0x02}, {0xAA}, kNone); }, {0x08, 0x19, 0x30, 0x00, 0x00, 0x02, 0x01, 0x02, 0x00, 0x00, 0x01, 0x00, 0xAA}},
+    SentRequest{"SdrReadNonstopStartWith7e", [](VantorAsyncSDK& s) { return s.i3cSdrRead(kId, 0x30, {}, 4, F::NONSTOP | F::START_WITH_7E); }, {0x08, 0x19, 0x30, 0x19, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00}},
+    SentRequest{"SdrReadFourByteSubaddress", [](VantorAsyncSDK& s) { return s.i3cSdrRead(kId, 0x30, {1, 2, 3, 4}, 0x0102, kNone); }, {0x08, 0x19, 0x30, 0x01, 0x00, 0x04, 1, 2, 3, 4, 0x02, 0x01}},
+    SentRequest{"HdrDdrWriteSkipExitPattern", [](VantorAsyncSDK& s) { return s.i3cHdrDdrWrite(kId, 0x30, 0x20, {1, 2}, F::SKIP_EXIT_PATTERN); }, {0x08, 0x19, 0x30, 0x0A, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 1, 2}},
+    SentRequest{"HdrDdrRead", [](VantorAsyncSDK& s) { return s.i3cHdrDdrRead(kId, 0x30, 0x80, 4, kNone); }, {0x08, 0x19, 0x30, 0x03, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00}},
+    SentRequest{"LegacyI2cWrite", [](VantorAsyncSDK& s) { return s.i3cLegacyI2cWrite(kId, 0x50, {0x00}, {0x05}, kNone); }, {0x08, 0x19, 0x50, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x05}},
+    SentRequest{"LegacyI2cReadStartWith7e", [](VantorAsyncSDK& s) { return s.i3cLegacyI2cRead(kId, 0x50, {}, 2, F::START_WITH_7E); }, {0x08, 0x19, 0x50, 0x15, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00}},
+    SentRequest{"SdrReadBulkLongest", [](VantorAsyncSDK& s) { return s.i3cSdrReadBulk(kId, 0x30, {}, 32767, kNone); }, {0x0B, 0x19, 0x30, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0x7F}},
+    SentRequest{"LegacyI2cReadBulk", [](VantorAsyncSDK& s) { return s.i3cLegacyI2cReadBulk(kId, 0x50, {0x01}, 1, F::NONSTOP); }, {0x0B, 0x19, 0x50, 0x0D, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00}}),
     RowName{});
 // clang-format on
 
@@ -137,42 +116,24 @@ INSTANTIATE_TEST_SUITE_P(I3c, WrongRequestRefusal, ::testing::Values(
     RowName{});
 // clang-format on
 
-TEST(I3cTransfers, WithoutConnectionOrBulkInterfaceNothingIsSent) {
-    VantorAsyncSDK async;
-    VantorSDK sdk(2000);
-    Bytes out;
-    EXPECT_EQ(async.i3cInitBus(1, std::vector<I3cTargetInfo>(256)), kDisconnect);
-    EXPECT_EQ(async.i3cSdrWrite(1, 0x30, kFiveBytes, {}, kNone), kDisconnect);
-    EXPECT_EQ(sdk.i3cSdrReadBulk(0x30, {}, 1, out, kNone), kDisconnect);
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(I3c, NotConnected, ::testing::Values(
+    RefusedCall{"InitBus256Targets", [](VantorAsyncSDK& a) { return a.i3cInitBus(1, std::vector<I3cTargetInfo>(256)); }},
+    RefusedCall{"SdrWriteSubaddressOverFourBytes", [](VantorAsyncSDK& a) { return a.i3cSdrWrite(1, 0x30, kFiveBytes, {}, kNone); }},
+    RefusedCall{"SdrReadBulk", nullptr, [](VantorSDK& s) { Bytes out; return s.i3cSdrReadBulk(0x30, {}, 1, out, kNone); }},
+    RefusedCall{"CccEntdaaSixteenTargets", [](VantorAsyncSDK& a) { return a.i3cCccENTDAA(1, std::vector<I3cTargetInfo>(16)); }}),
+    RowName{});
 
-    sim::VirtualAdapter noBulk(adapterOptions("I3CNOBULK", sim::Model::Teranox, false));
-    ASSERT_TRUE(async.connect(noBulk.path()) && sdk.connect(noBulk.path()));
-    EXPECT_EQ(async.i3cHdrDdrWriteBulk(1, 0x30, 0x20, {1, 2}, kNone), kBulkUnavailable);
-    EXPECT_EQ(async.i3cSdrReadBulk(1, 0x30, {}, 1, kNone), kBulkUnavailable);
-    EXPECT_EQ(sdk.i3cLegacyI2cReadBulk(0x50, {}, 1, out, kNone), kBulkUnavailable);
-    EXPECT_TRUE(noBulk.reports().empty());
-}
+INSTANTIATE_TEST_SUITE_P(I3c, WithoutBulkInterface, ::testing::Values(
+    RefusedCall{"AsyncHdrDdrWriteBulk", [](VantorAsyncSDK& a) { return a.i3cHdrDdrWriteBulk(1, 0x30, 0x20, {1, 2}, kNone); }},
+    RefusedCall{"AsyncSdrReadBulk", [](VantorAsyncSDK& a) { return a.i3cSdrReadBulk(1, 0x30, {}, 1, kNone); }},
+    RefusedCall{"LegacyI2cReadBulk", nullptr, [](VantorSDK& s) { Bytes out; return s.i3cLegacyI2cReadBulk(0x50, {}, 1, out, kNone); }}),
+    RowName{});
+// clang-format on
 
 // ------------------------------------------------------------- decoding
 
 constexpr uint16_t kIncomplete = 0x061A;  // FW_I3C_TRANSFER_INCOMPLETE_READ
-
-struct Decoded {
-    uint16_t status;
-    Bytes outputs;
-    bool operator==(const Decoded& o) const { return status == o.status && outputs == o.outputs; }
-};
-void PrintTo(const Decoded& d, std::ostream* os) {
-    *os << "status " << d.status << ", outputs " << ::testing::PrintToString(d.outputs);
-}
-
-struct I3cReply {
-    const char* name;
-    uint16_t status;
-    Bytes parameters;
-    std::function<Decoded(VantorSDK&)> call;
-    Decoded expected;
-};
 
 // The table flattened to bytes; untouched, it holds one sentinel entry.
 Decoded deviceTable(VantorSDK& s) {
@@ -198,31 +159,19 @@ Decoded sdrRead(VantorSDK& s) {
 const Bytes kUntouchedTable(16, 0xEE);
 const Bytes kUntouchedVoltages(4, 0xEE);
 
-class I3cReplyDecoding : public ::testing::TestWithParam<I3cReply> {};
-
-TEST_P(I3cReplyDecoding, Decodes) {
-    sim::VirtualAdapter adapter;
-    script(adapter,
-           [&](const Bytes& req) { return reply(req, GetParam().status, GetParam().parameters); });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(GetParam().call(sdk), GetParam().expected);
-}
-
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Replies, I3cReplyDecoding, ::testing::Values(
-    I3cReply{"TableOfTwoIgnoresTrailingBytes", 0, concat(concat({2}, targetBytes(0x50)), concat(targetBytes(0x60), {0xAB})), deviceTable, {0, concat(targetBytes(0x50), targetBytes(0x60))}},
-    I3cReply{"TableEmpty", 0, {0}, deviceTable, {0, {}}},
-    I3cReply{"TableKeepsItsStatus", 0x0601, concat({1}, targetBytes(0x50)), deviceTable, {0x0601, targetBytes(0x50)}},
-    I3cReply{"TableShortOfAnnouncedEntries", 0, concat(concat({3}, targetBytes(0x50)), targetBytes(0x60)), deviceTable, {kWrongResponse, kUntouchedTable}},
-    I3cReply{"TableWithoutCount", 0x0601, {}, deviceTable, {kWrongResponse, kUntouchedTable}},
-    I3cReply{"BusVoltagesAtOffsets8And10", 0, {0x08, 0x07, 0x14, 0x05, 0xB8, 0x0B, 0, 0, 0, 0, 0, 0}, busVoltage, {0, {0x14, 0x05, 0xB8, 0x0B}}},
-    I3cReply{"BusVoltages17BytesIsWrongResponse", 0, Bytes(11), busVoltage, {kWrongResponse, kUntouchedVoltages}},
-    I3cReply{"BusVoltagesShortKeepsItsStatus", 0x0104, Bytes(11), busVoltage, {0x0104, kUntouchedVoltages}},
-    I3cReply{"ReadCappedAtWhatArrived", 0, concat({0, 0, 20, 0}, pattern(12)), sdrRead, {0, pattern(12)}},
-    I3cReply{"ReadTakesOnlyTheAnnouncedBytes", 0, concat({0, 0, 2, 0}, pattern(5)), sdrRead, {0, pattern(2)}},
-    I3cReply{"IncompleteReadKeepsItsBytes", kIncomplete, concat({0, 0, 3, 0}, pattern(3)), sdrRead, {kIncomplete, pattern(3)}},
-    I3cReply{"ReadWithoutCountIsEmpty", 0x060B, {0, 0}, sdrRead, {0x060B, {}}}),
+INSTANTIATE_TEST_SUITE_P(I3cController, ReplyDecoding, ::testing::Values(
+    ScriptedReply{"TableOfTwoIgnoresTrailingBytes", 0, concat(concat({2}, targetBytes(0x50)), concat(targetBytes(0x60), {0xAB})), deviceTable, {0, concat(targetBytes(0x50), targetBytes(0x60))}},
+    ScriptedReply{"TableEmpty", 0, {0}, deviceTable, {0, {}}},
+    ScriptedReply{"TableKeepsItsStatus", 0x0601, concat({1}, targetBytes(0x50)), deviceTable, {0x0601, targetBytes(0x50)}},
+    ScriptedReply{"TableShortOfAnnouncedEntries", 0, concat(concat({3}, targetBytes(0x50)), targetBytes(0x60)), deviceTable, {kWrongResponse, kUntouchedTable}},
+    ScriptedReply{"TableWithoutCount", 0x0601, {}, deviceTable, {kWrongResponse, kUntouchedTable}},
+    ScriptedReply{"BusVoltagesAtOffsets8And10", 0, {0x08, 0x07, 0x14, 0x05, 0xB8, 0x0B, 0, 0, 0, 0, 0, 0}, busVoltage, {0, {0x14, 0x05, 0xB8, 0x0B}}},
+    ScriptedReply{"BusVoltages17BytesIsWrongResponse", 0, Bytes(11), busVoltage, {kWrongResponse, kUntouchedVoltages}},
+    ScriptedReply{"BusVoltagesShortKeepsItsStatus", 0x0104, Bytes(11), busVoltage, {0x0104, kUntouchedVoltages}},
+    ScriptedReply{"ReadTakesOnlyTheAnnouncedBytes", 0, concat({0, 0, 2, 0}, pattern(5)), sdrRead, {0, pattern(2)}},
+    ScriptedReply{"IncompleteReadKeepsItsBytes", kIncomplete, concat({0, 0, 3, 0}, pattern(3)), sdrRead, {kIncomplete, pattern(3)}},
+    ScriptedReply{"ReadWithoutCountIsEmpty", 0x060B, {0, 0}, sdrRead, {0x060B, {}}}),
     RowName{});
 // clang-format on
 
@@ -253,14 +202,9 @@ TEST(I3cTransfersBulk, ReadsReceiveTheAnnouncedDataPhase) {
     EXPECT_EQ(sdk.i3cSdrReadBulk(0x30, {}, 16, out, kNone), kIncomplete);
     EXPECT_EQ(out, queued);
     queued.clear();
-    status = 0;
-    announced = 17;  // more than was asked for
+    status = 0x060B;  // any other status: nothing delivered
     out = {0xEE};
-    EXPECT_EQ(sdk.i3cLegacyI2cReadBulk(0x50, {}, 16, out, kNone), kWrongResponse);
-    EXPECT_TRUE(out.empty());
-    status = 0x060B;
-    out = {0xEE};
-    EXPECT_EQ(sdk.i3cSdrReadBulk(0x30, {}, 16, out, kNone), 0x060B);
+    EXPECT_EQ(sdk.i3cLegacyI2cReadBulk(0x50, {}, 16, out, kNone), 0x060B);
     EXPECT_TRUE(out.empty());
     status = kIncomplete;  // an incomplete read whose data never comes
     announced = 4;

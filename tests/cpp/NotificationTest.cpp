@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sdk/core/Notification.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace vantor {
 namespace {
@@ -77,9 +78,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, NotificationKindAccessor,
                                            KindRow{"Gpio", 2}, KindRow{"Uart", 3},
                                            KindRow{"I3cConnector", 4}, KindRow{"I2cTarget", 5},
                                            KindRow{"SpiTarget", 6}, KindRow{"I3cTarget", 7}),
-                         [](const ::testing::TestParamInfo<KindRow>& row) {
-                             return std::string(row.param.name);
-                         });
+                         test::RowName{});
 
 TEST(NotificationAccessors, AnUnknownCodeHasNoAccessor) {
     Bytes unknown = kHotJoin;

@@ -74,23 +74,18 @@ TEST_P(UsbString, LengthByteCountsItself) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, UsbString,
-    ::testing::Values(
-        UsbStringCase{"NoStringBytes", 0, {0x01}, 0, {}},
-        UsbStringCase{"BytesBeyondTheLengthAreIgnored",
-                      0,
-                      {0x04, 'a', 'b', 'c', 'x', 'y'},
-                      0,
-                      {'a', 'b', 'c'}},
-        UsbStringCase{"TheStatusIsNotConsulted", 0x0004, {0x03, 0xC3, 0xA9}, 0, {0xC3, 0xA9}},
-        UsbStringCase{"AnnouncesMoreThanIsPresent", 0, {0x05, 'a', 'b'}, kWrongResponse, {}},
-        UsbStringCase{"AnnouncesOneByteMoreThanIsPresent", 0, {0x04, 'a', 'b'}, kWrongResponse, {}},
-        UsbStringCase{"AnnouncesExactlyWhatIsPresent", 0, {0x03, 'a', 'b'}, 0, {'a', 'b'}},
-        UsbStringCase{"LengthZero", 0, {0x00, 'a'}, kWrongResponse, {}},
-        UsbStringCase{"HeaderOnly", 0, {}, kWrongResponse, {}},
-        UsbStringCase{"HeaderOnlyWithAnErrorGivesTheFirmwareStatus", 0x0004, {}, 0x0004, {}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Answers, UsbString, ::testing::Values(
+    UsbStringCase{"NoStringBytes", 0, {0x01}, 0, {}},
+    UsbStringCase{"BytesBeyondTheLengthAreIgnored", 0, {0x04, 'a', 'b', 'c', 'x', 'y'}, 0, {'a', 'b', 'c'}},
+    UsbStringCase{"TheStatusIsNotConsulted", 0x0004, {0x03, 0xC3, 0xA9}, 0, {0xC3, 0xA9}},
+    UsbStringCase{"AnnouncesOneByteMoreThanIsPresent", 0, {0x04, 'a', 'b'}, kWrongResponse, {}},
+    UsbStringCase{"AnnouncesExactlyWhatIsPresent", 0, {0x03, 'a', 'b'}, 0, {'a', 'b'}},
+    UsbStringCase{"LengthZero", 0, {0x00, 'a'}, kWrongResponse, {}},
+    UsbStringCase{"HeaderOnly", 0, {}, kWrongResponse, {}},
+    UsbStringCase{"HeaderOnlyWithAnErrorGivesTheFirmwareStatus", 0x0004, {}, 0x0004, {}}),
     RowName{});
+// clang-format on
 
 TEST(SystemCommands, DeviceInfoOnADisconnectedSdkSendsNothing) {
     sim::VirtualAdapter adapter;

@@ -35,101 +35,26 @@ std::vector<Bytes> commandsSent(sim::VirtualAdapter& adapter) {
 
 // ------------------------------------------------------------ request bytes
 
-struct Layout {
-    const char* name;
-    std::function<uint16_t(VantorAsyncSDK&)> call;
-    Bytes expected;  // from the command code on
-};
+constexpr uint16_t kId = kRequestId;
 
-class TargetRequest : public ::testing::TestWithParam<Layout> {};
-
-TEST_P(TargetRequest, CarriesItsBytes) {
-    sim::VirtualAdapter adapter;
-    silence(adapter);
-    VantorAsyncSDK sdk;
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(GetParam().call(sdk), 0);
-    const std::vector<Bytes> sent = requestsOf(adapter, 1);
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(idOf(sent[0]), 7);
-    EXPECT_EQ(withoutId(sent[0]), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, TargetRequest,
-    ::testing::Values(
-        Layout{"I2cInitEeprom7BitWith16BitAddressing",
-               [](VantorAsyncSDK& s) {
-                   return s.i2cTargetInit(7, 0, 0x50, I2cTargetAddressMode::BIT_7,
-                                          I2cTargetMemoryLayout::BIT_16, I2cTargetModel::EEPROM);
-               },
-               {0x01, 0x0A, 0x00, 0x50, 0x00, 0x00, 0x01, 0x00, 0x01}},
-        Layout{"I2cSetParameters10BitAddress",
-               [](VantorAsyncSDK& s) {
-                   return s.i2cTargetSetParameters(7, 1, 0x2A3, I2cTargetAddressMode::BIT_10,
-                                                   I2cTargetMemoryLayout::BIT_8,
-                                                   I2cTargetModel::REGISTER_MAP);
-               },
-               {0x02, 0x0A, 0x01, 0xA3, 0x02, 0x01, 0x00, 0x00, 0x02}},
-        Layout{"I2cEepromConfig",
-               [](VantorAsyncSDK& s) {
-                   return s.i2cTargetSetEepromConfig(7, 0x8000, 64, 5000, 0x30D40,
-                                                     I2cTargetEepromBusyBehavior::CLOCK_STRETCH,
-                                                     0xFF, 0x7F00, 0x7FFF);
-               },
-               {0x05, 0x0A, 0x00, 0x80, 0x40, 0x00, 0x88, 0x13, 0x00, 0x00, 0x40, 0x0D, 0x03,
-                0x00, 0x01, 0xFF, 0x00, 0x7F, 0xFF, 0x7F}},
-        Layout{"I2cErasePage",
-               [](VantorAsyncSDK& s) { return s.i2cTargetErase(7, I2cTargetEraseScope::PAGE, 0x0140); },
-               {0x06, 0x0A, 0x00, 0x40, 0x01}},
-        Layout{"I2cRegisterRegion",
-               [](VantorAsyncSDK& s) {
-                   return s.i2cTargetSetRegisterRegion(7, 0x10, 0x1F, I2cTargetRegisterAccess::W1C, 2, 0x81);
-               },
-               {0x07, 0x0A, 0x10, 0x00, 0x1F, 0x00, 0x04, 0x02, 0x81}},
-        Layout{"I2cReadMemoryWholeTransfer",
-               [](VantorAsyncSDK& s) { return s.i2cTargetReadMemory(7, 0x1234, 32768); },
-               {0x04, 0x0A, 0x34, 0x12, 0x00, 0x80}},
-        Layout{"SpiInitModeBeforeBitOrder",
-               [](VantorAsyncSDK& s) {
-                   return s.spiTargetInit(7, SpiMode::MODE_3, SpiBitOrder::LSB, SpiChipSelect::CS_1,
-                                          SpiChipSelectPolarity::ACTIVE_HIGH, SpiTargetModel::FLASH,
-                                          SpiTargetEngine::ISR);
-               },
-               {0x01, 0x0E, 0x03, 0x01, 0x01, 0x01, 0x01, 0x01}},
-        Layout{"SpiFlashConfigZeroPaddedJedec",
-               [](VantorAsyncSDK& s) { return s.spiTargetSetFlashConfig(7, 3, 256, 5000, 3, kJedec, 0); },
-               {0x05, 0x0E, 0x03, 0x00, 0x01, 0x88, 0x13, 0x00, 0x00, 0x03, 0xEF, 0x40, 0x18, 0x00,
-                0x00, 0x00, 0x00, 0x00, 0x00}},
-        Layout{"SpiFlashConfigWithoutJedec",
-               [](VantorAsyncSDK& s) { return s.spiTargetSetFlashConfig(7, 4, 512, 1, 0, nullptr, 9); },
-               {0x05, 0x0E, 0x04, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                0x00, 0x00, 0x00, 0x00, 0x09}},
-        Layout{"I3cInitSplitsThePid",
-               [](VantorAsyncSDK& s) {
-                   return s.i3cTargetInit(7, I3cTargetMemoryLayout::MEMORY_2_BYTES_X_512_REGS, kPid,
-                                          I3cBCR{0x06}, 0xC5, 0x30, 1024, 256);
-               },
-               {0x01, 0x1A, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x35, 0x02, 0x06, 0xC5, 0x30,
-                0x00, 0x04, 0x00, 0x01}},
-        Layout{"I3cSetParametersPidBit32",
-               [](VantorAsyncSDK& s) {
-                   return s.i3cTargetSetParameters(7, I3cTargetMemoryLayout::MEMORY_1_BYTE_X_1024_REGS,
-                                                   {0xFF, 0xFF, 0x12, 0x34, 0x56, 0x78},
-                                                   I3cBCR{0}, 0x01, 0x7F, 0, 0);
-               },
-               {0x02, 0x1A, 0x00, 0x78, 0x56, 0x34, 0x12, 0x01, 0xFF, 0x7F, 0x00, 0x01, 0x7F,
-                0x00, 0x00, 0x00, 0x00}},
-        Layout{"I3cWritePastTheEndIsTheAdaptersCall",
-               [](VantorAsyncSDK& s) { return s.i3cTargetWriteMemory(7, 1023, {0xAA, 0xBB}); },
-               {0x03, 0x1A, 0xFF, 0x03, 0x02, 0x00, 0xAA, 0xBB}},
-        Layout{"I3cReadOfNothing",
-               [](VantorAsyncSDK& s) { return s.i3cTargetReadMemory(7, 0, 0); },
-               {0x04, 0x1A, 0x00, 0x00, 0x00, 0x00}},
-        Layout{"I3cReadWholeMemory",
-               [](VantorAsyncSDK& s) { return s.i3cTargetReadMemory(7, 0, 1024); },
-               {0x04, 0x1A, 0x00, 0x00, 0x00, 0x04}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Target, RequestBytes, ::testing::Values(
+    SentRequest{"I2cInitEeprom7BitWith16BitAddressing", [](VantorAsyncSDK& s) { return s.i2cTargetInit(kId, 0, 0x50, I2cTargetAddressMode::BIT_7, I2cTargetMemoryLayout::BIT_16, I2cTargetModel::EEPROM); }, {0x01, 0x0A, 0x00, 0x50, 0x00, 0x00, 0x01, 0x00, 0x01}},
+    SentRequest{"I2cSetParameters10BitAddress", [](VantorAsyncSDK& s) { return s.i2cTargetSetParameters(kId, 1, 0x2A3, I2cTargetAddressMode::BIT_10, I2cTargetMemoryLayout::BIT_8, I2cTargetModel::REGISTER_MAP); }, {0x02, 0x0A, 0x01, 0xA3, 0x02, 0x01, 0x00, 0x00, 0x02}},
+    SentRequest{"I2cEepromConfig", [](VantorAsyncSDK& s) { return s.i2cTargetSetEepromConfig(kId, 0x8000, 64, 5000, 0x30D40, I2cTargetEepromBusyBehavior::CLOCK_STRETCH, 0xFF, 0x7F00, 0x7FFF); }, {0x05, 0x0A, 0x00, 0x80, 0x40, 0x00, 0x88, 0x13, 0x00, 0x00, 0x40, 0x0D, 0x03, 0x00, 0x01, 0xFF, 0x00, 0x7F, 0xFF, 0x7F}},
+    SentRequest{"I2cErasePage", [](VantorAsyncSDK& s) { return s.i2cTargetErase(kId, I2cTargetEraseScope::PAGE, 0x0140); }, {0x06, 0x0A, 0x00, 0x40, 0x01}},
+    SentRequest{"I2cRegisterRegion", [](VantorAsyncSDK& s) { return s.i2cTargetSetRegisterRegion(kId, 0x10, 0x1F, I2cTargetRegisterAccess::W1C, 2, 0x81); }, {0x07, 0x0A, 0x10, 0x00, 0x1F, 0x00, 0x04, 0x02, 0x81}},
+    SentRequest{"I2cReadMemoryWholeTransfer", [](VantorAsyncSDK& s) { return s.i2cTargetReadMemory(kId, 0x1234, 32768); }, {0x04, 0x0A, 0x34, 0x12, 0x00, 0x80}},
+    SentRequest{"SpiInitModeBeforeBitOrder", [](VantorAsyncSDK& s) { return s.spiTargetInit(kId, SpiMode::MODE_3, SpiBitOrder::LSB, SpiChipSelect::CS_1, SpiChipSelectPolarity::ACTIVE_HIGH, SpiTargetModel::FLASH, SpiTargetEngine::ISR); }, {0x01, 0x0E, 0x03, 0x01, 0x01, 0x01, 0x01, 0x01}},
+    SentRequest{"SpiFlashConfigZeroPaddedJedec", [](VantorAsyncSDK& s) { return s.spiTargetSetFlashConfig(kId, 3, 256, 5000, 3, kJedec, 0); }, {0x05, 0x0E, 0x03, 0x00, 0x01, 0x88, 0x13, 0x00, 0x00, 0x03, 0xEF, 0x40, 0x18, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+    SentRequest{"SpiFlashConfigWithoutJedec", [](VantorAsyncSDK& s) { return s.spiTargetSetFlashConfig(kId, 4, 512, 1, 0, nullptr, 9); }, {0x05, 0x0E, 0x04, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x09}},
+    SentRequest{"I3cInitSplitsThePid", [](VantorAsyncSDK& s) { return s.i3cTargetInit(kId, I3cTargetMemoryLayout::MEMORY_2_BYTES_X_512_REGS, kPid, I3cBCR{0x06}, 0xC5, 0x30, 1024, 256); }, {0x01, 0x1A, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x35, 0x02, 0x06, 0xC5, 0x30, 0x00, 0x04, 0x00, 0x01}},
+    SentRequest{"I3cSetParametersPidBit32", [](VantorAsyncSDK& s) { return s.i3cTargetSetParameters(kId, I3cTargetMemoryLayout::MEMORY_1_BYTE_X_1024_REGS, {0xFF, 0xFF, 0x12, 0x34, 0x56, 0x78}, I3cBCR{0}, 0x01, 0x7F, 0, 0); }, {0x02, 0x1A, 0x00, 0x78, 0x56, 0x34, 0x12, 0x01, 0xFF, 0x7F, 0x00, 0x01, 0x7F, 0x00, 0x00, 0x00, 0x00}},
+    SentRequest{"I3cWritePastTheEndIsTheAdaptersCall", [](VantorAsyncSDK& s) { return s.i3cTargetWriteMemory(kId, 1023, {0xAA, 0xBB}); }, {0x03, 0x1A, 0xFF, 0x03, 0x02, 0x00, 0xAA, 0xBB}},
+    SentRequest{"I3cReadOfNothing", [](VantorAsyncSDK& s) { return s.i3cTargetReadMemory(kId, 0, 0); }, {0x04, 0x1A, 0x00, 0x00, 0x00, 0x00}},
+    SentRequest{"I3cReadWholeMemory", [](VantorAsyncSDK& s) { return s.i3cTargetReadMemory(kId, 0, 1024); }, {0x04, 0x1A, 0x00, 0x00, 0x00, 0x04}}),
     RowName{});
+// clang-format on
 
 TEST(TargetRequest, MemoryWritesSendTheirDataOnBulkOut) {
     sim::VirtualAdapter adapter;
@@ -148,83 +73,50 @@ TEST(TargetRequest, MemoryWritesSendTheirDataOnBulkOut) {
 
 constexpr auto kL0 = I3cTargetMemoryLayout::MEMORY_1_BYTE_X_1024_REGS;
 
-INSTANTIATE_TEST_SUITE_P(
-    Target, WrongRequestRefusal,
-    ::testing::Values(
-        RefusedCall{"I3cPidOf5Bytes",
-                    [](VantorAsyncSDK& a) {
-                        return a.i3cTargetInit(1, kL0, Bytes(5), I3cBCR{0}, 0, 0x30, 8, 8);
-                    }},
-        RefusedCall{"I3cPidOf7Bytes", nullptr,
-                    [](VantorSDK& s) {
-                        return s.i3cTargetSetParameters(kL0, Bytes(7), I3cBCR{0}, 0, 0x30, 8, 8);
-                    }},
-        RefusedCall{
-            "I3cStaticAddress0x80", nullptr,
-            [](VantorSDK& s) { return s.i3cTargetInit(kL0, kPid, I3cBCR{0}, 0, 0x80, 8, 8); }},
-        RefusedCall{
-            "I3cMwl1025", nullptr,
-            [](VantorSDK& s) { return s.i3cTargetInit(kL0, kPid, I3cBCR{0}, 0, 0x30, 1025, 8); }},
-        RefusedCall{"I3cMrl1025",
-                    [](VantorAsyncSDK& a) {
-                        return a.i3cTargetSetParameters(1, kL0, kPid, I3cBCR{0}, 0, 0x30, 8, 1025);
-                    }},
-        RefusedCall{"I3cWriteAt1024", nullptr,
-                    [](VantorSDK& s) { return s.i3cTargetWriteMemory(1024, {1}); }},
-        RefusedCall{"I3cWriteOf1025Bytes", nullptr,
-                    [](VantorSDK& s) { return s.i3cTargetWriteMemory(0, Bytes(1025)); }},
-        RefusedCall{"I3cReadAt1024",
-                    [](VantorAsyncSDK& a) { return a.i3cTargetReadMemory(1, 1024, 1); }},
-        RefusedCall{"I3cReadOf1025Bytes", nullptr,
-                    [](VantorSDK& s) {
-                        Bytes out;
-                        return s.i3cTargetReadMemory(0, 1025, out);
-                    }},
-        RefusedCall{
-            "SpiJedecLengthAboveItsField", nullptr,
-            [](VantorSDK& s) { return s.spiTargetSetFlashConfig(3, 256, 0, 9, kJedec, 0); }},
-        RefusedCall{"SpiJedecLengthWithoutBytes",
-                    [](VantorAsyncSDK& a) {
-                        return a.spiTargetSetFlashConfig(1, 3, 256, 0, 1, nullptr, 0);
-                    }},
-        RefusedCall{"I2cWriteOfNothingAtTheGate", nullptr,
-                    [](VantorSDK& s) { return s.i2cTargetWriteMemory(0, {}); }},
-        RefusedCall{"I2cAsyncWriteOver32768Bytes",
-                    [](VantorAsyncSDK& a) { return a.i2cTargetWriteMemory(1, 0, Bytes(32769)); }},
-        RefusedCall{"I2cAsyncReadOfNothing",
-                    [](VantorAsyncSDK& a) { return a.i2cTargetReadMemory(1, 0, 0); }},
-        RefusedCall{"SpiReadOver32768Bytes", nullptr,
-                    [](VantorSDK& s) {
-                        Bytes out;
-                        return s.spiTargetReadMemory(0, 32769, out);
-                    }},
-        RefusedCall{"SpiAsyncWriteOfNothing",
-                    [](VantorAsyncSDK& a) { return a.spiTargetWriteMemory(1, 0, {}); }}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Target, WrongRequestRefusal, ::testing::Values(
+    RefusedCall{"I3cPidOf5Bytes", [](VantorAsyncSDK& a) { return a.i3cTargetInit(1, kL0, Bytes(5), I3cBCR{0}, 0, 0x30, 8, 8); }},
+    RefusedCall{"I3cPidOf7Bytes", nullptr, [](VantorSDK& s) { return s.i3cTargetSetParameters(kL0, Bytes(7), I3cBCR{0}, 0, 0x30, 8, 8); }},
+    RefusedCall{"I3cStaticAddress0x80", nullptr, [](VantorSDK& s) { return s.i3cTargetInit(kL0, kPid, I3cBCR{0}, 0, 0x80, 8, 8); }},
+    RefusedCall{"I3cMwl1025", nullptr, [](VantorSDK& s) { return s.i3cTargetInit(kL0, kPid, I3cBCR{0}, 0, 0x30, 1025, 8); }},
+    RefusedCall{"I3cMrl1025", [](VantorAsyncSDK& a) { return a.i3cTargetSetParameters(1, kL0, kPid, I3cBCR{0}, 0, 0x30, 8, 1025); }},
+    RefusedCall{"I3cWriteAt1024", nullptr, [](VantorSDK& s) { return s.i3cTargetWriteMemory(1024, {1}); }},
+    RefusedCall{"I3cWriteOf1025Bytes", nullptr, [](VantorSDK& s) { return s.i3cTargetWriteMemory(0, Bytes(1025)); }},
+    RefusedCall{"I3cReadAt1024", [](VantorAsyncSDK& a) { return a.i3cTargetReadMemory(1, 1024, 1); }},
+    RefusedCall{"I3cReadOf1025Bytes", nullptr, [](VantorSDK& s) { Bytes out; return s.i3cTargetReadMemory(0, 1025, out); }},
+    RefusedCall{"SpiJedecLengthAboveItsField", nullptr, [](VantorSDK& s) { return s.spiTargetSetFlashConfig(3, 256, 0, 9, kJedec, 0); }},
+    RefusedCall{"SpiJedecLengthWithoutBytes", [](VantorAsyncSDK& a) { return a.spiTargetSetFlashConfig(1, 3, 256, 0, 1, nullptr, 0); }},
+    RefusedCall{"I2cWriteOfNothingAtTheGate", nullptr, [](VantorSDK& s) { return s.i2cTargetWriteMemory(0, {}); }},
+    RefusedCall{"I2cAsyncWriteOver32768Bytes", [](VantorAsyncSDK& a) { return a.i2cTargetWriteMemory(1, 0, Bytes(32769)); }},
+    RefusedCall{"I2cAsyncReadOfNothing", [](VantorAsyncSDK& a) { return a.i2cTargetReadMemory(1, 0, 0); }},
+    RefusedCall{"SpiReadOver32768Bytes", nullptr, [](VantorSDK& s) { Bytes out; return s.spiTargetReadMemory(0, 32769, out); }},
+    RefusedCall{"SpiAsyncWriteOfNothing", [](VantorAsyncSDK& a) { return a.spiTargetWriteMemory(1, 0, {}); }}),
+    RowName{});
+// clang-format on
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Target, NotConnected, ::testing::Values(
+    RefusedCall{"I2cReadMemory", nullptr, [](VantorSDK& s) { Bytes out; return s.i2cTargetReadMemory(0, 1, out); }},
+    RefusedCall{"AsyncSpiWriteMemory", [](VantorAsyncSDK& a) { return a.spiTargetWriteMemory(1, 0, {1}); }},
+    // The memory size output is zeroed too.
+    RefusedCall{"SpiInitZeroesTheSize", nullptr, [](VantorSDK& s) {
+        uint32_t size = 1;
+        const uint16_t st = s.spiTargetInit(SpiMode::MODE_0, SpiBitOrder::MSB, SpiChipSelect::CS_0, SpiChipSelectPolarity::ACTIVE_LOW, SpiTargetModel::MEMORY, SpiTargetEngine::DMA, size);
+        return size == 0 ? st : uint16_t{0xFFFF}; }}),
     RowName{});
 
-TEST(TargetBulkGate, MemoryTransfersNeedTheBulkInterfaceAndTheAdaptersOffer) {
+INSTANTIATE_TEST_SUITE_P(Target, WithoutBulkInterface, ::testing::Values(
+    RefusedCall{"AsyncI2cWriteMemory", [](VantorAsyncSDK& a) { return a.i2cTargetWriteMemory(1, 0, {1}); }},
+    RefusedCall{"AsyncSpiReadMemory", [](VantorAsyncSDK& a) { return a.spiTargetReadMemory(2, 0, 1); }},
+    RefusedCall{"I2cWriteMemoryBeforeItsLength", nullptr, [](VantorSDK& s) { return s.i2cTargetWriteMemory(0, {}); }},
+    RefusedCall{"SpiReadMemory", nullptr, [](VantorSDK& s) { Bytes out; return s.spiTargetReadMemory(0, 1, out); }}),
+    RowName{});
+// clang-format on
+
+// The adapter's offer decides each memory transfer with its length.
+TEST(TargetBulkGate, MemoryTransfersPassTheAdaptersOffer) {
     Bytes out;
-    uint32_t size = 1;
-    VantorAsyncSDK async;
     VantorSDK sdk(2000);
-    EXPECT_EQ(sdk.i2cTargetReadMemory(0, 1, out), kDisconnect);
-    EXPECT_EQ(async.spiTargetWriteMemory(1, 0, {1}), kDisconnect);
-    EXPECT_EQ(sdk.spiTargetInit(SpiMode::MODE_0, SpiBitOrder::MSB, SpiChipSelect::CS_0,
-                                SpiChipSelectPolarity::ACTIVE_LOW, SpiTargetModel::MEMORY,
-                                SpiTargetEngine::DMA, size),
-              kDisconnect);
-    EXPECT_EQ(size, 0u);
-
-    sim::VirtualAdapter noBulk(adapterOptions("TGTNOBULK", sim::Model::Teranox, false));
-    ASSERT_TRUE(async.connect(noBulk.path()) && sdk.connect(noBulk.path()));
-    EXPECT_EQ(async.i2cTargetWriteMemory(1, 0, {1}), kBulkUnavailable);
-    EXPECT_EQ(async.spiTargetReadMemory(2, 0, 1), kBulkUnavailable);
-    EXPECT_EQ(sdk.i2cTargetWriteMemory(0, {}), kBulkUnavailable);  // before the length
-    EXPECT_EQ(sdk.spiTargetReadMemory(0, 1, out), kBulkUnavailable);
-    EXPECT_TRUE(noBulk.reports().empty());
-    async.disconnect();
-    sdk.disconnect();
-
     // The adapter offers bulk writes of at most 64 bytes and no reads.
     sim::VirtualAdapter adapter;
     adapter.system().setBulkCapabilities(targetCapabilities(64, 0x08));
@@ -242,46 +134,55 @@ TEST(TargetBulkGate, MemoryTransfersNeedTheBulkInterfaceAndTheAdaptersOffer) {
 
 // ------------------------------------------------------------ decoding
 
-struct InitAnswer {
-    const char* name;
-    bool spi;
-    uint16_t status;
-    Bytes params;
-    uint16_t expectedStatus;
-    uint32_t expectedSize;
-};
-
-class TargetInitResponse : public ::testing::TestWithParam<InitAnswer> {};
-
-TEST_P(TargetInitResponse, ReportsTheMemorySizeOnlyWhenPresent) {
-    const InitAnswer& row = GetParam();
-    sim::VirtualAdapter adapter;
-    script(adapter, [&](const Bytes& req) { return reply(req, row.status, row.params); });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
+// The memory size an init reports (0xDEAD when untouched), low byte first.
+Bytes sizeBytes(uint32_t size) {
+    return concat(le16(size & 0xFFFF), le16(size >> 16));
+}
+Decoded i2cInit(VantorSDK& s) {
     uint32_t size = 0xDEAD;
-    const uint16_t status =
-        row.spi ? sdk.spiTargetSetParameters(SpiMode::MODE_0, SpiBitOrder::MSB, SpiChipSelect::CS_0,
-                                             SpiChipSelectPolarity::ACTIVE_LOW,
-                                             SpiTargetModel::MEMORY, SpiTargetEngine::DMA, size)
-                : sdk.i2cTargetInit(0, 0x50, I2cTargetAddressMode::BIT_7,
-                                    I2cTargetMemoryLayout::BIT_16, I2cTargetModel::EEPROM, size);
-    EXPECT_EQ(status, row.expectedStatus);
-    EXPECT_EQ(size, row.expectedSize);
+    const uint16_t st =
+        s.i2cTargetInit(0, 0x50, I2cTargetAddressMode::BIT_7, I2cTargetMemoryLayout::BIT_16,
+                        I2cTargetModel::EEPROM, size);
+    return {st, sizeBytes(size)};
+}
+Decoded spiParameters(VantorSDK& s) {
+    uint32_t size = 0xDEAD;
+    const uint16_t st = s.spiTargetSetParameters(
+        SpiMode::MODE_0, SpiBitOrder::MSB, SpiChipSelect::CS_0, SpiChipSelectPolarity::ACTIVE_LOW,
+        SpiTargetModel::MEMORY, SpiTargetEngine::DMA, size);
+    return {st, sizeBytes(size)};
+}
+Decoded i3cRead(VantorSDK& s, uint16_t address) {
+    Bytes out = {0xEE};
+    const uint16_t st = s.i3cTargetReadMemory(address, 16, out);
+    return {st, out};
+}
+Decoded i3cRead0(VantorSDK& s) {
+    return i3cRead(s, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, TargetInitResponse,
-    ::testing::Values(
-        InitAnswer{"I2cSizeAfterTheBusId", false, 0, {0x00, 0x00, 0x80, 0x00, 0x00}, 0, 0x8000},
-        InitAnswer{"I2cTenBytesLeaveSize0", false, 0, {0x00, 0x00, 0x80, 0x00}, 0, 0},
-        InitAnswer{
-            "I2cFailureLeavesSize0", false, 0x0216, {0x00, 0x00, 0x80, 0x00, 0x00}, 0x0216, 0},
-        InitAnswer{"SpiSizeAtOffset6", true, 0, {0x00, 0x00, 0x01, 0x00}, 0, 0x10000},
-        InitAnswer{"SpiNineBytesLeaveSize0", true, 0, {0x00, 0x00, 0x01}, 0, 0},
-        InitAnswer{"SpiStatusOnly", true, 0x0316, {}, 0x0316, 0}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Target, ReplyDecoding, ::testing::Values(
+    ScriptedReply{"I2cInitSizeAfterTheBusId", 0, {0x00, 0x00, 0x80, 0x00, 0x00}, i2cInit, {0, sizeBytes(0x8000)}},
+    ScriptedReply{"I2cInitTenBytesLeaveSize0", 0, {0x00, 0x00, 0x80, 0x00}, i2cInit, {0, sizeBytes(0)}},
+    ScriptedReply{"I2cInitFailureLeavesSize0", 0x0216, {0x00, 0x00, 0x80, 0x00, 0x00}, i2cInit, {0x0216, sizeBytes(0)}},
+    ScriptedReply{"SpiParametersSizeAtOffset6", 0, {0x00, 0x00, 0x01, 0x00}, spiParameters, {0, sizeBytes(0x10000)}},
+    ScriptedReply{"SpiParametersNineBytesLeaveSize0", 0, {0x00, 0x00, 0x01}, spiParameters, {0, sizeBytes(0)}},
+    ScriptedReply{"SpiParametersStatusOnly", 0x0316, {}, spiParameters, {0x0316, sizeBytes(0)}},
+    ScriptedReply{"I3cReadAnnounced16Carries10", 0, concat({16, 0}, pattern(10)), i3cRead0, {0, pattern(10)}},
+    ScriptedReply{"I3cReadCarriesMoreThanAnnounced", 0, concat({2, 0}, pattern(10)), i3cRead0, {0, pattern(2)}},
+    ScriptedReply{"I3cReadSixBytesGiveTheStatus", 0x0617, {}, i3cRead0, {0x0617, {}}},
+    ScriptedReply{"I3cReadSevenBytesGiveTheStatus", 0, {4}, i3cRead0, {0, {}}},
+    ScriptedReply{"I3cReadDataWithAFailureStatus", 0x0616, {1, 0, 9}, i3cRead0, {0x0616, {9}}},
+    ScriptedReply{"I3cReadPastTheEndEmptiedAndRefused", 0, {}, [](VantorSDK& s) { return i3cRead(s, 1024); }, {kWrongRequest, {}}},
+    ScriptedReply{"I3cWriteGivesTheAdaptersStatus", 0x0617, {}, [](VantorSDK& s) { return Decoded{s.i3cTargetWriteMemory(1023, {1, 2}), {}}; }, {0x0617, {}}}),
     RowName{});
+// clang-format on
 
+// The data phase of a bulk read is one piece of code for every family; its
+// rules (the announced count against the request, a missing count, data
+// that never comes, a failure status) are these rows. The controller tests
+// keep what their own commands add.
 struct ReadAnswer {
     const char* name;
     bool spi;
@@ -292,6 +193,10 @@ struct ReadAnswer {
     uint16_t expectedStatus;
     Bytes expectedOut;
 };
+
+void PrintTo(const ReadAnswer& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class TargetMemoryRead : public ::testing::TestWithParam<ReadAnswer> {};
 
@@ -316,70 +221,17 @@ TEST_P(TargetMemoryRead, TakesTheAnnouncedCountFromBulk) {
                      static_cast<uint8_t>(row.length), static_cast<uint8_t>(row.length >> 8)}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, TargetMemoryRead,
-    ::testing::Values(
-        ReadAnswer{"I2cDeliversTheCount",
-                   false,
-                   0,
-                   {0xAB, 0xCD, 0x40, 0x00},
-                   pattern(64),
-                   64,
-                   0,
-                   pattern(64)},
-        ReadAnswer{
-            "I2cCountAboveRequested", false, 0, {0, 0, 80, 0}, pattern(80), 64, kWrongResponse, {}},
-        ReadAnswer{"I2cNoRoomForTheCount", false, 0, {0, 0, 4}, pattern(4), 4, kWrongResponse, {}},
-        ReadAnswer{"I2cFirmwareStatus", false, 0x0212, {0, 0, 4, 0}, {}, 4, 0x0212, {}},
-        ReadAnswer{"SpiCountZero", true, 0, {0, 0, 0, 0}, {}, 16, 0, {}},
-        ReadAnswer{"SpiFewerThanRequested", true, 0, {0, 0, 3, 0}, {1, 2, 3}, 16, 0, {1, 2, 3}},
-        ReadAnswer{"SpiDataNeverComes", true, 0, {0, 0, 5, 0}, {}, 16, kTimeout, {}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Answers, TargetMemoryRead, ::testing::Values(
+    ReadAnswer{"I2cDeliversTheCount", false, 0, {0xAB, 0xCD, 0x40, 0x00}, pattern(64), 64, 0, pattern(64)},
+    ReadAnswer{"I2cCountAboveRequested", false, 0, {0, 0, 80, 0}, pattern(80), 64, kWrongResponse, {}},
+    ReadAnswer{"I2cNoRoomForTheCount", false, 0, {0, 0, 4}, pattern(4), 4, kWrongResponse, {}},
+    ReadAnswer{"I2cFirmwareStatus", false, 0x0212, {0, 0, 4, 0}, {}, 4, 0x0212, {}},
+    ReadAnswer{"SpiCountZero", true, 0, {0, 0, 0, 0}, {}, 16, 0, {}},
+    ReadAnswer{"SpiFewerThanRequested", true, 0, {0, 0, 3, 0}, {1, 2, 3}, 16, 0, {1, 2, 3}},
+    ReadAnswer{"SpiDataNeverComes", true, 0, {0, 0, 5, 0}, {}, 16, kTimeout, {}}),
     RowName{});
-
-struct I3cReadAnswer {
-    const char* name;
-    uint16_t status;
-    Bytes params;
-    uint16_t expectedStatus;
-    Bytes expectedOut;
-};
-
-class I3cTargetMemoryRead : public ::testing::TestWithParam<I3cReadAnswer> {};
-
-TEST_P(I3cTargetMemoryRead, DeliversWhatIsAnnouncedAndPresent) {
-    const I3cReadAnswer& row = GetParam();
-    sim::VirtualAdapter adapter;
-    script(adapter, [&](const Bytes& req) { return reply(req, row.status, row.params); });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    Bytes out = {0xEE};
-    EXPECT_EQ(sdk.i3cTargetReadMemory(0, 16, out), row.expectedStatus);
-    EXPECT_EQ(out, row.expectedOut);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Answers, I3cTargetMemoryRead,
-    ::testing::Values(
-        I3cReadAnswer{"Announced16Carries10", 0, concat({16, 0}, pattern(10)), 0, pattern(10)},
-        I3cReadAnswer{"CarriesMoreThanAnnounced", 0, concat({2, 0}, pattern(10)), 0, pattern(2)},
-        I3cReadAnswer{"SixBytesGiveTheStatus", 0x0617, {}, 0x0617, {}},
-        I3cReadAnswer{"SevenBytesGiveTheStatus", 0, {4}, 0, {}},
-        I3cReadAnswer{"DataWithAFailureStatus", 0x0616, {1, 0, 9}, 0x0616, {9}}),
-    RowName{});
-
-TEST(I3cTarget, ConfigurationAndWritesReturnTheAdaptersStatus) {
-    sim::VirtualAdapter adapter;
-    uint16_t status = 0x0617;  // FW_SURPASSED_MEMORY_SIZE
-    script(adapter, [&](const Bytes& req) { return reply(req, status); });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.i3cTargetWriteMemory(1023, {1, 2}), 0x0617);
-    status = 0;
-    EXPECT_EQ(sdk.i3cTargetInit(kL0, kPid, I3cBCR{0}, 0xC6, 0x08, 1024, 1024), 0);
-    Bytes out = {1};
-    EXPECT_EQ(sdk.i3cTargetReadMemory(1024, 1, out), kWrongRequest);
-    EXPECT_TRUE(out.empty());  // emptied before the refusal
-}
+// clang-format on
 
 }  // namespace
 }  // namespace vantor

@@ -2,9 +2,10 @@
 #pragma once
 // Helpers shared by the C++ tests.
 //
-// vantor::test: access to a few private members of the SDK classes,
-// hand-built messages, scripted answers of a virtual adapter, a HID backend
-// to derive from, and waiting for conditions set on other threads.
+// vantor::test: access to a few private members of the SDK classes, the
+// rows of the table tests every command family instantiates, hand-built
+// messages, scripted answers of a virtual adapter, a HID backend to derive
+// from, and waiting for conditions set on other threads.
 //
 // vantor::sim::testing: talking to a virtual adapter's firmware through its
 // USB seam objects (the virtual HID and libusb backends), with request and
@@ -22,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,9 +87,63 @@ struct RefusedCall {
     std::function<uint16_t(VantorSDK&)> sync = nullptr;
 };
 
-inline void PrintTo(const RefusedCall& row, std::ostream* os) { *os << row.name; }
+inline void PrintTo(const RefusedCall& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class WrongRequestRefusal : public ::testing::TestWithParam<RefusedCall> {};
+
+// Calls refused by the connection rather than by their arguments: on
+// instances never connected (SDK_ERROR_DISCONNECT, checked before the
+// arguments), and on an adapter without the bulk interface
+// (SDK_ERROR_BULK_UNAVAILABLE, nothing sent).
+class NotConnected : public ::testing::TestWithParam<RefusedCall> {};
+class WithoutBulkInterface : public ::testing::TestWithParam<RefusedCall> {};
+
+// A request of the asynchronous class, sent with transaction id kRequestId,
+// and its bytes after the id (command code first). The test is in
+// RefusalTest.cpp.
+constexpr uint16_t kRequestId = 0x0102;
+
+struct SentRequest {
+    const char* name;
+    std::function<uint16_t(VantorAsyncSDK&)> call;
+    Bytes wire;
+};
+
+inline void PrintTo(const SentRequest& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class RequestBytes : public ::testing::TestWithParam<SentRequest> {};
+
+// What a blocking call returned: its status and its outputs flattened to
+// bytes (an untouched output keeps its sentinel 0xEE).
+struct Decoded {
+    uint16_t status;
+    Bytes outputs;
+    bool operator==(const Decoded& o) const { return status == o.status && outputs == o.outputs; }
+};
+
+inline void PrintTo(const Decoded& d, std::ostream* os) {
+    *os << "status " << d.status << ", outputs " << ::testing::PrintToString(d.outputs);
+}
+
+// A blocking call answered with `status` and `parameters` (after the 6-byte
+// header), and what it must make of them. The test is in RefusalTest.cpp.
+struct ScriptedReply {
+    const char* name;
+    uint16_t status;
+    Bytes parameters;
+    std::function<Decoded(VantorSDK&)> call;
+    Decoded expected;
+};
+
+inline void PrintTo(const ScriptedReply& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class ReplyDecoding : public ::testing::TestWithParam<ScriptedReply> {};
 
 inline sim::AdapterOptions adapterOptions(const std::string& serial,
                                           sim::Model model = sim::Model::Teranox,
@@ -231,14 +287,6 @@ namespace vantor::sim::testing {
 using namespace vantor::test;
 
 constexpr int kWaitMs = 2000;  // generous: only reached when something is wrong
-
-inline AdapterOptions adapterOptions(Model model, const std::string& serial, bool bulk = true) {
-    AdapterOptions options;
-    options.model = model;
-    options.serial = serial;
-    options.bulk = bulk;
-    return options;
-}
 
 // Opens the adapter's libusb device, found by its serial number string;
 // nothing when the adapter has no vendor interface.

@@ -213,7 +213,6 @@ INSTANTIATE_TEST_SUITE_P(Trace, TraceDevicePath,
                          ::testing::Values(PathRow{"LibusbForm", "0001:0005:00", 1, 5},
                                            PathRow{"HexDigits", "0003:001a:01", 3, 26},
                                            PathRow{"Hidraw", "/dev/hidraw2", 1, 1},
-                                           PathRow{"Virtual", "sim:SIM0001", 1, 1},
                                            PathRow{"DeviceAbove255", "0001:0100:00", 1, 1},
                                            PathRow{"TrailingText", "0001:0005:00x", 1, 1}),
                          test::RowName());

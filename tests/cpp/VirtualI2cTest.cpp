@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/cpp/TestSupport.h"
 #include "sim/devices/I2cDevices.h"
+#include "tests/cpp/TestSupport.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ class RecordingTarget final : public I2cTarget {
 };
 
 TEST(VirtualI2c, BenchTargetsWrapAndKeepTheirAddressPointer) {
-    VirtualAdapter adapter(adapterOptions(Model::Quillex, "I2C-EEPROM"));
+    VirtualAdapter adapter(adapterOptions("I2C-EEPROM", Model::Quillex));
     Seam seam(adapter);
     ASSERT_TRUE(adapter.i2c().attachEeprom(0, 0x50));  // 256 bytes, 16-byte pages
     ASSERT_EQ(seam.status(kInit, init(0)), 0);
@@ -169,7 +169,7 @@ TEST(VirtualI2c, TenBitTargetsAreApartFromSevenBitOnes) {
 }
 
 TEST(VirtualI2cBulk, DataPhasesAnswerInOrderAndRefusalsMoveNoData) {
-    VirtualAdapter adapter(adapterOptions(Model::Teranox, "I2C-BULK"));
+    VirtualAdapter adapter(adapterOptions("I2C-BULK"));
     Seam seam(adapter);
     auto target = std::make_shared<RecordingTarget>();
     ASSERT_TRUE(adapter.i2c().attach(1, 0x3C, target));
@@ -213,7 +213,7 @@ TEST(VirtualI2cBulk, DataPhasesAnswerInOrderAndRefusalsMoveNoData) {
     EXPECT_TRUE(seam.bulkIn(1, 20).empty());
 
     // Without the vendor interface the bulk commands are not served.
-    VirtualAdapter hidOnly(adapterOptions(Model::Teranox, "I2C-NO-BULK", false));
+    VirtualAdapter hidOnly(adapterOptions("I2C-NO-BULK", Model::Teranox, false));
     Seam plain(hidOnly);
     EXPECT_EQ(plain.status(kWriteBulk, header(0, 4, 0x3C, 0, 0)), 0x0005);
     EXPECT_EQ(plain.status(kReadBulk, header(0, 4, 0x3C, 0, 0)), 0x0005);

@@ -79,7 +79,7 @@ I3cTargetOptions target(uint64_t pid, std::optional<uint8_t> staticAddress = std
 // A bus brought up by the controller init; targets attached by each test.
 struct Bus {
     explicit Bus(const std::string& serial, Model model = Model::Teranox, bool bulk = true)
-        : adapter(adapterOptions(model, serial, bulk)), seam(adapter) {}
+        : adapter(adapterOptions(serial, model, bulk)), seam(adapter) {}
     void up() { ASSERT_EQ(seam.status(kControllerInit, {18, 2, 1, 0}), 0); }
     std::optional<uint8_t> address(uint64_t pid) {
         return adapter.i3c().target(pid)->dynamicAddress;
@@ -136,12 +136,6 @@ TEST(VirtualI3c, InitBusAssignsByStaticAddressThenArbitrationOrder) {
     EXPECT_FALSE(bus.address(0x0000AB000100));
 }
 
-// Each table row is named by its rule.
-template <class Row>
-std::string rowName(const ::testing::TestParamInfo<Row>& row) {
-    return row.param.name;
-}
-
 struct InitCase {
     std::string name;
     std::vector<Bytes> list;
@@ -165,23 +159,21 @@ std::vector<Bytes> manyTargets(size_t count) {
     return list;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    VirtualI3c, InitBusRefusal,
-    ::testing::Values(
-        InitCase{"MoreThanTheTableHolds", manyTargets(33), 0x0603},
-        InitCase{"StaticAddressNotSevenBit", {record(0x78, 0x20, 0x200)}, 0x0606},
-        InitCase{"BroadcastAddressWanted", {record(0, 0x7E, 0x100)}, 0x0606},
-        InitCase{"AddressOneBitFromBroadcast", {record(0, 0x3E, 0x100)}, 0x0606},
-        InitCase{"ReservedLowAddress", {record(0, 0x03, 0x100)}, 0x0606},
-        InitCase{"SameAddressTwice", {record(0, 0x20, 0x100), record(0x50, 0x20, 0x200)}, 0x0605},
-        InitCase{"LegacyDeviceAddress", {record(0, 0x40, 0x100)}, 0x0605},
-        InitCase{
-            "SetaasaOntoAWantedAddress", {record(0x50, 0, 0x200), record(0, 0x50, 0x100)}, 0x0605},
-        InitCase{"NoTargetAtStaticAddress", {record(0x52, 0x20, 0x300)}, 0x0608},
-        InitCase{"NoTargetTakesItsStaticAddress", {record(0x53, 0x53, 0x300)}, 0x0609},
-        InitCase{"ListedIdNeverArbitrates", {record(0, 0x21, 0x999)}, 0x060A},
-        InitCase{"ListedTargetsFound", {record(0, 0x21, 0x100), record(0x50, 0x22, 0x200)}, 0}),
-    rowName<InitCase>);
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(VirtualI3c, InitBusRefusal, ::testing::Values(
+    InitCase{"MoreThanTheTableHolds", manyTargets(33), 0x0603},
+    InitCase{"StaticAddressNotSevenBit", {record(0x78, 0x20, 0x200)}, 0x0606},
+    InitCase{"BroadcastAddressWanted", {record(0, 0x7E, 0x100)}, 0x0606},
+    InitCase{"AddressOneBitFromBroadcast", {record(0, 0x3E, 0x100)}, 0x0606},
+    InitCase{"ReservedLowAddress", {record(0, 0x03, 0x100)}, 0x0606},
+    InitCase{"SameAddressTwice", {record(0, 0x20, 0x100), record(0x50, 0x20, 0x200)}, 0x0605},
+    InitCase{"LegacyDeviceAddress", {record(0, 0x40, 0x100)}, 0x0605},
+    InitCase{"SetaasaOntoAWantedAddress", {record(0x50, 0, 0x200), record(0, 0x50, 0x100)}, 0x0605},
+    InitCase{"NoTargetAtStaticAddress", {record(0x52, 0x20, 0x300)}, 0x0608},
+    InitCase{"NoTargetTakesItsStaticAddress", {record(0x53, 0x53, 0x300)}, 0x0609},
+    InitCase{"ListedIdNeverArbitrates", {record(0, 0x21, 0x999)}, 0x060A}),
+    RowName{});
+// clang-format on
 
 TEST(VirtualI3c, InitBusOnAnEmptyBusIsNotAcknowledged) {
     Bus bus("I3C-EMPTY");
@@ -228,28 +220,21 @@ TEST_P(CccGet, AnswersFromTheTargetsIdentityAndState) {
     EXPECT_EQ(dataOf(response), c.data);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    VirtualI3c, CccGet,
-    ::testing::Values(
-        GetCase{"GetmrlCutShortByTheController", kRead, 2, 0x8C, 0, 0, {0x01, 0x20}},
-        GetCase{"GetstatusNothingPending", kRead, 2, 0x90, 0, 0, {0x00, 0x00}},
-        GetCase{"GetstatusDefiningByteZero", kRead | kWithDefining, 2, 0x90, 0x00, 0, {0, 0}},
-        GetCase{"GetstatusControllerFormatFromPlainTarget",
-                kRead | kWithDefining,
-                2,
-                0x90,
-                0x91,
-                kNackAddress,
-                {}},
-        GetCase{"GetstatusUnknownFormat", kRead | kWithDefining, 2, 0x90, 0x55, kNackAddress, {}},
-        GetCase{"GetcapsHdrDdrAndVersion", kRead, 4, 0x95, 0, 0, {0x01, 0x11, 0x00, 0x00}},
-        GetCase{
-            "GetmxdsTurnaroundLowByteFirst", kRead, 5, 0x94, 0, 0, {0x01, 0x02, 0x10, 0x20, 0x03}},
-        GetCase{"GetxtimeNoTimingControl", kRead, 4, 0x99, 0, 0, {0, 0, 0, 0}},
-        GetCase{"RstactReadsRecoveryTime", kRead | kWithDefining, 1, 0x9A, 0x81, 0, {0x05}},
-        GetCase{"GetAsWriteRefused", kWrite, 1, 0x8E, 0, 0x0004, {}},
-        GetCase{"UnknownCodeNotAcknowledged", kRead, 1, 0x9F, 0, kNackAddress, {}}),
-    rowName<GetCase>);
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(VirtualI3c, CccGet, ::testing::Values(
+    GetCase{"GetmrlCutShortByTheController", kRead, 2, 0x8C, 0, 0, {0x01, 0x20}},
+    GetCase{"GetstatusNothingPending", kRead, 2, 0x90, 0, 0, {0x00, 0x00}},
+    GetCase{"GetstatusDefiningByteZero", kRead | kWithDefining, 2, 0x90, 0x00, 0, {0, 0}},
+    GetCase{"GetstatusControllerFormatFromPlainTarget", kRead | kWithDefining, 2, 0x90, 0x91, kNackAddress, {}},
+    GetCase{"GetstatusUnknownFormat", kRead | kWithDefining, 2, 0x90, 0x55, kNackAddress, {}},
+    GetCase{"GetcapsHdrDdrAndVersion", kRead, 4, 0x95, 0, 0, {0x01, 0x11, 0x00, 0x00}},
+    GetCase{"GetmxdsTurnaroundLowByteFirst", kRead, 5, 0x94, 0, 0, {0x01, 0x02, 0x10, 0x20, 0x03}},
+    GetCase{"GetxtimeNoTimingControl", kRead, 4, 0x99, 0, 0, {0, 0, 0, 0}},
+    GetCase{"RstactReadsRecoveryTime", kRead | kWithDefining, 1, 0x9A, 0x81, 0, {0x05}},
+    GetCase{"GetAsWriteRefused", kWrite, 1, 0x8E, 0, 0x0004, {}},
+    GetCase{"UnknownCodeNotAcknowledged", kRead, 1, 0x9F, 0, kNackAddress, {}}),
+    RowName{});
+// clang-format on
 
 TEST(VirtualI3c, GetmrlWithoutIbiPayloadHasTwoBytes) {
     Bus bus("I3C-GETMRL");
@@ -558,23 +543,21 @@ TEST_P(I3cPortVoltage, AnswersAndMeasures) {
     EXPECT_EQ(u16At(analog, 10), c.hvMv);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    VirtualI3c, I3cPortVoltage,
-    ::testing::Values(
-        VoltageCase{"LvPortSet", 0, 0, false, kSetVoltage, le16(1200), 0, 1200, 3300},
-        VoltageCase{"LvPortSwitchedOff", 0, 0, false, kSetVoltage, le16(0), 0, 0, 3300},
-        VoltageCase{"OutOfRangeOnLv", 0, 0, false, kSetVoltage, le16(2500), 0x0106, 1800, 3300},
-        VoltageCase{"HvPortByItsConnector", 0, 0, true, kSetVoltage, le16(2500), 0, 1800, 2500},
-        VoltageCase{"OutOfRangeOnHv", 0, 0, true, kSetVoltage, le16(3600), 0x0107, 1800, 3300},
-        VoltageCase{"SupplyAlreadyOnThePort", 1500, 0, false, kSetVoltage, le16(1200), 0x0102, 1800,
-                    3300},
-        VoltageCase{"ExternalWithoutSupply", 0, 0, false, kUseExternal, {1}, 0x0104, 1800, 3300},
-        VoltageCase{
-            "ExternalOnBothPorts", 1200, 3000, false, kUseExternal, {1}, 0x0105, 1800, 3300},
-        VoltageCase{"ExternalOnLv", 1500, 0, false, kUseExternal, {1}, 0, 1500, 0},
-        VoltageCase{"ExternalOutOfRangeOnHv", 0, 900, false, kUseExternal, {1}, 0x0107, 1800, 3300},
-        VoltageCase{"OwnSupplyKept", 0, 0, false, kUseExternal, {0}, 0, 1800, 3300}),
-    rowName<VoltageCase>);
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(VirtualI3c, I3cPortVoltage, ::testing::Values(
+    VoltageCase{"LvPortSet", 0, 0, false, kSetVoltage, le16(1200), 0, 1200, 3300},
+    VoltageCase{"LvPortSwitchedOff", 0, 0, false, kSetVoltage, le16(0), 0, 0, 3300},
+    VoltageCase{"OutOfRangeOnLv", 0, 0, false, kSetVoltage, le16(2500), 0x0106, 1800, 3300},
+    VoltageCase{"HvPortByItsConnector", 0, 0, true, kSetVoltage, le16(2500), 0, 1800, 2500},
+    VoltageCase{"OutOfRangeOnHv", 0, 0, true, kSetVoltage, le16(3600), 0x0107, 1800, 3300},
+    VoltageCase{"SupplyAlreadyOnThePort", 1500, 0, false, kSetVoltage, le16(1200), 0x0102, 1800, 3300},
+    VoltageCase{"ExternalWithoutSupply", 0, 0, false, kUseExternal, {1}, 0x0104, 1800, 3300},
+    VoltageCase{"ExternalOnBothPorts", 1200, 3000, false, kUseExternal, {1}, 0x0105, 1800, 3300},
+    VoltageCase{"ExternalOnLv", 1500, 0, false, kUseExternal, {1}, 0, 1500, 0},
+    VoltageCase{"ExternalOutOfRangeOnHv", 0, 900, false, kUseExternal, {1}, 0x0107, 1800, 3300},
+    VoltageCase{"OwnSupplyKept", 0, 0, false, kUseExternal, {0}, 0, 1800, 3300}),
+    RowName{});
+// clang-format on
 
 TEST(VirtualI3c, ConnectorsAreReportedAndExternalPowerIsExclusive) {
     Bus bus("I3C-CONN");

@@ -46,7 +46,7 @@ uint8_t status(Seam& seam) {
 }
 
 TEST(VirtualSpi, ControllerRefusalsFrameLengthsAndChipSelects) {
-    VirtualAdapter adapter(adapterOptions(Model::Quillex, "SPI-ID"));
+    VirtualAdapter adapter(adapterOptions("SPI-ID", Model::Quillex));
     Seam seam(adapter);
     SpiFlashOptions options;
     options.size = 64 * 1024;
@@ -141,7 +141,7 @@ TEST(VirtualSpiFlash, ProgramAndEraseNeedWriteEnableAndStayBusyForPolls) {
 }
 
 TEST(VirtualSpiBulk, WritesWaitForTheirDataPhaseAndRefusalsMoveNoData) {
-    VirtualAdapter adapter(adapterOptions(Model::Teranox, "SPI-BULK"));
+    VirtualAdapter adapter(adapterOptions("SPI-BULK"));
     Seam seam(adapter);
     SpiFlashOptions options;
     options.busyPolls = 0;

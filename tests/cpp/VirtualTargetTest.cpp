@@ -107,7 +107,7 @@ struct StatusRow {
 class VirtualTargetStatus : public ::testing::TestWithParam<StatusRow> {};
 
 TEST_P(VirtualTargetStatus, AnswersWithItsFirmwareCode) {
-    VirtualAdapter adapter(adapterOptions(Model::Teranox, "TGT-STATUS"));
+    VirtualAdapter adapter(adapterOptions("TGT-STATUS"));
     Seam seam(adapter);
     seam.expectStatuses(GetParam().steps);
 }
@@ -124,88 +124,51 @@ std::vector<Seam::Step> fullRegionTable() {
     return steps;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, VirtualTargetStatus,
-    ::testing::Values(
-        StatusRow{"I2cInitTwice", {kI2cMemory, {kI2cTargetInit, i2cTarget(0, 0x50, 0, 0, 0), 7}}},
-        StatusRow{"I2cParametersBeforeInit",
-                  {{kI2cTargetSetParameters, i2cTarget(0, 0x50, 0, 0, 0), 6}}},
-        StatusRow{"I2cThirdBus", {{kI2cTargetInit, i2cTarget(2, 0x50, 0, 0, 0), 4}}},
-        StatusRow{"I2cModelOutOfRange", {{kI2cTargetInit, i2cTarget(0, 0x50, 0, 0, 3), 4}}},
-        StatusRow{"I2cSevenBitAddressAbove7F",
-                  {{kI2cTargetInit, i2cTarget(0, 0x80, 0, 0, 0), 0x0214}}},
-        StatusRow{"I2cTenBitAddressAccepted",
-                  {{kI2cTargetInit, i2cTarget(1, 0x3FF, 1, 1, 0), 0}}},
-        StatusRow{"I2cTargetOnControllerBus",
-                  {{kI2cInit, {0, 0x80, 0x1A, 0x06, 0x00, 7}, 0},
-                   {kI2cTargetInit, i2cTarget(0, 0x50, 0, 0, 0), 0x0216}}},
-        StatusRow{"I2cTargetOnTheOtherBus",
-                  {{kI2cInit, {0, 0x80, 0x1A, 0x06, 0x00, 7}, 0},
-                   {kI2cTargetInit, i2cTarget(1, 0x50, 0, 0, 0), 0}}},
-        StatusRow{"I2cControllerOnTargetBus",
-                  {kI2cMemory, {kI2cInit, {0, 0x80, 0x1A, 0x06, 0x00, 7}, 0x0216}}},
-        StatusRow{"EepromConfigOnMemory",
-                  {kI2cMemory, {kI2cTargetEeprom, eeprom(256, 16, 0, 0, 0, 0xFF, 0, 0), 0x0213}}},
-        StatusRow{"EepromConfigBeforeInit",
-                  {{kI2cTargetEeprom, eeprom(256, 16, 0, 0, 0, 0xFF, 0, 0), 6}}},
-        StatusRow{"EepromPageNotDividingTheSize",
-                  {kI2cEeprom, {kI2cTargetEeprom, eeprom(256, 24, 0, 0, 0, 0xFF, 0, 0), 0x0214}}},
-        StatusRow{"EepromLargerThanEightBitAddresses",
-                  {kI2cEeprom, {kI2cTargetEeprom, eeprom(512, 16, 0, 0, 0, 0xFF, 0, 0), 0x0214}}},
-        StatusRow{"EraseOnRegisterMap", {kI2cRegisters, {kI2cTargetErase, {0, 0, 0}, 0x0213}}},
-        StatusRow{"EraseBeyondTheMemory",
-                  {kI2cEeprom, {kI2cTargetErase, concat({0}, le16(256)), 0x0211}}},
-        StatusRow{"EraseScopeOutOfRange", {kI2cEeprom, {kI2cTargetErase, {2, 0, 0}, 0x0214}}},
-        StatusRow{"RegionOnEeprom", {kI2cEeprom, {kI2cTargetRegion, region(0, 3, 0), 0x0213}}},
-        StatusRow{"RegionBeyondTheMemory",
-                  {kI2cRegisters, {kI2cTargetRegion, region(0, 256, 0), 0x0214}}},
-        StatusRow{"RegionAccessOutOfRange",
-                  {kI2cRegisters, {kI2cTargetRegion, region(0, 3, 6), 0x0214}}},
-        StatusRow{"RegionTableFull", fullRegionTable()},
-        StatusRow{"I2cReadMemoryBeyondTheMemory",
-                  {kI2cMemory, {kI2cTargetReadMemory, concat(le16(250), le16(7)), 0x0211}}},
-        StatusRow{"I2cReadMemoryBeforeInit",
-                  {{kI2cTargetReadMemory, concat(le16(0), le16(1)), 6}}},
-        StatusRow{"SpiTargetOnController",
-                  {{kSpiInit, {0, 0, 0, 0, 0, 0x40, 0x42, 0x0F, 0x00}, 0},
-                   {kSpiTargetInit, spiTarget(0), 0x0316}}},
-        StatusRow{"SpiControllerOnTarget",
-                  {kSpiMemory, {kSpiInit, {0, 0, 0, 0, 0, 0x40, 0x42, 0x0F, 0x00}, 0x0316}}},
-        StatusRow{"SpiChipSelectOutOfRange", {{kSpiTargetInit, spiTarget(0, 4), 4}}},
-        StatusRow{"FlashConfigOnMemory",
-                  {kSpiMemory, {kSpiTargetFlash, flash(3, 256, 0, {}), 0x0313}}},
-        StatusRow{"FlashJedecIdTooLong",
-                  {{kSpiTargetInit, spiTarget(1), 0},
-                   {kSpiTargetFlash,
-                    [] {
-                        Bytes p = flash(3, 256, 0, {1, 2, 3, 4, 5, 6, 7, 8});
-                        p[7] = 9;
-                        return p;
-                    }(),
-                    0x0314}}},
-        StatusRow{"FlashPageZero",
-                  {{kSpiTargetInit, spiTarget(1), 0}, {kSpiTargetFlash, flash(3, 0, 0, {}), 0x0314}}},
-        StatusRow{"SpiWriteMemoryEmpty",
-                  {kSpiMemory, {kSpiTargetWriteMemory, concat(le16(0), le16(0)), 4}}},
-        StatusRow{"I3cStaticAddressAbove7F",
-                  {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x80, 8, 8), 4}}},
-        StatusRow{"I3cMwlAbove1024",
-                  {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x30, 1025, 8), 4}}},
-        StatusRow{"I3cLayoutOutOfRange",
-                  {{kI3cTargetInit, i3cTarget(3, {0, 0, 0, 0, 0, 1}, 0, 0, 0x30, 8, 8), 4}}},
-        StatusRow{"I3cWriteAt1024", {{kI3cTargetWriteMemory, concat(le16(1024), concat(le16(1), {7})), 0x0616}}},
-        StatusRow{"I3cWritePastTheEnd",
-                  {{kI3cTargetWriteMemory, concat(le16(1023), concat(le16(2), {7, 8})), 0x0617}}},
-        StatusRow{"I3cWriteLengthNotTheData",
-                  {{kI3cTargetWriteMemory, concat(le16(0), concat(le16(3), {7, 8})), 4}}},
-        StatusRow{"I3cReadPastTheEnd",
-                  {{kI3cTargetReadMemory, concat(le16(1020), le16(8)), 0x0617}}}),
-    [](const ::testing::TestParamInfo<StatusRow>& row) { return row.param.name; });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, VirtualTargetStatus, ::testing::Values(
+    StatusRow{"I2cInitTwice", {kI2cMemory, {kI2cTargetInit, i2cTarget(0, 0x50, 0, 0, 0), 7}}},
+    StatusRow{"I2cParametersBeforeInit", {{kI2cTargetSetParameters, i2cTarget(0, 0x50, 0, 0, 0), 6}}},
+    StatusRow{"I2cThirdBus", {{kI2cTargetInit, i2cTarget(2, 0x50, 0, 0, 0), 4}}},
+    StatusRow{"I2cModelOutOfRange", {{kI2cTargetInit, i2cTarget(0, 0x50, 0, 0, 3), 4}}},
+    StatusRow{"I2cSevenBitAddressAbove7F", {{kI2cTargetInit, i2cTarget(0, 0x80, 0, 0, 0), 0x0214}}},
+    StatusRow{"I2cTenBitAddressAccepted", {{kI2cTargetInit, i2cTarget(1, 0x3FF, 1, 1, 0), 0}}},
+    StatusRow{"I2cTargetOnControllerBus", {{kI2cInit, {0, 0x80, 0x1A, 0x06, 0x00, 7}, 0}, {kI2cTargetInit, i2cTarget(0, 0x50, 0, 0, 0), 0x0216}}},
+    StatusRow{"I2cTargetOnTheOtherBus", {{kI2cInit, {0, 0x80, 0x1A, 0x06, 0x00, 7}, 0}, {kI2cTargetInit, i2cTarget(1, 0x50, 0, 0, 0), 0}}},
+    StatusRow{"I2cControllerOnTargetBus", {kI2cMemory, {kI2cInit, {0, 0x80, 0x1A, 0x06, 0x00, 7}, 0x0216}}},
+    StatusRow{"EepromConfigOnMemory", {kI2cMemory, {kI2cTargetEeprom, eeprom(256, 16, 0, 0, 0, 0xFF, 0, 0), 0x0213}}},
+    StatusRow{"EepromConfigBeforeInit", {{kI2cTargetEeprom, eeprom(256, 16, 0, 0, 0, 0xFF, 0, 0), 6}}},
+    StatusRow{"EepromPageNotDividingTheSize", {kI2cEeprom, {kI2cTargetEeprom, eeprom(256, 24, 0, 0, 0, 0xFF, 0, 0), 0x0214}}},
+    StatusRow{"EepromLargerThanEightBitAddresses", {kI2cEeprom, {kI2cTargetEeprom, eeprom(512, 16, 0, 0, 0, 0xFF, 0, 0), 0x0214}}},
+    StatusRow{"EraseOnRegisterMap", {kI2cRegisters, {kI2cTargetErase, {0, 0, 0}, 0x0213}}},
+    StatusRow{"EraseBeyondTheMemory", {kI2cEeprom, {kI2cTargetErase, concat({0}, le16(256)), 0x0211}}},
+    StatusRow{"EraseScopeOutOfRange", {kI2cEeprom, {kI2cTargetErase, {2, 0, 0}, 0x0214}}},
+    StatusRow{"RegionOnEeprom", {kI2cEeprom, {kI2cTargetRegion, region(0, 3, 0), 0x0213}}},
+    StatusRow{"RegionBeyondTheMemory", {kI2cRegisters, {kI2cTargetRegion, region(0, 256, 0), 0x0214}}},
+    StatusRow{"RegionAccessOutOfRange", {kI2cRegisters, {kI2cTargetRegion, region(0, 3, 6), 0x0214}}},
+    StatusRow{"RegionTableFull", fullRegionTable()},
+    StatusRow{"I2cReadMemoryBeyondTheMemory", {kI2cMemory, {kI2cTargetReadMemory, concat(le16(250), le16(7)), 0x0211}}},
+    StatusRow{"I2cReadMemoryBeforeInit", {{kI2cTargetReadMemory, concat(le16(0), le16(1)), 6}}},
+    StatusRow{"SpiTargetOnController", {{kSpiInit, {0, 0, 0, 0, 0, 0x40, 0x42, 0x0F, 0x00}, 0}, {kSpiTargetInit, spiTarget(0), 0x0316}}},
+    StatusRow{"SpiControllerOnTarget", {kSpiMemory, {kSpiInit, {0, 0, 0, 0, 0, 0x40, 0x42, 0x0F, 0x00}, 0x0316}}},
+    StatusRow{"SpiChipSelectOutOfRange", {{kSpiTargetInit, spiTarget(0, 4), 4}}},
+    StatusRow{"FlashConfigOnMemory", {kSpiMemory, {kSpiTargetFlash, flash(3, 256, 0, {}), 0x0313}}},
+    StatusRow{"FlashJedecIdTooLong", {{kSpiTargetInit, spiTarget(1), 0}, {kSpiTargetFlash, [] { Bytes p = flash(3, 256, 0, {1, 2, 3, 4, 5, 6, 7, 8}); p[7] = 9; return p; }(), 0x0314}}},
+    StatusRow{"FlashPageZero", {{kSpiTargetInit, spiTarget(1), 0}, {kSpiTargetFlash, flash(3, 0, 0, {}), 0x0314}}},
+    StatusRow{"SpiWriteMemoryEmpty", {kSpiMemory, {kSpiTargetWriteMemory, concat(le16(0), le16(0)), 4}}},
+    StatusRow{"I3cStaticAddressAbove7F", {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x80, 8, 8), 4}}},
+    StatusRow{"I3cMwlAbove1024", {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x30, 1025, 8), 4}}},
+    StatusRow{"I3cLayoutOutOfRange", {{kI3cTargetInit, i3cTarget(3, {0, 0, 0, 0, 0, 1}, 0, 0, 0x30, 8, 8), 4}}},
+    StatusRow{"I3cWriteAt1024", {{kI3cTargetWriteMemory, concat(le16(1024), concat(le16(1), {7})), 0x0616}}},
+    StatusRow{"I3cWritePastTheEnd", {{kI3cTargetWriteMemory, concat(le16(1023), concat(le16(2), {7, 8})), 0x0617}}},
+    StatusRow{"I3cWriteLengthNotTheData", {{kI3cTargetWriteMemory, concat(le16(0), concat(le16(3), {7, 8})), 4}}},
+    StatusRow{"I3cReadPastTheEnd", {{kI3cTargetReadMemory, concat(le16(1020), le16(8)), 0x0617}}}),
+    RowName{});
+// clang-format on
 
 // ------------------------------------------------------------------------ I2C
 
 TEST(VirtualI2cTarget, InitAnswersBusAndSizeAndMemoryMovesOverBulk) {
-    VirtualAdapter adapter(adapterOptions(Model::Quillex, "TGT-I2C-MEM"));
+    VirtualAdapter adapter(adapterOptions("TGT-I2C-MEM", Model::Quillex));
     Seam seam(adapter);
     // 16-bit memory addressing: the adapter's 32 KiB.
     EXPECT_EQ(tail(seam.call(kI2cTargetInit, i2cTarget(1, 0x52, 0, 1, 0))),
@@ -240,7 +203,7 @@ TEST(VirtualI2cTarget, InitAnswersBusAndSizeAndMemoryMovesOverBulk) {
 }
 
 TEST(VirtualI2cTarget, MemoryCommandsNeedTheBulkInterface) {
-    VirtualAdapter adapter(adapterOptions(Model::Teranox, "TGT-I2C-NOBULK", false));
+    VirtualAdapter adapter(adapterOptions("TGT-I2C-NOBULK", Model::Teranox, false));
     Seam seam(adapter);
     seam.expectStatuses({kI2cMemory,
                          {kI2cTargetReadMemory, concat(le16(0), le16(4)), 5},
@@ -248,7 +211,7 @@ TEST(VirtualI2cTarget, MemoryCommandsNeedTheBulkInterface) {
 }
 
 TEST(VirtualI2cTarget, EepromBusyWindowNacksOrStretches) {
-    VirtualAdapter adapter(adapterOptions(Model::Teranox, "TGT-EEPROM"));
+    VirtualAdapter adapter(adapterOptions("TGT-EEPROM"));
     Seam seam(adapter);
     // 128 bytes, 8-byte pages, 1000 us write cycle, NACK while busy, erased 0xEE,
     // bytes 0x40..0x47 protected.
@@ -319,7 +282,7 @@ class VirtualI2cRegisterRule : public ::testing::TestWithParam<RuleRow> {};
 
 TEST_P(VirtualI2cRegisterRule, BusAccessFollowsTheRegionRule) {
     const RuleRow& row = GetParam();
-    VirtualAdapter adapter(adapterOptions(Model::Teranox, "TGT-REGS"));
+    VirtualAdapter adapter(adapterOptions("TGT-REGS"));
     Seam seam(adapter);
     seam.expectStatuses({{kI2cTargetInit, i2cTarget(0, 0x3C, 0, 1, 2), 0},
                          {kI2cTargetRegion, region(0x0100, 0x010F, row.access), 0}});
@@ -344,14 +307,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, VirtualI2cRegisterRule,
                                            RuleRow{"ReadClear", 3, 0x3C, 0xF0, 0xF0, 0x00},
                                            RuleRow{"WriteOneToClear", 4, 0x30, 0xC0, 0xC0, 0xC0},
                                            RuleRow{"Reserved", 5, 0x3C, 0xF0, 0x00, 0xF0}),
-                         [](const ::testing::TestParamInfo<RuleRow>& row) {
-                             return row.param.name;
-                         });
+                         RowName{});
 
 // ------------------------------------------------------------------------ SPI
 
 TEST(VirtualSpiTarget, FlashProgramAndEraseCycle) {
-    VirtualAdapter adapter(adapterOptions(Model::Quillex, "TGT-FLASH"));
+    VirtualAdapter adapter(adapterOptions("TGT-FLASH", Model::Quillex));
     Seam seam(adapter);
     EXPECT_EQ(tail(seam.call(kSpiTargetInit, {3, 0, 2, 0, 1, 0})), (Bytes{0, 0, 0, 0x80, 0, 0}));
     seam.expectStatuses({{kSpiTargetFlash, flash(3, 256, 400, {0xEF, 0x40, 0x18}), 0}});
@@ -405,7 +366,7 @@ TEST(VirtualSpiTarget, FlashProgramAndEraseCycle) {
 }
 
 TEST(VirtualSpiTarget, BitOrderAndClockPhaseAsTheControllerDrivesThem) {
-    VirtualAdapter adapter(adapterOptions(Model::Teranox, "TGT-SPI-MEM"));
+    VirtualAdapter adapter(adapterOptions("TGT-SPI-MEM"));
     Seam seam(adapter);
     seam.expectStatuses({{kSpiTargetInit, {0, 1, 0, 0, 0, 0}, 0}});  // LSB first
     SpiTargetController& controller = adapter.spiTarget().controller();
@@ -433,7 +394,7 @@ TEST(VirtualSpiTarget, BitOrderAndClockPhaseAsTheControllerDrivesThem) {
 // ------------------------------------------------------------------------ I3C
 
 TEST(VirtualI3cTarget, IdentityAddressAssignmentAndPrivateTransfers) {
-    VirtualAdapter adapter(adapterOptions(Model::Teranox, "TGT-I3C"));
+    VirtualAdapter adapter(adapterOptions("TGT-I3C"));
     Seam seam(adapter);
     const Bytes pid{0x04, 0x6A, 0x00, 0x00, 0x00, 0x01};
     // Two-byte registers, MWL 8, MRL 4.
