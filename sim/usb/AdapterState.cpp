@@ -72,6 +72,7 @@ void VirtualAdapter::State::plug() {
     std::lock_guard<std::mutex> lock(mutex_);
     plugged_ = true;
     ++epoch_;
+    updateQuietLocked();
     inputCv_.notify_all();
     bulkCv_.notify_all();
 }
@@ -93,6 +94,8 @@ void VirtualAdapter::State::unplugFirmwareLocked() {
 void VirtualAdapter::State::disconnectLocked() {
     plugged_ = false;
     input_.clear();
+    inputCount_.store(0, std::memory_order_relaxed);
+    updateQuietLocked();
     assembler_.reset();
     bulkIn_.clear();
     bulkOut_.clear();
@@ -174,6 +177,10 @@ void VirtualAdapter::State::dispatch(const Bytes& message,
     }
 }
 
+void VirtualAdapter::State::updateQuietLocked() {
+    quietEpoch_.store(plugged_ && failReads_ == 0 ? epoch_ : 0, std::memory_order_release);
+}
+
 void VirtualAdapter::State::wakeHidReaders() {
     { std::lock_guard<std::mutex> lock(mutex_); }
     inputCv_.notify_all();
@@ -182,6 +189,13 @@ void VirtualAdapter::State::wakeHidReaders() {
 int VirtualAdapter::State::hidRead(uint64_t epoch, uint8_t* data, size_t length, int milliseconds,
                                    const std::atomic<bool>* cancelled) {
     if (data == nullptr && length > 0) return -1;
+    // A non-blocking read of an empty queue, on a handle of the adapter as
+    // plugged now and with no read failure pending, answers without the
+    // lock, so that a host that polls does not hold up the adapter's work.
+    if (milliseconds == 0 && quietEpoch_.load(std::memory_order_acquire) == epoch &&
+        inputCount_.load(std::memory_order_acquire) == 0) {
+        return 0;
+    }
     const bool unlimited = milliseconds < 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : milliseconds);
 
@@ -191,6 +205,7 @@ int VirtualAdapter::State::hidRead(uint64_t epoch, uint8_t* data, size_t length,
         if (!aliveLocked(epoch)) return -1;
         if (failReads_ > 0) {
             --failReads_;
+            updateQuietLocked();
             return -1;
         }
         const auto now = Clock::now();
@@ -204,6 +219,7 @@ int VirtualAdapter::State::hidRead(uint64_t epoch, uint8_t* data, size_t length,
                 const size_t n = std::min(length, front->bytes.size());
                 if (n > 0) std::memcpy(data, front->bytes.data(), n);
                 input_.erase(front);
+                inputCount_.fetch_sub(1, std::memory_order_relaxed);
                 return static_cast<int>(n);
             }
             nextDue = front->due;
@@ -324,14 +340,19 @@ int VirtualAdapter::State::stringDescriptor(uint64_t epoch, uint8_t index, std::
 // costs the round trip a second context switch.
 
 void VirtualAdapter::State::queueMessage(const uint8_t* message, size_t size, bool delayed) {
+    // The reports are built before the lock is taken, so that a host polling
+    // for them waits on the lock only while they are moved into the queue.
+    std::vector<Bytes> reports;
+    reports.reserve(size / std::max<size_t>(reportSize, 3) + 1);
+    frameMessage(message, size, reportSize,
+                 [&](Bytes&& report) { reports.push_back(std::move(report)); });
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!plugged_) return;
         // A response delay beyond the clock's range holds answers back for good.
         const auto due = delayed ? deadlineAfter(responseDelay_).value_or(Clock::time_point::max())
                                  : Clock::time_point::min();
-        frameMessage(message, size, reportSize,
-                     [&](Bytes&& report) { pushInputLocked(std::move(report), due); });
+        for (Bytes& report : reports) pushInputLocked(std::move(report), due);
     }
     inputCv_.notify_all();
 }
@@ -351,6 +372,7 @@ void VirtualAdapter::State::pushInputLocked(Bytes report, Clock::time_point due)
         return;
     }
     input_.push_back(InputReport{std::move(report), due});
+    inputCount_.fetch_add(1, std::memory_order_release);
 }
 
 void VirtualAdapter::State::queueBulkIn(const uint8_t* data, size_t size) {
@@ -452,6 +474,7 @@ void VirtualAdapter::State::failWrites(int count, std::chrono::milliseconds dela
 void VirtualAdapter::State::failReads(int count) {
     std::lock_guard<std::mutex> lock(mutex_);
     failReads_ = std::max(count, 0);
+    updateQuietLocked();
     inputCv_.notify_all();
 }
 

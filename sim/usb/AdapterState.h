@@ -144,7 +144,8 @@ struct VirtualAdapter::State {
     void dispatch(const Bytes& message, const std::shared_ptr<const Handler>& handler);
     // Appends one input report unless the queue is full (then counts it).
     void pushInputLocked(Bytes report, Clock::time_point due);
-    void disconnectLocked();  // this state's mutex held
+    void disconnectLocked();   // this state's mutex held
+    void updateQuietLocked();  // after plugged_, epoch_ or failReads_ changed
     bool aliveLocked(uint64_t epoch) const { return plugged_ && epoch == epoch_; }
     Identity withDefaults(Identity identity) const;
 
@@ -169,6 +170,11 @@ struct VirtualAdapter::State {
     std::shared_ptr<const Handler> handler_;
     size_t handled_ = 0;  // requests dispatched since the last clear
     size_t waiters_ = 0;  // threads blocked in a read
+    // input_.size(), and the epoch whose handles may find the queue empty
+    // without the lock (0 while unplugged or a read failure is pending):
+    // see hidRead.
+    std::atomic<size_t> inputCount_{0};
+    std::atomic<uint64_t> quietEpoch_{0};
 
     // Bulk
     ByteQueue bulkIn_;
