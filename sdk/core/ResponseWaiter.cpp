@@ -55,9 +55,14 @@ void ResponseWaiter::spinForAnswer() {
 }
 
 void ResponseWaiter::learnLatency(std::chrono::nanoseconds latency) {
+    // Generous (four times the latency, 20 us at least): an answer that
+    // misses the poll costs a wake-up, which on a busy or virtual machine can
+    // take longer than the answer itself and would then be learnt as the
+    // device's latency.
     const auto ceiling = std::chrono::duration_cast<std::chrono::nanoseconds>(kSpinCeiling);
     const auto budget =
-        latency * 2 <= ceiling ? std::max(latency * 2, ceiling / 10) : std::chrono::nanoseconds(0);
+        latency <= ceiling ? std::clamp<std::chrono::nanoseconds>(latency * 4, ceiling / 5, ceiling)
+                           : std::chrono::nanoseconds(0);
     spinBudgetNs_.store(budget.count(), std::memory_order_relaxed);
 }
 

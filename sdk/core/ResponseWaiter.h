@@ -102,18 +102,19 @@ class ResponseWaiter {
 
     // The longest a caller polls for its answer before it sleeps on the
     // condition variable.
-    static constexpr std::chrono::microseconds kSpinCeiling{50};
+    static constexpr std::chrono::microseconds kSpinCeiling{100};
 
   private:
     // Waits (lock held, released while waiting and while `check` runs)
     // until the request ends; the outcome.
     Outcome waitLocked(std::unique_lock<std::mutex>& lock);
-    // Polls `ended_`, yielding the processor between looks, for as long as
-    // recent answers took (twice that, at most kSpinCeiling). An answer that
-    // comes within microseconds (the virtual adapter, a local device) is
-    // then picked up without the sleep and wake-up of a condition wait;
-    // against a device whose answers take longer the budget is zero and the
-    // caller sleeps at once.
+    // Polls `ended_`, yielding the processor between looks, for a budget
+    // learnt from the last answer's latency (see learnLatency; at most
+    // kSpinCeiling). An answer that comes within microseconds (the virtual
+    // adapter, a local device) is then picked up without the sleep and
+    // wake-up of a condition wait; against a device whose answers take
+    // longer than kSpinCeiling the budget is zero and the caller sleeps at
+    // once.
     void spinForAnswer();
     // Sets the next request's spin budget from how long this answer took.
     void learnLatency(std::chrono::nanoseconds latency);
