@@ -30,8 +30,13 @@ constexpr auto kReadErrorPause = std::chrono::milliseconds(100);
 constexpr auto kSlowWriteFailure = std::chrono::milliseconds(900);
 constexpr uint8_t kReportId = 0;
 
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
 std::chrono::nanoseconds sinceNs(int64_t steadyNs) {
-    return Clock::now().time_since_epoch() - std::chrono::nanoseconds(steadyNs);
+    return std::chrono::nanoseconds(nowNs() - steadyNs);
 }
 
 // The transport whose reader loop runs on this thread, if any.
@@ -155,25 +160,35 @@ void HidTransport::readerLoop(const std::atomic<bool>& running) {
     if (device == nullptr || reportSize == 0) return;
     readBuffer_.resize(reportSize);
     // Whether answers to writes come quickly enough to poll for, judged by
-    // the first report after each write (see kQuickAnswer).
+    // the first report after each write (see kQuickAnswer), and when the
+    // last report soon after a write came: the poll goes on for a moment
+    // after an answer too, for the next request of a loop.
     bool quickAnswers = true;
     int64_t answeredWrite = 0;
+    int64_t answeredAt = 0;
 
     while (running.load()) {
         // Growing back within the capacity never allocates.
         readBuffer_.resize(reportSize);
         const int64_t wroteAt = lastWriteNs_.load(std::memory_order_relaxed);
-        const bool poll = quickAnswers && sinceNs(wroteAt) < kPollAfterWrite;
+        const bool poll = quickAnswers && sinceNs(std::max(wroteAt, answeredAt)) < kPollAfterWrite;
         const int result =
             device->readTimeout(readBuffer_.data(), reportSize, poll ? 0 : kReadTimeoutMs);
         if (result == 0) {
             if (poll) std::this_thread::yield();
             continue;
         }
-        if (result > 0 && wroteAt != answeredWrite) {
-            // The first report since that write: how quickly answers come.
-            answeredWrite = wroteAt;
-            quickAnswers = sinceNs(wroteAt) < kQuickAnswer;
+        if (result > 0) {
+            const int64_t latestWrite = lastWriteNs_.load(std::memory_order_relaxed);
+            const int64_t now = nowNs();
+            const bool soonAfterWrite = std::chrono::nanoseconds(now - latestWrite) < kQuickAnswer;
+            if (latestWrite != answeredWrite) {
+                // The first report since that write: how quickly answers come.
+                answeredWrite = latestWrite;
+                quickAnswers = soonAfterWrite;
+            }
+            // An answer's reports, the last one included, keep the poll going.
+            if (soonAfterWrite) answeredAt = now;
         }
         if (result < 0) {
             // Announced once per loss: the flag stays set until a reopen.
@@ -220,9 +235,7 @@ bool HidTransport::write(const std::vector<uint8_t>& segment) {
                         : 0;
     const auto start = Clock::now();
     // Set before the write: the answer may be queued before it returns.
-    lastWriteNs_.store(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count(),
-        std::memory_order_relaxed);
+    lastWriteNs_.store(nowNs(), std::memory_order_relaxed);
     const int result = handle_->write(writeBuffer_.data(), writeBuffer_.size());
     if (urb != 0) {
         trace_.completeOut(urb, UsbTransferType::Interrupt, UsbTrace::kHidOutEndpoint,
