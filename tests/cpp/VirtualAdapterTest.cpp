@@ -207,7 +207,14 @@ TEST(VirtualAdapterHid, UnpluggingFailsOpenHandlesForGoodEvenPastTheAdapter) {
 
         adapter.plug();
         EXPECT_EQ(seam.hid().write(request.data(), request.size()), -1);  // needs a new open
+        EXPECT_EQ(seam.hid().readTimeout(input.data(), input.size(), 0), -1);
         seam.reopen();
+        // A non-blocking read of the empty queue finds nothing, but an
+        // injected read failure still shows, waiting or not.
+        EXPECT_EQ(seam.hid().readTimeout(input.data(), input.size(), 0), 0);
+        adapter.faults().failReads(1);
+        EXPECT_EQ(seam.hid().readTimeout(input.data(), input.size(), 0), -1);
+        EXPECT_EQ(seam.hid().readTimeout(input.data(), input.size(), 0), 0);
         EXPECT_TRUE(seam.quiet());  // the pending input went with the unplug
         EXPECT_EQ(seam.status(0x040E, {}), 0);
 
