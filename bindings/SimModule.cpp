@@ -90,7 +90,15 @@ std::vector<Bytes> callHandler(const PyRef& handler, const Bytes& request) {
         }
     } catch (nb::python_error& e) {
         answers.clear();
-        logPythonException(e.value().ptr());
+        if (e.matches(PyExc_KeyboardInterrupt)) {
+            // Ctrl-C that landed while the handler ran: the handler runs
+            // inside a request, so the signal is raised again for the call
+            // waiting on it (its interruption check takes it) instead of
+            // being logged and lost.
+            PyErr_SetInterrupt();
+        } else {
+            logPythonException(e.value().ptr());
+        }
     } catch (const std::exception& e) {
         answers.clear();
         logException(e.what());

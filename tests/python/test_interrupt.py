@@ -2,7 +2,9 @@
 """Ctrl-C during a blocking call: SIGINT raises KeyboardInterrupt in the
 waiting call, long before its timeout. Each case runs in a child interpreter
 that announces on stdout when its call is about to wait; the parent then
-sends SIGINT. The parent's limit only guards against a hang."""
+sends SIGINT, or the virtual adapter's scripted handler raises
+KeyboardInterrupt itself, as it does when the signal lands while the handler
+runs. The parent's limit only guards against a hang."""
 
 from __future__ import annotations
 
@@ -24,8 +26,15 @@ CHILD = textwrap.dedent(
     from pyvantorsdk import DeviceFacade, sim
 
     timeout_ms = int(sys.argv[1])
+    in_handler = sys.argv[2] == "in-handler"
+
+    def never_answers(request):
+        if in_handler:
+            raise KeyboardInterrupt
+        return None
+
     adapter = sim.VirtualAdapter()
-    adapter.set_handler(lambda request: None)  # never answers
+    adapter.set_handler(never_answers)
     dev = DeviceFacade(timeout_ms=timeout_ms)
     assert dev.connect(adapter.path)
     try:
@@ -47,17 +56,23 @@ CHILD = textwrap.dedent(
 LIMIT_S = 60
 
 
-@pytest.mark.parametrize("timeout_ms", [-1, 3_600_000], ids=["unlimited", "an-hour"])
-def test_sigint_raises_keyboard_interrupt_in_a_waiting_call(timeout_ms, tmp_path):
+@pytest.mark.parametrize(
+    "timeout_ms, where",
+    [(-1, "signal"), (3_600_000, "signal"), (-1, "in-handler")],
+    ids=["unlimited", "an-hour", "landing-in-the-adapters-handler"],
+)
+def test_sigint_raises_keyboard_interrupt_in_a_waiting_call(timeout_ms, where, tmp_path):
     # Run outside the source tree, so that the child imports the installed
     # package.
-    child = subprocess.Popen([sys.executable, "-c", CHILD, str(timeout_ms)], cwd=tmp_path,
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    child = subprocess.Popen([sys.executable, "-c", CHILD, str(timeout_ms), where],
+                             cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             text=True)
     try:
         assert child.stdout.readline().strip() == "waiting"
         # The call starts waiting right after the line (a signal that comes
         # sooner raises there, inside the same try block).
-        os.kill(child.pid, signal.SIGINT)
+        if where == "signal":
+            os.kill(child.pid, signal.SIGINT)
         out, err = child.communicate(timeout=LIMIT_S)
     finally:
         if child.poll() is None:
