@@ -173,8 +173,11 @@ struct VirtualAdapter::State {
     // input_.size(), and the epoch whose handles may find the queue empty
     // without the lock (0 while unplugged or a read failure is pending):
     // see hidRead.
-    std::atomic<size_t> inputCount_{0};
+    // On a cache line of their own: a polling host reads them constantly,
+    // and sharing a line with the mutex would slow every lock of it.
+    alignas(64) std::atomic<size_t> inputCount_{0};
     std::atomic<uint64_t> quietEpoch_{0};
+    alignas(64) char afterPolledFields_ = 0;
 
     // Bulk
     ByteQueue bulkIn_;
