@@ -25,12 +25,6 @@ def enum_classes():
 
 
 class TestEnumerations:
-    def test_forty_enumerations_in_registration_order(self):
-        names = list(enum_classes())
-        assert len(names) == 40
-        assert names[:3] == ["DeviceModel", "I2cBus", "I2cPullUp"]
-        assert names[-4:] == ["I3cConnectorPort", "I3cConnectorEvent", "I3cConnectorType", "StatusCode"]
-
     def test_base_classes(self):
         classes = enum_classes()
         for name, cls in classes.items():
@@ -46,29 +40,15 @@ class TestEnumerations:
                 assert not hasattr(native, member_name) or member_name in classes, (name, member_name)
                 assert member.__doc__, (name, member_name)
 
-    # (id, value found, value expected): the numbers members travel as on the
-    # wire, where no end-to-end test pins them down.
+    # (id, value found, value expected): what the binding makes of the
+    # enumerations beyond their C++ values.
     VALUES = [
-        ("pin-1-is-0", native.GpioPinNumber.PIN_1, 0),
         ("plain-enum-is-no-int", isinstance(native.SpiMode.MODE_0, int), False),
-        ("dcr-memory", native.I3cTargetDcr.MEMORY, 197),
-        ("reset-def-byte", native.I3cTargetResetDefByte.RETURN_TIME_RESET_PERIPHERAL.value, 0x81),
         ("trigger-flags-combine", native.GpioTriggerType.RISING_EDGE
          | native.GpioTriggerType.FALLING_EDGE, native.GpioTriggerType.BOTH_EDGES),
-        ("trigger-has-no-zero", [m.value for m in native.GpioTriggerType], [1, 2, 3]),
         ("flag-alias", native.I3cTransferFlags.SKIP_EXIT_PATTERN, native.I3cTransferFlags.NONSTOP),
-        ("flag-members", list(native.I3cTransferFlags.__members__),
+        ("flag-alias-listed", list(native.I3cTransferFlags.__members__),
          ["NONE", "NONSTOP", "SKIP_EXIT_PATTERN", "START_WITH_7E"]),
-        ("models", [m.name for m in native.DeviceModel], ["UNKNOWN", "TERANOX", "QUILLEX"]),
-        ("pull-up-disable", native.I2cPullUp.DISABLE.value, 12),
-        ("baud-115200", native.UartBaudRate.BAUD_115200.value, 10),
-        ("push-pull-rates", len(native.I3cPushPullRate), 22),
-        ("push-pull-12-5", native.I3cPushPullRate.PUSH_PULL_12_5_MHZ_DC_50.value, 18),
-        ("push-pull-100k", native.I3cPushPullRate.PUSH_PULL_100_KHZ_DC_34.value, 21),
-        ("event-hj", native.I3cEvent.HJ, 8),
-        ("status-codes", len(native.StatusCode), 87),
-        ("last-firmware-status", native.StatusCode.FW_I3C_TRANSFER_INCOMPLETE_READ.value, 0x061A),
-        ("bulk-unavailable", native.StatusCode.SDK_ERROR_BULK_UNAVAILABLE.value, 0xC000),
         ("package-reexports", pyvantorsdk.StatusCode, native.StatusCode),
     ]
 
@@ -102,12 +82,11 @@ def test_abi_probe_reports_the_wire_layout():
 
 # (status, class) at every boundary of the status pages.
 BOUNDARIES = [
-    (0x0001, errors.FirmwareError), (0x000D, errors.FirmwareError), (0x00FF, errors.FirmwareError),
-    (0x0100, errors.SystemFirmwareError), (0x0109, errors.SystemFirmwareError),
-    (0x01FF, errors.SystemFirmwareError), (0x0200, errors.I2cError), (0x02FF, errors.I2cError),
-    (0x0300, errors.SpiError), (0x0316, errors.SpiError), (0x03FF, errors.SpiError),
-    (0x0400, errors.UartError), (0x04FF, errors.UartError), (0x0500, errors.GpioError),
-    (0x05FF, errors.GpioError), (0x0600, errors.I3cError), (0x061A, errors.I3cError),
+    (0x0001, errors.FirmwareError), (0x00FF, errors.FirmwareError),
+    (0x0100, errors.SystemFirmwareError), (0x01FF, errors.SystemFirmwareError),
+    (0x0200, errors.I2cError), (0x02FF, errors.I2cError), (0x0300, errors.SpiError),
+    (0x03FF, errors.SpiError), (0x0400, errors.UartError), (0x04FF, errors.UartError),
+    (0x0500, errors.GpioError), (0x05FF, errors.GpioError), (0x0600, errors.I3cError),
     (0x06FF, errors.I3cError), (0x0700, errors.FirmwareError), (0x1FFF, errors.FirmwareError),
     (0x2000, errors.VantorTimeoutError), (0x2001, errors.FirmwareError),
     (0x4000, errors.DisconnectError), (0x6000, errors.ProtocolError),
