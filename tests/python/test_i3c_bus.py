@@ -94,20 +94,15 @@ def test_init_bus_assigns_every_target_and_the_table_reads_back(bus, dev):
     assert len(bus.i3c.device_table()) == len(IDENTITY)
 
 
+# The adapter's C++ suite goes through every refusal of the bring-up; here
+# the table the facade reads back stays as it was.
 @pytest.mark.parametrize(
     "listed",
     [
         [i3c_entry(ENTDAA_WANTED, dynamic=0x32), i3c_entry(ENTDAA_FREE, dynamic=0x32)],
-        [i3c_entry(SETAASA, static=0x51), i3c_entry(ENTDAA_WANTED, dynamic=0x51)],
-        [i3c_entry(ENTDAA_WANTED, dynamic=EEPROM)],
         [i3c_entry(SETDASA, static=0x50, dynamic=0x30), i3c_entry(SETAASA, static=0x50, dynamic=0x31)],
     ],
-    ids=[
-        "two-targets-want-one-address",
-        "wanted-address-is-another-static",
-        "wanted-address-of-a-legacy-device",
-        "repeated-static-address",
-    ],
+    ids=["two-targets-want-one-address", "repeated-static-address"],
 )
 def test_colliding_requests_are_refused_and_leave_the_bus_alone(bus, dev, listed):
     before = dev.i3c_get_device_table()
@@ -156,58 +151,43 @@ def test_setnewda_moves_the_target_and_the_table(bus, dev):
 # ------------------------------------------------------------- transfers
 
 
-@pytest.mark.parametrize("over_bulk", [False, True], ids=["hid", "bulk"])
-def test_sdr_write_then_read_back(bus, dev, over_bulk):
+# (write, read, where the bytes land): each kind of transfer over HID and
+# over bulk, the data written then read back at register 0x10.
+TRANSFERS = {
+    "sdr-hid": (lambda d, data: d.i3c_sdr_write(0x51, b"\x10", data),
+                lambda d, n: d.i3c_sdr_read(0x51, b"\x10", n), lambda a: a.i3c.memory(SETAASA)),
+    "sdr-bulk": (lambda d, data: d.i3c_sdr_write_bulk(0x51, b"\x10", data),
+                 lambda d, n: d.i3c_sdr_read_bulk(0x51, b"\x10", n), lambda a: a.i3c.memory(SETAASA)),
+    "hdr-ddr-hid": (lambda d, data: d.i3c_hdr_ddr_write(0x32, 0x10, data),
+                    lambda d, n: d.i3c_hdr_ddr_read(0x32, 0x90, n),
+                    lambda a: a.i3c.memory(ENTDAA_WANTED)),
+    "hdr-ddr-bulk": (lambda d, data: d.i3c_hdr_ddr_write_bulk(0x32, 0x10, data),
+                     lambda d, n: d.i3c_hdr_ddr_read_bulk(0x32, 0x90, n),
+                     lambda a: a.i3c.memory(ENTDAA_WANTED)),
+    "legacy-hid": (lambda d, data: d.i3c_legacy_i2c_write(EEPROM, b"\x10", data, 0),
+                   lambda d, n: d.i3c_legacy_i2c_read(EEPROM, b"\x10", n, 0),
+                   lambda a: a.i3c.i2c_memory(EEPROM)),
+    "legacy-bulk": (lambda d, data: d.i3c_legacy_i2c_write_bulk(EEPROM, b"\x10", data),
+                    lambda d, n: d.i3c_legacy_i2c_read_bulk(EEPROM, b"\x10", n),
+                    lambda a: a.i3c.i2c_memory(EEPROM)),
+}
+
+
+@pytest.mark.parametrize("write, read, memory", TRANSFERS.values(), ids=TRANSFERS.keys())
+def test_write_then_read_back(bus, dev, write, read, memory):
     data = bytes(range(0xA0, 0xAC))
-    address = 0x51
-    if over_bulk:
-        assert dev.is_bulk_transport_available()
-        dev.i3c_sdr_write_bulk(address, b"\x10", data)
-        assert dev.i3c_sdr_read_bulk(address, b"\x10", len(data)) == data
-    else:
-        dev.i3c_sdr_write(address, b"\x10", data)
-        assert dev.i3c_sdr_read(address, b"\x10", len(data)) == data
-    assert bus.i3c.memory(SETAASA)[0x10 : 0x10 + len(data)] == data
-
-
-@pytest.mark.parametrize("over_bulk", [False, True], ids=["hid", "bulk"])
-def test_hdr_ddr_write_then_read_back(bus, dev, over_bulk):
-    data = bytes([0x11, 0x22, 0x33, 0x44])
-    if over_bulk:
-        dev.i3c_hdr_ddr_write_bulk(0x32, 0x05, data)
-        assert dev.i3c_hdr_ddr_read_bulk(0x32, 0x85, len(data)) == data
-    else:
-        dev.i3c_hdr_ddr_write(0x32, 0x05, data)
-        assert dev.i3c_hdr_ddr_read(0x32, 0x85, len(data)) == data
-    assert bus.i3c.memory(ENTDAA_WANTED)[5:9] == data
-
-
-def test_hdr_ddr_to_a_target_without_it_is_not_acknowledged(bus, dev):
-    with pytest.raises(errors.I3cError) as info:
-        dev.i3c_hdr_ddr_write(address_of(bus, ENTDAA_FREE), 0x00, b"\x01\x02")
-    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS
-
-
-@pytest.mark.parametrize("over_bulk", [False, True], ids=["hid", "bulk"])
-def test_legacy_i2c_transfer_to_the_eeprom_on_the_i3c_bus(bus, dev, over_bulk):
-    if over_bulk:
-        dev.i3c_legacy_i2c_write_bulk(EEPROM, b"\x20", b"legacy")
-        assert dev.i3c_legacy_i2c_read_bulk(EEPROM, b"\x20", 6) == b"legacy"
-    else:
-        dev.i3c_legacy_i2c_write(EEPROM, b"\x20", b"legacy", 0)
-        assert dev.i3c_legacy_i2c_read(EEPROM, b"\x20", 6, 0) == b"legacy"
-    assert bus.i3c.i2c_memory(EEPROM)[0x20:0x26] == b"legacy"
+    write(dev, data)
+    assert read(dev, len(data)) == data
+    assert memory(bus)[0x10:0x10 + len(data)] == data
 
 
 @pytest.mark.parametrize(
     "call, status",
     [
         (lambda d: d.i3c_sdr_write(0x30, b"\x00", bytes(17)), "FW_I3C_TRANSFER_MWL_REACHED"),
-        (lambda d: d.i3c_sdr_read(0x30, b"\x00", 17), "FW_I3C_TRANSFER_MRL_REACHED"),
-        (lambda d: d.i3c_sdr_write_bulk(0x30, b"\x00", bytes(17)), "FW_I3C_TRANSFER_MWL_REACHED"),
         (lambda d: d.i3c_sdr_read_bulk(0x30, b"\x00", 17), "FW_I3C_TRANSFER_MRL_REACHED"),
     ],
-    ids=["mwl-hid", "mrl-hid", "mwl-bulk", "mrl-bulk"],
+    ids=["mwl-hid", "mrl-bulk"],
 )
 def test_transfers_beyond_mwl_or_mrl_raise(bus, dev, call, status):
     with pytest.raises(errors.I3cError) as info:
@@ -279,6 +259,8 @@ def test_read_past_the_end_of_memory_is_incomplete_and_keeps_its_bytes(adapter, 
 
 
 # ------------------------------------------- resets, groups, activity states
+# RSTDAA, SETGRPA and RSTGRPA, the RSTACT read form and the interrupt GETSTATUS
+# reports are the C++ suite's (VirtualI3cTest.cpp, on the request bytes).
 
 
 def getstatus_low(dev, address: int) -> int:
@@ -287,17 +269,6 @@ def getstatus_low(dev, address: int) -> int:
     status = dev.i3c_ccc_getstatus(address)
     assert len(status) == 2
     return status[1]
-
-
-def test_rstdaa_takes_every_dynamic_address_until_the_next_bring_up(bus, dev):
-    dev.i3c_ccc_rstdaa()
-    assert [bus.i3c.target(pid).dynamic_address for pid in IDENTITY] == [None] * 4
-    assert dev.i3c_get_device_table() == []
-    with pytest.raises(errors.I3cError) as info:
-        dev.i3c_ccc_getpid(0x30)
-    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS
-    dev.i3c_init_bus(LISTED)
-    assert dev.i3c_ccc_getpid(0x30) == SETDASA.to_bytes(6, "big")
 
 
 RESET = I3cTargetResetDefByte
@@ -328,42 +299,17 @@ def test_rstact_chooses_what_the_reset_pattern_does(bus, dev, arm, lost, activit
         assert getstatus_low(dev, address_of(bus, pid)) >> 6 == activity
 
 
-def test_rstact_read_form_returns_the_byte_the_target_sends(bus, dev):
-    assert dev.i3c_ccc_rstact_direct(0x30, RESET.RETURN_TIME_RESET_WHOLE_TARGET,
-                                     I3cTransferDirection.READ) == 0x05
-    assert dev.i3c_ccc_rstact_direct(0x30, RESET.RESET_WHOLE_TARGET, WRITE) is None
-    with pytest.raises(errors.I3cError) as info:  # an action has nothing to read
-        dev.i3c_ccc_rstact_direct(0x30, RESET.RESET_WHOLE_TARGET, I3cTransferDirection.READ)
-    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS
-
-
 def group_addresses(bus) -> List[Any]:
     return [bus.i3c.target(pid).group_address for pid in IDENTITY]
-
-
-def test_setgrpa_joins_targets_to_a_group_and_rstgrpa_leaves_it(bus, dev):
-    dev.i3c_ccc_setgrpa_direct(0x30, 0x60)
-    dev.i3c_ccc_setgrpa_direct(0x32, 0x60)  # a group has several members
-    assert group_addresses(bus) == [0x60, None, 0x60, None]
-    with pytest.raises(errors.I3cError) as info:  # nor is the group's address free for one
-        dev.i3c_ccc_setnewda(0x51, 0x60)
-    assert i3c_status(info) == StatusCode.FW_REPEATED_TARGET_ADDRESS
-    dev.i3c_ccc_rstgrpa_direct(0x30)
-    assert group_addresses(bus) == [None, None, 0x60, None]
-    dev.i3c_ccc_setgrpa_direct(0x51, 0x61)
-    dev.i3c_ccc_rstgrpa_broadcast()
-    assert group_addresses(bus) == [None] * 4
 
 
 @pytest.mark.parametrize(
     "group, status",
     [
-        (0x32, StatusCode.FW_REPEATED_TARGET_ADDRESS),
         (EEPROM, StatusCode.FW_REPEATED_TARGET_ADDRESS),
         (0x7E, StatusCode.FW_INVALID_TARGET_ADDRESS),
-        (0x3E, StatusCode.FW_INVALID_TARGET_ADDRESS),
     ],
-    ids=["another-targets-address", "a-legacy-devices-address", "broadcast", "near-broadcast"],
+    ids=["a-legacy-devices-address", "broadcast"],
 )
 def test_setgrpa_refuses_an_address_that_cannot_be_a_group(bus, dev, group, status):
     with pytest.raises(errors.I3cError) as info:
@@ -380,14 +326,3 @@ def test_entas_states_show_in_getstatus(bus, dev, state):
     for pid in IDENTITY:
         expected = other if pid == ENTDAA_WANTED else state
         assert getstatus_low(dev, address_of(bus, pid)) >> 6 == expected
-
-
-def test_getstatus_reports_an_interrupt_held_back_once(bus, dev):
-    assert dev.i3c_ccc_getstatus(0x30) == b"\x00\x00"
-    dev.i3c_ccc_disec_direct(0x30, I3cEvent.IBI)
-    assert bus.i3c.raise_ibi(SETDASA, b"\x01") is False
-    assert dev.i3c_ccc_getstatus(0x30, def_byte=0x00) == b"\x00\x01"
-    assert dev.i3c_ccc_getstatus(0x30) == b"\x00\x00"  # reading it cleared it
-    with pytest.raises(errors.I3cError) as info:  # format 2: controller-capable targets only
-        dev.i3c_ccc_getstatus(0x30, def_byte=0x91)
-    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS

@@ -135,17 +135,17 @@ def test_eeprom_busy_window_and_write_protection(adapter, dev, events, behavior)
     assert i2c_events(events, len(expected)) == expected
 
 
-RULES = [  # access, bus write over 0xF0, byte after the write, bus read, byte after the read
-    (I2cTargetRegisterAccess.RW, 0x3C, 0x3C, 0x3C, 0x3C),
+# access, bus write over 0xF0, byte after the write, bus read, byte after the
+# read; every rule's bytes are the C++ suite's (VirtualI2cRegisterRule), here
+# the region set up through the facade.
+RULES = [
     (I2cTargetRegisterAccess.RO, 0x3C, 0xF0, 0xF0, 0xF0),
-    (I2cTargetRegisterAccess.WO, 0x3C, 0x3C, 0x00, 0x3C),
-    (I2cTargetRegisterAccess.RC, 0x3C, 0xF0, 0xF0, 0x00),
     (I2cTargetRegisterAccess.W1C, 0x30, 0xC0, 0xC0, 0xC0),
 ]
 
 
 @pytest.mark.parametrize("access,written,after_write,read,after_read", RULES,
-                         ids=["rw", "ro", "wo", "rc", "w1c"])
+                         ids=["ro", "w1c"])
 def test_register_access_rules(adapter, dev, events, access, written, after_write, read,
                                after_read):
     dev.i2c_target_init(I2cBus.A, 0x68, I2cTargetAddressMode.BIT_7, I2cTargetMemoryLayout.BIT_8,
@@ -186,15 +186,13 @@ def test_spi_models_driven_by_the_external_controller(adapter, dev, events, mode
 IDENTITIES = [  # layout, register width, PID, BCR, DCR
     (I3cTargetMemoryLayout.MEMORY_1_BYTE_X_1024_REGS, 1, b"\x04\x6a\x00\x00\x00\x01", 0x26,
      0xC5),
-    (I3cTargetMemoryLayout.MEMORY_2_BYTES_X_512_REGS, 2, b"\x07\x71\x12\x34\x56\x78", 0x06,
-     0xC6),
     (I3cTargetMemoryLayout.MEMORY_4_BYTES_X_256_REGS, 4, b"\xfe\xff\xa5\x5a\x00\xff", 0x46,
      0xC4),
 ]
 
 
 @pytest.mark.parametrize("layout,width,pid,bcr,dcr", IDENTITIES,
-                         ids=["1-byte-regs", "2-byte-regs", "4-byte-regs"])
+                         ids=["1-byte-regs", "4-byte-regs"])
 def test_i3c_identity_and_memory_through_the_external_controller(adapter, dev, events, layout,
                                                                    width, pid, bcr, dcr):
     """The controller addresses registers by index; the host's memory calls and the bus events
