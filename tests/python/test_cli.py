@@ -135,12 +135,11 @@ def test_dump_word_mode_reads_little_endian_words(cli):
     [
         (["0x50"], "0x76"),  # receive byte: the pointer starts at 0
         (["0x50", "0x01"], "0x61"),
-        (["0x50", "0x01", "b"], "0x61"),
         (["0x50", "0x00", "w"], "0x6176"),
         (["0x50", "0x02", "c"], "0x6e"),
         (["0x50", "0x00", "i", "4"], "0x76 0x61 0x6e 0x74"),
     ],
-    ids=["receive-byte", "byte-data", "explicit-b", "word-little-endian", "write-then-read", "i2c-block"],
+    ids=["receive-byte", "byte-data", "word-little-endian", "write-then-read", "i2c-block"],
 )
 def test_get_modes(cli, argv, expected):
     result = cli("i2c", "get", "-y", "A", *argv)
