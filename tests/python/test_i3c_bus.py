@@ -139,6 +139,15 @@ def test_setmwl_round_trips_direct_and_broadcast(bus, dev):
     assert [dev.i3c_ccc_getmwl(address_of(bus, pid)) for pid in IDENTITY] == [48] * 4
 
 
+def test_setnewda_moves_the_target_and_the_table(bus, dev):
+    dev.i3c_ccc_setnewda(0x32, 0x40)
+    assert by_pid(dev.i3c_get_device_table())[ENTDAA_WANTED]["dynamic_address"] == 0x40
+    assert dev.i3c_ccc_getpid(0x40) == ENTDAA_WANTED.to_bytes(6, "big")
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_ccc_getpid(0x32)
+    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS
+
+
 # ------------------------------------------------------------- transfers
 
 
@@ -250,9 +259,8 @@ def test_read_past_the_end_of_memory_is_incomplete_and_keeps_its_bytes(adapter, 
 
 
 # ------------------------------------------- resets, groups, activity states
-# RSTDAA, SETNEWDA, SETGRPA and RSTGRPA, the ENTASx states, the RSTACT read
-# form and the interrupt GETSTATUS reports are the C++ suite's
-# (VirtualI3cTest.cpp, on the request bytes).
+# The RSTACT read form and the interrupt GETSTATUS reports are the C++
+# suite's (VirtualI3cTest.cpp, on the request bytes).
 
 
 def getstatus_low(dev, address: int) -> int:
@@ -261,6 +269,17 @@ def getstatus_low(dev, address: int) -> int:
     status = dev.i3c_ccc_getstatus(address)
     assert len(status) == 2
     return status[1]
+
+
+def test_rstdaa_takes_every_dynamic_address_until_the_next_bring_up(bus, dev):
+    dev.i3c_ccc_rstdaa()
+    assert [bus.i3c.target(pid).dynamic_address for pid in IDENTITY] == [None] * 4
+    assert dev.i3c_get_device_table() == []
+    with pytest.raises(errors.I3cError) as info:
+        dev.i3c_ccc_getpid(0x30)
+    assert i3c_status(info) == StatusCode.FW_I3C_NACK_ADDRESS
+    dev.i3c_init_bus(LISTED)
+    assert dev.i3c_ccc_getpid(0x30) == SETDASA.to_bytes(6, "big")
 
 
 RESET = I3cTargetResetDefByte
@@ -295,6 +314,20 @@ def group_addresses(bus) -> List[Any]:
     return [bus.i3c.target(pid).group_address for pid in IDENTITY]
 
 
+def test_setgrpa_joins_targets_to_a_group_and_rstgrpa_leaves_it(bus, dev):
+    dev.i3c_ccc_setgrpa_direct(0x30, 0x60)
+    dev.i3c_ccc_setgrpa_direct(0x32, 0x60)  # a group has several members
+    assert group_addresses(bus) == [0x60, None, 0x60, None]
+    with pytest.raises(errors.I3cError) as info:  # nor is the group's address free for one
+        dev.i3c_ccc_setnewda(0x51, 0x60)
+    assert i3c_status(info) == StatusCode.FW_REPEATED_TARGET_ADDRESS
+    dev.i3c_ccc_rstgrpa_direct(0x30)
+    assert group_addresses(bus) == [None, None, 0x60, None]
+    dev.i3c_ccc_setgrpa_direct(0x51, 0x61)
+    dev.i3c_ccc_rstgrpa_broadcast()
+    assert group_addresses(bus) == [None] * 4
+
+
 @pytest.mark.parametrize(
     "group, status",
     [
@@ -308,3 +341,13 @@ def test_setgrpa_refuses_an_address_that_cannot_be_a_group(bus, dev, group, stat
         dev.i3c_ccc_setgrpa_direct(0x30, group)
     assert i3c_status(info) == status
     assert group_addresses(bus) == [None] * 4
+
+
+@pytest.mark.parametrize("state", range(4), ids=[f"entas{n}" for n in range(4)])
+def test_entas_states_show_in_getstatus(bus, dev, state):
+    getattr(dev, f"i3c_ccc_entas{state}_broadcast")()
+    other = (state + 1) % 4
+    getattr(dev, f"i3c_ccc_entas{other}_direct")(0x32)
+    for pid in IDENTITY:
+        expected = other if pid == ENTDAA_WANTED else state
+        assert getstatus_low(dev, address_of(bus, pid)) >> 6 == expected
