@@ -11,7 +11,7 @@ import pytest
 from pyvantorsdk import DeviceFacade, profiles, sim
 from pyvantorsdk.profiles import ProfileError
 
-# Every part of the format at once, with values away from the defaults; small
+# Every part of the format at once, with values away from the defaults; the
 # tables written inline.
 FULL = """\
 version = 1
@@ -19,89 +19,29 @@ usb = { webusb_enabled = 1, cdc_enabled = 1, cdc_mode = 2 }
 power = { external_mv = 2500 }
 measurements = { io_mv = 3100, i3c_low_mv = 1700, i3c_high_mv = 3200 }
 gpio.inputs = { 0 = 1, 4 = 0 }
-
-[adapter]
-model = "quillex"
-serial = "FULL01"
-bulk = true
-
-[identity]
-manufacturer = "Bench Co"
-product_name = "Rig \\"7\\""
-hw_version = "HW 2.1"
-fw_version = "FW 9.9.9"
-
-[[i2c.devices]]
-bus = 1
-address = 0x1A3
-kind = "eeprom"
-size = 4096
-page_size = 32
-address_bytes = 2
-contents_hex = "00 11 22 33"
-
-[[i2c.devices]]
-bus = 0
-address = 0x20
-kind = "register_map"
-registers = { 0x00 = 0x12, 0xFF = 0x34 }
-
-[[spi.devices]]
-chip_select = 2
-size = 65536
-jedec_id = "c22817"
-busy_polls = 5
-contents_file = "image.bin"
-
-[[i3c.targets]]
-pid = 0x0123456789AB
-bcr = 0x07
-dcr = 0x44
-static_address = 0x31
-mwl = 128
-mrl = 64
-max_ibi_payload = 8
-memory_size = 512
-hdr_ddr = false
-max_data_speed = "0102030405"
-contents_hex = "cafe"
-
-[[i3c.i2c_devices]]
-address = 0x52
-kind = "register_map"
-
-[i3c.ports]
-lv_connector = "harness"
-hv_connector = "qwiic_adapter"
-lv_external_mv = 1200
-hv_external_mv = 3000
-
-[i2c_target]
-bus = 1
-address = 0x3C
-model = "register_map"
-contents_hex = "0102"
-regions = [{ start = 0x00, end = 0x0F, access = "ro" }]
-
-[spi_target]
-mode = 2
-bit_order = "lsb"
-chip_select = 1
-chip_select_polarity = "active_high"
-model = "flash"
-engine = "isr"
-contents_hex = "a5a5"
-flash = { address_bytes = 3, page_size = 128, write_cycle_us = 100, jedec_id = "1f2001", flags = 1 }
-
-[i3c_target]
-memory_layout = "2x512"
-pid = 0x0A0B0C0D0E0F
-bcr = 0x06
-dcr = 0xC6
-static_address = 0x28
-mwl = 512
-mrl = 256
-contents_hex = "beef"
+adapter = { model = "quillex", serial = "FULL01", bulk = true }
+identity = { manufacturer = "Bench Co", product_name = "Rig \\"7\\"", hw_version = "HW 2.1", \
+fw_version = "FW 9.9.9" }
+i2c.devices = [
+  { bus = 1, address = 0x1A3, kind = "eeprom", size = 4096, page_size = 32, address_bytes = 2, \
+contents_hex = "00 11 22 33" },
+  { bus = 0, address = 0x20, kind = "register_map", registers = { 0x00 = 0x12, 0xFF = 0x34 } },
+]
+spi.devices = [{ chip_select = 2, size = 65536, jedec_id = "c22817", busy_polls = 5, \
+contents_file = "image.bin" }]
+i3c.targets = [{ pid = 0x0123456789AB, bcr = 0x07, dcr = 0x44, static_address = 0x31, mwl = 128, \
+mrl = 64, max_ibi_payload = 8, memory_size = 512, hdr_ddr = false, max_data_speed = "0102030405", \
+contents_hex = "cafe" }]
+i3c.i2c_devices = [{ address = 0x52, kind = "register_map" }]
+i3c.ports = { lv_connector = "harness", hv_connector = "qwiic_adapter", lv_external_mv = 1200, \
+hv_external_mv = 3000 }
+i2c_target = { bus = 1, address = 0x3C, model = "register_map", contents_hex = "0102", \
+regions = [{ start = 0x00, end = 0x0F, access = "ro" }] }
+spi_target = { mode = 2, bit_order = "lsb", chip_select = 1, chip_select_polarity = "active_high", \
+model = "flash", engine = "isr", contents_hex = "a5a5", flash = { address_bytes = 3, \
+page_size = 128, write_cycle_us = 100, jedec_id = "1f2001", flags = 1 } }
+i3c_target = { memory_layout = "2x512", pid = 0x0A0B0C0D0E0F, bcr = 0x06, dcr = 0xC6, \
+static_address = 0x28, mwl = 512, mrl = 256, contents_hex = "beef" }
 """
 
 IMAGE = bytes(range(256)) * 5  # longer than a profile writes inline
@@ -364,9 +304,4 @@ def test_profile_errors_are_value_errors_and_pickle():
     error = ProfileError("bad", file="a.toml", line=3, key="adapter.model")
     again = pickle.loads(pickle.dumps(error))
     assert isinstance(again, ValueError)
-    assert (again.file, again.line, again.key, str(again)) == (
-        "a.toml",
-        3,
-        "adapter.model",
-        str(error),
-    )
+    assert (again.file, again.line, again.key, str(again)) == ("a.toml", 3, "adapter.model", str(error))
