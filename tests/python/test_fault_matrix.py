@@ -386,6 +386,20 @@ class Bench:
 # Each fault drives one row; its entry in FAULTS says what the faulted call
 # must produce.
 
+def lasting(start: Callable[[Any], None], stop: Callable[[Any], None] = lambda faults: None,
+            ) -> Callable[[Bench, object], None]:
+    """A fault of the adapter's ``faults`` set before the call and, if it
+    lasts, cleared after it."""
+
+    def row(bench: Bench, outcome: object) -> None:
+        start(bench.adapter.faults)
+        bench.expect(outcome)
+        stop(bench.adapter.faults)
+        bench.next_call_works()
+
+    return row
+
+
 def unplug_and_replug(bench: Bench, outcome: object) -> None:
     adapter = bench.adapter
     adapter.faults.set_response_delay(60_000)  # the call is still waiting when the adapter goes
@@ -409,20 +423,6 @@ def unplug_and_replug(bench: Bench, outcome: object) -> None:
     adapter.faults.set_response_delay(0)
     adapter.plug()  # the firmware starts from power-on
     bench.family.setup(adapter, bench.dev)
-    bench.next_call_works()
-
-
-def write_fails_fast(bench: Bench, outcome: object) -> None:
-    # A write that fails at once counts as written: the request is lost.
-    bench.adapter.faults.fail_writes(1)
-    bench.expect(outcome)
-    bench.next_call_works()
-
-
-def write_fails_slow(bench: Bench, outcome: object) -> None:
-    # A write that fails slowly marks the handle dead: reopen, send again.
-    bench.adapter.faults.fail_writes(1, delay_ms=SLOW_FAILURE_MS)
-    bench.expect(outcome)
     bench.next_call_works()
 
 
@@ -466,22 +466,6 @@ def short_answer(bench: Bench, outcome: object) -> None:
     bench.next_call_works()
     # A message too short for a header reaches no caller and is counted.
     assert bench.discarded() == discarded + (outcome == TIMEOUT)
-
-
-def bulk_in_stalled(bench: Bench, outcome: object) -> None:
-    bench.adapter.faults.stall_bulk_in(True)
-    bench.expect(outcome)
-    bench.adapter.faults.stall_bulk_in(False)
-    bench.next_call_works()
-
-
-def bulk_in_short(bench: Bench, outcome: object) -> None:
-    # A quarter of the data arrives, then the endpoint goes quiet; the data
-    # phase gives up after its own 2 s timeout.
-    bench.adapter.faults.limit_bulk_in(16)
-    bench.expect(outcome)
-    bench.adapter.faults.limit_bulk_in(None)
-    bench.next_call_works()
 
 
 class Flood:
@@ -540,15 +524,22 @@ def notification_flood(bench: Bench, outcome: object) -> None:
 # outcome for a short answer); the next call works in every row.
 FAULTS: Dict[str, Any] = {
     "unplug-replug": (unplug_and_replug, DISCONNECT),
-    "write-fails-fast": (write_fails_fast, TIMEOUT),
-    "write-fails-slow": (write_fails_slow, REOPENED),
+    # A write that fails at once counts as written: the request is lost. One
+    # that fails slowly marks the handle dead: reopen, send again.
+    "write-fails-fast": (lasting(lambda faults: faults.fail_writes(1)), TIMEOUT),
+    "write-fails-slow": (lasting(lambda faults: faults.fail_writes(1, delay_ms=SLOW_FAILURE_MS)),
+                         REOPENED),
     "read-error": (read_error, REOPENED),
     "late-answer": (late_answer, TIMEOUT),
     "duplicate-answer": (duplicate_answer, RESULT),
     "wrong-command-code": (wrong_command_code, UNEXPECTED),
     "short-answer": (short_answer, None),
-    "bulk-in-stalled": (bulk_in_stalled, TIMEOUT),
-    "bulk-in-short": (bulk_in_short, TIMEOUT),
+    "bulk-in-stalled": (lasting(lambda faults: faults.stall_bulk_in(True),
+                                lambda faults: faults.stall_bulk_in(False)), TIMEOUT),
+    # A quarter of the data arrives, then the endpoint goes quiet; the data
+    # phase gives up after its own 2 s timeout.
+    "bulk-in-short": (lasting(lambda faults: faults.limit_bulk_in(16),
+                              lambda faults: faults.limit_bulk_in(None)), TIMEOUT),
     "notification-flood": (notification_flood, RESULT),
 }
 BULK_ONLY = {"bulk-in-stalled", "bulk-in-short"}
