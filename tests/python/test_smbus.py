@@ -78,17 +78,13 @@ def test_pec_is_crc8_smbus():
     assert pec(b"") == 0
 
 
-def test_pec_sent_after_write_data(adapter, bus):
+def test_pec_sent_after_write_data_but_not_after_i2c_block_writes(adapter, bus):
     bus.pec = True
     bus.write_word_data(DEVICE, 0x10, 0x1234)
-    expected = pec(bytes([DEVICE << 1, 0x10, 0x34, 0x12]))
-    assert i2c_transfers(adapter.requests) == [write(b"\x10", bytes([0x34, 0x12, expected]))]
-
-
-def test_pec_not_added_to_i2c_block_writes(adapter, bus):
-    bus.pec = True
     bus.write_i2c_block_data(DEVICE, 0x20, [1, 2])
-    assert i2c_transfers(adapter.requests) == [write(b"\x20", b"\x01\x02")]
+    expected = pec(bytes([DEVICE << 1, 0x10, 0x34, 0x12]))
+    assert i2c_transfers(adapter.requests) == [write(b"\x10", bytes([0x34, 0x12, expected])),
+                                               write(b"\x20", b"\x01\x02")]
 
 
 def test_pec_checked_on_reads(adapter, bus):
