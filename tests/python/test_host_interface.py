@@ -55,13 +55,9 @@ def test_long_answer_arrives_in_segments():
         assert segments_of(host) == long
 
 
-def test_read_without_input_times_out_empty(adapter):
+def test_read_times_out_empty_and_returns_at_most_size_bytes(adapter):
     with adapter.open_host() as host:
         assert host.read(host.report_size, 20) == b""
-
-
-def test_read_returns_at_most_size_bytes(adapter):
-    with adapter.open_host() as host:
         adapter.send_report(bytes(range(64)))
         assert host.read(10, 1000) == bytes(range(10))
 
