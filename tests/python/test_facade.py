@@ -118,24 +118,6 @@ class TestGeneralMethods:
         with pytest.raises(errors.DisconnectError):
             dev.get_usb_config()
 
-    def test_discarded_responses_are_counted(self, adapter, dev):
-        assert dev.get_discarded_response_count() == 0
-        adapter.send(b"\x01\x02\x03")  # too short to be a response
-        # The reader handles messages in order: once this request's answer is
-        # back, the short message has been counted.
-        dev.get_usb_config()
-        assert dev.get_discarded_response_count() == 1
-
-    def test_timeout_raises_with_the_operation(self, adapter):
-        adapter.set_handler(lambda request: None)
-        with DeviceFacade(timeout_ms=100) as dev:
-            assert dev.connect(adapter.path)
-            with pytest.raises(errors.VantorTimeoutError) as info:
-                dev.get_usb_config()
-            assert isinstance(info.value, TimeoutError)
-            assert info.value.status_code == StatusCode.SDK_ERROR_TIMEOUT
-            assert info.value.operation == "get_usb_config"
-
 
 # One method of each kind the binding builds: no arguments, arguments, a
 # result only the blocking side decodes, the I/O rail under a port's name,
