@@ -124,8 +124,8 @@ class Family:
     1: the next one); I2C and SPI reads move to other addresses, so data
     returned twice shows. ``result(i)`` is what call i returns, from the
     firmware and from the scripted answers: ``answer(request, i)`` answers
-    call i as the firmware does, and a bulk read's data, ``bulk_data(i)``,
-    goes out on bulk IN first; a bulk write (``bulk_out``) sends its data
+    call i as the firmware does, and a bulk read's data (``bulk``: its
+    result) goes out on bulk IN first; a bulk write (``bulk_out``) sends its data
     after the request. A short answer is the answer up to index ``cut``,
     one field short of what the call decodes, and ends the call as ``short``.
     """
@@ -138,15 +138,11 @@ class Family:
     answer: Callable[[bytes, int], bytes]
     short: object
     cut: int = -1
-    bulk_data: Optional[Callable[[int], bytes]] = None
+    bulk: bool = False  # the call's data comes on bulk IN
     bulk_out: bool = False  # the call's data goes out on bulk OUT
     # Whether call i's effect is there, seen through the bench (calls whose
     # result does not show it: writes and the bus set-up).
     landed: Optional[Callable[[sim.VirtualAdapter, int], bool]] = None
-
-    @property
-    def bulk(self) -> bool:
-        return self.bulk_data is not None
 
 
 def _setup_system(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
@@ -234,8 +230,7 @@ FAMILIES = [
     Family("i2c-bulk", 0x0908, _setup_i2c,
            lambda dev, i: dev.i2c_read_bulk(I2cBus.A, 0x50, bytes([64 + 64 * i]), 64, False),
            result=lambda i: EEPROM[64 + 64 * i:128 + 64 * i],
-           answer=lambda req, i: response(req, 0, b"\x50\x40\x00"), short=WRONG_RESPONSE,
-           bulk_data=lambda i: EEPROM[64 + 64 * i:128 + 64 * i]),
+           answer=lambda req, i: response(req, 0, b"\x50\x40\x00"), short=WRONG_RESPONSE, bulk=True),
     # The first four bytes clock the read command out; the data follows.
     Family("spi", 0x0D04, _setup_spi, lambda dev, i: dev.spi_transfer(_spi_read_command(16 * i), 8),
            result=lambda i: b"\xff" * 4 + FLASH[16 * i:16 * i + 4],
@@ -244,8 +239,7 @@ FAMILIES = [
     Family("spi-bulk", 0x0D08, _setup_spi,
            lambda dev, i: dev.spi_read_bulk(_spi_read_command(256 + 64 * i), 64),
            result=lambda i: FLASH[256 + 64 * i:320 + 64 * i],
-           answer=lambda req, i: response(req, 0, b"\x40\x00"), short=WRONG_RESPONSE,
-           bulk_data=lambda i: FLASH[256 + 64 * i:320 + 64 * i]),
+           answer=lambda req, i: response(req, 0, b"\x40\x00"), short=WRONG_RESPONSE, bulk=True),
     Family("uart", 0x1005, lambda adapter, dev: dev.uart_init(*UART_8N1),
            lambda dev, i: dev.uart_send_message(b"hello"), result=lambda i: None, answer=_status,
            short=TIMEOUT, cut=STATUS_ONLY),
@@ -261,8 +255,7 @@ FAMILIES = [
     Family("i3c-bulk", 0x190B, _setup_i3c,
            lambda dev, i: dev.i3c_sdr_read_bulk(0x30, bytes([64 + 64 * i]), 64),
            result=lambda i: I3C_MEMORY[64 + 64 * i:128 + 64 * i],
-           answer=lambda req, i: _i3c_answer(req, 64), short=WRONG_RESPONSE,
-           bulk_data=lambda i: I3C_MEMORY[64 + 64 * i:128 + 64 * i]),
+           answer=lambda req, i: _i3c_answer(req, 64), short=WRONG_RESPONSE, bulk=True),
     Family("i3c-write-bulk", 0x190B, _setup_i3c,
            lambda dev, i: dev.i3c_sdr_write_bulk(0x30 + i, b"\x80", written(i) * 8),
            result=lambda i: None, answer=lambda req, i: _i3c_answer(req, 8 * len(written(i))),
@@ -294,7 +287,7 @@ FAMILIES = [
            lambda dev, i: dev.i2c_target_read_memory(64 + 64 * i, 64),
            result=lambda i: I2C_TARGET_MEMORY[64 + 64 * i:128 + 64 * i],
            answer=lambda req, i: response(req, 0, struct.pack("<HH", 64 + 64 * i, 64)),
-           short=WRONG_RESPONSE, bulk_data=lambda i: I2C_TARGET_MEMORY[64 + 64 * i:128 + 64 * i]),
+           short=WRONG_RESPONSE, bulk=True),
     Family("i2c-target-write", 0x0A03, _setup_i2c_target,
            lambda dev, i: dev.i2c_target_write_memory(0x80 + 16 * i, written(i)),
            result=lambda i: None, answer=_status, short=TIMEOUT, cut=STATUS_ONLY, bulk_out=True,
@@ -367,8 +360,10 @@ class Bench:
             assert command_of(request) == family.code
             i = min(count[0], 1)
             count[0] += 1
-            if family.bulk_data is not None and (i > 0 or with_data):
-                self.adapter.send_bulk(family.bulk_data(i))
+            if family.bulk and (i > 0 or with_data):
+                data = family.result(i)
+                assert isinstance(data, bytes)
+                self.adapter.send_bulk(data)
             answer = family.answer(request, i)
             return fault(answer) if i == 0 else [answer]
 
