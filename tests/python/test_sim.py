@@ -346,24 +346,17 @@ class TestHandlerReentry:
         assert result.stdout.strip() == "(1, 1, 4)"
 
 
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda a: a.wait_for_requests(1, float("nan")),
-        lambda a: a.faults.fail_writes(1, float("nan")),
-        lambda a: a.faults.set_response_delay(float("nan")),
-    ],
-    ids=["wait_for_requests", "fail_writes", "set_response_delay"],
-)
-def test_nan_durations_are_refused(adapter, call):
+def test_nan_durations_are_refused(adapter):
+    # Every duration crosses by one conversion; wait_for_requests once waited
+    # for good on NaN.
     with pytest.raises(ValueError):
-        call(adapter)
+        adapter.wait_for_requests(1, float("nan"))
 
 
 class TestEndlessDurations:
     # Durations too long for the clock cross from Python as "no limit"
     # instead of overflowing; the adapter's own handling is the C++ suite's.
-    @pytest.mark.parametrize("delay", [float("inf"), 1e300, 2.0**63], ids=["inf", "1e300", "2**63"])
+    @pytest.mark.parametrize("delay", [float("inf"), 2.0**63], ids=["inf", "2**63"])
     def test_endless_response_delay_holds_answers_back(self, adapter, delay):
         adapter.faults.set_response_delay(delay)
         with DeviceFacade(timeout_ms=50) as dev:
