@@ -13,35 +13,22 @@ using namespace test;
 using Level = GpioLogicLevel;
 using Pin = GpioPinNumber;
 
-TEST(GpioAsync, RequestsCarryTheirBytes) {
-    sim::VirtualAdapter adapter;
-    VantorAsyncSDK sdk;
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.gpioConfigurePin(1, Pin::PIN_3, GpioFunctionality::DIGITAL_INPUT, Level::HIGH),
-              0);
-    EXPECT_EQ(sdk.gpioConfigurePin(2, Pin::PIN_3, GpioFunctionality::DIGITAL_OUTPUT, Level::HIGH),
-              0);
-    EXPECT_EQ(sdk.gpioDigitalWrite(3, Pin::PIN_6, Level::HIGH), 0);
-    EXPECT_EQ(sdk.gpioConfigureInterrupt(4, Pin::PIN_1, static_cast<GpioTriggerType>(0)), 0);
-    EXPECT_EQ(sdk.gpioDisableInterrupt(5, Pin::PIN_5), 0);
-    // One rail: the bus names of an operation send the same request.
-    EXPECT_EQ(sdk.spiSetBusVoltage(6, 3300, true), 0);
-    EXPECT_EQ(sdk.gpioSetVoltage(6, 3300, true), 0);
-    EXPECT_EQ(sdk.i2cSetBusVoltage(7, 1800, false), 0);
-    EXPECT_EQ(sdk.uartUseExternalVoltage(8, true), 0);
-    const std::vector<Bytes> expected = {
-        {0x01, 0x00, 0x01, 0x14, 0x02, 0x00},  // an input has no initial level
-        {0x02, 0x00, 0x01, 0x14, 0x02, 0x01, 0x01},
-        {0x03, 0x00, 0x02, 0x14, 0x05, 0x01},
-        {0x04, 0x00, 0x04, 0x14, 0x00, 0x00},  // no such trigger: sent as given
-        {0x05, 0x00, 0x05, 0x14, 0x04},
-        {0x06, 0x00, 0x05, 0x04, 0xE4, 0x0C, 0x01},
-        {0x06, 0x00, 0x05, 0x04, 0xE4, 0x0C, 0x01},
-        {0x07, 0x00, 0x05, 0x04, 0x08, 0x07, 0x00},
-        {0x08, 0x00, 0x0B, 0x04, 0x01},
-    };
-    EXPECT_EQ(requestsOf(adapter, expected.size()), expected);
-}
+constexpr uint16_t kId = kRequestId;
+
+// One rail: the bus names of an operation send the same request.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Gpio, RequestBytes, ::testing::Values(
+    SentRequest{"InputHasNoInitialLevel", [](VantorAsyncSDK& s) { return s.gpioConfigurePin(kId, Pin::PIN_3, GpioFunctionality::DIGITAL_INPUT, Level::HIGH); }, {0x01, 0x14, 0x02, 0x00}},
+    SentRequest{"OutputWithInitialLevel", [](VantorAsyncSDK& s) { return s.gpioConfigurePin(kId, Pin::PIN_3, GpioFunctionality::DIGITAL_OUTPUT, Level::HIGH); }, {0x01, 0x14, 0x02, 0x01, 0x01}},
+    SentRequest{"DigitalWrite", [](VantorAsyncSDK& s) { return s.gpioDigitalWrite(kId, Pin::PIN_6, Level::HIGH); }, {0x02, 0x14, 0x05, 0x01}},
+    SentRequest{"UnknownTriggerSentAsGiven", [](VantorAsyncSDK& s) { return s.gpioConfigureInterrupt(kId, Pin::PIN_1, static_cast<GpioTriggerType>(0)); }, {0x04, 0x14, 0x00, 0x00}},
+    SentRequest{"DisableInterrupt", [](VantorAsyncSDK& s) { return s.gpioDisableInterrupt(kId, Pin::PIN_5); }, {0x05, 0x14, 0x04}},
+    SentRequest{"SpiNameOfTheRailPersisted", [](VantorAsyncSDK& s) { return s.spiSetBusVoltage(kId, 3300, true); }, {0x05, 0x04, 0xE4, 0x0C, 0x01}},
+    SentRequest{"GpioNameOfTheRail", [](VantorAsyncSDK& s) { return s.gpioSetVoltage(kId, 3300, true); }, {0x05, 0x04, 0xE4, 0x0C, 0x01}},
+    SentRequest{"I2cNameOfTheRail", [](VantorAsyncSDK& s) { return s.i2cSetBusVoltage(kId, 1800, false); }, {0x05, 0x04, 0x08, 0x07, 0x00}},
+    SentRequest{"UartUseExternalVoltage", [](VantorAsyncSDK& s) { return s.uartUseExternalVoltage(kId, true); }, {0x0B, 0x04, 0x01}}),
+    RowName{});
+// clang-format on
 
 TEST(Gpio, ReadBacksStoreTheirFieldOnlyWhenTheResponseCarriesIt) {
     sim::VirtualAdapter adapter;
