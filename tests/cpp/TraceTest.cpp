@@ -3,7 +3,6 @@
 // exchanges with a virtual adapter read back packet by packet.
 
 #include <atomic>
-#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -216,28 +215,6 @@ INSTANTIATE_TEST_SUITE_P(Trace, TraceDevicePath,
                                            PathRow{"DeviceAbove255", "0001:0100:00", 1, 1},
                                            PathRow{"TrailingText", "0001:0005:00x", 1, 1}),
                          test::RowName());
-
-TEST(UsbTrace, FailedStartReportsErrnoAndKeepsTheRunningTrace) {
-    UsbTrace trace;
-    EXPECT_EQ(trace.start("/nonexistent-dir/x.pcapng"), ENOENT);
-    EXPECT_FALSE(trace.active());
-    const std::string path = tempPath("keep");
-    ASSERT_EQ(trace.start(path), 0);
-    EXPECT_EQ(trace.start("/nonexistent-dir/x.pcapng"), ENOENT);
-    EXPECT_TRUE(trace.active());
-    const uint8_t byte = 7;
-    trace.transferIn(UsbTransferType::Bulk, 0x81, 64, 0, &byte, 1);
-    trace.stop();
-    EXPECT_FALSE(trace.active());
-    trace.transferIn(UsbTransferType::Bulk, 0x81, 64, 0, &byte, 1);  // not recorded
-    const auto packets = parseFile(path);
-    ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0].type, 'S');
-    EXPECT_EQ(packets[0].length, 64u);
-    EXPECT_EQ(packets[1].type, 'C');
-    EXPECT_EQ(packets[1].data, Bytes{7});
-    EXPECT_EQ(packets[0].urb, packets[1].urb);
-}
 
 // --------------------------------------------------- through the transports
 
