@@ -88,44 +88,32 @@ TEST(I2cController, ScanArgumentsAreCheckedBeforeTheConnection) {
     EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 2, false), kWrongRequest);
 }
 
-TEST(I2cController, ReadAndScanDecodeWhatTheResponseHolds) {
-    sim::VirtualAdapter adapter;
-    uint16_t status = 0;
-    Bytes params;
-    script(adapter, [&](const Bytes& req) { return reply(req, status, params); });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-
-    Bytes out;
-    params = concat({0x00, 0x0A, 0x00}, pattern(10));
-    EXPECT_EQ(sdk.i2cRead(0, 0x50, {0x00, 0x20}, 16, out, true), 0);
-    EXPECT_EQ(out, pattern(10));
-    EXPECT_EQ(withoutId(adapter.requests().back()),
-              (Bytes{0x05, 0x09, 0x00, 0x10, 0x00, 0x50, 0x02, 0x20, 0x00, 0x00, 0x00, 0x01}));
-    params = concat({0x00, 0x14, 0x00}, pattern(20));
-    EXPECT_EQ(sdk.i2cRead(0, 0x50, {}, 16, out, false), 0);
-    EXPECT_EQ(out, Bytes(params.begin() + 3, params.begin() + 19));
-    status = 0x0204;  // the bytes read before the NACK still arrive
-    params = {0x00, 0x02, 0x00, 0x61, 0x62};
-    EXPECT_EQ(sdk.i2cRead(0, 0x50, {}, 16, out, false), 0x0204);
-    EXPECT_EQ(out, (Bytes{0x61, 0x62}));
-
-    uint8_t count7 = 0, count10 = 0;
-    status = 0;
-    params = {0x00, 2, 1, 0x10, 0x50, 0x34, 0x02};
-    EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 1, true), 0);
-    EXPECT_EQ(out, (Bytes{0x10, 0x50, 0x34, 0x02}));
-    EXPECT_EQ(count7 * 10 + count10, 21);
-    EXPECT_EQ(withoutId(adapter.requests().back()), (Bytes{0x06, 0x09, 0x01, 0x01}));
-    status = 0x020F;
-    params = {0x00, 3, 1, 0x10, 0x11, 0x12, 0x34};  // 11 bytes where 13 are needed
-    EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 0, false), kWrongResponse);
-    EXPECT_EQ(count7, 2);
-    params = {0x00};  // no room for the counts: the status explains it
-    EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 0, false), 0x020F);
-    status = 0;
-    EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 0, false), kWrongResponse);
+// A read's bytes (0xEE when untouched); a scan's counts, then its addresses
+// (0xEE each when untouched).
+Decoded read16(VantorSDK& s) {
+    Bytes out = {0xEE};
+    const uint16_t st = s.i2cRead(0, 0x50, {0x00, 0x20}, 16, out, true);
+    return {st, out};
 }
+Decoded scan(VantorSDK& s) {
+    Bytes out = {0xEE};
+    uint8_t count7 = 0xEE, count10 = 0xEE;
+    const uint16_t st = s.i2cScanBus(out, &count7, &count10, 1, true);
+    return {st, concat({count7, count10}, out)};
+}
+const Bytes kUntouchedScan(3, 0xEE);
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(I2cController, ReplyDecoding, ::testing::Values(
+    ScriptedReply{"ReadTakesTheAnnouncedCount", 0, concat({0x00, 0x0A, 0x00}, pattern(10)), read16, {0, pattern(10)}},
+    ScriptedReply{"ReadCappedAtTheRequestedLength", 0, concat({0x00, 0x14, 0x00}, pattern(20)), read16, {0, pattern(16)}},
+    ScriptedReply{"ReadBytesBeforeANackArrive", 0x0204, {0x00, 0x02, 0x00, 0x61, 0x62}, read16, {0x0204, {0x61, 0x62}}},
+    ScriptedReply{"ScanSevenBitThenTenBitLowByteFirst", 0, {0x00, 2, 1, 0x10, 0x50, 0x34, 0x02}, scan, {0, {2, 1, 0x10, 0x50, 0x34, 0x02}}},
+    ScriptedReply{"ScanShortOfItsAddressesIsMalformed", 0x020F, {0x00, 3, 1, 0x10, 0x11, 0x12, 0x34}, scan, {kWrongResponse, kUntouchedScan}},
+    ScriptedReply{"ScanWithoutCountsKeepsItsStatus", 0x020F, {0x00}, scan, {0x020F, kUntouchedScan}},
+    ScriptedReply{"ScanWithoutCountsOnSuccessIsMalformed", 0, {0x00}, scan, {kWrongResponse, kUntouchedScan}}),
+    RowName{});
+// clang-format on
 
 TEST(I2cControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     sim::VirtualAdapter adapter;

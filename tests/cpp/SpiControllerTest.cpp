@@ -55,25 +55,20 @@ INSTANTIATE_TEST_SUITE_P(SpiController, WithoutBulkInterface, ::testing::Values(
     RowName{});
 // clang-format on
 
-TEST(SpiController, TransferDeliversTheReceivedBytesTheResponseCarries) {
-    sim::VirtualAdapter adapter;
-    uint16_t status = 0;
-    Bytes params;
-    script(adapter, [&](const Bytes& req) { return reply(req, status, params); });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    Bytes out;
-    params = {0x04, 0x00, 1, 2, 3, 4, 5, 6};  // the count, not the request nor the rest
-    EXPECT_EQ(sdk.spiTransfer({0xAA, 0xBB}, out, 8), 0);
-    EXPECT_EQ(out, (Bytes{1, 2, 3, 4}));
-    status = 0x0316;  // delivered whatever the status
-    params = {0x02, 0x00, 0x11, 0x22};
-    EXPECT_EQ(sdk.spiTransfer({}, out, 2), 0x0316);
-    EXPECT_EQ(out, (Bytes{0x11, 0x22}));
-    params = {0x05};  // no room for the count
-    EXPECT_EQ(sdk.spiTransfer({}, out, 2), 0x0316);
-    EXPECT_TRUE(out.empty());
+// The bytes received (0xEE when untouched).
+Decoded transfer8(VantorSDK& s) {
+    Bytes out = {0xEE};
+    const uint16_t st = s.spiTransfer({0xAA, 0xBB}, out, 8);
+    return {st, out};
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(SpiController, ReplyDecoding, ::testing::Values(
+    ScriptedReply{"TransferTakesTheCountNotTheRest", 0, {0x04, 0x00, 1, 2, 3, 4, 5, 6}, transfer8, {0, {1, 2, 3, 4}}},
+    ScriptedReply{"TransferDeliveredWhateverTheStatus", 0x0316, {0x02, 0x00, 0x11, 0x22}, transfer8, {0x0316, {0x11, 0x22}}},
+    ScriptedReply{"TransferWithoutCountIsEmpty", 0x0316, {0x05}, transfer8, {0x0316, {}}}),
+    RowName{});
+// clang-format on
 
 // Received counts around the one-byte boundary of the u16 count field: every
 // byte the response carries is delivered.
