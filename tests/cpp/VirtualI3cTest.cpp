@@ -167,6 +167,7 @@ INSTANTIATE_TEST_SUITE_P(VirtualI3c, InitBusRefusal, ::testing::Values(
     InitCase{"AddressOneBitFromBroadcast", {record(0, 0x3E, 0x100)}, 0x0606},
     InitCase{"ReservedLowAddress", {record(0, 0x03, 0x100)}, 0x0606},
     InitCase{"LegacyDeviceAddress", {record(0, 0x40, 0x100)}, 0x0605},
+    InitCase{"SetaasaOntoAWantedAddress", {record(0x50, 0, 0x200), record(0, 0x50, 0x100)}, 0x0605},
     InitCase{"NoTargetAtStaticAddress", {record(0x52, 0x20, 0x300)}, 0x0608},
     InitCase{"NoTargetTakesItsStaticAddress", {record(0x53, 0x53, 0x300)}, 0x0609},
     InitCase{"ListedIdNeverArbitrates", {record(0, 0x21, 0x999)}, 0x060A}),
@@ -185,9 +186,8 @@ TEST(VirtualI3c, InitBusOnAnEmptyBusIsNotAcknowledged) {
 
 // The GET codes against one target: BCR 0x27 (IBI with payload, speed
 // limits, advanced capabilities), DCR 0xC5, MWL 0x0140, MRL 0x0120, IBI
-// payload size 9. GETPID, GETBCR, GETDCR, GETMWL, the whole GETMRL,
-// GETSTATUS and the RSTACT read are read through the facade in
-// tests/python/test_i3c_bus.py.
+// payload size 9. GETPID, GETBCR, GETDCR, GETMWL and the whole GETMRL are
+// read through the facade in tests/python/test_i3c_bus.py.
 struct GetCase {
     std::string name;
     uint8_t control;
@@ -222,10 +222,15 @@ TEST_P(CccGet, AnswersFromTheTargetsIdentityAndState) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(VirtualI3c, CccGet, ::testing::Values(
     GetCase{"GetmrlCutShortByTheController", kRead, 2, 0x8C, 0, 0, {0x01, 0x20}},
+    GetCase{"GetstatusNothingPending", kRead, 2, 0x90, 0, 0, {0x00, 0x00}},
+    GetCase{"GetstatusDefiningByteZero", kRead | kWithDefining, 2, 0x90, 0x00, 0, {0, 0}},
+    GetCase{"GetstatusControllerFormatFromPlainTarget", kRead | kWithDefining, 2, 0x90, 0x91, kNackAddress, {}},
     GetCase{"GetstatusUnknownFormat", kRead | kWithDefining, 2, 0x90, 0x55, kNackAddress, {}},
     GetCase{"GetcapsHdrDdrAndVersion", kRead, 4, 0x95, 0, 0, {0x01, 0x11, 0x00, 0x00}},
     GetCase{"GetmxdsTurnaroundLowByteFirst", kRead, 5, 0x94, 0, 0, {0x01, 0x02, 0x10, 0x20, 0x03}},
     GetCase{"GetxtimeNoTimingControl", kRead, 4, 0x99, 0, 0, {0, 0, 0, 0}},
+    GetCase{"RstactReadsRecoveryTime", kRead | kWithDefining, 1, 0x9A, 0x81, 0, {0x05}},
+    GetCase{"RstactReadOfAnActionNotAcknowledged", kRead | kWithDefining, 1, 0x9A, 0x01, kNackAddress, {}},
     GetCase{"GetAsWriteRefused", kWrite, 1, 0x8E, 0, 0x0004, {}},
     GetCase{"UnknownCodeNotAcknowledged", kRead, 1, 0x9F, 0, kNackAddress, {}}),
     RowName{});
@@ -405,10 +410,10 @@ TEST(VirtualI3cBulk, DataMovesOverTheVendorEndpoints) {
     EXPECT_EQ(hidOnly.seam.status(kTransferBulk, transfer(0x08, kSdrRead, 4)), 0x0005);
 }
 
-// The outcomes of a raised interrupt and its message on the wire. Disabling
-// and enabling interrupts, the pending interrupt GETSTATUS reports and hot
-// join go through the facade in tests/python/test_i3c_bus.py.
-TEST(VirtualI3c, InterruptsReachTheHostOnlyFromCapableTargetsOnTheBus) {
+// The outcomes of a raised interrupt, its message on the wire and the
+// interrupt held back while disabled. Disabling and enabling by either CCC
+// form and hot join go through the facade in tests/python/test_i3c_bus.py.
+TEST(VirtualI3c, InterruptsReachTheHostOnlyWhileEnabled) {
     Bus bus("I3C-IBI");
     I3cTargetOptions options = target(0x10);
     options.maxIbiPayload = 3;
@@ -426,7 +431,13 @@ TEST(VirtualI3c, InterruptsReachTheHostOnlyFromCapableTargetsOnTheBus) {
     EXPECT_EQ(i3c.raiseIbi(0x10, {1, 2, 3, 4}), I3cEventOutcome::PayloadTooLong);
     EXPECT_EQ(i3c.raiseIbi(0x11, {}), I3cEventOutcome::NotCapable);
     EXPECT_EQ(i3c.raiseIbi(0x99, {}), I3cEventOutcome::NoSuchTarget);
+
+    ASSERT_EQ(bus.seam.status(kCcc, ccc(0x08, kWrite, 1, 0x81, 0, {0x01})), 0);  // DISEC IBI
+    EXPECT_EQ(i3c.raiseIbi(0x10, {0xCC}), I3cEventOutcome::Disabled);
     EXPECT_TRUE(bus.seam.quiet());
+    // The refused interrupt is pending until GETSTATUS reports it.
+    EXPECT_EQ(dataOf(bus.seam.call(kCcc, ccc(0x08, kRead, 2, 0x90))), (Bytes{0x00, 0x01}));
+    EXPECT_EQ(dataOf(bus.seam.call(kCcc, ccc(0x08, kRead, 2, 0x90))), (Bytes{0x00, 0x00}));
 }
 
 struct VoltageCase {

@@ -99,9 +99,6 @@ Bytes event(uint16_t code, uint16_t word, const Bytes& fields) {
 
 // ------------------------------------------------------- statuses per situation
 
-// The role conflicts between controller and target of one bus are
-// tests/python/test_sim_targets.py's.
-
 struct StatusRow {
     const char* name;
     std::vector<Seam::Step> steps;  // the last one is the rule under test
@@ -135,6 +132,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, VirtualTargetStatus, ::testing::Values(
     StatusRow{"I2cModelOutOfRange", {{kI2cTargetInit, i2cTarget(0, 0x50, 0, 0, 3), 4}}},
     StatusRow{"I2cSevenBitAddressAbove7F", {{kI2cTargetInit, i2cTarget(0, 0x80, 0, 0, 0), 0x0214}}},
     StatusRow{"I2cTenBitAddressAccepted", {{kI2cTargetInit, i2cTarget(1, 0x3FF, 1, 1, 0), 0}}},
+    StatusRow{"I2cTargetOnControllerBus", {{kI2cInit, {0, 0x80, 0x1A, 0x06, 0x00, 7}, 0}, {kI2cTargetInit, i2cTarget(0, 0x50, 0, 0, 0), 0x0216}}},
+    StatusRow{"I2cTargetOnTheOtherBus", {{kI2cInit, {0, 0x80, 0x1A, 0x06, 0x00, 7}, 0}, {kI2cTargetInit, i2cTarget(1, 0x50, 0, 0, 0), 0}}},
+    StatusRow{"I2cControllerOnTargetBus", {kI2cMemory, {kI2cInit, {0, 0x80, 0x1A, 0x06, 0x00, 7}, 0x0216}}},
     StatusRow{"EepromConfigOnMemory", {kI2cMemory, {kI2cTargetEeprom, eeprom(256, 16, 0, 0, 0, 0xFF, 0, 0), 0x0213}}},
     StatusRow{"EepromConfigBeforeInit", {{kI2cTargetEeprom, eeprom(256, 16, 0, 0, 0, 0xFF, 0, 0), 6}}},
     StatusRow{"EepromPageNotDividingTheSize", {kI2cEeprom, {kI2cTargetEeprom, eeprom(256, 24, 0, 0, 0, 0xFF, 0, 0), 0x0214}}},
@@ -149,6 +149,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, VirtualTargetStatus, ::testing::Values(
     StatusRow{"I2cReadMemoryBeyondTheMemory", {kI2cMemory, {kI2cTargetReadMemory, concat(le16(250), le16(7)), 0x0211}}},
     StatusRow{"I2cReadMemoryBeforeInit", {{kI2cTargetReadMemory, concat(le16(0), le16(1)), 6}}},
     StatusRow{"SpiTargetOnController", {{kSpiInit, {0, 0, 0, 0, 0, 0x40, 0x42, 0x0F, 0x00}, 0}, {kSpiTargetInit, spiTarget(0), 0x0316}}},
+    StatusRow{"SpiControllerOnTarget", {kSpiMemory, {kSpiInit, {0, 0, 0, 0, 0, 0x40, 0x42, 0x0F, 0x00}, 0x0316}}},
     StatusRow{"SpiChipSelectOutOfRange", {{kSpiTargetInit, spiTarget(0, 4), 4}}},
     StatusRow{"FlashConfigOnMemory", {kSpiMemory, {kSpiTargetFlash, flash(3, 256, 0, {}), 0x0313}}},
     StatusRow{"FlashJedecIdTooLong", {{kSpiTargetInit, spiTarget(1), 0}, {kSpiTargetFlash, [] { Bytes p = flash(3, 256, 0, {1, 2, 3, 4, 5, 6, 7, 8}); p[7] = 9; return p; }(), 0x0314}}},
@@ -166,9 +167,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, VirtualTargetStatus, ::testing::Values(
 
 // ------------------------------------------------------------------------ I2C
 
-// The memory seen by both sides over bulk and its events are
-// tests/python/test_sim_targets.py's; here the 16-bit layout, and that only
-// the target's own bus, address and address mode are answered.
+// The memory seen by both sides and its events are
+// tests/python/test_targets_end_to_end.py's and test_sim_targets.py's; here
+// the 16-bit layout, and that only the target's own bus, address and address
+// mode are answered.
 TEST(VirtualI2cTarget, SixteenBitLayoutAnsweredOnlyOnItsBusAndAddress) {
     VirtualAdapter adapter(adapterOptions("TGT-I2C-MEM", Model::Quillex));
     Seam seam(adapter);
@@ -232,27 +234,45 @@ TEST(VirtualI2cTarget, EepromBusyWindowLastsItsCycleInBusTime) {
     EXPECT_FALSE(bench.busy());
 }
 
-// The access rules RW, RO, WO, RC and W1C are
-// tests/python/test_targets_end_to_end.py's; a reserved register takes no
-// write and reads zero.
-TEST(VirtualI2cTarget, ReservedRegistersIgnoreWritesAndReadZero) {
+struct RuleRow {
+    const char* name;
+    uint8_t access;
+    uint8_t written;     // by the bus over the initial 0xF0
+    uint8_t afterWrite;  // the memory byte then
+    uint8_t read;        // what a bus read returns
+    uint8_t afterRead;   // the memory byte then
+};
+
+class VirtualI2cRegisterRule : public ::testing::TestWithParam<RuleRow> {};
+
+TEST_P(VirtualI2cRegisterRule, BusAccessFollowsTheRegionRule) {
+    const RuleRow& row = GetParam();
     VirtualAdapter adapter(adapterOptions("TGT-REGS"));
     Seam seam(adapter);
     seam.expectStatuses({{kI2cTargetInit, i2cTarget(0, 0x3C, 0, 1, 2), 0},
-                         {kI2cTargetRegion, region(0x0100, 0x010F, 5), 0}});
+                         {kI2cTargetRegion, region(0x0100, 0x010F, row.access), 0}});
     I2cTargetController& controller = adapter.i2cTarget().controller();
     // The host sets the register without rules; then the bus writes it.
     const uint16_t id = seam.write(kI2cTargetWriteMemory, concat(le16(0x0104), le16(1)));
     ASSERT_EQ(seam.bulkOut({0xF0}), 0);
     ASSERT_EQ(seam.next()->at(0), id & 0xFF);
-    controller.write(0x3C, {0x01, 0x04, 0x3C});
-    EXPECT_EQ(adapter.i2cTarget().memory()[0x0104], 0xF0);
-    EXPECT_EQ(bytesOf(controller.writeRead(0x3C, {0x01, 0x04}, 1).data), Bytes{0x00});
-    EXPECT_EQ(adapter.i2cTarget().memory()[0x0104], 0xF0);
+    controller.write(0x3C, {0x01, 0x04, row.written});
+    EXPECT_EQ(adapter.i2cTarget().memory()[0x0104], row.afterWrite);
+    EXPECT_EQ(bytesOf(controller.writeRead(0x3C, {0x01, 0x04}, 1).data), Bytes{row.read});
+    EXPECT_EQ(adapter.i2cTarget().memory()[0x0104], row.afterRead);
     // Outside the region every byte is read-write.
     controller.write(0x3C, {0x02, 0x00, 0x42});
     EXPECT_EQ(adapter.i2cTarget().memory()[0x0200], 0x42);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, VirtualI2cRegisterRule,
+                         ::testing::Values(RuleRow{"ReadWrite", 0, 0x3C, 0x3C, 0x3C, 0x3C},
+                                           RuleRow{"ReadOnly", 1, 0x3C, 0xF0, 0xF0, 0xF0},
+                                           RuleRow{"WriteOnlyReadsZero", 2, 0x3C, 0x3C, 0x00, 0x3C},
+                                           RuleRow{"ReadClear", 3, 0x3C, 0xF0, 0xF0, 0x00},
+                                           RuleRow{"WriteOneToClear", 4, 0x30, 0xC0, 0xC0, 0xC0},
+                                           RuleRow{"Reserved", 5, 0x3C, 0xF0, 0x00, 0xF0}),
+                         RowName{});
 
 // ------------------------------------------------------------------------ SPI
 

@@ -20,6 +20,7 @@ constexpr uint16_t kGpioConfigure = 0x1401;
 constexpr uint16_t kGpioWrite = 0x1402;
 constexpr uint16_t kGpioRead = 0x1403;
 constexpr uint16_t kGpioArm = 0x1404;
+constexpr uint16_t kGpioDisarm = 0x1405;
 constexpr uint16_t kSetRail = 0x0405;
 constexpr uint16_t kExternalRail = 0x040B;
 
@@ -149,6 +150,10 @@ TEST(VirtualGpio, PinsAndInterruptsOnlyOnArmedEdges) {
         }
         EXPECT_TRUE(seam.quiet()) << "trigger " << int{trigger};
     }
+
+    ASSERT_EQ(seam.status(kGpioDisarm, {4}), 0);
+    adapter.gpio().driveInput(4, 1);
+    EXPECT_TRUE(seam.quiet());
 
     // Reconfiguring disarms.
     ASSERT_EQ(seam.status(kGpioArm, {4, 3}), 0);
