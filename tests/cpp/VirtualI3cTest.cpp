@@ -480,7 +480,8 @@ INSTANTIATE_TEST_SUITE_P(VirtualI3c, I3cPortVoltage, ::testing::Values(
     VoltageCase{"ExternalWithoutSupply", 0, 0, false, kUseExternal, {1}, 0x0104, 1800, 3300},
     VoltageCase{"ExternalOnBothPorts", 1200, 3000, false, kUseExternal, {1}, 0x0105, 1800, 3300},
     VoltageCase{"ExternalOnLv", 1500, 0, false, kUseExternal, {1}, 0, 1500, 0},
-    VoltageCase{"ExternalOutOfRangeOnHv", 0, 900, false, kUseExternal, {1}, 0x0107, 1800, 3300}),
+    VoltageCase{"ExternalOutOfRangeOnHv", 0, 900, false, kUseExternal, {1}, 0x0107, 1800, 3300},
+    VoltageCase{"OwnSupplyKept", 0, 0, false, kUseExternal, {0}, 0, 1800, 3300}),
     RowName{});
 // clang-format on
 
