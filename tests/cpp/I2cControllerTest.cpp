@@ -16,43 +16,35 @@ using namespace test;
 
 const Bytes kFiveBytes = {1, 2, 3, 4, 5};
 
-TEST(I2cControllerAsync, RequestsCarryTheirBytes) {
+constexpr uint16_t kId = kRequestId;
+
+// Subaddresses go most significant byte first into a 4-byte field.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(I2cController, RequestBytes, ::testing::Values(
+    SentRequest{"ControllerInit", [](VantorAsyncSDK& s) { return s.i2cControllerInit(kId, 1, 400000, 7); }, {0x01, 0x09, 0x01, 0x80, 0x1A, 0x06, 0x00, 0x07}},
+    SentRequest{"SetParameters", [](VantorAsyncSDK& s) { return s.i2cSetParameters(kId, 0, 100000, 12); }, {0x02, 0x09, 0x00, 0xA0, 0x86, 0x01, 0x00, 0x0C}},
+    SentRequest{"SetPullUpResistors", [](VantorAsyncSDK& s) { return s.i2cSetPullUpResistors(kId, 1, 11); }, {0x02, 0x08, 0x01, 0x0B}},
+    SentRequest{"Deinit", [](VantorAsyncSDK& s) { return s.i2cDeinit(kId, 1); }, {0x01, 0x08, 0x01}},
+    SentRequest{"WriteNonstopFourByteSubaddress", [](VantorAsyncSDK& s) { return s.i2cWrite(kId, 0, 0x50, {1, 2, 3, 4}, {0xAA, 0xBB}, true); }, {0x04, 0x09, 0x00, 0x02, 0x00, 0x50, 0x04, 0x04, 0x03, 0x02, 0x01, 0x01, 0xAA, 0xBB}},
+    SentRequest{"Read", [](VantorAsyncSDK& s) { return s.i2cRead(kId, 1, 0x51, {0x12, 0x34}, 16, false); }, {0x05, 0x09, 0x01, 0x10, 0x00, 0x51, 0x02, 0x34, 0x12, 0x00, 0x00, 0x00}},
+    SentRequest{"ScanBusWithTenBit", [](VantorAsyncSDK& s) { return s.i2cScanBus(kId, 1, true); }, {0x06, 0x09, 0x01, 0x01}},
+    SentRequest{"ReadBulkLongest", [](VantorAsyncSDK& s) { return s.i2cReadBulk(kId, 0, 0x52, {}, 32768, false); }, {0x08, 0x09, 0x00, 0x00, 0x80, 0x52, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+    SentRequest{"WriteBulkHeaderOnly", [](VantorAsyncSDK& s) { return s.i2cWriteBulk(kId, 1, 0x53, {0x7F}, pattern(100), false); }, {0x07, 0x09, 0x01, 0x64, 0x00, 0x53, 0x01, 0x7F, 0x00, 0x00, 0x00, 0x00}}),
+    RowName{});
+// clang-format on
+
+// The most data a 16-bit length can announce still goes out; one byte more
+// would be announced short, and is refused.
+TEST(I2cControllerAsync, WriteLengthUpToTheLengthField) {
     sim::VirtualAdapter adapter;
     silence(adapter);
     VantorAsyncSDK sdk;
     ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.i2cControllerInit(1, 1, 400000, 7), 0);
-    EXPECT_EQ(sdk.i2cSetParameters(2, 0, 100000, 12), 0);
-    EXPECT_EQ(sdk.i2cSetPullUpResistors(3, 1, 11), 0);
-    EXPECT_EQ(sdk.i2cDeinit(4, 1), 0);
-    EXPECT_EQ(sdk.i2cWrite(5, 0, 0x50, {1, 2, 3, 4}, {0xAA, 0xBB}, true), 0);
-    EXPECT_EQ(sdk.i2cRead(6, 1, 0x51, {0x12, 0x34}, 16, false), 0);
-    EXPECT_EQ(sdk.i2cScanBus(7, 1, true), 0);
-    EXPECT_EQ(sdk.i2cReadBulk(8, 0, 0x52, {}, 32768, false), 0);
-    EXPECT_EQ(sdk.i2cWriteBulk(9, 1, 0x53, {0x7F}, pattern(100), false), 0);
-    const std::vector<Bytes> expected = {
-        {0x01, 0x00, 0x01, 0x09, 0x01, 0x80, 0x1A, 0x06, 0x00, 0x07},
-        {0x02, 0x00, 0x02, 0x09, 0x00, 0xA0, 0x86, 0x01, 0x00, 0x0C},
-        {0x03, 0x00, 0x02, 0x08, 0x01, 0x0B},
-        {0x04, 0x00, 0x01, 0x08, 0x01},
-        {0x05, 0x00, 0x04, 0x09, 0x00, 0x02, 0x00, 0x50, 0x04, 0x04, 0x03, 0x02, 0x01, 0x01, 0xAA,
-         0xBB},
-        {0x06, 0x00, 0x05, 0x09, 0x01, 0x10, 0x00, 0x51, 0x02, 0x34, 0x12, 0x00, 0x00, 0x00},
-        {0x07, 0x00, 0x06, 0x09, 0x01, 0x01},
-        {0x08, 0x00, 0x08, 0x09, 0x00, 0x00, 0x80, 0x52, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
-        {0x09, 0x00, 0x07, 0x09, 0x01, 0x64, 0x00, 0x53, 0x01, 0x7F, 0x00, 0x00, 0x00, 0x00},
-    };
-    EXPECT_EQ(requestsOf(adapter, expected.size()), expected);
-    EXPECT_EQ(adapter.bulkReceived(), pattern(100));  // after its header, on bulk OUT
-
-    // The most data a 16-bit length can announce still goes out; one byte
-    // more would be announced short, and is refused.
-    adapter.clear();
     EXPECT_EQ(sdk.i2cWrite(10, 1, 0x68, {}, Bytes(65535), false), 0);
     const Bytes first = adapter.reports().at(0);  // report id, segment header, message
     EXPECT_EQ(Bytes(first.begin() + 3, first.begin() + 10),
               (Bytes{0x0A, 0x00, 0x04, 0x09, 0x01, 0xFF, 0xFF}));
-    ASSERT_TRUE(adapter.waitForRequests(1, std::chrono::seconds(2)));
+    ASSERT_TRUE(adapter.waitForRequests(1, kWaitLimit));
     EXPECT_EQ(adapter.requests().at(0).size(), 14u + 65535u);
     adapter.clear();
     EXPECT_EQ(sdk.i2cWrite(11, 1, 0x68, {}, Bytes(65536), false), kWrongRequest);
@@ -96,44 +88,32 @@ TEST(I2cController, ScanArgumentsAreCheckedBeforeTheConnection) {
     EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 2, false), kWrongRequest);
 }
 
-TEST(I2cController, ReadAndScanDecodeWhatTheResponseHolds) {
-    sim::VirtualAdapter adapter;
-    uint16_t status = 0;
-    Bytes params;
-    script(adapter, [&](const Bytes& req) { return reply(req, status, params); });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-
-    Bytes out;
-    params = concat({0x00, 0x0A, 0x00}, pattern(10));
-    EXPECT_EQ(sdk.i2cRead(0, 0x50, {0x00, 0x20}, 16, out, true), 0);
-    EXPECT_EQ(out, pattern(10));
-    EXPECT_EQ(withoutId(adapter.requests().back()),
-              (Bytes{0x05, 0x09, 0x00, 0x10, 0x00, 0x50, 0x02, 0x20, 0x00, 0x00, 0x00, 0x01}));
-    params = concat({0x00, 0x14, 0x00}, pattern(20));
-    EXPECT_EQ(sdk.i2cRead(0, 0x50, {}, 16, out, false), 0);
-    EXPECT_EQ(out, Bytes(params.begin() + 3, params.begin() + 19));
-    status = 0x0204;  // the bytes read before the NACK still arrive
-    params = {0x00, 0x02, 0x00, 0x61, 0x62};
-    EXPECT_EQ(sdk.i2cRead(0, 0x50, {}, 16, out, false), 0x0204);
-    EXPECT_EQ(out, (Bytes{0x61, 0x62}));
-
-    uint8_t count7 = 0, count10 = 0;
-    status = 0;
-    params = {0x00, 2, 1, 0x10, 0x50, 0x34, 0x02};
-    EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 1, true), 0);
-    EXPECT_EQ(out, (Bytes{0x10, 0x50, 0x34, 0x02}));
-    EXPECT_EQ(count7 * 10 + count10, 21);
-    EXPECT_EQ(withoutId(adapter.requests().back()), (Bytes{0x06, 0x09, 0x01, 0x01}));
-    status = 0x020F;
-    params = {0x00, 3, 1, 0x10, 0x11, 0x12, 0x34};  // 11 bytes where 13 are needed
-    EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 0, false), kWrongResponse);
-    EXPECT_EQ(count7, 2);
-    params = {0x00};  // no room for the counts: the status explains it
-    EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 0, false), 0x020F);
-    status = 0;
-    EXPECT_EQ(sdk.i2cScanBus(out, &count7, &count10, 0, false), kWrongResponse);
+// A read's bytes (0xEE when untouched); a scan's counts, then its addresses
+// (0xEE each when untouched).
+Decoded read16(VantorSDK& s) {
+    Bytes out = {0xEE};
+    const uint16_t st = s.i2cRead(0, 0x50, {0x00, 0x20}, 16, out, true);
+    return {st, out};
 }
+Decoded scan(VantorSDK& s) {
+    Bytes out = {0xEE};
+    uint8_t count7 = 0xEE, count10 = 0xEE;
+    const uint16_t st = s.i2cScanBus(out, &count7, &count10, 1, true);
+    return {st, concat({count7, count10}, out)};
+}
+const Bytes kUntouchedScan(3, 0xEE);
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(I2cController, ReplyDecoding, ::testing::Values(
+    ScriptedReply{"ReadTakesTheAnnouncedCount", 0, concat({0x00, 0x0A, 0x00}, pattern(10)), read16, {0, pattern(10)}},
+    ScriptedReply{"ReadCappedAtTheRequestedLength", 0, concat({0x00, 0x14, 0x00}, pattern(20)), read16, {0, pattern(16)}},
+    ScriptedReply{"ReadBytesBeforeANackArrive", 0x0204, {0x00, 0x02, 0x00, 0x61, 0x62}, read16, {0x0204, {0x61, 0x62}}},
+    ScriptedReply{"ScanSevenBitThenTenBitLowByteFirst", 0, {0x00, 2, 1, 0x10, 0x50, 0x34, 0x02}, scan, {0, {2, 1, 0x10, 0x50, 0x34, 0x02}}},
+    ScriptedReply{"ScanShortOfItsAddressesIsMalformed", 0x020F, {0x00, 3, 1, 0x10, 0x11, 0x12, 0x34}, scan, {kWrongResponse, kUntouchedScan}},
+    ScriptedReply{"ScanWithoutCountsKeepsItsStatus", 0x020F, {0x00}, scan, {0x020F, kUntouchedScan}},
+    ScriptedReply{"ScanWithoutCountsOnSuccessIsMalformed", 0, {0x00}, scan, {kWrongResponse, kUntouchedScan}}),
+    RowName{});
+// clang-format on
 
 TEST(I2cControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     sim::VirtualAdapter adapter;

@@ -26,26 +26,17 @@ void answerStrings(sim::VirtualAdapter& adapter,
     });
 }
 
-TEST(SystemCommandsAsync, RequestsCarryTheirCodesAndParameters) {
-    sim::VirtualAdapter adapter;
-    VantorAsyncSDK sdk;
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.getUsbString(0x0102, 3), 0);
-    EXPECT_EQ(sdk.getAnalogMeasurements(0x0203), 0);
-    EXPECT_EQ(sdk.setUsbConfig(0x0304, UsbConfig{255, 255, 255}), 0);  // keeps every setting
-    // Only the low byte of each setting travels.
-    EXPECT_EQ(sdk.setUsbConfig(0x0405, UsbConfig{0x101, 0x200, 0x1FF}), 0);
-    EXPECT_EQ(sdk.getBulkCapabilities(0x0506), 0);
-    ASSERT_TRUE(adapter.waitForRequests(5, kWaitLimit));
-    const std::vector<Bytes> expected = {
-        {0x02, 0x01, 0x07, 0x04, 0x03},
-        {0x03, 0x02, 0x09, 0x04},
-        {0x04, 0x03, 0x0D, 0x04, 0xFF, 0xFF, 0xFF},
-        {0x05, 0x04, 0x0D, 0x04, 0x01, 0x00, 0xFF},
-        {0x06, 0x05, 0x0F, 0x04},
-    };
-    EXPECT_EQ(adapter.requests(), expected);
-}
+constexpr uint16_t kId = kRequestId;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(SystemCommands, RequestBytes, ::testing::Values(
+    SentRequest{"GetUsbString", [](VantorAsyncSDK& s) { return s.getUsbString(kId, 3); }, {0x07, 0x04, 0x03}},
+    SentRequest{"GetAnalogMeasurements", [](VantorAsyncSDK& s) { return s.getAnalogMeasurements(kId); }, {0x09, 0x04}},
+    SentRequest{"SetUsbConfigKeepingEverySetting", [](VantorAsyncSDK& s) { return s.setUsbConfig(kId, UsbConfig{255, 255, 255}); }, {0x0D, 0x04, 0xFF, 0xFF, 0xFF}},
+    SentRequest{"SetUsbConfigSendsLowBytes", [](VantorAsyncSDK& s) { return s.setUsbConfig(kId, UsbConfig{0x101, 0x200, 0x1FF}); }, {0x0D, 0x04, 0x01, 0x00, 0xFF}},
+    SentRequest{"GetBulkCapabilities", [](VantorAsyncSDK& s) { return s.getBulkCapabilities(kId); }, {0x0F, 0x04}}),
+    RowName{});
+// clang-format on
 
 // One answer to getUsbString: its status and parameters, and what the call
 // makes of them.
@@ -87,16 +78,11 @@ INSTANTIATE_TEST_SUITE_P(Answers, UsbString, ::testing::Values(
     RowName{});
 // clang-format on
 
-TEST(SystemCommands, DeviceInfoOnADisconnectedSdkSendsNothing) {
-    sim::VirtualAdapter adapter;
-    VantorSDK sdk(2000);
-    DeviceInfo info;
-    EXPECT_EQ(sdk.getDeviceInfo(info), kDisconnect);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    sdk.disconnect();
-    EXPECT_EQ(sdk.getDeviceInfo(info), kDisconnect);
-    EXPECT_TRUE(adapter.reports().empty());
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(SystemCommands, NotConnected, ::testing::Values(
+    RefusedCall{"DeviceInfo", nullptr, [](VantorSDK& s) { DeviceInfo out; return s.getDeviceInfo(out); }}),
+    RowName{});
+// clang-format on
 
 TEST(SystemCommands, DeviceInfoStopsAtTheFirstFailureKeepingWhatItRead) {
     sim::VirtualAdapter adapter;

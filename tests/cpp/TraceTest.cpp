@@ -3,7 +3,6 @@
 // exchanges with a virtual adapter read back packet by packet.
 
 #include <atomic>
-#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -217,28 +216,6 @@ INSTANTIATE_TEST_SUITE_P(Trace, TraceDevicePath,
                                            PathRow{"TrailingText", "0001:0005:00x", 1, 1}),
                          test::RowName());
 
-TEST(UsbTrace, FailedStartReportsErrnoAndKeepsTheRunningTrace) {
-    UsbTrace trace;
-    EXPECT_EQ(trace.start("/nonexistent-dir/x.pcapng"), ENOENT);
-    EXPECT_FALSE(trace.active());
-    const std::string path = tempPath("keep");
-    ASSERT_EQ(trace.start(path), 0);
-    EXPECT_EQ(trace.start("/nonexistent-dir/x.pcapng"), ENOENT);
-    EXPECT_TRUE(trace.active());
-    const uint8_t byte = 7;
-    trace.transferIn(UsbTransferType::Bulk, 0x81, 64, 0, &byte, 1);
-    trace.stop();
-    EXPECT_FALSE(trace.active());
-    trace.transferIn(UsbTransferType::Bulk, 0x81, 64, 0, &byte, 1);  // not recorded
-    const auto packets = parseFile(path);
-    ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0].type, 'S');
-    EXPECT_EQ(packets[0].length, 64u);
-    EXPECT_EQ(packets[1].type, 'C');
-    EXPECT_EQ(packets[1].data, Bytes{7});
-    EXPECT_EQ(packets[0].urb, packets[1].urb);
-}
-
 // --------------------------------------------------- through the transports
 
 class TraceExchange : public ::testing::Test {
@@ -292,21 +269,13 @@ TEST_F(TraceExchange, RecordsReportsAndBulkDataFromBeforeConnect) {
             (done.isBulk() ? bulkIn : hidIn).push_back(&done);
         }
     }
-    // The first packet is the first request: the connect's traffic is there.
-    EXPECT_EQ(packets[0].transferType, 1);
-    EXPECT_EQ(packets[0].endpoint, UsbTrace::kHidOutEndpoint);
     // init, bulk capability query, bulk write, bulk read: one report each,
-    // each answered by one report.
+    // each answered by one report. (Which reports a session started before
+    // the connect records, read back by tshark, is tests/python/test_trace.py's.)
     ASSERT_EQ(hidOut.size(), 4u);
     ASSERT_EQ(hidIn.size(), 4u);
     for (const Captured* p : hidOut) EXPECT_EQ(p->data.size(), 64u);
     for (const Captured* p : hidIn) EXPECT_EQ(p->data.size(), 64u);
-    // The reports carry the messages after the 2-byte segment header: the
-    // request's transaction id comes back in its response.
-    for (size_t i = 0; i < hidOut.size(); ++i) {
-        EXPECT_EQ(test::u16At(hidOut[i]->data, 2), test::u16At(hidIn[i]->data, 2));
-        EXPECT_EQ(test::u16At(hidOut[i]->data, 4), test::u16At(hidIn[i]->data, 4));
-    }
     ASSERT_EQ(bulkOut.size(), 1u);
     EXPECT_EQ(bulkOut[0]->data, written);
     ASSERT_EQ(bulkIn.size(), 1u);

@@ -10,36 +10,22 @@ namespace {
 
 using namespace test;
 
-TEST(UartAsync, RequestsCarryTheirBytes) {
-    sim::VirtualAdapter adapter;
-    silence(adapter);
-    VantorAsyncSDK sdk;
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.uartInit(1, UartBaudRate::BAUD_115200, UartHwHandshake::DISABLED,
-                           UartParity::NONE, UartDataSize::BITS_8, UartStopBit::ONE),
-              0);
-    EXPECT_EQ(sdk.uartSetParameters(2, UartBaudRate::BAUD_600, UartHwHandshake::ENABLED,
-                                    UartParity::ODD, UartDataSize::BITS_7, UartStopBit::TWO),
-              0);
-    EXPECT_EQ(sdk.uartDeinit(3), 0);
-    EXPECT_EQ(sdk.uartSendMessage(4, {}), 0);
-    const std::vector<Bytes> expected = {
-        {0x01, 0x00, 0x02, 0x10, 0x0A, 0x00, 0x00, 0x01, 0x00},
-        {0x02, 0x00, 0x03, 0x10, 0x00, 0x01, 0x02, 0x00, 0x01},
-        {0x03, 0x00, 0x01, 0x10},
-        {0x04, 0x00, 0x05, 0x10, 0x00, 0x00},
-    };
-    EXPECT_EQ(requestsOf(adapter, expected.size()), expected);
+constexpr uint16_t kId = kRequestId;
 
-    // A message over several reports; its 16-bit length field could not
-    // announce more than 65535 bytes.
-    adapter.clear();
-    EXPECT_EQ(sdk.uartSendMessage(0x0606, pattern(200, 1)), 0);
-    EXPECT_EQ(requestsOf(adapter, 1),
-              std::vector<Bytes>{concat({0x06, 0x06, 0x05, 0x10, 0xC8, 0x00}, pattern(200, 1))});
-    EXPECT_EQ(sdk.uartSendMessage(0x0607, Bytes(65536)), kWrongRequest);
-    EXPECT_EQ(adapter.requests().size(), 1u);
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Uart, RequestBytes, ::testing::Values(
+    SentRequest{"Init", [](VantorAsyncSDK& s) { return s.uartInit(kId, UartBaudRate::BAUD_115200, UartHwHandshake::DISABLED, UartParity::NONE, UartDataSize::BITS_8, UartStopBit::ONE); }, {0x02, 0x10, 0x0A, 0x00, 0x00, 0x01, 0x00}},
+    SentRequest{"SetParameters", [](VantorAsyncSDK& s) { return s.uartSetParameters(kId, UartBaudRate::BAUD_600, UartHwHandshake::ENABLED, UartParity::ODD, UartDataSize::BITS_7, UartStopBit::TWO); }, {0x03, 0x10, 0x00, 0x01, 0x02, 0x00, 0x01}},
+    SentRequest{"Deinit", [](VantorAsyncSDK& s) { return s.uartDeinit(kId); }, {0x01, 0x10}},
+    SentRequest{"EmptyMessage", [](VantorAsyncSDK& s) { return s.uartSendMessage(kId, {}); }, {0x05, 0x10, 0x00, 0x00}},
+    SentRequest{"MessageOverSeveralReports", [](VantorAsyncSDK& s) { return s.uartSendMessage(kId, pattern(200, 1)); }, concat({0x05, 0x10, 0xC8, 0x00}, pattern(200, 1))}),
+    RowName{});
+
+// Its 16-bit length field could not announce more than 65535 bytes.
+INSTANTIATE_TEST_SUITE_P(Uart, WrongRequestRefusal, ::testing::Values(
+    RefusedCall{"MessageOver65535Bytes", [](VantorAsyncSDK& a) { return a.uartSendMessage(1, Bytes(65536)); }}),
+    RowName{});
+// clang-format on
 
 }  // namespace
 }  // namespace vantor

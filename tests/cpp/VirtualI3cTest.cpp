@@ -166,7 +166,6 @@ INSTANTIATE_TEST_SUITE_P(VirtualI3c, InitBusRefusal, ::testing::Values(
     InitCase{"BroadcastAddressWanted", {record(0, 0x7E, 0x100)}, 0x0606},
     InitCase{"AddressOneBitFromBroadcast", {record(0, 0x3E, 0x100)}, 0x0606},
     InitCase{"ReservedLowAddress", {record(0, 0x03, 0x100)}, 0x0606},
-    InitCase{"SameAddressTwice", {record(0, 0x20, 0x100), record(0x50, 0x20, 0x200)}, 0x0605},
     InitCase{"LegacyDeviceAddress", {record(0, 0x40, 0x100)}, 0x0605},
     InitCase{"SetaasaOntoAWantedAddress", {record(0x50, 0, 0x200), record(0, 0x50, 0x100)}, 0x0605},
     InitCase{"NoTargetAtStaticAddress", {record(0x52, 0x20, 0x300)}, 0x0608},
@@ -231,6 +230,7 @@ INSTANTIATE_TEST_SUITE_P(VirtualI3c, CccGet, ::testing::Values(
     GetCase{"GetmxdsTurnaroundLowByteFirst", kRead, 5, 0x94, 0, 0, {0x01, 0x02, 0x10, 0x20, 0x03}},
     GetCase{"GetxtimeNoTimingControl", kRead, 4, 0x99, 0, 0, {0, 0, 0, 0}},
     GetCase{"RstactReadsRecoveryTime", kRead | kWithDefining, 1, 0x9A, 0x81, 0, {0x05}},
+    GetCase{"RstactReadOfAnActionNotAcknowledged", kRead | kWithDefining, 1, 0x9A, 0x01, kNackAddress, {}},
     GetCase{"GetAsWriteRefused", kWrite, 1, 0x8E, 0, 0x0004, {}},
     GetCase{"UnknownCodeNotAcknowledged", kRead, 1, 0x9F, 0, kNackAddress, {}}),
     RowName{});
@@ -254,6 +254,9 @@ TEST(VirtualI3c, GetmrlWithoutIbiPayloadHasTwoBytes) {
     EXPECT_EQ(dataOf(bus.seam.call(kCcc, ccc(0x08, kRead, 3, 0x8C))), (Bytes{0x00, 0x80}));
 }
 
+// What raw CCC requests change and refuse. SETMWL, RSTACT with the reset
+// pattern, group addresses and activity states go through the facade in
+// tests/python/test_i3c_bus.py.
 TEST(VirtualI3c, SetCodesChangeTheTargets) {
     Bus bus("I3C-SET");
     ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x1)));
@@ -269,49 +272,25 @@ TEST(VirtualI3c, SetCodesChangeTheTargets) {
         {kCcc, ccc(0x20, kWrite, 1, 0x88, 0, {0x09 << 1}), 0x0605},  // taken
         {kCcc, ccc(0x20, kWrite, 1, 0x88, 0, {0x44 << 1}), 0x0605},  // legacy device
         {kCcc, ccc(0x20, kWrite, 1, 0x88, 0, {0x7C << 1}), 0x0606},
-        {kCcc, ccc(0x7E, kWrite, 2, 0x09, 0, {0x02, 0x00}), 0},       // SETMWL broadcast 512
         {kCcc, ccc(0x20, kWrite, 2, 0x8A, 0, {0x00, 0x10}), 0},       // SETMRL direct 16
-        {kCcc, ccc(0x20, kWrite, 1, 0x9B, 0, {0x70 << 1}), 0},        // SETGRPA
         {kCcc, ccc(0x7E, kWrite | kWithDefining, 1, 0x01, 0x09), 0},  // DISEC IBI|HJ
         {kCcc, ccc(0x09, kWrite, 1, 0x80, 0, {0x01}), 0},             // ENEC IBI direct
-        {kCcc, ccc(0x09, kWrite, 0, 0x83), 0},                        // ENTAS1 direct
-        {kCcc, ccc(0x7E, kWrite | kWithDefining, 1, 0x2A, 0x02), 0},  // RSTACT whole target
-        {kCcc, ccc(0x09, kWrite | kWithDefining, 0, 0x9A, 0x00), 0},  // RSTACT direct: none
         {kCcc, ccc(0x7E, kWrite, 2, 0x0C, 0, {0x00, 0x01}), 0},       // SETBUSCON
         {kCcc, ccc(0x7E, kWrite, 1, 0x28, 0, {0x7F}), 0},             // SETXTIME
-        {kCcc, ccc(0x7E, kWrite, 0, 0x04), 0},                        // ENTAS2 broadcast
         {kCcc, ccc(0x7E, kRead, 1, 0x00), 0x0004},                    // broadcast read
         {kCcc, ccc(0x20, kWrite, 0, 0x06), 0x0004},                   // broadcast code, direct
         {kCcc, ccc(0x7E, kWrite, 1, 0x8E), 0x0004},                   // direct code, broadcast
+        {kPattern, {2}, 0x0004},                                      // no such pattern
     });
-    I3cTargetState first = *i3c.target(0x1);
-    EXPECT_EQ(first.dynamicAddress, 0x20);
-    EXPECT_EQ(first.mwl, 512);
-    EXPECT_EQ(first.mrl, 16);
-    EXPECT_EQ(first.groupAddress, 0x70);
-    EXPECT_EQ(first.events, 0x02);
-    EXPECT_EQ(first.activityState, 2);
-    EXPECT_EQ(first.resetAction, 0x02);
-    I3cTargetState second = *i3c.target(0x2);
-    EXPECT_EQ(second.events, 0x03);
-    EXPECT_EQ(second.resetAction, 0x00);
+    EXPECT_EQ(i3c.target(0x1)->mrl, 16);
+    EXPECT_EQ(i3c.target(0x1)->events, 0x02);
+    EXPECT_EQ(i3c.target(0x2)->events, 0x03);
     EXPECT_FALSE(i3c.controller().hotJoinEnabled);
     EXPECT_EQ(i3c.controller().busContext, 0x00);
     EXPECT_EQ(i3c.deviceTable().at(0).dynamicAddress, 0x20);
 
-    // The target reset pattern runs each target's armed action: the first
-    // resets whole and loses its address, the second does nothing.
-    EXPECT_EQ(bus.seam.status(kPattern, {0}), 0);
-    EXPECT_FALSE(i3c.target(0x1)->dynamicAddress);
-    EXPECT_EQ(i3c.target(0x1)->mwl, 256);
-    EXPECT_EQ(i3c.target(0x2)->dynamicAddress, 0x09);
-    EXPECT_EQ(i3c.deviceTable().size(), 1u);
-    EXPECT_EQ(bus.seam.status(kPattern, {1}), 0);
-    EXPECT_EQ(bus.seam.status(kPattern, {2}), 0x0004);
-
     // SETDASA reaches a target by its static address, once it has none else.
     bus.seam.expectStatuses({
-        {kCcc, ccc(0x7E, kWrite, 0, 0x2C), 0},  // RSTGRPA
         {kCcc, ccc(0x7E, kWrite, 0, 0x06), 0},  // RSTDAA
         {kCcc, ccc(0x50, kWrite, 1, 0x87, 0, {0x44 << 1}), 0x0605},
         {kCcc, ccc(0x50, kWrite, 1, 0x87, 0, {0x31 << 1}), 0},
@@ -319,7 +298,6 @@ TEST(VirtualI3c, SetCodesChangeTheTargets) {
         {kCcc, ccc(0x7E, kWrite, 1, 0x29, 0, {0x50}), kNackAddress},  // SETAASA: none left
     });
     EXPECT_EQ(i3c.target(0x2)->dynamicAddress, 0x31);
-    EXPECT_FALSE(i3c.target(0x1)->groupAddress);
     ASSERT_EQ(i3c.deviceTable().size(), 1u);
     EXPECT_EQ(i3c.deviceTable()[0].pid, 0x2u);
 }
@@ -345,6 +323,9 @@ TEST(VirtualI3c, EntdaaCommandHonoursWantedAddressesAndTheTableCapacity) {
     EXPECT_EQ(bus.seam.status(kCcc, ccc(0x7E, kWrite, 0, 0x07)), 0x0601);
 }
 
+// The answers' raw fields and what no SDK call sends. Reads and writes over
+// SDR, HDR-DDR and legacy I2C, the MWL and MRL refusals and the read past the
+// end of memory go through the facade in tests/python/test_i3c_bus.py.
 TEST(VirtualI3c, PrivateTransfersHonourMwlMrlAndTheMemory) {
     Bus bus("I3C-XFER");
     I3cTargetOptions options = target(0x77);
@@ -362,24 +343,14 @@ TEST(VirtualI3c, PrivateTransfersHonourMwlMrlAndTheMemory) {
     ASSERT_EQ(bus.seam.status(kInitBus, {0}), 0);  // 0x77 at 0x08, 0x78 at 0x09
     Seam& seam = bus.seam;
 
-    // SDR: the sub-address (most significant byte first) is the memory offset.
-    // Answer: status, address, 0, byte count.
-    EXPECT_EQ(tail(seam.call(kTransfer, concat(transfer(0x08, kSdrWrite, 3, {0x01, 0x00}),
-                                               {0xA1, 0xA2, 0xA3}))),
-              (Bytes{0, 0, 0x08, 0, 3, 0}));
-    EXPECT_EQ(tail(seam.call(kTransfer, transfer(0x08, kSdrRead, 3, {0x01, 0x00}))),
-              (Bytes{0, 0, 0x08, 0, 3, 0, 0xA1, 0xA2, 0xA3}));
-    // Past MWL: the first MWL bytes are taken.
+    // Answer: status, address, 0, byte count. Past MWL the first MWL bytes
+    // are taken; past MRL the read stops there and carries what it got.
     EXPECT_EQ(
         tail(seam.call(kTransfer, concat(transfer(0x08, kSdrWrite, 10, {0x00}), Bytes(10, 0x5A)))),
         (Bytes{0x0E, 0x06, 0x08, 0, 8, 0}));
-    // Past MRL: the read stops there and carries what it got.
     EXPECT_EQ(tail(seam.call(kTransfer, transfer(0x08, kSdrRead, 7, {0x00}))),
               (Bytes{0x0F, 0x06, 0x08, 0, 6, 0, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A}));
-    // The end of memory ends a read early and keeps a write short.
-    ASSERT_TRUE(bus.adapter.i3c().writeMemory(0x77, 298, {0xE1, 0xE2}));
-    EXPECT_EQ(tail(seam.call(kTransfer, transfer(0x08, kSdrRead, 4, {0x01, 0x2A}))),
-              (Bytes{0x1A, 0x06, 0x08, 0, 2, 0, 0xE1, 0xE2}));
+    // The end of memory keeps a write short.
     EXPECT_EQ(seam.status(kTransfer, concat(transfer(0x08, kSdrWrite, 3, {0x01, 0x2B}), {1, 2, 3})),
               0x0617);
     // Without a sub-address the transfer goes on from where the last ended.
@@ -387,22 +358,6 @@ TEST(VirtualI3c, PrivateTransfersHonourMwlMrlAndTheMemory) {
               0);
     EXPECT_EQ(seam.status(kTransfer, concat(transfer(0x08, kSdrWrite, 1), {9})), 0);
     EXPECT_EQ(dataOf(seam.call(kTransfer, transfer(0x08, kSdrRead, 3, {0x10}))), (Bytes{7, 8, 9}));
-
-    // HDR-DDR: the command's low seven bits are the register; reads use
-    // commands 0x80..0xFF.
-    EXPECT_EQ(seam.status(kTransfer, concat(transfer(0x08, kHdrWrite, 4, {}, 0x20), {1, 2, 3, 4})),
-              0);
-    EXPECT_EQ(dataOf(seam.call(kTransfer, transfer(0x08, kHdrRead, 4, {}, 0xA0))),
-              (Bytes{1, 2, 3, 4}));
-    const Bytes memory = bus.adapter.i3c().memory(0x77);
-    EXPECT_EQ(Bytes(memory.begin() + 0x20, memory.begin() + 0x24), (Bytes{1, 2, 3, 4}));
-
-    // Legacy I2C devices share the bus.
-    EXPECT_EQ(seam.status(kTransfer, concat(transfer(0x50, kI2cWrite, 2, {0x10}), {0xC1, 0xC2})),
-              0);
-    EXPECT_EQ(dataOf(seam.call(kTransfer, transfer(0x50, kI2cRead, 2, {0x10}))),
-              (Bytes{0xC1, 0xC2}));
-    EXPECT_EQ(bus.adapter.i3c().i2cMemory(0x50).at(0x11), 0xC2);
 
     seam.expectStatuses({
         {kTransfer, transfer(0x0A, kSdrRead, 1), kNackAddress},  // nobody
@@ -418,6 +373,8 @@ TEST(VirtualI3c, PrivateTransfersHonourMwlMrlAndTheMemory) {
     });
 }
 
+// Data moved over bulk, and the incomplete read at the end of memory, go
+// through the facade in tests/python/test_i3c_bus.py.
 TEST(VirtualI3cBulk, DataMovesOverTheVendorEndpoints) {
     Bus bus("I3C-BULK", Model::Quillex);
     I3cTargetOptions options = target(0x5);
@@ -429,23 +386,16 @@ TEST(VirtualI3cBulk, DataMovesOverTheVendorEndpoints) {
     ASSERT_EQ(bus.seam.status(kInitBus, {0}), 0);
     Seam& seam = bus.seam;
 
-    Bytes data(3000);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13);
+    // A write is answered once its data arrived.
     seam.write(kTransferBulk, transfer(0x08, kSdrWrite, 3000, {0x00, 0x10}));
     EXPECT_TRUE(seam.quiet());
-    ASSERT_EQ(seam.bulkOut(data), 0);
+    ASSERT_EQ(seam.bulkOut(pattern(3000)), 0);
     EXPECT_EQ(tail(*seam.next()), (Bytes{0, 0, 0x08, 0, 0xB8, 0x0B}));
-    EXPECT_EQ(tail(seam.call(kTransferBulk, transfer(0x08, kSdrRead, 3000, {0x00, 0x10}))),
-              (Bytes{0, 0, 0x08, 0, 0xB8, 0x0B}));
-    EXPECT_EQ(seam.bulkIn(3000), data);
     // Past MRL over bulk: the status alone, nothing left on bulk IN.
     EXPECT_EQ(seam.status(kCcc, ccc(0x08, kWrite, 2, 0x8A, 0, {0x00, 0x10})), 0);
     EXPECT_EQ(tail(seam.call(kTransferBulk, transfer(0x08, kSdrRead, 32, {0x00}))),
               (Bytes{0x0F, 0x06, 0x08, 0, 0, 0}));
-    // The end of memory: an incomplete read, its bytes on bulk IN.
-    EXPECT_EQ(tail(seam.call(kTransferBulk, transfer(0x08, kSdrRead, 16, {0x1F, 0xF8}))),
-              (Bytes{0x1A, 0x06, 0x08, 0, 8, 0}));
-    EXPECT_EQ(seam.bulkIn(8).size(), 8u);
+    EXPECT_TRUE(seam.bulkIn(1, 20).empty());
 
     seam.expectStatuses({
         {kTransferBulk, transfer(0x08, kSdrRead, 0), 0x0004},
@@ -460,6 +410,9 @@ TEST(VirtualI3cBulk, DataMovesOverTheVendorEndpoints) {
     EXPECT_EQ(hidOnly.seam.status(kTransferBulk, transfer(0x08, kSdrRead, 4)), 0x0005);
 }
 
+// The outcomes of a raised interrupt, its message on the wire and the
+// interrupt held back while disabled. Disabling and enabling by either CCC
+// form and hot join go through the facade in tests/python/test_i3c_bus.py.
 TEST(VirtualI3c, InterruptsReachTheHostOnlyWhileEnabled) {
     Bus bus("I3C-IBI");
     I3cTargetOptions options = target(0x10);
@@ -485,33 +438,6 @@ TEST(VirtualI3c, InterruptsReachTheHostOnlyWhileEnabled) {
     // The refused interrupt is pending until GETSTATUS reports it.
     EXPECT_EQ(dataOf(bus.seam.call(kCcc, ccc(0x08, kRead, 2, 0x90))), (Bytes{0x00, 0x01}));
     EXPECT_EQ(dataOf(bus.seam.call(kCcc, ccc(0x08, kRead, 2, 0x90))), (Bytes{0x00, 0x00}));
-    ASSERT_EQ(bus.seam.status(kCcc, ccc(0x7E, kWrite | kWithDefining, 1, 0x00, 0x01)), 0);
-    EXPECT_EQ(i3c.raiseIbi(0x10, {0xDD}), I3cEventOutcome::Reported);
-    EXPECT_EQ(tail(*bus.seam.next()), (Bytes{0, 0, 0x08, 1, 0xDD}));
-}
-
-TEST(VirtualI3c, HotJoinIsReportedWhenEnabledAndEntdaaAddressesTheTarget) {
-    Bus bus("I3C-HJ");
-    I3cBench& i3c = bus.adapter.i3c();
-    ASSERT_TRUE(i3c.attachTarget(target(0x1)));
-    bus.up();
-    ASSERT_EQ(bus.seam.status(kInitBus, {0}), 0);
-    EXPECT_EQ(i3c.requestHotJoin(0x1), I3cEventOutcome::NotOnBus);
-
-    I3cTargetOptions joining = target(0x0000BEEF0042);
-    joining.dcr = 0x44;
-    ASSERT_TRUE(i3c.attachTarget(joining));
-    ASSERT_EQ(bus.seam.status(kCcc, ccc(0x7E, kWrite | kWithDefining, 1, 0x01, 0x08)), 0);
-    EXPECT_EQ(i3c.requestHotJoin(0x0000BEEF0042), I3cEventOutcome::Disabled);
-    EXPECT_TRUE(bus.seam.quiet());
-    ASSERT_EQ(bus.seam.status(kCcc, ccc(0x7E, kWrite | kWithDefining, 1, 0x00, 0x08)), 0);
-    EXPECT_EQ(i3c.requestHotJoin(0x0000BEEF0042), I3cEventOutcome::Reported);
-    // PID as on the wire, BCR, DCR, no dynamic address yet.
-    EXPECT_EQ(tail(*bus.seam.next()),
-              (Bytes{0, 0, 0x00, 0x00, 0xBE, 0xEF, 0x00, 0x42, 0x06, 0x44, 0x00}));
-    EXPECT_EQ(bus.seam.status(kCcc, ccc(0x7E, kWrite, 0, 0x07)), 0);
-    EXPECT_EQ(bus.address(0x0000BEEF0042), 0x09);
-    EXPECT_EQ(i3c.deviceTable().size(), 2u);
 }
 
 struct VoltageCase {
@@ -559,7 +485,8 @@ INSTANTIATE_TEST_SUITE_P(VirtualI3c, I3cPortVoltage, ::testing::Values(
     RowName{});
 // clang-format on
 
-TEST(VirtualI3c, ConnectorsAreReportedAndExternalPowerIsExclusive) {
+// Routing the voltage of a plugged connector is tests/python/test_sim_i3c.py's.
+TEST(VirtualI3c, ConnectorsAreReportedOncePerChange) {
     Bus bus("I3C-CONN");
     I3cBench& i3c = bus.adapter.i3c();
     EXPECT_TRUE(i3c.plugConnector(0, 2));
@@ -569,16 +496,7 @@ TEST(VirtualI3c, ConnectorsAreReportedAndExternalPowerIsExclusive) {
     EXPECT_TRUE(i3c.unplugConnector(0));
     EXPECT_FALSE(i3c.unplugConnector(0));
     EXPECT_EQ(bus.seam.next(), (Bytes{0, 0, 0x81, 0x04, 0, 0, 0, 1, 4}));
-
-    ASSERT_TRUE(i3c.setExternalSupply(1, 2800));
-    EXPECT_EQ(bus.seam.status(kUseExternal, {1}), 0);
-    EXPECT_EQ(bus.seam.status(kSetVoltage, le16(1200)), 0x0102);
-    EXPECT_EQ(i3c.ports().hvMv, 2800);
-    ASSERT_TRUE(i3c.setExternalSupply(1, 3000));  // the measurement follows the supply
-    EXPECT_EQ(u16At(bus.seam.call(kAnalog, {}), 10), 3000);
-    EXPECT_EQ(bus.seam.status(kUseExternal, {0}), 0);
-    EXPECT_EQ(i3c.ports().lvMv, 1800);
-    EXPECT_FALSE(i3c.ports().external);
+    EXPECT_TRUE(bus.seam.quiet());
 }
 
 }  // namespace

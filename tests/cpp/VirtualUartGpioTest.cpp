@@ -114,7 +114,6 @@ TEST(VirtualGpio, PinsAndInterruptsOnlyOnArmedEdges) {
         {kGpioWrite, {2, 2}, 0x0004},  // no level 2
         {kGpioArm, {2, 3}, 0x0502},    // an output raises no interrupt
     });
-    EXPECT_EQ(adapter.gpio().outputLevel(2), uint8_t{0});
     adapter.gpio().driveInput(2, 1);  // an output ignores the outside
     EXPECT_EQ(tail(seam.call(kGpioRead, {2})), (Bytes{0, 0, 0}));
 
@@ -155,7 +154,6 @@ TEST(VirtualGpio, PinsAndInterruptsOnlyOnArmedEdges) {
     ASSERT_EQ(seam.status(kGpioDisarm, {4}), 0);
     adapter.gpio().driveInput(4, 1);
     EXPECT_TRUE(seam.quiet());
-    EXPECT_EQ(adapter.gpio().pin(4).level, 1);
 
     // Reconfiguring disarms.
     ASSERT_EQ(seam.status(kGpioArm, {4, 3}), 0);
