@@ -185,9 +185,11 @@ def test_write_then_read_back(bus, dev, write, read, memory):
     "call, status",
     [
         (lambda d: d.i3c_sdr_write(0x30, b"\x00", bytes(17)), "FW_I3C_TRANSFER_MWL_REACHED"),
+        (lambda d: d.i3c_sdr_read(0x30, b"\x00", 17), "FW_I3C_TRANSFER_MRL_REACHED"),
+        (lambda d: d.i3c_sdr_write_bulk(0x30, b"\x00", bytes(17)), "FW_I3C_TRANSFER_MWL_REACHED"),
         (lambda d: d.i3c_sdr_read_bulk(0x30, b"\x00", 17), "FW_I3C_TRANSFER_MRL_REACHED"),
     ],
-    ids=["mwl-hid", "mrl-bulk"],
+    ids=["mwl-hid", "mrl-hid", "mwl-bulk", "mrl-bulk"],
 )
 def test_transfers_beyond_mwl_or_mrl_raise(bus, dev, call, status):
     with pytest.raises(errors.I3cError) as info:
@@ -331,10 +333,12 @@ def test_setgrpa_joins_targets_to_a_group_and_rstgrpa_leaves_it(bus, dev):
 @pytest.mark.parametrize(
     "group, status",
     [
+        (0x32, StatusCode.FW_REPEATED_TARGET_ADDRESS),
         (EEPROM, StatusCode.FW_REPEATED_TARGET_ADDRESS),
         (0x7E, StatusCode.FW_INVALID_TARGET_ADDRESS),
+        (0x3E, StatusCode.FW_INVALID_TARGET_ADDRESS),
     ],
-    ids=["a-legacy-devices-address", "broadcast"],
+    ids=["another-targets-address", "a-legacy-devices-address", "broadcast", "near-broadcast"],
 )
 def test_setgrpa_refuses_an_address_that_cannot_be_a_group(bus, dev, group, status):
     with pytest.raises(errors.I3cError) as info:
