@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The virtual adapter's own USB side, driven through its seam objects: what
 // it makes of malformed traffic, unplugging, the system firmware's answers,
-// bulk endpoint faults and concurrent use. Its framing is read back by the
-// hand-written reader of every seam test; what the SDK's tests establish
-// through the adapter (request records, scripted handlers, injected write and
-// read failures, response delays, enumeration, bulk chunking and claims) is
-// not repeated here.
+// bulk endpoint faults and concurrent use. What the SDK's tests establish
+// through the adapter (request records, scripted handlers, injected failures,
+// delays, enumeration, bulk chunking and claims) is not repeated here.
 
 #include <gtest/gtest.h>
 
@@ -62,9 +60,7 @@ TEST_P(VirtualAdapterInputQueue, KeepsTheOldestUpToItsBoundAndCountsTheRest) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bounds, VirtualAdapterInputQueue,
-    ::testing::Values(InputQueueCase{"DefaultBoundFilledExactly", std::nullopt, false, 64, 64},
-                      InputQueueCase{"DefaultBoundOverflowed", std::nullopt, false, 100, 64},
-                      InputQueueCase{"SmallerBound", 3, true, 10, 3},
+    ::testing::Values(InputQueueCase{"DefaultBoundOverflowed", std::nullopt, false, 100, 64},
                       InputQueueCase{"ZeroDropsEverything", 0, true, 5, 0},
                       InputQueueCase{"NoBound", std::nullopt, true, 1000, 1000}),
     RowName{});
@@ -109,7 +105,6 @@ TEST_P(VirtualAdapterBurst, ArrivesWholeAndInOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Rates, VirtualAdapterBurst,
     ::testing::Values(BurstCase{"AsFastAsPossible", 0}, BurstCase{"Paced", 100000},
-                      BurstCase{"NegativeMeansUnpaced", -1},
                       BurstCase{"InfiniteMeansUnpaced", std::numeric_limits<double>::infinity()},
                       BurstCase{"NaNMeansUnpaced", std::numeric_limits<double>::quiet_NaN()}),
     RowName{});
@@ -124,28 +119,23 @@ TEST(VirtualAdapterHid, UnpluggingEndsAPacedBurst) {
     burst.join();  // a regression hangs here rather than passing
 }
 
-// Durations too long for the clock mean "no limit" instead of overflowing.
-TEST(VirtualAdapterHid, EndlessWaitForRequestsReturnsOnceTheyCame) {
+// Durations too long for the clock mean "no limit" instead of overflowing:
+// an endless wait for requests returns once they came, an endless response
+// delay holds the answer back, and an endless write failure lasts until the
+// adapter is unplugged.
+TEST(VirtualAdapterHid, EndlessDurationsMeanNoLimit) {
     VirtualAdapter adapter;
     Seam seam(adapter);
     EXPECT_FALSE(adapter.waitForRequests(1, 0ms));
     std::atomic<int> result{-1};
     std::thread waiter(
         [&] { result = adapter.waitForRequests(1, std::chrono::milliseconds::max()); });
+    adapter.faults().setResponseDelay(std::chrono::milliseconds::max());
     seam.write(0x040E, {});
     waiter.join();
     EXPECT_EQ(result, 1);
-}
+    EXPECT_TRUE(seam.quiet());
 
-TEST(VirtualAdapterHid, EndlessResponseDelayAndSlowWriteFailure) {
-    VirtualAdapter adapter;
-    Seam seam(adapter);
-    adapter.faults().setResponseDelay(std::chrono::milliseconds::max());
-    seam.write(0x040E, {});
-    EXPECT_TRUE(adapter.waitForRequests(1, 0ms));
-    EXPECT_TRUE(seam.quiet());  // held back, not due at once through an overflow
-
-    // An endless write failure lasts until the adapter is unplugged.
     adapter.faults().failWrites(1, std::chrono::milliseconds::max());
     std::atomic<int> written{1};
     std::thread writer([&] {
@@ -253,10 +243,6 @@ TEST(VirtualAdapterFirmware, SystemCommandAnswers) {
     adapter.system().setIdentity(identity);
     EXPECT_EQ(tail(seam.call(0x0407, {1})), concat({0, 0, 255}, Bytes(254, 'm')));
     EXPECT_EQ(tail(seam.call(0x0407, {4})), (Bytes{0, 0, 1}));
-
-    adapter.system().setAnalogMeasurements({0x0CE4, 0x0708, 0x0ABC});
-    EXPECT_EQ(tail(seam.call(0x0409, {})),
-              (Bytes{0, 0, 0xE4, 0x0C, 0x08, 0x07, 0xBC, 0x0A, 0, 0, 0, 0, 0, 0}));
 }
 
 // A family of the test's own, installed beside the adapter's: its table
