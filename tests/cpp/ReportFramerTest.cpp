@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <numeric>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -113,10 +112,6 @@ struct ReassemblyCase {
     uint64_t dropped;
 };
 
-void PrintTo(const ReassemblyCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class Reassembly : public ::testing::TestWithParam<ReassemblyCase> {};
 
 TEST_P(Reassembly, DeliversEachMessageOnceAndDropsTheRest) {
@@ -132,11 +127,9 @@ TEST_P(Reassembly, DeliversEachMessageOnceAndDropsTheRest) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(ReportAssembler, Reassembly, ::testing::Values(
-    ReassemblyCase{"OneSegment", {seg(kF | kL, text("abc"))}, {text("abc")}, 0},
     ReassemblyCase{"EmptyMessage", {seg(kF | kL, {})}, {Bytes{}}, 0},
     ReassemblyCase{"ThreeSegments", {seg(kF, text("ab")), seg(0, text("cd")), seg(kL, text("e"))}, {text("abcde")}, 0},
     ReassemblyCase{"PaddingAfterTheChunkIsIgnored", {asReport(seg(kF | kL, text("abc")), 64)}, {text("abc")}, 0},
-    ReassemblyCase{"ContinuationAfterACompleteMessageIsDropped", {seg(kF | kL, text("abc")), seg(kL, text("de"))}, {text("abc")}, 1},
     ReassemblyCase{"ContinuationWithNoStartIsDropped", {seg(0, text("ab")), seg(kL, text("cd"))}, {}, 2},
     ReassemblyCase{"FirstSegmentAfterStraysStartsAfresh", {seg(kF | kL, text("abc")), seg(kL, text("x")), seg(kF | kL, text("z"))}, {text("abc"), text("z")}, 1},
     ReassemblyCase{"FirstSegmentAbandonsAnUnfinishedMessage", {seg(kF, text("ab")), seg(kF | kL, text("xy"))}, {text("xy")}, 0},
@@ -154,10 +147,6 @@ struct CapCase {
     size_t length;
     bool delivered;
 };
-
-void PrintTo(const CapCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class ReassemblyCap : public ::testing::TestWithParam<CapCase> {};
 
@@ -193,10 +182,7 @@ constexpr size_t kMax = ReportAssembler::kMaxMessage;
 
 INSTANTIATE_TEST_SUITE_P(ReportAssembler, ReassemblyCap,
                          ::testing::Values(CapCase{"Largest64", 64, kMax, true},
-                                           CapCase{"Largest1024", 1024, kMax, true},
-                                           CapCase{"OneByteTooLong64", 64, kMax + 1, false},
-                                           CapCase{"OneByteTooLong1024", 1024, kMax + 1, false},
-                                           CapCase{"FarTooLong1024", 1024, 4 * kMax, false}),
+                                           CapCase{"OneByteTooLong1024", 1024, kMax + 1, false}),
                          test::RowName{});
 
 TEST(ReportAssembler, EndlessContinuationsStayBoundedAndResetReleasesTheMemory) {
