@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -17,24 +16,12 @@
 namespace vantor {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace test;
 using Segments = std::vector<Bytes>;
-
-Bytes counting(size_t n) {
-    Bytes b(n);
-    std::iota(b.begin(), b.end(), uint8_t{1});
-    return b;
-}
-
-uint16_t headerOf(const Bytes& seg) {
-    return static_cast<uint16_t>(seg[0] | (seg[1] << 8));
-}
 
 // Pads a segment to a full report as the device would send it.
 Bytes asReport(const Bytes& seg, size_t reportSize) {
-    Bytes r(reportSize, 0);
-    std::copy(seg.begin(), seg.end(), r.begin());
-    return r;
+    return concat(seg, Bytes(reportSize - seg.size(), 0));
 }
 
 TEST(ReportFramer, ExactCapacityIsOneSegmentAndOneByteMoreTwo) {
@@ -43,16 +30,16 @@ TEST(ReportFramer, ExactCapacityIsOneSegmentAndOneByteMoreTwo) {
         const size_t c = reportSize - 2;
         ASSERT_EQ(framer.chunkCapacity(), c);
         Segments segs;
-        framer.segment(counting(c).data(), c, segs);
+        framer.segment(pattern(c).data(), c, segs);
         ASSERT_EQ(segs.size(), 1u);
-        EXPECT_EQ(headerOf(segs[0]), 3 | (c << 2));
-        EXPECT_EQ(Bytes(segs[0].begin() + 2, segs[0].end()), counting(c));
+        EXPECT_EQ(u16At(segs[0], 0), 3 | (c << 2));
+        EXPECT_EQ(Bytes(segs[0].begin() + 2, segs[0].end()), pattern(c));
 
-        const Bytes msg = counting(c + 1);
+        const Bytes msg = pattern(c + 1);
         framer.segment(msg.data(), msg.size(), segs);
         ASSERT_EQ(segs.size(), 2u);
-        EXPECT_EQ(headerOf(segs[0]), 1 | (c << 2));
-        EXPECT_EQ(headerOf(segs[1]), 2 | (1 << 2));
+        EXPECT_EQ(u16At(segs[0], 0), 1 | (c << 2));
+        EXPECT_EQ(u16At(segs[1], 0), 2 | (1 << 2));
         EXPECT_EQ(segs[0].size(), c + 2);
         ASSERT_EQ(segs[1].size(), 3u);
         EXPECT_EQ(segs[1][2], msg.back());
@@ -62,11 +49,11 @@ TEST(ReportFramer, ExactCapacityIsOneSegmentAndOneByteMoreTwo) {
 TEST(ReportFramer, EmptyMessageProducesNoSegmentAndReusedListIsReplaced) {
     ReportFramer framer(64);
     Segments segs;
-    framer.segment(counting(200).data(), 200, segs);
+    framer.segment(pattern(200).data(), 200, segs);
     EXPECT_EQ(segs.size(), 4u);
     framer.segment(nullptr, 0, segs);
     EXPECT_TRUE(segs.empty());
-    framer.segment(counting(5).data(), 5, segs);
+    framer.segment(pattern(5).data(), 5, segs);
     ASSERT_EQ(segs.size(), 1u);
     EXPECT_EQ(segs[0].size(), 7u);
 }
@@ -76,11 +63,11 @@ TEST(ReportFramer, ChunkNeverExceedsTheLengthField) {
     ReportFramer framer(4096);
     EXPECT_EQ(framer.chunkCapacity(), 1023u);
     Segments segs;
-    const Bytes msg = counting(2000);
+    const Bytes msg = pattern(2000);
     framer.segment(msg.data(), msg.size(), segs);
     ASSERT_EQ(segs.size(), 2u);
-    EXPECT_EQ((headerOf(segs[0]) >> 2) & 0x3FF, 1023);
-    EXPECT_EQ((headerOf(segs[1]) >> 2) & 0x3FF, 977);
+    EXPECT_EQ((u16At(segs[0], 0) >> 2) & 0x3FF, 1023);
+    EXPECT_EQ((u16At(segs[1], 0) >> 2) & 0x3FF, 977);
 }
 
 // ------------------------------------------------------------ reassembly
@@ -90,12 +77,7 @@ constexpr uint16_t kL = ReportFramer::kLast;
 
 // One segment with the given flags carrying `chunk`, its length field true.
 Bytes seg(uint16_t flags, const Bytes& chunk) {
-    const auto header = static_cast<uint16_t>(flags | (chunk.size() << 2));
-    Bytes s(2 + chunk.size());
-    s[0] = static_cast<uint8_t>(header & 0xFF);
-    s[1] = static_cast<uint8_t>(header >> 8);
-    std::copy(chunk.begin(), chunk.end(), s.begin() + 2);
-    return s;
+    return concat(le16(flags | (chunk.size() << 2)), chunk);
 }
 
 Bytes text(const char* s) {
@@ -136,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(ReportAssembler, Reassembly, ::testing::Values(
     ReassemblyCase{"ReportShorterThanTheHeaderDropsThePartialMessage", {seg(kF, text("ab")), Bytes{0x02}, seg(kL, text("cd"))}, {}, 2},
     ReassemblyCase{"ChunkLongerThanTheReportDropsThePartialMessage", {seg(kF, text("ab")), Bytes{static_cast<uint8_t>(kL | (10 << 2)), 0, 'c'}, seg(kL, text("cd"))}, {}, 2},
     ReassemblyCase{"MalformedReportAfterACompleteMessageKeepsItDeliveredOnce", {seg(kF | kL, text("abc")), Bytes{0x03}, seg(kL, text("d"))}, {text("abc")}, 2}),
-    test::RowName{});
+    RowName{});
 // clang-format on
 
 // A message of `length` bytes is delivered whole up to the cap and not at
@@ -170,7 +152,7 @@ TEST_P(ReassemblyCap, MessagesUpToTheCapPassAndLongerOnesAreDropped) {
     EXPECT_EQ(completions, c.delivered ? 1u : 0u);
     EXPECT_EQ(assembler.droppedReports() > 0, !c.delivered);
 
-    const Bytes next = counting(100);
+    const Bytes next = pattern(100);
     framer.segment(next.data(), next.size(), segs);
     bool complete = false;
     for (const Bytes& s : segs) complete = assembler.feed(s.data(), s.size());
@@ -183,7 +165,7 @@ constexpr size_t kMax = ReportAssembler::kMaxMessage;
 INSTANTIATE_TEST_SUITE_P(ReportAssembler, ReassemblyCap,
                          ::testing::Values(CapCase{"Largest64", 64, kMax, true},
                                            CapCase{"OneByteTooLong1024", 1024, kMax + 1, false}),
-                         test::RowName{});
+                         RowName{});
 
 TEST(ReportAssembler, EndlessContinuationsStayBoundedAndResetReleasesTheMemory) {
     ReportAssembler assembler;
@@ -213,7 +195,7 @@ TEST(ReportAssembler, EndlessContinuationsStayBoundedAndResetReleasesTheMemory) 
 // Stray segments sent by the adapter after a notification, through the
 // reader thread to the callback: each notification arrives once and intact.
 TEST(ReportAssemblerThroughTheEngine, StraySegmentsAfterANotificationAreNotDelivered) {
-    test::Inbox<Bytes> received;
+    Inbox<Bytes> received;
     sim::VirtualAdapter adapter;
     VantorSDK sdk(2000);
     sdk.onNotification([&](const Notification& n) {
