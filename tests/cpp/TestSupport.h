@@ -155,28 +155,14 @@ inline sim::AdapterOptions adapterOptions(const std::string& serial,
     return options;
 }
 
-// A response message: id, command code and status (each u16, low byte
-// first), then the parameters.
-inline Bytes responseMessage(uint16_t id, uint16_t command, uint16_t status, const Bytes& params) {
-    Bytes m(6 + params.size());
-    const uint16_t header[] = {id, command, status};
-    for (size_t i = 0; i < 3; ++i) {
-        m[2 * i] = static_cast<uint8_t>(header[i] & 0xFF);
-        m[2 * i + 1] = static_cast<uint8_t>(header[i] >> 8);
-    }
-    std::copy(params.begin(), params.end(), m.begin() + 6);
-    return m;
-}
-
-inline uint16_t idOf(const Bytes& message) {
-    return static_cast<uint16_t>(message.at(0) | (message.at(1) << 8));
-}
-inline uint16_t commandOf(const Bytes& message) {
-    return static_cast<uint16_t>(message.at(2) | (message.at(3) << 8));
-}
-
 inline uint16_t u16At(const Bytes& bytes, size_t offset) {
     return static_cast<uint16_t>(bytes.at(offset) | (bytes.at(offset + 1) << 8));
+}
+inline uint16_t idOf(const Bytes& message) {
+    return u16At(message, 0);
+}
+inline uint16_t commandOf(const Bytes& message) {
+    return u16At(message, 2);
 }
 
 inline Bytes le16(size_t value) {
@@ -186,6 +172,12 @@ inline Bytes le16(size_t value) {
 inline Bytes concat(Bytes head, const Bytes& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
+}
+
+// A response message: id, command code and status (each u16, low byte
+// first), then the parameters.
+inline Bytes responseMessage(uint16_t id, uint16_t command, uint16_t status, const Bytes& params) {
+    return concat(concat(concat(le16(id), le16(command)), le16(status)), params);
 }
 
 // A message from its status field on (offset 4): what tests compare once the
