@@ -37,8 +37,7 @@ TEST(SyncEngine, AnswersThatMissTheirRequestTimeOutAndAreDiscarded) {
         int timeoutMs;
         bool late;  // else answered at once, with another id
     };
-    for (const Case& c : {Case{"late, timeout 0", 0, true}, Case{"late", 50, true},
-                          Case{"another id", 100, false}}) {
+    for (const Case& c : {Case{"late, timeout 0", 0, true}, Case{"another id", 100, false}}) {
         SCOPED_TRACE(c.name);
         sim::VirtualAdapter adapter;
         if (c.late) {
