@@ -408,26 +408,21 @@ def test_close_with_calls_in_flight(adapter):
     run(main())
 
 
-def test_a_device_belongs_to_its_loop(adapter):
+def test_a_device_belongs_to_its_loop_and_dropped_unclosed_is_collected(adapter):
     async def opened():
-        return await aio.connect(adapter.path)
+        dev = await aio.connect(adapter.path)
+        dev.events()  # an open subscription must not keep the device alive
+        return dev
 
     dev = run(opened())
 
-    async def elsewhere():
+    async def elsewhere(dev):
         with pytest.raises(RuntimeError):
             await dev.reset_device()
 
-    run(elsewhere())
-
-
-def test_a_device_dropped_unclosed_is_collected_and_disconnects(adapter):
-    async def main():
-        dev = await aio.connect(adapter.path)
-        dev.events()  # an open subscription must not keep the device alive
-        return weakref.ref(dev), dev._worker._thread
-
-    device, worker = run(main())
+    run(elsewhere(dev))
+    device, worker = weakref.ref(dev), dev._worker._thread
+    del dev
     gc.collect()
     assert device() is None
     worker.join(10)

@@ -53,34 +53,25 @@ def busy_until(condition, deadline_s: float = 30.0) -> None:
             sum(range(100))
 
 
-@pytest.fixture
-def fast_dev(adapter):
-    with DeviceFacade(timeout_ms=1000) as d:
-        assert d.connect(adapter.path)
-        yield d
-
-
 class TestIndependence:
-    def test_request_answered_while_a_callback_blocks(self, adapter, fast_dev):
+    def test_request_answered_while_a_callback_blocks(self, adapter, dev):
         callback = Blocking()
-        fast_dev.on_notification(callback)
+        dev.on_notification(callback)
         adapter.send(uart_rx(b"first"))
         assert callback.entered.wait(5)
         # The reader thread goes on matching responses meanwhile.
-        fast_dev.set_usb_config(1, 0, 2)
-        assert fast_dev.get_usb_config() == (1, 0, 2)
+        dev.set_usb_config(1, 0, 2)
+        assert dev.get_usb_config() == (1, 0, 2)
         adapter.send(uart_rx(b"second"))
         callback.release.set()
         assert callback.wait_for(2)
         assert [n.data for n in callback.items] == [b"first", b"second"]
 
-    def test_burst_while_the_main_thread_is_busy(self, adapter, dev):
+    def test_burst_while_the_main_thread_is_busy(self, adapter, dev, events):
         # The host's queue is under test: the adapter's own bound (64 reports)
         # is lifted so that a descheduled reader cannot lose any.
         adapter.faults.limit_input_queue(None)
         count = 20000
-        seen = Collector()
-        dev.on_notification(seen)
 
         def inject():
             for i in range(count):
@@ -88,10 +79,10 @@ class TestIndependence:
 
         injector = threading.Thread(target=inject)
         injector.start()
-        busy_until(lambda: len(seen.items) >= count)
+        busy_until(lambda: len(events.items) >= count)
         injector.join()
-        assert seen.wait_for(count, timeout=10)
-        assert numbers(seen.items) == list(range(count))
+        assert events.wait_for(count, timeout=10)
+        assert numbers(events.items) == list(range(count))
         assert dev.dropped_notifications == 0
 
     def test_overflow_is_counted_and_logged(self, adapter, dev, caplog):

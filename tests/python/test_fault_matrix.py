@@ -136,17 +136,13 @@ class Family:
     call: Callable[[DeviceFacade, int], object]
     result: Callable[[int], object]
     answer: Callable[[bytes, int], bytes]
-    short: object
+    short: object = WRONG_RESPONSE
     cut: int = -1
     bulk: bool = False  # the call's data comes on bulk IN
     bulk_out: bool = False  # the call's data goes out on bulk OUT
     # Whether call i's effect is there, seen through the bench (calls whose
     # result does not show it: writes and the bus set-up).
     landed: Optional[Callable[[sim.VirtualAdapter, int], bool]] = None
-
-
-def _setup_system(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
-    adapter.system.set_usb_settings(webusb_enabled=1)  # kept across power-on
 
 
 def _setup_gpio(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
@@ -197,9 +193,9 @@ def _setup_i2c_target(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> None:
     _fill(adapter.i2c_target, 0x0A03, struct.pack("<HH", 0, 256), I2C_TARGET_MEMORY)
 
 
-def _i3c_answer(request: bytes, count: int, data: bytes = b"") -> bytes:
+def _i3c_head(request: bytes, count: int) -> bytes:
     """A private transfer's answer: the address, a reserved byte, the count."""
-    return response(request, 0, bytes([request[4], 0]) + struct.pack("<H", count) + data)
+    return bytes([request[4], 0]) + struct.pack("<H", count)
 
 
 def _status(request: bytes, i: int) -> bytes:
@@ -210,91 +206,89 @@ def _spi_read_command(address: int) -> bytes:
     return b"\x03" + address.to_bytes(3, "big")
 
 
+def _part(data: bytes, start: int, step: int, size: int) -> Callable[[int], bytes]:
+    """What call i reads: ``size`` bytes of ``data`` from ``start + step * i``."""
+    return lambda i: data[start + step * i:start + step * i + size]
+
+
+def _reads(name: str, code: int, setup: Any, call: Any, result: Callable[[int], bytes],
+           head: Callable[[bytes], bytes], cut: int = -4) -> Family:
+    """A read answered with ``head(request)`` and the data; a short answer
+    delivers the data as far as it carries it."""
+    return Family(name, code, setup, call, result,
+                  lambda req, i: response(req, 0, head(req) + result(i)), DATA_PRESENT, cut)
+
+
+def _writes(name: str, code: int, setup: Any, call: Any, answer: Any, landed: Any = None,
+            bulk_out: bool = False) -> Family:
+    """A call that returns nothing; a short answer is only a status."""
+    return Family(name, code, setup, call, lambda i: None, answer, TIMEOUT, STATUS_ONLY,
+                  bulk_out=bulk_out, landed=landed)
+
+
 FAMILIES = [
-    Family("system", 0x040E, _setup_system, lambda dev, i: dev.get_usb_config(),
-           result=lambda i: (1, 0, 0), answer=lambda req, i: response(req, 0, b"\x01\x00\x00"),
-           short=WRONG_RESPONSE),
+    # A setting kept across power-on.
+    Family("system", 0x040E, lambda adapter, dev: adapter.system.set_usb_settings(webusb_enabled=1),
+           lambda dev, i: dev.get_usb_config(),
+           lambda i: (1, 0, 0), lambda req, i: response(req, 0, b"\x01\x00\x00")),
     Family("rail", 0x0409, lambda adapter, dev: dev.i2c_set_bus_voltage(2500),
-           lambda dev, i: dev.i2c_get_bus_voltage(), result=lambda i: 2500,
-           answer=lambda req, i: response(req, 0, struct.pack("<3H", 2500, 1800, 3300) + bytes(6)),
-           short=WRONG_RESPONSE),
+           lambda dev, i: dev.i2c_get_bus_voltage(), lambda i: 2500,
+           lambda req, i: response(req, 0, struct.pack("<3H", 2500, 1800, 3300) + bytes(6))),
     Family("gpio", 0x1403, _setup_gpio, lambda dev, i: dev.gpio_digital_read(GPIO_PIN),
-           result=lambda i: 1, answer=lambda req, i: response(req, 0, b"\x01"),
-           short=WRONG_RESPONSE),
-    # The data is delivered as far as the answer carries it.
-    Family("i2c", 0x0905, _setup_i2c,
+           lambda i: 1, lambda req, i: response(req, 0, b"\x01")),
+    _reads("i2c", 0x0905, _setup_i2c,
            lambda dev, i: dev.i2c_read(I2cBus.A, 0x50, bytes([8 * i]), 8, False),
-           result=lambda i: EEPROM[8 * i:8 * i + 8],
-           answer=lambda req, i: response(req, 0, b"\x50\x08\x00" + EEPROM[8 * i:8 * i + 8]),
-           short=DATA_PRESENT, cut=-4),
+           _part(EEPROM, 0, 8, 8), lambda req: b"\x50\x08\x00"),
     Family("i2c-bulk", 0x0908, _setup_i2c,
            lambda dev, i: dev.i2c_read_bulk(I2cBus.A, 0x50, bytes([64 + 64 * i]), 64, False),
-           result=lambda i: EEPROM[64 + 64 * i:128 + 64 * i],
-           answer=lambda req, i: response(req, 0, b"\x50\x40\x00"), short=WRONG_RESPONSE, bulk=True),
+           _part(EEPROM, 64, 64, 64), lambda req, i: response(req, 0, b"\x50\x40\x00"), bulk=True),
     # The first four bytes clock the read command out; the data follows.
-    Family("spi", 0x0D04, _setup_spi, lambda dev, i: dev.spi_transfer(_spi_read_command(16 * i), 8),
-           result=lambda i: b"\xff" * 4 + FLASH[16 * i:16 * i + 4],
-           answer=lambda req, i: response(req, 0, b"\x08\x00" + b"\xff" * 4 + FLASH[16 * i:16 * i + 4]),
-           short=DATA_PRESENT, cut=-4),
+    _reads("spi", 0x0D04, _setup_spi, lambda dev, i: dev.spi_transfer(_spi_read_command(16 * i), 8),
+           lambda i: b"\xff" * 4 + FLASH[16 * i:16 * i + 4], lambda req: b"\x08\x00"),
     Family("spi-bulk", 0x0D08, _setup_spi,
            lambda dev, i: dev.spi_read_bulk(_spi_read_command(256 + 64 * i), 64),
-           result=lambda i: FLASH[256 + 64 * i:320 + 64 * i],
-           answer=lambda req, i: response(req, 0, b"\x40\x00"), short=WRONG_RESPONSE, bulk=True),
-    Family("uart", 0x1005, lambda adapter, dev: dev.uart_init(*UART_8N1),
-           lambda dev, i: dev.uart_send_message(b"hello"), result=lambda i: None, answer=_status,
-           short=TIMEOUT, cut=STATUS_ONLY),
-    Family("i3c", 0x1908, _setup_i3c, lambda dev, i: dev.i3c_sdr_read(0x30, bytes([8 * i]), 8),
-           result=lambda i: I3C_MEMORY[8 * i:8 * i + 8],
-           answer=lambda req, i: _i3c_answer(req, 8, I3C_MEMORY[8 * i:8 * i + 8]),
-           short=DATA_PRESENT, cut=-4),
-    Family("i3c-write", 0x1908, _setup_i3c,
-           lambda dev, i: dev.i3c_sdr_write(0x30 + i, b"\x80", written(i)),
-           result=lambda i: None, answer=lambda req, i: _i3c_answer(req, len(written(i))),
-           short=TIMEOUT, cut=STATUS_ONLY,
-           landed=lambda adapter, i: adapter.i3c.memory(PIDS[i])[0x80:0x88] == written(i)),
+           _part(FLASH, 256, 64, 64), lambda req, i: response(req, 0, b"\x40\x00"), bulk=True),
+    _writes("uart", 0x1005, lambda adapter, dev: dev.uart_init(*UART_8N1),
+            lambda dev, i: dev.uart_send_message(b"hello"), _status),
+    _reads("i3c", 0x1908, _setup_i3c, lambda dev, i: dev.i3c_sdr_read(0x30, bytes([8 * i]), 8),
+           _part(I3C_MEMORY, 0, 8, 8), lambda req: _i3c_head(req, 8)),
+    _writes("i3c-write", 0x1908, _setup_i3c,
+            lambda dev, i: dev.i3c_sdr_write(0x30 + i, b"\x80", written(i)),
+            lambda req, i: response(req, 0, _i3c_head(req, len(written(i)))),
+            lambda adapter, i: adapter.i3c.memory(PIDS[i])[0x80:0x88] == written(i)),
     Family("i3c-bulk", 0x190B, _setup_i3c,
            lambda dev, i: dev.i3c_sdr_read_bulk(0x30, bytes([64 + 64 * i]), 64),
-           result=lambda i: I3C_MEMORY[64 + 64 * i:128 + 64 * i],
-           answer=lambda req, i: _i3c_answer(req, 64), short=WRONG_RESPONSE, bulk=True),
-    Family("i3c-write-bulk", 0x190B, _setup_i3c,
-           lambda dev, i: dev.i3c_sdr_write_bulk(0x30 + i, b"\x80", written(i) * 8),
-           result=lambda i: None, answer=lambda req, i: _i3c_answer(req, 8 * len(written(i))),
-           short=TIMEOUT, cut=STATUS_ONLY, bulk_out=True,
-           landed=lambda adapter, i: adapter.i3c.memory(PIDS[i])[0x80:0xC0] == written(i) * 8),
+           _part(I3C_MEMORY, 64, 64, 64), lambda req, i: response(req, 0, _i3c_head(req, 64)),
+           bulk=True),
+    _writes("i3c-write-bulk", 0x190B, _setup_i3c,
+            lambda dev, i: dev.i3c_sdr_write_bulk(0x30 + i, b"\x80", written(i) * 8),
+            lambda req, i: response(req, 0, _i3c_head(req, 8 * len(written(i)))),
+            lambda adapter, i: adapter.i3c.memory(PIDS[i])[0x80:0xC0] == written(i) * 8,
+            bulk_out=True),
     # The two targets answer in turn; the id is a byte list, kept as far as
     # the answer carries it.
-    Family("i3c-ccc", 0x1909, _setup_i3c, lambda dev, i: dev.i3c_ccc_getpid(0x30 + i),
-           result=lambda i: PIDS[i].to_bytes(6, "big"),
-           answer=lambda req, i: response(req, 0, bytes([req[4], 0x8D, 0, 6])
-                                          + PIDS[i].to_bytes(6, "big")),
-           short=DATA_PRESENT, cut=-3),
-    Family("i3c-init-bus", 0x1904, _setup_i3c, lambda dev, i: dev.i3c_init_bus(I3C_LIST),
-           result=lambda i: None, answer=_status, short=TIMEOUT, cut=STATUS_ONLY,
-           landed=lambda adapter, i: [adapter.i3c.target(pid).dynamic_address for pid in PIDS]
-           == list(I3C_ADDRESS.values())),
-    Family("i3c-target", 0x1A04, _setup_i3c_target,
+    _reads("i3c-ccc", 0x1909, _setup_i3c, lambda dev, i: dev.i3c_ccc_getpid(0x30 + i),
+           lambda i: PIDS[i].to_bytes(6, "big"), lambda req: bytes([req[4], 0x8D, 0, 6]), cut=-3),
+    _writes("i3c-init-bus", 0x1904, _setup_i3c, lambda dev, i: dev.i3c_init_bus(I3C_LIST), _status,
+            lambda adapter, i: [adapter.i3c.target(pid).dynamic_address for pid in PIDS]
+            == list(I3C_ADDRESS.values())),
+    _reads("i3c-target", 0x1A04, _setup_i3c_target,
            lambda dev, i: dev.i3c_target_read_memory(16 * i, 8),
-           result=lambda i: I3C_TARGET_MEMORY[16 * i:16 * i + 8],
-           answer=lambda req, i: response(req, 0, b"\x08\x00" + I3C_TARGET_MEMORY[16 * i:16 * i + 8]),
-           short=DATA_PRESENT, cut=-4),
-    Family("i3c-target-write", 0x1A03, _setup_i3c_target,
-           lambda dev, i: dev.i3c_target_write_memory(0x200 + 16 * i, written(i)),
-           result=lambda i: None, answer=_status, short=TIMEOUT, cut=STATUS_ONLY,
-           landed=lambda adapter, i: adapter.i3c_target.memory[0x200 + 16 * i:0x208 + 16 * i]
-           == written(i)),
+           _part(I3C_TARGET_MEMORY, 0, 16, 8), lambda req: b"\x08\x00"),
+    _writes("i3c-target-write", 0x1A03, _setup_i3c_target,
+            lambda dev, i: dev.i3c_target_write_memory(0x200 + 16 * i, written(i)), _status,
+            lambda adapter, i: adapter.i3c_target.memory[0x200 + 16 * i:0x208 + 16 * i]
+            == written(i)),
     # The memory address echoed, then the count; the data on bulk IN.
     Family("i2c-target", 0x0A04, _setup_i2c_target,
            lambda dev, i: dev.i2c_target_read_memory(64 + 64 * i, 64),
-           result=lambda i: I2C_TARGET_MEMORY[64 + 64 * i:128 + 64 * i],
-           answer=lambda req, i: response(req, 0, struct.pack("<HH", 64 + 64 * i, 64)),
-           short=WRONG_RESPONSE, bulk=True),
-    Family("i2c-target-write", 0x0A03, _setup_i2c_target,
-           lambda dev, i: dev.i2c_target_write_memory(0x80 + 16 * i, written(i)),
-           result=lambda i: None, answer=_status, short=TIMEOUT, cut=STATUS_ONLY, bulk_out=True,
-           landed=lambda adapter, i: adapter.i2c_target.memory[0x80 + 16 * i:0x88 + 16 * i]
-           == written(i)),
+           _part(I2C_TARGET_MEMORY, 64, 64, 64),
+           lambda req, i: response(req, 0, struct.pack("<HH", 64 + 64 * i, 64)), bulk=True),
+    _writes("i2c-target-write", 0x0A03, _setup_i2c_target,
+            lambda dev, i: dev.i2c_target_write_memory(0x80 + 16 * i, written(i)), _status,
+            lambda adapter, i: adapter.i2c_target.memory[0x80 + 16 * i:0x88 + 16 * i]
+            == written(i), bulk_out=True),
 ]
-FAMILY = {f.name: f for f in FAMILIES}
 
 
 def expect(outcome: object, fn: Callable[[], object], family: Family) -> None:
@@ -548,7 +542,7 @@ def expected(fault: str, family: Family) -> Optional[object]:
     return family.short if outcome is None else outcome
 
 
-ROWS = [(family.name, fault) for fault in FAULTS for family in FAMILIES
+ROWS = [(family, fault) for fault in FAULTS for family in FAMILIES
         if expected(fault, family) is not None]
 
 
@@ -568,9 +562,8 @@ def closer() -> Iterator[Callable[[Bench], None]]:
         thread.join()
 
 
-@pytest.mark.parametrize("family_name, fault", ROWS, ids=[f"{f}-{fault}" for f, fault in ROWS])
-def test_fault(closer: Callable[[Bench], None], family_name: str, fault: str) -> None:
-    family = FAMILY[family_name]
+@pytest.mark.parametrize("family, fault", ROWS, ids=[f"{f.name}-{fault}" for f, fault in ROWS])
+def test_fault(closer: Callable[[Bench], None], family: Family, fault: str) -> None:
     bench = Bench(family)
     try:
         FAULTS[fault][0](bench, expected(fault, family))

@@ -54,20 +54,13 @@ CASES = [
 ]
 
 
-@pytest.fixture
-def collector(dev):
-    c = Collector()
-    dev.on_notification(c)
-    return c
-
-
 class TestConversion:
     @pytest.mark.parametrize("message, cls_name, attributes", CASES,
                              ids=[f"{c[1]}-{i}" for i, c in enumerate(CASES)])
-    def test_each_kind(self, adapter, collector, message, cls_name, attributes):
+    def test_each_kind(self, adapter, events, message, cls_name, attributes):
         adapter.send(message)
-        assert collector.wait_for(1)
-        item = collector.items[0]
+        assert events.wait_for(1)
+        item = events.items[0]
         assert type(item) is getattr(pyvantorsdk, cls_name)
         assert isinstance(item, pyvantorsdk.Notification)
         for name, value in attributes.items():
@@ -90,10 +83,10 @@ REPRS = [
 
 @pytest.mark.parametrize("message, expected", REPRS,
                          ids=["members", "values-without-members", "hex-and-bytes"])
-def test_repr(adapter, collector, message, expected):
+def test_repr(adapter, events, message, expected):
     adapter.send(message)
-    assert collector.wait_for(1)
-    assert repr(collector.items[0]) == expected
+    assert events.wait_for(1)
+    assert repr(events.items[0]) == expected
 
 
 class TestDelivery:

@@ -59,12 +59,22 @@ def test_starts_from_a_fresh_bench(vantor_bench):
 
 def test_device_only(vantor_device):
     assert vantor_device.get_device_info().serial_number
+
+def test_fails(vantor_device):
+    vantor_device.get_device_info()
+    assert False
 """
 
 
-def test_fixtures_give_a_fresh_bench_each_test(pytester):
+def test_fixtures_give_a_fresh_bench_each_test_and_failures_the_traffic(pytester):
     pytester.makepyfile(BENCH_TESTS)
-    run(pytester, "-p", "no:randomly").assert_outcomes(passed=4)
+    result = run(pytester, "-p", "no:randomly")
+    result.assert_outcomes(passed=4, failed=1)
+    result.stdout.fnmatch_lines(
+        ["*- vantor traffic -*", "*requests, 0 bytes on bulk OUT", "#1 id * code 0x*"]
+    )
+    # Only the failed test carries it.
+    assert result.stdout.str().count("vantor traffic") == 1
 
 
 PROFILE_TESTS = """
@@ -103,84 +113,52 @@ def test_a_real_device_skips_bench_tests(pytester, form):
     with sim.VirtualAdapter(serial="REAL42") as real:
         target = real.path if form == "path" else "serial:REAL42"
         result = run(pytester, f"--vantor-device={target}")
-    result.assert_outcomes(passed=1, skipped=3)
+    result.assert_outcomes(passed=1, skipped=3, failed=1)
     result.stdout.fnmatch_lines(
         [f"*needs the virtual bench's raw access; running against the real adapter {target}*"]
     )
+    assert "vantor traffic" not in result.stdout.str()
 
 
-def test_a_missing_real_device_fails_clearly(pytester):
+def test_a_missing_or_empty_device_fails_clearly(pytester):
     pytester.makepyfile("def test_x(vantor_device):\n    pass\n")
     result = run(pytester, "--vantor-device=serial:ABSENT")
     result.assert_outcomes(errors=1)
     result.stdout.fnmatch_lines(["*no adapter at serial ABSENT*"])
+    assert run(pytester, "--vantor-device=serial:").ret == pytest.ExitCode.USAGE_ERROR
 
 
-def test_an_empty_device_option_is_a_usage_error(pytester):
-    pytester.makepyfile("def test_x():\n    pass\n")
-    result = run(pytester, "--vantor-device=serial:")
-    assert result.ret == pytest.ExitCode.USAGE_ERROR
+def test_the_asyncio_device(pytester):
+    # Which fixture there is depends on what is installed: without
+    # pyvantorsdk.aio it skips; with pytest-asyncio it is the open device, set
+    # up in the test's loop; without it, an opener for the test's own loop.
+    if not HAVE_AIO:
+        pytester.makepyfile("def test_x(vantor_aio_device):\n    pass\n")
+        result = run(pytester)
+        result.assert_outcomes(skipped=1)
+        result.stdout.fnmatch_lines(["*pyvantorsdk.aio is not available*"])
+        return
+    if HAVE_PYTEST_ASYNCIO:
+        pytester.makepyfile(
+            """
+            import pytest
 
+            @pytest.mark.asyncio
+            async def test_x(vantor_aio_device, vantor_bench):
+                assert vantor_aio_device is not None
+                assert vantor_bench.requests is not None
+            """
+        )
+    else:
+        pytester.makepyfile(
+            """
+            import asyncio
 
-def test_a_failed_test_reports_the_traffic(pytester):
-    pytester.makepyfile(
-        """
-        def test_fails(vantor_device):
-            vantor_device.get_device_info()
-            assert False
-
-        def test_passes(vantor_device):
-            vantor_device.get_device_info()
-        """
-    )
-    result = run(pytester)
-    result.assert_outcomes(passed=1, failed=1)
-    result.stdout.fnmatch_lines(
-        ["*- vantor traffic -*", "*requests, 0 bytes on bulk OUT", "#1 id * code 0x*"]
-    )
-    # Only the failed test carries it.
-    assert result.stdout.str().count("vantor traffic") == 1
-
-
-@pytest.mark.skipif(HAVE_AIO, reason="pyvantorsdk.aio is present")
-def test_the_asyncio_device_skips_without_aio(pytester):
-    pytester.makepyfile("def test_x(vantor_aio_device):\n    pass\n")
-    result = run(pytester)
-    result.assert_outcomes(skipped=1)
-    result.stdout.fnmatch_lines(["*pyvantorsdk.aio is not available*"])
-
-
-@pytest.mark.skipif(
-    not HAVE_AIO or HAVE_PYTEST_ASYNCIO,
-    reason="needs pyvantorsdk.aio, without pytest-asyncio",
-)
-def test_the_asyncio_opener_opens_the_test_adapter(pytester):
-    pytester.makepyfile(
-        """
-        import asyncio
-
-        def test_x(vantor_aio_device):
-            async def main():
-                async with vantor_aio_device() as dev:
-                    return dev
-            assert asyncio.run(main()) is not None
-        """
-    )
-    run(pytester).assert_outcomes(passed=1)
-
-
-@pytest.mark.skipif(
-    not (HAVE_AIO and HAVE_PYTEST_ASYNCIO), reason="needs pyvantorsdk.aio and pytest-asyncio"
-)
-def test_the_asyncio_device_opens_in_the_tests_loop(pytester):
-    pytester.makepyfile(
-        """
-        import pytest
-
-        @pytest.mark.asyncio
-        async def test_x(vantor_aio_device, vantor_bench):
-            assert vantor_aio_device is not None
-            assert vantor_bench.requests is not None
-        """
-    )
+            def test_x(vantor_aio_device):
+                async def main():
+                    async with vantor_aio_device() as dev:
+                        return dev
+                assert asyncio.run(main()) is not None
+            """
+        )
     run(pytester).assert_outcomes(passed=1)

@@ -17,7 +17,7 @@ import pytest
 import serial
 
 from helpers import run_readme_example
-from pyvantorsdk import GpioPinNumber, GpioTriggerType, UartBaudRate, sim
+from pyvantorsdk import GpioPinNumber, GpioTriggerType, UartBaudRate
 from pyvantorsdk.serialport import Serial
 
 
@@ -28,77 +28,64 @@ def port(adapter, dev):
 
 
 # (settings, the adapter's UART state: baud rate index, handshake, parity,
-# data size, stop bits)
-ACCEPTED = [
-    ("115200_8N1", dict(baudrate=115200), (10, 0, 0, 1, 0)),
-    ("9600_7E2_rtscts", dict(baudrate=9600, bytesize=7, parity="E", stopbits=2, rtscts=True),
-     (4, 1, 1, 0, 1)),
-    ("600_odd", dict(baudrate=600, parity="O"), (0, 0, 2, 1, 0)),
-]
+# data size, stop bits; None: refused, as the adapter has no equivalent)
+SETTINGS = {
+    "115200_8N1": (dict(baudrate=115200), (10, 0, 0, 1, 0)),
+    "9600_7E2_rtscts": (dict(baudrate=9600, bytesize=7, parity="E", stopbits=2, rtscts=True),
+                        (4, 1, 1, 0, 1)),
+    "600_odd": (dict(baudrate=600, parity="O"), (0, 0, 2, 1, 0)),
+    "baudrate_not_in_table": (dict(baudrate=9601), None),
+    "bytesize_5": (dict(bytesize=5), None),
+    "mark_parity": (dict(parity="M"), None),
+    "one_and_a_half_stop_bits": (dict(stopbits=1.5), None),
+    "xonxoff": (dict(xonxoff=True), None),
+    "dsrdtr": (dict(dsrdtr=True), None),
+}
 
 
-def uart_state(adapter):
-    s = adapter.uart.state
-    return (s.baud_rate, s.hardware_handshake, s.parity, s.data_size, s.stop_bit)
-
-
-@pytest.mark.parametrize("settings, expected", [row[1:] for row in ACCEPTED],
-                         ids=[row[0] for row in ACCEPTED])
-def test_settings_reach_the_adapter(adapter, dev, settings, expected):
+@pytest.mark.parametrize("settings, expected", list(SETTINGS.values()), ids=list(SETTINGS))
+def test_settings_reach_the_adapter_or_are_refused(adapter, dev, settings, expected):
+    if expected is None:
+        with pytest.raises(ValueError, match="adapter"):
+            Serial(device=dev, **settings)
+        assert not adapter.uart.state.initialized
+        return
     with Serial(device=dev, **settings):
-        assert uart_state(adapter) == expected
+        s = adapter.uart.state
+        assert (s.baud_rate, s.hardware_handshake, s.parity, s.data_size, s.stop_bit) == expected
 
 
-REFUSED = [
-    ("baudrate_not_in_table", dict(baudrate=9601)),
-    ("bytesize_5", dict(bytesize=5)),
-    ("mark_parity", dict(parity="M")),
-    ("one_and_a_half_stop_bits", dict(stopbits=1.5)),
-    ("xonxoff", dict(xonxoff=True)),
-    ("dsrdtr", dict(dsrdtr=True)),
-]
-
-
-@pytest.mark.parametrize("settings", [row[1] for row in REFUSED], ids=[row[0] for row in REFUSED])
-def test_settings_without_adapter_equivalent_refused(adapter, dev, settings):
-    with pytest.raises(ValueError, match="adapter"):
-        Serial(device=dev, **settings)
-    assert not adapter.uart.state.initialized
-
-
-def test_changing_settings_on_an_open_port(adapter, port):
-    port.baudrate = 57600
-    assert adapter.uart.state.baud_rate == int(UartBaudRate.BAUD_57600.value)
-    with pytest.raises(ValueError):
-        port.baudrate = 12345
-
-
-def test_read_returns_at_timeout_with_what_arrived(adapter, port):
-    port.timeout = 0.05
-    assert port.read(4) == b""
-    assert adapter.uart.inject(b"abc")  # one notification
-    port.timeout = 2
-    assert port.read(1) == b"a"  # waits for it
-    port.timeout = 0.05
-    assert port.read(10) == b"bc"  # the timeout ends the wait for more
-
-
-def test_nonblocking_read_and_in_waiting(adapter, port):
-    port.timeout = 0
-    assert port.read(3) == b""
-    assert adapter.uart.inject(b"abcdef")  # one notification
-    port.timeout = 2
-    assert port.read(2) == b"ab"
-    assert port.in_waiting == 4
-    port.reset_input_buffer()
-    assert port.in_waiting == 0
-
-
-def test_readline(adapter, port):
-    assert adapter.uart.inject(b"first line\nsecond")
-    assert port.readline() == b"first line\n"
-    port.timeout = 0.05
-    assert port.readline() == b"second"  # no newline before the timeout
+def test_settings_reads_writes_and_forward_on_an_open_port(adapter, dev):
+    forwarded = []
+    with Serial(device=dev, baudrate=115200, timeout=2, forward=forwarded.append) as port:
+        for timeout in (0, 0.05):  # nothing there: 0 returns at once, else at the timeout
+            port.timeout = timeout
+            assert port.read(4) == b""
+        assert adapter.uart.inject(b"abcdef")  # one notification
+        port.timeout = 2
+        assert port.read(2) == b"ab"  # waits for it
+        assert port.in_waiting == 4
+        port.timeout = 0.05
+        assert port.read(3) == b"cde"
+        assert port.read(10) == b"f"  # the timeout ends the wait for more
+        assert adapter.uart.inject(b"gh")
+        port.timeout = 2
+        assert port.read(1) == b"g"
+        port.reset_input_buffer()
+        assert port.in_waiting == 0
+        assert port.write(b"hello " * 300) == 1800  # more than one request
+        assert adapter.uart.sent == b"hello " * 300
+        # Other notifications go to forward, in order with the received bytes.
+        dev.gpio_configure_pin(GpioPinNumber.PIN_1, 0)
+        dev.gpio_configure_interrupt(GpioPinNumber.PIN_1, GpioTriggerType.RISING_EDGE)
+        adapter.gpio.drive_input(GpioPinNumber.PIN_1, 1)
+        assert adapter.uart.inject(b"x")
+        assert port.read(1) == b"x"
+        assert [type(n).__name__ for n in forwarded] == ["GpioInterruptNotification"]
+        port.baudrate = 57600
+        assert adapter.uart.state.baud_rate == int(UartBaudRate.BAUD_57600.value)
+        with pytest.raises(ValueError):
+            port.baudrate = 12345
 
 
 def test_burst_of_uart_events_loses_nothing(adapter, dev, port):
@@ -131,12 +118,8 @@ def test_burst_of_uart_events_loses_nothing(adapter, dev, port):
 def test_cancel_read_ends_a_waiting_or_the_next_read(port):
     port.timeout = None  # no limit: only the cancel ends these reads
     results = []
-
-    def read_once():
-        results.append(port.read(1))
-
     for cancel_first in (True, False):
-        thread = threading.Thread(target=read_once)
+        thread = threading.Thread(target=lambda: results.append(port.read(1)))
         if cancel_first:
             port.cancel_read()
         thread.start()
@@ -150,56 +133,19 @@ def test_cancel_read_ends_a_waiting_or_the_next_read(port):
     assert results == [b"", b""]
 
 
-def test_write_reaches_the_line(adapter, port):
-    assert port.write(b"hello " * 300) == 1800  # more than one request
-    assert adapter.uart.sent == b"hello " * 300
-
-
-def test_other_notifications_go_to_forward(adapter, dev):
-    seen = []
-    arrived = threading.Event()
-
-    def forward(notification):
-        seen.append(notification)
-        arrived.set()
-
-    with Serial(device=dev, forward=forward, timeout=2) as p:
-        dev.gpio_configure_pin(GpioPinNumber.PIN_1, 0)
-        dev.gpio_configure_interrupt(GpioPinNumber.PIN_1, GpioTriggerType.RISING_EDGE)
-        adapter.gpio.drive_input(GpioPinNumber.PIN_1, 1)
-        assert adapter.uart.inject(b"x")
-        assert p.read(1) == b"x"
-        assert arrived.wait(2)
-    assert type(seen[0]).__name__ == "GpioInterruptNotification"
-
-
 # ------------------------------------------------------------- URLs, miniterm
-def test_url_opens_an_adapter_by_serial_number():
-    with sim.VirtualAdapter(serial="URLTEST1") as adapter:
-        with serial.serial_for_url("vantor://URLTEST1", baudrate=9600, timeout=2) as p:
-            assert adapter.uart.state.baud_rate == int(UartBaudRate.BAUD_9600.value)
-            assert adapter.uart.inject(b"ok")
-            assert p.read(2) == b"ok"
-
-
 def test_url_of_a_virtual_adapter_with_loopback():
     with serial.serial_for_url("vantor://sim?loopback=1", timeout=2) as p:
         p.write(b"ping")
         assert p.read(4) == b"ping"
 
 
-BAD_URLS = [
-    ("unknown_option", "vantor://sim?speed=9"),
-    ("loopback_on_a_real_adapter", "vantor://SN1?loopback=1"),
-    ("path_part", "vantor://SN1/x"),
-    ("no_such_adapter", "vantor://NO-SUCH-SERIAL"),
-]
-
-
-@pytest.mark.parametrize("url", [row[1] for row in BAD_URLS], ids=[row[0] for row in BAD_URLS])
-def test_bad_urls(url):
-    with pytest.raises(serial.SerialException):
-        serial.serial_for_url(url)
+def test_bad_urls():
+    # An unknown option, loopback on a real adapter, a path, no such adapter.
+    for url in ("vantor://sim?speed=9", "vantor://SN1?loopback=1", "vantor://sim/x",
+                "vantor://NO-SUCH-SERIAL"):
+        with pytest.raises(serial.SerialException):
+            serial.serial_for_url(url)
 
 
 def test_miniterm_talks_to_the_virtual_adapter(tmp_path):
@@ -211,10 +157,24 @@ def test_miniterm_talks_to_the_virtual_adapter(tmp_path):
         [sys.executable, "-m", "serial.tools.miniterm", "vantor://sim?loopback=1", "115200"],
         stdin=terminal, stdout=terminal, stderr=terminal, close_fds=True, cwd=tmp_path)
     os.close(terminal)
+
+    def wait_for(expected, timeout=20.0):
+        seen = b""
+        deadline = time.monotonic() + timeout
+        while expected not in seen:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or not select.select([controller], [], [], remaining)[0]:
+                return False
+            try:
+                seen += os.read(controller, 1024)
+            except OSError:
+                return False
+        return True
+
     try:
-        assert _wait_for(controller, b"Quit: Ctrl+]")
+        assert wait_for(b"Quit: Ctrl+]")
         os.write(controller, b"marco")
-        assert _wait_for(controller, b"marco")
+        assert wait_for(b"marco")
         os.write(controller, b"\x1d")  # Ctrl+]
         assert process.wait(timeout=10) == 0
     finally:
@@ -224,19 +184,6 @@ def test_miniterm_talks_to_the_virtual_adapter(tmp_path):
         os.close(controller)
 
 
-def _wait_for(fd, expected, timeout=20.0):
-    seen = b""
-    deadline = time.monotonic() + timeout
-    while expected not in seen:
-        remaining = deadline - time.monotonic()
-        if remaining <= 0 or not select.select([fd], [], [], remaining)[0]:
-            return False
-        try:
-            seen += os.read(fd, 1024)
-        except OSError:
-            return False
-    return True
-
-
 def test_readme_example():
+    # Opens by the serial-number URL, reads a line and writes.
     run_readme_example("### pyserial and miniterm")
