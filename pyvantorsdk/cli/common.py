@@ -9,7 +9,17 @@ import json
 import queue
 import sys
 import time
-from typing import Any, Callable, Dict, Iterable, List, Optional, Sequence, TextIO
+from typing import (
+    Any,
+    Callable,
+    Dict,
+    Iterable,
+    List,
+    NoReturn,
+    Optional,
+    Sequence,
+    TextIO,
+)
 
 from pyvantorsdk import DeviceFacade, I2cBus, Notification, errors
 from pyvantorsdk.errors import VantorError
@@ -23,6 +33,17 @@ EXIT_USAGE = 2
 
 class UsageError(Exception):
     """A command line that parses but makes no sense; nothing was sent."""
+
+
+class CommandParser(argparse.ArgumentParser):
+    """The parser of the command and of every subcommand (the subparsers take
+    the class of their parent).
+
+    A usage error is one line, ``vantor i2c get: error: ...``, the same form
+    as a :class:`UsageError` found after parsing."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(EXIT_USAGE, f"{self.prog}: error: {message}\n")
 
 
 class CommandFailed(Exception):
@@ -112,6 +133,17 @@ def int_arg(what: str, low: int, high: int) -> Callable[[str], int]:
 
     convert.__name__ = what
     return convert
+
+
+def timeout_arg(text: str) -> int:
+    """An argparse type: a request timeout in ms, 1 or more, or -1 for none
+    (0 would fail every request)."""
+    if text.strip() == "-1":
+        return -1
+    try:
+        return int_arg("timeout", 1, (1 << 31) - 1)(text)
+    except argparse.ArgumentTypeError as e:
+        raise argparse.ArgumentTypeError(f"{e}; -1 waits without limit") from None
 
 
 def bus_arg(text: str) -> I2cBus:

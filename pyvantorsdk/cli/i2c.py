@@ -22,7 +22,7 @@ from pyvantorsdk.cli.common import (
     subcommand,
 )
 
-MAX_READ = 1024  # one command-channel transfer
+MAX_TRANSFER = 1024  # the most one command-channel transfer moves, either way
 
 
 def register(commands: Any) -> None:
@@ -517,9 +517,11 @@ def parse_messages(words: Sequence[str], all_addresses: bool) -> List[Message]:
                 raise UsageError(f"{e} in '{desc}'") from None
         if address is None:
             raise UsageError(f"no address given in '{desc}'")
+        if kind == "w" and length > MAX_TRANSFER:
+            raise UsageError(f"write length in '{desc}' out of range (0-{MAX_TRANSFER})")
         if kind == "r":
-            if length == 0 or length > MAX_READ:
-                raise UsageError(f"read length in '{desc}' out of range (1-{MAX_READ})")
+            if length == 0 or length > MAX_TRANSFER:
+                raise UsageError(f"read length in '{desc}' out of range (1-{MAX_TRANSFER})")
             messages.append(Message(True, address, length))
             continue
         data = bytearray()

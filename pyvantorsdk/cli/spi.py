@@ -137,11 +137,12 @@ def register(commands: Any) -> None:
 
 
 def add_range_options(parser: argparse.ArgumentParser, *, length: bool) -> None:
-    parser.add_argument("--offset", default="0", metavar="ADDRESS",
-                        help="flash address to start at (default 0)")
+    parser.add_argument("--offset", type=int_arg("offset", 0, MAX_ADDRESSABLE - 1), default=0,
+                        metavar="ADDRESS", help="flash address to start at (default 0)")
     if length:
-        parser.add_argument("--length", metavar="N", help="bytes (default: to the end)")
-    parser.add_argument("--size", metavar="N",
+        parser.add_argument("--length", type=int_arg("length", 0, MAX_ADDRESSABLE), metavar="N",
+                            help="bytes (default: to the end)")
+    parser.add_argument("--size", type=int_arg("size", 1, 1 << 32), metavar="N",
                         help="the flash's size, when its JEDEC id does not tell")
 
 
@@ -248,10 +249,8 @@ def bulk_payload(dev: DeviceFacade) -> int:
 
 def open_flash(ctx: Context, args: argparse.Namespace) -> Flash:
     setup(ctx.dev, settings_of(args))
-    size = None
-    if getattr(args, "size", None) is not None:
-        size = parse_int(args.size, "size")
-    else:
+    size = args.size
+    if size is None:
         jedec = jedec_id(ctx.dev)
         size = flash_size(jedec)
         if size is None:
@@ -265,11 +264,10 @@ def open_flash(ctx: Context, args: argparse.Namespace) -> Flash:
 def flash_range(
     args: argparse.Namespace, flash: Flash, data_length: Optional[int]
 ) -> Tuple[int, int]:
-    offset = parse_int(args.offset, "offset")
+    offset = args.offset
     if data_length is None:
-        length_text = getattr(args, "length", None)
-        data_length = flash.size - offset if length_text is None else parse_int(length_text, "length")
-    if offset < 0 or data_length < 0 or offset + data_length > flash.size:
+        data_length = flash.size - offset if args.length is None else args.length
+    if offset + data_length > flash.size:
         raise UsageError(
             f"0x{offset:x}+{data_length} lies outside the flash ({flash.size} bytes)"
         )
