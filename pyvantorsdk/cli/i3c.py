@@ -59,6 +59,7 @@ def register(commands: Any) -> None:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     sub = family.add_subparsers(dest="i3c_command", metavar="COMMAND", required=True)
+    # --init and --broadcast may come after the CCC's name and its words.
 
     init = subcommand(
         sub, "init", help="bring the bus up and print the device table",
@@ -93,7 +94,7 @@ def register(commands: Any) -> None:
         examples=["vantor i3c ccc getpid 0x08", "vantor i3c ccc getbcr 0x08 --json",
                   "vantor i3c ccc enec ibi,hj", "vantor i3c ccc setmwl 0x08 128",
                   "vantor i3c ccc setdasa 0x50 0x0a", "vantor i3c ccc rstdaa"],
-        func=run_ccc, prepare=prepare_ccc,
+        func=run_ccc, prepare=prepare_ccc, intermixed=True,
     )
     add_init_option(ccc)
     ccc.add_argument("--broadcast", action="store_true", help="the broadcast form")

@@ -242,7 +242,11 @@ def usage(id: str, *argv: str, says: str):
           says="offset -1 out of range"),
     usage("gpio-get-pin-out-of-range", "gpio", "get", "7", says="invalid pin '7'"),
     usage("gpio-set-bad-level", "gpio", "set", "1=maybe", says="invalid value in '1=maybe'"),
+    usage("gpio-monitor-idle-nan", "gpio", "monitor", "--idle-timeout", "nan", "1",
+          says="seconds nan out of range"),
     usage("uart-send-bad-baud", "uart", "send", "--baud", "12345", "x", says="invalid choice"),
+    usage("uart-monitor-idle-negative", "uart", "monitor", "--idle-timeout", "-1",
+          says="seconds -1 out of range"),
     usage("i3c-init-bcr-too-big", "i3c", "init", "--target", "static=0x50,bcr=0x1ff",
           says="bcr 0x1ff out of range (0-255)"),
     usage("i3c-init-reserved-dynamic", "i3c", "init", "--target", "0x50:0x7e",
@@ -308,9 +312,10 @@ def test_usage_error_is_one_line_exit_2_before_the_adapter_is_opened(cli, monkey
         (["voltage", "get"], lambda d: d["io_mv"] == 3300),
         (["i3c", "table", "--init"], lambda d: [t["pid"] for t in d] == ["0123456789ab", "0123456789ac"]),
         (["i3c", "ccc", "--init", "getmrl", "0x08"], lambda d: d["result"] == [256, 4]),
+        (["i3c", "ccc", "getpid", "--init", "0x08"], lambda d: d["result"] == "0123456789ab"),
     ],
     ids=["info", "detect", "get", "dump", "transfer", "flash-id", "spi-transfer", "gpio-get",
-         "voltage", "i3c-table", "ccc"],
+         "voltage", "i3c-table", "ccc", "ccc-init-after-name"],
 )
 def test_json_output_parses_back(cli, argv, check):
     result = cli(*argv, "--json")
