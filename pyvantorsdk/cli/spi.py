@@ -128,8 +128,10 @@ def register(commands: Any) -> None:
                                 help="skip reading back what was written")
     erase = subcommand(
         actions, "erase", help="erase sectors (the whole flash by default)",
+        description=f"Erase whole {SECTOR_SIZE}-byte sectors: --offset and --length are "
+        f"multiples of {SECTOR_SIZE} (to the end of the flash without --length).",
         examples=["vantor spi flash erase", "vantor spi flash erase --offset 0x10000 --length 4096"],
-        func=run_erase,
+        func=run_erase, prepare=prepare_erase,
     )
     add_bus_options(erase)
     add_range_options(erase, length=True)
@@ -333,13 +335,29 @@ def run_verify(ctx: Context, args: argparse.Namespace) -> None:
     ctx.emit({"offset": offset, "length": len(image), "match": True})
 
 
+def prepare_erase(args: argparse.Namespace) -> None:
+    """Only whole sectors are erased: a range that would take bytes around
+    it along is refused, with the aligned range it would have been."""
+    length = args.length
+    if args.offset % SECTOR_SIZE == 0 and (length is None or length % SECTOR_SIZE == 0):
+        return
+    first = args.offset - args.offset % SECTOR_SIZE
+    end = args.offset + (length if length is not None else SECTOR_SIZE)
+    end = -(-end // SECTOR_SIZE) * SECTOR_SIZE
+    raise UsageError(
+        f"the flash erases whole {SECTOR_SIZE}-byte sectors: 0x{args.offset:x}+{length} would "
+        f"erase 0x{first:06x}-0x{end - 1:06x} (--offset 0x{first:x} --length {end - first})"
+        if length is not None else
+        f"the flash erases whole {SECTOR_SIZE}-byte sectors: --offset 0x{args.offset:x} is "
+        f"not at the start of one (the sector starts at 0x{first:x})"
+    )
+
+
 def erase_sectors(ctx: Context, flash: Flash, offset: int, length: int, quiet: bool) -> None:
-    first = offset - offset % SECTOR_SIZE
-    end = offset + length
-    progress = Progress("erase", end - first, ctx.err, quiet=quiet or ctx.json)
-    for sector in range(first, end, SECTOR_SIZE):
+    progress = Progress("erase", length, ctx.err, quiet=quiet or ctx.json)
+    for sector in range(offset, offset + length, SECTOR_SIZE):
         flash.erase_sector(sector)
-        progress.advance(SECTOR_SIZE)
+        progress.advance(min(SECTOR_SIZE, offset + length - sector))
     progress.finish()
 
 
@@ -347,7 +365,7 @@ def run_erase(ctx: Context, args: argparse.Namespace) -> None:
     flash = open_flash(ctx, args)
     offset, length = flash_range(args, flash, None)
     erase_sectors(ctx, flash, offset, length, args.quiet)
-    ctx.emit({"offset": offset - offset % SECTOR_SIZE, "length": length})
+    ctx.emit({"offset": offset, "length": length})
 
 
 def run_write(ctx: Context, args: argparse.Namespace) -> None:

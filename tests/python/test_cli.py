@@ -240,6 +240,10 @@ def usage(id: str, *argv: str, says: str):
           says="invalid offset 'zz'"),
     usage("flash-write-negative-offset", "spi", "flash", "write", "--offset", "-1", "x.bin",
           says="offset -1 out of range"),
+    usage("flash-erase-unaligned", "spi", "flash", "erase", "--offset", "0x10", "--length", "16",
+          says="4096-byte sectors: 0x10+16 would erase 0x000000-0x000fff"),
+    usage("flash-erase-unaligned-to-end", "spi", "flash", "erase", "--offset", "0x1800",
+          says="4096-byte sectors: --offset 0x1800"),
     usage("gpio-get-pin-out-of-range", "gpio", "get", "7", says="invalid pin '7'"),
     usage("gpio-set-bad-level", "gpio", "set", "1=maybe", says="invalid value in '1=maybe'"),
     usage("gpio-monitor-idle-nan", "gpio", "monitor", "--idle-timeout", "nan", "1",
@@ -369,7 +373,8 @@ def test_flash_verify_names_the_first_difference(flash_cli, tmp_path):
 
 def test_flash_erase_range_and_out_of_range_offset(flash_cli, tmp_path):
     flash_cli.adapter.spi.write_memory(0, 0, b"\x00" * 0x3000)
-    assert flash_cli("spi", "flash", "erase", "--offset", "0x1000", "--length", "1").rc == 0
+    erased = flash_cli("spi", "flash", "erase", "--offset", "0x1000", "--length", "4096", "--json")
+    assert json.loads(erased.out) == {"offset": 0x1000, "length": 0x1000}
     memory = flash_cli.adapter.spi.memory(0)
     assert memory[0x0FFF] == 0 and memory[0x1000:0x2000] == b"\xff" * 0x1000 and memory[0x2000] == 0
     source = tmp_path / "x.bin"
