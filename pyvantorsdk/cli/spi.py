@@ -5,9 +5,13 @@ flashes (JEDEC id, read, write, erase, verify)."""
 from __future__ import annotations
 
 import argparse
+import shlex
+import signal
+import threading
 import time
 from dataclasses import dataclass
-from typing import Any, Callable, Optional, Tuple
+from types import FrameType
+from typing import Any, Callable, List, Optional, Tuple
 
 from pyvantorsdk import (
     DeviceFacade,
@@ -121,6 +125,9 @@ def register(commands: Any) -> None:
                             json_output=True)
         add_bus_options(action)
         add_range_options(action, length=name == "read")
+        if name != "read":
+            action.add_argument("--skip", type=int_arg("skip", 0, MAX_ADDRESSABLE), default=0,
+                                metavar="N", help="leave out the first N bytes of FILE")
         action.add_argument("file", metavar="FILE")
         action.add_argument("--quiet", action="store_true", help="no progress on stderr")
         if name == "write":
@@ -328,7 +335,7 @@ def verify(ctx: Context, flash: Flash, offset: int, image: bytes, quiet: bool) -
 
 
 def run_verify(ctx: Context, args: argparse.Namespace) -> None:
-    image = read_file(args.file)
+    image = image_of(args)
     flash = open_flash(ctx, args)
     offset, _length = flash_range(args, flash, len(image))
     verify(ctx, flash, offset, image, args.quiet)
@@ -368,30 +375,119 @@ def run_erase(ctx: Context, args: argparse.Namespace) -> None:
     ctx.emit({"offset": offset, "length": length})
 
 
-def run_write(ctx: Context, args: argparse.Namespace) -> None:
+def image_of(args: argparse.Namespace) -> bytes:
+    """FILE without its first --skip bytes."""
     image = read_file(args.file)
+    if args.skip > len(image):
+        raise UsageError(f"--skip {args.skip} is beyond the end of {args.file} ({len(image)} bytes)")
+    return image[args.skip :]
+
+
+class InterruptAtBoundary:
+    """Holds Ctrl-C back until ``boundary()``: a sector erased but not yet
+    programmed again would lose the bytes it shared with the image.
+
+    Signals reach the main thread only; run on another thread the command
+    is interrupted wherever KeyboardInterrupt finds it."""
+
+    def __init__(self) -> None:
+        self.pending = False
+        self.previous: Any = None
+        self.installed = False
+
+    def __enter__(self) -> "InterruptAtBoundary":
+        if threading.current_thread() is threading.main_thread():
+            self.previous = signal.signal(signal.SIGINT, self._hold)
+            self.installed = True
+        return self
+
+    def _hold(self, _signum: int, _frame: Optional[FrameType]) -> None:
+        self.pending = True
+
+    def boundary(self) -> None:
+        if self.pending:
+            self.pending = False
+            raise KeyboardInterrupt
+
+    def __exit__(self, kind: Optional[type], *_exc: Any) -> None:
+        if self.installed:
+            previous = self.previous if self.previous is not None else signal.default_int_handler
+            signal.signal(signal.SIGINT, previous)
+        if kind is None:
+            self.boundary()
+
+
+def resume_command(args: argparse.Namespace, offset: int, skip: int, action: str) -> str:
+    """The command line that does the rest of an interrupted write (or its
+    verification), with the adapter and bus options of this one."""
+    words: List[str] = ["vantor"]
+    if args.device:
+        words += ["--device", args.device]
+    elif args.serial:
+        words += ["--serial", args.serial]
+    words += ["spi", "flash", action]
+    defaults = SpiSettings()
+    for option, value, default in (("--cs", args.cs, defaults.chip_select),
+                                   ("--mode", args.mode, defaults.mode),
+                                   ("--frequency", args.frequency, defaults.frequency),
+                                   ("--size", args.size, None)):
+        if value != default:
+            words += [option, str(value)]
+    flags = (("--lsb-first", args.lsb_first), ("--cs-active-high", args.cs_active_high),
+             ("--no-verify", action == "write" and args.no_verify), ("--quiet", args.quiet))
+    words += [flag for flag, on in flags if on]
+    words += ["--offset", f"0x{offset:x}"] + (["--skip", str(skip)] if skip else [])
+    return " ".join(shlex.quote(word) for word in words + [args.file])
+
+
+def program_sectors(flash: Flash, first: int, content: bytes, progress: Progress,
+                    guard: InterruptAtBoundary, done: List[int]) -> None:
+    """Erase and program ``content`` from the sector boundary ``first``,
+    sector by sector; ``done[0]`` follows the end of the sectors finished."""
+    for sector in range(first, first + len(content), SECTOR_SIZE):
+        guard.boundary()
+        flash.erase_sector(sector)
+        data = content[sector - first : sector - first + SECTOR_SIZE]
+        for at in range(0, len(data), PAGE_SIZE):
+            page = data[at : at + PAGE_SIZE]
+            # An erased page is already all ones.
+            if page.strip(b"\xff"):
+                flash.program_page(sector + at, page)
+        done[0] = sector + len(data)
+        progress.advance(len(data))
+
+
+def run_write(ctx: Context, args: argparse.Namespace) -> None:
+    image = image_of(args)
     flash = open_flash(ctx, args)
     offset, length = flash_range(args, flash, len(image))
     # Sectors are erased whole: what shares a sector with the image but lies
-    # outside it is read first and written back.
+    # outside it is read first and written back with it.
     first = offset - offset % SECTOR_SIZE
     end = -(-(offset + length) // SECTOR_SIZE) * SECTOR_SIZE
     end = min(end, flash.size)
-    before = flash.read(first, offset - first) if offset > first else b""
-    after_start = offset + length
-    after = flash.read(after_start, end - after_start) if end > after_start else b""
-    content = before + image + after
-    erase_sectors(ctx, flash, first, end - first, args.quiet)
-    progress = Progress("write", len(content), ctx.err, quiet=args.quiet or ctx.json)
-    at = first
-    while at < end:
-        page = content[at - first : at - first + PAGE_SIZE - at % PAGE_SIZE]
-        # An erased page is already all ones.
-        if page.strip(b"\xff"):
-            flash.program_page(at, page)
-        at += len(page)
-        progress.advance(len(page))
-    progress.finish()
-    if not args.no_verify:
-        verify(ctx, flash, first, content, args.quiet)
+    done = [first]
+    try:
+        before = flash.read(first, offset - first) if offset > first else b""
+        after_start = offset + length
+        after = flash.read(after_start, end - after_start) if end > after_start else b""
+        content = before + image + after
+        progress = Progress("write", len(content), ctx.err, quiet=args.quiet or ctx.json)
+        with InterruptAtBoundary() as guard:
+            program_sectors(flash, first, content, progress, guard, done)
+        progress.finish()
+        if not args.no_verify:
+            verify(ctx, flash, first, content, args.quiet)
+    except KeyboardInterrupt:
+        written = min(max(done[0], offset), offset + length)
+        skip = args.skip + written - offset
+        if written == offset + length:
+            ctx.note(f"{args.operation}: interrupted: 0x{offset:06x}-0x{written - 1:06x} written, not verified; "
+                     f"to verify: {resume_command(args, offset, args.skip, 'verify')}")
+        else:
+            wrote = (f"0x{offset:06x}-0x{written - 1:06x} written ({written - offset} of "
+                     f"{length} bytes)" if written > offset else "nothing written")
+            ctx.note(f"{args.operation}: interrupted: {wrote}; to go on: "
+                     f"{resume_command(args, written, skip, 'write')}")
+        raise
     ctx.emit({"offset": offset, "length": length, "verified": not args.no_verify})

@@ -6,7 +6,9 @@ from __future__ import annotations
 
 import io
 import json
+import os
 import shutil
+import signal
 import subprocess
 import threading
 from dataclasses import dataclass
@@ -17,6 +19,7 @@ import pyvantorsdk
 from helpers import DEFAULT_GRID, wait_until
 from pyvantorsdk import I3cTargetResetDefByte, I3cTransferDirection, sim
 from pyvantorsdk.cli import main as cli_main
+from pyvantorsdk.cli import spi
 from pyvantorsdk.cli.i2c import detect_grid
 
 BUS_A = 0
@@ -240,6 +243,8 @@ def usage(id: str, *argv: str, says: str):
           says="invalid offset 'zz'"),
     usage("flash-write-negative-offset", "spi", "flash", "write", "--offset", "-1", "x.bin",
           says="offset -1 out of range"),
+    usage("flash-verify-bad-skip", "spi", "flash", "verify", "--skip", "x", "x.bin",
+          says="invalid skip 'x'"),
     usage("flash-erase-unaligned", "spi", "flash", "erase", "--offset", "0x10", "--length", "16",
           says="4096-byte sectors: 0x10+16 would erase 0x000000-0x000fff"),
     usage("flash-erase-unaligned-to-end", "spi", "flash", "erase", "--offset", "0x1800",
@@ -361,6 +366,33 @@ def test_flash_write_keeps_the_rest_of_a_partly_written_sector(flash_cli, tmp_pa
     assert memory[0x1100:0x1105] == b"PATCH"
     assert memory[0x1000:0x1100] == bytes(range(256))
     assert memory[0x1105:0x2000] == (bytes(range(256)) * 16)[0x105:]
+
+
+def test_flash_write_stopped_by_ctrl_c_says_how_to_go_on_and_keeps_the_neighbours(
+    flash_cli, tmp_path, monkeypatch
+):
+    neighbours = bytes(range(256)) * 16 * 4
+    flash_cli.adapter.spi.write_memory(0, 0, neighbours)
+    image = bytes((i * 13) & 0xFF for i in range(3 * 4096))
+    source = tmp_path / "image.bin"
+    source.write_bytes(image)
+    program_page = spi.Flash.program_page
+
+    def ctrl_c_at_the_first_page(self, address, data):
+        monkeypatch.setattr(spi.Flash, "program_page", program_page)
+        os.kill(os.getpid(), signal.SIGINT)
+        program_page(self, address, data)
+
+    monkeypatch.setattr(spi.Flash, "program_page", ctrl_c_at_the_first_page)
+    stopped = flash_cli("spi", "flash", "write", "--offset", "0x100", str(source))
+    assert stopped.rc == 130
+    # The sector under way is finished: its bytes before the image are back.
+    resume = f"--offset 0x1000 --skip 3840 {source}"
+    assert stopped.err == "spi flash write: interrupted: 0x000100-0x000fff written (3840 of 12288 " \
+        f"bytes); to go on: vantor --device {flash_cli.adapter.path} spi flash write {resume}\n"
+    assert flash_cli("spi", "flash", "write", *resume.split()).rc == 0
+    expected = neighbours[:0x100] + image + neighbours[0x3100:]
+    assert flash_cli.adapter.spi.memory(0)[: len(expected)] == expected
 
 
 def test_flash_verify_names_the_first_difference(flash_cli, tmp_path):
