@@ -104,7 +104,8 @@ def register(commands: Any) -> None:
     common_options(dump)
     dump.add_argument("-a", action="store_true", dest="all_addresses",
                       help="allow addresses 0x00-0x07 and 0x78-0x7f")
-    dump.add_argument("-r", dest="range", metavar="FIRST-LAST", help="only these registers")
+    dump.add_argument("-r", dest="range", metavar="FIRST-LAST",
+                      help="only the registers FIRST to LAST, both included")
     dump.add_argument("bus", type=bus_arg, metavar="I2CBUS")
     dump.add_argument("chip", metavar="ADDRESS")
     dump.add_argument("mode", nargs="?", metavar="MODE")

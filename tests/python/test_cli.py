@@ -112,6 +112,9 @@ def test_dump_range_blanks_the_cells_outside(cli):
     assert lines[1] == "00: " + "   " * 4 + row0 + "   " + "    " + memory[4:16].decode()
     assert lines[2] == "10: 45 50 52 " + "   " * 13 + "   " + "EPR" + " " * 13
     assert len(lines) == 3
+    # LAST at the start of a row: that row shows LAST alone.
+    lines = cli("i2c", "dump", "-y", "-r", "0x00-0x10", "A", "0x50").out.splitlines()
+    assert lines[2:] == ["10: 45 " + "   " * 15 + "   " + "E" + " " * 15]
 
 
 def test_dump_word_mode_reads_little_endian_words(cli):
