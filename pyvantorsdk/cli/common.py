@@ -163,7 +163,7 @@ def seconds_arg(text: str) -> float:
     except ValueError:
         raise argparse.ArgumentTypeError(f"invalid number of seconds '{text}'") from None
     if not math.isfinite(value) or value < 0:
-        raise argparse.ArgumentTypeError(f"seconds {text} out of range (0 or more)")
+        raise argparse.ArgumentTypeError(f"seconds {text} out of range (a finite number, 0 or more)")
     return value
 
 

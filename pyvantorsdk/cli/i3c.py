@@ -501,7 +501,7 @@ def prepare_transfer(args: argparse.Namespace) -> None:
         args.payload = parse_hex_bytes(args.data)
         size = len(args.payload)
     if not 1 <= size <= high:
-        raise UsageError(f"a {args.mode} transfer is 1 to {high} bytes, not {size}")
+        raise UsageError(f"{args.mode} transfers are 1 to {high} bytes, not {size}")
 
 
 def use_bulk(dev: DeviceFacade, size: int) -> bool:

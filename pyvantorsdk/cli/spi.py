@@ -122,7 +122,7 @@ def register(commands: Any) -> None:
          ["vantor spi flash verify image.bin"]),
     ):
         action = subcommand(actions, name, help=help_text, examples=examples, func=func,
-                            json_output=True)
+                            json_output=True, prepare=None if name == "read" else load_image)
         add_bus_options(action)
         add_range_options(action, length=name == "read")
         if name != "read":
@@ -335,7 +335,7 @@ def verify(ctx: Context, flash: Flash, offset: int, image: bytes, quiet: bool) -
 
 
 def run_verify(ctx: Context, args: argparse.Namespace) -> None:
-    image = image_of(args)
+    image = args.image
     flash = open_flash(ctx, args)
     offset, _length = flash_range(args, flash, len(image))
     verify(ctx, flash, offset, image, args.quiet)
@@ -375,12 +375,12 @@ def run_erase(ctx: Context, args: argparse.Namespace) -> None:
     ctx.emit({"offset": offset, "length": length})
 
 
-def image_of(args: argparse.Namespace) -> bytes:
-    """FILE without its first --skip bytes."""
+def load_image(args: argparse.Namespace) -> None:
+    """FILE without its first --skip bytes, read before the adapter is opened."""
     image = read_file(args.file)
     if args.skip > len(image):
         raise UsageError(f"--skip {args.skip} is beyond the end of {args.file} ({len(image)} bytes)")
-    return image[args.skip :]
+    args.image = image[args.skip :]
 
 
 class InterruptAtBoundary:
@@ -458,7 +458,7 @@ def program_sectors(flash: Flash, first: int, content: bytes, progress: Progress
 
 
 def run_write(ctx: Context, args: argparse.Namespace) -> None:
-    image = image_of(args)
+    image = args.image
     flash = open_flash(ctx, args)
     offset, length = flash_range(args, flash, len(image))
     # Sectors are erased whole: what shares a sector with the image but lies
