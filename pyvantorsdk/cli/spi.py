@@ -387,16 +387,18 @@ class InterruptAtBoundary:
     """Holds Ctrl-C back until ``boundary()``: a sector erased but not yet
     programmed again would lose the bytes it shared with the image.
 
-    Signals reach the main thread only; run on another thread the command
-    is interrupted wherever KeyboardInterrupt finds it."""
+    Only a SIGINT that would raise KeyboardInterrupt is held back: one that
+    is ignored, or handled by the program embedding the command, is left as
+    it is; and signals reach the main thread only."""
 
     def __init__(self) -> None:
         self.pending = False
-        self.previous: Any = None
+        self.previous: Any = signal.default_int_handler
         self.installed = False
 
     def __enter__(self) -> "InterruptAtBoundary":
-        if threading.current_thread() is threading.main_thread():
+        if (threading.current_thread() is threading.main_thread()
+                and signal.getsignal(signal.SIGINT) is signal.default_int_handler):
             self.previous = signal.signal(signal.SIGINT, self._hold)
             self.installed = True
         return self
@@ -411,8 +413,7 @@ class InterruptAtBoundary:
 
     def __exit__(self, kind: Optional[type], *_exc: Any) -> None:
         if self.installed:
-            previous = self.previous if self.previous is not None else signal.default_int_handler
-            signal.signal(signal.SIGINT, previous)
+            signal.signal(signal.SIGINT, self.previous)
         if kind is None:
             self.boundary()
 

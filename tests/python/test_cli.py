@@ -374,8 +374,12 @@ def test_flash_write_keeps_the_rest_of_a_partly_written_sector(flash_cli, tmp_pa
 
 
 def test_flash_write_stopped_by_ctrl_c_says_how_to_go_on_and_keeps_the_neighbours(
-    flash_cli, tmp_path, monkeypatch
+    flash_cli, tmp_path, monkeypatch, request
 ):
+    # Ctrl-C raises KeyboardInterrupt here even where the test runner was
+    # started with SIGINT ignored.
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    request.addfinalizer(lambda: signal.signal(signal.SIGINT, previous))
     neighbours = bytes(range(256)) * 16 * 4
     flash_cli.adapter.spi.write_memory(0, 0, neighbours)
     image = bytes((i * 13) & 0xFF for i in range(3 * 4096))
