@@ -6,10 +6,22 @@ from __future__ import annotations
 
 import argparse
 import json
+import math
 import queue
 import sys
 import time
-from typing import Any, Callable, Dict, Iterable, List, Optional, Sequence, TextIO
+from typing import (
+    Any,
+    Callable,
+    Dict,
+    Iterable,
+    List,
+    NoReturn,
+    Optional,
+    Sequence,
+    TextIO,
+    Tuple,
+)
 
 from pyvantorsdk import DeviceFacade, I2cBus, Notification, errors
 from pyvantorsdk.errors import VantorError
@@ -23,6 +35,35 @@ EXIT_USAGE = 2
 
 class UsageError(Exception):
     """A command line that parses but makes no sense; nothing was sent."""
+
+
+class CommandParser(argparse.ArgumentParser):
+    """The parser of the command and of every subcommand (the subparsers take
+    the class of their parent).
+
+    A usage error is one line, ``vantor i2c get: error: ...``, the same form
+    as a :class:`UsageError` found after parsing. A parser with
+    ``intermixed`` set takes its options between its positional arguments
+    too, where a ``*`` positional would otherwise end the positionals at
+    the first option."""
+
+    intermixed = False
+    _intermixing = False
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(EXIT_USAGE, f"{self.prog}: error: {message}\n")
+
+    def parse_known_args(  # type: ignore[override]
+        self, args: Optional[Sequence[str]] = None, namespace: Optional[argparse.Namespace] = None
+    ) -> Tuple[argparse.Namespace, List[str]]:
+        if not self.intermixed or self._intermixing:
+            return super().parse_known_args(args, namespace)
+        # The intermixed parse runs two plain parses on this parser.
+        self._intermixing = True
+        try:
+            return self.parse_known_intermixed_args(args, namespace)
+        finally:
+            self._intermixing = False
 
 
 class CommandFailed(Exception):
@@ -112,6 +153,29 @@ def int_arg(what: str, low: int, high: int) -> Callable[[str], int]:
 
     convert.__name__ = what
     return convert
+
+
+def seconds_arg(text: str) -> float:
+    """An argparse type: a duration in seconds, finite and not negative (NaN
+    would never compare as elapsed)."""
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid number of seconds '{text}'") from None
+    if not math.isfinite(value) or value < 0:
+        raise argparse.ArgumentTypeError(f"seconds {text} out of range (a finite number, 0 or more)")
+    return value
+
+
+def timeout_arg(text: str) -> int:
+    """An argparse type: a request timeout in ms, 1 or more, or -1 for none
+    (0 would fail every request)."""
+    if text.strip() == "-1":
+        return -1
+    try:
+        return int_arg("timeout", 1, (1 << 31) - 1)(text)
+    except argparse.ArgumentTypeError as e:
+        raise argparse.ArgumentTypeError(f"{e}; -1 waits without limit") from None
 
 
 def bus_arg(text: str) -> I2cBus:
@@ -283,7 +347,7 @@ def add_stream_options(parser: argparse.ArgumentParser, noun: str) -> None:
         help=f"exit after N {noun}",
     )
     parser.add_argument(
-        "--idle-timeout", type=float, metavar="SECONDS",
+        "--idle-timeout", type=seconds_arg, metavar="SECONDS",
         help=f"exit when no {noun[:-1] if noun.endswith('s') else noun} came for this long",
     )
 
@@ -324,11 +388,14 @@ def subcommand(
     device: bool = True,
     prepare: Optional[Callable[[argparse.Namespace], None]] = None,
     description: Optional[str] = None,
+    intermixed: bool = False,
 ) -> argparse.ArgumentParser:
     """A subcommand with its examples in the help epilog.
 
     ``prepare`` checks and converts the arguments before the adapter is
-    opened, so that a malformed command line sends nothing."""
+    opened, so that a malformed command line sends nothing. ``intermixed``
+    lets its options come between its positional arguments (see
+    :class:`CommandParser`)."""
     epilog = "examples:\n" + "\n".join(f"  {line}" for line in examples)
     parser: argparse.ArgumentParser = subparsers.add_parser(
         name,
@@ -337,6 +404,8 @@ def subcommand(
         epilog=epilog,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
+    if isinstance(parser, CommandParser):
+        parser.intermixed = intermixed
     # "vantor i2c get" -> "i2c get", the operation named in error lines.
     operation = parser.prog.split(" ", 1)[-1]
     parser.set_defaults(func=func, needs_device=device, prepare=prepare, operation=operation)

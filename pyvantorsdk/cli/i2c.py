@@ -22,7 +22,7 @@ from pyvantorsdk.cli.common import (
     subcommand,
 )
 
-MAX_READ = 1024  # one command-channel transfer
+MAX_TRANSFER = 1024  # the most one command-channel transfer moves, either way
 
 
 def register(commands: Any) -> None:
@@ -104,7 +104,8 @@ def register(commands: Any) -> None:
     common_options(dump)
     dump.add_argument("-a", action="store_true", dest="all_addresses",
                       help="allow addresses 0x00-0x07 and 0x78-0x7f")
-    dump.add_argument("-r", dest="range", metavar="FIRST-LAST", help="only these registers")
+    dump.add_argument("-r", dest="range", metavar="FIRST-LAST",
+                      help="only the registers FIRST to LAST, both included")
     dump.add_argument("bus", type=bus_arg, metavar="I2CBUS")
     dump.add_argument("chip", metavar="ADDRESS")
     dump.add_argument("mode", nargs="?", metavar="MODE")
@@ -517,9 +518,11 @@ def parse_messages(words: Sequence[str], all_addresses: bool) -> List[Message]:
                 raise UsageError(f"{e} in '{desc}'") from None
         if address is None:
             raise UsageError(f"no address given in '{desc}'")
+        if kind == "w" and length > MAX_TRANSFER:
+            raise UsageError(f"write length in '{desc}' out of range (0-{MAX_TRANSFER})")
         if kind == "r":
-            if length == 0 or length > MAX_READ:
-                raise UsageError(f"read length in '{desc}' out of range (1-{MAX_READ})")
+            if length == 0 or length > MAX_TRANSFER:
+                raise UsageError(f"read length in '{desc}' out of range (1-{MAX_TRANSFER})")
             messages.append(Message(True, address, length))
             continue
         data = bytearray()

@@ -35,9 +35,17 @@ from pyvantorsdk.cli.common import (
 )
 
 MAX_TRANSFER = 1024  # larger transfers go over the bulk interface
+MAX_BULK_TRANSFER = 32767  # the most one SDR or legacy I2C bulk transfer moves
+MAX_REGISTER_BYTES = 4
+MAX_CCC_EXTRA = 254  # the CCC length byte counts the one fixed byte as well
+BROADCAST_ADDRESS = 0x7E
 I3C_BULK_GROUP = 6
 TARGET_KEYS = ("static_address", "dynamic_address", "pid", "bcr", "dcr", "mwl", "mrl",
                "max_ibi_payload_length", "configuration")
+# The largest value of each numeric field of a target record (the addresses
+# are checked on their own).
+TARGET_FIELD_MAX = {"bcr": 0xFF, "dcr": 0xFF, "mwl": 0xFFFF, "mrl": 0xFFFF,
+                    "max_ibi_payload_length": 0xFF, "configuration": 0xFF}
 KEY_ALIASES = {"static": "static_address", "sa": "static_address", "dynamic": "dynamic_address",
                "da": "dynamic_address", "ibi": "max_ibi_payload_length"}
 
@@ -51,6 +59,7 @@ def register(commands: Any) -> None:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     sub = family.add_subparsers(dest="i3c_command", metavar="COMMAND", required=True)
+    # --init and --broadcast may come after the CCC's name and its words.
 
     init = subcommand(
         sub, "init", help="bring the bus up and print the device table",
@@ -85,7 +94,7 @@ def register(commands: Any) -> None:
         examples=["vantor i3c ccc getpid 0x08", "vantor i3c ccc getbcr 0x08 --json",
                   "vantor i3c ccc enec ibi,hj", "vantor i3c ccc setmwl 0x08 128",
                   "vantor i3c ccc setdasa 0x50 0x0a", "vantor i3c ccc rstdaa"],
-        func=run_ccc, prepare=prepare_ccc,
+        func=run_ccc, prepare=prepare_ccc, intermixed=True,
     )
     add_init_option(ccc)
     ccc.add_argument("--broadcast", action="store_true", help="the broadcast form")
@@ -178,8 +187,8 @@ def parse_target(text: str) -> Dict[str, Any]:
     if "=" not in text:
         static, _colon, dynamic = text.partition(":")
         target["static_address"] = address_value(static, "static address")
-        target["dynamic_address"] = address_value(dynamic, "dynamic address") if dynamic \
-            else target["static_address"]
+        # Without a DYNAMIC the target keeps its static address as dynamic one.
+        target["dynamic_address"] = dynamic_address_value(dynamic or static, "dynamic address")
         return target
     for item in text.split(","):
         key, equals, value = item.partition("=")
@@ -191,15 +200,48 @@ def parse_target(text: str) -> Dict[str, Any]:
             if not 0 <= number < 1 << 48:
                 raise UsageError(f"pid {value} is not 48 bits")
             target["pid"] = number.to_bytes(6, "big")
+        elif key == "static_address":
+            target[key] = address_value(value, "static address")
+        elif key == "dynamic_address":
+            # 0: none wanted (the static address, else one ENTDAA assigns).
+            number = parse_int(value, "dynamic address")
+            target[key] = number and dynamic_address_value(value, "dynamic address")
         else:
-            target[key] = parse_int(value, key)
+            target[key] = bounded_value(value, key, TARGET_FIELD_MAX[key])
+    # Without a dynamic address the target is given its static one.
+    wanted = target["dynamic_address"] or target["static_address"]
+    if wanted and not valid_dynamic_address(wanted):
+        raise UsageError(f"static address 0x{wanted:02x} cannot be a dynamic address; "
+                         "give dynamic=ADDRESS")
     return target
+
+
+def bounded_value(text: str, what: str, high: int) -> int:
+    value = parse_int(text, what)
+    if not 0 <= value <= high:
+        raise UsageError(f"{what} {text} out of range (0-{high})")
+    return value
 
 
 def address_value(text: str, what: str = "address") -> int:
     value = parse_int(text, what)
     if not 0 <= value <= 0x7F:
         raise UsageError(f"{what} {text} out of range (0x00-0x7f)")
+    return value
+
+
+def valid_dynamic_address(address: int) -> bool:
+    """0x08-0x7d, except the addresses one bit away from the broadcast
+    address 0x7e (a corrupted broadcast would reach them)."""
+    difference = address ^ BROADCAST_ADDRESS
+    return 0x08 <= address <= 0x7D and difference & (difference - 1) != 0
+
+
+def dynamic_address_value(text: str, what: str = "new address") -> int:
+    value = address_value(text, what)
+    if not valid_dynamic_address(value):
+        raise UsageError(f"{what} {text} is not a valid dynamic address (0x08-0x7d, "
+                         "not 0x3e, 0x5e, 0x6e, 0x76, 0x7a, 0x7c)")
     return value
 
 
@@ -278,7 +320,7 @@ def events_value(text: str) -> int:
         if part in ("ibi", "cr", "hj"):
             total |= int(I3cEvent[part.upper()])
         else:
-            total |= parse_int(part, "events")
+            total |= bounded_value(part, "events", 0xFF)
     return total
 
 
@@ -316,8 +358,18 @@ class Form:
         return len(self.args) - self.optional <= count <= len(self.args)
 
 
-INT: Parser = lambda t: parse_int(t, "value")  # noqa: E731
-HEX: Parser = lambda t: parse_hex_bytes([t])  # noqa: E731
+U8: Parser = lambda t: bounded_value(t, "value", 0xFF)  # noqa: E731
+U16: Parser = lambda t: bounded_value(t, "value", 0xFFFF)  # noqa: E731
+
+
+def extra_bytes(text: str) -> bytes:
+    data = parse_hex_bytes([text])
+    if len(data) > MAX_CCC_EXTRA:
+        raise UsageError(f"at most {MAX_CCC_EXTRA} extra bytes, {len(data)} given")
+    return data
+
+
+HEX: Parser = extra_bytes
 
 
 @dataclass
@@ -330,13 +382,13 @@ CCCS: Dict[str, Ccc] = {
     "rstdaa": Ccc(broadcast=Form("i3c_ccc_rstdaa")),
     "entdaa": Ccc(broadcast=Form("i3c_ccc_entdaa")),
     "setaasa": Ccc(broadcast=Form("i3c_ccc_setaasa", (address_value,), rest=True)),
-    "setdasa": Ccc(direct=Form("i3c_ccc_setdasa", (address_value,))),
-    "setnewda": Ccc(direct=Form("i3c_ccc_setnewda", (address_value,))),
+    "setdasa": Ccc(direct=Form("i3c_ccc_setdasa", (dynamic_address_value,))),
+    "setnewda": Ccc(direct=Form("i3c_ccc_setnewda", (dynamic_address_value,))),
     "getpid": Ccc(direct=Form("i3c_ccc_getpid")),
     "getbcr": Ccc(direct=Form("i3c_ccc_getbcr")),
     "getdcr": Ccc(direct=Form("i3c_ccc_getdcr")),
-    "getstatus": Ccc(direct=Form("i3c_ccc_getstatus", (INT,), optional=1)),
-    "getcaps": Ccc(direct=Form("i3c_ccc_getcaps", (INT,), optional=1)),
+    "getstatus": Ccc(direct=Form("i3c_ccc_getstatus", (U8,), optional=1)),
+    "getcaps": Ccc(direct=Form("i3c_ccc_getcaps", (U8,), optional=1)),
     "getmxds": Ccc(direct=Form("i3c_ccc_getmxds")),
     "getxtime": Ccc(direct=Form("i3c_ccc_getxtime")),
     "getmwl": Ccc(direct=Form("i3c_ccc_getmwl")),
@@ -345,18 +397,18 @@ CCCS: Dict[str, Ccc] = {
                   broadcast=Form("i3c_ccc_rstact_broadcast", (def_byte_value,))),
     "rstgrpa": Ccc(direct=Form("i3c_ccc_rstgrpa_direct"),
                    broadcast=Form("i3c_ccc_rstgrpa_broadcast")),
-    "setgrpa": Ccc(direct=Form("i3c_ccc_setgrpa_direct", (address_value,))),
+    "setgrpa": Ccc(direct=Form("i3c_ccc_setgrpa_direct", (dynamic_address_value,))),
     "enec": Ccc(direct=Form("i3c_ccc_enec_direct", (events_value,)),
                 broadcast=Form("i3c_ccc_enec_broadcast", (events_value,))),
     "disec": Ccc(direct=Form("i3c_ccc_disec_direct", (events_value,)),
                  broadcast=Form("i3c_ccc_disec_broadcast", (events_value,))),
-    "setmwl": Ccc(direct=Form("i3c_ccc_setmwl_direct", (INT,)),
-                  broadcast=Form("i3c_ccc_setmwl_broadcast", (INT,))),
-    "setmrl": Ccc(direct=Form("i3c_ccc_setmrl_direct", (INT, INT), 1),
-                  broadcast=Form("i3c_ccc_setmrl_broadcast", (INT, INT), 1)),
-    "setxtime": Ccc(direct=Form("i3c_ccc_setxtime_direct", (INT, HEX), 1),
-                    broadcast=Form("i3c_ccc_setxtime_broadcast", (INT, HEX), 1)),
-    "setbuscon": Ccc(broadcast=Form("i3c_ccc_setbuscon_broadcast", (INT, HEX), 1)),
+    "setmwl": Ccc(direct=Form("i3c_ccc_setmwl_direct", (U16,)),
+                  broadcast=Form("i3c_ccc_setmwl_broadcast", (U16,))),
+    "setmrl": Ccc(direct=Form("i3c_ccc_setmrl_direct", (U16, U8), 1),
+                  broadcast=Form("i3c_ccc_setmrl_broadcast", (U16, U8), 1)),
+    "setxtime": Ccc(direct=Form("i3c_ccc_setxtime_direct", (U8, HEX), 1),
+                    broadcast=Form("i3c_ccc_setxtime_broadcast", (U8, HEX), 1)),
+    "setbuscon": Ccc(broadcast=Form("i3c_ccc_setbuscon_broadcast", (U8, HEX), 1)),
 }
 for _n in range(4):
     CCCS[f"entas{_n}"] = Ccc(direct=Form(f"i3c_ccc_entas{_n}_direct"),
@@ -427,6 +479,9 @@ def run_ccc(ctx: Context, args: argparse.Namespace) -> None:
 def prepare_transfer(args: argparse.Namespace) -> None:
     args.target = address_value(args.address)
     args.register_bytes = parse_hex_bytes([args.register]) if args.register else b""
+    if len(args.register_bytes) > MAX_REGISTER_BYTES:
+        raise UsageError(f"--register is at most {MAX_REGISTER_BYTES} bytes, "
+                         f"{len(args.register_bytes)} given")
     if args.mode == "hdr-ddr":
         if args.hdr_command is None:
             raise UsageError("HDR-DDR transfers need --command")
@@ -437,12 +492,16 @@ def prepare_transfer(args: argparse.Namespace) -> None:
             raise UsageError("the command code is one byte")
     elif args.hdr_command is not None:
         raise UsageError("--command goes with --mode hdr-ddr")
+    # HDR-DDR goes over HID only (its bulk form stops at the HID size).
+    high = MAX_TRANSFER if args.mode == "hdr-ddr" else MAX_BULK_TRANSFER
     if hasattr(args, "length"):
         args.count = parse_int(args.length, "length")
-        if args.count < 1:
-            raise UsageError("the length is at least 1")
+        size = args.count
     else:
         args.payload = parse_hex_bytes(args.data)
+        size = len(args.payload)
+    if not 1 <= size <= high:
+        raise UsageError(f"{args.mode} transfers are 1 to {high} bytes, not {size}")
 
 
 def use_bulk(dev: DeviceFacade, size: int) -> bool:

@@ -20,9 +20,11 @@ from pyvantorsdk.cli.common import (
     EXIT_OK,
     EXIT_USAGE,
     CommandFailed,
+    CommandParser,
     Context,
     UsageError,
     status_line,
+    timeout_arg,
 )
 from pyvantorsdk.errors import VantorError
 
@@ -40,7 +42,7 @@ DEFAULT_TIMEOUT_MS = 2000
 @functools.cache
 def build_parser() -> argparse.ArgumentParser:
     """The command line's grammar; built once, as parsing leaves it unchanged."""
-    parser = argparse.ArgumentParser(
+    parser = CommandParser(
         prog=PROG,
         description="Drive an I2C/SPI/UART/GPIO/I3C host adapter from the shell.",
         epilog=(
@@ -67,8 +69,9 @@ def build_parser() -> argparse.ArgumentParser:
         "an SPI flash on CS0, two I3C targets, UART TX wired to RX)",
     )
     parser.add_argument(
-        "--timeout", type=int, default=DEFAULT_TIMEOUT_MS, metavar="MS",
-        help="how long one request waits for the adapter (default %(default)s ms)",
+        "--timeout", type=timeout_arg, default=DEFAULT_TIMEOUT_MS, metavar="MS",
+        help="how long one request waits for the adapter (default %(default)s ms; "
+        "-1: no limit)",
     )
     parser.add_argument(
         "--trace", metavar="FILE",

@@ -5,9 +5,13 @@ flashes (JEDEC id, read, write, erase, verify)."""
 from __future__ import annotations
 
 import argparse
+import shlex
+import signal
+import threading
 import time
 from dataclasses import dataclass
-from typing import Any, Callable, Optional, Tuple
+from types import FrameType
+from typing import Any, Callable, List, Optional, Tuple
 
 from pyvantorsdk import (
     DeviceFacade,
@@ -118,9 +122,12 @@ def register(commands: Any) -> None:
          ["vantor spi flash verify image.bin"]),
     ):
         action = subcommand(actions, name, help=help_text, examples=examples, func=func,
-                            json_output=True)
+                            json_output=True, prepare=None if name == "read" else load_image)
         add_bus_options(action)
         add_range_options(action, length=name == "read")
+        if name != "read":
+            action.add_argument("--skip", type=int_arg("skip", 0, MAX_ADDRESSABLE), default=0,
+                                metavar="N", help="leave out the first N bytes of FILE")
         action.add_argument("file", metavar="FILE")
         action.add_argument("--quiet", action="store_true", help="no progress on stderr")
         if name == "write":
@@ -128,8 +135,10 @@ def register(commands: Any) -> None:
                                 help="skip reading back what was written")
     erase = subcommand(
         actions, "erase", help="erase sectors (the whole flash by default)",
+        description=f"Erase whole {SECTOR_SIZE}-byte sectors: --offset and --length are "
+        f"multiples of {SECTOR_SIZE} (to the end of the flash without --length).",
         examples=["vantor spi flash erase", "vantor spi flash erase --offset 0x10000 --length 4096"],
-        func=run_erase,
+        func=run_erase, prepare=prepare_erase,
     )
     add_bus_options(erase)
     add_range_options(erase, length=True)
@@ -137,11 +146,12 @@ def register(commands: Any) -> None:
 
 
 def add_range_options(parser: argparse.ArgumentParser, *, length: bool) -> None:
-    parser.add_argument("--offset", default="0", metavar="ADDRESS",
-                        help="flash address to start at (default 0)")
+    parser.add_argument("--offset", type=int_arg("offset", 0, MAX_ADDRESSABLE - 1), default=0,
+                        metavar="ADDRESS", help="flash address to start at (default 0)")
     if length:
-        parser.add_argument("--length", metavar="N", help="bytes (default: to the end)")
-    parser.add_argument("--size", metavar="N",
+        parser.add_argument("--length", type=int_arg("length", 0, MAX_ADDRESSABLE), metavar="N",
+                            help="bytes (default: to the end)")
+    parser.add_argument("--size", type=int_arg("size", 1, 1 << 32), metavar="N",
                         help="the flash's size, when its JEDEC id does not tell")
 
 
@@ -248,10 +258,8 @@ def bulk_payload(dev: DeviceFacade) -> int:
 
 def open_flash(ctx: Context, args: argparse.Namespace) -> Flash:
     setup(ctx.dev, settings_of(args))
-    size = None
-    if getattr(args, "size", None) is not None:
-        size = parse_int(args.size, "size")
-    else:
+    size = args.size
+    if size is None:
         jedec = jedec_id(ctx.dev)
         size = flash_size(jedec)
         if size is None:
@@ -265,11 +273,10 @@ def open_flash(ctx: Context, args: argparse.Namespace) -> Flash:
 def flash_range(
     args: argparse.Namespace, flash: Flash, data_length: Optional[int]
 ) -> Tuple[int, int]:
-    offset = parse_int(args.offset, "offset")
+    offset = args.offset
     if data_length is None:
-        length_text = getattr(args, "length", None)
-        data_length = flash.size - offset if length_text is None else parse_int(length_text, "length")
-    if offset < 0 or data_length < 0 or offset + data_length > flash.size:
+        data_length = flash.size - offset if args.length is None else args.length
+    if offset + data_length > flash.size:
         raise UsageError(
             f"0x{offset:x}+{data_length} lies outside the flash ({flash.size} bytes)"
         )
@@ -328,20 +335,36 @@ def verify(ctx: Context, flash: Flash, offset: int, image: bytes, quiet: bool) -
 
 
 def run_verify(ctx: Context, args: argparse.Namespace) -> None:
-    image = read_file(args.file)
+    image = args.image
     flash = open_flash(ctx, args)
     offset, _length = flash_range(args, flash, len(image))
     verify(ctx, flash, offset, image, args.quiet)
     ctx.emit({"offset": offset, "length": len(image), "match": True})
 
 
+def prepare_erase(args: argparse.Namespace) -> None:
+    """Only whole sectors are erased: a range that would take bytes around
+    it along is refused, with the aligned range it would have been."""
+    length = args.length
+    if args.offset % SECTOR_SIZE == 0 and (length is None or length % SECTOR_SIZE == 0):
+        return
+    first = args.offset - args.offset % SECTOR_SIZE
+    end = args.offset + (length if length is not None else SECTOR_SIZE)
+    end = -(-end // SECTOR_SIZE) * SECTOR_SIZE
+    raise UsageError(
+        f"the flash erases whole {SECTOR_SIZE}-byte sectors: 0x{args.offset:x}+{length} would "
+        f"erase 0x{first:06x}-0x{end - 1:06x} (--offset 0x{first:x} --length {end - first})"
+        if length is not None else
+        f"the flash erases whole {SECTOR_SIZE}-byte sectors: --offset 0x{args.offset:x} is "
+        f"not at the start of one (the sector starts at 0x{first:x})"
+    )
+
+
 def erase_sectors(ctx: Context, flash: Flash, offset: int, length: int, quiet: bool) -> None:
-    first = offset - offset % SECTOR_SIZE
-    end = offset + length
-    progress = Progress("erase", end - first, ctx.err, quiet=quiet or ctx.json)
-    for sector in range(first, end, SECTOR_SIZE):
+    progress = Progress("erase", length, ctx.err, quiet=quiet or ctx.json)
+    for sector in range(offset, offset + length, SECTOR_SIZE):
         flash.erase_sector(sector)
-        progress.advance(SECTOR_SIZE)
+        progress.advance(min(SECTOR_SIZE, offset + length - sector))
     progress.finish()
 
 
@@ -349,33 +372,123 @@ def run_erase(ctx: Context, args: argparse.Namespace) -> None:
     flash = open_flash(ctx, args)
     offset, length = flash_range(args, flash, None)
     erase_sectors(ctx, flash, offset, length, args.quiet)
-    ctx.emit({"offset": offset - offset % SECTOR_SIZE, "length": length})
+    ctx.emit({"offset": offset, "length": length})
+
+
+def load_image(args: argparse.Namespace) -> None:
+    """FILE without its first --skip bytes, read before the adapter is opened."""
+    image = read_file(args.file)
+    if args.skip > len(image):
+        raise UsageError(f"--skip {args.skip} is beyond the end of {args.file} ({len(image)} bytes)")
+    args.image = image[args.skip :]
+
+
+class InterruptAtBoundary:
+    """Holds Ctrl-C back until ``boundary()``: a sector erased but not yet
+    programmed again would lose the bytes it shared with the image.
+
+    Only a SIGINT that would raise KeyboardInterrupt is held back: one that
+    is ignored, or handled by the program embedding the command, is left as
+    it is; and signals reach the main thread only."""
+
+    def __init__(self) -> None:
+        self.pending = False
+        self.previous: Any = signal.default_int_handler
+        self.installed = False
+
+    def __enter__(self) -> "InterruptAtBoundary":
+        if (threading.current_thread() is threading.main_thread()
+                and signal.getsignal(signal.SIGINT) is signal.default_int_handler):
+            self.previous = signal.signal(signal.SIGINT, self._hold)
+            self.installed = True
+        return self
+
+    def _hold(self, _signum: int, _frame: Optional[FrameType]) -> None:
+        self.pending = True
+
+    def boundary(self) -> None:
+        if self.pending:
+            self.pending = False
+            raise KeyboardInterrupt
+
+    def __exit__(self, kind: Optional[type], *_exc: Any) -> None:
+        if self.installed:
+            signal.signal(signal.SIGINT, self.previous)
+        if kind is None:
+            self.boundary()
+
+
+def resume_command(args: argparse.Namespace, offset: int, skip: int, action: str) -> str:
+    """The command line that does the rest of an interrupted write (or its
+    verification), with the adapter and bus options of this one."""
+    words: List[str] = ["vantor"]
+    if args.device:
+        words += ["--device", args.device]
+    elif args.serial:
+        words += ["--serial", args.serial]
+    words += ["spi", "flash", action]
+    defaults = SpiSettings()
+    for option, value, default in (("--cs", args.cs, defaults.chip_select),
+                                   ("--mode", args.mode, defaults.mode),
+                                   ("--frequency", args.frequency, defaults.frequency),
+                                   ("--size", args.size, None)):
+        if value != default:
+            words += [option, str(value)]
+    flags = (("--lsb-first", args.lsb_first), ("--cs-active-high", args.cs_active_high),
+             ("--no-verify", action == "write" and args.no_verify), ("--quiet", args.quiet))
+    words += [flag for flag, on in flags if on]
+    words += ["--offset", f"0x{offset:x}"] + (["--skip", str(skip)] if skip else [])
+    return " ".join(shlex.quote(word) for word in words + [args.file])
+
+
+def program_sectors(flash: Flash, first: int, content: bytes, progress: Progress,
+                    guard: InterruptAtBoundary, done: List[int]) -> None:
+    """Erase and program ``content`` from the sector boundary ``first``,
+    sector by sector; ``done[0]`` follows the end of the sectors finished."""
+    for sector in range(first, first + len(content), SECTOR_SIZE):
+        guard.boundary()
+        flash.erase_sector(sector)
+        data = content[sector - first : sector - first + SECTOR_SIZE]
+        for at in range(0, len(data), PAGE_SIZE):
+            page = data[at : at + PAGE_SIZE]
+            # An erased page is already all ones.
+            if page.strip(b"\xff"):
+                flash.program_page(sector + at, page)
+        done[0] = sector + len(data)
+        progress.advance(len(data))
 
 
 def run_write(ctx: Context, args: argparse.Namespace) -> None:
-    image = read_file(args.file)
+    image = args.image
     flash = open_flash(ctx, args)
     offset, length = flash_range(args, flash, len(image))
     # Sectors are erased whole: what shares a sector with the image but lies
-    # outside it is read first and written back.
+    # outside it is read first and written back with it.
     first = offset - offset % SECTOR_SIZE
     end = -(-(offset + length) // SECTOR_SIZE) * SECTOR_SIZE
     end = min(end, flash.size)
-    before = flash.read(first, offset - first) if offset > first else b""
-    after_start = offset + length
-    after = flash.read(after_start, end - after_start) if end > after_start else b""
-    content = before + image + after
-    erase_sectors(ctx, flash, first, end - first, args.quiet)
-    progress = Progress("write", len(content), ctx.err, quiet=args.quiet or ctx.json)
-    at = first
-    while at < end:
-        page = content[at - first : at - first + PAGE_SIZE - at % PAGE_SIZE]
-        # An erased page is already all ones.
-        if page.strip(b"\xff"):
-            flash.program_page(at, page)
-        at += len(page)
-        progress.advance(len(page))
-    progress.finish()
-    if not args.no_verify:
-        verify(ctx, flash, first, content, args.quiet)
+    done = [first]
+    try:
+        before = flash.read(first, offset - first) if offset > first else b""
+        after_start = offset + length
+        after = flash.read(after_start, end - after_start) if end > after_start else b""
+        content = before + image + after
+        progress = Progress("write", len(content), ctx.err, quiet=args.quiet or ctx.json)
+        with InterruptAtBoundary() as guard:
+            program_sectors(flash, first, content, progress, guard, done)
+        progress.finish()
+        if not args.no_verify:
+            verify(ctx, flash, first, content, args.quiet)
+    except KeyboardInterrupt:
+        written = min(max(done[0], offset), offset + length)
+        skip = args.skip + written - offset
+        if written == offset + length:
+            ctx.note(f"{args.operation}: interrupted: 0x{offset:06x}-0x{written - 1:06x} written, not verified; "
+                     f"to verify: {resume_command(args, offset, args.skip, 'verify')}")
+        else:
+            wrote = (f"0x{offset:06x}-0x{written - 1:06x} written ({written - offset} of "
+                     f"{length} bytes)" if written > offset else "nothing written")
+            ctx.note(f"{args.operation}: interrupted: {wrote}; to go on: "
+                     f"{resume_command(args, written, skip, 'write')}")
+        raise
     ctx.emit({"offset": offset, "length": length, "verified": not args.no_verify})

@@ -13,6 +13,7 @@ import pyvantorsdk
 from pyvantorsdk import I2cBus, I2cPullUp, errors
 from pyvantorsdk.cli.common import (
     Context,
+    UsageError,
     init_or_reconfigure,
     int_arg,
     subcommand,
@@ -58,7 +59,7 @@ def register_tail(commands: Any) -> None:
         rails, "set", help="set a rail's voltage, or hand it to an external supply",
         examples=["vantor voltage set 3300", "vantor voltage set --persist 1800",
                   "vantor voltage set --rail i3c 1200", "vantor voltage set --external"],
-        func=voltage_set, json_output=False,
+        func=voltage_set, json_output=False, prepare=prepare_voltage_set,
     )
     setter.add_argument("millivolts", nargs="?", type=int_arg("voltage", 0, 65535),
                         help="the voltage in mV")
@@ -218,12 +219,15 @@ def voltage_get(ctx: Context, args: argparse.Namespace) -> None:
     )
 
 
-def voltage_set(ctx: Context, args: argparse.Namespace) -> None:
-    from pyvantorsdk.cli.common import UsageError
-
-    dev = ctx.dev
+def prepare_voltage_set(args: argparse.Namespace) -> None:
     if args.external == (args.millivolts is not None):
         raise UsageError("give either a voltage in mV or --external")
+    if args.rail == "i3c" and args.persist and not args.external:
+        raise UsageError("the I3C voltage cannot be persisted")
+
+
+def voltage_set(ctx: Context, args: argparse.Namespace) -> None:
+    dev = ctx.dev
     if args.rail == "io":
         if args.external:
             dev.i2c_use_external_voltage(args.persist)
@@ -232,8 +236,6 @@ def voltage_set(ctx: Context, args: argparse.Namespace) -> None:
     elif args.external:
         dev.i3c_use_external_voltage(args.persist)
     else:
-        if args.persist:
-            raise UsageError("the I3C voltage cannot be persisted")
         dev.i3c_set_bus_voltage(args.millivolts)
 
 

@@ -61,7 +61,7 @@ def register(commands: Any) -> None:
         examples=["vantor target i2c --address 0x50 image.bin",
                   "vantor target i2c --bus B --address 0x57 --model eeprom --layout 16 big.bin",
                   "vantor target i2c --address 0x50 -n 4 --json --save after.bin image.bin"],
-        func=run_i2c,
+        func=run_i2c, prepare=prepare_i2c,
     )
     i2c.add_argument("--bus", type=bus_arg, default="A", help="A (default) or B")
     i2c.add_argument("--address", type=int_arg("address", 0, 0x3FF), required=True)
@@ -88,7 +88,7 @@ def register(commands: Any) -> None:
         sub, "i3c", help="emulate an I3C target with a 1024-byte memory",
         examples=["vantor target i3c --static-address 0x30 image.bin",
                   "vantor target i3c --pid 0x0123456789ab --dcr 0xc5 --layout 2"],
-        func=run_i3c,
+        func=run_i3c, prepare=prepare_i3c,
     )
     i3c.add_argument("--static-address", type=int_arg("static address", 0, 0x7F), default=0x30)
     i3c.add_argument("--pid", default="0x0000_0000_0001", help="48-bit provisioned id")
@@ -140,11 +140,14 @@ def follow(ctx: Context, args: argparse.Namespace, stream: EventStream,
         ctx.emit_event({"timestamp": float(when), **fields}, text)
 
 
+def prepare_i2c(args: argparse.Namespace) -> None:
+    if args.address > 0x7F and not args.ten_bit:
+        raise UsageError("addresses above 0x7f need --ten-bit")
+
+
 def run_i2c(ctx: Context, args: argparse.Namespace) -> None:
     dev = ctx.dev
     image = read_image(args.image)
-    if args.address > 0x7F and not args.ten_bit:
-        raise UsageError("addresses above 0x7f need --ten-bit")
     values = (
         args.bus, args.address,
         I2cTargetAddressMode.BIT_10 if args.ten_bit else I2cTargetAddressMode.BIT_7,
@@ -203,12 +206,16 @@ def run_spi(ctx: Context, args: argparse.Namespace) -> None:
             save(dev.spi_target_read_memory, sizes[-1], args.save)
 
 
+def prepare_i3c(args: argparse.Namespace) -> None:
+    args.pid_value = parse_int(args.pid, "pid")
+    if not 0 <= args.pid_value < 1 << 48:
+        raise UsageError(f"pid {args.pid} is not 48 bits")
+
+
 def run_i3c(ctx: Context, args: argparse.Namespace) -> None:
     dev = ctx.dev
     image = read_image(args.image)
-    pid = parse_int(args.pid, "pid")
-    if not 0 <= pid < 1 << 48:
-        raise UsageError(f"pid {args.pid} is not 48 bits")
+    pid = args.pid_value
     layout = {1: I3cTargetMemoryLayout.MEMORY_1_BYTE_X_1024_REGS,
               2: I3cTargetMemoryLayout.MEMORY_2_BYTES_X_512_REGS,
               4: I3cTargetMemoryLayout.MEMORY_4_BYTES_X_256_REGS}[args.layout]

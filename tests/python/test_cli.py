@@ -6,7 +6,9 @@ from __future__ import annotations
 
 import io
 import json
+import os
 import shutil
+import signal
 import subprocess
 import threading
 from dataclasses import dataclass
@@ -17,6 +19,7 @@ import pyvantorsdk
 from helpers import DEFAULT_GRID, wait_until
 from pyvantorsdk import I3cTargetResetDefByte, I3cTransferDirection, sim
 from pyvantorsdk.cli import main as cli_main
+from pyvantorsdk.cli import spi
 from pyvantorsdk.cli.i2c import detect_grid
 
 BUS_A = 0
@@ -109,6 +112,9 @@ def test_dump_range_blanks_the_cells_outside(cli):
     assert lines[1] == "00: " + "   " * 4 + row0 + "   " + "    " + memory[4:16].decode()
     assert lines[2] == "10: 45 50 52 " + "   " * 13 + "   " + "EPR" + " " * 13
     assert len(lines) == 3
+    # LAST at the start of a row: that row shows LAST alone.
+    lines = cli("i2c", "dump", "-y", "-r", "0x00-0x10", "A", "0x50").out.splitlines()
+    assert lines[2:] == ["10: 45 " + "   " * 15 + "   " + "E" + " " * 15]
 
 
 def test_dump_word_mode_reads_little_endian_words(cli):
@@ -213,27 +219,95 @@ def test_malformed_transfer_is_a_usage_error_and_sends_nothing(cli, messages, me
 
 
 # ------------------------------------------------------------------- usage
-@pytest.mark.parametrize(
-    "argv",
-    [
-        ["i2c", "detect", "-y", "C"],
-        ["i2c", "get", "-y", "A", "0x50", "0x00", "x"],
-        ["i2c", "get", "-y", "A", "0x50", "0x00", "b", "4"],
-        ["i2c", "set", "-y", "A", "0x50", "0x00", "1", "2", "b"],
-        ["i2c", "dump", "-y", "-r", "0x10-0x01", "A", "0x50"],
-        ["gpio", "get", "7"],
-        ["gpio", "set", "1=maybe"],
-        ["spi", "transfer", "9g"],
-        ["i3c", "ccc", "getpid"],
-        ["i3c", "ccc", "nosuch"],
-    ],
-    ids=["bad-bus", "bad-mode", "length-without-i", "two-values-byte-mode",
-         "reversed-range", "pin-out-of-range", "bad-level", "bad-hex", "ccc-missing-address",
-         "unknown-ccc"],
-)
-def test_usage_errors_exit_2(cli, argv):
+def usage(id: str, *argv: str, says: str):
+    return pytest.param(list(argv), says, id=id)
+
+
+# One or more malformed lines for every subcommand; ``says`` is part of the
+# one error line.
+@pytest.mark.parametrize("argv, says", [
+    usage("list-extra-word", "list", "extra", says="unrecognized arguments: extra"),
+    usage("timeout-negative", "--timeout", "-5", "info", says="timeout -5 out of range"),
+    usage("timeout-zero", "--timeout", "0", "info", says="timeout 0 out of range"),
+    usage("demo-unknown-option", "demo", "--fast", says="unrecognized arguments: --fast"),
+    usage("detect-bad-bus", "i2c", "detect", "-y", "C", says="invalid bus 'C'"),
+    usage("detect-address-too-big", "i2c", "detect", "-y", "A", "0x80", says="out of range"),
+    usage("get-bad-mode", "i2c", "get", "-y", "A", "0x50", "0x00", "x", says="invalid mode"),
+    usage("get-length-without-i", "i2c", "get", "-y", "A", "0x50", "0", "b", "4", says="LENGTH"),
+    usage("set-two-values-byte-mode", "i2c", "set", "-y", "A", "0x50", "0x00", "1", "2", "b",
+          says="mode b takes one VALUE"),
+    usage("dump-reversed-range", "i2c", "dump", "-y", "-r", "0x10-0x01", "A", "0x50",
+          says="FIRST is above LAST"),
+    usage("transfer-write-too-long", "i2c", "transfer", "-y", "A", "w2000@0x50", "0x00+",
+          says="write length in 'w2000@0x50' out of range (0-1024)"),
+    usage("spi-transfer-bad-hex", "spi", "transfer", "9g", says="invalid hex bytes '9g'"),
+    usage("flash-id-bad-cs", "spi", "flash", "id", "--cs", "4", says="chip select 4 out of range"),
+    usage("flash-read-bad-offset", "spi", "flash", "read", "--offset", "zz", "x.bin",
+          says="invalid offset 'zz'"),
+    usage("flash-write-negative-offset", "spi", "flash", "write", "--offset", "-1", "x.bin",
+          says="offset -1 out of range"),
+    usage("flash-verify-bad-skip", "spi", "flash", "verify", "--skip", "x", "x.bin",
+          says="invalid skip 'x'"),
+    usage("flash-write-skip-past-the-file", "spi", "flash", "write", "--skip", "3", os.devnull,
+          says="--skip 3 is beyond the end of"),
+    usage("flash-erase-unaligned", "spi", "flash", "erase", "--offset", "0x10", "--length", "16",
+          says="4096-byte sectors: 0x10+16 would erase 0x000000-0x000fff"),
+    usage("flash-erase-unaligned-to-end", "spi", "flash", "erase", "--offset", "0x1800",
+          says="4096-byte sectors: --offset 0x1800"),
+    usage("gpio-get-pin-out-of-range", "gpio", "get", "7", says="invalid pin '7'"),
+    usage("gpio-set-bad-level", "gpio", "set", "1=maybe", says="invalid value in '1=maybe'"),
+    usage("gpio-monitor-idle-nan", "gpio", "monitor", "--idle-timeout", "nan", "1",
+          says="seconds nan out of range"),
+    usage("uart-send-bad-baud", "uart", "send", "--baud", "12345", "x", says="invalid choice"),
+    usage("uart-monitor-idle-negative", "uart", "monitor", "--idle-timeout", "-1",
+          says="seconds -1 out of range"),
+    usage("i3c-init-bcr-too-big", "i3c", "init", "--target", "static=0x50,bcr=0x1ff",
+          says="bcr 0x1ff out of range (0-255)"),
+    usage("i3c-init-reserved-dynamic", "i3c", "init", "--target", "0x50:0x7e",
+          says="dynamic address 0x7e is not a valid dynamic address"),
+    usage("i3c-init-static-not-dynamic", "i3c", "init", "--target", "static=0x3e",
+          says="static address 0x3e cannot be a dynamic address"),
+    usage("i3c-table-bad-drive", "i3c", "table", "--drive", "turbo", says="invalid choice 'turbo'"),
+    usage("ccc-missing-address", "i3c", "ccc", "getpid", says="wrong arguments for getpid"),
+    usage("ccc-unknown", "i3c", "ccc", "nosuch", says="unknown CCC 'nosuch'"),
+    usage("ccc-setmwl-too-big", "i3c", "ccc", "setmwl", "0x08", "70000",
+          says="value 70000 out of range (0-65535)"),
+    usage("ccc-getstatus-def-byte-too-big", "i3c", "ccc", "getstatus", "0x08", "300",
+          says="value 300 out of range (0-255)"),
+    usage("ccc-setxtime-byte-too-big", "i3c", "ccc", "setxtime", "0x08", "300",
+          says="value 300 out of range (0-255)"),
+    usage("ccc-enec-events-too-big", "i3c", "ccc", "enec", "0x08", "0x1ff",
+          says="events 0x1ff out of range (0-255)"),
+    usage("ccc-setnewda-reserved", "i3c", "ccc", "setnewda", "0x08", "0x3e",
+          says="new address 0x3e is not a valid dynamic address"),
+    usage("i3c-read-too-long", "i3c", "read", "0x08", "70000",
+          says="sdr transfers are 1 to 32767 bytes, not 70000"),
+    usage("i3c-read-hdr-too-long", "i3c", "read", "--mode", "hdr-ddr", "--command", "0x80",
+          "0x08", "1026", says="hdr-ddr transfers are 1 to 1024 bytes"),
+    usage("i3c-write-register-too-long", "i3c", "write", "0x08", "--register", "0011223344",
+          "00", says="--register is at most 4 bytes, 5 given"),
+    usage("i3c-ibi-zero-events", "i3c", "ibi", "-n", "0", says="count 0 out of range"),
+    usage("target-i2c-10-bit-address", "target", "i2c", "--address", "0x100",
+          says="addresses above 0x7f need --ten-bit"),
+    usage("target-spi-bad-cs", "target", "spi", "--cs", "4", says="chip select 4 out of range"),
+    usage("target-i3c-pid-too-big", "target", "i3c", "--pid", "0x1000000000000",
+          says="is not 48 bits"),
+    usage("voltage-get-extra-word", "voltage", "get", "1800", says="unrecognized arguments"),
+    usage("voltage-set-nothing", "voltage", "set", says="give either a voltage in mV or --external"),
+    usage("voltage-set-i3c-persist", "voltage", "set", "--rail", "i3c", "--persist", "1200",
+          says="cannot be persisted"),
+    usage("udev-rules-extra-word", "udev-rules", "x", says="unrecognized arguments: x"),
+    usage("completion-unknown-shell", "completion", "zsh", says="invalid choice: 'zsh'"),
+])
+def test_usage_error_is_one_line_exit_2_before_the_adapter_is_opened(cli, monkeypatch, argv, says):
+    def must_not_open(*_args):
+        raise AssertionError("the adapter was opened for a malformed command line")
+
+    monkeypatch.setattr(cli_main, "open_device", must_not_open)
     cli.adapter.clear()
-    assert cli(*argv).rc == 2
+    result = cli(*argv)
+    assert (result.rc, result.err.count("\n")) == (2, 1), result.err
+    assert result.err.startswith("vantor") and says in result.err
     assert cli.adapter.requests == []
 
 
@@ -252,9 +326,10 @@ def test_usage_errors_exit_2(cli, argv):
         (["voltage", "get"], lambda d: d["io_mv"] == 3300),
         (["i3c", "table", "--init"], lambda d: [t["pid"] for t in d] == ["0123456789ab", "0123456789ac"]),
         (["i3c", "ccc", "--init", "getmrl", "0x08"], lambda d: d["result"] == [256, 4]),
+        (["i3c", "ccc", "getpid", "--init", "0x08"], lambda d: d["result"] == "0123456789ab"),
     ],
     ids=["info", "detect", "get", "dump", "transfer", "flash-id", "spi-transfer", "gpio-get",
-         "voltage", "i3c-table", "ccc"],
+         "voltage", "i3c-table", "ccc", "ccc-init-after-name"],
 )
 def test_json_output_parses_back(cli, argv, check):
     result = cli(*argv, "--json")
@@ -298,6 +373,37 @@ def test_flash_write_keeps_the_rest_of_a_partly_written_sector(flash_cli, tmp_pa
     assert memory[0x1105:0x2000] == (bytes(range(256)) * 16)[0x105:]
 
 
+def test_flash_write_stopped_by_ctrl_c_says_how_to_go_on_and_keeps_the_neighbours(
+    flash_cli, tmp_path, monkeypatch, request
+):
+    # Ctrl-C raises KeyboardInterrupt here even where the test runner was
+    # started with SIGINT ignored.
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    request.addfinalizer(lambda: signal.signal(signal.SIGINT, previous))
+    neighbours = bytes(range(256)) * 16 * 4
+    flash_cli.adapter.spi.write_memory(0, 0, neighbours)
+    image = bytes((i * 13) & 0xFF for i in range(3 * 4096))
+    source = tmp_path / "image.bin"
+    source.write_bytes(image)
+    program_page = spi.Flash.program_page
+
+    def ctrl_c_at_the_first_page(self, address, data):
+        monkeypatch.setattr(spi.Flash, "program_page", program_page)
+        os.kill(os.getpid(), signal.SIGINT)
+        program_page(self, address, data)
+
+    monkeypatch.setattr(spi.Flash, "program_page", ctrl_c_at_the_first_page)
+    stopped = flash_cli("spi", "flash", "write", "--offset", "0x100", str(source))
+    assert stopped.rc == 130
+    # The sector under way is finished: its bytes before the image are back.
+    resume = f"--offset 0x1000 --skip 3840 {source}"
+    assert stopped.err == "spi flash write: interrupted: 0x000100-0x000fff written (3840 of 12288 " \
+        f"bytes); to go on: vantor --device {flash_cli.adapter.path} spi flash write {resume}\n"
+    assert flash_cli("spi", "flash", "write", *resume.split()).rc == 0
+    expected = neighbours[:0x100] + image + neighbours[0x3100:]
+    assert flash_cli.adapter.spi.memory(0)[: len(expected)] == expected
+
+
 def test_flash_verify_names_the_first_difference(flash_cli, tmp_path):
     source = tmp_path / "image.bin"
     source.write_bytes(b"\xff" * 0x2345 + b"\x00")
@@ -308,7 +414,8 @@ def test_flash_verify_names_the_first_difference(flash_cli, tmp_path):
 
 def test_flash_erase_range_and_out_of_range_offset(flash_cli, tmp_path):
     flash_cli.adapter.spi.write_memory(0, 0, b"\x00" * 0x3000)
-    assert flash_cli("spi", "flash", "erase", "--offset", "0x1000", "--length", "1").rc == 0
+    erased = flash_cli("spi", "flash", "erase", "--offset", "0x1000", "--length", "4096", "--json")
+    assert json.loads(erased.out) == {"offset": 0x1000, "length": 0x1000}
     memory = flash_cli.adapter.spi.memory(0)
     assert memory[0x0FFF] == 0 and memory[0x1000:0x2000] == b"\xff" * 0x1000 and memory[0x2000] == 0
     source = tmp_path / "x.bin"
