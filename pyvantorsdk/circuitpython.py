@@ -68,15 +68,17 @@ _ERRNO = {
 }
 
 
+# `start` and `end` count the buffer's items (two bytes each in an
+# array("H"), for one), as in CircuitPython; the bus carries their bytes.
 def _as_bytes(buffer: ReadableBuffer, start: int, end: int) -> bytes:
-    return bytes(memoryview(buffer).cast("B")[start:end])
+    return memoryview(buffer)[start:end].tobytes()
 
 
 def _window(buffer: WriteableBuffer, start: int, end: int) -> memoryview:
-    view = memoryview(buffer).cast("B")
+    view = memoryview(buffer)
     if view.readonly:
         raise TypeError("the buffer to read into must be writable")
-    return view[start:end]
+    return view[start:end].cast("B")
 
 
 class _Lockable:

@@ -6,6 +6,7 @@ CircuitPython driver over the virtual adapter."""
 from __future__ import annotations
 
 import errno
+from array import array
 
 import adafruit_24lc32
 import pytest
@@ -48,9 +49,19 @@ SLICES = [
      None),
     ("readfrom_into_slice", lambda b, buf: b.readfrom_into(DEVICE, buf, start=2, end=5), [read(3)],
      b"\xee\xee\x00\x01\x02\xee\xee\xee"),
+    # start and end count items, not bytes, in buffers of wider items.
+    ("writeto_slices_wide_items",
+     lambda b, buf: b.writeto(DEVICE, array("H", [0, 0x4241, 0x4443]), start=1, end=3),
+     [write(array("H", [0x4241, 0x4443]).tobytes())], None),
+    ("readfrom_into_fills_wide_items",
+     lambda b, buf: b.readfrom_into(DEVICE, memoryview(buf).cast("H"), start=1, end=3), [read(4)],
+     b"\xee\xee\x00\x01\x02\x03\xee\xee"),
     ("short_write_then_read_one_transfer",
      lambda b, buf: b.writeto_then_readfrom(DEVICE, OUT, buf, out_start=0, out_end=1, in_start=6),
      [read(2, subaddress=OUT[:1])], b"\xee" * 6 + b"\x10\x11"),
+    ("four_byte_write_then_read_one_transfer",
+     lambda b, buf: b.writeto_then_readfrom(DEVICE, OUT, buf, out_end=4, in_end=2),
+     [read(2, subaddress=OUT[:4])], None),
     # The register map takes the first byte written (0x11) as its pointer,
     # which runs on past the four data bytes.
     ("long_write_then_read_without_stop",
@@ -144,7 +155,9 @@ def test_spi_write_readinto_reads_the_flash_id(adapter, spi):
 def test_spi_slices_and_write_value(adapter, spi):
     spi.write(b"\x01\x02\x03\x04", start=1, end=3)
     spi.readinto(bytearray(4), start=1, end=3, write_value=0x9F)
-    assert spi_sent(adapter) == [b"\x02\x03", b"\x9f\x9f"]
+    words = array("H", [1, 0x0302, 0x0504])
+    spi.write(words, start=1, end=3)  # in items
+    assert spi_sent(adapter) == [b"\x02\x03", b"\x9f\x9f", words[1:].tobytes()]
 
 
 def test_spi_configure_reaches_the_controller(adapter, spi):
