@@ -60,6 +60,8 @@ _TO_END = sys.maxsize
 # The largest transfer the command channel carries; longer ones go over the
 # vendor bulk interface when the adapter has it.
 _MAX_COMMAND_TRANSFER = 1024
+# Clock frequencies travel as unsigned 32-bit hertz.
+_MAX_FREQUENCY = 0xFFFF_FFFF
 
 _ERRNO = {
     StatusCode.FW_I2C_NACK_ADDRESS: errno.ENODEV,
@@ -79,6 +81,11 @@ def _window(buffer: WriteableBuffer, start: int, end: int) -> memoryview:
     if view.readonly:
         raise TypeError("the buffer to read into must be writable")
     return view[start:end].cast("B")
+
+
+def _check_frequency(name: str, hertz: int) -> None:
+    if not 0 < hertz <= _MAX_FREQUENCY:
+        raise ValueError(f"{name} {hertz} outside 1..{_MAX_FREQUENCY} Hz")
 
 
 class _Lockable:
@@ -126,6 +133,7 @@ class I2C(_Lockable):
         pull_up: I2cPullUp = I2cPullUp.KOHM_4_7,
     ) -> None:
         super().__init__()
+        _check_frequency("frequency", frequency)
         self._device = device
         self._bus = I2cBus(bus)
         self._frequency = frequency
@@ -267,12 +275,13 @@ class SPI(_Lockable):
         # out; None while no pin is active.
         self._held: Optional[bytearray] = None
         with raising_os_error(_ERRNO):
+            settings = (self._frequency, self._mode, self._width)
             try:
-                self._apply(init=True)
+                self._apply(*settings, init=True)
             except VantorError as error:
                 if error.status_code != StatusCode.FW_INTERFACE_ALREADY_INITIALIZED:
                     raise
-                self._apply(init=False)
+                self._apply(*settings, init=False)
 
     def __enter__(self) -> "SPI":
         return self
@@ -315,16 +324,16 @@ class SPI(_Lockable):
             raise ValueError("polarity and phase must be 0 or 1")
         if bits not in (8, 16):
             raise ValueError("the adapter's SPI words are 8 or 16 bits")
-        if baudrate <= 0:
-            raise ValueError("baudrate must be positive")
+        _check_frequency("baudrate", baudrate)
         mode = SpiMode(polarity << 1 | phase)
         width = SpiDataWidth.BITS_8 if bits == 8 else SpiDataWidth.BITS_16
-        # Drivers configure before every transaction; only a change is sent.
+        # Drivers configure before every transaction; only a change is sent,
+        # and the settings are kept once the adapter took them.
         if (baudrate, mode, width) == (self._frequency, self._mode, self._width):
             return
-        self._frequency, self._mode, self._width = baudrate, mode, width
         with raising_os_error(_ERRNO):
-            self._apply(init=False)
+            self._apply(baudrate, mode, width, init=False)
+        self._frequency, self._mode, self._width = baudrate, mode, width
 
     def write(self, buffer: ReadableBuffer, *, start: int = 0, end: int = _TO_END) -> None:
         """Clock out ``buffer[start:end]``; what comes back is dropped."""
@@ -369,16 +378,9 @@ class SPI(_Lockable):
         if out:
             window[:] = self._clock(out)
 
-    def _apply(self, *, init: bool) -> None:
+    def _apply(self, frequency: int, mode: SpiMode, width: SpiDataWidth, *, init: bool) -> None:
         configure = self._device.spi_controller_init if init else self._device.spi_set_parameters
-        configure(
-            self._bit_order,
-            self._mode,
-            self._width,
-            self._chip_select,
-            self._polarity,
-            self._frequency,
-        )
+        configure(self._bit_order, mode, width, self._chip_select, self._polarity, frequency)
 
     def _select(self) -> None:
         self._held = bytearray()

@@ -167,6 +167,25 @@ def test_spi_configure_reaches_the_controller(adapter, spi):
     assert spi.frequency == 2_000_000
 
 
+# (configure arguments, the error): refused, by the class or by the adapter
+REFUSED_CONFIGURATIONS = {
+    "baudrate_over_32_bits": (dict(baudrate=2**33), ValueError),
+    "baudrate_zero": (dict(baudrate=0), ValueError),
+    "baudrate_the_adapter_refuses": (dict(baudrate=1), OSError),
+    "bits_12": (dict(bits=12), ValueError),
+    "polarity_2": (dict(polarity=2), ValueError),
+}
+
+
+@pytest.mark.parametrize("arguments, error", list(REFUSED_CONFIGURATIONS.values()),
+                         ids=list(REFUSED_CONFIGURATIONS))
+def test_spi_refused_configuration_is_not_kept(adapter, spi, arguments, error):
+    for _ in range(2):  # a repeat is refused again, not taken as already set
+        with pytest.raises(error):
+            spi.configure(**arguments)
+    assert spi.frequency == adapter.spi.controller.frequency_hz == 100_000
+
+
 def test_chip_select_pin_makes_command_and_answer_one_transfer(adapter, dev):
     adapter.spi.attach_flash(SpiChipSelect.CS_0)
     adapter.spi.write_memory(SpiChipSelect.CS_0, 0x10, b"flash")
