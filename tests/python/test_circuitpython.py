@@ -13,7 +13,7 @@ import pytest
 from adafruit_bus_device.spi_device import SPIDevice
 
 from helpers import I2cTransfer, i2c_transfers, run_readme_example
-from pyvantorsdk import GpioPinNumber, I2cBus, SpiChipSelect, errors
+from pyvantorsdk import GpioPinNumber, I2cBus, I2cPullUp, SpiChipSelect, errors
 from pyvantorsdk.circuitpython import I2C, SPI, ChipSelect, DigitalInOut, Direction, Pull
 
 DEVICE = 0x48
@@ -107,12 +107,52 @@ def test_nack_is_enodev_with_the_adapter_error_as_cause(i2c):
     assert isinstance(raised.value.__cause__, errors.I2cError)
 
 
-def test_second_object_on_a_set_up_bus_takes_it_over(adapter, dev):
-    with I2C(dev, frequency=100_000):
-        with I2C(dev, frequency=400_000) as again:
-            assert again.frequency == 400_000
-            assert adapter.i2c.bus(I2cBus.A).frequency_hz == 400_000
+@pytest.mark.parametrize("first_released_first", [True, False],
+                         ids=["first_released_first", "second_released_first"])
+def test_objects_on_one_bus_share_it_until_the_last_releases_it(adapter, dev,
+                                                                first_released_first):
+    adapter.i2c.attach_register_map(I2cBus.A, DEVICE)
+    objects = [I2C(dev, frequency=400_000), I2C(dev, frequency=400_000)]
+    gone, staying = objects if first_released_first else objects[::-1]
+    gone.deinit()
+    assert adapter.i2c.bus(I2cBus.A).initialized
+    assert staying.try_lock()
+    staying.writeto(DEVICE, b"\x00")  # still served
+    staying.deinit()
     assert not adapter.i2c.bus(I2cBus.A).initialized
+
+
+# (the second object's settings, the refusal) while a first runs the bus at 100 kHz
+REFUSED_SECOND = {
+    "another_frequency": (dict(frequency=400_000), "in use .* at 100000 Hz"),
+    "other_pull_ups": (dict(pull_up=I2cPullUp.KOHM_2_2), "pull-ups KOHM_4_7"),
+    "frequency_over_32_bits": (dict(frequency=2**32), "outside 1..4294967295"),
+}
+
+
+@pytest.mark.parametrize("settings, refusal", list(REFUSED_SECOND.values()),
+                         ids=list(REFUSED_SECOND))
+def test_second_object_with_other_settings_is_refused(adapter, dev, settings, refusal):
+    with I2C(dev, frequency=100_000) as first:
+        adapter.clear()
+        with pytest.raises(ValueError, match=refusal):
+            I2C(dev, **settings)
+        assert adapter.requests == []
+        assert first.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 100_000
+
+
+def test_bus_left_by_an_object_dropped_without_deinit_is_released_by_the_next(adapter, dev):
+    I2C(dev)  # dropped at once, the bus still set up
+    with I2C(dev, frequency=400_000) as bus:
+        assert bus.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 400_000
+    assert not adapter.i2c.bus(I2cBus.A).initialized
+
+
+def test_bus_set_up_elsewhere_is_set_to_the_speed_but_kept(adapter, dev):
+    dev.i2c_controller_init(I2cBus.A, 100_000, 0)
+    with I2C(dev, frequency=400_000) as bus:
+        assert bus.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 400_000
+    assert adapter.i2c.bus(I2cBus.A).initialized  # its user still has it
 
 
 def test_third_party_eeprom_driver(adapter, dev):
