@@ -163,8 +163,9 @@ class SMBus:
 
     # ------------------------------------------------------------- transactions
     def write_quick(self, i2c_addr: int, force: Optional[bool] = None) -> None:
-        """Address the device with the write bit and no data."""
-        self._write(i2c_addr, b"", b"")
+        """Address the device with the write bit and no data (and no PEC:
+        a quick command has no byte to carry one)."""
+        self._raw_write(i2c_addr, b"", b"")
 
     def read_byte(self, i2c_addr: int, force: Optional[bool] = None) -> int:
         """Receive one byte."""

@@ -45,8 +45,9 @@ TRANSACTIONS = [
     ("read_byte_data", (0x11,), [read(b"\x11")], 0x12),
     ("write_word_data", (0x10, 0x1234), [write(b"\x10", b"\x34\x12")], None),  # low byte first
     ("read_word_data", (0x10,), [read(b"\x10", 2)], 0x1234),
-    # One transfer without a stop between the write and the read.
-    ("process_call", (0x10, 0x1234), [read(b"\x10\x34\x12", 2)], None),
+    # One transfer without a stop between the write and the read; the answer
+    # low byte first.
+    ("process_call", (0x10, 0x5678), [read(b"\x10\x78\x56", 2)], 0x1234),
     ("write_block_data", (0x20, [1, 2, 3]), [write(b"\x20", b"\x03\x01\x02\x03")], None),
     ("write_i2c_block_data", (0x20, [1, 2, 3]), [write(b"\x20", b"\x01\x02\x03")], None),
     ("read_i2c_block_data", (0x20, 3), [read(b"\x20", 3)], [0x02, 0xAA, 0xBB]),
@@ -69,12 +70,13 @@ def test_pec(adapter, bus):
     assert pec(b"123456789") == 0xF4  # the CRC-8/SMBUS check value
     assert pec(b"") == 0
     bus.pec = True
-    # Sent after write data, but not after I2C block writes.
+    # Sent after write data, but not after I2C block writes or quick commands.
     bus.write_word_data(DEVICE, 0x10, 0x1234)
     bus.write_i2c_block_data(DEVICE, 0x20, [1, 2])
+    bus.write_quick(DEVICE)
     expected = pec(bytes([DEVICE << 1, 0x10, 0x34, 0x12]))
     assert i2c_transfers(adapter.requests) == [write(b"\x10", bytes([0x34, 0x12, expected])),
-                                               write(b"\x20", b"\x01\x02")]
+                                               write(b"\x20", b"\x01\x02"), write()]
     # Checked on reads.
     adapter.clear()
     good = pec(bytes([DEVICE << 1, 0x10, DEVICE << 1 | 1, 0x34, 0x12]))
