@@ -16,7 +16,8 @@ URLs:
 - ``vantor://SERIAL`` the adapter with that serial number;
 - ``vantor://?path=HIDPATH`` the adapter at that HID path;
 - ``vantor://sim`` a new virtual adapter in this process, closed with the
-  port; ``vantor://sim?loopback=1`` wires its TX to its RX.
+  port; ``vantor://sim?loopback=1`` wires its TX to its RX (``loopback``
+  takes 1/0, true/false, yes/no or on/off, in any case).
 
 Settings map to the adapter's: ``baudrate`` one of 600, 1200, 2400, 4800,
 9600, 14400, 19200, 38400, 56000, 57600, 115200; ``bytesize`` 7 or 8;
@@ -81,6 +82,11 @@ _PARITY = {
 _STOPBITS = {serial.STOPBITS_ONE: UartStopBit.ONE, serial.STOPBITS_TWO: UartStopBit.TWO}
 # One send request carries at most this much; longer writes are split.
 _MAX_SEND = 1024
+# The spellings of the URL's loopback option.
+_FLAGS = {
+    **dict.fromkeys(("1", "true", "yes", "on"), True),
+    **dict.fromkeys(("0", "false", "no", "off"), False),
+}
 
 _Settings = Tuple[UartBaudRate, UartHwHandshake, UartParity, UartDataSize, UartStopBit]
 
@@ -168,7 +174,7 @@ class Serial(serial.SerialBase):
             from pyvantorsdk import sim
 
             self._adapter = sim.VirtualAdapter()
-            self._adapter.uart.loopback = options.get("loopback", "0") not in ("", "0", "false")
+            self._adapter.uart.loopback = _FLAGS[options.get("loopback", "0").lower()]
             connected = device.connect(self._adapter.path)
         elif "path" in options:
             connected = device.connect(options["path"])
@@ -342,6 +348,11 @@ def _parse_url(url: str) -> Tuple[str, Dict[str, str]]:
         if key not in ("path", "loopback"):
             raise serial.SerialException(f"{url!r}: unknown option {key!r}")
         options[key] = values[-1]
+    if options.get("loopback", "0").lower() not in _FLAGS:
+        raise serial.SerialException(
+            f"{url!r}: loopback={options['loopback']!r} is not one of 1/0, true/false, "
+            "yes/no, on/off"
+        )
     target = urllib.parse.unquote(parts.netloc)
     if "loopback" in options and target != "sim":
         raise serial.SerialException(f"{url!r}: loopback is an option of vantor://sim only")

@@ -140,10 +140,21 @@ def test_url_of_a_virtual_adapter_with_loopback():
         assert p.read(4) == b"ping"
 
 
+# (loopback option, whether the virtual adapter's TX is wired to its RX)
+LOOPBACK = {"1": True, "TRUE": True, "yes": True, "On": True,
+            "0": False, "False": False, "no": False, "off": False}
+
+
+@pytest.mark.parametrize("value, wired", list(LOOPBACK.items()), ids=list(LOOPBACK))
+def test_url_loopback_spellings(value, wired):
+    with serial.serial_for_url(f"vantor://sim?loopback={value}") as p:
+        assert p._adapter.uart.loopback is wired
+
+
 def test_bad_urls():
     # An unknown option, loopback on a real adapter, a path, no such adapter.
     for url in ("vantor://sim?speed=9", "vantor://SN1?loopback=1", "vantor://sim/x",
-                "vantor://NO-SUCH-SERIAL"):
+                "vantor://NO-SUCH-SERIAL", "vantor://sim?loopback=2", "vantor://sim?loopback="):
         with pytest.raises(serial.SerialException):
             serial.serial_for_url(url)
 
