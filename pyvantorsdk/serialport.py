@@ -31,6 +31,11 @@ Received bytes arrive as UART notifications; the port keeps every one of
 them until read, so nothing is lost between reads. The port takes over the
 facade's notification callback while it is open; other notifications go to
 ``forward`` when one is given.
+
+``write`` sends in requests of up to 1024 bytes; ``write_timeout`` is
+checked between them: 0 sends one request and returns the count sent, and
+a write still unfinished at the timeout raises ``SerialTimeoutException``
+(the requests already sent stay sent).
 """
 
 from __future__ import annotations
@@ -282,15 +287,27 @@ class Serial(serial.SerialBase):
 
     # ------------------------------------------------------------ transmission
     def write(self, data: Any) -> int:
-        """Send ``data``; returns once the adapter took it."""
+        """Send ``data``; returns the count sent once the adapter took it
+        (see ``write_timeout`` in the module documentation)."""
         device = self._open_device()
         payload = serial.to_bytes(data)
+        timeout = self._write_timeout
+        deadline = None if timeout is None else time.monotonic() + timeout
+        sent = 0
         try:
-            for offset in range(0, len(payload), _MAX_SEND):
-                device.uart_send_message(payload[offset : offset + _MAX_SEND])
+            while sent < len(payload):
+                if sent and deadline is not None and time.monotonic() >= deadline:
+                    if timeout == 0:
+                        break
+                    raise serial.SerialTimeoutException(
+                        f"Write timeout: {sent} of {len(payload)} bytes sent"
+                    )
+                chunk = payload[sent : sent + _MAX_SEND]
+                device.uart_send_message(chunk)
+                sent += len(chunk)
         except VantorError as error:
             raise serial.SerialException(f"write failed: {error}") from error
-        return len(payload)
+        return sent
 
     def flush(self) -> None:
         """Nothing waits on the host: ``write`` returns once the adapter has the bytes."""

@@ -115,6 +115,18 @@ def test_burst_of_uart_events_loses_nothing(adapter, dev, port):
     assert adapter.dropped_reports == 0 and dev.dropped_notifications == 0
 
 
+def test_write_timeout_ends_a_write_between_requests(adapter, port):
+    port.write_timeout = 0  # non-blocking: what one request carries
+    assert port.write(b"x" * 1500) == 1024
+    assert adapter.uart.sent == b"x" * 1024
+    adapter.uart.clear_sent()
+    port.write_timeout = 0.05
+    adapter.faults.set_response_delay(200)  # the first request outlasts the timeout
+    with pytest.raises(serial.SerialTimeoutException, match="1024 of 1500"):
+        port.write(b"y" * 1500)
+    assert adapter.uart.sent == b"y" * 1024
+
+
 def test_cancel_read_ends_a_waiting_or_the_next_read(port):
     port.timeout = None  # no limit: only the cancel ends these reads
     results = []
