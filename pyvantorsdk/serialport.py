@@ -28,9 +28,9 @@ open port, when it is set. The adapter has no modem lines: RTS, DTR and
 break are accepted and ignored, CTS, DSR, RI and CD read False.
 
 Received bytes arrive as UART notifications; the port keeps every one of
-them until read, so nothing is lost between reads. The port takes over the
-facade's notification callback while it is open; other notifications go to
-``forward`` when one is given.
+them until read, so nothing is lost between reads. The port takes over the facade's notification callback while
+it is open and puts back the one it replaced when it closes; other
+notifications go to ``forward`` when one is given.
 
 ``write`` sends in requests of up to 1024 bytes; ``write_timeout`` is
 checked between them: 0 sends one request and returns the count sent, and
@@ -122,6 +122,8 @@ class Serial(serial.SerialBase):
         self._device: Optional[DeviceFacade] = None
         self._adapter: Any = None  # a virtual adapter this port created
         self._received = bytearray()
+        # The facade's callback that the port replaced while it is open.
+        self._replaced: Optional[Callable[[Notification], object]] = None
         self._changed = threading.Condition()
         self._cancelled = False
         # SerialBase opens the port when given one; with a device the URL may
@@ -142,7 +144,7 @@ class Serial(serial.SerialBase):
         with self._changed:
             self._received.clear()
             self._cancelled = False
-        device.on_notification(self._on_notification)
+        self._replaced = device.on_notification(self._on_notification)
         try:
             try:
                 device.uart_init(*settings)
@@ -165,7 +167,12 @@ class Serial(serial.SerialBase):
         device, self._device = self._device, None
         if device is None:
             return
-        device.on_notification(None)
+        replaced, self._replaced = self._replaced, None
+        current = device.on_notification(replaced)
+        if current != self._on_notification:
+            # Its owner set another callback while the port was open: that
+            # one stays.
+            device.on_notification(current)
         if device is not self._given_device:
             device.disconnect()
         if self._adapter is not None:

@@ -16,7 +16,7 @@ import time
 import pytest
 import serial
 
-from helpers import run_readme_example
+from helpers import Collector, run_readme_example, uart_rx
 from pyvantorsdk import GpioPinNumber, GpioTriggerType, UartBaudRate
 from pyvantorsdk.serialport import Serial
 
@@ -113,6 +113,18 @@ def test_burst_of_uart_events_loses_nothing(adapter, dev, port):
     received.extend(port.read(len(expected) - len(received)))
     assert bytes(received) == expected
     assert adapter.dropped_reports == 0 and dev.dropped_notifications == 0
+
+
+@pytest.mark.parametrize("replaced_while_open", [False, True],
+                         ids=["puts_back_the_one_it_replaced", "keeps_one_set_while_open"])
+def test_closing_leaves_the_facade_a_notification_callback(adapter, dev, events,
+                                                            replaced_while_open):
+    later = Collector()
+    with Serial(device=dev, baudrate=115200):
+        if replaced_while_open:
+            dev.on_notification(later)
+    adapter.send(uart_rx(b"after"))
+    assert (later if replaced_while_open else events).wait_for(1)
 
 
 def test_write_timeout_ends_a_write_between_requests(adapter, port):
