@@ -27,8 +27,11 @@ DSR/DTR flow control) raises ``ValueError`` when the port opens or, on an
 open port, when it is set. The adapter has no modem lines: RTS, DTR and
 break are accepted and ignored, CTS, DSR, RI and CD read False.
 
-Received bytes arrive as UART notifications; the port keeps every one of
-them until read, so nothing is lost between reads. The port takes over the facade's notification callback while
+Received bytes arrive as UART notifications; the port keeps them until
+read, up to its receive buffer size (``DEFAULT_RX_BUFFER_SIZE``, 1 MiB,
+changed with ``set_buffer_size(rx_size=...)``). As in a serial driver, bytes
+that arrive while the buffer is full are dropped, and ``dropped_bytes``
+counts them. The port takes over the facade's notification callback while
 it is open and puts back the one it replaced when it closes; other
 notifications go to ``forward`` when one is given.
 
@@ -40,6 +43,7 @@ a write still unfinished at the timeout raises ``SerialTimeoutException``
 
 from __future__ import annotations
 
+import operator
 import threading
 import time
 import urllib.parse
@@ -60,7 +64,7 @@ from pyvantorsdk._cpp._pyvantorsdk_cpp import (
 )
 from pyvantorsdk.errors import VantorError
 
-__all__ = ["Serial", "serial_class_for_url", "BAUDRATES"]
+__all__ = ["Serial", "serial_class_for_url", "BAUDRATES", "DEFAULT_RX_BUFFER_SIZE"]
 
 SCHEME = "vantor"
 
@@ -87,6 +91,8 @@ _PARITY = {
 _STOPBITS = {serial.STOPBITS_ONE: UartStopBit.ONE, serial.STOPBITS_TWO: UartStopBit.TWO}
 # One send request carries at most this much; longer writes are split.
 _MAX_SEND = 1024
+# Received bytes kept for reading, unless set_buffer_size says otherwise.
+DEFAULT_RX_BUFFER_SIZE = 1 << 20
 # The spellings of the URL's loopback option.
 _FLAGS = {
     **dict.fromkeys(("1", "true", "yes", "on"), True),
@@ -122,6 +128,8 @@ class Serial(serial.SerialBase):
         self._device: Optional[DeviceFacade] = None
         self._adapter: Any = None  # a virtual adapter this port created
         self._received = bytearray()
+        self._rx_size = DEFAULT_RX_BUFFER_SIZE
+        self._dropped = 0
         # The facade's callback that the port replaced while it is open.
         self._replaced: Optional[Callable[[Notification], object]] = None
         self._changed = threading.Condition()
@@ -143,6 +151,7 @@ class Serial(serial.SerialBase):
         self._device = device
         with self._changed:
             self._received.clear()
+            self._dropped = 0
             self._cancelled = False
         self._replaced = device.on_notification(self._on_notification)
         try:
@@ -245,10 +254,29 @@ class Serial(serial.SerialBase):
         # Runs on the facade's delivery thread.
         if isinstance(notification, UartRxNotification):
             with self._changed:
-                self._received += notification.data
+                data = notification.data
+                room = max(0, self._rx_size - len(self._received))
+                self._received += data[:room]
+                self._dropped += max(0, len(data) - room)
                 self._changed.notify_all()
         elif self._forward is not None:
             self._forward(notification)
+
+    def set_buffer_size(self, rx_size: int = DEFAULT_RX_BUFFER_SIZE, tx_size: Any = None) -> None:
+        """Keep at most ``rx_size`` received bytes for reading; later ones are
+        dropped until some are read. Bytes already kept stay. ``tx_size`` is
+        accepted and ignored: nothing waits on the host to be sent."""
+        size = operator.index(rx_size)
+        if size < 1:
+            raise ValueError(f"rx_size {size} must be at least 1")
+        with self._changed:
+            self._rx_size = size
+
+    @property
+    def dropped_bytes(self) -> int:
+        """Received bytes dropped because the receive buffer was full."""
+        with self._changed:
+            return self._dropped
 
     @property
     def in_waiting(self) -> int:

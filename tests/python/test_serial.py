@@ -115,6 +115,18 @@ def test_burst_of_uart_events_loses_nothing(adapter, dev, port):
     assert adapter.dropped_reports == 0 and dev.dropped_notifications == 0
 
 
+def test_unread_bytes_over_the_buffer_size_are_dropped_and_counted(adapter, port):
+    assert port.dropped_bytes == 0
+    port.set_buffer_size(rx_size=4)
+    assert adapter.uart.inject(b"abcdef")  # one notification: the last two do not fit
+    assert port.read(4) == b"abcd"
+    assert port.dropped_bytes == 2
+    assert adapter.uart.inject(b"gh")  # room again once read
+    assert port.read(2) == b"gh"
+    with pytest.raises(ValueError, match="rx_size"):
+        port.set_buffer_size(rx_size=0)
+
+
 @pytest.mark.parametrize("replaced_while_open", [False, True],
                          ids=["puts_back_the_one_it_replaced", "keeps_one_set_while_open"])
 def test_closing_leaves_the_facade_a_notification_callback(adapter, dev, events,
