@@ -72,13 +72,19 @@ _ERRNO = {
 
 
 # `start` and `end` count the buffer's items (two bytes each in an
-# array("H"), for one), as in CircuitPython; the bus carries their bytes.
+# array("H"), for one), as in CircuitPython; the bus carries their bytes. A
+# buffer of other than one dimension is taken as its bytes.
+def _items(buffer: ReadableBuffer) -> memoryview:
+    view = memoryview(buffer)
+    return view if view.ndim == 1 else view.cast("B")
+
+
 def _as_bytes(buffer: ReadableBuffer, start: int, end: int) -> bytes:
-    return memoryview(buffer)[start:end].tobytes()
+    return _items(buffer)[start:end].tobytes()
 
 
 def _window(buffer: WriteableBuffer, start: int, end: int) -> memoryview:
-    view = memoryview(buffer)
+    view = _items(buffer)
     if view.readonly:
         raise TypeError("the buffer to read into must be writable")
     return view[start:end].cast("B")
