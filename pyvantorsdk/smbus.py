@@ -27,6 +27,7 @@ is the ``__cause__``.
 from __future__ import annotations
 
 import errno
+import operator
 from typing import Iterable, Iterator, List, Optional, Sequence, Union
 
 from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceFacade, I2cBus, I2cPullUp, StatusCode
@@ -357,6 +358,7 @@ class SMBus:
 def _unsigned(name: str, value: int, size: int) -> bytes:
     """``value`` in ``size`` bytes, low byte first; ValueError naming the
     argument when it does not fit."""
+    value = operator.index(value)
     limit = (1 << 8 * size) - 1
     if not 0 <= value <= limit:
         raise ValueError(f"{name} {value!r} outside 0..0x{limit:X}")
