@@ -85,15 +85,18 @@ PyType_Slot asyncSlots[] = {{Py_tp_traverse, reinterpret_cast<void*>(&asyncTrave
                             {Py_tp_clear, reinterpret_cast<void*>(&asyncClear)},
                             {0, nullptr}};
 
-// Stores a callback in `slot` and starts the delivery thread for it.
-void install(AsyncDeviceFacade& a, CallbackSlot& slot, nb::object callback, const char* what) {
+// Stores a callback in `slot`, starts the delivery thread for it and returns
+// the callback it replaces (None if there was none).
+nb::object install(AsyncDeviceFacade& a, CallbackSlot& slot, nb::object callback,
+                   const char* what) {
     if (!callback.is_none() && !PyCallable_Check(callback.ptr())) {
         throw nb::type_error(
             (std::string("the ") + what + " callback must be callable or None").c_str());
     }
     const bool installing = !callback.is_none();
-    slot.set(std::move(callback));
+    nb::object replaced = slot.set(std::move(callback));
     if (installing) a.delivery().start();
+    return replaced;
 }
 
 // Sends with the interpreter lock released and returns the send status.
@@ -146,13 +149,14 @@ void bindConnection(AsyncClass& cls) {
         .def(
             "on_notification",
             [](AsyncDeviceFacade& a, nb::object callback) {
-                install(a, a.delivery().slot(), std::move(callback), "notification");
+                return install(a, a.delivery().slot(), std::move(callback), "notification");
             },
             "cb"_a.none(),
             nb::sig("def on_notification(self, cb: collections.abc.Callable[[Notification], "
-                    "object] | None) -> None"),
+                    "object] | None) -> collections.abc.Callable[[Notification], object] | None"),
             "Call cb(notification) for every event, in order, on the facade's delivery thread; "
-            "None stops delivery.")
+            "None stops delivery. Returns the callback this one replaces (None if there was "
+            "none).")
         .def_prop_ro(
             "dropped_messages", [](AsyncDeviceFacade& a) { return a.delivery().dropped(); },
             "Responses and notifications lost because 65536 were already waiting for the "

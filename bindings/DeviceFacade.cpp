@@ -163,15 +163,17 @@ void bindState(FacadeClass& cls) {
                     throw nb::type_error("the notification callback must be callable or None");
                 }
                 const bool installing = !callback.is_none();
-                d.notificationSlot().set(std::move(callback));
+                nb::object replaced = d.notificationSlot().set(std::move(callback));
                 if (installing) d.delivery().start();
+                return replaced;
             },
             "cb"_a.none(),
             nb::sig("def on_notification(self, cb: collections.abc.Callable[[Notification], "
-                    "object] | None) -> None"),
+                    "object] | None) -> collections.abc.Callable[[Notification], object] | None"),
             "Call cb(notification) for every event, in order, on the facade's delivery thread; "
-            "None stops delivery. The callback must not call the facade's blocking methods: "
-            "they are refused there.")
+            "None stops delivery. Returns the callback this one replaces (None if there was "
+            "none), so a temporary user can put it back. The callback must not call the "
+            "facade's blocking methods: they are refused there.")
         .def(
             "on_connection_lost",
             [](DeviceFacade& d, nb::object callback) {

@@ -160,15 +160,16 @@ nb::object convertNotification(const vantor::Notification& n) {
     return make(std::move(payload), UnknownNotification{});
 }
 
-void CallbackSlot::set(nb::object callback) {
+nb::object CallbackSlot::set(nb::object callback) {
     nb::object previous;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         installed_.store(callback.is_valid() && !callback.is_none(), std::memory_order_release);
         previous = std::exchange(callback_, std::move(callback));
     }
-    // `previous` is released here, outside the mutex: its destructor may run
-    // arbitrary Python code.
+    // `previous` leaves the mutex before the caller drops it: its destructor
+    // may run arbitrary Python code.
+    return previous.is_valid() ? previous : nb::none();
 }
 
 nb::object CallbackSlot::get() const {

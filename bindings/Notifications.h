@@ -63,8 +63,10 @@ nanobind::object convertNotification(const vantor::Notification& n);
 // `installed` from any thread, without the interpreter lock.
 class CallbackSlot {
   public:
-    void set(nanobind::object callback);  // None or a callable; lock held
-    nanobind::object get() const;         // new reference; lock held
+    // Stores None or a callable and returns the one it replaces (None if
+    // there was none); interpreter lock held.
+    nanobind::object set(nanobind::object callback);
+    nanobind::object get() const;  // new reference; lock held
     bool installed() const { return installed_.load(std::memory_order_acquire); }
 
     // Cyclic garbage collection support for the owning Python object.

@@ -31,7 +31,8 @@ import enum
 import errno
 import sys
 import threading
-from typing import Optional, Union
+import weakref
+from typing import Dict, Optional, Tuple, Union
 
 from pyvantorsdk._cpp._pyvantorsdk_cpp import (
     DeviceFacade,
@@ -60,6 +61,8 @@ _TO_END = sys.maxsize
 # The largest transfer the command channel carries; longer ones go over the
 # vendor bulk interface when the adapter has it.
 _MAX_COMMAND_TRANSFER = 1024
+# Clock frequencies travel as unsigned 32-bit hertz.
+_MAX_FREQUENCY = 0xFFFF_FFFF
 
 _ERRNO = {
     StatusCode.FW_I2C_NACK_ADDRESS: errno.ENODEV,
@@ -68,15 +71,48 @@ _ERRNO = {
 }
 
 
+# `start` and `end` count the buffer's items (two bytes each in an
+# array("H"), for one), as in CircuitPython; the bus carries their bytes. A
+# buffer of other than one dimension is taken as its bytes.
+def _items(buffer: ReadableBuffer) -> memoryview:
+    view = memoryview(buffer)
+    return view if view.ndim == 1 else view.cast("B")
+
+
 def _as_bytes(buffer: ReadableBuffer, start: int, end: int) -> bytes:
-    return bytes(memoryview(buffer).cast("B")[start:end])
+    return _items(buffer)[start:end].tobytes()
 
 
 def _window(buffer: WriteableBuffer, start: int, end: int) -> memoryview:
-    view = memoryview(buffer).cast("B")
+    view = _items(buffer)
     if view.readonly:
         raise TypeError("the buffer to read into must be writable")
-    return view[start:end]
+    return view[start:end].cast("B")
+
+
+def _check_frequency(name: str, hertz: int) -> None:
+    if not 0 < hertz <= _MAX_FREQUENCY:
+        raise ValueError(f"{name} {hertz} outside 1..{_MAX_FREQUENCY} Hz")
+
+
+class _SharedBus:
+    """The I2C objects of this process on one bus of one facade, and the
+    settings they share. The adapter's bus has one clock, so every object on
+    it asks for the same; the bus is released with the last object, and only
+    when one of them set it up."""
+
+    def __init__(self, frequency: int, pull_up: I2cPullUp, owned: bool) -> None:
+        self.frequency = frequency
+        self.pull_up = pull_up
+        self.owned = owned
+        # Weak: an object dropped without deinit() no longer counts.
+        self.users: "weakref.WeakSet[I2C]" = weakref.WeakSet()
+
+
+# Keyed by the facade's id and the bus: an entry with users holds them, and
+# they hold the facade, so the id is not reused while the entry counts.
+_SHARED_BUSES: Dict[Tuple[int, I2cBus], _SharedBus] = {}
+_SHARED_BUSES_LOCK = threading.Lock()
 
 
 class _Lockable:
@@ -112,7 +148,12 @@ class I2C(_Lockable):
 
     Creating it sets the bus up as controller at ``frequency`` hertz with the
     given pull-up resistors; ``deinit()`` (or the end of a ``with`` block)
-    releases it.
+    releases it. Further objects on the same bus of the same facade share
+    it: they must ask for the same frequency and pull-ups (``ValueError``
+    otherwise, before anything is sent), and the bus is released when the
+    last of them is deinitialised (or dropped). A bus that something else
+    set up (an ``SMBus``, a direct facade call, an earlier run) is set to
+    this object's frequency but left set up when it is deinitialised.
     """
 
     def __init__(
@@ -124,17 +165,40 @@ class I2C(_Lockable):
         pull_up: I2cPullUp = I2cPullUp.KOHM_4_7,
     ) -> None:
         super().__init__()
+        _check_frequency("frequency", frequency)
+        pull_up = I2cPullUp(pull_up)
         self._device = device
         self._bus = I2cBus(bus)
         self._frequency = frequency
+        key = (id(device), self._bus)
+        with _SHARED_BUSES_LOCK:
+            shared = _SHARED_BUSES.get(key)
+            if shared is not None and shared.users:
+                if (frequency, pull_up) != (shared.frequency, shared.pull_up):
+                    raise ValueError(
+                        f"I2C bus {self._bus.name} is in use by another I2C object at "
+                        f"{shared.frequency} Hz with pull-ups {shared.pull_up.name}"
+                    )
+            else:
+                # An object of this process dropped without deinit() left the
+                # bus set up: it is still this process's to release.
+                left_by_us = shared is not None and shared.owned
+                shared = _SharedBus(frequency, pull_up, self._set_up(pull_up) or left_by_us)
+                _SHARED_BUSES[key] = shared
+            shared.users.add(self)
+            self._key, self._shared = key, shared
+
+    def _set_up(self, pull_up: I2cPullUp) -> bool:
+        """Set the bus up; True when this call did, False when it already was."""
         with raising_os_error(_ERRNO):
             try:
-                device.i2c_controller_init(self._bus, frequency, pull_up)
+                self._device.i2c_controller_init(self._bus, self._frequency, pull_up)
+                return True
             except VantorError as error:
-                # Another object (or an earlier run) left the bus set up.
                 if error.status_code != StatusCode.FW_INTERFACE_ALREADY_INITIALIZED:
                     raise
-                device.i2c_set_parameters(self._bus, frequency, pull_up)
+                self._device.i2c_set_parameters(self._bus, self._frequency, pull_up)
+                return False
 
     def __enter__(self) -> "I2C":
         return self
@@ -155,14 +219,24 @@ class I2C(_Lockable):
         return self._frequency
 
     def deinit(self) -> None:
-        """Release the bus; the object cannot be used afterwards."""
+        """Leave the bus (releasing it when this was its last object); the
+        object cannot be used afterwards."""
         if self._deinited:
             return
         self._deinited = True
-        try:
-            self._device.i2c_deinit(self._bus)
-        except VantorError:
-            pass  # already released, or the adapter is gone
+        shared = self._shared
+        with _SHARED_BUSES_LOCK:
+            shared.users.discard(self)
+            if shared.users:
+                return
+            if _SHARED_BUSES.get(self._key) is shared:
+                del _SHARED_BUSES[self._key]
+            if not shared.owned:
+                return
+            try:
+                self._device.i2c_deinit(self._bus)
+            except VantorError:
+                pass  # already released, or the adapter is gone
 
     def scan(self) -> list[int]:
         """The 7-bit addresses that answer, in ascending order."""
@@ -265,12 +339,13 @@ class SPI(_Lockable):
         # out; None while no pin is active.
         self._held: Optional[bytearray] = None
         with raising_os_error(_ERRNO):
+            settings = (self._frequency, self._mode, self._width)
             try:
-                self._apply(init=True)
+                self._apply(*settings, init=True)
             except VantorError as error:
                 if error.status_code != StatusCode.FW_INTERFACE_ALREADY_INITIALIZED:
                     raise
-                self._apply(init=False)
+                self._apply(*settings, init=False)
 
     def __enter__(self) -> "SPI":
         return self
@@ -313,16 +388,16 @@ class SPI(_Lockable):
             raise ValueError("polarity and phase must be 0 or 1")
         if bits not in (8, 16):
             raise ValueError("the adapter's SPI words are 8 or 16 bits")
-        if baudrate <= 0:
-            raise ValueError("baudrate must be positive")
+        _check_frequency("baudrate", baudrate)
         mode = SpiMode(polarity << 1 | phase)
         width = SpiDataWidth.BITS_8 if bits == 8 else SpiDataWidth.BITS_16
-        # Drivers configure before every transaction; only a change is sent.
+        # Drivers configure before every transaction; only a change is sent,
+        # and the settings are kept once the adapter took them.
         if (baudrate, mode, width) == (self._frequency, self._mode, self._width):
             return
-        self._frequency, self._mode, self._width = baudrate, mode, width
         with raising_os_error(_ERRNO):
-            self._apply(init=False)
+            self._apply(baudrate, mode, width, init=False)
+        self._frequency, self._mode, self._width = baudrate, mode, width
 
     def write(self, buffer: ReadableBuffer, *, start: int = 0, end: int = _TO_END) -> None:
         """Clock out ``buffer[start:end]``; what comes back is dropped."""
@@ -367,16 +442,9 @@ class SPI(_Lockable):
         if out:
             window[:] = self._clock(out)
 
-    def _apply(self, *, init: bool) -> None:
+    def _apply(self, frequency: int, mode: SpiMode, width: SpiDataWidth, *, init: bool) -> None:
         configure = self._device.spi_controller_init if init else self._device.spi_set_parameters
-        configure(
-            self._bit_order,
-            self._mode,
-            self._width,
-            self._chip_select,
-            self._polarity,
-            self._frequency,
-        )
+        configure(self._bit_order, mode, width, self._chip_select, self._polarity, frequency)
 
     def _select(self) -> None:
         self._held = bytearray()

@@ -16,7 +16,8 @@ URLs:
 - ``vantor://SERIAL`` the adapter with that serial number;
 - ``vantor://?path=HIDPATH`` the adapter at that HID path;
 - ``vantor://sim`` a new virtual adapter in this process, closed with the
-  port; ``vantor://sim?loopback=1`` wires its TX to its RX.
+  port; ``vantor://sim?loopback=1`` wires its TX to its RX (``loopback``
+  takes 1/0, true/false, yes/no or on/off, in any case).
 
 Settings map to the adapter's: ``baudrate`` one of 600, 1200, 2400, 4800,
 9600, 14400, 19200, 38400, 56000, 57600, 115200; ``bytesize`` 7 or 8;
@@ -26,14 +27,23 @@ DSR/DTR flow control) raises ``ValueError`` when the port opens or, on an
 open port, when it is set. The adapter has no modem lines: RTS, DTR and
 break are accepted and ignored, CTS, DSR, RI and CD read False.
 
-Received bytes arrive as UART notifications; the port keeps every one of
-them until read, so nothing is lost between reads. The port takes over the
-facade's notification callback while it is open; other notifications go to
-``forward`` when one is given.
+Received bytes arrive as UART notifications; the port keeps them until
+read, up to its receive buffer size (``DEFAULT_RX_BUFFER_SIZE``, 1 MiB,
+changed with ``set_buffer_size(rx_size=...)``). As in a serial driver, bytes
+that arrive while the buffer is full are dropped, and ``dropped_bytes``
+counts them. The port takes over the facade's notification callback while
+it is open and puts back the one it replaced when it closes; other
+notifications go to ``forward`` when one is given.
+
+``write`` sends in requests of up to 1024 bytes; ``write_timeout`` is
+checked between them: 0 sends one request and returns the count sent, and
+a write still unfinished at the timeout raises ``SerialTimeoutException``
+(the requests already sent stay sent).
 """
 
 from __future__ import annotations
 
+import operator
 import threading
 import time
 import urllib.parse
@@ -54,7 +64,7 @@ from pyvantorsdk._cpp._pyvantorsdk_cpp import (
 )
 from pyvantorsdk.errors import VantorError
 
-__all__ = ["Serial", "serial_class_for_url", "BAUDRATES"]
+__all__ = ["Serial", "serial_class_for_url", "BAUDRATES", "DEFAULT_RX_BUFFER_SIZE"]
 
 SCHEME = "vantor"
 
@@ -81,6 +91,13 @@ _PARITY = {
 _STOPBITS = {serial.STOPBITS_ONE: UartStopBit.ONE, serial.STOPBITS_TWO: UartStopBit.TWO}
 # One send request carries at most this much; longer writes are split.
 _MAX_SEND = 1024
+# Received bytes kept for reading, unless set_buffer_size says otherwise.
+DEFAULT_RX_BUFFER_SIZE = 1 << 20
+# The spellings of the URL's loopback option.
+_FLAGS = {
+    **dict.fromkeys(("1", "true", "yes", "on"), True),
+    **dict.fromkeys(("0", "false", "no", "off"), False),
+}
 
 _Settings = Tuple[UartBaudRate, UartHwHandshake, UartParity, UartDataSize, UartStopBit]
 
@@ -111,6 +128,10 @@ class Serial(serial.SerialBase):
         self._device: Optional[DeviceFacade] = None
         self._adapter: Any = None  # a virtual adapter this port created
         self._received = bytearray()
+        self._rx_size = DEFAULT_RX_BUFFER_SIZE
+        self._dropped = 0
+        # The facade's callback that the port replaced while it is open.
+        self._replaced: Optional[Callable[[Notification], object]] = None
         self._changed = threading.Condition()
         self._cancelled = False
         # SerialBase opens the port when given one; with a device the URL may
@@ -130,8 +151,9 @@ class Serial(serial.SerialBase):
         self._device = device
         with self._changed:
             self._received.clear()
+            self._dropped = 0
             self._cancelled = False
-        device.on_notification(self._on_notification)
+        self._replaced = device.on_notification(self._on_notification)
         try:
             try:
                 device.uart_init(*settings)
@@ -154,7 +176,12 @@ class Serial(serial.SerialBase):
         device, self._device = self._device, None
         if device is None:
             return
-        device.on_notification(None)
+        replaced, self._replaced = self._replaced, None
+        current = device.on_notification(replaced)
+        if current != self._on_notification:
+            # Its owner set another callback while the port was open: that
+            # one stays.
+            device.on_notification(current)
         if device is not self._given_device:
             device.disconnect()
         if self._adapter is not None:
@@ -168,7 +195,7 @@ class Serial(serial.SerialBase):
             from pyvantorsdk import sim
 
             self._adapter = sim.VirtualAdapter()
-            self._adapter.uart.loopback = options.get("loopback", "0") not in ("", "0", "false")
+            self._adapter.uart.loopback = _FLAGS[options.get("loopback", "0").lower()]
             connected = device.connect(self._adapter.path)
         elif "path" in options:
             connected = device.connect(options["path"])
@@ -227,10 +254,29 @@ class Serial(serial.SerialBase):
         # Runs on the facade's delivery thread.
         if isinstance(notification, UartRxNotification):
             with self._changed:
-                self._received += notification.data
+                data = notification.data
+                room = max(0, self._rx_size - len(self._received))
+                self._received += data[:room]
+                self._dropped += max(0, len(data) - room)
                 self._changed.notify_all()
         elif self._forward is not None:
             self._forward(notification)
+
+    def set_buffer_size(self, rx_size: int = DEFAULT_RX_BUFFER_SIZE, tx_size: Any = None) -> None:
+        """Keep at most ``rx_size`` received bytes for reading; later ones are
+        dropped until some are read. Bytes already kept stay. ``tx_size`` is
+        accepted and ignored: nothing waits on the host to be sent."""
+        size = operator.index(rx_size)
+        if size < 1:
+            raise ValueError(f"rx_size {size} must be at least 1")
+        with self._changed:
+            self._rx_size = size
+
+    @property
+    def dropped_bytes(self) -> int:
+        """Received bytes dropped because the receive buffer was full."""
+        with self._changed:
+            return self._dropped
 
     @property
     def in_waiting(self) -> int:
@@ -276,15 +322,27 @@ class Serial(serial.SerialBase):
 
     # ------------------------------------------------------------ transmission
     def write(self, data: Any) -> int:
-        """Send ``data``; returns once the adapter took it."""
+        """Send ``data``; returns the count sent once the adapter took it
+        (see ``write_timeout`` in the module documentation)."""
         device = self._open_device()
         payload = serial.to_bytes(data)
+        timeout = self._write_timeout
+        deadline = None if timeout is None else time.monotonic() + timeout
+        sent = 0
         try:
-            for offset in range(0, len(payload), _MAX_SEND):
-                device.uart_send_message(payload[offset : offset + _MAX_SEND])
+            while sent < len(payload):
+                if sent and deadline is not None and time.monotonic() >= deadline:
+                    if timeout == 0:
+                        break
+                    raise serial.SerialTimeoutException(
+                        f"Write timeout: {sent} of {len(payload)} bytes sent"
+                    )
+                chunk = payload[sent : sent + _MAX_SEND]
+                device.uart_send_message(chunk)
+                sent += len(chunk)
         except VantorError as error:
             raise serial.SerialException(f"write failed: {error}") from error
-        return len(payload)
+        return sent
 
     def flush(self) -> None:
         """Nothing waits on the host: ``write`` returns once the adapter has the bytes."""
@@ -342,6 +400,11 @@ def _parse_url(url: str) -> Tuple[str, Dict[str, str]]:
         if key not in ("path", "loopback"):
             raise serial.SerialException(f"{url!r}: unknown option {key!r}")
         options[key] = values[-1]
+    if options.get("loopback", "0").lower() not in _FLAGS:
+        raise serial.SerialException(
+            f"{url!r}: loopback={options['loopback']!r} is not one of 1/0, true/false, "
+            "yes/no, on/off"
+        )
     target = urllib.parse.unquote(parts.netloc)
     if "loopback" in options and target != "sim":
         raise serial.SerialException(f"{url!r}: loopback is an option of vantor://sim only")

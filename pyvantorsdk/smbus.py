@@ -27,6 +27,7 @@ is the ``__cause__``.
 from __future__ import annotations
 
 import errno
+import operator
 from typing import Iterable, Iterator, List, Optional, Sequence, Union
 
 from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceFacade, I2cBus, I2cPullUp, StatusCode
@@ -36,6 +37,8 @@ from pyvantorsdk.errors import VantorError
 __all__ = ["SMBus", "i2c_msg", "I2C_SMBUS_BLOCK_MAX", "I2C_M_RD", "pec"]
 
 I2C_SMBUS_BLOCK_MAX = 32
+# The length field of one I2C transfer is 16 bits wide.
+_MAX_MESSAGE = 0xFFFF
 # i2c_msg flag of a read message, as in Linux's i2c.h.
 I2C_M_RD = 0x0001
 
@@ -162,9 +165,13 @@ class SMBus:
         self.pec = enable
 
     # ------------------------------------------------------------- transactions
+    # Arguments that do not fit their field (an address over 7 bits, a
+    # register or byte over 8, a word over 16) raise ValueError naming the
+    # argument before anything is sent.
     def write_quick(self, i2c_addr: int, force: Optional[bool] = None) -> None:
-        """Address the device with the write bit and no data."""
-        self._write(i2c_addr, b"", b"")
+        """Address the device with the write bit and no data (and no PEC:
+        a quick command has no byte to carry one)."""
+        self._raw_write(i2c_addr, b"", b"")
 
     def read_byte(self, i2c_addr: int, force: Optional[bool] = None) -> int:
         """Receive one byte."""
@@ -173,35 +180,35 @@ class SMBus:
 
     def write_byte(self, i2c_addr: int, value: int, force: Optional[bool] = None) -> None:
         """Send one byte."""
-        self._write(i2c_addr, b"", bytes([value & 0xFF]))
+        self._write(i2c_addr, b"", _unsigned("value", value, 1))
 
     def read_byte_data(self, i2c_addr: int, register: int, force: Optional[bool] = None) -> int:
         """Read one byte from a register."""
-        return self._read(i2c_addr, bytes([register & 0xFF]), 1)[0]
+        return self._read(i2c_addr, _unsigned("register", register, 1), 1)[0]
 
     def write_byte_data(
         self, i2c_addr: int, register: int, value: int, force: Optional[bool] = None
     ) -> None:
         """Write one byte to a register."""
-        self._write(i2c_addr, bytes([register & 0xFF]), bytes([value & 0xFF]))
+        self._write(i2c_addr, _unsigned("register", register, 1), _unsigned("value", value, 1))
 
     def read_word_data(self, i2c_addr: int, register: int, force: Optional[bool] = None) -> int:
         """Read a 16-bit word from a register (low byte first on the bus)."""
-        data = self._read(i2c_addr, bytes([register & 0xFF]), 2)
+        data = self._read(i2c_addr, _unsigned("register", register, 1), 2)
         return int.from_bytes(data, "little")
 
     def write_word_data(
         self, i2c_addr: int, register: int, value: int, force: Optional[bool] = None
     ) -> None:
         """Write a 16-bit word to a register (low byte first on the bus)."""
-        self._write(i2c_addr, bytes([register & 0xFF]), (value & 0xFFFF).to_bytes(2, "little"))
+        self._write(i2c_addr, _unsigned("register", register, 1), _unsigned("value", value, 2))
 
     def process_call(
         self, i2c_addr: int, register: int, value: int, force: Optional[bool] = None
     ) -> int:
         """Write a word to a register and read a word back, with a repeated
-        start and no stop between."""
-        command = bytes([register & 0xFF]) + (value & 0xFFFF).to_bytes(2, "little")
+        start and no stop between (both words low byte first)."""
+        command = _unsigned("register", register, 1) + _unsigned("value", value, 2)
         return int.from_bytes(self._read(i2c_addr, command, 2), "little")
 
     def read_block_data(
@@ -209,7 +216,7 @@ class SMBus:
     ) -> List[int]:
         """Read an SMBus block: the device sends a count (1..32), then that
         many bytes."""
-        subaddress = bytes([register & 0xFF])
+        subaddress = _unsigned("register", register, 1)
         # The count is known only once it is on the bus, so read the longest
         # block and keep what the count covers.
         raw = self._raw_read(i2c_addr, subaddress, 1 + I2C_SMBUS_BLOCK_MAX + self._pec)
@@ -224,8 +231,8 @@ class SMBus:
         self, i2c_addr: int, register: int, data: Sequence[int], force: Optional[bool] = None
     ) -> None:
         """Write an SMBus block: a count byte, then the data (at most 32 bytes)."""
-        payload = _block(data)
-        self._write(i2c_addr, bytes([register & 0xFF]), bytes([len(payload)]) + payload)
+        subaddress, payload = _unsigned("register", register, 1), _block(data)
+        self._write(i2c_addr, subaddress, bytes([len(payload)]) + payload)
 
     def read_i2c_block_data(
         self, i2c_addr: int, register: int, length: int, force: Optional[bool] = None
@@ -234,22 +241,30 @@ class SMBus:
         byte or PEC."""
         if not 0 <= length <= I2C_SMBUS_BLOCK_MAX:
             raise ValueError(f"Desired block length over {I2C_SMBUS_BLOCK_MAX} bytes")
+        subaddress = _unsigned("register", register, 1)
         if length == 0:
             return []
-        return list(self._raw_read(i2c_addr, bytes([register & 0xFF]), length))
+        return list(self._raw_read(i2c_addr, subaddress, length))
 
     def write_i2c_block_data(
         self, i2c_addr: int, register: int, data: Sequence[int], force: Optional[bool] = None
     ) -> None:
         """Write up to 32 bytes to a register, without count byte or PEC."""
-        self._raw_write(i2c_addr, bytes([register & 0xFF]), _block(data))
+        self._raw_write(i2c_addr, _unsigned("register", register, 1), _block(data))
 
     def i2c_rdwr(self, *i2c_msgs: i2c_msg) -> None:
         """Run the messages as one combined transaction: a repeated start
         between messages and a stop only after the last. Read messages are
-        filled in place."""
+        filled in place. A message longer than the 65535 bytes one transfer
+        carries is refused before any is sent."""
         device = self._open_device()
         messages = list(i2c_msgs)
+        for index, message in enumerate(messages):
+            if len(message) > _MAX_MESSAGE:
+                raise ValueError(
+                    f"message {index}: {len(message)} bytes, over the {_MAX_MESSAGE} of one "
+                    "I2C transfer"
+                )
         index = 0
         with raising_os_error(_ERRNO):
             while index < len(messages):
@@ -299,6 +314,7 @@ class SMBus:
     def _write(self, address: int, subaddress: bytes, data: bytes) -> None:
         """An SMBus write: with PEC on, the code over address, command and
         data follows the data."""
+        _check_address(address)
         if self._pec:
             data += bytes([pec(bytes([address << 1]) + subaddress + data)])
         self._raw_write(address, subaddress, data)
@@ -324,11 +340,13 @@ class SMBus:
             )
 
     def _raw_write(self, address: int, subaddress: bytes, data: bytes) -> None:
+        _check_address(address)
         device = self._open_device()
         with raising_os_error(_ERRNO):
             device.i2c_write(self._bus, address, subaddress, data, False)
 
     def _raw_read(self, address: int, subaddress: bytes, length: int) -> bytes:
+        _check_address(address)
         device = self._open_device()
         with raising_os_error(_ERRNO):
             data = device.i2c_read(self._bus, address, subaddress, length, False)
@@ -337,7 +355,25 @@ class SMBus:
         return data
 
 
+def _unsigned(name: str, value: int, size: int) -> bytes:
+    """``value`` in ``size`` bytes, low byte first; ValueError naming the
+    argument when it does not fit."""
+    value = operator.index(value)
+    limit = (1 << 8 * size) - 1
+    if not 0 <= value <= limit:
+        raise ValueError(f"{name} {value!r} outside 0..0x{limit:X}")
+    return value.to_bytes(size, "little")
+
+
+def _check_address(address: int) -> None:
+    if not 0 <= address <= 0x7F:
+        raise ValueError(f"i2c_addr {address!r} outside the 7-bit addresses 0..0x7F")
+
+
 def _block(data: Sequence[int]) -> bytes:
     if len(data) > I2C_SMBUS_BLOCK_MAX:
         raise ValueError(f"Data length cannot exceed {I2C_SMBUS_BLOCK_MAX} bytes")
-    return bytes(value & 0xFF for value in data)
+    for index, value in enumerate(data):
+        if not 0 <= value <= 0xFF:
+            raise ValueError(f"data[{index}] {value!r} outside 0..0xFF")
+    return bytes(data)

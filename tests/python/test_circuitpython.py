@@ -6,13 +6,14 @@ CircuitPython driver over the virtual adapter."""
 from __future__ import annotations
 
 import errno
+from array import array
 
 import adafruit_24lc32
 import pytest
 from adafruit_bus_device.spi_device import SPIDevice
 
 from helpers import I2cTransfer, i2c_transfers, run_readme_example
-from pyvantorsdk import GpioPinNumber, I2cBus, SpiChipSelect, errors
+from pyvantorsdk import GpioPinNumber, I2cBus, I2cPullUp, SpiChipSelect, errors
 from pyvantorsdk.circuitpython import I2C, SPI, ChipSelect, DigitalInOut, Direction, Pull
 
 DEVICE = 0x48
@@ -48,9 +49,22 @@ SLICES = [
      None),
     ("readfrom_into_slice", lambda b, buf: b.readfrom_into(DEVICE, buf, start=2, end=5), [read(3)],
      b"\xee\xee\x00\x01\x02\xee\xee\xee"),
+    # start and end count items, not bytes, in buffers of wider items.
+    ("writeto_slices_wide_items",
+     lambda b, buf: b.writeto(DEVICE, array("H", [0, 0x4241, 0x4443]), start=1, end=3),
+     [write(array("H", [0x4241, 0x4443]).tobytes())], None),
+    ("readfrom_into_fills_wide_items",
+     lambda b, buf: b.readfrom_into(DEVICE, memoryview(buf).cast("H"), start=1, end=3), [read(4)],
+     b"\xee\xee\x00\x01\x02\x03\xee\xee"),
+    ("readfrom_into_fills_a_2d_buffer_by_bytes",
+     lambda b, buf: b.readfrom_into(DEVICE, memoryview(buf).cast("B", (2, 4)), start=6), [read(2)],
+     b"\xee" * 6 + b"\x00\x01"),
     ("short_write_then_read_one_transfer",
      lambda b, buf: b.writeto_then_readfrom(DEVICE, OUT, buf, out_start=0, out_end=1, in_start=6),
      [read(2, subaddress=OUT[:1])], b"\xee" * 6 + b"\x10\x11"),
+    ("four_byte_write_then_read_one_transfer",
+     lambda b, buf: b.writeto_then_readfrom(DEVICE, OUT, buf, out_end=4, in_end=2),
+     [read(2, subaddress=OUT[:4])], None),
     # The register map takes the first byte written (0x11) as its pointer,
     # which runs on past the four data bytes.
     ("long_write_then_read_without_stop",
@@ -96,12 +110,52 @@ def test_nack_is_enodev_with_the_adapter_error_as_cause(i2c):
     assert isinstance(raised.value.__cause__, errors.I2cError)
 
 
-def test_second_object_on_a_set_up_bus_takes_it_over(adapter, dev):
-    with I2C(dev, frequency=100_000):
-        with I2C(dev, frequency=400_000) as again:
-            assert again.frequency == 400_000
-            assert adapter.i2c.bus(I2cBus.A).frequency_hz == 400_000
+@pytest.mark.parametrize("first_released_first", [True, False],
+                         ids=["first_released_first", "second_released_first"])
+def test_objects_on_one_bus_share_it_until_the_last_releases_it(adapter, dev,
+                                                                first_released_first):
+    adapter.i2c.attach_register_map(I2cBus.A, DEVICE)
+    objects = [I2C(dev, frequency=400_000), I2C(dev, frequency=400_000)]
+    gone, staying = objects if first_released_first else objects[::-1]
+    gone.deinit()
+    assert adapter.i2c.bus(I2cBus.A).initialized
+    assert staying.try_lock()
+    staying.writeto(DEVICE, b"\x00")  # still served
+    staying.deinit()
     assert not adapter.i2c.bus(I2cBus.A).initialized
+
+
+# (the second object's settings, the refusal) while a first runs the bus at 100 kHz
+REFUSED_SECOND = {
+    "another_frequency": (dict(frequency=400_000), "in use .* at 100000 Hz"),
+    "other_pull_ups": (dict(pull_up=I2cPullUp.KOHM_2_2), "pull-ups KOHM_4_7"),
+    "frequency_over_32_bits": (dict(frequency=2**32), "outside 1..4294967295"),
+}
+
+
+@pytest.mark.parametrize("settings, refusal", list(REFUSED_SECOND.values()),
+                         ids=list(REFUSED_SECOND))
+def test_second_object_with_other_settings_is_refused(adapter, dev, settings, refusal):
+    with I2C(dev, frequency=100_000) as first:
+        adapter.clear()
+        with pytest.raises(ValueError, match=refusal):
+            I2C(dev, **settings)
+        assert adapter.requests == []
+        assert first.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 100_000
+
+
+def test_bus_left_by_an_object_dropped_without_deinit_is_released_by_the_next(adapter, dev):
+    I2C(dev)  # dropped at once, the bus still set up
+    with I2C(dev, frequency=400_000) as bus:
+        assert bus.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 400_000
+    assert not adapter.i2c.bus(I2cBus.A).initialized
+
+
+def test_bus_set_up_elsewhere_is_set_to_the_speed_but_kept(adapter, dev):
+    dev.i2c_controller_init(I2cBus.A, 100_000, 0)
+    with I2C(dev, frequency=400_000) as bus:
+        assert bus.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 400_000
+    assert adapter.i2c.bus(I2cBus.A).initialized  # its user still has it
 
 
 def test_third_party_eeprom_driver(adapter, dev):
@@ -144,7 +198,9 @@ def test_spi_write_readinto_reads_the_flash_id(adapter, spi):
 def test_spi_slices_and_write_value(adapter, spi):
     spi.write(b"\x01\x02\x03\x04", start=1, end=3)
     spi.readinto(bytearray(4), start=1, end=3, write_value=0x9F)
-    assert spi_sent(adapter) == [b"\x02\x03", b"\x9f\x9f"]
+    words = array("H", [1, 0x0302, 0x0504])
+    spi.write(words, start=1, end=3)  # in items
+    assert spi_sent(adapter) == [b"\x02\x03", b"\x9f\x9f", words[1:].tobytes()]
 
 
 def test_spi_configure_reaches_the_controller(adapter, spi):
@@ -152,6 +208,25 @@ def test_spi_configure_reaches_the_controller(adapter, spi):
     state = adapter.spi.controller
     assert (state.frequency_hz, state.mode, state.data_width) == (2_000_000, 3, 1)
     assert spi.frequency == 2_000_000
+
+
+# (configure arguments, the error): refused, by the class or by the adapter
+REFUSED_CONFIGURATIONS = {
+    "baudrate_over_32_bits": (dict(baudrate=2**33), ValueError),
+    "baudrate_zero": (dict(baudrate=0), ValueError),
+    "baudrate_the_adapter_refuses": (dict(baudrate=1), OSError),
+    "bits_12": (dict(bits=12), ValueError),
+    "polarity_2": (dict(polarity=2), ValueError),
+}
+
+
+@pytest.mark.parametrize("arguments, error", list(REFUSED_CONFIGURATIONS.values()),
+                         ids=list(REFUSED_CONFIGURATIONS))
+def test_spi_refused_configuration_is_not_kept(adapter, spi, arguments, error):
+    for _ in range(2):  # a repeat is refused again, not taken as already set
+        with pytest.raises(error):
+            spi.configure(**arguments)
+    assert spi.frequency == adapter.spi.controller.frequency_hz == 100_000
 
 
 def test_chip_select_pin_makes_command_and_answer_one_transfer(adapter, dev):

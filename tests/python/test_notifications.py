@@ -89,6 +89,16 @@ def test_repr(adapter, events, message, expected):
     assert repr(events.items[0]) == expected
 
 
+@pytest.mark.parametrize("facade_class", [DeviceFacade, pyvantorsdk.AsyncDeviceFacade],
+                         ids=["blocking", "async"])
+def test_on_notification_returns_the_callback_it_replaces(facade_class):
+    facade = facade_class()
+    first = Collector()
+    assert facade.on_notification(first) is None
+    assert facade.on_notification(None) is first
+    assert facade.on_notification(None) is None
+
+
 class TestDelivery:
     def test_callback_none_and_replacement(self, adapter, dev):
         adapter.send(uart_rx(b"no callback yet"))

@@ -16,7 +16,7 @@ import time
 import pytest
 import serial
 
-from helpers import run_readme_example
+from helpers import Collector, run_readme_example, uart_rx
 from pyvantorsdk import GpioPinNumber, GpioTriggerType, UartBaudRate
 from pyvantorsdk.serialport import Serial
 
@@ -115,6 +115,42 @@ def test_burst_of_uart_events_loses_nothing(adapter, dev, port):
     assert adapter.dropped_reports == 0 and dev.dropped_notifications == 0
 
 
+def test_unread_bytes_over_the_buffer_size_are_dropped_and_counted(adapter, port):
+    assert port.dropped_bytes == 0
+    port.set_buffer_size(rx_size=4)
+    assert adapter.uart.inject(b"abcdef")  # one notification: the last two do not fit
+    assert port.read(4) == b"abcd"
+    assert port.dropped_bytes == 2
+    assert adapter.uart.inject(b"gh")  # room again once read
+    assert port.read(2) == b"gh"
+    with pytest.raises(ValueError, match="rx_size"):
+        port.set_buffer_size(rx_size=0)
+
+
+@pytest.mark.parametrize("replaced_while_open", [False, True],
+                         ids=["puts_back_the_one_it_replaced", "keeps_one_set_while_open"])
+def test_closing_leaves_the_facade_a_notification_callback(adapter, dev, events,
+                                                            replaced_while_open):
+    later = Collector()
+    with Serial(device=dev, baudrate=115200):
+        if replaced_while_open:
+            dev.on_notification(later)
+    adapter.send(uart_rx(b"after"))
+    assert (later if replaced_while_open else events).wait_for(1)
+
+
+def test_write_timeout_ends_a_write_between_requests(adapter, port):
+    port.write_timeout = 0  # non-blocking: what one request carries
+    assert port.write(b"x" * 1500) == 1024
+    assert adapter.uart.sent == b"x" * 1024
+    adapter.uart.clear_sent()
+    port.write_timeout = 0.05
+    adapter.faults.set_response_delay(200)  # the first request outlasts the timeout
+    with pytest.raises(serial.SerialTimeoutException, match="1024 of 1500"):
+        port.write(b"y" * 1500)
+    assert adapter.uart.sent == b"y" * 1024
+
+
 def test_cancel_read_ends_a_waiting_or_the_next_read(port):
     port.timeout = None  # no limit: only the cancel ends these reads
     results = []
@@ -140,10 +176,21 @@ def test_url_of_a_virtual_adapter_with_loopback():
         assert p.read(4) == b"ping"
 
 
+# (loopback option, whether the virtual adapter's TX is wired to its RX)
+LOOPBACK = {"1": True, "TRUE": True, "yes": True, "On": True,
+            "0": False, "False": False, "no": False, "off": False}
+
+
+@pytest.mark.parametrize("value, wired", list(LOOPBACK.items()), ids=list(LOOPBACK))
+def test_url_loopback_spellings(value, wired):
+    with serial.serial_for_url(f"vantor://sim?loopback={value}") as p:
+        assert p._adapter.uart.loopback is wired
+
+
 def test_bad_urls():
     # An unknown option, loopback on a real adapter, a path, no such adapter.
     for url in ("vantor://sim?speed=9", "vantor://SN1?loopback=1", "vantor://sim/x",
-                "vantor://NO-SUCH-SERIAL"):
+                "vantor://NO-SUCH-SERIAL", "vantor://sim?loopback=2", "vantor://sim?loopback="):
         with pytest.raises(serial.SerialException):
             serial.serial_for_url(url)
 

@@ -45,8 +45,9 @@ TRANSACTIONS = [
     ("read_byte_data", (0x11,), [read(b"\x11")], 0x12),
     ("write_word_data", (0x10, 0x1234), [write(b"\x10", b"\x34\x12")], None),  # low byte first
     ("read_word_data", (0x10,), [read(b"\x10", 2)], 0x1234),
-    # One transfer without a stop between the write and the read.
-    ("process_call", (0x10, 0x1234), [read(b"\x10\x34\x12", 2)], None),
+    # One transfer without a stop between the write and the read; the answer
+    # low byte first.
+    ("process_call", (0x10, 0x5678), [read(b"\x10\x78\x56", 2)], 0x1234),
     ("write_block_data", (0x20, [1, 2, 3]), [write(b"\x20", b"\x03\x01\x02\x03")], None),
     ("write_i2c_block_data", (0x20, [1, 2, 3]), [write(b"\x20", b"\x01\x02\x03")], None),
     ("read_i2c_block_data", (0x20, 3), [read(b"\x20", 3)], [0x02, 0xAA, 0xBB]),
@@ -69,12 +70,13 @@ def test_pec(adapter, bus):
     assert pec(b"123456789") == 0xF4  # the CRC-8/SMBUS check value
     assert pec(b"") == 0
     bus.pec = True
-    # Sent after write data, but not after I2C block writes.
+    # Sent after write data, but not after I2C block writes or quick commands.
     bus.write_word_data(DEVICE, 0x10, 0x1234)
     bus.write_i2c_block_data(DEVICE, 0x20, [1, 2])
+    bus.write_quick(DEVICE)
     expected = pec(bytes([DEVICE << 1, 0x10, 0x34, 0x12]))
     assert i2c_transfers(adapter.requests) == [write(b"\x10", bytes([0x34, 0x12, expected])),
-                                               write(b"\x20", b"\x01\x02")]
+                                               write(b"\x20", b"\x01\x02"), write()]
     # Checked on reads.
     adapter.clear()
     good = pec(bytes([DEVICE << 1, 0x10, DEVICE << 1 | 1, 0x34, 0x12]))
@@ -92,13 +94,36 @@ def test_pec(adapter, bus):
     assert bus.read_block_data(DEVICE, 0x20) == [0xAA, 0xBB]
 
 
+# (call on the bus, what the error names): arguments that do not fit the
+# transaction are refused before anything is sent, never cut to fit
+REFUSED = {
+    "register_over_8_bits": (lambda b: b.write_byte_data(DEVICE, 0x101, 1), "register"),
+    "register_negative": (lambda b: b.read_word_data(DEVICE, -1), "register"),
+    "byte_value_256": (lambda b: b.write_byte_data(DEVICE, 0, 0x100), "value"),
+    "byte_negative": (lambda b: b.write_byte(DEVICE, -1), "value"),
+    "word_over_16_bits": (lambda b: b.write_word_data(DEVICE, 0, 0x10000), "value"),
+    "process_call_word_negative": (lambda b: b.process_call(DEVICE, 0, -1), "value"),
+    "block_byte_256": (lambda b: b.write_block_data(DEVICE, 0, [1, 0x100]), "data"),
+    "i2c_block_byte_negative": (lambda b: b.write_i2c_block_data(DEVICE, 0, [-1]), "data"),
+    "address_over_7_bits": (lambda b: b.read_byte(0x80), "i2c_addr"),
+    "block_of_33": (lambda b: b.write_block_data(DEVICE, 0, [0] * 33), "32"),
+    "i2c_block_of_33": (lambda b: b.write_i2c_block_data(DEVICE, 0, [0] * 33), "32"),
+    "i2c_block_read_of_33": (lambda b: b.read_i2c_block_data(DEVICE, 0, 33), "32"),
+    # The later message is checked before the first is sent.
+    "rdwr_read_of_65536": (lambda b: b.i2c_rdwr(i2c_msg.write(DEVICE, [0]),
+                                                i2c_msg.read(DEVICE, 65536)), "65535"),
+    "rdwr_write_of_65536": (lambda b: b.i2c_rdwr(i2c_msg.write(DEVICE, bytes(65536))), "65535"),
+}
+
+
+@pytest.mark.parametrize("call, named", list(REFUSED.values()), ids=list(REFUSED))
+def test_out_of_range_arguments_are_refused_before_sending(adapter, bus, call, named):
+    with pytest.raises(ValueError, match=named):
+        call(bus)
+    assert adapter.requests == []
+
+
 def test_blocks_of_1_to_32_bytes(adapter, bus):
-    for call in (lambda: bus.write_block_data(DEVICE, 0, [0] * 33),
-                 lambda: bus.write_i2c_block_data(DEVICE, 0, [0] * 33),
-                 lambda: bus.read_i2c_block_data(DEVICE, 0, 33)):
-        with pytest.raises(ValueError):
-            call()
-    assert adapter.requests == []  # refused before sending
     bus.write_block_data(DEVICE, 0x40, list(range(32)))
     assert adapter.i2c.memory(I2cBus.A, DEVICE)[0x40:0x61] == bytes([32]) + bytes(range(32))
     for count in (0, 33):  # a count read outside the range is a protocol error
