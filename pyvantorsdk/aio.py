@@ -14,7 +14,8 @@
 ``open(path=None, *, serial=None, timeout=2.0)`` opens the adapter at a HID
 path, the first adapter with a serial number, or the first supported adapter
 (virtual adapters included); ``timeout`` is the time in seconds each request
-waits for its answer (None: no limit). ``await connect(...)`` with the same
+waits for its answer, from 0 to 2147483.647, rounded up to whole
+milliseconds (None or inf: no limit). ``await connect(...)`` with the same
 arguments opens it outside a ``with`` block; ``await dev.close()`` closes it.
 
 Every operation of ``DeviceFacade`` is a coroutine method of ``AsyncDevice``
@@ -74,6 +75,8 @@ import asyncio
 import collections
 import functools
 import logging
+import math
+import numbers
 import threading
 import weakref
 from types import TracebackType
@@ -893,12 +896,27 @@ for _name in OPERATIONS:
 del _name
 
 
+# The facade takes its time-out as a C int of milliseconds.
+_LONGEST_TIMEOUT = (2**31 - 1) / 1000
+
+
 def _timeout_ms(timeout: Optional[float]) -> int:
+    """The facade's time-out: whole milliseconds, rounded up (a positive
+    time-out waits at least 1 ms); -1 for no limit (None or inf)."""
     if timeout is None:
         return -1
-    if timeout < 0:
-        raise ValueError("timeout must be at least 0 seconds, or None for no limit")
-    return round(timeout * 1000)
+    if not isinstance(timeout, numbers.Real):
+        raise TypeError(f"timeout must be a number of seconds or None, not {timeout!r}")
+    seconds = float(timeout)
+    if seconds == math.inf:
+        return -1
+    if not 0 <= seconds <= _LONGEST_TIMEOUT:  # NaN fails too
+        raise ValueError(
+            f"timeout must be from 0 to {_LONGEST_TIMEOUT} seconds, or None or inf for no "
+            f"limit, not {timeout!r}"
+        )
+    # Rounded to the nanosecond first: 2.007 s is 2007.0000000000002 ms.
+    return math.ceil(round(seconds * 1000, 6))
 
 
 async def connect(

@@ -91,18 +91,31 @@ def test_results_and_exceptions_match_the_blocking_facade(calls):
         assert run(main(adapter)) == expected
 
 
-@pytest.mark.parametrize("kwargs, error", [
-    (dict(path="sim:absent"), errors.DisconnectError),
-    (dict(serial="absent"), errors.DisconnectError),
-    (dict(path="sim:0", serial="x"), ValueError),
-    (dict(timeout=-1), ValueError),
-], ids=["unknown-path", "unknown-serial", "path-and-serial", "negative-timeout"])
-def test_open_refusals(kwargs, error):
+@pytest.mark.parametrize("kwargs, error, message", [
+    (dict(path="sim:absent"), errors.DisconnectError, None),
+    (dict(serial="absent"), errors.DisconnectError, None),
+    (dict(path="sim:0", serial="x"), ValueError, None),
+    (dict(timeout=-1), ValueError, "from 0 to 2147483.647 seconds"),
+    (dict(timeout=float("nan")), ValueError, "from 0 to 2147483.647 seconds"),
+    (dict(timeout=3e6), ValueError, "from 0 to 2147483.647 seconds"),
+    (dict(timeout="2"), TypeError, "number of seconds"),
+], ids=["unknown-path", "unknown-serial", "path-and-serial", "negative-timeout", "nan-timeout",
+        "timeout-beyond-range", "timeout-not-a-number"])
+def test_open_refusals(kwargs, error, message):
     async def main():
-        with pytest.raises(error):
+        with pytest.raises(error, match=message and re.escape(message)):
             await aio.connect(**kwargs)
 
     run(main())
+
+
+@pytest.mark.parametrize("timeout, milliseconds", [
+    (0.0004, 1), (0.0015, 2), (2.007, 2007), (0, 0), (2147483.647, 2**31 - 1),
+    (float("inf"), -1), (None, -1),
+], ids=["below-a-millisecond-waits-one", "rounds-up", "exact-milliseconds-kept", "zero",
+        "largest", "inf-is-no-limit", "none-is-no-limit"])
+def test_timeout_in_whole_milliseconds(timeout, milliseconds):
+    assert aio._timeout_ms(timeout) == milliseconds
 
 
 def test_every_operation_is_typed_as_on_the_blocking_facade():
