@@ -42,11 +42,12 @@ Pipelining requests over the asynchronous engine would gain little: the
 adapter answers one request at a time, and the decoding that the blocking
 engine already does would have to be written a second time.
 
-``close()`` fails the calls still queued with ``DisconnectError``, lets the
-call in progress finish (within its time-out), then disconnects. When the
-loop itself ends with calls in flight, their tasks are cancelled as usual;
-the worker finishes the one in progress and the device disconnects once it
-is garbage collected (or at interpreter exit).
+``close()`` fails the calls still queued with ``DisconnectError`` and
+disconnects at once, from a thread of its own: the call in progress ends with
+``DisconnectError`` too, even one waiting without a time-out for an adapter
+that never answers. When the loop itself ends with calls in flight, their
+tasks are cancelled as usual; the worker finishes the one in progress and the
+device disconnects once it is garbage collected (or at interpreter exit).
 
 Events
 ------
@@ -209,12 +210,17 @@ class _Job:
 
     def settle(self, result: Any, error: Optional[BaseException]) -> None:
         """Loop thread."""
-        if self.waiter.done():
-            return
-        if error is not None:
-            self.waiter.set_exception(error)
-        else:
-            self.waiter.set_result(result)
+        _settle(self.waiter, result, error)
+
+
+def _settle(waiter: asyncio.Future[Any], result: Any, error: Optional[BaseException]) -> None:
+    """Loop thread: hands an outcome to a future nobody cancelled."""
+    if waiter.done():
+        return
+    if error is not None:
+        waiter.set_exception(error)
+    else:
+        waiter.set_result(result)
 
 
 # Ends the worker's loop.
@@ -242,6 +248,9 @@ class _Worker:
             items = list(self._items)
             self._items.clear()
             return items
+
+    def join(self) -> None:
+        self._thread.join()
 
     def shut_down(self, facade: DeviceFacade) -> None:
         """Disconnects after the job in progress, then ends the thread. Used
@@ -400,6 +409,28 @@ class EventStream:
         )
 
 
+def _disconnect(
+    facade: DeviceFacade,
+    worker: _Worker,
+    loop: asyncio.AbstractEventLoop,
+    done: asyncio.Future[None],
+) -> None:
+    """The closing thread: disconnects at once, ending the call in progress,
+    then once more after the worker has ended, in case that call was a
+    connect that succeeded; settles ``done``."""
+    error: Optional[BaseException] = None
+    try:
+        facade.disconnect()
+        worker.join()
+        facade.disconnect()
+    except BaseException as e:  # handed to close()
+        error = e
+    try:
+        loop.call_soon_threadsafe(_settle, done, None, error)
+    except RuntimeError:
+        pass  # the loop is closed: nobody awaits the close any more
+
+
 class AsyncDevice:
     """One adapter driven from the event loop that opened it. Made by
     ``connect`` and ``open``; see the module documentation."""
@@ -448,7 +479,9 @@ class AsyncDevice:
 
     def _fail_queued(self) -> None:
         for item in self._worker.take_queued():
-            if isinstance(item, _Job) and item.cancel():
+            # A task cancelled in this loop step has not withdrawn its job
+            # yet, but its waiter is cancelled already.
+            if isinstance(item, _Job) and item.cancel() and not item.waiter.done():
                 item.waiter.set_exception(_disconnected(item.name))
 
     def _connection_lost(self) -> None:
@@ -476,16 +509,24 @@ class AsyncDevice:
             raise
 
     async def close(self) -> None:
-        """Fails the queued calls with DisconnectError, waits for the call in
-        progress, disconnects and ends every event subscription."""
+        """Fails the queued calls with DisconnectError, disconnects (which
+        ends the call in progress with DisconnectError too) and ends every
+        event subscription."""
         if self._closing is None:
             self._closing = self._loop.create_future()
+            self._finalizer.detach()
             self._fail_queued()
             self._end_events()
-            self._finalizer.detach()
-            job = _Job(self._facade.disconnect, "disconnect", self._loop, self._closing)
-            self._worker.put(job)
             self._worker.put(_STOP)
+            # The worker may wait for an answer without limit: the
+            # disconnect runs on a thread of its own, so as to end that wait
+            # without holding up the loop.
+            threading.Thread(
+                target=_disconnect,
+                args=(self._facade, self._worker, self._loop, self._closing),
+                name=f"pyvantorsdk.aio close {self._name}",
+                daemon=True,
+            ).start()
         await asyncio.shield(self._closing)
 
     async def __aenter__(self) -> AsyncDevice:

@@ -35,6 +35,10 @@ def run(coroutine):
     return asyncio.run(asyncio.wait_for(coroutine, 30))
 
 
+async def remaining(events):
+    return [e.data async for e in events]
+
+
 def tid_of(message: bytes) -> int:
     return struct.unpack_from("<H", message)[0]
 
@@ -376,47 +380,54 @@ class TestConnectionLost:
 
         run(main())
 
-    def test_unplug_fails_the_running_and_queued_calls_and_ends_the_events(self, adapter):
-        gate = Gate()
 
-        async def main():
-            async with aio.open(adapter.path) as dev:
-                events = dev.events()
-                adapter.set_handler(lambda r: gate.entered.set())  # never answers
-                running = asyncio.create_task(dev.get_usb_config())
-                queued = asyncio.create_task(dev.reset_device())
-                await gate.wait_entered()
-                adapter.unplug()
-                with pytest.raises(errors.DisconnectError):
-                    await running
-                with pytest.raises(errors.DisconnectError) as info:
-                    await queued
-                assert info.value.operation == "reset_device"
-                assert [e async for e in events] == []
+@pytest.mark.parametrize("ending", ["close", "unplug"])
+def test_ending_with_calls_in_flight(adapter, ending):
+    """With no time-out, a call the adapter never answers is ended by close()
+    as by an unplug. A queued call whose task is cancelled in the same loop
+    step as the ending (as at the end of an async with block) is withdrawn;
+    the call queued behind it fails with DisconnectError."""
+    sent, lost, hold = threading.Event(), threading.Event(), threading.Event()
 
-        run(main())
-
-
-def test_close_with_calls_in_flight(adapter):
-    gate = Gate()
+    def never_answer(request):
+        sent.set()
+        if ending == "unplug":
+            hold.wait(10)  # keeps the worker from the queued calls until the loss is handled
 
     async def main():
-        dev = await aio.connect(adapter.path)
-        adapter.set_handler(gate)
+        dev = await aio.connect(adapter.path, timeout=None)
+        worker = dev._worker._thread
+        announce = dev._router.connection_lost
+        dev._facade.on_connection_lost(lambda: (announce(), lost.set()))
+        events = dev.events()
+        adapter.set_handler(never_answer)
         running = asyncio.create_task(dev.get_usb_config())
-        queued = asyncio.create_task(dev.reset_device())
-        await gate.wait_entered()
-        closing = asyncio.create_task(dev.close())  # fails the queued call at once
-        with pytest.raises(errors.DisconnectError) as info:
-            await queued
-        assert info.value.operation == "reset_device"
-        gate.release.set()
-        assert await running == (1, 0, 1)  # the call on the wire finishes
-        await closing
-        assert dev.closed and len(gate.seen) == 1
+        cancelled = asyncio.create_task(dev.get_version())
+        behind = asyncio.create_task(dev.reset_device())
+        try:
+            assert await asyncio.to_thread(sent.wait, 10)
+            if ending == "unplug":
+                adapter.unplug()
+                assert lost.wait(10)  # the loss now waits in the loop's queue
+            cancelled.cancel()
+            if ending == "close":
+                await asyncio.wait_for(dev.close(), 10)
+            with pytest.raises(errors.DisconnectError) as info:
+                await asyncio.wait_for(behind, 10)
+            assert info.value.operation == "reset_device"
+            hold.set()
+            with pytest.raises(errors.DisconnectError):
+                await asyncio.wait_for(running, 10)
+            assert cancelled.cancelled()
+            assert await asyncio.wait_for(remaining(events), 10) == []
+        finally:
+            hold.set()
+            await asyncio.wait_for(dev.close(), 10)  # again, or the first time
+        assert dev.closed and "disconnected" in repr(dev._facade)
+        await asyncio.to_thread(worker.join, 10)
+        assert not worker.is_alive()
         with pytest.raises(errors.DisconnectError):
             await dev.get_usb_config()
-        await dev.close()  # again: nothing more happens
 
     run(main())
 
