@@ -58,8 +58,10 @@ buffer of ``maxsize`` events; when a slow consumer lets it fill up, the
 state of the bus is usually what matters). Every drop is counted, in the
 subscription's ``dropped`` and in the device's ``dropped_events`` (the sum
 over its subscriptions), and the first drop of each subscription is logged
-as a warning on "pyvantorsdk.aio". Any number of subscriptions may be open;
-each sees every event. Iteration ends, after the buffered events, when the
+as a warning on "pyvantorsdk.aio". Any number of subscriptions may be open,
+and any number of tasks may iterate one of them (each event goes to one of
+those tasks); each subscription sees every event. Iteration ends, for every
+task, after the buffered events, when the
 subscription is closed, when the device is closed, when an operation finds
 the adapter gone (``DisconnectError``), and when the adapter stops answering
 (it was unplugged), even with no call running.
@@ -344,7 +346,8 @@ class EventStream:
         self.dropped = 0
         self._router = router
         self._buffer: Deque[Notification] = collections.deque()
-        self._wakeup: Optional[asyncio.Future[None]] = None
+        # One future for each task waiting in __anext__.
+        self._waiters: List[asyncio.Future[None]] = []
         self._ended = False
 
     def _put(self, event: Notification) -> None:
@@ -367,8 +370,10 @@ class EventStream:
         self._wake()
 
     def _wake(self) -> None:
-        if self._wakeup is not None and not self._wakeup.done():
-            self._wakeup.set_result(None)
+        waiters, self._waiters = self._waiters, []
+        for waiter in waiters:
+            if not waiter.done():
+                waiter.set_result(None)
 
     def close(self) -> None:
         """Unsubscribes; iteration ends once the buffered events are taken."""
@@ -383,11 +388,13 @@ class EventStream:
         while not self._buffer:
             if self._ended:
                 raise StopAsyncIteration
-            self._wakeup = asyncio.get_running_loop().create_future()
+            waiter = asyncio.get_running_loop().create_future()
+            self._waiters.append(waiter)
             try:
-                await self._wakeup
+                await waiter
             finally:
-                self._wakeup = None
+                if waiter in self._waiters:
+                    self._waiters.remove(waiter)
         return self._buffer.popleft()
 
     async def __aenter__(self) -> EventStream:

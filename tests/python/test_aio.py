@@ -215,6 +215,18 @@ class TestEvents:
         run(main())
 
 
+    @pytest.mark.parametrize("ending", ["stream-closed", "device-closed"])
+    def test_every_task_iterating_a_stream_ends(self, adapter, ending):
+        async def main():
+            async with aio.open(adapter.path) as dev:
+                events = dev.events()
+                readers = [asyncio.create_task(remaining(events)) for _ in range(2)]
+                await asyncio.sleep(0)  # both readers now wait for an event
+                await (dev.close() if ending == "device-closed" else events.__aexit__(None, None, None))
+                assert await asyncio.wait_for(asyncio.gather(*readers), 10) == [[], []]
+
+        run(main())
+
 class Gate:
     """A request handler that holds the first request until released and
     answers get_usb_config with the number of the request (1, 2, ...)."""
