@@ -57,11 +57,13 @@ buffer of ``maxsize`` events; when a slow consumer lets it fill up, the
 *oldest* buffered event is dropped to make room for the new one (the newest
 state of the bus is usually what matters). Every drop is counted, in the
 subscription's ``dropped`` and in the device's ``dropped_events`` (the sum
-over its subscriptions), and the first drop of each subscription is logged
-as a warning on "pyvantorsdk.aio". Any number of subscriptions may be open,
-and any number of tasks may iterate one of them (each event goes to one of
-those tasks); each subscription sees every event. Iteration ends, for every
-task, after the buffered events, when the
+over its subscriptions), and the first drop of each subscription is logged as
+a warning on "pyvantorsdk.aio". Events that arrive while the loop does not
+run wait for it in a queue no longer than the largest subscription buffer, on
+the same terms; while no subscription is open, none are kept. Any number of
+subscriptions may be open, and any number of tasks may iterate one of them
+(each event goes to one of those tasks); each subscription sees every event.
+Iteration ends, for every task, after the buffered events, when the
 subscription is closed, when the device is closed, when an operation finds
 the adapter gone (``DisconnectError``), and when the adapter stops answering
 (it was unplugged), even with no call running.
@@ -285,6 +287,11 @@ class _EventRouter:
     thread to the loop in batches, and there to every open subscription.
     ``connection_lost`` is the facade's connection-lost callback.
 
+    While the loop does not run, events wait here, at most as many as the
+    largest open subscription buffers (no subscription would keep more):
+    older ones are dropped and counted against every subscription when the
+    batch reaches them. With no subscription open, nothing is kept.
+
     It refers to no device: the facade holds it, and a device must stay
     collectable while subscriptions are open. The device it serves is told
     of a lost connection through ``on_lost``, a weak method."""
@@ -295,26 +302,59 @@ class _EventRouter:
         self.dropped = 0  # over all subscriptions; loop thread only
         self.on_lost: Optional[weakref.WeakMethod[Callable[[], None]]] = None
         self._lock = threading.Lock()
-        self._incoming: List[Notification] = []  # guarded by _lock
+        # Guarded by _lock: the events waiting for the loop, how many of them
+        # may wait, how many were dropped since the last drain, and whether
+        # a drain is scheduled.
+        self._incoming: Deque[Notification] = collections.deque()
+        self._limit = 0
+        self._overflow = 0
+        self._scheduled = False
+
+    def add(self, stream: EventStream) -> None:
+        self.streams.append(stream)
+        self._resize()
+
+    def remove(self, stream: EventStream) -> None:
+        if stream in self.streams:
+            self.streams.remove(stream)
+            self._resize()
+
+    def end_all(self) -> None:
+        streams, self.streams = self.streams, []
+        self._resize()
+        for stream in streams:
+            stream._end()
+
+    def _resize(self) -> None:
+        with self._lock:
+            self._limit = max((stream.maxsize for stream in self.streams), default=0)
 
     def __call__(self, event: Notification) -> None:
         """Delivery thread."""
         with self._lock:
+            if self._limit == 0:
+                return  # nobody subscribed
             self._incoming.append(event)
-            if len(self._incoming) > 1:
-                return  # a drain is scheduled already
+            if len(self._incoming) > self._limit:
+                self._incoming.popleft()
+                self._overflow += 1
+            if self._scheduled:
+                return
+            self._scheduled = True
         try:
             self.loop.call_soon_threadsafe(self._drain)
         except RuntimeError:  # the loop is closed
             with self._lock:
                 self._incoming.clear()
+                self._overflow = 0
 
     def _drain(self) -> None:
         with self._lock:
-            batch, self._incoming = self._incoming, []
+            batch, self._incoming = self._incoming, collections.deque()
+            overflow, self._overflow = self._overflow, 0
+            self._scheduled = False
         for stream in list(self.streams):
-            for event in batch:
-                stream._put(event)
+            stream._put(batch, overflow)
 
     def connection_lost(self) -> None:
         """Delivery thread, after the events that arrived before the loss."""
@@ -329,9 +369,7 @@ class _EventRouter:
         if device_lost is not None:
             device_lost()
         else:
-            streams, self.streams = self.streams, []
-            for stream in streams:
-                stream._end()
+            self.end_all()
 
 
 class EventStream:
@@ -350,19 +388,25 @@ class EventStream:
         self._waiters: List[asyncio.Future[None]] = []
         self._ended = False
 
-    def _put(self, event: Notification) -> None:
+    def _put(self, batch: Deque[Notification], overflow: int) -> None:
+        """Adds a batch of events that ``overflow`` older ones, dropped before
+        they reached the loop, preceded."""
         if self._ended:
             return
-        if len(self._buffer) >= self.maxsize:
-            self._buffer.popleft()
-            self.dropped += 1
-            self._router.dropped += 1
-            if self.dropped == 1:
+        for event in batch:
+            if len(self._buffer) >= self.maxsize:
+                self._buffer.popleft()
+                overflow += 1
+            self._buffer.append(event)
+        if overflow:
+            first = self.dropped == 0
+            self.dropped += overflow
+            self._router.dropped += overflow
+            if first:
                 _log.warning(
                     "event buffer of %d full: dropping the oldest events (counted in dropped)",
                     self.maxsize,
                 )
-        self._buffer.append(event)
         self._wake()
 
     def _end(self) -> None:
@@ -377,8 +421,7 @@ class EventStream:
 
     def close(self) -> None:
         """Unsubscribes; iteration ends once the buffered events are taken."""
-        if self in self._router.streams:
-            self._router.streams.remove(self)
+        self._router.remove(self)
         self._end()
 
     def __aiter__(self) -> EventStream:
@@ -476,13 +519,11 @@ class AsyncDevice:
         if self.closed:
             stream._end()
         else:
-            self._router.streams.append(stream)
+            self._router.add(stream)
         return stream
 
     def _end_events(self) -> None:
-        streams, self._router.streams = self._router.streams, []
-        for stream in streams:
-            stream._end()
+        self._router.end_all()
 
     def _fail_queued(self) -> None:
         for item in self._worker.take_queued():

@@ -13,8 +13,10 @@ import queue
 import re
 import struct
 import threading
+import tracemalloc
 import weakref
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 
@@ -214,7 +216,6 @@ class TestEvents:
 
         run(main())
 
-
     @pytest.mark.parametrize("ending", ["stream-closed", "device-closed"])
     def test_every_task_iterating_a_stream_ends(self, adapter, ending):
         async def main():
@@ -222,10 +223,46 @@ class TestEvents:
                 events = dev.events()
                 readers = [asyncio.create_task(remaining(events)) for _ in range(2)]
                 await asyncio.sleep(0)  # both readers now wait for an event
-                await (dev.close() if ending == "device-closed" else events.__aexit__(None, None, None))
+                if ending == "device-closed":
+                    await dev.close()
+                else:
+                    events.close()
                 assert await asyncio.wait_for(asyncio.gather(*readers), 10) == [[], []]
 
         run(main())
+
+    @pytest.mark.parametrize("maxsizes, kept", [
+        ([], 0), ([4], 4), ([4, 16], 16),
+    ], ids=["no-subscription-keeps-none", "one-subscription", "largest-subscription-bounds"])
+    def test_events_held_while_the_loop_is_not_running_are_bounded(
+            self, adapter, maxsizes, kept, caplog):
+        count, size = 20_000, 1000
+        loop = asyncio.new_event_loop()
+        try:
+            dev = loop.run_until_complete(aio.connect(adapter.path))
+            streams = [dev.events(maxsize) for maxsize in maxsizes]
+            tracemalloc.start()
+            try:
+                for i in range(count):  # as the delivery thread does while the loop stands
+                    dev._router(SimpleNamespace(data=i.to_bytes(size, "little")))
+                held, _ = tracemalloc.get_traced_memory()
+            finally:
+                tracemalloc.stop()
+            assert held < (kept + 100) * size
+            with caplog.at_level(logging.WARNING, logger="pyvantorsdk.aio"):
+                loop.run_until_complete(asyncio.sleep(0))
+            assert dev.dropped_events == sum(count - s.maxsize for s in streams)
+            assert len(caplog.records) == len(streams)
+            loop.run_until_complete(dev.close())
+            for stream in streams:
+                # The newest ones are kept; every other one is counted.
+                newest = range(count - stream.maxsize, count)
+                got = loop.run_until_complete(remaining(stream))
+                assert got == [i.to_bytes(size, "little") for i in newest]
+                assert stream.dropped == count - stream.maxsize
+        finally:
+            loop.close()
+
 
 class Gate:
     """A request handler that holds the first request until released and
