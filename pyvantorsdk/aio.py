@@ -994,7 +994,7 @@ def _timeout_ms(timeout: Optional[float]) -> int:
     time-out waits at least 1 ms); -1 for no limit (None or inf)."""
     if timeout is None:
         return -1
-    if not isinstance(timeout, numbers.Real):
+    if not isinstance(timeout, numbers.Real) or isinstance(timeout, bool):
         raise TypeError(f"timeout must be a number of seconds or None, not {timeout!r}")
     seconds = float(timeout)
     if seconds == math.inf:

@@ -105,8 +105,9 @@ def test_results_and_exceptions_match_the_blocking_facade(calls):
     (dict(timeout=float("nan")), ValueError, "from 0 to 2147483.647 seconds"),
     (dict(timeout=3e6), ValueError, "from 0 to 2147483.647 seconds"),
     (dict(timeout="2"), TypeError, "number of seconds"),
+    (dict(timeout=True), TypeError, "number of seconds"),
 ], ids=["unknown-path", "unknown-serial", "path-and-serial", "negative-timeout", "nan-timeout",
-        "timeout-beyond-range", "timeout-not-a-number"])
+        "timeout-beyond-range", "timeout-not-a-number", "timeout-bool"])
 def test_open_refusals(kwargs, error, message):
     async def main():
         with pytest.raises(error, match=message and re.escape(message)):
