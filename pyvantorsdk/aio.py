@@ -347,6 +347,7 @@ class _EventRouter:
             with self._lock:
                 self._incoming.clear()
                 self._overflow = 0
+                self._scheduled = False
 
     def _drain(self) -> None:
         with self._lock:
