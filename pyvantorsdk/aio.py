@@ -14,7 +14,8 @@
 ``open(path=None, *, serial=None, timeout=2.0)`` opens the adapter at a HID
 path, the first adapter with a serial number, or the first supported adapter
 (virtual adapters included); ``timeout`` is the time in seconds each request
-waits for its answer (None: no limit). ``await connect(...)`` with the same
+waits for its answer, from 0 to 2147483.647, rounded up to whole
+milliseconds (None or inf: no limit). ``await connect(...)`` with the same
 arguments opens it outside a ``with`` block; ``await dev.close()`` closes it.
 
 Every operation of ``DeviceFacade`` is a coroutine method of ``AsyncDevice``
@@ -41,11 +42,12 @@ Pipelining requests over the asynchronous engine would gain little: the
 adapter answers one request at a time, and the decoding that the blocking
 engine already does would have to be written a second time.
 
-``close()`` fails the calls still queued with ``DisconnectError``, lets the
-call in progress finish (within its time-out), then disconnects. When the
-loop itself ends with calls in flight, their tasks are cancelled as usual;
-the worker finishes the one in progress and the device disconnects once it
-is garbage collected (or at interpreter exit).
+``close()`` fails the calls still queued with ``DisconnectError`` and
+disconnects at once, from a thread of its own: the call in progress ends with
+``DisconnectError`` too, even one waiting without a time-out for an adapter
+that never answers. When the loop itself ends with calls in flight, their
+tasks are cancelled as usual; the worker finishes the one in progress and the
+device disconnects once it is garbage collected (or at interpreter exit).
 
 Events
 ------
@@ -55,9 +57,13 @@ buffer of ``maxsize`` events; when a slow consumer lets it fill up, the
 *oldest* buffered event is dropped to make room for the new one (the newest
 state of the bus is usually what matters). Every drop is counted, in the
 subscription's ``dropped`` and in the device's ``dropped_events`` (the sum
-over its subscriptions), and the first drop of each subscription is logged
-as a warning on "pyvantorsdk.aio". Any number of subscriptions may be open;
-each sees every event. Iteration ends, after the buffered events, when the
+over its subscriptions), and the first drop of each subscription is logged as
+a warning on "pyvantorsdk.aio". Events that arrive while the loop does not
+run wait for it in a queue no longer than the largest subscription buffer, on
+the same terms; while no subscription is open, none are kept. Any number of
+subscriptions may be open, and any number of tasks may iterate one of them
+(each event goes to one of those tasks); each subscription sees every event.
+Iteration ends, for every task, after the buffered events, when the
 subscription is closed, when the device is closed, when an operation finds
 the adapter gone (``DisconnectError``), and when the adapter stops answering
 (it was unplugged), even with no call running.
@@ -74,6 +80,8 @@ import asyncio
 import collections
 import functools
 import logging
+import math
+import numbers
 import threading
 import weakref
 from types import TracebackType
@@ -206,12 +214,17 @@ class _Job:
 
     def settle(self, result: Any, error: Optional[BaseException]) -> None:
         """Loop thread."""
-        if self.waiter.done():
-            return
-        if error is not None:
-            self.waiter.set_exception(error)
-        else:
-            self.waiter.set_result(result)
+        _settle(self.waiter, result, error)
+
+
+def _settle(waiter: asyncio.Future[Any], result: Any, error: Optional[BaseException]) -> None:
+    """Loop thread: hands an outcome to a future nobody cancelled."""
+    if waiter.done():
+        return
+    if error is not None:
+        waiter.set_exception(error)
+    else:
+        waiter.set_result(result)
 
 
 # Ends the worker's loop.
@@ -239,6 +252,9 @@ class _Worker:
             items = list(self._items)
             self._items.clear()
             return items
+
+    def join(self) -> None:
+        self._thread.join()
 
     def shut_down(self, facade: DeviceFacade) -> None:
         """Disconnects after the job in progress, then ends the thread. Used
@@ -271,6 +287,11 @@ class _EventRouter:
     thread to the loop in batches, and there to every open subscription.
     ``connection_lost`` is the facade's connection-lost callback.
 
+    While the loop does not run, events wait here, at most as many as the
+    largest open subscription buffers (no subscription would keep more):
+    older ones are dropped and counted against every subscription when the
+    batch reaches them. With no subscription open, nothing is kept.
+
     It refers to no device: the facade holds it, and a device must stay
     collectable while subscriptions are open. The device it serves is told
     of a lost connection through ``on_lost``, a weak method."""
@@ -281,26 +302,60 @@ class _EventRouter:
         self.dropped = 0  # over all subscriptions; loop thread only
         self.on_lost: Optional[weakref.WeakMethod[Callable[[], None]]] = None
         self._lock = threading.Lock()
-        self._incoming: List[Notification] = []  # guarded by _lock
+        # Guarded by _lock: the events waiting for the loop, how many of them
+        # may wait, how many were dropped since the last drain, and whether
+        # a drain is scheduled.
+        self._incoming: Deque[Notification] = collections.deque()
+        self._limit = 0
+        self._overflow = 0
+        self._scheduled = False
+
+    def add(self, stream: EventStream) -> None:
+        self.streams.append(stream)
+        self._resize()
+
+    def remove(self, stream: EventStream) -> None:
+        if stream in self.streams:
+            self.streams.remove(stream)
+            self._resize()
+
+    def end_all(self) -> None:
+        streams, self.streams = self.streams, []
+        self._resize()
+        for stream in streams:
+            stream._end()
+
+    def _resize(self) -> None:
+        with self._lock:
+            self._limit = max((stream.maxsize for stream in self.streams), default=0)
 
     def __call__(self, event: Notification) -> None:
         """Delivery thread."""
         with self._lock:
+            if self._limit == 0:
+                return  # nobody subscribed
             self._incoming.append(event)
-            if len(self._incoming) > 1:
-                return  # a drain is scheduled already
+            if len(self._incoming) > self._limit:
+                self._incoming.popleft()
+                self._overflow += 1
+            if self._scheduled:
+                return
+            self._scheduled = True
         try:
             self.loop.call_soon_threadsafe(self._drain)
         except RuntimeError:  # the loop is closed
             with self._lock:
                 self._incoming.clear()
+                self._overflow = 0
+                self._scheduled = False
 
     def _drain(self) -> None:
         with self._lock:
-            batch, self._incoming = self._incoming, []
+            batch, self._incoming = self._incoming, collections.deque()
+            overflow, self._overflow = self._overflow, 0
+            self._scheduled = False
         for stream in list(self.streams):
-            for event in batch:
-                stream._put(event)
+            stream._put(batch, overflow)
 
     def connection_lost(self) -> None:
         """Delivery thread, after the events that arrived before the loss."""
@@ -315,9 +370,7 @@ class _EventRouter:
         if device_lost is not None:
             device_lost()
         else:
-            streams, self.streams = self.streams, []
-            for stream in streams:
-                stream._end()
+            self.end_all()
 
 
 class EventStream:
@@ -332,22 +385,29 @@ class EventStream:
         self.dropped = 0
         self._router = router
         self._buffer: Deque[Notification] = collections.deque()
-        self._wakeup: Optional[asyncio.Future[None]] = None
+        # One future for each task waiting in __anext__.
+        self._waiters: List[asyncio.Future[None]] = []
         self._ended = False
 
-    def _put(self, event: Notification) -> None:
+    def _put(self, batch: Deque[Notification], overflow: int) -> None:
+        """Adds a batch of events that ``overflow`` older ones, dropped before
+        they reached the loop, preceded."""
         if self._ended:
             return
-        if len(self._buffer) >= self.maxsize:
-            self._buffer.popleft()
-            self.dropped += 1
-            self._router.dropped += 1
-            if self.dropped == 1:
+        for event in batch:
+            if len(self._buffer) >= self.maxsize:
+                self._buffer.popleft()
+                overflow += 1
+            self._buffer.append(event)
+        if overflow:
+            first = self.dropped == 0
+            self.dropped += overflow
+            self._router.dropped += overflow
+            if first:
                 _log.warning(
                     "event buffer of %d full: dropping the oldest events (counted in dropped)",
                     self.maxsize,
                 )
-        self._buffer.append(event)
         self._wake()
 
     def _end(self) -> None:
@@ -355,13 +415,14 @@ class EventStream:
         self._wake()
 
     def _wake(self) -> None:
-        if self._wakeup is not None and not self._wakeup.done():
-            self._wakeup.set_result(None)
+        waiters, self._waiters = self._waiters, []
+        for waiter in waiters:
+            if not waiter.done():
+                waiter.set_result(None)
 
     def close(self) -> None:
         """Unsubscribes; iteration ends once the buffered events are taken."""
-        if self in self._router.streams:
-            self._router.streams.remove(self)
+        self._router.remove(self)
         self._end()
 
     def __aiter__(self) -> EventStream:
@@ -371,11 +432,13 @@ class EventStream:
         while not self._buffer:
             if self._ended:
                 raise StopAsyncIteration
-            self._wakeup = asyncio.get_running_loop().create_future()
+            waiter = asyncio.get_running_loop().create_future()
+            self._waiters.append(waiter)
             try:
-                await self._wakeup
+                await waiter
             finally:
-                self._wakeup = None
+                if waiter in self._waiters:
+                    self._waiters.remove(waiter)
         return self._buffer.popleft()
 
     async def __aenter__(self) -> EventStream:
@@ -395,6 +458,28 @@ class EventStream:
             f"<EventStream {state} buffered={len(self._buffer)} maxsize={self.maxsize} "
             f"dropped={self.dropped}>"
         )
+
+
+def _disconnect(
+    facade: DeviceFacade,
+    worker: _Worker,
+    loop: asyncio.AbstractEventLoop,
+    done: asyncio.Future[None],
+) -> None:
+    """The closing thread: disconnects at once, ending the call in progress,
+    then once more after the worker has ended, in case that call was a
+    connect that succeeded; settles ``done``."""
+    error: Optional[BaseException] = None
+    try:
+        facade.disconnect()
+        worker.join()
+        facade.disconnect()
+    except BaseException as e:  # handed to close()
+        error = e
+    try:
+        loop.call_soon_threadsafe(_settle, done, None, error)
+    except RuntimeError:
+        pass  # the loop is closed: nobody awaits the close any more
 
 
 class AsyncDevice:
@@ -435,17 +520,17 @@ class AsyncDevice:
         if self.closed:
             stream._end()
         else:
-            self._router.streams.append(stream)
+            self._router.add(stream)
         return stream
 
     def _end_events(self) -> None:
-        streams, self._router.streams = self._router.streams, []
-        for stream in streams:
-            stream._end()
+        self._router.end_all()
 
     def _fail_queued(self) -> None:
         for item in self._worker.take_queued():
-            if isinstance(item, _Job) and item.cancel():
+            # A task cancelled in this loop step has not withdrawn its job
+            # yet, but its waiter is cancelled already.
+            if isinstance(item, _Job) and item.cancel() and not item.waiter.done():
                 item.waiter.set_exception(_disconnected(item.name))
 
     def _connection_lost(self) -> None:
@@ -473,16 +558,24 @@ class AsyncDevice:
             raise
 
     async def close(self) -> None:
-        """Fails the queued calls with DisconnectError, waits for the call in
-        progress, disconnects and ends every event subscription."""
+        """Fails the queued calls with DisconnectError, disconnects (which
+        ends the call in progress with DisconnectError too) and ends every
+        event subscription."""
         if self._closing is None:
             self._closing = self._loop.create_future()
+            self._finalizer.detach()
             self._fail_queued()
             self._end_events()
-            self._finalizer.detach()
-            job = _Job(self._facade.disconnect, "disconnect", self._loop, self._closing)
-            self._worker.put(job)
             self._worker.put(_STOP)
+            # The worker may wait for an answer without limit: the
+            # disconnect runs on a thread of its own, so as to end that wait
+            # without holding up the loop.
+            threading.Thread(
+                target=_disconnect,
+                args=(self._facade, self._worker, self._loop, self._closing),
+                name=f"pyvantorsdk.aio close {self._name}",
+                daemon=True,
+            ).start()
         await asyncio.shield(self._closing)
 
     async def __aenter__(self) -> AsyncDevice:
@@ -893,12 +986,27 @@ for _name in OPERATIONS:
 del _name
 
 
+# The facade takes its time-out as a C int of milliseconds.
+_LONGEST_TIMEOUT = (2**31 - 1) / 1000
+
+
 def _timeout_ms(timeout: Optional[float]) -> int:
+    """The facade's time-out: whole milliseconds, rounded up (a positive
+    time-out waits at least 1 ms); -1 for no limit (None or inf)."""
     if timeout is None:
         return -1
-    if timeout < 0:
-        raise ValueError("timeout must be at least 0 seconds, or None for no limit")
-    return round(timeout * 1000)
+    if not isinstance(timeout, numbers.Real) or isinstance(timeout, bool):
+        raise TypeError(f"timeout must be a number of seconds or None, not {timeout!r}")
+    seconds = float(timeout)
+    if seconds == math.inf:
+        return -1
+    if not 0 <= seconds <= _LONGEST_TIMEOUT:  # NaN fails too
+        raise ValueError(
+            f"timeout must be from 0 to {_LONGEST_TIMEOUT} seconds, or None or inf for no "
+            f"limit, not {timeout!r}"
+        )
+    # Rounded to the nanosecond first: 2.007 s is 2007.0000000000002 ms.
+    return math.ceil(round(seconds * 1000, 6))
 
 
 async def connect(

@@ -13,8 +13,10 @@ import queue
 import re
 import struct
 import threading
+import tracemalloc
 import weakref
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 
@@ -33,6 +35,10 @@ from pyvantorsdk._cpp import _pyvantorsdk_cpp as native
 def run(coroutine):
     """Runs a test's coroutine on a fresh loop, failing instead of hanging."""
     return asyncio.run(asyncio.wait_for(coroutine, 30))
+
+
+async def remaining(events):
+    return [e.data async for e in events]
 
 
 def tid_of(message: bytes) -> int:
@@ -91,18 +97,32 @@ def test_results_and_exceptions_match_the_blocking_facade(calls):
         assert run(main(adapter)) == expected
 
 
-@pytest.mark.parametrize("kwargs, error", [
-    (dict(path="sim:absent"), errors.DisconnectError),
-    (dict(serial="absent"), errors.DisconnectError),
-    (dict(path="sim:0", serial="x"), ValueError),
-    (dict(timeout=-1), ValueError),
-], ids=["unknown-path", "unknown-serial", "path-and-serial", "negative-timeout"])
-def test_open_refusals(kwargs, error):
+@pytest.mark.parametrize("kwargs, error, message", [
+    (dict(path="sim:absent"), errors.DisconnectError, None),
+    (dict(serial="absent"), errors.DisconnectError, None),
+    (dict(path="sim:0", serial="x"), ValueError, None),
+    (dict(timeout=-1), ValueError, "from 0 to 2147483.647 seconds"),
+    (dict(timeout=float("nan")), ValueError, "from 0 to 2147483.647 seconds"),
+    (dict(timeout=3e6), ValueError, "from 0 to 2147483.647 seconds"),
+    (dict(timeout="2"), TypeError, "number of seconds"),
+    (dict(timeout=True), TypeError, "number of seconds"),
+], ids=["unknown-path", "unknown-serial", "path-and-serial", "negative-timeout", "nan-timeout",
+        "timeout-beyond-range", "timeout-not-a-number", "timeout-bool"])
+def test_open_refusals(kwargs, error, message):
     async def main():
-        with pytest.raises(error):
+        with pytest.raises(error, match=message and re.escape(message)):
             await aio.connect(**kwargs)
 
     run(main())
+
+
+@pytest.mark.parametrize("timeout, milliseconds", [
+    (0.0004, 1), (0.0015, 2), (2.007, 2007), (0, 0), (2147483.647, 2**31 - 1),
+    (float("inf"), -1), (None, -1),
+], ids=["below-a-millisecond-waits-one", "rounds-up", "exact-milliseconds-kept", "zero",
+        "largest", "inf-is-no-limit", "none-is-no-limit"])
+def test_timeout_in_whole_milliseconds(timeout, milliseconds):
+    assert aio._timeout_ms(timeout) == milliseconds
 
 
 def test_every_operation_is_typed_as_on_the_blocking_facade():
@@ -196,6 +216,45 @@ class TestEvents:
             assert [e async for e in dev.events()] == []
 
         run(main())
+
+    @pytest.mark.parametrize("ending", ["stream-closed", "device-closed"])
+    def test_every_task_iterating_a_stream_ends(self, adapter, ending):
+        async def main():
+            async with aio.open(adapter.path) as dev:
+                events = dev.events()
+                readers = [asyncio.create_task(remaining(events)) for _ in range(2)]
+                await asyncio.sleep(0)  # both readers now wait for an event
+                if ending == "device-closed":
+                    await dev.close()
+                else:
+                    events.close()
+                assert await asyncio.wait_for(asyncio.gather(*readers), 10) == [[], []]
+
+        run(main())
+
+    @pytest.mark.parametrize("maxsizes, kept", [
+        ([], 0), ([4], 4), ([4, 16], 16),
+    ], ids=["no-subscription-keeps-none", "one-subscription", "largest-subscription-bounds"])
+    def test_events_held_while_the_loop_is_not_running_are_bounded(self, adapter, maxsizes, kept):
+        count, size = 20_000, 1000
+        loop = asyncio.new_event_loop()
+        try:
+            dev = loop.run_until_complete(aio.connect(adapter.path))
+            streams = [dev.events(maxsize) for maxsize in maxsizes]
+            tracemalloc.start()
+            try:
+                for i in range(count):  # as the delivery thread does while the loop stands
+                    dev._router(SimpleNamespace(data=i.to_bytes(size, "little")))
+                assert tracemalloc.get_traced_memory()[0] < (kept + 100) * size
+            finally:
+                tracemalloc.stop()
+            loop.run_until_complete(dev.close())  # runs the drain queued before it
+            for stream in streams:  # the newest are kept, every other one counted
+                assert stream.dropped == count - stream.maxsize
+                assert loop.run_until_complete(remaining(stream)) == [
+                    i.to_bytes(size, "little") for i in range(count - stream.maxsize, count)]
+        finally:
+            loop.close()
 
 
 class Gate:
@@ -363,47 +422,54 @@ class TestConnectionLost:
 
         run(main())
 
-    def test_unplug_fails_the_running_and_queued_calls_and_ends_the_events(self, adapter):
-        gate = Gate()
 
-        async def main():
-            async with aio.open(adapter.path) as dev:
-                events = dev.events()
-                adapter.set_handler(lambda r: gate.entered.set())  # never answers
-                running = asyncio.create_task(dev.get_usb_config())
-                queued = asyncio.create_task(dev.reset_device())
-                await gate.wait_entered()
-                adapter.unplug()
-                with pytest.raises(errors.DisconnectError):
-                    await running
-                with pytest.raises(errors.DisconnectError) as info:
-                    await queued
-                assert info.value.operation == "reset_device"
-                assert [e async for e in events] == []
+@pytest.mark.parametrize("ending", ["close", "unplug"])
+def test_ending_with_calls_in_flight(adapter, ending):
+    """With no time-out, a call the adapter never answers is ended by close()
+    as by an unplug. A queued call whose task is cancelled in the same loop
+    step as the ending (as at the end of an async with block) is withdrawn;
+    the call queued behind it fails with DisconnectError."""
+    sent, lost, hold = threading.Event(), threading.Event(), threading.Event()
 
-        run(main())
-
-
-def test_close_with_calls_in_flight(adapter):
-    gate = Gate()
+    def never_answer(request):
+        sent.set()
+        if ending == "unplug":
+            hold.wait(10)  # keeps the worker from the queued calls until the loss is handled
 
     async def main():
-        dev = await aio.connect(adapter.path)
-        adapter.set_handler(gate)
+        dev = await aio.connect(adapter.path, timeout=None)
+        worker = dev._worker._thread
+        announce = dev._router.connection_lost
+        dev._facade.on_connection_lost(lambda: (announce(), lost.set()))
+        events = dev.events()
+        adapter.set_handler(never_answer)
         running = asyncio.create_task(dev.get_usb_config())
-        queued = asyncio.create_task(dev.reset_device())
-        await gate.wait_entered()
-        closing = asyncio.create_task(dev.close())  # fails the queued call at once
-        with pytest.raises(errors.DisconnectError) as info:
-            await queued
-        assert info.value.operation == "reset_device"
-        gate.release.set()
-        assert await running == (1, 0, 1)  # the call on the wire finishes
-        await closing
-        assert dev.closed and len(gate.seen) == 1
+        cancelled = asyncio.create_task(dev.get_version())
+        behind = asyncio.create_task(dev.reset_device())
+        try:
+            assert await asyncio.to_thread(sent.wait, 10)
+            if ending == "unplug":
+                adapter.unplug()
+                assert lost.wait(10)  # the loss now waits in the loop's queue
+            cancelled.cancel()
+            if ending == "close":
+                await asyncio.wait_for(dev.close(), 10)
+            with pytest.raises(errors.DisconnectError) as info:
+                await asyncio.wait_for(behind, 10)
+            assert info.value.operation == "reset_device"
+            hold.set()
+            with pytest.raises(errors.DisconnectError):
+                await asyncio.wait_for(running, 10)
+            assert cancelled.cancelled()
+            assert await asyncio.wait_for(remaining(events), 10) == []
+        finally:
+            hold.set()
+            await asyncio.wait_for(dev.close(), 10)  # again, or the first time
+        assert dev.closed and "disconnected" in repr(dev._facade)
+        await asyncio.to_thread(worker.join, 10)
+        assert not worker.is_alive()
         with pytest.raises(errors.DisconnectError):
             await dev.get_usb_config()
-        await dev.close()  # again: nothing more happens
 
     run(main())
 
