@@ -46,11 +46,10 @@ done
 echo "== Python tests against the sanitized module"
 [ $# -gt 0 ] || set -- tests/python
 cd "$ROOT"
-# ASAN_OPTIONS: see the comment above for leaks; the suppressions file names
-# each report judged a false positive, with the evidence. halt_on_error stops
+# ASAN_OPTIONS: see the comment above for leaks. halt_on_error stops
 # the child at the first report, so that a report fails the test that caused
 # it (a child's non-zero exit or stderr fails every test that starts one).
 env PYTHONPATH="$SITE" LD_PRELOAD="$preload" \
-    ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:abort_on_error=0:exitcode=86:suppressions=$ROOT/scripts/asan-python.supp" \
+    ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:abort_on_error=0:exitcode=86" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     "$VENV/bin/pytest" -q -p no:cacheprovider --ignore=tests/python/test_soak.py "$@"
