@@ -7,8 +7,9 @@
 #  2. `auditwheel repair`: the wheel takes in the shared libraries it links
 #     that a manylinux system does not promise (hidapi, libusb and theirs),
 #     and `auditwheel show` must then find nothing left to bundle;
-#  3. the repaired wheel is installed, without an index, into a new virtual
-#     environment in a temporary directory, and imported and run (the demo,
+#  3. the repaired wheel is installed into a new virtual environment in a
+#     temporary directory (the package from that file only, its runtime
+#     dependencies from the package index), and imported and run (the demo,
 #     on its virtual adapter) from a directory outside the repository; the
 #     check fails if the source tree is on sys.path or if hidapi or libusb is
 #     loaded from anywhere but the wheel.
@@ -89,7 +90,10 @@ done
 
 step "fresh virtual environment, outside the repository"
 "$PYTHON" -m venv "$WORK/venv"
-"$WORK/venv/bin/python" -m pip install -q --disable-pip-version-check --no-index "$repaired"
+# A file requirement is never looked up in an index, so the package comes from
+# the repaired wheel alone; its runtime dependencies (pyserial) are resolved
+# from the index, as a user's pip would.
+"$WORK/venv/bin/python" -m pip install -q --disable-pip-version-check "$repaired"
 mkdir "$WORK/run"
 cp "$ROOT/examples/demo.py" "$WORK/run/"
 cd "$WORK/run"
