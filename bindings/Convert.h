@@ -12,6 +12,13 @@
 // as 0 even though the plain enumerations are not integers. (The binding
 // library's `noconvert` cannot say "an integer or a member"; it serves the
 // arguments typed by the enumeration alone, which take members only.)
+//
+// `IntArg<T>`: an integer argument the SDK takes as T. Every Python integer
+// converts, so that one out of T's range is not reported as a failed overload
+// match; `get(name)` then returns the value, or raises ValueError "invalid
+// <name> <value>" for one that does not fit. A value that is no integer
+// (float, str, ...) still fails the conversion with TypeError. `EnumArg`
+// keeps an out-of-range integer the same way (`check`).
 
 #include <nanobind/nanobind.h>
 
@@ -26,11 +33,33 @@ struct ByteArg {
     operator const std::vector<uint8_t>&() const { return value; }
 };
 
+// The ValueError for an integer argument outside the range of its type.
+[[noreturn]] inline void throwOutOfRange(const char* name, nanobind::handle number) {
+    const std::string text = nanobind::str(number).c_str();
+    throw nanobind::value_error(("invalid " + std::string(name) + " " + text).c_str());
+}
+
+template <class T>
+struct IntArg {
+    T value{};
+    // The Python integer when it does not fit T; empty when `value` holds it.
+    nanobind::object refused;
+
+    T get(const char* name) const {
+        if (refused.is_valid()) throwOutOfRange(name, refused);
+        return value;
+    }
+};
+
 template <class E>
 struct EnumArg {
     E value{};
+    nanobind::object refused;  // as in IntArg
     operator E() const { return value; }
     uint8_t byte() const { return static_cast<uint8_t>(value); }
+    void check(const char* name) const {
+        if (refused.is_valid()) throwOutOfRange(name, refused);
+    }
 };
 
 }  // namespace pyvantorsdk
@@ -66,6 +95,40 @@ struct type_caster<pyvantorsdk::ByteArg> {
     }
 };
 
+// A Python integer (an int, or with conversion anything with __index__) as
+// an owned int object; an invalid handle for anything else.
+inline object integerObject(handle src, uint32_t flags) noexcept {
+    PyObject* o = src.ptr();
+    if (!PyLong_CheckExact(o) && !(flags & static_cast<uint32_t>(cast_flags::convert))) {
+        return object();
+    }
+    if (!PyIndex_Check(o)) return object();
+    object number = steal(PyNumber_Index(o));
+    if (!number.is_valid()) PyErr_Clear();
+    return number;
+}
+
+template <class T>
+struct type_caster<pyvantorsdk::IntArg<T>> {
+    NB_TYPE_CASTER(pyvantorsdk::IntArg<T>, make_caster<T>::Name)
+
+    bool from_python(handle src, uint32_t flags, cleanup_list* cleanup) noexcept {
+        make_caster<T> fits;
+        if (fits.from_python(src, flags, cleanup)) {
+            value.value = fits.value;
+            value.refused.reset();
+            return true;
+        }
+        value.refused = integerObject(src, flags);
+        return value.refused.is_valid();
+    }
+
+    static handle from_cpp(const pyvantorsdk::IntArg<T>& v, rv_policy policy,
+                           cleanup_list* cleanup) noexcept {
+        return make_caster<T>::from_cpp(v.value, policy, cleanup);
+    }
+};
+
 template <class E>
 struct type_caster<pyvantorsdk::EnumArg<E>> {
     NB_TYPE_CASTER(pyvantorsdk::EnumArg<E>, const_name("int | ") + make_caster<E>::Name)
@@ -74,6 +137,7 @@ struct type_caster<pyvantorsdk::EnumArg<E>> {
         make_caster<uint8_t> integer;
         if (integer.from_python(src, flags, cleanup)) {
             value.value = static_cast<E>(integer.value);
+            value.refused.reset();
             return true;
         }
         // A member of E; without the convert flag the enumeration caster
@@ -81,9 +145,12 @@ struct type_caster<pyvantorsdk::EnumArg<E>> {
         make_caster<E> member;
         if (member.from_python(src, 0, cleanup)) {
             value.value = member.value;
+            value.refused.reset();
             return true;
         }
-        return false;
+        // An integer out of the byte's range: refused by `check`.
+        value.refused = integerObject(src, flags);
+        return value.refused.is_valid();
     }
 
     static handle from_cpp(const pyvantorsdk::EnumArg<E>& v, rv_policy policy,

@@ -164,21 +164,23 @@ def test_request_bytes(adapter, dev, answered, call: Callable[[Any], object], wi
     assert sent(adapter) == [wire]
 
 
-@pytest.mark.parametrize("call", [
-    pytest.param(lambda d: d.i3c_ccc_getstatus(0x08, 256), id="def_byte_over_255"),
-    pytest.param(lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x10000), id="mrl_over_u16"),
-    pytest.param(lambda d: d.i3c_ccc_setaasa([0x50, 300]), id="address_list_over_u8"),
-    pytest.param(lambda d: d.i3c_ccc_setxtime_broadcast(0xDF, "text"), id="text_for_bytes"),
-    pytest.param(lambda d: d.i3c_sdr_write(0x30, b"", b"", 256), id="flags_over_u8"),
+@pytest.mark.parametrize("call, error", [
+    pytest.param(lambda d: d.i3c_ccc_getstatus(0x08, 256), ValueError, id="def_byte_over_255"),
+    pytest.param(lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x10000), ValueError, id="mrl_over_u16"),
+    pytest.param(lambda d: d.i3c_ccc_setaasa([0x50, 300]), TypeError, id="address_list_over_u8"),
+    pytest.param(lambda d: d.i3c_ccc_setxtime_broadcast(0xDF, "text"), TypeError,
+                 id="text_for_bytes"),
+    pytest.param(lambda d: d.i3c_sdr_write(0x30, b"", b"", 256), ValueError, id="flags_over_u8"),
 ])
-def test_conversion_errors_send_nothing(adapter, dev, answered, call):
-    with pytest.raises(TypeError):
+def test_conversion_errors_send_nothing(adapter, dev, answered, call, error):
+    with pytest.raises(error):
         call(dev)
     assert adapter.requests == []
 
 
 @pytest.mark.parametrize("call", [
-    pytest.param(lambda d: d.i3c_init_bus([target()] * 256), id="init_bus_256_targets"),
+    pytest.param(lambda d: d.i3c_init_bus([target(pid=n.to_bytes(6, "big")) for n in range(256)]),
+                 id="init_bus_256_targets"),
     pytest.param(lambda d: d.i3c_sdr_read(0x30, bytes(5), 1), id="subaddress_over_4"),
 ])
 def test_refused_requests_raise_and_send_nothing(adapter, dev, answered, call):
