@@ -733,21 +733,54 @@ def _unquote(name: str) -> str:
     return ".".join(part.strip().strip("\"'") for part in name.split("."))
 
 
+def _code_lines(text: str) -> Iterator[Tuple[int, str]]:
+    """The numbered lines that start outside a multi-line string, with any
+    comment cut off. Strings are followed quote by quote, so that quotes in a
+    comment or inside another string open nothing."""
+    closing: Optional[str] = None  # the delimiter of the open multi-line string
+    for number, line in enumerate(text.splitlines(), 1):
+        starts_inside = closing is not None
+        code_end = len(line)
+        i = 0
+        while i < len(line):
+            if closing is not None:
+                if closing == '"""' and line[i] == "\\":
+                    i += 2
+                elif line.startswith(closing, i):
+                    # Quotes right after the delimiter belong to the string:
+                    # the last three close it.
+                    i += 3
+                    while i < len(line) and line[i] == closing[0]:
+                        i += 1
+                    closing = None
+                else:
+                    i += 1
+                continue
+            char = line[i]
+            if char == "#":
+                code_end = i
+                break
+            if line.startswith('"""', i) or line.startswith("'''", i):
+                closing = line[i : i + 3]
+                i += 3
+            elif char in "\"'":
+                i += 1
+                while i < len(line) and line[i] != char:
+                    i += 2 if char == '"' and line[i] == "\\" else 1
+                i += 1
+            else:
+                i += 1
+        if not starts_inside:
+            yield number, line[:code_end]
+
+
 def _key_lines(text: str) -> Dict[Tuple[str, Optional[int], str], int]:
     """Where each key is: (table name, index in its array of tables or None,
     key) -> line. A table's header line is stored under the key ''."""
     lines: Dict[Tuple[str, Optional[int], str], int] = {}
     counts: Dict[str, int] = {}
     table, index = "", None
-    in_multiline = False
-    for number, line in enumerate(text.splitlines(), 1):
-        if line.count('"""') % 2 == 1 or line.count("'''") % 2 == 1:
-            was = in_multiline
-            in_multiline = not in_multiline
-            if was:
-                continue
-        elif in_multiline:
-            continue
+    for number, line in _code_lines(text):
         header = _HEADER.match(line)
         if header is not None and not _KEY.match(line):
             table = _unquote(header.group(2))

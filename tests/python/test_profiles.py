@@ -247,6 +247,13 @@ INVALID = {
     "bench-refuses-device": (EEPROM + "size = 100\npage_size = 16\n",
         "i2c.devices[0]", 2, "the bench refused this"),
     "bench-refuses-usb-settings": ("[usb]\ncdc_mode = 9\n", "usb", 2, "out of the adapter's range"),
+    # Quotes that open no multi-line string must not hide the lines after them.
+    "triple-quote-in-comment": ('# ends with """\n[adapter]\nmodel = "x9"\n',
+        "adapter.model", 4, "unknown value"),
+    "triple-quote-in-string": ("[adapter]\nserial = '\"\"\"'\nmodel = 'x9'\n",
+        "adapter.model", 4, "unknown value"),
+    "key-after-multi-line-string": ('[adapter]\nserial = """S\n# not a comment\n"""\nmodel = "x9"\n',
+        "adapter.model", 6, "unknown value"),
 }
 
 
