@@ -33,10 +33,20 @@ struct ByteArg {
     operator const std::vector<uint8_t>&() const { return value; }
 };
 
+// An integer as text for an error message: its digits, or its size when
+// the interpreter refuses to spell out an integer that long.
+inline std::string integerText(nanobind::handle number) {
+    nanobind::object spelled = nanobind::steal(PyObject_Str(number.ptr()));
+    if (spelled.is_valid()) return nanobind::borrow<nanobind::str>(spelled).c_str();
+    PyErr_Clear();
+    const auto bits = nanobind::cast<size_t>(number.attr("bit_length")());
+    return "(an integer of " + std::to_string(bits) + " bits)";
+}
+
 // The ValueError for an integer argument outside the range of its type.
 [[noreturn]] inline void throwOutOfRange(const char* name, nanobind::handle number) {
-    const std::string text = nanobind::str(number).c_str();
-    throw nanobind::value_error(("invalid " + std::string(name) + " " + text).c_str());
+    throw nanobind::value_error(
+        ("invalid " + std::string(name) + " " + integerText(number)).c_str());
 }
 
 template <class T>

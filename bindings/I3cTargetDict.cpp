@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "bindings/Convert.h"
 #include "bindings/DeviceInfo.h"
 
 namespace nb = nanobind;
@@ -32,8 +33,7 @@ T field(nb::handle target, size_t index, const char* key) {
     T result{};
     if (!nb::try_cast(value, result, false)) {
         throw nb::value_error(
-            (keyName(index, key) + " must be " + range + ", not " + nb::str(value).c_str())
-                .c_str());
+            (keyName(index, key) + " must be " + range + ", not " + integerText(value)).c_str());
     }
     return result;
 }

@@ -148,6 +148,8 @@ OUT_OF_RANGE_CASES = [
      "invalid frequency_hz 8589934592"),
     ("u32-negative", "i2c_set_parameters", (0, -1, 0), "invalid frequency_hz -1"),
     ("beyond-64-bits", "i2c_set_parameters", (0, 2**70, 0), f"invalid frequency_hz {2**70}"),
+    ("too-long-to-print", "i2c_set_parameters", (0, 2**20000, 0),
+     "invalid frequency_hz (an integer of 20001 bits)"),
     ("enum-argument-256", "i2c_controller_init", (256, 100000, 0), "invalid bus 256"),
     ("u8-address", "i2c_write", (0, 256, b"", b"\x01", False), "invalid address 256"),
     ("optional-byte", "i3c_ccc_getstatus", (0x08, 256), "invalid def_byte 256"),
