@@ -33,6 +33,7 @@ from __future__ import annotations
 
 import os
 import re
+import stat
 import sys
 from contextlib import contextmanager
 from dataclasses import dataclass
@@ -502,7 +503,11 @@ def _read_limited(file: Path, limit: int, where: KeyPath, too_long: str) -> byte
     At most one byte more is read, so an endless or huge file is never read
     whole."""
     try:
-        with open(file, "rb") as stream:
+        # Opened without blocking, so that a named pipe cannot hold the load
+        # up waiting for a writer; it is refused.
+        with open(os.open(file, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0)), "rb") as stream:
+            if stat.S_ISFIFO(os.fstat(stream.fileno()).st_mode):
+                raise _Invalid(where, f"{file} is a pipe, not a file")
             data = stream.read(limit + 1)
     except OSError as error:
         raise _Invalid(where, f"cannot read {file}: {error.strerror}") from None

@@ -3,6 +3,7 @@
 
 from __future__ import annotations
 
+import os
 import pickle
 import textwrap
 
@@ -297,10 +298,12 @@ def test_contents_files_stay_in_the_profiles_folder_unless_allowed(tmp_path, key
     ("contents_file", "huge.bin", "is more than the size (256)"),
     ("contents_file", "/dev/zero", "is more than the size (256)"),
     ("contents_dump_file", "/dev/zero", "too long for a dump of 256 bytes"),
-], ids=["sparse-terabyte", "endless-device", "endless-dump"])
+    ("contents_file", "pipe", "is a pipe"),
+], ids=["sparse-terabyte", "endless-device", "endless-dump", "named-pipe-without-writer"])
 def test_contents_files_are_read_only_as_far_as_the_memory_holds(tmp_path, key, name, message):
     with open(tmp_path / "huge.bin", "wb") as huge:
         huge.truncate(1 << 40)  # sparse: takes no space, but reading it whole cannot succeed
+    os.mkfifo(tmp_path / "pipe")
     path = write(tmp_path, f"version = 1\n{EEPROM}{key} = '{name}'\n")
     with pytest.raises(ProfileError) as caught:
         profiles.load(path, contents_anywhere=True)
