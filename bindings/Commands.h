@@ -287,12 +287,17 @@ struct CallSignature<R (Fn::*)(Context, Args...) const, Context> {
 template <class Context, class Fn>
 using SignatureOf = CallSignature<decltype(&Fn::template operator()<Context>), Context>;
 
-// How a call's argument of type A arrives from Python: an integer as
-// `IntArg`, so that the range check below names the argument.
+// How a call's argument of type A arrives from Python: an integer or an
+// integer-valued enumeration as `IntArg`, so that the range check below
+// names the argument.
 template <class A>
 struct PythonArg {
     using type =
         std::conditional_t<std::is_integral_v<A> && !std::is_same_v<A, bool>, IntArg<A>, A>;
+};
+template <class E>
+struct PythonArg<EnumArg<E>> {
+    using type = IntArg<EnumArg<E>>;
 };
 template <class T>
 struct PythonArg<std::optional<T>> {
@@ -309,11 +314,6 @@ T callArgument(const IntArg<T>& a, const char* name) {
 template <class T>
 std::optional<T> callArgument(const std::optional<IntArg<T>>& a, const char* name) {
     return a ? std::optional<T>(a->get(name)) : std::nullopt;
-}
-template <class E>
-const EnumArg<E>& callArgument(const EnumArg<E>& a, const char* name) {
-    a.check(name);
-    return a;
 }
 template <class A>
 const A& callArgument(const A& a, const char*) {

@@ -13,12 +13,13 @@
 // library's `noconvert` cannot say "an integer or a member"; it serves the
 // arguments typed by the enumeration alone, which take members only.)
 //
-// `IntArg<T>`: an integer argument the SDK takes as T. Every Python integer
-// converts, so that one out of T's range is not reported as a failed overload
-// match; `get(name)` then returns the value, or raises ValueError "invalid
-// <name> <value>" for one that does not fit. A value that is no integer
-// (float, str, ...) still fails the conversion with TypeError. `EnumArg`
-// keeps an out-of-range integer the same way (`check`).
+// `IntArg<T>`: an integer argument the SDK takes as T (an integer type or an
+// `EnumArg`). Every Python integer converts, so that one out of T's range is
+// not reported as a failed overload match; `get(name)` then returns the
+// value, or raises ValueError "invalid <name> <value>" for one that does not
+// fit. Anything T's own conversion takes (an enumeration member) converts as
+// before, and a value that is no integer (float, str, ...) still fails the
+// conversion with TypeError.
 
 #include <nanobind/nanobind.h>
 
@@ -64,12 +65,8 @@ struct IntArg {
 template <class E>
 struct EnumArg {
     E value{};
-    nanobind::object refused;  // as in IntArg
     operator E() const { return value; }
     uint8_t byte() const { return static_cast<uint8_t>(value); }
-    void check(const char* name) const {
-        if (refused.is_valid()) throwOutOfRange(name, refused);
-    }
 };
 
 }  // namespace pyvantorsdk
@@ -147,7 +144,6 @@ struct type_caster<pyvantorsdk::EnumArg<E>> {
         make_caster<uint8_t> integer;
         if (integer.from_python(src, flags, cleanup)) {
             value.value = static_cast<E>(integer.value);
-            value.refused.reset();
             return true;
         }
         // A member of E; without the convert flag the enumeration caster
@@ -155,12 +151,9 @@ struct type_caster<pyvantorsdk::EnumArg<E>> {
         make_caster<E> member;
         if (member.from_python(src, 0, cleanup)) {
             value.value = member.value;
-            value.refused.reset();
             return true;
         }
-        // An integer out of the byte's range: refused by `check`.
-        value.refused = integerObject(src, flags);
-        return value.refused.is_valid();
+        return false;
     }
 
     static handle from_cpp(const pyvantorsdk::EnumArg<E>& v, rv_policy policy,
