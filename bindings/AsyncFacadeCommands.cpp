@@ -171,37 +171,46 @@ void bindConnection(AsyncClass& cls) {
 void bindQueries(AsyncClass& cls) {
     cls.def(
            "get_usb_string",
-           [](AsyncDeviceFacade& a, uint16_t id, uint8_t subCommand) {
-               return send(
-                   a, [&](vantor::VantorAsyncSDK& s) { return s.getUsbString(id, subCommand); });
+           [](AsyncDeviceFacade& a, IntArg<uint16_t> id, IntArg<uint8_t> subCommand) {
+               const uint16_t i = id.get("id");
+               const uint8_t sub = subCommand.get("sub_cmd");
+               return send(a, [&](vantor::VantorAsyncSDK& s) { return s.getUsbString(i, sub); });
            },
            "id"_a, "sub_cmd"_a, "Request one USB string descriptor.")
         .def(
             "get_analog_measurements",
-            [](AsyncDeviceFacade& a, uint16_t id) {
+            [](AsyncDeviceFacade& a, IntArg<uint16_t> id) {
+                const uint16_t i = id.get("id");
                 return send(a,
-                            [&](vantor::VantorAsyncSDK& s) { return s.getAnalogMeasurements(id); });
+                            [&](vantor::VantorAsyncSDK& s) { return s.getAnalogMeasurements(i); });
             },
             "id"_a, "Request the adapter's analog measurements (the rail voltages among them).")
         .def(
             "get_bulk_capabilities",
-            [](AsyncDeviceFacade& a, uint16_t id) {
-                return send(a,
-                            [&](vantor::VantorAsyncSDK& s) { return s.getBulkCapabilities(id); });
+            [](AsyncDeviceFacade& a, IntArg<uint16_t> id) {
+                const uint16_t i = id.get("id");
+                return send(a, [&](vantor::VantorAsyncSDK& s) { return s.getBulkCapabilities(i); });
             },
             "id"_a, "Send the bulk capability query.")
         .def(
             "i3c_ccc_transfer",
-            [](AsyncDeviceFacade& a, uint16_t id, uint8_t address, int32_t direction, int32_t mode,
-               int32_t flags, int32_t type, uint8_t payloadLength, uint8_t ccc,
-               uint8_t definingByte, const ByteArg& data) {
+            [](AsyncDeviceFacade& a, IntArg<uint16_t> id, IntArg<uint8_t> address,
+               IntArg<int32_t> direction, IntArg<int32_t> mode, IntArg<int32_t> flags,
+               IntArg<int32_t> type, IntArg<uint8_t> payloadLength, IntArg<uint8_t> ccc,
+               IntArg<uint8_t> definingByte, const ByteArg& data) {
+                const uint16_t i = id.get("id");
+                const uint8_t target = address.get("address");
+                const auto dir =
+                    static_cast<vantor::I3cTransferDirection>(direction.get("direction"));
+                const auto how = static_cast<vantor::I3cTransferMode>(mode.get("mode"));
+                const auto bits = static_cast<vantor::I3cTransferFlags>(flags.get("flags"));
+                const auto kind = static_cast<vantor::I3cCccType>(type.get("type"));
+                const uint8_t length = payloadLength.get("payload_length");
+                const auto code = static_cast<vantor::CCC>(ccc.get("ccc"));
+                const uint8_t defining = definingByte.get("defining_byte");
                 return send(a, [&](vantor::VantorAsyncSDK& s) {
-                    return s.i3cCccTransfer(id, address,
-                                            static_cast<vantor::I3cTransferDirection>(direction),
-                                            static_cast<vantor::I3cTransferMode>(mode),
-                                            static_cast<vantor::I3cTransferFlags>(flags),
-                                            static_cast<vantor::I3cCccType>(type), payloadLength,
-                                            static_cast<vantor::CCC>(ccc), definingByte, data);
+                    return s.i3cCccTransfer(i, target, dir, how, bits, kind, length, code, defining,
+                                            data);
                 });
             },
             "id"_a, "address"_a, "direction"_a, "mode"_a, "flags"_a, "type"_a, "payload_length"_a,

@@ -37,17 +37,27 @@
 // `DeviceFacade` and has none on the asynchronous facade, where the caller
 // states every part of the request it sends (the target lists of the
 // dynamic address assignments).
+//
+// Both builders take the call's integer arguments (plain, optional or
+// `EnumArg`) from Python as any integer and check the range themselves
+// before the call runs: an integer that does not fit the argument's width
+// raises ValueError "invalid <argument name> <value>" and nothing is sent
+// (Convert.h, `IntArg`). A value of the wrong type is a TypeError.
 
 #include <nanobind/nanobind.h>
+#include <nanobind/stl/optional.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "bindings/Convert.h"
 #include "bindings/DeviceFacade.h"
 #include "bindings/DeviceInfo.h"
 #include "bindings/ReleasedGil.h"
@@ -277,6 +287,65 @@ struct CallSignature<R (Fn::*)(Context, Args...) const, Context> {
 template <class Context, class Fn>
 using SignatureOf = CallSignature<decltype(&Fn::template operator()<Context>), Context>;
 
+// How a call's argument of type A arrives from Python: an integer or an
+// integer-valued enumeration as `IntArg`, so that the range check below
+// names the argument.
+template <class A>
+struct PythonArg {
+    using type =
+        std::conditional_t<std::is_integral_v<A> && !std::is_same_v<A, bool>, IntArg<A>, A>;
+};
+template <class E>
+struct PythonArg<EnumArg<E>> {
+    using type = IntArg<EnumArg<E>>;
+};
+template <class T>
+struct PythonArg<std::optional<T>> {
+    using type = std::optional<typename PythonArg<T>::type>;
+};
+template <class A>
+using PythonArgT = typename PythonArg<A>::type;
+
+// The argument as the call takes it: an integer checked against its range.
+template <class T>
+T callArgument(const IntArg<T>& a, const char* name) {
+    return a.get(name);
+}
+template <class T>
+std::optional<T> callArgument(const std::optional<IntArg<T>>& a, const char* name) {
+    return a ? std::optional<T>(a->get(name)) : std::nullopt;
+}
+template <class A>
+const A& callArgument(const A& a, const char*) {
+    return a;
+}
+
+// The Python names of a row's arguments, in order, from its extras.
+template <std::size_t N, class... Extra>
+std::array<const char*, N> argumentNames(const Extra&... extra) {
+    std::array<const char*, N> names{};
+    names.fill("argument");
+    std::size_t next = 0;
+    auto add = [&](const auto& e) {
+        using E = std::decay_t<decltype(e)>;
+        if constexpr (std::is_same_v<E, AsyncRequired>) {
+            if (next < N) names[next++] = e.arg.name_;
+        } else if constexpr (nanobind::detail::arg_traits<E>::is_arg) {
+            if (next < N) names[next++] = e.name_;
+        }
+    };
+    (add(extra), ...);
+    static_cast<void>(add);  // a row without arguments has no extras
+    return names;
+}
+
+// Runs `call` with the Python arguments checked and converted.
+template <class R, class Fn, class Context, std::size_t N, std::size_t... I, class... P>
+R callChecked(const Fn& call, Context context, const std::array<const char*, N>& names,
+              std::index_sequence<I...>, P&... args) {
+    return call(context, callArgument(args, names[I])...);
+}
+
 }  // namespace detail
 
 // Adds the commands to `DeviceFacade`.
@@ -297,10 +366,12 @@ class FacadeBuilder {
   private:
     template <class Fn, class R, class... Args, class... Extra>
     void define(const char* name, const char* doc, Fn call, R (*)(Args...), const Extra&... extra) {
+        const auto names = detail::argumentNames<sizeof...(Args)>(extra...);
         cls_.def(
             name,
-            [name, call](DeviceFacade& d, Args... args) -> R {
-                return call(SyncCall{d, name}, std::forward<Args>(args)...);
+            [name, call, names](DeviceFacade& d, detail::PythonArgT<Args>... args) -> R {
+                return detail::callChecked<R>(call, SyncCall{d, name}, names,
+                                              std::index_sequence_for<Args...>{}, args...);
             },
             detail::syncExtra(extra)..., doc);
     }
@@ -326,10 +397,14 @@ class AsyncFacadeBuilder {
     template <class Fn, class R, class... Args, class... Extra>
     void define(const char* name, const char* doc, Fn call, R (*)(Args...), const Extra&... extra) {
         using namespace nanobind::literals;
+        const auto names = detail::argumentNames<sizeof...(Args)>(extra...);
         cls_.def(
             name,
-            [call](T& self, uint16_t id, Args... args) -> uint16_t {
-                return call(AsyncCall{self.sdk(), id}, std::forward<Args>(args)...);
+            [call, names](T& self, IntArg<uint16_t> id,
+                          detail::PythonArgT<Args>... args) -> uint16_t {
+                return detail::callChecked<uint16_t>(call, AsyncCall{self.sdk(), id.get("id")},
+                                                     names, std::index_sequence_for<Args...>{},
+                                                     args...);
             },
             "id"_a, detail::asyncExtra(extra)..., doc);
     }

@@ -12,6 +12,14 @@
 // as 0 even though the plain enumerations are not integers. (The binding
 // library's `noconvert` cannot say "an integer or a member"; it serves the
 // arguments typed by the enumeration alone, which take members only.)
+//
+// `IntArg<T>`: an integer argument the SDK takes as T (an integer type or an
+// `EnumArg`). Every Python integer converts, so that one out of T's range is
+// not reported as a failed overload match; `get(name)` then returns the
+// value, or raises ValueError "invalid <name> <value>" for one that does not
+// fit. Anything T's own conversion takes (an enumeration member) converts as
+// before, and a value that is no integer (float, str, ...) still fails the
+// conversion with TypeError.
 
 #include <nanobind/nanobind.h>
 
@@ -24,6 +32,34 @@ namespace pyvantorsdk {
 struct ByteArg {
     std::vector<uint8_t> value;
     operator const std::vector<uint8_t>&() const { return value; }
+};
+
+// An integer as text for an error message: its digits, or its size when
+// the interpreter refuses to spell out an integer that long.
+inline std::string integerText(nanobind::handle number) {
+    nanobind::object spelled = nanobind::steal(PyObject_Str(number.ptr()));
+    if (spelled.is_valid()) return nanobind::borrow<nanobind::str>(spelled).c_str();
+    PyErr_Clear();
+    const auto bits = nanobind::cast<size_t>(number.attr("bit_length")());
+    return "(an integer of " + std::to_string(bits) + " bits)";
+}
+
+// The ValueError for an integer argument outside the range of its type.
+[[noreturn]] inline void throwOutOfRange(const char* name, nanobind::handle number) {
+    throw nanobind::value_error(
+        ("invalid " + std::string(name) + " " + integerText(number)).c_str());
+}
+
+template <class T>
+struct IntArg {
+    T value{};
+    // The Python integer when it does not fit T; empty when `value` holds it.
+    nanobind::object refused;
+
+    T get(const char* name) const {
+        if (refused.is_valid()) throwOutOfRange(name, refused);
+        return value;
+    }
 };
 
 template <class E>
@@ -63,6 +99,40 @@ struct type_caster<pyvantorsdk::ByteArg> {
     static handle from_cpp(const pyvantorsdk::ByteArg& v, rv_policy, cleanup_list*) noexcept {
         return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(v.value.data()),
                                          static_cast<Py_ssize_t>(v.value.size()));
+    }
+};
+
+// A Python integer (an int, or with conversion anything with __index__) as
+// an owned int object; an invalid handle for anything else.
+inline object integerObject(handle src, uint32_t flags) noexcept {
+    PyObject* o = src.ptr();
+    if (!PyLong_CheckExact(o) && !(flags & static_cast<uint32_t>(cast_flags::convert))) {
+        return object();
+    }
+    if (!PyIndex_Check(o)) return object();
+    object number = steal(PyNumber_Index(o));
+    if (!number.is_valid()) PyErr_Clear();
+    return number;
+}
+
+template <class T>
+struct type_caster<pyvantorsdk::IntArg<T>> {
+    NB_TYPE_CASTER(pyvantorsdk::IntArg<T>, make_caster<T>::Name)
+
+    bool from_python(handle src, uint32_t flags, cleanup_list* cleanup) noexcept {
+        make_caster<T> fits;
+        if (fits.from_python(src, flags, cleanup)) {
+            value.value = fits.value;
+            value.refused.reset();
+            return true;
+        }
+        value.refused = integerObject(src, flags);
+        return value.refused.is_valid();
+    }
+
+    static handle from_cpp(const pyvantorsdk::IntArg<T>& v, rv_policy policy,
+                           cleanup_list* cleanup) noexcept {
+        return make_caster<T>::from_cpp(v.value, policy, cleanup);
     }
 };
 

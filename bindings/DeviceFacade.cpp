@@ -12,6 +12,7 @@
 
 #include "bindings/AsyncFacadeCommands.h"
 #include "bindings/Commands.h"
+#include "bindings/Convert.h"
 #include "bindings/DeviceInfo.h"
 #include "bindings/Interrupt.h"
 
@@ -112,9 +113,14 @@ bool connectWith(DeviceFacade& d, Open&& open, std::string description) {
 }
 
 void bindConnection(FacadeClass& cls) {
-    cls.def(nb::init<int>(), "timeout_ms"_a = 2000,
-            "A facade for one adapter; each request waits at most timeout_ms for its answer "
-            "(-1: no limit).")
+    cls.def(
+           "__init__",
+           [](DeviceFacade* self, IntArg<int> timeoutMs) {
+               new (self) DeviceFacade(timeoutMs.get("timeout_ms"));
+           },
+           "timeout_ms"_a = 2000,
+           "A facade for one adapter; each request waits at most timeout_ms for its answer "
+           "(-1: no limit).")
         .def(
             "connect",
             [](DeviceFacade& d, const std::string& path) {

@@ -13,9 +13,11 @@
 namespace pyvantorsdk {
 
 // One record per element, in order, each starting zeroed. A missing key
-// raises the KeyError of the lookup; a value of the wrong type or out of
-// the field's range raises TypeError; "pid" must be bytes, of which the
-// first six are used (fewer leave the rest 0). Other keys are ignored.
+// raises the KeyError of the lookup; a value of the wrong type raises
+// TypeError, an integer out of the field's range ValueError. "pid" must be
+// exactly six bytes, and no two targets of the list may share one (the
+// adapter's table holds one entry per PID): ValueError. Every message names
+// the target's index and the key. Other keys are ignored.
 std::vector<vantor::I3cTargetInfo> toTargetInfos(nanobind::handle targets);
 
 // One dictionary per record, keys in the order above, "pid" six bytes.

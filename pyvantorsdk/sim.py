@@ -403,14 +403,18 @@ class VirtualAdapter:
     _profile_record: Optional[Dict[str, Any]] = None
 
     @classmethod
-    def from_profile(cls, path_or_name: Union[str, "os.PathLike[str]"]) -> "VirtualAdapter":
+    def from_profile(
+        cls, path_or_name: Union[str, "os.PathLike[str]"], *, contents_anywhere: bool = False
+    ) -> "VirtualAdapter":
         """An adapter built from a profile: a TOML file, or the name of a
         profile shipped with the package (``pyvantorsdk.profiles.shipped()``).
         Raises ``pyvantorsdk.profiles.ProfileError`` naming the file, line and
-        key of what is wrong."""
+        key of what is wrong. The profile's contents files must lie in its
+        folder unless `contents_anywhere` is True; profiles are trusted input
+        (``pyvantorsdk.profiles.loads``)."""
         from pyvantorsdk import profiles
 
-        return profiles.build(path_or_name)
+        return profiles.build(path_or_name, contents_anywhere=contents_anywhere)
 
     def to_profile(self) -> Dict[str, Any]:
         """The current bench in the loaded-profile form (``profiles.dumps``

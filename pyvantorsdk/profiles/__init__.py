@@ -33,6 +33,7 @@ from __future__ import annotations
 
 import os
 import re
+import stat
 import sys
 from contextlib import contextmanager
 from dataclasses import dataclass
@@ -440,11 +441,12 @@ def _read_table(schema: Mapping[str, _Field], table: Mapping[str, Any], path: Ke
 _DUMP_ROW = re.compile(r"^\s*([0-9a-fA-F]+):((?:\s+(?:[0-9a-fA-F]{2}|XX|xx|--))+)")
 
 
-def parse_dump(text: str) -> bytes:
+def parse_dump(text: str, size: Optional[int] = None) -> bytes:
     """The bytes of an i2cdump-style listing: rows ``00: 12 34 ...`` (an
     optional header row of column numbers and a trailing ASCII column are
     ignored). Bytes the listing shows as ``XX`` or ``--`` read as 0xFF; rows
-    not listed are 0xFF too."""
+    not listed are 0xFF too. With `size`, a row reaching past that many bytes
+    is refused (ValueError) rather than grown into."""
     image = bytearray()
     for number, line in enumerate(text.splitlines(), 1):
         match = _DUMP_ROW.match(line)
@@ -454,6 +456,10 @@ def parse_dump(text: str) -> bytes:
             continue
         offset = int(match.group(1), 16)
         cells = match.group(2).split()[:16]
+        if size is not None and offset + len(cells) > size:
+            raise ValueError(
+                f"line {number} of the dump reaches past the memory's {size} bytes"
+            )
         values = [0xFF if cell.upper() in ("XX", "--") else int(cell, 16) for cell in cells]
         if len(image) < offset:
             image.extend(b"\xff" * (offset - len(image)))
@@ -461,41 +467,92 @@ def parse_dump(text: str) -> bytes:
     return bytes(image)
 
 
-def _contents(table: Profile, path: KeyPath, base: Optional[Path]) -> bytes:
-    """The contents one of the contents_* keys gives (b'' when none does)."""
+@dataclass(frozen=True)
+class _Files:
+    """Where a profile's contents files are found: relative to `folder` and,
+    unless `anywhere`, only inside it."""
+
+    folder: Path
+    anywhere: bool = False
+
+    def find(self, name: str, where: KeyPath) -> Path:
+        file = self.folder / name
+        if self.anywhere:
+            return file
+        # Symbolic links are followed before the check, so that a link inside
+        # the folder cannot lead out of it.
+        real, root = Path(os.path.realpath(file)), Path(os.path.realpath(self.folder))
+        if real != root and root not in real.parents:
+            raise _Invalid(
+                where,
+                f"{name} is outside the profile's folder {root} "
+                "(contents_anywhere=True allows any file)",
+            )
+        return real
+
+
+# How much of a contents_dump_file is read for a memory of `size` bytes: a
+# row of 16 bytes with its offset, ASCII column and spacing fits 128
+# characters, and the header and comments a fixed allowance.
+def _dump_text_limit(size: int) -> int:
+    return (size + 15) // 16 * 128 + 65536
+
+
+def _read_limited(file: Path, limit: int, where: KeyPath, too_long: str) -> bytes:
+    """`file`, refused with `too_long` when it holds more than `limit` bytes.
+    At most one byte more is read, so an endless or huge file is never read
+    whole."""
+    try:
+        # Opened without blocking, so that a named pipe cannot hold the load
+        # up waiting for a writer; it is refused.
+        with open(os.open(file, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0)), "rb") as stream:
+            if stat.S_ISFIFO(os.fstat(stream.fileno()).st_mode):
+                raise _Invalid(where, f"{file} is a pipe, not a file")
+            data = stream.read(limit + 1)
+    except OSError as error:
+        raise _Invalid(where, f"cannot read {file}: {error.strerror}") from None
+    if len(data) > limit:
+        raise _Invalid(where, f"{file} {too_long}")
+    return data
+
+
+def _contents(table: Profile, path: KeyPath, files: _Files, size: int) -> bytes:
+    """The contents one of the contents_* keys gives (b'' when none does),
+    for a memory of `size` bytes."""
     given = [key for key in _CONTENT_KEYS if table.get(key) is not None]
     if len(given) > 1:
         raise _Invalid((*path, given[1]), f"give at most one of {', '.join(_CONTENT_KEYS)}")
     if not given:
         return b""
     key = given[0]
+    where = (*path, key)
     value: str = table[key]
     if key == "contents_hex":
-        return _hex_bytes(value, (*path, key))
+        return _hex_bytes(value, where)
     if key == "contents_dump":
         try:
-            return parse_dump(value)
+            return parse_dump(value, size)
         except ValueError as error:
-            raise _Invalid((*path, key), str(error)) from None
-    file = (base or Path.cwd()) / value
-    try:
-        data = file.read_bytes()
-    except OSError as error:
-        raise _Invalid((*path, key), f"cannot read {file}: {error.strerror}") from None
+            raise _Invalid(where, str(error)) from None
+    file = files.find(value, where)
     if key == "contents_file":
-        return data
+        return _read_limited(file, size, where, f"is more than the size ({size})")
+    limit = _dump_text_limit(size)
+    data = _read_limited(
+        file, limit, where, f"is more than {limit} bytes, too long for a dump of {size} bytes"
+    )
     try:
-        return parse_dump(data.decode("utf-8", "replace"))
+        return parse_dump(data.decode("utf-8", "replace"), size)
     except ValueError as error:
-        raise _Invalid((*path, key), f"{file}: {error}") from None
+        raise _Invalid(where, f"{file}: {error}") from None
 
 
 def _take_contents(
-    table: Profile, path: KeyPath, base: Optional[Path], size: int, erased: int
+    table: Profile, path: KeyPath, files: _Files, size: int, erased: int
 ) -> None:
     """Replace the contents_* keys with `contents`, bytes without the trailing
     erased bytes, checked against the memory's size."""
-    data = _contents(table, path, base)
+    data = _contents(table, path, files, size)
     for key in _CONTENT_KEYS:
         table.pop(key, None)
     if len(data) > size:
@@ -524,7 +581,7 @@ def _register_contents(table: Profile, path: KeyPath) -> None:
     table["contents"] = bytes(image).rstrip(b"\x00")
 
 
-def _check_memory_device(table: Profile, path: KeyPath, base: Optional[Path]) -> None:
+def _check_memory_device(table: Profile, path: KeyPath, files: _Files) -> None:
     """The rules of an I2C device (on an I2C bus or as legacy device on I3C)."""
     if table["kind"] == "register_map":
         for key, default in (("size", 256), ("page_size", 16), ("address_bytes", 1)):
@@ -540,7 +597,7 @@ def _check_memory_device(table: Profile, path: KeyPath, base: Optional[Path]) ->
         if table["page_size"] > table["size"]:
             raise _Invalid((*path, "page_size"), "the page is larger than the EEPROM")
         fill = 0xFF
-    _take_contents(table, path, base, table["size"], fill)
+    _take_contents(table, path, files, table["size"], fill)
     _register_contents(table, path)
 
 
@@ -555,7 +612,7 @@ def _check_unique(items: Sequence[Profile], keys: Sequence[str], path: KeyPath, 
         seen[identity] = index
 
 
-def _check_profile(profile: Profile, base: Optional[Path]) -> None:
+def _check_profile(profile: Profile, files: _Files) -> None:
     """Rules between keys, and the contents read into bytes."""
     if profile["version"] != FORMAT_VERSION:
         raise _Invalid(
@@ -580,7 +637,7 @@ def _check_profile(profile: Profile, base: Optional[Path]) -> None:
     for index, device in enumerate(i2c_devices):
         if device["address"] > 0x7F:
             device["ten_bit"] = True
-        _check_memory_device(device, ("i2c", "devices", index), base)
+        _check_memory_device(device, ("i2c", "devices", index), files)
     _check_unique(
         i2c_devices, ("bus", "ten_bit", "address"), ("i2c", "devices"), "a device at this address"
     )
@@ -590,7 +647,7 @@ def _check_profile(profile: Profile, base: Optional[Path]) -> None:
         path: KeyPath = ("spi", "devices", index)
         if len(device["jedec_id"]) != 3:
             raise _Invalid((*path, "jedec_id"), "a JEDEC id is 3 bytes")
-        _take_contents(device, path, base, device["size"], 0xFF)
+        _take_contents(device, path, files, device["size"], 0xFF)
     _check_unique(spi_devices, ("chip_select",), ("spi", "devices"), "a device on this chip select")
 
     i3c = profile["i3c"]
@@ -598,12 +655,12 @@ def _check_profile(profile: Profile, base: Optional[Path]) -> None:
         path = ("i3c", "targets", index)
         if len(target["max_data_speed"]) != 5:
             raise _Invalid((*path, "max_data_speed"), "the GETMXDS answer is 5 bytes")
-        _take_contents(target, path, base, target["memory_size"], 0x00)
+        _take_contents(target, path, files, target["memory_size"], 0x00)
     _check_unique(i3c["targets"], ("pid",), ("i3c", "targets"), "a target with this PID")
     statics = {t["static_address"]: i for i, t in enumerate(i3c["targets"]) if t["static_address"]}
     for index, device in enumerate(i3c["i2c_devices"]):
         path = ("i3c", "i2c_devices", index)
-        _check_memory_device(device, path, base)
+        _check_memory_device(device, path, files)
         del device["contents"]  # legacy devices start erased: the bench cannot fill them
         if device["address"] in statics:
             raise _Invalid(
@@ -614,13 +671,13 @@ def _check_profile(profile: Profile, base: Optional[Path]) -> None:
         i3c["i2c_devices"], ("address",), ("i3c", "i2c_devices"), "a device at this address"
     )
 
-    _check_i2c_target(profile, base)
-    _check_spi_target(profile, base)
+    _check_i2c_target(profile, files)
+    _check_spi_target(profile, files)
     if profile["i3c_target"] is not None:
-        _take_contents(profile["i3c_target"], ("i3c_target",), base, 1024, 0x00)
+        _take_contents(profile["i3c_target"], ("i3c_target",), files, 1024, 0x00)
 
 
-def _check_i2c_target(profile: Profile, base: Optional[Path]) -> None:
+def _check_i2c_target(profile: Profile, files: _Files) -> None:
     target = profile["i2c_target"]
     if target is None:
         return
@@ -648,12 +705,12 @@ def _check_i2c_target(profile: Profile, base: Optional[Path]) -> None:
     for index, region in enumerate(target["regions"]):
         if region["end"] < region["start"]:
             raise _Invalid((*path, "regions", index, "end"), "a region ends before it starts")
-    _take_contents(target, path, base, size, fill)
+    _take_contents(target, path, files, size, fill)
     if target["contents"] and not profile["adapter"]["bulk"]:
         raise _Invalid((*path, "contents"), "target memory is filled over bulk: set adapter.bulk")
 
 
-def _check_spi_target(profile: Profile, base: Optional[Path]) -> None:
+def _check_spi_target(profile: Profile, files: _Files) -> None:
     target = profile["spi_target"]
     if target is None:
         return
@@ -665,7 +722,7 @@ def _check_spi_target(profile: Profile, base: Optional[Path]) -> None:
         if len(target["flash"]["jedec_id"]) > 8:
             raise _Invalid((*path, "flash", "jedec_id"), "a JEDEC id has at most 8 bytes")
     fill = 0xFF if target["model"] == "flash" else 0x00
-    _take_contents(target, path, base, 32768, fill)
+    _take_contents(target, path, files, 32768, fill)
     if target["contents"] and not profile["adapter"]["bulk"]:
         raise _Invalid((*path, "contents"), "target memory is filled over bulk: set adapter.bulk")
 
@@ -681,21 +738,54 @@ def _unquote(name: str) -> str:
     return ".".join(part.strip().strip("\"'") for part in name.split("."))
 
 
+def _code_lines(text: str) -> Iterator[Tuple[int, str]]:
+    """The numbered lines that start outside a multi-line string, with any
+    comment cut off. Strings are followed quote by quote, so that quotes in a
+    comment or inside another string open nothing."""
+    closing: Optional[str] = None  # the delimiter of the open multi-line string
+    for number, line in enumerate(text.splitlines(), 1):
+        starts_inside = closing is not None
+        code_end = len(line)
+        i = 0
+        while i < len(line):
+            if closing is not None:
+                if closing == '"""' and line[i] == "\\":
+                    i += 2
+                elif line.startswith(closing, i):
+                    # Quotes right after the delimiter belong to the string:
+                    # the last three close it.
+                    i += 3
+                    while i < len(line) and line[i] == closing[0]:
+                        i += 1
+                    closing = None
+                else:
+                    i += 1
+                continue
+            char = line[i]
+            if char == "#":
+                code_end = i
+                break
+            if line.startswith('"""', i) or line.startswith("'''", i):
+                closing = line[i : i + 3]
+                i += 3
+            elif char in "\"'":
+                i += 1
+                while i < len(line) and line[i] != char:
+                    i += 2 if char == '"' and line[i] == "\\" else 1
+                i += 1
+            else:
+                i += 1
+        if not starts_inside:
+            yield number, line[:code_end]
+
+
 def _key_lines(text: str) -> Dict[Tuple[str, Optional[int], str], int]:
     """Where each key is: (table name, index in its array of tables or None,
     key) -> line. A table's header line is stored under the key ''."""
     lines: Dict[Tuple[str, Optional[int], str], int] = {}
     counts: Dict[str, int] = {}
     table, index = "", None
-    in_multiline = False
-    for number, line in enumerate(text.splitlines(), 1):
-        if line.count('"""') % 2 == 1 or line.count("'''") % 2 == 1:
-            was = in_multiline
-            in_multiline = not in_multiline
-            if was:
-                continue
-        elif in_multiline:
-            continue
+    for number, line in _code_lines(text):
         header = _HEADER.match(line)
         if header is not None and not _KEY.match(line):
             table = _unquote(header.group(2))
@@ -743,9 +833,24 @@ def _line_of(text: str, path: KeyPath) -> Optional[int]:
 # ---------------------------------------------------------------- loading
 
 
-def loads(text: str, *, file: Optional[str] = None, base: Optional[Path] = None) -> Profile:
-    """Check a profile's text and return it in the loaded form; relative
-    contents files are found from `base` (the current directory if None)."""
+def loads(
+    text: str,
+    *,
+    file: Optional[str] = None,
+    base: Optional[Path] = None,
+    contents_anywhere: bool = False,
+) -> Profile:
+    """Check a profile's text and return it in the loaded form.
+
+    Contents files (``contents_file``, ``contents_dump_file``) are found from
+    `base` (the current directory if None) and must lie inside it, symbolic
+    links resolved: an absolute path or one leading out of the folder is
+    refused unless `contents_anywhere` is True. Each is read only as far as
+    the memory it fills can hold.
+
+    A profile is trusted input all the same: it decides what the virtual
+    adapter holds and where ``save_profile`` writes, so load only profiles
+    from sources you would run code from."""
     try:
         raw = tomllib.loads(text)
     except tomllib.TOMLDecodeError as error:
@@ -754,7 +859,7 @@ def loads(text: str, *, file: Optional[str] = None, base: Optional[Path] = None)
         raise ProfileError(f"not valid TOML: {error}", file=file, line=line) from None
     try:
         profile = _read_table(_SCHEMA, raw, ())
-        _check_profile(profile, base)
+        _check_profile(profile, _Files(base or Path.cwd(), contents_anywhere))
     except _Invalid as error:
         raise ProfileError(
             error.message, file=file, line=_line_of(text, error.path), key=_key_text(error.path)
@@ -762,8 +867,9 @@ def loads(text: str, *, file: Optional[str] = None, base: Optional[Path] = None)
     return profile
 
 
-def load(path: Union[str, "os.PathLike[str]"]) -> Profile:
-    """Read and check the profile file at `path`."""
+def load(path: Union[str, "os.PathLike[str]"], *, contents_anywhere: bool = False) -> Profile:
+    """Read and check the profile file at `path`; its contents files are
+    found from, and confined to, its folder (see `loads`)."""
     file = Path(path)
     try:
         text = file.read_text(encoding="utf-8")
@@ -771,7 +877,7 @@ def load(path: Union[str, "os.PathLike[str]"]) -> Profile:
         raise ProfileError(f"cannot read the profile: {error.strerror}", file=str(file)) from None
     except UnicodeDecodeError:
         raise ProfileError("not UTF-8 text", file=str(file)) from None
-    return loads(text, file=str(file), base=file.parent)
+    return loads(text, file=str(file), base=file.parent, contents_anywhere=contents_anywhere)
 
 
 def shipped() -> List[str]:
@@ -801,12 +907,15 @@ def resolve(path_or_name: Union[str, "os.PathLike[str]"]) -> Path:
 # ------------------------------------------------------------ building a bench
 
 
-def build(path_or_name: Union[str, "os.PathLike[str]"]) -> "VirtualAdapter":
-    """A virtual adapter built from a profile file or a shipped profile's name."""
+def build(
+    path_or_name: Union[str, "os.PathLike[str]"], *, contents_anywhere: bool = False
+) -> "VirtualAdapter":
+    """A virtual adapter built from a profile file or a shipped profile's
+    name; `contents_anywhere` as for `loads`."""
     from pyvantorsdk.sim import VirtualAdapter
 
     file = resolve(path_or_name)
-    profile = load(file)
+    profile = load(file, contents_anywhere=contents_anywhere)
     settings = profile["adapter"]
     adapter = VirtualAdapter(
         DeviceModel[settings["model"].upper()], settings["serial"], settings["bulk"]

@@ -133,25 +133,35 @@ CALLS = [
 # One value outside its field for each kind of argument conversion, and
 # arguments of the wrong kind: (id, method, arguments). set_usb_config once
 # truncated 256 to 0 silently: each of its fields has its row.
+# An integer that does not fit its argument is refused with its name and
+# value (ValueError), a value of another type with TypeError; either way
+# before anything is sent.
 OUT_OF_RANGE_CASES = [
-    ("usb-webusb-256", "set_usb_config", (256, 0, 0)),
-    ("usb-cdc-256", "set_usb_config", (0, 256, 0)),
-    ("usb-mode-256", "set_usb_config", (0, 0, 256)),
-    ("u8-negative", "set_usb_config", (-1, 0, 0)),
-    ("text-for-int", "set_usb_config", ("1", 0, 0)),
-    ("u16-millivolts", "i2c_set_bus_voltage", (65536,)),
-    ("u16-length", "i2c_read", (0, 0x50, b"", 65536, False)),
-    ("u32-frequency", "i2c_controller_init", (0, 2**32, 0)),
-    ("u32-negative", "i2c_set_parameters", (0, -1, 0)),
-    ("enum-argument-256", "i2c_controller_init", (256, 100000, 0)),
-    ("other-enum-member", "i2c_write", (SpiMode.MODE_1, 0x50, b"", b"\x01", False)),
-    ("u8-address", "i2c_write", (0, 256, b"", b"\x01", False)),
-    ("text-for-bytes", "i2c_write", (0, 0x50, "00", b"\x01", False)),
-    ("list-for-bytes", "i2c_write", (0, 0x50, b"", [1, 2], False)),
-    ("defaulted-argument", "gpio_configure_pin", (0, 1, 256)),
+    ("usb-webusb-256", "set_usb_config", (256, 0, 0), "invalid webusb_enabled 256"),
+    ("usb-mode-256", "set_usb_config", (0, 0, 256), "invalid cdc_mode 256"),
+    ("u8-negative", "set_usb_config", (-1, 0, 0), "invalid webusb_enabled -1"),
+    ("u16-millivolts", "i2c_set_bus_voltage", (65536,), "invalid voltage_mv 65536"),
+    ("u16-length", "i2c_read", (0, 0x50, b"", 65536, False), "invalid length 65536"),
+    ("u16-i3c-length", "i3c_sdr_read", (0x30, b"", 65536), "invalid length 65536"),
+    ("u32-frequency", "i2c_controller_init", (0, 2**32, 0), "invalid frequency_hz 4294967296"),
+    ("u32-spi-frequency", "spi_controller_init", (0, 0, 0, 0, 0, 2**33),
+     "invalid frequency_hz 8589934592"),
+    ("u32-negative", "i2c_set_parameters", (0, -1, 0), "invalid frequency_hz -1"),
+    ("beyond-64-bits", "i2c_set_parameters", (0, 2**70, 0), f"invalid frequency_hz {2**70}"),
+    ("too-long-to-print", "i2c_set_parameters", (0, 2**20000, 0),
+     "invalid frequency_hz (an integer of 20001 bits)"),
+    ("enum-argument-256", "i2c_controller_init", (256, 100000, 0), "invalid bus 256"),
+    ("u8-address", "i2c_write", (0, 256, b"", b"\x01", False), "invalid address 256"),
+    ("optional-byte", "i3c_ccc_getstatus", (0x08, 256), "invalid def_byte 256"),
+    ("defaulted-argument", "gpio_configure_pin", (0, 1, 256), "invalid initial_level 256"),
+    ("text-for-int", "set_usb_config", ("1", 0, 0), None),
+    ("float-for-int", "i3c_sdr_read", (0x30, b"", 1.0), None),
+    ("other-enum-member", "i2c_write", (SpiMode.MODE_1, 0x50, b"", b"\x01", False), None),
+    ("text-for-bytes", "i2c_write", (0, 0x50, "00", b"\x01", False), None),
+    ("list-for-bytes", "i2c_write", (0, 0x50, b"", [1, 2], False), None),
 ]
-OUT_OF_RANGE = [(name, args) for _, name, args in OUT_OF_RANGE_CASES]
-OUT_OF_RANGE_IDS = [case_id for case_id, _, _ in OUT_OF_RANGE_CASES]
+OUT_OF_RANGE = [(name, args, message) for _, name, args, message in OUT_OF_RANGE_CASES]
+OUT_OF_RANGE_IDS = [case[0] for case in OUT_OF_RANGE_CASES]
 
 
 class TestErrors:
@@ -169,11 +179,13 @@ class TestErrors:
         assert dev.is_bulk_transport_available() is False
         assert dev.get_bulk_capabilities()[1:] == (False, [])
 
-    @pytest.mark.parametrize("name, args", OUT_OF_RANGE, ids=OUT_OF_RANGE_IDS)
-    def test_out_of_range_integers_are_type_errors(self, adapter, dev, name, args):
+    @pytest.mark.parametrize("name, args, message", OUT_OF_RANGE, ids=OUT_OF_RANGE_IDS)
+    def test_arguments_that_do_not_convert_send_nothing(self, adapter, dev, name, args, message):
         adapter.clear()
-        with pytest.raises(TypeError):
+        with pytest.raises(ValueError if message else TypeError) as info:
             getattr(dev, name)(*args)
+        if message:
+            assert str(info.value) == message
         assert adapter.requests == []
 
     @pytest.mark.parametrize("baudrate", [4, native.GpioPinNumber.PIN_5, native.SpiMode.MODE_0],
@@ -184,9 +196,11 @@ class TestErrors:
             dev.uart_init(baudrate, *UART_8N1[1:])
         assert adapter.requests == []
 
-    def test_timeout_beyond_int_is_a_type_error(self):
-        with pytest.raises(TypeError):
-            DeviceFacade(timeout_ms=2**40)
+    @pytest.mark.parametrize("timeout, error", [(2**40, ValueError), (3e6, TypeError)],
+                             ids=["beyond-int", "float"])
+    def test_timeout_that_does_not_convert_is_refused(self, timeout, error):
+        with pytest.raises(error, match="timeout_ms" if error is ValueError else None):
+            DeviceFacade(timeout_ms=timeout)
 
 
 def public_methods(cls):

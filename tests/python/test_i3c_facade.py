@@ -57,26 +57,38 @@ def sent(adapter) -> List[bytes]:
 KEYS = list(target())
 
 
-def bad(targets: Any, error: type, case: str, method: str = "i3c_init_bus") -> Any:
-    return pytest.param(method, targets, error, id=case)
+def bad(targets: Any, error: type, case: str, method: str = "i3c_init_bus",
+        match: Any = None) -> Any:
+    return pytest.param(method, targets, error, match, id=case)
 
 
 # One converter serves both methods: the whole table on one, a row on the other.
-@pytest.mark.parametrize("method, targets, error", [
+@pytest.mark.parametrize("method, targets, error, match", [
     *[bad([without(k)], KeyError, f"missing_{k}") for k in KEYS],
-    bad([target(bcr=256)], TypeError, "u8_out_of_range"),
-    bad([target(static_address=-1)], TypeError, "negative_address"),
-    bad([target(mwl=0x10000)], TypeError, "u16_out_of_range"),
+    bad([target(bcr=256)], ValueError, "u8_out_of_range",
+        match='^I3C target 0 "bcr" must be from 0 to 255, not 256$'),
+    bad([target(static_address=-1)], ValueError, "negative_address"),
+    bad([target(mwl=0x10000)], ValueError, "u16_out_of_range"),
+    bad([target(), target(mrl=-(2**20000))], ValueError, "too_long_to_print",
+        match='^I3C target 1 "mrl" must be from 0 to 65535, not [(]an integer of 20001 bits[)]$'),
     bad([target(dcr="0xC5")], TypeError, "text_for_int"),
     bad([target(mrl=1.0)], TypeError, "float_for_int"),
     bad([target(pid=[1, 2, 3, 4, 5, 6])], TypeError, "pid_not_bytes"),
     bad([target(pid=bytearray(6))], TypeError, "pid_bytearray"),
+    bad([target(pid=b"\x0a\x0b")], ValueError, "pid_short",
+        match='^I3C target 0 "pid" must be 6 bytes, not 2$'),
+    bad([target(), target(pid=bytes(range(10, 20)))], ValueError, "pid_long",
+        match='^I3C target 1 "pid" must be 6 bytes, not 10$'),
+    bad([target(), target(static_address=0x51, pid=bytes(6)), target()], ValueError, "pid_repeated",
+        match='^I3C target 2 "pid" repeats the PID of I3C target 0$'),
+    bad([target(pid=bytes(6)), target(pid=bytes(6))], ValueError, "zero_pid_repeated"),
     bad([target(), without("mrl")], KeyError, "second_target_missing_key"),
     bad([5], TypeError, "not_a_mapping"),
     bad([without("pid")], KeyError, "entdaa_missing_pid", method="i3c_ccc_entdaa"),
 ])
-def test_bad_target_dictionary_sends_nothing(adapter, dev, answered, method, targets, error):
-    with pytest.raises(error):
+def test_bad_target_dictionary_sends_nothing(adapter, dev, answered, method, targets, error,
+                                             match):
+    with pytest.raises(error, match=match):
         getattr(dev, method)(targets)
     assert adapter.requests == []
 
@@ -84,14 +96,11 @@ def test_bad_target_dictionary_sends_nothing(adapter, dev, answered, method, tar
 @pytest.mark.parametrize("targets, wire", [
     pytest.param((), b"\x04\x19\x00", id="default_empty"),
     pytest.param([target()], b"\x04\x19\x01" + TARGET_BYTES, id="one_target"),
-    pytest.param([dict(target(pid=b"\x0a\x0b"), extra="ignored")],
-                 b"\x04\x19\x01" + TARGET_BYTES[:2] + b"\x0a\x0b" + bytes(4) + TARGET_BYTES[8:],
-                 id="short_pid_zero_filled_extra_key_ignored"),
-    pytest.param([target(pid=bytes(range(10, 18)))],
-                 b"\x04\x19\x01" + TARGET_BYTES[:2] + bytes(range(10, 16)) + TARGET_BYTES[8:],
-                 id="long_pid_first_six"),
-    pytest.param((target(), target(static_address=0, dynamic_address=0x09)),
-                 b"\x04\x19\x02" + TARGET_BYTES + b"\x00\x09" + TARGET_BYTES[2:], id="tuple_of_two"),
+    pytest.param([dict(target(), extra="ignored")], b"\x04\x19\x01" + TARGET_BYTES,
+                 id="extra_key_ignored"),
+    pytest.param((target(), target(static_address=0, dynamic_address=0x09, pid=bytes(range(6)))),
+                 b"\x04\x19\x02" + TARGET_BYTES + b"\x00\x09" + bytes(range(6)) + TARGET_BYTES[8:],
+                 id="tuple_of_two"),
 ])
 def test_init_bus_encodes_dictionaries(adapter, dev, answered, targets, wire):
     if targets == ():
@@ -164,21 +173,23 @@ def test_request_bytes(adapter, dev, answered, call: Callable[[Any], object], wi
     assert sent(adapter) == [wire]
 
 
-@pytest.mark.parametrize("call", [
-    pytest.param(lambda d: d.i3c_ccc_getstatus(0x08, 256), id="def_byte_over_255"),
-    pytest.param(lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x10000), id="mrl_over_u16"),
-    pytest.param(lambda d: d.i3c_ccc_setaasa([0x50, 300]), id="address_list_over_u8"),
-    pytest.param(lambda d: d.i3c_ccc_setxtime_broadcast(0xDF, "text"), id="text_for_bytes"),
-    pytest.param(lambda d: d.i3c_sdr_write(0x30, b"", b"", 256), id="flags_over_u8"),
+@pytest.mark.parametrize("call, error", [
+    pytest.param(lambda d: d.i3c_ccc_getstatus(0x08, 256), ValueError, id="def_byte_over_255"),
+    pytest.param(lambda d: d.i3c_ccc_setmrl_direct(0x08, 0x10000), ValueError, id="mrl_over_u16"),
+    pytest.param(lambda d: d.i3c_ccc_setaasa([0x50, 300]), TypeError, id="address_list_over_u8"),
+    pytest.param(lambda d: d.i3c_ccc_setxtime_broadcast(0xDF, "text"), TypeError,
+                 id="text_for_bytes"),
+    pytest.param(lambda d: d.i3c_sdr_write(0x30, b"", b"", 256), ValueError, id="flags_over_u8"),
 ])
-def test_conversion_errors_send_nothing(adapter, dev, answered, call):
-    with pytest.raises(TypeError):
+def test_conversion_errors_send_nothing(adapter, dev, answered, call, error):
+    with pytest.raises(error):
         call(dev)
     assert adapter.requests == []
 
 
 @pytest.mark.parametrize("call", [
-    pytest.param(lambda d: d.i3c_init_bus([target()] * 256), id="init_bus_256_targets"),
+    pytest.param(lambda d: d.i3c_init_bus([target(pid=n.to_bytes(6, "big")) for n in range(256)]),
+                 id="init_bus_256_targets"),
     pytest.param(lambda d: d.i3c_sdr_read(0x30, bytes(5), 1), id="subaddress_over_4"),
 ])
 def test_refused_requests_raise_and_send_nothing(adapter, dev, answered, call):

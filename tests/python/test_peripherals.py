@@ -173,7 +173,7 @@ class TestSpi:
         with pytest.raises(errors.ProtocolError) as info:
             spi.spi_transfer(b"\x00" * 1025, 4)
         assert info.value.status_code == StatusCode.SDK_ERROR_WRONG_REQUEST
-        with pytest.raises(TypeError):
+        with pytest.raises(ValueError, match="invalid transfer_length 70000"):
             spi.spi_transfer(b"", 70000)
         assert adapter.requests == []
         spi.spi_deinit()

@@ -3,6 +3,7 @@
 
 from __future__ import annotations
 
+import os
 import pickle
 import textwrap
 
@@ -210,6 +211,8 @@ INVALID = {
         "i2c.devices[0].contents_hex", 6, "not a hex string"),
     "bad-dump": (EEPROM + "contents_dump = 'zz: 00'\n",
         "i2c.devices[0].contents_dump", 6, "not a row"),
+    "dump-row-past-memory": (EEPROM + "contents_dump = 'ffffffffffff: 00'\n",
+        "i2c.devices[0].contents_dump", 6, "reaches past the memory's 256 bytes"),
     "missing-file": (EEPROM + "contents_file = 'none.bin'\n",
         "i2c.devices[0].contents_file", 6, "cannot read"),
     "contents-too-long": (EEPROM + "size = 2\npage_size = 1\ncontents_hex = '000102'\n",
@@ -245,6 +248,13 @@ INVALID = {
     "bench-refuses-device": (EEPROM + "size = 100\npage_size = 16\n",
         "i2c.devices[0]", 2, "the bench refused this"),
     "bench-refuses-usb-settings": ("[usb]\ncdc_mode = 9\n", "usb", 2, "out of the adapter's range"),
+    # Quotes that open no multi-line string must not hide the lines after them.
+    "triple-quote-in-comment": ('# ends with """\n[adapter]\nmodel = "x9"\n',
+        "adapter.model", 4, "unknown value"),
+    "triple-quote-in-string": ("[adapter]\nserial = '\"\"\"'\nmodel = 'x9'\n",
+        "adapter.model", 4, "unknown value"),
+    "key-after-multi-line-string": ('[adapter]\nserial = """S\n# not a comment\n"""\nmodel = "x9"\n',
+        "adapter.model", 6, "unknown value"),
 }
 
 
@@ -258,6 +268,47 @@ def test_invalid_profiles_name_file_line_and_key(tmp_path, text, key, line, mess
     assert (error.file, error.key, error.line) == (str(path), key, line)
     assert message in error.message
     assert str(error).startswith(f"{path}:{line}: ")
+
+
+# Contents files reached from outside the profile's folder, each way there.
+OUTSIDE = {
+    "absolute-path": ("contents_file", lambda folder: str(folder.parent / "outside.bin")),
+    "parent-folder": ("contents_file", lambda folder: "../outside.bin"),
+    "symlink-out": ("contents_file", lambda folder: "link.bin"),
+    "dump-file-parent": ("contents_dump_file", lambda folder: "../outside.txt"),
+}
+
+
+@pytest.mark.parametrize("key, name", OUTSIDE.values(), ids=OUTSIDE.keys())
+def test_contents_files_stay_in_the_profiles_folder_unless_allowed(tmp_path, key, name):
+    folder = tmp_path / "bench"
+    folder.mkdir()
+    (tmp_path / "outside.bin").write_bytes(b"secret")
+    (tmp_path / "outside.txt").write_text("00: 73 65 63 72 65 74\n")
+    (folder / "link.bin").symlink_to(tmp_path / "outside.bin")
+    path = write(folder, f"version = 1\n{EEPROM}{key} = '{name(folder)}'\n")
+    with pytest.raises(ProfileError, match="outside the profile's folder") as caught:
+        sim.VirtualAdapter.from_profile(path)
+    assert (caught.value.key, caught.value.line) == (f"i2c.devices[0].{key}", 6)
+    loaded = profiles.load(path, contents_anywhere=True)
+    assert loaded["i2c"]["devices"][0]["contents"] == b"secret"
+
+
+@pytest.mark.parametrize("key, name, message", [
+    ("contents_file", "huge.bin", "is more than the size (256)"),
+    ("contents_file", "/dev/zero", "is more than the size (256)"),
+    ("contents_dump_file", "/dev/zero", "too long for a dump of 256 bytes"),
+    ("contents_file", "pipe", "is a pipe"),
+], ids=["sparse-terabyte", "endless-device", "endless-dump", "named-pipe-without-writer"])
+def test_contents_files_are_read_only_as_far_as_the_memory_holds(tmp_path, key, name, message):
+    with open(tmp_path / "huge.bin", "wb") as huge:
+        huge.truncate(1 << 40)  # sparse: takes no space, but reading it whole cannot succeed
+    os.mkfifo(tmp_path / "pipe")
+    path = write(tmp_path, f"version = 1\n{EEPROM}{key} = '{name}'\n")
+    with pytest.raises(ProfileError) as caught:
+        profiles.load(path, contents_anywhere=True)
+    assert message in caught.value.message
+    assert caught.value.key == f"i2c.devices[0].{key}"
 
 
 @pytest.mark.parametrize(

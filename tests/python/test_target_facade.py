@@ -107,9 +107,9 @@ def test_results(scripted, call, payload, result):
      "spi_target_set_flash_config"),
     (lambda d: d.i3c_target_init(0, PID[:5], 0, 0, 0x30), errors.ProtocolError, "i3c_target_init"),
     (lambda d: d.i2c_target_write_memory(0, b""), errors.ProtocolError, "i2c_target_write_memory"),
-    (lambda d: d.i2c_target_read_memory(0, 1 << 16), TypeError, None),
+    (lambda d: d.i2c_target_read_memory(0, 1 << 16), ValueError, None),
     (lambda d: d.i3c_target_init(0, "pid", 0, 0, 0x30), TypeError, None),
-    (lambda d: d.spi_target_set_flash_config(3, 256, 0, b"", 256), TypeError, None),
+    (lambda d: d.spi_target_set_flash_config(3, 256, 0, b"", 256), ValueError, None),
 ], ids=["jedec-of-9-bytes", "pid-of-5-bytes", "i2c-write-of-nothing", "length-beyond-u16",
         "pid-as-text", "flags-beyond-u8"])
 def test_refusals_send_nothing(adapter, scripted, call, error, operation):
