@@ -234,6 +234,9 @@ constexpr uint8_t kTargetResetPattern = 0;
 constexpr uint8_t kHdrExitPattern = 1;
 
 constexpr uint8_t kBroadcastAddress = 0x7E;
+// Addresses are 7-bit; SETDASA, SETNEWDA and SETGRPA carry one shifted left
+// by one in a single byte.
+constexpr uint8_t kMaxAddress = 0x7F;
 constexpr size_t kMaxSubaddressBytes = 4;
 // Count and length fields one byte wide.
 constexpr size_t kMaxInitBusTargets = 255;
