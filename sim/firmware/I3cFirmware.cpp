@@ -28,6 +28,11 @@ constexpr uint8_t kGetstatusPrecr = 0x91;     // GETSTATUS format 2
 constexpr uint8_t kFirstStaticAddress = 0x08;
 constexpr uint8_t kLastStaticAddress = 0x77;
 
+// HDR-DDR moves whole 16-bit words, at least one, over either channel.
+bool wholeWords(uint16_t length) {
+    return length != 0 && length % 2 == 0;
+}
+
 bool validStaticAddress(uint8_t address) {
     return address >= kFirstStaticAddress && address <= kLastStaticAddress;
 }
@@ -875,7 +880,8 @@ uint16_t I3cFirmware::checkTransfer(const Transfer& transfer) const {
     }
     if (transfer.mode == kModeHdrDdr &&
         (transfer.subaddressSize != 0 ||
-         (transfer.hdrCommand >= kHdrReadCommand) != transfer.read)) {
+         (transfer.hdrCommand >= kHdrReadCommand) != transfer.read ||
+         !wholeWords(transfer.length))) {
         return status::kInvalidParameter;
     }
     return status::kSuccess;
@@ -986,9 +992,9 @@ void I3cFirmware::transferBulk(const Request& request, Firmware& firmware) {
         return firmware.respond(answer(transfer, status::kFeatureNotSupportedByHardware, 0).take());
     }
     const bool hdr = transfer.mode == kModeHdrDdr;
-    const bool lengthOk = hdr ? transfer.length >= 2 && transfer.length <= kMaxHdrDdrBulkTransfer &&
-                                    transfer.length % 2 == 0
-                              : transfer.length >= 1 && transfer.length <= kMaxBulkTransfer;
+    const bool lengthOk =
+        hdr ? wholeWords(transfer.length) && transfer.length <= kMaxHdrDdrBulkTransfer
+            : transfer.length >= 1 && transfer.length <= kMaxBulkTransfer;
     if (!lengthOk) return firmware.respond(answer(transfer, status::kInvalidParameter, 0).take());
 
     if (!transfer.read) {

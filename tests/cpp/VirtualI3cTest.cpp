@@ -365,11 +365,13 @@ TEST(VirtualI3c, PrivateTransfersHonourMwlMrlAndTheMemory) {
         {kTransfer, transfer(0x50, kSdrRead, 1), kNackAddress},            // not an I3C target
         {kTransfer, transfer(0x09, kHdrRead, 2, {}, 0x80), kNackAddress},  // no HDR-DDR
         {kTransfer, transfer(0x08, kHdrRead, 2, {}, 0x10), 0x0004},        // a write command
-        {kTransfer, transfer(0x08, kHdrWrite, 0, {}, 0x90), 0x0004},       // a read command
-        {kTransfer, transfer(0x08, 0x07, 1), 0x0004},                      // no mode 3
-        {kTransfer, concat(transfer(0x08, kSdrWrite, 3), {1}), 0x0004},    // length and data
-        {kTransfer, {0x08, kSdrRead, 0, 5, 1, 2, 3, 4, 1, 0}, 0x0004},     // 5-byte sub
-        {kTransfer, transfer(0x08, kSdrRead | 0x08 | 0x10, 1), 0},         // flags accepted
+        {kTransfer, concat(transfer(0x08, kHdrWrite, 2, {}, 0x90), {1, 2}), 0x0004},  // a read one
+        {kTransfer, concat(transfer(0x08, kHdrWrite, 3, {}, 0x10), {1, 2, 3}), 0x0004},  // odd
+        {kTransfer, transfer(0x08, kHdrRead, 0, {}, 0x90), 0x0004},      // not one word
+        {kTransfer, transfer(0x08, 0x07, 1), 0x0004},                    // no mode 3
+        {kTransfer, concat(transfer(0x08, kSdrWrite, 3), {1}), 0x0004},  // length and data
+        {kTransfer, {0x08, kSdrRead, 0, 5, 1, 2, 3, 4, 1, 0}, 0x0004},   // 5-byte sub
+        {kTransfer, transfer(0x08, kSdrRead | 0x08 | 0x10, 1), 0},       // flags accepted
     });
 }
 
