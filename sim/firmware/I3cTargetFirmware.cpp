@@ -13,6 +13,12 @@ namespace {
 constexpr uint8_t kMaxLayout = 2;
 constexpr uint16_t kMaxLength = 1024;  // MWL and MRL
 
+// A static address an external controller can reach the target at: 7-bit,
+// neither 0 nor the broadcast address.
+bool reachableStaticAddress(uint8_t address) {
+    return address != 0 && address != I3cFirmware::kBroadcastAddress && address <= 0x7F;
+}
+
 }  // namespace
 
 I3cTargetFirmware::I3cTargetFirmware() {
@@ -57,7 +63,8 @@ void I3cTargetFirmware::configure(const Request& request, Firmware& firmware) {
     const uint8_t staticAddress = request.u8(10);
     const uint16_t mwl = request.u16(11);
     const uint16_t mrl = request.u16(13);
-    if (layout > kMaxLayout || staticAddress > 0x7F || mwl > kMaxLength || mrl > kMaxLength) {
+    if (layout > kMaxLayout || !reachableStaticAddress(staticAddress) || mwl > kMaxLength ||
+        mrl > kMaxLength) {
         return reply(firmware, request, status::kInvalidParameter);
     }
     // The I3C engine drives the bus as its controller: it cannot also answer
@@ -127,7 +134,7 @@ I3cBusTransaction I3cTargetFirmware::setdasa(Firmware& firmware, uint8_t staticA
                                              uint8_t dynamicAddress) {
     I3cBusTransaction result;
     if (!active_ || staticAddress_ == 0 || staticAddress != staticAddress_ ||
-        dynamicAddress_ != 0 || dynamicAddress == 0 || dynamicAddress > 0x7F) {
+        dynamicAddress_ != 0 || !I3cFirmware::validDynamicAddress(dynamicAddress)) {
         return result;
     }
     dynamicAddress_ = dynamicAddress;
@@ -138,7 +145,7 @@ I3cBusTransaction I3cTargetFirmware::setdasa(Firmware& firmware, uint8_t staticA
 
 I3cBusTransaction I3cTargetFirmware::entdaa(Firmware& firmware, uint8_t dynamicAddress) {
     I3cBusTransaction result;
-    if (!active_ || dynamicAddress_ != 0 || dynamicAddress == 0 || dynamicAddress > 0x7F) {
+    if (!active_ || dynamicAddress_ != 0 || !I3cFirmware::validDynamicAddress(dynamicAddress)) {
         return result;
     }
     for (int shift = 40; shift >= 0; shift -= 8) {

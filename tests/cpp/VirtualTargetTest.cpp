@@ -156,6 +156,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, VirtualTargetStatus, ::testing::Values(
     StatusRow{"FlashPageZero", {{kSpiTargetInit, spiTarget(1), 0}, {kSpiTargetFlash, flash(3, 0, 0, {}), 0x0314}}},
     StatusRow{"SpiWriteMemoryEmpty", {kSpiMemory, {kSpiTargetWriteMemory, concat(le16(0), le16(0)), 4}}},
     StatusRow{"I3cStaticAddressAbove7F", {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x80, 8, 8), 4}}},
+    StatusRow{"I3cStaticAddressBroadcast", {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x7E, 8, 8), 4}}},
+    StatusRow{"I3cStaticAddressZero", {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x00, 8, 8), 4}}},
     StatusRow{"I3cMwlAbove1024", {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x30, 1025, 8), 4}}},
     StatusRow{"I3cLayoutOutOfRange", {{kI3cTargetInit, i3cTarget(3, {0, 0, 0, 0, 0, 1}, 0, 0, 0x30, 8, 8), 4}}},
     StatusRow{"I3cWriteAt1024", {{kI3cTargetWriteMemory, concat(le16(1024), concat(le16(1), {7})), 0x0616}}},
@@ -372,6 +374,8 @@ TEST(VirtualI3cTarget, IdentityAddressAssignmentAndPrivateTransfers) {
 
     EXPECT_FALSE(controller.privateRead(0x08, 1).ack);  // no dynamic address yet
     EXPECT_FALSE(controller.setdasa(0x31, 0x08).ack);   // not its static address
+    EXPECT_FALSE(controller.setdasa(0x30, 0x7E).ack);   // the broadcast address
+    EXPECT_FALSE(controller.entdaa(0x3E).ack);          // one bit from it
     EXPECT_TRUE(controller.setdasa(0x30, 0x08).ack);
 
     // Register 8 of two bytes is memory address 0x10; the read ends at MRL.
