@@ -221,6 +221,12 @@ bool I3cFirmware::isGroupAddress(uint8_t address) const {
                        [&](const auto& entry) { return entry.second->groupAddress() == address; });
 }
 
+bool I3cFirmware::takesStaticAddress(const I3cTarget& candidate) const {
+    const auto fixed = candidate.options().staticAddress;
+    return !candidate.dynamicAddress() && fixed && validDynamicAddress(*fixed) &&
+           !addressInUse(*fixed);
+}
+
 std::optional<uint8_t> I3cFirmware::freeAddress(const std::set<uint8_t>& reserved) const {
     for (uint8_t address = 0x08; address <= 0x7D; ++address) {
         if (validDynamicAddress(address) && reserved.count(address) == 0 &&
@@ -416,9 +422,9 @@ void I3cFirmware::initBus(const Request& request, Firmware& firmware) {
         for (auto& each : targets_) {
             I3cTarget& candidate = *each.second;
             const auto fixed = candidate.options().staticAddress;
-            if (candidate.dynamicAddress() || !fixed || addressInUse(*fixed)) continue;
             candidate.setDynamicAddress(*fixed);
             uint8_t configuration = 0;
+            if (!takesStaticAddress(candidate)) continue;
             for (const I3cTableEntry& entry : list) {
                 if (entry.staticAddress == *fixed) configuration = entry.configuration;
             }
@@ -685,18 +691,20 @@ I3cFirmware::CccAnswer I3cFirmware::accept(const Ccc&) {
 
 I3cFirmware::CccAnswer I3cFirmware::setaasa(const Ccc& ccc) {
     for (uint8_t address : ccc.data) {
-        if (!validStaticAddress(address)) return {i3c::status::kInvalidAddress, {}};
+        if (!validStaticAddress(address) || !validDynamicAddress(address)) {
+            return {i3c::status::kInvalidAddress, {}};
+        }
         if (addressInUse(address)) return {i3c::status::kRepeatedAddress, {}};
     }
+    // Each listed static address becomes a dynamic one.
     bool taken = false;
     for (auto& entry : targets_) {
         I3cTarget& candidate = *entry.second;
-        const auto fixed = candidate.options().staticAddress;
-        if (candidate.dynamicAddress() || !fixed || addressInUse(*fixed)) continue;
+        if (!takesStaticAddress(candidate)) continue;
         if (table_.size() >= kTableCapacity) {
             return {taken ? i3c::status::kNotEnoughSpaceInTable : i3c::status::kFullTable, {}};
         }
-        candidate.setDynamicAddress(*fixed);
+        candidate.setDynamicAddress(*candidate.options().staticAddress);
         enterInTable(candidate, 0);
         taken = true;
     }

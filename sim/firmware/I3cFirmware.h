@@ -192,6 +192,10 @@ class I3cFirmware final : public FirmwareFamily {
     // device.
     bool addressInUse(uint8_t address) const;
     bool isGroupAddress(uint8_t address) const;
+    // Whether SETAASA gives `target` its static address: it has one, has no
+    // dynamic address yet, and the static address is a valid dynamic one
+    // that nothing else uses.
+    bool takesStaticAddress(const I3cTarget& target) const;
     // The lowest free dynamic address, skipping `reserved`.
     std::optional<uint8_t> freeAddress(const std::set<uint8_t>& reserved) const;
     // Checks a list of wanted targets (16-byte records): 0, or the code of

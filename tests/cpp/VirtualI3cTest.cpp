@@ -176,6 +176,37 @@ INSTANTIATE_TEST_SUITE_P(VirtualI3c, InitBusRefusal, ::testing::Values(
 
 TEST(VirtualI3c, InitBusOnAnEmptyBusIsNotAcknowledged) {
     Bus bus("I3C-EMPTY");
+// SETAASA, in the bus initialisation or on its own, gives a target its
+// static address only where that is a valid dynamic address: a target at
+// 0x3E (one bit from the broadcast address) is left to ENTDAA.
+struct SetaasaCase {
+    std::string name;
+    uint16_t code;
+    Bytes params;
+    uint16_t status;
+    std::optional<uint8_t> address;  // what the target at 0x3E ends up with
+};
+
+class SetaasaOfAnInvalidDynamicAddress : public ::testing::TestWithParam<SetaasaCase> {};
+
+TEST_P(SetaasaOfAnInvalidDynamicAddress, LeavesTheTargetWithoutIt) {
+    const SetaasaCase& c = GetParam();
+    Bus bus("I3C-AASA-" + c.name);
+    ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x100, 0x3E)));
+    ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x200, 0x51)));
+    bus.up();
+    EXPECT_EQ(bus.seam.status(c.code, c.params), c.status);
+    EXPECT_EQ(bus.address(0x100), c.address);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(VirtualI3c, SetaasaOfAnInvalidDynamicAddress, ::testing::Values(
+    SetaasaCase{"InitBusStepForAnotherTarget", kInitBus, targetList({record(0x51, 0, 0x200)}), 0, 0x08},
+    SetaasaCase{"CommandForAnotherAddress", kCcc, ccc(0x7E, kWrite, 1, 0x29, 0, {0x51}), 0, std::nullopt},
+    SetaasaCase{"CommandListingIt", kCcc, ccc(0x7E, kWrite, 1, 0x29, 0, {0x3E}), 0x0606, std::nullopt}),
+    RowName{});
+// clang-format on
+
     EXPECT_EQ(bus.seam.status(kInitBus, targetList({record(0, 0x20, 1)})), 0x0006);
     bus.up();
     EXPECT_EQ(bus.seam.status(kInitBus, targetList({record(0, 0x20, 1)})), 0x0607);
