@@ -318,6 +318,7 @@ uint16_t I3cFirmware::runEntdaa(const std::vector<I3cTableEntry>& wanted, std::s
     for (const I3cTableEntry& entry : wanted) {
         if (entry.dynamicAddress != 0) reserved.insert(entry.dynamicAddress);
     }
+    bool repeated = false;
     for (;;) {
         // Arbitration: every target without an address sends its id, BCR
         // and DCR bit by bit with open drain; the lowest value wins.
@@ -329,7 +330,7 @@ uint16_t I3cFirmware::runEntdaa(const std::vector<I3cTableEntry>& wanted, std::s
                 winner = &each;
             }
         }
-        if (winner == nullptr) return status::kSuccess;
+        if (winner == nullptr) return repeated ? i3c::status::kRepeatedAddress : status::kSuccess;
         if (table_.size() >= kTableCapacity) {
             return won.empty() ? i3c::status::kFullTable : i3c::status::kNotEnoughSpaceInTable;
         }
@@ -338,7 +339,10 @@ uint16_t I3cFirmware::runEntdaa(const std::vector<I3cTableEntry>& wanted, std::s
         for (const I3cTableEntry& entry : wanted) {
             if (entry.pid != winner->pid()) continue;
             configuration = entry.configuration;
-            if (entry.dynamicAddress != 0 && !addressInUse(entry.dynamicAddress)) {
+            if (entry.dynamicAddress == 0) continue;
+            if (addressInUse(entry.dynamicAddress)) {
+                repeated = true;
+            } else {
                 address = entry.dynamicAddress;
             }
         }

@@ -208,7 +208,9 @@ class I3cFirmware final : public FirmwareFamily {
     // ENTDAA rounds: each target without a dynamic address takes part, the
     // lowest id wins and gets the address `wanted` names for its id, or the
     // lowest free one. Returns 0, or the table code that stopped it; `won`
-    // receives the ids that got an address.
+    // receives the ids that got an address. A wanted address something else
+    // took meanwhile is reported as repeated once the rounds are over (the
+    // target got the lowest free address instead).
     uint16_t runEntdaa(const std::vector<I3cTableEntry>& wanted, std::set<uint64_t>& won);
 
     // ------------------------------------------------------------ CCCs

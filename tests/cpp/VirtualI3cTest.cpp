@@ -148,6 +148,7 @@ TEST_P(InitBusRefusal, AnswersItsCode) {
     Bus bus("I3C-INIT-" + GetParam().name);
     ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x100)));
     ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x200, 0x50)));
+    ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x400, 0x51)));  // never listed
     ASSERT_TRUE(bus.adapter.i3c().attachI2cRegisterMap(0x40));
     bus.up();
     EXPECT_EQ(bus.seam.status(kInitBus, targetList(GetParam().list)), GetParam().status);
@@ -168,6 +169,7 @@ INSTANTIATE_TEST_SUITE_P(VirtualI3c, InitBusRefusal, ::testing::Values(
     InitCase{"ReservedLowAddress", {record(0, 0x03, 0x100)}, 0x0606},
     InitCase{"LegacyDeviceAddress", {record(0, 0x40, 0x100)}, 0x0605},
     InitCase{"SetaasaOntoAWantedAddress", {record(0x50, 0, 0x200), record(0, 0x50, 0x100)}, 0x0605},
+    InitCase{"EntdaaOntoAnAddressSetaasaGaveAnUnlistedTarget", {record(0x50, 0, 0x200), record(0, 0x51, 0x100)}, 0x0605},
     InitCase{"NoTargetAtStaticAddress", {record(0x52, 0x20, 0x300)}, 0x0608},
     InitCase{"NoTargetTakesItsStaticAddress", {record(0x53, 0x53, 0x300)}, 0x0609},
     InitCase{"ListedIdNeverArbitrates", {record(0, 0x21, 0x999)}, 0x060A}),
