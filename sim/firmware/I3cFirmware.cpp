@@ -425,10 +425,10 @@ void I3cFirmware::initBus(const Request& request, Firmware& firmware) {
     if (setaasa) {
         for (auto& each : targets_) {
             I3cTarget& candidate = *each.second;
+            if (!takesStaticAddress(candidate)) continue;
             const auto fixed = candidate.options().staticAddress;
             candidate.setDynamicAddress(*fixed);
             uint8_t configuration = 0;
-            if (!takesStaticAddress(candidate)) continue;
             for (const I3cTableEntry& entry : list) {
                 if (entry.staticAddress == *fixed) configuration = entry.configuration;
             }
@@ -694,13 +694,13 @@ I3cFirmware::CccAnswer I3cFirmware::accept(const Ccc&) {
 }
 
 I3cFirmware::CccAnswer I3cFirmware::setaasa(const Ccc& ccc) {
+    // Each listed static address becomes a dynamic one.
     for (uint8_t address : ccc.data) {
         if (!validStaticAddress(address) || !validDynamicAddress(address)) {
             return {i3c::status::kInvalidAddress, {}};
         }
         if (addressInUse(address)) return {i3c::status::kRepeatedAddress, {}};
     }
-    // Each listed static address becomes a dynamic one.
     bool taken = false;
     for (auto& entry : targets_) {
         I3cTarget& candidate = *entry.second;
@@ -929,15 +929,16 @@ I3cFirmware::Outcome I3cFirmware::write(const Transfer& transfer, const uint8_t*
     if (addressed == nullptr || (transfer.mode == kModeHdrDdr && !addressed->options().hdrDdr)) {
         return {i3c::status::kNackAddress, 0, {}};
     }
+    const size_t taken = std::min<size_t>(size, addressed->mwl());
     const size_t stored =
         addressed->write(startOffset(transfer.mode, transfer.hdrCommand, transfer.subaddress.data(),
                                      transfer.subaddressSize),
                          data, size);
     uint16_t status = status::kSuccess;
-    if (size > addressed->mwl()) {
-        status = i3c::status::kMwlReached;
-    } else if (stored < size) {
+    if (stored < taken) {
         status = i3c::status::kSurpassedMemorySize;
+    } else if (size > taken) {
+        status = i3c::status::kMwlReached;
     }
     return {status, stored, {}};
 }

@@ -172,24 +172,25 @@ I3cBusTransaction I3cTargetFirmware::privateWrite(Firmware& firmware, uint8_t ad
                                                   const Bytes& data) {
     I3cBusTransaction result;
     if (!addressed(address)) return result;
-    result.ack = true;
+    // A register outside the memory, or data that would run past its end,
+    // is refused whole, as the host's memory commands refuse theirs: nothing
+    // is stored and there is nothing to report.
+    size_t start = pointer_;
     if (data.size() >= 2) {
         const size_t index = static_cast<size_t>(data[0]) << 8 | data[1];
-        pointer_ = (index * registerWidth()) % kMemorySize;
+        start = index * registerWidth();
+        if (start >= kMemorySize) return result;
     }
-    const size_t start = pointer_;
     const uint8_t* payload = data.data() + std::min<size_t>(2, data.size());
-    size_t count = data.size() > 2 ? data.size() - 2 : 0;
+    const size_t count = data.size() > 2 ? data.size() - 2 : 0;
     // Bytes beyond the MWL are not taken.
-    if (count > mwl_) {
-        count = mwl_;
-        result.ack = false;
-    }
-    for (size_t i = 0; i < count; ++i) {
-        memory_[pointer_] = payload[i];
-        pointer_ = (pointer_ + 1) % kMemorySize;
-    }
-    notify(firmware, i3c_target::event::kWrite, 0, start, payload, count);
+    const size_t taken = std::min<size_t>(count, mwl_);
+    if (taken > kMemorySize - start) return result;
+    result.ack = taken == count;
+    pointer_ = start;
+    std::copy_n(payload, taken, memory_.begin() + static_cast<std::ptrdiff_t>(pointer_));
+    pointer_ += taken;
+    notify(firmware, i3c_target::event::kWrite, 0, start, payload, taken);
     return result;
 }
 
@@ -199,12 +200,11 @@ I3cBusTransaction I3cTargetFirmware::privateRead(Firmware& firmware, uint8_t add
     if (!addressed(address)) return result;
     result.ack = true;
     const size_t start = pointer_;
-    // The target ends the read at its MRL.
-    count = std::min<size_t>(count, mrl_);
-    for (size_t i = 0; i < count; ++i) {
-        result.data.push_back(static_cast<char>(memory_[pointer_]));
-        pointer_ = (pointer_ + 1) % kMemorySize;
-    }
+    // The target ends the read at its MRL and at the end of its memory.
+    count = std::min({count, static_cast<size_t>(mrl_), kMemorySize - pointer_});
+    result.data.assign(memory_.begin() + static_cast<std::ptrdiff_t>(pointer_),
+                       memory_.begin() + static_cast<std::ptrdiff_t>(pointer_ + count));
+    pointer_ += count;
     notify(firmware, i3c_target::event::kRead, 0, start,
            reinterpret_cast<const uint8_t*>(result.data.data()), result.data.size());
     return result;

@@ -176,8 +176,6 @@ INSTANTIATE_TEST_SUITE_P(VirtualI3c, InitBusRefusal, ::testing::Values(
     RowName{});
 // clang-format on
 
-TEST(VirtualI3c, InitBusOnAnEmptyBusIsNotAcknowledged) {
-    Bus bus("I3C-EMPTY");
 // SETAASA, in the bus initialisation or on its own, gives a target its
 // static address only where that is a valid dynamic address: a target at
 // 0x3E (one bit from the broadcast address) is left to ENTDAA.
@@ -209,6 +207,8 @@ INSTANTIATE_TEST_SUITE_P(VirtualI3c, SetaasaOfAnInvalidDynamicAddress, ::testing
     RowName{});
 // clang-format on
 
+TEST(VirtualI3c, InitBusOnAnEmptyBusIsNotAcknowledged) {
+    Bus bus("I3C-EMPTY");
     EXPECT_EQ(bus.seam.status(kInitBus, targetList({record(0, 0x20, 1)})), 0x0006);
     bus.up();
     EXPECT_EQ(bus.seam.status(kInitBus, targetList({record(0, 0x20, 1)})), 0x0607);
@@ -407,6 +407,41 @@ TEST(VirtualI3c, PrivateTransfersHonourMwlMrlAndTheMemory) {
         {kTransfer, transfer(0x08, kSdrRead | 0x08 | 0x10, 1), 0},       // flags accepted
     });
 }
+
+// The end of a target's memory (1024 bytes here, filled with a pattern):
+// the last step of each row meets it. A write that does not fit is refused
+// whole, a read stops there, and nothing wraps to the start.
+struct MemoryEndCase {
+    std::string name;
+    std::vector<Bytes> before;  // transfers that succeed first
+    Bytes last;
+    Bytes answer;  // the last answer from its status on
+};
+
+class VirtualI3cMemoryEnd : public ::testing::TestWithParam<MemoryEndCase> {};
+
+TEST_P(VirtualI3cMemoryEnd, NeverWraps) {
+    const MemoryEndCase& c = GetParam();
+    Bus bus("I3C-END-" + c.name);
+    ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x77)));
+    ASSERT_TRUE(bus.adapter.i3c().writeMemory(0x77, 0, pattern(1024)));
+    bus.up();
+    ASSERT_EQ(bus.seam.status(kInitBus, {0}), 0);  // at 0x08
+    for (const Bytes& step : c.before) ASSERT_EQ(bus.seam.status(kTransfer, step), 0);
+    const Bytes memory = bus.adapter.i3c().memory(0x77);
+    EXPECT_EQ(tail(bus.seam.call(kTransfer, c.last)), c.answer);
+    EXPECT_EQ(bus.adapter.i3c().memory(0x77), memory);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(VirtualI3c, VirtualI3cMemoryEnd, ::testing::Values(
+    MemoryEndCase{"WriteStartingAtTheEnd", {}, concat(transfer(0x08, kSdrWrite, 1, {0x04, 0x00}), {1}), {0x17, 0x06, 0x08, 0, 0, 0}},
+    MemoryEndCase{"WriteRunningPastTheEnd", {}, concat(transfer(0x08, kSdrWrite, 4, {0x03, 0xFE}), {1, 2, 3, 4}), {0x17, 0x06, 0x08, 0, 0, 0}},
+    MemoryEndCase{"WriteGoingOnFromTheEnd", {concat(transfer(0x08, kSdrWrite, 2, {0x03, 0xFE}), {1, 2})}, concat(transfer(0x08, kSdrWrite, 1), {3}), {0x17, 0x06, 0x08, 0, 0, 0}},
+    MemoryEndCase{"ReadStartingAtTheEnd", {}, transfer(0x08, kSdrRead, 2, {0x04, 0x00}), {0x1A, 0x06, 0x08, 0, 0, 0}},
+    MemoryEndCase{"ReadGoingOnFromTheEnd", {transfer(0x08, kSdrRead, 2, {0x03, 0xFE})}, transfer(0x08, kSdrRead, 1), {0x1A, 0x06, 0x08, 0, 0, 0}}),
+    RowName{});
+// clang-format on
 
 // Data moved over bulk, and the incomplete read at the end of memory, go
 // through the facade in tests/python/test_i3c_bus.py.
