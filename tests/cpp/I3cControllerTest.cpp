@@ -166,6 +166,7 @@ const Bytes kUntouchedVoltages(4, 0xEE);
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(I3cController, ReplyDecoding, ::testing::Values(
+    ScriptedReply{"TableOfOneIgnoresAWholeEntryMore", 0, concat(concat({1}, targetBytes(0x50)), concat(targetBytes(0x60), {0xAB})), deviceTable, {0, targetBytes(0x50)}},
     ScriptedReply{"TableOfTwoIgnoresTrailingBytes", 0, concat(concat({2}, targetBytes(0x50)), concat(targetBytes(0x60), {0xAB})), deviceTable, {0, concat(targetBytes(0x50), targetBytes(0x60))}},
     ScriptedReply{"TableEmpty", 0, {0}, deviceTable, {0, {}}},
     ScriptedReply{"TableKeepsItsStatus", 0x0601, concat({1}, targetBytes(0x50)), deviceTable, {0x0601, targetBytes(0x50)}},
