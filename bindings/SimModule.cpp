@@ -1646,14 +1646,17 @@ void bindTargetBenches(nb::module_& sim) {
                     r, [&](vs::I3cTargetController& c) { return c.privateWrite(address, data); });
             },
             "address"_a, "data"_a,
-            "Private write: the register index (2 bytes, most significant first), then data.")
+            "Private write: the register index (2 bytes, most significant first), then data. "
+            "A write that would run past the end of memory is refused whole (ack False).")
         .def(
             "private_read",
             [](I3cC& r, uint8_t address, size_t count) {
                 return onBench(
                     r, [&](vs::I3cTargetController& c) { return c.privateRead(address, count); });
             },
-            "address"_a, "count"_a, "Private read from the register pointer, at most MRL bytes.")
+            "address"_a, "count"_a,
+            "Private read from the register pointer, at most MRL bytes, stopping at the end of "
+            "memory.")
         .def(
             "ccc_get",
             [](I3cC& r, uint8_t ccc, uint8_t address) {

@@ -188,6 +188,8 @@ uint16_t encode(VantorAsyncSDK& sdk, uint16_t transactionId, const CccOperation&
             data = {low(in.value)};
             break;
         case Payload::ShiftedAddress:
+            // Shifted into one byte, a wider value would name another address.
+            if (in.value > kMaxAddress) return kWrongRequest;
             data = {low(in.value << 1)};
             break;
         case Payload::U16:

@@ -15,8 +15,12 @@ namespace {
 
 bool validIdentity(const std::vector<uint8_t>& pid, uint8_t staticAddress, uint16_t mwl,
                    uint16_t mrl) {
-    return pid.size() == kPidBytes && staticAddress <= kMaxStaticAddress &&
-           mwl <= kMaxTransferLength && mrl <= kMaxTransferLength;
+    // A static address the external controller can reach the target at:
+    // neither 0 nor the broadcast address.
+    const bool reachable = staticAddress != 0 && staticAddress != i3c::kBroadcastAddress &&
+                           staticAddress <= kMaxStaticAddress;
+    return pid.size() == kPidBytes && reachable && mwl <= kMaxTransferLength &&
+           mrl <= kMaxTransferLength;
 }
 
 // The configuration request. The PID arrives as p0..p5, most significant

@@ -47,11 +47,14 @@ RequestBuilder transferHeader(uint16_t transactionId, const TransferKind& kind, 
     return request;
 }
 
+// HDR-DDR lengths are whole words, HID and bulk alike.
+bool hdrDdrLengthAccepted(size_t length) {
+    return length >= kHdrDdrWordBytes && length % kHdrDdrWordBytes == 0;
+}
+
 // Data lengths a bulk transfer of this mode may move.
 bool bulkLengthAccepted(Mode mode, size_t length) {
-    if (mode == Mode::HDR_DDR) {
-        return length >= kHdrDdrBulkMin && length <= kHdrDdrBulkMax && length % 2 == 0;
-    }
+    if (mode == Mode::HDR_DDR) return hdrDdrLengthAccepted(length) && length <= kHdrDdrBulkMax;
     return length >= 1 && length <= I3C_BULK_MAX_PAYLOAD;
 }
 
@@ -63,6 +66,7 @@ uint16_t checkTransfer(const VantorAsyncSDK& sdk, const TransferKind& kind,
     if (kind.bulk && !sdk.isBulkTransportAvailable()) return kBulkUnavailable;
     if (subaddress.size() > kMaxSubaddressBytes) return kWrongRequest;
     if (kind.bulk) return bulkLengthAccepted(kind.mode, length) ? kSuccess : kWrongRequest;
+    if (kind.mode == Mode::HDR_DDR && !hdrDdrLengthAccepted(length)) return kWrongRequest;
     // A HID write announces its data in a u16.
     if (kind.direction == Direction::WRITE && length > kMaxHidWriteData) return kWrongRequest;
     return kSuccess;

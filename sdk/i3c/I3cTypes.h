@@ -234,6 +234,9 @@ constexpr uint8_t kTargetResetPattern = 0;
 constexpr uint8_t kHdrExitPattern = 1;
 
 constexpr uint8_t kBroadcastAddress = 0x7E;
+// Addresses are 7-bit; SETDASA, SETNEWDA and SETGRPA carry one shifted left
+// by one in a single byte.
+constexpr uint8_t kMaxAddress = 0x7F;
 constexpr size_t kMaxSubaddressBytes = 4;
 // Count and length fields one byte wide.
 constexpr size_t kMaxInitBusTargets = 255;
@@ -242,8 +245,9 @@ constexpr size_t kMaxCccData = 255;
 constexpr size_t kMaxEntdaaTargets = kMaxCccData / sizeof(I3cTargetInfo);
 // HID writes announce their data in a u16.
 constexpr size_t kMaxHidWriteData = 65535;
-// HDR-DDR moves whole 16-bit words.
-constexpr size_t kHdrDdrBulkMin = 2;
+// HDR-DDR moves whole 16-bit words, at least one, over either channel; the
+// bulk interface takes at most 1024 bytes of them.
+constexpr size_t kHdrDdrWordBytes = 2;
 constexpr size_t kHdrDdrBulkMax = 1024;
 
 // Bytes of a private transfer request after the command code.

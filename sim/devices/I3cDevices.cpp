@@ -111,19 +111,20 @@ Bytes I3cTarget::getMxds() const {
 }
 
 size_t I3cTarget::write(std::optional<size_t> offset, const uint8_t* data, size_t size) {
-    if (offset) pointer_ = *offset % memory_.size();
+    const size_t start = offset.value_or(pointer_);
     const size_t taken = std::min<size_t>(size, mwl_);
-    const size_t stored = std::min(taken, memory_.size() - pointer_);
-    std::copy(data, data + stored, memory_.begin() + static_cast<std::ptrdiff_t>(pointer_));
-    pointer_ = (pointer_ + stored) % memory_.size();
-    return stored;
+    if (start > memory_.size() || taken > memory_.size() - start) return 0;
+    pointer_ = start;
+    std::copy(data, data + taken, memory_.begin() + static_cast<std::ptrdiff_t>(pointer_));
+    pointer_ += taken;
+    return taken;
 }
 
 size_t I3cTarget::read(std::optional<size_t> offset, uint8_t* out, size_t size) {
-    if (offset) pointer_ = *offset % memory_.size();
+    if (offset) pointer_ = std::min(*offset, memory_.size());
     const size_t count = std::min({size, static_cast<size_t>(mrl_), memory_.size() - pointer_});
     std::copy_n(memory_.begin() + static_cast<std::ptrdiff_t>(pointer_), count, out);
-    pointer_ = (pointer_ + count) % memory_.size();
+    pointer_ += count;
     return count;
 }
 

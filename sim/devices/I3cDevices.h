@@ -99,11 +99,14 @@ class I3cTarget {
 
     // -------------------------------------------------- private transfers
     // A write of `size` bytes from `offset` (the sub-address), or from where
-    // the last transfer ended. At most MWL bytes are taken; bytes past the
-    // end of memory are lost. Returns the bytes stored.
+    // the last transfer ended. At most MWL bytes are taken; when those do not
+    // fit between the start and the end of memory the write is refused whole
+    // (nothing stored, the pointer unchanged), as the host's memory commands
+    // refuse theirs. The memory never wraps. Returns the bytes stored.
     size_t write(std::optional<size_t> offset, const uint8_t* data, size_t size);
     // A read of up to `size` bytes into `out`: the target ends the read at
-    // MRL and at the end of its memory. Returns the bytes read.
+    // MRL and at the end of its memory (a start past the end reads nothing).
+    // Returns the bytes read.
     size_t read(std::optional<size_t> offset, uint8_t* out, size_t size);
     uint16_t mwl() const { return mwl_; }
     uint16_t mrl() const { return mrl_; }

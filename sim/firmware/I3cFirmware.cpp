@@ -28,6 +28,11 @@ constexpr uint8_t kGetstatusPrecr = 0x91;     // GETSTATUS format 2
 constexpr uint8_t kFirstStaticAddress = 0x08;
 constexpr uint8_t kLastStaticAddress = 0x77;
 
+// HDR-DDR moves whole 16-bit words, at least one, over either channel.
+bool wholeWords(uint16_t length) {
+    return length != 0 && length % 2 == 0;
+}
+
 bool validStaticAddress(uint8_t address) {
     return address >= kFirstStaticAddress && address <= kLastStaticAddress;
 }
@@ -216,6 +221,12 @@ bool I3cFirmware::isGroupAddress(uint8_t address) const {
                        [&](const auto& entry) { return entry.second->groupAddress() == address; });
 }
 
+bool I3cFirmware::takesStaticAddress(const I3cTarget& candidate) const {
+    const auto fixed = candidate.options().staticAddress;
+    return !candidate.dynamicAddress() && fixed && validDynamicAddress(*fixed) &&
+           !addressInUse(*fixed);
+}
+
 std::optional<uint8_t> I3cFirmware::freeAddress(const std::set<uint8_t>& reserved) const {
     for (uint8_t address = 0x08; address <= 0x7D; ++address) {
         if (validDynamicAddress(address) && reserved.count(address) == 0 &&
@@ -307,6 +318,7 @@ uint16_t I3cFirmware::runEntdaa(const std::vector<I3cTableEntry>& wanted, std::s
     for (const I3cTableEntry& entry : wanted) {
         if (entry.dynamicAddress != 0) reserved.insert(entry.dynamicAddress);
     }
+    bool repeated = false;
     for (;;) {
         // Arbitration: every target without an address sends its id, BCR
         // and DCR bit by bit with open drain; the lowest value wins.
@@ -318,7 +330,7 @@ uint16_t I3cFirmware::runEntdaa(const std::vector<I3cTableEntry>& wanted, std::s
                 winner = &each;
             }
         }
-        if (winner == nullptr) return status::kSuccess;
+        if (winner == nullptr) return repeated ? i3c::status::kRepeatedAddress : status::kSuccess;
         if (table_.size() >= kTableCapacity) {
             return won.empty() ? i3c::status::kFullTable : i3c::status::kNotEnoughSpaceInTable;
         }
@@ -327,7 +339,10 @@ uint16_t I3cFirmware::runEntdaa(const std::vector<I3cTableEntry>& wanted, std::s
         for (const I3cTableEntry& entry : wanted) {
             if (entry.pid != winner->pid()) continue;
             configuration = entry.configuration;
-            if (entry.dynamicAddress != 0 && !addressInUse(entry.dynamicAddress)) {
+            if (entry.dynamicAddress == 0) continue;
+            if (addressInUse(entry.dynamicAddress)) {
+                repeated = true;
+            } else {
                 address = entry.dynamicAddress;
             }
         }
@@ -410,8 +425,8 @@ void I3cFirmware::initBus(const Request& request, Firmware& firmware) {
     if (setaasa) {
         for (auto& each : targets_) {
             I3cTarget& candidate = *each.second;
+            if (!takesStaticAddress(candidate)) continue;
             const auto fixed = candidate.options().staticAddress;
-            if (candidate.dynamicAddress() || !fixed || addressInUse(*fixed)) continue;
             candidate.setDynamicAddress(*fixed);
             uint8_t configuration = 0;
             for (const I3cTableEntry& entry : list) {
@@ -679,19 +694,21 @@ I3cFirmware::CccAnswer I3cFirmware::accept(const Ccc&) {
 }
 
 I3cFirmware::CccAnswer I3cFirmware::setaasa(const Ccc& ccc) {
+    // Each listed static address becomes a dynamic one.
     for (uint8_t address : ccc.data) {
-        if (!validStaticAddress(address)) return {i3c::status::kInvalidAddress, {}};
+        if (!validStaticAddress(address) || !validDynamicAddress(address)) {
+            return {i3c::status::kInvalidAddress, {}};
+        }
         if (addressInUse(address)) return {i3c::status::kRepeatedAddress, {}};
     }
     bool taken = false;
     for (auto& entry : targets_) {
         I3cTarget& candidate = *entry.second;
-        const auto fixed = candidate.options().staticAddress;
-        if (candidate.dynamicAddress() || !fixed || addressInUse(*fixed)) continue;
+        if (!takesStaticAddress(candidate)) continue;
         if (table_.size() >= kTableCapacity) {
             return {taken ? i3c::status::kNotEnoughSpaceInTable : i3c::status::kFullTable, {}};
         }
-        candidate.setDynamicAddress(*fixed);
+        candidate.setDynamicAddress(*candidate.options().staticAddress);
         enterInTable(candidate, 0);
         taken = true;
     }
@@ -875,7 +892,8 @@ uint16_t I3cFirmware::checkTransfer(const Transfer& transfer) const {
     }
     if (transfer.mode == kModeHdrDdr &&
         (transfer.subaddressSize != 0 ||
-         (transfer.hdrCommand >= kHdrReadCommand) != transfer.read)) {
+         (transfer.hdrCommand >= kHdrReadCommand) != transfer.read ||
+         !wholeWords(transfer.length))) {
         return status::kInvalidParameter;
     }
     return status::kSuccess;
@@ -911,15 +929,16 @@ I3cFirmware::Outcome I3cFirmware::write(const Transfer& transfer, const uint8_t*
     if (addressed == nullptr || (transfer.mode == kModeHdrDdr && !addressed->options().hdrDdr)) {
         return {i3c::status::kNackAddress, 0, {}};
     }
+    const size_t taken = std::min<size_t>(size, addressed->mwl());
     const size_t stored =
         addressed->write(startOffset(transfer.mode, transfer.hdrCommand, transfer.subaddress.data(),
                                      transfer.subaddressSize),
                          data, size);
     uint16_t status = status::kSuccess;
-    if (size > addressed->mwl()) {
-        status = i3c::status::kMwlReached;
-    } else if (stored < size) {
+    if (stored < taken) {
         status = i3c::status::kSurpassedMemorySize;
+    } else if (size > taken) {
+        status = i3c::status::kMwlReached;
     }
     return {status, stored, {}};
 }
@@ -986,9 +1005,9 @@ void I3cFirmware::transferBulk(const Request& request, Firmware& firmware) {
         return firmware.respond(answer(transfer, status::kFeatureNotSupportedByHardware, 0).take());
     }
     const bool hdr = transfer.mode == kModeHdrDdr;
-    const bool lengthOk = hdr ? transfer.length >= 2 && transfer.length <= kMaxHdrDdrBulkTransfer &&
-                                    transfer.length % 2 == 0
-                              : transfer.length >= 1 && transfer.length <= kMaxBulkTransfer;
+    const bool lengthOk =
+        hdr ? wholeWords(transfer.length) && transfer.length <= kMaxHdrDdrBulkTransfer
+            : transfer.length >= 1 && transfer.length <= kMaxBulkTransfer;
     if (!lengthOk) return firmware.respond(answer(transfer, status::kInvalidParameter, 0).take());
 
     if (!transfer.read) {

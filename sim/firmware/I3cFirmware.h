@@ -192,6 +192,10 @@ class I3cFirmware final : public FirmwareFamily {
     // device.
     bool addressInUse(uint8_t address) const;
     bool isGroupAddress(uint8_t address) const;
+    // Whether SETAASA gives `target` its static address: it has one, has no
+    // dynamic address yet, and the static address is a valid dynamic one
+    // that nothing else uses.
+    bool takesStaticAddress(const I3cTarget& target) const;
     // The lowest free dynamic address, skipping `reserved`.
     std::optional<uint8_t> freeAddress(const std::set<uint8_t>& reserved) const;
     // Checks a list of wanted targets (16-byte records): 0, or the code of
@@ -204,7 +208,9 @@ class I3cFirmware final : public FirmwareFamily {
     // ENTDAA rounds: each target without a dynamic address takes part, the
     // lowest id wins and gets the address `wanted` names for its id, or the
     // lowest free one. Returns 0, or the table code that stopped it; `won`
-    // receives the ids that got an address.
+    // receives the ids that got an address. A wanted address something else
+    // took meanwhile is reported as repeated once the rounds are over (the
+    // target got the lowest free address instead).
     uint16_t runEntdaa(const std::vector<I3cTableEntry>& wanted, std::set<uint64_t>& won);
 
     // ------------------------------------------------------------ CCCs

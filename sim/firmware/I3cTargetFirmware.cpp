@@ -13,6 +13,12 @@ namespace {
 constexpr uint8_t kMaxLayout = 2;
 constexpr uint16_t kMaxLength = 1024;  // MWL and MRL
 
+// A static address an external controller can reach the target at: 7-bit,
+// neither 0 nor the broadcast address.
+bool reachableStaticAddress(uint8_t address) {
+    return address != 0 && address != I3cFirmware::kBroadcastAddress && address <= 0x7F;
+}
+
 }  // namespace
 
 I3cTargetFirmware::I3cTargetFirmware() {
@@ -57,7 +63,8 @@ void I3cTargetFirmware::configure(const Request& request, Firmware& firmware) {
     const uint8_t staticAddress = request.u8(10);
     const uint16_t mwl = request.u16(11);
     const uint16_t mrl = request.u16(13);
-    if (layout > kMaxLayout || staticAddress > 0x7F || mwl > kMaxLength || mrl > kMaxLength) {
+    if (layout > kMaxLayout || !reachableStaticAddress(staticAddress) || mwl > kMaxLength ||
+        mrl > kMaxLength) {
         return reply(firmware, request, status::kInvalidParameter);
     }
     // The I3C engine drives the bus as its controller: it cannot also answer
@@ -127,7 +134,7 @@ I3cBusTransaction I3cTargetFirmware::setdasa(Firmware& firmware, uint8_t staticA
                                              uint8_t dynamicAddress) {
     I3cBusTransaction result;
     if (!active_ || staticAddress_ == 0 || staticAddress != staticAddress_ ||
-        dynamicAddress_ != 0 || dynamicAddress == 0 || dynamicAddress > 0x7F) {
+        dynamicAddress_ != 0 || !I3cFirmware::validDynamicAddress(dynamicAddress)) {
         return result;
     }
     dynamicAddress_ = dynamicAddress;
@@ -138,7 +145,7 @@ I3cBusTransaction I3cTargetFirmware::setdasa(Firmware& firmware, uint8_t staticA
 
 I3cBusTransaction I3cTargetFirmware::entdaa(Firmware& firmware, uint8_t dynamicAddress) {
     I3cBusTransaction result;
-    if (!active_ || dynamicAddress_ != 0 || dynamicAddress == 0 || dynamicAddress > 0x7F) {
+    if (!active_ || dynamicAddress_ != 0 || !I3cFirmware::validDynamicAddress(dynamicAddress)) {
         return result;
     }
     for (int shift = 40; shift >= 0; shift -= 8) {
@@ -165,24 +172,25 @@ I3cBusTransaction I3cTargetFirmware::privateWrite(Firmware& firmware, uint8_t ad
                                                   const Bytes& data) {
     I3cBusTransaction result;
     if (!addressed(address)) return result;
-    result.ack = true;
+    // A register outside the memory, or data that would run past its end,
+    // is refused whole, as the host's memory commands refuse theirs: nothing
+    // is stored and there is nothing to report.
+    size_t start = pointer_;
     if (data.size() >= 2) {
         const size_t index = static_cast<size_t>(data[0]) << 8 | data[1];
-        pointer_ = (index * registerWidth()) % kMemorySize;
+        start = index * registerWidth();
+        if (start >= kMemorySize) return result;
     }
-    const size_t start = pointer_;
     const uint8_t* payload = data.data() + std::min<size_t>(2, data.size());
-    size_t count = data.size() > 2 ? data.size() - 2 : 0;
+    const size_t count = data.size() > 2 ? data.size() - 2 : 0;
     // Bytes beyond the MWL are not taken.
-    if (count > mwl_) {
-        count = mwl_;
-        result.ack = false;
-    }
-    for (size_t i = 0; i < count; ++i) {
-        memory_[pointer_] = payload[i];
-        pointer_ = (pointer_ + 1) % kMemorySize;
-    }
-    notify(firmware, i3c_target::event::kWrite, 0, start, payload, count);
+    const size_t taken = std::min<size_t>(count, mwl_);
+    if (taken > kMemorySize - start) return result;
+    result.ack = taken == count;
+    pointer_ = start;
+    std::copy_n(payload, taken, memory_.begin() + static_cast<std::ptrdiff_t>(pointer_));
+    pointer_ += taken;
+    notify(firmware, i3c_target::event::kWrite, 0, start, payload, taken);
     return result;
 }
 
@@ -192,12 +200,11 @@ I3cBusTransaction I3cTargetFirmware::privateRead(Firmware& firmware, uint8_t add
     if (!addressed(address)) return result;
     result.ack = true;
     const size_t start = pointer_;
-    // The target ends the read at its MRL.
-    count = std::min<size_t>(count, mrl_);
-    for (size_t i = 0; i < count; ++i) {
-        result.data.push_back(static_cast<char>(memory_[pointer_]));
-        pointer_ = (pointer_ + 1) % kMemorySize;
-    }
+    // The target ends the read at its MRL and at the end of its memory.
+    count = std::min({count, static_cast<size_t>(mrl_), kMemorySize - pointer_});
+    result.data.assign(memory_.begin() + static_cast<std::ptrdiff_t>(pointer_),
+                       memory_.begin() + static_cast<std::ptrdiff_t>(pointer_ + count));
+    pointer_ += count;
     notify(firmware, i3c_target::event::kRead, 0, start,
            reinterpret_cast<const uint8_t*>(result.data.data()), result.data.size());
     return result;

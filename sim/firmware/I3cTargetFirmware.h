@@ -9,7 +9,13 @@
 // ENTDAA), reads the identity through GET CCCs and moves data by private
 // transfers: a write carries the register index (2 bytes, most significant
 // first) and then data; a read runs on from the register pointer, at most
-// MRL bytes. Each of these is reported to the host as an I3C target bus event.
+// MRL bytes. The memory never wraps: a write that would run past its end is
+// refused whole, a read stops there. Each transfer the target takes part in
+// is reported to the host as an I3C target bus event with the bytes moved.
+//
+// Dynamic addresses follow the controller family's rule
+// (`I3cFirmware::validDynamicAddress`); the static address is 7-bit and
+// neither 0 nor the broadcast address.
 
 #include <array>
 #include <cstddef>

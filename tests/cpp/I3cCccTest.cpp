@@ -46,7 +46,9 @@ INSTANTIATE_TEST_SUITE_P(I3cCcc, RequestBytes, ::testing::Values(
     SentRequest{"ENTDAAFifteenTargetsFillTheLength", [](VantorAsyncSDK& s) { return s.i3cCccENTDAA(kId, std::vector<I3cTargetInfo>(15)); }, cccWire(concat({0x7E, 0x00, 0xF0, 0x07, 0x00}, Bytes(240)))},
     SentRequest{"SETAASAAddressesUnshifted", [](VantorAsyncSDK& s) { return s.i3cCccSETAASA(kId, {0x50, 0x51}, kNone); }, cccWire({0x7E, 0x00, 0x02, 0x29, 0x00, 0x50, 0x51})},
     SentRequest{"SETDASAToStaticAddress", [](VantorAsyncSDK& s) { return s.i3cCccSETDASA(kId, 0x50, 0x08, kNone); }, cccWire({0x50, 0x00, 0x01, 0x87, 0x00, 0x10})},
+    SentRequest{"SETNEWDAHighestSevenBitAddress", [](VantorAsyncSDK& s) { return s.i3cCccSETNEWDA(kId, 0x08, 0x7F, kNone); }, cccWire({0x08, 0x00, 0x01, 0x88, 0x00, 0xFE})},
     SentRequest{"GETPID", [](VantorAsyncSDK& s) { return s.i3cCccGETPID(kId, 0x08, kNone); }, cccWire({0x08, 0x01, 0x06, 0x8D, 0x00})},
+    SentRequest{"GETMXDSAsksForFiveBytes", [](VantorAsyncSDK& s) { return s.i3cCccGETMXDS(kId, 0x08, kNone); }, cccWire({0x08, 0x01, 0x05, 0x94, 0x00})},
     SentRequest{"GETSTATUSWithoutDefiningByte", [](VantorAsyncSDK& s) { return s.i3cCccGETSTATUS(kId, 0x08, std::nullopt, kNone); }, cccWire({0x08, 0x01, 0x02, 0x90, 0x00})},
     SentRequest{"GETSTATUSWithDefiningByte", [](VantorAsyncSDK& s) { return s.i3cCccGETSTATUS(kId, 0x08, 0x91, kNone); }, cccWire({0x08, 0x11, 0x02, 0x90, 0x91})},
     SentRequest{"GETSTATUSWithDefiningByteZero", [](VantorAsyncSDK& s) { return s.i3cCccGETSTATUS(kId, 0x08, 0, kNone); }, cccWire({0x08, 0x11, 0x02, 0x90, 0x00})},
@@ -55,6 +57,7 @@ INSTANTIATE_TEST_SUITE_P(I3cCcc, RequestBytes, ::testing::Values(
     SentRequest{"SETMRLDirectWithIbiSize", [](VantorAsyncSDK& s) { return s.i3cCccSETMRLDirect(kId, 0x08, 0x0100, 8, kNone); }, cccWire({0x08, 0x00, 0x03, 0x8A, 0x00, 0x01, 0x00, 0x08})},
     SentRequest{"SETMRLDirectWithIbiSizeZero", [](VantorAsyncSDK& s) { return s.i3cCccSETMRLDirect(kId, 0x08, 0x0100, 0, kNone); }, cccWire({0x08, 0x00, 0x03, 0x8A, 0x00, 0x01, 0x00, 0x00})},
     SentRequest{"ENECBroadcastEventsAsDefiningByte", [](VantorAsyncSDK& s) { return s.i3cCccENECBroadcast(kId, 0x09, kNone); }, cccWire({0x7E, 0x10, 0x01, 0x00, 0x09})},
+    SentRequest{"DISECBroadcastEventsAsDefiningByte", [](VantorAsyncSDK& s) { return s.i3cCccDISECBroadcast(kId, 0x09, kNone); }, cccWire({0x7E, 0x10, 0x01, 0x01, 0x09})},
     SentRequest{"ENECDirectEventsAsData", [](VantorAsyncSDK& s) { return s.i3cCccENECDirect(kId, 0x0A, 0x09, kNone); }, cccWire({0x0A, 0x00, 0x01, 0x80, 0x00, 0x09})},
     SentRequest{"RSTACTDirectRead", [](VantorAsyncSDK& s) { return s.i3cCccRSTACTDirect(kId, 0x08, I3cTargetResetDefByte::RETURN_TIME_RESET_PERIPHERAL, D::READ, kNone); }, cccWire({0x08, 0x11, 0x01, 0x9A, 0x81})},
     SentRequest{"RSTACTDirectWrite", [](VantorAsyncSDK& s) { return s.i3cCccRSTACTDirect(kId, 0x08, I3cTargetResetDefByte::RESET_I3C_PERIPHERAL, D::WRITE, kNone); }, cccWire({0x08, 0x10, 0x00, 0x9A, 0x01})},
@@ -103,10 +106,14 @@ TEST(I3cCcc, EachNamedFormSendsItsOwnCode) {
 }
 
 // A request whose fields cannot hold what it describes: the ENTDAA list its
-// length byte cannot count, data over the generic command's length byte, and
-// data on a read.
+// length byte cannot count, data over the generic command's length byte,
+// data on a read, and an address over 7 bits that shifting into one byte
+// would turn into another address.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(I3cCcc, WrongRequestRefusal, ::testing::Values(
+    RefusedCall{"SETDASANewAddressOver7Bits", [](VantorAsyncSDK& a) { return a.i3cCccSETDASA(1, 0x50, 0x88, kNone); }},
+    RefusedCall{"SETNEWDANewAddressOver7Bits", nullptr, [](VantorSDK& s) { return s.i3cCccSETNEWDA(0x08, 0x9A, kNone); }},
+    RefusedCall{"SETGRPAGroupAddressOver7Bits", [](VantorAsyncSDK& a) { return a.i3cCccSETGRPADirect(1, 0x08, 0x80, kNone); }},
     RefusedCall{"ENTDAASixteenTargets", [](VantorAsyncSDK& a) { return a.i3cCccENTDAA(1, std::vector<I3cTargetInfo>(16)); }},
     RefusedCall{"SETXTIMEBroadcastOver255Bytes", [](VantorAsyncSDK& a) { return a.i3cCccSETXTIMEBroadcast(1, 0xDF, Bytes(255), kNone); }},
     RefusedCall{"GenericReadWithData", [](VantorAsyncSDK& a) { return a.i3cCccTransfer(1, 0x08, D::READ, I3cTransferMode::SDR, kNone, I3cCccType::WITHOUT_DEFINING_BYTE, 1, CCC::GETBCR, 0, {0x01}); }}),

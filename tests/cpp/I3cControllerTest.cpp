@@ -102,9 +102,14 @@ TEST(I3cTransfers, BulkWritesSendOnlyTheHeaderOverHid) {
 
 // Fields that cannot hold their arguments. Every transfer goes through one
 // check of the subaddress and the HID write length; bulk lengths follow one
-// rule for SDR and legacy I2C and another for HDR-DDR.
+// rule for SDR and legacy I2C and another for HDR-DDR, whose whole 16-bit
+// words HID transfers need as well.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(I3c, WrongRequestRefusal, ::testing::Values(
+    RefusedCall{"HdrDdrWriteOddLength", [](VantorAsyncSDK& a) { return a.i3cHdrDdrWrite(1, 0x30, 0x20, Bytes(3), kNone); }},
+    RefusedCall{"HdrDdrWriteOfNothing", nullptr, [](VantorSDK& s) { return s.i3cHdrDdrWrite(0x30, 0x20, {}, kNone); }},
+    RefusedCall{"HdrDdrReadOddLength", nullptr, [](VantorSDK& s) { Bytes out; return s.i3cHdrDdrRead(0x30, 0xA0, 5, out, kNone); }},
+    RefusedCall{"HdrDdrReadOfNothing", [](VantorAsyncSDK& a) { return a.i3cHdrDdrRead(1, 0x30, 0xA0, 0, kNone); }},
     RefusedCall{"InitBus256Targets", [](VantorAsyncSDK& a) { return a.i3cInitBus(1, std::vector<I3cTargetInfo>(256)); }},
     RefusedCall{"SdrWriteOver65535Bytes", [](VantorAsyncSDK& a) { return a.i3cSdrWrite(1, 0x30, {}, Bytes(65536), kNone); }},
     RefusedCall{"SdrReadSubaddressOverFourBytes", [](VantorAsyncSDK& a) { return a.i3cSdrRead(1, 0x30, kFiveBytes, 1, kNone); }},
@@ -161,6 +166,7 @@ const Bytes kUntouchedVoltages(4, 0xEE);
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(I3cController, ReplyDecoding, ::testing::Values(
+    ScriptedReply{"TableOfOneIgnoresAWholeEntryMore", 0, concat(concat({1}, targetBytes(0x50)), concat(targetBytes(0x60), {0xAB})), deviceTable, {0, targetBytes(0x50)}},
     ScriptedReply{"TableOfTwoIgnoresTrailingBytes", 0, concat(concat({2}, targetBytes(0x50)), concat(targetBytes(0x60), {0xAB})), deviceTable, {0, concat(targetBytes(0x50), targetBytes(0x60))}},
     ScriptedReply{"TableEmpty", 0, {0}, deviceTable, {0, {}}},
     ScriptedReply{"TableKeepsItsStatus", 0x0601, concat({1}, targetBytes(0x50)), deviceTable, {0x0601, targetBytes(0x50)}},

@@ -78,6 +78,8 @@ INSTANTIATE_TEST_SUITE_P(Target, WrongRequestRefusal, ::testing::Values(
     RefusedCall{"I3cPidOf5Bytes", [](VantorAsyncSDK& a) { return a.i3cTargetInit(1, kL0, Bytes(5), I3cBCR{0}, 0, 0x30, 8, 8); }},
     RefusedCall{"I3cPidOf7Bytes", nullptr, [](VantorSDK& s) { return s.i3cTargetSetParameters(kL0, Bytes(7), I3cBCR{0}, 0, 0x30, 8, 8); }},
     RefusedCall{"I3cStaticAddress0x80", nullptr, [](VantorSDK& s) { return s.i3cTargetInit(kL0, kPid, I3cBCR{0}, 0, 0x80, 8, 8); }},
+    RefusedCall{"I3cStaticAddressBroadcast", [](VantorAsyncSDK& a) { return a.i3cTargetInit(1, kL0, kPid, I3cBCR{0}, 0, 0x7E, 8, 8); }},
+    RefusedCall{"I3cStaticAddressZero", nullptr, [](VantorSDK& s) { return s.i3cTargetSetParameters(kL0, kPid, I3cBCR{0}, 0, 0x00, 8, 8); }},
     RefusedCall{"I3cMwl1025", nullptr, [](VantorSDK& s) { return s.i3cTargetInit(kL0, kPid, I3cBCR{0}, 0, 0x30, 1025, 8); }},
     RefusedCall{"I3cMrl1025", [](VantorAsyncSDK& a) { return a.i3cTargetSetParameters(1, kL0, kPid, I3cBCR{0}, 0, 0x30, 8, 1025); }},
     RefusedCall{"I3cWriteAt1024", nullptr, [](VantorSDK& s) { return s.i3cTargetWriteMemory(1024, {1}); }},

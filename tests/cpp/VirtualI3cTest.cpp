@@ -148,6 +148,7 @@ TEST_P(InitBusRefusal, AnswersItsCode) {
     Bus bus("I3C-INIT-" + GetParam().name);
     ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x100)));
     ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x200, 0x50)));
+    ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x400, 0x51)));  // never listed
     ASSERT_TRUE(bus.adapter.i3c().attachI2cRegisterMap(0x40));
     bus.up();
     EXPECT_EQ(bus.seam.status(kInitBus, targetList(GetParam().list)), GetParam().status);
@@ -168,9 +169,41 @@ INSTANTIATE_TEST_SUITE_P(VirtualI3c, InitBusRefusal, ::testing::Values(
     InitCase{"ReservedLowAddress", {record(0, 0x03, 0x100)}, 0x0606},
     InitCase{"LegacyDeviceAddress", {record(0, 0x40, 0x100)}, 0x0605},
     InitCase{"SetaasaOntoAWantedAddress", {record(0x50, 0, 0x200), record(0, 0x50, 0x100)}, 0x0605},
+    InitCase{"EntdaaOntoAnAddressSetaasaGaveAnUnlistedTarget", {record(0x50, 0, 0x200), record(0, 0x51, 0x100)}, 0x0605},
     InitCase{"NoTargetAtStaticAddress", {record(0x52, 0x20, 0x300)}, 0x0608},
     InitCase{"NoTargetTakesItsStaticAddress", {record(0x53, 0x53, 0x300)}, 0x0609},
     InitCase{"ListedIdNeverArbitrates", {record(0, 0x21, 0x999)}, 0x060A}),
+    RowName{});
+// clang-format on
+
+// SETAASA, in the bus initialisation or on its own, gives a target its
+// static address only where that is a valid dynamic address: a target at
+// 0x3E (one bit from the broadcast address) is left to ENTDAA.
+struct SetaasaCase {
+    std::string name;
+    uint16_t code;
+    Bytes params;
+    uint16_t status;
+    std::optional<uint8_t> address;  // what the target at 0x3E ends up with
+};
+
+class SetaasaOfAnInvalidDynamicAddress : public ::testing::TestWithParam<SetaasaCase> {};
+
+TEST_P(SetaasaOfAnInvalidDynamicAddress, LeavesTheTargetWithoutIt) {
+    const SetaasaCase& c = GetParam();
+    Bus bus("I3C-AASA-" + c.name);
+    ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x100, 0x3E)));
+    ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x200, 0x51)));
+    bus.up();
+    EXPECT_EQ(bus.seam.status(c.code, c.params), c.status);
+    EXPECT_EQ(bus.address(0x100), c.address);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(VirtualI3c, SetaasaOfAnInvalidDynamicAddress, ::testing::Values(
+    SetaasaCase{"InitBusStepForAnotherTarget", kInitBus, targetList({record(0x51, 0, 0x200)}), 0, 0x08},
+    SetaasaCase{"CommandForAnotherAddress", kCcc, ccc(0x7E, kWrite, 1, 0x29, 0, {0x51}), 0, std::nullopt},
+    SetaasaCase{"CommandListingIt", kCcc, ccc(0x7E, kWrite, 1, 0x29, 0, {0x3E}), 0x0606, std::nullopt}),
     RowName{});
 // clang-format on
 
@@ -365,13 +398,50 @@ TEST(VirtualI3c, PrivateTransfersHonourMwlMrlAndTheMemory) {
         {kTransfer, transfer(0x50, kSdrRead, 1), kNackAddress},            // not an I3C target
         {kTransfer, transfer(0x09, kHdrRead, 2, {}, 0x80), kNackAddress},  // no HDR-DDR
         {kTransfer, transfer(0x08, kHdrRead, 2, {}, 0x10), 0x0004},        // a write command
-        {kTransfer, transfer(0x08, kHdrWrite, 0, {}, 0x90), 0x0004},       // a read command
-        {kTransfer, transfer(0x08, 0x07, 1), 0x0004},                      // no mode 3
-        {kTransfer, concat(transfer(0x08, kSdrWrite, 3), {1}), 0x0004},    // length and data
-        {kTransfer, {0x08, kSdrRead, 0, 5, 1, 2, 3, 4, 1, 0}, 0x0004},     // 5-byte sub
-        {kTransfer, transfer(0x08, kSdrRead | 0x08 | 0x10, 1), 0},         // flags accepted
+        {kTransfer, concat(transfer(0x08, kHdrWrite, 2, {}, 0x90), {1, 2}), 0x0004},  // a read one
+        {kTransfer, concat(transfer(0x08, kHdrWrite, 3, {}, 0x10), {1, 2, 3}), 0x0004},  // odd
+        {kTransfer, transfer(0x08, kHdrRead, 0, {}, 0x90), 0x0004},      // not one word
+        {kTransfer, transfer(0x08, 0x07, 1), 0x0004},                    // no mode 3
+        {kTransfer, concat(transfer(0x08, kSdrWrite, 3), {1}), 0x0004},  // length and data
+        {kTransfer, {0x08, kSdrRead, 0, 5, 1, 2, 3, 4, 1, 0}, 0x0004},   // 5-byte sub
+        {kTransfer, transfer(0x08, kSdrRead | 0x08 | 0x10, 1), 0},       // flags accepted
     });
 }
+
+// The end of a target's memory (1024 bytes here, filled with a pattern):
+// the last step of each row meets it. A write that does not fit is refused
+// whole, a read stops there, and nothing wraps to the start.
+struct MemoryEndCase {
+    std::string name;
+    std::vector<Bytes> before;  // transfers that succeed first
+    Bytes last;
+    Bytes answer;  // the last answer from its status on
+};
+
+class VirtualI3cMemoryEnd : public ::testing::TestWithParam<MemoryEndCase> {};
+
+TEST_P(VirtualI3cMemoryEnd, NeverWraps) {
+    const MemoryEndCase& c = GetParam();
+    Bus bus("I3C-END-" + c.name);
+    ASSERT_TRUE(bus.adapter.i3c().attachTarget(target(0x77)));
+    ASSERT_TRUE(bus.adapter.i3c().writeMemory(0x77, 0, pattern(1024)));
+    bus.up();
+    ASSERT_EQ(bus.seam.status(kInitBus, {0}), 0);  // at 0x08
+    for (const Bytes& step : c.before) ASSERT_EQ(bus.seam.status(kTransfer, step), 0);
+    const Bytes memory = bus.adapter.i3c().memory(0x77);
+    EXPECT_EQ(tail(bus.seam.call(kTransfer, c.last)), c.answer);
+    EXPECT_EQ(bus.adapter.i3c().memory(0x77), memory);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(VirtualI3c, VirtualI3cMemoryEnd, ::testing::Values(
+    MemoryEndCase{"WriteStartingAtTheEnd", {}, concat(transfer(0x08, kSdrWrite, 1, {0x04, 0x00}), {1}), {0x17, 0x06, 0x08, 0, 0, 0}},
+    MemoryEndCase{"WriteRunningPastTheEnd", {}, concat(transfer(0x08, kSdrWrite, 4, {0x03, 0xFE}), {1, 2, 3, 4}), {0x17, 0x06, 0x08, 0, 0, 0}},
+    MemoryEndCase{"WriteGoingOnFromTheEnd", {concat(transfer(0x08, kSdrWrite, 2, {0x03, 0xFE}), {1, 2})}, concat(transfer(0x08, kSdrWrite, 1), {3}), {0x17, 0x06, 0x08, 0, 0, 0}},
+    MemoryEndCase{"ReadStartingAtTheEnd", {}, transfer(0x08, kSdrRead, 2, {0x04, 0x00}), {0x1A, 0x06, 0x08, 0, 0, 0}},
+    MemoryEndCase{"ReadGoingOnFromTheEnd", {transfer(0x08, kSdrRead, 2, {0x03, 0xFE})}, transfer(0x08, kSdrRead, 1), {0x1A, 0x06, 0x08, 0, 0, 0}}),
+    RowName{});
+// clang-format on
 
 // Data moved over bulk, and the incomplete read at the end of memory, go
 // through the facade in tests/python/test_i3c_bus.py.

@@ -156,6 +156,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, VirtualTargetStatus, ::testing::Values(
     StatusRow{"FlashPageZero", {{kSpiTargetInit, spiTarget(1), 0}, {kSpiTargetFlash, flash(3, 0, 0, {}), 0x0314}}},
     StatusRow{"SpiWriteMemoryEmpty", {kSpiMemory, {kSpiTargetWriteMemory, concat(le16(0), le16(0)), 4}}},
     StatusRow{"I3cStaticAddressAbove7F", {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x80, 8, 8), 4}}},
+    StatusRow{"I3cStaticAddressBroadcast", {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x7E, 8, 8), 4}}},
+    StatusRow{"I3cStaticAddressZero", {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x00, 8, 8), 4}}},
     StatusRow{"I3cMwlAbove1024", {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x30, 1025, 8), 4}}},
     StatusRow{"I3cLayoutOutOfRange", {{kI3cTargetInit, i3cTarget(3, {0, 0, 0, 0, 0, 1}, 0, 0, 0x30, 8, 8), 4}}},
     StatusRow{"I3cWriteAt1024", {{kI3cTargetWriteMemory, concat(le16(1024), concat(le16(1), {7})), 0x0616}}},
@@ -372,6 +374,8 @@ TEST(VirtualI3cTarget, IdentityAddressAssignmentAndPrivateTransfers) {
 
     EXPECT_FALSE(controller.privateRead(0x08, 1).ack);  // no dynamic address yet
     EXPECT_FALSE(controller.setdasa(0x31, 0x08).ack);   // not its static address
+    EXPECT_FALSE(controller.setdasa(0x30, 0x7E).ack);   // the broadcast address
+    EXPECT_FALSE(controller.entdaa(0x3E).ack);          // one bit from it
     EXPECT_TRUE(controller.setdasa(0x30, 0x08).ack);
 
     // Register 8 of two bytes is memory address 0x10; the read ends at MRL.
@@ -387,6 +391,34 @@ TEST(VirtualI3cTarget, IdentityAddressAssignmentAndPrivateTransfers) {
     EXPECT_EQ(bytesOf(controller.entdaa(0x09).data), (Bytes{0x04, 0x6A, 0, 0, 0, 1, 0x26, 0xC5}));
     EXPECT_FALSE(controller.entdaa(0x0A).ack);  // nobody left without an address
     EXPECT_EQ(adapter.i3cTarget().state().dynamicAddress, 0x09);
+}
+
+// The end of the 1024-byte memory, one-byte registers: a write that would
+// run past it is refused whole and reported nowhere, a read stops there, and
+// the events carry exactly the bytes moved.
+TEST(VirtualI3cTarget, MemoryEndIsNeverWrappedPast) {
+    VirtualAdapter adapter(adapterOptions("TGT-I3C-END"));
+    Seam seam(adapter);
+    seam.expectStatuses(
+        {{kI3cTargetInit, i3cTarget(0, {0, 0, 0, 0, 0, 1}, 0, 0, 0x30, 64, 64), 0},
+         {kI3cTargetWriteMemory, concat(le16(0), concat(le16(2), {0xA0, 0xA1})), 0}});
+    I3cTargetController& controller = adapter.i3cTarget().controller();
+    ASSERT_TRUE(controller.setdasa(0x30, 0x08).ack);
+    events(seam);
+
+    EXPECT_FALSE(controller.privateWrite(0x08, {0x03, 0xFE, 1, 2, 3, 4}).ack);
+    EXPECT_FALSE(controller.privateWrite(0x08, {0x04, 0x00, 5}).ack);
+    EXPECT_TRUE(controller.privateWrite(0x08, {0x03, 0xFE, 1, 2}).ack);
+    EXPECT_TRUE(controller.privateRead(0x08, 4).data.empty());  // the pointer is at the end
+    controller.privateWrite(0x08, {0x03, 0xFE});
+    EXPECT_EQ(bytesOf(controller.privateRead(0x08, 4).data), (Bytes{1, 2}));
+    EXPECT_EQ(events(seam),
+              (std::vector<Bytes>{event(0x1A81, 0, {0, 0x08, 0xFE, 0x03, 2, 0, 1, 2}),
+                                  event(0x1A81, 0, {1, 0x08, 0x00, 0x04, 0, 0}),
+                                  event(0x1A81, 0, {0, 0x08, 0xFE, 0x03, 0, 0}),
+                                  event(0x1A81, 0, {1, 0x08, 0xFE, 0x03, 2, 0, 1, 2})}));
+    const Bytes memory = adapter.i3cTarget().memory();
+    EXPECT_EQ(Bytes(memory.begin(), memory.begin() + 2), (Bytes{0xA0, 0xA1}));
 }
 
 }  // namespace
