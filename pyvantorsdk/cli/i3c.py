@@ -502,6 +502,9 @@ def prepare_transfer(args: argparse.Namespace) -> None:
         size = len(args.payload)
     if not 1 <= size <= high:
         raise UsageError(f"{args.mode} transfers are 1 to {high} bytes, not {size}")
+    # HDR-DDR moves 16-bit words.
+    if args.mode == "hdr-ddr" and size % 2:
+        raise UsageError(f"hdr-ddr transfers move 16-bit words: {size} bytes is not a whole number")
 
 
 def use_bulk(dev: DeviceFacade, size: int) -> bool:

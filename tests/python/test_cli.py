@@ -284,6 +284,8 @@ def usage(id: str, *argv: str, says: str):
           says="sdr transfers are 1 to 32767 bytes, not 70000"),
     usage("i3c-read-hdr-too-long", "i3c", "read", "--mode", "hdr-ddr", "--command", "0x80",
           "0x08", "1026", says="hdr-ddr transfers are 1 to 1024 bytes"),
+    usage("i3c-write-hdr-odd-length", "i3c", "write", "--mode", "hdr-ddr", "--command", "0x01",
+          "0x08", "010203", says="16-bit words: 3 bytes"),
     usage("i3c-write-register-too-long", "i3c", "write", "0x08", "--register", "0011223344",
           "00", says="--register is at most 4 bytes, 5 given"),
     usage("i3c-ibi-zero-events", "i3c", "ibi", "-n", "0", says="count 0 out of range"),
