@@ -208,8 +208,8 @@ void VantorAsyncSDK::expectUnclaimedBulkIn(uint64_t count) {
     impl_->transport.bulk().expectUnclaimed(count);
 }
 
-void VantorAsyncSDK::discardStaleBulkIn() {
-    impl_->transport.bulk().discardStale();
+uint64_t VantorAsyncSDK::discardStaleBulkIn(bool abandonedReads) {
+    return impl_->transport.bulk().discardStale(abandonedReads);
 }
 
 bool VantorAsyncSDK::bulkInterrupted() const {

@@ -396,8 +396,10 @@ class VantorAsyncSDK {
     // The next bulk read first discards `count` bytes: the data of a read
     // whose caller gave up before the adapter answered.
     void expectUnclaimedBulkIn(uint64_t count);
-    // Before a bulk read request: drops data a timed-out read left behind.
-    void discardStaleBulkIn();
+    // Before a bulk read request: drops data a timed-out read left behind,
+    // and whatever the endpoint holds when `abandonedReads`; returns the
+    // bytes dropped that no count announced (BulkTransport::discardStale).
+    uint64_t discardStaleBulkIn(bool abandonedReads);
     // True once a disconnect has begun to close the bulk interface: a data
     // phase that failed then was cut off, not timed out.
     bool bulkInterrupted() const;

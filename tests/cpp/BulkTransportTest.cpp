@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "sdk/core/Protocol.h"
@@ -184,6 +187,98 @@ TEST(BulkTransportIo, FailuresTellWhatHappened) {
     EXPECT_FALSE(bulk.write(buffer.data(), buffer.size(), kBulkDataTimeoutMs));
     EXPECT_EQ(bulk.lastError(), "bulk write failed: LIBUSB_ERROR_NO_DEVICE");
 }
+
+// ------------------------------------------- the rest of a failed read
+
+struct LateRestRow {
+    std::string name;
+    bool lost;  // else held back until after the next read was sent
+};
+
+class LateRest : public ::testing::TestWithParam<LateRestRow> {};
+
+// A read gets 3 of 8 bytes and times out; the other 5 come after the next
+// read was sent (ahead of its own data), or never. Either way the next reads
+// return their own bytes.
+TEST_P(LateRest, NeverReachesTheNextRead) {
+    using namespace std::chrono_literals;
+    VirtualAdapter adapter(adapterOptions("LATE-REST"));
+    BulkTransport bulk;
+    ASSERT_TRUE(bulk.open(kVendorId, kProductIdTeranox, ""));
+    if (GetParam().lost) {
+        adapter.faults().limitBulkIn(3);
+    } else {
+        adapter.faults().delayBulkIn(3, 1000ms);  // far beyond the read's 100 ms
+    }
+    adapter.sendBulk(pattern(8, 1));
+    Bytes buffer(8);
+    EXPECT_FALSE(bulk.read(buffer.data(), buffer.size(), 100));
+    EXPECT_EQ(bulk.lastError(), "bulk read timed out with 3 of 8 bytes");
+    adapter.faults().limitBulkIn(std::nullopt);
+
+    for (const uint8_t seed : {7, 9}) {
+        bulk.discardStale();  // as before every read request
+        adapter.sendBulk(pattern(8, seed));
+        ASSERT_TRUE(bulk.read(buffer.data(), buffer.size(), kBulkDataTimeoutMs))
+            << bulk.lastError();
+        EXPECT_EQ(buffer, pattern(8, seed));
+    }
+    EXPECT_EQ(bulk.owedBytes(), GetParam().lost ? 5u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(FailedRead, LateRest,
+                         ::testing::Values(LateRestRow{"HeldBackPastTheNextRequest", false},
+                                           LateRestRow{"Lost", true}),
+                         RowName{});
+
+// ------------------------------------------------ reads nobody answered
+
+struct UnansweredRow {
+    std::string name;
+    bool dataCameInTime;  // else the data comes late, then the answer too
+};
+
+class UnansweredBulkRead : public ::testing::TestWithParam<UnansweredRow> {};
+
+// The first bulk read gets no answer in time: its data came and its answer
+// was lost, or both come late (the data before the next request, the
+// answer after it). The next reads return their own data: the old data is
+// neither taken as theirs nor counted twice.
+TEST_P(UnansweredBulkRead, LeavesNoDataForTheNextReads) {
+    VirtualAdapter adapter;
+    VantorSDK sdk(250);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_TRUE(sdk.getBulkCapabilities().supported);
+    const bool inTime = GetParam().dataCameInTime;
+    int call = 0;
+    Bytes firstRequest;
+    script(adapter, [&](const Bytes& req) {
+        if (commandOf(req) != 0x0908) return Bytes{};
+        const uint8_t seed = static_cast<uint8_t>(call++);
+        if (seed == 0) {
+            firstRequest = req;
+            if (inTime) adapter.sendBulk(pattern(16, seed));
+            return Bytes{};  // no answer
+        }
+        // The first read's late answer comes before this one's.
+        if (seed == 1 && !inTime) adapter.send(reply(firstRequest, 0, {0x50, 16, 0}));
+        adapter.sendBulk(pattern(16, seed));
+        return reply(req, 0, {0x50, 16, 0});
+    });
+
+    Bytes out;
+    EXPECT_EQ(sdk.i2cReadBulk(0, 0x50, {}, 16, out, false), kTimeout);
+    if (!inTime) adapter.sendBulk(pattern(16, 0));
+    for (const uint8_t seed : {1, 2}) {
+        ASSERT_EQ(sdk.i2cReadBulk(0, 0x50, {}, 16, out, false), 0);
+        EXPECT_EQ(out, pattern(16, seed));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Abandoned, UnansweredBulkRead,
+                         ::testing::Values(UnansweredRow{"DataCameAndTheAnswerWasLost", true},
+                                           UnansweredRow{"DataAndAnswerBothLate", false}),
+                         RowName{});
 
 }  // namespace
 }  // namespace vantor
