@@ -192,10 +192,20 @@ def open_device(
         try:
             connect(dev, args, adapter)
             yield dev
-        finally:
-            # The trace is closed even when the command failed or was interrupted.
+        except BaseException:
+            # The trace is closed even when the command failed or was
+            # interrupted; the command's own error is the one reported, the
+            # trace's (its file could not be written) only printed.
             if args.trace:
-                dev.stop_trace()
+                try:
+                    dev.stop_trace()
+                except OSError as e:
+                    sys.stderr.write(f"{PROG}: trace: {e}\n")
+            raise
+        # A trace that stopped because its file could not be written raises
+        # here: the run fails with the reason.
+        if args.trace:
+            dev.stop_trace()
 
 
 # -------------------------------------------------------------------- main

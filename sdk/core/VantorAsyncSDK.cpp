@@ -260,12 +260,16 @@ int VantorAsyncSDK::startTrace(const std::string& path) {
     return impl_->transport.trace().start(path);
 }
 
-void VantorAsyncSDK::stopTrace() {
-    impl_->transport.trace().stop();
+int VantorAsyncSDK::stopTrace(std::string* failedPath) {
+    return impl_->transport.trace().stop(failedPath);
 }
 
 bool VantorAsyncSDK::isTracing() const {
     return impl_->transport.trace().active();
+}
+
+int VantorAsyncSDK::traceFailure(std::string* path) const {
+    return impl_->transport.trace().failure(path);
 }
 
 // ------------------------------------------------------------ bulk interface

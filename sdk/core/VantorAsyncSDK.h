@@ -75,9 +75,16 @@ class VantorAsyncSDK {
     // packet is flushed as it is written, so the file is readable whenever
     // the process ends. Any thread, also the reader thread.
     int startTrace(const std::string& path);
-    // Closes the trace file; nothing happens when no trace runs.
-    void stopTrace();
+    // A trace stops itself when its file cannot take the next packet (disk
+    // full, file size limit): isTracing() turns false, the file ends with
+    // the last whole packet, and traceFailure() gives the errno of the failed
+    // write (and the file's path) until stopTrace or the next startTrace.
     bool isTracing() const;
+    int traceFailure(std::string* path = nullptr) const;
+    // Closes the trace file; nothing happens when no trace runs. Returns 0,
+    // or the errno of the write failure that had stopped the trace (with its
+    // file's path in `failedPath`), reported this once.
+    int stopTrace(std::string* failedPath = nullptr);
 
     // Bulk interface of the connection.
     bool receivePayload(uint8_t* destination, uint64_t length, uint32_t timeoutMs);

@@ -2,7 +2,11 @@
 // Traffic capture: the pcapng blocks byte for byte, and traces of real
 // exchanges with a virtual adapter read back packet by packet.
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -255,6 +259,44 @@ TEST_F(TraceExchange, StartingAgainMovesToTheNewFile) {
     EXPECT_FALSE(sdk.isTracing());
     EXPECT_EQ(parseFile(first).size(), 4u);   // one request, one response
     EXPECT_EQ(parseFile(second).size(), 8u);  // two of each
+}
+
+// The file system refuses the rest of the file (a file size limit stands in
+// for a full disk) in the middle of a packet: the file is cut back to its
+// last whole packet, the trace stops and keeps the errno for its owner.
+TEST_F(TraceExchange, AFileThatCannotTakeAPacketEndsWholeAndStopsTheTrace) {
+    const std::string path = tempPath("full");
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_EQ(sdk.startTrace(path), 0);
+    // A request and its response: a block with a report (160 bytes) and one
+    // without (96) for each. The first two blocks fit, the third does not.
+    constexpr size_t kHeaders = 48, kWhole = kHeaders + 160 + 96;
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = kWhole + 48;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    UsbConfig config;
+    const uint16_t status = sdk.getUsbConfig(config);  // four packets
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(status, 0);  // the trace does not fail the exchange
+    EXPECT_FALSE(sdk.isTracing());
+    std::string failedPath;
+    EXPECT_EQ(sdk.traceFailure(&failedPath), EFBIG);
+    EXPECT_EQ(failedPath, path);
+    EXPECT_EQ(readFile(path).size(), kWhole);
+    EXPECT_EQ(parseFile(path).size(), 2u);
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);  // nothing more is written
+    EXPECT_EQ(readFile(path).size(), kWhole);
+    // Stopping reports the failure once.
+    failedPath.clear();
+    EXPECT_EQ(sdk.stopTrace(&failedPath), EFBIG);
+    EXPECT_EQ(failedPath, path);
+    EXPECT_EQ(sdk.stopTrace(), 0);
+    EXPECT_EQ(sdk.traceFailure(), 0);
 }
 
 // Starting and stopping while requests flow from another thread: the reader
