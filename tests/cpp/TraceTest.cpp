@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "sdk/transport/BulkTransport.h"
 #include "sdk/transport/PcapngTrace.h"
 #include "tests/cpp/TestSupport.h"
 
@@ -297,6 +298,32 @@ TEST_F(TraceExchange, AFileThatCannotTakeAPacketEndsWholeAndStopsTheTrace) {
     EXPECT_EQ(failedPath, path);
     EXPECT_EQ(sdk.stopTrace(), 0);
     EXPECT_EQ(sdk.traceFailure(), 0);
+}
+
+// A bulk IN transfer that ends short: its submission shows what was asked
+// for, its completion what came.
+TEST(UsbTraceBulk, AShortInCompletionRecordsTheBytesReceived) {
+    sim::VirtualAdapter adapter(test::adapterOptions("TRACE-SHORT"));
+    const std::string path = tempPath("short_in");
+    UsbTrace trace;
+    BulkTransport bulk(usb::defaultUsbBackend(), trace);
+    ASSERT_TRUE(bulk.open(kVendorId, kProductIdTeranox, ""));
+    ASSERT_EQ(trace.start(path), 0);
+    adapter.faults().limitBulkIn(3);
+    const Bytes sent = test::pattern(5);
+    adapter.sendBulk(sent);
+    Bytes buffer(5);
+    EXPECT_FALSE(bulk.read(buffer.data(), buffer.size(), 200));
+    trace.stop();
+
+    const auto packets = parseFile(path);
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].type, 'S');
+    EXPECT_EQ(packets[0].length, 5u);
+    EXPECT_TRUE(packets[0].data.empty());
+    EXPECT_EQ(packets[1].type, 'C');
+    EXPECT_EQ(packets[1].length, 3u);
+    EXPECT_EQ(packets[1].data, Bytes(sent.begin(), sent.begin() + 3));
 }
 
 // Starting and stopping while requests flow from another thread: the reader
