@@ -71,7 +71,7 @@ def build_parser() -> argparse.ArgumentParser:
         help="how long one request waits for the adapter (default %(default)s ms)",
     )
     parser.add_argument(
-        "--trace", metavar="FILE",
+        "--trace", metavar="FILE", type=trace_file,
         help="record the USB traffic of this run as a pcapng file",
     )
     parser.add_argument("--json", action="store_true", help="print machine-readable JSON")
@@ -80,6 +80,14 @@ def build_parser() -> argparse.ArgumentParser:
         module.register(commands)
     system.register_tail(commands)
     return parser
+
+
+def trace_file(text: str) -> str:
+    """The --trace argument: a file name, never empty (an empty one would
+    quietly record nothing)."""
+    if not text:
+        raise argparse.ArgumentTypeError("the trace needs a file name")
+    return text
 
 
 def split_sim_profile(argv: Sequence[str]) -> List[str]:

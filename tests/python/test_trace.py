@@ -18,6 +18,7 @@ from pathlib import Path
 import pytest
 
 from pyvantorsdk import DeviceFacade, I2cBus, I2cPullUp, errors, sim
+from pyvantorsdk.cli.main import main
 
 TSHARK = shutil.which("tshark")
 
@@ -166,3 +167,7 @@ def test_a_trace_whose_disk_is_full_ends_whole_and_is_reported(tmp_path, script,
     assert count_packets(path) >= 2
     assert os.path.getsize(path) <= FULL_AT
 
+
+def test_cli_refuses_an_empty_trace_file_name(capsys):
+    assert main(["--sim", "--trace", "", "i2c", "get", "-y", "A", "0x50", "0x00"]) == 2
+    assert "--trace: the trace needs a file name" in capsys.readouterr().err
