@@ -23,6 +23,9 @@ constexpr unsigned kDrainTransferTimeoutMs = 1;
 constexpr unsigned kOpenDrainMs = 4;
 constexpr unsigned kSuccessDrainMs = 4;
 constexpr unsigned kFailureDrainMs = 250;
+// At most this much of failed reads' rests is remembered as owed: two of the
+// largest transfers; anything older than that is taken to be lost.
+constexpr uint64_t kMaxOwed = 65536;
 
 // One IN transfer: what is left, rounded down to whole packets whenever more
 // than one packet is left, so that every transfer but the last ends on a
@@ -244,6 +247,7 @@ void BulkTransport::failRead(uint64_t received, uint64_t length) {
     const uint64_t drained = drain(kFailureDrainMs);
     owed_ += length - received;
     owed_ -= std::min(owed_, drained);
+    owed_ = std::min(owed_, kMaxOwed);
     stale_.store(true);
 }
 

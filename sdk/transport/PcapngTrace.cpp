@@ -63,7 +63,7 @@ uint32_t clamp32(size_t n) {
 }
 
 // Cuts an open file back to `length` bytes.
-void truncateFile(std::FILE* file, long length) {
+void truncateFile(std::FILE* file, int64_t length) {
 #ifdef _WIN32
     (void)_chsize_s(_fileno(file), length);
 #else
@@ -200,7 +200,7 @@ bool PcapngWriter::writeAll(const std::vector<uint8_t>& bytes) {
     errno = 0;
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size() &&
         std::fflush(file_) == 0) {
-        whole_ += static_cast<long>(bytes.size());
+        whole_ += static_cast<int64_t>(bytes.size());
         return true;
     }
     error_ = errno != 0 ? errno : EIO;

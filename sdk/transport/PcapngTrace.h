@@ -86,7 +86,7 @@ class PcapngWriter {
 
     std::FILE* file_ = nullptr;
     int error_ = 0;
-    long whole_ = 0;              // the file's length up to its last whole block
+    int64_t whole_ = 0;           // the file's length up to its last whole block
     std::vector<uint8_t> block_;  // reused for every packet
 };
 
