@@ -190,27 +190,29 @@ TEST(BulkTransportIo, FailuresTellWhatHappened) {
 
 // ------------------------------------------- the rest of a failed read
 
+enum class Rest { HeldBack, Lost, AfterTheNextRead };
+
 struct LateRestRow {
     std::string name;
-    bool lost;  // else held back until after the next read was sent
+    Rest rest;
 };
 
 class LateRest : public ::testing::TestWithParam<LateRestRow> {};
 
-// A read gets 3 of 8 bytes and times out; the other 5 come after the next
-// read was sent (ahead of its own data), or never. Either way the next reads
-// return their own bytes.
-TEST_P(LateRest, NeverReachesTheNextRead) {
+// A read gets 3 of 8 bytes and times out. The other 5 come after the next
+// read was sent (ahead of its own data), after the next read was done, or
+// never. Either way the next reads return their own bytes.
+TEST_P(LateRest, NeverReachesTheNextReads) {
     using namespace std::chrono_literals;
+    const Rest rest = GetParam().rest;
     VirtualAdapter adapter(adapterOptions("LATE-REST"));
     BulkTransport bulk;
     ASSERT_TRUE(bulk.open(kVendorId, kProductIdTeranox, ""));
-    if (GetParam().lost) {
-        adapter.faults().limitBulkIn(3);
-    } else {
-        adapter.faults().delayBulkIn(3, 1000ms);  // far beyond the read's 100 ms
-    }
-    adapter.sendBulk(pattern(8, 1));
+    const Bytes first = pattern(8, 1);
+    if (rest == Rest::Lost) adapter.faults().limitBulkIn(3);
+    if (rest == Rest::HeldBack) adapter.faults().delayBulkIn(3, 1000ms);  // beyond the 100 ms
+    adapter.sendBulk(rest == Rest::AfterTheNextRead ? Bytes(first.begin(), first.begin() + 3)
+                                                    : first);
     Bytes buffer(8);
     EXPECT_FALSE(bulk.read(buffer.data(), buffer.size(), 100));
     EXPECT_EQ(bulk.lastError(), "bulk read timed out with 3 of 8 bytes");
@@ -218,18 +220,23 @@ TEST_P(LateRest, NeverReachesTheNextRead) {
 
     for (const uint8_t seed : {7, 9}) {
         bulk.discardStale();  // as before every read request
+        if (rest == Rest::AfterTheNextRead && seed == 9) {
+            adapter.sendBulk(Bytes(first.begin() + 3, first.end()));
+        }
         adapter.sendBulk(pattern(8, seed));
         ASSERT_TRUE(bulk.read(buffer.data(), buffer.size(), kBulkDataTimeoutMs))
             << bulk.lastError();
         EXPECT_EQ(buffer, pattern(8, seed));
     }
-    EXPECT_EQ(bulk.owedBytes(), GetParam().lost ? 5u : 0u);
+    EXPECT_EQ(bulk.owedBytes(), rest == Rest::Lost ? 5u : 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(FailedRead, LateRest,
-                         ::testing::Values(LateRestRow{"HeldBackPastTheNextRequest", false},
-                                           LateRestRow{"Lost", true}),
-                         RowName{});
+INSTANTIATE_TEST_SUITE_P(
+    FailedRead, LateRest,
+    ::testing::Values(LateRestRow{"HeldBackPastTheNextRequest", Rest::HeldBack},
+                      LateRestRow{"ArrivesAfterTheNextRead", Rest::AfterTheNextRead},
+                      LateRestRow{"Lost", Rest::Lost}),
+    RowName{});
 
 // ------------------------------------------------ reads nobody answered
 
