@@ -6,6 +6,7 @@
 #include <nanobind/stl/tuple.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -15,6 +16,7 @@
 #include "bindings/Convert.h"
 #include "bindings/DeviceInfo.h"
 #include "bindings/Interrupt.h"
+#include "bindings/Logging.h"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -220,16 +222,31 @@ void bindState(FacadeClass& cls) {
         });
 }
 
+// Raises the OSError subclass of `error`, naming the file.
+[[noreturn]] void raiseFileError(int error, const std::string& name) {
+    errno = error;
+    nb::str filename(name.c_str(), name.size());
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.ptr());
+    throw nb::python_error();
+}
+
 // Starts the facade's trace; a file that cannot be created raises the
 // OSError subclass of its errno, naming the file.
 void startTrace(DeviceFacade& d, const std::filesystem::path& path) {
     const std::string name = path.string();
     const int error = d.runUnchecked([&](vantor::VantorSDK& s) { return s.startTrace(name); });
+    if (error != 0) raiseFileError(error, name);
+}
+
+// Stops the facade's trace. One that had stopped itself because its file
+// could not be written is logged and raised here, once.
+void stopTrace(DeviceFacade& d) {
+    std::string name;
+    const int error = d.runUnchecked([&](vantor::VantorSDK& s) { return s.stopTrace(&name); });
     if (error == 0) return;
-    errno = error;
-    nb::str filename(name.c_str(), name.size());
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.ptr());
-    throw nb::python_error();
+    const std::string text = "trace stopped: cannot write " + name + ": " + std::strerror(error);
+    logError(text.c_str());
+    raiseFileError(error, name);
 }
 
 // What `DeviceFacade.trace(path)` returns: starts the trace when the with
@@ -251,8 +268,7 @@ void bindTrace(nb::module_& m, FacadeClass& cls) {
         .def(
             "__exit__",
             [](TraceScope& t, nb::handle, nb::handle, nb::handle) {
-                nb::cast<DeviceFacade&>(t.facade).runUnchecked(
-                    [](vantor::VantorSDK& s) { s.stopTrace(); });
+                stopTrace(nb::cast<DeviceFacade&>(t.facade));
             },
             "exc_type"_a.none(), "exc_value"_a.none(), "traceback"_a.none());
 
@@ -263,11 +279,13 @@ void bindTrace(nb::module_& m, FacadeClass& cls) {
             "connections. Starting while a trace runs replaces it: the first file is closed "
             "complete. Each packet is flushed as it is written, so the file is readable "
             "however the program ends. Raises OSError when the file cannot be created (a "
-            "running trace then goes on).")
-        .def(
-            "stop_trace",
-            [](DeviceFacade& d) { d.runUnchecked([](vantor::VantorSDK& s) { s.stopTrace(); }); },
-            "Close the trace file; nothing happens when no trace runs.")
+            "running trace then goes on). A file that cannot take the next packet (disk "
+            "full) ends the trace: the file keeps every whole packet, `tracing` turns "
+            "False, and stop_trace reports it.")
+        .def("stop_trace", &stopTrace,
+             "Close the trace file; nothing happens when no trace runs. When the trace had "
+             "stopped because its file could not be written (disk full), logs that to "
+             "'pyvantorsdk.backend' and raises the OSError of the failed write, once.")
         .def(
             "trace",
             [](nb::handle self, const std::filesystem::path& path) {
@@ -278,7 +296,7 @@ void bindTrace(nb::module_& m, FacadeClass& cls) {
             "(start_trace on entry, stop_trace on exit).")
         .def_prop_ro(
             "tracing", [](DeviceFacade& d) { return d.sdk().isTracing(); },
-            "True while a trace file is being written.");
+            "True while a trace file is being written; False also once a write to it failed.");
 }
 
 }  // namespace

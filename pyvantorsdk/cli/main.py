@@ -74,7 +74,7 @@ def build_parser() -> argparse.ArgumentParser:
         "-1: no limit)",
     )
     parser.add_argument(
-        "--trace", metavar="FILE",
+        "--trace", metavar="FILE", type=trace_file,
         help="record the USB traffic of this run as a pcapng file",
     )
     parser.add_argument("--json", action="store_true", help="print machine-readable JSON")
@@ -83,6 +83,14 @@ def build_parser() -> argparse.ArgumentParser:
         module.register(commands)
     system.register_tail(commands)
     return parser
+
+
+def trace_file(text: str) -> str:
+    """The --trace argument: a file name, never empty (an empty one would
+    quietly record nothing)."""
+    if not text:
+        raise argparse.ArgumentTypeError("the trace needs a file name")
+    return text
 
 
 def split_sim_profile(argv: Sequence[str]) -> List[str]:
@@ -195,10 +203,20 @@ def open_device(
         try:
             connect(dev, args, adapter)
             yield dev
-        finally:
-            # The trace is closed even when the command failed or was interrupted.
+        except BaseException:
+            # The trace is closed even when the command failed or was
+            # interrupted; the command's own error is the one reported, the
+            # trace's (its file could not be written) only printed.
             if args.trace:
-                dev.stop_trace()
+                try:
+                    dev.stop_trace()
+                except OSError as e:
+                    sys.stderr.write(f"{PROG}: trace: {e}\n")
+            raise
+        # A trace that stopped because its file could not be written raises
+        # here: the run fails with the reason.
+        if args.trace:
+            dev.stop_trace()
 
 
 # -------------------------------------------------------------------- main

@@ -208,8 +208,8 @@ void VantorAsyncSDK::expectUnclaimedBulkIn(uint64_t count) {
     impl_->transport.bulk().expectUnclaimed(count);
 }
 
-void VantorAsyncSDK::discardStaleBulkIn() {
-    impl_->transport.bulk().discardStale();
+uint64_t VantorAsyncSDK::discardStaleBulkIn(bool abandonedReads) {
+    return impl_->transport.bulk().discardStale(abandonedReads);
 }
 
 bool VantorAsyncSDK::bulkInterrupted() const {
@@ -260,12 +260,16 @@ int VantorAsyncSDK::startTrace(const std::string& path) {
     return impl_->transport.trace().start(path);
 }
 
-void VantorAsyncSDK::stopTrace() {
-    impl_->transport.trace().stop();
+int VantorAsyncSDK::stopTrace(std::string* failedPath) {
+    return impl_->transport.trace().stop(failedPath);
 }
 
 bool VantorAsyncSDK::isTracing() const {
     return impl_->transport.trace().active();
+}
+
+int VantorAsyncSDK::traceFailure(std::string* path) const {
+    return impl_->transport.trace().failure(path);
 }
 
 // ------------------------------------------------------------ bulk interface

@@ -75,9 +75,16 @@ class VantorAsyncSDK {
     // packet is flushed as it is written, so the file is readable whenever
     // the process ends. Any thread, also the reader thread.
     int startTrace(const std::string& path);
-    // Closes the trace file; nothing happens when no trace runs.
-    void stopTrace();
+    // A trace stops itself when its file cannot take the next packet (disk
+    // full, file size limit): isTracing() turns false, the file ends with
+    // the last whole packet, and traceFailure() gives the errno of the failed
+    // write (and the file's path) until stopTrace or the next startTrace.
     bool isTracing() const;
+    int traceFailure(std::string* path = nullptr) const;
+    // Closes the trace file; nothing happens when no trace runs. Returns 0,
+    // or the errno of the write failure that had stopped the trace (with its
+    // file's path in `failedPath`), reported this once.
+    int stopTrace(std::string* failedPath = nullptr);
 
     // Bulk interface of the connection.
     bool receivePayload(uint8_t* destination, uint64_t length, uint32_t timeoutMs);
@@ -396,8 +403,10 @@ class VantorAsyncSDK {
     // The next bulk read first discards `count` bytes: the data of a read
     // whose caller gave up before the adapter answered.
     void expectUnclaimedBulkIn(uint64_t count);
-    // Before a bulk read request: drops data a timed-out read left behind.
-    void discardStaleBulkIn();
+    // Before a bulk read request: drops data a timed-out read left behind,
+    // and whatever the endpoint holds when `abandonedReads`; returns the
+    // bytes dropped that no count announced (BulkTransport::discardStale).
+    uint64_t discardStaleBulkIn(bool abandonedReads);
     // True once a disconnect has begun to close the bulk interface: a data
     // phase that failed then was cut off, not timed out.
     bool bulkInterrupted() const;

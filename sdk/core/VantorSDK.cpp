@@ -196,12 +196,16 @@ int VantorSDK::startTrace(const std::string& path) {
     return impl_->async->startTrace(path);
 }
 
-void VantorSDK::stopTrace() {
-    impl_->async->stopTrace();
+int VantorSDK::stopTrace(std::string* failedPath) {
+    return impl_->async->stopTrace(failedPath);
 }
 
 bool VantorSDK::isTracing() const {
     return impl_->async->isTracing();
+}
+
+int VantorSDK::traceFailure(std::string* path) const {
+    return impl_->async->traceFailure(path);
 }
 
 void VantorSDK::onNotification(NotificationCallback callback) {

@@ -87,8 +87,9 @@ class VantorSDK {
     // serialised with requests: a trace started during a call records the
     // rest of it.
     int startTrace(const std::string& path);
-    void stopTrace();
+    int stopTrace(std::string* failedPath = nullptr);
     bool isTracing() const;
+    int traceFailure(std::string* path = nullptr) const;
 
     // ------------------------------------------------ notifications and diagnostics
     // Install before connecting: the callback is replaced without a lock.

@@ -158,9 +158,14 @@ struct VantorSDK::Impl {
         uint16_t id;
         uint16_t code;
         size_t countOffset;
+        uint16_t requested;
+        uint64_t drained = 0;  // of its data, discarded before its answer came
     };
     // Registers a bulk read before its request is sent.
     void expectBulkRead(const OutstandingBulkRead& read);
+    // Before a bulk read request: drains what earlier reads left on bulk IN
+    // and counts it against the reads still waiting for their answers.
+    void discardStaleBulkIn();
     // Reader thread, for a message with a transaction id: when it answers a
     // registered bulk read, forgets the registration; and when its caller
     // had given up (`delivered` false) and it announces data, makes the next
@@ -188,8 +193,9 @@ struct VantorSDK::Impl {
     std::mutex requestMutex;
     // Bulk reads sent and not yet answered, oldest first, at most
     // kMaxOutstandingBulkReads (older ones are taken to be lost). Guarded by
-    // outstandingMutex, which is taken last: under requestMutex by callers,
-    // with no other lock by the reader thread.
+    // outstandingMutex, which is taken under requestMutex by callers, with no
+    // other lock by the reader thread; only the bulk transport's lock is
+    // taken under it (discardStaleBulkIn).
     static constexpr size_t kMaxOutstandingBulkReads = 16;
     std::vector<OutstandingBulkRead> outstandingBulkReads;
     std::mutex outstandingMutex;

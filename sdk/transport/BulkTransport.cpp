@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <utility>
 
 namespace vantor {
@@ -22,6 +23,9 @@ constexpr unsigned kDrainTransferTimeoutMs = 1;
 constexpr unsigned kOpenDrainMs = 4;
 constexpr unsigned kSuccessDrainMs = 4;
 constexpr unsigned kFailureDrainMs = 250;
+// At most this much of failed reads' rests is remembered as owed: two of the
+// largest transfers; anything older than that is taken to be lost.
+constexpr uint64_t kMaxOwed = 65536;
 
 // One IN transfer: what is left, rounded down to whole packets whenever more
 // than one packet is left, so that every transfer but the last ends on a
@@ -210,6 +214,7 @@ void BulkTransport::close() {
 void BulkTransport::closeLocked() {
     open_.store(false);
     unclaimed_.store(0);
+    owed_ = 0;
     if (device_ && interfaceNumber_ >= 0) device_->releaseInterface(interfaceNumber_);
     device_.reset();
     context_.reset();
@@ -218,17 +223,55 @@ void BulkTransport::closeLocked() {
     outEndpoint_ = 0;
 }
 
-void BulkTransport::drain(unsigned milliseconds) {
-    if (!device_ || inEndpoint_ == 0 || drainBuffer_.empty()) return;
+uint64_t BulkTransport::drain(unsigned milliseconds, std::vector<uint8_t>* keep) {
+    if (!device_ || inEndpoint_ == 0 || drainBuffer_.empty()) return 0;
     const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
     const int length = static_cast<int>(drainBuffer_.size());
+    uint64_t drained = 0;
     for (;;) {
         int transferred = 0;
         const int result = transfer(inEndpoint_, drainBuffer_.data(), length, &transferred,
                                     kDrainTransferTimeoutMs);
-        if (result != usb::kUsbSuccess || transferred <= 0) return;
-        if (Clock::now() >= end || interrupted_.load()) return;
+        const uint64_t got = clampTransferred(transferred, length);
+        if (keep != nullptr && drained < keep->size()) {
+            const uint64_t kept = std::min<uint64_t>(got, keep->size() - drained);
+            std::memcpy(keep->data() + drained, drainBuffer_.data(), kept);
+        }
+        drained += got;
+        if (result != usb::kUsbSuccess || got == 0) return drained;
+        if (Clock::now() >= end || interrupted_.load()) return drained;
     }
+}
+
+void BulkTransport::failRead(uint64_t received, uint64_t length) {
+    const uint64_t drained = drain(kFailureDrainMs);
+    owed_ += length - received;
+    owed_ -= std::min(owed_, drained);
+    owed_ = std::min(owed_, kMaxOwed);
+    stale_.store(true);
+}
+
+void BulkTransport::settleOwed(uint8_t* buffer, uint64_t length) {
+    if (owed_ == 0) {
+        drain(kSuccessDrainMs);
+        return;
+    }
+    tailBuffer_.resize(owed_);
+    const uint64_t late = std::min(drain(kSuccessDrainMs, &tailBuffer_), owed_);
+    if (late == 0) return;
+    owed_ -= late;
+    // The read's own bytes are the last `length` of buffer + tail.
+    if (late >= length) {
+        std::memcpy(buffer, tailBuffer_.data() + (late - length), length);
+    } else {
+        std::memmove(buffer, buffer + late, length - late);
+        std::memcpy(buffer + (length - late), tailBuffer_.data(), late);
+    }
+}
+
+uint64_t BulkTransport::owedBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return owed_;
 }
 
 template <typename TimePoint>
@@ -252,8 +295,7 @@ bool BulkTransport::skipUnclaimed(const TimePoint& deadline, uint64_t length) {
         }
         if (result != usb::kUsbSuccess && result != usb::kUsbErrorTimeout) {
             recordError(errorText("bulk read failed: ", backend_, result));
-            drain(kFailureDrainMs);
-            stale_.store(true);
+            failRead(0, length);
             return false;
         }
         if (Clock::now() > deadline) {
@@ -264,10 +306,17 @@ bool BulkTransport::skipUnclaimed(const TimePoint& deadline, uint64_t length) {
     }
 }
 
-void BulkTransport::discardStale() {
-    if (!stale_.exchange(false)) return;
+uint64_t BulkTransport::discardStale(bool abandonedReads) {
+    if (!stale_.exchange(false) && !abandonedReads) return 0;
     std::lock_guard<std::mutex> lock(mutex_);
-    drain(kFailureDrainMs);
+    uint64_t left = drain(kFailureDrainMs);
+    // Only this thread takes bytes off the unclaimed count; others only add.
+    const uint64_t announced = std::min(left, unclaimed_.load());
+    unclaimed_.fetch_sub(announced);
+    left -= announced;
+    const uint64_t owed = std::min(left, owed_);
+    owed_ -= owed;
+    return left - owed;
 }
 
 bool BulkTransport::read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
@@ -291,19 +340,17 @@ bool BulkTransport::read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs) {
         }
         if (result != usb::kUsbSuccess && result != usb::kUsbErrorTimeout) {
             recordError(errorText("bulk read failed: ", backend_, result));
-            drain(kFailureDrainMs);
-            stale_.store(true);
+            failRead(received, length);
             return false;
         }
         if (received < length && Clock::now() > deadline) {
             recordError("bulk read timed out with " + std::to_string(received) + " of " +
                         std::to_string(length) + " bytes");
-            drain(kFailureDrainMs);
-            stale_.store(true);
+            failRead(received, length);
             return false;
         }
     }
-    drain(kSuccessDrainMs);
+    settleOwed(buffer, length);
     recordError({});
     return true;
 }

@@ -39,6 +39,15 @@ class BulkTransport {
     // endpoint for 250 ms so that a late remainder cannot corrupt the next
     // transfer. Before its own bytes, a read discards the bytes announced
     // through expectUnclaimed(): they precede its own on the endpoint.
+    //
+    // The rest of a failed read that the drain did not see may still come
+    // (a slow bus, or a device that held it back), ahead of a later read's
+    // own bytes, or be lost. It stays owed: every later read takes up to
+    // that many bytes more after its own, with the short waits of the drain
+    // after a read. Bytes that come there show that the first as many of
+    // what it read were the late rest; the read keeps the last `length`
+    // bytes, and they pay the debt. A rest that was lost costs nothing but
+    // that drain.
     bool read(uint8_t* buffer, uint64_t length, uint32_t timeoutMs);
     bool write(const uint8_t* buffer, uint64_t length, uint32_t timeoutMs);
 
@@ -51,9 +60,15 @@ class BulkTransport {
     // endpoint was stalled, or the bus slower than the timeout) would be taken
     // by the next read as its own: call this before sending the next read
     // request, while no data of that request can be on the endpoint yet. It
-    // discards what the endpoint holds, once per failed read.
-    void discardStale();
+    // discards what the endpoint holds, once per failed read, and always
+    // when `abandonedReads` (reads whose caller gave up before any answer
+    // came: their data may be there). The bytes discarded pay, in this
+    // order, the announced unclaimed bytes and the owed rest of a failed
+    // read; the rest, returned, is data of the abandoned reads.
+    uint64_t discardStale(bool abandonedReads = false);
     uint64_t unclaimedBytes() const { return unclaimed_.load(); }
+    // The rest of failed reads still owed (see read()).
+    uint64_t owedBytes() const;
 
     // Makes a transfer in progress on another thread fail within one 50 ms
     // transfer ("bulk transfer interrupted"), and every later one until the
@@ -70,8 +85,16 @@ class BulkTransport {
     int transfer(uint8_t endpoint, uint8_t* data, int length, int* transferred, unsigned timeoutMs);
     bool claimVendorInterface(usb::UsbDeviceHandle& handle, const usb::UsbConfigDescriptor& config);
     // Discards what the IN endpoint delivers, packet by packet with 1 ms
-    // transfers, until it is quiet or `milliseconds` have passed.
-    void drain(unsigned milliseconds);
+    // transfers, until it is quiet or `milliseconds` have passed; returns
+    // the bytes discarded. With `keep`, the first of them, up to its size,
+    // are copied there.
+    uint64_t drain(unsigned milliseconds, std::vector<uint8_t>* keep = nullptr);
+    // After a read failed with `received` of `length` bytes: drains, and
+    // notes what of the rest the drain did not see as owed.
+    void failRead(uint64_t received, uint64_t length);
+    // After a read's own `length` bytes: takes up to owed_ bytes more; when
+    // some come, the read's own bytes are the last `length` of the two.
+    void settleOwed(uint8_t* buffer, uint64_t length);
     void recordError(std::string text);
     void closeLocked();
     // Discards the announced bytes of abandoned transfers (mutex_ held);
@@ -101,7 +124,9 @@ class BulkTransport {
     std::atomic<bool> open_{false};
     std::atomic<bool> interrupted_{false};
     std::atomic<uint64_t> unclaimed_{0};
-    std::atomic<bool> stale_{false};  // a read timed out; see discardStale()
+    std::atomic<bool> stale_{false};   // a read timed out; see discardStale()
+    uint64_t owed_ = 0;                // mutex_; see read()
+    std::vector<uint8_t> tailBuffer_;  // owed bytes that came after a read
 };
 
 }  // namespace vantor

@@ -7,6 +7,12 @@
 #include <cstdint>
 #include <utility>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "sdk/transport/UsbBackend.h"
 
 namespace vantor {
@@ -54,6 +60,15 @@ int64_t nowUs() {
 
 uint32_t clamp32(size_t n) {
     return n > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(n);
+}
+
+// Cuts an open file back to `length` bytes.
+void truncateFile(std::FILE* file, int64_t length) {
+#ifdef _WIN32
+    (void)_chsize_s(_fileno(file), length);
+#else
+    (void)ftruncate(fileno(file), static_cast<off_t>(length));
+#endif
 }
 
 // The numbers hidapi's libusb back end puts into a path: "%04x:%04x:%02x"
@@ -160,11 +175,12 @@ int PcapngWriter::open(const std::string& path) {
     // Unbuffered: each block leaves in one write call, so that a process
     // killed between two blocks leaves no half block behind.
     std::setvbuf(file_, nullptr, _IONBF, 0);
-    failed_ = false;
+    error_ = 0;
+    whole_ = 0;
     block_.clear();
     appendFileHeader(block_);
     if (!writeAll(block_)) {
-        const int error = errno != 0 ? errno : EIO;
+        const int error = error_;
         close();
         return error;
     }
@@ -172,7 +188,7 @@ int PcapngWriter::open(const std::string& path) {
 }
 
 bool PcapngWriter::write(const UsbPacket& packet) {
-    if (file_ == nullptr || failed_) return false;
+    if (file_ == nullptr || error_ != 0) return false;
     // clear() keeps the capacity: after the largest packet so far, no
     // allocation.
     block_.clear();
@@ -181,11 +197,17 @@ bool PcapngWriter::write(const UsbPacket& packet) {
 }
 
 bool PcapngWriter::writeAll(const std::vector<uint8_t>& bytes) {
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() ||
-        std::fflush(file_) != 0) {
-        failed_ = true;
+    errno = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size() &&
+        std::fflush(file_) == 0) {
+        whole_ += static_cast<int64_t>(bytes.size());
+        return true;
     }
-    return !failed_;
+    error_ = errno != 0 ? errno : EIO;
+    // The part of the block that did get in would end the file in the middle
+    // of a packet.
+    truncateFile(file_, whole_);
+    return false;
 }
 
 void PcapngWriter::close() {
@@ -208,18 +230,39 @@ int UsbTrace::start(const std::string& path) {
         std::lock_guard<std::mutex> lock(mutex_);
         previous = std::move(owned_);
         owned_ = std::move(writer);
+        path_ = path;
+        failure_ = 0;
         writer_.store(owned_.get(), std::memory_order_relaxed);
     }
     return 0;  // `previous` closes here, outside the lock
 }
 
-void UsbTrace::stop() {
+int UsbTrace::stop(std::string* failedPath) {
     std::unique_ptr<PcapngWriter> previous;
+    int failure = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         writer_.store(nullptr, std::memory_order_relaxed);
         previous = std::move(owned_);
+        failure = std::exchange(failure_, 0);
+        if (failure != 0 && failedPath != nullptr) *failedPath = path_;
     }
+    return failure;
+}
+
+int UsbTrace::failure(std::string* path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (path != nullptr && failure_ != 0) *path = path_;
+    return failure_;
+}
+
+bool UsbTrace::writeLocked(const UsbPacket& p) {
+    if (!owned_) return false;
+    if (owned_->write(p)) return true;
+    failure_ = owned_->error();
+    writer_.store(nullptr, std::memory_order_relaxed);
+    owned_.reset();
+    return false;
 }
 
 void UsbTrace::setDevicePath(const std::string& path) {
@@ -256,8 +299,7 @@ uint64_t UsbTrace::submitOut(UsbTransferType type, uint8_t endpoint, const uint8
     p.length = clamp32(length);
     p.data = data;
     p.dataLength = p.length;
-    owned_->write(p);
-    return p.urbId;
+    return writeLocked(p) ? p.urbId : 0;
 }
 
 void UsbTrace::completeOut(uint64_t urbId, UsbTransferType type, uint8_t endpoint, int32_t status,
@@ -272,7 +314,7 @@ void UsbTrace::completeOut(uint64_t urbId, UsbTransferType type, uint8_t endpoin
     p.timestampUs = now;
     p.status = status;
     p.length = clamp32(moved);
-    owned_->write(p);
+    writeLocked(p);
 }
 
 void UsbTrace::transferIn(UsbTransferType type, uint8_t endpoint, size_t requested, int32_t status,
@@ -286,13 +328,13 @@ void UsbTrace::transferIn(UsbTransferType type, uint8_t endpoint, size_t request
     p.timestampUs = now;
     p.status = kStatusInProgress;
     p.length = clamp32(requested);
-    owned_->write(p);
+    if (!writeLocked(p)) return;
     p.type = 'C';
     p.status = status;
     p.length = clamp32(received);
     p.data = data;
     p.dataLength = p.length;
-    owned_->write(p);
+    writeLocked(p);
 }
 
 int32_t UsbTrace::urbStatus(int usbError) {

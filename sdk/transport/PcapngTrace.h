@@ -16,6 +16,9 @@
 // read or bulk transfer that timed out) is not recorded: the bus carried
 // nothing. Each packet is one pcapng block written whole and flushed, so
 // that the file is readable up to the last packet however the process ends.
+// A block the file system does not take whole (disk full, file size limit)
+// is cut off again and ends the trace: the file stays readable, and the
+// failure is kept for the owner to report (UsbTrace::stop).
 
 #include <atomic>
 #include <cstddef>
@@ -65,10 +68,13 @@ class PcapngWriter {
     // one interface description: 0, or the errno of the failure.
     int open(const std::string& path);
     // Appends one enhanced packet block and flushes it. False once a write
-    // has failed; the file then ends with the last whole block.
+    // has failed; the file is then cut back to its last whole block, and
+    // error() tells why.
     bool write(const UsbPacket& packet);
     void close();
     bool isOpen() const { return file_ != nullptr; }
+    // The errno of the failed write; 0 while every write succeeded.
+    int error() const { return error_; }
 
     // The bytes of the file's first two blocks, and of the block of one
     // packet (appended to `out`).
@@ -79,7 +85,8 @@ class PcapngWriter {
     bool writeAll(const std::vector<uint8_t>& bytes);
 
     std::FILE* file_ = nullptr;
-    bool failed_ = false;
+    int error_ = 0;
+    int64_t whole_ = 0;           // the file's length up to its last whole block
     std::vector<uint8_t> block_;  // reused for every packet
 };
 
@@ -102,7 +109,14 @@ class UsbTrace {
     // closed whole) only when the new one could be created: 0, or the errno
     // of the failure, with the current trace going on.
     int start(const std::string& path);
-    void stop();
+    // A trace whose file could not take a packet stops itself (active()
+    // turns false; the file ends with the last whole packet). stop() ends
+    // the trace and returns the errno of that failure, with the file's path,
+    // once; 0 when the trace did not fail.
+    int stop(std::string* failedPath = nullptr);
+    // The errno of that failure until stop() or the next start(); 0 when
+    // there was none.
+    int failure(std::string* path = nullptr) const;
 
     // The bus and device numbers written into every packet; taken from the
     // HID path when it names them (hidapi's libusb form "bus:device:iface"),
@@ -126,6 +140,9 @@ class UsbTrace {
 
   private:
     UsbPacket packet(UsbTransferType type, uint8_t endpoint) const;
+    // Writes one packet into the open file (mutex_ held); a failure ends
+    // the trace. False when nothing is open any more.
+    bool writeLocked(const UsbPacket& p);
 
     // Lock order: mutex_ is taken last (a sender holds the engine's send
     // lock and the bulk transport's mutex around it) and nothing else is
@@ -133,8 +150,10 @@ class UsbTrace {
     // the file; writer_ mirrors owned_ for the unlocked check and is never
     // dereferenced.
     std::atomic<PcapngWriter*> writer_{nullptr};
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::unique_ptr<PcapngWriter> owned_;
+    std::string path_;  // of owned_, or of the trace that failed
+    int failure_ = 0;
     uint64_t nextUrbId_ = 1;
     uint16_t bus_ = 1;
     uint8_t device_ = 1;

@@ -23,5 +23,8 @@ void FaultBench::stallBulkIn(bool stalled) {
 void FaultBench::limitBulkIn(std::optional<size_t> limit) {
     state_.limitBulkIn(limit);
 }
+void FaultBench::delayBulkIn(size_t after, std::chrono::milliseconds delay) {
+    state_.delayBulkIn(after, delay);
+}
 
 }  // namespace vantor::sim

@@ -35,6 +35,10 @@ class FaultBench {
     // full and counted (`VirtualAdapter::droppedReports`). Nothing: no limit.
     void limitInputQueue(std::optional<size_t> limit);
     void limitBulkIn(std::optional<size_t> limit);
+    // A slow bulk IN endpoint: it delivers `after` more bytes, then nothing
+    // for `delay`; what waits meanwhile (also data queued later) comes
+    // afterwards, in order.
+    void delayBulkIn(size_t after, std::chrono::milliseconds delay);
 
   private:
     VirtualAdapter::State& state_;

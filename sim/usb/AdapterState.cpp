@@ -268,8 +268,18 @@ int VirtualAdapter::State::bulkTransfer(uint64_t epoch, uint64_t handleId, uint8
         if (bulkInStalled_) return usb::kUsbErrorPipe;
         // A short endpoint that has delivered its limit loses the rest.
         if (bulkInBudget_ && *bulkInBudget_ == 0) bulkIn_.clear();
-        if (!bulkIn_.empty() || size == 0) {
+        const auto now = Clock::now();
+        const bool held = now < bulkInHeldUntil_;
+        if (!held && (!bulkIn_.empty() || size == 0)) {
             size_t n = std::min(size, bulkIn_.size());
+            if (bulkInHoldAfter_) {
+                n = std::min(n, *bulkInHoldAfter_);
+                *bulkInHoldAfter_ -= n;
+                if (*bulkInHoldAfter_ == 0) {
+                    bulkInHoldAfter_.reset();
+                    bulkInHeldUntil_ = now + bulkInHoldDelay_;
+                }
+            }
             if (bulkInBudget_) {
                 n = std::min(n, *bulkInBudget_);
                 *bulkInBudget_ -= n;
@@ -280,7 +290,10 @@ int VirtualAdapter::State::bulkTransfer(uint64_t epoch, uint64_t handleId, uint8
         }
         if (!unlimited && Clock::now() >= deadline) return usb::kUsbErrorTimeout;
         ++waiters_;
-        if (unlimited) {
+        if (held) {
+            bulkCv_.wait_until(lock,
+                               unlimited ? bulkInHeldUntil_ : std::min(deadline, bulkInHeldUntil_));
+        } else if (unlimited) {
             bulkCv_.wait(lock);
         } else {
             bulkCv_.wait_until(lock, deadline);
@@ -497,6 +510,18 @@ void VirtualAdapter::State::stallBulkIn(bool stalled) {
 void VirtualAdapter::State::limitBulkIn(std::optional<size_t> limit) {
     std::lock_guard<std::mutex> lock(mutex_);
     bulkInBudget_ = limit;
+    bulkCv_.notify_all();
+}
+
+void VirtualAdapter::State::delayBulkIn(size_t after, std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bulkInHoldDelay_ = std::max(delay, std::chrono::milliseconds(0));
+    bulkInHoldAfter_.reset();
+    if (after == 0) {
+        bulkInHeldUntil_ = Clock::now() + bulkInHoldDelay_;
+    } else {
+        bulkInHoldAfter_ = after;
+    }
     bulkCv_.notify_all();
 }
 

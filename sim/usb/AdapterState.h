@@ -132,6 +132,7 @@ struct VirtualAdapter::State {
     void limitInputQueue(std::optional<size_t> limit);
     void stallBulkIn(bool stalled);
     void limitBulkIn(std::optional<size_t> limit);
+    void delayBulkIn(size_t after, std::chrono::milliseconds delay);
     Identity identity() const;
     void setIdentity(const Identity& identity);
 
@@ -196,6 +197,11 @@ struct VirtualAdapter::State {
     std::chrono::milliseconds responseDelay_{0};
     bool bulkInStalled_ = false;
     std::optional<size_t> bulkInBudget_;
+    // A delayed endpoint: bytes still delivered before the hold begins, how
+    // long it lasts, and when it ends (bulk IN holds nothing back before).
+    std::optional<size_t> bulkInHoldAfter_;
+    std::chrono::milliseconds bulkInHoldDelay_{0};
+    Clock::time_point bulkInHeldUntil_{};
 
     Firmware firmware_;  // last: it refers back to this state
 };

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "sdk/core/Protocol.h"
@@ -184,6 +187,105 @@ TEST(BulkTransportIo, FailuresTellWhatHappened) {
     EXPECT_FALSE(bulk.write(buffer.data(), buffer.size(), kBulkDataTimeoutMs));
     EXPECT_EQ(bulk.lastError(), "bulk write failed: LIBUSB_ERROR_NO_DEVICE");
 }
+
+// ------------------------------------------- the rest of a failed read
+
+enum class Rest { HeldBack, Lost, AfterTheNextRead };
+
+struct LateRestRow {
+    std::string name;
+    Rest rest;
+};
+
+class LateRest : public ::testing::TestWithParam<LateRestRow> {};
+
+// A read gets 3 of 8 bytes and times out. The other 5 come after the next
+// read was sent (ahead of its own data), after the next read was done, or
+// never. Either way the next reads return their own bytes.
+TEST_P(LateRest, NeverReachesTheNextReads) {
+    using namespace std::chrono_literals;
+    const Rest rest = GetParam().rest;
+    VirtualAdapter adapter(adapterOptions("LATE-REST"));
+    BulkTransport bulk;
+    ASSERT_TRUE(bulk.open(kVendorId, kProductIdTeranox, ""));
+    const Bytes first = pattern(8, 1);
+    if (rest == Rest::Lost) adapter.faults().limitBulkIn(3);
+    if (rest == Rest::HeldBack) adapter.faults().delayBulkIn(3, 1000ms);  // beyond the 100 ms
+    adapter.sendBulk(rest == Rest::AfterTheNextRead ? Bytes(first.begin(), first.begin() + 3)
+                                                    : first);
+    Bytes buffer(8);
+    EXPECT_FALSE(bulk.read(buffer.data(), buffer.size(), 100));
+    EXPECT_EQ(bulk.lastError(), "bulk read timed out with 3 of 8 bytes");
+    adapter.faults().limitBulkIn(std::nullopt);
+
+    for (const uint8_t seed : {7, 9}) {
+        bulk.discardStale();  // as before every read request
+        if (rest == Rest::AfterTheNextRead && seed == 9) {
+            adapter.sendBulk(Bytes(first.begin() + 3, first.end()));
+        }
+        adapter.sendBulk(pattern(8, seed));
+        ASSERT_TRUE(bulk.read(buffer.data(), buffer.size(), kBulkDataTimeoutMs))
+            << bulk.lastError();
+        EXPECT_EQ(buffer, pattern(8, seed));
+    }
+    EXPECT_EQ(bulk.owedBytes(), rest == Rest::Lost ? 5u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FailedRead, LateRest,
+    ::testing::Values(LateRestRow{"HeldBackPastTheNextRequest", Rest::HeldBack},
+                      LateRestRow{"ArrivesAfterTheNextRead", Rest::AfterTheNextRead},
+                      LateRestRow{"Lost", Rest::Lost}),
+    RowName{});
+
+// ------------------------------------------------ reads nobody answered
+
+struct UnansweredRow {
+    std::string name;
+    bool dataCameInTime;  // else the data comes late, then the answer too
+};
+
+class UnansweredBulkRead : public ::testing::TestWithParam<UnansweredRow> {};
+
+// The first bulk read gets no answer in time: its data came and its answer
+// was lost, or both come late (the data before the next request, the
+// answer after it). The next reads return their own data: the old data is
+// neither taken as theirs nor counted twice.
+TEST_P(UnansweredBulkRead, LeavesNoDataForTheNextReads) {
+    VirtualAdapter adapter;
+    VantorSDK sdk(250);
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_TRUE(sdk.getBulkCapabilities().supported);
+    const bool inTime = GetParam().dataCameInTime;
+    int call = 0;
+    Bytes firstRequest;
+    script(adapter, [&](const Bytes& req) {
+        if (commandOf(req) != 0x0908) return Bytes{};
+        const uint8_t seed = static_cast<uint8_t>(call++);
+        if (seed == 0) {
+            firstRequest = req;
+            if (inTime) adapter.sendBulk(pattern(16, seed));
+            return Bytes{};  // no answer
+        }
+        // The first read's late answer comes before this one's.
+        if (seed == 1 && !inTime) adapter.send(reply(firstRequest, 0, {0x50, 16, 0}));
+        adapter.sendBulk(pattern(16, seed));
+        return reply(req, 0, {0x50, 16, 0});
+    });
+
+    Bytes out;
+    EXPECT_EQ(sdk.i2cReadBulk(0, 0x50, {}, 16, out, false), kTimeout);
+    if (!inTime) adapter.sendBulk(pattern(16, 0));
+    for (const uint8_t seed : {1, 2}) {
+        ASSERT_EQ(sdk.i2cReadBulk(0, 0x50, {}, 16, out, false), 0);
+        EXPECT_EQ(out, pattern(16, seed));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Abandoned, UnansweredBulkRead,
+                         ::testing::Values(UnansweredRow{"DataCameAndTheAnswerWasLost", true},
+                                           UnansweredRow{"DataAndAnswerBothLate", false}),
+                         RowName{});
 
 }  // namespace
 }  // namespace vantor

@@ -2,7 +2,11 @@
 // Traffic capture: the pcapng blocks byte for byte, and traces of real
 // exchanges with a virtual adapter read back packet by packet.
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -10,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "sdk/transport/BulkTransport.h"
 #include "sdk/transport/PcapngTrace.h"
 #include "tests/cpp/TestSupport.h"
 
@@ -255,6 +260,70 @@ TEST_F(TraceExchange, StartingAgainMovesToTheNewFile) {
     EXPECT_FALSE(sdk.isTracing());
     EXPECT_EQ(parseFile(first).size(), 4u);   // one request, one response
     EXPECT_EQ(parseFile(second).size(), 8u);  // two of each
+}
+
+// The file system refuses the rest of the file (a file size limit stands in
+// for a full disk) in the middle of a packet: the file is cut back to its
+// last whole packet, the trace stops and keeps the errno for its owner.
+TEST_F(TraceExchange, AFileThatCannotTakeAPacketEndsWholeAndStopsTheTrace) {
+    const std::string path = tempPath("full");
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    ASSERT_EQ(sdk.startTrace(path), 0);
+    // A request and its response: a block with a report (160 bytes) and one
+    // without (96) for each. The first two blocks fit, the third does not.
+    constexpr size_t kHeaders = 48, kWhole = kHeaders + 160 + 96;
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = kWhole + 48;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    UsbConfig config;
+    const uint16_t status = sdk.getUsbConfig(config);  // four packets
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(status, 0);  // the trace does not fail the exchange
+    EXPECT_FALSE(sdk.isTracing());
+    std::string failedPath;
+    EXPECT_EQ(sdk.traceFailure(&failedPath), EFBIG);
+    EXPECT_EQ(failedPath, path);
+    EXPECT_EQ(readFile(path).size(), kWhole);
+    EXPECT_EQ(parseFile(path).size(), 2u);
+    ASSERT_EQ(sdk.getUsbConfig(config), 0);  // nothing more is written
+    EXPECT_EQ(readFile(path).size(), kWhole);
+    // Stopping reports the failure once.
+    failedPath.clear();
+    EXPECT_EQ(sdk.stopTrace(&failedPath), EFBIG);
+    EXPECT_EQ(failedPath, path);
+    EXPECT_EQ(sdk.stopTrace(), 0);
+    EXPECT_EQ(sdk.traceFailure(), 0);
+}
+
+// A bulk IN transfer that ends short: its submission shows what was asked
+// for, its completion what came.
+TEST(UsbTraceBulk, AShortInCompletionRecordsTheBytesReceived) {
+    sim::VirtualAdapter adapter(test::adapterOptions("TRACE-SHORT"));
+    const std::string path = tempPath("short_in");
+    UsbTrace trace;
+    BulkTransport bulk(usb::defaultUsbBackend(), trace);
+    ASSERT_TRUE(bulk.open(kVendorId, kProductIdTeranox, ""));
+    ASSERT_EQ(trace.start(path), 0);
+    adapter.faults().limitBulkIn(3);
+    const Bytes sent = test::pattern(5);
+    adapter.sendBulk(sent);
+    Bytes buffer(5);
+    EXPECT_FALSE(bulk.read(buffer.data(), buffer.size(), 200));
+    trace.stop();
+
+    const auto packets = parseFile(path);
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].type, 'S');
+    EXPECT_EQ(packets[0].length, 5u);
+    EXPECT_TRUE(packets[0].data.empty());
+    EXPECT_EQ(packets[1].type, 'C');
+    EXPECT_EQ(packets[1].length, 3u);
+    EXPECT_EQ(packets[1].data, Bytes(sent.begin(), sent.begin() + 3));
 }
 
 // Starting and stopping while requests flow from another thread: the reader

@@ -4,6 +4,8 @@ back, complete whatever way the program using them ends."""
 
 from __future__ import annotations
 
+import errno
+import os
 import shutil
 import signal
 import struct
@@ -16,6 +18,7 @@ from pathlib import Path
 import pytest
 
 from pyvantorsdk import DeviceFacade, I2cBus, I2cPullUp, errors, sim
+from pyvantorsdk.cli.main import main
 
 TSHARK = shutil.which("tshark")
 
@@ -113,3 +116,58 @@ def test_start_errors_and_the_context_manager(dev, tmp_path):
     assert not dev.tracing
     dev.get_usb_config()
     assert count_packets(path) == 4
+
+
+# A file system that takes 600 bytes of the file and no more (a file size
+# limit standing in for a full disk): the header and a few packets fit.
+FULL_AT = 600
+LIMIT_FILE_SIZE = textwrap.dedent(f"""
+    import resource, signal, sys
+    from pyvantorsdk import DeviceFacade, sim
+    from pyvantorsdk.cli.main import main
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE,
+                       ({FULL_AT}, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
+""")
+THROUGH_THE_FACADE = LIMIT_FILE_SIZE + textwrap.dedent("""
+    with sim.VirtualAdapter() as adapter, DeviceFacade() as dev:
+        dev.start_trace(sys.argv[1])
+        assert dev.connect(adapter.path)
+        for _ in range(4):
+            dev.get_usb_config()  # the exchanges go on
+        print("tracing", dev.tracing)
+        try:
+            dev.stop_trace()
+        except OSError as e:
+            print("raised", e.errno, e.filename)
+        dev.stop_trace()  # reported once
+""")
+THROUGH_THE_CLI = LIMIT_FILE_SIZE + textwrap.dedent("""
+    sys.exit(main(["--sim", "--trace", sys.argv[1], "i2c", "get", "-y", "A", "0x50", "0x00"]))
+""")
+
+
+@pytest.mark.skipif(TSHARK is None, reason="tshark is not installed")
+@pytest.mark.parametrize("script, rc, said", [
+    (THROUGH_THE_FACADE, 0, ["tracing False", f"raised {errno.EFBIG} "]),
+    (THROUGH_THE_CLI, 1, ["i2c get: [Errno 27] File too large"]),
+], ids=["facade", "cli"])
+def test_a_trace_whose_disk_is_full_ends_whole_and_is_reported(tmp_path, script, rc, said):
+    path = tmp_path / "full.pcapng"
+    done = subprocess.run([sys.executable, "-c", script, str(path)], capture_output=True,
+                          text=True, timeout=60)
+    output = done.stdout + done.stderr
+    assert done.returncode == rc, output
+    for text in said + [f"trace stopped: cannot write {path}: File too large"]:
+        assert text in output
+    assert str(path) in output
+    read = subprocess.run([str(TSHARK), "-r", str(path)], capture_output=True, text=True,
+                          timeout=60)
+    assert read.returncode == 0 and "cut short" not in read.stderr, read.stderr
+    assert count_packets(path) >= 2
+    assert os.path.getsize(path) <= FULL_AT
+
+
+def test_cli_refuses_an_empty_trace_file_name(capsys):
+    assert main(["--sim", "--trace", "", "i2c", "get", "-y", "A", "0x50", "0x00"]) == 2
+    assert "--trace: the trace needs a file name" in capsys.readouterr().err
