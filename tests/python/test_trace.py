@@ -154,8 +154,9 @@ THROUGH_THE_CLI = LIMIT_FILE_SIZE + textwrap.dedent("""
 ], ids=["facade", "cli"])
 def test_a_trace_whose_disk_is_full_ends_whole_and_is_reported(tmp_path, script, rc, said):
     path = tmp_path / "full.pcapng"
+    # Run outside the source tree, so that the child imports the installed package.
     done = subprocess.run([sys.executable, "-c", script, str(path)], capture_output=True,
-                          text=True, timeout=60)
+                          text=True, timeout=60, cwd=tmp_path)
     output = done.stdout + done.stderr
     assert done.returncode == rc, output
     for text in said + [f"trace stopped: cannot write {path}: File too large"]:
