@@ -759,8 +759,9 @@ void bindBenches(nb::module_& sim) {
                 onBench(r, [&](vs::FaultBench& b) { b.limitInputQueue(limit); });
             },
             "limit"_a.none(),
-            "At most `limit` input reports wait for the host (64 from creation); newer ones are "
-            "dropped and counted. None: no limit.")
+            "At most `limit` input reports wait for each connection (64 from creation); newer "
+            "notifications are dropped and counted, answers wait in the adapter until the host "
+            "reads. None: no limit.")
         .def(
             "stall_bulk_in",
             [](Faults& r, bool stalled) {
