@@ -239,8 +239,8 @@ int VirtualAdapter::State::hidRead(HidInput& input, uint8_t* data, size_t length
         if (!input.reports.empty()) {
             const InputReport& front = input.reports.front();
             if (front.due <= now) {
-                const size_t n = std::min(length, front.size);
-                if (n > 0) std::memcpy(data, front.reports->data() + front.offset, n);
+                const size_t n = std::min(length, front.bytes.size());
+                if (n > 0) std::memcpy(data, front.bytes.data(), n);
                 input.reports.pop_front();
                 input.count.store(input.reports.size(), std::memory_order_relaxed);
                 return static_cast<int>(n);
@@ -364,12 +364,12 @@ int VirtualAdapter::State::stringDescriptor(uint64_t epoch, uint8_t index, std::
 
 bool VirtualAdapter::State::queueMessage(const uint8_t* message, size_t size, bool delayed) {
     // The reports are built before the lock is taken, so that a host polling
-    // for them waits on the lock only while they are queued; every handle
-    // shares them.
-    auto framed = std::make_shared<Bytes>();
-    const size_t count = frameMessage(message, size, reportSize, *framed);
+    // for them waits on the lock only while they are moved into the queue.
+    std::vector<Bytes> reports;
+    reports.reserve(size / std::max<size_t>(reportSize, 3) + 1);
+    frameMessage(message, size, reportSize,
+                 [&](Bytes&& report) { reports.push_back(std::move(report)); });
     const bool answer = size >= 2 && (message[0] != 0 || message[1] != 0);
-    const std::shared_ptr<const Bytes> reports = std::move(framed);
     bool whole = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -379,7 +379,7 @@ bool VirtualAdapter::State::queueMessage(const uint8_t* message, size_t size, bo
             const auto due = delayed
                                  ? deadlineAfter(responseDelay_).value_or(Clock::time_point::max())
                                  : Clock::time_point::min();
-            whole = pushInputLocked(reports, reportSize, count, due, answer);
+            whole = pushInputLocked(reports.data(), reports.size(), due, answer);
         }
     }
     if (!whole) ++tlsMessagesLost;
@@ -388,12 +388,10 @@ bool VirtualAdapter::State::queueMessage(const uint8_t* message, size_t size, bo
 }
 
 bool VirtualAdapter::State::queueReport(Bytes report) {
-    const size_t size = report.size();
-    const std::shared_ptr<const Bytes> reports = std::make_shared<const Bytes>(std::move(report));
     bool whole = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (plugged_) whole = pushInputLocked(reports, size, 1, Clock::time_point::min(), false);
+        if (plugged_) whole = pushInputLocked(&report, 1, Clock::time_point::min(), false);
     }
     if (!whole) ++tlsMessagesLost;
     inputCv_.notify_all();
@@ -404,11 +402,12 @@ uint64_t VirtualAdapter::State::messagesLostByThisThread() {
     return tlsMessagesLost;
 }
 
-bool VirtualAdapter::State::pushInputLocked(const std::shared_ptr<const Bytes>& reports,
-                                            size_t size, size_t count, Clock::time_point due,
+bool VirtualAdapter::State::pushInputLocked(Bytes* reports, size_t count, Clock::time_point due,
                                             bool answer) {
     bool whole = !hidInputs_.empty();
-    for (const auto& input : hidInputs_) {
+    for (size_t h = 0; h < hidInputs_.size(); ++h) {
+        HidInput* const input = hidInputs_[h].get();
+        const bool last = h + 1 == hidInputs_.size();
         size_t taken = count;
         if (!answer && inputLimit_) {
             const size_t room =
@@ -416,7 +415,8 @@ bool VirtualAdapter::State::pushInputLocked(const std::shared_ptr<const Bytes>& 
             taken = std::min(count, room);
         }
         for (size_t i = 0; i < taken; ++i) {
-            input->reports.push_back(InputReport{reports, i * size, size, due});
+            input->reports.push_back(
+                InputReport{last ? std::move(reports[i]) : Bytes(reports[i]), due});
         }
         input->count.store(input->reports.size(), std::memory_order_release);
         if (taken < count) {

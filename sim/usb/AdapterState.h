@@ -85,12 +85,9 @@ struct VirtualAdapter::State {
     void markDestroyed();
 
     // --------------------------------------------------------------- HID side
-    // One report waiting in a handle's queue: a slice of a message's reports,
-    // which are shared by every handle that got them.
+    // One report waiting in a handle's queue.
     struct InputReport {
-        std::shared_ptr<const Bytes> reports;
-        size_t offset;
-        size_t size;
+        Bytes bytes;
         Clock::time_point due;
     };
     // The input of one open HID handle. `reports` is guarded by the state's
@@ -181,12 +178,11 @@ struct VirtualAdapter::State {
 
   private:
     void dispatch(const Bytes& message, const std::shared_ptr<const Handler>& handler);
-    // Appends `count` reports of `size` bytes each, back to back in
-    // `reports`, to every open handle's queue (an answer's whole, the others
-    // while there is room; the rest is counted). True when every open handle
-    // took them all.
-    bool pushInputLocked(const std::shared_ptr<const Bytes>& reports, size_t size, size_t count,
-                         Clock::time_point due, bool answer);
+    // Appends the `count` reports at `reports` to every open handle's queue
+    // (an answer's whole, the others while there is room; the rest is
+    // counted). The last handle takes the reports themselves, the others a
+    // copy. True when every open handle took them all.
+    bool pushInputLocked(Bytes* reports, size_t count, Clock::time_point due, bool answer);
     void disconnectLocked();   // this state's mutex held
     void updateQuietLocked();  // after plugged_, epoch_ or failReads_ changed
     bool aliveLocked(uint64_t epoch) const { return plugged_ && epoch == epoch_; }

@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace vantor::sim {
@@ -52,25 +51,23 @@ constexpr size_t chunkCapacity(size_t reportSize) {
 }
 
 // Cuts `size` message bytes into input reports of exactly `reportSize` bytes
-// (zero-padded), appended back to back to `out`; returns how many. An empty
-// message gives no report.
-inline size_t frameMessage(const uint8_t* message, size_t size, size_t reportSize, Bytes& out) {
+// (zero-padded) and hands each to `emit(Bytes&&)`. An empty message gives no
+// report.
+template <class Emit>
+void frameMessage(const uint8_t* message, size_t size, size_t reportSize, Emit&& emit) {
     const size_t capacity = chunkCapacity(reportSize);
-    if (capacity == 0 || size == 0) return 0;
-    const size_t count = (size + capacity - 1) / capacity;
-    const size_t start = out.size();
-    out.resize(start + count * reportSize, 0);
-    uint8_t* report = out.data() + start;
-    for (size_t offset = 0; offset < size; offset += capacity, report += reportSize) {
+    if (capacity == 0) return;
+    for (size_t offset = 0; offset < size; offset += capacity) {
         const size_t chunk = size - offset < capacity ? size - offset : capacity;
         uint16_t header = static_cast<uint16_t>(chunk << 2);
         if (offset == 0) header |= kSegmentFirst;
         if (offset + chunk == size) header |= kSegmentLast;
+        Bytes report(reportSize, 0);
         report[0] = static_cast<uint8_t>(header & 0xFF);
         report[1] = static_cast<uint8_t>(header >> 8);
-        std::memcpy(report + kSegmentHeaderSize, message + offset, chunk);
+        for (size_t i = 0; i < chunk; ++i) report[kSegmentHeaderSize + i] = message[offset + i];
+        emit(std::move(report));
     }
-    return count;
 }
 
 // Reassembles messages from received segments. Anything malformed (a report
