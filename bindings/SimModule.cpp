@@ -760,8 +760,8 @@ void bindBenches(nb::module_& sim) {
             },
             "limit"_a.none(),
             "At most `limit` input reports wait for each connection (64 from creation); newer "
-            "notifications are dropped and counted, answers wait in the adapter until the host "
-            "reads. None: no limit.")
+            "ones are dropped and counted, except the answers to the connection's own requests, "
+            "which wait in the adapter until the host reads. None: no limit.")
         .def(
             "stall_bulk_in",
             [](Faults& r, bool stalled) {

@@ -274,9 +274,10 @@ class VirtualAdapter:
         """Input reports lost since the last ``clear`` because a connection's
         HID input queue was full (at most 64 wait for each connection, as in
         the Linux HID driver; ``faults.limit_input_queue`` changes the bound),
-        counted for each connection that lost them. Answers are never lost:
-        the adapter sends them only as fast as the host reads. Reports sent
-        while no connection is open reach nobody and are not counted."""
+        counted for each connection that lost them. The answers to a
+        connection's own requests are never lost: the adapter sends them only
+        as fast as that host reads. Reports sent while no connection is open
+        reach nobody and are not counted."""
         return int(self._native.dropped_reports())
 
     def wait_for_requests(self, count: int, timeout: float = 2.0) -> bool:

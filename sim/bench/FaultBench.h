@@ -33,8 +33,9 @@ class FaultBench {
     // At most `limit` input reports wait for each open HID handle (64 from
     // creation, as in the Linux HID driver); newer notifications and raw
     // reports are dropped while its queue is full and counted
-    // (`VirtualAdapter::droppedReports`). Answers are never dropped: the
-    // adapter sends them only as fast as the host reads. Nothing: no limit.
+    // (`VirtualAdapter::droppedReports`). The answers to a handle's own
+    // requests are never dropped for it: the adapter sends them only as fast
+    // as the host reads. Nothing: no limit.
     void limitInputQueue(std::optional<size_t> limit);
     void limitBulkIn(std::optional<size_t> limit);
 

@@ -35,6 +35,9 @@ std::optional<Clock::time_point> deadlineAfter(std::chrono::milliseconds delay) 
 // Messages the calling thread queued that did not reach every open handle
 // whole.
 thread_local uint64_t tlsMessagesLost = 0;
+// The handle whose request the calling thread is dispatching, if any: the
+// answers it queues are that handle's.
+thread_local const VirtualAdapter::State::HidInput* tlsRequester = nullptr;
 
 uint16_t packetSizeOf(const AdapterOptions& options) {
     if (options.bulkPacketSize != 0) return options.bulkPacketSize;
@@ -150,7 +153,8 @@ void VirtualAdapter::State::closeHid(const HidInput& input) {
     if (it != hidInputs_.end()) hidInputs_.erase(it);
 }
 
-int VirtualAdapter::State::hidWrite(uint64_t epoch, const uint8_t* data, size_t length) {
+int VirtualAdapter::State::hidWrite(const HidInput& writer, const uint8_t* data, size_t length) {
+    const uint64_t epoch = writer.epoch;
     // One report id (always 0: the adapter has no numbered reports) and at
     // most one report.
     if (data == nullptr || length == 0 || length > reportSize + 1 || data[0] != 0) return -1;
@@ -179,7 +183,18 @@ int VirtualAdapter::State::hidWrite(uint64_t epoch, const uint8_t* data, size_t 
     const auto handler = handler_;
     lock.unlock();
 
-    dispatch(message, handler);
+    {
+        // Restores the outer requester (a handler may write to another
+        // adapter) also when the dispatch throws.
+        struct Requester {
+            explicit Requester(const HidInput& writer) : outer(tlsRequester) {
+                tlsRequester = &writer;
+            }
+            ~Requester() { tlsRequester = outer; }
+            const HidInput* const outer;
+        } requester(writer);
+        dispatch(message, handler);
+    }
 
     lock.lock();
     ++handled_;
@@ -408,8 +423,9 @@ bool VirtualAdapter::State::pushInputLocked(Bytes* reports, size_t count, Clock:
     for (size_t h = 0; h < hidInputs_.size(); ++h) {
         HidInput* const input = hidInputs_[h].get();
         const bool last = h + 1 == hidInputs_.size();
+        const bool paced = answer && (tlsRequester == nullptr || tlsRequester == input);
         size_t taken = count;
-        if (!answer && inputLimit_) {
+        if (!paced && inputLimit_) {
             const size_t room =
                 *inputLimit_ > input->reports.size() ? *inputLimit_ - input->reports.size() : 0;
             taken = std::min(count, room);

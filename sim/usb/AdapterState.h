@@ -103,9 +103,9 @@ struct VirtualAdapter::State {
     // unplugged. closeHid stops the delivery (hid_close).
     std::shared_ptr<HidInput> openHid();
     void closeHid(const HidInput& input);
-    // hid_write of one output report (report id first); dispatches every
-    // completed request message.
-    int hidWrite(uint64_t epoch, const uint8_t* data, size_t length);
+    // hid_write of one output report (report id first) on the handle of
+    // `writer`; dispatches every completed request message.
+    int hidWrite(const HidInput& writer, const uint8_t* data, size_t length);
     // hid_read_timeout on the handle of `input` (milliseconds < 0: no
     // limit). Returns 0 at once while `cancelled` (when given) is set; see
     // wakeHidReaders.
@@ -127,13 +127,16 @@ struct VirtualAdapter::State {
     // Frames one message into input reports for every open HID handle;
     // `delayed` applies the response delay. Dropped while unplugged.
     //
-    // An answer (a message with a transaction id) is never dropped: the
-    // adapter sends its reports only as fast as the host reads them, so the
-    // reports beyond a handle's bound wait in the adapter, in order, until
-    // its reader makes room. A notification (transaction id 0) or a raw
-    // report is dropped at a full queue, and counted. The queue counts the
-    // answer's reports still waiting in the adapter: a notification queued
-    // behind them has no room until the reader has caught up.
+    // An answer (a message with a transaction id) is never dropped for the
+    // handle whose request it answers: the adapter sends its reports only as
+    // fast as that host reads them, so the reports beyond the handle's bound
+    // wait in the adapter, in order, until its reader makes room. (An answer
+    // queued outside a request, e.g. injected by the bench, counts as every
+    // handle's.) For the other handles it is unsolicited input, like a
+    // notification (transaction id 0) or a raw report: dropped at a full
+    // queue, and counted. The queue counts an answer's reports still waiting
+    // in the adapter: a notification queued behind them has no room until
+    // the reader has caught up.
     //
     // True when every open handle took the whole message; false when some
     // part was dropped, or no handle was open to take it (see
@@ -179,9 +182,10 @@ struct VirtualAdapter::State {
   private:
     void dispatch(const Bytes& message, const std::shared_ptr<const Handler>& handler);
     // Appends the `count` reports at `reports` to every open handle's queue
-    // (an answer's whole, the others while there is room; the rest is
-    // counted). The last handle takes the reports themselves, the others a
-    // copy. True when every open handle took them all.
+    // (an answer's whole for the handle it answers, everything else while
+    // there is room; the rest is counted). The last handle takes the reports
+    // themselves, the others a copy. True when every open handle took them
+    // all.
     bool pushInputLocked(Bytes* reports, size_t count, Clock::time_point due, bool answer);
     void disconnectLocked();   // this state's mutex held
     void updateQuietLocked();  // after plugged_, epoch_ or failReads_ changed

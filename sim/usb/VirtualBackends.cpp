@@ -83,7 +83,7 @@ class VirtualHidDevice final : public usb::HidDevice {
         return adapter_->hidRead(*input_, data, length, milliseconds, &cancelled_);
     }
     int write(const uint8_t* data, size_t length) override {
-        return adapter_->hidWrite(input_->epoch, data, length);
+        return adapter_->hidWrite(*input_, data, length);
     }
     // The blocked read waits on the adapter's input condition, so the flag
     // alone would be seen only at its timeout: the adapter wakes it.
