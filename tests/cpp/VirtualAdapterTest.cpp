@@ -155,41 +155,6 @@ INSTANTIATE_TEST_SUITE_P(
                       LongAnswerCase{"BehindAFullQueue", Model::Teranox, 4096, 64}),
     RowName{});
 
-// An interrupt a target raises is reported to the bench as reaching the host
-// only when every open handle took its notification.
-struct RaisedEventCase {
-    const char* name;
-    std::optional<size_t> queueLimit;
-    bool handleOpen;
-    I3cEventOutcome expected;
-    size_t dropped;
-};
-
-class VirtualAdapterRaisedEvent : public ::testing::TestWithParam<RaisedEventCase> {};
-
-TEST_P(VirtualAdapterRaisedEvent, IsReportedOnlyWhenItReachedTheHost) {
-    const RaisedEventCase& c = GetParam();
-    VirtualAdapter adapter;
-    I3cTargetOptions target;
-    target.pid = 0x10;
-    ASSERT_TRUE(adapter.i3c().attachTarget(target));
-    std::optional<Seam> seam(adapter);
-    ASSERT_EQ(seam->status(0x1901, {18, 2, 1, 0}), 0);  // controller init
-    ASSERT_EQ(seam->status(0x1904, {0}), 0);            // bus init: ENTDAA
-    if (!c.handleOpen) seam.reset();
-    adapter.faults().limitInputQueue(c.queueLimit);
-
-    EXPECT_EQ(adapter.i3c().raiseIbi(0x10, {0xAA}), c.expected);
-    EXPECT_EQ(adapter.droppedReports(), c.dropped);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Ibi, VirtualAdapterRaisedEvent,
-    ::testing::Values(RaisedEventCase{"RoomInTheQueue", 64, true, I3cEventOutcome::Reported, 0},
-                      RaisedEventCase{"QueueFull", 0, true, I3cEventOutcome::Dropped, 1},
-                      RaisedEventCase{"NoHandleOpen", 64, false, I3cEventOutcome::Dropped, 0}),
-    RowName{});
-
 // A burst arrives whole and in order at a reader that keeps up (no bound, so
 // that a slow machine cannot make it drop), paced or not; unplugging ends it.
 struct BurstCase {
