@@ -759,8 +759,9 @@ void bindBenches(nb::module_& sim) {
                 onBench(r, [&](vs::FaultBench& b) { b.limitInputQueue(limit); });
             },
             "limit"_a.none(),
-            "At most `limit` input reports wait for the host (64 from creation); newer ones are "
-            "dropped and counted. None: no limit.")
+            "At most `limit` input reports wait for each connection (64 from creation); newer "
+            "ones are dropped and counted, except the answers to the connection's own requests, "
+            "which wait in the adapter until the host reads. None: no limit.")
         .def(
             "stall_bulk_in",
             [](Faults& r, bool stalled) {
@@ -1079,13 +1080,14 @@ void bindBenches(nb::module_& sim) {
 // The I3C bench and its records: one block, bound after the other benches.
 
 // A bench event's outcome as Python sees it: True when the host got the
-// notification, False when the event is disabled; anything else is a
-// ValueError naming the reason.
+// notification, False when the event is disabled or its notification was
+// lost; anything else is a ValueError naming the reason.
 bool reported(vantor::sim::I3cEventOutcome outcome) {
     using O = vantor::sim::I3cEventOutcome;
     switch (outcome) {
         case O::Reported:
             return true;
+        case O::Dropped:
         case O::Disabled:
             return false;
         case O::NoSuchTarget:
@@ -1251,7 +1253,9 @@ void bindI3c(nb::module_& sim) {
             "pid"_a, "payload"_a = nb::bytes("", 0),
             "The target raises an in-band interrupt: True when it reached the host as a "
             "notification, False when its interrupts are disabled (it stays pending until "
-            "GETSTATUS). ValueError when the target cannot raise it.")
+            "GETSTATUS) or when the notification was lost (the host's input queue was full, "
+            "counted in dropped_reports, or no connection was open). ValueError when the "
+            "target cannot raise it.")
         .def(
             "request_hot_join",
             [](I3c& r, uint64_t pid) {
@@ -1259,8 +1263,8 @@ void bindI3c(nb::module_& sim) {
             },
             "pid"_a,
             "An attached target without a dynamic address asks to join: True when the host got "
-            "the hot-join notification, False while hot-join is disabled. ENTDAA then gives it "
-            "an address.")
+            "the hot-join notification, False while hot-join is disabled or when the "
+            "notification was lost (as for raise_ibi). ENTDAA then gives it an address.")
         .def(
             "attach_i2c_eeprom",
             [](I3c& r, uint8_t address, size_t size, size_t pageSize, uint8_t addressBytes) {

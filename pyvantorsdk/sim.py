@@ -271,9 +271,13 @@ class VirtualAdapter:
 
     @property
     def dropped_reports(self) -> int:
-        """Input reports lost since the last ``clear`` because the HID input
-        queue was full (at most 64 wait for the host, as in the Linux HID
-        driver; ``faults.limit_input_queue`` changes the bound)."""
+        """Input reports lost since the last ``clear`` because a connection's
+        HID input queue was full (at most 64 wait for each connection, as in
+        the Linux HID driver; ``faults.limit_input_queue`` changes the bound),
+        counted for each connection that lost them. The answers to a
+        connection's own requests are never lost: the adapter sends them only
+        as fast as that host reads. Reports sent while no connection is open
+        reach nobody and are not counted."""
         return int(self._native.dropped_reports())
 
     def wait_for_requests(self, count: int, timeout: float = 2.0) -> bool:
@@ -286,7 +290,7 @@ class VirtualAdapter:
     # ------------------------------------------------------------ injection
     def send(self, message: BytesLike) -> None:
         """Send one whole message (a response or a notification), framed into
-        input reports by the adapter."""
+        input reports by the adapter, to every open connection."""
         self._native.send(message)
 
     def send_report(self, report: BytesLike) -> None:
@@ -436,9 +440,10 @@ class HostInterface:
     segmenting and the message layout left to the caller.
 
     It is opened the way the SDK's own transport opens the adapter, so the
-    firmware answers it exactly as it answers the facade. The adapter has one
-    input queue: while a facade is connected to the same adapter, the two
-    take each other's input reports. Usable as a context manager::
+    firmware answers it exactly as it answers the facade. Like every open
+    connection it gets its own copy of each input report sent while it is
+    open (a facade connected to the same adapter gets its copy too), in a
+    queue of its own. Usable as a context manager::
 
         with adapter.open_host() as host:
             host.write(bytes([0]) + segment)   # report id 0, then the report

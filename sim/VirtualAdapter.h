@@ -7,7 +7,8 @@
 // serial number; the SDK reaches it through the same transport code as real
 // hardware. It reassembles request messages from output reports, answers them
 // with its firmware model (or a scripted handler), and frames responses and
-// notifications into input reports.
+// notifications into input reports. As with the HID driver, every open HID
+// handle gets its own copy of each input report sent while it is open.
 //
 // The virtual adapter shares no protocol code with the SDK: it parses and
 // builds messages with code of its own, so that an SDK encoder and decoder
@@ -58,8 +59,7 @@ struct BulkCapabilityConfig {
     // bulk read (mask 0x180), for SPI also the bulk transfer (0x20), for both
     // the target memory write and read (0x18); I3C (group 6), 32767 bytes,
     // its bulk private transfer (0x800).
-    std::vector<BulkGroupRecord> groups = {
-        {2, 32768, 0x198}, {3, 32768, 0x1B8}, {6, 32767, 0x800}};
+    std::vector<BulkGroupRecord> groups = {{2, 32768, 0x198}, {3, 32768, 0x1B8}, {6, 32767, 0x800}};
 };
 
 // The adapter's USB configuration (WebUSB switch, CDC switch, CDC mode), kept
@@ -133,8 +133,10 @@ class VirtualAdapter {
     // beyond the report, reserved header bits set, a continuation without a
     // first segment, or a message abandoned unfinished.
     size_t malformedReports() const;
-    // Input reports lost because the HID input queue was full (see
-    // `FaultBench::limitInputQueue`) since the last clear.
+    // Input reports lost because an open handle's HID input queue was full
+    // (see `FaultBench::limitInputQueue`) since the last clear, counted for
+    // each handle that lost them. Reports sent while no handle is open reach
+    // nobody and are not counted.
     size_t droppedReports() const;
     // Waits until at least `count` requests were received and handled (their
     // answers queued) since the last clear; false on timeout. A timeout
@@ -172,7 +174,7 @@ class VirtualAdapter {
     I2cTargetBench& i2cTarget() const { return *i2cTarget_; }
     SpiTargetBench& spiTarget() const { return *spiTarget_; }
     I3cTargetBench& i3cTarget() const { return *i3cTarget_; }
-    I3cBench& i3c() const { return *i3c_; }           // targets and devices on the I3C bus
+    I3cBench& i3c() const { return *i3c_; }  // targets and devices on the I3C bus
 
     struct State;  // shared with the virtual USB backends, the firmware and the bench
     // The internals ("sim/usb/AdapterState.h"), for the bench objects and for

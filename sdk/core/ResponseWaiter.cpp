@@ -10,9 +10,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 }  // namespace
 
-void ResponseWaiter::setExpected(uint16_t id) {
+void ResponseWaiter::setExpected(uint16_t id, uint16_t command) {
     std::lock_guard<std::mutex> lock(mutex_);
     expectedId_ = id;
+    expectedCommand_ = command;
 }
 
 ResponseWaiter::Outcome ResponseWaiter::execute(FunctionRef<bool()> send) {
@@ -21,6 +22,7 @@ ResponseWaiter::Outcome ResponseWaiter::execute(FunctionRef<bool()> send) {
         ready_ = false;
         pending_ = true;
         cutOff_ = false;
+        strayKept_ = false;
         ended_.store(false, std::memory_order_relaxed);
     }
     // The response may arrive before send() returns: it is stored because the
@@ -30,13 +32,17 @@ ResponseWaiter::Outcome ResponseWaiter::execute(FunctionRef<bool()> send) {
     const auto sentAt = Clock::now();
     if (sent) spinForAnswer();
     std::unique_lock<std::mutex> lock(mutex_);
-    const Outcome outcome = sent ? waitLocked(lock) : Outcome::NotSent;
+    Outcome outcome = sent ? waitLocked(lock) : Outcome::NotSent;
     if (outcome == Outcome::Answered) learnLatency(Clock::now() - sentAt);
+    // Nothing better came: the answer kept aside is the caller's to judge.
+    if (outcome == Outcome::TimedOut && strayKept_) outcome = Outcome::Answered;
     ended_.store(false, std::memory_order_relaxed);
     ready_ = false;
     pending_ = false;
     cutOff_ = false;
+    strayKept_ = false;
     expectedId_ = 0;
+    expectedCommand_ = 0;
     return outcome;
 }
 
@@ -98,17 +104,28 @@ ResponseWaiter::Outcome ResponseWaiter::waitLocked(std::unique_lock<std::mutex>&
     }
 }
 
-bool ResponseWaiter::deliver(uint16_t id, FunctionRef<void()> store) {
+bool ResponseWaiter::deliver(uint16_t id, uint16_t command, FunctionRef<void()> store) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!pending_ || id == 0 || id != expectedId_) {
             ++discardedCount_;
             return false;
         }
+        if (expectedCommand_ != 0 && command != expectedCommand_) {
+            if (strayKept_) {
+                ++discardedCount_;
+                return false;
+            }
+            store();
+            strayKept_ = true;
+            return false;
+        }
+        if (strayKept_) ++discardedCount_;  // replaced by the expected answer
         store();
         ready_ = true;
         pending_ = false;
         expectedId_ = 0;
+        expectedCommand_ = 0;
         ended_.store(true, std::memory_order_release);
     }
     condition_.notify_one();
@@ -122,6 +139,7 @@ void ResponseWaiter::cutOff() {
         cutOff_ = true;
         pending_ = false;
         expectedId_ = 0;
+        expectedCommand_ = 0;
         ended_.store(true, std::memory_order_release);
     }
     condition_.notify_all();

@@ -4,6 +4,13 @@
 // that receives its response. One request is outstanding at a time; a
 // response whose transaction id is not the expected one is counted as
 // discarded.
+//
+// Another connection to the same adapter sees every answer too, and numbers
+// its requests on its own: an answer with the expected id but another command
+// code is most likely the answer to that connection's request. It does not
+// end the wait; it is kept, and returned only when no answer with the
+// expected command code comes before the timeout (the caller then finds the
+// mismatch).
 
 #include <atomic>
 #include <chrono>
@@ -72,8 +79,9 @@ class ResponseWaiter {
     // not wait at all.
     explicit ResponseWaiter(int32_t timeoutMs) : timeoutMs_(timeoutMs) {}
 
-    // Sets the transaction id the next response must carry.
-    void setExpected(uint16_t id);
+    // Sets the transaction id the next response must carry, and its command
+    // code (0: any).
+    void setExpected(uint16_t id, uint16_t command = 0);
 
     // Marks a request outstanding, runs `send` and, when it returns true,
     // waits for the matching response, the timeout, a cut-off or an
@@ -81,10 +89,13 @@ class ResponseWaiter {
     // so a late response is discarded.
     Outcome execute(FunctionRef<bool()> send);
 
-    // Offers a response (reader thread). When `id` is the outstanding one,
-    // runs `store` under the lock, wakes the waiting caller and returns true;
-    // otherwise counts the message as discarded and returns false.
-    bool deliver(uint16_t id, FunctionRef<void()> store);
+    // Offers a response with `id` and `command` (reader thread). When both
+    // are the outstanding ones, runs `store` under the lock, wakes the
+    // waiting caller and returns true. The first one with the outstanding id
+    // but another command code is stored and kept aside without ending the
+    // wait. Anything else is counted as discarded, as is a kept answer that
+    // the expected one replaces. False unless the expected answer was stored.
+    bool deliver(uint16_t id, uint16_t command, FunctionRef<void()> store);
 
     // Ends the outstanding request, if any, with Outcome::CutOff at once,
     // whatever the timeout: the response can no longer arrive. Callable from
@@ -122,8 +133,10 @@ class ResponseWaiter {
     const int32_t timeoutMs_;
     bool ready_ = false;
     bool pending_ = false;
-    bool cutOff_ = false;  // the outstanding request was cut off
+    bool cutOff_ = false;     // the outstanding request was cut off
+    bool strayKept_ = false;  // an answer with the id but another command code is stored
     uint16_t expectedId_ = 0;
+    uint16_t expectedCommand_ = 0;  // 0: any
     uint64_t discardedCount_ = 0;
     // Mirrors `ready_ || cutOff_` for the lock-free poll of spinForAnswer.
     std::atomic<bool> ended_{false};

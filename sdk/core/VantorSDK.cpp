@@ -48,9 +48,9 @@ VantorSDK::Impl::~Impl() {
     async.reset();
 }
 
-uint16_t VantorSDK::Impl::generateTransactionId() {
+uint16_t VantorSDK::Impl::generateTransactionId(uint16_t command) {
     lastTransactionId = lastTransactionId == 0xFFFF ? 1 : lastTransactionId + 1;
-    waiter.setExpected(lastTransactionId);
+    waiter.setExpected(lastTransactionId, command);
     return lastTransactionId;
 }
 
@@ -61,8 +61,9 @@ void VantorSDK::Impl::handleResponse(const std::vector<uint8_t>& message) {
     }
     const uint16_t id = readU16le(message.data() + kTransactionIdOffset);
     if (id != NOTIFICATION_ID) {
+        const uint16_t command = readU16le(message.data() + kCommandCodeOffset);
         const bool delivered =
-            waiter.deliver(id, [&] { response.assign(message.begin(), message.end()); });
+            waiter.deliver(id, command, [&] { response.assign(message.begin(), message.end()); });
         settleBulkRead(message, delivered);
         return;
     }
@@ -92,7 +93,7 @@ uint16_t VantorSDK::Impl::request(const CommandInfo& command, SendFn send, Parse
 }
 
 uint16_t VantorSDK::Impl::requestLocked(const CommandInfo& command, SendFn send, ParseFn parse) {
-    const uint16_t id = generateTransactionId();
+    const uint16_t id = generateTransactionId(command.code);
     uint16_t result = 0;
     switch (waiter.execute([&] {
         result = send(id);

@@ -122,7 +122,9 @@ struct VantorSDK::Impl {
         const void* outer_;
     };
 
-    uint16_t generateTransactionId();
+    // The next transaction id, made the waiter's expected one together with
+    // the command code its answer must carry (0: any).
+    uint16_t generateTransactionId(uint16_t command = 0);
     // Reader thread: every complete message of the connection.
     void handleResponse(const std::vector<uint8_t>& message);
     // Copies at most `maxLength` response bytes from `offset` on into `out`.

@@ -30,9 +30,12 @@ class FaultBench {
     // a short endpoint delivers at most `limit` of the bytes it announced
     // (the rest is lost).
     void stallBulkIn(bool stalled);
-    // At most `limit` input reports wait for the host (64 from creation, as
-    // in the Linux HID driver); newer ones are dropped while the queue is
-    // full and counted (`VirtualAdapter::droppedReports`). Nothing: no limit.
+    // At most `limit` input reports wait for each open HID handle (64 from
+    // creation, as in the Linux HID driver); newer notifications and raw
+    // reports are dropped while its queue is full and counted
+    // (`VirtualAdapter::droppedReports`). The answers to a handle's own
+    // requests are never dropped for it: the adapter sends them only as fast
+    // as the host reads. Nothing: no limit.
     void limitInputQueue(std::optional<size_t> limit);
     void limitBulkIn(std::optional<size_t> limit);
     // A slow bulk IN endpoint: it delivers `after` more bytes, then nothing

@@ -91,6 +91,8 @@ struct I3cPortsState {
 // What became of an event a target raised from the bench.
 enum class I3cEventOutcome {
     Reported,        // the host got the notification
+    Dropped,         // the notification was lost: an open handle's input queue was
+                     // full, or no handle was open to receive it
     Disabled,        // the event is disabled; nothing reaches the host
     NoSuchTarget,    // no target with that id
     NotOnBus,        // an interrupt from a target without a dynamic address, or a

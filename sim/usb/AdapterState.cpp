@@ -32,6 +32,13 @@ std::optional<Clock::time_point> deadlineAfter(std::chrono::milliseconds delay) 
     return now + delay;
 }
 
+// Messages the calling thread queued that did not reach every open handle
+// whole.
+thread_local uint64_t tlsMessagesLost = 0;
+// The handle whose request the calling thread is dispatching, if any: the
+// answers it queues are that handle's.
+thread_local const VirtualAdapter::State::HidInput* tlsRequester = nullptr;
+
 uint16_t packetSizeOf(const AdapterOptions& options) {
     if (options.bulkPacketSize != 0) return options.bulkPacketSize;
     return options.model == Model::Quillex ? 512 : 64;
@@ -93,8 +100,11 @@ void VirtualAdapter::State::unplugFirmwareLocked() {
 
 void VirtualAdapter::State::disconnectLocked() {
     plugged_ = false;
-    input_.clear();
-    inputCount_.store(0, std::memory_order_relaxed);
+    for (const auto& input : hidInputs_) {
+        input->reports.clear();
+        input->count.store(0, std::memory_order_relaxed);
+    }
+    hidInputs_.clear();
     updateQuietLocked();
     assembler_.reset();
     bulkIn_.clear();
@@ -128,7 +138,23 @@ bool VirtualAdapter::State::alive(uint64_t epoch) const {
 
 // ------------------------------------------------------------------ HID side
 
-int VirtualAdapter::State::hidWrite(uint64_t epoch, const uint8_t* data, size_t length) {
+std::shared_ptr<VirtualAdapter::State::HidInput> VirtualAdapter::State::openHid() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!plugged_) return nullptr;
+    auto input = std::make_shared<HidInput>(epoch_);
+    hidInputs_.push_back(input);
+    return input;
+}
+
+void VirtualAdapter::State::closeHid(const HidInput& input) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = std::find_if(hidInputs_.begin(), hidInputs_.end(),
+                                 [&](const auto& open) { return open.get() == &input; });
+    if (it != hidInputs_.end()) hidInputs_.erase(it);
+}
+
+int VirtualAdapter::State::hidWrite(const HidInput& writer, const uint8_t* data, size_t length) {
+    const uint64_t epoch = writer.epoch;
     // One report id (always 0: the adapter has no numbered reports) and at
     // most one report.
     if (data == nullptr || length == 0 || length > reportSize + 1 || data[0] != 0) return -1;
@@ -157,7 +183,18 @@ int VirtualAdapter::State::hidWrite(uint64_t epoch, const uint8_t* data, size_t 
     const auto handler = handler_;
     lock.unlock();
 
-    dispatch(message, handler);
+    {
+        // Restores the outer requester (a handler may write to another
+        // adapter) also when the dispatch throws.
+        struct Requester {
+            explicit Requester(const HidInput& writer) : outer(tlsRequester) {
+                tlsRequester = &writer;
+            }
+            ~Requester() { tlsRequester = outer; }
+            const HidInput* const outer;
+        } requester(writer);
+        dispatch(message, handler);
+    }
 
     lock.lock();
     ++handled_;
@@ -186,14 +223,15 @@ void VirtualAdapter::State::wakeHidReaders() {
     inputCv_.notify_all();
 }
 
-int VirtualAdapter::State::hidRead(uint64_t epoch, uint8_t* data, size_t length, int milliseconds,
+int VirtualAdapter::State::hidRead(HidInput& input, uint8_t* data, size_t length, int milliseconds,
                                    const std::atomic<bool>* cancelled) {
     if (data == nullptr && length > 0) return -1;
+    const uint64_t epoch = input.epoch;
     // A non-blocking read of an empty queue, on a handle of the adapter as
     // plugged now and with no read failure pending, answers without the
     // lock, so that a host that polls does not hold up the adapter's work.
     if (milliseconds == 0 && quietEpoch_.load(std::memory_order_acquire) == epoch &&
-        inputCount_.load(std::memory_order_acquire) == 0) {
+        input.count.load(std::memory_order_acquire) == 0) {
         return 0;
     }
     const bool unlimited = milliseconds < 0;
@@ -213,16 +251,16 @@ int VirtualAdapter::State::hidRead(uint64_t epoch, uint8_t* data, size_t length,
         // requests one after the other: a delayed answer holds back every
         // report behind it, so no later answer can overtake it.
         std::optional<Clock::time_point> nextDue;
-        if (!input_.empty()) {
-            const auto front = input_.begin();
-            if (front->due <= now) {
-                const size_t n = std::min(length, front->bytes.size());
-                if (n > 0) std::memcpy(data, front->bytes.data(), n);
-                input_.erase(front);
-                inputCount_.fetch_sub(1, std::memory_order_relaxed);
+        if (!input.reports.empty()) {
+            const InputReport& front = input.reports.front();
+            if (front.due <= now) {
+                const size_t n = std::min(length, front.bytes.size());
+                if (n > 0) std::memcpy(data, front.bytes.data(), n);
+                input.reports.pop_front();
+                input.count.store(input.reports.size(), std::memory_order_relaxed);
                 return static_cast<int>(n);
             }
-            nextDue = front->due;
+            nextDue = front.due;
         }
         if (!unlimited && now >= deadline) return 0;
         auto wakeAt = unlimited ? nextDue : std::optional<Clock::time_point>(deadline);
@@ -352,40 +390,70 @@ int VirtualAdapter::State::stringDescriptor(uint64_t epoch, uint8_t index, std::
 // woken while the lock is still held would only block on it again, which
 // costs the round trip a second context switch.
 
-void VirtualAdapter::State::queueMessage(const uint8_t* message, size_t size, bool delayed) {
+bool VirtualAdapter::State::queueMessage(const uint8_t* message, size_t size, bool delayed) {
     // The reports are built before the lock is taken, so that a host polling
     // for them waits on the lock only while they are moved into the queue.
     std::vector<Bytes> reports;
     reports.reserve(size / std::max<size_t>(reportSize, 3) + 1);
     frameMessage(message, size, reportSize,
                  [&](Bytes&& report) { reports.push_back(std::move(report)); });
+    const bool answer = size >= 2 && (message[0] != 0 || message[1] != 0);
+    bool whole = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!plugged_) return;
-        // A response delay beyond the clock's range holds answers back for good.
-        const auto due = delayed ? deadlineAfter(responseDelay_).value_or(Clock::time_point::max())
+        if (plugged_) {
+            // A response delay beyond the clock's range holds answers back for
+            // good.
+            const auto due = delayed
+                                 ? deadlineAfter(responseDelay_).value_or(Clock::time_point::max())
                                  : Clock::time_point::min();
-        for (Bytes& report : reports) pushInputLocked(std::move(report), due);
+            whole = pushInputLocked(reports.data(), reports.size(), due, answer);
+        }
     }
+    if (!whole) ++tlsMessagesLost;
     inputCv_.notify_all();
+    return whole;
 }
 
-void VirtualAdapter::State::queueReport(Bytes report) {
+bool VirtualAdapter::State::queueReport(Bytes report) {
+    bool whole = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!plugged_) return;
-        pushInputLocked(std::move(report), Clock::time_point::min());
+        if (plugged_) whole = pushInputLocked(&report, 1, Clock::time_point::min(), false);
     }
+    if (!whole) ++tlsMessagesLost;
     inputCv_.notify_all();
+    return whole;
 }
 
-void VirtualAdapter::State::pushInputLocked(Bytes report, Clock::time_point due) {
-    if (inputLimit_ && input_.size() >= *inputLimit_) {
-        ++droppedInput_;
-        return;
+uint64_t VirtualAdapter::State::messagesLostByThisThread() {
+    return tlsMessagesLost;
+}
+
+bool VirtualAdapter::State::pushInputLocked(Bytes* reports, size_t count, Clock::time_point due,
+                                            bool answer) {
+    bool whole = !hidInputs_.empty();
+    for (size_t h = 0; h < hidInputs_.size(); ++h) {
+        HidInput* const input = hidInputs_[h].get();
+        const bool last = h + 1 == hidInputs_.size();
+        const bool paced = answer && (tlsRequester == nullptr || tlsRequester == input);
+        size_t taken = count;
+        if (!paced && inputLimit_) {
+            const size_t room =
+                *inputLimit_ > input->reports.size() ? *inputLimit_ - input->reports.size() : 0;
+            taken = std::min(count, room);
+        }
+        for (size_t i = 0; i < taken; ++i) {
+            input->reports.push_back(
+                InputReport{last ? std::move(reports[i]) : Bytes(reports[i]), due});
+        }
+        input->count.store(input->reports.size(), std::memory_order_release);
+        if (taken < count) {
+            droppedInput_ += count - taken;
+            whole = false;
+        }
     }
-    input_.push_back(InputReport{std::move(report), due});
-    inputCount_.fetch_add(1, std::memory_order_release);
+    return whole;
 }
 
 void VirtualAdapter::State::queueBulkIn(const uint8_t* data, size_t size) {

@@ -10,6 +10,11 @@
 // epoch, and handles from an earlier one stay dead, as on real hardware where
 // a re-enumerated device must be opened again.
 //
+// Like the HID driver, the adapter gives every open HID handle its own copy
+// of each input report sent from the moment the handle was opened, each
+// handle with its own bounded queue: two connections to one adapter do not
+// read each other's reports away.
+//
 // One mutex guards everything except the firmware, which has its own (taken
 // first when both are needed). Handlers and the firmware run without this
 // mutex held.
@@ -38,7 +43,7 @@ constexpr uint8_t kBulkOutEndpoint = 0x02;
 constexpr uint8_t kHidInEndpoint = 0x83;
 constexpr int kHidInterface = 0;
 constexpr int kBulkInterface = 1;
-// Input reports the HID interface keeps waiting for a reader by default.
+// Input reports each open HID handle keeps waiting for its reader by default.
 constexpr size_t kDefaultInputQueueLimit = 64;
 // USB string descriptor indexes.
 constexpr uint8_t kManufacturerStringIndex = 1;
@@ -80,12 +85,31 @@ struct VirtualAdapter::State {
     void markDestroyed();
 
     // --------------------------------------------------------------- HID side
-    // hid_write of one output report (report id first); dispatches every
-    // completed request message.
-    int hidWrite(uint64_t epoch, const uint8_t* data, size_t length);
-    // hid_read_timeout (milliseconds < 0: no limit). Returns 0 at once while
-    // `cancelled` (when given) is set; see wakeHidReaders.
-    int hidRead(uint64_t epoch, uint8_t* data, size_t length, int milliseconds,
+    // One report waiting in a handle's queue.
+    struct InputReport {
+        Bytes bytes;
+        Clock::time_point due;
+    };
+    // The input of one open HID handle. `reports` is guarded by the state's
+    // mutex; `count` mirrors its size for the lock-free poll of hidRead.
+    struct HidInput {
+        explicit HidInput(uint64_t openEpoch) : epoch(openEpoch) {}
+        const uint64_t epoch;
+        std::deque<InputReport> reports;
+        std::atomic<size_t> count{0};
+    };
+
+    // hid_open_path: a handle's input, receiving from now on; null while
+    // unplugged. closeHid stops the delivery (hid_close).
+    std::shared_ptr<HidInput> openHid();
+    void closeHid(const HidInput& input);
+    // hid_write of one output report (report id first) on the handle of
+    // `writer`; dispatches every completed request message.
+    int hidWrite(const HidInput& writer, const uint8_t* data, size_t length);
+    // hid_read_timeout on the handle of `input` (milliseconds < 0: no
+    // limit). Returns 0 at once while `cancelled` (when given) is set; see
+    // wakeHidReaders.
+    int hidRead(HidInput& input, uint8_t* data, size_t length, int milliseconds,
                 const std::atomic<bool>* cancelled = nullptr);
     // Wakes every blocked hidRead to check its cancel flag again. Set the
     // flag first: taking the mutex here orders it before the readers' check.
@@ -100,10 +124,29 @@ struct VirtualAdapter::State {
     int stringDescriptor(uint64_t epoch, uint8_t index, std::string& out) const;
 
     // ------------------------------------------------------- adapter output
-    // Frames one message into input reports; `delayed` applies the response
-    // delay. Dropped while unplugged.
-    void queueMessage(const uint8_t* message, size_t size, bool delayed);
-    void queueReport(Bytes report);
+    // Frames one message into input reports for every open HID handle;
+    // `delayed` applies the response delay. Dropped while unplugged.
+    //
+    // An answer (a message with a transaction id) is never dropped for the
+    // handle whose request it answers: the adapter sends its reports only as
+    // fast as that host reads them, so the reports beyond the handle's bound
+    // wait in the adapter, in order, until its reader makes room. (An answer
+    // queued outside a request, e.g. injected by the bench, counts as every
+    // handle's.) For the other handles it is unsolicited input, like a
+    // notification (transaction id 0) or a raw report: dropped at a full
+    // queue, and counted. The queue counts an answer's reports still waiting
+    // in the adapter: a notification queued behind them has no room until
+    // the reader has caught up.
+    //
+    // True when every open handle took the whole message; false when some
+    // part was dropped, or no handle was open to take it (see
+    // messagesLostByThisThread).
+    bool queueMessage(const uint8_t* message, size_t size, bool delayed);
+    bool queueReport(Bytes report);
+    // Messages (and raw reports) the calling thread queued that did not
+    // reach every open handle whole; lets a bench call that raises an event
+    // through the firmware tell whether the host got it.
+    static uint64_t messagesLostByThisThread();
     void queueBulkIn(const uint8_t* data, size_t size);
 
     // Bulk OUT bytes received and not yet consumed by the firmware.
@@ -118,7 +161,8 @@ struct VirtualAdapter::State {
     void clearRecords();
     void setRecording(bool recording);
     size_t malformedReports() const;
-    // Input reports dropped because the HID input queue was full.
+    // Input reports dropped because a handle's HID input queue was full
+    // (counted once for each handle that lost it).
     size_t droppedReports() const;
     bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
     // Threads blocked in a HID read or a bulk IN transfer right now.
@@ -137,14 +181,13 @@ struct VirtualAdapter::State {
     void setIdentity(const Identity& identity);
 
   private:
-    struct InputReport {
-        Bytes bytes;
-        Clock::time_point due;
-    };
-
     void dispatch(const Bytes& message, const std::shared_ptr<const Handler>& handler);
-    // Appends one input report unless the queue is full (then counts it).
-    void pushInputLocked(Bytes report, Clock::time_point due);
+    // Appends the `count` reports at `reports` to every open handle's queue
+    // (an answer's whole for the handle it answers, everything else while
+    // there is room; the rest is counted). The last handle takes the reports
+    // themselves, the others a copy. True when every open handle took them
+    // all.
+    bool pushInputLocked(Bytes* reports, size_t count, Clock::time_point due, bool answer);
     void disconnectLocked();   // this state's mutex held
     void updateQuietLocked();  // after plugged_, epoch_ or failReads_ changed
     bool aliveLocked(uint64_t epoch) const { return plugged_ && epoch == epoch_; }
@@ -162,22 +205,22 @@ struct VirtualAdapter::State {
 
     // HID
     SegmentAssembler assembler_;
-    // Input reports not yet read. Like the Linux HID driver's queue it holds
-    // at most kDefaultInputQueueLimit reports (unless set otherwise); newer
-    // reports are dropped while it is full and counted in droppedInput_.
-    std::deque<InputReport> input_;
+    // The open HID handles of the current epoch, in opening order (emptied
+    // when unplugged). Like the Linux HID driver's queues, each holds at most
+    // inputLimit_ reports (kDefaultInputQueueLimit unless set otherwise);
+    // unsolicited reports that find it full are dropped and counted in
+    // droppedInput_.
+    std::vector<std::shared_ptr<HidInput>> hidInputs_;
     std::optional<size_t> inputLimit_ = kDefaultInputQueueLimit;
     size_t droppedInput_ = 0;
     std::shared_ptr<const Handler> handler_;
     size_t handled_ = 0;  // requests dispatched since the last clear
     size_t waiters_ = 0;  // threads blocked in a read
-    // input_.size(), and the epoch whose handles may find the queue empty
-    // without the lock (0 while unplugged or a read failure is pending):
-    // see hidRead.
-    // On a cache line of their own: a polling host reads them constantly,
-    // and sharing a line with the mutex would slow every lock of it.
-    alignas(64) std::atomic<size_t> inputCount_{0};
-    std::atomic<uint64_t> quietEpoch_{0};
+    // The epoch whose handles may find their queue empty without the lock (0
+    // while unplugged or a read failure is pending): see hidRead.
+    // On a cache line of its own: a polling host reads it constantly, and
+    // sharing a line with the mutex would slow every lock of it.
+    alignas(64) std::atomic<uint64_t> quietEpoch_{0};
 
     // Bulk (aligned so the counters above keep their line to themselves)
     alignas(64) ByteQueue bulkIn_;

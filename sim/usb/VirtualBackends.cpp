@@ -73,14 +73,17 @@ std::wstring widen(const std::string& text) {
 
 class VirtualHidDevice final : public usb::HidDevice {
   public:
-    VirtualHidDevice(std::shared_ptr<State> adapter, uint64_t epoch)
-        : adapter_(std::move(adapter)), epoch_(epoch) {}
+    VirtualHidDevice(std::shared_ptr<State> adapter, std::shared_ptr<State::HidInput> input)
+        : adapter_(std::move(adapter)), input_(std::move(input)) {}
+    ~VirtualHidDevice() override { adapter_->closeHid(*input_); }
+    VirtualHidDevice(const VirtualHidDevice&) = delete;
+    VirtualHidDevice& operator=(const VirtualHidDevice&) = delete;
 
     int readTimeout(uint8_t* data, size_t length, int milliseconds) override {
-        return adapter_->hidRead(epoch_, data, length, milliseconds, &cancelled_);
+        return adapter_->hidRead(*input_, data, length, milliseconds, &cancelled_);
     }
     int write(const uint8_t* data, size_t length) override {
-        return adapter_->hidWrite(epoch_, data, length);
+        return adapter_->hidWrite(*input_, data, length);
     }
     // The blocked read waits on the adapter's input condition, so the flag
     // alone would be seen only at its timeout: the adapter wakes it.
@@ -91,7 +94,7 @@ class VirtualHidDevice final : public usb::HidDevice {
 
   private:
     std::shared_ptr<State> adapter_;
-    uint64_t epoch_;
+    std::shared_ptr<State::HidInput> input_;  // this handle's input reports
     std::atomic<bool> cancelled_{false};
 };
 
@@ -129,9 +132,9 @@ class VirtualHidBackend final : public usb::HidBackend {
     std::unique_ptr<usb::HidDevice> openPath(const std::string& path) override {
         const auto adapter = registry_->find(path);
         if (!adapter) return nullptr;
-        const auto epoch = adapter->openEpoch();
-        if (!epoch) return nullptr;
-        return std::make_unique<VirtualHidDevice>(adapter, *epoch);
+        auto input = adapter->openHid();
+        if (!input) return nullptr;
+        return std::make_unique<VirtualHidDevice>(adapter, std::move(input));
     }
 
   private:

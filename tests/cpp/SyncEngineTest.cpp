@@ -60,20 +60,38 @@ TEST(SyncEngine, AnswersThatMissTheirRequestTimeOutAndAreDiscarded) {
     }
 }
 
-TEST(SyncEngine, OfTwoResponsesWithOneIdTheFirstIsDeliveredAndTheSecondDiscarded) {
+// Two answers carry the request's id: the one with the request's command code
+// is delivered, the other counted as discarded. An answer with another code
+// (another connection's, which numbers its requests on its own) does not end
+// the wait.
+struct TwoAnswersCase {
+    const char* name;
+    uint16_t firstCommand;
+};
+
+class SyncEngineTwoAnswers : public ::testing::TestWithParam<TwoAnswersCase> {};
+
+TEST_P(SyncEngineTwoAnswers, TheOneWithTheRequestsCodeIsDeliveredAndTheOtherDiscarded) {
+    const uint16_t firstCommand = GetParam().firstCommand;
     sim::VirtualAdapter adapter;
-    adapter.setHandler([](const Bytes& r) {
-        return std::vector<Bytes>{usbConfigAnswer(r, 1, 0, 2), usbConfigAnswer(r, 0, 1, 4)};
+    adapter.setHandler([firstCommand](const Bytes& r) {
+        return std::vector<Bytes>{responseMessage(idOf(r), firstCommand, 0, {1, 0, 2}),
+                                  usbConfigAnswer(r, 0, 1, 4)};
     });
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     UsbConfig config;
     ASSERT_EQ(sdk.getUsbConfig(config), 0);
-    EXPECT_EQ(config.webusbEnabled, 1u);
-    EXPECT_EQ(config.cdcEnabled, 0u);
-    EXPECT_EQ(config.cdcMode, 2u);
+    const bool firstMatches = firstCommand == kGetUsbConfig;
+    EXPECT_EQ(config.webusbEnabled, firstMatches ? 1u : 0u);
+    EXPECT_EQ(config.cdcMode, firstMatches ? 2u : 4u);
     EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
 }
+
+INSTANTIATE_TEST_SUITE_P(SyncEngine, SyncEngineTwoAnswers,
+                         ::testing::Values(TwoAnswersCase{"BothWithItsCode", kGetUsbConfig},
+                                           TwoAnswersCase{"AnotherCodeFirst", 0x0407}),
+                         RowName{});
 
 TEST(SyncEngine, ResponsesAreCheckedBeforeTheirFieldsAreRead) {
     sim::VirtualAdapter adapter;
@@ -296,6 +314,38 @@ TEST(SyncEngineConcurrent, OverlappingCallsEachGetTheirOwnAnswer) {
     EXPECT_EQ(adapter.requests().size(), static_cast<size_t>(kThreads * kCalls));
 }
 
+// Two connections to one adapter, as two programs would open it, each
+// calling from its own thread with transaction ids of its own: each sees the
+// other's answers too, ignores them, and gets its own.
+TEST(SyncEngineConcurrent, TwoConnectionsToOneAdapterEachGetTheirOwnAnswers) {
+    sim::VirtualAdapter adapter;
+    VantorSDK config(2000);
+    VantorSDK strings(2000);
+    ASSERT_TRUE(config.connect(adapter.path()));
+    ASSERT_TRUE(strings.connect(adapter.path()));
+
+    constexpr int kCalls = 200;
+    std::atomic<int> wrong{0};
+    // A call that goes wrong ends its loop: on failure each would wait out
+    // its timeout.
+    std::thread other([&] {
+        std::vector<uint8_t> text;
+        for (int i = 0; i < kCalls && wrong == 0; ++i) {
+            if (strings.getUsbString(text, 2) != 0 ||
+                text != Bytes{'T', 'e', 'r', 'a', 'n', 'o', 'x'}) {
+                ++wrong;
+            }
+        }
+    });
+    for (int i = 0; i < kCalls && wrong == 0; ++i) {
+        UsbConfig got{9, 9, 9};
+        if (config.getUsbConfig(got) != 0 || got.cdcMode != 0) ++wrong;
+    }
+    other.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(adapter.requests().size(), 2u * kCalls);
+}
+
 // A caller first polls for its answer (for as long as recent answers took)
 // and then sleeps on the condition variable. Answers that come at once,
 // within the poll, just after it and long after it must all reach the
@@ -325,9 +375,9 @@ TEST(ResponseWaiterThread, AnswersBeforeDuringAndAfterTheCallersPollAreEachTaken
                 toAnswer = 0;
             }
             // A stray answer first: it is counted and changes nothing.
-            waiter.deliver(static_cast<uint16_t>(id + 0x4000), [&] { stored = -2; });
+            waiter.deliver(static_cast<uint16_t>(id + 0x4000), 0x040E, [&] { stored = -2; });
             if (wait.count() > 0) std::this_thread::sleep_for(wait);
-            waiter.deliver(id, [&] { stored = id; });
+            waiter.deliver(id, 0x040E, [&] { stored = id; });
         }
     });
 

@@ -79,6 +79,82 @@ TEST(VirtualAdapterHid, ReadingMakesRoomAgain) {
     EXPECT_EQ(adapter.droppedReports(), 1u);
 }
 
+// Like the HID driver, the adapter gives every open handle its own copy of
+// each report sent after the handle was opened, in a queue bounded on its
+// own. The answer to one handle's request reaches the other handles too,
+// where it is unsolicited: a full queue drops it.
+TEST(VirtualAdapterHid, EveryOpenHandleGetsItsOwnCopyOfWhatFollowsItsOpening) {
+    VirtualAdapter adapter;
+    Seam first(adapter);
+    adapter.notify(0x0A81, {1});  // before the second handle was opened
+    Seam second(adapter);
+    adapter.faults().limitInputQueue(2);
+    adapter.notify(0x0A81, {2});
+    adapter.notify(0x0A81, {3});              // the first handle's queue is full
+    EXPECT_EQ(second.status(0x040E, {}), 0);  // dropped for the first handle too
+
+    // The last byte of each message read (a notification's field, an
+    // answer's cdc mode); -1 when nothing came.
+    const auto lastBytes = [](Seam& seam, size_t count) {
+        std::vector<int> bytes;
+        for (size_t i = 0; i < count; ++i) {
+            const auto message = seam.next(0);
+            bytes.push_back(message && !message->empty() ? message->back() : -1);
+        }
+        return bytes;
+    };
+    EXPECT_EQ(lastBytes(first, 2), (std::vector<int>{1, 2}));
+    EXPECT_TRUE(first.quiet());
+    EXPECT_EQ(lastBytes(second, 2), (std::vector<int>{2, 3}));
+    EXPECT_TRUE(second.quiet());
+    EXPECT_EQ(adapter.droppedReports(), 2u);
+
+    EXPECT_EQ(second.status(0x040E, {}), 0);  // now the first handle has room
+    const auto answer = first.next(0);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(commandOf(*answer), 0x040E);
+}
+
+// An answer longer than the input queue holds (a legal read of the longest
+// length) arrives whole, also behind a queue full of notifications: the
+// adapter sends its reports only as fast as the host reads them. A
+// notification queued behind it still finds no room, and is counted.
+struct LongAnswerCase {
+    const char* name;
+    Model model;
+    size_t dataLength;          // after the 10-byte header of a transfer answer
+    size_t notificationsFirst;  // queued before the request
+};
+
+class VirtualAdapterLongAnswer : public ::testing::TestWithParam<LongAnswerCase> {};
+
+TEST_P(VirtualAdapterLongAnswer, ArrivesWholeWhileNotificationsKeepTheBound) {
+    const LongAnswerCase& c = GetParam();
+    VirtualAdapter adapter(adapterOptions("LONG", c.model));
+    Seam seam(adapter);
+    const Bytes data = pattern(c.dataLength);
+    script(adapter, [&](const Bytes& request) {
+        return reply(request, 0, concat({0, 0, 0, 0}, data));
+    });
+    for (size_t i = 0; i < c.notificationsFirst; ++i) adapter.notify(0x0A81, {1});
+    const uint16_t id = seam.write(0x1908, {});
+    adapter.notify(0x0A81, {2});  // behind the answer
+
+    for (size_t i = 0; i < c.notificationsFirst; ++i) ASSERT_TRUE(seam.next(0)) << i;
+    const auto answer = seam.next(0);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(*answer, responseMessage(id, 0x1908, 0, concat({0, 0, 0, 0}, data)));
+    EXPECT_TRUE(seam.quiet());
+    EXPECT_EQ(adapter.droppedReports(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, VirtualAdapterLongAnswer,
+    ::testing::Values(LongAnswerCase{"TeranoxRead4096", Model::Teranox, 4096, 0},
+                      LongAnswerCase{"QuillexRead65535", Model::Quillex, 65535, 0},
+                      LongAnswerCase{"BehindAFullQueue", Model::Teranox, 4096, 64}),
+    RowName{});
+
 // A burst arrives whole and in order at a reader that keeps up (no bound, so
 // that a slow machine cannot make it drop), paced or not; unplugging ends it.
 struct BurstCase {

@@ -17,8 +17,10 @@ import weakref
 
 import pytest
 
-from helpers import command_of, response, uart_rx
+from helpers import I3C_RATES, command_of, i3c_entry, response, uart_rx
 from pyvantorsdk import DeviceFacade, enumerate_devices, errors, sim
+
+PID = 0x0A0000000001
 
 
 def test_records(adapter, dev):
@@ -220,15 +222,30 @@ class TestBench:
 
 class TestInputQueue:
     # The queue's keeping and dropping is the C++ suite's; here the bound
-    # crosses from Python, None for no bound.
+    # crosses from Python, None for no bound. Each open connection has a
+    # queue of its own: the host interface's is read by nobody.
     def test_bound_can_be_changed_and_removed(self, adapter):
-        adapter.faults.limit_input_queue(2)
-        adapter.notify(0x1081, count=5)
-        assert adapter.dropped_reports == 3
-        adapter.clear()
-        adapter.faults.limit_input_queue(None)
-        adapter.notify(0x1081, count=500)
-        assert adapter.dropped_reports == 0
+        with adapter.open_host():
+            adapter.faults.limit_input_queue(2)
+            adapter.notify(0x1081, count=5)
+            assert adapter.dropped_reports == 3
+            adapter.clear()
+            adapter.faults.limit_input_queue(None)
+            adapter.notify(0x1081, count=500)
+            assert adapter.dropped_reports == 0
+
+    # An interrupt whose notification was lost is not reported as delivered.
+    @pytest.mark.parametrize("lose", [
+        lambda adapter, dev: adapter.faults.limit_input_queue(0),
+        lambda adapter, dev: dev.disconnect(),
+    ], ids=["queue-full", "no-connection"])
+    def test_raise_ibi_is_false_when_the_notification_was_lost(self, adapter, dev, lose):
+        adapter.i3c.attach_target(PID, static_address=0x50)
+        dev.i3c_controller_init(*I3C_RATES)
+        dev.i3c_init_bus([i3c_entry(PID, static=0x50, dynamic=0x30)])
+        assert adapter.i3c.raise_ibi(PID, b"\x01") is True
+        lose(adapter, dev)
+        assert adapter.i3c.raise_ibi(PID, b"\x02") is False
 
 
 class TestBurst:
