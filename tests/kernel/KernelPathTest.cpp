@@ -1,0 +1,248 @@
+// SPDX-License-Identifier: MIT
+// The system backends (hidapi over hidraw, libusb over usbdevfs, enumeration
+// through udev) and the transports and SDK above them, against adapters on
+// an emulated USB bus: the path every real adapter takes, without one.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sdk/core/VantorSDK.h"
+#include "sdk/transport/HidTransport.h"
+#include "sdk/transport/SystemUsbBackend.h"
+#include "tests/cpp/TestSupport.h"
+#include "tests/kernel/EmulatedAdapter.h"
+
+namespace vantor::kernel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::eventually;
+using test::kDisconnect;
+using test::kTimeout;
+
+constexpr uint16_t kVendor = 0x1209;
+
+Bytes pattern(size_t size, uint8_t seed) {
+    Bytes out(size);
+    for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(seed + i * 7);
+    return out;
+}
+
+sim::AdapterOptions options(const std::string& serial, sim::Model model = sim::Model::Teranox) {
+    return test::adapterOptions(serial, model);
+}
+
+class KernelPath : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!Testbed::available()) {
+            GTEST_SKIP() << "needs umockdev's preload library: run under umockdev-wrapper "
+                            "(scripts/test-kernel.sh)";
+        }
+        bed = std::make_unique<Testbed>();
+    }
+    std::unique_ptr<Testbed> bed;
+};
+
+// ------------------------------------------------------------ enumeration
+
+TEST_F(KernelPath, EnumerationListsEachAdapterWithItsUsbIdentity) {
+    EmulatedAdapter a(*bed, options("KRN-A"), 1);
+    EmulatedAdapter b(*bed, options("KRN-B", sim::Model::Quillex), 2);
+    auto& hid = usb::systemHidBackend();
+    ASSERT_EQ(hid.init(), 0);
+
+    const auto all = hid.enumerate(kVendor, 0);
+    ASSERT_EQ(all.size(), 2u);
+    const auto quillex = hid.enumerate(kVendor, 0x0002);
+    ASSERT_EQ(quillex.size(), 1u);
+    const usb::HidDeviceEntry& entry = quillex[0];
+    EXPECT_EQ(entry.path, b.hidrawNode());
+    EXPECT_EQ(entry.productId, 0x0002);
+    EXPECT_EQ(entry.serialNumber, L"KRN-B");
+    EXPECT_EQ(entry.manufacturer, L"Vantor Labs");
+    EXPECT_EQ(entry.product, L"Quillex");
+    EXPECT_EQ(entry.interfaceNumber, 0);
+    EXPECT_EQ(entry.usagePage, 0xFF00);
+    EXPECT_EQ(entry.usage, 0x0001);
+    EXPECT_TRUE(hid.enumerate(kVendor, 0x0003).empty());
+    // The routing the SDK enumerates through lists the same two.
+    EXPECT_EQ(usb::defaultHidBackend().enumerate(kVendor, 0).size(), 2u);
+}
+
+TEST_F(KernelPath, SerialNumberSelectsOneOfTwoAdaptersUsedAtOnce) {
+    EmulatedAdapter a(*bed, options("KRN-A"), 1);
+    EmulatedAdapter b(*bed, options("KRN-B", sim::Model::Quillex), 2);
+    VantorSDK first(2000);
+    VantorSDK second(2000);
+    ASSERT_TRUE(first.connectWithSerialNumber("KRN-B"));
+    ASSERT_TRUE(second.connectWithSerialNumber("KRN-A"));
+    DeviceInfo info;
+    ASSERT_EQ(first.getDeviceInfo(info), 0);
+    EXPECT_EQ(info.serialNumber, "KRN-B");
+    ASSERT_EQ(second.getDeviceInfo(info), 0);
+    EXPECT_EQ(info.serialNumber, "KRN-A");
+    // Each request went to its own adapter only.
+    EXPECT_EQ(a.device().requests().size(), b.device().requests().size());
+}
+
+// ---------------------------------------------------- reports on hidraw
+
+class ReportPath : public KernelPath, public ::testing::WithParamInterface<sim::Model> {};
+
+// A request spanning several output reports and a response spanning several
+// input reports, on both report sizes: each report written carries report
+// id 0 in byte 0 and one whole report after it; each report read is one
+// whole input report, without an id.
+TEST_P(ReportPath, MultiReportMessagesKeepTheirBytesBothWays) {
+    EmulatedAdapter adapter(*bed, options("KRN-R", GetParam()), 1);
+    const size_t reportSize = adapter.device().reportSize();
+    sim::I2cEepromOptions eeprom;
+    eeprom.size = 8192;
+    eeprom.pageSize = 8192;
+    eeprom.addressBytes = 2;
+    ASSERT_TRUE(adapter.device().i2c().attachEeprom(0, 0x50, eeprom));
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.hidrawNode()));
+    ASSERT_EQ(sdk.i2cControllerInit(0, 400000, 0), 0);
+
+    // The longest write the command channel takes spans two reports on both.
+    const Bytes data = pattern(std::min<size_t>(reportSize * 3 / 2, 1024), 11);
+    adapter.device().clear();
+    ASSERT_EQ(sdk.i2cWrite(0, 0x50, {0x00, 0x10}, data, false), 0);
+    const auto written = adapter.writtenReports();
+    ASSERT_GE(written.size(), 2u);
+    for (const Bytes& report : written) {
+        ASSERT_EQ(report.size(), reportSize + 1);
+        EXPECT_EQ(report[0], 0x00);
+    }
+    const auto reassembled = adapter.device().reports();
+    EXPECT_TRUE(std::equal(reassembled.begin(), reassembled.end(),
+                           written.end() - static_cast<std::ptrdiff_t>(reassembled.size())));
+
+    Bytes out;
+    ASSERT_EQ(sdk.i2cRead(0, 0x50, {0x00, 0x10}, static_cast<uint16_t>(data.size()), out, false),
+              0);
+    EXPECT_EQ(out, data);
+    const auto read = adapter.readReports();
+    ASSERT_GE(read.size(), 2u);
+    for (const Bytes& report : read) EXPECT_EQ(report.size(), reportSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModels, ReportPath,
+                         ::testing::Values(sim::Model::Teranox, sim::Model::Quillex),
+                         [](const auto& row) {
+                             return row.param == sim::Model::Teranox ? "Teranox" : "Quillex";
+                         });
+
+TEST_F(KernelPath, LateAnswerAfterATimeoutIsDiscarded) {
+    EmulatedAdapter adapter(*bed, options("KRN-T"), 1);
+    VantorSDK sdk(150);
+    ASSERT_TRUE(sdk.connect(adapter.hidrawNode()));
+    adapter.device().faults().setResponseDelay(400ms);
+    DeviceInfo info;
+    EXPECT_EQ(sdk.getDeviceInfo(info), kTimeout);
+    EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
+    adapter.device().faults().setResponseDelay(0ms);
+    ASSERT_EQ(sdk.getDeviceInfo(info), 0);
+    EXPECT_EQ(info.serialNumber, "KRN-T");
+}
+
+TEST_F(KernelPath, NotificationWhileIdleReachesTheCallback) {
+    EmulatedAdapter adapter(*bed, options("KRN-N"), 1);
+    test::Inbox<NotificationKind> kinds;
+    VantorSDK sdk(2000);
+    sdk.onNotification([&](const Notification& n) { kinds.push(n.kind()); });
+    ASSERT_TRUE(sdk.connect(adapter.hidrawNode()));
+    adapter.device().notify(kNotifCodeGpio, {0x01, 0x01, 0x01});
+    ASSERT_TRUE(kinds.waitFor(1));
+    EXPECT_EQ(kinds.items(), std::vector<NotificationKind>{NOTIF_GPIO});
+}
+
+// ------------------------------------------------------------ hot-unplug
+
+struct UnplugRow {
+    const char* name;
+    bool duringCall;
+};
+
+class HotUnplug : public KernelPath, public ::testing::WithParamInterface<UnplugRow> {};
+
+// The nodes vanish and the remove events go out: a waiting call ends with
+// SDK_ERROR_DISCONNECT, the connection-lost callback fires once, and the
+// adapter plugged in again under a new node is found by a reconnect.
+TEST_P(HotUnplug, EndsTheCallReportsTheLossAndReconnects) {
+    EmulatedAdapter adapter(*bed, options("KRN-U"), 1);
+    std::atomic<int> lost{0};
+    VantorSDK sdk(5000);
+    sdk.onConnectionLost([&] { ++lost; });
+    ASSERT_TRUE(sdk.connectWithSerialNumber("KRN-U"));
+    DeviceInfo info;
+    ASSERT_EQ(sdk.getDeviceInfo(info), 0);
+
+    std::future<uint16_t> call;
+    if (GetParam().duringCall) {
+        adapter.device().setHandler([](const Bytes&) { return std::vector<Bytes>{}; });
+        adapter.device().clear();
+        call = std::async(std::launch::async, [&] {
+            DeviceInfo ignored;
+            return sdk.getDeviceInfo(ignored);
+        });
+        ASSERT_TRUE(adapter.device().waitForRequests(1, 2s));
+    }
+    const std::string oldNode = adapter.hidrawNode();
+    adapter.unplug();
+    if (call.valid()) {
+        EXPECT_EQ(call.get(), kDisconnect);
+    }
+    EXPECT_TRUE(eventually([&] { return lost.load() == 1; }));
+    EXPECT_EQ(sdk.getDeviceInfo(info), kDisconnect);
+    EXPECT_TRUE(usb::systemHidBackend().enumerate(kVendor, 0).empty());
+
+    adapter.device().setHandler(nullptr);
+    adapter.plug();
+    ASSERT_NE(adapter.hidrawNode(), oldNode);
+    sdk.disconnect();
+    ASSERT_TRUE(sdk.connectWithSerialNumber("KRN-U"));
+    ASSERT_EQ(sdk.getDeviceInfo(info), 0);
+    EXPECT_EQ(info.serialNumber, "KRN-U");
+    EXPECT_EQ(lost.load(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HotUnplug,
+                         ::testing::Values(UnplugRow{"WhileIdle", false},
+                                           UnplugRow{"DuringACall", true}),
+                         test::RowName());
+
+// ----------------------------------------------------- bulk over usbdevfs
+
+TEST_F(KernelPath, BulkDataPhasesRunThroughLibusb) {
+    EmulatedAdapter adapter(*bed, options("KRN-B"), 1);
+    sim::I2cEepromOptions eeprom;
+    eeprom.size = 8192;
+    eeprom.pageSize = 8192;
+    eeprom.addressBytes = 2;
+    ASSERT_TRUE(adapter.device().i2c().attachEeprom(0, 0x50, eeprom));
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.hidrawNode()));
+    ASSERT_TRUE(sdk.isBulkTransportAvailable()) << sdk.getLastBulkError();
+    ASSERT_EQ(sdk.i2cControllerInit(0, 400000, 0), 0);
+
+    const Bytes data = pattern(3000, 5);
+    ASSERT_EQ(sdk.i2cWriteBulk(0, 0x50, {0x00, 0x00}, data, false), 0) << sdk.getLastBulkError();
+    EXPECT_EQ(adapter.device().bulkReceived(), data);
+    Bytes out;
+    ASSERT_EQ(sdk.i2cReadBulk(0, 0x50, {0x00, 0x00}, 3000, out, false), 0)
+        << sdk.getLastBulkError();
+    EXPECT_EQ(out, data);
+}
+
+}  // namespace
+}  // namespace vantor::kernel
