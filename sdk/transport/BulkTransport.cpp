@@ -73,13 +73,17 @@ UsbTrace& BulkTransport::untraced() {
 int BulkTransport::transfer(uint8_t endpoint, uint8_t* data, int length, int* transferred,
                             unsigned timeoutMs) {
     if (!trace_.active()) {
-        return device_->bulkTransfer(endpoint, data, length, transferred, timeoutMs);
+        const int result = device_->bulkTransfer(endpoint, data, length, transferred, timeoutMs);
+        // The transfer still fails; the next one finds the endpoint usable.
+        if (result == usb::kUsbErrorPipe) device_->clearHalt(endpoint);
+        return result;
     }
     const bool in = (endpoint & kEndpointDirectionIn) != 0;
     const uint64_t urb =
         in ? 0
            : trace_.submitOut(UsbTransferType::Bulk, endpoint, data, static_cast<size_t>(length));
     const int result = device_->bulkTransfer(endpoint, data, length, transferred, timeoutMs);
+    if (result == usb::kUsbErrorPipe) device_->clearHalt(endpoint);
     const size_t moved = clampTransferred(*transferred, length);
     if (!in) {
         trace_.completeOut(urb, UsbTransferType::Bulk, endpoint, UsbTrace::urbStatus(result),

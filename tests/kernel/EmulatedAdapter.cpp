@@ -17,6 +17,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -434,14 +435,28 @@ struct UsbNode {
     // while it has nothing.
     bool fillIn(Urb& urb) {
         auto* raw = reinterpret_cast<usbdevfs_urb*>(urb.urb->data);
+        if (haltedLocked(urb, raw->endpoint)) return true;
         int moved = 0;
         const int result = state_->bulkTransfer(epoch_, handleOf(urb.client), raw->endpoint,
                                                 urb.buffer ? urb.buffer->data : nullptr,
                                                 raw->buffer_length, &moved, 1);
         if (result == usb::kUsbErrorTimeout) return false;
+        finish(urb, raw->endpoint, result, moved);
+        return true;
+    }
+
+    // A stalled endpoint stays halted, and fails every transfer at once,
+    // until the host clears the halt (CLEAR_FEATURE, USBDEVFS_CLEAR_HALT).
+    bool haltedLocked(Urb& urb, uint8_t endpoint) {
+        if (halted_.count(endpoint) == 0) return false;
+        urb.status = -EPIPE;
+        return true;
+    }
+
+    void finish(Urb& urb, uint8_t endpoint, int result, int moved) {
         urb.status = result == usb::kUsbSuccess ? 0 : -errnoOf(result);
         urb.actual = moved;
-        return true;
+        if (result == usb::kUsbErrorPipe) halted_.insert(endpoint);
     }
 
     void submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
@@ -460,13 +475,12 @@ struct UsbNode {
             inFlight_.push_back(std::move(urb));
             umockdev_ioctl_client_complete(client, 0, 0);
             return;
-        } else {
+        } else if (!haltedLocked(urb, raw->endpoint)) {
             int moved = 0;
             const int result = state_->bulkTransfer(epoch_, handleOf(client), raw->endpoint,
                                                     urb.buffer ? urb.buffer->data : nullptr,
                                                     raw->buffer_length, &moved, 1000);
-            urb.status = result == usb::kUsbSuccess ? 0 : -errnoOf(result);
-            urb.actual = moved;
+            finish(urb, raw->endpoint, result, moved);
         }
         done_.push_back(std::move(urb));
         umockdev_ioctl_client_complete(client, 0, 0);
@@ -547,10 +561,13 @@ struct UsbNode {
                                                result == usb::kUsbSuccess ? 0 : errnoOf(result));
                 return TRUE;
             }
-            case USBDEVFS_CLEAR_HALT:
-            case USBDEVFS_RESETEP:
+            case USBDEVFS_CLEAR_HALT: {
+                const DataPtr endpoint = resolve(arg, 0, sizeof(unsigned int));
+                node.halted_.erase(
+                    static_cast<uint8_t>(*reinterpret_cast<unsigned*>(endpoint->data)));
                 umockdev_ioctl_client_complete(client, 0, 0);
                 return TRUE;
+            }
             case USBDEVFS_SUBMITURB:
                 node.submit(client, arg);
                 return TRUE;
@@ -575,6 +592,7 @@ struct UsbNode {
 
     std::mutex mutex_;
     bool gone_ = false;
+    std::set<uint8_t> halted_;                   // endpoints
     std::vector<UMockdevIoctlClient*> clients_;  // each holds a reference
     std::deque<Urb> inFlight_;                   // bulk IN URBs waiting for data
     std::deque<Urb> done_;                       // finished, not yet reaped

@@ -3,17 +3,34 @@
 // through udev) and the transports and SDK above them, against adapters on
 // an emulated USB bus: the path every real adapter takes, without one.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <cstdlib>
+#include <functional>
 #include <future>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sdk/core/VantorSDK.h"
+#include "sdk/transport/BulkTransport.h"
 #include "sdk/transport/HidTransport.h"
 #include "sdk/transport/SystemUsbBackend.h"
 #include "tests/cpp/TestSupport.h"
@@ -243,6 +260,74 @@ TEST_F(KernelPath, BulkDataPhasesRunThroughLibusb) {
         << sdk.getLastBulkError();
     EXPECT_EQ(out, data);
 }
+
+// The vendor interface found from the configuration descriptor (sysfs),
+// claimed through usbdevfs, and held by one handle at a time.
+TEST_F(KernelPath, BulkInterfaceIsClaimedOnceWithTheDescribedPacketSize) {
+    EmulatedAdapter adapter(*bed, options("KRN-Q", sim::Model::Quillex), 1);
+    BulkTransport first(usb::systemUsbBackend());
+    ASSERT_TRUE(first.open(kVendor, 0x0002, "KRN-Q")) << first.lastError();
+    EXPECT_EQ(first.maxPacketSize(), 512);
+    BulkTransport second(usb::systemUsbBackend());
+    EXPECT_FALSE(second.open(kVendor, 0x0002, "KRN-Q"));
+    EXPECT_EQ(second.lastError(), "could not claim the vendor interface");
+    EXPECT_FALSE(second.open(kVendor, 0x0002, "OTHER"));
+
+    const Bytes data = pattern(1500, 3);
+    ASSERT_TRUE(first.write(data.data(), data.size(), 1000)) << first.lastError();
+    EXPECT_EQ(adapter.device().bulkReceived(), data);
+    first.close();
+    EXPECT_TRUE(second.open(kVendor, 0x0002, "KRN-Q")) << second.lastError();
+}
+
+struct BulkFaultRow {
+    const char* name;
+    std::function<void(sim::VirtualAdapter&)> fault;
+    std::string error;  // lastError() of the failed read
+};
+
+void PrintTo(const BulkFaultRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class BulkFault : public KernelPath, public ::testing::WithParamInterface<BulkFaultRow> {};
+
+// A bulk read that fails on the endpoint reports why, and once the adapter
+// is well again the next read gets its own data.
+TEST_P(BulkFault, FailsTheReadAndTheNextOneSucceeds) {
+    const BulkFaultRow& row = GetParam();
+    EmulatedAdapter adapter(*bed, options("KRN-F"), 1);
+    BulkTransport bulk(usb::systemUsbBackend());
+    ASSERT_TRUE(bulk.open(kVendor, 0x0001, "KRN-F")) << bulk.lastError();
+    row.fault(adapter.device());
+    Bytes in(16);
+    EXPECT_FALSE(bulk.read(in.data(), in.size(), 150));
+    EXPECT_EQ(bulk.lastError(), row.error);
+
+    adapter.device().faults().stallBulkIn(false);
+    adapter.device().faults().limitBulkIn(std::nullopt);
+    bulk.discardStale();
+    const Bytes data = pattern(in.size(), 9);
+    adapter.device().sendBulk(data);
+    ASSERT_TRUE(bulk.read(in.data(), in.size(), 1000)) << bulk.lastError();
+    EXPECT_EQ(in, data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, BulkFault,
+                         ::testing::Values(BulkFaultRow{"StalledEndpoint",
+                                                        [](sim::VirtualAdapter& a) {
+                                                            a.faults().stallBulkIn(true);
+                                                        },
+                                                        "bulk read failed: LIBUSB_ERROR_PIPE"},
+                                           BulkFaultRow{"NothingSent", [](sim::VirtualAdapter&) {},
+                                                        "bulk read timed out with 0 of 16 bytes"},
+                                           BulkFaultRow{"ShortOfData",
+                                                        [](sim::VirtualAdapter& a) {
+                                                            a.faults().limitBulkIn(5);
+                                                            a.sendBulk(Bytes(16, 0xAB));
+                                                        },
+                                                        "bulk read timed out with 5 of 16 bytes"}),
+                         test::RowName());
 
 }  // namespace
 }  // namespace vantor::kernel
