@@ -56,6 +56,124 @@ sim::AdapterOptions options(const std::string& serial, sim::Model model = sim::M
     return test::adapterOptions(serial, model);
 }
 
+// Makes every read-write open and every check for write access of this
+// process fail with EACCES, as opening a device node fails for a user whose
+// access the node's mode does not grant (modes do not stop root, which the
+// tests may run as). Reading files and writing new ones stays possible.
+void refuseReadWriteAccess() {
+    constexpr uint32_t kArch = offsetof(seccomp_data, arch);
+    constexpr uint32_t kNumber = offsetof(seccomp_data, nr);
+    constexpr uint32_t kArg1 = offsetof(seccomp_data, args) + 8;
+    constexpr uint32_t kArg2 = offsetof(seccomp_data, args) + 16;
+    constexpr uint32_t kWriteAccess = 2;  // O_RDWR among open flags, W_OK among access modes
+    sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kArch),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kNumber),
+        // openat, faccessat, faccessat2: flags or mode in the third argument
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 4, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_faccessat, 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 439 /* faccessat2 */, 2, 0),
+        // open, access: in the second
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_open, 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_access, 2, 5),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kArg2),
+        BPF_JUMP(BPF_JMP | BPF_JA, 1, 0, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kArg1),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, kWriteAccess, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+        _exit(126);
+    }
+}
+
+// A Python program run by the interpreter that has the package (named by
+// VANTOR_KERNEL_PYTHON; scripts/test-kernel.sh sets it), in this test bed
+// (the preload and UMOCKDEV_DIR are inherited), with read-write access
+// refused when `refused` is set. What it prints on stdout and stderr arrives
+// on one pipe.
+class PythonChild {
+  public:
+    static const char* interpreter() { return std::getenv("VANTOR_KERNEL_PYTHON"); }
+
+    explicit PythonChild(const std::string& code, bool refused = false) {
+        int out[2];
+        int in[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            dup2(out[1], 2);
+            if (refused) refuseReadWriteAccess();
+            execl(interpreter(), interpreter(), "-c", code.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ::close(out[1]);
+        ::close(in[0]);
+        output_ = out[0];
+        input_ = in[1];
+    }
+    ~PythonChild() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        ::close(output_);
+        if (input_ >= 0) ::close(input_);
+    }
+    PythonChild(const PythonChild&) = delete;
+    PythonChild& operator=(const PythonChild&) = delete;
+
+    void send(const std::string& line) {
+        const std::string text = line + "\n";
+        ASSERT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    // The next line it prints, or what came before its end or the limit.
+    std::string readLine(std::chrono::milliseconds limit = 20s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            const size_t end = buffer_.find('\n');
+            if (end != std::string::npos) {
+                std::string line = buffer_.substr(0, end);
+                buffer_.erase(0, end + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd ready{output_, POLLIN, 0};
+            char chunk[4096];
+            if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
+            const ssize_t n = ::read(output_, chunk, sizeof chunk);
+            if (n <= 0) break;
+            buffer_.append(chunk, static_cast<size_t>(n));
+        }
+        return std::exchange(buffer_, {});
+    }
+    // Waits for its end: its exit code, and everything it printed before.
+    int finish(std::string& rest) {
+        ::close(input_);
+        input_ = -1;
+        for (std::string line = readLine(); !line.empty(); line = readLine()) rest += line + "\n";
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+    int input_ = -1;
+    std::string buffer_;
+};
+
 class KernelPath : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -328,6 +446,62 @@ INSTANTIATE_TEST_SUITE_P(Rows, BulkFault,
                                                         },
                                                         "bulk read timed out with 5 of 16 bytes"}),
                          test::RowName());
+
+// ------------------------------------------------------- the Python package
+
+// enumerate_devices, the facade's connection and its connection-lost
+// callback, on the same emulated kernel devices, in a process of their own.
+TEST_F(KernelPath, FacadeSeesTheLossAndReconnectsAfterAReplug) {
+    if (PythonChild::interpreter() == nullptr) {
+        GTEST_SKIP() << "VANTOR_KERNEL_PYTHON names no interpreter with the package "
+                        "(scripts/test-kernel.sh sets it)";
+    }
+    EmulatedAdapter adapter(*bed, options("KRN-P", sim::Model::Quillex), 1);
+    PythonChild child(R"(
+import sys, threading, pyvantorsdk
+print([(d.path, hex(d.product_id), d.serial_number, d.interface_number)
+       for d in pyvantorsdk.enumerate_devices(0x1209, 0)], flush=True)
+lost = threading.Event()
+dev = pyvantorsdk.DeviceFacade(2000)
+dev.on_connection_lost(lost.set)
+print(dev.connect_serial("KRN-P"), dev.get_device_info().serial_number, flush=True)
+sys.stdin.readline()
+print("lost", lost.wait(10), flush=True)
+sys.stdin.readline()
+dev.disconnect()
+print(dev.connect_serial("KRN-P"), dev.get_device_info().serial_number, flush=True)
+)");
+    EXPECT_EQ(child.readLine(), "[('" + adapter.hidrawNode() + "', '0x2', 'KRN-P', 0)]");
+    ASSERT_EQ(child.readLine(), "True KRN-P");
+    adapter.unplug();
+    child.send("unplugged");
+    EXPECT_EQ(child.readLine(), "lost True");
+    adapter.plug();
+    child.send("plugged");
+    EXPECT_EQ(child.readLine(), "True KRN-P");
+    std::string rest;
+    EXPECT_EQ(child.finish(rest), 0) << rest;
+}
+
+// A node the user may not open: the CLI says so and names the udev rules.
+TEST_F(KernelPath, RefusedNodePointsTheCliUserToTheUdevRules) {
+    if (PythonChild::interpreter() == nullptr) {
+        GTEST_SKIP() << "VANTOR_KERNEL_PYTHON names no interpreter with the package "
+                        "(scripts/test-kernel.sh sets it)";
+    }
+    EmulatedAdapter adapter(*bed, options("KRN-D"), 1);
+    PythonChild child("import sys; from pyvantorsdk.cli.main import main; sys.exit(main(['info']))",
+                      true);
+    std::string output;
+    EXPECT_NE(child.finish(output), 0);
+    EXPECT_NE(
+        output.find("cannot open the adapter at " + adapter.hidrawNode() + " (permission denied)"),
+        std::string::npos)
+        << output;
+    EXPECT_NE(output.find("vantor udev-rules | sudo tee /etc/udev/rules.d/70-pyvantorsdk.rules"),
+              std::string::npos)
+        << output;
+}
 
 }  // namespace
 }  // namespace vantor::kernel
