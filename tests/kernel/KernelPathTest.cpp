@@ -344,7 +344,8 @@ TEST_P(HotUnplug, EndsTheCallReportsTheLossAndReconnects) {
     adapter.device().setHandler(nullptr);
     adapter.plug();
     ASSERT_NE(adapter.hidrawNode(), oldNode);
-    sdk.disconnect();
+    // No disconnect first: the lost connection must not pass for the one
+    // asked for.
     ASSERT_TRUE(sdk.connectWithSerialNumber("KRN-U"));
     ASSERT_EQ(sdk.getDeviceInfo(info), 0);
     EXPECT_EQ(info.serialNumber, "KRN-U");
