@@ -277,14 +277,46 @@ INSTANTIATE_TEST_SUITE_P(BothModels, ReportPath,
                              return row.param == sim::Model::Teranox ? "Teranox" : "Quillex";
                          });
 
+// hidapi's reads on the node's file descriptor: a read with nothing to take
+// ends at its timeout, a read without limit ends when cancelled from another
+// thread, and reads and writes fail once the adapter is gone.
+TEST_F(KernelPath, SystemHidDeviceReadsTimeOutCancelAndFailWhenUnplugged) {
+    EmulatedAdapter adapter(*bed, options("KRN-H"), 1);
+    auto& hid = usb::systemHidBackend();
+    ASSERT_EQ(hid.init(), 0);
+    EXPECT_EQ(hid.openPath("/dev/hidraw99"), nullptr);
+    const auto device = hid.openPath(adapter.hidrawNode());
+    ASSERT_NE(device, nullptr);
+    Bytes report(64);
+    EXPECT_EQ(device->readTimeout(report.data(), report.size(), 30), 0);
+
+    auto blocked = std::async(std::launch::async, [&] {
+        Bytes buffer(64);
+        return device->readTimeout(buffer.data(), buffer.size(), -1);
+    });
+    device->cancelReads();
+    EXPECT_EQ(blocked.get(), 0);
+
+    const auto other = hid.openPath(adapter.hidrawNode());
+    ASSERT_NE(other, nullptr);
+    adapter.device().sendReport(pattern(64, 1));
+    EXPECT_EQ(other->readTimeout(report.data(), report.size(), 2000), 64);
+    EXPECT_EQ(report, pattern(64, 1));
+    adapter.unplug();
+    EXPECT_EQ(other->readTimeout(report.data(), report.size(), 2000), -1);
+    Bytes out(65, 0);
+    EXPECT_EQ(other->write(out.data(), out.size()), -1);
+}
+
 TEST_F(KernelPath, LateAnswerAfterATimeoutIsDiscarded) {
     EmulatedAdapter adapter(*bed, options("KRN-T"), 1);
-    VantorSDK sdk(150);
+    // Generous for a loaded machine, and well below the delay.
+    VantorSDK sdk(500);
     ASSERT_TRUE(sdk.connect(adapter.hidrawNode()));
-    adapter.device().faults().setResponseDelay(400ms);
+    adapter.device().faults().setResponseDelay(1500ms);
     DeviceInfo info;
     EXPECT_EQ(sdk.getDeviceInfo(info), kTimeout);
-    EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }));
+    EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }, 10s));
     adapter.device().faults().setResponseDelay(0ms);
     ASSERT_EQ(sdk.getDeviceInfo(info), 0);
     EXPECT_EQ(info.serialNumber, "KRN-T");
@@ -397,6 +429,20 @@ TEST_F(KernelPath, BulkInterfaceIsClaimedOnceWithTheDescribedPacketSize) {
     EXPECT_EQ(adapter.device().bulkReceived(), data);
     first.close();
     EXPECT_TRUE(second.open(kVendor, 0x0002, "KRN-Q")) << second.lastError();
+}
+
+// Unplugging ends a bulk read waiting on the endpoint.
+TEST_F(KernelPath, BulkReadEndsWhenTheAdapterIsUnplugged) {
+    EmulatedAdapter adapter(*bed, options("KRN-G"), 1);
+    BulkTransport bulk(usb::systemUsbBackend());
+    ASSERT_TRUE(bulk.open(kVendor, 0x0001, "KRN-G")) << bulk.lastError();
+    auto read = std::async(std::launch::async, [&] {
+        Bytes in(16);
+        return bulk.read(in.data(), in.size(), 5000);
+    });
+    adapter.unplug();
+    EXPECT_FALSE(read.get());
+    EXPECT_EQ(bulk.lastError(), "bulk read failed: LIBUSB_ERROR_NO_DEVICE");
 }
 
 struct BulkFaultRow {
