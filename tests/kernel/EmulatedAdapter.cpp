@@ -644,7 +644,7 @@ void EmulatedAdapter::addNodes() {
               "\nA: manufacturer=" + identity.manufacturer +
               "\nA: product=" + identity.productName + "\nA: serial=" + device_.serial() +
               "\nA: busnum=1\nA: devnum=" + std::to_string(address) +
-              "\nA: bConfigurationValue=1\nA: speed=480\nH: descriptors=" +
+              "\nA: bcdDevice=0100\nA: bConfigurationValue=1\nA: speed=480\nH: descriptors=" +
               hex(usbDescriptors(*state, report.size())) + "\n\n";
     record += "P: " + usb + "/1-" + port + ":1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n" +
               "E: DRIVER=usbhid\nE: INTERFACE=3/0/0\nA: bInterfaceNumber=00\n" +

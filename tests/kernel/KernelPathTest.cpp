@@ -207,6 +207,8 @@ TEST_F(KernelPath, EnumerationListsEachAdapterWithItsUsbIdentity) {
     EXPECT_EQ(entry.interfaceNumber, 0);
     EXPECT_EQ(entry.usagePage, 0xFF00);
     EXPECT_EQ(entry.usage, 0x0001);
+    EXPECT_EQ(entry.releaseNumber, 0x0100);
+    EXPECT_EQ(entry.busType, 1);  // USB
     EXPECT_TRUE(hid.enumerate(kVendor, 0x0003).empty());
     // The routing the SDK enumerates through lists the same two.
     EXPECT_EQ(usb::defaultHidBackend().enumerate(kVendor, 0).size(), 2u);
@@ -498,11 +500,20 @@ INSTANTIATE_TEST_SUITE_P(Rows, BulkFault,
 
 // enumerate_devices, the facade's connection and its connection-lost
 // callback, on the same emulated kernel devices, in a process of their own.
-TEST_F(KernelPath, FacadeSeesTheLossAndReconnectsAfterAReplug) {
-    if (PythonChild::interpreter() == nullptr) {
-        GTEST_SKIP() << "VANTOR_KERNEL_PYTHON names no interpreter with the package "
-                        "(scripts/test-kernel.sh sets it)";
+// The package's own code in a process of its own, on the same devices.
+class PackagePath : public KernelPath {
+  protected:
+    void SetUp() override {
+        KernelPath::SetUp();
+        if (IsSkipped()) return;
+        if (PythonChild::interpreter() == nullptr) {
+            GTEST_SKIP() << "VANTOR_KERNEL_PYTHON names no interpreter with the package "
+                            "(scripts/test-kernel.sh sets it)";
+        }
     }
+};
+
+TEST_F(PackagePath, FacadeSeesTheLossAndReconnectsAfterAReplug) {
     EmulatedAdapter adapter(*bed, options("KRN-P", sim::Model::Quillex), 1);
     PythonChild child(R"(
 import sys, threading, pyvantorsdk
@@ -531,11 +542,7 @@ print(dev.connect_serial("KRN-P"), dev.get_device_info().serial_number, flush=Tr
 }
 
 // A node the user may not open: the CLI says so and names the udev rules.
-TEST_F(KernelPath, RefusedNodePointsTheCliUserToTheUdevRules) {
-    if (PythonChild::interpreter() == nullptr) {
-        GTEST_SKIP() << "VANTOR_KERNEL_PYTHON names no interpreter with the package "
-                        "(scripts/test-kernel.sh sets it)";
-    }
+TEST_F(PackagePath, RefusedNodePointsTheCliUserToTheUdevRules) {
     EmulatedAdapter adapter(*bed, options("KRN-D"), 1);
     PythonChild child("import sys; from pyvantorsdk.cli.main import main; sys.exit(main(['info']))",
                       true);
