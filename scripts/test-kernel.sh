@@ -28,7 +28,9 @@ fi
 cmake --build "$ROOT/build/cxx" -j "$(nproc 2>/dev/null || echo 2)" --target vantor_kernel_tests
 # The CLI check of a refused device node runs this interpreter with the
 # package built into .venv.
-export VANTOR_KERNEL_PYTHON="${VANTOR_KERNEL_PYTHON:-$VENV/bin/python}"
+if [ -z "${VANTOR_KERNEL_PYTHON:-}" ] && [ -x "$VENV/bin/python" ]; then
+    export VANTOR_KERNEL_PYTHON="$VENV/bin/python"
+fi
 cd "$ROOT/build/cxx"
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT
