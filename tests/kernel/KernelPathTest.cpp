@@ -339,8 +339,14 @@ TEST_F(KernelPath, NotificationWhileIdleReachesTheCallback) {
 
 struct UnplugRow {
     const char* name;
-    bool duringCall;
+    // Makes the adapter leave the call waiting; null: unplugged while idle.
+    std::function<void(sim::VirtualAdapter&, VantorSDK&)> stall;
+    std::function<uint16_t(VantorSDK&)> call;
 };
+
+void PrintTo(const UnplugRow& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class HotUnplug : public KernelPath, public ::testing::WithParamInterface<UnplugRow> {};
 
@@ -356,14 +362,12 @@ TEST_P(HotUnplug, EndsTheCallReportsTheLossAndReconnects) {
     DeviceInfo info;
     ASSERT_EQ(sdk.getDeviceInfo(info), 0);
 
+    const UnplugRow& row = GetParam();
     std::future<uint16_t> call;
-    if (GetParam().duringCall) {
-        adapter.device().setHandler([](const Bytes&) { return std::vector<Bytes>{}; });
+    if (row.stall) {
+        row.stall(adapter.device(), sdk);
         adapter.device().clear();
-        call = std::async(std::launch::async, [&] {
-            DeviceInfo ignored;
-            return sdk.getDeviceInfo(ignored);
-        });
+        call = std::async(std::launch::async, [&] { return row.call(sdk); });
         ASSERT_TRUE(adapter.device().waitForRequests(1, 2s));
     }
     const std::string oldNode = adapter.hidrawNode();
@@ -376,6 +380,7 @@ TEST_P(HotUnplug, EndsTheCallReportsTheLossAndReconnects) {
     EXPECT_TRUE(usb::systemHidBackend().enumerate(kVendor, 0).empty());
 
     adapter.device().setHandler(nullptr);
+    adapter.device().faults().limitBulkIn(std::nullopt);
     adapter.plug();
     ASSERT_NE(adapter.hidrawNode(), oldNode);
     // No disconnect first: the lost connection must not pass for the one
@@ -386,10 +391,38 @@ TEST_P(HotUnplug, EndsTheCallReportsTheLossAndReconnects) {
     EXPECT_EQ(lost.load(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, HotUnplug,
-                         ::testing::Values(UnplugRow{"WhileIdle", false},
-                                           UnplugRow{"DuringACall", true}),
-                         test::RowName());
+uint16_t readBulk(VantorSDK& sdk) {
+    Bytes out;
+    return sdk.i2cReadBulk(0, 0x50, {0}, 64, out, false);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HotUnplug,
+    ::testing::Values(UnplugRow{"WhileIdle", nullptr, nullptr},
+                      UnplugRow{"DuringACall",
+                                [](sim::VirtualAdapter& a, VantorSDK&) {
+                                    a.setHandler([](const Bytes&) { return std::vector<Bytes>{}; });
+                                },
+                                [](VantorSDK& sdk) {
+                                    DeviceInfo ignored;
+                                    return sdk.getDeviceInfo(ignored);
+                                }},
+                      // Answered on the HID interface, its data never comes on bulk IN.
+                      UnplugRow{"DuringABulkDataPhase",
+                                [](sim::VirtualAdapter& a, VantorSDK& sdk) {
+                                    ASSERT_TRUE(a.i2c().attachEeprom(0, 0x50));
+                                    ASSERT_EQ(sdk.i2cControllerInit(0, 400000, 0), 0);
+                                    ASSERT_TRUE(sdk.getBulkCapabilities().supported);
+                                    a.faults().limitBulkIn(0);
+                                },
+                                readBulk},
+                      // The first bulk call asks for the bulk capabilities, unanswered.
+                      UnplugRow{"DuringTheBulkCapabilityQuery",
+                                [](sim::VirtualAdapter& a, VantorSDK&) {
+                                    a.setHandler([](const Bytes&) { return std::vector<Bytes>{}; });
+                                },
+                                readBulk}),
+    test::RowName());
 
 // ----------------------------------------------------- bulk over usbdevfs
 
