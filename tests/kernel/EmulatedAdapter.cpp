@@ -693,6 +693,14 @@ void EmulatedAdapter::unplug() {
     removeDanglingLinks(bed_.rootDir() + "/sys");
 }
 
+void EmulatedAdapter::refuseUsbNode() {
+    namespace fs = std::filesystem;
+    const fs::path node = bed_.rootDir() + usbNode_;
+    fs::remove(node);
+    // Read-only sysfs attributes refuse writers with EACCES, root included.
+    fs::create_symlink("/sys/devices/system/cpu/online", node);
+}
+
 std::vector<Bytes> EmulatedAdapter::writtenReports() const {
     return hidNodes_.back()->written();
 }

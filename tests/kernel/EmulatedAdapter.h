@@ -84,6 +84,11 @@ class EmulatedAdapter {
     // uevents sent; the firmware starts from power-on.
     void plug();
 
+    // Makes the USB node refuse to open (EACCES, whoever asks), as it does
+    // for a user the node's mode does not admit: it then stands for a file
+    // that refuses read-write opens even to root.
+    void refuseUsbNode();
+
     // Every output report written to the hidraw node, as written (report id
     // first), since the last plug.
     std::vector<Bytes> writtenReports() const;

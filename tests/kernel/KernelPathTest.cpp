@@ -480,6 +480,21 @@ TEST_F(KernelPath, BulkReadEndsWhenTheAdapterIsUnplugged) {
     EXPECT_EQ(bulk.lastError(), "bulk read failed: LIBUSB_ERROR_NO_DEVICE");
 }
 
+// A USB node the user may not open: the connection goes on over HID alone,
+// and the bulk error says why and what helps.
+TEST_F(KernelPath, RefusedUsbNodeLeavesHidAndNamesThePermission) {
+    EmulatedAdapter adapter(*bed, options("KRN-E"), 1);
+    adapter.refuseUsbNode();
+    VantorSDK sdk(2000);
+    ASSERT_TRUE(sdk.connect(adapter.hidrawNode()));
+    EXPECT_FALSE(sdk.isBulkTransportAvailable());
+    EXPECT_EQ(sdk.getLastBulkError(),
+              "libusb_open failed: LIBUSB_ERROR_ACCESS (no permission on the adapter's USB "
+              "device node: install the udev rules)");
+    DeviceInfo info;
+    EXPECT_EQ(sdk.getDeviceInfo(info), 0);
+}
+
 struct BulkFaultRow {
     const char* name;
     std::function<void(sim::VirtualAdapter&)> fault;
