@@ -77,12 +77,10 @@ Bytes usbDescriptors(const State& state, size_t reportDescriptorSize) {
     appendLe16(device, state.productId);
     device.insert(device.end(), {0x00, 0x01, sim::kManufacturerStringIndex,
                                  sim::kProductStringIndex, sim::kSerialStringIndex, 0x01});
-    Bytes interfaces = {0x09, 0x04, sim::kHidInterface,
-                        0x00, 0x01, 0x03,
-                        0x00, 0x00, 0x00,
-                        0x09, 0x21, 0x11,
-                        0x01, 0x00, 0x01,
-                        0x22};
+    // Interface 0 (HID, one endpoint), then its HID descriptor, which gives
+    // the report descriptor's length.
+    Bytes interfaces = {0x09, 0x04, sim::kHidInterface, 0x00, 0x01, 0x03, 0x00, 0x00, 0x00};
+    interfaces.insert(interfaces.end(), {0x09, 0x21, 0x11, 0x01, 0x00, 0x01, 0x22});
     appendLe16(interfaces, reportDescriptorSize);
     interfaces.insert(interfaces.end(), {0x07, 0x05, sim::kHidInEndpoint, 0x03});
     appendLe16(interfaces, std::min<size_t>(state.reportSize, 1024));
