@@ -574,7 +574,6 @@ print(dev.connect_serial("KRN-P"), dev.get_device_info().serial_number, flush=Tr
 sys.stdin.readline()
 print("lost", lost.wait(10), flush=True)
 sys.stdin.readline()
-dev.disconnect()
 print(dev.connect_serial("KRN-P"), dev.get_device_info().serial_number, flush=True)
 )");
     EXPECT_EQ(child.readLine(), "[('" + adapter.hidrawNode() + "', '0x2', 'KRN-P', 0)]");
