@@ -77,6 +77,30 @@ install_package() {
         --config-settings=cmake.define.VANTOR_WERROR="${VANTOR_WERROR:-OFF}" "$ROOT"
 }
 
+# ---- kernel-path tests: umockdev emulates sysfs, udev and the device nodes
+# for scripts/test-kernel.sh (its preload library, and the headers and
+# library the test binary is built with). Only as root: without them those
+# tests are not built and say so.
+KERNEL_TEST_DEBS=(umockdev libumockdev-dev)
+
+install_kernel_test_packages() {
+    local pkg missing=()
+    for pkg in "${KERNEL_TEST_DEBS[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$pkg")
+    done
+    [ "${#missing[@]}" -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Kernel-path tests need: ${missing[*]} (sudo apt-get install -y ${missing[*]})" >&2
+        return 0
+    fi
+    echo "Installing the kernel-path test packages: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
 install_system_packages
+install_kernel_test_packages
 setup_venv
 install_package

@@ -3,6 +3,7 @@
 # Sets everything up, then runs every test: the C++ tests (plain, under
 # AddressSanitizer + UndefinedBehaviorSanitizer, and the threading tests under
 # ThreadSanitizer), the installed C++ SDK used from an outside project, the
+# system backends against an emulated USB bus (scripts/test-kernel.sh), the
 # Python checks (ruff, mypy) and the Python tests.
 #
 #   scripts/test.sh               everything
@@ -41,6 +42,10 @@ if cxx_build build/cxx ""; then
 else
     status=1
 fi
+
+echo "== Kernel-path tests (system backends against an emulated USB bus)"
+# Not under the sanitizers: umockdev works by preloading a library too.
+VANTOR_KERNEL_NO_SETUP=1 "$ROOT/scripts/test-kernel.sh" || status=1
 
 if [ -z "${VANTOR_QUICK:-}" ]; then
     echo "== C++ tests under AddressSanitizer + UndefinedBehaviorSanitizer"

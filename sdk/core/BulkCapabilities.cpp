@@ -43,13 +43,14 @@ const VantorSDK::BulkCapabilities& VantorSDK::getBulkCapabilities() {
     return impl_->bulkCapabilitiesLocked();
 }
 
-const VantorSDK::BulkCapabilities& VantorSDK::Impl::bulkCapabilitiesLocked() {
+const VantorSDK::BulkCapabilities& VantorSDK::Impl::bulkCapabilitiesLocked(uint16_t* status) {
+    if (status != nullptr) *status = kSuccess;
     if (bulkCapabilities.queried) return bulkCapabilities;
 
     using namespace device;
     // Without an answer (not sent, timed out, or a response to another
     // command) the record stays unqueried and the next call asks again.
-    requestLocked(
+    const uint16_t result = requestLocked(
         kGetBulkCapabilities, [this](uint16_t id) { return async->getBulkCapabilities(id); },
         [this](const Response& r) -> uint16_t {
             BulkCapabilities& caps = bulkCapabilities;
@@ -69,6 +70,7 @@ const VantorSDK::BulkCapabilities& VantorSDK::Impl::bulkCapabilitiesLocked() {
             }
             return r.status();
         });
+    if (status != nullptr) *status = result;
     return bulkCapabilities;
 }
 
@@ -78,7 +80,11 @@ uint16_t VantorSDK::Impl::bulkGate(const CommandInfo& command, uint64_t length) 
     // Evaluated under the request lock so that a concurrent connect cannot
     // reset the cache while it is read.
     RequestLock lock(*this);
-    const BulkCapabilities& caps = bulkCapabilitiesLocked();
+    uint16_t queried = kSuccess;
+    const BulkCapabilities& caps = bulkCapabilitiesLocked(&queried);
+    // The adapter lost during the query is the call's failure too; an
+    // adapter that does not answer the query counts as one without bulk.
+    if (!caps.queried && queried == kDisconnect) return kDisconnect;
     if (!caps.supported) return kBulkUnavailable;
     const BulkGroupSupport* entry = findGroup(caps, command.group());
     if (!entry || (entry->commandMask & command.bulkMaskBit) == 0) return kBulkUnavailable;

@@ -136,10 +136,13 @@ struct VantorSDK::Impl {
     // Checks a bulk operation before anything is sent: SUCCESS, or
     // SDK_ERROR_BULK_UNAVAILABLE (no bulk interface, or the adapter does not
     // offer this command over it) or SDK_ERROR_WRONG_REQUEST (length 0 or
-    // above the adapter's limit for the group).
+    // above the adapter's limit for the group). SDK_ERROR_DISCONNECT when
+    // the adapter is lost during the capability query it needs.
     uint16_t bulkGate(const CommandInfo& command, uint64_t length);
     // getBulkCapabilities() with requestMutex already held.
-    const BulkCapabilities& bulkCapabilitiesLocked();
+    // `status`, when given, receives the query's status (kSuccess when the
+    // cache answered).
+    const BulkCapabilities& bulkCapabilitiesLocked(uint16_t* status = nullptr);
     // What every synchronous bulk operation checks before it sends: not
     // connected gives SDK_ERROR_DISCONNECT (as the asynchronous method
     // would), then the bulk gate.

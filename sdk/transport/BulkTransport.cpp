@@ -50,6 +50,18 @@ std::string errorText(const char* prefix, usb::UsbBackend& backend, int code) {
     return std::string(prefix) + (name ? name : std::to_string(code).c_str());
 }
 
+// Why libusb_open failed, with the usual remedy: on Linux the device node's
+// permissions, on Windows the driver bound to the interface.
+std::string openErrorText(usb::UsbBackend& backend, int code) {
+    std::string text = errorText("libusb_open failed: ", backend, code);
+    if (code == usb::kUsbErrorAccess) {
+        text += " (no permission on the adapter's USB device node: install the udev rules)";
+    } else if (code == usb::kUsbErrorNotSupported) {
+        text += " (is the vendor interface bound to WinUSB?)";
+    }
+    return text;
+}
+
 // Bytes a transfer reports, never more than it was given.
 uint64_t clampTransferred(int transferred, int chunk) {
     return static_cast<uint64_t>(std::clamp(transferred, 0, chunk));
@@ -77,13 +89,17 @@ UsbTrace& BulkTransport::untraced() {
 int BulkTransport::transfer(uint8_t endpoint, uint8_t* data, int length, int* transferred,
                             unsigned timeoutMs) {
     if (!trace_.active()) {
-        return device_->bulkTransfer(endpoint, data, length, transferred, timeoutMs);
+        const int result = device_->bulkTransfer(endpoint, data, length, transferred, timeoutMs);
+        // The transfer still fails; the next one finds the endpoint usable.
+        if (result == usb::kUsbErrorPipe) device_->clearHalt(endpoint);
+        return result;
     }
     const bool in = (endpoint & kEndpointDirectionIn) != 0;
     const uint64_t urb =
         in ? 0
            : trace_.submitOut(UsbTransferType::Bulk, endpoint, data, static_cast<size_t>(length));
     const int result = device_->bulkTransfer(endpoint, data, length, transferred, timeoutMs);
+    if (result == usb::kUsbErrorPipe) device_->clearHalt(endpoint);
     const size_t moved = clampTransferred(*transferred, length);
     if (!in) {
         trace_.completeOut(urb, UsbTransferType::Bulk, endpoint, UsbTrace::urbStatus(result),
@@ -139,10 +155,9 @@ bool BulkTransport::open(uint16_t vendorId, uint16_t productId, const std::strin
             if (descriptor.vendorId != vendorId || descriptor.productId != productId) continue;
 
             std::unique_ptr<usb::UsbDeviceHandle> handle;
-            if (device->open(handle) != usb::kUsbSuccess || !handle) {
-                if (lastError().empty()) {
-                    recordError("libusb_open failed (is the vendor interface bound to WinUSB?)");
-                }
+            const int opened = device->open(handle);
+            if (opened != usb::kUsbSuccess || !handle) {
+                if (lastError().empty()) recordError(openErrorText(backend_, opened));
                 continue;
             }
             if (!serialFilter.empty() &&

@@ -58,7 +58,11 @@ bool HidTransport::onReaderThread() const {
 }
 
 bool HidTransport::open(const std::string& pathFilter, const std::string& serialFilter) {
-    if (connected_ && (pathFilter.empty() || pathFilter == path_) &&
+    // A connection whose reads or writes failed (its adapter was unplugged)
+    // satisfies no filter: the adapter they select, perhaps the same one
+    // plugged in again, is opened in its place.
+    const bool healthy = !readFailed_.load() && !writeFailed_;
+    if (connected_ && healthy && (pathFilter.empty() || pathFilter == path_) &&
         (serialFilter.empty() || serialFilter == serial_)) {
         return true;
     }

@@ -36,8 +36,9 @@ class HidTransport {
 
     // Opens the first supported adapter matching both filters (empty = any),
     // then the bulk interface of that same adapter, then starts the reader.
-    // While connected: when the open adapter matches both filters, returns
-    // true at once, changing nothing; otherwise opens the adapter they select
+    // While connected: when the open adapter matches both filters and has
+    // not failed (hasReadError, hasWriteError), returns true at once,
+    // changing nothing; otherwise opens the adapter they select
     // and, only if that succeeds, closes the open one (reader, device, bulk
     // interface) and takes the new one in its place. When it fails, returns
     // false and the open adapter stays open and untouched.

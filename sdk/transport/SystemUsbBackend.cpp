@@ -103,6 +103,7 @@ class SystemUsbDeviceHandle final : public UsbDeviceHandle {
                      unsigned int timeoutMs) override {
         return libusb_bulk_transfer(handle_, endpoint, data, length, transferred, timeoutMs);
     }
+    int clearHalt(uint8_t endpoint) override { return libusb_clear_halt(handle_, endpoint); }
 
   private:
     SessionPtr session_;

@@ -121,6 +121,13 @@ class UsbDeviceHandle {
     // also when the result is kUsbErrorTimeout.
     virtual int bulkTransfer(uint8_t endpoint, uint8_t* data, int length, int* transferred,
                              unsigned int timeoutMs) = 0;
+    // libusb_clear_halt: a UsbError. An endpoint that stalled stays halted,
+    // failing every transfer with kUsbErrorPipe, until the host clears it.
+    // A device whose stalls end by themselves has nothing to clear.
+    virtual int clearHalt(uint8_t endpoint) {
+        (void)endpoint;
+        return kUsbSuccess;
+    }
 };
 
 // One entry of libusb_get_device_list.
