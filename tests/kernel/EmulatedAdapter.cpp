@@ -169,8 +169,11 @@ std::string Testbed::rootDir() const {
 // ---------------------------------------------------------------- hidraw
 
 struct HidNode {
-    HidNode(UMockdevTestbed* bed, std::shared_ptr<State> state, uint64_t epoch, std::string node)
-        : bed_(bed), state_(std::move(state)), epoch_(epoch), node_(std::move(node)) {
+    // The node's reports come from one handle on the adapter, opened with
+    // the node (the harness's hosts open each node once at a time).
+    HidNode(UMockdevTestbed* bed, std::shared_ptr<State> state, std::string node)
+        : bed_(bed), state_(std::move(state)), input_(state_->openHid()), node_(std::move(node)) {
+        if (!input_) throw std::runtime_error("the adapter is unplugged");
         handler_ = umockdev_ioctl_base_new();
         g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), this);
         g_signal_connect(handler_, "handle-read", G_CALLBACK(onRead), this);
@@ -182,6 +185,7 @@ struct HidNode {
 
     ~HidNode() {
         stopPump();
+        state_->closeHid(*input_);
         g_signal_handlers_disconnect_by_data(handler_, this);
         g_object_unref(handler_);
         if (tokenFd_ >= 0) ::close(tokenFd_);
@@ -241,7 +245,7 @@ struct HidNode {
     void pumpLoop() {
         Bytes buffer(state_->reportSize);
         while (!cancelled_.load()) {
-            const int n = state_->hidRead(epoch_, buffer.data(), buffer.size(), -1, &cancelled_);
+            const int n = state_->hidRead(*input_, buffer.data(), buffer.size(), -1, &cancelled_);
             if (n < 0) return;  // unplugged
             if (n == 0) continue;
             {
@@ -318,14 +322,14 @@ struct HidNode {
             }
             node.written_.push_back(report);
         }
-        const int result = node.state_->hidWrite(node.epoch_, report.data(), report.size());
+        const int result = node.state_->hidWrite(*node.input_, report.data(), report.size());
         umockdev_ioctl_client_complete(client, result < 0 ? -1 : result, result < 0 ? EIO : 0);
         return TRUE;
     }
 
     UMockdevTestbed* bed_;
     std::shared_ptr<State> state_;
-    uint64_t epoch_;
+    std::shared_ptr<State::HidInput> input_;
     std::string node_;
     UMockdevIoctlBase* handler_ = nullptr;
     int masterFd_ = -1;  // the testbed's
@@ -623,7 +627,7 @@ void EmulatedAdapter::addNodes() {
     const uint64_t epoch = *state->openEpoch();
     // The handlers first, so that the nodes answer from the moment they
     // appear.
-    hidNodes_.push_back(std::make_unique<HidNode>(bed_.get(), state, epoch, hidrawNode_));
+    hidNodes_.push_back(std::make_unique<HidNode>(bed_.get(), state, hidrawNode_));
     usbNodes_.push_back(std::make_unique<UsbNode>(bed_.get(), state, epoch, usbNode_));
 
     const sim::Identity identity = device_.system().identity();
