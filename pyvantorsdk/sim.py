@@ -418,7 +418,17 @@ class VirtualAdapter:
         (``pyvantorsdk.profiles.loads``)."""
         from pyvantorsdk import profiles
 
-        return profiles.build(path_or_name, contents_anywhere=contents_anywhere)
+        file = profiles.resolve(path_or_name)
+        profile = profiles.load(file, contents_anywhere=contents_anywhere)
+        settings = profile["adapter"]
+        adapter = cls(DeviceModel[settings["model"].upper()], settings["serial"], settings["bulk"])
+        try:
+            profiles.apply(profile, adapter, file=file)
+        except BaseException:
+            adapter.close()
+            raise
+        adapter._profile_record = profile
+        return adapter
 
     def to_profile(self) -> Dict[str, Any]:
         """The current bench in the loaded-profile form (``profiles.dumps``

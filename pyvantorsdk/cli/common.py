@@ -423,3 +423,24 @@ def family(subparsers: Any, name: str, *, help: str, examples: Sequence[str]) ->
     )
     children = parser.add_subparsers(dest=f"{name}_command", metavar="COMMAND", required=True)
     return children
+
+
+def subcommand_tree(parser: argparse.ArgumentParser) -> List[Tuple[List[str], List[str]]]:
+    """(path of subcommands, words that may follow) for every parser, for
+    the completion script."""
+    found: List[Tuple[List[str], List[str]]] = []
+
+    def walk(current: argparse.ArgumentParser, path: List[str]) -> None:
+        words: List[str] = []
+        children: List[Tuple[str, Any]] = []
+        for action in current._actions:
+            words.extend(s for s in action.option_strings if s.startswith("--"))
+            if isinstance(action, argparse._SubParsersAction):
+                children.extend(action.choices.items())
+        words.extend(name for name, _ in children)
+        found.append((path, words))
+        for name, child in children:
+            walk(child, path + [name])
+
+    walk(parser, [])
+    return found

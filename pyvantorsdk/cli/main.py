@@ -10,7 +10,7 @@ import functools
 import importlib
 import os
 import sys
-from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple
+from typing import Callable, Iterator, List, Optional, Sequence
 
 import pyvantorsdk
 from pyvantorsdk import DeviceFacade, HidDeviceInfo, I2cBus, sim
@@ -275,24 +275,3 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
 def entry_point() -> None:
     """The console script."""
     sys.exit(main())
-
-
-def subcommand_tree(parser: argparse.ArgumentParser) -> List[Tuple[List[str], List[str]]]:
-    """(path of subcommands, words that may follow) for every parser, for
-    the completion script."""
-    found: List[Tuple[List[str], List[str]]] = []
-
-    def walk(current: argparse.ArgumentParser, path: List[str]) -> None:
-        words: List[str] = []
-        children: List[Tuple[str, Any]] = []
-        for action in current._actions:
-            words.extend(s for s in action.option_strings if s.startswith("--"))
-            if isinstance(action, argparse._SubParsersAction):
-                children.extend(action.choices.items())
-        words.extend(name for name, _ in children)
-        found.append((path, words))
-        for name, child in children:
-            walk(child, path + [name])
-
-    walk(parser, [])
-    return found

@@ -17,6 +17,7 @@ from pyvantorsdk.cli.common import (
     init_or_reconfigure,
     int_arg,
     subcommand,
+    subcommand_tree,
 )
 
 RULES_FILE = "70-pyvantorsdk.rules"
@@ -249,8 +250,6 @@ def udev_rules(ctx: Context, args: argparse.Namespace) -> None:
 
 
 def completion_script(ctx: Context, args: argparse.Namespace) -> None:
-    from pyvantorsdk.cli.main import subcommand_tree
-
     parser = ctx.parser
     assert parser is not None
     tree = subcommand_tree(parser)

@@ -20,6 +20,7 @@ from helpers import DEFAULT_GRID, wait_until
 from pyvantorsdk import I3cTargetResetDefByte, I3cTransferDirection, sim
 from pyvantorsdk.cli import main as cli_main
 from pyvantorsdk.cli import spi
+from pyvantorsdk.cli.common import subcommand_tree
 from pyvantorsdk.cli.i2c import detect_grid
 
 BUS_A = 0
@@ -563,7 +564,7 @@ def test_help_lists_every_subcommand_with_examples(capsys):
     for command in cli_main.TOP_LEVEL_COMMANDS:
         assert f"    {command} " in text
     parser = cli_main.build_parser()
-    for path, _words in cli_main.subcommand_tree(parser):
+    for path, _words in subcommand_tree(parser):
         if not path:
             continue
         assert cli_main.main([*path, "--help"]) == 0
