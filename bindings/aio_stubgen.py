@@ -75,8 +75,9 @@ def render(module_stub: str, aio_source: str) -> str:
         raise SystemExit("aio_stubgen: the module stub has no class DeviceFacade")
     methods = operations(facade, not_operations(aio_source))
 
-    # The module stub's own imports (the leading block: a pattern may add imports further down for names of
-    # its own), then the module's names the signatures use.
+    # The module stub's own imports (its leading block: a pattern may add
+    # imports further down for names of its own), then the module's names
+    # the signatures use.
     imports = []
     for node in tree.body[1:] if isinstance(tree.body[0], ast.Expr) else tree.body:
         if not isinstance(node, (ast.Import, ast.ImportFrom)):
@@ -84,12 +85,12 @@ def render(module_stub: str, aio_source: str) -> str:
         imports.append(ast.unparse(node))
     defined = {n.name for n in tree.body if isinstance(n, ast.ClassDef)}
     used: set[str] = set()
-    body = []
+    body: list[str] = []
     for method in methods:
         method.body = [ast.Expr(ast.Constant(...))]
-        for node in ast.walk(method):
-            if isinstance(node, ast.Name) and node.id in defined:
-                used.add(node.id)
+        for part in ast.walk(method):
+            if isinstance(part, ast.Name) and part.id in defined:
+                used.add(part.id)
         coroutine = ast.copy_location(
             ast.AsyncFunctionDef(**{f: getattr(method, f) for f in method._fields}), method
         )
