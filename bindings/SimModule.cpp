@@ -228,7 +228,7 @@ struct Number {
 namespace nanobind::detail {
 template <>
 struct type_caster<pyvantorsdk::Number> {
-    NB_TYPE_CASTER(pyvantorsdk::Number, const_name("int"))
+    NB_TYPE_CASTER(pyvantorsdk::Number, const_name("int | enum.Enum"))
 
     bool from_python(handle src, uint32_t, cleanup_list*) noexcept {
         PyObject* o = src.ptr();

@@ -17,7 +17,7 @@ from __future__ import annotations
 import contextlib
 import sys
 import threading
-from typing import Callable, Iterator, Optional
+from typing import Any, Callable, Dict, Iterator, Optional
 
 import pyvantorsdk
 from pyvantorsdk import (
@@ -63,7 +63,7 @@ EVENT_TIMEOUT = 2.0  # seconds to wait for a notification
 # a payload, and a sensor-like target that has no static address.
 I3C_MEMORY = 0x046A00000001
 I3C_SENSOR = 0x07710000002A
-I3C_IDENTITY = {
+I3C_IDENTITY: Dict[int, Dict[str, Any]] = {
     I3C_MEMORY: dict(bcr=0x06, dcr=0xC5, static_address=0x52),
     I3C_SENSOR: dict(bcr=0x02, dcr=0x63),
 }

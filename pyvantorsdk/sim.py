@@ -19,7 +19,7 @@ replaces it with a function of your own, and the traffic records
 from __future__ import annotations
 
 import os
-from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, Sequence, Union, cast
+from typing import Any, Callable, Dict, List, Optional, Sequence, Union, cast
 
 from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceModel
 from pyvantorsdk._cpp._pyvantorsdk_cpp import _sim as _native
@@ -76,84 +76,52 @@ BytesLike = Union[bytes, bytearray, memoryview]
 HandlerResult = Union[bytes, bytearray, Sequence[Union[bytes, bytearray]], None]
 Handler = Callable[[bytes], HandlerResult]
 
+
+def _buffer(data: BytesLike) -> bytes:
+    """``data`` as the native calls take it: they accept any contiguous byte
+    buffer, though their stub names only ``bytes``."""
+    return cast(bytes, data)
+
 # The bench objects and records are native classes, bound once; their
-# signatures and docs are on the classes themselves.
-if TYPE_CHECKING:
-    FaultBench = Any
-    SystemBench = Any
-    PowerBench = Any
-    I2cBench = Any
-    SpiBench = Any
-    UartBench = Any
-    GpioBench = Any
-    I3cBench = Any
-    Identity = Any
-    UsbSettings = Any
-    BulkGroup = Any
-    BulkCapabilities = Any
-    AnalogMeasurements = Any
-    RailState = Any
-    I2cBusState = Any
-    SpiControllerState = Any
-    UartState = Any
-    GpioPinState = Any
-    I2cDeviceKind = Any
-    I2cDeviceInfo = Any
-    SpiFlashInfo = Any
-    I2cTargetBench = Any
-    SpiTargetBench = Any
-    I3cTargetBench = Any
-    I2cTargetController = Any
-    SpiTargetController = Any
-    I3cTargetController = Any
-    I2cTargetState = Any
-    I2cBusTransaction = Any
-    SpiTargetState = Any
-    I3cTargetRoleState = Any
-    I3cBusTransaction = Any
-    RegisterRegion = Any
-    I3cTargetState = Any
-    I3cTableEntry = Any
-    I3cControllerState = Any
-    I3cPortsState = Any
-else:
-    FaultBench = _native.FaultBench
-    SystemBench = _native.SystemBench
-    PowerBench = _native.PowerBench
-    I2cBench = _native.I2cBench
-    SpiBench = _native.SpiBench
-    UartBench = _native.UartBench
-    GpioBench = _native.GpioBench
-    I3cBench = _native.I3cBench
-    Identity = _native.Identity
-    UsbSettings = _native.UsbSettings
-    BulkGroup = _native.BulkGroup
-    BulkCapabilities = _native.BulkCapabilities
-    AnalogMeasurements = _native.AnalogMeasurements
-    RailState = _native.RailState
-    I2cBusState = _native.I2cBusState
-    SpiControllerState = _native.SpiControllerState
-    UartState = _native.UartState
-    GpioPinState = _native.GpioPinState
-    I2cDeviceKind = _native.I2cDeviceKind
-    I2cDeviceInfo = _native.I2cDeviceInfo
-    SpiFlashInfo = _native.SpiFlashInfo
-    I2cTargetBench = _native.I2cTargetBench
-    SpiTargetBench = _native.SpiTargetBench
-    I3cTargetBench = _native.I3cTargetBench
-    I2cTargetController = _native.I2cTargetController
-    SpiTargetController = _native.SpiTargetController
-    I3cTargetController = _native.I3cTargetController
-    I2cTargetState = _native.I2cTargetState
-    I2cBusTransaction = _native.I2cBusTransaction
-    SpiTargetState = _native.SpiTargetState
-    I3cTargetRoleState = _native.I3cTargetRoleState
-    I3cBusTransaction = _native.I3cBusTransaction
-    RegisterRegion = _native.RegisterRegion
-    I3cTargetState = _native.I3cTargetState
-    I3cTableEntry = _native.I3cTableEntry
-    I3cControllerState = _native.I3cControllerState
-    I3cPortsState = _native.I3cPortsState
+# signatures and docs are on the classes themselves (and in the stub the
+# build generates for the native submodule).
+FaultBench = _native.FaultBench
+SystemBench = _native.SystemBench
+PowerBench = _native.PowerBench
+I2cBench = _native.I2cBench
+SpiBench = _native.SpiBench
+UartBench = _native.UartBench
+GpioBench = _native.GpioBench
+I3cBench = _native.I3cBench
+Identity = _native.Identity
+UsbSettings = _native.UsbSettings
+BulkGroup = _native.BulkGroup
+BulkCapabilities = _native.BulkCapabilities
+AnalogMeasurements = _native.AnalogMeasurements
+RailState = _native.RailState
+I2cBusState = _native.I2cBusState
+SpiControllerState = _native.SpiControllerState
+UartState = _native.UartState
+GpioPinState = _native.GpioPinState
+I2cDeviceKind = _native.I2cDeviceKind
+I2cDeviceInfo = _native.I2cDeviceInfo
+SpiFlashInfo = _native.SpiFlashInfo
+I2cTargetBench = _native.I2cTargetBench
+SpiTargetBench = _native.SpiTargetBench
+I3cTargetBench = _native.I3cTargetBench
+I2cTargetController = _native.I2cTargetController
+SpiTargetController = _native.SpiTargetController
+I3cTargetController = _native.I3cTargetController
+I2cTargetState = _native.I2cTargetState
+I2cBusTransaction = _native.I2cBusTransaction
+SpiTargetState = _native.SpiTargetState
+I3cTargetRoleState = _native.I3cTargetRoleState
+I3cBusTransaction = _native.I3cBusTransaction
+RegisterRegion = _native.RegisterRegion
+I3cTargetState = _native.I3cTargetState
+I3cTableEntry = _native.I3cTableEntry
+I3cControllerState = _native.I3cControllerState
+I3cPortsState = _native.I3cPortsState
 
 
 class VirtualAdapter:
@@ -208,7 +176,7 @@ class VirtualAdapter:
 
     @property
     def model(self) -> DeviceModel:
-        return cast(DeviceModel, self._native.model)
+        return self._native.model
 
     @property
     def report_size(self) -> int:
@@ -291,15 +259,15 @@ class VirtualAdapter:
     def send(self, message: BytesLike) -> None:
         """Send one whole message (a response or a notification), framed into
         input reports by the adapter, to every open connection."""
-        self._native.send(message)
+        self._native.send(_buffer(message))
 
     def send_report(self, report: BytesLike) -> None:
         """Send one raw input report (without report id)."""
-        self._native.send_report(report)
+        self._native.send_report(_buffer(report))
 
     def send_bulk(self, data: BytesLike) -> None:
         """Queue bytes on bulk IN."""
-        self._native.send_bulk(data)
+        self._native.send_bulk(_buffer(data))
 
     def notify(
         self,
@@ -318,7 +286,7 @@ class VirtualAdapter:
         thread without the interpreter lock and returns once all are queued
         (or the adapter was unplugged); what the full input queue refuses is
         counted in ``dropped_reports``."""
-        self._native.notify(code, fields, header_word, count, rate)
+        self._native.notify(code, _buffer(fields), header_word, count, rate)
 
     def set_handler(self, handler: Optional[Handler]) -> None:
         """Answer every request with ``handler(request)`` instead of the firmware.
@@ -460,7 +428,7 @@ class HostInterface:
             answer = host.read(adapter.report_size, timeout_ms=100)
     """
 
-    def __init__(self, native: Any) -> None:
+    def __init__(self, native: _native.HostHandle) -> None:
         self._native = native
 
     def __enter__(self) -> "HostInterface":
@@ -487,7 +455,7 @@ class HostInterface:
         ``report_size`` bytes. Returns the bytes written (report id
         included), or -1 when the adapter refused the report or is gone.
         ``ValueError`` once closed."""
-        return int(self._native.write(report))
+        return int(self._native.write(_buffer(report)))
 
     def read(self, size: int, timeout_ms: int = -1) -> bytes:
         """Read one input report (without report id), at most ``size`` bytes.

@@ -380,7 +380,7 @@ def capture(adapter: _Adapter, record: Optional[Profile] = None) -> Profile:
     devices: List[Profile] = []
     for info in adapter.i2c.devices:
         where = f"I2C bus {info.bus} address {info.address:#04x}"
-        device = {"bus": info.bus, "address": info.address, "ten_bit": info.ten_bit}
+        device: Profile = {"bus": info.bus, "address": info.address, "ten_bit": info.ten_bit}
         device.update(_memory_device(info, where))
         memory = bytes(adapter.i2c.memory(info.bus, info.address, ten_bit=info.ten_bit))
         fill = 0xFF if device["kind"] == "eeprom" else 0x00

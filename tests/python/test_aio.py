@@ -5,7 +5,6 @@ loop, unplugging, closing with calls in flight, and the README example."""
 
 from __future__ import annotations
 
-import ast
 import asyncio
 import gc
 import logging
@@ -29,7 +28,6 @@ from pyvantorsdk import (
     errors,
     sim,
 )
-from pyvantorsdk._cpp import _pyvantorsdk_cpp as native
 
 
 def run(coroutine):
@@ -123,35 +121,6 @@ def test_open_refusals(kwargs, error, message):
         "largest", "inf-is-no-limit", "none-is-no-limit"])
 def test_timeout_in_whole_milliseconds(timeout, milliseconds):
     assert aio._timeout_ms(timeout) == milliseconds
-
-
-def test_every_operation_is_typed_as_on_the_blocking_facade():
-    """The coroutine signatures type checkers see are DeviceFacade's."""
-    stub_path = Path(native.__file__).with_name("_pyvantorsdk_cpp.pyi")
-    if not stub_path.exists():
-        pytest.skip("needs the compiled module's stub")
-    stub = ast.parse(stub_path.read_text())
-    facade = next(n for n in stub.body if isinstance(n, ast.ClassDef) and n.name == "DeviceFacade")
-    blocking = {f.name: f for f in facade.body if isinstance(f, ast.FunctionDef)}
-    source = ast.parse(Path(aio.__file__).read_text())
-    device = next(n for n in source.body if isinstance(n, ast.ClassDef) and n.name == "AsyncDevice")
-    typed = {f.name: f for block in device.body if isinstance(block, ast.If)
-             for f in block.body if isinstance(f, ast.AsyncFunctionDef)}
-    assert sorted(typed) == sorted(aio.OPERATIONS)
-    methods = {name for name, f in blocking.items() if not name.startswith("_") and not f.decorator_list}
-    assert set(aio.OPERATIONS) == methods - {"connect", "connect_serial", "disconnect",
-                                             "on_notification", "on_connection_lost", "trace"}
-
-    def shape(function):
-        # A bare generic of the stub (tuple, list, Sequence, PathLike) is
-        # spelled with its parameters here.
-        text = ast.unparse(function.args) + " -> " + ast.unparse(function.returns)
-        text = re.sub(r"\bPathLike\[str\]", "PathLike", text)
-        return re.sub(r"\b(tuple|list|Sequence)\[(Any, \.\.\.|dict\[str, Any\]|Mapping\[str, Any\])\]",
-                      r"\1", text)
-
-    for name in aio.OPERATIONS:
-        assert shape(typed[name]) == shape(blocking[name]), name
 
 
 class TestEvents:

@@ -132,7 +132,7 @@ class Family:
 
     name: str
     code: int
-    setup: Callable[[sim.VirtualAdapter, DeviceFacade], None]
+    setup: Callable[[sim.VirtualAdapter, DeviceFacade], object]
     call: Callable[[DeviceFacade, int], object]
     result: Callable[[int], object]
     answer: Callable[[bytes, int], bytes]

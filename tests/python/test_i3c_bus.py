@@ -28,7 +28,7 @@ from pyvantorsdk import (
 # dynamic one), one by SETAASA (static address, no wanted dynamic one), one
 # by ENTDAA with a wanted address and one by ENTDAA that is not listed.
 SETDASA, SETAASA, ENTDAA_WANTED, ENTDAA_FREE = 0x0A0000000001, 0x0B0000000002, 0x0C03, 0x0D04
-IDENTITY = {
+IDENTITY: Dict[int, Dict[str, Any]] = {
     SETDASA: dict(bcr=0x07, dcr=0xC5, static_address=0x50, mwl=16, mrl=16, max_ibi_payload=4),
     SETAASA: dict(bcr=0x06, dcr=0x44, static_address=0x51, mwl=64, mrl=64),
     ENTDAA_WANTED: dict(bcr=0x03, dcr=0x63, mwl=32, mrl=32),
