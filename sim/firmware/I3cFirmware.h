@@ -20,10 +20,10 @@
 #include <utility>
 #include <vector>
 
-#include "sim/bench/I3cBench.h"
 #include "sim/devices/I2cDevices.h"
 #include "sim/devices/I3cDevices.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/records/I3cRecords.h"
 
 namespace vantor::sim {
 
