@@ -133,10 +133,9 @@ void bindAdapter(nb::module_& sim) {
         .def_prop_ro("vendor_id", [](SimAdapter& a) { return a.get().vendorId(); })
         .def_prop_ro("product_id", [](SimAdapter& a) { return a.get().productId(); })
         // Plugging.
-        .def("plug", [](SimAdapter& a) { unlocked(a, [](Adapter& x) { x.plug(); }); })
-        .def("unplug", [](SimAdapter& a) { unlocked(a, [](Adapter& x) { x.unplug(); }); })
-        .def("is_plugged",
-             [](SimAdapter& a) { return unlocked(a, [](Adapter& x) { return x.isPlugged(); }); })
+        .def("plug", forwardTo(&Adapter::plug))
+        .def("unplug", forwardTo(&Adapter::unplug))
+        .def("is_plugged", forwardTo(&Adapter::isPlugged))
         // Traffic records.
         .def("reports",
              [](SimAdapter& a) {
@@ -146,23 +145,11 @@ void bindAdapter(nb::module_& sim) {
              [](SimAdapter& a) {
                  return bytesList(unlocked(a, [](Adapter& x) { return x.requests(); }));
              })
-        .def("bulk_received",
-             [](SimAdapter& a) {
-                 return toBytes(unlocked(a, [](Adapter& x) { return x.bulkReceived(); }));
-             })
-        .def("clear", [](SimAdapter& a) { unlocked(a, [](Adapter& x) { x.clear(); }); })
-        .def(
-            "set_recording",
-            [](SimAdapter& a, bool on) { unlocked(a, [&](Adapter& x) { x.setRecording(on); }); },
-            "recording"_a)
-        .def("malformed_reports",
-             [](SimAdapter& a) {
-                 return unlocked(a, [](Adapter& x) { return x.malformedReports(); });
-             })
-        .def("dropped_reports",
-             [](SimAdapter& a) {
-                 return unlocked(a, [](Adapter& x) { return x.droppedReports(); });
-             })
+        .def("bulk_received", forwardTo(&Adapter::bulkReceived))
+        .def("clear", forwardTo(&Adapter::clear))
+        .def("set_recording", forwardTo(&Adapter::setRecording), "recording"_a)
+        .def("malformed_reports", forwardTo(&Adapter::malformedReports))
+        .def("dropped_reports", forwardTo(&Adapter::droppedReports))
         .def(
             "wait_for_requests",
             [](SimAdapter& a, size_t count, double timeoutMs) {
@@ -171,22 +158,9 @@ void bindAdapter(nb::module_& sim) {
             },
             "count"_a, "timeout_ms"_a)
         // Injection.
-        .def(
-            "send",
-            [](SimAdapter& a, const ByteArg& m) { unlocked(a, [&](Adapter& x) { x.send(m); }); },
-            "message"_a)
-        .def(
-            "send_report",
-            [](SimAdapter& a, const ByteArg& r) {
-                unlocked(a, [&](Adapter& x) { x.sendReport(r); });
-            },
-            "report"_a)
-        .def(
-            "send_bulk",
-            [](SimAdapter& a, const ByteArg& d) {
-                unlocked(a, [&](Adapter& x) { x.sendBulk(d); });
-            },
-            "data"_a)
+        .def("send", forwardTo(&Adapter::send), "message"_a)
+        .def("send_report", forwardTo(&Adapter::sendReport), "report"_a)
+        .def("send_bulk", forwardTo(&Adapter::sendBulk), "data"_a)
         .def(
             "notify",
             [](SimAdapter& a, uint16_t code, const ByteArg& fields, uint16_t headerWord,

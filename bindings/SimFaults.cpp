@@ -20,12 +20,8 @@ void bindFaultBench(nb::module_& sim) {
             },
             "count"_a, "delay_ms"_a = 0,
             "The next `count` output reports fail, each after `delay_ms`.")
-        .def(
-            "fail_reads",
-            [](Faults& r, int count) {
-                onBench(r, [&](vs::FaultBench& b) { b.failReads(count); });
-            },
-            "count"_a, "The next `count` reads of the HID interface fail.")
+        .def("fail_reads", forwardTo(&vs::FaultBench::failReads), "count"_a,
+             "The next `count` reads of the HID interface fail.")
         .def(
             "set_response_delay",
             [](Faults& r, double ms) {
@@ -33,28 +29,14 @@ void bindFaultBench(nb::module_& sim) {
             },
             "delay_ms"_a,
             "Answers become readable only after this delay (injected messages are not delayed).")
-        .def(
-            "limit_input_queue",
-            [](Faults& r, std::optional<size_t> limit) {
-                onBench(r, [&](vs::FaultBench& b) { b.limitInputQueue(limit); });
-            },
-            "limit"_a.none(),
-            "At most `limit` input reports wait for each connection (64 from creation); newer "
-            "ones are dropped and counted, except the answers to the connection's own requests, "
-            "which wait in the adapter until the host reads. None: no limit.")
-        .def(
-            "stall_bulk_in",
-            [](Faults& r, bool stalled) {
-                onBench(r, [&](vs::FaultBench& b) { b.stallBulkIn(stalled); });
-            },
-            "stalled"_a = true, "A stalled bulk IN endpoint fails every transfer.")
-        .def(
-            "limit_bulk_in",
-            [](Faults& r, std::optional<size_t> limit) {
-                onBench(r, [&](vs::FaultBench& b) { b.limitBulkIn(limit); });
-            },
-            "limit"_a.none(),
-            "Bulk IN delivers at most `limit` of the bytes it announced (None: all).");
+        .def("limit_input_queue", forwardTo(&vs::FaultBench::limitInputQueue), "limit"_a.none(),
+             "At most `limit` input reports wait for each connection (64 from creation); newer "
+             "ones are dropped and counted, except the answers to the connection's own requests, "
+             "which wait in the adapter until the host reads. None: no limit.")
+        .def("stall_bulk_in", forwardTo(&vs::FaultBench::stallBulkIn), "stalled"_a = true,
+             "A stalled bulk IN endpoint fails every transfer.")
+        .def("limit_bulk_in", forwardTo(&vs::FaultBench::limitBulkIn), "limit"_a.none(),
+             "Bulk IN delivers at most `limit` of the bytes it announced (None: all).");
 }
 
 }  // namespace pyvantorsdk::simbind

@@ -90,28 +90,14 @@ void bindI3cBench(nb::module_& sim) {
             "in-band interrupts, bit 2 their payload (max_ibi_payload: 0 no limit); transfers "
             "use the sub-address, or the HDR-DDR command's low seven bits, as the memory "
             "offset.")
-        .def(
-            "detach_target",
-            [](I3c& r, uint64_t pid) {
-                return onBench(r, [&](vs::I3cBench& b) { return b.detachTarget(pid); });
-            },
-            "pid"_a, "Remove a target; False when there was none.")
-        .def_prop_ro(
-            "targets",
-            [](I3c& r) { return onBench(r, [](vs::I3cBench& b) { return b.targets(); }); },
-            "Every target, by provisioned id.")
-        .def(
-            "target",
-            [](I3c& r, uint64_t pid) {
-                return onBench(r, [&](vs::I3cBench& b) { return b.target(pid); });
-            },
-            "pid"_a, "A target's state; None when there is no such target.")
-        .def(
-            "memory",
-            [](I3c& r, uint64_t pid) {
-                return toBytes(onBench(r, [&](vs::I3cBench& b) { return b.memory(pid); }));
-            },
-            "pid"_a, "A target's memory; b'' when there is no such target.")
+        .def("detach_target", forwardTo(&vs::I3cBench::detachTarget), "pid"_a,
+             "Remove a target; False when there was none.")
+        .def_prop_ro("targets", forwardTo(&vs::I3cBench::targets),
+                     "Every target, by provisioned id.")
+        .def("target", forwardTo(&vs::I3cBench::target), "pid"_a,
+             "A target's state; None when there is no such target.")
+        .def("memory", forwardTo(&vs::I3cBench::memory), "pid"_a,
+             "A target's memory; b'' when there is no such target.")
         .def(
             "write_memory",
             [](I3c& r, uint64_t pid, size_t offset, const ByteArg& data) {
@@ -161,18 +147,10 @@ void bindI3cBench(nb::module_& sim) {
                 }
             },
             "address"_a, "Attach a legacy I2C register map (256 registers) to the I3C bus.")
-        .def(
-            "detach_i2c",
-            [](I3c& r, uint8_t address) {
-                return onBench(r, [&](vs::I3cBench& b) { return b.detachI2c(address); });
-            },
-            "address"_a, "Remove a legacy I2C device; False when there was none.")
-        .def(
-            "i2c_memory",
-            [](I3c& r, uint8_t address) {
-                return toBytes(onBench(r, [&](vs::I3cBench& b) { return b.i2cMemory(address); }));
-            },
-            "address"_a, "A legacy device's memory; b'' when there is none.")
+        .def("detach_i2c", forwardTo(&vs::I3cBench::detachI2c), "address"_a,
+             "Remove a legacy I2C device; False when there was none.")
+        .def("i2c_memory", forwardTo(&vs::I3cBench::i2cMemory), "address"_a,
+             "A legacy device's memory; b'' when there is none.")
         .def(
             "plug_connector",
             [](I3c& r, const Number& port, const Number& connectorType) {
@@ -206,17 +184,11 @@ void bindI3cBench(nb::module_& sim) {
             "port"_a, "millivolts"_a,
             "The supply a target board puts on a port (0: none), used once the host hands the "
             "ports over to it.")
-        .def_prop_ro(
-            "ports", [](I3c& r) { return onBench(r, [](vs::I3cBench& b) { return b.ports(); }); },
-            "The I3C ports.")
-        .def_prop_ro(
-            "controller",
-            [](I3c& r) { return onBench(r, [](vs::I3cBench& b) { return b.controller(); }); },
-            "What the host set the I3C controller to.")
-        .def(
-            "device_table",
-            [](I3c& r) { return onBench(r, [](vs::I3cBench& b) { return b.deviceTable(); }); },
-            "The controller's table of targets, as i3c_get_device_table reports it.");
+        .def_prop_ro("ports", forwardTo(&vs::I3cBench::ports), "The I3C ports.")
+        .def_prop_ro("controller", forwardTo(&vs::I3cBench::controller),
+                     "What the host set the I3C controller to.")
+        .def("device_table", forwardTo(&vs::I3cBench::deviceTable),
+             "The controller's table of targets, as i3c_get_device_table reports it.");
 
     addBenchProperty<vs::I3cBench>(
         "i2c_devices",

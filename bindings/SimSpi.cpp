@@ -64,10 +64,8 @@ void bindSpiBench(nb::module_& sim) {
                 }
             },
             "chip_select"_a, "offset"_a, "data"_a, "Change a device's memory directly.")
-        .def_prop_ro(
-            "controller",
-            [](Spi& r) { return onBench(r, [](vs::SpiBench& b) { return b.controller(); }); },
-            "What the host set the SPI controller to.");
+        .def_prop_ro("controller", forwardTo(&vs::SpiBench::controller),
+                     "What the host set the SPI controller to.");
 
     addBenchProperty<vs::SpiBench>(
         "flashes",

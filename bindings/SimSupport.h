@@ -18,6 +18,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -230,7 +231,9 @@ std::chrono::milliseconds millis(double ms);
 // A Python method that only forwards to a C++ method of the adapter or of a
 // bench takes the C++ method's own arguments and returns its result; the
 // call runs with the interpreter lock released. `forwardTo(&Bench::method)`
-// gives that Python method, so a binding row names the method once.
+// gives that Python method, so a binding row names the method once. Bytes
+// travel as Python bytes both ways: a `const Bytes&` parameter takes any
+// bytes-like object, a `Bytes` result is returned as bytes.
 
 template <class F>
 decltype(auto) released(SimAdapter& self, F&& fn) {
@@ -251,11 +254,25 @@ struct SelfOf<Adapter> {
     using type = SimAdapter;
 };
 
+// The Python-side type of a parameter of type `A`.
+template <class A>
+struct PyArg {
+    using type = A;
+};
+template <>
+struct PyArg<const Bytes&> {
+    using type = const ByteArg&;
+};
+
 template <class T, class R, class M, class... A>
 auto forwarding(M method) {
-    return [method](typename SelfOf<T>::type& self, A... args) -> R {
-        return released(self,
-                        [&](T& object) -> R { return (object.*method)(std::forward<A>(args)...); });
+    return [method](typename SelfOf<T>::type& self, typename PyArg<A>::type... args) {
+        auto call = [&](T& object) -> R { return (object.*method)(args...); };
+        if constexpr (std::is_same_v<R, Bytes>) {
+            return toBytes(released(self, call));
+        } else {
+            return released(self, call);
+        }
     };
 }
 template <class T, class R, class... A>

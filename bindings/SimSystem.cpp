@@ -39,16 +39,9 @@ void bindSystemBench(nb::module_& sim) {
             "product_name"_a.none() = nb::none(), "serial_number"_a.none() = nb::none(),
             "hw_version"_a.none() = nb::none(), "fw_version"_a.none() = nb::none(),
             "Change the USB strings; None keeps a string, bytes are reported unchanged.")
-        .def_prop_ro(
-            "identity",
-            [](System& r) { return onBench(r, [](vs::SystemBench& b) { return b.identity(); }); },
-            "The five USB strings.")
-        .def_prop_ro(
-            "usb_settings",
-            [](System& r) {
-                return onBench(r, [](vs::SystemBench& b) { return b.usbSettings(); });
-            },
-            "The USB configuration.")
+        .def_prop_ro("identity", forwardTo(&vs::SystemBench::identity), "The five USB strings.")
+        .def_prop_ro("usb_settings", forwardTo(&vs::SystemBench::usbSettings),
+                     "The USB configuration.")
         .def(
             "set_usb_settings",
             [](System& r, uint8_t webusb, uint8_t cdc, uint8_t mode) {
@@ -59,24 +52,16 @@ void bindSystemBench(nb::module_& sim) {
             "webusb_enabled"_a = 255, "cdc_enabled"_a = 255, "cdc_mode"_a = 255,
             "Change the USB configuration (255 keeps a setting); False when a value is out of "
             "range.")
-        .def_prop_ro(
-            "bulk_capabilities",
-            [](System& r) {
-                return onBench(r, [](vs::SystemBench& b) { return b.bulkCapabilities(); });
-            },
-            "What the adapter answers to the bulk capability query.")
+        .def_prop_ro("bulk_capabilities", forwardTo(&vs::SystemBench::bulkCapabilities),
+                     "What the adapter answers to the bulk capability query.")
         .def(
             "set_bulk_capabilities",
             [](System& r, const vs::BulkCapabilityConfig& config) {
                 onBench(r, [&](vs::SystemBench& b) { b.setBulkCapabilities(config); });
             },
             "capabilities"_a, "Change what the adapter answers to the bulk capability query.")
-        .def_prop_ro(
-            "analog_measurements",
-            [](System& r) {
-                return onBench(r, [](vs::SystemBench& b) { return b.analogMeasurements(); });
-            },
-            "The voltages the adapter measures.")
+        .def_prop_ro("analog_measurements", forwardTo(&vs::SystemBench::analogMeasurements),
+                     "The voltages the adapter measures.")
         .def(
             "set_analog_measurements",
             [](System& r, uint16_t io, uint16_t low, uint16_t high) {
@@ -86,14 +71,10 @@ void bindSystemBench(nb::module_& sim) {
             },
             "io_mv"_a, "i3c_low_mv"_a = 1800, "i3c_high_mv"_a = 3300,
             "The voltages (millivolts) the adapter measures: the I/O rail and the two I3C rails.")
-        .def_prop_ro(
-            "reset_count",
-            [](System& r) { return onBench(r, [](vs::SystemBench& b) { return b.resetCount(); }); },
-            "Reset requests received.")
-        .def_prop_ro(
-            "in_boot_mode",
-            [](System& r) { return onBench(r, [](vs::SystemBench& b) { return b.inBootMode(); }); },
-            "True once the adapter left its application for the boot loader.");
+        .def_prop_ro("reset_count", forwardTo(&vs::SystemBench::resetCount),
+                     "Reset requests received.")
+        .def_prop_ro("in_boot_mode", forwardTo(&vs::SystemBench::inBootMode),
+                     "True once the adapter left its application for the boot loader.");
 
     nb::class_<Power>(sim, "PowerBench", "The I/O rail of the I2C, SPI, UART and GPIO signals.")
         .def("__repr__",
@@ -101,18 +82,10 @@ void bindSystemBench(nb::module_& sim) {
                  const auto rail = onBench(r, [](vs::PowerBench& b) { return b.ioRail(); });
                  return benchRepr(r, "PowerBench", reprOf(nb::cast(rail)));
              })
-        .def(
-            "set_external_voltage",
-            [](Power& r, uint16_t mv) {
-                onBench(r, [&](vs::PowerBench& b) { b.setExternalVoltage(mv); });
-            },
-            "millivolts"_a,
-            "The voltage an external supply puts on the rail, measured while the host has handed "
-            "the rail over to it.")
-        .def_prop_ro(
-            "io_rail",
-            [](Power& r) { return onBench(r, [](vs::PowerBench& b) { return b.ioRail(); }); },
-            "What the rail carries.");
+        .def("set_external_voltage", forwardTo(&vs::PowerBench::setExternalVoltage), "millivolts"_a,
+             "The voltage an external supply puts on the rail, measured while the host has handed "
+             "the rail over to it.")
+        .def_prop_ro("io_rail", forwardTo(&vs::PowerBench::ioRail), "What the rail carries.");
 
     addBenchProperty<vs::PowerBench>(
         "external_voltage",

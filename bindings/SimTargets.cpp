@@ -85,34 +85,18 @@ void bindTargetBenches(nb::module_& sim) {
         .def_prop_ro(
             "controller", [](I2cT& r) { return I2cC{r.owner}; }, nb::keep_alive<0, 1>(),
             "The external controller.")
-        .def_prop_ro(
-            "state",
-            [](I2cT& r) { return onBench(r, [](vs::I2cTargetBench& b) { return b.state(); }); },
-            "What the host set the target to.")
-        .def_prop_ro(
-            "memory",
-            [](I2cT& r) {
-                return toBytes(onBench(r, [](vs::I2cTargetBench& b) { return b.memory(); }));
-            },
-            "The target's memory, raw (no access rules).")
-        .def_prop_ro(
-            "regions",
-            [](I2cT& r) { return onBench(r, [](vs::I2cTargetBench& b) { return b.regions(); }); },
-            "The register-map regions the host set.")
-        .def_prop_ro(
-            "clock_us",
-            [](I2cT& r) { return onBench(r, [](vs::I2cTargetBench& b) { return b.clockUs(); }); },
-            "The bus's virtual clock (90 us per byte on the bus).")
-        .def(
-            "advance_clock",
-            [](I2cT& r, uint32_t us) {
-                onBench(r, [&](vs::I2cTargetBench& b) { b.advanceClock(us); });
-            },
-            "us"_a, "Let virtual time pass on the bus.")
-        .def_prop_ro(
-            "busy",
-            [](I2cT& r) { return onBench(r, [](vs::I2cTargetBench& b) { return b.busy(); }); },
-            "An EEPROM write or erase cycle is running.");
+        .def_prop_ro("state", forwardTo(&vs::I2cTargetBench::state),
+                     "What the host set the target to.")
+        .def_prop_ro("memory", forwardTo(&vs::I2cTargetBench::memory),
+                     "The target's memory, raw (no access rules).")
+        .def_prop_ro("regions", forwardTo(&vs::I2cTargetBench::regions),
+                     "The register-map regions the host set.")
+        .def_prop_ro("clock_us", forwardTo(&vs::I2cTargetBench::clockUs),
+                     "The bus's virtual clock (90 us per byte on the bus).")
+        .def("advance_clock", forwardTo(&vs::I2cTargetBench::advanceClock), "us"_a,
+             "Let virtual time pass on the bus.")
+        .def_prop_ro("busy", forwardTo(&vs::I2cTargetBench::busy),
+                     "An EEPROM write or erase cycle is running.");
 
     nb::class_<SpiC>(sim, "SpiTargetController",
                      "An external SPI controller wired to the adapter's SPI target.")
@@ -149,16 +133,9 @@ void bindTargetBenches(nb::module_& sim) {
         .def_prop_ro(
             "controller", [](SpiT& r) { return SpiC{r.owner}; }, nb::keep_alive<0, 1>(),
             "The external controller.")
-        .def_prop_ro(
-            "state",
-            [](SpiT& r) { return onBench(r, [](vs::SpiTargetBench& b) { return b.state(); }); },
-            "What the host set the target to.")
-        .def_prop_ro(
-            "memory",
-            [](SpiT& r) {
-                return toBytes(onBench(r, [](vs::SpiTargetBench& b) { return b.memory(); }));
-            },
-            "The target's memory, raw.")
+        .def_prop_ro("state", forwardTo(&vs::SpiTargetBench::state),
+                     "What the host set the target to.")
+        .def_prop_ro("memory", forwardTo(&vs::SpiTargetBench::memory), "The target's memory, raw.")
         .def(
             "add_region",
             [](SpiT& r, uint16_t start, uint16_t end, const Number& access) {
@@ -172,72 +149,31 @@ void bindTargetBenches(nb::module_& sim) {
                 }
             },
             "start"_a, "end"_a, "access"_a, "A register-map region with its access rule.")
-        .def_prop_ro(
-            "clock_us",
-            [](SpiT& r) { return onBench(r, [](vs::SpiTargetBench& b) { return b.clockUs(); }); },
-            "The bus's virtual clock (8 us per byte on the bus).")
-        .def(
-            "advance_clock",
-            [](SpiT& r, uint32_t us) {
-                onBench(r, [&](vs::SpiTargetBench& b) { b.advanceClock(us); });
-            },
-            "us"_a, "Let virtual time pass on the bus.")
-        .def_prop_ro(
-            "busy",
-            [](SpiT& r) { return onBench(r, [](vs::SpiTargetBench& b) { return b.busy(); }); },
-            "A flash program or erase is running.");
+        .def_prop_ro("clock_us", forwardTo(&vs::SpiTargetBench::clockUs),
+                     "The bus's virtual clock (8 us per byte on the bus).")
+        .def("advance_clock", forwardTo(&vs::SpiTargetBench::advanceClock), "us"_a,
+             "Let virtual time pass on the bus.")
+        .def_prop_ro("busy", forwardTo(&vs::SpiTargetBench::busy),
+                     "A flash program or erase is running.");
 
     nb::class_<I3cC>(sim, "I3cTargetController",
                      "An external I3C controller on the bus of the adapter's I3C target.")
         .def("__repr__", [](I3cC& r) { return benchRepr(r, "I3cTargetController", ""); })
-        .def(
-            "setdasa",
-            [](I3cC& r, uint8_t staticAddress, uint8_t dynamicAddress) {
-                return onBench(r, [&](vs::I3cTargetController& c) {
-                    return c.setdasa(staticAddress, dynamicAddress);
-                });
-            },
-            "static_address"_a, "dynamic_address"_a, "Direct SETDASA.")
-        .def(
-            "entdaa",
-            [](I3cC& r, uint8_t dynamicAddress) {
-                return onBench(
-                    r, [&](vs::I3cTargetController& c) { return c.entdaa(dynamicAddress); });
-            },
-            "dynamic_address"_a,
-            "ENTDAA offering this address; data: the PID, BCR and DCR of the target that took it.")
-        .def(
-            "rstdaa",
-            [](I3cC& r) {
-                return onBench(r, [](vs::I3cTargetController& c) { return c.rstdaa(); });
-            },
-            "Broadcast RSTDAA.")
-        .def(
-            "private_write",
-            [](I3cC& r, uint8_t address, const ByteArg& data) {
-                return onBench(
-                    r, [&](vs::I3cTargetController& c) { return c.privateWrite(address, data); });
-            },
-            "address"_a, "data"_a,
-            "Private write: the register index (2 bytes, most significant first), then data. "
-            "A write that would run past the end of memory is refused whole (ack False).")
-        .def(
-            "private_read",
-            [](I3cC& r, uint8_t address, size_t count) {
-                return onBench(
-                    r, [&](vs::I3cTargetController& c) { return c.privateRead(address, count); });
-            },
-            "address"_a, "count"_a,
-            "Private read from the register pointer, at most MRL bytes, stopping at the end of "
-            "memory.")
-        .def(
-            "ccc_get",
-            [](I3cC& r, uint8_t ccc, uint8_t address) {
-                return onBench(r,
-                               [&](vs::I3cTargetController& c) { return c.cccGet(ccc, address); });
-            },
-            "ccc"_a, "address"_a,
-            "A direct GET CCC: GETMWL 0x8B, GETMRL 0x8C, GETPID 0x8D, GETBCR 0x8E, GETDCR 0x8F.");
+        .def("setdasa", forwardTo(&vs::I3cTargetController::setdasa), "static_address"_a,
+             "dynamic_address"_a, "Direct SETDASA.")
+        .def("entdaa", forwardTo(&vs::I3cTargetController::entdaa), "dynamic_address"_a,
+             "ENTDAA offering this address; data: the PID, BCR and DCR of the target that took it.")
+        .def("rstdaa", forwardTo(&vs::I3cTargetController::rstdaa), "Broadcast RSTDAA.")
+        .def("private_write", forwardTo(&vs::I3cTargetController::privateWrite), "address"_a,
+             "data"_a,
+             "Private write: the register index (2 bytes, most significant first), then data. "
+             "A write that would run past the end of memory is refused whole (ack False).")
+        .def("private_read", forwardTo(&vs::I3cTargetController::privateRead), "address"_a,
+             "count"_a,
+             "Private read from the register pointer, at most MRL bytes, stopping at the end of "
+             "memory.")
+        .def("ccc_get", forwardTo(&vs::I3cTargetController::cccGet), "ccc"_a, "address"_a,
+             "A direct GET CCC: GETMWL 0x8B, GETMRL 0x8C, GETPID 0x8D, GETBCR 0x8E, GETDCR 0x8F.");
 
     nb::class_<I3cT>(sim, "I3cTargetBench",
                      "The adapter as I3C target: its identity, memory and an external "
@@ -252,16 +188,10 @@ void bindTargetBenches(nb::module_& sim) {
         .def_prop_ro(
             "controller", [](I3cT& r) { return I3cC{r.owner}; }, nb::keep_alive<0, 1>(),
             "The external controller.")
-        .def_prop_ro(
-            "state",
-            [](I3cT& r) { return onBench(r, [](vs::I3cTargetBench& b) { return b.state(); }); },
-            "What the host set the target to, and its dynamic address.")
-        .def_prop_ro(
-            "memory",
-            [](I3cT& r) {
-                return toBytes(onBench(r, [](vs::I3cTargetBench& b) { return b.memory(); }));
-            },
-            "The 1024-byte target memory.");
+        .def_prop_ro("state", forwardTo(&vs::I3cTargetBench::state),
+                     "What the host set the target to, and its dynamic address.")
+        .def_prop_ro("memory", forwardTo(&vs::I3cTargetBench::memory),
+                     "The 1024-byte target memory.");
 }
 
 }  // namespace pyvantorsdk::simbind

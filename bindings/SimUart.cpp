@@ -20,29 +20,16 @@ void bindUartBench(nb::module_& sim) {
                                   std::string("loopback=") + (s.first ? "True " : "False ") +
                                       reprOf(nb::cast(s.second)));
              })
-        .def_prop_rw(
-            "loopback",
-            [](Uart& r) { return onBench(r, [](vs::UartBench& b) { return b.loopback(); }); },
-            [](Uart& r, bool on) { onBench(r, [&](vs::UartBench& b) { b.setLoopback(on); }); },
-            "TX wired to RX: every byte sent comes back as a UART notification.")
-        .def(
-            "inject",
-            [](Uart& r, const ByteArg& data) {
-                return onBench(r, [&](vs::UartBench& b) { return b.inject(data); });
-            },
-            "data"_a,
-            "Bytes arriving on RX, reported to the host as UART notifications; False (bytes "
-            "lost) when the UART is not initialised or unplugged.")
-        .def_prop_ro(
-            "sent",
-            [](Uart& r) { return toBytes(onBench(r, [](vs::UartBench& b) { return b.sent(); })); },
-            "Everything sent on TX since the last clear_sent().")
-        .def(
-            "clear_sent", [](Uart& r) { onBench(r, [](vs::UartBench& b) { b.clearSent(); }); },
-            "Forget what was sent on TX.")
-        .def_prop_ro(
-            "state", [](Uart& r) { return onBench(r, [](vs::UartBench& b) { return b.state(); }); },
-            "What the host set the UART to.");
+        .def_prop_rw("loopback", forwardTo(&vs::UartBench::loopback),
+                     forwardTo(&vs::UartBench::setLoopback),
+                     "TX wired to RX: every byte sent comes back as a UART notification.")
+        .def("inject", forwardTo(&vs::UartBench::inject), "data"_a,
+             "Bytes arriving on RX, reported to the host as UART notifications; False (bytes "
+             "lost) when the UART is not initialised or unplugged.")
+        .def_prop_ro("sent", forwardTo(&vs::UartBench::sent),
+                     "Everything sent on TX since the last clear_sent().")
+        .def("clear_sent", forwardTo(&vs::UartBench::clearSent), "Forget what was sent on TX.")
+        .def_prop_ro("state", forwardTo(&vs::UartBench::state), "What the host set the UART to.");
 }
 
 }  // namespace pyvantorsdk::simbind
