@@ -8,6 +8,7 @@
 
 #include "bindings/Commands.h"
 #include "bindings/Convert.h"
+#include "bindings/GcSupport.h"
 #include "bindings/ReleasedGil.h"
 #include "sdk/i3c/I3cTypes.h"
 
@@ -64,26 +65,19 @@ namespace {
 using AsyncClass = nb::class_<AsyncDeviceFacade>;
 
 // Cyclic garbage collection through both stored callbacks.
-int asyncTraverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    if (!nb::inst_ready(self)) return 0;
-    NotificationDelivery& d = nb::inst_ptr<AsyncDeviceFacade>(self)->delivery();
+int traverseCallbacks(AsyncDeviceFacade& facade, visitproc visit, void* arg) {
+    NotificationDelivery& d = facade.delivery();
     if (int r = d.slot().traverse(visit, arg)) return r;
     return d.responseSlot().traverse(visit, arg);
 }
 
-int asyncClear(PyObject* self) {
-    if (nb::inst_ready(self)) {
-        NotificationDelivery& d = nb::inst_ptr<AsyncDeviceFacade>(self)->delivery();
-        d.slot().clear();
-        d.responseSlot().clear();
-    }
-    return 0;
+void clearCallbacks(AsyncDeviceFacade& facade) {
+    NotificationDelivery& d = facade.delivery();
+    d.slot().clear();
+    d.responseSlot().clear();
 }
 
-PyType_Slot asyncSlots[] = {{Py_tp_traverse, reinterpret_cast<void*>(&asyncTraverse)},
-                            {Py_tp_clear, reinterpret_cast<void*>(&asyncClear)},
-                            {0, nullptr}};
+using AsyncGc = GcSupport<AsyncDeviceFacade, &traverseCallbacks, &clearCallbacks>;
 
 // Stores a callback in `slot`, starts the delivery thread for it and returns
 // the callback it replaces (None if there was none).
@@ -223,7 +217,8 @@ void bindQueries(AsyncClass& cls) {
 }  // namespace
 
 void registerAsyncDeviceFacade(nb::module_& m) {
-    AsyncClass cls(m, "AsyncDeviceFacade", nb::type_slots(asyncSlots), nb::is_weak_referenceable(),
+    AsyncClass cls(m, "AsyncDeviceFacade", nb::type_slots(AsyncGc::slots),
+                   nb::is_weak_referenceable(),
                    "Drives one adapter without waiting: every command method takes the "
                    "transaction id first, sends, and returns the send status as an int; the "
                    "answers arrive as bytes at the response callback.");

@@ -15,6 +15,7 @@
 #include "bindings/Commands.h"
 #include "bindings/Convert.h"
 #include "bindings/DeviceInfo.h"
+#include "bindings/GcSupport.h"
 #include "bindings/Interrupt.h"
 #include "bindings/Logging.h"
 
@@ -67,26 +68,19 @@ namespace {
 
 // Cyclic garbage collection: a callback that refers to its own facade (a
 // closure over it) forms a cycle through the stored callback.
-int facadeTraverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    if (!nb::inst_ready(self)) return 0;
-    NotificationDelivery& delivery = nb::inst_ptr<DeviceFacade>(self)->delivery();
+int traverseCallbacks(DeviceFacade& facade, visitproc visit, void* arg) {
+    NotificationDelivery& delivery = facade.delivery();
     if (int result = delivery.slot().traverse(visit, arg)) return result;
     return delivery.connectionLostSlot().traverse(visit, arg);
 }
 
-int facadeClear(PyObject* self) {
-    if (nb::inst_ready(self)) {
-        NotificationDelivery& delivery = nb::inst_ptr<DeviceFacade>(self)->delivery();
-        delivery.slot().clear();
-        delivery.connectionLostSlot().clear();
-    }
-    return 0;
+void clearCallbacks(DeviceFacade& facade) {
+    NotificationDelivery& delivery = facade.delivery();
+    delivery.slot().clear();
+    delivery.connectionLostSlot().clear();
 }
 
-PyType_Slot facadeSlots[] = {{Py_tp_traverse, reinterpret_cast<void*>(&facadeTraverse)},
-                             {Py_tp_clear, reinterpret_cast<void*>(&facadeClear)},
-                             {0, nullptr}};
+using FacadeGc = GcSupport<DeviceFacade, &traverseCallbacks, &clearCallbacks>;
 
 nb::tuple bulkCapabilitiesTuple(const vantor::VantorSDK::BulkCapabilities& caps) {
     nb::list groups;
@@ -302,7 +296,7 @@ void bindTrace(nb::module_& m, FacadeClass& cls) {
 }  // namespace
 
 void registerDeviceFacade(nb::module_& m) {
-    FacadeClass cls(m, "DeviceFacade", nb::type_slots(facadeSlots), nb::is_weak_referenceable(),
+    FacadeClass cls(m, "DeviceFacade", nb::type_slots(FacadeGc::slots), nb::is_weak_referenceable(),
                     "Drives one adapter synchronously: every method waits for the adapter's "
                     "answer and raises a pyvantorsdk.errors exception for a failure status.");
     bindConnection(cls);

@@ -14,35 +14,11 @@
 #include <vector>
 
 #include "sim/VirtualAdapter.h"
+#include "sim/records/I2cRecords.h"
 
 namespace vantor::sim {
 
 class I2cTarget;  // "sim/devices/I2cDevices.h"
-
-// A serial EEPROM on an I2C bus.
-struct I2cEepromOptions {
-    size_t size = 256;         // bytes; a multiple of the page size
-    size_t pageSize = 16;      // a page write wraps at this boundary
-    uint8_t addressBytes = 1;  // memory address width: 1 (up to 256 bytes) or 2 (up to 64 KiB)
-};
-
-// What a device attached by the bench is.
-enum class I2cDeviceKind : uint8_t {
-    Eeprom,
-    RegisterMap,
-    Other,  // a target of the caller's own
-};
-
-// An attached I2C device as the bench reports it.
-struct I2cDeviceInfo {
-    uint8_t bus = 0;  // always 0 on the I3C bus
-    uint16_t address = 0;
-    bool tenBit = false;
-    I2cDeviceKind kind = I2cDeviceKind::Other;
-    size_t size = 0;           // memory bytes (256 for a register map, 0 without memory)
-    size_t pageSize = 0;       // an EEPROM's page; 0 for the other kinds
-    uint8_t addressBytes = 0;  // an EEPROM's memory address width; 1 for a register map
-};
 
 // Fills kind, size, page size and address width from the device itself.
 void describeI2cDevice(const I2cTarget& target, I2cDeviceInfo& info);

@@ -7,13 +7,9 @@
 #include <optional>
 
 #include "sim/VirtualAdapter.h"
+#include "sim/records/PowerRecords.h"
 
 namespace vantor::sim {
-
-struct RailState {
-    uint16_t millivolts = 3300;  // what the rail carries (the external supply's when external)
-    bool external = false;
-};
 
 class PowerBench {
   public:

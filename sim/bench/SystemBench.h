@@ -7,15 +7,9 @@
 #include <cstdint>
 
 #include "sim/VirtualAdapter.h"
+#include "sim/records/SystemRecords.h"
 
 namespace vantor::sim {
-
-// The three voltages the adapter measures, in millivolts.
-struct AnalogMeasurements {
-    uint16_t ioMv = 3300;
-    uint16_t i3cLowMv = 1800;
-    uint16_t i3cHighMv = 3300;
-};
 
 class SystemBench {
   public:

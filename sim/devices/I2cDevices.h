@@ -10,7 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sim/bench/I2cBench.h"
+#include "sim/records/I2cRecords.h"
+#include "sim/usb/Wire.h"
 
 namespace vantor::sim {
 

@@ -15,7 +15,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "sim/bench/I3cBench.h"
+#include "sim/records/I3cRecords.h"
+#include "sim/usb/Wire.h"
 
 namespace vantor::sim {
 

@@ -11,7 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sim/bench/SpiBench.h"
+#include "sim/records/SpiRecords.h"
+#include "sim/usb/Wire.h"
 
 namespace vantor::sim {
 

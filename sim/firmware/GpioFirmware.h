@@ -9,8 +9,8 @@
 #include <optional>
 #include <vector>
 
-#include "sim/bench/GpioBench.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/records/GpioRecords.h"
 
 namespace vantor::sim {
 

@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "sim/bench/I2cBench.h"
 #include "sim/devices/I2cDevices.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/records/I2cRecords.h"
 
 namespace vantor::sim {
 

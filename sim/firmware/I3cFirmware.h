@@ -20,10 +20,10 @@
 #include <utility>
 #include <vector>
 
-#include "sim/bench/I3cBench.h"
 #include "sim/devices/I2cDevices.h"
 #include "sim/devices/I3cDevices.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/records/I3cRecords.h"
 
 namespace vantor::sim {
 
@@ -130,6 +130,11 @@ class I3cFirmware final : public FirmwareFamily {
     static bool validDynamicAddress(uint8_t address);
 
   private:
+    // Shared by the command table and the CCCs (sim/firmware/I3cCccFirmware.cpp).
+    static constexpr size_t kCccHeaderSize = 5;  // address, control, length, code, defining byte
+    static constexpr size_t kTargetRecordSize = 16;   // one entry of a target list
+    static bool validStaticAddress(uint8_t address);  // 0x08..0x77
+
     // The private transfer header of 0x1908 and 0x190B.
     struct Transfer {
         uint16_t transactionId;

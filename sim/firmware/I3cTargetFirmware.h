@@ -21,9 +21,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sim/bench/TargetBench.h"
 #include "sim/firmware/Firmware.h"
 #include "sim/firmware/TargetFamily.h"
+#include "sim/records/TargetRecords.h"
 
 namespace vantor::sim {
 

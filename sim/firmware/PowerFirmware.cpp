@@ -85,25 +85,24 @@ void PowerFirmware::publish() {
 // ------------------------------------------------------------- I3C ports
 
 bool PowerFirmware::inI3cRange(uint8_t port, uint16_t millivolts) {
-    return port == I3cBench::kLvPort ? millivolts >= kI3cLvMin && millivolts <= kI3cLvMax
-                                     : millivolts >= kI3cHvMin && millivolts <= kI3cHvMax;
+    return port == kI3cLvPort ? millivolts >= kI3cLvMin && millivolts <= kI3cLvMax
+                              : millivolts >= kI3cHvMin && millivolts <= kI3cHvMax;
 }
 
 void PowerFirmware::setI3cVoltage(const Request& request, Firmware& firmware) {
     const uint16_t millivolts = request.u16(0);
-    const uint8_t port = i3c_.connector[I3cBench::kHvPort] != I3cBench::kNoConnector &&
-                                 i3c_.connector[I3cBench::kLvPort] == I3cBench::kNoConnector
-                             ? I3cBench::kHvPort
-                             : I3cBench::kLvPort;
+    const uint8_t port = i3c_.connector[kI3cHvPort] != kI3cNoConnector &&
+                                 i3c_.connector[kI3cLvPort] == kI3cNoConnector
+                             ? kI3cHvPort
+                             : kI3cLvPort;
     // Two supplies must not drive one port.
     if (i3c_.external || i3c_.supply[port] != 0) {
         return firmware.respond(request, power::status::kExternalVoltageDetected);
     }
     // 0 switches the port off.
     if (millivolts != 0 && !inI3cRange(port, millivolts)) {
-        return firmware.respond(request, port == I3cBench::kLvPort
-                                             ? power::status::kOutOfRangeOnI3cLv
-                                             : power::status::kOutOfRangeOnI3cHv);
+        return firmware.respond(request, port == kI3cLvPort ? power::status::kOutOfRangeOnI3cLv
+                                                            : power::status::kOutOfRangeOnI3cHv);
     }
     I3cPorts next = i3c_;
     next.own[port] = millivolts;
@@ -115,11 +114,11 @@ void PowerFirmware::useI3cExternalSupply(const Request& request, Firmware& firmw
     I3cPorts next = i3c_;
     next.external = request.u8(0) != 0;
     if (next.external) {
-        const bool lv = i3c_.supply[I3cBench::kLvPort] != 0;
-        const bool hv = i3c_.supply[I3cBench::kHvPort] != 0;
+        const bool lv = i3c_.supply[kI3cLvPort] != 0;
+        const bool hv = i3c_.supply[kI3cHvPort] != 0;
         if (!lv && !hv) return firmware.respond(request, power::status::kI3cPortsNotPowered);
         if (lv && hv) return firmware.respond(request, power::status::kBothI3cPortsPowered);
-        const uint8_t port = lv ? I3cBench::kLvPort : I3cBench::kHvPort;
+        const uint8_t port = lv ? kI3cLvPort : kI3cHvPort;
         if (!inI3cRange(port, i3c_.supply[port])) {
             return firmware.respond(request, lv ? power::status::kOutOfRangeOnI3cLv
                                                 : power::status::kOutOfRangeOnI3cHv);
@@ -142,14 +141,14 @@ void PowerFirmware::applyI3c(const I3cPorts& next) {
     SystemFirmware* const system = firmware_.find<SystemFirmware>();
     if (system == nullptr) return;
     AnalogMeasurements analog = system->analog();
-    analog.i3cLowMv = after[I3cBench::kLvPort];
-    analog.i3cHighMv = after[I3cBench::kHvPort];
+    analog.i3cLowMv = after[kI3cLvPort];
+    analog.i3cHighMv = after[kI3cHvPort];
     system->setAnalog(analog);
 }
 
 bool PowerFirmware::plugI3cConnector(uint8_t port, uint8_t connectorType, Firmware& firmware) {
-    if (port >= kI3cPorts || connectorType == I3cBench::kNoConnector ||
-        i3c_.connector[port] != I3cBench::kNoConnector) {
+    if (port >= kI3cPorts || connectorType == kI3cNoConnector ||
+        i3c_.connector[port] != kI3cNoConnector) {
         return false;
     }
     i3c_.connector[port] = connectorType;
@@ -162,12 +161,12 @@ bool PowerFirmware::plugI3cConnector(uint8_t port, uint8_t connectorType, Firmwa
 }
 
 bool PowerFirmware::unplugI3cConnector(uint8_t port, Firmware& firmware) {
-    if (port >= kI3cPorts || i3c_.connector[port] == I3cBench::kNoConnector) return false;
-    i3c_.connector[port] = I3cBench::kNoConnector;
+    if (port >= kI3cPorts || i3c_.connector[port] == kI3cNoConnector) return false;
+    i3c_.connector[port] = kI3cNoConnector;
     firmware.notify(MessageBuilder::notification(power::notification::kI3cConnector)
                         .u8(port)
                         .u8(1)  // unplugged
-                        .u8(I3cBench::kNoConnector)
+                        .u8(kI3cNoConnector)
                         .take());
     return true;
 }
@@ -183,13 +182,13 @@ bool PowerFirmware::setI3cExternalSupply(uint8_t port, uint16_t millivolts) {
 I3cPortsState PowerFirmware::i3cPorts() const {
     const auto carried = i3cVoltages();
     I3cPortsState state;
-    state.lvMv = carried[I3cBench::kLvPort];
-    state.hvMv = carried[I3cBench::kHvPort];
+    state.lvMv = carried[kI3cLvPort];
+    state.hvMv = carried[kI3cHvPort];
     state.external = i3c_.external;
-    state.lvConnector = i3c_.connector[I3cBench::kLvPort];
-    state.hvConnector = i3c_.connector[I3cBench::kHvPort];
-    state.lvExternalMv = i3c_.supply[I3cBench::kLvPort];
-    state.hvExternalMv = i3c_.supply[I3cBench::kHvPort];
+    state.lvConnector = i3c_.connector[kI3cLvPort];
+    state.hvConnector = i3c_.connector[kI3cHvPort];
+    state.lvExternalMv = i3c_.supply[kI3cLvPort];
+    state.hvExternalMv = i3c_.supply[kI3cHvPort];
     return state;
 }
 

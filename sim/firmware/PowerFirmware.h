@@ -18,9 +18,9 @@
 #include <optional>
 #include <vector>
 
-#include "sim/bench/I3cBench.h"
-#include "sim/bench/PowerBench.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/records/I3cRecords.h"
+#include "sim/records/PowerRecords.h"
 
 namespace vantor::sim {
 
@@ -89,7 +89,7 @@ class PowerFirmware final : public FirmwareFamily {
     struct I3cPorts {
         std::array<uint16_t, kI3cPorts> own{{1800, 3300}};  // the adapter's own supplies
         bool external = false;
-        std::array<uint8_t, kI3cPorts> connector{{I3cBench::kNoConnector, I3cBench::kNoConnector}};
+        std::array<uint8_t, kI3cPorts> connector{{kI3cNoConnector, kI3cNoConnector}};
         std::array<uint16_t, kI3cPorts> supply{};  // on the target board; 0: none
     };
 

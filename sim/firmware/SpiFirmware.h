@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "sim/bench/SpiBench.h"
 #include "sim/devices/SpiDevices.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/records/SpiRecords.h"
 
 namespace vantor::sim {
 

@@ -17,9 +17,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sim/bench/TargetBench.h"
 #include "sim/firmware/Firmware.h"
 #include "sim/firmware/MemoryTargetFamily.h"
+#include "sim/records/TargetRecords.h"
 
 namespace vantor::sim {
 

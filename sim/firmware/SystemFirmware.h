@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/bench/SystemBench.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/records/SystemRecords.h"
 
 namespace vantor::sim {
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "sim/bench/TargetBench.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/records/TargetRecords.h"
 
 namespace vantor::sim {
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/bench/UartBench.h"
 #include "sim/firmware/Firmware.h"
+#include "sim/records/UartRecords.h"
 
 namespace vantor::sim {
 
