@@ -82,7 +82,7 @@ class TestConnection:
 
 
 class TestGeneralMethods:
-    def test_device_info(self, adapter, dev):
+    def test_device_info_reads_the_identity_and_survives_bytes_that_are_not_utf8(self, adapter, dev):
         info = dev.get_device_info()
         assert isinstance(info, DeviceInfo)
         assert (info.manufacturer, info.product_name, info.model) == (
@@ -97,7 +97,7 @@ class TestGeneralMethods:
         assert (info.model, info.fw_version) == (DeviceModel.QUILLEX, "\ufffd")
         assert "\ufffd" in repr(info)
 
-    def test_usb_config(self, adapter, dev):
+    def test_usb_config_is_kept_and_255_leaves_a_setting(self, adapter, dev):
         dev.set_usb_config(1, 1, 3)
         assert dev.get_usb_config() == (1, 1, 3)
         assert adapter.system.usb_settings == sim.UsbSettings(

@@ -35,7 +35,7 @@ def spi(adapter, dev):
 
 
 class TestI2c:
-    def test_configuration(self, adapter, i2c):
+    def test_settings_reach_the_bus_until_deinit(self, adapter, i2c):
         assert adapter.i2c.bus(0) == sim.I2cBusState(
             initialized=True, frequency_hz=400_000, pull_up=I2cPullUp.KOHM_4_7.value
         )
@@ -200,7 +200,7 @@ class TestSpi:
 
 
 class TestGpio:
-    def test_outputs(self, adapter, dev):
+    def test_output_is_refused_until_configured_then_drives_the_pin(self, adapter, dev):
         with pytest.raises(errors.GpioError) as info:
             dev.gpio_digital_write(GpioPinNumber.PIN_6, 1)  # not configured
         assert info.value.operation == "gpio_digital_write"

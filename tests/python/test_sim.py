@@ -146,7 +146,7 @@ class TestPlugging:
             adapter.unplug()
             assert adapter.path not in paths()
 
-    def test_close(self):
+    def test_closed_adapter_is_unlisted_and_refuses_traffic(self):
         adapter = sim.VirtualAdapter(serial="SIM-CLOSE")
         path = adapter.path
         adapter.close()
