@@ -196,7 +196,7 @@ class FirmwareFamily {
     // The adapter was plugged in and its application firmware starts.
     virtual void powerOn() { reset(); }
     // The family was installed into `firmware`, which outlives it.
-    virtual void installed(Firmware& firmware) { (void)firmware; }
+    virtual void installed(Firmware&) {}
 
   protected:
     // One row of a family's command table: a member function of `F`.
