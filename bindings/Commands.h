@@ -464,6 +464,8 @@ void describeI3c(FacadeBuilder& g);
 void describeSpi(FacadeBuilder& g);
 void describeGpio(FacadeBuilder& g);
 void describeTargets(FacadeBuilder& g);
+// The module's description of the named CCC operations (FacadeI3c.cpp).
+void registerCccTable(nanobind::module_& m);
 
 class AsyncDeviceFacade;
 using AsyncCommandsBuilder = AsyncFacadeBuilder<AsyncDeviceFacade>;

@@ -311,6 +311,7 @@ void registerDeviceFacade(nb::module_& m) {
     describeSpi(g);
     describeGpio(g);
     describeTargets(g);
+    registerCccTable(m);
 }
 
 // ------------------------------------------------------- system commands

@@ -17,6 +17,7 @@
 #include "bindings/Convert.h"
 #include "bindings/Errors.h"
 #include "bindings/I3cTargetDict.h"
+#include "sdk/i3c/I3cCccTable.h"
 #include "sdk/i3c/I3cTypes.h"
 
 namespace nb = nanobind;
@@ -376,6 +377,31 @@ void describe(G& g) {
 }
 
 }  // namespace
+
+void registerCccTable(nb::module_& m) {
+    m.def(
+        "i3c_ccc_table",
+        [] {
+            nb::list rows;
+            for (const vantor::NamedCcc& op : vantor::namedCccOperations()) {
+                nb::dict row;
+                row["name"] = op.name;
+                row["code"] = op.code;
+                row["broadcast"] = op.broadcast;
+                row["direction"] = op.direction;
+                row["payload"] = op.payload;
+                row["value"] = op.value;
+                row["read_length"] = op.readLength;
+                row["reply"] = op.reply;
+                rows.append(row);
+            }
+            return nb::tuple(rows);
+        },
+        nb::sig("def i3c_ccc_table() -> tuple[dict[str, int | bool | str], ...]"),
+        "The named common command codes the facade sends, one dict per form: name, code, "
+        "broadcast, direction (write, read or caller), payload (how the arguments become the "
+        "payload), value (what a one-byte value means), read_length and reply.");
+}
 
 void describeI3c(FacadeBuilder& g) {
     describe(g);

@@ -63,6 +63,7 @@ from pyvantorsdk._cpp._pyvantorsdk_cpp import (
     decode_i2c_scan,
     decode_spi_transfer,
     enumerate_devices,
+    i3c_ccc_table,
     make_device_info,
 )
 from pyvantorsdk.errors import (
@@ -119,6 +120,7 @@ __all__ = [
     "make_device_info",
     "decode_i2c_scan",
     "decode_spi_transfer",
+    "i3c_ccc_table",
     "SUPPORTED_DEVICES",
     "is_virtual_path",
     "find_adapters",

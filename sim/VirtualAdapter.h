@@ -50,16 +50,19 @@ struct BulkGroupRecord {
     uint32_t commandMask = 0;
 };
 
+// The groups the firmware's bulk commands belong to, with their maximum
+// payloads and command masks (bit n: the group's command whose code's low
+// five bits are n), as the adapter announces them by default: I2C (group 2)
+// and SPI (group 3) with their bulk transfers and target memory transfers,
+// I3C (group 6) with its bulk private transfer.
+std::vector<BulkGroupRecord> defaultBulkGroups();
+
 // What the adapter answers to the bulk capability query.
 struct BulkCapabilityConfig {
     uint16_t status = 0;  // non-zero: answer with this status and no records
     uint8_t capabilityInfo = 1;
     bool supported = true;
-    // Default: I2C (group 2) and SPI (group 3), 32768 bytes, bulk write and
-    // bulk read (mask 0x180), for SPI also the bulk transfer (0x20), for both
-    // the target memory write and read (0x18); I3C (group 6), 32767 bytes,
-    // its bulk private transfer (0x800).
-    std::vector<BulkGroupRecord> groups = {{2, 32768, 0x198}, {3, 32768, 0x1B8}, {6, 32767, 0x800}};
+    std::vector<BulkGroupRecord> groups = defaultBulkGroups();
 };
 
 // The adapter's USB configuration (WebUSB switch, CDC switch, CDC mode), kept

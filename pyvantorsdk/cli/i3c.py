@@ -19,6 +19,7 @@ from pyvantorsdk import (
     I3cPushPullRate,
     I3cTargetResetDefByte,
     I3cTransferDirection,
+    i3c_ccc_table,
 )
 from pyvantorsdk.cli.common import (
     Context,
@@ -378,41 +379,61 @@ class Ccc:
     broadcast: Optional[Form] = None
 
 
-CCCS: Dict[str, Ccc] = {
-    "rstdaa": Ccc(broadcast=Form("i3c_ccc_rstdaa")),
-    "entdaa": Ccc(broadcast=Form("i3c_ccc_entdaa")),
-    "setaasa": Ccc(broadcast=Form("i3c_ccc_setaasa", (address_value,), rest=True)),
-    "setdasa": Ccc(direct=Form("i3c_ccc_setdasa", (dynamic_address_value,))),
-    "setnewda": Ccc(direct=Form("i3c_ccc_setnewda", (dynamic_address_value,))),
-    "getpid": Ccc(direct=Form("i3c_ccc_getpid")),
-    "getbcr": Ccc(direct=Form("i3c_ccc_getbcr")),
-    "getdcr": Ccc(direct=Form("i3c_ccc_getdcr")),
-    "getstatus": Ccc(direct=Form("i3c_ccc_getstatus", (U8,), optional=1)),
-    "getcaps": Ccc(direct=Form("i3c_ccc_getcaps", (U8,), optional=1)),
-    "getmxds": Ccc(direct=Form("i3c_ccc_getmxds")),
-    "getxtime": Ccc(direct=Form("i3c_ccc_getxtime")),
-    "getmwl": Ccc(direct=Form("i3c_ccc_getmwl")),
-    "getmrl": Ccc(direct=Form("i3c_ccc_getmrl")),
-    "rstact": Ccc(direct=Form("i3c_ccc_rstact_direct", (def_byte_value, direction_value), 1),
-                  broadcast=Form("i3c_ccc_rstact_broadcast", (def_byte_value,))),
-    "rstgrpa": Ccc(direct=Form("i3c_ccc_rstgrpa_direct"),
-                   broadcast=Form("i3c_ccc_rstgrpa_broadcast")),
-    "setgrpa": Ccc(direct=Form("i3c_ccc_setgrpa_direct", (dynamic_address_value,))),
-    "enec": Ccc(direct=Form("i3c_ccc_enec_direct", (events_value,)),
-                broadcast=Form("i3c_ccc_enec_broadcast", (events_value,))),
-    "disec": Ccc(direct=Form("i3c_ccc_disec_direct", (events_value,)),
-                 broadcast=Form("i3c_ccc_disec_broadcast", (events_value,))),
-    "setmwl": Ccc(direct=Form("i3c_ccc_setmwl_direct", (U16,)),
-                  broadcast=Form("i3c_ccc_setmwl_broadcast", (U16,))),
-    "setmrl": Ccc(direct=Form("i3c_ccc_setmrl_direct", (U16, U8), 1),
-                  broadcast=Form("i3c_ccc_setmrl_broadcast", (U16, U8), 1)),
-    "setxtime": Ccc(direct=Form("i3c_ccc_setxtime_direct", (U8, HEX), 1),
-                    broadcast=Form("i3c_ccc_setxtime_broadcast", (U8, HEX), 1)),
-    "setbuscon": Ccc(broadcast=Form("i3c_ccc_setbuscon_broadcast", (U8, HEX), 1)),
+# The arguments after the address, by how the SDK turns them into the
+# payload: their parsers, how many may be left out, and whether the last
+# kind repeats. A one-byte value is parsed by what it means (VALUE_PARSERS).
+PAYLOAD_ARGUMENTS: Dict[str, Tuple[Tuple[Parser, ...], int, bool]] = {
+    "none": ((), 0, False),
+    "targets": ((), 0, False),  # ENTDAA here addresses every target
+    "list": ((address_value,), 0, True),
+    "shifted_address": ((dynamic_address_value,), 0, False),
+    "optional_defining_byte": ((U8,), 1, False),
+    "u16": ((U16,), 0, False),
+    "u16_optional_byte": ((U16, U8), 1, False),
+    "byte_then_list": ((U8, HEX), 1, False),
 }
-for _n in range(4):
-    CCCS[f"entas{_n}"] = Ccc(direct=Form(f"i3c_ccc_entas{_n}_direct"),
-                            broadcast=Form(f"i3c_ccc_entas{_n}_broadcast"))
+VALUE_PARSERS: Dict[str, Parser] = {"byte": U8, "events": events_value,
+                                    "reset_action": def_byte_value}
+
+
+def facade_method(name: str, form: str) -> str:
+    """The facade method of one form: ``i3c_ccc_NAME_FORM``, or
+    ``i3c_ccc_NAME`` for a CCC whose method names no form."""
+    qualified = f"i3c_ccc_{name}_{form}"
+    return qualified if hasattr(DeviceFacade, qualified) else f"i3c_ccc_{name}"
+
+
+def form_of(row: Dict[str, Any]) -> Form:
+    if row["payload"] in ("byte", "defining_byte"):
+        parsers: Tuple[Parser, ...] = (VALUE_PARSERS[row["value"]],)
+        optional, rest = 0, False
+    else:
+        parsers, optional, rest = PAYLOAD_ARGUMENTS[row["payload"]]
+    if row["direction"] == "caller":
+        parsers, optional = parsers + (direction_value,), optional + 1
+    method = facade_method(row["name"], "broadcast" if row["broadcast"] else "direct")
+    return Form(method, parsers, optional, rest)
+
+
+# The SDK's named CCC operations, one row per form.
+SDK_CCCS: Sequence[Dict[str, Any]] = i3c_ccc_table()
+
+
+def ccc_table() -> Dict[str, Ccc]:
+    """The CCCs by name, from the SDK's table of named operations."""
+    cccs: Dict[str, Ccc] = {}
+    for row in SDK_CCCS:
+        ccc = cccs.setdefault(row["name"], Ccc())
+        if row["broadcast"]:
+            ccc.broadcast = form_of(row)
+        else:
+            ccc.direct = form_of(row)
+    return cccs
+
+
+CCCS = ccc_table()
+# How the SDK decodes each CCC's reply, which says how it prints.
+REPLIES = {row["name"]: row["reply"] for row in SDK_CCCS}
 
 
 def prepare_ccc(args: argparse.Namespace) -> None:
@@ -459,10 +480,10 @@ def result_text(name: str, value: Any) -> Optional[str]:
         return None
     if isinstance(value, (bytes, bytearray)):
         return bytes(value).hex(" ")
-    if name == "getmrl":
+    if REPLIES.get(name) == "mrl":
         mrl, ibi = value
         return f"mrl {mrl}" + (f", ibi payload {ibi}" if ibi is not None else "")
-    if name in ("getbcr", "getdcr"):
+    if REPLIES.get(name) == "u8":
         return f"0x{value:02x}"
     return str(value)
 

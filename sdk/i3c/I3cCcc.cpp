@@ -9,6 +9,7 @@
 
 #include "sdk/core/RequestBuilder.h"
 #include "sdk/core/VantorSDKImpl.h"
+#include "sdk/i3c/I3cCccTable.h"
 
 namespace vantor {
 
@@ -111,6 +112,91 @@ constexpr CccOperation kSETXTIMEBc     = write(CCC::SETXTIME_BROADCAST, kBc, Pay
 constexpr CccOperation kSETXTIMEDc     = write(CCC::SETXTIME_DIRECT, kDc, Payload::ByteThenList);
 constexpr CccOperation kSETBUSCONBc    = write(CCC::SETBUSCON, kBc, Payload::ByteThenList);
 // clang-format on
+
+const char* payloadName(Payload p) {
+    switch (p) {
+        case Payload::None:
+            return "none";
+        case Payload::DefiningByte:
+            return "defining_byte";
+        case Payload::OptionalDefiningByte:
+            return "optional_defining_byte";
+        case Payload::Byte:
+            return "byte";
+        case Payload::ShiftedAddress:
+            return "shifted_address";
+        case Payload::U16:
+            return "u16";
+        case Payload::U16OptionalByte:
+            return "u16_optional_byte";
+        case Payload::ByteThenList:
+            return "byte_then_list";
+        case Payload::List:
+            return "list";
+        case Payload::Targets:
+            return "targets";
+    }
+    return "";
+}
+
+const char* decodeName(Decode d) {
+    switch (d) {
+        case Decode::Status:
+            return "status";
+        case Decode::ByteList:
+            return "byte_list";
+        case Decode::U8:
+            return "u8";
+        case Decode::U16:
+            return "u16";
+        case Decode::Mrl:
+            return "mrl";
+        case Decode::ResetReadBack:
+            return "reset_read_back";
+    }
+    return "";
+}
+
+NamedCcc named(const char* name, const CccOperation& op, const char* value = "byte") {
+    const char* direction = op.callerDirection ? "caller" : op.readLength != 0 ? "read" : "write";
+    return {name,          static_cast<uint8_t>(op.code), op.addressing == Addressing::Broadcast,
+            direction,     payloadName(op.payload),       value,
+            op.readLength, decodeName(op.decode)};
+}
+
+}  // namespace
+
+// One entry per row above; a row left out here is an operation tools do not
+// offer (the Python tests check that every facade method is listed).
+const std::vector<NamedCcc>& namedCccOperations() {
+    // clang-format off
+    static const std::vector<NamedCcc> table = {
+        named("rstdaa", kRSTDAA),           named("entdaa", kENTDAA),
+        named("setaasa", kSETAASA),         named("setdasa", kSETDASA),
+        named("setnewda", kSETNEWDA),       named("getpid", kGETPID),
+        named("getbcr", kGETBCR),           named("getdcr", kGETDCR),
+        named("getstatus", kGETSTATUS),     named("getcaps", kGETCAPS),
+        named("getmxds", kGETMXDS),         named("getxtime", kGETXTIME),
+        named("getmwl", kGETMWL),           named("getmrl", kGETMRL),
+        named("setmwl", kSETMWLBc),         named("setmwl", kSETMWLDc),
+        named("setmrl", kSETMRLBc),         named("setmrl", kSETMRLDc),
+        named("enec", kENECBc, "events"),   named("disec", kDISECBc, "events"),
+        named("enec", kENECDc, "events"),   named("disec", kDISECDc, "events"),
+        named("entas0", kENTAS0Bc),         named("entas1", kENTAS1Bc),
+        named("entas2", kENTAS2Bc),         named("entas3", kENTAS3Bc),
+        named("entas0", kENTAS0Dc),         named("entas1", kENTAS1Dc),
+        named("entas2", kENTAS2Dc),         named("entas3", kENTAS3Dc),
+        named("rstact", kRSTACTBc, "reset_action"),
+        named("rstact", kRSTACTDc, "reset_action"),
+        named("rstgrpa", kRSTGRPABc),       named("rstgrpa", kRSTGRPADc),
+        named("setgrpa", kSETGRPADc),       named("setxtime", kSETXTIMEBc),
+        named("setxtime", kSETXTIMEDc),     named("setbuscon", kSETBUSCONBc),
+    };
+    // clang-format on
+    return table;
+}
+
+namespace {
 
 // The caller's inputs of one named operation; each row reads the fields its
 // payload names.

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "sim/firmware/Firmware.h"
 
+#include <map>
 #include <utility>
 
 #include "sim/firmware/GpioFirmware.h"
 #include "sim/firmware/I2cFirmware.h"
 #include "sim/firmware/I2cTargetFirmware.h"
-#include "sim/firmware/I3cTargetFirmware.h"
 #include "sim/firmware/I3cFirmware.h"
+#include "sim/firmware/I3cTargetFirmware.h"
 #include "sim/firmware/PowerFirmware.h"
 #include "sim/firmware/SpiFirmware.h"
 #include "sim/firmware/SpiTargetFirmware.h"
@@ -17,18 +18,54 @@
 
 namespace vantor::sim {
 
+namespace {
+
+// The adapter's command families, one line each, in installation order.
+std::vector<std::unique_ptr<FirmwareFamily>> adapterFamilies() {
+    std::vector<std::unique_ptr<FirmwareFamily>> families;
+    families.push_back(std::make_unique<SystemFirmware>());
+    families.push_back(std::make_unique<I2cFirmware>());
+    families.push_back(std::make_unique<SpiFirmware>());
+    families.push_back(std::make_unique<UartFirmware>());
+    families.push_back(std::make_unique<GpioFirmware>());
+    families.push_back(std::make_unique<PowerFirmware>());
+    families.push_back(std::make_unique<I2cTargetFirmware>());
+    families.push_back(std::make_unique<SpiTargetFirmware>());
+    families.push_back(std::make_unique<I3cTargetFirmware>());
+    families.push_back(std::make_unique<I3cFirmware>());
+    return families;
+}
+
+// The host reads a command's bit in its group's mask from the low five bits
+// of its code.
+constexpr unsigned kMaskBitOfCode = 0x1F;
+
+}  // namespace
+
+std::vector<BulkGroupRecord> defaultBulkGroups() {
+    // Read once, from families of their own: the system family of every
+    // adapter takes its answer from here (when installed, see
+    // SystemFirmware::installed), so no adapter can be the source.
+    static const std::vector<BulkGroupRecord> groups = [] {
+        std::map<uint8_t, BulkGroupRecord> byGroup;
+        for (const auto& family : adapterFamilies()) {
+            for (const FirmwareFamily::CommandInfo& command : family->commands()) {
+                if (command.bulk.id == 0) continue;
+                BulkGroupRecord& record = byGroup[command.bulk.id];
+                record.group = command.bulk.id;
+                record.maxPayload = command.bulk.maxPayload;
+                record.commandMask |= uint32_t{1} << (command.code & kMaskBitOfCode);
+            }
+        }
+        std::vector<BulkGroupRecord> records;
+        for (const auto& entry : byGroup) records.push_back(entry.second);
+        return records;
+    }();
+    return groups;
+}
+
 Firmware::Firmware(VirtualAdapter::State& adapter) : adapter_(adapter) {
-    // One line per command family.
-    install(std::make_unique<SystemFirmware>());
-    install(std::make_unique<I2cFirmware>());
-    install(std::make_unique<SpiFirmware>());
-    install(std::make_unique<UartFirmware>());
-    install(std::make_unique<GpioFirmware>());
-    install(std::make_unique<PowerFirmware>(*this));
-    install(std::make_unique<I2cTargetFirmware>());
-    install(std::make_unique<SpiTargetFirmware>());
-    install(std::make_unique<I3cTargetFirmware>());
-    install(std::make_unique<I3cFirmware>());
+    for (auto& family : adapterFamilies()) install(std::move(family));
 }
 
 Firmware::~Firmware() = default;
@@ -37,6 +74,7 @@ void Firmware::install(std::unique_ptr<FirmwareFamily> family) {
     for (const FirmwareFamily::CommandInfo& command : family->commands()) {
         commands_[command.code] = command;
     }
+    family->installed(*this);
     families_.push_back(std::move(family));
 }
 

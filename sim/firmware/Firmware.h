@@ -143,6 +143,21 @@ class MessageBuilder {
 
 class Firmware;
 
+// A group of the vendor bulk interface. A bulk command's row names its group;
+// the bulk capability answer lists each group the rows name, with a command
+// mask that has bit n set for every command of the group whose code's low
+// five bits are n.
+struct BulkGroup {
+    uint8_t id = 0;  // 0: not a bulk command
+    uint16_t maxPayload = 0;
+};
+namespace bulk {
+constexpr BulkGroup kNone{};
+constexpr BulkGroup kI2c{2, 32768};
+constexpr BulkGroup kSpi{3, 32768};
+constexpr BulkGroup kI3c{6, 32767};
+}  // namespace bulk
+
 // One command family of the firmware. A family serves its commands from a
 // table of rows (code, least parameter length, handler), given to `serve` in
 // its constructor:
@@ -150,6 +165,7 @@ class Firmware;
 //     I2cFirmware::I2cFirmware() {
 //         serve<I2cFirmware>({
 //             {i2c::cmd::kDeinit, 1, &I2cFirmware::deinit},
+//             {i2c::cmd::kWriteBulk, 8, &I2cFirmware::writeBulk, bulk::kI2c},
 //             ...
 //         });
 //     }
@@ -164,6 +180,7 @@ class FirmwareFamily {
         uint16_t code;
         size_t minParams;  // shorter requests are answered FW_INVALID_PARAMETER
         Handler handler;   // runs with the firmware mutex held; may answer nothing
+        BulkGroup bulk;    // the bulk group it belongs to, if it is a bulk command
     };
 
     virtual ~FirmwareFamily() = default;
@@ -178,6 +195,8 @@ class FirmwareFamily {
     virtual void reset() {}
     // The adapter was plugged in and its application firmware starts.
     virtual void powerOn() { reset(); }
+    // The family was installed into `firmware`, which outlives it.
+    virtual void installed(Firmware&) {}
 
   protected:
     // One row of a family's command table: a member function of `F`.
@@ -186,6 +205,7 @@ class FirmwareFamily {
         uint16_t code;
         size_t minParams;
         void (F::*handler)(const Request&, Firmware&);
+        BulkGroup bulk = bulk::kNone;
     };
 
     // Adds the rows to this family's table; `F` is the family's own class.
@@ -198,7 +218,8 @@ class FirmwareFamily {
                 CommandInfo{row.code, row.minParams,
                             [self, handler](const Request& request, Firmware& firmware) {
                                 (self->*handler)(request, firmware);
-                            }});
+                            },
+                            row.bulk});
         }
     }
 

@@ -28,8 +28,8 @@ I2cFirmware::I2cFirmware() {
         {i2c::cmd::kWrite, kTransferHeaderSize, &I2cFirmware::write},
         {i2c::cmd::kRead, kTransferHeaderSize, &I2cFirmware::read},
         {i2c::cmd::kScan, 2, &I2cFirmware::scan},
-        {i2c::cmd::kWriteBulk, kTransferHeaderSize, &I2cFirmware::writeBulk},
-        {i2c::cmd::kReadBulk, kTransferHeaderSize, &I2cFirmware::readBulk},
+        {i2c::cmd::kWriteBulk, kTransferHeaderSize, &I2cFirmware::writeBulk, bulk::kI2c},
+        {i2c::cmd::kReadBulk, kTransferHeaderSize, &I2cFirmware::readBulk, bulk::kI2c},
     });
 }
 

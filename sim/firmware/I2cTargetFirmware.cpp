@@ -21,8 +21,8 @@ I2cTargetFirmware::I2cTargetFirmware()
     serve<I2cTargetFirmware>({
         {i2c_target::cmd::kInit, 7, &I2cTargetFirmware::configure},
         {i2c_target::cmd::kSetParameters, 7, &I2cTargetFirmware::configure},
-        {i2c_target::cmd::kWriteMemory, 4, &I2cTargetFirmware::writeMemory},
-        {i2c_target::cmd::kReadMemory, 4, &I2cTargetFirmware::readMemory},
+        {i2c_target::cmd::kWriteMemory, 4, &I2cTargetFirmware::writeMemory, bulk::kI2c},
+        {i2c_target::cmd::kReadMemory, 4, &I2cTargetFirmware::readMemory, bulk::kI2c},
         {i2c_target::cmd::kSetEepromConfig, 18, &I2cTargetFirmware::setEepromConfig},
         {i2c_target::cmd::kErase, 3, &I2cTargetFirmware::erase},
         {i2c_target::cmd::kSetRegisterRegion, 7, &I2cTargetFirmware::setRegisterRegion},

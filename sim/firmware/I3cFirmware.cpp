@@ -42,7 +42,7 @@ I3cFirmware::I3cFirmware() {
         {i3c::cmd::kTransfer, kTransferHeaderSize, &I3cFirmware::transfer},
         {i3c::cmd::kCcc, kCccHeaderSize, &I3cFirmware::ccc},
         {i3c::cmd::kPattern, 1, &I3cFirmware::pattern},
-        {i3c::cmd::kTransferBulk, kTransferHeaderSize, &I3cFirmware::transferBulk},
+        {i3c::cmd::kTransferBulk, kTransferHeaderSize, &I3cFirmware::transferBulk, bulk::kI3c},
     });
 }
 

@@ -6,7 +6,7 @@
 
 namespace vantor::sim {
 
-PowerFirmware::PowerFirmware(Firmware& firmware) : firmware_(firmware) {
+PowerFirmware::PowerFirmware() {
     serve<PowerFirmware>({
         {power::cmd::kSetRailVoltage, 3, &PowerFirmware::setRailVoltage},
         {power::cmd::kUseExternalSupply, 1, &PowerFirmware::useExternalSupply},
@@ -75,7 +75,7 @@ void PowerFirmware::apply(const Setting& setting) {
 }
 
 void PowerFirmware::publish() {
-    SystemFirmware* const system = firmware_.find<SystemFirmware>();
+    SystemFirmware* const system = firmware_ ? firmware_->find<SystemFirmware>() : nullptr;
     if (system == nullptr) return;
     AnalogMeasurements analog = system->analog();
     analog.ioMv = rail().millivolts;
@@ -138,7 +138,7 @@ void PowerFirmware::applyI3c(const I3cPorts& next) {
     const auto after = i3cVoltages();
     // Unchanged, the measurement keeps whatever the bench set it to.
     if (after == before) return;
-    SystemFirmware* const system = firmware_.find<SystemFirmware>();
+    SystemFirmware* const system = firmware_ ? firmware_->find<SystemFirmware>() : nullptr;
     if (system == nullptr) return;
     AnalogMeasurements analog = system->analog();
     analog.i3cLowMv = after[kI3cLvPort];

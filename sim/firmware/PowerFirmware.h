@@ -50,7 +50,8 @@ class PowerFirmware final : public FirmwareFamily {
     static constexpr uint16_t kMaxMillivolts = 3300;
     static constexpr uint16_t kDefaultMillivolts = 3300;
 
-    explicit PowerFirmware(Firmware& firmware);
+    PowerFirmware();
+    void installed(Firmware& firmware) override { firmware_ = &firmware; }
 
     void reset() override;  // back to the persisted setting
 
@@ -101,7 +102,7 @@ class PowerFirmware final : public FirmwareFamily {
     // Changes the I3C ports; the measurement follows what they carry.
     void applyI3c(const I3cPorts& next);
 
-    Firmware& firmware_;
+    Firmware* firmware_ = nullptr;  // the firmware it is installed in
     Setting current_;
     Setting persisted_;
     uint16_t externalMillivolts_ = kDefaultMillivolts;

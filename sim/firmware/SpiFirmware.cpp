@@ -29,9 +29,9 @@ SpiFirmware::SpiFirmware() {
         {spi::cmd::kInit, 9, &SpiFirmware::configure},
         {spi::cmd::kSetParameters, 9, &SpiFirmware::configure},
         {spi::cmd::kTransfer, kLengthsSize, &SpiFirmware::transfer},
-        {spi::cmd::kTransferBulk, kLengthsSize, &SpiFirmware::transferBulk},
-        {spi::cmd::kWriteBulk, kLengthsSize, &SpiFirmware::writeBulk},
-        {spi::cmd::kReadBulk, kLengthsSize, &SpiFirmware::readBulk},
+        {spi::cmd::kTransferBulk, kLengthsSize, &SpiFirmware::transferBulk, bulk::kSpi},
+        {spi::cmd::kWriteBulk, kLengthsSize, &SpiFirmware::writeBulk, bulk::kSpi},
+        {spi::cmd::kReadBulk, kLengthsSize, &SpiFirmware::readBulk, bulk::kSpi},
     });
 }
 

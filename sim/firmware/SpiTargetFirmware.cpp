@@ -50,8 +50,8 @@ SpiTargetFirmware::SpiTargetFirmware()
     serve<SpiTargetFirmware>({
         {spi_target::cmd::kInit, 6, &SpiTargetFirmware::configure},
         {spi_target::cmd::kSetParameters, 6, &SpiTargetFirmware::configure},
-        {spi_target::cmd::kWriteMemory, 4, &SpiTargetFirmware::writeMemory},
-        {spi_target::cmd::kReadMemory, 4, &SpiTargetFirmware::readMemory},
+        {spi_target::cmd::kWriteMemory, 4, &SpiTargetFirmware::writeMemory, bulk::kSpi},
+        {spi_target::cmd::kReadMemory, 4, &SpiTargetFirmware::readMemory, bulk::kSpi},
         {spi_target::cmd::kSetFlashConfig, 17, &SpiTargetFirmware::setFlashConfig},
     });
 }

@@ -112,6 +112,10 @@ void SystemFirmware::getUsbString(const Request& request, Firmware& firmware) {
                          .take());
 }
 
+void SystemFirmware::installed(Firmware&) {
+    bulkCapabilities_.groups = defaultBulkGroups();
+}
+
 void SystemFirmware::getBulkCapabilities(const Request& request, Firmware& firmware) {
     const BulkCapabilityConfig& config = bulkCapabilities_;
     if (config.status != status::kSuccess) {

@@ -27,6 +27,7 @@ class SystemFirmware final : public FirmwareFamily {
     SystemFirmware();
 
     void powerOn() override;
+    void installed(Firmware& firmware) override;
 
     // Settings and counters; the caller holds the firmware mutex. None of
     // them is volatile: they survive resets and unplugging.
@@ -51,7 +52,9 @@ class SystemFirmware final : public FirmwareFamily {
 
     AnalogMeasurements analog_;
     UsbSettings usbSettings_;
-    BulkCapabilityConfig bulkCapabilities_;
+    // Its groups are filled in at installation: building them builds a
+    // system family, which must not ask for them itself.
+    BulkCapabilityConfig bulkCapabilities_{0, 1, true, {}};
     int resetCount_ = 0;
     bool bootMode_ = false;
 };

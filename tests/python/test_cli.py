@@ -18,6 +18,7 @@ import pytest
 import pyvantorsdk
 from helpers import DEFAULT_GRID, wait_until
 from pyvantorsdk import I3cTargetResetDefByte, I3cTransferDirection, sim
+from pyvantorsdk.cli import i3c as i3c_cli
 from pyvantorsdk.cli import main as cli_main
 from pyvantorsdk.cli import spi
 from pyvantorsdk.cli.common import subcommand_tree
@@ -599,6 +600,14 @@ def test_ccc_form_and_arguments(words, method, values):
 
 
 # -------------------------------------------- confirmation, choosing, sim
+def test_every_facade_ccc_is_offered_by_the_cli():
+    # The CLI lists what the SDK's CCC table exports: a facade method no row
+    # leads to (a row missing from the table) is a CCC the CLI cannot send.
+    offered = {form.method for ccc in i3c_cli.CCCS.values()
+               for form in (ccc.direct, ccc.broadcast) if form is not None}
+    assert offered == {name for name in dir(pyvantorsdk.DeviceFacade) if name.startswith("i3c_ccc_")}
+
+
 def test_declining_the_confirmation_sends_nothing(cli, monkeypatch):
     monkeypatch.setattr("sys.stdin", io.StringIO("n\n"))
     cli.adapter.clear()

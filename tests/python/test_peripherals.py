@@ -35,7 +35,7 @@ def spi(adapter, dev):
 
 
 class TestI2c:
-    def test_configuration(self, adapter, i2c):
+    def test_settings_reach_the_bus_until_deinit(self, adapter, i2c):
         assert adapter.i2c.bus(0) == sim.I2cBusState(
             initialized=True, frequency_hz=400_000, pull_up=I2cPullUp.KOHM_4_7.value
         )
@@ -81,7 +81,7 @@ class TestI2c:
         assert info.value.status_code.name.startswith("FW_I2C_")
 
 
-def test_bulk_transfers(adapter, i2c):
+def test_i2c_and_spi_bulk_transfers_reach_the_memories(adapter, i2c):
     adapter.spi.attach_flash(SpiChipSelect.CS_0, size=4096, jedec_id=b"\x01\x02\x03")
     i2c.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
                             SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 1_000_000)
@@ -131,10 +131,13 @@ def test_one_voltage_rail_for_four_ports(adapter, dev):
     assert info.value.operation == "i2c_set_bus_voltage"
 
 
-def test_uart(adapter, dev, events):
+def test_uart_refuses_to_send_before_init(dev):
     with pytest.raises(errors.FirmwareError) as info:
-        dev.uart_send_message(b"x")  # not initialised
+        dev.uart_send_message(b"x")
     assert info.value.operation == "uart_send_message"
+
+
+def test_uart_settings_reach_the_adapter_until_deinit(adapter, dev):
     dev.uart_init(*UART_115200_8N1)
     assert adapter.uart.state == sim.UartState(
         initialized=True, baud_rate=10, hardware_handshake=0, parity=0, data_size=1, stop_bit=0
@@ -144,18 +147,25 @@ def test_uart(adapter, dev, events):
     assert adapter.uart.state == sim.UartState(
         initialized=True, baud_rate=4, hardware_handshake=1, parity=1, data_size=1, stop_bit=1
     )
+    dev.uart_deinit()
+    assert not adapter.uart.state.initialized
+
+
+def test_uart_message_longer_than_a_report_arrives_whole(adapter, dev):
+    dev.uart_init(*UART_115200_8N1)
     message = bytes(range(200))  # several reports on the 64-byte model
     dev.uart_send_message(message)
     assert adapter.uart.sent == message
 
+
+def test_uart_loopback_and_injected_bytes_are_notified_in_order(adapter, dev, events):
+    dev.uart_init(*UART_115200_8N1)
     adapter.uart.loopback = True
     dev.uart_send_message(b"ping")
     assert adapter.uart.inject(b"pong")
     assert events.wait_for(2)
     assert all(isinstance(n, UartRxNotification) for n in events.items)
     assert b"".join(n.data for n in events.items) == b"pingpong"
-    dev.uart_deinit()
-    assert not adapter.uart.state.initialized
 
 
 class TestSpi:
@@ -190,7 +200,7 @@ class TestSpi:
 
 
 class TestGpio:
-    def test_outputs(self, adapter, dev):
+    def test_output_is_refused_until_configured_then_drives_the_pin(self, adapter, dev):
         with pytest.raises(errors.GpioError) as info:
             dev.gpio_digital_write(GpioPinNumber.PIN_6, 1)  # not configured
         assert info.value.operation == "gpio_digital_write"

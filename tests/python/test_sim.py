@@ -23,7 +23,7 @@ from pyvantorsdk import DeviceFacade, enumerate_devices, errors, sim
 PID = 0x0A0000000001
 
 
-def test_records(adapter, dev):
+def test_requests_and_reports_are_recorded_as_sent(adapter, dev):
     adapter.clear()
     dev.get_usb_config()
     request = adapter.requests[0]
@@ -31,13 +31,21 @@ def test_records(adapter, dev):
     assert struct.unpack_from("<H", request)[0] != 0  # a real transaction id
     report = adapter.reports[0]
     assert report[0] == 0 and len(report) == adapter.report_size + 1
+    assert adapter.malformed_reports == 0
+
+
+def test_unrecorded_requests_are_still_counted(adapter, dev):
+    adapter.clear()
     adapter.set_recording(False)
     dev.get_usb_config()
     adapter.set_recording(True)
     dev.get_usb_config()
-    assert len(adapter.requests) == 2  # the unrecorded one is still counted
-    assert adapter.wait_for_requests(3) and not adapter.wait_for_requests(4, timeout=0.05)
-    assert adapter.malformed_reports == 0
+    assert len(adapter.requests) == 1
+    assert adapter.wait_for_requests(2) and not adapter.wait_for_requests(3, timeout=0.05)
+
+
+def test_clear_empties_every_record(adapter, dev):
+    dev.get_usb_config()
     adapter.clear()
     assert adapter.requests == [] and adapter.reports == [] and adapter.bulk_received == b""
 
@@ -141,7 +149,7 @@ class TestPlugging:
             adapter.unplug()
             assert adapter.path not in paths()
 
-    def test_close(self):
+    def test_closed_adapter_is_unlisted_and_refuses_traffic(self):
         adapter = sim.VirtualAdapter(serial="SIM-CLOSE")
         path = adapter.path
         adapter.close()

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 """Soak and lifetime, in bounded time.
 
-The soak runs bench/soak.py (the long form is that script with its
+The soak runs benchmarks/soak.py (the long form is that script with its
 defaults) in a child interpreter of its own, so that the resident memory it
 samples is the SDK's and not pytest's. The lifetime scenarios end a child
 interpreter while two connected adapters are in an event storm, closing
@@ -18,7 +18,7 @@ from pathlib import Path
 
 import pytest
 
-SOAK = Path(__file__).resolve().parents[2] / "bench" / "soak.py"
+SOAK = Path(__file__).resolve().parents[2] / "benchmarks" / "soak.py"
 REQUESTS = 20_000
 NOTIFICATIONS = 100_000
 

@@ -3,8 +3,8 @@
 notifications into a Python callback, in one process against a virtual
 adapter, with the resident memory sampled as it goes.
 
-    .venv/bin/python bench/soak.py                      # 100,000 requests, 1,000,000 notifications
-    .venv/bin/python bench/soak.py --requests 20000 --notifications 100000 --json soak.json
+    .venv/bin/python benchmarks/soak.py                      # 100,000 requests, 1,000,000 notifications
+    .venv/bin/python benchmarks/soak.py --requests 20000 --notifications 100000 --json soak.json
 
 The requests cycle through one call of each family (system, rail, GPIO, I2C
 with and without the bulk interface, an I2C read that the adapter refuses,

@@ -3,7 +3,7 @@
 this package would write one over a HID library: requests packed with
 ``struct``, the framing done by hand, one report written and read at a time.
 
-It exists to be compared with the package (bench/bench_roundtrip.py); it
+It exists to be compared with the package (benchmarks/bench_roundtrip.py); it
 talks to a virtual adapter through ``pyvantorsdk.sim.HostInterface``, which
 has the write/read-with-timeout shape of a HID device handle.
 

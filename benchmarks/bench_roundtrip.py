@@ -6,7 +6,7 @@ in the same run, against virtual adapters of both models:
               subprocess once per round)
   facade      DeviceFacade.get_usb_config: the same request from Python
               (goal: at most 1 us more than C++)
-  pure Python the same request from bench/pure_python_client.py over the
+  pure Python the same request from benchmarks/pure_python_client.py over the
               package's raw host interface (goal: the facade at least 3 x
               faster)
   adapter     the virtual adapter's own part of that request: its one report
@@ -21,7 +21,7 @@ touches all alike; the table gives the median of the rounds and the best
 round. Prints the table, writes JSON with --json; asserts only that the
 pure-Python client gets the right answer.
 
-    .venv/bin/python bench/bench_roundtrip.py [--iterations N] [--rounds R]
+    .venv/bin/python benchmarks/bench_roundtrip.py [--iterations N] [--rounds R]
         [--engine build/cxx/bench_engine] [--json FILE]
 """
 

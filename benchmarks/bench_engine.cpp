@@ -26,7 +26,7 @@
 //
 // --only runs the groups whose name starts with an item of its comma-separated
 // list (floor, sync64, sync1024, framing, async, notify, bulk; "sync" is
-// both models); bench/callgrind.sh uses it to count one kind of round trip.
+// both models); benchmarks/callgrind.sh uses it to count one kind of round trip.
 
 #include <algorithm>
 #include <atomic>

@@ -6,7 +6,7 @@
 # round trips leaves out start-up, connecting and warm-up. Counts cover every
 # thread of the process (caller, reader thread, virtual adapter).
 #
-#   bench/callgrind.sh [build dir]     (default: build/cxx)
+#   benchmarks/callgrind.sh [build dir]     (default: build/cxx)
 #
 # Prints one line per kind; reference: the raw condition-variable ping-pong.
 # With the package installed in .venv, one more line: the same round trip

@@ -5,7 +5,7 @@ into a Python callback by the facade's delivery thread, with the main thread
 idle and with it busy in 5 ms chunks of pure-Python work, counting lost
 events. Prints figures; asserts nothing.
 
-    .venv/bin/python bench/bench_python.py [events]   (60,000; a third of them paced)
+    .venv/bin/python benchmarks/bench_python.py [events]   (60,000; a third of them paced)
 """
 
 from __future__ import annotations
