@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/VirtualAdapterCore.h"
 
 namespace vantor::sim {
 

@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/VirtualAdapterCore.h"
 #include "sim/records/I2cRecords.h"
 
 namespace vantor::sim {
@@ -22,13 +22,6 @@ class I2cTarget;  // "sim/devices/I2cDevices.h"
 
 // Fills kind, size, page size and address width from the device itself.
 void describeI2cDevice(const I2cTarget& target, I2cDeviceInfo& info);
-
-// What an I2C controller bus is set to (bus 0 or 1).
-struct I2cBusState {
-    bool initialized = false;
-    uint32_t frequencyHz = 0;
-    uint8_t pullUp = 0;  // the pull-up selection, 0..12
-};
 
 class I2cBench {
   public:

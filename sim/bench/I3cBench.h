@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/VirtualAdapterCore.h"
 #include "sim/records/I3cRecords.h"
 
 namespace vantor::sim {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/VirtualAdapterCore.h"
 #include "sim/records/PowerRecords.h"
 
 namespace vantor::sim {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/VirtualAdapterCore.h"
 #include "sim/records/SpiRecords.h"
 
 namespace vantor::sim {

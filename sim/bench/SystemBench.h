@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/VirtualAdapterCore.h"
 #include "sim/records/SystemRecords.h"
 
 namespace vantor::sim {

@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/VirtualAdapterCore.h"
 #include "sim/devices/TargetMemory.h"
 #include "sim/records/TargetRecords.h"
 

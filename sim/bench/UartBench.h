@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/VirtualAdapterCore.h"
 #include "sim/records/UartRecords.h"
 
 namespace vantor::sim {

@@ -37,7 +37,7 @@
 #include <utility>
 #include <vector>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/VirtualAdapterCore.h"
 #include "sim/usb/Wire.h"
 
 namespace vantor::sim {

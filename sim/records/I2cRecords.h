@@ -35,4 +35,11 @@ struct I2cDeviceInfo {
     uint8_t addressBytes = 0;  // an EEPROM's memory address width; 1 for a register map
 };
 
+// What an I2C controller bus is set to (bus 0 or 1).
+struct I2cBusState {
+    bool initialized = false;
+    uint32_t frequencyHz = 0;
+    uint8_t pullUp = 0;  // the pull-up selection, 0..12
+};
+
 }  // namespace vantor::sim

@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/VirtualAdapter.h"
+#include "sim/VirtualAdapterCore.h"
 #include "sim/firmware/Firmware.h"
 #include "sim/usb/Wire.h"
 

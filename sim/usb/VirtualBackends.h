@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "sdk/transport/UsbBackend.h"
-#include "sim/VirtualAdapter.h"
+#include "sim/VirtualAdapterCore.h"
 
 namespace vantor::sim {
 
