@@ -48,8 +48,38 @@ def firmware_codes_without_a_row() -> Set[str]:
     return codes - rows
 
 
+def sim_includes_running_back_up() -> Set[str]:
+    """The firmware, the devices, the records and the USB side include data
+    and the adapter's core header, never the bench above them; and no header
+    of sim/ includes one that includes it back, directly or through others."""
+    graph = {
+        str(path.relative_to(ROOT)): set(re.findall(r'#include "(sim/[^"]+)"', path.read_text()))
+        for path in ROOT.glob("sim/**/*.[ch]*")
+    }
+    wrong = {
+        f"{source} includes {target}"
+        for source, targets in graph.items()
+        if source.startswith(("sim/firmware/", "sim/devices/", "sim/records/", "sim/usb/"))
+        for target in targets
+        if target.startswith("sim/bench/") or target == "sim/VirtualAdapter.h"
+    }
+    headers = {source: {t for t in targets if t.endswith(".h")}
+               for source, targets in graph.items() if source.endswith(".h")}
+
+    def reaches(start: str, goal: str, seen: Set[str]) -> bool:
+        for target in headers.get(start, ()):
+            if target == goal or (target not in seen and reaches(target, goal, seen | {target})):
+                return True
+        return False
+
+    wrong |= {f"{header} includes itself back" for header in headers
+              if reaches(header, header, {header})}
+    return wrong
+
+
 CHECKS = {
     "every-sdk-method-is-bound-or-cpp-only": sdk_methods_without_a_binding,
+    "sim-includes-never-run-back-up": sim_includes_running_back_up,
     "every-firmware-command-code-has-a-handler-row": firmware_codes_without_a_row,
 }
 
