@@ -13,24 +13,6 @@
 
 namespace vantor::sim {
 
-namespace {
-
-// Runs `raise` (a firmware event that reports itself with one notification,
-// queued on this thread) and tells whether the host got it: Reported becomes
-// Dropped when the notification did not reach every open HID handle whole.
-template <class Raise>
-I3cEventOutcome reachingTheHost(Raise&& raise) {
-    const uint64_t lostBefore = VirtualAdapter::State::messagesLostByThisThread();
-    const I3cEventOutcome outcome = raise();
-    if (outcome == I3cEventOutcome::Reported &&
-        VirtualAdapter::State::messagesLostByThisThread() != lostBefore) {
-        return I3cEventOutcome::Dropped;
-    }
-    return outcome;
-}
-
-}  // namespace
-
 std::optional<I3cTargetState> I3cBench::attachTarget(const I3cTargetOptions& options) {
     return state_.firmware().withLock(
         [&](Firmware& fw) { return fw.family<I3cFirmware>().attach(options); });
@@ -69,15 +51,13 @@ bool I3cBench::writeMemory(uint64_t pid, size_t offset, const Bytes& data) {
 }
 
 I3cEventOutcome I3cBench::raiseIbi(uint64_t pid, const Bytes& payload) {
-    return state_.firmware().withLock([&](Firmware& fw) {
-        return reachingTheHost([&] { return fw.family<I3cFirmware>().raiseIbi(pid, payload, fw); });
-    });
+    return state_.firmware().withLock(
+        [&](Firmware& fw) { return fw.family<I3cFirmware>().raiseIbi(pid, payload, fw); });
 }
 
 I3cEventOutcome I3cBench::requestHotJoin(uint64_t pid) {
-    return state_.firmware().withLock([&](Firmware& fw) {
-        return reachingTheHost([&] { return fw.family<I3cFirmware>().requestHotJoin(pid, fw); });
-    });
+    return state_.firmware().withLock(
+        [&](Firmware& fw) { return fw.family<I3cFirmware>().requestHotJoin(pid, fw); });
 }
 
 bool I3cBench::attachI2cEeprom(uint8_t address) {

@@ -130,8 +130,8 @@ void Firmware::respond(const Request& request, uint16_t status) {
     respond(MessageBuilder::response(request, status).take());
 }
 
-void Firmware::notify(const Bytes& message) {
-    adapter_.queueMessage(message.data(), message.size(), true);
+bool Firmware::notify(const Bytes& message) {
+    return adapter_.queueMessage(message.data(), message.size(), true);
 }
 
 size_t Firmware::bulkOutAvailable() const {

@@ -268,7 +268,9 @@ class Firmware {
     void respond(const Bytes& message);
     void respond(const Request& request, uint16_t status);
     // Emits a notification message (transaction id 0), behind earlier answers.
-    void notify(const Bytes& message);
+    // False when some open HID handle did not take it whole (a full input
+    // queue) or no handle was open to take it.
+    bool notify(const Bytes& message);
 
     // Bulk OUT data received and not yet consumed.
     size_t bulkOutAvailable() const;

@@ -135,12 +135,12 @@ I3cEventOutcome I3cFirmware::raiseIbi(uint64_t pid, const Bytes& payload, Firmwa
         raising->setPendingInterrupt(true);
         return I3cEventOutcome::Disabled;
     }
-    firmware.notify(MessageBuilder::notification(i3c::notification::kIbi)
-                        .u8(*raising->dynamicAddress())
-                        .u8(static_cast<uint8_t>(payload.size()))
-                        .append(payload.data(), payload.size())
-                        .take());
-    return I3cEventOutcome::Reported;
+    const bool reached = firmware.notify(MessageBuilder::notification(i3c::notification::kIbi)
+                                             .u8(*raising->dynamicAddress())
+                                             .u8(static_cast<uint8_t>(payload.size()))
+                                             .append(payload.data(), payload.size())
+                                             .take());
+    return reached ? I3cEventOutcome::Reported : I3cEventOutcome::Dropped;
 }
 
 I3cEventOutcome I3cFirmware::requestHotJoin(uint64_t pid, Firmware& firmware) {
@@ -151,13 +151,14 @@ I3cEventOutcome I3cFirmware::requestHotJoin(uint64_t pid, Firmware& firmware) {
     // hot-join is disabled; the target stays without an address.
     if (!controller_.hotJoinEnabled) return I3cEventOutcome::Disabled;
     const auto pid6 = joining->pidBytes();
-    firmware.notify(MessageBuilder::notification(i3c::notification::kHotJoin)
-                        .append(pid6.data(), pid6.size())
-                        .u8(joining->bcr())
-                        .u8(joining->options().dcr)
-                        .u8(0)  // no dynamic address yet: the host's ENTDAA gives one
-                        .take());
-    return I3cEventOutcome::Reported;
+    const bool reached =
+        firmware.notify(MessageBuilder::notification(i3c::notification::kHotJoin)
+                            .append(pid6.data(), pid6.size())
+                            .u8(joining->bcr())
+                            .u8(joining->options().dcr)
+                            .u8(0)  // no dynamic address yet: the host's ENTDAA gives one
+                            .take());
+    return reached ? I3cEventOutcome::Reported : I3cEventOutcome::Dropped;
 }
 
 std::vector<I3cTableEntry> I3cFirmware::deviceTable() const {

@@ -32,9 +32,6 @@ std::optional<Clock::time_point> deadlineAfter(std::chrono::milliseconds delay) 
     return now + delay;
 }
 
-// Messages the calling thread queued that did not reach every open handle
-// whole.
-thread_local uint64_t tlsMessagesLost = 0;
 // The handle whose request the calling thread is dispatching, if any: the
 // answers it queues are that handle's.
 thread_local const VirtualAdapter::State::HidInput* tlsRequester = nullptr;
@@ -410,7 +407,6 @@ bool VirtualAdapter::State::queueMessage(const uint8_t* message, size_t size, bo
             whole = pushInputLocked(reports.data(), reports.size(), due, answer);
         }
     }
-    if (!whole) ++tlsMessagesLost;
     inputCv_.notify_all();
     return whole;
 }
@@ -421,13 +417,8 @@ bool VirtualAdapter::State::queueReport(Bytes report) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (plugged_) whole = pushInputLocked(&report, 1, Clock::time_point::min(), false);
     }
-    if (!whole) ++tlsMessagesLost;
     inputCv_.notify_all();
     return whole;
-}
-
-uint64_t VirtualAdapter::State::messagesLostByThisThread() {
-    return tlsMessagesLost;
 }
 
 bool VirtualAdapter::State::pushInputLocked(Bytes* reports, size_t count, Clock::time_point due,

@@ -139,14 +139,9 @@ struct VirtualAdapter::State {
     // the reader has caught up.
     //
     // True when every open handle took the whole message; false when some
-    // part was dropped, or no handle was open to take it (see
-    // messagesLostByThisThread).
+    // part was dropped, or no handle was open to take it.
     bool queueMessage(const uint8_t* message, size_t size, bool delayed);
     bool queueReport(Bytes report);
-    // Messages (and raw reports) the calling thread queued that did not
-    // reach every open handle whole; lets a bench call that raises an event
-    // through the firmware tell whether the host got it.
-    static uint64_t messagesLostByThisThread();
     void queueBulkIn(const uint8_t* data, size_t size);
 
     // Bulk OUT bytes received and not yet consumed by the firmware.
