@@ -39,10 +39,6 @@ async def remaining(events):
     return [e.data async for e in events]
 
 
-def tid_of(message: bytes) -> int:
-    return struct.unpack_from("<H", message)[0]
-
-
 def bench(adapter):
     adapter.i2c.attach_eeprom(I2cBus.A, 0x50)
     adapter.i2c.write_memory(0, 0x50, 0, b"hello")

@@ -56,10 +56,9 @@ def barrier(adapter, events, count):
 
 @pytest.mark.parametrize("call", [
     lambda f: f.reset_device(1),
-    lambda f: f.i2c_write(2, 0, 0x50, b"", b"x", False),
     lambda f: f.i3c_ccc_transfer(3, 0x7E, 0, 0, 0, 0, 0, 0, 0),
     lambda f: f.get_bulk_capabilities(4),
-], ids=["system", "i2c", "raw-ccc", "bulk-query"])
+], ids=["shared-command", "raw-ccc", "bulk-query"])
 def test_before_connect_the_status_is_disconnect(call):
     assert call(AsyncDeviceFacade()) == DISCONNECT
 

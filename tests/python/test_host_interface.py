@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import struct
 import threading
-from typing import Callable
 
 import pytest
 
@@ -62,20 +61,13 @@ def test_read_times_out_empty_and_returns_at_most_size_bytes(adapter):
         assert host.read(10, 1000) == bytes(range(10))
 
 
-def unplugged(adapter: sim.VirtualAdapter, host: sim.HostInterface) -> None:
-    adapter.unplug()
-
-
-def replugged(adapter: sim.VirtualAdapter, host: sim.HostInterface) -> None:
-    adapter.unplug()
-    adapter.plug()
-
-
-@pytest.mark.parametrize("event", [unplugged, replugged], ids=["unplugged", "replugged"])
-def test_handle_of_a_lost_device_fails(adapter, event: Callable[..., None]):
+@pytest.mark.parametrize("replug", [False, True], ids=["unplugged", "replugged"])
+def test_handle_of_a_lost_device_fails(adapter, replug):
     """A replugged adapter must be opened again, as after re-enumeration."""
     host = adapter.open_host()
-    event(adapter, host)
+    adapter.unplug()
+    if replug:
+        adapter.plug()
     with pytest.raises(OSError):
         host.read(host.report_size, 10)
     assert host.write(single_segment(host.report_size, b"\x01\x00\x0e\x04")) == -1

@@ -6,15 +6,13 @@ from __future__ import annotations
 
 import pytest
 
+from helpers import UART_8N1
 from pyvantorsdk import (
     DeviceFacade, GpioFunctionality, GpioInterruptNotification, GpioLogicLevel, GpioPinNumber,
     GpioTriggerType, I2cBus, I2cPullUp, SpiBitOrder, SpiChipSelect, SpiChipSelectPolarity,
     SpiDataWidth, SpiMode, StatusCode, UartBaudRate, UartDataSize, UartHwHandshake, UartParity,
-    UartRxNotification, UartStopBit, errors, sim,
+    UartStopBit, errors, sim,
 )
-
-UART_115200_8N1 = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
-                   UartDataSize.BITS_8, UartStopBit.ONE)
 
 
 @pytest.fixture
@@ -36,17 +34,13 @@ def spi(adapter, dev):
 
 class TestI2c:
     def test_settings_reach_the_bus_until_deinit(self, adapter, i2c):
-        assert adapter.i2c.bus(0) == sim.I2cBusState(
-            initialized=True, frequency_hz=400_000, pull_up=I2cPullUp.KOHM_4_7.value
-        )
-        assert adapter.i2c.bus(1) == sim.I2cBusState(
-            initialized=True, frequency_hz=100_000, pull_up=5
-        )
+        state = sim.I2cBusState
+        assert adapter.i2c.bus(0) == state(initialized=True, frequency_hz=400_000,
+                                           pull_up=I2cPullUp.KOHM_4_7.value)
+        assert adapter.i2c.bus(1) == state(initialized=True, frequency_hz=100_000, pull_up=5)
         i2c.i2c_set_parameters(I2cBus.B, 1_000_000, I2cPullUp.DISABLE)
         i2c.i2c_set_pull_up_resistors(I2cBus.B, I2cPullUp.OHM_150)
-        assert adapter.i2c.bus(1) == sim.I2cBusState(
-            initialized=True, frequency_hz=1_000_000, pull_up=0
-        )
+        assert adapter.i2c.bus(1) == state(initialized=True, frequency_hz=1_000_000, pull_up=0)
         i2c.i2c_deinit(I2cBus.B)
         assert not adapter.i2c.bus(1).initialized
 
@@ -138,7 +132,7 @@ def test_uart_refuses_to_send_before_init(dev):
 
 
 def test_uart_settings_reach_the_adapter_until_deinit(adapter, dev):
-    dev.uart_init(*UART_115200_8N1)
+    dev.uart_init(*UART_8N1)
     assert adapter.uart.state == sim.UartState(
         initialized=True, baud_rate=10, hardware_handshake=0, parity=0, data_size=1, stop_bit=0
     )
@@ -149,23 +143,6 @@ def test_uart_settings_reach_the_adapter_until_deinit(adapter, dev):
     )
     dev.uart_deinit()
     assert not adapter.uart.state.initialized
-
-
-def test_uart_message_longer_than_a_report_arrives_whole(adapter, dev):
-    dev.uart_init(*UART_115200_8N1)
-    message = bytes(range(200))  # several reports on the 64-byte model
-    dev.uart_send_message(message)
-    assert adapter.uart.sent == message
-
-
-def test_uart_loopback_and_injected_bytes_are_notified_in_order(adapter, dev, events):
-    dev.uart_init(*UART_115200_8N1)
-    adapter.uart.loopback = True
-    dev.uart_send_message(b"ping")
-    assert adapter.uart.inject(b"pong")
-    assert events.wait_for(2)
-    assert all(isinstance(n, UartRxNotification) for n in events.items)
-    assert b"".join(n.data for n in events.items) == b"pingpong"
 
 
 class TestSpi:
@@ -188,15 +165,6 @@ class TestSpi:
         assert adapter.requests == []
         spi.spi_deinit()
         assert not adapter.spi.controller.initialized
-
-    def test_identify_program_and_read_back(self, adapter, spi):
-        assert spi.spi_transfer(b"\x9f", 4) == b"\xff\x01\x02\x03"
-        spi.spi_transfer(b"\x06", 1)                              # write enable
-        spi.spi_transfer(b"\x02\x00\x01\x00" + b"data", 8)        # page program at 0x100
-        while spi.spi_transfer(b"\x05", 2)[1] & 1:                # busy polls
-            pass
-        assert spi.spi_transfer(b"\x03\x00\x01\x00", 8)[4:] == b"data"
-        assert adapter.spi.memory(0)[0x100:0x104] == b"data"
 
 
 class TestGpio:

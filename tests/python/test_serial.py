@@ -170,12 +170,6 @@ def test_cancel_read_ends_a_waiting_or_the_next_read(port):
 
 
 # ------------------------------------------------------------- URLs, miniterm
-def test_url_of_a_virtual_adapter_with_loopback():
-    with serial.serial_for_url("vantor://sim?loopback=1", timeout=2) as p:
-        p.write(b"ping")
-        assert p.read(4) == b"ping"
-
-
 # (loopback option, whether the virtual adapter's TX is wired to its RX)
 LOOPBACK = {"1": True, "TRUE": True, "yes": True, "On": True,
             "0": False, "False": False, "no": False, "off": False}
