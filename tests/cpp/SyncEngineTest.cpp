@@ -136,17 +136,6 @@ TEST(SyncEngine, TransactionIdsCountUpAndWrapFrom65535To1) {
     EXPECT_EQ(sdk.getDiscardedResponseCount(), 0u);
 }
 
-TEST(SyncEngine, ResetReturnsWithoutWaitingForAnAnswer) {
-    sim::VirtualAdapter adapter;  // the firmware never answers a reset
-    VantorSDK sdk(-1);            // a wait would never end
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.resetDevice(), 0);
-    EXPECT_TRUE(sdk.isConnected());
-    ASSERT_TRUE(adapter.waitForRequests(1, kWaitLimit));
-    EXPECT_EQ(adapter.system().resetCount(), 1);
-    EXPECT_EQ(adapter.requests()[0], (Bytes{0x01, 0x00, 0x01, 0x04}));
-}
-
 // ---------------------------------------------------------------- threads
 
 TEST(SyncEngineReaderThread, ShortMessagesAreDiscardedAndIdZeroGoesToACallbackThatMayThrow) {
