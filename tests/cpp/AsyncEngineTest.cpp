@@ -28,16 +28,6 @@ Bytes longRequest(uint16_t id, size_t length, uint8_t seed) {
     return m;
 }
 
-TEST(AsyncEngine, EveryCommandOnANeverConnectedInstanceReturnsDisconnect) {
-    VantorAsyncSDK sdk;
-    for (uint16_t status : {sdk.resetDevice(1), sdk.enterBootMode(2), sdk.getUsbString(3, 1),
-                            sdk.getAnalogMeasurements(4), sdk.getUsbConfig(5),
-                            sdk.setUsbConfig(6, UsbConfig{}), sdk.getBulkCapabilities(7),
-                            VantorAsyncSDKTestAccess::send(sdk, longRequest(8, 100, 0))}) {
-        EXPECT_EQ(status, kDisconnect);
-    }
-}
-
 TEST(AsyncEngine, GetUsbConfigIsOneReportAndEnterBootModeDisconnects) {
     sim::VirtualAdapter adapter;  // 64-byte reports
     Inbox<Bytes> inbox;

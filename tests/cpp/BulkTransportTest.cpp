@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The bulk transport against virtual adapters: finding and claiming the
-// vendor interface, chunked reads, timeouts and errors, writes, and the
+// vendor interface, timeouts and errors, writes, and the
 // choice of adapter when the HID transport opens it.
 
 #include <gtest/gtest.h>
@@ -22,65 +22,6 @@ namespace {
 using namespace test;
 using sim::Model;
 using sim::VirtualAdapter;
-
-// The default libusb backend, passed through; notes the length of every IN
-// transfer asked for (the bulk transport runs on the caller's thread only).
-struct LoggingBackend final : usb::UsbBackend {
-    struct Handle final : usb::UsbDeviceHandle {
-        std::unique_ptr<usb::UsbDeviceHandle> inner;
-        std::vector<int>& log;
-        Handle(std::unique_ptr<usb::UsbDeviceHandle> h, std::vector<int>& l)
-            : inner(std::move(h)), log(l) {}
-        int getStringDescriptorAscii(uint8_t index, uint8_t* data, int length) override {
-            return inner->getStringDescriptorAscii(index, data, length);
-        }
-        int claimInterface(int number) override { return inner->claimInterface(number); }
-        int releaseInterface(int number) override { return inner->releaseInterface(number); }
-        int bulkTransfer(uint8_t endpoint, uint8_t* data, int length, int* done,
-                         unsigned int timeoutMs) override {
-            if (endpoint & 0x80) log.push_back(length);
-            return inner->bulkTransfer(endpoint, data, length, done, timeoutMs);
-        }
-    };
-    struct Device final : usb::UsbDevice {
-        std::shared_ptr<usb::UsbDevice> inner;
-        std::vector<int>& log;
-        Device(std::shared_ptr<usb::UsbDevice> d, std::vector<int>& l)
-            : inner(std::move(d)), log(l) {}
-        int getDeviceDescriptor(usb::UsbDeviceDescriptor& out) override {
-            return inner->getDeviceDescriptor(out);
-        }
-        int getActiveConfigDescriptor(usb::UsbConfigDescriptor& out) override {
-            return inner->getActiveConfigDescriptor(out);
-        }
-        int open(std::unique_ptr<usb::UsbDeviceHandle>& handle) override {
-            std::unique_ptr<usb::UsbDeviceHandle> opened;
-            const int result = inner->open(opened);
-            if (opened) handle = std::make_unique<Handle>(std::move(opened), log);
-            return result;
-        }
-    };
-    struct Context final : usb::UsbContext {
-        std::unique_ptr<usb::UsbContext> inner;
-        std::vector<int>& log;
-        Context(std::unique_ptr<usb::UsbContext> c, std::vector<int>& l)
-            : inner(std::move(c)), log(l) {}
-        int getDeviceList(std::vector<std::shared_ptr<usb::UsbDevice>>& out) override {
-            const int result = inner->getDeviceList(out);
-            for (auto& device : out) device = std::make_shared<Device>(device, log);
-            return result;
-        }
-    };
-
-    int init(std::unique_ptr<usb::UsbContext>& context) override {
-        std::unique_ptr<usb::UsbContext> inner;
-        const int result = usb::defaultUsbBackend().init(inner);
-        if (inner) context = std::make_unique<Context>(std::move(inner), log);
-        return result;
-    }
-    const char* errorName(int code) override { return usb::defaultUsbBackend().errorName(code); }
-    std::vector<int> log;
-};
 
 TEST(BulkTransportOpen, ClaimsTheVendorInterfaceWithItsPacketSize) {
     VirtualAdapter adapter(adapterOptions("BULK-Q", Model::Quillex));
@@ -140,28 +81,6 @@ TEST(BulkTransportOpen, EachConnectionUsesTheBulkInterfaceOfItsOwnAdapter) {
     ASSERT_TRUE(transport.open("", "PAIR-A"));
     ASSERT_TRUE(transport.bulk().write(data.data(), data.size(), kBulkDataTimeoutMs));
     EXPECT_EQ(first.bulkReceived(), data);
-}
-
-TEST(BulkTransportIo, ReadAsksForWholePacketsThenTheRest) {
-    VirtualAdapter adapter(adapterOptions("CHUNK", Model::Quillex));
-    LoggingBackend backend;
-    BulkTransport bulk(backend);
-    ASSERT_TRUE(bulk.open(kVendorId, kProductIdQuillex, ""));
-    backend.log.clear();
-
-    const Bytes sent = pattern(1000);
-    adapter.sendBulk(sent);
-    Bytes received(1000);
-    ASSERT_TRUE(bulk.read(received.data(), received.size(), kBulkDataTimeoutMs));
-    EXPECT_EQ(received, sent);
-    EXPECT_EQ(bulk.lastError(), "");
-
-    const std::vector<int> lengths = backend.log;
-    ASSERT_GE(lengths.size(), 2u);
-    EXPECT_EQ(lengths[0], 512);
-    EXPECT_EQ(lengths[1], 488);
-    // What follows is the drain, one packet at a time.
-    for (size_t i = 2; i < lengths.size(); ++i) EXPECT_EQ(lengths[i], 512);
 }
 
 TEST(BulkTransportIo, FailuresTellWhatHappened) {

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <iterator>
 #include <mutex>
 #include <stdexcept>
@@ -122,73 +121,6 @@ TEST(SyncEngine, ResponsesAreCheckedBeforeTheirFieldsAreRead) {
     EXPECT_EQ(config.cdcMode, 4u);
 }
 
-// The synchronous commands that answer with a status alone, against a bare
-// response header that carries a firmware error: the request must carry the
-// command's code, and the firmware's error is returned. (A command whose
-// answer is decoded has ReplyDecoding rows or a test of its own, which fail
-// just the same when its code is wrong.)
-struct CommandRow {
-    const char* name;
-    uint16_t code;
-    std::function<uint16_t(VantorSDK&)> call;
-};
-
-class SyncCommand : public ::testing::TestWithParam<CommandRow> {};
-
-constexpr uint16_t kFirmwareError = 0x0204;
-
-TEST_P(SyncCommand, SendsItsCodeAndAppliesItsShortResponseRule) {
-    const CommandRow& row = GetParam();
-    sim::VirtualAdapter adapter;
-    script(adapter, [](const Bytes& request) { return reply(request, kFirmwareError); });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(row.call(sdk), kFirmwareError);
-    const auto requests = requestsOf(adapter, 1);
-    ASSERT_FALSE(requests.empty());
-    EXPECT_EQ(commandOf(requests.front()), row.code);
-}
-
-UsbConfig usbConfig;
-
-constexpr auto kMsb = SpiBitOrder::MSB;
-constexpr auto kMode0 = SpiMode::MODE_0;
-constexpr auto kBits8 = SpiDataWidth::BITS_8;
-constexpr auto kCs0 = SpiChipSelect::CS_0;
-constexpr auto kLow = SpiChipSelectPolarity::ACTIVE_LOW;
-constexpr auto kBaud = UartBaudRate::BAUD_115200;
-constexpr auto kNoHandshake = UartHwHandshake::DISABLED;
-constexpr auto kNoParity = UartParity::NONE;
-constexpr auto kEight = UartDataSize::BITS_8;
-constexpr auto kOneStop = UartStopBit::ONE;
-constexpr auto kPin = GpioPinNumber::PIN_1;
-
-// The rail's bus names (i2c..., spi..., uart..., gpio...) forward to one
-// function per operation: one row each.
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(StatusOnly, SyncCommand, ::testing::Values(
-    CommandRow{"SetUsbConfig", 0x040D, [](VantorSDK& s) { return s.setUsbConfig(usbConfig); }},
-    CommandRow{"RailSetVoltage", 0x0405, [](VantorSDK& s) { return s.spiSetBusVoltage(3300, false); }},
-    CommandRow{"RailUseExternalVoltage", 0x040B, [](VantorSDK& s) { return s.uartUseExternalVoltage(false); }},
-    CommandRow{"GpioConfigurePin", 0x1401, [](VantorSDK& s) { return s.gpioConfigurePin(kPin, GpioFunctionality::DIGITAL_INPUT, GpioLogicLevel::LOW); }},
-    CommandRow{"GpioDigitalWrite", 0x1402, [](VantorSDK& s) { return s.gpioDigitalWrite(kPin, GpioLogicLevel::HIGH); }},
-    CommandRow{"GpioConfigureInterrupt", 0x1404, [](VantorSDK& s) { return s.gpioConfigureInterrupt(kPin, GpioTriggerType::BOTH_EDGES); }},
-    CommandRow{"GpioDisableInterrupt", 0x1405, [](VantorSDK& s) { return s.gpioDisableInterrupt(kPin); }},
-    CommandRow{"I2cControllerInit", 0x0901, [](VantorSDK& s) { return s.i2cControllerInit(0, 400000, 0); }},
-    CommandRow{"I2cSetParameters", 0x0902, [](VantorSDK& s) { return s.i2cSetParameters(0, 400000, 0); }},
-    CommandRow{"I2cSetPullUpResistors", 0x0802, [](VantorSDK& s) { return s.i2cSetPullUpResistors(0, 3); }},
-    CommandRow{"I2cDeinit", 0x0801, [](VantorSDK& s) { return s.i2cDeinit(0); }},
-    CommandRow{"I2cWrite", 0x0904, [](VantorSDK& s) { return s.i2cWrite(0, 0x50, {}, {1}, false); }},
-    CommandRow{"SpiControllerInit", 0x0D01, [](VantorSDK& s) { return s.spiControllerInit(kMsb, kMode0, kBits8, kCs0, kLow, 1000000); }},
-    CommandRow{"SpiSetParameters", 0x0D02, [](VantorSDK& s) { return s.spiSetParameters(kMsb, kMode0, kBits8, kCs0, kLow, 1000000); }},
-    CommandRow{"SpiDeinit", 0x0C01, [](VantorSDK& s) { return s.spiDeinit(); }},
-    CommandRow{"UartInit", 0x1002, [](VantorSDK& s) { return s.uartInit(kBaud, kNoHandshake, kNoParity, kEight, kOneStop); }},
-    CommandRow{"UartSetParameters", 0x1003, [](VantorSDK& s) { return s.uartSetParameters(kBaud, kNoHandshake, kNoParity, kEight, kOneStop); }},
-    CommandRow{"UartDeinit", 0x1001, [](VantorSDK& s) { return s.uartDeinit(); }},
-    CommandRow{"UartSendMessage", 0x1005, [](VantorSDK& s) { return s.uartSendMessage({1}); }}),
-    RowName{});
-// clang-format on
-
 TEST(SyncEngine, TransactionIdsCountUpAndWrapFrom65535To1) {
     sim::VirtualAdapter adapter;
     VantorSDK sdk(2000);
@@ -202,17 +134,6 @@ TEST(SyncEngine, TransactionIdsCountUpAndWrapFrom65535To1) {
     for (const auto& request : adapter.requests()) ids.push_back(idOf(request));
     EXPECT_EQ(ids, (std::vector<uint16_t>{1, 2, 65535, 1, 2}));
     EXPECT_EQ(sdk.getDiscardedResponseCount(), 0u);
-}
-
-TEST(SyncEngine, ResetReturnsWithoutWaitingForAnAnswer) {
-    sim::VirtualAdapter adapter;  // the firmware never answers a reset
-    VantorSDK sdk(-1);            // a wait would never end
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    EXPECT_EQ(sdk.resetDevice(), 0);
-    EXPECT_TRUE(sdk.isConnected());
-    ASSERT_TRUE(adapter.waitForRequests(1, kWaitLimit));
-    EXPECT_EQ(adapter.system().resetCount(), 1);
-    EXPECT_EQ(adapter.requests()[0], (Bytes{0x01, 0x00, 0x01, 0x04}));
 }
 
 // ---------------------------------------------------------------- threads

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Traffic capture: the pcapng blocks byte for byte, and traces of real
-// exchanges with a virtual adapter read back packet by packet.
+// exchanges with a virtual adapter read back packet by packet (also to see
+// the lengths a bulk read asks for).
 
 #include <sys/resource.h>
 
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "sdk/core/Protocol.h"
 #include "sdk/transport/BulkTransport.h"
 #include "sdk/transport/PcapngTrace.h"
 #include "tests/cpp/TestSupport.h"
@@ -324,6 +326,34 @@ TEST(UsbTraceBulk, AShortInCompletionRecordsTheBytesReceived) {
     EXPECT_EQ(packets[1].type, 'C');
     EXPECT_EQ(packets[1].length, 3u);
     EXPECT_EQ(packets[1].data, Bytes(sent.begin(), sent.begin() + 3));
+}
+
+// A read asks for whole packets, then the rest; the drain of stale data
+// before the next read asks for one packet at a time. The trace shows what
+// each IN transfer asked for (a drain step that found nothing is not in it).
+TEST(BulkTransportIo, ReadAsksForWholePacketsThenTheRest) {
+    sim::VirtualAdapter adapter(test::adapterOptions("CHUNK", sim::Model::Quillex));
+    const std::string path = tempPath("chunks");
+    UsbTrace trace;
+    BulkTransport bulk(usb::defaultUsbBackend(), trace);
+    ASSERT_TRUE(bulk.open(kVendorId, kProductIdQuillex, ""));
+    ASSERT_EQ(bulk.maxPacketSize(), 512u);
+    ASSERT_EQ(trace.start(path), 0);
+    const Bytes sent = test::pattern(1000);
+    adapter.sendBulk(sent);
+    Bytes received(1000);
+    ASSERT_TRUE(bulk.read(received.data(), received.size(), kBulkDataTimeoutMs));
+    EXPECT_EQ(received, sent);
+    EXPECT_EQ(bulk.lastError(), "");
+    adapter.sendBulk(test::pattern(600, 1));
+    bulk.discardStale(true);  // as after a read nobody answered
+    trace.stop();
+
+    std::vector<uint32_t> asked;
+    for (const Captured& p : parseFile(path)) {
+        if (p.type == 'S') asked.push_back(p.length);
+    }
+    EXPECT_EQ(asked, (std::vector<uint32_t>{512, 488, 512, 512}));
 }
 
 // Starting and stopping while requests flow from another thread: the reader

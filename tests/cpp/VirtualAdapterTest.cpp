@@ -65,20 +65,6 @@ INSTANTIATE_TEST_SUITE_P(
                       InputQueueCase{"NoBound", std::nullopt, true, 1000, 1000}),
     RowName{});
 
-TEST(VirtualAdapterHid, ReadingMakesRoomAgain) {
-    VirtualAdapter adapter;
-    Seam seam(adapter);
-    adapter.faults().limitInputQueue(2);
-    adapter.notify(0x0A81, {1});
-    adapter.notify(0x0A81, {2});
-    adapter.notify(0x0A81, {3});  // dropped
-    ASSERT_TRUE(seam.next(0));
-    adapter.notify(0x0A81, {4});
-    EXPECT_EQ(seam.next(0)->back(), 2);
-    EXPECT_EQ(seam.next(0)->back(), 4);
-    EXPECT_EQ(adapter.droppedReports(), 1u);
-}
-
 // Like the HID driver, the adapter gives every open handle its own copy of
 // each report sent after the handle was opened, in a queue bounded on its
 // own. The answer to one handle's request reaches the other handles too,
@@ -386,7 +372,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, VirtualAdapterDispatch, ::testing::Values(
 
 // ------------------------------------------------------------------ bulk side
 
-TEST(VirtualAdapterBulk, EndpointFaultsAndTheTruncatedSerialString) {
+TEST(VirtualAdapterBulk, AStalledEndpointKeepsItsDataAndTheSerialStringIsTruncated) {
     VirtualAdapter adapter(adapterOptions("BULK-IN", Model::Quillex));
     Seam seam(adapter);
     uint8_t serialIndex = 0;
@@ -408,16 +394,6 @@ TEST(VirtualAdapterBulk, EndpointFaultsAndTheTruncatedSerialString) {
     adapter.faults().stallBulkIn(false);
     ASSERT_EQ(in(kWaitMs), usb::kUsbSuccess);
     EXPECT_EQ(transferred, 3);
-
-    // A short endpoint: 100 of 300 bytes, then nothing (the rest is lost).
-    adapter.faults().limitBulkIn(100);
-    adapter.sendBulk(Bytes(300, 9));
-    ASSERT_EQ(in(kWaitMs), usb::kUsbSuccess);
-    EXPECT_EQ(transferred, 100);
-    EXPECT_EQ(in(20), usb::kUsbErrorTimeout);
-    EXPECT_EQ(transferred, 0);
-    adapter.faults().limitBulkIn(std::nullopt);
-    EXPECT_EQ(in(20), usb::kUsbErrorTimeout);
 }
 
 // ------------------------------------------------------------------ threading
@@ -504,14 +480,12 @@ TEST(VirtualAdapterConcurrency, UnplugWakesBlockedReaders) {
     while (adapter.state().blockedReaders() < 2 && Clock::now() < waitUntil)
         std::this_thread::yield();
     const size_t blocked = adapter.state().blockedReaders();
-    const auto start = Clock::now();
     adapter.unplug();  // also when the wait above ran out, so that both threads end
     hidReader.join();
     bulkReader.join();
     EXPECT_EQ(blocked, 2u);
     EXPECT_EQ(hidResult, -1);
-    EXPECT_EQ(bulkResult, usb::kUsbErrorNoDevice);
-    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(bulkResult, usb::kUsbErrorNoDevice);  // not the timeout's 0 and timeout error
 }
 
 }  // namespace
