@@ -85,11 +85,3 @@ def test_connectors_reach_the_host_and_route_the_voltage(adapter, events):
     adapter.i3c.set_external_supply(0, 1500)
     assert adapter.i3c.ports == sim.I3cPortsState(lv_mv=1800, hv_mv=3300, lv_external_mv=1500)
     assert adapter.system.analog_measurements.i3c_low_mv == 1800
-
-
-def test_bench_of_a_closed_adapter_raises():
-    adapter = sim.VirtualAdapter(serial="I3C-CLOSED")
-    bench = adapter.i3c
-    adapter.close()
-    with pytest.raises(RuntimeError):
-        bench.attach_target(PID)
