@@ -9,7 +9,7 @@ import textwrap
 
 import pytest
 
-from pyvantorsdk import DeviceFacade, profiles, sim
+from pyvantorsdk import profiles, sim
 from pyvantorsdk.profiles import ProfileError
 
 # Every part of the format at once, with values away from the defaults; the
@@ -132,14 +132,6 @@ def test_shipped_profiles_load_and_round_trip(name, tmp_path):
         expected = adapter.to_profile()
     with sim.VirtualAdapter.from_profile(tmp_path / f"{name}.toml") as again:
         assert again.to_profile() == expected
-
-
-def test_a_shipped_eeprom_answers_the_host():
-    with sim.VirtualAdapter.from_profile("eeprom-and-sensor") as adapter, DeviceFacade() as dev:
-        assert dev.connect(adapter.path)
-        dev.i2c_controller_init(0, 400_000, 12)
-        assert dev.i2c_read(0, 0x50, b"\x10", 7, False) == b"Ver 1.0"
-        assert dev.i2c_read(0, 0x48, b"\x0f", 1, False) == b"\xcb"
 
 
 # The same 20 bytes of EEPROM contents given each way the format allows.
