@@ -195,18 +195,15 @@ class TestBench:
         with pytest.raises(ValueError):
             attach(adapter)
 
-    def test_settings_round_trip_through_the_host(self, adapter, dev):
+    # The measurements and USB settings round-trip through the profiles
+    # (test_profiles.py) and reach the host in the fault matrix's system rows.
+    def test_bulk_capabilities_reach_the_host(self, adapter, dev):
         capabilities = sim.BulkCapabilities(
             capability_info=1, supported=True,
             groups=[sim.BulkGroup(group=2, max_payload=512, command_mask=0x180)])
         adapter.system.set_bulk_capabilities(capabilities)
         assert adapter.system.bulk_capabilities == capabilities
-        adapter.system.set_analog_measurements(2500)
-        assert adapter.system.analog_measurements == sim.AnalogMeasurements(
-            io_mv=2500, i3c_low_mv=1800, i3c_high_mv=3300)
-        assert not adapter.system.set_usb_settings(cdc_mode=9)
-        assert adapter.system.set_usb_settings(webusb_enabled=1)
-        assert dev.get_usb_config() == (1, 0, 0)
+        assert dev.get_bulk_capabilities() == (1, True, [(2, 512, 0x180)])
 
 
 class TestInputQueue:
