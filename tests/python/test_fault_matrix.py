@@ -18,7 +18,7 @@ from __future__ import annotations
 import struct
 import threading
 from dataclasses import dataclass
-from typing import Any, Callable, Dict, Iterator, List, Optional, Type
+from typing import Any, Callable, Dict, List, Optional, Type
 
 import pytest
 
@@ -546,29 +546,13 @@ ROWS = [(family, fault) for fault in FAULTS for family in FAMILIES
         if expected(fault, family) is not None]
 
 
-@pytest.fixture(scope="module")
-def closer() -> Iterator[Callable[[Bench], None]]:
-    """Closes each row's bench on a thread of its own, so that the rows do
-    not wait one after the other for a reader thread to notice the end of
-    its connection; the last of them are joined when the module ends."""
-    threads: List[threading.Thread] = []
-
-    def close(bench: Bench) -> None:
-        threads.append(threading.Thread(target=bench.close))
-        threads[-1].start()
-
-    yield close
-    for thread in threads:
-        thread.join()
-
-
 @pytest.mark.parametrize("family, fault", ROWS, ids=[f"{f.name}-{fault}" for f, fault in ROWS])
-def test_fault(closer: Callable[[Bench], None], family: Family, fault: str) -> None:
+def test_fault(family: Family, fault: str) -> None:
     bench = Bench(family)
     try:
         FAULTS[fault][0](bench, expected(fault, family))
     finally:
-        closer(bench)
+        bench.close()
 
 
 def markdown_table() -> str:

@@ -9,7 +9,7 @@ import textwrap
 
 import pytest
 
-from pyvantorsdk import DeviceFacade, profiles, sim
+from pyvantorsdk import profiles, sim
 from pyvantorsdk.profiles import ProfileError
 
 # Every part of the format at once, with values away from the defaults; the
@@ -134,14 +134,6 @@ def test_shipped_profiles_load_and_round_trip(name, tmp_path):
         assert again.to_profile() == expected
 
 
-def test_a_shipped_eeprom_answers_the_host():
-    with sim.VirtualAdapter.from_profile("eeprom-and-sensor") as adapter, DeviceFacade() as dev:
-        assert dev.connect(adapter.path)
-        dev.i2c_controller_init(0, 400_000, 12)
-        assert dev.i2c_read(0, 0x50, b"\x10", 7, False) == b"Ver 1.0"
-        assert dev.i2c_read(0, 0x48, b"\x0f", 1, False) == b"\xcb"
-
-
 # The same 20 bytes of EEPROM contents given each way the format allows.
 DUMP = """\
      0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef
@@ -221,8 +213,6 @@ INVALID = {
         "i2c.devices[1].address", 8, "already described at [0]"),
     "jedec-id-length": ("[[spi.devices]]\nchip_select = 0\njedec_id = 'aabb'\n",
         "spi.devices[0].jedec_id", 4, "3 bytes"),
-    "mxds-length": ("[[i3c.targets]]\npid = 1\nmax_data_speed = '00'\n",
-        "i3c.targets[0].max_data_speed", 4, "5 bytes"),
     "legacy-on-static-address": ("[[i3c.targets]]\npid = 1\nstatic_address = 0x50\n"
                                  "[[i3c.i2c_devices]]\naddress = 0x50\nkind = 'eeprom'\n",
         "i3c.i2c_devices[0].address", 6, "taken by i3c.targets[0]"),
@@ -239,8 +229,6 @@ INVALID = {
         "i2c_target.memory_address_bytes", 2, "needs 2 memory address bytes"),
     "target-memory-without-bulk": ("[adapter]\nbulk = false\n[spi_target]\ncontents_hex = '01'\n",
         "spi_target.contents", 4, "over bulk"),
-    "flash-table-on-memory-target": ("[spi_target]\n[spi_target.flash]\n",
-        "spi_target.flash", 3, "only a flash target"),
     "target-jedec-length": ("[spi_target]\nmodel = 'flash'\n[spi_target.flash]\n"
                             "jedec_id = '" + "00" * 9 + "'\n",
         "spi_target.flash.jedec_id", 5, "at most 8 bytes"),
@@ -248,6 +236,12 @@ INVALID = {
     "bench-refuses-device": (EEPROM + "size = 100\npage_size = 16\n",
         "i2c.devices[0]", 2, "the bench refused this"),
     "bench-refuses-usb-settings": ("[usb]\ncdc_mode = 9\n", "usb", 2, "out of the adapter's range"),
+    # 16-bit memory addresses and 32 KiB are each fine; the target refuses
+    # an EEPROM page that does not divide the memory.
+    "adapter-refuses-target": ("[i2c_target]\naddress = 0x50\nmemory_address_bytes = 2\n"
+                               "model = 'eeprom'\n\n[i2c_target.eeprom]\ntotal_size = 1000\n"
+                               "page_size = 64\n",
+        "i2c_target.eeprom", 7, "the adapter refused this set-up"),
     # Quotes that open no multi-line string must not hide the lines after them.
     "triple-quote-in-comment": ('# ends with """\n[adapter]\nmodel = "x9"\n',
         "adapter.model", 4, "unknown value"),
@@ -322,28 +316,6 @@ def test_contents_files_are_read_only_as_far_as_the_memory_holds(tmp_path, key, 
 def test_the_format_is_versioned(tmp_path, text, message):
     with pytest.raises(ProfileError, match=message):
         profiles.load(write(tmp_path, text))
-
-
-def test_a_set_up_the_adapter_refuses_names_its_table(tmp_path):
-    # 16-bit memory addresses and 32 KiB are each fine; the target refuses
-    # an EEPROM page that does not divide the memory.
-    path = write(
-        tmp_path,
-        """\
-        version = 1
-        [i2c_target]
-        address = 0x50
-        memory_address_bytes = 2
-        model = "eeprom"
-
-        [i2c_target.eeprom]
-        total_size = 1000
-        page_size = 64
-        """,
-    )
-    with pytest.raises(ProfileError, match="the adapter refused this set-up") as caught:
-        sim.VirtualAdapter.from_profile(path)
-    assert (caught.value.key, caught.value.line) == ("i2c_target.eeprom", 7)
 
 
 def test_unknown_names_list_the_shipped_profiles():

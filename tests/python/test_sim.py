@@ -12,7 +12,6 @@ import sys
 import tempfile
 import textwrap
 import threading
-import time
 import weakref
 
 import pytest
@@ -165,7 +164,7 @@ class TestBench:
     """The bench objects: one per part of the adapter, records that compare
     field by field, errors named by what was wrong."""
 
-    @pytest.mark.parametrize("part", ["faults", "system", "power", "i2c", "spi", "uart", "gpio"])
+    @pytest.mark.parametrize("part", ["faults", "system", "power", "i2c", "spi", "uart", "gpio", "i3c"])
     def test_each_part_names_its_adapter_and_raises_once_closed(self, part):
         adapter = sim.VirtualAdapter(serial="SIM-BENCH")
         bench = getattr(adapter, part)
@@ -196,39 +195,15 @@ class TestBench:
         with pytest.raises(ValueError):
             attach(adapter)
 
-    @pytest.mark.parametrize(
-        "record, fields, text",
-        [
-            (sim.RailState, {"millivolts": 1800}, "RailState(millivolts=1800, external=False)"),
-            (sim.Identity, {"manufacturer": "Acme", "fw_version": b"\xff"},
-             "Identity(manufacturer=b'Acme', product_name=b'', serial_number=b'', "
-             "hw_version=b'HW 1.0', fw_version=b'\\xff')"),
-        ],
-        ids=["defaults-fill-missing-fields", "text-or-bytes-strings"],
-    )
-    def test_records_build_compare_and_show_their_fields(self, record, fields, text):
-        value = record(**fields)
-        assert repr(value) == text
-        assert value == record(**fields)
-        assert (value == record()) == (not fields)
-        first_field = text.split("(")[1].split("=")[0]
-        with pytest.raises(AttributeError):  # read-only
-            setattr(value, first_field, getattr(value, first_field))
-        with pytest.raises(TypeError):
-            record(nonexistent=1)
-
-    def test_settings_round_trip_through_the_host(self, adapter, dev):
+    # The measurements and USB settings round-trip through the profiles
+    # (test_profiles.py) and reach the host in the fault matrix's system rows.
+    def test_bulk_capabilities_reach_the_host(self, adapter, dev):
         capabilities = sim.BulkCapabilities(
             capability_info=1, supported=True,
             groups=[sim.BulkGroup(group=2, max_payload=512, command_mask=0x180)])
         adapter.system.set_bulk_capabilities(capabilities)
         assert adapter.system.bulk_capabilities == capabilities
-        adapter.system.set_analog_measurements(2500)
-        assert adapter.system.analog_measurements == sim.AnalogMeasurements(
-            io_mv=2500, i3c_low_mv=1800, i3c_high_mv=3300)
-        assert not adapter.system.set_usb_settings(cdc_mode=9)
-        assert adapter.system.set_usb_settings(webusb_enabled=1)
-        assert dev.get_usb_config() == (1, 0, 0)
+        assert dev.get_bulk_capabilities() == (1, True, [(2, 512, 0x180)])
 
 
 class TestInputQueue:
@@ -269,42 +244,6 @@ class TestBurst:
         with pytest.raises(error):
             adapter.notify(0x1081, count=2, rate=rate)
         assert adapter.dropped_reports == 0
-
-    def test_busy_interpreter_loses_nothing(self, adapter, dev):
-        # 40,000 notifications at 20,000 a second (about 2 s) while this
-        # thread keeps the interpreter busy in 5 ms chunks of pure Python.
-        count = 40_000
-        received = [0]
-        cond = threading.Condition()
-
-        def callback(item):
-            with cond:
-                received[0] += 1
-                cond.notify_all()
-
-        dev.on_notification(callback)
-        burst = threading.Thread(
-            target=adapter.notify,
-            args=(0x1081, struct.pack("<H", 1) + b"x"),
-            kwargs={"count": count, "rate": 20_000},
-        )
-        burst.start()
-        while burst.is_alive():
-            end = time.perf_counter() + 0.005
-            while time.perf_counter() < end:
-                pass
-        burst.join()
-        dropped = adapter.dropped_reports
-        # Whatever the adapter's queue let through reaches the callback.
-        with cond:
-            cond.wait_for(lambda: received[0] >= count - dropped, timeout=10)
-        assert received[0] == count - dropped
-        if dropped:
-            # The reader never waits for the interpreter, but on a two-core
-            # machine with other processes running the scheduler can leave it
-            # off the processor for the 3 ms that 64 reports last here.
-            pytest.xfail(f"{dropped} reports dropped at the adapter's 64-report queue")
-
 
 def _run_isolated(body: str) -> subprocess.CompletedProcess:
     """Run `body` with an adapter `adapter` and a connected facade `dev` in a

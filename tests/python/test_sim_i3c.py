@@ -58,19 +58,15 @@ def test_attach_refusals(adapter, kwargs):
     assert len(adapter.i3c.targets) == 1
 
 
-@pytest.mark.parametrize("pid, payload, message", [
-    (PID + 1, b"", "no target"),
-    (PID, b"\x01", "dynamic address"),  # not on the bus yet
-], ids=["unknown-target", "without-dynamic-address"])
-def test_ibi_refusals(adapter, pid, payload, message):
+@pytest.mark.parametrize("event, message", [
+    (lambda i3c: i3c.raise_ibi(PID + 1, b""), "no target"),
+    (lambda i3c: i3c.raise_ibi(PID, b"\x01"), "dynamic address"),  # not on the bus yet
+    (lambda i3c: i3c.request_hot_join(PID + 1), None),
+], ids=["ibi-unknown-target", "ibi-without-dynamic-address", "hot-join-unknown-target"])
+def test_event_refusals(adapter, event, message):
     adapter.i3c.attach_target(PID)
     with pytest.raises(ValueError, match=message):
-        adapter.i3c.raise_ibi(pid, payload)
-
-
-def test_hot_join_of_a_target_not_attached_is_refused(adapter):
-    with pytest.raises(ValueError):
-        adapter.i3c.request_hot_join(PID)
+        event(adapter.i3c)
 
 
 def test_connectors_reach_the_host_and_route_the_voltage(adapter, events):
@@ -85,11 +81,3 @@ def test_connectors_reach_the_host_and_route_the_voltage(adapter, events):
     adapter.i3c.set_external_supply(0, 1500)
     assert adapter.i3c.ports == sim.I3cPortsState(lv_mv=1800, hv_mv=3300, lv_external_mv=1500)
     assert adapter.system.analog_measurements.i3c_low_mv == 1800
-
-
-def test_bench_of_a_closed_adapter_raises():
-    adapter = sim.VirtualAdapter(serial="I3C-CLOSED")
-    bench = adapter.i3c
-    adapter.close()
-    with pytest.raises(RuntimeError):
-        bench.attach_target(PID)
