@@ -42,6 +42,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::eventually;
 using test::kDisconnect;
+using test::kTimeout;
 
 constexpr uint16_t kVendor = 0x1209;
 
@@ -317,6 +318,34 @@ TEST_F(KernelPath, SystemHidDeviceReadsTimeOutCancelAndFailWhenUnplugged) {
     EXPECT_EQ(other->readTimeout(report.data(), report.size(), 2000), -1);
     Bytes out(65, 0);
     EXPECT_EQ(other->write(out.data(), out.size()), -1);
+}
+
+// A late answer on the node is discarded, and the next request gets its own.
+TEST_F(KernelPath, LateAnswerAfterATimeoutIsDiscarded) {
+    EmulatedAdapter adapter(*bed, options("KRN-T"), 1);
+    // Generous for a loaded machine, and well below the delay.
+    VantorSDK sdk(500);
+    ASSERT_TRUE(sdk.connect(adapter.hidrawNode()));
+    adapter.device().faults().setResponseDelay(1500ms);
+    DeviceInfo info;
+    EXPECT_EQ(sdk.getDeviceInfo(info), kTimeout);
+    EXPECT_TRUE(eventually([&] { return sdk.getDiscardedResponseCount() == 1; }, 10s));
+    adapter.device().faults().setResponseDelay(0ms);
+    ASSERT_EQ(sdk.getDeviceInfo(info), 0);
+    EXPECT_EQ(info.serialNumber, "KRN-T");
+}
+
+// An input report nobody asked for, read from the node while no request is
+// outstanding, reaches the notification callback.
+TEST_F(KernelPath, NotificationWhileIdleReachesTheCallback) {
+    EmulatedAdapter adapter(*bed, options("KRN-N"), 1);
+    test::Inbox<NotificationKind> kinds;
+    VantorSDK sdk(2000);
+    sdk.onNotification([&](const Notification& n) { kinds.push(n.kind()); });
+    ASSERT_TRUE(sdk.connect(adapter.hidrawNode()));
+    adapter.device().notify(kNotifCodeGpio, {0x01, 0x01, 0x01});
+    ASSERT_TRUE(kinds.waitFor(1));
+    EXPECT_EQ(kinds.items(), std::vector<NotificationKind>{NOTIF_GPIO});
 }
 
 // ------------------------------------------------------------ hot-unplug
