@@ -214,12 +214,13 @@ def usage(id: str, *argv: str, says: str):
     return pytest.param(list(argv), says, id=id)
 
 
-# A malformed line for each check of its own a subcommand makes (argparse's
-# refusals, which come before any subcommand runs, once or twice); ``says``
-# is part of the one error line.
+# One or more malformed lines for every subcommand, and each command line the
+# defects report named; ``says`` is part of the one error line.
 @pytest.mark.parametrize("argv, says", [
     usage("list-extra-word", "list", "extra", says="unrecognized arguments: extra"),
     usage("timeout-zero", "--timeout", "0", "info", says="timeout 0 out of range"),
+    usage("timeout-negative", "--timeout", "-5", "info", says="timeout -5 out of range"),
+    usage("demo-unknown-option", "demo", "--fast", says="unrecognized arguments: --fast"),
     usage("detect-bad-bus", "i2c", "detect", "-y", "C", says="invalid bus 'C'"),
     usage("detect-address-too-big", "i2c", "detect", "-y", "A", "0x80", says="out of range"),
     usage("get-bad-mode", "i2c", "get", "-y", "A", "0x50", "0x00", "x", says="invalid mode"),
@@ -260,6 +261,10 @@ def usage(id: str, *argv: str, says: str):
     usage("ccc-unknown", "i3c", "ccc", "nosuch", says="unknown CCC 'nosuch'"),
     usage("ccc-setmwl-too-big", "i3c", "ccc", "setmwl", "0x08", "70000",
           says="value 70000 out of range (0-65535)"),
+    usage("ccc-getstatus-def-byte-too-big", "i3c", "ccc", "getstatus", "0x08", "300",
+          says="value 300 out of range (0-255)"),
+    usage("ccc-setxtime-byte-too-big", "i3c", "ccc", "setxtime", "0x08", "300",
+          says="value 300 out of range (0-255)"),
     usage("ccc-enec-events-too-big", "i3c", "ccc", "enec", "0x08", "0x1ff",
           says="events 0x1ff out of range (0-255)"),
     usage("ccc-setnewda-reserved", "i3c", "ccc", "setnewda", "0x08", "0x3e",
@@ -275,11 +280,14 @@ def usage(id: str, *argv: str, says: str):
     usage("i3c-ibi-zero-events", "i3c", "ibi", "-n", "0", says="count 0 out of range"),
     usage("target-i2c-10-bit-address", "target", "i2c", "--address", "0x100",
           says="addresses above 0x7f need --ten-bit"),
+    usage("target-spi-bad-cs", "target", "spi", "--cs", "4", says="chip select 4 out of range"),
     usage("target-i3c-pid-too-big", "target", "i3c", "--pid", "0x1000000000000",
           says="is not 48 bits"),
+    usage("voltage-get-extra-word", "voltage", "get", "1800", says="unrecognized arguments"),
     usage("voltage-set-nothing", "voltage", "set", says="give either a voltage in mV or --external"),
     usage("voltage-set-i3c-persist", "voltage", "set", "--rail", "i3c", "--persist", "1200",
           says="cannot be persisted"),
+    usage("udev-rules-extra-word", "udev-rules", "x", says="unrecognized arguments: x"),
     usage("completion-unknown-shell", "completion", "zsh", says="invalid choice: 'zsh'"),
 ])
 def test_usage_error_is_one_line_exit_2_before_the_adapter_is_opened(cli, monkeypatch, argv, says):
