@@ -1,15 +1,16 @@
 # SPDX-License-Identifier: MIT
 # Helpers for the SDK's list of public headers (VANTOR_SDK_PUBLIC_HEADERS).
 
-# Fails when a listed header is missing or includes an SDK header ("sdk/...")
-# that is not listed itself: an installed header would not compile.
-function(vantor_check_public_headers source_dir)
-  set(listed ${ARGN})
-  foreach(header ${listed})
+# Fails when one of the headers to install is missing or includes a header of
+# the SDK or the virtual adapter ("sdk/...", "sim/...") that is not in
+# `installed` (a list): an installed header would not compile.
+function(vantor_check_public_headers source_dir installed)
+  set(listed ${installed})
+  foreach(header ${ARGN})
     if(NOT EXISTS ${source_dir}/${header})
       message(FATAL_ERROR "public header ${header} does not exist")
     endif()
-    file(STRINGS ${source_dir}/${header} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"sdk/")
+    file(STRINGS ${source_dir}/${header} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"(sdk|sim)/")
     foreach(line ${lines})
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" included "${line}")
       # The version header is generated into the include directory.
@@ -19,7 +20,7 @@ function(vantor_check_public_headers source_dir)
       list(FIND listed ${included} found)
       if(found EQUAL -1)
         message(FATAL_ERROR "public header ${header} includes ${included}, "
-          "which is not in VANTOR_SDK_PUBLIC_HEADERS")
+          "which is not installed (VANTOR_SDK_PUBLIC_HEADERS, VANTOR_SIM_PUBLIC_HEADERS)")
       endif()
     endforeach()
   endforeach()

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Installs the C++ SDK from a configured build directory into a temporary
-# prefix, then builds examples/device_info.cpp as a project outside the
-# repository twice, with the CMake package (find_package + vantor::sdk) and
-# with pkg-config, and runs both programs. Without an adapter attached they
-# must end with the example's "no adapter" status (2), with one with 0.
+# Installs the C++ SDK and its virtual adapter component from a configured
+# build directory into a temporary prefix, then builds two examples as a
+# project outside the repository, each twice, with the CMake package
+# (find_package + vantor::sdk / vantor::sim) and with pkg-config (vantorsdk /
+# vantorsdk-sim), and runs them:
+#   - examples/device_info.cpp, the SDK alone: without an adapter attached it
+#     must end with its "no adapter" status (2), with one with 0;
+#   - examples/virtual_eeprom.cpp, on a virtual adapter: it must end with 0.
 #
 #   scripts/install-test.sh [build-dir]    (default build/cxx)
 set -euo pipefail
@@ -17,9 +20,21 @@ WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 PREFIX="$WORK/prefix"
 mkdir -p "$WORK/src"
-cp "$ROOT/tests/consumer/CMakeLists.txt" "$ROOT/examples/device_info.cpp" "$WORK/src/"
+cp "$ROOT/tests/consumer/CMakeLists.txt" "$ROOT/examples/device_info.cpp" \
+    "$ROOT/examples/virtual_eeprom.cpp" "$WORK/src/"
 
 cmake --install "$BUILD" --prefix "$PREFIX" >/dev/null
+
+run_virtual() {  # label, program
+    local label="$1" program="$2"
+    if LD_LIBRARY_PATH="$LIB_DIR${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" "$program" >"$WORK/out" 2>"$WORK/err"; then
+        echo "$label: built, wrote and read back the virtual EEPROM"
+    else
+        echo "$label: the virtual EEPROM example failed:" >&2
+        cat "$WORK/out" "$WORK/err" >&2
+        return 1
+    fi
+}
 
 run_program() {  # label, program
     local label="$1" program="$2" rc=0
@@ -47,6 +62,7 @@ if cmake -S "$WORK/src" -B "$WORK/cmake-build" -DCMAKE_PREFIX_PATH="$PREFIX" \
         -DCMAKE_BUILD_TYPE=Release >"$WORK/log" 2>&1 \
     && cmake --build "$WORK/cmake-build" >>"$WORK/log" 2>&1; then
     run_program "find_package(vantorsdk)" "$WORK/cmake-build/device_info" || status=1
+    run_virtual "find_package(vantorsdk COMPONENTS sim)" "$WORK/cmake-build/virtual_eeprom" || status=1
 else
     cat "$WORK/log" >&2
     echo "find_package(vantorsdk): the consumer project does not build" >&2
@@ -60,6 +76,28 @@ if PKG_CONFIG_PATH="$PC_DIR" "${CXX:-c++}" -std=c++17 -o "$WORK/device_info" \
     run_program "pkg-config vantorsdk" "$WORK/device_info" || status=1
 else
     echo "pkg-config vantorsdk: device_info does not build" >&2
+    status=1
+fi
+# shellcheck disable=SC2046
+if PKG_CONFIG_PATH="$PC_DIR" "${CXX:-c++}" -std=c++17 -o "$WORK/virtual_eeprom" \
+        "$WORK/src/virtual_eeprom.cpp" $(PKG_CONFIG_PATH="$PC_DIR" pkg-config --cflags --libs vantorsdk-sim); then
+    run_virtual "pkg-config vantorsdk-sim" "$WORK/virtual_eeprom" || status=1
+else
+    echo "pkg-config vantorsdk-sim: virtual_eeprom does not build" >&2
+    status=1
+fi
+
+# The SDK alone (component sdk): asking for the virtual adapter fails clearly.
+cmake --install "$BUILD" --prefix "$WORK/sdk-only" --component sdk >/dev/null
+if cmake -S "$WORK/src" -B "$WORK/sdk-only-build" -DCMAKE_PREFIX_PATH="$WORK/sdk-only" \
+        >"$WORK/log" 2>&1; then
+    echo "component sdk alone: find_package(vantorsdk COMPONENTS sim) succeeded" >&2
+    status=1
+elif grep -q "component sim) is not installed" "$WORK/log"; then
+    echo "component sdk alone: find_package(vantorsdk COMPONENTS sim) says the component is missing"
+else
+    cat "$WORK/log" >&2
+    echo "component sdk alone: find_package(vantorsdk COMPONENTS sim) failed without naming the component" >&2
     status=1
 fi
 exit $status

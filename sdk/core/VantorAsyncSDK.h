@@ -190,16 +190,16 @@ class VantorAsyncSDK {
     // is read back with getAnalogMeasurements (u16 millivolts at offsets 8
     // and 10 of its response).
     uint16_t i3cControllerInit(uint16_t transactionId, I3cPushPullRate pushPull,
-                               I3cOpenDrainRate openDrain, I2cOpenDrainRate i2cRate,
+                               I3cOpenDrainTransferRate openDrain, I2cTransferRate i2cRate,
                                I3cDriveStrength driveStrength);
     uint16_t i3cSetParameters(uint16_t transactionId, I3cPushPullRate pushPull,
-                              I3cOpenDrainRate openDrain, I2cOpenDrainRate i2cRate,
+                              I3cOpenDrainTransferRate openDrain, I2cTransferRate i2cRate,
                               I3cDriveStrength driveStrength);
     uint16_t i3cInitBus(uint16_t transactionId, std::vector<I3cTargetInfo> targets);
     uint16_t i3cResetBus(uint16_t transactionId);
     uint16_t i3cGetDeviceTable(uint16_t transactionId);
     uint16_t i3cSetTargetDeviceConfiguration(uint16_t transactionId, uint8_t address,
-                                             uint8_t configuration);
+                                             I3cTargetConfiguration configuration);
     uint16_t i3cTargetResetPattern(uint16_t transactionId);
     uint16_t i3cHdrExitPattern(uint16_t transactionId);
     uint16_t i3cSetBusVoltage(uint16_t transactionId, uint16_t millivolts);

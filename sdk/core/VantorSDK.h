@@ -205,14 +205,15 @@ class VantorSDK {
     // i3cGetBusVoltage reads the two I3C port voltages of the analog
     // measurements, in the adapter's order; they are left untouched when
     // the response does not carry them.
-    uint16_t i3cControllerInit(I3cPushPullRate pushPull, I3cOpenDrainRate openDrain,
-                               I2cOpenDrainRate i2cRate, I3cDriveStrength driveStrength);
-    uint16_t i3cSetParameters(I3cPushPullRate pushPull, I3cOpenDrainRate openDrain,
-                              I2cOpenDrainRate i2cRate, I3cDriveStrength driveStrength);
+    uint16_t i3cControllerInit(I3cPushPullRate pushPull, I3cOpenDrainTransferRate openDrain,
+                               I2cTransferRate i2cRate, I3cDriveStrength driveStrength);
+    uint16_t i3cSetParameters(I3cPushPullRate pushPull, I3cOpenDrainTransferRate openDrain,
+                              I2cTransferRate i2cRate, I3cDriveStrength driveStrength);
     uint16_t i3cInitBus(std::vector<I3cTargetInfo> targets);
     uint16_t i3cResetBus();
     uint16_t i3cGetDeviceTable(std::vector<I3cTargetInfo>& out);
-    uint16_t i3cSetTargetDeviceConfiguration(uint8_t address, uint8_t configuration);
+    uint16_t i3cSetTargetDeviceConfiguration(uint8_t address,
+                                             I3cTargetConfiguration configuration);
     uint16_t i3cTargetResetPattern();
     uint16_t i3cHdrExitPattern();
     uint16_t i3cSetBusVoltage(uint16_t millivolts);

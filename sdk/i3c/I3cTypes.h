@@ -10,6 +10,10 @@
 
 namespace vantor {
 
+// A target's configuration byte: the adapter interprets its bits per target;
+// the host stores, sends and returns it unchanged.
+using I3cTargetConfiguration = uint8_t;
+
 #pragma pack(push, 1)
 // One I3C target: the same 16 bytes in memory, in requests and in responses.
 struct I3cTargetInfo {
@@ -21,7 +25,7 @@ struct I3cTargetInfo {
     uint16_t mwl;
     uint16_t mrl;
     uint8_t maxIbiPayloadLength;
-    uint8_t configuration;
+    I3cTargetConfiguration configuration;
 };
 #pragma pack(pop)
 
@@ -82,7 +86,9 @@ enum class I3cPushPullRate : int32_t {
     PUSH_PULL_100_KHZ_DC_34 = 21,
 };
 
-enum class I3cOpenDrainRate : int32_t {
+// The open-drain clock of I3C transfers (published to Python as
+// I3cOpenDrainRate, the name it also keeps here).
+enum class I3cOpenDrainTransferRate : int32_t {
     OPEN_DRAIN_100_KHZ = 0,
     OPEN_DRAIN_400_KHZ = 1,
     OPEN_DRAIN_1_MHZ = 2,
@@ -90,13 +96,18 @@ enum class I3cOpenDrainRate : int32_t {
     OPEN_DRAIN_4_17_MHZ = 4,
 };
 
-enum class I2cOpenDrainRate : int32_t {
+// The open-drain rate used for legacy I2C devices on the I3C bus (published
+// to Python as I2cOpenDrainRate, the name it also keeps here).
+enum class I2cTransferRate : int32_t {
     STANDARD_MODE = 0,
     FAST_MODE = 1,
     FAST_MODE_PLUS = 2,
     HIGH_SPEED_MODE = 3,
     ULTRA_FAST_MODE = 4,
 };
+
+using I3cOpenDrainRate = I3cOpenDrainTransferRate;
+using I2cOpenDrainRate = I2cTransferRate;
 
 enum class I3cDriveStrength : int32_t {
     STANDARD = 0,
