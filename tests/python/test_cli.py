@@ -244,6 +244,7 @@ def usage(id: str, *argv: str, says: str):
     usage("flash-erase-unaligned-to-end", "spi", "flash", "erase", "--offset", "0x1800",
           says="4096-byte sectors: --offset 0x1800"),
     usage("gpio-get-pin-out-of-range", "gpio", "get", "7", says="invalid pin '7'"),
+    usage("gpio-set-pin-0", "gpio", "set", "0=1", says="invalid pin '0' (1-6)"),
     usage("gpio-set-bad-level", "gpio", "set", "1=maybe", says="invalid value in '1=maybe'"),
     usage("gpio-monitor-idle-nan", "gpio", "monitor", "--idle-timeout", "nan", "1",
           says="seconds nan out of range"),
