@@ -76,9 +76,9 @@ def section(title: str) -> None:
     print(f"\n== {title}")
 
 
-def step(title: str, fn: Callable[[], None]) -> None:
+def step(title: str, fn: Callable[[], None]) -> bool:
     """Runs one part of the tour; a missing feature or a device error ends
-    only that part."""
+    only that part, which then counts as failed (False)."""
     section(title)
     try:
         fn()
@@ -86,6 +86,9 @@ def step(title: str, fn: Callable[[], None]) -> None:
         print(f"   not available in this build ({e})")
     except errors.VantorError as e:
         print(f"   failed: {e}")
+    else:
+        return True
+    return False
 
 
 def hexstr(data: bytes) -> str:
@@ -323,22 +326,30 @@ def spi_target(dev: DeviceFacade, adapter: Optional[sim.VirtualAdapter]) -> None
         dev.on_notification(None)
 
 
-def main() -> None:
+def main() -> int:
+    """Runs the whole tour; the exit status is 1 when any part failed."""
     print(f"pyvantorsdk {pyvantorsdk.__version__}")
     with contextlib.ExitStack() as stack:
         dev, adapter = open_adapter(stack)
-        step("Device", lambda: show_device(dev))
-        step("Voltage", lambda: show_voltage(dev))
-        step("I2C scan", lambda: scan(dev))
-        step("EEPROM", lambda: eeprom(dev))
-        step("SPI flash", lambda: spi_flash(dev))
-        step("UART loopback", lambda: uart(dev))
-        step("GPIO interrupt", lambda: gpio(dev, adapter))
-        step("I3C bus", lambda: i3c(dev, adapter))
-        step("I2C EEPROM target", lambda: i2c_target(dev, adapter))
-        step("SPI flash target", lambda: spi_target(dev, adapter))
+        tour = [
+            ("Device", lambda: show_device(dev)),
+            ("Voltage", lambda: show_voltage(dev)),
+            ("I2C scan", lambda: scan(dev)),
+            ("EEPROM", lambda: eeprom(dev)),
+            ("SPI flash", lambda: spi_flash(dev)),
+            ("UART loopback", lambda: uart(dev)),
+            ("GPIO interrupt", lambda: gpio(dev, adapter)),
+            ("I3C bus", lambda: i3c(dev, adapter)),
+            ("I2C EEPROM target", lambda: i2c_target(dev, adapter)),
+            ("SPI flash target", lambda: spi_target(dev, adapter)),
+        ]
+        failed = [title for title, part in tour if not step(title, part)]
+    if failed:
+        print(f"\n{len(failed)} of {len(tour)} parts failed: {', '.join(failed)}")
+        return 1
     print("\nDone.")
+    return 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -15,7 +15,9 @@ adapter when neither does)::
 
 ``--vantor-device=PATH`` or ``--vantor-device=serial:SN`` runs the same tests
 against a real adapter; the tests that use ``vantor_bench`` (the virtual
-adapter's raw access) are then skipped. When a test fails on a virtual
+adapter's raw access) are then skipped, whether or not that adapter is
+there. A profile that cannot be loaded fails the test with one line naming
+what is wrong (for an unknown name, the shipped profiles). When a test fails on a virtual
 adapter, the requests the adapter received are added to its report.
 """
 
@@ -82,14 +84,43 @@ def _profile_of(request: pytest.FixtureRequest) -> Optional[str]:
     return str(beside) if beside.is_file() else given
 
 
+@pytest.hookimpl(tryfirst=True)
+def pytest_runtest_setup(item: pytest.Item) -> None:
+    # Skipped before any fixture is set up: with an absent adapter, the
+    # vantor_device fixture of the same test would otherwise fail first.
+    if _real_device(item.config) is not None and "vantor_bench" in getattr(
+        item, "fixturenames", ()
+    ):
+        pytest.skip(_bench_skip_reason(item.config))
+
+
+def _bench_skip_reason(config: pytest.Config) -> str:
+    return (
+        "needs the virtual bench's raw access; running against the real adapter "
+        f"{_real_device(config)}"
+    )
+
+
 @pytest.fixture
 def _vantor_adapter(request: pytest.FixtureRequest) -> Iterator[Optional[sim.VirtualAdapter]]:
     """The test's own virtual adapter, None when running against a real one."""
     if _real_device(request.config) is not None:
         yield None
         return
+    from pyvantorsdk.profiles import ProfileError  # read only once a test runs
+
     profile = _profile_of(request)
-    adapter = sim.VirtualAdapter.from_profile(profile) if profile else sim.VirtualAdapter()
+    try:
+        adapter = sim.VirtualAdapter.from_profile(profile) if profile else sim.VirtualAdapter()
+    except ProfileError as error:
+        problem = str(error)
+    else:
+        problem = ""
+    if problem:
+        # The profile's name, file, line and key tell the whole story: the
+        # failure is that one line, without a traceback (so raised outside
+        # the handler, which would chain the ProfileError's).
+        pytest.fail(f"vantor profile {problem}", pytrace=False)
     request.node.stash[_ADAPTER] = adapter
     try:
         yield adapter
@@ -104,10 +135,7 @@ def vantor_bench(
     """The virtual adapter (``sim.VirtualAdapter``), fresh for each test.
     Skips the test when running against a real adapter."""
     if _vantor_adapter is None:
-        pytest.skip(
-            "needs the virtual bench's raw access; running against the real adapter "
-            f"{_real_device(request.config)}"
-        )
+        pytest.skip(_bench_skip_reason(request.config))  # asked for while the test runs
     return _vantor_adapter
 
 

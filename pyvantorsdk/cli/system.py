@@ -7,11 +7,13 @@ from __future__ import annotations
 import argparse
 import shlex
 from importlib import resources
-from typing import Any, Dict, List, Optional
+from typing import Any, Callable, Dict, List, Optional, Tuple
 
 import pyvantorsdk
 from pyvantorsdk import I2cBus, I2cPullUp, errors
 from pyvantorsdk.cli.common import (
+    EXIT_FAILURE,
+    EXIT_OK,
     Context,
     UsageError,
     init_or_reconfigure,
@@ -185,28 +187,50 @@ def info(ctx: Context, args: argparse.Namespace) -> None:
 
 
 # -------------------------------------------------------------------- demo
-def demo(ctx: Context, args: argparse.Namespace) -> None:
+def demo(ctx: Context, args: argparse.Namespace) -> int:
+    """The tour's steps one after another: a step the adapter refuses prints
+    its error in place of its line and the next step still runs; the tour
+    then ends with EXIT_FAILURE."""
     dev = ctx.dev
-    adapter = describe_adapter(ctx)
-    ctx.print(f"adapter:     {adapter['model']} serial {adapter['serial_number']}, "
-              f"firmware {adapter['fw_version']}")
-    ctx.print(f"I/O voltage: {dev.i2c_get_bus_voltage()} mV")
-    init_or_reconfigure(
-        lambda: dev.i2c_controller_init(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7),
-        lambda: dev.i2c_set_parameters(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7),
-    )
-    found = sorted(dev.i2c_scan_bus(I2cBus.A).addresses_7bit)
-    ctx.print("I2C bus A:   " + (" ".join(f"0x{a:02x}" for a in found) or "no devices"))
     from pyvantorsdk.cli import spi
 
-    try:
+    def identity() -> str:
+        adapter = describe_adapter(ctx)
+        return (f"{adapter['model']} serial {adapter['serial_number']}, "
+                f"firmware {adapter['fw_version']}")
+
+    def i2c_scan() -> str:
+        init_or_reconfigure(
+            lambda: dev.i2c_controller_init(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7),
+            lambda: dev.i2c_set_parameters(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7),
+        )
+        found = sorted(dev.i2c_scan_bus(I2cBus.A).addresses_7bit)
+        return " ".join(f"0x{a:02x}" for a in found) or "no devices"
+
+    def spi_flash() -> str:
         spi.setup(dev, spi.SpiSettings())
         jedec = spi.jedec_id(dev)
-        ctx.print(f"SPI CS0:     JEDEC id {jedec.hex(' ')}"
-                  + (f", {spi.flash_size(jedec)} bytes" if spi.flash_size(jedec) else ""))
-    except errors.VantorError as e:
-        ctx.print(f"SPI CS0:     {e}")
+        size = spi.flash_size(jedec)
+        return f"JEDEC id {jedec.hex(' ')}" + (f", {size} bytes" if size else "")
+
+    steps: List[Tuple[str, Callable[[], str]]] = [
+        ("adapter:", identity),
+        ("I/O voltage:", lambda: f"{dev.i2c_get_bus_voltage()} mV"),
+        ("I2C bus A:", i2c_scan),
+        ("SPI CS0:", spi_flash),
+    ]
+    failed = 0
+    for title, step in steps:
+        try:
+            line = step()
+        except errors.VantorError as e:
+            line, failed = str(e), failed + 1
+        ctx.print(f"{title:<12} {line}")
+    if failed:
+        ctx.print(f"{failed} of {len(steps)} steps failed.")
+        return EXIT_FAILURE
     ctx.print("See 'vantor --help' for the commands of every bus.")
+    return EXIT_OK
 
 
 # ----------------------------------------------------------------- voltage

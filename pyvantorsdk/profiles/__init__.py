@@ -27,12 +27,22 @@ A loaded profile is a plain nested dict with every default filled in, choices
 as their lower-case names and device contents as ``bytes`` (without the
 trailing erased bytes), so that two profiles describing the same bench compare
 equal.
+
+GPIO inputs are named as the adapter's pins are labelled, ``pin1`` to
+``pin6`` (``GpioPinNumber.PIN_1`` to ``PIN_6``)::
+
+    [gpio.inputs]
+    pin2 = 1
+
+The bare numbers 0 to 5 of the first profiles, counted from 0, are still read
+(``2`` is ``pin3``) with a ``ProfileDeprecationWarning``.
 """
 
 from pyvantorsdk.profiles.bench import apply, capture
 from pyvantorsdk.profiles.schema import (
     FORMAT_VERSION,
     Profile,
+    ProfileDeprecationWarning,
     ProfileError,
     load,
     loads,
@@ -47,6 +57,7 @@ __all__ = [
     "FORMAT_VERSION",
     "Profile",
     "ProfileError",
+    "ProfileDeprecationWarning",
     "load",
     "loads",
     "apply",
@@ -60,3 +71,4 @@ __all__ = [
 
 # The error is raised from the package's modules but belongs to the package.
 ProfileError.__module__ = __name__
+ProfileDeprecationWarning.__module__ = __name__

@@ -44,6 +44,8 @@ from pyvantorsdk.profiles.schema import (
     _choices,
     _key_text,
     _line_of,
+    gpio_key,
+    gpio_pin,
 )
 
 
@@ -140,8 +142,8 @@ def _apply(profile: Profile, adapter: _Adapter) -> None:
                 for key in ("io_mv", "i3c_low_mv", "i3c_high_mv")
             )
         )
-    for pin, level in profile["gpio"]["inputs"].items():
-        adapter.gpio.drive_input(int(pin), level)
+    for key, level in profile["gpio"]["inputs"].items():
+        adapter.gpio.drive_input(gpio_pin(key), level)
 
     for index, device in enumerate(profile["i2c"]["devices"]):
         bus, address, ten_bit = device["bus"], device["address"], device["ten_bit"]
@@ -373,7 +375,7 @@ def capture(adapter: _Adapter, record: Optional[Profile] = None) -> Profile:
             "i3c_high_mv": measurements.i3c_high_mv,
         },
         "gpio": {
-            "inputs": {str(pin): level for pin, level in enumerate(levels) if level is not None}
+            "inputs": {gpio_key(pin): level for pin, level in enumerate(levels) if level is not None}
         },
     }
 

@@ -10,6 +10,7 @@ import os
 import re
 import stat
 import sys
+import warnings
 from dataclasses import dataclass
 from importlib import resources
 from pathlib import Path
@@ -75,6 +76,14 @@ def _rebuild_error(
     message: str, file: Optional[str], line: Optional[int], key: Optional[str]
 ) -> ProfileError:
     return ProfileError(message, file=file, line=line, key=key)
+
+
+class ProfileDeprecationWarning(FutureWarning):
+    """A profile written in a form that is still read but will not always be.
+
+    A FutureWarning rather than a DeprecationWarning: profiles are written by
+    the people who run the tests and the command line, and Python shows this
+    kind to them by default. It names the profile's file and line."""
 
 
 class _Invalid(Exception):
@@ -545,6 +554,73 @@ def _check_memory_device(table: Profile, path: KeyPath, files: _Files) -> None:
     _register_contents(table, path)
 
 
+# GPIO inputs are named as the adapter's pins are labelled, pin1 to pin6
+# (GpioPinNumber.PIN_1 to PIN_6, whose values are 0 to 5). Profiles of the
+# first release named them by those values, as bare numbers 0 to 5: still
+# read, with a ProfileDeprecationWarning.
+GPIO_PINS = 6
+_PIN_KEY = re.compile(r"pin([1-9][0-9]*)")
+_OLD_PIN_KEY = re.compile(r"[0-9]+")
+
+
+def gpio_key(pin: int) -> str:
+    """The profile key of a GPIO pin given by its GpioPinNumber value (0 -> pin1)."""
+    return f"pin{int(pin) + 1}"
+
+
+def gpio_pin(key: str) -> int:
+    """The GpioPinNumber value of a loaded profile's GPIO key (pin1 -> 0)."""
+    return int(key[len("pin") :]) - 1
+
+
+def _check_gpio_inputs(gpio: Profile) -> List[Tuple[KeyPath, str]]:
+    """The input levels under their pin1..pin6 keys, ordered by pin. Keys of
+    the old numbering from 0 are read into the new ones and reported; a
+    table mixing both, or a bare number past 5, is refused as ambiguous."""
+    levels: Dict[int, int] = {}
+    old: List[str] = []
+    new: List[str] = []
+    for key, value in (gpio["inputs"] or {}).items():
+        where: KeyPath = ("gpio", "inputs", key)
+        named, bare = _PIN_KEY.fullmatch(key), _OLD_PIN_KEY.fullmatch(key)
+        if named is not None and int(named.group(1)) <= GPIO_PINS:
+            pin = int(named.group(1)) - 1
+            new.append(key)
+        elif bare is not None and int(key) < GPIO_PINS:
+            pin = int(key)
+            old.append(key)
+        elif bare is not None:
+            raise _Invalid(
+                where,
+                f"a GPIO input is named pin1 to pin{GPIO_PINS} "
+                f"(a bare number is the old numbering from 0, 0 to {GPIO_PINS - 1})",
+            )
+        else:
+            raise _Invalid(where, f"a GPIO input is named pin1 to pin{GPIO_PINS}")
+        if old and new:
+            raise _Invalid(
+                where,
+                f"{new[0]} and {old[0]} mix pin names with the old numbering from 0: "
+                f"name every input pin1 to pin{GPIO_PINS}",
+            )
+        if pin in levels:
+            raise _Invalid(where, f"{gpio_key(pin)} is given twice")
+        if isinstance(value, bool) or value not in (0, 1):
+            raise _Invalid(where, "a GPIO input level is 0 or 1")
+        levels[pin] = value
+    gpio["inputs"] = {gpio_key(pin): levels[pin] for pin in sorted(levels)}
+    if not old:
+        return []
+    meaning = ", ".join(f"{key} is {gpio_key(int(key))}" for key in old)
+    return [
+        (
+            ("gpio", "inputs", old[0]),
+            f"GPIO inputs numbered from 0 are deprecated ({meaning}): "
+            f"name them pin1 to pin{GPIO_PINS}",
+        )
+    ]
+
+
 def _check_unique(items: Sequence[Profile], keys: Sequence[str], path: KeyPath, what: str) -> None:
     seen: Dict[Tuple[Any, ...], int] = {}
     for index, item in enumerate(items):
@@ -556,8 +632,9 @@ def _check_unique(items: Sequence[Profile], keys: Sequence[str], path: KeyPath, 
         seen[identity] = index
 
 
-def _check_profile(profile: Profile, files: _Files) -> None:
-    """Rules between keys, and the contents read into bytes."""
+def _check_profile(profile: Profile, files: _Files) -> List[Tuple[KeyPath, str]]:
+    """Rules between keys, and the contents read into bytes. Returns the
+    deprecated forms the profile uses: (where, what to write instead)."""
     if profile["version"] != FORMAT_VERSION:
         raise _Invalid(
             ("version",),
@@ -567,15 +644,7 @@ def _check_profile(profile: Profile, files: _Files) -> None:
     if not adapter["serial"] or len(adapter["serial"]) > 31:
         raise _Invalid(("adapter", "serial"), "a serial number has 1 to 31 characters")
 
-    levels: Dict[int, int] = {}
-    for key, value in (profile["gpio"]["inputs"] or {}).items():
-        where: KeyPath = ("gpio", "inputs", key)
-        if not key.isdigit() or int(key) > 5:
-            raise _Invalid(where, "a GPIO input is named by its pin number, 0 to 5")
-        if isinstance(value, bool) or value not in (0, 1):
-            raise _Invalid(where, "a GPIO input level is 0 or 1")
-        levels[int(key)] = value
-    profile["gpio"]["inputs"] = {str(pin): levels[pin] for pin in sorted(levels)}
+    notices = _check_gpio_inputs(profile["gpio"])
 
     i2c_devices = profile["i2c"]["devices"]
     for index, device in enumerate(i2c_devices):
@@ -619,6 +688,7 @@ def _check_profile(profile: Profile, files: _Files) -> None:
     _check_spi_target(profile, files)
     if profile["i3c_target"] is not None:
         _take_contents(profile["i3c_target"], ("i3c_target",), files, 1024, 0x00)
+    return notices
 
 
 def _check_i2c_target(profile: Profile, files: _Files) -> None:
@@ -803,11 +873,19 @@ def loads(
         raise ProfileError(f"not valid TOML: {error}", file=file, line=line) from None
     try:
         profile = _read_table(_SCHEMA, raw, ())
-        _check_profile(profile, _Files(base or Path.cwd(), contents_anywhere))
+        notices = _check_profile(profile, _Files(base or Path.cwd(), contents_anywhere))
     except _Invalid as error:
         raise ProfileError(
             error.message, file=file, line=_line_of(text, error.path), key=_key_text(error.path)
         ) from None
+    for path, message in notices:
+        # Reported at the profile's own line, which the warning shows below it.
+        warnings.warn_explicit(
+            f"{_key_text(path)}: {message}",
+            ProfileDeprecationWarning,
+            filename=file or "<profile>",
+            lineno=_line_of(text, path) or 0,
+        )
     return profile
 
 

@@ -17,7 +17,7 @@ import pytest
 
 import pyvantorsdk
 from helpers import DEFAULT_GRID, wait_until
-from pyvantorsdk import I3cTargetResetDefByte, I3cTransferDirection, sim
+from pyvantorsdk import I3cTargetResetDefByte, I3cTransferDirection, profiles, sim
 from pyvantorsdk.cli import i3c as i3c_cli
 from pyvantorsdk.cli import main as cli_main
 from pyvantorsdk.cli import spi
@@ -244,6 +244,7 @@ def usage(id: str, *argv: str, says: str):
     usage("flash-erase-unaligned-to-end", "spi", "flash", "erase", "--offset", "0x1800",
           says="4096-byte sectors: --offset 0x1800"),
     usage("gpio-get-pin-out-of-range", "gpio", "get", "7", says="invalid pin '7'"),
+    usage("gpio-set-pin-0", "gpio", "set", "0=1", says="invalid pin '0' (1-6)"),
     usage("gpio-set-bad-level", "gpio", "set", "1=maybe", says="invalid value in '1=maybe'"),
     usage("gpio-monitor-idle-nan", "gpio", "monitor", "--idle-timeout", "nan", "1",
           says="seconds nan out of range"),
@@ -501,6 +502,37 @@ def test_list_shows_the_virtual_adapter_only_with_sim(cli, capsys):
     assert any(entry["virtual"] and entry["path"] != cli.adapter.path for entry in listed)
     assert cli_main.main(["--json", "list"]) == 0
     assert all(not entry["virtual"] for entry in json.loads(capsys.readouterr().out))
+
+
+# The tour and each family's main command, on every profile the package ships.
+FAMILY_COMMANDS = {
+    "demo": ["demo"],
+    "info": ["info"],
+    "i2c": ["i2c", "detect", "-y", "A"],
+    "spi": ["spi", "flash", "id"],
+    "gpio": ["gpio", "get", "1", "2", "3", "4", "5", "6"],
+    "uart": ["uart", "send", "hello"],
+    "i3c": ["i3c", "init"],
+    "target": ["target", "i2c", "--address", "0x33", "--idle-timeout", "0"],
+    "voltage": ["voltage", "get"],
+}
+
+
+@pytest.mark.parametrize("profile", profiles.shipped())
+@pytest.mark.parametrize("argv", FAMILY_COMMANDS.values(), ids=FAMILY_COMMANDS.keys())
+def test_every_shipped_profile_runs_every_family(capsys, profile, argv):
+    rc = cli_main.main(["--sim", profile, *argv])
+    assert rc == 0, capsys.readouterr()
+
+
+def test_demo_fails_when_a_step_fails(capsys, tmp_path):
+    # An adapter emulating an SPI target has no SPI controller to read a flash id with.
+    bench = tmp_path / "target.toml"
+    bench.write_text("version = 1\n[spi_target]\nmodel = 'flash'\n")
+    assert cli_main.main(["--sim", str(bench), "demo"]) == 1
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[3].startswith("SPI CS0:") and "FW_SPI_ROLE_CONFLICT" in lines[3]
+    assert lines[4:] == ["1 of 4 steps failed."]
 
 
 @pytest.mark.parametrize(

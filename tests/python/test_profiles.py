@@ -5,11 +5,13 @@ from __future__ import annotations
 
 import os
 import pickle
+import re
 import textwrap
 
 import pytest
 
 from pyvantorsdk import profiles, sim
+from pyvantorsdk.cli import main as cli_main
 from pyvantorsdk.profiles import ProfileError
 
 # Every part of the format at once, with values away from the defaults; the
@@ -19,7 +21,7 @@ version = 1
 usb = { webusb_enabled = 1, cdc_enabled = 1, cdc_mode = 2 }
 power = { external_mv = 2500 }
 measurements = { io_mv = 3100, i3c_low_mv = 1700, i3c_high_mv = 3200 }
-gpio.inputs = { 0 = 1, 4 = 0 }
+gpio.inputs = { pin1 = 1, pin5 = 0 }
 adapter = { model = "quillex", serial = "FULL01", bulk = true }
 identity = { manufacturer = "Bench Co", product_name = "Rig \\"7\\"", hw_version = "HW 2.1", \
 fw_version = "FW 9.9.9" }
@@ -113,7 +115,7 @@ class TestRoundTrip:
             == [(0, 0x2C1, True, 256), (1, 0x57, False, 2048)]
         assert loaded["spi"]["devices"][0]["contents"] == b"\xff" * 4 + b"flash"
         assert [d["address"] for d in loaded["i3c"]["i2c_devices"]] == [0x21, 0x50]
-        assert (loaded["gpio"]["inputs"], loaded["power"]["external_mv"]) == ({"2": 0, "5": 1}, 2700)
+        assert (loaded["gpio"]["inputs"], loaded["power"]["external_mv"]) == ({"pin3": 0, "pin6": 1}, 2700)
         with sim.VirtualAdapter.from_profile(saved) as again:
             assert again.to_profile() == expected
 
@@ -132,6 +134,36 @@ def test_shipped_profiles_load_and_round_trip(name, tmp_path):
         expected = adapter.to_profile()
     with sim.VirtualAdapter.from_profile(tmp_path / f"{name}.toml") as again:
         assert again.to_profile() == expected
+
+
+# GPIO input keys as written -> the pins driven (GpioPinNumber) and the
+# deprecation notice, if any. Pins are named as on the adapter, pin1 to pin6;
+# the old bare numbers count from 0.
+GPIO_KEYS = {
+    "pin-names": ("pin1 = 1\npin6 = 0\npin3 = 1", {0: 1, 2: 1, 5: 0}, None),
+    "old-numbers-from-0": ("0 = 1\n5 = 0\n2 = 1", {0: 1, 2: 1, 5: 0},
+                           r"gpio\.inputs\.0: GPIO inputs numbered from 0 are deprecated "
+                           r"\(0 is pin1, 5 is pin6, 2 is pin3\): name them pin1 to pin6"),
+}
+
+
+@pytest.mark.parametrize("keys, driven, notice", GPIO_KEYS.values(), ids=GPIO_KEYS.keys())
+def test_gpio_inputs_are_named_as_on_the_adapter(tmp_path, recwarn, keys, driven, notice):
+    path = write(tmp_path, f"version = 1\n[gpio.inputs]\n{keys}\n")
+    with sim.VirtualAdapter.from_profile(path) as adapter:
+        levels = adapter.gpio.driven_levels
+        saved = profiles.dumps(adapter.to_profile())
+    assert {pin: level for pin, level in enumerate(levels) if level is not None} == driven
+    # Saved under the pin names, whichever form was read.
+    assert "[gpio.inputs]\npin1 = 1\npin3 = 1\npin6 = 0\n" in saved
+    found = [w for w in recwarn if w.category is profiles.ProfileDeprecationWarning]
+    assert [(w.filename, w.lineno) for w in found] == ([(str(path), 3)] if notice else [])
+    assert all(re.fullmatch(notice, str(w.message)) for w in found)
+
+
+def test_the_shipped_alert_line_reads_high_on_pin_2(capsys):
+    assert cli_main.main(["--sim", "eeprom-and-sensor", "gpio", "get", "--numeric", "1", "2", "3"]) == 0
+    assert capsys.readouterr().out == "0 1 0\n"
 
 
 # The same 20 bytes of EEPROM contents given each way the format allows.
@@ -184,8 +216,15 @@ INVALID = {
     "missing-required": ("[[i2c.devices]]\nbus = 0\nkind = 'eeprom'\n",
         "i2c.devices[0].address", 2, "missing required key"),
     "unknown-device-key": (EEPROM + "colour = 1\n", "i2c.devices[0].colour", 6, "unknown key"),
-    "gpio-pin": ("[gpio.inputs]\n6 = 1\n", "gpio.inputs.6", 3, "pin number, 0 to 5"),
-    "gpio-level": ("[gpio.inputs]\n1 = 2\n", "gpio.inputs.1", 3, "0 or 1"),
+    "gpio-pin-past-6": ("[gpio.inputs]\npin7 = 1\n", "gpio.inputs.pin7", 3, "pin1 to pin6"),
+    "gpio-pin-0": ("[gpio.inputs]\npin0 = 1\n", "gpio.inputs.pin0", 3, "pin1 to pin6"),
+    "gpio-enum-name": ("[gpio.inputs]\nPIN_3 = 1\n", "gpio.inputs.PIN_3", 3, "pin1 to pin6"),
+    # 6 is no pin of the old numbering from 0: a pin counted from 1, written bare.
+    "gpio-bare-6": ("[gpio.inputs]\n6 = 1\n", "gpio.inputs.6", 3, "old numbering from 0"),
+    "gpio-non-ascii-digit": ('[gpio.inputs]\n"\u00b2" = 1\n', "gpio.inputs.\u00b2", 3, "pin1 to"),
+    "gpio-mixed-numbering": ("[gpio.inputs]\npin1 = 1\n3 = 0\n", "gpio.inputs.3", 4, "mix pin names"),
+    "gpio-same-pin-twice": ("[gpio.inputs]\n2 = 1\n02 = 0\n", "gpio.inputs.02", 4, "pin3 is given"),
+    "gpio-level": ("[gpio.inputs]\npin1 = 2\n", "gpio.inputs.pin1", 3, "0 or 1"),
     "eeprom-address-width": (EEPROM + "size = 1024\n",
         "i2c.devices[0].address_bytes", 2, "needs 2 address bytes"),
     "page-larger-than-eeprom": (EEPROM + "size = 8\npage_size = 16\n",
