@@ -75,11 +75,22 @@ def test_python_block_runs(block: Block, tmp_path, monkeypatch) -> None:
     exec(compile(block.code, block.name, "exec"), {"__name__": "__main__"})
 
 
-def test_links_to_docs_pages_resolve() -> None:
-    broken = [
-        f"{page.relative_to(ROOT).as_posix()}: {target}"
-        for page in pages()
-        for target in re.findall(r"\]\(([^)#\s]+\.md)(?:#[^)]*)?\)", page.read_text("utf-8"))
-        if not (page.parent / target).resolve().is_file()
-    ]
+def anchor(heading: str) -> str:
+    """The anchor a Markdown renderer gives a heading."""
+    kept = re.sub(r"[^\w\- ]", "", heading.strip().lower())
+    return kept.replace(" ", "-")
+
+
+def test_links_resolve() -> None:
+    """Links to other pages name files that exist; links inside a page name
+    one of its headings."""
+    broken: List[str] = []
+    for page in pages():
+        text = page.read_text(encoding="utf-8")
+        name = page.relative_to(ROOT).as_posix()
+        for target in re.findall(r"\]\(([^)#\s]+\.md)(?:#[^)]*)?\)", text):
+            if not (page.parent / target).resolve().is_file():
+                broken.append(f"{name}: {target}")
+        anchors = {anchor(h) for h in re.findall(r"^#+ (.+)$", text, re.M)}
+        broken += [f"{name}: #{a}" for a in re.findall(r"\]\(#([^)]+)\)", text) if a not in anchors]
     assert broken == []
