@@ -5,6 +5,7 @@ completion."""
 from __future__ import annotations
 
 import argparse
+import re
 import shlex
 from importlib import resources
 from typing import Any, Callable, Dict, List, Optional, Tuple
@@ -73,15 +74,22 @@ def register_tail(commands: Any) -> None:
     setter.add_argument("--persist", action="store_true",
                         help="keep the setting across power cycles")
 
-    subcommand(
+    rules = subcommand(
         commands, "udev-rules",
         help="print the udev rules that let the logged-in user open the adapter",
+        description="Print the udev rules that let the user logged in at the seat open the "
+        "adapter; with --group, members of that group may open it too, from SSH and CI "
+        "sessions. The install commands are in the rules' comments.",
         examples=[
             "vantor udev-rules | sudo tee /etc/udev/rules.d/70-pyvantorsdk.rules",
+            "vantor udev-rules --group plugdev | sudo tee /etc/udev/rules.d/70-pyvantorsdk.rules",
             "sudo udevadm control --reload-rules && sudo udevadm trigger",
+            "sudo usermod -aG plugdev $USER",
         ],
         func=udev_rules, json_output=False, device=False,
     )
+    rules.add_argument("--group", type=group_name, metavar="GROUP",
+                       help="also let this group open the adapter (mode 0660), e.g. plugdev")
     completion = subcommand(
         commands, "completion", help="print a shell completion script",
         examples=["source <(vantor completion bash)",
@@ -265,12 +273,38 @@ def voltage_set(ctx: Context, args: argparse.Namespace) -> None:
 
 
 # -------------------------------------------------------- udev, completion
-def rules_text() -> str:
-    return (resources.files("pyvantorsdk") / "data" / RULES_FILE).read_text(encoding="utf-8")
+# A group name as useradd takes it. Anything else could end the quoted value
+# and add keys of its own to every rule.
+GROUP_NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_.-]{0,31}")
+
+
+def group_name(text: str) -> str:
+    if not GROUP_NAME.fullmatch(text):
+        raise argparse.ArgumentTypeError(f"invalid group name {text!r}")
+    return text
+
+
+def rules_text(group: Optional[str] = None) -> str:
+    """The shipped rules; with ``group``, every rule also hands the node to
+    that group with mode 0660, for sessions that "uaccess" does not reach.
+    The seat's access stays either way."""
+    text = (resources.files("pyvantorsdk") / "data" / RULES_FILE).read_text(encoding="utf-8")
+    if group is None:
+        return text
+    lines = text.splitlines(keepends=True)
+    first = next(i for i, line in enumerate(lines) if line.startswith("SUBSYSTEM=="))
+    while first > 0 and lines[first - 1].startswith("#"):  # above the first model's heading
+        first -= 1
+    lines.insert(first, f'# Members of the group "{group}" may open the nodes too.\n\n')
+    access = f', GROUP="{group}", MODE="0660"'
+    return "".join(
+        line.rstrip("\n") + access + "\n" if line.startswith("SUBSYSTEM==") else line
+        for line in lines
+    )
 
 
 def udev_rules(ctx: Context, args: argparse.Namespace) -> None:
-    ctx.print(rules_text(), end="")
+    ctx.print(rules_text(args.group), end="")
 
 
 def completion_script(ctx: Context, args: argparse.Namespace) -> None:

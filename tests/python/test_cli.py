@@ -289,6 +289,8 @@ def usage(id: str, *argv: str, says: str):
     usage("voltage-set-i3c-persist", "voltage", "set", "--rail", "i3c", "--persist", "1200",
           says="cannot be persisted"),
     usage("udev-rules-extra-word", "udev-rules", "x", says="unrecognized arguments: x"),
+    usage("udev-rules-group-that-ends-the-quote", "udev-rules", "--group", 'x", RUN+="/bin/sh',
+          says="invalid group name"),
     usage("completion-unknown-shell", "completion", "zsh", says="invalid choice: 'zsh'"),
 ])
 def test_usage_error_is_one_line_exit_2_before_the_adapter_is_opened(cli, monkeypatch, argv, says):
@@ -549,13 +551,24 @@ def test_device_selection_errors(capsys, argv, message):
     assert message in capsys.readouterr().err
 
 
-def test_udev_rules_cover_every_supported_adapter(capsys):
-    assert cli_main.main(["udev-rules"]) == 0
-    rules = [line for line in capsys.readouterr().out.splitlines() if 'TAG+="uaccess"' in line]
-    for vendor, product, _model, _size in pyvantorsdk.SUPPORTED_DEVICES:
-        for subsystem, attr in (("hidraw", "ATTRS"), ("usb", "ATTR")):
-            ids = f'{attr}{{idVendor}}=="{vendor:04x}", {attr}{{idProduct}}=="{product:04x}"'
-            assert any(line.startswith(f'SUBSYSTEM=="{subsystem}"') and ids in line for line in rules)
+# Every line but the comments is one of the rules, so the output can be piped
+# into the rules file as it is.
+@pytest.mark.parametrize(
+    "argv, access",
+    [([], 'TAG+="uaccess"'),
+     (["--group", "plugdev"], 'TAG+="uaccess", GROUP="plugdev", MODE="0660"')],
+    ids=["seat", "seat-and-group"],
+)
+def test_udev_rules_cover_every_supported_adapter(capsys, argv, access):
+    assert cli_main.main(["udev-rules", *argv]) == 0
+    rules = [line for line in capsys.readouterr().out.splitlines() if line and line[0] != "#"]
+    expected = [
+        f'SUBSYSTEM=="{subsystem}", {attr}{{idVendor}}=="{vendor:04x}", '
+        f'{attr}{{idProduct}}=="{product:04x}", {access}'
+        for vendor, product, _model, _size in pyvantorsdk.SUPPORTED_DEVICES
+        for subsystem, attr in (("hidraw", "ATTRS"), ("usb", "ATTR"))
+    ]
+    assert sorted(rules) == sorted(expected)
 
 
 @pytest.mark.skipif(shutil.which("bash") is None, reason="needs bash")

@@ -10,7 +10,7 @@ code, short answer) against a scripted handler that answers like the
 firmware. Where a timeout is the expected outcome the facade waits 200 ms.
 
 Run this file as a script to print the matrix as the Markdown table of the
-README's reliability section.
+fault matrix in docs/testing.md.
 """
 
 from __future__ import annotations
@@ -557,7 +557,7 @@ def test_fault(family: Family, fault: str) -> None:
 
 def markdown_table() -> str:
     """The matrix as Markdown: faults down, families across, each cell the
-    faulted call's outcome. The README prints it as two tables: the
+    faulted call's outcome. docs/testing.md prints it as two tables: the
     controller families of the serial peripherals, then those of I3C and the
     target roles."""
     lines: List[str] = []
