@@ -7,7 +7,7 @@ from __future__ import annotations
 import argparse
 import sys
 from dataclasses import dataclass, field
-from typing import AbstractSet, Any, Dict, List, Optional, Sequence
+from typing import AbstractSet, Any, Dict, List, Optional, Sequence, Tuple
 
 from pyvantorsdk import DeviceFacade, I2cBus, I2cPullUp
 from pyvantorsdk.cli.common import (
@@ -21,6 +21,7 @@ from pyvantorsdk.cli.common import (
     parse_int,
     subcommand,
 )
+from pyvantorsdk.smbus import I2C_SMBUS_BLOCK_MAX, pec
 
 MAX_TRANSFER = 1024  # the most one command-channel transfer moves, either way
 
@@ -57,8 +58,9 @@ def register(commands: Any) -> None:
     get = subcommand(
         sub, "get", help="read a byte, word or block from a device",
         description="Read from a device: MODE b (byte data, default), w (word data), "
-        "c (write byte, then read byte), s (SMBus block), i (I2C block of LENGTH bytes). "
-        "Without DATA-ADDRESS, a plain read byte.",
+        "c (write byte, then read byte), s (SMBus block), i (I2C block of LENGTH bytes); "
+        "append p to b, w, c or s for an SMBus PEC, read and checked. Without DATA-ADDRESS, "
+        "a plain read byte.",
         examples=["vantor i2c get -y A 0x50", "vantor i2c get -y A 0x50 0x00",
                   "vantor i2c get -y A 0x68 0x10 w", "vantor i2c get -y A 0x50 0x00 i 16"],
         func=run_get, prepare=prepare_get,
@@ -76,7 +78,8 @@ def register(commands: Any) -> None:
         sub, "set", help="write a byte, word or block to a device",
         description="Write to a device: MODE b (byte data, default with a VALUE), w (word "
         "data), c (send DATA-ADDRESS alone, default without VALUE), s (SMBus block), "
-        "i (I2C block). -m MASK changes only the masked bits; -r reads back.",
+        "i (I2C block); append p to b, w, c or s to send an SMBus PEC. -m MASK changes only "
+        "the masked bits; -r reads back.",
         examples=["vantor i2c set -y A 0x68 0x10 0x5a", "vantor i2c set -y A 0x68 0x10 0x1234 w",
                   "vantor i2c set -y A 0x50 0x00 1 2 3 4 i", "vantor i2c set -y -r A 0x68 0x20 0xff"],
         func=run_set, prepare=prepare_set, json_output=False,
@@ -162,6 +165,59 @@ def byte_value(text: str, what: str = "data address") -> int:
     return value
 
 
+def read_exact(dev: DeviceFacade, bus: I2cBus, address: int, sub: bytes, length: int) -> bytes:
+    """A read that delivers every byte asked for; fewer is a failure, never a
+    shorter result."""
+    data = dev.i2c_read(bus, address, sub, length, False)
+    if len(data) != length:
+        raise CommandFailed(f"short read: {len(data)} of {length} bytes")
+    return data
+
+
+def check_pec(address: int, sub: bytes, data: bytes, received: int) -> None:
+    """The code a device appends to a read covers the command phase (when
+    there is one), the read address and the data."""
+    covered = (bytes([address << 1]) + sub if sub else b"") + bytes([address << 1 | 1]) + data
+    expected = pec(covered)
+    if received != expected:
+        raise CommandFailed(f"PEC mismatch: expected 0x{expected:02x}, received 0x{received:02x}")
+
+
+def smbus_read(
+    dev: DeviceFacade, bus: I2cBus, address: int, sub: bytes, length: int, with_pec: bool
+) -> bytes:
+    """``length`` bytes after ``sub``; with PEC one byte more is read and checked."""
+    raw = read_exact(dev, bus, address, sub, length + with_pec)
+    if with_pec:
+        check_pec(address, sub, raw[:length], raw[length])
+    return raw[:length]
+
+
+def smbus_block_read(
+    dev: DeviceFacade, bus: I2cBus, address: int, sub: bytes, with_pec: bool
+) -> bytes:
+    """An SMBus block: the count byte (1 to 32), then that many bytes. The
+    adapter cannot stop at the count, so the longest block is read and the
+    count decides what is kept."""
+    raw = read_exact(dev, bus, address, sub, 1 + I2C_SMBUS_BLOCK_MAX + with_pec)
+    count = raw[0]
+    if not 1 <= count <= I2C_SMBUS_BLOCK_MAX:
+        raise CommandFailed(f"SMBus block count {count} out of range (1-{I2C_SMBUS_BLOCK_MAX})")
+    if with_pec:
+        check_pec(address, sub, raw[: 1 + count], raw[1 + count])
+    return raw[1 : 1 + count]
+
+
+def smbus_write(
+    dev: DeviceFacade, bus: I2cBus, address: int, sub: bytes, data: bytes, with_pec: bool
+) -> None:
+    """A write of ``data`` after ``sub``; with PEC the code over the address,
+    ``sub`` and ``data`` follows the data."""
+    if with_pec:
+        data += bytes([pec(bytes([address << 1]) + sub + data)])
+    dev.i2c_write(bus, address, sub, data, False)
+
+
 def setup_bus(dev: DeviceFacade, args: argparse.Namespace) -> None:
     init_or_reconfigure(
         lambda: dev.i2c_controller_init(args.bus, args.frequency, args.pull_up),
@@ -239,22 +295,29 @@ class GetPlan:
     data_address: Optional[int]
     mode: str
     length: int = 1
+    pec: bool = False
 
 
-def parse_mode(text: Optional[str], allowed: Sequence[str], default: str) -> str:
+def parse_mode(
+    text: Optional[str], allowed: Sequence[str], default: str, pec_modes: str = "bwcs"
+) -> Tuple[str, bool]:
+    """A MODE word: one of ``allowed``, with a ``p`` suffix (SMBus PEC) on the
+    modes whose transactions carry a Packet Error Code."""
     if text is None:
-        return default
-    if text.endswith("p") and len(text) == 2:
-        raise UsageError("PEC is not supported by the adapter")
-    if text not in allowed:
+        return default, False
+    mode, with_pec = (text[:-1], True) if len(text) == 2 and text.endswith("p") else (text, False)
+    if mode not in allowed:
         raise UsageError(f"invalid mode '{text}'")
-    return text
+    if with_pec and mode not in pec_modes:
+        raise UsageError(f"mode {mode} has no PEC (I2C block transfers carry none)"
+                         if mode == "i" else f"mode {mode} has no PEC")
+    return mode, with_pec
 
 
 def prepare_get(args: argparse.Namespace) -> None:
     address = chip_address(args.chip, args.all_addresses)
     data_address = None if args.data_address is None else byte_value(args.data_address)
-    mode = parse_mode(args.mode, GET_MODES, "b")
+    mode, with_pec = parse_mode(args.mode, GET_MODES, "b")
     if data_address is None and args.mode is not None:
         raise UsageError("MODE needs a DATA-ADDRESS")
     length = 1
@@ -266,25 +329,24 @@ def prepare_get(args: argparse.Namespace) -> None:
             raise UsageError(f"length {args.length} out of range (1-32)")
     elif mode == "i":
         length = 32
-    args.plan = GetPlan(address, data_address, mode, length)
+    args.plan = GetPlan(address, data_address, mode, length, with_pec)
 
 
 def read_get(dev: DeviceFacade, bus: I2cBus, plan: GetPlan) -> List[int]:
+    address, with_pec = plan.address, plan.pec
     if plan.data_address is None:
-        return list(dev.i2c_read(bus, plan.address, b"", 1, False))
+        return list(read_exact(dev, bus, address, b"", 1))
     sub = bytes([plan.data_address])
     if plan.mode == "b":
-        return list(dev.i2c_read(bus, plan.address, sub, 1, False))
+        return list(smbus_read(dev, bus, address, sub, 1, with_pec))
     if plan.mode == "c":
-        dev.i2c_write(bus, plan.address, b"", sub, False)
-        return list(dev.i2c_read(bus, plan.address, b"", 1, False))
+        smbus_write(dev, bus, address, b"", sub, with_pec)
+        return list(smbus_read(dev, bus, address, b"", 1, with_pec))
     if plan.mode == "w":
-        low, high = dev.i2c_read(bus, plan.address, sub, 2, False)
-        return [low | high << 8]
+        return [int.from_bytes(smbus_read(dev, bus, address, sub, 2, with_pec), "little")]
     if plan.mode == "s":
-        block = dev.i2c_read(bus, plan.address, sub, 33, False)
-        return list(block[1 : 1 + min(block[0], 32)])
-    return list(dev.i2c_read(bus, plan.address, sub, plan.length, False))
+        return list(smbus_block_read(dev, bus, address, sub, with_pec))
+    return list(read_exact(dev, bus, address, sub, plan.length))
 
 
 def run_get(ctx: Context, args: argparse.Namespace) -> None:
@@ -293,7 +355,7 @@ def run_get(ctx: Context, args: argparse.Namespace) -> None:
     confirm(ctx, args, [
         f"I will read from bus {bus_name(args.bus)}, chip address 0x{plan.address:02x}{where}, "
         f"using {GET_MODE_NAMES[plan.mode if plan.data_address is not None else 'r']}."
-    ])
+    ] + PEC_NOTICE[plan.pec])
     setup_bus(ctx.dev, args)
     values = read_get(ctx.dev, args.bus, plan)
     if plan.mode == "w":
@@ -301,9 +363,11 @@ def run_get(ctx: Context, args: argparse.Namespace) -> None:
     else:
         text = " ".join(f"0x{v:02x}" for v in values)
     ctx.emit({"bus": bus_name(args.bus), "address": plan.address,
-              "data_address": plan.data_address, "mode": plan.mode, "values": values}, text)
+              "data_address": plan.data_address, "mode": plan.mode, "pec": plan.pec,
+              "values": values}, text)
 
 
+PEC_NOTICE = {False: [], True: ["PEC checking enabled."]}
 GET_MODE_NAMES = {
     "r": "read byte", "b": "read byte data", "w": "read word data",
     "c": "write byte/read byte", "s": "SMBus block read", "i": "I2C block read",
@@ -321,6 +385,7 @@ class SetPlan:
     mode: str
     values: List[int] = field(default_factory=list)
     mask: Optional[int] = None
+    pec: bool = False
 
 
 def prepare_set(args: argparse.Namespace) -> None:
@@ -330,7 +395,7 @@ def prepare_set(args: argparse.Namespace) -> None:
     mode_text = None
     if words and not words[-1][:1].isdigit():
         mode_text = words.pop()
-    mode = parse_mode(mode_text, SET_MODES, "b" if words else "c")
+    mode, with_pec = parse_mode(mode_text, SET_MODES, "b" if words else "c")
     if mode == "c" and words:
         raise UsageError("mode c takes no VALUE")
     if mode in ("b", "w") and len(words) != 1:
@@ -355,7 +420,7 @@ def prepare_set(args: argparse.Namespace) -> None:
             raise UsageError(f"mask {args.mask} out of range")
     if args.readback and mode not in ("b", "w"):
         raise UsageError("-r only goes with modes b and w")
-    args.plan = SetPlan(address, data_address, mode, values, mask)
+    args.plan = SetPlan(address, data_address, mode, values, mask, with_pec)
 
 
 def run_set(ctx: Context, args: argparse.Namespace) -> None:
@@ -364,27 +429,28 @@ def run_set(ctx: Context, args: argparse.Namespace) -> None:
     confirm(ctx, args, [
         f"I will write to bus {bus_name(bus)}, chip address 0x{plan.address:02x}, "
         f"data address 0x{plan.data_address:02x}, using mode {plan.mode}."
-    ])
+    ] + PEC_NOTICE[plan.pec])
     setup_bus(dev, args)
     width = 2 if plan.mode == "w" else 1
+    address, with_pec = plan.address, plan.pec
     if plan.mode == "c":
-        dev.i2c_write(bus, plan.address, b"", sub, False)
+        smbus_write(dev, bus, address, b"", sub, with_pec)
         return
     if plan.mode == "s":
-        dev.i2c_write(bus, plan.address, sub, bytes([len(plan.values)] + plan.values), False)
+        smbus_write(dev, bus, address, sub, bytes([len(plan.values)] + plan.values), with_pec)
         return
     if plan.mode == "i":
-        dev.i2c_write(bus, plan.address, sub, bytes(plan.values), False)
+        dev.i2c_write(bus, address, sub, bytes(plan.values), False)
         return
     value = plan.values[0]
     if plan.mask is not None:
-        old = int.from_bytes(dev.i2c_read(bus, plan.address, sub, width, False), "little")
+        old = int.from_bytes(smbus_read(dev, bus, address, sub, width, with_pec), "little")
         value = (value & plan.mask) | (old & ~plan.mask & (0xFFFF if width == 2 else 0xFF))
         ctx.note(f"Old value 0x{old:0{2 * width}x}, write mask 0x{plan.mask:0{2 * width}x}, "
                  f"will write 0x{value:0{2 * width}x}")
-    dev.i2c_write(bus, plan.address, sub, value.to_bytes(width, "little"), False)
+    smbus_write(dev, bus, address, sub, value.to_bytes(width, "little"), with_pec)
     if args.readback:
-        back = int.from_bytes(dev.i2c_read(bus, plan.address, sub, width, False), "little")
+        back = int.from_bytes(smbus_read(dev, bus, address, sub, width, with_pec), "little")
         if back == value:
             ctx.print(f"Value 0x{value:0{2 * width}x} written, readback matched")
         else:
@@ -400,7 +466,7 @@ WORD_HEADER = "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f"
 
 def prepare_dump(args: argparse.Namespace) -> None:
     args.address = chip_address(args.chip, args.all_addresses)
-    args.dump_mode = parse_mode(args.mode, DUMP_MODES, "b")
+    args.dump_mode, args.pec = parse_mode(args.mode, DUMP_MODES, "b", pec_modes="")
     first, last = 0x00, 0xFF
     if args.range is not None:
         parts = args.range.split("-")

@@ -23,6 +23,7 @@ from pyvantorsdk.cli import main as cli_main
 from pyvantorsdk.cli import spi
 from pyvantorsdk.cli.common import subcommand_tree
 from pyvantorsdk.cli.i2c import detect_grid
+from pyvantorsdk.smbus import pec
 
 BUS_A = 0
 
@@ -144,6 +145,38 @@ def test_get_modes(cli, argv, expected):
     assert (result.rc, result.out) == (0, expected + "\n")
 
 
+# The register map at 0x68 answers reads with the bytes stored after the
+# data, so a PEC (good or corrupted) is set up as the next register.
+def with_pec(covered: bytes, data: bytes, corrupt: int = 0) -> bytes:
+    return data + bytes([pec(covered + data) ^ corrupt])
+
+
+READ_0x10 = b"\xd0\x10\xd1"  # write address, command 0x10, read address
+
+
+@pytest.mark.parametrize(
+    "memory, mode, rc, expected",
+    [
+        (with_pec(READ_0x10, b"\x5a"), "bp", 0, "0x5a\n"),
+        (with_pec(READ_0x10, b"\x34\x12"), "wp", 0, "0x1234\n"),
+        (with_pec(READ_0x10, b"\x02\x07\x08"), "sp", 0, "0x07 0x08\n"),
+        (with_pec(READ_0x10, b"\x5a", corrupt=0xFF), "bp",
+         1, f"i2c get: PEC mismatch: expected 0x{pec(READ_0x10 + b'Z'):02x}, "
+         f"received 0x{pec(READ_0x10 + b'Z') ^ 0xFF:02x}\n"),
+        (with_pec(READ_0x10, b"\x02\x07\x08", corrupt=1), "sp", 1, "PEC mismatch"),
+        (bytes([118]) + bytes(range(40)), "s", 1, "SMBus block count 118 out of range (1-32)"),
+        (bytes([0, 1, 2]), "s", 1, "SMBus block count 0 out of range (1-32)"),
+    ],
+    ids=["byte-pec", "word-pec", "block-pec", "byte-pec-corrupted", "block-pec-corrupted",
+         "block-count-118", "block-count-0"],
+)
+def test_get_checks_what_the_device_sent(cli, memory, mode, rc, expected):
+    cli.adapter.i2c.write_memory(BUS_A, 0x68, 0x10, memory)
+    result = cli("i2c", "get", "-y", "A", "0x68", "0x10", mode)
+    assert result.rc == rc
+    assert expected in (result.out if rc == 0 else result.err)
+
+
 @pytest.mark.parametrize(
     "argv, offset, expected",
     [
@@ -151,8 +184,15 @@ def test_get_modes(cli, argv, expected):
         (["0x68", "0x10", "0x1234", "w"], 0x10, b"\x34\x12"),
         (["0x68", "0x20", "1", "2", "3", "i"], 0x20, b"\x01\x02\x03"),
         (["0x68", "0x30", "2", "7", "8", "s"], 0x30, b"\x03\x02\x07\x08"),
+        (["0x68", "0x10", "0x5a", "bp"], 0x10, with_pec(b"\xd0\x10", b"\x5a")),
+        (["0x68", "0x10", "0x1234", "wp"], 0x10, with_pec(b"\xd0\x10", b"\x34\x12")),
+        (["0x68", "0x30", "7", "8", "sp"], 0x30, with_pec(b"\xd0\x30", b"\x02\x07\x08")),
+        # Send byte: the register map takes the data address as its pointer
+        # and stores the PEC there.
+        (["0x68", "0x10", "cp"], 0x10, bytes([pec(b"\xd0\x10")])),
     ],
-    ids=["byte", "word-little-endian", "i2c-block", "smbus-block-count-first"],
+    ids=["byte", "word-little-endian", "i2c-block", "smbus-block-count-first", "byte-pec",
+         "word-pec", "smbus-block-pec", "send-byte-pec"],
 )
 def test_set_modes_reach_the_device(cli, argv, offset, expected):
     assert cli("i2c", "set", "-y", "A", *argv).rc == 0
@@ -224,6 +264,10 @@ def usage(id: str, *argv: str, says: str):
     usage("detect-bad-bus", "i2c", "detect", "-y", "C", says="invalid bus 'C'"),
     usage("detect-address-too-big", "i2c", "detect", "-y", "A", "0x80", says="out of range"),
     usage("get-bad-mode", "i2c", "get", "-y", "A", "0x50", "0x00", "x", says="invalid mode"),
+    usage("get-pec-on-i2c-block", "i2c", "get", "-y", "A", "0x50", "0x00", "ip",
+          says="mode i has no PEC"),
+    usage("set-pec-on-i2c-block", "i2c", "set", "-y", "A", "0x50", "0x00", "1", "ip",
+          says="mode i has no PEC"),
     usage("get-length-without-i", "i2c", "get", "-y", "A", "0x50", "0", "b", "4", says="LENGTH"),
     usage("set-two-values-byte-mode", "i2c", "set", "-y", "A", "0x50", "0x00", "1", "2", "b",
           says="mode b takes one VALUE"),
