@@ -12,6 +12,7 @@ from typing import AbstractSet, Any, Dict, List, Optional, Sequence, Tuple
 from pyvantorsdk import DeviceFacade, I2cBus, I2cPullUp
 from pyvantorsdk.cli.common import (
     CommandFailed,
+    CommandParser,
     Context,
     UsageError,
     bus_arg,
@@ -24,6 +25,21 @@ from pyvantorsdk.cli.common import (
 from pyvantorsdk.smbus import I2C_SMBUS_BLOCK_MAX, pec
 
 MAX_TRANSFER = 1024  # the most one command-channel transfer moves, either way
+BUS_HELP = "A or B (0 and 1 name them too)"
+
+
+class SubcommandParser(CommandParser):
+    """The parser of one i2c subcommand: a word it does not know (``-x``, an
+    extra address) is its error, reported with its name. Long options are
+    left to the command's parser, which knows the global ones."""
+
+    def parse_known_args(  # type: ignore[override]
+        self, args: Optional[Sequence[str]] = None, namespace: Optional[argparse.Namespace] = None
+    ) -> Tuple[argparse.Namespace, List[str]]:
+        parsed, extras = super().parse_known_args(args, namespace)
+        if extras and not any(word.startswith("--") for word in extras):
+            self.error(f"unrecognized arguments: {' '.join(extras)}")
+        return parsed, extras
 
 
 def register(commands: Any) -> None:
@@ -36,24 +52,31 @@ def register(commands: Any) -> None:
         "  vantor i2c dump -y A 0x50\n  vantor i2c transfer -y A w2@0x50 0x00 0x10 r8",
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    sub = family.add_subparsers(dest="i2c_command", metavar="COMMAND", required=True)
+    sub = family.add_subparsers(dest="i2c_command", metavar="COMMAND", required=True,
+                                parser_class=SubcommandParser)
 
     detect = subcommand(
         sub, "detect", help="scan a bus and print the grid of answering addresses",
         examples=["vantor i2c detect -y A", "vantor i2c detect -y -a B",
                   "vantor i2c detect -y A 0x40 0x5f", "vantor i2c detect -y A --json"],
-        func=run_detect,
+        func=run_detect, prepare=prepare_detect,
     )
     common_options(detect)
     detect.add_argument("-a", action="store_true", dest="all_addresses",
                         help="scan every address 0x00-0x7f, not 0x08-0x77")
-    detect.add_argument("-q", action="store_true", help="accepted for compatibility (the "
-                        "adapter probes in one way only)")
-    detect.add_argument("-r", action="store_true", help="accepted for compatibility")
-    detect.add_argument("bus", type=bus_arg, metavar="I2CBUS", help="A or B")
-    detect.add_argument("first", nargs="?", type=int_arg("first address", 0, 0x7F),
-                        metavar="FIRST")
-    detect.add_argument("last", nargs="?", type=int_arg("last address", 0, 0x7F), metavar="LAST")
+    probe = detect.add_mutually_exclusive_group()
+    probe.add_argument("-q", action="store_true", help="accepted for compatibility (the "
+                       "adapter probes in one way only)")
+    probe.add_argument("-r", action="store_true", help="accepted for compatibility")
+    detect.add_argument("-F", dest="functionality", action="store_true",
+                        help="print what the bus can do, then exit")
+    detect.add_argument("-l", dest="list_buses", action="store_true",
+                        help="list the adapter's I2C buses, then exit")
+    detect.add_argument("bus", nargs="?", type=bus_arg, metavar="I2CBUS", help=BUS_HELP)
+    detect.add_argument("first", nargs="?", metavar="FIRST",
+                        help="first address to probe (with LAST; default 0x08, 0x00 with -a)")
+    detect.add_argument("last", nargs="?", metavar="LAST",
+                        help="last address to probe (with FIRST; default 0x77, 0x7f with -a)")
 
     get = subcommand(
         sub, "get", help="read a byte, word or block from a device",
@@ -68,11 +91,13 @@ def register(commands: Any) -> None:
     common_options(get)
     get.add_argument("-a", action="store_true", dest="all_addresses",
                      help="allow addresses 0x00-0x07 and 0x78-0x7f")
-    get.add_argument("bus", type=bus_arg, metavar="I2CBUS")
-    get.add_argument("chip", metavar="CHIP-ADDRESS")
-    get.add_argument("data_address", nargs="?", metavar="DATA-ADDRESS")
-    get.add_argument("mode", nargs="?", metavar="MODE")
-    get.add_argument("length", nargs="?", metavar="LENGTH")
+    get.add_argument("bus", type=bus_arg, metavar="I2CBUS", help=BUS_HELP)
+    get.add_argument("chip", metavar="CHIP-ADDRESS", help="the device, 0x08-0x77 (-a: 0x00-0x7f)")
+    get.add_argument("data_address", nargs="?", metavar="DATA-ADDRESS",
+                     help="the register to read, 0x00-0xff")
+    get.add_argument("mode", nargs="?", metavar="MODE", help="b, w, c, s or i; p appended: PEC")
+    get.add_argument("length", nargs="?", metavar="LENGTH",
+                     help="bytes of an I2C block read, 1-32 (default 32)")
 
     set_ = subcommand(
         sub, "set", help="write a byte, word or block to a device",
@@ -90,10 +115,12 @@ def register(commands: Any) -> None:
     set_.add_argument("-m", dest="mask", metavar="MASK", help="change only these bits")
     set_.add_argument("-r", dest="readback", action="store_true",
                       help="read the value back and compare")
-    set_.add_argument("bus", type=bus_arg, metavar="I2CBUS")
-    set_.add_argument("chip", metavar="CHIP-ADDRESS")
-    set_.add_argument("data_address", metavar="DATA-ADDRESS")
-    set_.add_argument("values", nargs="*", metavar="VALUE ... [MODE]")
+    set_.add_argument("bus", type=bus_arg, metavar="I2CBUS", help=BUS_HELP)
+    set_.add_argument("chip", metavar="CHIP-ADDRESS", help="the device, 0x08-0x77 (-a: 0x00-0x7f)")
+    set_.add_argument("data_address", metavar="DATA-ADDRESS", help="the register, 0x00-0xff")
+    set_.add_argument("values", nargs="*", metavar="VALUE ... [MODE]",
+                      help="the value (a word in mode w, up to 32 bytes in modes s and i), "
+                      "then the mode: b, w, c, s or i; p appended: PEC")
 
     dump = subcommand(
         sub, "dump", help="print a device's registers as a table with their characters",
@@ -109,9 +136,10 @@ def register(commands: Any) -> None:
                       help="allow addresses 0x00-0x07 and 0x78-0x7f")
     dump.add_argument("-r", dest="range", metavar="FIRST-LAST",
                       help="only the registers FIRST to LAST, both included")
-    dump.add_argument("bus", type=bus_arg, metavar="I2CBUS")
-    dump.add_argument("chip", metavar="ADDRESS")
-    dump.add_argument("mode", nargs="?", metavar="MODE")
+    dump.add_argument("bus", type=bus_arg, metavar="I2CBUS", help=BUS_HELP)
+    dump.add_argument("chip", metavar="ADDRESS", help="the device, 0x08-0x77 (-a: 0x00-0x7f)")
+    dump.add_argument("mode", nargs="?", metavar="MODE",
+                      help="b, c, w, W, s or i; p appended to b, c, w or s: PEC")
 
     transfer = subcommand(
         sub, "transfer", help="send a sequence of messages joined by repeated starts",
@@ -129,8 +157,10 @@ def register(commands: Any) -> None:
                           help="allow addresses 0x00-0x07 and 0x78-0x7f")
     transfer.add_argument("-v", dest="verbose", action="store_true",
                           help="print every message, written ones too")
-    transfer.add_argument("bus", type=bus_arg, metavar="I2CBUS")
-    transfer.add_argument("messages", nargs="+", metavar="DESC [DATA]")
+    transfer.add_argument("bus", type=bus_arg, metavar="I2CBUS", help=BUS_HELP)
+    transfer.add_argument("messages", nargs="+", metavar="DESC [DATA]",
+                          help=f"messages, each {{r|w}}LENGTH[@ADDRESS] (LENGTH up to "
+                          f"{MAX_TRANSFER}) and the bytes of a write")
 
 
 def common_options(parser: argparse.ArgumentParser) -> None:
@@ -266,13 +296,63 @@ def detect_grid(
     return lines
 
 
-def run_detect(ctx: Context, args: argparse.Namespace) -> None:
-    first, last = (0x00, 0x7F) if args.all_addresses else (0x08, 0x77)
+# What one bus of the adapter can do, in the order and words of the usual
+# functionality listing. Every SMBus transaction is built from plain I2C
+# transfers with repeated starts; a block read takes the longest block and
+# keeps what the count byte covers. Missing: a block process call (no
+# command sends one), host notify (needs the target role on the same bus)
+# and 10-bit addresses, which transfers cannot carry (only the scan finds
+# them).
+FUNCTIONALITY = (
+    ("I2C", True), ("SMBus Quick Command", True), ("SMBus Send Byte", True),
+    ("SMBus Receive Byte", True), ("SMBus Write Byte", True), ("SMBus Read Byte", True),
+    ("SMBus Write Word", True), ("SMBus Read Word", True), ("SMBus Process Call", True),
+    ("SMBus Block Write", True), ("SMBus Block Read", True),
+    ("SMBus Block Process Call", False), ("SMBus PEC", True), ("I2C Block Write", True),
+    ("I2C Block Read", True), ("SMBus Host Notify", False), ("10-bit addressing", False),
+)
+
+
+def prepare_detect(args: argparse.Namespace) -> None:
+    """The address range rules: FIRST and LAST together or not at all, FIRST
+    inside the default range, LAST between FIRST and the range's end."""
+    low, high = (0x00, 0x7F) if args.all_addresses else (0x08, 0x77)
+    if args.list_buses:
+        if args.bus is not None:
+            raise UsageError("-l takes no I2CBUS")
+        return
+    if args.bus is None:
+        raise UsageError("the following arguments are required: I2CBUS")
+    if args.functionality:
+        if args.first is not None:
+            raise UsageError("-F takes no address range")
+        return
     if args.first is not None:
-        first = args.first
-        last = args.last if args.last is not None else last
-    if first > last:
-        raise UsageError("FIRST is above LAST")
+        first = parse_int(args.first, "FIRST")
+        if not low <= first <= high:
+            raise UsageError(f"FIRST {args.first} out of range (0x{low:02x}-0x{high:02x})")
+        if args.last is None:
+            raise UsageError("both FIRST and LAST must be given")
+        last = parse_int(args.last, "LAST")
+        if not first <= last <= high:
+            raise UsageError(f"LAST {args.last} out of range (0x{first:02x}-0x{high:02x})")
+        low, high = first, last
+    args.first, args.last = low, high
+
+
+def run_detect(ctx: Context, args: argparse.Namespace) -> None:
+    if args.list_buses:
+        list_buses(ctx)
+        return
+    if args.functionality:
+        ctx.emit(
+            {"bus": bus_name(args.bus),
+             "functionality": {json_key(name): ok for name, ok in FUNCTIONALITY}},
+            "\n".join([f"Functionalities implemented by bus {bus_name(args.bus)}:"]
+                      + [f"{name:<32} {'yes' if ok else 'no'}" for name, ok in FUNCTIONALITY]),
+        )
+        return
+    first, last = args.first, args.last
     confirm(ctx, args, [
         f"I will probe bus {bus_name(args.bus)} of the adapter.",
         f"I will probe address range 0x{first:02x}-0x{last:02x}.",
@@ -283,6 +363,26 @@ def run_detect(ctx: Context, args: argparse.Namespace) -> None:
         {"bus": bus_name(args.bus), "first": first, "last": last, "addresses": sorted(found)},
         "\n".join(detect_grid(found, first, last)),
     )
+
+
+def json_key(name: str) -> str:
+    """``SMBus Quick Command`` -> ``smbus_quick_command``."""
+    return "".join(c if c.isalnum() else "_" for c in name.lower())
+
+
+def list_buses(ctx: Context) -> None:
+    """One line per bus, tab-separated: its name, its type, the adapter it
+    belongs to with the I/O voltage (the one setting the host can read
+    back), and the kind of adapter."""
+    info = ctx.dev.get_device_info()
+    millivolts = ctx.dev.i2c_get_bus_voltage()
+    buses = [
+        {"bus": bus_name(bus), "type": "i2c",
+         "name": f"{info.product_name} {info.serial_number} bus {bus_name(bus)} ({millivolts} mV)"}
+        for bus in I2cBus
+    ]
+    ctx.emit(buses, "\n".join(
+        f"{b['bus']}\t{b['type']:<10}\t{b['name']:<32}\tI2C adapter" for b in buses))
 
 
 # ---------------------------------------------------------------------- get

@@ -94,6 +94,71 @@ def test_detect_range_all_addresses_and_addresses_in_use(cli):
     assert detect_grid({0x50}, 0x08, 0x77, in_use={0x51})[6].startswith("50: 50 UU -- ")
 
 
+@pytest.mark.parametrize(
+    "argv, rc, says",
+    [
+        (["A"], 0, (0x08, 0x77)),
+        (["-a", "A"], 0, (0x00, 0x7F)),
+        (["A", "0x10", "0x20"], 0, (0x10, 0x20)),
+        (["-a", "A", "0x00", "0x00"], 0, (0x00, 0x00)),
+        (["A", "0x00", "0x7f"], 2, "FIRST 0x00 out of range (0x08-0x77)"),
+        (["A", "0x08", "0x78"], 2, "LAST 0x78 out of range (0x08-0x77)"),
+        (["A", "0x20", "0x10"], 2, "LAST 0x10 out of range (0x20-0x77)"),
+        (["-a", "A", "0x00", "0x80"], 2, "LAST 0x80 out of range (0x00-0x7f)"),
+        (["A", "0x10"], 2, "both FIRST and LAST must be given"),
+        (["-F", "A", "0x10", "0x20"], 2, "-F takes no address range"),
+        (["-l", "A"], 2, "-l takes no I2CBUS"),
+        (["-x", "A"], 2, "vantor i2c detect: error: unrecognized arguments: -x"),
+    ],
+    ids=["default", "all", "inside-default", "general-call-with-a", "reserved-without-a",
+         "last-past-the-end", "last-below-first", "last-past-0x7f", "first-alone",
+         "functionality-with-range", "list-with-bus", "unknown-option-named-by-detect"],
+)
+def test_detect_address_range_rules(cli, argv, rc, says):
+    cli.adapter.clear()
+    result = cli("i2c", "detect", "-y", *argv, "--json")
+    assert result.rc == rc, result.err
+    if rc == 0:
+        document = json.loads(result.out)
+        assert (document["first"], document["last"]) == says
+    else:
+        assert says in result.err and result.err.count("\n") == 1
+        assert cli.adapter.requests == []
+
+
+def test_detect_functionality_and_bus_list_layouts(cli):
+    lines = cli("i2c", "detect", "-F", "B").out.splitlines()
+    assert lines[0] == "Functionalities implemented by bus B:"
+    assert "SMBus PEC                        yes" in lines
+    assert "10-bit addressing                no" in lines
+    functionality = json.loads(cli("i2c", "detect", "-F", "B", "--json").out)["functionality"]
+    assert functionality["smbus_block_read"] and not functionality["smbus_host_notify"]
+    lines = cli("i2c", "detect", "-l").out.splitlines()
+    assert [line.split("\t") for line in lines] == [
+        [bus, "i2c       ", f"Teranox SIM0001 bus {bus} (3300 mV)".ljust(32), "I2C adapter"]
+        for bus in "AB"
+    ]
+
+
+# 0 and 1 name the buses in every subcommand: the device at 0x54 is on bus B only.
+@pytest.mark.parametrize(
+    "argv",
+    [
+        ["detect", "-y", "1", "0x54", "0x54"],
+        ["get", "-y", "1", "0x54"],
+        ["set", "-y", "1", "0x54", "0x00", "0x12"],
+        ["dump", "-y", "-r", "0-1", "1", "0x54"],
+        ["transfer", "-y", "1", "r1@0x54"],
+    ],
+    ids=["detect", "get", "set", "dump", "transfer"],
+)
+def test_bus_1_is_bus_b(cli, argv):
+    result = cli("i2c", *argv, "--json") if argv[0] != "set" else cli("i2c", *argv)
+    assert result.rc == 0, result.err
+    if argv[0] == "detect":
+        assert json.loads(result.out)["addresses"] == [0x54]
+
+
 # ----------------------------------------------------------------- i2c dump
 def test_dump_rows_carry_the_ascii_column(cli):
     cli.adapter.i2c.write_memory(
@@ -263,6 +328,8 @@ def usage(id: str, *argv: str, says: str):
     usage("demo-unknown-option", "demo", "--fast", says="unrecognized arguments: --fast"),
     usage("detect-bad-bus", "i2c", "detect", "-y", "C", says="invalid bus 'C'"),
     usage("detect-address-too-big", "i2c", "detect", "-y", "A", "0x80", says="out of range"),
+    usage("get-extra-word", "i2c", "get", "-y", "A", "0x50", "0", "i", "4", "5",
+          says="vantor i2c get: error: unrecognized arguments: 5"),
     usage("get-bad-mode", "i2c", "get", "-y", "A", "0x50", "0x00", "x", says="invalid mode"),
     usage("get-pec-on-i2c-block", "i2c", "get", "-y", "A", "0x50", "0x00", "ip",
           says="mode i has no PEC"),
