@@ -7,7 +7,7 @@ from __future__ import annotations
 import argparse
 import sys
 from dataclasses import dataclass, field
-from typing import AbstractSet, Any, Dict, List, Optional, Sequence, Tuple
+from typing import AbstractSet, Any, Callable, Dict, List, Optional, Sequence, Tuple
 
 from pyvantorsdk import DeviceFacade, I2cBus, I2cPullUp
 from pyvantorsdk.cli.common import (
@@ -126,7 +126,9 @@ def register(commands: Any) -> None:
         sub, "dump", help="print a device's registers as a table with their characters",
         description="Read 256 registers (or a range) and print them 16 per row with the "
         "ASCII column: MODE b (byte data, default), c (consecutive bytes), i (I2C block), "
-        "w (word data).",
+        "w (word data, a word per register), W (word data at even registers, shown as bytes), "
+        "s (SMBus block from register 0x00); append p to b, c, w or s for an SMBus PEC on "
+        "each read (a register that fails it shows XX, and the command fails).",
         examples=["vantor i2c dump -y A 0x50", "vantor i2c dump -y -r 0x00-0x1f A 0x50",
                   "vantor i2c dump -y A 0x68 w", "vantor i2c dump -y A 0x50 --json"],
         func=run_dump, prepare=prepare_dump,
@@ -204,13 +206,17 @@ def read_exact(dev: DeviceFacade, bus: I2cBus, address: int, sub: bytes, length:
     return data
 
 
+class PecMismatch(CommandFailed):
+    """A read whose Packet Error Code is not the one its bytes give."""
+
+
 def check_pec(address: int, sub: bytes, data: bytes, received: int) -> None:
     """The code a device appends to a read covers the command phase (when
     there is one), the read address and the data."""
     covered = (bytes([address << 1]) + sub if sub else b"") + bytes([address << 1 | 1]) + data
     expected = pec(covered)
     if received != expected:
-        raise CommandFailed(f"PEC mismatch: expected 0x{expected:02x}, received 0x{received:02x}")
+        raise PecMismatch(f"PEC mismatch: expected 0x{expected:02x}, received 0x{received:02x}")
 
 
 def smbus_read(
@@ -559,28 +565,39 @@ def run_set(ctx: Context, args: argparse.Namespace) -> None:
 
 
 # --------------------------------------------------------------------- dump
-DUMP_MODES = ("b", "c", "i", "w")
+DUMP_MODES = ("b", "c", "w", "W", "s", "i")
 DUMP_HEADER = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef"
 WORD_HEADER = "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f"
+DUMP_MODE_NAMES = {
+    "b": "byte", "c": "byte consecutive read", "w": "word", "W": "word (even registers)",
+    "s": "SMBus block", "i": "I2C block",
+}
+
+# A register whose read failed its PEC check: shown as XX, never as a value.
+Cells = Dict[int, Optional[int]]
 
 
 def prepare_dump(args: argparse.Namespace) -> None:
     args.address = chip_address(args.chip, args.all_addresses)
-    args.dump_mode, args.pec = parse_mode(args.mode, DUMP_MODES, "b", pec_modes="")
+    args.dump_mode, args.pec = parse_mode(args.mode, DUMP_MODES, "b", pec_modes="bcws")
     first, last = 0x00, 0xFF
     if args.range is not None:
+        if args.dump_mode == "s":
+            raise UsageError("-r does not go with mode s (the block starts at register 0x00)")
         parts = args.range.split("-")
         if len(parts) != 2:
             raise UsageError(f"invalid range '{args.range}' (FIRST-LAST)")
         first, last = byte_value(parts[0], "first register"), byte_value(parts[1], "last register")
         if first > last:
             raise UsageError("invalid range: FIRST is above LAST")
-        if args.dump_mode == "w" and (first % 2 or last % 2 == 0):
-            raise UsageError("word mode needs an even FIRST and an odd LAST")
+        if args.dump_mode == "W" and (first % 2 or last % 2 == 0):
+            raise UsageError("mode W needs an even FIRST and an odd LAST")
     args.first, args.last = first, last
 
 
-def ascii_cell(value: int) -> str:
+def ascii_cell(value: Optional[int]) -> str:
+    if value is None:
+        return "X"
     if value in (0x00, 0xFF):
         return "."
     if value < 0x20 or value >= 0x7F:
@@ -588,10 +605,10 @@ def ascii_cell(value: int) -> str:
     return chr(value)
 
 
-def dump_rows(data: Dict[int, int], first: int, last: int) -> List[str]:
+def dump_rows(data: Cells, first: int, last: int) -> List[str]:
     """Byte rows: the row's base, 16 cells (blank outside [first, last]),
     and the characters (``.`` for 0x00 and 0xff, ``?`` for other
-    non-printables)."""
+    non-printables, ``X`` for a failed read)."""
     lines = [DUMP_HEADER]
     for row in range(first & 0xF0, last + 1, 16):
         cells, chars = [], []
@@ -600,14 +617,15 @@ def dump_rows(data: Dict[int, int], first: int, last: int) -> List[str]:
                 cells.append("   ")
                 chars.append(" ")
             else:
-                cells.append(f"{data[register]:02x} ")
-                chars.append(ascii_cell(data[register]))
+                value = data[register]
+                cells.append("XX " if value is None else f"{value:02x} ")
+                chars.append(ascii_cell(value))
         lines.append(f"{row:02x}: " + "".join(cells) + "   " + "".join(chars))
     return lines
 
 
-def word_rows(data: Dict[int, int], first: int, last: int) -> List[str]:
-    """Word rows: 8 little-endian words per row, the row's base first."""
+def word_rows(words: Cells, first: int, last: int) -> List[str]:
+    """Word rows: the words read at 8 consecutive registers, the row's base first."""
     lines = [WORD_HEADER]
     for row in range(first & 0xF8, last + 1, 8):
         cells = []
@@ -615,36 +633,87 @@ def word_rows(data: Dict[int, int], first: int, last: int) -> List[str]:
             if register < first or register > last:
                 cells.append("     ")
             else:
-                word = data[register] | data[register + 1] << 8
-                cells.append(f"{word:04x} ")
+                word = words[register]
+                cells.append("XXXX " if word is None else f"{word:04x} ")
         lines.append(f"{row:02x}: " + "".join(cells))
     return lines
 
 
+def read_registers(
+    read: Callable[[int], bytes], registers: Sequence[int], failed: List[int]
+) -> Dict[int, Optional[bytes]]:
+    """One transaction per register; a PEC mismatch marks the register in
+    ``failed`` and leaves a gap, any other failure ends the dump."""
+    found: Dict[int, Optional[bytes]] = {}
+    for register in registers:
+        try:
+            found[register] = read(register)
+        except PecMismatch:
+            found[register] = None
+            failed.append(register)
+    return found
+
+
+def read_dump(ctx: Context, args: argparse.Namespace, failed: List[int]) -> Tuple[Cells, Cells]:
+    """The bytes (b, c, W, s, i) or the words (w) of the dump, by register."""
+    dev, bus, address, mode, with_pec = ctx.dev, args.bus, args.address, args.dump_mode, args.pec
+    first, last = args.first, args.last
+    if mode == "s":
+        block = smbus_block_read(dev, bus, address, b"\x00", with_pec)
+        args.last = len(block) - 1
+        return dict(enumerate(block)), {}
+    if mode == "w":
+        words = read_registers(
+            lambda r: smbus_read(dev, bus, address, bytes([r]), 2, with_pec),
+            range(first, last + 1), failed)
+        return {}, {r: None if w is None else int.from_bytes(w, "little") for r, w in words.items()}
+    if mode == "W":
+        pairs = read_registers(
+            lambda r: smbus_read(dev, bus, address, bytes([r]), 2, with_pec),
+            range(first, last + 1, 2), failed)
+        return {r + i: None if w is None else w[i] for r, w in pairs.items() for i in (0, 1)}, {}
+    if mode == "c":
+        smbus_write(dev, bus, address, b"", bytes([first]), with_pec)
+        if not with_pec:
+            block = read_exact(dev, bus, address, b"", last - first + 1)
+            return {first + i: b for i, b in enumerate(block)}, {}
+        # Each byte is its own receive-byte transaction with its own PEC.
+        single = read_registers(lambda _r: smbus_read(dev, bus, address, b"", 1, True),
+                                range(first, last + 1), failed)
+    elif with_pec:
+        single = read_registers(lambda r: smbus_read(dev, bus, address, bytes([r]), 1, True),
+                                range(first, last + 1), failed)
+    else:
+        # Byte data without PEC: one read covers the range, as a device
+        # with auto-increment answers it.
+        block = read_exact(dev, bus, address, bytes([first]), last - first + 1)
+        return {first + i: b for i, b in enumerate(block)}, {}
+    return {r: None if b is None else b[0] for r, b in single.items()}, {}
+
+
 def run_dump(ctx: Context, args: argparse.Namespace) -> None:
     if args.mode is None:
-        ctx.note("No size given (using byte-data access)")
+        ctx.note("No size specified (using byte-data access)")
     confirm(ctx, args, [
         f"I will probe bus {bus_name(args.bus)}, address 0x{args.address:02x}, "
-        f"mode {args.dump_mode}."
-    ])
+        f"mode {DUMP_MODE_NAMES[args.dump_mode]}."
+    ] + PEC_NOTICE[args.pec])
     setup_bus(ctx.dev, args)
+    failed: List[int] = []
+    data, words = read_dump(ctx, args, failed)
     first, last = args.first, args.last
-    # One read covers the range; the word at the last register takes one
-    # byte more (the device's register pointer wraps after 0xff).
-    count = last - first + 1 + (1 if args.dump_mode == "w" else 0)
-    if args.dump_mode == "c":
-        ctx.dev.i2c_write(args.bus, args.address, b"", bytes([first]), False)
-        block = ctx.dev.i2c_read(args.bus, args.address, b"", count, False)
+    document: Dict[str, Any] = {"bus": bus_name(args.bus), "address": args.address,
+                                "first": first, "mode": args.dump_mode}
+    if args.dump_mode == "w":
+        document["words"] = [words[r] for r in range(first, last + 1)]
+        rows = word_rows(words, first, last)
     else:
-        block = ctx.dev.i2c_read(args.bus, args.address, bytes([first]), count, False)
-    data = {first + i: b for i, b in enumerate(block)}
-    rows = word_rows(data, first, last) if args.dump_mode == "w" else dump_rows(data, first, last)
-    ctx.emit(
-        {"bus": bus_name(args.bus), "address": args.address, "first": first,
-         "data": [data[r] for r in range(first, last + 1)]},
-        "\n".join(rows),
-    )
+        document["data"] = [data[r] for r in range(first, last + 1)]
+        rows = dump_rows(data, first, last)
+    ctx.emit(document, "\n".join(rows))
+    if failed:
+        raise CommandFailed(f"PEC mismatch at {len(failed)} register(s) (shown as XX): "
+                            + " ".join(f"0x{r:02x}" for r in failed))
 
 
 # ----------------------------------------------------------------- transfer

@@ -166,7 +166,7 @@ def test_dump_rows_carry_the_ascii_column(cli):
     )
     result = cli("i2c", "dump", "-y", "A", "0x50")
     lines = result.out.splitlines()
-    assert result.err == "No size given (using byte-data access)\n"
+    assert result.err == "No size specified (using byte-data access)\n"
     assert lines[0] == "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef"
     assert lines[1] == "00: 00 ff 41 7a 7f 0a 7e 20 30 31 32 33 34 35 36 37    ..Az??~ 01234567"
     assert lines[2] == "10: " + "ff " * 16 + "   " + "." * 16
@@ -191,6 +191,58 @@ def test_dump_word_mode_reads_little_endian_words(cli):
     assert lines[0] == "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f"
     assert lines[1] == "00: 2211 3322 0033 0000 0000 0000 0000 0000 "
     assert len(lines) == 1 + 32
+    # The word at 0xff takes its high byte from where the pointer wraps to.
+    document = json.loads(cli("i2c", "dump", "-y", "-r", "0xfe-0xff", "A", "0x68", "w", "--json").out)
+    assert document["words"] == [0x0000, 0x1100]
+
+
+def reads_of(adapter) -> list:
+    """(register, length) of every read request the adapter received."""
+    return [(m[9], m[5] | m[6] << 8) for m in adapter.requests if m[2:4] == b"\x05\x09"]
+
+
+def test_dump_even_word_mode_shows_bytes_read_as_words(cli):
+    cli.adapter.i2c.write_memory(BUS_A, 0x68, 0, b"AB\x00\xff")
+    cli.adapter.clear()
+    lines = cli("i2c", "dump", "-y", "-r", "0x00-0x03", "A", "0x68", "W").out.splitlines()
+    assert lines[1] == "00: 41 42 00 ff " + "   " * 12 + "   AB.." + " " * 12
+    assert reads_of(cli.adapter) == [(0, 2), (2, 2)]
+
+
+def test_dump_smbus_block_shows_the_block_from_register_0(cli):
+    cli.adapter.i2c.write_memory(BUS_A, 0x68, 0, b"\x03xyz")
+    result = cli("i2c", "dump", "-y", "A", "0x68", "s")
+    assert result.out.splitlines()[1:] == ["00: 78 79 7a " + "   " * 13 + "   xyz" + " " * 13]
+
+
+# Byte reads with PEC: each register of the map holds the PEC of a read of
+# the register before it, so every read from 0x00 to 0x0e checks out.
+def pec_chain(length: int) -> bytearray:
+    chain = bytearray([0x5A])
+    for register in range(length - 1):
+        chain.append(pec(bytes([0xD0, register, 0xD1, chain[register]])))
+    return chain
+
+
+@pytest.mark.parametrize(
+    "corrupt, rc, row, says",
+    [
+        (None, 0, "00: 5a " + " ".join(f"{b:02x}" for b in pec_chain(16)[1:15]) + " ", ""),
+        # Register 4 is both the PEC of register 3 and the data of register 4.
+        (4, 1, "00: 5a " + " ".join(f"{b:02x}" for b in pec_chain(16)[1:3]) + " XX XX ",
+         "i2c dump: PEC mismatch at 2 register(s) (shown as XX): 0x03 0x04\n"),
+    ],
+    ids=["all-good", "one-corrupted"],
+)
+def test_dump_byte_data_with_pec_checks_each_register(cli, corrupt, rc, row, says):
+    chain = pec_chain(16)
+    if corrupt is not None:
+        chain[corrupt] ^= 0x01
+    cli.adapter.i2c.write_memory(BUS_A, 0x68, 0, bytes(chain))
+    result = cli("i2c", "dump", "-y", "-r", "0x00-0x0e", "A", "0x68", "bp")
+    assert result.rc == rc
+    assert result.out.splitlines()[1].startswith(row)
+    assert result.err == says
 
 
 # --------------------------------------------------------- i2c get and set
@@ -338,6 +390,12 @@ def usage(id: str, *argv: str, says: str):
     usage("get-length-without-i", "i2c", "get", "-y", "A", "0x50", "0", "b", "4", says="LENGTH"),
     usage("set-two-values-byte-mode", "i2c", "set", "-y", "A", "0x50", "0x00", "1", "2", "b",
           says="mode b takes one VALUE"),
+    usage("dump-even-words-odd-first", "i2c", "dump", "-y", "-r", "0x01-0x0f", "A", "0x68",
+          "W", says="mode W needs an even FIRST and an odd LAST"),
+    usage("dump-block-with-range", "i2c", "dump", "-y", "-r", "0x00-0x0f", "A", "0x68", "s",
+          says="-r does not go with mode s"),
+    usage("dump-pec-on-even-words", "i2c", "dump", "-y", "A", "0x68", "Wp",
+          says="mode W has no PEC"),
     usage("dump-reversed-range", "i2c", "dump", "-y", "-r", "0x10-0x01", "A", "0x50",
           says="FIRST is above LAST"),
     usage("transfer-write-too-long", "i2c", "transfer", "-y", "A", "w2000@0x50", "0x00+",
