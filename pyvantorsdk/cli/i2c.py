@@ -197,13 +197,16 @@ def byte_value(text: str, what: str = "data address") -> int:
     return value
 
 
-def read_exact(dev: DeviceFacade, bus: I2cBus, address: int, sub: bytes, length: int) -> bytes:
-    """A read that delivers every byte asked for; fewer is a failure, never a
-    shorter result."""
-    data = dev.i2c_read(bus, address, sub, length, False)
+def read_whole(data: bytes, length: int) -> bytes:
+    """The bytes of a read that delivered all it was asked for; fewer is a
+    failure, never a shorter result."""
     if len(data) != length:
         raise CommandFailed(f"short read: {len(data)} of {length} bytes")
     return data
+
+
+def read_exact(dev: DeviceFacade, bus: I2cBus, address: int, sub: bytes, length: int) -> bytes:
+    return read_whole(dev.i2c_read(bus, address, sub, length, False), length)
 
 
 class PecMismatch(CommandFailed):
@@ -740,6 +743,9 @@ def parse_messages(words: Sequence[str], all_addresses: bool) -> List[Message]:
         length_text, at, address_text = desc[1:].partition("@")
         if not length_text:
             raise UsageError(f"length missing in '{desc}'")
+        if length_text == "?" and kind == "r":
+            raise UsageError(f"read length '?' in '{desc}' is not supported: the adapter reads "
+                             "a fixed length, give it")
         try:
             length = parse_int(length_text, "length")
         except UsageError:
@@ -817,12 +823,14 @@ def run_transfer(ctx: Context, args: argparse.Namespace) -> None:
         # register read: one transfer with a repeated start.
         if (not message.read and following is not None and following.read
                 and following.address == message.address and 1 <= message.length <= 4):
-            results[i + 1] = dev.i2c_read(bus, message.address, message.data,
-                                          following.length, i + 1 < len(plan) - 1)
+            results[i + 1] = read_whole(dev.i2c_read(bus, message.address, message.data,
+                                                     following.length, i + 1 < len(plan) - 1),
+                                        following.length)
             i += 2
             continue
         if message.read:
-            results[i] = dev.i2c_read(bus, message.address, b"", message.length, not last)
+            results[i] = read_whole(dev.i2c_read(bus, message.address, b"", message.length,
+                                                 not last), message.length)
         else:
             dev.i2c_write(bus, message.address, b"", message.data, not last)
         i += 1

@@ -4,6 +4,7 @@ of the test, so that the bench can be prepared and inspected."""
 
 from __future__ import annotations
 
+import contextlib
 import io
 import json
 import os
@@ -324,6 +325,47 @@ def test_set_with_mask_changes_only_masked_bits_and_reads_back(cli):
     assert result.out == "Value 0xac written, readback matched\n"
 
 
+class ShortReads:
+    """A device whose reads deliver one byte less than asked for."""
+
+    def __init__(self, dev):
+        self._dev = dev
+
+    def __getattr__(self, name):
+        return getattr(self._dev, name)
+
+    def i2c_read(self, *args):
+        return self._dev.i2c_read(*args)[:-1]
+
+
+@pytest.mark.parametrize(
+    "argv",
+    [
+        ["get", "-y", "A", "0x68", "0x00", "w"],
+        ["get", "-y", "A", "0x68", "0x00", "s"],
+        ["dump", "-y", "-r", "0-1", "A", "0x68", "b"],
+        ["dump", "-y", "-r", "0-1", "A", "0x68", "w"],
+        ["transfer", "-y", "A", "w1@0x68", "0x00", "r2"],
+        ["transfer", "-y", "A", "r2@0x68"],
+    ],
+    ids=["get-word", "get-block", "dump-bytes", "dump-words", "transfer-register-read",
+         "transfer-read"],
+)
+def test_a_short_read_fails_the_command(cli, monkeypatch, argv):
+    opened = cli_main.open_device
+
+    @contextlib.contextmanager
+    def open_short(*args):
+        with opened(*args) as dev:
+            yield ShortReads(dev)
+
+    monkeypatch.setattr(cli_main, "open_device", open_short)
+    cli.adapter.i2c.write_memory(BUS_A, 0x68, 0, b"\x05")  # a block count
+    result = cli("i2c", *argv)
+    assert (result.rc, result.out) == (1, "")
+    assert result.err.startswith(f"i2c {argv[0]}: short read: ")
+
+
 # ------------------------------------------------------------- i2c transfer
 def test_transfer_fill_suffixes_and_address_carry_over(cli):
     result = cli("i2c", "transfer", "-y", "A", "w5@0x68", "0x80", "0x10+", "w3", "0x90", "0xfe-", "r2@0x50")
@@ -354,9 +396,13 @@ def test_transfer_verbose_lists_every_message(cli):
         (["r0@0x50"], "read length"),
         (["r2@0x05"], "chip address"),
         (["r2@0x50x"], "chip address"),
+        (["r?@0x50"], "read length '?' in 'r?@0x50' is not supported"),
+        (["r1025@0x50"], "read length in 'r1025@0x50' out of range (1-1024)"),
+        (["w1025@0x50", "0x00="], "write length in 'w1025@0x50' out of range (0-1024)"),
     ],
     ids=["direction", "no-length", "bad-length", "no-address", "short-data", "byte-too-big",
-         "not-a-number", "zero-read", "reserved-address", "bad-address"],
+         "not-a-number", "zero-read", "reserved-address", "bad-address", "read-length-from-device",
+         "read-over-one-transfer", "write-over-one-transfer"],
 )
 def test_malformed_transfer_is_a_usage_error_and_sends_nothing(cli, messages, message):
     cli.adapter.clear()
