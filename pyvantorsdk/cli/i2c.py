@@ -58,7 +58,8 @@ def register(commands: Any) -> None:
     detect = subcommand(
         sub, "detect", help="scan a bus and print the grid of answering addresses",
         examples=["vantor i2c detect -y A", "vantor i2c detect -y -a B",
-                  "vantor i2c detect -y A 0x40 0x5f", "vantor i2c detect -y A --json"],
+                  "vantor i2c detect -y A 0x40 0x5f", "vantor i2c detect -y A --json",
+                  "vantor i2c detect -F A", "vantor i2c detect -l"],
         func=run_detect, prepare=prepare_detect,
     )
     common_options(detect)
@@ -148,7 +149,8 @@ def register(commands: Any) -> None:
         description="Each message is DESC [DATA]: DESC is {r|w}LENGTH[@ADDRESS] (the address "
         "carries over to the next messages), DATA the LENGTH bytes of a write; a byte may end "
         "in = (repeat), + (increment), - (decrement) or p (pseudo-random) to fill the rest. "
-        "The bytes of each read are printed on a line.",
+        "The bytes of each read are printed on a line. A read's LENGTH is a number: the "
+        "adapter cannot take it from the device's first byte (r?).",
         examples=["vantor i2c transfer -y A w2@0x50 0x00 0x10 r8",
                   "vantor i2c transfer -y A w17@0x50 0x00 0x00+",
                   "vantor i2c transfer -y -v A w1@0x68 0x10 r2"],
