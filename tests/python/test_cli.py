@@ -4,6 +4,7 @@ of the test, so that the bench can be prepared and inspected."""
 
 from __future__ import annotations
 
+import contextlib
 import io
 import json
 import os
@@ -23,6 +24,7 @@ from pyvantorsdk.cli import main as cli_main
 from pyvantorsdk.cli import spi
 from pyvantorsdk.cli.common import subcommand_tree
 from pyvantorsdk.cli.i2c import detect_grid
+from pyvantorsdk.smbus import pec
 
 BUS_A = 0
 
@@ -93,6 +95,70 @@ def test_detect_range_all_addresses_and_addresses_in_use(cli):
     assert detect_grid({0x50}, 0x08, 0x77, in_use={0x51})[6].startswith("50: 50 UU -- ")
 
 
+@pytest.mark.parametrize(
+    "argv, rc, says",
+    [
+        (["A"], 0, (0x08, 0x77)),
+        (["-a", "A"], 0, (0x00, 0x7F)),
+        (["A", "0x10", "0x20"], 0, (0x10, 0x20)),
+        (["-a", "A", "0x00", "0x00"], 0, (0x00, 0x00)),
+        (["A", "0x00", "0x7f"], 2, "FIRST 0x00 out of range (0x08-0x77)"),
+        (["A", "0x08", "0x78"], 2, "LAST 0x78 out of range (0x08-0x77)"),
+        (["A", "0x20", "0x10"], 2, "LAST 0x10 out of range (0x20-0x77)"),
+        (["-a", "A", "0x00", "0x80"], 2, "LAST 0x80 out of range (0x00-0x7f)"),
+        (["A", "0x10"], 2, "both FIRST and LAST must be given"),
+        (["-F", "A", "0x10", "0x20"], 2, "-F takes no address range"),
+        (["-l", "A"], 2, "-l takes no I2CBUS"),
+        (["-x", "A"], 2, "vantor i2c detect: error: unrecognized arguments: -x"),
+    ],
+    ids=["default", "all", "inside-default", "general-call-with-a", "reserved-without-a",
+         "last-past-the-end", "last-below-first", "last-past-0x7f", "first-alone",
+         "functionality-with-range", "list-with-bus", "unknown-option-named-by-detect"],
+)
+def test_detect_address_range_rules(cli, argv, rc, says):
+    cli.adapter.clear()
+    result = cli("i2c", "detect", "-y", *argv, "--json")
+    assert result.rc == rc, result.err
+    if rc == 0:
+        document = json.loads(result.out)
+        assert (document["first"], document["last"]) == says
+    else:
+        assert says in result.err and result.err.count("\n") == 1
+        assert cli.adapter.requests == []
+
+
+def test_detect_functionality_and_bus_list_layouts(cli):
+    lines = cli("i2c", "detect", "-F", "B").out.splitlines()
+    assert lines[0] == "Functionalities implemented by bus B:"
+    assert "SMBus PEC                        yes" in lines
+    assert "10-bit addressing                no" in lines
+    functionality = json.loads(cli("i2c", "detect", "-F", "B", "--json").out)["functionality"]
+    assert functionality["smbus_block_read"] and not functionality["smbus_host_notify"]
+    lines = cli("i2c", "detect", "-l").out.splitlines()
+    assert [line.split("\t") for line in lines] == [
+        [bus, "i2c       ", f"Teranox SIM0001 bus {bus} (3300 mV)".ljust(32), "I2C adapter"]
+        for bus in "AB"
+    ]
+
+
+# 0 and 1 name the buses in every subcommand: the device at 0x54 is on bus B only.
+@pytest.mark.parametrize(
+    "argv",
+    [
+        ["detect", "-y", "1", "0x54", "0x54"],
+        ["get", "-y", "1", "0x54"],
+        ["dump", "-y", "-r", "0-1", "1", "0x54"],
+        ["transfer", "-y", "1", "r1@0x54"],
+    ],
+    ids=["detect", "get", "dump", "transfer"],
+)
+def test_bus_1_is_bus_b(cli, argv):
+    result = cli("i2c", *argv, "--json")
+    assert result.rc == 0, result.err
+    if argv[0] == "detect":
+        assert json.loads(result.out)["addresses"] == [0x54]
+
+
 # ----------------------------------------------------------------- i2c dump
 def test_dump_rows_carry_the_ascii_column(cli):
     cli.adapter.i2c.write_memory(
@@ -100,7 +166,7 @@ def test_dump_rows_carry_the_ascii_column(cli):
     )
     result = cli("i2c", "dump", "-y", "A", "0x50")
     lines = result.out.splitlines()
-    assert result.err == "No size given (using byte-data access)\n"
+    assert result.err == "No size specified (using byte-data access)\n"
     assert lines[0] == "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef"
     assert lines[1] == "00: 00 ff 41 7a 7f 0a 7e 20 30 31 32 33 34 35 36 37    ..Az??~ 01234567"
     assert lines[2] == "10: " + "ff " * 16 + "   " + "." * 16
@@ -125,6 +191,58 @@ def test_dump_word_mode_reads_little_endian_words(cli):
     assert lines[0] == "     0,8  1,9  2,a  3,b  4,c  5,d  6,e  7,f"
     assert lines[1] == "00: 2211 3322 0033 0000 0000 0000 0000 0000 "
     assert len(lines) == 1 + 32
+    # The word at 0xff takes its high byte from where the pointer wraps to.
+    document = json.loads(cli("i2c", "dump", "-y", "-r", "0xfe-0xff", "A", "0x68", "w", "--json").out)
+    assert document["words"] == [0x0000, 0x1100]
+
+
+def reads_of(adapter) -> list:
+    """(register, length) of every read request the adapter received."""
+    return [(m[9], m[5] | m[6] << 8) for m in adapter.requests if m[2:4] == b"\x05\x09"]
+
+
+def test_dump_even_word_mode_shows_bytes_read_as_words(cli):
+    cli.adapter.i2c.write_memory(BUS_A, 0x68, 0, b"AB\x00\xff")
+    cli.adapter.clear()
+    lines = cli("i2c", "dump", "-y", "-r", "0x00-0x03", "A", "0x68", "W").out.splitlines()
+    assert lines[1] == "00: 41 42 00 ff " + "   " * 12 + "   AB.." + " " * 12
+    assert reads_of(cli.adapter) == [(0, 2), (2, 2)]
+
+
+def test_dump_smbus_block_shows_the_block_from_register_0(cli):
+    cli.adapter.i2c.write_memory(BUS_A, 0x68, 0, b"\x03xyz")
+    result = cli("i2c", "dump", "-y", "A", "0x68", "s")
+    assert result.out.splitlines()[1:] == ["00: 78 79 7a " + "   " * 13 + "   xyz" + " " * 13]
+
+
+# Byte reads with PEC: each register of the map holds the PEC of a read of
+# the register before it, so every read from 0x00 to 0x0e checks out.
+def pec_chain(length: int) -> bytearray:
+    chain = bytearray([0x5A])
+    for register in range(length - 1):
+        chain.append(pec(bytes([0xD0, register, 0xD1, chain[register]])))
+    return chain
+
+
+@pytest.mark.parametrize(
+    "corrupt, rc, row, says",
+    [
+        (None, 0, "00: 5a " + " ".join(f"{b:02x}" for b in pec_chain(16)[1:15]) + " ", ""),
+        # Register 4 is both the PEC of register 3 and the data of register 4.
+        (4, 1, "00: 5a " + " ".join(f"{b:02x}" for b in pec_chain(16)[1:3]) + " XX XX ",
+         "i2c dump: PEC mismatch at 2 register(s) (shown as XX): 0x03 0x04\n"),
+    ],
+    ids=["all-good", "one-corrupted"],
+)
+def test_dump_byte_data_with_pec_checks_each_register(cli, corrupt, rc, row, says):
+    chain = pec_chain(16)
+    if corrupt is not None:
+        chain[corrupt] ^= 0x01
+    cli.adapter.i2c.write_memory(BUS_A, 0x68, 0, bytes(chain))
+    result = cli("i2c", "dump", "-y", "-r", "0x00-0x0e", "A", "0x68", "bp")
+    assert result.rc == rc
+    assert result.out.splitlines()[1].startswith(row)
+    assert result.err == says
 
 
 # --------------------------------------------------------- i2c get and set
@@ -144,6 +262,38 @@ def test_get_modes(cli, argv, expected):
     assert (result.rc, result.out) == (0, expected + "\n")
 
 
+# The register map at 0x68 answers reads with the bytes stored after the
+# data, so a PEC (good or corrupted) is set up as the next register.
+def with_pec(covered: bytes, data: bytes, corrupt: int = 0) -> bytes:
+    return data + bytes([pec(covered + data) ^ corrupt])
+
+
+READ_0x10 = b"\xd0\x10\xd1"  # write address, command 0x10, read address
+
+
+@pytest.mark.parametrize(
+    "memory, mode, rc, expected",
+    [
+        (with_pec(READ_0x10, b"\x5a"), "bp", 0, "0x5a\n"),
+        (with_pec(READ_0x10, b"\x34\x12"), "wp", 0, "0x1234\n"),
+        (with_pec(READ_0x10, b"\x02\x07\x08"), "sp", 0, "0x07 0x08\n"),
+        (with_pec(READ_0x10, b"\x5a", corrupt=0xFF), "bp",
+         1, f"i2c get: PEC mismatch: expected 0x{pec(READ_0x10 + b'Z'):02x}, "
+         f"received 0x{pec(READ_0x10 + b'Z') ^ 0xFF:02x}\n"),
+        (with_pec(READ_0x10, b"\x02\x07\x08", corrupt=1), "sp", 1, "PEC mismatch"),
+        (bytes([118]) + bytes(range(40)), "s", 1, "SMBus block count 118 out of range (1-32)"),
+        (bytes([0, 1, 2]), "s", 1, "SMBus block count 0 out of range (1-32)"),
+    ],
+    ids=["byte-pec", "word-pec", "block-pec", "byte-pec-corrupted", "block-pec-corrupted",
+         "block-count-118", "block-count-0"],
+)
+def test_get_checks_what_the_device_sent(cli, memory, mode, rc, expected):
+    cli.adapter.i2c.write_memory(BUS_A, 0x68, 0x10, memory)
+    result = cli("i2c", "get", "-y", "A", "0x68", "0x10", mode)
+    assert result.rc == rc
+    assert expected in (result.out if rc == 0 else result.err)
+
+
 @pytest.mark.parametrize(
     "argv, offset, expected",
     [
@@ -151,8 +301,15 @@ def test_get_modes(cli, argv, expected):
         (["0x68", "0x10", "0x1234", "w"], 0x10, b"\x34\x12"),
         (["0x68", "0x20", "1", "2", "3", "i"], 0x20, b"\x01\x02\x03"),
         (["0x68", "0x30", "2", "7", "8", "s"], 0x30, b"\x03\x02\x07\x08"),
+        (["0x68", "0x10", "0x5a", "bp"], 0x10, with_pec(b"\xd0\x10", b"\x5a")),
+        (["0x68", "0x10", "0x1234", "wp"], 0x10, with_pec(b"\xd0\x10", b"\x34\x12")),
+        (["0x68", "0x30", "7", "8", "sp"], 0x30, with_pec(b"\xd0\x30", b"\x02\x07\x08")),
+        # Send byte: the register map takes the data address as its pointer
+        # and stores the PEC there.
+        (["0x68", "0x10", "cp"], 0x10, bytes([pec(b"\xd0\x10")])),
     ],
-    ids=["byte", "word-little-endian", "i2c-block", "smbus-block-count-first"],
+    ids=["byte", "word-little-endian", "i2c-block", "smbus-block-count-first", "byte-pec",
+         "word-pec", "smbus-block-pec", "send-byte-pec"],
 )
 def test_set_modes_reach_the_device(cli, argv, offset, expected):
     assert cli("i2c", "set", "-y", "A", *argv).rc == 0
@@ -165,6 +322,42 @@ def test_set_with_mask_changes_only_masked_bits_and_reads_back(cli):
     assert result.rc == 0
     assert cli.adapter.i2c.memory(BUS_A, 0x68)[0x40] == 0xAC
     assert result.out == "Value 0xac written, readback matched\n"
+
+
+class ShortReads:
+    """A device whose reads deliver one byte less than asked for."""
+
+    def __init__(self, dev):
+        self._dev = dev
+
+    def __getattr__(self, name):
+        return getattr(self._dev, name)
+
+    def i2c_read(self, *args):
+        return self._dev.i2c_read(*args)[:-1]
+
+
+@pytest.mark.parametrize(
+    "argv",
+    [
+        ["get", "-y", "A", "0x68", "0x00", "w"],
+        ["dump", "-y", "-r", "0-1", "A", "0x68", "w"],
+        ["transfer", "-y", "A", "w1@0x68", "0x00", "r2"],
+    ],
+    ids=["get-word", "dump-words", "transfer-register-read"],
+)
+def test_a_short_read_fails_the_command(cli, monkeypatch, argv):
+    opened = cli_main.open_device
+
+    @contextlib.contextmanager
+    def open_short(*args):
+        with opened(*args) as dev:
+            yield ShortReads(dev)
+
+    monkeypatch.setattr(cli_main, "open_device", open_short)
+    result = cli("i2c", *argv)
+    assert (result.rc, result.out) == (1, "")
+    assert result.err.startswith(f"i2c {argv[0]}: short read: ")
 
 
 # ------------------------------------------------------------- i2c transfer
@@ -197,9 +390,12 @@ def test_transfer_verbose_lists_every_message(cli):
         (["r0@0x50"], "read length"),
         (["r2@0x05"], "chip address"),
         (["r2@0x50x"], "chip address"),
+        (["r?@0x50"], "read length '?' in 'r?@0x50' is not supported"),
+        (["r1025@0x50"], "read length in 'r1025@0x50' out of range (1-1024)"),
     ],
     ids=["direction", "no-length", "bad-length", "no-address", "short-data", "byte-too-big",
-         "not-a-number", "zero-read", "reserved-address", "bad-address"],
+         "not-a-number", "zero-read", "reserved-address", "bad-address", "read-length-from-device",
+         "read-over-one-transfer"],
 )
 def test_malformed_transfer_is_a_usage_error_and_sends_nothing(cli, messages, message):
     cli.adapter.clear()
@@ -223,10 +419,22 @@ def usage(id: str, *argv: str, says: str):
     usage("demo-unknown-option", "demo", "--fast", says="unrecognized arguments: --fast"),
     usage("detect-bad-bus", "i2c", "detect", "-y", "C", says="invalid bus 'C'"),
     usage("detect-address-too-big", "i2c", "detect", "-y", "A", "0x80", says="out of range"),
+    usage("get-extra-word", "i2c", "get", "-y", "A", "0x50", "0", "i", "4", "5",
+          says="vantor i2c get: error: unrecognized arguments: 5"),
     usage("get-bad-mode", "i2c", "get", "-y", "A", "0x50", "0x00", "x", says="invalid mode"),
+    usage("get-pec-on-i2c-block", "i2c", "get", "-y", "A", "0x50", "0x00", "ip",
+          says="mode i has no PEC"),
+    usage("set-pec-on-i2c-block", "i2c", "set", "-y", "A", "0x50", "0x00", "1", "ip",
+          says="mode i has no PEC"),
     usage("get-length-without-i", "i2c", "get", "-y", "A", "0x50", "0", "b", "4", says="LENGTH"),
     usage("set-two-values-byte-mode", "i2c", "set", "-y", "A", "0x50", "0x00", "1", "2", "b",
           says="mode b takes one VALUE"),
+    usage("dump-even-words-odd-first", "i2c", "dump", "-y", "-r", "0x01-0x0f", "A", "0x68",
+          "W", says="mode W needs an even FIRST and an odd LAST"),
+    usage("dump-block-with-range", "i2c", "dump", "-y", "-r", "0x00-0x0f", "A", "0x68", "s",
+          says="-r does not go with mode s"),
+    usage("dump-pec-on-even-words", "i2c", "dump", "-y", "A", "0x68", "Wp",
+          says="mode W has no PEC"),
     usage("dump-reversed-range", "i2c", "dump", "-y", "-r", "0x10-0x01", "A", "0x50",
           says="FIRST is above LAST"),
     usage("transfer-write-too-long", "i2c", "transfer", "-y", "A", "w2000@0x50", "0x00+",
