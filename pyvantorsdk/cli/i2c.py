@@ -135,7 +135,7 @@ def common_options(parser: argparse.ArgumentParser) -> None:
                         help="do not ask for confirmation")
     parser.add_argument("-f", dest="force", action="store_true",
                         help="accepted for compatibility (nothing else holds the bus)")
-    parser.add_argument("--frequency", type=int_arg("frequency", 1, 10_000_000), default=100_000,
+    parser.add_argument("--frequency", type=int_arg("frequency", 1, 10_000_000, "Hz"), default=100_000,
                         metavar="HZ", help="bus clock (default %(default)s Hz)")
     parser.add_argument("--pull-up", type=lambda t: enum_choice(I2cPullUp, t),
                         default=I2cPullUp.KOHM_4_7, metavar="VALUE",

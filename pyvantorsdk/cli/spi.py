@@ -64,7 +64,7 @@ def add_bus_options(parser: argparse.ArgumentParser) -> None:
                         help="chip select 0-3 (default 0)")
     parser.add_argument("--mode", type=int_arg("mode", 0, 3), default=0, metavar="MODE",
                         help="clock polarity and phase 0-3 (default 0)")
-    parser.add_argument("--frequency", type=int_arg("frequency", 1, 100_000_000),
+    parser.add_argument("--frequency", type=int_arg("frequency", 1, 100_000_000, "Hz"),
                         default=1_000_000, metavar="HZ", help="clock (default %(default)s Hz)")
     parser.add_argument("--lsb-first", action="store_true", help="least significant bit first")
     parser.add_argument("--cs-active-high", action="store_true",

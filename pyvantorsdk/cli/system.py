@@ -62,7 +62,7 @@ def register_tail(commands: Any) -> None:
                   "vantor voltage set --rail i3c 1200", "vantor voltage set --external"],
         func=voltage_set, json_output=False, prepare=prepare_voltage_set,
     )
-    setter.add_argument("millivolts", nargs="?", type=int_arg("voltage", 0, 65535),
+    setter.add_argument("millivolts", nargs="?", type=int_arg("voltage", 0, 65535, "mV"),
                         help="the voltage in mV")
     setter.add_argument("--rail", choices=("io", "i3c"), default="io",
                         help="io: I2C/SPI/UART/GPIO (default); i3c: the I3C ports")

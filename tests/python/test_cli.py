@@ -284,6 +284,8 @@ def usage(id: str, *argv: str, says: str):
     usage("target-i3c-pid-too-big", "target", "i3c", "--pid", "0x1000000000000",
           says="is not 48 bits"),
     usage("voltage-get-extra-word", "voltage", "get", "1800", says="unrecognized arguments"),
+    usage("voltage-set-range-in-mv", "voltage", "set", "99999",
+          says="voltage 99999 out of range (0-65535 mV)"),
     usage("voltage-set-nothing", "voltage", "set", says="give either a voltage in mV or --external"),
     usage("voltage-set-i3c-persist", "voltage", "set", "--rail", "i3c", "--persist", "1200",
           says="cannot be persisted"),
@@ -514,7 +516,23 @@ def test_list_shows_the_virtual_adapter_only_with_sim(cli, capsys):
 )
 def test_device_selection_errors(capsys, argv, message):
     assert cli_main.main([*argv, "info"]) == 1
-    assert message in capsys.readouterr().err
+    first, hint = capsys.readouterr().err.splitlines()
+    assert message in first and "'vantor list'" in hint and "--sim" in hint
+
+
+@pytest.mark.parametrize("argv, lines", [
+    (["voltage", "set", "5000"], ["voltage set: FW_VOLTAGE_OUT_OF_RANGE (0x0101)",
+                                  "hint: the I/O rail takes 1200 to 3300 mV"]),
+    (["i2c", "get", "-y", "--frequency", "500", "A", "0x50", "0"],
+     ["i2c get: FW_INVALID_PARAMETER (0x0004)", "hint: the I2C clock takes 1000 to 1000000 Hz"]),
+    (["i3c", "read", "0x08", "2"],
+     ["i3c read: FW_INTERFACE_NOT_INITIALIZED (0x0006)",
+      "hint: initialise the I3C bus first: add --init, or run 'vantor i3c init'"]),
+    (["i2c", "get", "-y", "A", "0x42", "0"], ["i2c get: FW_I2C_NACK_ADDRESS (0x0203)"]),
+], ids=["voltage-range", "i2c-frequency", "i3c-not-initialised", "nack-without-hint"])
+def test_failure_line_and_what_to_do_next(cli, argv, lines):
+    result = cli(*argv)
+    assert (result.rc, result.out, result.err.splitlines()) == (1, "", lines)
 
 
 def test_udev_rules_cover_every_supported_adapter(capsys):
