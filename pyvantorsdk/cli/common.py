@@ -455,39 +455,41 @@ def subcommand_tree(parser: argparse.ArgumentParser) -> List[Tuple[List[str], Li
     return found
 
 
+def failure_report(operation: str, error: Exception) -> Dict[str, Any]:
+    """A failure as the JSON error object of ``--json``::
+
+        {"operation": "i2c get", "status": "FW_I2C_NACK_ADDRESS", "code": 515,
+         "message": "FW_I2C_NACK_ADDRESS (0x0203)", "hint": null}
+
+    ``status`` and ``code`` are null for a failure that is not an adapter
+    status (a missing adapter, a verify mismatch, a file that cannot be
+    read); ``status`` alone is null for a code this library does not know.
+    ``message`` is the error line after ``OPERATION: ``; ``hint`` what to do
+    next, or null."""
+    if not isinstance(error, VantorError):
+        return {"operation": operation, "status": None, "code": None, "message": str(error),
+                "hint": getattr(error, "hint", None)}
+    raw = error.status_code
+    return {
+        "operation": operation,
+        "status": None if isinstance(raw, int) else str(raw.name),
+        "code": raw if isinstance(raw, int) else int(raw.value),
+        "message": status_line(operation, error)[len(operation) + 2 :],
+        "hint": errors.hint_for(raw, error.operation, cli=True),
+    }
+
+
 def report_failure(
     operation: str, error: Exception, *, json_output: bool, out: TextIO, err: TextIO
 ) -> int:
     """A failed command (exit status 1): its line on standard error, then a
     ``hint:`` line when there is something to do about it; with ``--json``
-    also one JSON object on standard output::
-
-        {"error": {"operation": "i2c get", "status": "FW_I2C_NACK_ADDRESS",
-                   "code": 515, "message": "FW_I2C_NACK_ADDRESS (0x0203)",
-                   "hint": null}}
-
-    ``status`` and ``code`` are null for a failure that is not an adapter
-    status (a missing adapter, a verify mismatch, a file that cannot be
-    read); ``status`` alone is null for a code this library does not know."""
-    status: Optional[str] = None
-    code: Optional[int] = None
-    hint: Optional[str] = None
-    if isinstance(error, VantorError):
-        line = status_line(operation, error)
-        message = line[len(operation) + 2 :]
-        raw = error.status_code
-        status = None if isinstance(raw, int) else str(raw.name)
-        code = raw if isinstance(raw, int) else int(raw.value)
-        hint = errors.hint_for(raw, error.operation, cli=True)
-    else:
-        message = str(error)
-        line = f"{operation}: {message}"
-        hint = getattr(error, "hint", None)
-    err.write(line + "\n" + (f"hint: {hint}\n" if hint else ""))
+    also ``{"error": REPORT}`` (:func:`failure_report`) on standard output."""
+    report = failure_report(operation, error)
+    hint = f"hint: {report['hint']}\n" if report["hint"] else ""
+    err.write(f"{operation}: {report['message']}\n{hint}")
     err.flush()
     if json_output:
-        report = {"operation": operation, "status": status, "code": code, "message": message,
-                  "hint": hint}
         out.write(json.dumps({"error": report}) + "\n")
         out.flush()
     return EXIT_FAILURE

@@ -79,7 +79,7 @@ def register(commands: Any) -> None:
         "i (I2C block). -m MASK changes only the masked bits; -r reads back.",
         examples=["vantor i2c set -y A 0x68 0x10 0x5a", "vantor i2c set -y A 0x68 0x10 0x1234 w",
                   "vantor i2c set -y A 0x50 0x00 1 2 3 4 i", "vantor i2c set -y -r A 0x68 0x20 0xff"],
-        func=run_set, prepare=prepare_set, json_output=False,
+        func=run_set, prepare=prepare_set,
     )
     common_options(set_)
     set_.add_argument("-a", action="store_true", dest="all_addresses",
@@ -269,22 +269,19 @@ def prepare_get(args: argparse.Namespace) -> None:
     args.plan = GetPlan(address, data_address, mode, length)
 
 
-def read_get(dev: DeviceFacade, bus: I2cBus, plan: GetPlan) -> List[int]:
+def read_get(dev: DeviceFacade, bus: I2cBus, plan: GetPlan) -> bytes:
+    """The bytes read (mode w: the word's two bytes, low byte first)."""
     if plan.data_address is None:
-        return list(dev.i2c_read(bus, plan.address, b"", 1, False))
+        return bytes(dev.i2c_read(bus, plan.address, b"", 1, False))
     sub = bytes([plan.data_address])
-    if plan.mode == "b":
-        return list(dev.i2c_read(bus, plan.address, sub, 1, False))
     if plan.mode == "c":
         dev.i2c_write(bus, plan.address, b"", sub, False)
-        return list(dev.i2c_read(bus, plan.address, b"", 1, False))
-    if plan.mode == "w":
-        low, high = dev.i2c_read(bus, plan.address, sub, 2, False)
-        return [low | high << 8]
+        return bytes(dev.i2c_read(bus, plan.address, b"", 1, False))
     if plan.mode == "s":
         block = dev.i2c_read(bus, plan.address, sub, 33, False)
-        return list(block[1 : 1 + min(block[0], 32)])
-    return list(dev.i2c_read(bus, plan.address, sub, plan.length, False))
+        return bytes(block[1 : 1 + min(block[0], 32)])
+    count = {"b": 1, "w": 2}.get(plan.mode, plan.length)
+    return bytes(dev.i2c_read(bus, plan.address, sub, count, False))
 
 
 def run_get(ctx: Context, args: argparse.Namespace) -> None:
@@ -295,13 +292,16 @@ def run_get(ctx: Context, args: argparse.Namespace) -> None:
         f"using {GET_MODE_NAMES[plan.mode if plan.data_address is not None else 'r']}."
     ])
     setup_bus(ctx.dev, args)
-    values = read_get(ctx.dev, args.bus, plan)
+    data = read_get(ctx.dev, args.bus, plan)
+    result: Dict[str, Any] = {"bus": bus_name(args.bus), "address": plan.address,
+              "data_address": plan.data_address, "mode": plan.mode, "data": data.hex()}
     if plan.mode == "w":
-        text = f"0x{values[0]:04x}"
+        word = int.from_bytes(data, "little")
+        result["word"] = word
+        text = f"0x{word:04x}"
     else:
-        text = " ".join(f"0x{v:02x}" for v in values)
-    ctx.emit({"bus": bus_name(args.bus), "address": plan.address,
-              "data_address": plan.data_address, "mode": plan.mode, "values": values}, text)
+        text = " ".join(f"0x{v:02x}" for v in data)
+    ctx.emit(result, text)
 
 
 GET_MODE_NAMES = {
@@ -367,14 +367,17 @@ def run_set(ctx: Context, args: argparse.Namespace) -> None:
     ])
     setup_bus(dev, args)
     width = 2 if plan.mode == "w" else 1
+    result: Dict[str, Any] = {"bus": bus_name(bus), "address": plan.address,
+                              "data_address": plan.data_address, "mode": plan.mode}
     if plan.mode == "c":
         dev.i2c_write(bus, plan.address, b"", sub, False)
+        ctx.emit({**result, "data": ""})
         return
-    if plan.mode == "s":
-        dev.i2c_write(bus, plan.address, sub, bytes([len(plan.values)] + plan.values), False)
-        return
-    if plan.mode == "i":
-        dev.i2c_write(bus, plan.address, sub, bytes(plan.values), False)
+    if plan.mode in ("s", "i"):
+        data = bytes(plan.values)
+        dev.i2c_write(bus, plan.address, sub, bytes([len(data)]) + data if plan.mode == "s" else data,
+                      False)
+        ctx.emit({**result, "data": data.hex()})
         return
     value = plan.values[0]
     if plan.mask is not None:
@@ -382,14 +385,19 @@ def run_set(ctx: Context, args: argparse.Namespace) -> None:
         value = (value & plan.mask) | (old & ~plan.mask & (0xFFFF if width == 2 else 0xFF))
         ctx.note(f"Old value 0x{old:0{2 * width}x}, write mask 0x{plan.mask:0{2 * width}x}, "
                  f"will write 0x{value:0{2 * width}x}")
-    dev.i2c_write(bus, plan.address, sub, value.to_bytes(width, "little"), False)
+    written = value.to_bytes(width, "little")
+    dev.i2c_write(bus, plan.address, sub, written, False)
+    result["data"] = written.hex()
+    if width == 2:
+        result["word"] = value
+    text = None
     if args.readback:
         back = int.from_bytes(dev.i2c_read(bus, plan.address, sub, width, False), "little")
-        if back == value:
-            ctx.print(f"Value 0x{value:0{2 * width}x} written, readback matched")
-        else:
+        if back != value:
             raise CommandFailed(f"data mismatch: wrote 0x{value:0{2 * width}x}, "
                                 f"read back 0x{back:0{2 * width}x}")
+        text = f"Value 0x{value:0{2 * width}x} written, readback matched"
+    ctx.emit({**result, "verified": args.readback}, text)
 
 
 # --------------------------------------------------------------------- dump
@@ -476,7 +484,7 @@ def run_dump(ctx: Context, args: argparse.Namespace) -> None:
     rows = word_rows(data, first, last) if args.dump_mode == "w" else dump_rows(data, first, last)
     ctx.emit(
         {"bus": bus_name(args.bus), "address": args.address, "first": first,
-         "data": [data[r] for r in range(first, last + 1)]},
+         "data": bytes(data[r] for r in range(first, last + 1)).hex()},
         "\n".join(rows),
     )
 
@@ -600,6 +608,6 @@ def run_transfer(ctx: Context, args: argparse.Namespace) -> None:
             lines.append(" ".join(f"0x{b:02x}" for b in received))
     ctx.emit(
         [{"address": m.address, "read": m.read, "length": m.length,
-          "data": list(r if r is not None else m.data)} for m, r in zip(plan, results)],
+          "data": bytes(r if r is not None else m.data).hex()} for m, r in zip(plan, results)],
         "\n".join(lines) if lines else None,
     )

@@ -14,6 +14,7 @@ from pyvantorsdk import I2cBus, I2cPullUp, errors
 from pyvantorsdk.cli.common import (
     Context,
     UsageError,
+    failure_report,
     init_or_reconfigure,
     int_arg,
     subcommand,
@@ -37,7 +38,7 @@ def register(commands: Any) -> None:
     subcommand(
         commands, "demo", help="a short tour: identity, I/O voltage, I2C scan, SPI flash id",
         examples=["vantor --sim demo", "vantor demo"],
-        func=demo, json_output=False,
+        func=demo,
     )
 
 
@@ -60,7 +61,7 @@ def register_tail(commands: Any) -> None:
         rails, "set", help="set a rail's voltage, or hand it to an external supply",
         examples=["vantor voltage set 3300", "vantor voltage set --persist 1800",
                   "vantor voltage set --rail i3c 1200", "vantor voltage set --external"],
-        func=voltage_set, json_output=False, prepare=prepare_voltage_set,
+        func=voltage_set, prepare=prepare_voltage_set,
     )
     setter.add_argument("millivolts", nargs="?", type=int_arg("voltage", 0, 65535, "mV"),
                         help="the voltage in mV")
@@ -186,27 +187,36 @@ def info(ctx: Context, args: argparse.Namespace) -> None:
 
 # -------------------------------------------------------------------- demo
 def demo(ctx: Context, args: argparse.Namespace) -> None:
+    """A tour of the adapter; with --json one object of what it found, the
+    SPI flash's failure as an error object under ``spi_cs0``."""
     dev = ctx.dev
     adapter = describe_adapter(ctx)
-    ctx.print(f"adapter:     {adapter['model']} serial {adapter['serial_number']}, "
-              f"firmware {adapter['fw_version']}")
-    ctx.print(f"I/O voltage: {dev.i2c_get_bus_voltage()} mV")
+    io_mv = dev.i2c_get_bus_voltage()
     init_or_reconfigure(
         lambda: dev.i2c_controller_init(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7),
         lambda: dev.i2c_set_parameters(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7),
     )
     found = sorted(dev.i2c_scan_bus(I2cBus.A).addresses_7bit)
-    ctx.print("I2C bus A:   " + (" ".join(f"0x{a:02x}" for a in found) or "no devices"))
     from pyvantorsdk.cli import spi
 
     try:
         spi.setup(dev, spi.SpiSettings())
         jedec = spi.jedec_id(dev)
-        ctx.print(f"SPI CS0:     JEDEC id {jedec.hex(' ')}"
-                  + (f", {spi.flash_size(jedec)} bytes" if spi.flash_size(jedec) else ""))
+        flash: Dict[str, Any] = {"jedec_id": jedec.hex(), "size": spi.flash_size(jedec)}
+        flash_text = f"JEDEC id {jedec.hex(' ')}" + (
+            f", {flash['size']} bytes" if flash["size"] else "")
     except errors.VantorError as e:
-        ctx.print(f"SPI CS0:     {e}")
-    ctx.print("See 'vantor --help' for the commands of every bus.")
+        flash = {"error": failure_report(args.operation, e)}
+        flash_text = str(flash["error"]["message"])
+    ctx.emit(
+        {"adapter": adapter, "io_mv": io_mv, "i2c_bus_a": found, "spi_cs0": flash},
+        f"adapter:     {adapter['model']} serial {adapter['serial_number']}, "
+        f"firmware {adapter['fw_version']}\n"
+        f"I/O voltage: {io_mv} mV\n"
+        "I2C bus A:   " + (" ".join(f"0x{a:02x}" for a in found) or "no devices") + "\n"
+        f"SPI CS0:     {flash_text}\n"
+        "See 'vantor --help' for the commands of every bus.",
+    )
 
 
 # ----------------------------------------------------------------- voltage
@@ -238,6 +248,8 @@ def voltage_set(ctx: Context, args: argparse.Namespace) -> None:
         dev.i3c_use_external_voltage(args.persist)
     else:
         dev.i3c_set_bus_voltage(args.millivolts)
+    ctx.emit({"rail": args.rail, "millivolts": args.millivolts, "external": args.external,
+              "persist": args.persist})
 
 
 # -------------------------------------------------------- udev, completion
