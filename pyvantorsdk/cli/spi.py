@@ -289,7 +289,7 @@ def run_id(ctx: Context, args: argparse.Namespace) -> None:
     size = flash_size(jedec)
     text = f"JEDEC id {jedec.hex(' ')}: manufacturer 0x{jedec[0]:02x}, type 0x{jedec[1]:02x}, "
     text += f"{size} bytes" if size else "size unknown"
-    ctx.emit({"jedec_id": jedec.hex(), "manufacturer": jedec[0], "memory_type": jedec[1],
+    ctx.emit({"jedec_id": jedec.hex(), "manufacturer_id": jedec[0], "memory_type": jedec[1],
               "size": size}, text)
 
 
