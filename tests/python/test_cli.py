@@ -287,6 +287,7 @@ def usage(id: str, *argv: str, says: str):
     usage("voltage-get-extra-word", "voltage", "get", "1800", says="unrecognized arguments"),
     usage("voltage-set-range-in-mv", "voltage", "set", "99999",
           says="voltage 99999 out of range (0-65535 mV)"),
+    usage("voltage-set-json-usage", "--json", "voltage", "set", says="give either a voltage"),
     usage("voltage-set-nothing", "voltage", "set", says="give either a voltage in mV or --external"),
     usage("voltage-set-i3c-persist", "voltage", "set", "--rail", "i3c", "--persist", "1200",
           says="cannot be persisted"),
@@ -300,7 +301,7 @@ def test_usage_error_is_one_line_exit_2_before_the_adapter_is_opened(cli, monkey
     monkeypatch.setattr(cli_main, "open_device", must_not_open)
     cli.adapter.clear()
     result = cli(*argv)
-    assert (result.rc, result.err.count("\n")) == (2, 1), result.err
+    assert (result.rc, result.out, result.err.count("\n")) == (2, "", 1), result.err
     assert result.err.startswith("vantor") and says in result.err
     assert cli.adapter.requests == []
 
