@@ -62,4 +62,7 @@ def raising_os_error(table: ErrnoTable) -> Iterator[None]:
         yield
     except VantorError as error:
         code = errno_for(error, table)
-        raise OSError(code, f"{error} [{errno.errorcode.get(code, code)}]") from error
+        # The errno name ends the status line, before the hint line if any.
+        first, newline, hint = str(error).partition("\n")
+        tag = errno.errorcode.get(code, code)
+        raise OSError(code, f"{first} [{tag}]{newline}{hint}") from error

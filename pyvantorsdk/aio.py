@@ -88,7 +88,7 @@ from types import TracebackType
 from typing import TYPE_CHECKING, Any, Callable, Deque, Generator, List, Optional, Type
 
 from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceFacade, Notification, StatusCode
-from pyvantorsdk.errors import DisconnectError
+from pyvantorsdk.errors import DisconnectError, NoAdapterError
 
 if TYPE_CHECKING:
     # The adapter operations as type checkers see them: DeviceFacade's
@@ -125,6 +125,26 @@ OPERATIONS: tuple[str, ...] = tuple(
 
 def _disconnected(operation: str) -> DisconnectError:
     return DisconnectError(StatusCode.SDK_ERROR_DISCONNECT, operation)
+
+
+def _no_adapter(path: Optional[str], serial: Optional[str]) -> NoAdapterError:
+    """Why ``connect`` opened nothing, in the words of the ``vantor``
+    command: nothing there, or something there that does not open."""
+    from pyvantorsdk import find_adapters
+
+    found = find_adapters()
+    if serial is not None:
+        where, present = f"with serial number {serial}", [
+            a for a in found if a.serial_number == serial]
+    elif path:
+        where, present = f"at {path}", [a for a in found if a.path == path]
+    else:
+        where, present = "", found
+    if present:
+        reason = f"cannot open the adapter {where or 'at ' + present[0].path}"
+    else:
+        reason = f"no adapter {where}" if where else "no adapter found"
+    return NoAdapterError(StatusCode.SDK_ERROR_DISCONNECT, "connect", reason)
 
 
 class _Job:
@@ -605,7 +625,8 @@ async def connect(
     path: Optional[str] = None, *, serial: Optional[str] = None, timeout: Optional[float] = 2.0
 ) -> AsyncDevice:
     """Opens the adapter at ``path``, the first with serial number ``serial``,
-    or the first supported adapter; raises DisconnectError when none opens."""
+    or the first supported adapter; raises NoAdapterError (a DisconnectError)
+    when none opens, saying whether none was there or it did not open."""
     if path is not None and serial is not None:
         raise ValueError("give a path or a serial number, not both")
     facade = DeviceFacade(timeout_ms=_timeout_ms(timeout))
@@ -622,7 +643,7 @@ async def connect(
         raise
     if not opened:
         await device.close()
-        raise _disconnected("connect")
+        raise _no_adapter(path, serial)
     return device
 
 

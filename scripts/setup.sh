@@ -66,7 +66,7 @@ setup_venv() {
     # with tests/python/stubs).
     "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
         "scikit-build-core>=1.0" "nanobind==3.1.0" "pyserial>=3.4" "pytest>=7" "hypothesis>=6" \
-        "smbus2>=0.4" "adafruit-circuitpython-24lc32>=1.2" "RPi.bme280>=0.2.4" \
+        "jsonschema>=4" "smbus2>=0.4" "adafruit-circuitpython-24lc32>=1.2" "RPi.bme280>=0.2.4" \
         "ruff>=0.6" "mypy>=1.10"
 }
 

@@ -68,7 +68,12 @@ class CommandParser(argparse.ArgumentParser):
 
 class CommandFailed(Exception):
     """A failure that is not an adapter status (a verify mismatch, a missing
-    adapter); printed as one line, exit status 1."""
+    adapter); printed as one line, and a ``hint:`` line when there is a
+    ``hint``; exit status 1."""
+
+    def __init__(self, message: str, hint: Optional[str] = None) -> None:
+        super().__init__(message)
+        self.hint = hint
 
 
 class Context:
@@ -135,8 +140,10 @@ def parse_int(text: str, what: str = "value") -> int:
         raise UsageError(f"invalid {what} '{text}'") from None
 
 
-def int_arg(what: str, low: int, high: int) -> Callable[[str], int]:
-    """An argparse type: an integer in [low, high], with its name in the error."""
+def int_arg(what: str, low: int, high: int, unit: str = "") -> Callable[[str], int]:
+    """An argparse type: an integer in [low, high], with its name in the error.
+    A quantity with a ``unit`` (mV, Hz) states its range in decimal with the
+    unit; other small values (addresses, registers) in hex."""
 
     def convert(text: str) -> int:
         try:
@@ -145,7 +152,9 @@ def int_arg(what: str, low: int, high: int) -> Callable[[str], int]:
             raise argparse.ArgumentTypeError(str(e)) from None
         if not low <= value <= high:
             raise argparse.ArgumentTypeError(
-                f"{what} {text} out of range (0x{low:02x}-0x{high:02x})"
+                f"{what} {text} out of range ({low}-{high} {unit})"
+                if unit
+                else f"{what} {text} out of range (0x{low:02x}-0x{high:02x})"
                 if high < 0x10000
                 else f"{what} {text} out of range ({low}-{high})"
             )
@@ -444,3 +453,43 @@ def subcommand_tree(parser: argparse.ArgumentParser) -> List[Tuple[List[str], Li
 
     walk(parser, [])
     return found
+
+
+def failure_report(operation: str, error: Exception) -> Dict[str, Any]:
+    """A failure as the JSON error object of ``--json``::
+
+        {"operation": "i2c get", "status": "FW_I2C_NACK_ADDRESS", "code": 515,
+         "message": "FW_I2C_NACK_ADDRESS (0x0203)", "hint": null}
+
+    ``status`` and ``code`` are null for a failure that is not an adapter
+    status (a missing adapter, a verify mismatch, a file that cannot be
+    read); ``status`` alone is null for a code this library does not know.
+    ``message`` is the error line after ``OPERATION: ``; ``hint`` what to do
+    next, or null."""
+    if not isinstance(error, VantorError):
+        return {"operation": operation, "status": None, "code": None, "message": str(error),
+                "hint": getattr(error, "hint", None)}
+    raw = error.status_code
+    return {
+        "operation": operation,
+        "status": None if isinstance(raw, int) else str(raw.name),
+        "code": raw if isinstance(raw, int) else int(raw.value),
+        "message": status_line(operation, error)[len(operation) + 2 :],
+        "hint": errors.hint_for(raw, error.operation, cli=True),
+    }
+
+
+def report_failure(
+    operation: str, error: Exception, *, json_output: bool, out: TextIO, err: TextIO
+) -> int:
+    """A failed command (exit status 1): its line on standard error, then a
+    ``hint:`` line when there is something to do about it; with ``--json``
+    also ``{"error": REPORT}`` (:func:`failure_report`) on standard output."""
+    report = failure_report(operation, error)
+    hint = f"hint: {report['hint']}\n" if report["hint"] else ""
+    err.write(f"{operation}: {report['message']}\n{hint}")
+    err.flush()
+    if json_output:
+        out.write(json.dumps({"error": report}) + "\n")
+        out.flush()
+    return EXIT_FAILURE

@@ -55,7 +55,7 @@ def register(commands: Any) -> None:
         description="Make pins outputs driving the given levels; the adapter keeps driving "
         "them after the command ends. VALUE: 1/0, active/inactive, on/off, true/false, high/low.",
         examples=["vantor gpio set 3=1", "vantor gpio set 3=active 4=inactive"],
-        func=run_set, prepare=prepare_assignments, json_output=False,
+        func=run_set, prepare=prepare_assignments,
     )
     set_.add_argument("assignments", nargs="+", metavar="PIN=VALUE")
 
@@ -126,6 +126,7 @@ def run_set(ctx: Context, args: argparse.Namespace) -> None:
         ctx.dev.gpio_configure_pin(gpio_pin(pin), GpioFunctionality.DIGITAL_OUTPUT,
                                    GpioLogicLevel(level))
         ctx.dev.gpio_digital_write(gpio_pin(pin), GpioLogicLevel(level))
+    ctx.emit({str(pin): level for pin, level in args.pairs})
 
 
 def edge_name(notification: GpioInterruptNotification) -> str:

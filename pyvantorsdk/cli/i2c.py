@@ -108,7 +108,7 @@ def register(commands: Any) -> None:
         "the masked bits; -r reads back.",
         examples=["vantor i2c set -y A 0x68 0x10 0x5a", "vantor i2c set -y A 0x68 0x10 0x1234 w",
                   "vantor i2c set -y A 0x50 0x00 1 2 3 4 i", "vantor i2c set -y -r A 0x68 0x20 0xff"],
-        func=run_set, prepare=prepare_set, json_output=False,
+        func=run_set, prepare=prepare_set,
     )
     common_options(set_)
     set_.add_argument("-a", action="store_true", dest="all_addresses",
@@ -172,7 +172,7 @@ def common_options(parser: argparse.ArgumentParser) -> None:
                         help="do not ask for confirmation")
     parser.add_argument("-f", dest="force", action="store_true",
                         help="accepted for compatibility (nothing else holds the bus)")
-    parser.add_argument("--frequency", type=int_arg("frequency", 1, 10_000_000), default=100_000,
+    parser.add_argument("--frequency", type=int_arg("frequency", 1, 10_000_000, "Hz"), default=100_000,
                         metavar="HZ", help="bus clock (default %(default)s Hz)")
     parser.add_argument("--pull-up", type=lambda t: enum_choice(I2cPullUp, t),
                         default=I2cPullUp.KOHM_4_7, metavar="VALUE",
@@ -469,13 +469,17 @@ def run_get(ctx: Context, args: argparse.Namespace) -> None:
     ] + PEC_NOTICE[plan.pec])
     setup_bus(ctx.dev, args)
     values = read_get(ctx.dev, args.bus, plan)
+    result: Dict[str, Any] = {"bus": bus_name(args.bus), "address": plan.address,
+                              "data_address": plan.data_address, "mode": plan.mode,
+                              "pec": plan.pec}
     if plan.mode == "w":
+        result["data"] = values[0].to_bytes(2, "little").hex()
+        result["word"] = values[0]
         text = f"0x{values[0]:04x}"
     else:
+        result["data"] = bytes(values).hex()
         text = " ".join(f"0x{v:02x}" for v in values)
-    ctx.emit({"bus": bus_name(args.bus), "address": plan.address,
-              "data_address": plan.data_address, "mode": plan.mode, "pec": plan.pec,
-              "values": values}, text)
+    ctx.emit(result, text)
 
 
 PEC_NOTICE = {False: [], True: ["PEC checking enabled."]}
@@ -544,14 +548,20 @@ def run_set(ctx: Context, args: argparse.Namespace) -> None:
     setup_bus(dev, args)
     width = 2 if plan.mode == "w" else 1
     address, with_pec = plan.address, plan.pec
+    result: Dict[str, Any] = {"bus": bus_name(bus), "address": address,
+                              "data_address": plan.data_address, "mode": plan.mode,
+                              "pec": with_pec}
     if plan.mode == "c":
         smbus_write(dev, bus, address, b"", sub, with_pec)
+        ctx.emit({**result, "data": ""})
         return
     if plan.mode == "s":
         smbus_write(dev, bus, address, sub, bytes([len(plan.values)] + plan.values), with_pec)
+        ctx.emit({**result, "data": bytes(plan.values).hex()})
         return
     if plan.mode == "i":
         dev.i2c_write(bus, address, sub, bytes(plan.values), False)
+        ctx.emit({**result, "data": bytes(plan.values).hex()})
         return
     value = plan.values[0]
     if plan.mask is not None:
@@ -559,14 +569,19 @@ def run_set(ctx: Context, args: argparse.Namespace) -> None:
         value = (value & plan.mask) | (old & ~plan.mask & (0xFFFF if width == 2 else 0xFF))
         ctx.note(f"Old value 0x{old:0{2 * width}x}, write mask 0x{plan.mask:0{2 * width}x}, "
                  f"will write 0x{value:0{2 * width}x}")
-    smbus_write(dev, bus, address, sub, value.to_bytes(width, "little"), with_pec)
+    written = value.to_bytes(width, "little")
+    smbus_write(dev, bus, address, sub, written, with_pec)
+    result["data"] = written.hex()
+    if width == 2:
+        result["word"] = value
+    text = None
     if args.readback:
         back = int.from_bytes(smbus_read(dev, bus, address, sub, width, with_pec), "little")
-        if back == value:
-            ctx.print(f"Value 0x{value:0{2 * width}x} written, readback matched")
-        else:
+        if back != value:
             raise CommandFailed(f"data mismatch: wrote 0x{value:0{2 * width}x}, "
                                 f"read back 0x{back:0{2 * width}x}")
+        text = f"Value 0x{value:0{2 * width}x} written, readback matched"
+    ctx.emit({**result, "verified": args.readback}, text)
 
 
 # --------------------------------------------------------------------- dump
@@ -707,13 +722,15 @@ def run_dump(ctx: Context, args: argparse.Namespace) -> None:
     failed: List[int] = []
     data, words = read_dump(ctx, args, failed)
     first, last = args.first, args.last
+    # A register that failed its PEC check is listed in "pec_failed"; its
+    # cell is null among the words and 00 in the hex string.
     document: Dict[str, Any] = {"bus": bus_name(args.bus), "address": args.address,
-                                "first": first, "mode": args.dump_mode}
+                                "first": first, "mode": args.dump_mode, "pec_failed": failed}
     if args.dump_mode == "w":
         document["words"] = [words[r] for r in range(first, last + 1)]
         rows = word_rows(words, first, last)
     else:
-        document["data"] = [data[r] for r in range(first, last + 1)]
+        document["data"] = bytes(data[r] or 0 for r in range(first, last + 1)).hex()
         rows = dump_rows(data, first, last)
     ctx.emit(document, "\n".join(rows))
     if failed:
@@ -845,6 +862,6 @@ def run_transfer(ctx: Context, args: argparse.Namespace) -> None:
             lines.append(" ".join(f"0x{b:02x}" for b in received))
     ctx.emit(
         [{"address": m.address, "read": m.read, "length": m.length,
-          "data": list(r if r is not None else m.data)} for m, r in zip(plan, results)],
+          "data": bytes(r if r is not None else m.data).hex()} for m, r in zip(plan, results)],
         "\n".join(lines) if lines else None,
     )

@@ -118,7 +118,7 @@ def register(commands: Any) -> None:
         sub, "write", help="private write to a target",
         examples=["vantor i3c write 0x08 --register 0000 de ad be ef",
                   "vantor i3c write --mode hdr-ddr --command 0x01 0x08 0102"],
-        func=run_write, prepare=prepare_transfer, json_output=False,
+        func=run_write, prepare=prepare_transfer,
     )
     add_transfer_options(write)
     add_init_option(write)
@@ -467,12 +467,21 @@ def prepare_ccc(args: argparse.Namespace) -> None:
     args.ccc_direct = direct
 
 
-def result_json(value: Any) -> Any:
+def result_json(name: str, value: Any) -> Dict[str, Any]:
+    """What a CCC read, under a key of each meaning: ``data`` (bytes, hex),
+    ``value`` (one number: a u8 or u16 register, RSTACT's read-back, or
+    null when the target sent none), ``mrl`` and ``max_ibi_payload_length``
+    (GETMRL, named as in the target table; the second null when the target
+    left it out); nothing for a CCC that reads nothing."""
+    reply = REPLIES.get(name)
     if isinstance(value, (bytes, bytearray)):
-        return bytes(value).hex()
-    if isinstance(value, tuple):
-        return [result_json(v) for v in value]
-    return value
+        return {"data": bytes(value).hex()}
+    if reply == "mrl":
+        mrl, ibi = value
+        return {"mrl": mrl, "max_ibi_payload_length": ibi}
+    if reply == "status" and value is None:
+        return {}
+    return {"value": value}
 
 
 def result_text(name: str, value: Any) -> Optional[str]:
@@ -493,7 +502,9 @@ def run_ccc(ctx: Context, args: argparse.Namespace) -> None:
     bring_up(ctx, args)
     result = getattr(ctx.dev, method)(*values)
     name = args.name.lower()
-    ctx.emit({"ccc": name, "result": result_json(result)}, result_text(name, result))
+    address = values[0] if args.ccc_direct else None
+    ctx.emit({"ccc": name, "address": address, **result_json(name, result)},
+             result_text(name, result))
 
 
 # ---------------------------------------------------------------- transfers
@@ -563,6 +574,7 @@ def run_write(ctx: Context, args: argparse.Namespace) -> None:
     else:
         write = dev.i3c_sdr_write_bulk if bulk else dev.i3c_sdr_write
         write(args.target, args.register_bytes, args.payload)
+    ctx.emit({"address": args.target, "data": args.payload.hex()})
 
 
 # ---------------------------------------------------------------------- IBI

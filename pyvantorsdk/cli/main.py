@@ -16,17 +16,16 @@ import pyvantorsdk
 from pyvantorsdk import DeviceFacade, HidDeviceInfo, I2cBus, sim
 from pyvantorsdk.cli import gpio, i2c, i3c, spi, system, target, uart
 from pyvantorsdk.cli.common import (
-    EXIT_FAILURE,
     EXIT_OK,
     EXIT_USAGE,
     CommandFailed,
     CommandParser,
     Context,
     UsageError,
-    status_line,
+    report_failure,
     timeout_arg,
 )
-from pyvantorsdk.errors import VantorError
+from pyvantorsdk.errors import NO_ADAPTER_HINT_CLI, VantorError
 
 PROG = "vantor"
 # Each family module adds its subcommands; the order is the order of --help.
@@ -169,21 +168,20 @@ def connect(dev: DeviceFacade, args: argparse.Namespace, adapter: Optional[sim.V
         if not dev.connect(args.device):
             present = [a for a in pyvantorsdk.find_adapters() if a.path == args.device]
             if not present:
-                raise CommandFailed(f"no adapter at {args.device} (see '{PROG} list')")
+                raise CommandFailed(f"no adapter at {args.device}", hint=NO_ADAPTER_HINT_CLI)
             raise CommandFailed(cannot_open(f"at {args.device}", present))
         return
     if args.serial:
         if not dev.connect_serial(args.serial):
             present = [a for a in pyvantorsdk.find_adapters() if a.serial_number == args.serial]
             if not present:
-                raise CommandFailed(f"no adapter with serial number {args.serial} (see '{PROG} list')")
+                raise CommandFailed(f"no adapter with serial number {args.serial}",
+                                    hint=NO_ADAPTER_HINT_CLI)
             raise CommandFailed(cannot_open(f"with serial number {args.serial}", present))
         return
     found = pyvantorsdk.find_adapters(include_virtual=False)
     if not found:
-        raise CommandFailed(
-            "no adapter found; attach one, or use --sim for a virtual adapter"
-        )
+        raise CommandFailed("no adapter found", hint=NO_ADAPTER_HINT_CLI)
     if len(found) > 1:
         listing = "\n".join(f"  {describe(info)}" for info in found)
         raise CommandFailed(
@@ -245,15 +243,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except UsageError as e:
         err.write(f"{PROG} {operation}: error: {e}\n")
         return EXIT_USAGE
-    except VantorError as e:
-        err.write(status_line(operation, e) + "\n")
-        return EXIT_FAILURE
-    except CommandFailed as e:
-        err.write(f"{operation}: {e}\n")
-        return EXIT_FAILURE
-    except OSError as e:  # files named on the command line
-        err.write(f"{operation}: {e}\n")
-        return EXIT_FAILURE
+    # OSError: files named on the command line.
+    except (VantorError, CommandFailed, OSError) as e:
+        return report_failure(operation, e, json_output=args.json, out=sys.stdout, err=err)
     except KeyboardInterrupt:
         return 130
 

@@ -64,7 +64,7 @@ def add_bus_options(parser: argparse.ArgumentParser) -> None:
                         help="chip select 0-3 (default 0)")
     parser.add_argument("--mode", type=int_arg("mode", 0, 3), default=0, metavar="MODE",
                         help="clock polarity and phase 0-3 (default 0)")
-    parser.add_argument("--frequency", type=int_arg("frequency", 1, 100_000_000),
+    parser.add_argument("--frequency", type=int_arg("frequency", 1, 100_000_000, "Hz"),
                         default=1_000_000, metavar="HZ", help="clock (default %(default)s Hz)")
     parser.add_argument("--lsb-first", action="store_true", help="least significant bit first")
     parser.add_argument("--cs-active-high", action="store_true",
@@ -289,7 +289,7 @@ def run_id(ctx: Context, args: argparse.Namespace) -> None:
     size = flash_size(jedec)
     text = f"JEDEC id {jedec.hex(' ')}: manufacturer 0x{jedec[0]:02x}, type 0x{jedec[1]:02x}, "
     text += f"{size} bytes" if size else "size unknown"
-    ctx.emit({"jedec_id": jedec.hex(), "manufacturer": jedec[0], "memory_type": jedec[1],
+    ctx.emit({"jedec_id": jedec.hex(), "manufacturer_id": jedec[0], "memory_type": jedec[1],
               "size": size}, text)
 
 

@@ -17,6 +17,7 @@ from pyvantorsdk.cli.common import (
     EXIT_OK,
     Context,
     UsageError,
+    failure_report,
     init_or_reconfigure,
     int_arg,
     subcommand,
@@ -40,7 +41,7 @@ def register(commands: Any) -> None:
     subcommand(
         commands, "demo", help="a short tour: identity, I/O voltage, I2C scan, SPI flash id",
         examples=["vantor --sim demo", "vantor demo"],
-        func=demo, json_output=False,
+        func=demo,
     )
 
 
@@ -63,9 +64,9 @@ def register_tail(commands: Any) -> None:
         rails, "set", help="set a rail's voltage, or hand it to an external supply",
         examples=["vantor voltage set 3300", "vantor voltage set --persist 1800",
                   "vantor voltage set --rail i3c 1200", "vantor voltage set --external"],
-        func=voltage_set, json_output=False, prepare=prepare_voltage_set,
+        func=voltage_set, prepare=prepare_voltage_set,
     )
-    setter.add_argument("millivolts", nargs="?", type=int_arg("voltage", 0, 65535),
+    setter.add_argument("millivolts", nargs="?", type=int_arg("voltage", 0, 65535, "mV"),
                         help="the voltage in mV")
     setter.add_argument("--rail", choices=("io", "i3c"), default="io",
                         help="io: I2C/SPI/UART/GPIO (default); i3c: the I3C ports")
@@ -197,48 +198,61 @@ def info(ctx: Context, args: argparse.Namespace) -> None:
 # -------------------------------------------------------------------- demo
 def demo(ctx: Context, args: argparse.Namespace) -> int:
     """The tour's steps one after another: a step the adapter refuses prints
-    its error in place of its line and the next step still runs; the tour
-    then ends with EXIT_FAILURE."""
+    its error in place of its line (with --json in the list "errors") and
+    the next step still runs; the tour then ends with EXIT_FAILURE."""
     dev = ctx.dev
     from pyvantorsdk.cli import spi
 
-    def identity() -> str:
+    def identity() -> Tuple[Any, str]:
         adapter = describe_adapter(ctx)
-        return (f"{adapter['model']} serial {adapter['serial_number']}, "
-                f"firmware {adapter['fw_version']}")
+        return adapter, (f"{adapter['model']} serial {adapter['serial_number']}, "
+                         f"firmware {adapter['fw_version']}")
 
-    def i2c_scan() -> str:
+    def io_voltage() -> Tuple[Any, str]:
+        mv = dev.i2c_get_bus_voltage()
+        return mv, f"{mv} mV"
+
+    def i2c_scan() -> Tuple[Any, str]:
         init_or_reconfigure(
             lambda: dev.i2c_controller_init(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7),
             lambda: dev.i2c_set_parameters(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7),
         )
         found = sorted(dev.i2c_scan_bus(I2cBus.A).addresses_7bit)
-        return " ".join(f"0x{a:02x}" for a in found) or "no devices"
+        return found, " ".join(f"0x{a:02x}" for a in found) or "no devices"
 
-    def spi_flash() -> str:
+    def spi_flash() -> Tuple[Any, str]:
         spi.setup(dev, spi.SpiSettings())
         jedec = spi.jedec_id(dev)
         size = spi.flash_size(jedec)
-        return f"JEDEC id {jedec.hex(' ')}" + (f", {size} bytes" if size else "")
+        return ({"jedec_id": jedec.hex(), "size": size},
+                f"JEDEC id {jedec.hex(' ')}" + (f", {size} bytes" if size else ""))
 
-    steps: List[Tuple[str, Callable[[], str]]] = [
-        ("adapter:", identity),
-        ("I/O voltage:", lambda: f"{dev.i2c_get_bus_voltage()} mV"),
-        ("I2C bus A:", i2c_scan),
-        ("SPI CS0:", spi_flash),
+    steps: List[Tuple[str, str, Callable[[], Tuple[Any, str]]]] = [
+        ("adapter", "adapter:", identity),
+        ("io_mv", "I/O voltage:", io_voltage),
+        ("i2c_bus_a", "I2C bus A:", i2c_scan),
+        ("spi_cs0", "SPI CS0:", spi_flash),
     ]
+    # A step that failed has no key of its own; "errors" lists it with its
+    # failure instead, so that every key keeps one type.
+    report: Dict[str, Any] = {}
+    failures: List[Dict[str, Any]] = []
+    lines = []
     failed = 0
-    for title, step in steps:
+    for key, title, step in steps:
         try:
-            line = step()
+            report[key], line = step()
         except errors.VantorError as e:
+            failures.append({"step": key, "error": failure_report(args.operation, e)})
             line, failed = str(e), failed + 1
-        ctx.print(f"{title:<12} {line}")
+        lines.append(f"{title:<12} {line}")
+    report["errors"] = failures
     if failed:
-        ctx.print(f"{failed} of {len(steps)} steps failed.")
-        return EXIT_FAILURE
-    ctx.print("See 'vantor --help' for the commands of every bus.")
-    return EXIT_OK
+        lines.append(f"{failed} of {len(steps)} steps failed.")
+    else:
+        lines.append("See 'vantor --help' for the commands of every bus.")
+    ctx.emit(report, "\n".join(lines))
+    return EXIT_FAILURE if failed else EXIT_OK
 
 
 # ----------------------------------------------------------------- voltage
@@ -270,6 +284,8 @@ def voltage_set(ctx: Context, args: argparse.Namespace) -> None:
         dev.i3c_use_external_voltage(args.persist)
     else:
         dev.i3c_set_bus_voltage(args.millivolts)
+    ctx.emit({"rail": args.rail, "millivolts": args.millivolts, "external": args.external,
+              "persist": args.persist})
 
 
 # -------------------------------------------------------- udev, completion

@@ -131,13 +131,18 @@ def save(read: Callable[[int, int], bytes], size: int, path: Optional[str]) -> N
         f.write(data)
 
 
+# Fields printed in hex on a text line (digits); numbers in JSON.
+HEX_FIELDS = {"address": 2, "memory_address": 4}
+
+
 def follow(ctx: Context, args: argparse.Namespace, stream: EventStream,
            describe: Callable[[Any], Dict[str, Any]]) -> None:
     for event in stream.events(args.num_events, args.idle_timeout):
         when = timestamp()
         fields = describe(event)
-        text = "\t".join([when] + [str(v) for v in fields.values()])
-        ctx.emit_event({"timestamp": float(when), **fields}, text)
+        cells = [f"0x{v:0{HEX_FIELDS[k]}x}" if k in HEX_FIELDS else str(v)
+                 for k, v in fields.items()]
+        ctx.emit_event({"timestamp": float(when), **fields}, "\t".join([when] + cells))
 
 
 def prepare_i2c(args: argparse.Namespace) -> None:
@@ -166,8 +171,8 @@ def run_i2c(ctx: Context, args: argparse.Namespace) -> None:
 
         def describe(n: I2cTargetBusEventNotification) -> Dict[str, Any]:
             return {"event": I2C_EVENTS.get(n.event, str(n.event)),
-                    "address": f"0x{n.target_address:02x}",
-                    "memory_address": f"0x{n.memory_address:04x}", "length": n.payload_length}
+                    "address": n.target_address, "memory_address": n.memory_address,
+                    "length": n.payload_length}
 
         follow(ctx, args, stream, describe)
     finally:
@@ -197,7 +202,7 @@ def run_spi(ctx: Context, args: argparse.Namespace) -> None:
 
         def describe(n: SpiTargetBusEventNotification) -> Dict[str, Any]:
             return {"event": SPI_EVENTS.get(n.event, str(n.event)), "chip_select": n.chip_select,
-                    "memory_address": f"0x{n.memory_address:04x}", "length": n.payload_length}
+                    "memory_address": n.memory_address, "length": n.payload_length}
 
         follow(ctx, args, stream, describe)
     finally:
@@ -236,9 +241,8 @@ def run_i3c(ctx: Context, args: argparse.Namespace) -> None:
                 kind = I3cTargetBusEventKind(n.kind).name.lower().replace("_", "-")
             except ValueError:
                 kind = str(n.kind)
-            return {"event": kind, "address": f"0x{n.target_address:02x}",
-                    "memory_address": f"0x{n.memory_address:04x}",
-                    "data": bytes(n.payload).hex()}
+            return {"event": kind, "address": n.target_address,
+                    "memory_address": n.memory_address, "data": bytes(n.payload).hex()}
 
         follow(ctx, args, stream, describe)
     finally:

@@ -52,7 +52,7 @@ def register(commands: Any) -> None:
         sub, "send", help="send text or hex bytes ('-' reads them from stdin)",
         examples=["vantor uart send 'AT+RST'", "vantor uart send --crlf AT",
                   "vantor uart send --hex 55 aa 01", "printf 'x' | vantor uart send -"],
-        func=run_send, prepare=prepare_send, json_output=False,
+        func=run_send, prepare=prepare_send,
     )
     add_line_options(send)
     send.add_argument("--hex", action="store_true", help="the words are hex bytes")
@@ -97,6 +97,7 @@ def prepare_send(args: argparse.Namespace) -> None:
 def run_send(ctx: Context, args: argparse.Namespace) -> None:
     setup(ctx.dev, args)
     ctx.dev.uart_send_message(args.payload)
+    ctx.emit({"data": args.payload.hex()})
 
 
 def run_monitor(ctx: Context, args: argparse.Namespace) -> None:

@@ -92,15 +92,17 @@ def test_results_and_exceptions_match_the_blocking_facade(calls):
 
 
 @pytest.mark.parametrize("kwargs, error, message", [
-    (dict(path="sim:absent"), errors.DisconnectError, None),
-    (dict(serial="absent"), errors.DisconnectError, None),
+    (dict(), errors.NoAdapterError,
+     "no adapter found (connect failed: SDK_ERROR_DISCONNECT (0x4000))\nhint: check the cable"),
+    (dict(path="sim:absent"), errors.NoAdapterError, "no adapter at sim:absent (connect failed"),
+    (dict(serial="absent"), errors.NoAdapterError, "no adapter with serial number absent ("),
     (dict(path="sim:0", serial="x"), ValueError, None),
     (dict(timeout=-1), ValueError, "from 0 to 2147483.647 seconds"),
     (dict(timeout=float("nan")), ValueError, "from 0 to 2147483.647 seconds"),
     (dict(timeout=3e6), ValueError, "from 0 to 2147483.647 seconds"),
     (dict(timeout="2"), TypeError, "number of seconds"),
     (dict(timeout=True), TypeError, "number of seconds"),
-], ids=["unknown-path", "unknown-serial", "path-and-serial", "negative-timeout", "nan-timeout",
+], ids=["none-attached", "unknown-path", "unknown-serial", "path-and-serial", "negative-timeout", "nan-timeout",
         "timeout-beyond-range", "timeout-not-a-number", "timeout-bool"])
 def test_open_refusals(kwargs, error, message):
     async def main():

@@ -13,6 +13,7 @@ import signal
 import subprocess
 import threading
 from dataclasses import dataclass
+from pathlib import Path
 
 import pytest
 
@@ -493,6 +494,9 @@ def usage(id: str, *argv: str, says: str):
     usage("target-i3c-pid-too-big", "target", "i3c", "--pid", "0x1000000000000",
           says="is not 48 bits"),
     usage("voltage-get-extra-word", "voltage", "get", "1800", says="unrecognized arguments"),
+    usage("voltage-set-range-in-mv", "voltage", "set", "99999",
+          says="voltage 99999 out of range (0-65535 mV)"),
+    usage("voltage-set-json-usage", "--json", "voltage", "set", says="give either a voltage"),
     usage("voltage-set-nothing", "voltage", "set", says="give either a voltage in mV or --external"),
     usage("voltage-set-i3c-persist", "voltage", "set", "--rail", "i3c", "--persist", "1200",
           says="cannot be persisted"),
@@ -508,7 +512,7 @@ def test_usage_error_is_one_line_exit_2_before_the_adapter_is_opened(cli, monkey
     monkeypatch.setattr(cli_main, "open_device", must_not_open)
     cli.adapter.clear()
     result = cli(*argv)
-    assert (result.rc, result.err.count("\n")) == (2, 1), result.err
+    assert (result.rc, result.out, result.err.count("\n")) == (2, "", 1), result.err
     assert result.err.startswith("vantor") and says in result.err
     assert cli.adapter.requests == []
 
@@ -519,16 +523,17 @@ def test_usage_error_is_one_line_exit_2_before_the_adapter_is_opened(cli, monkey
     [
         (["info"], lambda d: d["serial_number"] == "SIM0001" and d["bulk"] is True),
         (["i2c", "detect", "-y", "A"], lambda d: d["addresses"] == [0x50, 0x68]),
-        (["i2c", "get", "-y", "A", "0x50", "0x00", "i", "2"], lambda d: d["values"] == [0x76, 0x61]),
-        (["i2c", "dump", "-y", "-r", "0-3", "A", "0x50"], lambda d: d["data"] == list(b"vant")),
-        (["i2c", "transfer", "-y", "A", "w1@0x50", "0", "r1"], lambda d: d[1]["data"] == [0x76]),
+        (["i2c", "get", "-y", "A", "0x50", "0x00", "i", "2"], lambda d: d["data"] == "7661"),
+        (["i2c", "dump", "-y", "-r", "0-3", "A", "0x50"], lambda d: d["data"] == b"vant".hex()),
+        (["i2c", "transfer", "-y", "A", "w1@0x50", "0", "r1"], lambda d: d[1]["data"] == "76"),
         (["spi", "flash", "id"], lambda d: d["size"] == 1 << 20 and d["jedec_id"] == "a74014"),
         (["spi", "transfer", "9f", "--length", "4"], lambda d: d["received"] == "ffa74014"),
         (["gpio", "get", "1"], lambda d: d == {"1": 0}),
         (["voltage", "get"], lambda d: d["io_mv"] == 3300),
         (["i3c", "table", "--init"], lambda d: [t["pid"] for t in d] == ["0123456789ab", "0123456789ac"]),
-        (["i3c", "ccc", "--init", "getmrl", "0x08"], lambda d: d["result"] == [256, 4]),
-        (["i3c", "ccc", "getpid", "--init", "0x08"], lambda d: d["result"] == "0123456789ab"),
+        (["i3c", "ccc", "--init", "getmrl", "0x08"],
+         lambda d: (d["address"], d["mrl"], d["max_ibi_payload_length"]) == (8, 256, 4)),
+        (["i3c", "ccc", "getpid", "--init", "0x08"], lambda d: d["data"] == "0123456789ab"),
     ],
     ids=["info", "detect", "get", "dump", "transfer", "flash-id", "spi-transfer", "gpio-get",
          "voltage", "i3c-table", "ccc", "ccc-init-after-name"],
@@ -742,7 +747,8 @@ def test_demo_fails_when_a_step_fails(capsys, tmp_path):
     assert cli_main.main(["--sim", str(bench), "demo"]) == 1
     lines = capsys.readouterr().out.splitlines()
     assert lines[3].startswith("SPI CS0:") and "FW_SPI_ROLE_CONFLICT" in lines[3]
-    assert lines[4:] == ["1 of 4 steps failed."]
+    assert lines[4].startswith("hint: the SPI target role holds the bus")
+    assert lines[5:] == ["1 of 4 steps failed."]
 
 
 @pytest.mark.parametrize(
@@ -756,7 +762,23 @@ def test_demo_fails_when_a_step_fails(capsys, tmp_path):
 )
 def test_device_selection_errors(capsys, argv, message):
     assert cli_main.main([*argv, "info"]) == 1
-    assert message in capsys.readouterr().err
+    first, hint = capsys.readouterr().err.splitlines()
+    assert message in first and "'vantor list'" in hint and "--sim" in hint
+
+
+@pytest.mark.parametrize("argv, lines", [
+    (["voltage", "set", "5000"], ["voltage set: FW_VOLTAGE_OUT_OF_RANGE (0x0101)",
+                                  "hint: the I/O rail takes 1200 to 3300 mV"]),
+    (["i2c", "get", "-y", "--frequency", "500", "A", "0x50", "0"],
+     ["i2c get: FW_INVALID_PARAMETER (0x0004)", "hint: the I2C clock takes 1000 to 1000000 Hz"]),
+    (["i3c", "read", "0x08", "2"],
+     ["i3c read: FW_INTERFACE_NOT_INITIALIZED (0x0006)",
+      "hint: initialise the I3C bus first: add --init, or run 'vantor i3c init'"]),
+    (["i2c", "get", "-y", "A", "0x42", "0"], ["i2c get: FW_I2C_NACK_ADDRESS (0x0203)"]),
+], ids=["voltage-range", "i2c-frequency", "i3c-not-initialised", "nack-without-hint"])
+def test_failure_line_and_what_to_do_next(cli, argv, lines):
+    result = cli(*argv)
+    assert (result.rc, result.out, result.err.splitlines()) == (1, "", lines)
 
 
 # Every line but the comments is one of the rules, so the output can be piped
@@ -890,3 +912,144 @@ def test_target_i3c_prints_private_writes(cli):
     events = [line.split("\t")[1:] for line in result.out.splitlines()]
     assert [e[0] for e in events] == ["dyn-addr-change", "write-transfer"]
     assert events[1][-1] == "aa"
+
+
+# ------------------------------------------------------------ --json schema
+SCHEMA = json.loads((Path(pyvantorsdk.__file__).parent / "data" / "cli-schema.json").read_text())
+# Subcommands that print their text with or without --json.
+TEXT_ONLY = {"udev-rules", "completion"}
+
+
+def json_row(command: str, *argv: str, profile=None, events=None, fails=False, id=None):
+    """``command`` names the schema entry (a failure row checks the error
+    object instead); ``events``: (requests before the stream is ready, what
+    makes its event) for a subcommand that prints a stream."""
+    return pytest.param(command, list(argv), profile, events, fails,
+                        id=id or (command + ("-fails" if fails else "")))
+
+
+JSON_ROWS = [
+    json_row("list", "list"),
+    json_row("info", "info", profile="eeprom-and-sensor"),
+    json_row("demo", "demo"),
+    json_row("demo", "demo", profile="spi-flash", id="demo-spi-refused"),
+    json_row("i2c-detect", "i2c", "detect", "-y", "A", profile="eeprom-and-sensor"),
+    json_row("i2c-get", "i2c", "get", "-y", "A", "0x50", "0x00", "i", "4", profile="eeprom-and-sensor"),
+    json_row("i2c-get", "i2c", "get", "-y", "A", "0x48", "0x0f", "w", profile="eeprom-and-sensor",
+             id="i2c-get-word"),
+    json_row("i2c-get", "i2c", "get", "-y", "A", "0x42", "0x00", profile="eeprom-and-sensor",
+             fails=True),
+    json_row("i2c-set", "i2c", "set", "-y", "-r", "A", "0x48", "0x01", "0x1234", "w",
+             profile="eeprom-and-sensor"),
+    json_row("i2c-set", "i2c", "set", "-y", "A", "0x50", "0x00", "1", "2", "i",
+             profile="eeprom-and-sensor", id="i2c-set-block"),
+    json_row("i2c-dump", "i2c", "dump", "-y", "-r", "0-15", "A", "0x50", profile="eeprom-and-sensor"),
+    json_row("i2c-transfer", "i2c", "transfer", "-y", "A", "w1@0x50", "0", "r4",
+             profile="eeprom-and-sensor"),
+    json_row("spi-transfer", "spi", "transfer", "9f", "--length", "4"),
+    json_row("spi-flash-id", "spi", "flash", "id"),
+    json_row("spi-flash-read", "spi", "flash", "read", "--length", "16", "{tmp}/read.bin"),
+    json_row("spi-flash-write", "spi", "flash", "write", "{tmp}/erased.bin"),
+    json_row("spi-flash-verify", "spi", "flash", "verify", "{tmp}/erased.bin"),
+    json_row("spi-flash-verify", "spi", "flash", "verify", "{tmp}/zeros.bin", fails=True),
+    json_row("spi-flash-erase", "spi", "flash", "erase", "--length", "4096"),
+    json_row("gpio-get", "gpio", "get", "1", "2", profile="eeprom-and-sensor"),
+    json_row("gpio-set", "gpio", "set", "3=1", "4=0"),
+    json_row("gpio-monitor", "gpio", "monitor", "-n", "1", "2",
+             events=(2, lambda a: a.gpio.drive_input(1, 1))),
+    json_row("uart-send", "uart", "send", "hi"),
+    json_row("uart-monitor", "uart", "monitor", "-n", "1", events=(1, lambda a: a.uart.inject(b"ok"))),
+    json_row("i3c-init", "i3c", "init", "--profile", "i3c-bus", profile="i3c-bus"),
+    json_row("i3c-table", "i3c", "table", "--init", profile="i3c-bus"),
+    json_row("i3c-ccc", "i3c", "ccc", "--init", "getpid", "0x08", id="i3c-ccc-bytes"),
+    json_row("i3c-ccc", "i3c", "ccc", "--init", "getbcr", "0x08", id="i3c-ccc-number"),
+    json_row("i3c-ccc", "i3c", "ccc", "--init", "getmrl", "0x08", id="i3c-ccc-mrl"),
+    json_row("i3c-ccc", "i3c", "ccc", "--init", "rstdaa", id="i3c-ccc-no-reply"),
+    json_row("i3c-read", "i3c", "read", "--init", "0x08", "4", profile="i3c-bus"),
+    json_row("i3c-read", "i3c", "read", "0x08", "4", profile="i3c-bus", fails=True),
+    json_row("i3c-write", "i3c", "write", "--init", "0x08", "--register", "00", "aa"),
+    json_row("i3c-ibi", "i3c", "ibi", "--init", "-n", "1",
+             events=(3, lambda a: a.i3c.raise_ibi(0x0123456789AB, b"\x2a"))),
+    json_row("target-i2c", "target", "i2c", "--bus", "B", "--address", "0x33", "-n", "1",
+             events=(1, lambda a: a.i2c_target.controller.write(0x33, b"\x02XY", bus=1))),
+    json_row("target-spi", "target", "spi", "-n", "1",
+             events=(1, lambda a: a.spi_target.controller.transfer(b"\x03\x00\x00" + bytes(4)))),
+    json_row("target-i3c", "target", "i3c", "--static-address", "0x30", "-n", "1",
+             events=(1, lambda a: a.i3c_target.controller.setdasa(0x30, 0x0B))),
+    json_row("voltage-get", "voltage", "get"),
+    json_row("voltage-set", "voltage", "set", "1800"),
+    json_row("voltage-set", "voltage", "set", "5000", fails=True),
+]
+
+
+@pytest.mark.parametrize("command, argv, profile, events, fails", JSON_ROWS)
+def test_json_output_follows_the_schema(capsys, tmp_path, command, argv, profile, events, fails):
+    jsonschema = pytest.importorskip("jsonschema")
+    (tmp_path / "erased.bin").write_bytes(b"\xff" * 16)
+    (tmp_path / "zeros.bin").write_bytes(bytes(16))
+    argv = [word.replace("{tmp}", str(tmp_path)) for word in argv] + ["--json"]
+    with (sim.VirtualAdapter.from_profile(profile) if profile else sim.VirtualAdapter()) as adapter:
+        if profile is None:
+            cli_main.default_bench(adapter)
+        cli = Cli(adapter, capsys)
+        if events is None:
+            result = cli(*argv)
+        else:
+            requests, make_event = events
+            finish = cli.start(*argv, requests_before_wait=requests)
+            make_event(adapter)
+            result = finish()
+    entry = "error" if fails else command
+    validator = jsonschema.Draft202012Validator({"$defs": SCHEMA["$defs"], "$ref": f"#/$defs/{entry}"})
+    lines = result.out.splitlines()
+    assert (result.rc, len(lines) >= 1) == (1 if fails else 0, True), result.err
+    for line in lines:
+        validator.validate(json.loads(line))
+    if fails:
+        # The JSON error object says what the error line on stderr says.
+        report = json.loads(lines[0])["error"]
+        assert result.err.splitlines()[0] == f"{report['operation']}: {report['message']}"
+
+
+def schema_kind(schema) -> str:
+    """The JSON type a schema's values take, with hex strings apart and null
+    left out (null is how every key says 'none')."""
+    if "$ref" in schema:
+        name = schema["$ref"].rsplit("/", 1)[-1]
+        return "hex" if name == "hex" else schema_kind(SCHEMA["$defs"][name])
+    for key in ("anyOf", "allOf", "oneOf"):
+        if key in schema:
+            kinds = {schema_kind(s) for s in schema[key]} - {"null"}
+            return "|".join(sorted(kinds))
+    if "const" in schema or "enum" in schema:
+        values = [schema["const"]] if "const" in schema else schema["enum"]
+        return "|".join(sorted({"boolean" if isinstance(v, bool) else
+                                "integer" if isinstance(v, int) else "string" for v in values}))
+    return schema.get("type", "object")
+
+
+def test_json_schema_gives_every_key_one_type_and_every_subcommand_a_row():
+    kinds = {}
+
+    def walk(schema):
+        for key, value in schema.get("properties", {}).items():
+            kinds.setdefault(key, set()).add(schema_kind(value))
+            walk(value)
+        for key in ("items", "additionalProperties"):
+            if isinstance(schema.get(key), dict):
+                walk(schema[key])
+        for key in ("anyOf", "allOf", "oneOf"):
+            for part in schema.get(key, []):
+                walk(part)
+
+    for definition in SCHEMA["$defs"].values():
+        walk(definition)
+    assert {key: k for key, k in kinds.items() if len(k) > 1} == {}
+    # Every leaf subcommand has a schema entry and a row; no entry outlives its subcommand.
+    tree = subcommand_tree(cli_main.build_parser())
+    paths = [path for path, _words in tree]
+    leaves = {"-".join(p) for p in paths if p and not any(q[: len(p)] == p and q != p for q in paths)}
+    # The schema's own document accepts the output of any subcommand, or the error.
+    commands = {ref["$ref"].rsplit("/", 1)[-1] for ref in SCHEMA["anyOf"]} - {"error"}
+    assert commands == leaves - TEXT_ONLY
+    assert {row.values[0] for row in JSON_ROWS} == commands
