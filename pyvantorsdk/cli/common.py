@@ -42,13 +42,20 @@ class CommandParser(argparse.ArgumentParser):
     the class of their parent).
 
     A usage error is one line, ``vantor i2c get: error: ...``, the same form
-    as a :class:`UsageError` found after parsing. A parser with
-    ``intermixed`` set takes its options between its positional arguments
-    too, where a ``*`` positional would otherwise end the positionals at
-    the first option."""
+    as a :class:`UsageError` found after parsing. A ``strict`` parser (every
+    subcommand's) reports the words it does not understand itself, under its
+    own name. A parser with ``intermixed`` set takes its options between its
+    positional arguments too, where a ``*`` positional would otherwise end
+    the positionals at the first option. A ``placeholder`` stands for a
+    command whose module is not loaded: it takes whatever follows."""
 
     intermixed = False
+    strict = False
     _intermixing = False
+
+    def __init__(self, *args: Any, placeholder: bool = False, **kwargs: Any) -> None:
+        super().__init__(*args, **kwargs)
+        self.placeholder = placeholder
 
     def error(self, message: str) -> NoReturn:
         self.exit(EXIT_USAGE, f"{self.prog}: error: {message}\n")
@@ -56,14 +63,20 @@ class CommandParser(argparse.ArgumentParser):
     def parse_known_args(  # type: ignore[override]
         self, args: Optional[Sequence[str]] = None, namespace: Optional[argparse.Namespace] = None
     ) -> Tuple[argparse.Namespace, List[str]]:
-        if not self.intermixed or self._intermixing:
+        if self._intermixing:
+            # One of the two plain parses an intermixed parse runs.
             return super().parse_known_args(args, namespace)
-        # The intermixed parse runs two plain parses on this parser.
-        self._intermixing = True
-        try:
-            return self.parse_known_intermixed_args(args, namespace)
-        finally:
-            self._intermixing = False
+        if self.intermixed:
+            self._intermixing = True
+            try:
+                parsed, extras = self.parse_known_intermixed_args(args, namespace)
+            finally:
+                self._intermixing = False
+        else:
+            parsed, extras = super().parse_known_args(args, namespace)
+        if extras and self.strict:
+            self.error(f"unrecognized arguments: {' '.join(extras)}")
+        return parsed, extras
 
 
 class CommandFailed(Exception):

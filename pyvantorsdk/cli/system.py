@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import argparse
 import shlex
-from importlib import resources
 from typing import Any, Dict, List, Optional
 
 import pyvantorsdk
@@ -242,6 +241,8 @@ def voltage_set(ctx: Context, args: argparse.Namespace) -> None:
 
 # -------------------------------------------------------- udev, completion
 def rules_text() -> str:
+    from importlib import resources
+
     return (resources.files("pyvantorsdk") / "data" / RULES_FILE).read_text(encoding="utf-8")
 
 

@@ -10,6 +10,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import threading
 from dataclasses import dataclass
 
@@ -217,10 +218,22 @@ def usage(id: str, *argv: str, says: str):
 # One or more malformed lines for every subcommand, and each command line the
 # defects report named; ``says`` is part of the one error line.
 @pytest.mark.parametrize("argv, says", [
-    usage("list-extra-word", "list", "extra", says="unrecognized arguments: extra"),
+    usage("list-extra-word", "list", "extra", says="vantor list: error: unrecognized arguments: extra"),
     usage("timeout-zero", "--timeout", "0", "info", says="timeout 0 out of range"),
     usage("timeout-negative", "--timeout", "-5", "info", says="timeout -5 out of range"),
-    usage("demo-unknown-option", "demo", "--fast", says="unrecognized arguments: --fast"),
+    usage("timeout-zero-after-the-command", "i2c", "detect", "-y", "A", "--timeout", "0",
+          says="vantor i2c detect: error: argument --timeout: timeout 0 out of range"),
+    usage("timeout-nan-in-a-family", "spi", "--timeout", "nan", "flash", "id",
+          says="vantor spi: error: argument --timeout: invalid timeout 'nan'"),
+    usage("timeout-inf", "info", "--timeout", "inf", says="invalid timeout 'inf'"),
+    usage("timeout-garbage", "--timeout", "2s", "info", says="invalid timeout '2s'"),
+    # (--device comes before each line.)
+    usage("adapter-chosen-twice", "info", "--sim",
+          says="--device and --sim each choose the adapter: give one"),
+    usage("top-level-unknown-option", "--fast", "info", says="vantor: error: unrecognized arguments"),
+    usage("demo-unknown-option", "demo", "--fast", says="vantor demo: error: unrecognized arguments: --fast"),
+    usage("flash-id-unknown-option", "spi", "flash", "id", "--fast",
+          says="vantor spi flash id: error: unrecognized arguments: --fast"),
     usage("detect-bad-bus", "i2c", "detect", "-y", "C", says="invalid bus 'C'"),
     usage("detect-address-too-big", "i2c", "detect", "-y", "A", "0x80", says="out of range"),
     usage("get-bad-mode", "i2c", "get", "-y", "A", "0x50", "0x00", "x", says="invalid mode"),
@@ -330,6 +343,61 @@ def test_json_output_parses_back(cli, argv, check):
 
 def test_json_before_the_subcommand_means_the_same(cli):
     assert cli("--json", "voltage", "get").out == cli("voltage", "get", "--json").out
+
+
+# ---------------------------------------------------------- global options
+def run_main(capsys, *argv: str) -> Result:
+    capsys.readouterr()
+    rc = cli_main.main(list(argv))
+    captured = capsys.readouterr()
+    return Result(rc, captured.out, captured.err)
+
+
+@pytest.mark.parametrize("before, after", [
+    (["--sim", "i2c", "detect", "-y", "A"], ["i2c", "detect", "-y", "A", "--sim"]),
+    (["--sim", "eeprom-and-sensor", "i2c", "detect", "-y", "A"],
+     ["i2c", "detect", "-y", "--sim", "eeprom-and-sensor", "A"]),
+    (["--sim", "spi", "flash", "id"], ["spi", "--sim", "flash", "id"]),
+    (["--sim", "--json", "--timeout", "-1", "spi", "flash", "id"],
+     ["spi", "flash", "--timeout", "-1", "id", "--sim", "--json"]),
+    # A word after --sim that is the command's own argument, not a profile.
+    (["--sim", "spi", "flash", "verify", os.devnull], ["spi", "flash", "verify", "--sim", os.devnull]),
+], ids=["sim-after-the-command", "sim-profile-between-arguments", "sim-in-a-family",
+        "json-and-timeout-at-every-depth", "sim-before-a-file"])
+def test_global_options_after_the_command_mean_the_same(capsys, before, after):
+    expected = run_main(capsys, *before)
+    assert expected.rc == 0, expected.err
+    assert run_main(capsys, *after) == expected
+
+
+def test_a_global_option_written_twice_takes_the_last(capsys):
+    result = run_main(capsys, "--sim", "eeprom-and-sensor", "i2c", "detect", "-y", "A", "--sim")
+    assert (result.rc, result.out) == (0, DEFAULT_GRID)
+    result = run_main(capsys, "--timeout", "0x10", "--sim", "info", "--json", "--timeout", "-1")
+    assert result.rc == 0, result.err
+
+
+# What a command line imports: the family module of its command, no other
+# (each family costs start-up time), and the resource loader only for the
+# commands that read package data.
+@pytest.mark.parametrize("argv, loaded", [
+    (["--version"], set()),
+    (["--help"], set()),
+    (["--sim", "i2c", "--help"], {"i2c"}),
+    (["--sim", "spi", "flash", "id", "--help"], {"spi"}),
+    (["voltage", "get", "--help"], {"system"}),
+    (["completion", "bash"], {"system", "i2c", "spi", "gpio", "uart", "i3c", "target"}),
+], ids=["version", "help", "family-help", "subcommand-help", "system-command", "completion"])
+def test_a_command_line_imports_only_its_family_module(argv, loaded):
+    probe = (
+        "import sys\n"
+        "from pyvantorsdk.cli import main\n"
+        f"main.main({argv!r})\n"
+        "cli = {m.rpartition('.')[2] for m in sys.modules if m.startswith('pyvantorsdk.cli.')}\n"
+        "print(sorted(cli - {'main', 'common'}), 'importlib.resources' in sys.modules, file=sys.stderr)\n"
+    )
+    done = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, timeout=60)
+    assert done.stderr.splitlines()[-1] == f"{sorted(loaded)} False"
 
 
 # -------------------------------------------------------------- SPI flash
