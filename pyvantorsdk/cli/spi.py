@@ -128,7 +128,9 @@ def register(commands: Any) -> None:
         if name != "read":
             action.add_argument("--skip", type=int_arg("skip", 0, MAX_ADDRESSABLE), default=0,
                                 metavar="N", help="leave out the first N bytes of FILE")
-        action.add_argument("file", metavar="FILE")
+        action.add_argument("file", metavar="FILE", help=(
+            "the file to read into" if name == "read"
+            else "the image file"))
         action.add_argument("--quiet", action="store_true", help="no progress on stderr")
         if name == "write":
             action.add_argument("--no-verify", action="store_true",
