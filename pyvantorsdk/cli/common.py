@@ -382,6 +382,22 @@ def init_or_reconfigure(init: Callable[[], None], reconfigure: Callable[[], None
         reconfigure()
 
 
+def ask_to_continue(ctx: Context, yes: bool, warning: str, lines: Sequence[str]) -> None:
+    """Ask on stderr before a command changes something, unless ``yes``
+    (``-y``): an empty answer or yes goes on; anything else, or the end of
+    standard input, ends the command with nothing done (exit status 1)."""
+    if yes:
+        return
+    ctx.err.write(f"WARNING! {warning}\n")
+    for line in lines:
+        ctx.err.write(line + "\n")
+    ctx.err.write("Continue? [Y/n] ")
+    ctx.err.flush()
+    answer = sys.stdin.readline()
+    if not answer or answer.strip().lower() not in ("", "y", "yes"):
+        raise CommandFailed("aborting on user request")
+
+
 def add_json(parser: argparse.ArgumentParser) -> None:
     """``--json`` after the subcommand, the same as before it."""
     parser.add_argument(

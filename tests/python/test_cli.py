@@ -463,13 +463,61 @@ def test_flash_verify_names_the_first_difference(flash_cli, tmp_path):
 
 def test_flash_erase_range_and_out_of_range_offset(flash_cli, tmp_path):
     flash_cli.adapter.spi.write_memory(0, 0, b"\x00" * 0x3000)
-    erased = flash_cli("spi", "flash", "erase", "--offset", "0x1000", "--length", "4096", "--json")
+    erased = flash_cli("spi", "flash", "erase", "-y", "--offset", "0x1000", "--length", "4096", "--json")
     assert json.loads(erased.out) == {"offset": 0x1000, "length": 0x1000}
     memory = flash_cli.adapter.spi.memory(0)
     assert memory[0x0FFF] == 0 and memory[0x1000:0x2000] == b"\xff" * 0x1000 and memory[0x2000] == 0
     source = tmp_path / "x.bin"
     source.write_bytes(b"12")
     assert flash_cli("spi", "flash", "write", "--offset", str((1 << 17) - 1), str(source)).rc == 2
+
+
+@pytest.mark.parametrize("argv, answer, erased", [
+    ([], "n\n", False),
+    ([], "", False),
+    ([], "\n", True),
+    (["-y"], "n\n", True),
+], ids=["declined", "end-of-input", "enter-accepts", "yes-option-does-not-ask"])
+def test_flash_erase_asks_first(cli, monkeypatch, argv, answer, erased):
+    cli.adapter.spi.write_memory(0, 0x1000, b"\x00" * 16)
+    monkeypatch.setattr("sys.stdin", io.StringIO(answer))
+    result = cli("spi", "flash", "erase", *argv, "--offset", "0x1000", "--length", "4096")
+    assert result.rc == (0 if erased else 1), result.err
+    assert ("Continue? [Y/n]" in result.err) == (argv == [])
+    assert cli.adapter.spi.memory(0)[0x1000:0x1010] == (b"\xff" if erased else b"\x00") * 16
+
+
+# An output FILE that cannot be written fails as a missing input file does
+# (exit 1), before the adapter is opened; JSON and data cannot share stdout.
+@pytest.mark.parametrize("file, json_output, rc, says", [
+    ("missing/dump.bin", False, 1, "No such file or directory"),
+    (".", False, 1, "Is a directory"),
+    ("-", True, 2, "--json and FILE '-' would both write to standard output"),
+], ids=["missing-folder", "a-folder", "json-and-data-on-stdout"])
+def test_flash_read_refuses_an_output_it_cannot_write_before_opening(
+    cli, monkeypatch, tmp_path, file, json_output, rc, says
+):
+    def must_not_open(*_args):
+        raise AssertionError("the adapter was opened")
+
+    monkeypatch.setattr(cli_main, "open_device", must_not_open)
+    monkeypatch.chdir(tmp_path)
+    result = cli("spi", "flash", "read", "--length", "16", file, *(["--json"] if json_output else []))
+    assert (result.rc, result.err.count("\n")) == (rc, 1) and says in result.err, result.err
+
+
+def test_flash_image_from_stdin_and_read_to_stdout(capsysbinary, monkeypatch):
+    image = bytes(range(256)) * 20
+    with sim.VirtualAdapter() as adapter:
+        cli_main.default_bench(adapter)
+        cli = Cli(adapter, capsysbinary)
+        monkeypatch.setattr("sys.stdin", io.TextIOWrapper(io.BytesIO(image)))
+        written = cli("spi", "flash", "write", "-")
+        assert written.rc == 0 and written.out == b"", written.err
+        assert adapter.spi.memory(0)[: len(image)] == image
+        read = cli("spi", "flash", "read", "--length", str(len(image)), "-")
+        assert (read.rc, read.out) == (0, image)
+        assert read.err.startswith(b"read: 5120 bytes")
 
 
 # ------------------------------------------------------------- GPIO, UART
