@@ -454,22 +454,30 @@ def family(subparsers: Any, name: str, *, help: str, examples: Sequence[str]) ->
     return children
 
 
+def parser_tree(parser: argparse.ArgumentParser) -> List[Tuple[List[str], argparse.ArgumentParser]]:
+    """(path of subcommands, its parser) for ``parser`` and every parser
+    below it, parents first."""
+    found: List[Tuple[List[str], argparse.ArgumentParser]] = [([], parser)]
+    for action in parser._actions:
+        if isinstance(action, argparse._SubParsersAction):
+            for name, child in action.choices.items():
+                found += [([name, *path], below) for path, below in parser_tree(child)]
+    return found
+
+
 def subcommand_tree(parser: argparse.ArgumentParser) -> List[Tuple[List[str], List[str]]]:
     """(path of subcommands, words that may follow) for every parser, for
-    the completion script."""
+    the completion script: its options, short and long, its subcommands and
+    the choices of its positional arguments."""
     found: List[Tuple[List[str], List[str]]] = []
-
-    def walk(current: argparse.ArgumentParser, path: List[str]) -> None:
-        words: List[str] = []
-        children: List[Tuple[str, Any]] = []
+    for path, current in parser_tree(parser):
+        options: List[str] = []
+        named: List[str] = []
         for action in current._actions:
-            words.extend(s for s in action.option_strings if s.startswith("--"))
+            options.extend(action.option_strings)
             if isinstance(action, argparse._SubParsersAction):
-                children.extend(action.choices.items())
-        words.extend(name for name, _ in children)
-        found.append((path, words))
-        for name, child in children:
-            walk(child, path + [name])
-
-    walk(parser, [])
+                named.extend(action.choices)
+            elif not action.option_strings and action.choices:
+                named.extend(str(choice) for choice in action.choices)
+        found.append((path, options + named))
     return found

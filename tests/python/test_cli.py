@@ -5,9 +5,11 @@ of the test, so that the bench can be prepared and inspected."""
 from __future__ import annotations
 
 import argparse
+import contextlib
 import io
 import json
 import os
+import shlex
 import shutil
 import signal
 import subprocess
@@ -381,15 +383,16 @@ def test_a_global_option_written_twice_takes_the_last(capsys):
 # What a command line imports: the family module of its command, no other
 # (each family costs start-up time), and the resource loader only for the
 # commands that read package data.
-@pytest.mark.parametrize("argv, loaded", [
-    (["--version"], set()),
-    (["--help"], set()),
-    (["--sim", "i2c", "--help"], {"i2c"}),
-    (["--sim", "spi", "flash", "id", "--help"], {"spi"}),
-    (["voltage", "get", "--help"], {"system"}),
-    (["completion", "bash"], {"system", "i2c", "spi", "gpio", "uart", "i3c", "target"}),
+@pytest.mark.parametrize("argv, loaded, resources", [
+    (["--version"], set(), False),
+    (["--help"], set(), False),
+    (["--sim", "i2c", "--help"], {"i2c"}, False),
+    (["--sim", "spi", "flash", "id", "--help"], {"spi"}, False),
+    (["voltage", "get", "--help"], {"system"}, False),
+    # The script lists the shipped profiles.
+    (["completion", "bash"], {"system", "i2c", "spi", "gpio", "uart", "i3c", "target"}, True),
 ], ids=["version", "help", "family-help", "subcommand-help", "system-command", "completion"])
-def test_a_command_line_imports_only_its_family_module(argv, loaded):
+def test_a_command_line_imports_only_its_family_module(argv, loaded, resources):
     probe = (
         "import sys\n"
         "from pyvantorsdk.cli import main\n"
@@ -398,7 +401,7 @@ def test_a_command_line_imports_only_its_family_module(argv, loaded):
         "print(sorted(cli - {'main', 'common'}), 'importlib.resources' in sys.modules, file=sys.stderr)\n"
     )
     done = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, timeout=60)
-    assert done.stderr.splitlines()[-1] == f"{sorted(loaded)} False"
+    assert done.stderr.splitlines()[-1] == f"{sorted(loaded)} {resources}"
 
 
 # -------------------------------------------------------------- SPI flash
@@ -643,13 +646,36 @@ def test_udev_rules_cover_every_supported_adapter(capsys):
             assert any(line.startswith(f'SUBSYSTEM=="{subsystem}"') and ids in line for line in rules)
 
 
+@pytest.fixture(scope="module")
+def bash_completion():
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out):
+        assert cli_main.main(["completion", "bash"]) == 0
+    return out.getvalue()
+
+
+# The words typed, the last one being completed, and what bash offers.
 @pytest.mark.skipif(shutil.which("bash") is None, reason="needs bash")
-def test_bash_completion_completes_subcommands(capsys):
-    assert cli_main.main(["completion", "bash"]) == 0
-    script = capsys.readouterr().out
-    probe = script + '\nCOMP_WORDS=(vantor --sim i2c d); COMP_CWORD=3; _vantor; echo "${COMPREPLY[@]}"\n'
+@pytest.mark.parametrize("words, offered", [
+    (["--sim", "i2c", "d"], ["detect", "dump"]),
+    (["i2c", "detect", "-y"], ["-y"]),
+    (["spi", "flash", "id", "--ti"], ["--timeout"]),
+    (["--sim", "e"], ["eeprom-and-sensor"]),
+    (["--sim", "i3"], ["i3c-bus", "i3c"]),
+    (["--timeout", ""], []),
+    (["i2c", "get", "--frequency", "-"], []),
+    (["voltage", "set", "--rail", ""], ["io", "i3c"]),
+    (["--trace", "spi", "s"], ["spi"]),
+    (["completion", "b"], ["bash"]),
+], ids=["subcommands", "short-option", "global-option-after-the-command", "profile-after-sim",
+        "profiles-and-commands-after-sim", "nothing-for-a-value", "no-option-for-a-value",
+        "choices-of-a-value", "a-value-is-not-a-command", "positional-choices"])
+def test_bash_completion_offers(bash_completion, words, offered):
+    typed = " ".join(shlex.quote(w) for w in ["vantor", *words])
+    probe = (bash_completion + f"\nCOMP_WORDS=({typed}); COMP_CWORD={len(words)}; _vantor; "
+             'printf "%s\\n" "${COMPREPLY[@]}"\n')
     done = subprocess.run(["bash", "-c", probe], capture_output=True, text=True, timeout=10)
-    assert done.stdout.split() == ["detect", "dump"]
+    assert done.stdout.split() == offered, done.stderr
 
 
 def test_help_lists_every_subcommand_with_examples(capsys):
