@@ -187,7 +187,9 @@ def names_a_profile(parser: argparse.ArgumentParser, word: str) -> bool:
     comes next, any word but a subcommand's name is; where the command's own
     arguments come next, only a shipped profile's name or a file name with
     the .toml ending is, so ``--sim`` before FILE or BUS keeps the default
-    bench."""
+    bench. (A placeholder reads nothing after it: there it does not matter.)"""
+    if isinstance(parser, CommandParser) and parser.placeholder:
+        return False
     children = subparsers_of(parser)
     if children:
         return word not in children

@@ -382,7 +382,7 @@ def test_a_global_option_written_twice_takes_the_last(capsys):
 @pytest.mark.parametrize("argv, loaded, resources", [
     (["--version"], set(), False),
     (["--help"], set(), False),
-    (["--sim", "i2c", "--help"], {"i2c"}, False),
+    (["i2c", "--sim", "detect", "--help"], {"i2c"}, False),
     (["--sim", "spi", "flash", "id", "--help"], {"spi"}, False),
     (["voltage", "get", "--help"], {"system"}, False),
     # The script lists the shipped profiles.
