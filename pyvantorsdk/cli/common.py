@@ -42,13 +42,20 @@ class CommandParser(argparse.ArgumentParser):
     the class of their parent).
 
     A usage error is one line, ``vantor i2c get: error: ...``, the same form
-    as a :class:`UsageError` found after parsing. A parser with
-    ``intermixed`` set takes its options between its positional arguments
-    too, where a ``*`` positional would otherwise end the positionals at
-    the first option."""
+    as a :class:`UsageError` found after parsing. A ``strict`` parser (every
+    subcommand's) reports the words it does not understand itself, under its
+    own name. A parser with ``intermixed`` set takes its options between its
+    positional arguments too, where a ``*`` positional would otherwise end
+    the positionals at the first option. A ``placeholder`` stands for a
+    command whose module is not loaded: it takes whatever follows."""
 
     intermixed = False
+    strict = False
     _intermixing = False
+
+    def __init__(self, *args: Any, placeholder: bool = False, **kwargs: Any) -> None:
+        super().__init__(*args, **kwargs)
+        self.placeholder = placeholder
 
     def error(self, message: str) -> NoReturn:
         self.exit(EXIT_USAGE, f"{self.prog}: error: {message}\n")
@@ -56,14 +63,20 @@ class CommandParser(argparse.ArgumentParser):
     def parse_known_args(  # type: ignore[override]
         self, args: Optional[Sequence[str]] = None, namespace: Optional[argparse.Namespace] = None
     ) -> Tuple[argparse.Namespace, List[str]]:
-        if not self.intermixed or self._intermixing:
+        if self._intermixing:
+            # One of the two plain parses an intermixed parse runs.
             return super().parse_known_args(args, namespace)
-        # The intermixed parse runs two plain parses on this parser.
-        self._intermixing = True
-        try:
-            return self.parse_known_intermixed_args(args, namespace)
-        finally:
-            self._intermixing = False
+        if self.intermixed:
+            self._intermixing = True
+            try:
+                parsed, extras = self.parse_known_intermixed_args(args, namespace)
+            finally:
+                self._intermixing = False
+        else:
+            parsed, extras = super().parse_known_args(args, namespace)
+        if extras and self.strict:
+            self.error(f"unrecognized arguments: {' '.join(extras)}")
+        return parsed, extras
 
 
 class CommandFailed(Exception):
@@ -378,6 +391,22 @@ def init_or_reconfigure(init: Callable[[], None], reconfigure: Callable[[], None
         reconfigure()
 
 
+def ask_to_continue(ctx: Context, yes: bool, warning: str, lines: Sequence[str]) -> None:
+    """Ask on stderr before a command changes something, unless ``yes``
+    (``-y``): an empty answer or yes goes on; anything else, or the end of
+    standard input, ends the command with nothing done (exit status 1)."""
+    if yes:
+        return
+    ctx.err.write(f"WARNING! {warning}\n")
+    for line in lines:
+        ctx.err.write(line + "\n")
+    ctx.err.write("Continue? [Y/n] ")
+    ctx.err.flush()
+    answer = sys.stdin.readline()
+    if not answer or answer.strip().lower() not in ("", "y", "yes"):
+        raise CommandFailed("aborting on user request")
+
+
 def add_json(parser: argparse.ArgumentParser) -> None:
     """``--json`` after the subcommand, the same as before it."""
     parser.add_argument(
@@ -434,24 +463,32 @@ def family(subparsers: Any, name: str, *, help: str, examples: Sequence[str]) ->
     return children
 
 
+def parser_tree(parser: argparse.ArgumentParser) -> List[Tuple[List[str], argparse.ArgumentParser]]:
+    """(path of subcommands, its parser) for ``parser`` and every parser
+    below it, parents first."""
+    found: List[Tuple[List[str], argparse.ArgumentParser]] = [([], parser)]
+    for action in parser._actions:
+        if isinstance(action, argparse._SubParsersAction):
+            for name, child in action.choices.items():
+                found += [([name, *path], below) for path, below in parser_tree(child)]
+    return found
+
+
 def subcommand_tree(parser: argparse.ArgumentParser) -> List[Tuple[List[str], List[str]]]:
     """(path of subcommands, words that may follow) for every parser, for
-    the completion script."""
+    the completion script: its options, short and long, its subcommands and
+    the choices of its positional arguments."""
     found: List[Tuple[List[str], List[str]]] = []
-
-    def walk(current: argparse.ArgumentParser, path: List[str]) -> None:
-        words: List[str] = []
-        children: List[Tuple[str, Any]] = []
+    for path, current in parser_tree(parser):
+        options: List[str] = []
+        named: List[str] = []
         for action in current._actions:
-            words.extend(s for s in action.option_strings if s.startswith("--"))
+            options.extend(action.option_strings)
             if isinstance(action, argparse._SubParsersAction):
-                children.extend(action.choices.items())
-        words.extend(name for name, _ in children)
-        found.append((path, words))
-        for name, child in children:
-            walk(child, path + [name])
-
-    walk(parser, [])
+                named.extend(action.choices)
+            elif not action.option_strings and action.choices:
+                named.extend(str(choice) for choice in action.choices)
+        found.append((path, options + named))
     return found
 
 

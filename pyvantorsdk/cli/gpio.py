@@ -48,7 +48,7 @@ def register(commands: Any) -> None:
     )
     get.add_argument("--numeric", action="store_true", help="print 0 and 1, not inactive/active")
     get.add_argument("--as-is", action="store_true", help="read without making the pins inputs")
-    get.add_argument("pins", nargs="+", metavar="PIN")
+    get.add_argument("pins", nargs="+", metavar="PIN", help="pins to read, 1 to 6")
 
     set_ = subcommand(
         sub, "set", help="drive pins (made outputs): PIN=VALUE",
@@ -57,7 +57,8 @@ def register(commands: Any) -> None:
         examples=["vantor gpio set 3=1", "vantor gpio set 3=active 4=inactive"],
         func=run_set, prepare=prepare_assignments,
     )
-    set_.add_argument("assignments", nargs="+", metavar="PIN=VALUE")
+    set_.add_argument("assignments", nargs="+", metavar="PIN=VALUE",
+                      help="a pin, 1 to 6, and the level to drive, e.g. 3=1")
 
     monitor = subcommand(
         sub, "monitor", help="print one line per edge until Ctrl-C or --num-events",
@@ -70,7 +71,7 @@ def register(commands: Any) -> None:
     monitor.add_argument("-e", "--edges", choices=tuple(EDGES), default="both",
                          help="the edges to report (default both)")
     add_stream_options(monitor, "events")
-    monitor.add_argument("pins", nargs="+", metavar="PIN")
+    monitor.add_argument("pins", nargs="+", metavar="PIN", help="pins to watch, 1 to 6")
 
 
 def pin_number(text: str) -> int:

@@ -5,7 +5,6 @@ modes and output of the classic I2C shell tools, on bus A or B."""
 from __future__ import annotations
 
 import argparse
-import sys
 from dataclasses import dataclass, field
 from typing import AbstractSet, Any, Callable, Dict, List, Optional, Sequence, Tuple
 
@@ -15,6 +14,7 @@ from pyvantorsdk.cli.common import (
     CommandParser,
     Context,
     UsageError,
+    ask_to_continue,
     bus_arg,
     enum_choice,
     init_or_reconfigure,
@@ -268,16 +268,7 @@ def setup_bus(dev: DeviceFacade, args: argparse.Namespace) -> None:
 
 def confirm(ctx: Context, args: argparse.Namespace, lines: Sequence[str]) -> None:
     """Ask before touching the bus unless -y; anything but yes ends the command."""
-    if args.yes:
-        return
-    ctx.err.write("WARNING! This program can confuse your I2C bus, cause data loss and worse!\n")
-    for line in lines:
-        ctx.err.write(line + "\n")
-    ctx.err.write("Continue? [Y/n] ")
-    ctx.err.flush()
-    answer = sys.stdin.readline()
-    if not answer or answer.strip().lower() not in ("", "y", "yes"):
-        raise CommandFailed("aborting on user request")
+    ask_to_continue(ctx, args.yes, "This program can confuse your I2C bus, cause data loss and worse!", lines)
 
 
 # ------------------------------------------------------------------- detect

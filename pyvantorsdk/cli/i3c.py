@@ -99,8 +99,10 @@ def register(commands: Any) -> None:
     )
     add_init_option(ccc)
     ccc.add_argument("--broadcast", action="store_true", help="the broadcast form")
-    ccc.add_argument("name", metavar="NAME")
-    ccc.add_argument("words", nargs="*", metavar="[ADDRESS] [ARGS]")
+    ccc.add_argument("name", metavar="NAME", help="the CCC, e.g. getpid or enec")
+    ccc.add_argument("words", nargs="*", metavar="[ADDRESS] [ARGS]",
+                     help="the target's dynamic address for the direct form, then the CCC's "
+                     "arguments")
 
     read = subcommand(
         sub, "read", help="private read from a target",
@@ -111,8 +113,8 @@ def register(commands: Any) -> None:
     )
     add_transfer_options(read)
     add_init_option(read)
-    read.add_argument("address", metavar="ADDRESS")
-    read.add_argument("length", metavar="LENGTH")
+    read.add_argument("address", metavar="ADDRESS", help="the target's address")
+    read.add_argument("length", metavar="LENGTH", help="bytes to read")
 
     write = subcommand(
         sub, "write", help="private write to a target",
@@ -122,8 +124,8 @@ def register(commands: Any) -> None:
     )
     add_transfer_options(write)
     add_init_option(write)
-    write.add_argument("address", metavar="ADDRESS")
-    write.add_argument("data", nargs="+", metavar="HEX")
+    write.add_argument("address", metavar="ADDRESS", help="the target's address")
+    write.add_argument("data", nargs="+", metavar="HEX", help="bytes to write, in hex")
 
     ibi = subcommand(
         sub, "ibi", help="wait for in-band interrupts and hot-join requests",

@@ -10,11 +10,10 @@ import functools
 import importlib
 import os
 import sys
-from typing import Callable, Iterator, List, Optional, Sequence
+from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple
 
 import pyvantorsdk
-from pyvantorsdk import DeviceFacade, HidDeviceInfo, I2cBus, sim
-from pyvantorsdk.cli import gpio, i2c, i3c, spi, system, target, uart
+from pyvantorsdk import DeviceFacade, HidDeviceInfo, I2cBus
 from pyvantorsdk.cli.common import (
     EXIT_OK,
     EXIT_USAGE,
@@ -27,20 +26,104 @@ from pyvantorsdk.cli.common import (
 )
 from pyvantorsdk.errors import NO_ADAPTER_HINT_CLI, VantorError
 
+if TYPE_CHECKING:
+    from pyvantorsdk import sim
+
 PROG = "vantor"
-# Each family module adds its subcommands; the order is the order of --help.
-FAMILIES = (system, i2c, spi, gpio, uart, i3c, target)
-TOP_LEVEL_COMMANDS = (
-    "list", "info", "demo", "i2c", "spi", "gpio", "uart", "i3c", "target", "voltage",
-    "udev-rules", "completion",
+# The top-level commands in the order of --help: (command, family module,
+# its function that adds it, the help line). A command line imports only the
+# family module of its command; --help lists all of them from this table.
+COMMANDS = (
+    ("list", "system", "register", "list the attached adapters"),
+    ("info", "system", "register",
+     "identify the adapter: model, serial number, versions, bulk interface"),
+    ("demo", "system", "register", "a short tour: identity, I/O voltage, I2C scan, SPI flash id"),
+    ("i2c", "i2c", "register", "I2C controller: detect, get, set, dump, transfer"),
+    ("spi", "spi", "register", "SPI controller: transfer, and flash id|read|write|erase|verify"),
+    ("gpio", "gpio", "register", "GPIO pins 1-6: get, set, monitor"),
+    ("uart", "uart", "register", "UART: send, monitor"),
+    ("i3c", "i3c", "register", "I3C controller: init, table, ccc, read, write, ibi"),
+    ("target", "target", "register", "emulate an I2C, SPI or I3C device and print its bus events"),
+    ("voltage", "system", "register_tail", "the I/O voltage of the ports"),
+    ("udev-rules", "system", "register_tail",
+     "print the udev rules that let the logged-in user open the adapter"),
+    ("completion", "system", "register_tail", "print a shell completion script"),
 )
+TOP_LEVEL_COMMANDS = tuple(name for name, _module, _register, _help in COMMANDS)
+# The completion script describes every command, so it needs them all.
+WHOLE_TREE_COMMANDS = ("completion",)
 
 DEFAULT_TIMEOUT_MS = 2000
+# The options that choose the adapter; one of them at most.
+ADAPTER_CHOICES = ("device", "serial", "sim")
+
+
+def add_global_options(parser: argparse.ArgumentParser, *, top: bool) -> None:
+    """The options every command takes, before its name or after it.
+
+    On the top-level parser they carry their defaults; on a subcommand's
+    parser they have none, so that only an option written there replaces the
+    value of one written earlier (the last one written wins)."""
+
+    def default(value: Any) -> Any:
+        return value if top else argparse.SUPPRESS
+
+    where = parser.add_argument_group("choosing the adapter (default: the one attached)")
+    choice = where.add_mutually_exclusive_group()
+    choice.add_argument("--device", metavar="PATH", default=default(None),
+                        help="the adapter at this HID path")
+    choice.add_argument("--serial", metavar="SN", default=default(None),
+                        help="the adapter with this serial number")
+    choice.add_argument(
+        "--sim", nargs="?", const="", metavar="PROFILE", default=default(None),
+        help="a virtual adapter in this process, set up from a profile file or name "
+        "(without one: an EEPROM at 0x50 and a register map at 0x68 on I2C bus A, "
+        "an SPI flash on CS0, two I3C targets, UART TX wired to RX)",
+    )
+    shared = parser.add_argument_group("options of every command")
+    shared.add_argument(
+        "--timeout", type=timeout_arg, default=default(DEFAULT_TIMEOUT_MS), metavar="MS",
+        help=f"how long one request waits for the adapter (default {DEFAULT_TIMEOUT_MS} ms; "
+        "-1: no limit)",
+    )
+    shared.add_argument(
+        "--trace", metavar="FILE", type=trace_file, default=default(None),
+        help="record the USB traffic of this run as a pcapng file",
+    )
+    if "--json" not in parser._option_string_actions:
+        shared.add_argument("--json", action="store_true", default=default(False),
+                            help="print machine-readable JSON")
+
+
+def subparsers_of(parser: argparse.ArgumentParser) -> Dict[str, argparse.ArgumentParser]:
+    """The subcommands of a parser by name (none for a leaf)."""
+    for action in parser._actions:
+        if isinstance(action, argparse._SubParsersAction):
+            return dict(action.choices)
+    return {}
+
+
+def finish_subcommands(parser: argparse.ArgumentParser) -> None:
+    """Gives every subcommand below ``parser`` the global options and makes
+    it report what it does not understand itself."""
+    for child in subparsers_of(parser).values():
+        if isinstance(child, CommandParser) and child.placeholder:
+            continue
+        add_global_options(child, top=False)
+        if isinstance(child, CommandParser):
+            child.strict = True
+        finish_subcommands(child)
 
 
 @functools.cache
-def build_parser() -> argparse.ArgumentParser:
-    """The command line's grammar; built once, as parsing leaves it unchanged."""
+def build_parser(command: Optional[str] = None) -> argparse.ArgumentParser:
+    """The command line's grammar; built once per command, as parsing leaves
+    it unchanged.
+
+    Without ``command``: every command with all its subcommands. With one:
+    that command in full and the others as placeholders that carry only
+    their help line, so that a command line loads only the module it runs
+    (the empty string: placeholders only, enough to find the command)."""
     parser = CommandParser(
         prog=PROG,
         description="Drive an I2C/SPI/UART/GPIO/I3C host adapter from the shell.",
@@ -52,35 +135,27 @@ def build_parser() -> argparse.ArgumentParser:
             "  vantor --serial SN0042 spi flash read image.bin\n"
             "  vantor --json info\n"
             "\n"
+            "Options of every command may also follow the command's name.\n"
             "Run 'vantor COMMAND --help' for the options and examples of a command."
         ),
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {pyvantorsdk.__version__}")
-    where = parser.add_argument_group("choosing the adapter (default: the one attached)")
-    choice = where.add_mutually_exclusive_group()
-    choice.add_argument("--device", metavar="PATH", help="the adapter at this HID path")
-    choice.add_argument("--serial", metavar="SN", help="the adapter with this serial number")
-    choice.add_argument(
-        "--sim", nargs="?", const="", metavar="PROFILE",
-        help="a virtual adapter in this process, set up from a profile file or name "
-        "(without one: an EEPROM at 0x50 and a register map at 0x68 on I2C bus A, "
-        "an SPI flash on CS0, two I3C targets, UART TX wired to RX)",
-    )
-    parser.add_argument(
-        "--timeout", type=timeout_arg, default=DEFAULT_TIMEOUT_MS, metavar="MS",
-        help="how long one request waits for the adapter (default %(default)s ms; "
-        "-1: no limit)",
-    )
-    parser.add_argument(
-        "--trace", metavar="FILE", type=trace_file,
-        help="record the USB traffic of this run as a pcapng file",
-    )
-    parser.add_argument("--json", action="store_true", help="print machine-readable JSON")
+    add_global_options(parser, top=True)
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
-    for module in FAMILIES:
-        module.register(commands)
-    system.register_tail(commands)
+    whole = command is None or command in WHOLE_TREE_COMMANDS
+    # A module's function adds all its commands at once, at the first of them.
+    wanted = {(module, register) for name, module, register, _help in COMMANDS
+              if whole or name == command}
+    for name, module_name, register, help_text in COMMANDS:
+        if name in commands.choices:
+            continue
+        if (module_name, register) in wanted:
+            module = importlib.import_module(f"pyvantorsdk.cli.{module_name}")
+            getattr(module, register)(commands)
+        else:
+            commands.add_parser(name, help=help_text, add_help=False, placeholder=True)
+    finish_subcommands(parser)
     return parser
 
 
@@ -92,17 +167,61 @@ def trace_file(text: str) -> str:
     return text
 
 
-def split_sim_profile(argv: Sequence[str]) -> List[str]:
+def takes_value(parser: argparse.ArgumentParser, word: str) -> bool:
+    """Whether the option ``word`` takes the next word as its value there
+    (``--opt=value`` and ``-ovalue`` carry theirs; prefixes of long options
+    count as the option, as the parser takes them)."""
+    if "=" in word or (not word.startswith("--") and len(word) > 2):
+        return False
+    actions = parser._option_string_actions
+    action = actions.get(word)
+    if action is None and word.startswith("--"):
+        matches = {a for name, a in actions.items() if name.startswith(word)}
+        action = matches.pop() if len(matches) == 1 else None
+    return action is not None and action.nargs != 0 and action.nargs != "?"
+
+
+def names_a_profile(parser: argparse.ArgumentParser, word: str) -> bool:
+    """Whether the word after ``--sim`` is its profile. Where a subcommand
+    comes next, any word but a subcommand's name is; where the command's own
+    arguments come next, only a shipped profile's name or a file name with
+    the .toml ending is, so ``--sim`` before FILE or BUS keeps the default
+    bench. (A placeholder reads nothing after it: there it does not matter.)"""
+    if isinstance(parser, CommandParser) and parser.placeholder:
+        return False
+    children = subparsers_of(parser)
+    if children:
+        return word not in children
+    if word.endswith(".toml"):
+        return True
+    from pyvantorsdk import profiles
+
+    return word in profiles.shipped()
+
+
+def split_sim_profile(argv: Sequence[str], parser: argparse.ArgumentParser) -> List[str]:
     """``--sim i2c ...`` means the default bench, not a profile named i2c:
-    the optional profile argument is taken only when it is not a command."""
+    the optional profile argument is taken only where ``names_a_profile``
+    says so; otherwise ``--sim`` is rewritten as ``--sim=`` (no profile)."""
     out = list(argv)
-    for i, word in enumerate(out):
+    current = parser
+    i = 0
+    while i < len(out):
+        word = out[i]
+        if word == "--":
+            break
         if word == "--sim":
-            if i + 1 >= len(out) or out[i + 1] in TOP_LEVEL_COMMANDS or out[i + 1].startswith("-"):
+            following = out[i + 1] if i + 1 < len(out) else ""
+            if not following or following.startswith("-") or not names_a_profile(current, following):
                 out[i] = "--sim="
-            break
-        if word in TOP_LEVEL_COMMANDS:
-            break
+                i += 1
+            else:
+                i += 2
+        elif word.startswith("-") and len(word) > 1:
+            i += 2 if takes_value(current, word) else 1
+        else:
+            current = subparsers_of(current).get(word, current)
+            i += 1
     return out
 
 
@@ -121,7 +240,9 @@ def default_bench(adapter: sim.VirtualAdapter) -> None:
     adapter.i3c.attach_target(0x0123456789AC, dcr=0x44)
 
 
-def plug_virtual_adapter(profile: str) -> sim.VirtualAdapter:
+def plug_virtual_adapter(profile: str) -> "sim.VirtualAdapter":
+    from pyvantorsdk import sim
+
     if not profile:
         adapter = sim.VirtualAdapter()
         try:
@@ -222,16 +343,32 @@ def operation_of(args: argparse.Namespace) -> str:
     return str(getattr(args, "operation", None) or args.command)
 
 
+def parse_command_line(words: Sequence[str]) -> Tuple[argparse.Namespace, argparse.ArgumentParser]:
+    """The arguments and the parser that read them. A first parse with
+    placeholders finds the command; the second reads the line with that
+    command's parser in full. Raises SystemExit for --help, --version and
+    usage errors, like argparse."""
+    finder = build_parser("")
+    command = finder.parse_known_args(split_sim_profile(words, finder))[0].command
+    parser = build_parser(command)
+    args = parser.parse_args(split_sim_profile(words, parser))
+    chosen = [f"--{name}" for name in ADAPTER_CHOICES if getattr(args, name) is not None]
+    if len(chosen) > 1:
+        named = ", ".join(chosen[:-1]) + " and " + chosen[-1]
+        parser.error(f"{named} each choose the adapter: give one of them")
+    return args, parser
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     """Run one command line; returns the exit status."""
-    parser = build_parser()
     words = list(sys.argv[1:] if argv is None else argv)
     # Completion through argcomplete when it is installed (an option, not a
-    # dependency); it exits here when the shell asks for completions.
-    with contextlib.suppress(ImportError):
-        importlib.import_module("argcomplete").autocomplete(parser)
+    # dependency) and the shell asks for completions: it exits here.
+    if "_ARGCOMPLETE" in os.environ:
+        with contextlib.suppress(ImportError):
+            importlib.import_module("argcomplete").autocomplete(build_parser())
     try:
-        args = parser.parse_args(split_sim_profile(words))
+        args, parser = parse_command_line(words)
     except SystemExit as e:  # usage errors (2), --help and --version (0)
         return int(e.code) if isinstance(e.code, int) else EXIT_USAGE
     operation = operation_of(args)

@@ -5,8 +5,11 @@ flashes (JEDEC id, read, write, erase, verify)."""
 from __future__ import annotations
 
 import argparse
+import errno
+import os
 import shlex
 import signal
+import sys
 import threading
 import time
 from dataclasses import dataclass
@@ -26,6 +29,7 @@ from pyvantorsdk.cli.common import (
     Context,
     Progress,
     UsageError,
+    ask_to_continue,
     hexdump,
     init_or_reconfigure,
     int_arg,
@@ -115,20 +119,24 @@ def register(commands: Any) -> None:
     add_bus_options(ident)
     for name, help_text, func, examples in (
         ("read", "read the flash into FILE", run_read,
-         ["vantor spi flash read dump.bin", "vantor spi flash read --offset 0x1000 --length 256 part.bin"]),
+         ["vantor spi flash read dump.bin", "vantor spi flash read --offset 0x1000 --length 256 part.bin",
+          "vantor spi flash read --length 64 - | xxd"]),
         ("write", "erase, program and verify FILE into the flash", run_write,
          ["vantor spi flash write image.bin", "vantor spi flash write --offset 0x10000 app.bin"]),
         ("verify", "compare the flash with FILE", run_verify,
          ["vantor spi flash verify image.bin"]),
     ):
         action = subcommand(actions, name, help=help_text, examples=examples, func=func,
-                            json_output=True, prepare=None if name == "read" else load_image)
+                            json_output=True,
+                            prepare=prepare_read if name == "read" else load_image)
         add_bus_options(action)
         add_range_options(action, length=name == "read")
         if name != "read":
             action.add_argument("--skip", type=int_arg("skip", 0, MAX_ADDRESSABLE), default=0,
                                 metavar="N", help="leave out the first N bytes of FILE")
-        action.add_argument("file", metavar="FILE")
+        action.add_argument("file", metavar="FILE", help=(
+            "the file to read into ('-': standard output)" if name == "read"
+            else "the image file ('-': standard input)"))
         action.add_argument("--quiet", action="store_true", help="no progress on stderr")
         if name == "write":
             action.add_argument("--no-verify", action="store_true",
@@ -137,9 +145,10 @@ def register(commands: Any) -> None:
         actions, "erase", help="erase sectors (the whole flash by default)",
         description=f"Erase whole {SECTOR_SIZE}-byte sectors: --offset and --length are "
         f"multiples of {SECTOR_SIZE} (to the end of the flash without --length).",
-        examples=["vantor spi flash erase", "vantor spi flash erase --offset 0x10000 --length 4096"],
+        examples=["vantor spi flash erase", "vantor spi flash erase -y --offset 0x10000 --length 4096"],
         func=run_erase, prepare=prepare_erase,
     )
+    erase.add_argument("-y", dest="yes", action="store_true", help="do not ask for confirmation")
     add_bus_options(erase)
     add_range_options(erase, length=True)
     erase.add_argument("--quiet", action="store_true", help="no progress on stderr")
@@ -307,16 +316,47 @@ def read_range(ctx: Context, flash: Flash, offset: int, length: int, what: str,
     return bytes(out)
 
 
+def prepare_read(args: argparse.Namespace) -> None:
+    """Refuses a FILE the flash's bytes could not be saved to before the
+    adapter is opened, with the error opening it would give (a file is only
+    written once the whole range was read, so a failed read leaves an
+    existing one as it was)."""
+    if args.file == "-":
+        if args.json:
+            raise UsageError("--json and FILE '-' would both write to standard output")
+        return
+    if os.path.isdir(args.file):
+        raise OSError(errno.EISDIR, os.strerror(errno.EISDIR), args.file)
+    folder = os.path.dirname(args.file) or os.curdir
+    if not os.path.isdir(folder):
+        raise OSError(errno.ENOENT, os.strerror(errno.ENOENT), args.file)
+    if not os.access(args.file if os.path.exists(args.file) else folder, os.W_OK):
+        raise OSError(errno.EACCES, os.strerror(errno.EACCES), args.file)
+
+
 def run_read(ctx: Context, args: argparse.Namespace) -> None:
     flash = open_flash(ctx, args)
     offset, length = flash_range(args, flash, None)
     data = read_range(ctx, flash, offset, length, "read", args.quiet)
+    if args.file == "-":
+        # The bytes go to standard output as they are; progress and
+        # messages stay on stderr.
+        ctx.out.flush()
+        binary = getattr(ctx.out, "buffer", None)
+        if binary is None:
+            raise CommandFailed("standard output takes no binary data here")
+        binary.write(data)
+        binary.flush()
+        return
     with open(args.file, "wb") as f:
         f.write(data)
     ctx.emit({"offset": offset, "length": length, "file": args.file, "bulk": bool(flash.bulk_payload)})
 
 
 def read_file(path: str) -> bytes:
+    """The bytes of an image file; ``-`` reads standard input to its end."""
+    if path == "-":
+        return sys.stdin.buffer.read()
     with open(path, "rb") as f:
         return f.read()
 
@@ -371,6 +411,10 @@ def erase_sectors(ctx: Context, flash: Flash, offset: int, length: int, quiet: b
 def run_erase(ctx: Context, args: argparse.Namespace) -> None:
     flash = open_flash(ctx, args)
     offset, length = flash_range(args, flash, None)
+    if length:
+        ask_to_continue(ctx, args.yes, "This erases the flash: the bytes in the range are lost.", [
+            f"I will erase 0x{offset:06x}-0x{offset + length - 1:06x} ({length} bytes) of the "
+            f"flash on CS{args.cs}."])
     erase_sectors(ctx, flash, offset, length, args.quiet)
     ctx.emit({"offset": offset, "length": length})
 

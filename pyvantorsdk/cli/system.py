@@ -7,7 +7,6 @@ from __future__ import annotations
 import argparse
 import re
 import shlex
-from importlib import resources
 from typing import Any, Callable, Dict, List, Optional, Tuple
 
 import pyvantorsdk
@@ -20,6 +19,7 @@ from pyvantorsdk.cli.common import (
     failure_report,
     init_or_reconfigure,
     int_arg,
+    parser_tree,
     subcommand,
     subcommand_tree,
 )
@@ -304,6 +304,8 @@ def rules_text(group: Optional[str] = None) -> str:
     """The shipped rules; with ``group``, every rule also hands the node to
     that group with mode 0660, for sessions that "uaccess" does not reach.
     The seat's access stays either way."""
+    from importlib import resources
+
     text = (resources.files("pyvantorsdk") / "data" / RULES_FILE).read_text(encoding="utf-8")
     if group is None:
         return text
@@ -323,39 +325,80 @@ def udev_rules(ctx: Context, args: argparse.Namespace) -> None:
     ctx.print(rules_text(args.group), end="")
 
 
+def takes_a_value(action: argparse.Action) -> bool:
+    """An option that takes the next word as its value (``--sim``'s value
+    is optional and is completed on its own)."""
+    return bool(action.option_strings) and action.nargs not in (0, "?")
+
+
 def completion_script(ctx: Context, args: argparse.Namespace) -> None:
+    from pyvantorsdk import profiles
+
     parser = ctx.parser
     assert parser is not None
     tree = subcommand_tree(parser)
     paths = [" ".join(path) for path, _words in tree if path]
     keys = "        " + "|".join(shlex.quote(p) for p in paths) + ') key="${key:+$key }$word" ;;'
-    cases = [
-        f"        {shlex.quote(' '.join(path))}) words={shlex.quote(' '.join(words))} ;;"
-        for path, words in tree
-    ]
-    script = BASH_TEMPLATE.replace("@KEYS@", keys).replace("@CASES@", "\n".join(cases))
+    cases, choices = [], []
+    for (path, words), (_path, current) in zip(tree, parser_tree(parser)):
+        valued = [a for a in current._actions if takes_a_value(a)]
+        values = [s for a in valued for s in a.option_strings]
+        cases.append(f"        {shlex.quote(' '.join(path))}) words={shlex.quote(' '.join(words))}; "
+                     f"values={shlex.quote(' '.join(values))} ;;")
+        choices += [f"        {shlex.quote(' '.join([*path, option]))}) "
+                    f"words={shlex.quote(' '.join(str(c) for c in a.choices))} ;;"
+                    for a in valued if a.choices for option in a.option_strings]
+    script = (BASH_TEMPLATE.replace("@KEYS@", keys).replace("@CASES@", "\n".join(cases))
+              .replace("@CHOICES@", "\n".join(choices))
+              .replace("@PROFILES@", " ".join(profiles.shipped())))
     ctx.print(script, end="")
 
 
 # The words typed so far that name subcommands make the key into the table of
-# what may follow; options and their values are skipped.
+# what may follow; options are skipped, and so are the values of those that
+# take one. After an option that takes a value only its choices are offered
+# (none where it has none, so the shell offers file names); after --sim the
+# shipped profiles and the subcommands.
 BASH_TEMPLATE = """\
 # bash completion for vantor
+_vantor_table() {
+    case "$key" in
+@CASES@
+        *) words=""; values="" ;;
+    esac
+}
 _vantor() {
-    local cur key word i words
+    local cur prev key word i words values skip="" commands=""
     cur="${COMP_WORDS[COMP_CWORD]}"
+    prev="${COMP_WORDS[COMP_CWORD - 1]}"
     key=""
+    _vantor_table
     for ((i = 1; i < COMP_CWORD; i++)); do
         word="${COMP_WORDS[i]}"
-        [[ "$word" == -* ]] && continue
+        if [[ -n "$skip" ]]; then
+            skip=""
+            continue
+        fi
+        if [[ "$word" == -* ]]; then
+            [[ " $values " == *" $word "* ]] && skip=1
+            continue
+        fi
         case "${key:+$key }$word" in
 @KEYS@
         esac
+        _vantor_table
     done
-    case "$key" in
-@CASES@
-        *) words="" ;;
-    esac
+    if [[ "$prev" == --sim ]]; then
+        for word in $words; do
+            [[ "$word" == -* ]] || commands="$commands $word"
+        done
+        words="@PROFILES@$commands"
+    elif [[ -n "$skip" ]]; then
+        case "$key${key:+ }$prev" in
+@CHOICES@
+            *) words="" ;;
+        esac
+    fi
     COMPREPLY=($(compgen -W "$words" -- "$cur"))
 }
 complete -o default -F _vantor vantor

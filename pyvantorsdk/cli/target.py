@@ -64,9 +64,11 @@ def register(commands: Any) -> None:
         func=run_i2c, prepare=prepare_i2c,
     )
     i2c.add_argument("--bus", type=bus_arg, default="A", help="A (default) or B")
-    i2c.add_argument("--address", type=int_arg("address", 0, 0x3FF), required=True)
+    i2c.add_argument("--address", type=int_arg("address", 0, 0x3FF), required=True,
+                     help="the address to answer on (required)")
     i2c.add_argument("--ten-bit", action="store_true", help="a 10-bit address")
-    i2c.add_argument("--model", choices=("memory", "eeprom", "register-map"), default="memory")
+    i2c.add_argument("--model", choices=("memory", "eeprom", "register-map"), default="memory",
+                     help="the device emulated (default %(default)s)")
     i2c.add_argument("--layout", type=int, choices=(8, 16), default=8,
                      help="memory address bits (default 8)")
     add_common(i2c)
@@ -76,12 +78,16 @@ def register(commands: Any) -> None:
         examples=["vantor target spi flash.bin", "vantor target spi --model flash --mode 3 flash.bin"],
         func=run_spi,
     )
-    spi.add_argument("--cs", type=int_arg("chip select", 0, 3), default=0)
-    spi.add_argument("--mode", type=int_arg("mode", 0, 3), default=0)
-    spi.add_argument("--lsb-first", action="store_true")
-    spi.add_argument("--cs-active-high", action="store_true")
-    spi.add_argument("--model", choices=("memory", "flash", "register-map"), default="memory")
-    spi.add_argument("--engine", choices=("dma", "isr"), default="dma")
+    spi.add_argument("--cs", type=int_arg("chip select", 0, 3), default=0,
+                     help="chip select 0-3 to answer on (default 0)")
+    spi.add_argument("--mode", type=int_arg("mode", 0, 3), default=0,
+                     help="clock polarity and phase 0-3 (default 0)")
+    spi.add_argument("--lsb-first", action="store_true", help="least significant bit first")
+    spi.add_argument("--cs-active-high", action="store_true", help="chip select active high")
+    spi.add_argument("--model", choices=("memory", "flash", "register-map"), default="memory",
+                     help="the device emulated (default %(default)s)")
+    spi.add_argument("--engine", choices=("dma", "isr"), default="dma",
+                     help="how the adapter serves the bus: dma (default) or isr")
     add_common(spi)
 
     i3c = subcommand(
@@ -90,14 +96,19 @@ def register(commands: Any) -> None:
                   "vantor target i3c --pid 0x0123456789ab --dcr 0xc5 --layout 2"],
         func=run_i3c, prepare=prepare_i3c,
     )
-    i3c.add_argument("--static-address", type=int_arg("static address", 0, 0x7F), default=0x30)
+    i3c.add_argument("--static-address", type=int_arg("static address", 0, 0x7F), default=0x30,
+                     help="the static address (default 0x30)")
     i3c.add_argument("--pid", default="0x0000_0000_0001", help="48-bit provisioned id")
-    i3c.add_argument("--bcr", type=int_arg("BCR", 0, 0xFF), default=0x06)
-    i3c.add_argument("--dcr", type=int_arg("DCR", 0, 0xFF), default=0xC5)
+    i3c.add_argument("--bcr", type=int_arg("BCR", 0, 0xFF), default=0x06,
+                     help="bus characteristics register (default 0x06)")
+    i3c.add_argument("--dcr", type=int_arg("DCR", 0, 0xFF), default=0xC5,
+                     help="device characteristics register (default 0xc5)")
     i3c.add_argument("--layout", type=int, choices=(1, 2, 4), default=1,
                      help="register width in bytes (default 1)")
-    i3c.add_argument("--mwl", type=int_arg("MWL", 1, 1024), default=1024)
-    i3c.add_argument("--mrl", type=int_arg("MRL", 1, 1024), default=1024)
+    i3c.add_argument("--mwl", type=int_arg("MWL", 1, 1024), default=1024,
+                     help="maximum write length in bytes (default %(default)s)")
+    i3c.add_argument("--mrl", type=int_arg("MRL", 1, 1024), default=1024,
+                     help="maximum read length in bytes (default %(default)s)")
     add_common(i3c)
 
 

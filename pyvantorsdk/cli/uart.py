@@ -33,9 +33,12 @@ BAUD_RATES = {int(m.name.split("_")[1]): m for m in UartBaudRate}
 def add_line_options(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--baud", type=int, choices=sorted(BAUD_RATES), default=115200,
                         metavar="RATE", help="bit rate (default %(default)s)")
-    parser.add_argument("--parity", choices=("none", "even", "odd"), default="none")
-    parser.add_argument("--data-bits", type=int, choices=(7, 8), default=8)
-    parser.add_argument("--stop-bits", type=int, choices=(1, 2), default=1)
+    parser.add_argument("--parity", choices=("none", "even", "odd"), default="none",
+                        help="parity bit (default %(default)s)")
+    parser.add_argument("--data-bits", type=int, choices=(7, 8), default=8,
+                        help="bits per character (default %(default)s)")
+    parser.add_argument("--stop-bits", type=int, choices=(1, 2), default=1,
+                        help="stop bits (default %(default)s)")
     parser.add_argument("--rtscts", action="store_true", help="RTS/CTS flow control")
 
 
@@ -57,7 +60,8 @@ def register(commands: Any) -> None:
     add_line_options(send)
     send.add_argument("--hex", action="store_true", help="the words are hex bytes")
     send.add_argument("--crlf", action="store_true", help="end the text with CR LF")
-    send.add_argument("data", nargs="+", metavar="DATA")
+    send.add_argument("data", nargs="+", metavar="DATA",
+                      help="text (words joined by spaces), hex bytes with --hex, or - for stdin")
 
     monitor = subcommand(
         sub, "monitor", help="print received bytes until Ctrl-C (or --num-events)",

@@ -4,13 +4,16 @@ of the test, so that the bench can be prepared and inspected."""
 
 from __future__ import annotations
 
+import argparse
 import contextlib
 import io
 import json
 import os
+import shlex
 import shutil
 import signal
 import subprocess
+import sys
 import threading
 from dataclasses import dataclass
 from pathlib import Path
@@ -414,10 +417,20 @@ def usage(id: str, *argv: str, says: str):
 # One or more malformed lines for every subcommand, and each command line the
 # defects report named; ``says`` is part of the one error line.
 @pytest.mark.parametrize("argv, says", [
-    usage("list-extra-word", "list", "extra", says="unrecognized arguments: extra"),
+    usage("list-extra-word", "list", "extra", says="vantor list: error: unrecognized arguments: extra"),
     usage("timeout-zero", "--timeout", "0", "info", says="timeout 0 out of range"),
     usage("timeout-negative", "--timeout", "-5", "info", says="timeout -5 out of range"),
-    usage("demo-unknown-option", "demo", "--fast", says="unrecognized arguments: --fast"),
+    usage("timeout-zero-after-the-command", "i2c", "detect", "-y", "A", "--timeout", "0",
+          says="vantor i2c detect: error: argument --timeout: timeout 0 out of range"),
+    usage("timeout-nan-in-a-family", "spi", "--timeout", "nan", "flash", "id",
+          says="vantor spi: error: argument --timeout: invalid timeout 'nan'"),
+    usage("timeout-inf", "info", "--timeout", "inf", says="invalid timeout 'inf'"),
+    # (--device comes before each line.)
+    usage("adapter-chosen-twice", "info", "--sim",
+          says="--device and --sim each choose the adapter: give one"),
+    usage("demo-unknown-option", "demo", "--fast", says="vantor demo: error: unrecognized arguments: --fast"),
+    usage("flash-id-unknown-option", "spi", "flash", "id", "--fast",
+          says="vantor spi flash id: error: unrecognized arguments: --fast"),
     usage("detect-bad-bus", "i2c", "detect", "-y", "C", says="invalid bus 'C'"),
     usage("detect-address-too-big", "i2c", "detect", "-y", "A", "0x80", says="out of range"),
     usage("get-extra-word", "i2c", "get", "-y", "A", "0x50", "0", "i", "4", "5",
@@ -548,6 +561,60 @@ def test_json_before_the_subcommand_means_the_same(cli):
     assert cli("--json", "voltage", "get").out == cli("voltage", "get", "--json").out
 
 
+# ---------------------------------------------------------- global options
+def run_main(capsys, *argv: str) -> Result:
+    capsys.readouterr()
+    rc = cli_main.main(list(argv))
+    captured = capsys.readouterr()
+    return Result(rc, captured.out, captured.err)
+
+
+@pytest.mark.parametrize("before, after", [
+    (["--sim", "i2c", "detect", "-y", "A"], ["i2c", "detect", "-y", "A", "--sim"]),
+    (["--sim", "eeprom-and-sensor", "i2c", "detect", "-y", "A"],
+     ["i2c", "detect", "-y", "--sim", "eeprom-and-sensor", "A"]),
+    (["--sim", "spi", "flash", "id"], ["spi", "--sim", "flash", "id"]),
+    (["--sim", "--json", "--timeout", "-1", "spi", "flash", "id"],
+     ["spi", "flash", "--timeout", "-1", "id", "--sim", "--json"]),
+    # A word after --sim that is the command's own argument, not a profile.
+    (["--sim", "spi", "flash", "verify", os.devnull], ["spi", "flash", "verify", "--sim", os.devnull]),
+], ids=["sim-after-the-command", "sim-profile-between-arguments", "sim-in-a-family",
+        "json-and-timeout-at-every-depth", "sim-before-a-file"])
+def test_global_options_after_the_command_mean_the_same(capsys, before, after):
+    expected = run_main(capsys, *before)
+    assert expected.rc == 0, expected.err
+    assert run_main(capsys, *after) == expected
+
+
+def test_a_global_option_written_twice_takes_the_last(capsys):
+    result = run_main(capsys, "--sim", "eeprom-and-sensor", "i2c", "detect", "-y", "A", "--sim")
+    assert (result.rc, result.out) == (0, DEFAULT_GRID)
+
+
+# What a command line imports: the family module of its command, no other
+# (each family costs start-up time), and the resource loader only for the
+# commands that read package data.
+@pytest.mark.parametrize("argv, loaded, resources", [
+    (["--version"], set(), False),
+    (["--help"], set(), False),
+    (["i2c", "--sim", "detect", "--help"], {"i2c"}, False),
+    (["--sim", "spi", "flash", "id", "--help"], {"spi"}, False),
+    (["voltage", "get", "--help"], {"system"}, False),
+    # The script lists the shipped profiles.
+    (["completion", "bash"], {"system", "i2c", "spi", "gpio", "uart", "i3c", "target"}, True),
+], ids=["version", "help", "family-help", "subcommand-help", "system-command", "completion"])
+def test_a_command_line_imports_only_its_family_module(argv, loaded, resources):
+    probe = (
+        "import sys\n"
+        "from pyvantorsdk.cli import main\n"
+        f"main.main({argv!r})\n"
+        "cli = {m.rpartition('.')[2] for m in sys.modules if m.startswith('pyvantorsdk.cli.')}\n"
+        "print(sorted(cli - {'main', 'common'}), 'importlib.resources' in sys.modules, file=sys.stderr)\n"
+    )
+    done = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, timeout=60)
+    assert done.stderr.splitlines()[-1] == f"{sorted(loaded)} {resources}"
+
+
 # -------------------------------------------------------------- SPI flash
 @pytest.fixture(params=[True, False], ids=["bulk", "hid-only"])
 def flash_cli(request, capsys):
@@ -610,13 +677,61 @@ def test_flash_verify_names_the_first_difference(flash_cli, tmp_path):
 
 def test_flash_erase_range_and_out_of_range_offset(flash_cli, tmp_path):
     flash_cli.adapter.spi.write_memory(0, 0, b"\x00" * 0x3000)
-    erased = flash_cli("spi", "flash", "erase", "--offset", "0x1000", "--length", "4096", "--json")
+    erased = flash_cli("spi", "flash", "erase", "-y", "--offset", "0x1000", "--length", "4096", "--json")
     assert json.loads(erased.out) == {"offset": 0x1000, "length": 0x1000}
     memory = flash_cli.adapter.spi.memory(0)
     assert memory[0x0FFF] == 0 and memory[0x1000:0x2000] == b"\xff" * 0x1000 and memory[0x2000] == 0
     source = tmp_path / "x.bin"
     source.write_bytes(b"12")
     assert flash_cli("spi", "flash", "write", "--offset", str((1 << 17) - 1), str(source)).rc == 2
+
+
+@pytest.mark.parametrize("argv, answer, erased", [
+    ([], "n\n", False),
+    ([], "", False),
+    ([], "\n", True),
+    (["-y"], "n\n", True),
+], ids=["declined", "end-of-input", "enter-accepts", "yes-option-does-not-ask"])
+def test_flash_erase_asks_first(cli, monkeypatch, argv, answer, erased):
+    cli.adapter.spi.write_memory(0, 0x1000, b"\x00" * 16)
+    monkeypatch.setattr("sys.stdin", io.StringIO(answer))
+    result = cli("spi", "flash", "erase", *argv, "--offset", "0x1000", "--length", "4096")
+    assert result.rc == (0 if erased else 1), result.err
+    assert ("Continue? [Y/n]" in result.err) == (argv == [])
+    assert cli.adapter.spi.memory(0)[0x1000:0x1010] == (b"\xff" if erased else b"\x00") * 16
+
+
+# An output FILE that cannot be written fails as a missing input file does
+# (exit 1), before the adapter is opened; JSON and data cannot share stdout.
+@pytest.mark.parametrize("file, json_output, rc, says", [
+    ("missing/dump.bin", False, 1, "No such file or directory"),
+    (".", False, 1, "Is a directory"),
+    ("-", True, 2, "--json and FILE '-' would both write to standard output"),
+], ids=["missing-folder", "a-folder", "json-and-data-on-stdout"])
+def test_flash_read_refuses_an_output_it_cannot_write_before_opening(
+    cli, monkeypatch, tmp_path, file, json_output, rc, says
+):
+    def must_not_open(*_args):
+        raise AssertionError("the adapter was opened")
+
+    monkeypatch.setattr(cli_main, "open_device", must_not_open)
+    monkeypatch.chdir(tmp_path)
+    result = cli("spi", "flash", "read", "--length", "16", file, *(["--json"] if json_output else []))
+    assert (result.rc, result.err.count("\n")) == (rc, 1) and says in result.err, result.err
+
+
+def test_flash_image_from_stdin_and_read_to_stdout(capsysbinary, monkeypatch):
+    image = bytes(range(256)) * 20
+    with sim.VirtualAdapter() as adapter:
+        cli_main.default_bench(adapter)
+        cli = Cli(adapter, capsysbinary)
+        monkeypatch.setattr("sys.stdin", io.TextIOWrapper(io.BytesIO(image)))
+        written = cli("spi", "flash", "write", "-")
+        assert written.rc == 0 and written.out == b"", written.err
+        assert adapter.spi.memory(0)[: len(image)] == image
+        read = cli("spi", "flash", "read", "--length", str(len(image)), "-")
+        assert (read.rc, read.out) == (0, image)
+        assert read.err.startswith(b"read: 5120 bytes")
 
 
 # ------------------------------------------------------------- GPIO, UART
@@ -801,13 +916,36 @@ def test_udev_rules_cover_every_supported_adapter(capsys, argv, access):
     assert sorted(rules) == sorted(expected)
 
 
+@pytest.fixture(scope="module")
+def bash_completion():
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out):
+        assert cli_main.main(["completion", "bash"]) == 0
+    return out.getvalue()
+
+
+# The words typed, the last one being completed, and what bash offers.
 @pytest.mark.skipif(shutil.which("bash") is None, reason="needs bash")
-def test_bash_completion_completes_subcommands(capsys):
-    assert cli_main.main(["completion", "bash"]) == 0
-    script = capsys.readouterr().out
-    probe = script + '\nCOMP_WORDS=(vantor --sim i2c d); COMP_CWORD=3; _vantor; echo "${COMPREPLY[@]}"\n'
+@pytest.mark.parametrize("words, offered", [
+    (["--sim", "i2c", "d"], ["detect", "dump"]),
+    (["i2c", "detect", "-y"], ["-y"]),
+    (["spi", "flash", "id", "--ti"], ["--timeout"]),
+    (["--sim", "e"], ["eeprom-and-sensor"]),
+    (["--sim", "i3"], ["i3c-bus", "i3c"]),
+    (["--timeout", ""], []),
+    (["i2c", "get", "--frequency", "-"], []),
+    (["voltage", "set", "--rail", ""], ["io", "i3c"]),
+    (["--trace", "spi", "s"], ["spi"]),
+    (["completion", "b"], ["bash"]),
+], ids=["subcommands", "short-option", "global-option-after-the-command", "profile-after-sim",
+        "profiles-and-commands-after-sim", "nothing-for-a-value", "no-option-for-a-value",
+        "choices-of-a-value", "a-value-is-not-a-command", "positional-choices"])
+def test_bash_completion_offers(bash_completion, words, offered):
+    typed = " ".join(shlex.quote(w) for w in ["vantor", *words])
+    probe = (bash_completion + f"\nCOMP_WORDS=({typed}); COMP_CWORD={len(words)}; _vantor; "
+             'printf "%s\\n" "${COMPREPLY[@]}"\n')
     done = subprocess.run(["bash", "-c", probe], capture_output=True, text=True, timeout=10)
-    assert done.stdout.split() == ["detect", "dump"]
+    assert done.stdout.split() == offered, done.stderr
 
 
 def test_help_lists_every_subcommand_with_examples(capsys):
@@ -821,6 +959,31 @@ def test_help_lists_every_subcommand_with_examples(capsys):
             continue
         assert cli_main.main([*path, "--help"]) == 0
         assert "examples:\n" in capsys.readouterr().out, path
+
+
+def actions_without_help(parser, path):
+    """The options and positional arguments below ``parser`` that --help
+    would list without a word, and the subcommands without a help line."""
+    found = []
+    for action in parser._actions:
+        if isinstance(action, argparse._SubParsersAction):
+            found += [f"{' '.join(path)} {a.dest}" for a in action._choices_actions if not a.help]
+            for name, child in action.choices.items():
+                found += actions_without_help(child, [*path, name])
+        elif not action.help:
+            found.append(f"{' '.join(path)} {'/'.join(action.option_strings) or action.dest}")
+    return found
+
+
+@pytest.mark.parametrize("command", cli_main.TOP_LEVEL_COMMANDS)
+def test_every_argument_and_option_has_help(command):
+    parser = cli_main.build_parser()
+    child = next(a for a in parser._actions if isinstance(a, argparse._SubParsersAction))
+    assert actions_without_help(child.choices[command], [command]) == []
+    # The line --help shows comes from the table main keeps to load the
+    # command's module only when it runs.
+    listed = {a.dest: a.help for a in child._choices_actions}
+    assert listed[command] == next(row[3] for row in cli_main.COMMANDS if row[0] == command)
 
 
 # ------------------------------------------------------ CCC argument forms
@@ -952,7 +1115,7 @@ JSON_ROWS = [
     json_row("spi-flash-write", "spi", "flash", "write", "{tmp}/erased.bin"),
     json_row("spi-flash-verify", "spi", "flash", "verify", "{tmp}/erased.bin"),
     json_row("spi-flash-verify", "spi", "flash", "verify", "{tmp}/zeros.bin", fails=True),
-    json_row("spi-flash-erase", "spi", "flash", "erase", "--length", "4096"),
+    json_row("spi-flash-erase", "spi", "flash", "erase", "-y", "--length", "4096"),
     json_row("gpio-get", "gpio", "get", "1", "2", profile="eeprom-and-sensor"),
     json_row("gpio-set", "gpio", "set", "3=1", "4=0"),
     json_row("gpio-monitor", "gpio", "monitor", "-n", "1", "2",
