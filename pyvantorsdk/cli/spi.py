@@ -5,13 +5,13 @@ flashes (JEDEC id, read, write, erase, verify)."""
 from __future__ import annotations
 
 import argparse
+import contextlib
 import shlex
 import signal
 import threading
-import time
 from dataclasses import dataclass
 from types import FrameType
-from typing import Any, Callable, List, Optional, Tuple
+from typing import Any, Iterator, List, Optional, Tuple
 
 from pyvantorsdk import (
     DeviceFacade,
@@ -21,6 +21,7 @@ from pyvantorsdk import (
     SpiDataWidth,
     SpiMode,
 )
+from pyvantorsdk import flash as flashlib
 from pyvantorsdk.cli.common import (
     CommandFailed,
     Context,
@@ -33,21 +34,12 @@ from pyvantorsdk.cli.common import (
     parse_int,
     subcommand,
 )
+from pyvantorsdk.flash import Flash, Pipeline, ProgramError, flash_size, jedec_id
 
-MAX_TRANSFER = 1024  # one command-channel transfer, each direction
-SPI_BULK_GROUP = 3  # the SPI commands' group in the bulk capability answer
-
-# The common SPI NOR command set with 3-byte addresses.
-CMD_PAGE_PROGRAM = 0x02
-CMD_READ = 0x03
-CMD_READ_STATUS = 0x05
-CMD_WRITE_ENABLE = 0x06
-CMD_SECTOR_ERASE = 0x20
-CMD_JEDEC_ID = 0x9F
-STATUS_BUSY = 0x01
-PAGE_SIZE = 256
-SECTOR_SIZE = 4096
-MAX_ADDRESSABLE = 1 << 24
+# The flash commands, and the flash itself, live in pyvantorsdk.flash.
+MAX_TRANSFER = flashlib.MAX_TRANSFER
+SECTOR_SIZE = flashlib.SECTOR_SIZE
+MAX_ADDRESSABLE = flashlib.MAX_ADDRESSABLE
 
 
 @dataclass
@@ -185,78 +177,11 @@ def run_transfer(ctx: Context, args: argparse.Namespace) -> None:
 
 
 # ------------------------------------------------------------------ flash
-def jedec_id(dev: DeviceFacade) -> bytes:
-    return dev.spi_transfer(bytes([CMD_JEDEC_ID]), 4)[1:4]
-
-
-def flash_size(jedec: bytes) -> Optional[int]:
-    """The size the capacity byte announces (2 ** capacity bytes), when it
-    is plausible."""
-    if len(jedec) < 3 or jedec[0] in (0x00, 0xFF):
-        return None
-    capacity = jedec[2]
-    return 1 << capacity if 10 <= capacity <= 31 else None
-
-
-class Flash:
-    """A NOR flash on one chip select, reached through the SPI controller."""
-
-    def __init__(self, dev: DeviceFacade, size: int, busy_timeout: float = 10.0) -> None:
-        self.dev = dev
-        self.size = size
-        self.busy_timeout = busy_timeout
-        self.bulk_payload = bulk_payload(dev)
-
-    def address(self, command: int, address: int) -> bytes:
-        return bytes([command]) + address.to_bytes(3, "big")
-
-    def read(self, address: int, length: int) -> bytes:
-        """``length`` bytes from ``address``, in as many transfers as it takes."""
-        out = bytearray()
-        while len(out) < length:
-            at, count = address + len(out), min(self.read_chunk(), length - len(out))
-            if self.bulk_payload:
-                out += self.dev.spi_read_bulk(self.address(CMD_READ, at), count)
-            else:
-                out += self.dev.spi_transfer(self.address(CMD_READ, at), 4 + count)[4:]
-        return bytes(out)
-
-    def read_chunk(self) -> int:
-        """The most one transfer reads."""
-        return self.bulk_payload or MAX_TRANSFER - 4
-
-    def wait_ready(self) -> None:
-        deadline = time.monotonic() + self.busy_timeout
-        while self.dev.spi_transfer(bytes([CMD_READ_STATUS]), 2)[1] & STATUS_BUSY:
-            if time.monotonic() > deadline:
-                raise CommandFailed("the flash stayed busy")
-
-    def write_enable(self) -> None:
-        self.dev.spi_transfer(bytes([CMD_WRITE_ENABLE]), 1)
-
-    def erase_sector(self, address: int) -> None:
-        self.write_enable()
-        self.dev.spi_transfer(self.address(CMD_SECTOR_ERASE, address), 4)
-        self.wait_ready()
-
-    def program_page(self, address: int, data: bytes) -> None:
-        self.write_enable()
-        frame = self.address(CMD_PAGE_PROGRAM, address) + data
-        self.dev.spi_transfer(frame, len(frame))
-        self.wait_ready()
-
-
-def bulk_payload(dev: DeviceFacade) -> int:
-    """The largest SPI read over the bulk interface; 0 without one."""
-    if not dev.is_bulk_transport_available():
-        return 0
-    _info, supported, groups = dev.get_bulk_capabilities()
-    if not supported:
-        return 0
-    return next((int(size) for group, size, _mask in groups if group == SPI_BULK_GROUP), 0)
-
-
-def open_flash(ctx: Context, args: argparse.Namespace) -> Flash:
+@contextlib.contextmanager
+def open_flash(ctx: Context, args: argparse.Namespace) -> Iterator[Flash]:
+    """The flash on the chosen chip select, with a second, asynchronous
+    connection to the adapter for pipelined requests when one can be opened
+    (not while tracing: the trace records this facade's traffic only)."""
     setup(ctx.dev, settings_of(args))
     size = args.size
     if size is None:
@@ -267,7 +192,16 @@ def open_flash(ctx: Context, args: argparse.Namespace) -> Flash:
                 f"no flash recognised on CS{args.cs} (JEDEC id {jedec.hex(' ')}); "
                 "give --size to go on anyway"
             )
-    return Flash(ctx.dev, min(size, MAX_ADDRESSABLE))
+    pipeline = None
+    if not getattr(args, "trace", None):
+        timeout = args.timeout / 1000 if getattr(args, "timeout", -1) >= 0 else None
+        path = ctx.adapter.path if ctx.adapter is not None else (args.device or "")
+        pipeline = Pipeline.open(path, serial=None if path else args.serial, timeout=timeout)
+    try:
+        yield Flash(ctx.dev, min(size, MAX_ADDRESSABLE), pipeline=pipeline)
+    finally:
+        if pipeline is not None:
+            pipeline.close()
 
 
 def flash_range(
@@ -293,14 +227,10 @@ def run_id(ctx: Context, args: argparse.Namespace) -> None:
               "size": size}, text)
 
 
-def read_range(ctx: Context, flash: Flash, offset: int, length: int, what: str,
-               quiet: bool, check: Optional[Callable[[int, bytes], None]] = None) -> bytes:
-    progress = Progress(what, length, ctx.err, quiet=quiet or ctx.json)
+def read_range(ctx: Context, flash: Flash, offset: int, length: int, quiet: bool) -> bytes:
+    progress = Progress("read", length, ctx.err, quiet=quiet or ctx.json)
     out = bytearray()
-    while len(out) < length:
-        chunk = flash.read(offset + len(out), min(flash.read_chunk(), length - len(out)))
-        if check is not None:
-            check(offset + len(out), chunk)
+    for chunk in flash.read_chunks(offset, length):
         out += chunk
         progress.advance(len(chunk))
     progress.finish()
@@ -308,9 +238,9 @@ def read_range(ctx: Context, flash: Flash, offset: int, length: int, what: str,
 
 
 def run_read(ctx: Context, args: argparse.Namespace) -> None:
-    flash = open_flash(ctx, args)
-    offset, length = flash_range(args, flash, None)
-    data = read_range(ctx, flash, offset, length, "read", args.quiet)
+    with open_flash(ctx, args) as flash:
+        offset, length = flash_range(args, flash, None)
+        data = read_range(ctx, flash, offset, length, args.quiet)
     with open(args.file, "wb") as f:
         f.write(data)
     ctx.emit({"offset": offset, "length": length, "file": args.file, "bulk": bool(flash.bulk_payload)})
@@ -321,24 +251,19 @@ def read_file(path: str) -> bytes:
         return f.read()
 
 
-def verify(ctx: Context, flash: Flash, offset: int, image: bytes, quiet: bool) -> None:
-    def check(at: int, chunk: bytes) -> None:
-        expected = image[at - offset : at - offset + len(chunk)]
-        if chunk != expected:
-            first = next(i for i, (a, b) in enumerate(zip(chunk, expected)) if a != b)
-            raise CommandFailed(
-                f"mismatch at 0x{at + first:06x}: flash 0x{chunk[first]:02x}, "
-                f"file 0x{expected[first]:02x}"
-            )
-
-    read_range(ctx, flash, offset, len(image), "verify", quiet, check)
-
-
 def run_verify(ctx: Context, args: argparse.Namespace) -> None:
     image = args.image
-    flash = open_flash(ctx, args)
-    offset, _length = flash_range(args, flash, len(image))
-    verify(ctx, flash, offset, image, args.quiet)
+    with open_flash(ctx, args) as flash:
+        offset, _length = flash_range(args, flash, len(image))
+        progress = Progress("verify", len(image), ctx.err, quiet=args.quiet or ctx.json)
+        at = offset
+        for chunk in flash.read_chunks(offset, len(image)):
+            expected = image[at - offset : at - offset + len(chunk)]
+            if chunk != expected:
+                raise CommandFailed(flashlib.mismatch_text(at, chunk, expected))
+            at += len(chunk)
+            progress.advance(len(chunk))
+        progress.finish()
     ctx.emit({"offset": offset, "length": len(image), "match": True})
 
 
@@ -361,17 +286,19 @@ def prepare_erase(args: argparse.Namespace) -> None:
 
 
 def erase_sectors(ctx: Context, flash: Flash, offset: int, length: int, quiet: bool) -> None:
+    """Erases the sector-aligned range with the largest erases that fit it."""
     progress = Progress("erase", length, ctx.err, quiet=quiet or ctx.json)
-    for sector in range(offset, offset + length, SECTOR_SIZE):
-        flash.erase_sector(sector)
-        progress.advance(min(SECTOR_SIZE, offset + length - sector))
+    sectors = range(offset, offset + length, SECTOR_SIZE)
+    for address, size in flash.erase_plan(sectors, offset, offset + length):
+        flash.erase(address, size)
+        progress.advance(min(size, offset + length - address))
     progress.finish()
 
 
 def run_erase(ctx: Context, args: argparse.Namespace) -> None:
-    flash = open_flash(ctx, args)
-    offset, length = flash_range(args, flash, None)
-    erase_sectors(ctx, flash, offset, length, args.quiet)
+    with open_flash(ctx, args) as flash:
+        offset, length = flash_range(args, flash, None)
+        erase_sectors(ctx, flash, offset, length, args.quiet)
     ctx.emit({"offset": offset, "length": length})
 
 
@@ -441,54 +368,40 @@ def resume_command(args: argparse.Namespace, offset: int, skip: int, action: str
     return " ".join(shlex.quote(word) for word in words + [args.file])
 
 
-def program_sectors(flash: Flash, first: int, content: bytes, progress: Progress,
-                    guard: InterruptAtBoundary, done: List[int]) -> None:
-    """Erase and program ``content`` from the sector boundary ``first``,
-    sector by sector; ``done[0]`` follows the end of the sectors finished."""
-    for sector in range(first, first + len(content), SECTOR_SIZE):
-        guard.boundary()
-        flash.erase_sector(sector)
-        data = content[sector - first : sector - first + SECTOR_SIZE]
-        for at in range(0, len(data), PAGE_SIZE):
-            page = data[at : at + PAGE_SIZE]
-            # An erased page is already all ones.
-            if page.strip(b"\xff"):
-                flash.program_page(sector + at, page)
-        done[0] = sector + len(data)
-        progress.advance(len(data))
-
-
 def run_write(ctx: Context, args: argparse.Namespace) -> None:
     image = args.image
-    flash = open_flash(ctx, args)
-    offset, length = flash_range(args, flash, len(image))
-    # Sectors are erased whole: what shares a sector with the image but lies
-    # outside it is read first and written back with it.
-    first = offset - offset % SECTOR_SIZE
-    end = -(-(offset + length) // SECTOR_SIZE) * SECTOR_SIZE
-    end = min(end, flash.size)
-    done = [first]
-    try:
-        before = flash.read(first, offset - first) if offset > first else b""
-        after_start = offset + length
-        after = flash.read(after_start, end - after_start) if end > after_start else b""
-        content = before + image + after
-        progress = Progress("write", len(content), ctx.err, quiet=args.quiet or ctx.json)
-        with InterruptAtBoundary() as guard:
-            program_sectors(flash, first, content, progress, guard, done)
+    with open_flash(ctx, args) as flash:
+        offset, length = flash_range(args, flash, len(image))
+        first = offset - offset % SECTOR_SIZE
+        done = [first]
+        progress = Progress("write", 0, ctx.err, quiet=args.quiet or ctx.json)
+
+        def advance(bytes_done: int, total: int) -> None:
+            progress.total = total
+            progress.advance(bytes_done - (done[0] - first))
+            done[0] = first + bytes_done
+            guard.boundary()
+
+        try:
+            with InterruptAtBoundary() as guard:
+                report = flash.program(offset, image, verify=not args.no_verify, progress=advance)
+        except KeyboardInterrupt:
+            written = min(max(done[0], offset), offset + length)
+            skip = args.skip + written - offset
+            if written == offset + length:
+                ctx.note(f"{args.operation}: interrupted: 0x{offset:06x}-0x{written - 1:06x} written, "
+                         f"not verified; to verify: {resume_command(args, offset, args.skip, 'verify')}")
+            else:
+                wrote = (f"0x{offset:06x}-0x{written - 1:06x} written ({written - offset} of "
+                         f"{length} bytes)" if written > offset else "nothing written")
+                ctx.note(f"{args.operation}: interrupted: {wrote}; to go on: "
+                         f"{resume_command(args, written, skip, 'write')}")
+            raise
+        except ProgramError as e:
+            written = min(max(e.report.done_until, offset), offset + length)
+            wrote = (f"0x{offset:06x}-0x{written - 1:06x} written" if written > offset
+                     else "nothing written")
+            raise CommandFailed(f"{e.__cause__ or e} ({wrote}; {e.report.summary()})") from e
         progress.finish()
-        if not args.no_verify:
-            verify(ctx, flash, first, content, args.quiet)
-    except KeyboardInterrupt:
-        written = min(max(done[0], offset), offset + length)
-        skip = args.skip + written - offset
-        if written == offset + length:
-            ctx.note(f"{args.operation}: interrupted: 0x{offset:06x}-0x{written - 1:06x} written, not verified; "
-                     f"to verify: {resume_command(args, offset, args.skip, 'verify')}")
-        else:
-            wrote = (f"0x{offset:06x}-0x{written - 1:06x} written ({written - offset} of "
-                     f"{length} bytes)" if written > offset else "nothing written")
-            ctx.note(f"{args.operation}: interrupted: {wrote}; to go on: "
-                     f"{resume_command(args, written, skip, 'write')}")
-        raise
-    ctx.emit({"offset": offset, "length": length, "verified": not args.no_verify})
+    ctx.emit({"offset": offset, "length": length, "verified": report.verified, **report.as_dict()},
+             f"{args.file}: {report.summary()}")
