@@ -78,6 +78,9 @@ ERASE_SIZES: Tuple[Tuple[int, int], ...] = (
 )
 
 _READS_IN_FLIGHT = 2
+# The pipeline's transaction ids: 0x8000 to 0xFFFF.
+_FIRST_PIPELINE_ID = 0x8000
+_PIPELINE_IDS = 0x8000
 
 
 class FlashError(Exception):
@@ -159,12 +162,18 @@ class Pipeline:
     on which several SPI transfers can be on the wire at once.
 
     Every request is answered before ``transfers`` returns, so the caller's
-    ``DeviceFacade`` may be used in between. ``timeout`` (seconds) bounds
-    the wait for each answer."""
+    ``DeviceFacade`` may be used in between. Both connections see every
+    answer, and a facade takes the first answer bearing the transaction id
+    it waits for: the pipeline numbers its requests from 0x8000 up, out of
+    the way of a facade's ids, which count up from 1 (so a facade that has
+    sent 32768 requests or more must not be used while a pipeline runs).
+    ``timeout`` (seconds) bounds the wait for each answer; None waits
+    without limit. An adapter unplugged with requests on the wire shows as
+    that timeout (the engine reports the loss at the next send)."""
 
     def __init__(self, facade: AsyncDeviceFacade, timeout: Optional[float] = 2.0) -> None:
         self._facade = facade
-        self._timeout = timeout
+        self.timeout = timeout
         # Answers are kept only for the requests waited for: another
         # program's traffic seen on the same adapter is dropped.
         self._waiting: Set[int] = set()
@@ -200,8 +209,8 @@ class Pipeline:
                 self._ready.notify_all()
 
     def _take_id(self) -> int:
-        self._next_id = self._next_id % 0xFFFF + 1
-        return self._next_id
+        self._next_id = (self._next_id + 1) % _PIPELINE_IDS
+        return _FIRST_PIPELINE_ID + self._next_id
 
     def transfers(self, frames: Sequence[Tuple[bytes, int]]) -> List[bytes]:
         """Sends every (bytes, transfer length) frame at once and returns the
@@ -228,7 +237,7 @@ class Pipeline:
             yield request
 
     def finish(self, request: int) -> bytes:
-        deadline = None if self._timeout is None else time.monotonic() + self._timeout
+        deadline = None if self.timeout is None else time.monotonic() + self.timeout
         with self._ready:
             try:
                 while request not in self._answers:
@@ -331,7 +340,10 @@ class Flash:
 
     # -- writing
     def _status(self) -> int:
-        return self.dev.spi_transfer(bytes([CMD_READ_STATUS]), 2)[1]
+        frame = bytes([CMD_READ_STATUS])
+        if self.pipeline is not None:
+            return self._checked(self.pipeline.transfers([(frame, 2)])[0], 2)[1]
+        return self._checked(self.dev.spi_transfer(frame, 2), 2)[1]
 
     def _run(self, frame: bytes) -> None:
         """Write enable, ``frame``, and a status read; then polls while the

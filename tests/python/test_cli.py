@@ -349,6 +349,8 @@ def test_flash_write_read_verify_round_trip(flash_cli, tmp_path):
     assert "write: 40960 bytes" in written.err
     assert written.out.endswith("10 sectors: 0 unchanged, 0 erased; 157 pages programmed, "
                                 "3 left as they were; verified\n")
+    again = json.loads(flash_cli("spi", "flash", "write", str(source), "--json").out)
+    assert (again["sectors_skipped"], again["pages_programmed"], again["erases"]) == (10, 0, {})
     assert flash_cli.adapter.spi.memory(0)[: len(image)] == image
     assert flash_cli("spi", "flash", "read", "--length", str(len(image)), str(back)).rc == 0
     assert back.read_bytes() == image
