@@ -27,24 +27,17 @@ while the device says it is busy, up to ``busy_timeout`` seconds.
 
 from __future__ import annotations
 
-import threading
 import time
 from dataclasses import dataclass, field
-from typing import Callable, Dict, Iterator, List, Optional, Sequence, Set, Tuple, Union
+from typing import Callable, Dict, Iterator, List, Optional, Sequence, Set, Tuple
 
-from pyvantorsdk._cpp._pyvantorsdk_cpp import AsyncDeviceFacade, DeviceFacade, StatusCode
-from pyvantorsdk.errors import (
-    DisconnectError,
-    ProtocolError,
-    SpiError,
-    VantorError,
-    VantorTimeoutError,
-)
+from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceFacade
+from pyvantorsdk.errors import SpiError, VantorError
+from pyvantorsdk.pipeline import Pipeline, bulk_payload
 
 __all__ = [
     "Flash",
     "FlashError",
-    "Pipeline",
     "ProgramError",
     "ProgramReport",
     "ERASE_SIZES",
@@ -78,9 +71,6 @@ ERASE_SIZES: Tuple[Tuple[int, int], ...] = (
 )
 
 _READS_IN_FLIGHT = 2
-# The pipeline's transaction ids: 0x8000 to 0xFFFF.
-_FIRST_PIPELINE_ID = 0x8000
-_PIPELINE_IDS = 0x8000
 
 
 class FlashError(Exception):
@@ -141,133 +131,7 @@ class ProgramReport:
         }
 
 
-# ---------------------------------------------------------------- pipeline
-def _status_error(status: int, operation: str) -> VantorError:
-    code: Union[StatusCode, int]
-    try:
-        code = StatusCode(status)
-    except ValueError:
-        code = status
-    if status == StatusCode.SDK_ERROR_TIMEOUT.value:
-        return VantorTimeoutError(code, operation)
-    if status == StatusCode.SDK_ERROR_DISCONNECT.value:
-        return DisconnectError(code, operation)
-    if status >= 0x2000:
-        return ProtocolError(code, operation)
-    return SpiError(code, operation)
-
-
-class Pipeline:
-    """A second connection to the adapter, through the asynchronous engine,
-    on which several SPI transfers can be on the wire at once.
-
-    Every request is answered before ``transfers`` returns, so the caller's
-    ``DeviceFacade`` may be used in between. Both connections see every
-    answer, and a facade takes the first answer bearing the transaction id
-    it waits for: the pipeline numbers its requests from 0x8000 up, out of
-    the way of a facade's ids, which count up from 1 (so a facade that has
-    sent 32768 requests or more must not be used while a pipeline runs).
-    ``timeout`` (seconds) bounds the wait for each answer; None waits
-    without limit. An adapter unplugged with requests on the wire shows as
-    that timeout (the engine reports the loss at the next send)."""
-
-    def __init__(self, facade: AsyncDeviceFacade, timeout: Optional[float] = 2.0) -> None:
-        self._facade = facade
-        self.timeout = timeout
-        # Answers are kept only for the requests waited for: another
-        # program's traffic seen on the same adapter is dropped.
-        self._waiting: Set[int] = set()
-        self._answers: Dict[int, bytes] = {}
-        self._ready = threading.Condition()
-        self._next_id = 0
-        facade.on_async_response(self._answer)
-
-    @classmethod
-    def open(cls, path: str = "", *, serial: Optional[str] = None,
-             timeout: Optional[float] = 2.0) -> Optional["Pipeline"]:
-        """Connects to the adapter at ``path`` (or with this serial number);
-        None when it cannot be opened."""
-        facade = AsyncDeviceFacade()
-        opened = facade.connect_serial(serial) if serial else facade.connect(path)
-        return cls(facade, timeout) if opened else None
-
-    def close(self) -> None:
-        self._facade.on_async_response(None)
-        self._facade.disconnect()
-
-    def __enter__(self) -> "Pipeline":
-        return self
-
-    def __exit__(self, *_exc: object) -> None:
-        self.close()
-
-    def _answer(self, message: bytes) -> None:
-        request = int.from_bytes(message[0:2], "little")
-        with self._ready:
-            if request in self._waiting:
-                self._answers[request] = message
-                self._ready.notify_all()
-
-    def _take_id(self) -> int:
-        self._next_id = (self._next_id + 1) % _PIPELINE_IDS
-        return _FIRST_PIPELINE_ID + self._next_id
-
-    def transfers(self, frames: Sequence[Tuple[bytes, int]]) -> List[bytes]:
-        """Sends every (bytes, transfer length) frame at once and returns the
-        bytes each clocked in."""
-        ids: List[int] = []
-        try:
-            ids += self.start(frames)
-            return [self.finish(i) for i in ids]
-        finally:
-            with self._ready:
-                self._waiting.difference_update(ids)
-
-    def start(self, frames: Sequence[Tuple[bytes, int]]) -> Iterator[int]:
-        for data, length in frames:
-            request = self._take_id()
-            with self._ready:
-                self._answers.pop(request, None)
-                self._waiting.add(request)
-            status = self._facade.spi_transfer(request, data, length)
-            if status:
-                with self._ready:
-                    self._waiting.discard(request)
-                raise _status_error(status, "spi_transfer")
-            yield request
-
-    def finish(self, request: int) -> bytes:
-        deadline = None if self.timeout is None else time.monotonic() + self.timeout
-        with self._ready:
-            try:
-                while request not in self._answers:
-                    left = None if deadline is None else deadline - time.monotonic()
-                    if left is not None and left <= 0:
-                        raise VantorTimeoutError(StatusCode.SDK_ERROR_TIMEOUT, "spi_transfer")
-                    self._ready.wait(left)
-                message = self._answers.pop(request)
-            finally:
-                self._waiting.discard(request)
-        if len(message) < 6:
-            raise ProtocolError(StatusCode.SDK_ERROR_WRONG_RESPONSE, "spi_transfer")
-        status = int.from_bytes(message[4:6], "little")
-        if status:
-            raise _status_error(status, "spi_transfer")
-        count = int.from_bytes(message[6:8], "little") if len(message) >= 8 else 0
-        return message[8 : 8 + count]
-
-
 # ------------------------------------------------------------------- flash
-def bulk_payload(dev: DeviceFacade) -> int:
-    """The largest SPI read over the bulk interface; 0 without one."""
-    if not dev.is_bulk_transport_available():
-        return 0
-    _info, supported, groups = dev.get_bulk_capabilities()
-    if not supported:
-        return 0
-    return next((int(size) for group, size, _mask in groups if group == SPI_BULK_GROUP), 0)
-
-
 def jedec_id(dev: DeviceFacade) -> bytes:
     return dev.spi_transfer(bytes([CMD_JEDEC_ID]), 4)[1:4]
 
@@ -299,7 +163,7 @@ class Flash:
         self.size = size
         self.busy_timeout = busy_timeout
         self.pipeline = pipeline
-        self.bulk_payload = bulk_payload(dev)
+        self.bulk_payload = bulk_payload(dev, SPI_BULK_GROUP)
 
     # -- reading
     def read_chunk(self) -> int:
@@ -323,14 +187,42 @@ class Flash:
         elif self.pipeline is not None:
             frames = [(_address(CMD_READ, at), 4 + count) for at, count in zip(starts, sizes)]
             sent: List[int] = []
-            for index in range(len(frames)):
-                while len(sent) < min(index + _READS_IN_FLIGHT, len(frames)):
-                    sent += self.pipeline.start([frames[len(sent)]])
-                yield self._checked(self.pipeline.finish(sent[index]), frames[index][1])[4:]
+            try:
+                for index, (_data, length) in enumerate(frames):
+                    while len(sent) < min(index + _READS_IN_FLIGHT, len(frames)):
+                        sent.append(self._send(*frames[len(sent)]))
+                    yield self._received(sent[index], length)[4:]
+            finally:
+                for request in sent:
+                    self.pipeline.forget(request)
         else:
             for at, count in zip(starts, sizes):
                 yield self._checked(self.dev.spi_transfer(_address(CMD_READ, at), 4 + count),
                                     4 + count)[4:]
+
+    def _send(self, data: bytes, length: int) -> int:
+        assert self.pipeline is not None
+        return self.pipeline.send(lambda f, i: f.spi_transfer(i, data, length), "spi_transfer")
+
+    def _received(self, request: int, length: int) -> bytes:
+        """The bytes a pipelined transfer of ``length`` clocked in."""
+        assert self.pipeline is not None
+        answer = self.pipeline.answer(request, "spi_transfer", SpiError)
+        count = int.from_bytes(answer[0:2], "little") if len(answer) >= 2 else 0
+        return self._checked(answer[2 : 2 + count], length)
+
+    def _transfers(self, frames: Sequence[Tuple[bytes, int]]) -> List[bytes]:
+        """Sends every (bytes, transfer length) frame at once; the bytes each
+        clocked in."""
+        assert self.pipeline is not None
+        sent: List[int] = []
+        try:
+            for data, length in frames:
+                sent.append(self._send(data, length))
+            return [self._received(r, length) for r, (_d, length) in zip(sent, frames)]
+        finally:
+            for request in sent:
+                self.pipeline.forget(request)
 
     @staticmethod
     def _checked(received: bytes, expected: int) -> bytes:
@@ -342,7 +234,7 @@ class Flash:
     def _status(self) -> int:
         frame = bytes([CMD_READ_STATUS])
         if self.pipeline is not None:
-            return self._checked(self.pipeline.transfers([(frame, 2)])[0], 2)[1]
+            return self._transfers([(frame, 2)])[0][1]
         return self._checked(self.dev.spi_transfer(frame, 2), 2)[1]
 
     def _run(self, frame: bytes) -> None:
@@ -351,9 +243,7 @@ class Flash:
         enable = bytes([CMD_WRITE_ENABLE])
         status_read = bytes([CMD_READ_STATUS])
         if self.pipeline is not None:
-            answers = self.pipeline.transfers(
-                [(enable, 1), (frame, len(frame)), (status_read, 2)])
-            status = self._checked(answers[2], 2)[1]
+            status = self._transfers([(enable, 1), (frame, len(frame)), (status_read, 2)])[2][1]
         else:
             self.dev.spi_transfer(enable, 1)
             self.dev.spi_transfer(frame, len(frame))

@@ -34,7 +34,8 @@ from pyvantorsdk.cli.common import (
     parse_int,
     subcommand,
 )
-from pyvantorsdk.flash import Flash, Pipeline, ProgramError, flash_size, jedec_id
+from pyvantorsdk.flash import Flash, ProgramError, flash_size, jedec_id
+from pyvantorsdk.pipeline import Pipeline
 
 # The flash commands, and the flash itself, live in pyvantorsdk.flash.
 MAX_TRANSFER = flashlib.MAX_TRANSFER

@@ -22,6 +22,7 @@ from pyvantorsdk import (
     sim,
 )
 from pyvantorsdk.errors import DisconnectError, VantorTimeoutError
+from pyvantorsdk.pipeline import Pipeline
 
 KIB = 1024
 SPI_TRANSFER, SPI_READ_BULK = 0x0D04, 0x0D08
@@ -52,7 +53,7 @@ def bench(request):
         assert dev.connect(adapter.path)
         dev.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
                                 SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 10_000_000)
-        pipeline = flash.Pipeline.open(adapter.path) if request.param != "one-at-a-time" else None
+        pipeline = Pipeline.open(adapter.path) if request.param != "one-at-a-time" else None
         try:
             yield adapter, dev, pipeline
         finally:
