@@ -28,7 +28,7 @@ MAX_TRANSFER = 1024  # the most one command-channel transfer moves, either way
 def register(commands: Any) -> None:
     family = commands.add_parser(
         "i2c",
-        help="I2C controller: detect, get, set, dump, transfer",
+        help="I2C controller: detect, get, set, dump, transfer, eeprom",
         description="The I2C buses (A and B) in the controller role, in the grammar of the "
         "usual I2C shell tools. Without -y each command asks before touching the bus.",
         epilog="examples:\n  vantor i2c detect -y A\n  vantor i2c get -y A 0x50 0x00\n"
@@ -128,6 +128,11 @@ def register(commands: Any) -> None:
                           help="print every message, written ones too")
     transfer.add_argument("bus", type=bus_arg, metavar="I2CBUS")
     transfer.add_argument("messages", nargs="+", metavar="DESC [DATA]")
+
+    # EEPROM read/write/verify live in their own module, which uses this one's helpers.
+    from pyvantorsdk.cli import eeprom
+
+    eeprom.register(sub)
 
 
 def common_options(parser: argparse.ArgumentParser) -> None:

@@ -180,9 +180,8 @@ def run_transfer(ctx: Context, args: argparse.Namespace) -> None:
 # ------------------------------------------------------------------ flash
 @contextlib.contextmanager
 def open_flash(ctx: Context, args: argparse.Namespace) -> Iterator[Flash]:
-    """The flash on the chosen chip select, with a second, asynchronous
-    connection to the adapter for pipelined requests when one can be opened
-    (not while tracing: the trace records this facade's traffic only)."""
+    """The flash on the chosen chip select, with a pipeline when one can be
+    opened."""
     setup(ctx.dev, settings_of(args))
     size = args.size
     if size is None:
@@ -193,13 +192,22 @@ def open_flash(ctx: Context, args: argparse.Namespace) -> Iterator[Flash]:
                 f"no flash recognised on CS{args.cs} (JEDEC id {jedec.hex(' ')}); "
                 "give --size to go on anyway"
             )
+    with open_pipeline(ctx, args) as pipeline:
+        yield Flash(ctx.dev, min(size, MAX_ADDRESSABLE), pipeline=pipeline)
+
+
+@contextlib.contextmanager
+def open_pipeline(ctx: Context, args: argparse.Namespace) -> Iterator[Optional[Pipeline]]:
+    """A second, asynchronous connection to the command's adapter, for
+    pipelined requests; None when it cannot be opened, and while tracing
+    (the trace records the facade's traffic only)."""
     pipeline = None
     if not getattr(args, "trace", None):
         timeout = args.timeout / 1000 if getattr(args, "timeout", -1) >= 0 else None
         path = ctx.adapter.path if ctx.adapter is not None else (args.device or "")
         pipeline = Pipeline.open(path, serial=None if path else args.serial, timeout=timeout)
     try:
-        yield Flash(ctx.dev, min(size, MAX_ADDRESSABLE), pipeline=pipeline)
+        yield pipeline
     finally:
         if pipeline is not None:
             pipeline.close()
