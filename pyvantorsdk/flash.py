@@ -70,6 +70,7 @@ ERASE_SIZES: Tuple[Tuple[int, int], ...] = (
     (SECTOR_SIZE, CMD_SECTOR_ERASE),
 )
 
+ERASE_NAMES = {0: "chip", 64 * 1024: "block_64k", 32 * 1024: "block_32k", SECTOR_SIZE: "sector_4k"}
 _READS_IN_FLIGHT = 2
 
 
@@ -121,13 +122,13 @@ class ProgramReport:
         )
 
     def as_dict(self) -> Dict[str, object]:
+        """The counts, for JSON; ``erases`` names each erase size used."""
         return {
             "sectors_skipped": self.sectors_skipped,
             "sectors_erased": self.sectors_erased,
             "pages_programmed": self.pages_programmed,
             "pages_skipped": self.pages_skipped,
-            "erases": {("chip" if size == 0 else str(size)): n
-                       for size, n in sorted(self.erases.items())},
+            "erases": {ERASE_NAMES[size]: n for size, n in sorted(self.erases.items())},
         }
 
 

@@ -94,8 +94,10 @@ def register(commands: Any) -> None:
     flash = sub.add_parser(
         "flash", help="program SPI NOR flashes: id, read, write, erase, verify",
         description="SPI NOR flashes with the common command set (JEDEC id 0x9f, read 0x03, "
-        "page program 0x02, 4 KiB sector erase 0x20, status 0x05). Progress and rate go to "
-        "stderr.",
+        "page program 0x02, erase 0x20/0x52/0xd8/0xc7 of 4 KiB, 32 KiB, 64 KiB or the chip, "
+        "status 0x05). write reads the range first and leaves alone what already matches; "
+        "it erases only sectors whose new content sets bits, with the largest aligned erases "
+        "that fit, and says what it did. Progress and rate go to stderr.",
         epilog="examples:\n  vantor spi flash id\n  vantor spi flash write image.bin\n"
         "  vantor spi flash verify image.bin\n  vantor spi flash erase --offset 0x10000 --length 8192",
         formatter_class=argparse.RawDescriptionHelpFormatter,
@@ -109,7 +111,7 @@ def register(commands: Any) -> None:
     for name, help_text, func, examples in (
         ("read", "read the flash into FILE", run_read,
          ["vantor spi flash read dump.bin", "vantor spi flash read --offset 0x1000 --length 256 part.bin"]),
-        ("write", "erase, program and verify FILE into the flash", run_write,
+        ("write", "program FILE into the flash where it differs, and verify", run_write,
          ["vantor spi flash write image.bin", "vantor spi flash write --offset 0x10000 app.bin"]),
         ("verify", "compare the flash with FILE", run_verify,
          ["vantor spi flash verify image.bin"]),
@@ -129,7 +131,8 @@ def register(commands: Any) -> None:
     erase = subcommand(
         actions, "erase", help="erase sectors (the whole flash by default)",
         description=f"Erase whole {SECTOR_SIZE}-byte sectors: --offset and --length are "
-        f"multiples of {SECTOR_SIZE} (to the end of the flash without --length).",
+        f"multiples of {SECTOR_SIZE} (to the end of the flash without --length). The largest "
+        "aligned erases that fit are used (64 KiB and 32 KiB blocks, the chip).",
         examples=["vantor spi flash erase", "vantor spi flash erase --offset 0x10000 --length 4096"],
         func=run_erase, prepare=prepare_erase,
     )
