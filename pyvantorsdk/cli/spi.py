@@ -387,15 +387,20 @@ def run_write(ctx: Context, args: argparse.Namespace) -> None:
         first = offset - offset % SECTOR_SIZE
         done = [first]
         progress = Progress("write", 0, ctx.err, quiet=args.quiet or ctx.json)
+        guard = InterruptAtBoundary()
 
         def advance(bytes_done: int, total: int) -> None:
+            # The first call comes after the comparison read, before the
+            # first change: Ctrl-C is held back from then on.
+            if not bytes_done:
+                held.enter_context(guard)
             progress.total = total
             progress.advance(bytes_done - (done[0] - first))
             done[0] = first + bytes_done
             guard.boundary()
 
         try:
-            with InterruptAtBoundary() as guard:
+            with contextlib.ExitStack() as held:
                 report = flash.program(offset, image, verify=not args.no_verify, progress=advance)
         except KeyboardInterrupt:
             written = min(max(done[0], offset), offset + length)

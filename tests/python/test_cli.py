@@ -394,6 +394,29 @@ def test_flash_write_stopped_by_ctrl_c_says_how_to_go_on_and_keeps_the_neighbour
     assert flash_cli.adapter.spi.memory(0)[: len(expected)] == expected
 
 
+def test_flash_write_stopped_by_ctrl_c_in_the_comparison_read_stops_at_once(
+    flash_cli, tmp_path, monkeypatch, request
+):
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    request.addfinalizer(lambda: signal.signal(signal.SIGINT, previous))
+    source = tmp_path / "image.bin"
+    source.write_bytes(b"\x00" * 8192)
+    read = spi.Flash.read
+
+    def ctrl_c_before_reading(self, address, length):
+        os.kill(os.getpid(), signal.SIGINT)
+        return read(self, address, length)
+
+    monkeypatch.setattr(spi.Flash, "read", ctrl_c_before_reading)
+    flash_cli.adapter.clear()
+    stopped = flash_cli("spi", "flash", "write", "--quiet", str(source))
+    assert stopped.rc == 130
+    assert "interrupted: nothing written; to go on:" in stopped.err
+    # Neither the rest of the read nor any change was sent.
+    assert not [m for m in flash_cli.adapter.requests if m[2:4] in (b"\x04\x0d", b"\x08\x0d")
+                and m[8] != 0x9F]
+
+
 def test_flash_verify_names_the_first_difference(flash_cli, tmp_path):
     source = tmp_path / "image.bin"
     source.write_bytes(b"\xff" * 0x2345 + b"\x00")
