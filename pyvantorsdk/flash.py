@@ -152,7 +152,8 @@ def _address(command: int, address: int) -> bytes:
 
 def _only_clears_bits(old: bytes, new: bytes) -> bool:
     """Programming turns ``old`` into ``new``: no bit goes from 0 to 1."""
-    return all(o & n == n for o, n in zip(old, new))
+    wanted = int.from_bytes(new, "big")
+    return int.from_bytes(old, "big") & wanted == wanted
 
 
 class Flash:
@@ -184,7 +185,7 @@ class Flash:
         sizes = [min(chunk, address + length - at) for at in starts]
         if self.bulk_payload:
             for at, count in zip(starts, sizes):
-                yield self.dev.spi_read_bulk(_address(CMD_READ, at), count)
+                yield self._checked(self.dev.spi_read_bulk(_address(CMD_READ, at), count), count)
         elif self.pipeline is not None:
             frames = [(_address(CMD_READ, at), 4 + count) for at, count in zip(starts, sizes)]
             sent: List[int] = []
@@ -266,9 +267,6 @@ class Flash:
             return
         command = next(c for s, c in ERASE_SIZES if s == size)
         self._run(_address(command, address))
-
-    def erase_sector(self, address: int) -> None:
-        self.erase(address, SECTOR_SIZE)
 
     def program_page(self, address: int, data: bytes) -> None:
         self._run(_address(CMD_PAGE_PROGRAM, address) + data)
