@@ -26,8 +26,8 @@ void bindI2cBench(nb::module_& sim) {
         .def(
             "attach_eeprom",
             [](I2c& r, const Number& bus, uint16_t address, size_t size, size_t pageSize,
-               uint8_t addressBytes, bool tenBit) {
-                const vs::I2cEepromOptions options{size, pageSize, addressBytes};
+               uint8_t addressBytes, unsigned writeCycleNacks, bool tenBit) {
+                const vs::I2cEepromOptions options{size, pageSize, addressBytes, writeCycleNacks};
                 const uint8_t b8 = narrow<uint8_t>(bus, "bus");
                 if (!onBench(r, [&](vs::I2cBench& b) {
                         return b.attachEeprom(b8, address, options, tenBit);
@@ -36,9 +36,11 @@ void bindI2cBench(nb::module_& sim) {
                 }
             },
             "bus"_a, "address"_a, nb::kw_only(), "size"_a = 256, "page_size"_a = 16,
-            "address_bytes"_a = 1, "ten_bit"_a = false,
+            "address_bytes"_a = 1, "write_cycle_nacks"_a = 0, "ten_bit"_a = false,
             "Attach a serial EEPROM (erased to 0xFF). Page writes wrap at the page boundary; "
-            "address_bytes is the memory address width (1 or 2).")
+            "address_bytes is the memory address width (1 or 2). After a write that stores "
+            "data, the next write_cycle_nacks transfers to it are not acknowledged (its write "
+            "cycle, counted rather than timed).")
         .def(
             "attach_register_map",
             [](I2c& r, const Number& bus, uint16_t address, bool tenBit) {

@@ -131,7 +131,7 @@ void bindI3cBench(nb::module_& sim) {
         .def(
             "attach_i2c_eeprom",
             [](I3c& r, uint8_t address, size_t size, size_t pageSize, uint8_t addressBytes) {
-                const vs::I2cEepromOptions options{size, pageSize, addressBytes};
+                const vs::I2cEepromOptions options{size, pageSize, addressBytes, 0};
                 if (!onBench(
                         r, [&](vs::I3cBench& b) { return b.attachI2cEeprom(address, options); })) {
                     throw nb::value_error("cannot attach an EEPROM there");

@@ -38,8 +38,9 @@ void bindSpiBench(nb::module_& sim) {
             "chip_select"_a, nb::kw_only(), "size"_a = 1024 * 1024,
             "jedec_id"_a = nb::bytes("\xa7\x40\x14", 3), "busy_polls"_a = 2,
             "Attach a NOR flash (erased to 0xFF): JEDEC id (0x9F), read (0x03), write enable "
-            "(0x06), page program (0x02), 4 KiB sector erase (0x20) and status (0x05). After a "
-            "program or erase the flash reads busy for busy_polls status bytes.")
+            "(0x06), page program (0x02), erase of 4 KiB (0x20), 32 KiB (0x52), 64 KiB (0xD8) or "
+            "the chip (0xC7, 0x60), and status (0x05). After a program or erase the flash reads "
+            "busy for busy_polls status bytes.")
         .def(
             "detach",
             [](Spi& r, const Number& chipSelect) {

@@ -8,52 +8,39 @@ import argparse
 from dataclasses import dataclass, field
 from typing import AbstractSet, Any, Callable, Dict, List, Optional, Sequence, Tuple
 
-from pyvantorsdk import DeviceFacade, I2cBus, I2cPullUp
+from pyvantorsdk import DeviceFacade, I2cBus
 from pyvantorsdk.cli.common import (
     CommandFailed,
-    CommandParser,
     Context,
     UsageError,
-    ask_to_continue,
     bus_arg,
-    enum_choice,
-    init_or_reconfigure,
-    int_arg,
     parse_int,
     subcommand,
+)
+from pyvantorsdk.cli.i2cbus import (
+    BUS_HELP,
+    bus_name,
+    chip_address,
+    common_options,
+    confirm,
+    setup_bus,
 )
 from pyvantorsdk.smbus import I2C_SMBUS_BLOCK_MAX, pec
 
 MAX_TRANSFER = 1024  # the most one command-channel transfer moves, either way
-BUS_HELP = "A or B (0 and 1 name them too)"
-
-
-class SubcommandParser(CommandParser):
-    """The parser of one i2c subcommand: a word it does not know (``-x``, an
-    extra address) is its error, reported with its name. Long options are
-    left to the command's parser, which knows the global ones."""
-
-    def parse_known_args(  # type: ignore[override]
-        self, args: Optional[Sequence[str]] = None, namespace: Optional[argparse.Namespace] = None
-    ) -> Tuple[argparse.Namespace, List[str]]:
-        parsed, extras = super().parse_known_args(args, namespace)
-        if extras and not any(word.startswith("--") for word in extras):
-            self.error(f"unrecognized arguments: {' '.join(extras)}")
-        return parsed, extras
 
 
 def register(commands: Any) -> None:
     family = commands.add_parser(
         "i2c",
-        help="I2C controller: detect, get, set, dump, transfer",
+        help="I2C controller: detect, get, set, dump, transfer, eeprom",
         description="The I2C buses (A and B) in the controller role, in the grammar of the "
         "usual I2C shell tools. Without -y each command asks before touching the bus.",
         epilog="examples:\n  vantor i2c detect -y A\n  vantor i2c get -y A 0x50 0x00\n"
         "  vantor i2c dump -y A 0x50\n  vantor i2c transfer -y A w2@0x50 0x00 0x10 r8",
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    sub = family.add_subparsers(dest="i2c_command", metavar="COMMAND", required=True,
-                                parser_class=SubcommandParser)
+    sub = family.add_subparsers(dest="i2c_command", metavar="COMMAND", required=True)
 
     detect = subcommand(
         sub, "detect", help="scan a bus and print the grid of answering addresses",
@@ -166,32 +153,13 @@ def register(commands: Any) -> None:
                           help=f"messages, each {{r|w}}LENGTH[@ADDRESS] (LENGTH up to "
                           f"{MAX_TRANSFER}) and the bytes of a write")
 
+    # EEPROM read/write/verify live in their own module, which uses this one's helpers.
+    from pyvantorsdk.cli import eeprom
 
-def common_options(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("-y", dest="yes", action="store_true",
-                        help="do not ask for confirmation")
-    parser.add_argument("-f", dest="force", action="store_true",
-                        help="accepted for compatibility (nothing else holds the bus)")
-    parser.add_argument("--frequency", type=int_arg("frequency", 1, 10_000_000, "Hz"), default=100_000,
-                        metavar="HZ", help="bus clock (default %(default)s Hz)")
-    parser.add_argument("--pull-up", type=lambda t: enum_choice(I2cPullUp, t),
-                        default=I2cPullUp.KOHM_4_7, metavar="VALUE",
-                        help="pull-up resistors, e.g. kohm-4-7 (default), kohm-2-2, disable")
+    eeprom.register(sub)
 
 
 # ------------------------------------------------------------------ helpers
-def bus_name(bus: I2cBus) -> str:
-    return str(bus.name)
-
-
-def chip_address(text: str, all_addresses: bool) -> int:
-    address = parse_int(text, "chip address")
-    low, high = (0x00, 0x7F) if all_addresses else (0x08, 0x77)
-    if not low <= address <= high:
-        raise UsageError(f"chip address {text} out of range (0x{low:02x}-0x{high:02x})")
-    return address
-
-
 def byte_value(text: str, what: str = "data address") -> int:
     value = parse_int(text, what)
     if not 0 <= value <= 0xFF:
@@ -257,18 +225,6 @@ def smbus_write(
     if with_pec:
         data += bytes([pec(bytes([address << 1]) + sub + data)])
     dev.i2c_write(bus, address, sub, data, False)
-
-
-def setup_bus(dev: DeviceFacade, args: argparse.Namespace) -> None:
-    init_or_reconfigure(
-        lambda: dev.i2c_controller_init(args.bus, args.frequency, args.pull_up),
-        lambda: dev.i2c_set_parameters(args.bus, args.frequency, args.pull_up),
-    )
-
-
-def confirm(ctx: Context, args: argparse.Namespace, lines: Sequence[str]) -> None:
-    """Ask before touching the bus unless -y; anything but yes ends the command."""
-    ask_to_continue(ctx, args.yes, "This program can confuse your I2C bus, cause data loss and worse!", lines)
 
 
 # ------------------------------------------------------------------- detect

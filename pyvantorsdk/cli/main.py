@@ -38,7 +38,7 @@ COMMANDS = (
     ("info", "system", "register",
      "identify the adapter: model, serial number, versions, bulk interface"),
     ("demo", "system", "register", "a short tour: identity, I/O voltage, I2C scan, SPI flash id"),
-    ("i2c", "i2c", "register", "I2C controller: detect, get, set, dump, transfer"),
+    ("i2c", "i2c", "register", "I2C controller: detect, get, set, dump, transfer, eeprom"),
     ("spi", "spi", "register", "SPI controller: transfer, and flash id|read|write|erase|verify"),
     ("gpio", "gpio", "register", "GPIO pins 1-6: get, set, monitor"),
     ("uart", "uart", "register", "UART: send, monitor"),

@@ -5,16 +5,15 @@ flashes (JEDEC id, read, write, erase, verify)."""
 from __future__ import annotations
 
 import argparse
+import contextlib
 import errno
 import os
 import shlex
 import signal
-import sys
 import threading
-import time
 from dataclasses import dataclass
 from types import FrameType
-from typing import Any, Callable, List, Optional, Tuple
+from typing import Any, Iterator, List, Optional, Tuple
 
 from pyvantorsdk import (
     DeviceFacade,
@@ -24,6 +23,7 @@ from pyvantorsdk import (
     SpiDataWidth,
     SpiMode,
 )
+from pyvantorsdk import flash as flashlib
 from pyvantorsdk.cli.common import (
     CommandFailed,
     Context,
@@ -33,25 +33,18 @@ from pyvantorsdk.cli.common import (
     hexdump,
     init_or_reconfigure,
     int_arg,
+    open_pipeline,
     parse_hex_bytes,
     parse_int,
+    read_file,
     subcommand,
 )
+from pyvantorsdk.flash import Flash, ProgramError, flash_size, jedec_id
 
-MAX_TRANSFER = 1024  # one command-channel transfer, each direction
-SPI_BULK_GROUP = 3  # the SPI commands' group in the bulk capability answer
-
-# The common SPI NOR command set with 3-byte addresses.
-CMD_PAGE_PROGRAM = 0x02
-CMD_READ = 0x03
-CMD_READ_STATUS = 0x05
-CMD_WRITE_ENABLE = 0x06
-CMD_SECTOR_ERASE = 0x20
-CMD_JEDEC_ID = 0x9F
-STATUS_BUSY = 0x01
-PAGE_SIZE = 256
-SECTOR_SIZE = 4096
-MAX_ADDRESSABLE = 1 << 24
+# The flash commands, and the flash itself, live in pyvantorsdk.flash.
+MAX_TRANSFER = flashlib.MAX_TRANSFER
+SECTOR_SIZE = flashlib.SECTOR_SIZE
+MAX_ADDRESSABLE = flashlib.MAX_ADDRESSABLE
 
 
 @dataclass
@@ -105,8 +98,10 @@ def register(commands: Any) -> None:
     flash = sub.add_parser(
         "flash", help="program SPI NOR flashes: id, read, write, erase, verify",
         description="SPI NOR flashes with the common command set (JEDEC id 0x9f, read 0x03, "
-        "page program 0x02, 4 KiB sector erase 0x20, status 0x05). Progress and rate go to "
-        "stderr.",
+        "page program 0x02, erase 0x20/0x52/0xd8/0xc7 of 4 KiB, 32 KiB, 64 KiB or the chip, "
+        "status 0x05). write reads the range first and leaves alone what already matches; "
+        "it erases only sectors whose new content sets bits, with the largest aligned erases "
+        "that fit, and says what it did. Progress and rate go to stderr.",
         epilog="examples:\n  vantor spi flash id\n  vantor spi flash write image.bin\n"
         "  vantor spi flash verify image.bin\n  vantor spi flash erase --offset 0x10000 --length 8192",
         formatter_class=argparse.RawDescriptionHelpFormatter,
@@ -121,7 +116,7 @@ def register(commands: Any) -> None:
         ("read", "read the flash into FILE", run_read,
          ["vantor spi flash read dump.bin", "vantor spi flash read --offset 0x1000 --length 256 part.bin",
           "vantor spi flash read --length 64 - | xxd"]),
-        ("write", "erase, program and verify FILE into the flash", run_write,
+        ("write", "program FILE into the flash where it differs, and verify", run_write,
          ["vantor spi flash write image.bin", "vantor spi flash write --offset 0x10000 app.bin"]),
         ("verify", "compare the flash with FILE", run_verify,
          ["vantor spi flash verify image.bin"]),
@@ -144,7 +139,8 @@ def register(commands: Any) -> None:
     erase = subcommand(
         actions, "erase", help="erase sectors (the whole flash by default)",
         description=f"Erase whole {SECTOR_SIZE}-byte sectors: --offset and --length are "
-        f"multiples of {SECTOR_SIZE} (to the end of the flash without --length).",
+        f"multiples of {SECTOR_SIZE} (to the end of the flash without --length). The largest "
+        "aligned erases that fit are used (64 KiB and 32 KiB blocks, the chip).",
         examples=["vantor spi flash erase", "vantor spi flash erase -y --offset 0x10000 --length 4096"],
         func=run_erase, prepare=prepare_erase,
     )
@@ -194,78 +190,10 @@ def run_transfer(ctx: Context, args: argparse.Namespace) -> None:
 
 
 # ------------------------------------------------------------------ flash
-def jedec_id(dev: DeviceFacade) -> bytes:
-    return dev.spi_transfer(bytes([CMD_JEDEC_ID]), 4)[1:4]
-
-
-def flash_size(jedec: bytes) -> Optional[int]:
-    """The size the capacity byte announces (2 ** capacity bytes), when it
-    is plausible."""
-    if len(jedec) < 3 or jedec[0] in (0x00, 0xFF):
-        return None
-    capacity = jedec[2]
-    return 1 << capacity if 10 <= capacity <= 31 else None
-
-
-class Flash:
-    """A NOR flash on one chip select, reached through the SPI controller."""
-
-    def __init__(self, dev: DeviceFacade, size: int, busy_timeout: float = 10.0) -> None:
-        self.dev = dev
-        self.size = size
-        self.busy_timeout = busy_timeout
-        self.bulk_payload = bulk_payload(dev)
-
-    def address(self, command: int, address: int) -> bytes:
-        return bytes([command]) + address.to_bytes(3, "big")
-
-    def read(self, address: int, length: int) -> bytes:
-        """``length`` bytes from ``address``, in as many transfers as it takes."""
-        out = bytearray()
-        while len(out) < length:
-            at, count = address + len(out), min(self.read_chunk(), length - len(out))
-            if self.bulk_payload:
-                out += self.dev.spi_read_bulk(self.address(CMD_READ, at), count)
-            else:
-                out += self.dev.spi_transfer(self.address(CMD_READ, at), 4 + count)[4:]
-        return bytes(out)
-
-    def read_chunk(self) -> int:
-        """The most one transfer reads."""
-        return self.bulk_payload or MAX_TRANSFER - 4
-
-    def wait_ready(self) -> None:
-        deadline = time.monotonic() + self.busy_timeout
-        while self.dev.spi_transfer(bytes([CMD_READ_STATUS]), 2)[1] & STATUS_BUSY:
-            if time.monotonic() > deadline:
-                raise CommandFailed("the flash stayed busy")
-
-    def write_enable(self) -> None:
-        self.dev.spi_transfer(bytes([CMD_WRITE_ENABLE]), 1)
-
-    def erase_sector(self, address: int) -> None:
-        self.write_enable()
-        self.dev.spi_transfer(self.address(CMD_SECTOR_ERASE, address), 4)
-        self.wait_ready()
-
-    def program_page(self, address: int, data: bytes) -> None:
-        self.write_enable()
-        frame = self.address(CMD_PAGE_PROGRAM, address) + data
-        self.dev.spi_transfer(frame, len(frame))
-        self.wait_ready()
-
-
-def bulk_payload(dev: DeviceFacade) -> int:
-    """The largest SPI read over the bulk interface; 0 without one."""
-    if not dev.is_bulk_transport_available():
-        return 0
-    _info, supported, groups = dev.get_bulk_capabilities()
-    if not supported:
-        return 0
-    return next((int(size) for group, size, _mask in groups if group == SPI_BULK_GROUP), 0)
-
-
-def open_flash(ctx: Context, args: argparse.Namespace) -> Flash:
+@contextlib.contextmanager
+def open_flash(ctx: Context, args: argparse.Namespace) -> Iterator[Flash]:
+    """The flash on the chosen chip select, with a pipeline when one can be
+    opened."""
     setup(ctx.dev, settings_of(args))
     size = args.size
     if size is None:
@@ -276,7 +204,8 @@ def open_flash(ctx: Context, args: argparse.Namespace) -> Flash:
                 f"no flash recognised on CS{args.cs} (JEDEC id {jedec.hex(' ')}); "
                 "give --size to go on anyway"
             )
-    return Flash(ctx.dev, min(size, MAX_ADDRESSABLE))
+    with open_pipeline(ctx, args) as pipeline:
+        yield Flash(ctx.dev, min(size, MAX_ADDRESSABLE), pipeline=pipeline)
 
 
 def flash_range(
@@ -302,14 +231,10 @@ def run_id(ctx: Context, args: argparse.Namespace) -> None:
               "size": size}, text)
 
 
-def read_range(ctx: Context, flash: Flash, offset: int, length: int, what: str,
-               quiet: bool, check: Optional[Callable[[int, bytes], None]] = None) -> bytes:
-    progress = Progress(what, length, ctx.err, quiet=quiet or ctx.json)
+def read_range(ctx: Context, flash: Flash, offset: int, length: int, quiet: bool) -> bytes:
+    progress = Progress("read", length, ctx.err, quiet=quiet or ctx.json)
     out = bytearray()
-    while len(out) < length:
-        chunk = flash.read(offset + len(out), min(flash.read_chunk(), length - len(out)))
-        if check is not None:
-            check(offset + len(out), chunk)
+    for chunk in flash.read_chunks(offset, length):
         out += chunk
         progress.advance(len(chunk))
     progress.finish()
@@ -335,9 +260,9 @@ def prepare_read(args: argparse.Namespace) -> None:
 
 
 def run_read(ctx: Context, args: argparse.Namespace) -> None:
-    flash = open_flash(ctx, args)
-    offset, length = flash_range(args, flash, None)
-    data = read_range(ctx, flash, offset, length, "read", args.quiet)
+    with open_flash(ctx, args) as flash:
+        offset, length = flash_range(args, flash, None)
+        data = read_range(ctx, flash, offset, length, args.quiet)
     if args.file == "-":
         # The bytes go to standard output as they are; progress and
         # messages stay on stderr.
@@ -353,32 +278,19 @@ def run_read(ctx: Context, args: argparse.Namespace) -> None:
     ctx.emit({"offset": offset, "length": length, "file": args.file, "bulk": bool(flash.bulk_payload)})
 
 
-def read_file(path: str) -> bytes:
-    """The bytes of an image file; ``-`` reads standard input to its end."""
-    if path == "-":
-        return sys.stdin.buffer.read()
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def verify(ctx: Context, flash: Flash, offset: int, image: bytes, quiet: bool) -> None:
-    def check(at: int, chunk: bytes) -> None:
-        expected = image[at - offset : at - offset + len(chunk)]
-        if chunk != expected:
-            first = next(i for i, (a, b) in enumerate(zip(chunk, expected)) if a != b)
-            raise CommandFailed(
-                f"mismatch at 0x{at + first:06x}: flash 0x{chunk[first]:02x}, "
-                f"file 0x{expected[first]:02x}"
-            )
-
-    read_range(ctx, flash, offset, len(image), "verify", quiet, check)
-
-
 def run_verify(ctx: Context, args: argparse.Namespace) -> None:
     image = args.image
-    flash = open_flash(ctx, args)
-    offset, _length = flash_range(args, flash, len(image))
-    verify(ctx, flash, offset, image, args.quiet)
+    with open_flash(ctx, args) as flash:
+        offset, _length = flash_range(args, flash, len(image))
+        progress = Progress("verify", len(image), ctx.err, quiet=args.quiet or ctx.json)
+        at = offset
+        for chunk in flash.read_chunks(offset, len(image)):
+            expected = image[at - offset : at - offset + len(chunk)]
+            if chunk != expected:
+                raise CommandFailed(flashlib.mismatch_text(at, chunk, expected))
+            at += len(chunk)
+            progress.advance(len(chunk))
+        progress.finish()
     ctx.emit({"offset": offset, "length": len(image), "match": True})
 
 
@@ -401,21 +313,23 @@ def prepare_erase(args: argparse.Namespace) -> None:
 
 
 def erase_sectors(ctx: Context, flash: Flash, offset: int, length: int, quiet: bool) -> None:
+    """Erases the sector-aligned range with the largest erases that fit it."""
     progress = Progress("erase", length, ctx.err, quiet=quiet or ctx.json)
-    for sector in range(offset, offset + length, SECTOR_SIZE):
-        flash.erase_sector(sector)
-        progress.advance(min(SECTOR_SIZE, offset + length - sector))
+    sectors = range(offset, offset + length, SECTOR_SIZE)
+    for address, size in flash.erase_plan(sectors, offset, offset + length):
+        flash.erase(address, size)
+        progress.advance(min(size, offset + length - address))
     progress.finish()
 
 
 def run_erase(ctx: Context, args: argparse.Namespace) -> None:
-    flash = open_flash(ctx, args)
-    offset, length = flash_range(args, flash, None)
-    if length:
-        ask_to_continue(ctx, args.yes, "This erases the flash: the bytes in the range are lost.", [
-            f"I will erase 0x{offset:06x}-0x{offset + length - 1:06x} ({length} bytes) of the "
-            f"flash on CS{args.cs}."])
-    erase_sectors(ctx, flash, offset, length, args.quiet)
+    with open_flash(ctx, args) as flash:
+        offset, length = flash_range(args, flash, None)
+        if length:
+            ask_to_continue(ctx, args.yes, "This erases the flash: the bytes in the range are lost.", [
+                f"I will erase 0x{offset:06x}-0x{offset + length - 1:06x} ({length} bytes) of the "
+                f"flash on CS{args.cs}."])
+        erase_sectors(ctx, flash, offset, length, args.quiet)
     ctx.emit({"offset": offset, "length": length})
 
 
@@ -485,54 +399,45 @@ def resume_command(args: argparse.Namespace, offset: int, skip: int, action: str
     return " ".join(shlex.quote(word) for word in words + [args.file])
 
 
-def program_sectors(flash: Flash, first: int, content: bytes, progress: Progress,
-                    guard: InterruptAtBoundary, done: List[int]) -> None:
-    """Erase and program ``content`` from the sector boundary ``first``,
-    sector by sector; ``done[0]`` follows the end of the sectors finished."""
-    for sector in range(first, first + len(content), SECTOR_SIZE):
-        guard.boundary()
-        flash.erase_sector(sector)
-        data = content[sector - first : sector - first + SECTOR_SIZE]
-        for at in range(0, len(data), PAGE_SIZE):
-            page = data[at : at + PAGE_SIZE]
-            # An erased page is already all ones.
-            if page.strip(b"\xff"):
-                flash.program_page(sector + at, page)
-        done[0] = sector + len(data)
-        progress.advance(len(data))
-
-
 def run_write(ctx: Context, args: argparse.Namespace) -> None:
     image = args.image
-    flash = open_flash(ctx, args)
-    offset, length = flash_range(args, flash, len(image))
-    # Sectors are erased whole: what shares a sector with the image but lies
-    # outside it is read first and written back with it.
-    first = offset - offset % SECTOR_SIZE
-    end = -(-(offset + length) // SECTOR_SIZE) * SECTOR_SIZE
-    end = min(end, flash.size)
-    done = [first]
-    try:
-        before = flash.read(first, offset - first) if offset > first else b""
-        after_start = offset + length
-        after = flash.read(after_start, end - after_start) if end > after_start else b""
-        content = before + image + after
-        progress = Progress("write", len(content), ctx.err, quiet=args.quiet or ctx.json)
-        with InterruptAtBoundary() as guard:
-            program_sectors(flash, first, content, progress, guard, done)
+    with open_flash(ctx, args) as flash:
+        offset, length = flash_range(args, flash, len(image))
+        first = offset - offset % SECTOR_SIZE
+        done = [first]
+        progress = Progress("write", 0, ctx.err, quiet=args.quiet or ctx.json)
+        guard = InterruptAtBoundary()
+
+        def advance(bytes_done: int, total: int) -> None:
+            # The first call comes after the comparison read, before the
+            # first change: Ctrl-C is held back from then on.
+            if not bytes_done:
+                held.enter_context(guard)
+            progress.total = total
+            progress.advance(bytes_done - (done[0] - first))
+            done[0] = first + bytes_done
+            guard.boundary()
+
+        try:
+            with contextlib.ExitStack() as held:
+                report = flash.program(offset, image, verify=not args.no_verify, progress=advance)
+        except KeyboardInterrupt:
+            written = min(max(done[0], offset), offset + length)
+            skip = args.skip + written - offset
+            if written == offset + length:
+                ctx.note(f"{args.operation}: interrupted: 0x{offset:06x}-0x{written - 1:06x} written, "
+                         f"not verified; to verify: {resume_command(args, offset, args.skip, 'verify')}")
+            else:
+                wrote = (f"0x{offset:06x}-0x{written - 1:06x} written ({written - offset} of "
+                         f"{length} bytes)" if written > offset else "nothing written")
+                ctx.note(f"{args.operation}: interrupted: {wrote}; to go on: "
+                         f"{resume_command(args, written, skip, 'write')}")
+            raise
+        except ProgramError as e:
+            written = min(max(e.report.done_until, offset), offset + length)
+            wrote = (f"0x{offset:06x}-0x{written - 1:06x} written" if written > offset
+                     else "nothing written")
+            raise CommandFailed(f"{e.__cause__ or e} ({wrote}; {e.report.summary()})") from e
         progress.finish()
-        if not args.no_verify:
-            verify(ctx, flash, first, content, args.quiet)
-    except KeyboardInterrupt:
-        written = min(max(done[0], offset), offset + length)
-        skip = args.skip + written - offset
-        if written == offset + length:
-            ctx.note(f"{args.operation}: interrupted: 0x{offset:06x}-0x{written - 1:06x} written, not verified; "
-                     f"to verify: {resume_command(args, offset, args.skip, 'verify')}")
-        else:
-            wrote = (f"0x{offset:06x}-0x{written - 1:06x} written ({written - offset} of "
-                     f"{length} bytes)" if written > offset else "nothing written")
-            ctx.note(f"{args.operation}: interrupted: {wrote}; to go on: "
-                     f"{resume_command(args, written, skip, 'write')}")
-        raise
-    ctx.emit({"offset": offset, "length": length, "verified": not args.no_verify})
+    ctx.emit({"offset": offset, "length": length, "verified": report.verified, **report.as_dict()},
+             f"{args.file}: {report.summary()}")

@@ -55,7 +55,14 @@ bool I2cPointerMemory::writeMemory(size_t offset, const uint8_t* data, size_t si
 
 I2cEeprom::I2cEeprom(const I2cEepromOptions& options)
     : I2cPointerMemory(options.size, kErasedByte, options.addressBytes),
-      pageSize_(options.pageSize) {}
+      pageSize_(options.pageSize),
+      writeCycleNacks_(options.writeCycleNacks) {}
+
+bool I2cEeprom::acknowledge() {
+    if (nacksLeft_ == 0) return true;
+    --nacksLeft_;
+    return false;
+}
 
 bool I2cEeprom::valid(const I2cEepromOptions& options) {
     const size_t limit = options.addressBytes == 1   ? kMaxOneByteAddressed
@@ -79,6 +86,7 @@ uint16_t I2cEeprom::write(const uint8_t* subaddress, size_t subaddressSize, cons
             streamByte(subaddress, subaddressSize, data, addressBytes_ + i);
     }
     pointer_ = pageStart + (column + count) % pageSize_;
+    if (count > 0) nacksLeft_ = writeCycleNacks_;
     return 0;
 }
 

@@ -27,6 +27,11 @@ class I2cTarget {
     virtual uint16_t read(const uint8_t* subaddress, size_t subaddressSize, uint8_t* out,
                           size_t size) = 0;
 
+    // Whether the target acknowledges its address for the transfer about to
+    // start; false while it is busy (an EEPROM's write cycle). Called once
+    // per transfer addressed to it.
+    virtual bool acknowledge() { return true; }
+
     // The target's memory, for the bench; empty when it has none.
     virtual Bytes memory() const { return {}; }
     // Changes the memory directly; false when it does not fit.
@@ -62,7 +67,9 @@ class I2cPointerMemory : public I2cTarget {
 
 // A serial EEPROM. Page writes wrap at the page boundary (bytes past the end
 // of the page overwrite its start); a write of only the memory address sets
-// the pointer for a following read without subaddress.
+// the pointer for a following read without subaddress. A write that stores
+// data starts the write cycle: the next `writeCycleNacks` transfers are not
+// acknowledged, which is what acknowledge polling waits out.
 class I2cEeprom final : public I2cPointerMemory {
   public:
     // `options` must be `valid`.
@@ -71,13 +78,16 @@ class I2cEeprom final : public I2cPointerMemory {
 
     uint16_t write(const uint8_t* subaddress, size_t subaddressSize, const uint8_t* data,
                    size_t size) override;
+    bool acknowledge() override;
 
     I2cEepromOptions options() const {
-        return I2cEepromOptions{memory_.size(), pageSize_, addressBytes_};
+        return I2cEepromOptions{memory_.size(), pageSize_, addressBytes_, writeCycleNacks_};
     }
 
   private:
     size_t pageSize_;
+    unsigned writeCycleNacks_;
+    unsigned nacksLeft_ = 0;
 };
 
 // 256 registers with 1-byte register addresses. Writes and reads

@@ -13,6 +13,10 @@ constexpr uint8_t kWriteDisable = 0x04;
 constexpr uint8_t kReadStatus = 0x05;
 constexpr uint8_t kWriteEnable = 0x06;
 constexpr uint8_t kSectorErase = 0x20;
+constexpr uint8_t kBlockErase32K = 0x52;
+constexpr uint8_t kChipErase = 0x60;
+constexpr uint8_t kChipEraseAlternate = 0xC7;
+constexpr uint8_t kBlockErase64K = 0xD8;
 constexpr uint8_t kJedecId = 0x9F;
 
 constexpr uint8_t kStatusBusy = 0x01;
@@ -74,8 +78,17 @@ void SpiFlash::transfer(const uint8_t* mosi, uint8_t* miso, size_t size) {
             pageProgram(addressOf(mosi), mosi + kAddressedFrame, size - kAddressedFrame);
             return;
         case kSectorErase:
+        case kBlockErase32K:
+        case kBlockErase64K:
             if (!writeEnabled_ || size < kAddressedFrame) return;
-            sectorErase(addressOf(mosi));
+            erase(addressOf(mosi), command == kSectorErase     ? kSectorSize
+                                   : command == kBlockErase32K ? kBlock32KSize
+                                                               : kBlock64KSize);
+            return;
+        case kChipErase:
+        case kChipEraseAlternate:
+            if (!writeEnabled_) return;
+            erase(0, memory_.size());
             return;
         default:
             return;  // not a command of this device
@@ -94,10 +107,13 @@ void SpiFlash::pageProgram(size_t address, const uint8_t* data, size_t size) {
     startOperation();
 }
 
-void SpiFlash::sectorErase(size_t address) {
-    const auto start =
-        memory_.begin() + static_cast<std::ptrdiff_t>(address - address % kSectorSize);
-    std::fill(start, start + static_cast<std::ptrdiff_t>(kSectorSize), 0xFF);
+void SpiFlash::erase(size_t address, size_t blockSize) {
+    // The block around the address; a flash smaller than one block loses
+    // all of its memory.
+    const size_t first = address - address % blockSize;
+    const size_t end = std::min(first + blockSize, memory_.size());
+    std::fill(memory_.begin() + static_cast<std::ptrdiff_t>(first),
+              memory_.begin() + static_cast<std::ptrdiff_t>(end), 0xFF);
     startOperation();
 }
 

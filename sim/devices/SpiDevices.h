@@ -33,8 +33,10 @@ class SpiTarget {
 
 // A serial NOR flash with 3-byte addresses: JEDEC id (0x9F), read (0x03),
 // write enable and disable (0x06, 0x04), page program (0x02: only 1 to 0
-// bits, wrapping within the 256-byte page), 4 KiB sector erase (0x20) and
-// the status register (0x05: bit 0 busy, bit 1 write enable latch).
+// bits, wrapping within the 256-byte page), erase of the 4 KiB sector
+// (0x20), the 32 KiB block (0x52) or the 64 KiB block (0xD8) around the
+// address, chip erase (0xC7 or 0x60) and the status register (0x05: bit 0
+// busy, bit 1 write enable latch).
 //
 // Program and erase need the write enable latch and take effect when the
 // frame ends. The device then stays busy for the configured number of status
@@ -45,6 +47,8 @@ class SpiFlash final : public SpiTarget {
   public:
     static constexpr size_t kPageSize = 256;
     static constexpr size_t kSectorSize = 4096;
+    static constexpr size_t kBlock32KSize = 32 * 1024;
+    static constexpr size_t kBlock64KSize = 64 * 1024;
     static constexpr size_t kMaxSize = 16 * 1024 * 1024;  // 3-byte addresses
 
     // `options` must be `valid`.
@@ -63,7 +67,8 @@ class SpiFlash final : public SpiTarget {
   private:
     size_t addressOf(const uint8_t* mosi) const;  // bytes 1..3 of a frame
     void pageProgram(size_t address, const uint8_t* data, size_t size);
-    void sectorErase(size_t address);
+    // Sets the `blockSize`-aligned block around `address` to 0xFF.
+    void erase(size_t address, size_t blockSize);
     void startOperation();  // program or erase done: busy for a while
 
     Bytes memory_;

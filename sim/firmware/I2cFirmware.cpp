@@ -212,7 +212,9 @@ void I2cFirmware::write(const Request& request, Firmware& firmware) {
         status = i2c::status::kInvalidParameter;
     }
     I2cTarget* const target = status == status::kSuccess ? addressed(transfer) : nullptr;
-    if (status == status::kSuccess && target == nullptr) status = i2c::status::kNackAddress;
+    if (status == status::kSuccess && (target == nullptr || !target->acknowledge())) {
+        status = i2c::status::kNackAddress;
+    }
     if (status == status::kSuccess) {
         status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
                                request.params() + kTransferHeaderSize, transfer.length);
@@ -225,7 +227,9 @@ void I2cFirmware::read(const Request& request, Firmware& firmware) {
     const Transfer transfer = parseTransfer(request);
     uint16_t status = checkTransfer(transfer, kMaxTransfer);
     I2cTarget* const target = status == status::kSuccess ? addressed(transfer) : nullptr;
-    if (status == status::kSuccess && target == nullptr) status = i2c::status::kNackAddress;
+    if (status == status::kSuccess && (target == nullptr || !target->acknowledge())) {
+        status = i2c::status::kNackAddress;
+    }
     if (status != status::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
 
     constexpr size_t kDataOffset = kResponseHeaderSize + 3;
@@ -252,7 +256,9 @@ void I2cFirmware::writeBulk(const Request& request, Firmware& firmware) {
                                                             std::optional<Bytes> data) {
         uint16_t status = data ? checkTransfer(transfer, kMaxBulkTransfer) : status::kBusTimeout;
         I2cTarget* const target = status == status::kSuccess ? addressed(transfer) : nullptr;
-        if (status == status::kSuccess && target == nullptr) status = i2c::status::kNackAddress;
+        if (status == status::kSuccess && (target == nullptr || !target->acknowledge())) {
+            status = i2c::status::kNackAddress;
+        }
         if (status == status::kSuccess) {
             status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
                                    data->data(), data->size());
@@ -268,7 +274,9 @@ void I2cFirmware::readBulk(const Request& request, Firmware& firmware) {
                                               : status::kFeatureNotSupportedByHardware;
     if (status == status::kSuccess && transfer.length == 0) status = i2c::status::kInvalidParameter;
     I2cTarget* const target = status == status::kSuccess ? addressed(transfer) : nullptr;
-    if (status == status::kSuccess && target == nullptr) status = i2c::status::kNackAddress;
+    if (status == status::kSuccess && (target == nullptr || !target->acknowledge())) {
+        status = i2c::status::kNackAddress;
+    }
     Bytes data;
     if (status == status::kSuccess) {
         data.resize(transfer.length);

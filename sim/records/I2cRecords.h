@@ -15,6 +15,9 @@ struct I2cEepromOptions {
     size_t size = 256;         // bytes; a multiple of the page size
     size_t pageSize = 16;      // a page write wraps at this boundary
     uint8_t addressBytes = 1;  // memory address width: 1 (up to 256 bytes) or 2 (up to 64 KiB)
+    // After a write that stores data, this many transfers addressed to the
+    // EEPROM are not acknowledged (its write cycle); counted, not timed.
+    unsigned writeCycleNacks = 0;
 };
 
 // What a device attached by the bench is.

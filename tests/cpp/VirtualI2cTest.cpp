@@ -106,6 +106,25 @@ TEST(VirtualI2c, BenchTargetsWrapAndKeepTheirAddressPointer) {
     EXPECT_TRUE(adapter.i2c().memory(0, 0x68).empty());
 }
 
+TEST(VirtualI2c, EepromWriteCycleIsNotAcknowledgedForItsCountedTransfers) {
+    VirtualAdapter adapter;
+    Seam seam(adapter);
+    I2cEepromOptions options;
+    options.writeCycleNacks = 2;
+    ASSERT_TRUE(adapter.i2c().attachEeprom(0, 0x50, options));
+    ASSERT_EQ(seam.status(kInit, init(0)), 0);
+    seam.expectStatuses({
+        {kWrite, concat(header(0, 1, 0x50, 1, 0x10), {0xAB}), 0},
+        // The write cycle: reads and address probes alike go unanswered.
+        {kRead, header(0, 1, 0x50, 1, 0x10), 0x0203},
+        {kWrite, header(0, 0, 0x50, 1, 0x10), 0x0203},
+        // Done; a probe carrying no data starts no new cycle.
+        {kWrite, header(0, 0, 0x50, 1, 0x10), 0},
+        {kRead, header(0, 1, 0x50, 0, 0), 0},
+    });
+    EXPECT_EQ(adapter.i2c().memory(0, 0x50)[0x10], 0xAB);
+}
+
 TEST(VirtualI2c, RefusalsByBusStateArgumentsAndTarget) {
     VirtualAdapter adapter;
     Seam seam(adapter);

@@ -140,6 +140,55 @@ TEST(VirtualSpiFlash, ProgramAndEraseNeedWriteEnableAndStayBusyForPolls) {
     EXPECT_EQ(erased[0x2000], 0x00);
 }
 
+// One erase command on a 256 KiB flash full of zeros: the block it clears.
+struct EraseCase {
+    const char* name;
+    Bytes command;
+    bool writeEnabled;
+    size_t first;  // the erased range; empty when nothing changes
+    size_t end;
+};
+
+void PrintTo(const EraseCase& c, std::ostream* os) { *os << c.name; }
+
+class VirtualSpiFlashErase : public ::testing::TestWithParam<EraseCase> {};
+
+TEST_P(VirtualSpiFlashErase, ClearsTheAlignedBlockAroundTheAddressAndGoesBusy) {
+    const EraseCase& c = GetParam();
+    constexpr size_t kSize = 256 * 1024;
+    VirtualAdapter adapter;
+    Seam seam(adapter);
+    SpiFlashOptions options;
+    options.size = kSize;
+    ASSERT_TRUE(adapter.spi().attachFlash(0, options));
+    ASSERT_EQ(seam.status(kInit, init(0)), 0);
+    ASSERT_TRUE(adapter.spi().writeMemory(0, 0, Bytes(kSize, 0x00)));
+
+    if (c.writeEnabled) frame(seam, {0x06}, 0);
+    frame(seam, c.command, 0);
+    // Busy with the latch for the two counted polls, then done.
+    EXPECT_EQ(frame(seam, {0x05}, 2).at(1), c.end > c.first ? 0x03 : c.writeEnabled ? 0x02 : 0x00);
+    const Bytes memory = adapter.spi().memory(0);
+    for (size_t at = 0; at < kSize; ++at) {
+        const uint8_t expected = at >= c.first && at < c.end ? 0xFF : 0x00;
+        ASSERT_EQ(memory[at], expected) << "at 0x" << std::hex << at;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, VirtualSpiFlashErase,
+    ::testing::Values(
+        EraseCase{"Sector4K", {0x20, 0x01, 0x23, 0x45}, true, 0x12000, 0x13000},
+        EraseCase{"Block32K", {0x52, 0x01, 0x23, 0x45}, true, 0x10000, 0x18000},
+        EraseCase{"Block32KUpperHalf", {0x52, 0x01, 0x80, 0x00}, true, 0x18000, 0x20000},
+        EraseCase{"Block64K", {0xD8, 0x03, 0xFF, 0xFF}, true, 0x30000, 0x40000},
+        EraseCase{"ChipC7", {0xC7}, true, 0, 256 * 1024},
+        EraseCase{"Chip60", {0x60}, true, 0, 256 * 1024},
+        EraseCase{"Block64KWithoutWriteEnable", {0xD8, 0x00, 0x00, 0x00}, false, 0, 0},
+        EraseCase{"ChipWithoutWriteEnable", {0xC7}, false, 0, 0},
+        EraseCase{"Block32KWithoutAddress", {0x52, 0x00}, true, 0, 0}),
+    [](const auto& row) { return std::string(row.param.name); });
+
 TEST(VirtualSpiBulk, WritesWaitForTheirDataPhaseAndRefusalsMoveNoData) {
     VirtualAdapter adapter(adapterOptions("SPI-BULK"));
     Seam seam(adapter);

@@ -453,6 +453,12 @@ def usage(id: str, *argv: str, says: str):
           says="FIRST is above LAST"),
     usage("transfer-write-too-long", "i2c", "transfer", "-y", "A", "w2000@0x50", "0x00+",
           says="write length in 'w2000@0x50' out of range (0-1024)"),
+    usage("eeprom-read-2-byte-without-size", "i2c", "eeprom", "read", "--address-width", "2",
+          "A", "0x50", "x.bin", says="give --size"),
+    usage("eeprom-write-stdin-without-y", "i2c", "eeprom", "write", "A", "0x50", "-",
+          says="FILE - (stdin) carries the data: give -y"),
+    usage("eeprom-verify-offset-past-the-part", "i2c", "eeprom", "verify", "--offset", "0x100",
+          "A", "0x50", os.devnull, says="--offset 0x100 lies outside the EEPROM (256 bytes)"),
     usage("spi-transfer-bad-hex", "spi", "transfer", "9g", says="invalid hex bytes '9g'"),
     usage("flash-id-bad-cs", "spi", "flash", "id", "--cs", "4", says="chip select 4 out of range"),
     usage("flash-read-bad-offset", "spi", "flash", "read", "--offset", "zz", "x.bin",
@@ -597,11 +603,12 @@ def test_a_global_option_written_twice_takes_the_last(capsys):
 @pytest.mark.parametrize("argv, loaded, resources", [
     (["--version"], set(), False),
     (["--help"], set(), False),
-    (["i2c", "--sim", "detect", "--help"], {"i2c"}, False),
+    (["i2c", "--sim", "detect", "--help"], {"i2c", "i2cbus", "eeprom"}, False),
     (["--sim", "spi", "flash", "id", "--help"], {"spi"}, False),
     (["voltage", "get", "--help"], {"system"}, False),
     # The script lists the shipped profiles.
-    (["completion", "bash"], {"system", "i2c", "spi", "gpio", "uart", "i3c", "target"}, True),
+    (["completion", "bash"],
+     {"system", "i2c", "i2cbus", "eeprom", "spi", "gpio", "uart", "i3c", "target"}, True),
 ], ids=["version", "help", "family-help", "subcommand-help", "system-command", "completion"])
 def test_a_command_line_imports_only_its_family_module(argv, loaded, resources):
     probe = (
@@ -629,7 +636,11 @@ def test_flash_write_read_verify_round_trip(flash_cli, tmp_path):
     source.write_bytes(image)
     written = flash_cli("spi", "flash", "write", str(source))
     assert written.rc == 0, written.err
-    assert "write: 40960 bytes" in written.err and "verify: 40960 bytes" in written.err
+    assert "write: 40960 bytes" in written.err
+    assert written.out.endswith("10 sectors: 0 unchanged, 0 erased; 157 pages programmed, "
+                                "3 left as they were; verified\n")
+    again = json.loads(flash_cli("spi", "flash", "write", str(source), "--json").out)
+    assert (again["sectors_skipped"], again["pages_programmed"], again["erases"]) == (10, 0, {})
     assert flash_cli.adapter.spi.memory(0)[: len(image)] == image
     assert flash_cli("spi", "flash", "read", "--length", str(len(image)), str(back)).rc == 0
     assert back.read_bytes() == image
@@ -665,6 +676,29 @@ def test_flash_write_stopped_by_ctrl_c_says_how_to_go_on_and_keeps_the_neighbour
     assert flash_cli("spi", "flash", "write", *resume.split()).rc == 0
     expected = neighbours[:0x100] + image + neighbours[0x3100:]
     assert flash_cli.adapter.spi.memory(0)[: len(expected)] == expected
+
+
+def test_flash_write_stopped_by_ctrl_c_in_the_comparison_read_stops_at_once(
+    flash_cli, tmp_path, monkeypatch, request
+):
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    request.addfinalizer(lambda: signal.signal(signal.SIGINT, previous))
+    source = tmp_path / "image.bin"
+    source.write_bytes(b"\x00" * 8192)
+    read = spi.Flash.read
+
+    def ctrl_c_before_reading(self, address, length):
+        os.kill(os.getpid(), signal.SIGINT)
+        return read(self, address, length)
+
+    monkeypatch.setattr(spi.Flash, "read", ctrl_c_before_reading)
+    flash_cli.adapter.clear()
+    stopped = flash_cli("spi", "flash", "write", "--quiet", str(source))
+    assert stopped.rc == 130
+    assert "interrupted: nothing written; to go on:" in stopped.err
+    # Neither the rest of the read nor any change was sent.
+    assert not [m for m in flash_cli.adapter.requests if m[2:4] in (b"\x04\x0d", b"\x08\x0d")
+                and m[8] != 0x9F]
 
 
 def test_flash_verify_names_the_first_difference(flash_cli, tmp_path):
@@ -727,7 +761,7 @@ def test_flash_image_from_stdin_and_read_to_stdout(capsysbinary, monkeypatch):
         cli = Cli(adapter, capsysbinary)
         monkeypatch.setattr("sys.stdin", io.TextIOWrapper(io.BytesIO(image)))
         written = cli("spi", "flash", "write", "-")
-        assert written.rc == 0 and written.out == b"", written.err
+        assert written.rc == 0 and written.out.startswith(b"-: 2 sectors"), written.err
         assert adapter.spi.memory(0)[: len(image)] == image
         read = cli("spi", "flash", "read", "--length", str(len(image)), "-")
         assert (read.rc, read.out) == (0, image)
@@ -1109,6 +1143,12 @@ JSON_ROWS = [
     json_row("i2c-dump", "i2c", "dump", "-y", "-r", "0-15", "A", "0x50", profile="eeprom-and-sensor"),
     json_row("i2c-transfer", "i2c", "transfer", "-y", "A", "w1@0x50", "0", "r4",
              profile="eeprom-and-sensor"),
+    json_row("i2c-eeprom-read", "i2c", "eeprom", "read", "--quiet", "A", "0x50", "{tmp}/read.bin",
+             profile="eeprom-and-sensor"),
+    json_row("i2c-eeprom-write", "i2c", "eeprom", "write", "-y", "--quiet", "A", "0x50",
+             "{tmp}/erased.bin", profile="eeprom-and-sensor"),
+    json_row("i2c-eeprom-verify", "i2c", "eeprom", "verify", "--quiet", "A", "0x50",
+             "{tmp}/zeros.bin", profile="eeprom-and-sensor", fails=True),
     json_row("spi-transfer", "spi", "transfer", "9f", "--length", "4"),
     json_row("spi-flash-id", "spi", "flash", "id"),
     json_row("spi-flash-read", "spi", "flash", "read", "--length", "16", "{tmp}/read.bin"),

@@ -1,0 +1,150 @@
+# SPDX-License-Identifier: MIT
+"""pyvantorsdk.flash against the virtual NOR flash: which erases and page
+programs a write sends (counted from the adapter's request records), and
+how it fails."""
+
+from __future__ import annotations
+
+import collections
+import struct
+
+import pytest
+
+from helpers import command_of
+from pyvantorsdk import (
+    DeviceFacade,
+    SpiBitOrder,
+    SpiChipSelect,
+    SpiChipSelectPolarity,
+    SpiDataWidth,
+    SpiMode,
+    flash,
+    sim,
+)
+from pyvantorsdk.errors import DisconnectError, VantorTimeoutError
+from pyvantorsdk.pipeline import Pipeline
+
+KIB = 1024
+SPI_TRANSFER, SPI_READ_BULK = 0x0D04, 0x0D08
+
+
+def spi_commands(requests):
+    """Opcode counts of the SPI frames among `requests`, and the flash bytes
+    read (frame length less the command and address)."""
+    opcodes = collections.Counter[int]()
+    read = 0
+    for message in requests:
+        code = command_of(message)
+        if code not in (SPI_TRANSFER, SPI_READ_BULK):
+            continue
+        _sent, length = struct.unpack_from("<HH", message, 4)
+        opcode = message[8]
+        opcodes[opcode] += 1
+        if opcode == 0x03:
+            read += length - 4 if code == SPI_TRANSFER else length
+    return opcodes, read
+
+
+@pytest.fixture(params=["pipelined-bulk", "pipelined-hid", "one-at-a-time"])
+def bench(request):
+    """(adapter, dev, pipeline or None) with the SPI controller set up."""
+    with sim.VirtualAdapter(bulk=request.param != "pipelined-hid") as adapter, \
+            DeviceFacade() as dev:
+        assert dev.connect(adapter.path)
+        dev.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
+                                SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 10_000_000)
+        pipeline = Pipeline.open(adapter.path) if request.param != "one-at-a-time" else None
+        try:
+            yield adapter, dev, pipeline
+        finally:
+            if pipeline is not None:
+                pipeline.close()
+
+
+def pattern(length, seed):
+    return bytes((i * 31 + i // 251 + seed) & 0xFF for i in range(length))
+
+
+# Rows: flash size, its content, where the image goes, the image; the erase
+# and program opcodes expected, and the report's (skipped, erased) sectors.
+ERASE_ROWS = [
+    pytest.param(256 * KIB, b"\x00", 64 * KIB, b"\x5a" * 64 * KIB,
+                 {0xD8: 1, 0x02: 256}, (0, 16), id="aligned-64k-one-block-erase"),
+    pytest.param(256 * KIB, b"\x00", 32 * KIB, b"\x5a" * 36 * KIB,
+                 {0x52: 1, 0x20: 1, 0x02: 144}, (0, 9), id="36k-at-32k-block-and-sector"),
+    pytest.param(128 * KIB, b"\x00", 0, b"\x5a" * 128 * KIB,
+                 {0xC7: 1, 0x02: 512}, (0, 32), id="whole-chip-chip-erase"),
+    pytest.param(128 * KIB, b"\x00", 4 * KIB + 16, b"\x5a" * 64 * KIB,
+                 {0x20: 9, 0x52: 1, 0x02: 17 * 16}, (0, 17), id="unaligned-64k-takes-32k-and-sectors"),
+    pytest.param(128 * KIB, b"\xf0", 0x1000, b"\x30" * 300,
+                 {0x02: 2}, (0, 0), id="bits-only-cleared-no-erase"),
+    pytest.param(128 * KIB, b"\x5a", 0x1000, b"\x5a" * 8 * KIB,
+                 {}, (2, 0), id="unchanged-nothing-sent"),
+    pytest.param(128 * KIB, b"\x00", 0x1000, b"\xff" * 4 * KIB,
+                 {0x20: 1}, (0, 1), id="all-ones-erase-without-program"),
+]
+
+
+@pytest.mark.parametrize("size, fill, offset, image, sent, sectors", ERASE_ROWS)
+def test_write_sends_the_largest_erases_and_only_the_pages_that_change(
+        bench, size, fill, offset, image, sent, sectors):
+    adapter, dev, pipeline = bench
+    adapter.spi.attach_flash(0, size=size, busy_polls=2)
+    adapter.spi.write_memory(0, 0, fill * size)
+    adapter.clear()
+    report = flash.program(dev, offset, image, size=size, pipeline=pipeline)
+    opcodes, _read = spi_commands(adapter.requests)
+    assert {op: n for op, n in opcodes.items() if op in (0x02, 0x20, 0x52, 0xD8, 0xC7)} == sent
+    assert (report.sectors_skipped, report.sectors_erased) == sectors
+    assert report.verified
+    expected = fill * offset + image + fill * (size - offset - len(image))
+    assert adapter.spi.memory(0) == expected
+
+
+def test_one_page_change_of_a_1mib_image_costs_one_read_and_one_sector(bench):
+    adapter, dev, pipeline = bench
+    old = pattern(1024 * KIB, 0)
+    adapter.spi.attach_flash(0, size=len(old), busy_polls=0)
+    adapter.spi.write_memory(0, 0, old)
+    new = bytearray(old)
+    new[0x54321 : 0x54321 + 8] = b"\xff" * 8  # sets bits: the sector is erased
+    adapter.clear()
+    report = flash.program(dev, 0, bytes(new), size=len(old), pipeline=pipeline)
+    opcodes, read = spi_commands(adapter.requests)
+    # Every page of the sector goes back; each program or erase has one
+    # write enable and one status read (the device is never busy here).
+    assert (opcodes[0x20], opcodes[0x02], opcodes[0x06], opcodes[0x05]) == (1, 16, 17, 17)
+    assert read == len(old) + 4 * KIB  # the comparison read and the verification of one sector
+    assert (report.sectors_skipped, report.pages_programmed) == (255, 16)
+    assert adapter.spi.memory(0) == new
+
+
+def test_unplugged_mid_program_says_what_was_done(bench):
+    adapter, dev, pipeline = bench
+    adapter.spi.attach_flash(0, size=64 * KIB)
+    adapter.spi.write_memory(0, 0, b"\x00" * 64 * KIB)
+    if pipeline is not None:
+        pipeline.timeout = 0.2  # the answers on the wire at the unplug never come
+    unplug_at = []
+
+    def progress(done, total):
+        if done == 8 * KIB:
+            unplug_at.append(done)
+            adapter.unplug()
+
+    with pytest.raises(flash.ProgramError, match="written|erased") as caught:
+        flash.program(dev, 0, b"\x11" * 16 * KIB, size=64 * KIB, pipeline=pipeline,
+                      progress=progress)
+    assert isinstance(caught.value.__cause__, (DisconnectError, VantorTimeoutError))
+    assert unplug_at == [8 * KIB]
+    assert caught.value.report.done_until == 8 * KIB
+    assert not caught.value.report.verified
+
+
+def test_a_flash_busy_past_the_timeout_is_an_error_not_a_hang(bench):
+    adapter, dev, pipeline = bench
+    adapter.spi.attach_flash(0, size=64 * KIB, busy_polls=1_000_000_000)
+    with pytest.raises(flash.ProgramError, match="stayed busy") as caught:
+        flash.program(dev, 0, b"\x00" * 256, size=64 * KIB, pipeline=pipeline, busy_timeout=0)
+    assert isinstance(caught.value.__cause__, flash.FlashError)
+    assert (caught.value.report.pages_programmed, caught.value.report.done_until) == (0, 0)
