@@ -138,7 +138,10 @@ void ResponseWaiter::cutOff() {
         std::lock_guard<std::mutex> lock(mutex_);
         // The pipeline stays cut off until it is closed: requests sent after
         // this point have no connection to answer them either.
-        if (pipelineOpen_) pipelineCut_ = true;
+        if (pipelineOpen_) {
+            pipelineCut_ = true;
+            pipelineEnded_.store(true, std::memory_order_release);
+        }
         if (!pending_ && !pipelineOpen_) return;
         if (pending_) {
             cutOff_ = true;
@@ -181,12 +184,23 @@ bool ResponseWaiter::deliverPipelined(uint16_t id, uint16_t command,
         arrivals_.push_back({found->tag, message});
         pipelined_.erase(found);
         arrived_ = true;
+        pipelineEnded_.store(true, std::memory_order_release);
     }
     condition_.notify_one();
     return true;
 }
 
 ResponseWaiter::Outcome ResponseWaiter::awaitPipelined(size_t& tag, std::vector<uint8_t>& message) {
+    // As for a single request (with the budget single requests learnt): an
+    // answer due within microseconds is picked up without a sleep and
+    // wake-up.
+    if (timeoutMs_ != 0 && timeoutMs_ >= -1) {
+        const auto budget = std::chrono::nanoseconds(spinBudgetNs_.load(std::memory_order_relaxed));
+        const auto start = Clock::now();
+        while (!pipelineEnded_.load(std::memory_order_acquire) && Clock::now() - start < budget) {
+            std::this_thread::yield();
+        }
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     const Outcome outcome = waitLocked(lock, arrived_, pipelineCut_);
     if (outcome != Outcome::Answered) return outcome;
@@ -194,6 +208,7 @@ ResponseWaiter::Outcome ResponseWaiter::awaitPipelined(size_t& tag, std::vector<
     message.swap(arrivals_.front().message);
     arrivals_.pop_front();
     arrived_ = !arrivals_.empty();
+    pipelineEnded_.store(arrived_ || pipelineCut_, std::memory_order_release);
     return outcome;
 }
 
@@ -205,6 +220,7 @@ void ResponseWaiter::closePipeline() {
     pipelined_.clear();
     pipelineOpen_ = false;
     pipelineCut_ = false;
+    pipelineEnded_.store(false, std::memory_order_relaxed);
 }
 
 void ResponseWaiter::setInterruptCheck(InterruptCheck check, int periodMs) {

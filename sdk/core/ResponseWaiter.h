@@ -187,6 +187,8 @@ class ResponseWaiter {
     bool pipelineOpen_ = false;
     bool pipelineCut_ = false;
     bool arrived_ = false;  // `arrivals_` is not empty
+    // Mirrors `arrived_ || pipelineCut_` for the lock-free poll.
+    std::atomic<bool> pipelineEnded_{false};
     std::vector<Pipelined> pipelined_;
     std::deque<Arrival> arrivals_;
     std::condition_variable condition_;
