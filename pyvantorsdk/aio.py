@@ -38,9 +38,13 @@ the worker hands back to the loop with ``call_soon_threadsafe``. So:
   its result thrown away. The device runs one request at a time, so a later
   request can never be handed an earlier request's answer.
 
-Pipelining requests over the asynchronous engine would gain little: the
-adapter answers one request at a time, and the decoding that the blocking
-engine already does would have to be written a second time.
+Calls that do not depend on each other's results can go out together:
+``async with dev.batch() as b:`` queues ``b.i2c_write(...)`` and the like,
+each returning a ``BatchCall``, and the worker sends them when the block
+ends, several in flight at once (``DeviceFacade.batch``); a block that
+raises sends nothing. Pipelining single calls over the asynchronous engine
+would gain little: the decoding the blocking engine already does would
+have to be written a second time.
 
 ``close()`` fails the calls still queued with ``DisconnectError`` and
 disconnects at once, from a thread of its own: the call in progress ends with
