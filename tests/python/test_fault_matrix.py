@@ -559,9 +559,9 @@ def test_fault(family: Family, fault: str) -> None:
 # -------------------------------------------------------------- batches
 # Faults of the pipeline: a batch of five I2C calls (write registers 1 and
 # 2, write to the address the row names, read registers 1 and 2), each row
-# with what each call ends as: D(one), F(ailed), U(nknown: sent, no
-# answer), N(ot sent); and the resends of each. The next call works after
-# every row.
+# with its fault (started by `fault(adapter, dev)`), what each call ends
+# as: D(one), F(ailed), U(nknown: sent, no answer), N(ot sent); and the
+# resends of each. The next call works after every row.
 
 REGISTERS = 0x68
 ABSENT = 0x33
@@ -569,7 +569,7 @@ D, F, U, N = BatchState.DONE, BatchState.FAILED, BatchState.UNKNOWN, BatchState.
 QUEUE_FULL = StatusCode.FW_FULL_RECEPTION_QUEUE.value
 
 
-def _unplug_in_flight(adapter: sim.VirtualAdapter) -> Callable[[], None]:
+def _unplug_in_flight(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> Callable[[], None]:
     """Holds the answers, then unplugs once the window (3) is in flight."""
     adapter.faults.hold_answers()
     adapter.clear()
@@ -589,21 +589,32 @@ def _unplug_in_flight(adapter: sim.VirtualAdapter) -> Callable[[], None]:
     return finish
 
 
-def _queue_always_full(adapter: sim.VirtualAdapter) -> Callable[[], None]:
+def _unplug_before(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> Callable[[], None]:
+    """Unplugs, and waits until the facade has noticed: nothing can be sent
+    then (before, a request may still count as written)."""
+    lost = threading.Event()
+    dev.on_connection_lost(lost.set)
+    adapter.unplug()
+    assert lost.wait(5)
+    return adapter.plug
+
+
+def _queue_always_full(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> Callable[[], None]:
     adapter.faults.turn_away_requests(1000)
     return lambda: adapter.faults.turn_away_requests(0)
 
 
 BATCH_FAULTS: Dict[str, Any] = {
     # fault, batch options, third call's address, states, resends
-    "queue-full-resent": (lambda a: a.faults.turn_away_requests(3), {"window": 1}, REGISTERS,
+    "queue-full-resent": (lambda a, _: a.faults.turn_away_requests(3), {"window": 1}, REGISTERS,
                           [D, D, D, D, D], [3, 0, 0, 0, 0]),
     "queue-full-beyond-bound": (_queue_always_full, {"max_resends": 2}, REGISTERS, [F] * 5,
                                 [2] * 5),
-    "answer-lost": (lambda a: a.faults.lose_answers(1), {}, REGISTERS, [U, D, D, D, D], [0] * 5),
-    "timeout-window-full": (lambda a: a.faults.lose_answers(2), {"window": 2}, REGISTERS,
+    "answer-lost": (lambda a, _: a.faults.lose_answers(1), {}, REGISTERS, [U, D, D, D, D], [0] * 5),
+    "timeout-window-full": (lambda a, _: a.faults.lose_answers(2), {"window": 2}, REGISTERS,
                             [U, U, N, N, N], [0] * 5),
     "unplugged-in-flight": (_unplug_in_flight, {"window": 3}, REGISTERS, [U, U, U, N, N], [0] * 5),
+    "unplugged-before": (_unplug_before, {}, REGISTERS, [N] * 5, [0] * 5),
     "failing-call": (None, {}, ABSENT, [D, D, F, D, D], [0] * 5),
     "failing-call-stop-on-error": (None, {"window": 1, "stop_on_error": True}, ABSENT,
                                    [D, D, F, N, N], [0] * 5),
@@ -618,7 +629,7 @@ def test_batch_fault(fault: str) -> None:
         assert dev.connect(adapter.path)
         dev.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7)
         # A fault's start may return what ends it, once the batch is sent.
-        finish = start(adapter) if start else None
+        finish = start(adapter, dev) if start else None
         with dev.batch(**options) as b:
             b.i2c_write(I2cBus.A, REGISTERS, b"\x01", b"\x11", False)
             b.i2c_write(I2cBus.A, REGISTERS, b"\x02", b"\x22", False)
@@ -637,7 +648,7 @@ def test_batch_fault(fault: str) -> None:
                 with pytest.raises(errors.VantorError, match=rf"{call.name} \(batch call "
                                                              rf"{call.index}"):
                     call.result()
-        if fault == "unplugged-in-flight":
+        if fault.startswith("unplugged"):
             assert b.results[0].status == StatusCode.SDK_ERROR_DISCONNECT.value
             dev.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7)  # after power-on
         elif QUEUE_FULL in [c.status for c in b.results]:
