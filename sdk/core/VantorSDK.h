@@ -7,8 +7,8 @@
 // Calls from several threads on one instance are serialised: a call waits
 // until the previous one has finished. A batch (Batch.h) keeps several
 // requests in flight, and counts as one call: a call from another thread
-// waits until the whole batch has finished. A notification callback runs on the
-// reader thread and must not call a blocking method or disconnect: the
+// waits until the whole batch has finished. A notification callback runs on
+// the reader thread and must not call a blocking method or disconnect: the
 // response such a call waits for is read by that same thread. Such a call is
 // refused at once instead of hanging: command methods return
 // SDK_ERROR_WRONG_REQUEST, getBulkCapabilities returns the cache unchanged,
