@@ -158,6 +158,7 @@ void ResponseWaiter::openPipeline() {
     std::lock_guard<std::mutex> lock(mutex_);
     pipelineOpen_ = true;
     pipelineCut_ = false;
+    pipelineOpenHint_.store(true, std::memory_order_release);
 }
 
 void ResponseWaiter::expectPipelined(uint16_t id, uint16_t command, size_t tag) {
@@ -174,6 +175,8 @@ void ResponseWaiter::forgetPipelined(uint16_t id) {
 
 bool ResponseWaiter::deliverPipelined(uint16_t id, uint16_t command,
                                       const std::vector<uint8_t>& message) {
+    // Every answer passes here: outside a batch, without taking the lock.
+    if (!pipelineOpenHint_.load(std::memory_order_acquire)) return false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!pipelineOpen_) return false;
@@ -221,6 +224,7 @@ void ResponseWaiter::closePipeline() {
     pipelineOpen_ = false;
     pipelineCut_ = false;
     pipelineEnded_.store(false, std::memory_order_relaxed);
+    pipelineOpenHint_.store(false, std::memory_order_release);
 }
 
 void ResponseWaiter::setInterruptCheck(InterruptCheck check, int periodMs) {

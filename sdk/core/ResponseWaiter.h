@@ -189,6 +189,9 @@ class ResponseWaiter {
     bool arrived_ = false;  // `arrivals_` is not empty
     // Mirrors `arrived_ || pipelineCut_` for the lock-free poll.
     std::atomic<bool> pipelineEnded_{false};
+    // Mirrors `pipelineOpen_`, so that answers outside a batch skip the lock.
+    // A batch's requests are sent after it is set, so their answers see it.
+    std::atomic<bool> pipelineOpenHint_{false};
     std::vector<Pipelined> pipelined_;
     std::deque<Arrival> arrivals_;
     std::condition_variable condition_;
