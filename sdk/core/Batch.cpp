@@ -141,7 +141,15 @@ class Batch::Runner {
         Engine::BatchCall call;
         call.mode = Mode::Direct;
         call.tag = blockingIndex_;
-        finish(blockingIndex_, invoke(blockingIndex_, call));
+        const uint16_t status = invoke(blockingIndex_, call);
+        if (status == kTimeout || status == kDisconnect) {
+            // As for a pipelined call without an answer: it may have run,
+            // and the adapter is gone or not answering.
+            results_[blockingIndex_] = {Batch::State::Unknown, status, 0};
+            stopStatus_ = status;
+            return;
+        }
+        finish(blockingIndex_, status);
     }
 
     // Waits for the next answer; false when the batch ends without it.

@@ -207,22 +207,33 @@ TEST(BatchThreads, ABlockingCallFromAnotherThreadWaitsForTheBatch) {
 }
 
 // A bulk transfer cannot be pipelined: it runs on its own once the calls
-// before it are answered, and the calls after it are pipelined again.
+// before it are answered, and the calls after it are pipelined again. When
+// its answer does not come it is Unknown, and the batch ends there.
 TEST(Batch, ABulkCallRunsBetweenPipelinedOnes) {
     sim::VirtualAdapter adapter(adapterOptions("BATCH-BULK"));
-    ASSERT_TRUE(adapter.i2c().attachEeprom(0, 0x50));
-    VantorSDK sdk;
+    ASSERT_TRUE(adapter.i2c().attachRegisterMap(0, kReg));
+    VantorSDK sdk(200);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     ASSERT_EQ(sdk.i2cControllerInit(0, 400000, 0), 0);
 
     Bytes readBack;
     Batch batch(sdk);
-    batch.add([](VantorSDK& s) { return s.i2cWrite(0, 0x50, {0x00}, {1, 2}, false); });
-    batch.add([](VantorSDK& s) { return s.i2cWriteBulk(0, 0x50, {0x10}, {3, 4, 5}, false); });
-    batch.add([&](VantorSDK& s) { return s.i2cReadBulk(0, 0x50, {0x10}, 3, readBack, false); });
+    batch.add([](VantorSDK& s) { return s.i2cWrite(0, kReg, {0x00}, {1, 2}, false); });
+    batch.add([](VantorSDK& s) { return s.i2cWriteBulk(0, kReg, {0x10}, {3, 4, 5}, false); });
+    batch.add([&](VantorSDK& s) { return s.i2cReadBulk(0, kReg, {0x10}, 3, readBack, false); });
     batch.add([](VantorSDK& s) { return s.i2cDeinit(0); });
     for (const Batch::Result& r : batch.run()) EXPECT_EQ(r.state, State::Done);
     EXPECT_EQ(readBack, (Bytes{3, 4, 5}));
+
+    ASSERT_EQ(sdk.i2cControllerInit(0, 400000, 0), 0);
+    Batch lost(sdk);
+    lost.add([](VantorSDK& s) { return s.i2cWriteBulk(0, kReg, {0x10}, {6}, false); });
+    lost.add([](VantorSDK& s) { return s.i2cDeinit(0); });
+    adapter.faults().loseAnswers(1);
+    const std::vector<Batch::Result> results = lost.run();
+    EXPECT_EQ(results[0].state, State::Unknown);
+    EXPECT_EQ(results[0].status, kTimeout);
+    EXPECT_EQ(results[1].state, State::NotSent);
 }
 
 }  // namespace
