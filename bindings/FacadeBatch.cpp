@@ -162,7 +162,9 @@ void registerDeviceBatch(nb::module_& m, nb::class_<DeviceFacade>& facade) {
         "and the like (the device's own command methods, each returning a BatchCall) and sends "
         "them on leaving the block, up to `window` requests in flight at once. A call the "
         "adapter turns away because its request queue is full is sent again (at most "
-        "`max_resends` times). A failing call does not stop the ones after it unless "
+        "`max_resends` times); calls already in flight behind it may run before it, so where "
+        "the order of writes matters keep `window` within the adapter's queue. A failing call does "
+        "not stop the ones after it unless "
         "`stop_on_error` (calls already in flight still complete). `b.results` lists every "
         "call's BatchCall (index, name, state, status, result()); `b.failures` those that did "
         "not succeed. While the batch is sent, calls from other threads wait.");
