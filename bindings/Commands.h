@@ -24,6 +24,9 @@
 //   `VantorSDK` method with the interpreter lock released, raises for a
 //   non-zero status with the Python name as the operation, and returns the
 //   outputs converted by `Kind::result` (None without outputs).
+// - `BatchBuilder` adds the method to a batch of `DeviceFacade`
+//   (FacadeBatch.h): `sdk` queues the `VantorSDK` call and returns its
+//   handle, whose result is the same converted outputs once the batch ran.
 // - `AsyncFacadeBuilder<T>` adds the method to a class over a `VantorAsyncSDK`
 //   with `id` as the first Python argument: `sdk` drops the placeholders and
 //   calls the same-named `VantorAsyncSDK` method with the id, the interpreter
@@ -348,14 +351,17 @@ R callChecked(const Fn& call, Context context, const std::array<const char*, N>&
 
 }  // namespace detail
 
-// Adds the commands to `DeviceFacade`.
-class FacadeBuilder {
+// Adds the commands to a class `T` whose calls run through `Context` (built
+// from the object and the command's Python name): `DeviceFacade` with
+// SyncCall, and a batch (FacadeBatch.h), whose context queues the call.
+template <class T, class Context>
+class SyncBuilder {
   public:
-    explicit FacadeBuilder(nanobind::class_<DeviceFacade>& cls) : cls_(cls) {}
+    explicit SyncBuilder(nanobind::class_<T>& cls) : cls_(cls) {}
 
     template <class Fn, class... Extra>
     void command(const char* name, const char* doc, Fn call, const Extra&... extra) {
-        detail::SignatureOf<SyncCall, Fn>::apply(
+        detail::SignatureOf<Context, Fn>::apply(
             [&](auto* signature) { define(name, doc, call, signature, extra...); });
     }
     template <class Fn, class... Extra>
@@ -369,15 +375,17 @@ class FacadeBuilder {
         const auto names = detail::argumentNames<sizeof...(Args)>(extra...);
         cls_.def(
             name,
-            [name, call, names](DeviceFacade& d, detail::PythonArgT<Args>... args) -> R {
-                return detail::callChecked<R>(call, SyncCall{d, name}, names,
+            [name, call, names](T& self, detail::PythonArgT<Args>... args) -> R {
+                return detail::callChecked<R>(call, Context{self, name}, names,
                                               std::index_sequence_for<Args...>{}, args...);
             },
             detail::syncExtra(extra)..., doc);
     }
 
-    nanobind::class_<DeviceFacade>& cls_;
+    nanobind::class_<T>& cls_;
 };
+
+using FacadeBuilder = SyncBuilder<DeviceFacade, SyncCall>;
 
 // Adds the commands to a class `T` whose `sdk()` is a `VantorAsyncSDK`.
 template <class T>
@@ -466,6 +474,17 @@ void describeGpio(FacadeBuilder& g);
 void describeTargets(FacadeBuilder& g);
 // The module's description of the named CCC operations (FacadeI3c.cpp).
 void registerCccTable(nanobind::module_& m);
+
+struct DeviceBatch;
+struct BatchCall;
+using BatchBuilder = SyncBuilder<DeviceBatch, BatchCall>;
+void describeSystem(BatchBuilder& g);
+void describeI2c(BatchBuilder& g);
+void describeUart(BatchBuilder& g);
+void describeI3c(BatchBuilder& g);
+void describeSpi(BatchBuilder& g);
+void describeGpio(BatchBuilder& g);
+void describeTargets(BatchBuilder& g);
 
 class AsyncDeviceFacade;
 using AsyncCommandsBuilder = AsyncFacadeBuilder<AsyncDeviceFacade>;

@@ -15,6 +15,7 @@
 #include "bindings/Commands.h"
 #include "bindings/Convert.h"
 #include "bindings/DeviceInfo.h"
+#include "bindings/FacadeBatch.h"
 #include "bindings/GcSupport.h"
 #include "bindings/Interrupt.h"
 #include "bindings/Logging.h"
@@ -312,6 +313,7 @@ void registerDeviceFacade(nb::module_& m) {
     describeGpio(g);
     describeTargets(g);
     registerCccTable(m);
+    registerDeviceBatch(m, cls);
 }
 
 // ------------------------------------------------------- system commands
@@ -344,6 +346,9 @@ void describeSystem(FacadeBuilder& g) {
     describeSystemCommands(g);
 }
 void describeSystem(AsyncCommandsBuilder& g) {
+    describeSystemCommands(g);
+}
+void describeSystem(BatchBuilder& g) {
     describeSystemCommands(g);
 }
 

@@ -5,6 +5,7 @@
 #include "bindings/AsyncFacadeCommands.h"
 #include "bindings/Commands.h"
 #include "bindings/Convert.h"
+#include "bindings/FacadeBatch.h"
 #include "sdk/peripherals/GpioTypes.h"
 
 using namespace nanobind::literals;
@@ -54,6 +55,9 @@ void describeGpio(FacadeBuilder& g) {
     describe(g);
 }
 void describeGpio(AsyncCommandsBuilder& g) {
+    describe(g);
+}
+void describeGpio(BatchBuilder& g) {
     describe(g);
 }
 

@@ -6,6 +6,7 @@
 #include "bindings/AsyncFacadeCommands.h"
 #include "bindings/Commands.h"
 #include "bindings/Convert.h"
+#include "bindings/FacadeBatch.h"
 #include "sdk/peripherals/I2cTypes.h"
 
 using namespace nanobind::literals;
@@ -73,6 +74,9 @@ void describeI2c(FacadeBuilder& g) {
     describe(g);
 }
 void describeI2c(AsyncCommandsBuilder& g) {
+    describe(g);
+}
+void describeI2c(BatchBuilder& g) {
     describe(g);
 }
 

@@ -16,6 +16,7 @@
 #include "bindings/Commands.h"
 #include "bindings/Convert.h"
 #include "bindings/Errors.h"
+#include "bindings/FacadeBatch.h"
 #include "bindings/I3cTargetDict.h"
 #include "sdk/i3c/I3cCccTable.h"
 #include "sdk/i3c/I3cTypes.h"
@@ -407,6 +408,9 @@ void describeI3c(FacadeBuilder& g) {
     describe(g);
 }
 void describeI3c(AsyncCommandsBuilder& g) {
+    describe(g);
+}
+void describeI3c(BatchBuilder& g) {
     describe(g);
 }
 

@@ -4,6 +4,7 @@
 #include "bindings/AsyncFacadeCommands.h"
 #include "bindings/Commands.h"
 #include "bindings/Convert.h"
+#include "bindings/FacadeBatch.h"
 #include "sdk/peripherals/SpiTypes.h"
 
 using namespace nanobind::literals;
@@ -68,6 +69,9 @@ void describeSpi(FacadeBuilder& g) {
     describe(g);
 }
 void describeSpi(AsyncCommandsBuilder& g) {
+    describe(g);
+}
+void describeSpi(BatchBuilder& g) {
     describe(g);
 }
 

@@ -12,6 +12,7 @@
 #include "bindings/Commands.h"
 #include "bindings/Convert.h"
 #include "bindings/Errors.h"
+#include "bindings/FacadeBatch.h"
 #include "sdk/i3c/I3cTargetTypes.h"
 #include "sdk/peripherals/I2cTargetTypes.h"
 #include "sdk/peripherals/I2cTypes.h"
@@ -216,6 +217,9 @@ void describeTargets(FacadeBuilder& g) {
     describe(g);
 }
 void describeTargets(AsyncCommandsBuilder& g) {
+    describe(g);
+}
+void describeTargets(BatchBuilder& g) {
     describe(g);
 }
 

@@ -8,6 +8,7 @@
 #include "bindings/AsyncFacadeCommands.h"
 #include "bindings/Commands.h"
 #include "bindings/Convert.h"
+#include "bindings/FacadeBatch.h"
 #include "sdk/peripherals/UartTypes.h"
 
 using namespace nanobind::literals;
@@ -54,6 +55,9 @@ void describeUart(FacadeBuilder& g) {
     describe(g);
 }
 void describeUart(AsyncCommandsBuilder& g) {
+    describe(g);
+}
+void describeUart(BatchBuilder& g) {
     describe(g);
 }
 

@@ -36,7 +36,15 @@ void bindFaultBench(nb::module_& sim) {
         .def("stall_bulk_in", forwardTo(&vs::FaultBench::stallBulkIn), "stalled"_a = true,
              "A stalled bulk IN endpoint fails every transfer.")
         .def("limit_bulk_in", forwardTo(&vs::FaultBench::limitBulkIn), "limit"_a.none(),
-             "Bulk IN delivers at most `limit` of the bytes it announced (None: all).");
+             "Bulk IN delivers at most `limit` of the bytes it announced (None: all).")
+        .def("turn_away_requests", forwardTo(&vs::FaultBench::turnAwayRequests), "count"_a,
+             "The next `count` requests are answered FW_FULL_RECEPTION_QUEUE without being "
+             "executed, as when the adapter's request queue has no room.")
+        .def("lose_answers", forwardTo(&vs::FaultBench::loseAnswers), "count"_a,
+             "The answers to the next `count` requests are lost; the requests run.")
+        .def("hold_answers", forwardTo(&vs::FaultBench::holdAnswers), "hold"_a = true,
+             "While held, answers wait in the adapter; hold_answers(False) sends the waiting "
+             "ones in order (unplugging drops them).");
 }
 
 }  // namespace pyvantorsdk::simbind

@@ -6,6 +6,9 @@ from __future__ import annotations
 from pyvantorsdk._cpp import _pyvantorsdk_cpp as _native
 from pyvantorsdk._cpp._pyvantorsdk_cpp import (
     AsyncDeviceFacade,
+    BatchCall,
+    BatchState,
+    DeviceBatch,
     DeviceFacade,
     DeviceInfo,
     DeviceModel,
@@ -113,6 +116,9 @@ __all__ = [
     # Device access
     "DeviceFacade",
     "AsyncDeviceFacade",
+    "DeviceBatch",
+    "BatchCall",
+    "BatchState",
     "DeviceInfo",
     "HidDeviceInfo",
     "I2cScanResult",

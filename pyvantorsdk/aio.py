@@ -38,9 +38,13 @@ the worker hands back to the loop with ``call_soon_threadsafe``. So:
   its result thrown away. The device runs one request at a time, so a later
   request can never be handed an earlier request's answer.
 
-Pipelining requests over the asynchronous engine would gain little: the
-adapter answers one request at a time, and the decoding that the blocking
-engine already does would have to be written a second time.
+Calls that do not depend on each other's results can go out together:
+``async with dev.batch() as b:`` queues ``b.i2c_write(...)`` and the like,
+each returning a ``BatchCall``, and the worker sends them when the block
+ends, several in flight at once (``DeviceFacade.batch``); a block that
+raises sends nothing. Pipelining single calls over the asynchronous engine
+would gain little: the decoding the blocking engine already does would
+have to be written a second time.
 
 ``close()`` fails the calls still queued with ``DisconnectError`` and
 disconnects at once, from a thread of its own: the call in progress ends with
@@ -87,7 +91,7 @@ import weakref
 from types import TracebackType
 from typing import TYPE_CHECKING, Any, Callable, Deque, Generator, List, Optional, Type
 
-from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceFacade, Notification, StatusCode
+from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceBatch, DeviceFacade, Notification, StatusCode
 from pyvantorsdk.errors import DisconnectError, NoAdapterError
 
 if TYPE_CHECKING:
@@ -99,17 +103,26 @@ if TYPE_CHECKING:
 else:
     _Operations = object
 
-__all__ = ["AsyncDevice", "EventStream", "connect", "open", "OPERATIONS"]
+__all__ = ["AsyncDevice", "BatchBlock", "EventStream", "connect", "open", "OPERATIONS"]
 
 _log = logging.getLogger("pyvantorsdk.aio")
 
 # DeviceFacade methods that are not adapter operations: the connection is
 # the device's own business, and events come through events().
 # `trace` is the blocking facade's context manager; here start_trace and
-# stop_trace are awaited like the operations. The build reads this set, a
-# literal, to type the operations (bindings/aio_stubgen.py).
+# stop_trace are awaited like the operations. `batch` is AsyncDevice's own
+# (an `async with` block). The build reads this set, a literal, to type the
+# operations (bindings/aio_stubgen.py).
 _NOT_OPERATIONS = frozenset(
-    {"connect", "connect_serial", "disconnect", "on_notification", "on_connection_lost", "trace"}
+    {
+        "batch",
+        "connect",
+        "connect_serial",
+        "disconnect",
+        "on_notification",
+        "on_connection_lost",
+        "trace",
+    }
 )
 
 # The coroutine methods of AsyncDevice: every public method of DeviceFacade
@@ -511,6 +524,16 @@ class AsyncDevice(_Operations):
             self._router.add(stream)
         return stream
 
+    def batch(
+        self, stop_on_error: bool = False, window: int = 16, max_resends: int = 64
+    ) -> BatchBlock:
+        """``async with dev.batch() as b:`` queues ``b.i2c_write(...)`` and the
+        like, each returning its ``BatchCall``, and sends them together, on
+        the device's worker, when the block ends; nothing is sent when the
+        block raises. The arguments and the results are those of
+        ``DeviceFacade.batch``."""
+        return BatchBlock(self, self._facade.batch(stop_on_error, window, max_resends))
+
     def _end_events(self) -> None:
         self._router.end_all()
 
@@ -579,6 +602,29 @@ class AsyncDevice(_Operations):
 
     def __repr__(self) -> str:
         return f"<AsyncDevice {self._name} {'closed' if self.closed else 'open'}>"
+
+
+class BatchBlock:
+    """The ``async with`` block of ``AsyncDevice.batch``: it yields the
+    ``DeviceBatch`` to queue the calls on, and sends it when it ends."""
+
+    def __init__(self, device: AsyncDevice, batch: DeviceBatch) -> None:
+        self._device = device
+        self._batch = batch
+
+    async def __aenter__(self) -> DeviceBatch:
+        return self._batch
+
+    async def __aexit__(
+        self,
+        exc_type: Optional[Type[BaseException]],
+        exc: Optional[BaseException],
+        tb: Optional[TracebackType],
+    ) -> None:
+        if exc_type is not None:
+            self._batch.__exit__(exc_type, exc, tb)  # abandoned: nothing is sent
+            return
+        await self._device._call("batch", functools.partial(self._batch.__exit__, None, None, None))
 
 
 def _operation(name: str) -> Callable[..., Any]:

@@ -75,11 +75,21 @@ const VantorSDK::BulkCapabilities& VantorSDK::Impl::bulkCapabilitiesLocked(uint1
 }
 
 uint16_t VantorSDK::Impl::bulkGate(const CommandInfo& command, uint64_t length) {
+    if (inBatch()) {
+        // A data phase needs the blocking engine: the batch runs the call
+        // on its own, with the request lock it already holds.
+        if (batchCall->mode != BatchMode::Direct) return deferToBlocking();
+        return bulkGateLocked(command, length);
+    }
     if (mustRefuseCall()) return kWrongRequest;
-    if (!async->isBulkTransportAvailable()) return kBulkUnavailable;
     // Evaluated under the request lock so that a concurrent connect cannot
     // reset the cache while it is read.
     RequestLock lock(*this);
+    return bulkGateLocked(command, length);
+}
+
+uint16_t VantorSDK::Impl::bulkGateLocked(const CommandInfo& command, uint64_t length) {
+    if (!async->isBulkTransportAvailable()) return kBulkUnavailable;
     uint16_t queried = kSuccess;
     const BulkCapabilities& caps = bulkCapabilitiesLocked(&queried);
     // The adapter lost during the query is the call's failure too; an

@@ -15,12 +15,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace vantor {
 
@@ -106,6 +109,28 @@ class ResponseWaiter {
     // asked every `periodMs` milliseconds (at least 1) while a caller waits.
     void setInterruptCheck(InterruptCheck check, int periodMs);
 
+    // ------------------------------------------------ pipelined requests
+    // A batch keeps several requests outstanding at once, answered in any
+    // order. While a pipeline is open, an answer that matches one of its
+    // requests goes to it; anything else goes to `deliver` as before.
+    void openPipeline();
+    // Expects the answer to a request with `id` and `command`, tagged `tag`
+    // for the caller. Made before the request is sent: its answer may come
+    // before the send returns.
+    void expectPipelined(uint16_t id, uint16_t command, size_t tag);
+    // Withdraws an expectation whose request could not be sent.
+    void forgetPipelined(uint16_t id);
+    // Reader thread: stores the message and returns true when it answers an
+    // expected pipelined request (its id and command code).
+    bool deliverPipelined(uint16_t id, uint16_t command, const std::vector<uint8_t>& message);
+    // Waits for the next pipelined answer, as `execute` waits for its one
+    // (timeout, cut-off and interruption check alike); on Answered, `tag`
+    // and `message` receive it. The timeout counts from this call.
+    Outcome awaitPipelined(size_t& tag, std::vector<uint8_t>& message);
+    // Forgets what is still expected (later answers are discarded and
+    // counted) and closes the pipeline.
+    void closePipeline();
+
     void countDiscarded();
     uint64_t discarded() const;
 
@@ -118,7 +143,8 @@ class ResponseWaiter {
   private:
     // Waits (lock held, released while waiting and while `check` runs)
     // until the request ends; the outcome.
-    Outcome waitLocked(std::unique_lock<std::mutex>& lock);
+    // `ready` and `cut` are the fields that end this wait.
+    Outcome waitLocked(std::unique_lock<std::mutex>& lock, const bool& ready, const bool& cut);
     // Polls `ended_`, yielding the processor between looks, for a budget
     // learnt from the last answer's latency (see learnLatency; at most
     // kSpinCeiling). An answer that comes within microseconds (the virtual
@@ -148,6 +174,26 @@ class ResponseWaiter {
     // while another thread replaces it.
     std::shared_ptr<const InterruptCheck> interruptCheck_;
     std::chrono::milliseconds interruptPeriod_{100};
+    // The open pipeline: expected answers, arrived ones in arrival order.
+    struct Pipelined {
+        uint16_t id;
+        uint16_t command;
+        size_t tag;
+    };
+    struct Arrival {
+        size_t tag;
+        std::vector<uint8_t> message;
+    };
+    bool pipelineOpen_ = false;
+    bool pipelineCut_ = false;
+    bool arrived_ = false;  // `arrivals_` is not empty
+    // Mirrors `arrived_ || pipelineCut_` for the lock-free poll.
+    std::atomic<bool> pipelineEnded_{false};
+    // Mirrors `pipelineOpen_`, so that answers outside a batch skip the lock.
+    // A batch's requests are sent after it is set, so their answers see it.
+    std::atomic<bool> pipelineOpenHint_{false};
+    std::vector<Pipelined> pipelined_;
+    std::deque<Arrival> arrivals_;
     std::condition_variable condition_;
     mutable std::mutex mutex_;
 };

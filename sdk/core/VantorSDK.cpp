@@ -48,10 +48,15 @@ VantorSDK::Impl::~Impl() {
     async.reset();
 }
 
-uint16_t VantorSDK::Impl::generateTransactionId(uint16_t command) {
+uint16_t VantorSDK::Impl::nextTransactionId() {
     lastTransactionId = lastTransactionId == 0xFFFF ? 1 : lastTransactionId + 1;
-    waiter.setExpected(lastTransactionId, command);
     return lastTransactionId;
+}
+
+uint16_t VantorSDK::Impl::generateTransactionId(uint16_t command) {
+    const uint16_t id = nextTransactionId();
+    waiter.setExpected(id, command);
+    return id;
 }
 
 void VantorSDK::Impl::handleResponse(const std::vector<uint8_t>& message) {
@@ -62,6 +67,8 @@ void VantorSDK::Impl::handleResponse(const std::vector<uint8_t>& message) {
     const uint16_t id = readU16le(message.data() + kTransactionIdOffset);
     if (id != NOTIFICATION_ID) {
         const uint16_t command = readU16le(message.data() + kCommandCodeOffset);
+        // A running batch's answers; bulk reads are never pipelined.
+        if (waiter.deliverPipelined(id, command, message)) return;
         const bool delivered =
             waiter.deliver(id, command, [&] { response.assign(message.begin(), message.end()); });
         settleBulkRead(message, delivered);
@@ -75,8 +82,16 @@ void VantorSDK::Impl::handleResponse(const std::vector<uint8_t>& message) {
 }
 
 uint16_t VantorSDK::Impl::sendOnly(SendFn send) {
+    if (inBatch()) {
+        if (batchCall->mode != BatchMode::Direct) return deferToBlocking();
+        return sendOnlyLocked(send);
+    }
     if (mustRefuseCall()) return kWrongRequest;
     RequestLock lock(*this);
+    return sendOnlyLocked(send);
+}
+
+uint16_t VantorSDK::Impl::sendOnlyLocked(SendFn send) {
     const uint16_t id = generateTransactionId();
     uint16_t result = 0;
     waiter.execute([&] {
@@ -87,6 +102,7 @@ uint16_t VantorSDK::Impl::sendOnly(SendFn send) {
 }
 
 uint16_t VantorSDK::Impl::request(const CommandInfo& command, SendFn send, ParseFn parse) {
+    if (inBatch()) return batchRequest(command, send, parse);
     if (mustRefuseCall()) return kWrongRequest;
     RequestLock lock(*this);
     return requestLocked(command, send, parse);
@@ -109,7 +125,10 @@ uint16_t VantorSDK::Impl::requestLocked(const CommandInfo& command, SendFn send,
         case ResponseWaiter::Outcome::Interrupted:
             return kTimeout;
     }
+    return decodeResponse(command, id, parse);
+}
 
+uint16_t VantorSDK::Impl::decodeResponse(const CommandInfo& command, uint16_t id, ParseFn parse) {
     // `response` was written under the waiter's lock before the wait ended
     // and nothing writes it again until the next request: it is safe to read.
     if (response.size() < kResponseHeaderSize + command.minResponseParameters) {

@@ -5,8 +5,10 @@
 // returns its decoded status and outputs.
 //
 // Calls from several threads on one instance are serialised: a call waits
-// until the previous one has finished. A notification callback runs on the
-// reader thread and must not call a blocking method or disconnect: the
+// until the previous one has finished. A batch (Batch.h) keeps several
+// requests in flight, and counts as one call: a call from another thread
+// waits until the whole batch has finished. A notification callback runs on
+// the reader thread and must not call a blocking method or disconnect: the
 // response such a call waits for is read by that same thread. Such a call is
 // refused at once instead of hanging: command methods return
 // SDK_ERROR_WRONG_REQUEST, getBulkCapabilities returns the cache unchanged,
@@ -316,15 +318,13 @@ class VantorSDK {
     uint16_t i2cTargetInit(uint8_t bus, uint16_t address, I2cTargetAddressMode addressMode,
                            I2cTargetMemoryLayout memoryLayout, I2cTargetModel model,
                            uint32_t& memorySize);
-    uint16_t i2cTargetSetParameters(uint8_t bus, uint16_t address,
-                                    I2cTargetAddressMode addressMode,
+    uint16_t i2cTargetSetParameters(uint8_t bus, uint16_t address, I2cTargetAddressMode addressMode,
                                     I2cTargetMemoryLayout memoryLayout, I2cTargetModel model,
                                     uint32_t& memorySize);
-    uint16_t i2cTargetSetEepromConfig(uint16_t totalSize, uint16_t pageSize,
-                                      uint32_t writeCycleUs, uint32_t eraseCycleUs,
-                                      I2cTargetEepromBusyBehavior busyBehavior,
-                                      uint8_t erasedValue, uint16_t writeProtectStart,
-                                      uint16_t writeProtectEnd);
+    uint16_t i2cTargetSetEepromConfig(uint16_t totalSize, uint16_t pageSize, uint32_t writeCycleUs,
+                                      uint32_t eraseCycleUs,
+                                      I2cTargetEepromBusyBehavior busyBehavior, uint8_t erasedValue,
+                                      uint16_t writeProtectStart, uint16_t writeProtectEnd);
     uint16_t i2cTargetErase(I2cTargetEraseScope scope, uint16_t address);
     uint16_t i2cTargetSetRegisterRegion(uint16_t startAddress, uint16_t endAddress,
                                         I2cTargetRegisterAccess access, uint8_t width,
@@ -339,12 +339,10 @@ class VantorSDK {
                            SpiChipSelectPolarity chipSelectPolarity, SpiTargetModel model,
                            SpiTargetEngine engine, uint32_t& memorySize);
     uint16_t spiTargetSetParameters(SpiMode mode, SpiBitOrder bitOrder, SpiChipSelect chipSelect,
-                                    SpiChipSelectPolarity chipSelectPolarity,
-                                    SpiTargetModel model, SpiTargetEngine engine,
-                                    uint32_t& memorySize);
-    uint16_t spiTargetSetFlashConfig(uint8_t addressBytes, uint16_t pageSize,
-                                     uint32_t writeCycleUs, uint8_t jedecIdLength,
-                                     const uint8_t* jedecId, uint8_t flags);
+                                    SpiChipSelectPolarity chipSelectPolarity, SpiTargetModel model,
+                                    SpiTargetEngine engine, uint32_t& memorySize);
+    uint16_t spiTargetSetFlashConfig(uint8_t addressBytes, uint16_t pageSize, uint32_t writeCycleUs,
+                                     uint8_t jedecIdLength, const uint8_t* jedecId, uint8_t flags);
     uint16_t spiTargetWriteMemory(uint16_t memoryAddress, const std::vector<uint8_t>& data);
     uint16_t spiTargetReadMemory(uint16_t memoryAddress, uint16_t length,
                                  std::vector<uint8_t>& out);
@@ -364,6 +362,7 @@ class VantorSDK {
 
   private:
     friend struct VantorSDKTestAccess;
+    friend class Batch;
     // The synchronous engine: the asynchronous instance, the response
     // waiter, the request lock and the cached bulk capabilities.
     struct Impl;

@@ -92,6 +92,7 @@ struct VantorSDK::Impl {
     // Sends without awaiting any response (the adapter leaves its application
     // firmware): the asynchronous status is returned as is.
     uint16_t sendOnly(SendFn send);
+    uint16_t sendOnlyLocked(SendFn send);
 
     uint16_t request(const CommandInfo& command, SendFn send, ParseFn parse);
     // The same with requestMutex already held.
@@ -125,6 +126,38 @@ struct VantorSDK::Impl {
     // The next transaction id, made the waiter's expected one together with
     // the command code its answer must carry (0: any).
     uint16_t generateTransactionId(uint16_t command = 0);
+    // The next transaction id, nothing else.
+    uint16_t nextTransactionId();
+    // Checks a matched response in `response` (length, id and command code)
+    // and runs `parse` on it: the second half of every request.
+    uint16_t decodeResponse(const CommandInfo& command, uint16_t id, ParseFn parse);
+
+    // ------------------------------------------------ batches (Batch.cpp)
+    // How the call a running batch is at reaches the engine. Send: its
+    // request is sent without waiting and the batch awaits the answer;
+    // Replay: the call runs again and decodes the answer the batch received
+    // for it; Direct: it runs as a plain blocking call (nothing else is
+    // outstanding then). The thread running the batch holds requestMutex
+    // throughout, so the call's own requests find the engine through
+    // `batchCall` instead of taking the lock.
+    enum class BatchMode : uint8_t { Send, Replay, Direct };
+    struct BatchCall {
+        BatchMode mode = BatchMode::Send;
+        size_t tag = 0;                          // the call's index
+        int requests = 0;                        // requests it made in this mode
+        bool sent = false;                       // Send: its request left and is awaited
+        bool blocking = false;                   // Send: it needs the blocking engine
+        uint16_t id = 0;                         // Send: its request's id; Replay: the answered one
+        std::vector<uint8_t>* answer = nullptr;  // Replay
+    };
+    // Set by the batch's thread while it holds requestMutex; read only on
+    // that thread (inBatch checks the thread first).
+    BatchCall* batchCall = nullptr;
+    bool inBatch() const { return insideRequest() && batchCall != nullptr; }
+    uint16_t batchRequest(const CommandInfo& command, SendFn send, ParseFn parse);
+    // Send mode: the call cannot be pipelined (a bulk data phase, a request
+    // that awaits no answer); the batch runs it on its own. Nothing is sent.
+    uint16_t deferToBlocking();
     // Reader thread: every complete message of the connection.
     void handleResponse(const std::vector<uint8_t>& message);
     // Copies at most `maxLength` response bytes from `offset` on into `out`.
@@ -139,6 +172,7 @@ struct VantorSDK::Impl {
     // above the adapter's limit for the group). SDK_ERROR_DISCONNECT when
     // the adapter is lost during the capability query it needs.
     uint16_t bulkGate(const CommandInfo& command, uint64_t length);
+    uint16_t bulkGateLocked(const CommandInfo& command, uint64_t length);
     // getBulkCapabilities() with requestMutex already held.
     // `status`, when given, receives the query's status (kSuccess when the
     // cache answered).

@@ -23,6 +23,15 @@ void FaultBench::stallBulkIn(bool stalled) {
 void FaultBench::limitBulkIn(std::optional<size_t> limit) {
     state_.limitBulkIn(limit);
 }
+void FaultBench::turnAwayRequests(int count) {
+    state_.firmware().withLock([&](Firmware& fw) { fw.turnAwayRequests(count); });
+}
+void FaultBench::loseAnswers(int count) {
+    state_.firmware().withLock([&](Firmware& fw) { fw.loseAnswers(count); });
+}
+void FaultBench::holdAnswers(bool hold) {
+    state_.firmware().withLock([&](Firmware& fw) { fw.holdAnswers(hold); });
+}
 void FaultBench::delayBulkIn(size_t after, std::chrono::milliseconds delay) {
     state_.delayBulkIn(after, delay);
 }

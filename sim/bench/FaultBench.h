@@ -3,7 +3,8 @@
 // Faults of the adapter's USB side: failing output reports (slow or fast),
 // failing HID reads, a response delay, the bound of the HID input queue, and
 // a stalled or short bulk IN endpoint. They act below the firmware, on every
-// request alike.
+// request alike. Besides, the faults of the adapter's request queue: requests
+// turned away, answers lost or held back.
 
 #include <chrono>
 #include <cstddef>
@@ -42,6 +43,15 @@ class FaultBench {
     // for `delay`; what waits meanwhile (also data queued later) comes
     // afterwards, in order.
     void delayBulkIn(size_t after, std::chrono::milliseconds delay);
+
+    // The next `count` requests are answered FW_FULL_RECEPTION_QUEUE without
+    // being executed.
+    void turnAwayRequests(int count);
+    // The answers to the next `count` requests are lost; the requests run.
+    void loseAnswers(int count);
+    // While held, answers wait in the adapter; releasing sends the waiting
+    // ones in order (unplugging drops them).
+    void holdAnswers(bool hold);
 
   private:
     VirtualAdapter::State& state_;

@@ -96,6 +96,11 @@ void Firmware::dispatch(const Bytes& message) {
     adapter_.clearBulkOut();
 
     const Request request(message);
+    if (turnAway_ > 0) {
+        --turnAway_;
+        respond(request, status::kFullReceptionQueue);
+        return;
+    }
     const auto it = commands_.find(request.commandCode());
     if (it == commands_.end()) {
         respond(request, status::kUnsupportedCommand);
@@ -115,6 +120,7 @@ void Firmware::bulkOutArrived() {
 
 void Firmware::powerOffLocked() {
     bulkOutWait_.reset();
+    heldAnswers_.clear();
 }
 
 void Firmware::powerOnLocked() {
@@ -123,7 +129,24 @@ void Firmware::powerOnLocked() {
 }
 
 void Firmware::respond(const Bytes& message) {
+    if (loseAnswers_ > 0) {
+        --loseAnswers_;
+        return;
+    }
+    if (holdAnswers_) {
+        heldAnswers_.push_back(message);
+        return;
+    }
     adapter_.queueMessage(message.data(), message.size(), true);
+}
+
+void Firmware::holdAnswers(bool hold) {
+    holdAnswers_ = hold;
+    if (hold) return;
+    for (const Bytes& answer : heldAnswers_) {
+        adapter_.queueMessage(answer.data(), answer.size(), true);
+    }
+    heldAnswers_.clear();
 }
 
 void Firmware::respond(const Request& request, uint16_t status) {

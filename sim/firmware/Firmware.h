@@ -48,6 +48,7 @@ namespace status {
 constexpr uint16_t kSuccess = 0x0000;
 constexpr uint16_t kUnsupportedCommand = 0x0001;
 constexpr uint16_t kInvalidCommand = 0x0002;
+constexpr uint16_t kFullReceptionQueue = 0x0003;
 constexpr uint16_t kInvalidParameter = 0x0004;
 constexpr uint16_t kFeatureNotSupportedByHardware = 0x0005;
 constexpr uint16_t kInterfaceNotInitialized = 0x0006;
@@ -287,6 +288,17 @@ class Firmware {
     // Every family back to its power-on volatile state (the reset command).
     void resetVolatileState();
 
+    // ------------------------------------------ request and answer faults
+    // (firmware mutex held; set through FaultBench)
+    // The next `count` requests are turned away unexecuted with
+    // FW_FULL_RECEPTION_QUEUE, as when the request queue has no room.
+    void turnAwayRequests(int count) { turnAway_ = count > 0 ? count : 0; }
+    // The next `count` answers are lost (their requests did run).
+    void loseAnswers(int count) { loseAnswers_ = count > 0 ? count : 0; }
+    // While held, answers wait in the adapter; releasing sends the waiting
+    // ones in order. Losing power drops them.
+    void holdAnswers(bool hold);
+
     // Facts and settings of the adapter the firmware runs on.
     VirtualAdapter::State& adapter() { return adapter_; }
     Model model() const;
@@ -321,6 +333,10 @@ class Firmware {
     std::vector<std::unique_ptr<FirmwareFamily>> families_;
     std::unordered_map<uint16_t, FirmwareFamily::CommandInfo> commands_;
     std::optional<BulkOutWait> bulkOutWait_;
+    int turnAway_ = 0;
+    int loseAnswers_ = 0;
+    bool holdAnswers_ = false;
+    std::vector<Bytes> heldAnswers_;
 };
 
 }  // namespace vantor::sim

@@ -33,6 +33,7 @@ from helpers import (
     wait_until,
 )
 from pyvantorsdk import (
+    BatchState,
     DeviceFacade,
     GpioFunctionality,
     GpioPinNumber,
@@ -553,6 +554,108 @@ def test_fault(family: Family, fault: str) -> None:
         FAULTS[fault][0](bench, expected(fault, family))
     finally:
         bench.close()
+
+
+# -------------------------------------------------------------- batches
+# Faults of the pipeline: a batch of five I2C calls (write registers 1 and
+# 2, write to the address the row names, read registers 1 and 2), each row
+# with its fault (started by `fault(adapter, dev)`), what each call ends
+# as: D(one), F(ailed), U(nknown: sent, no answer), N(ot sent); and the
+# resends of each. The next call works after every row.
+
+REGISTERS = 0x68
+ABSENT = 0x33
+D, F, U, N = BatchState.DONE, BatchState.FAILED, BatchState.UNKNOWN, BatchState.NOT_SENT
+QUEUE_FULL = StatusCode.FW_FULL_RECEPTION_QUEUE.value
+
+
+def _unplug_in_flight(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> Callable[[], None]:
+    """Holds the answers, then unplugs once the window (3) is in flight."""
+    adapter.faults.hold_answers()
+    adapter.clear()
+
+    def pull_out() -> None:
+        assert adapter.wait_for_requests(3, 5000)
+        adapter.unplug()
+
+    puller = threading.Thread(target=pull_out)
+    puller.start()
+
+    def finish() -> None:
+        puller.join()
+        adapter.faults.hold_answers(False)
+        adapter.plug()
+
+    return finish
+
+
+def _unplug_before(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> Callable[[], None]:
+    """Unplugs, and waits until the facade has noticed: nothing can be sent
+    then (before, a request may still count as written)."""
+    lost = threading.Event()
+    dev.on_connection_lost(lost.set)
+    adapter.unplug()
+    assert lost.wait(5)
+    return adapter.plug
+
+
+def _queue_always_full(adapter: sim.VirtualAdapter, dev: DeviceFacade) -> Callable[[], None]:
+    adapter.faults.turn_away_requests(1000)
+    return lambda: adapter.faults.turn_away_requests(0)
+
+
+BATCH_FAULTS: Dict[str, Any] = {
+    # fault, batch options, third call's address, states, resends
+    "queue-full-resent": (lambda a, _: a.faults.turn_away_requests(3), {"window": 1}, REGISTERS,
+                          [D, D, D, D, D], [3, 0, 0, 0, 0]),
+    "queue-full-beyond-bound": (_queue_always_full, {"max_resends": 2}, REGISTERS, [F] * 5,
+                                [2] * 5),
+    "answer-lost": (lambda a, _: a.faults.lose_answers(1), {}, REGISTERS, [U, D, D, D, D], [0] * 5),
+    "timeout-window-full": (lambda a, _: a.faults.lose_answers(2), {"window": 2}, REGISTERS,
+                            [U, U, N, N, N], [0] * 5),
+    "unplugged-in-flight": (_unplug_in_flight, {"window": 3}, REGISTERS, [U, U, U, N, N], [0] * 5),
+    "unplugged-before": (_unplug_before, {}, REGISTERS, [N] * 5, [0] * 5),
+    "failing-call": (None, {}, ABSENT, [D, D, F, D, D], [0] * 5),
+    "failing-call-stop-on-error": (None, {"window": 1, "stop_on_error": True}, ABSENT,
+                                   [D, D, F, N, N], [0] * 5),
+}
+
+
+@pytest.mark.parametrize("fault", BATCH_FAULTS)
+def test_batch_fault(fault: str) -> None:
+    start, options, third, states, resends = BATCH_FAULTS[fault]
+    with sim.VirtualAdapter() as adapter, DeviceFacade(timeout_ms=TIMEOUT_MS) as dev:
+        adapter.i2c.attach_register_map(I2cBus.A, REGISTERS)
+        assert dev.connect(adapter.path)
+        dev.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7)
+        # A fault's start may return what ends it, once the batch is sent.
+        finish = start(adapter, dev) if start else None
+        with dev.batch(**options) as b:
+            b.i2c_write(I2cBus.A, REGISTERS, b"\x01", b"\x11", False)
+            b.i2c_write(I2cBus.A, REGISTERS, b"\x02", b"\x22", False)
+            b.i2c_write(I2cBus.A, third, b"\x03", b"\x33", False)
+            b.i2c_read(I2cBus.A, REGISTERS, b"\x01", 1, False)
+            b.i2c_read(I2cBus.A, REGISTERS, b"\x02", 1, False)
+        if finish:
+            finish()
+        assert [c.state for c in b.results] == states
+        assert [c.resends for c in b.results] == resends
+        assert b.failures == [c for c in b.results if c.state != D]
+        for call in b.results:
+            if call.state == D:
+                assert call.result() == {3: b"\x11", 4: b"\x22"}.get(call.index)
+            else:
+                with pytest.raises(errors.VantorError, match=rf"{call.name} \(batch call "
+                                                             rf"{call.index}"):
+                    call.result()
+        if fault.startswith("unplugged"):
+            assert b.results[0].status == StatusCode.SDK_ERROR_DISCONNECT.value
+            dev.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7)  # after power-on
+        elif QUEUE_FULL in [c.status for c in b.results]:
+            assert all(c.status == QUEUE_FULL for c in b.results)
+        # The next call works, and gets its own answer.
+        dev.i2c_write(I2cBus.A, REGISTERS, b"\x05", b"\x55", False)
+        assert dev.i2c_read(I2cBus.A, REGISTERS, b"\x05", 1, False) == b"\x55"
 
 
 def markdown_table() -> str:
