@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "sdk/core/Version.h"
+#include "sim/timing/TimingModel.h"
 
 namespace vantor::sim {
 
@@ -84,6 +85,11 @@ struct AdapterOptions {
     uint16_t bulkPacketSize = 0;  // 0: 64 on Teranox, 512 on Quillex
     Identity identity;
     bool plugged = true;  // plug in at construction
+    // USB, bus and device timing; off by default (answers come as fast as
+    // the firmware model gives them). The 1024-byte reports of the Quillex
+    // need high speed: the constructor refuses full speed for it, and a time
+    // scale that is not above zero, with std::invalid_argument.
+    timing::TimingOptions timing;
 };
 
 // The test bench: one object per part of the adapter, reached through

@@ -9,8 +9,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "sim/records/I2cRecords.h"
+#include "sim/timing/TimingModel.h"
 #include "sim/usb/Wire.h"
 
 namespace vantor::sim {
@@ -72,12 +74,22 @@ class I2cEeprom final : public I2cPointerMemory {
     uint16_t write(const uint8_t* subaddress, size_t subaddressSize, const uint8_t* data,
                    size_t size) override;
 
+    uint16_t read(const uint8_t* subaddress, size_t subaddressSize, uint8_t* out,
+                  size_t size) override;
+
     I2cEepromOptions options() const {
         return I2cEepromOptions{memory_.size(), pageSize_, addressBytes_};
     }
 
   private:
+    // With timing on, a write that stored data starts the internal write
+    // cycle; until it ends the device does not acknowledge its address, so
+    // a host polls with address-only writes. (Untimed, writes complete at
+    // once.)
+    bool inWriteCycle() const;
+
     size_t pageSize_;
+    std::optional<timing::Nanos> writeCycleEnd_;
 };
 
 // 256 registers with 1-byte register addresses. Writes and reads

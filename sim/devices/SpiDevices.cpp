@@ -29,7 +29,7 @@ bool SpiFlash::valid(const SpiFlashOptions& options) {
 }
 
 uint8_t SpiFlash::status() const {
-    return static_cast<uint8_t>((busyLeft_ > 0 ? kStatusBusy : 0) |
+    return static_cast<uint8_t>((busyLeft_ > 0 || busyUntil_ ? kStatusBusy : 0) |
                                 (writeEnabled_ ? kStatusWriteEnabled : 0));
 }
 
@@ -43,7 +43,7 @@ void SpiFlash::transfer(const uint8_t* mosi, uint8_t* miso, size_t size) {
     if (size == 0) return;
     const uint8_t command = mosi[0];
     // A busy device answers nothing but its status.
-    if (busyLeft_ > 0 && command != kReadStatus) return;
+    if ((busyLeft_ > 0 || timedBusy()) && command != kReadStatus) return;
 
     switch (command) {
         case kJedecId:
@@ -91,19 +91,33 @@ void SpiFlash::pageProgram(size_t address, const uint8_t* data, size_t size) {
     for (size_t i = first; i < size; ++i) {
         memory_[pageStart + (column + i) % kPageSize] &= data[i];
     }
-    startOperation();
+    startOperation(timing::FlashOperation::PageProgram);
 }
 
 void SpiFlash::sectorErase(size_t address) {
     const auto start =
         memory_.begin() + static_cast<std::ptrdiff_t>(address - address % kSectorSize);
     std::fill(start, start + static_cast<std::ptrdiff_t>(kSectorSize), 0xFF);
-    startOperation();
+    startOperation(timing::FlashOperation::Erase4K);
 }
 
-void SpiFlash::startOperation() {
+void SpiFlash::startOperation(timing::FlashOperation kind) {
+    if (const auto now = timing::deviceNow()) {
+        busyUntil_ = *now + timing::flashOperation(kind, memory_.size());
+        return;
+    }
     busyLeft_ = busyPolls_;
     if (busyLeft_ == 0) writeEnabled_ = false;
+}
+
+bool SpiFlash::timedBusy() {
+    if (!busyUntil_) return false;
+    // Outside a timed request (a bench call) there is no clock to wait for.
+    const auto now = timing::deviceNow();
+    if (now && *now < *busyUntil_) return true;
+    busyUntil_.reset();
+    writeEnabled_ = false;
+    return false;
 }
 
 bool SpiFlash::writeMemory(size_t offset, const uint8_t* data, size_t size) {

@@ -48,6 +48,7 @@ namespace status {
 constexpr uint16_t kSuccess = 0x0000;
 constexpr uint16_t kUnsupportedCommand = 0x0001;
 constexpr uint16_t kInvalidCommand = 0x0002;
+constexpr uint16_t kFullReceptionQueue = 0x0003;
 constexpr uint16_t kInvalidParameter = 0x0004;
 constexpr uint16_t kFeatureNotSupportedByHardware = 0x0005;
 constexpr uint16_t kInterfaceNotInitialized = 0x0006;
@@ -245,6 +246,12 @@ class Firmware {
     void install(std::unique_ptr<FirmwareFamily> family);
     // Handles one reassembled request message (takes the firmware mutex).
     void dispatch(const Bytes& message);
+    // The same for the timing scheduler, which runs a request when its turn
+    // comes: dropped (false) when the adapter is no longer plugged in the
+    // epoch the request arrived in. Bulk OUT bytes are left alone: with
+    // timing on the host sends a request's data phase before the request
+    // executes, and stale bytes are cleared when a request arrives instead.
+    bool dispatchTimed(const Bytes& message, uint64_t epoch);
     // New bytes arrived on bulk OUT (takes the firmware mutex).
     void bulkOutArrived();
     // The adapter lost power: a pending bulk OUT wait is dropped. Firmware
@@ -315,6 +322,7 @@ class Firmware {
     };
 
     void completeBulkOutWait();
+    void dispatchLocked(const Bytes& message);
 
     VirtualAdapter::State& adapter_;
     std::mutex mutex_;

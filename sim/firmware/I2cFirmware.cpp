@@ -203,6 +203,14 @@ MessageBuilder I2cFirmware::answer(const Transfer& transfer, uint16_t status, ui
     return message;
 }
 
+void I2cFirmware::spendBusTime(const Transfer& transfer, bool acknowledged, size_t written,
+                               size_t read) const {
+    const uint32_t hz = buses_[transfer.bus].state.frequencyHz;
+    const size_t subaddress = transfer.subaddressSize;
+    timing::spendBusTime(acknowledged ? timing::i2cTransfer(subaddress + written, read, hz)
+                                      : timing::i2cTransfer(0, 0, hz));
+}
+
 void I2cFirmware::write(const Request& request, Firmware& firmware) {
     const Transfer transfer = parseTransfer(request);
     uint16_t status = checkTransfer(transfer, kMaxTransfer);
@@ -217,6 +225,9 @@ void I2cFirmware::write(const Request& request, Firmware& firmware) {
         status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
                                request.params() + kTransferHeaderSize, transfer.length);
     }
+    if (status == status::kSuccess || status == i2c::status::kNackAddress) {
+        spendBusTime(transfer, status == status::kSuccess, transfer.length, 0);
+    }
     firmware.respond(
         answer(transfer, status, status == status::kSuccess ? transfer.length : 0).take());
 }
@@ -226,6 +237,7 @@ void I2cFirmware::read(const Request& request, Firmware& firmware) {
     uint16_t status = checkTransfer(transfer, kMaxTransfer);
     I2cTarget* const target = status == status::kSuccess ? addressed(transfer) : nullptr;
     if (status == status::kSuccess && target == nullptr) status = i2c::status::kNackAddress;
+    if (status == i2c::status::kNackAddress) spendBusTime(transfer, false, 0, 0);
     if (status != status::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
 
     constexpr size_t kDataOffset = kResponseHeaderSize + 3;
@@ -233,6 +245,7 @@ void I2cFirmware::read(const Request& request, Firmware& firmware) {
     message.resize(kDataOffset + transfer.length);
     status = target->read(transfer.subaddress.data(), transfer.subaddressSize,
                           message.data() + kDataOffset, transfer.length);
+    spendBusTime(transfer, status == status::kSuccess, 0, transfer.length);
     if (status != status::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
     firmware.respond(message);
 }
@@ -257,6 +270,9 @@ void I2cFirmware::writeBulk(const Request& request, Firmware& firmware) {
             status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
                                    data->data(), data->size());
         }
+        if (status == status::kSuccess || status == i2c::status::kNackAddress) {
+            spendBusTime(transfer, status == status::kSuccess, transfer.length, 0);
+        }
         later.respond(
             answer(transfer, status, status == status::kSuccess ? transfer.length : 0).take());
     });
@@ -274,6 +290,9 @@ void I2cFirmware::readBulk(const Request& request, Firmware& firmware) {
         data.resize(transfer.length);
         status = target->read(transfer.subaddress.data(), transfer.subaddressSize, data.data(),
                               data.size());
+    }
+    if (status == status::kSuccess || status == i2c::status::kNackAddress) {
+        spendBusTime(transfer, status == status::kSuccess, 0, transfer.length);
     }
     if (status != status::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
     // The count first; the host reads the data only after this answer.
