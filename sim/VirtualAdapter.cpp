@@ -21,6 +21,9 @@ VirtualAdapter::VirtualAdapter(AdapterOptions options) {
     if (!(options.timing.timeScale > 0) || !std::isfinite(options.timing.timeScale)) {
         throw std::invalid_argument("the time scale must be a finite number above zero");
     }
+    if (options.timing.receptionQueueDepth == 0) {
+        throw std::invalid_argument("the reception queue holds at least one request");
+    }
     installVirtualBackendsOnce();
     const auto& registry = Registry::instance();
     state_ = std::make_shared<State>(options, registry->nextPath());
@@ -65,6 +68,9 @@ uint16_t VirtualAdapter::productId() const {
 }
 bool VirtualAdapter::hasBulk() const {
     return state_->bulk;
+}
+const timing::TimingOptions& VirtualAdapter::timing() const {
+    return state_->timing;
 }
 
 void VirtualAdapter::plug() {

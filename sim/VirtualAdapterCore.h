@@ -87,8 +87,9 @@ struct AdapterOptions {
     bool plugged = true;  // plug in at construction
     // USB, bus and device timing; off by default (answers come as fast as
     // the firmware model gives them). The 1024-byte reports of the Quillex
-    // need high speed: the constructor refuses full speed for it, and a time
-    // scale that is not above zero, with std::invalid_argument.
+    // need high speed: the constructor refuses full speed for it, a time
+    // scale that is not above zero and an empty reception queue with
+    // std::invalid_argument.
     timing::TimingOptions timing;
 };
 
@@ -125,6 +126,7 @@ class VirtualAdapter {
     uint16_t vendorId() const;
     uint16_t productId() const;
     bool hasBulk() const;  // exposes the vendor bulk interface
+    const timing::TimingOptions& timing() const;
 
     // Hot-plug under the same path. Unplugging fails every open handle's
     // reads and writes for good (pending input is lost); a later open by path
