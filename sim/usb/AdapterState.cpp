@@ -708,7 +708,13 @@ void VirtualAdapter::State::receiveTimed(std::unique_lock<std::mutex>& lock, con
     // Bulk OUT bytes present while nothing runs or waits belong to no request
     // (see Firmware::dispatchTimed).
     if (reception_.empty() && !executing_) bulkOut_.clear();
-    if (reception_.size() < timing.receptionQueueDepth) {
+    // Waiting: the queued requests whose turn has not come by this arrival
+    // (the worker may not have taken up a front request whose time it is).
+    size_t waiting = reception_.size();
+    if (waiting > 0 && !executing_ && std::max(reception_.front().arrival, busyUntil_) <= arrival) {
+        --waiting;
+    }
+    if (waiting < timing.receptionQueueDepth) {
         reception_.push_back(
             Received{std::move(message), std::move(handler), &writer, epoch, arrival});
         lock.unlock();
