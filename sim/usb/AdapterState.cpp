@@ -131,8 +131,10 @@ void VirtualAdapter::State::disconnectLocked() {
     bulkIn_.clear();
     bulkOut_.clear();
     bulkClaimOwner_ = 0;
-    // Requests waiting in the reception queue die with the adapter.
+    // Requests waiting in the reception queue die with the adapter, and the
+    // one executing is cut short.
     reception_.clear();
+    busyUntil_ = timing::Nanos(0);
     inputCv_.notify_all();
     bulkCv_.notify_all();
     workerCv_.notify_all();
@@ -788,7 +790,7 @@ void VirtualAdapter::State::serveReceptionQueue() {
 
         lock.lock();
         const timing::Nanos end = start + spent;
-        busyUntil_ = end;
+        if (aliveLocked(request.epoch)) busyUntil_ = end;
         workerCv_.wait_until(lock, wallAt(end),
                              [&] { return stopWorker_ || !aliveLocked(request.epoch); });
         if (ran && aliveLocked(request.epoch)) sendTimedLocked(sent, end, request.writer);
