@@ -140,6 +140,14 @@ void I2cFirmware::scan(const Request& request, Firmware& firmware) {
         return firmware.respond(request, status::kInterfaceNotInitialized);
     }
     const bool tenBit = request.u8(1) != 0;
+    // Bus time: the scan probes each non-reserved 7-bit address (0x08 to
+    // 0x77) with an address-only write, and with 10-bit scanning every 10-bit
+    // address with its two address bytes.
+    constexpr size_t kProbed7 = 0x78 - 0x08;
+    constexpr size_t kProbed10 = 1024;
+    const uint32_t hz = scanned->state.frequencyHz;
+    timing::spendBusTime(timing::i2cTransfer(0, 0, hz) * kProbed7 +
+                         (tenBit ? timing::i2cTransfer(1, 0, hz) * kProbed10 : timing::Nanos(0)));
     // The map holds the 7-bit keys first, then the 10-bit ones, each sorted.
     Bytes found7;
     std::vector<uint16_t> found10;
