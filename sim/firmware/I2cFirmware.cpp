@@ -143,8 +143,8 @@ void I2cFirmware::scan(const Request& request, Firmware& firmware) {
     // Bus time: the scan probes each non-reserved 7-bit address (0x08 to
     // 0x77) with an address-only write, and with 10-bit scanning every 10-bit
     // address with its two address bytes.
-    constexpr size_t kProbed7 = 0x78 - 0x08;
-    constexpr size_t kProbed10 = 1024;
+    constexpr int64_t kProbed7 = 0x78 - 0x08;
+    constexpr int64_t kProbed10 = 1024;
     const uint32_t hz = scanned->state.frequencyHz;
     timing::spendBusTime(timing::i2cTransfer(0, 0, hz) * kProbed7 +
                          (tenBit ? timing::i2cTransfer(1, 0, hz) * kProbed10 : timing::Nanos(0)));
