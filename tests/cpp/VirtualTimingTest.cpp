@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <stdexcept>
 
 #include "sdk/core/VantorAsyncSDK.h"
@@ -103,43 +104,92 @@ constexpr uint8_t kRegisterMap = 0x20;
 constexpr uint8_t kLongWriteTarget = 0x21;
 constexpr uint8_t kMarker = 0x10;  // the register the short writes set
 
-// At 1 kHz a 400-byte write keeps the bus 3.6 modelled seconds (0.36 s at a
-// scale of 10): the burst behind it arrives long before it ends.
-void sendBurst(VantorAsyncSDK& sdk, uint16_t shortWrites) {
-    ASSERT_EQ(sdk.i2cWrite(2, 0, kLongWriteTarget, {0x00}, pattern(400), false), 0);
-    for (uint16_t id = 3; id < 3 + shortWrites; ++id) {
-        ASSERT_EQ(sdk.i2cWrite(id, 0, kRegisterMap, {kMarker}, {static_cast<uint8_t>(id)}, false),
-                  0);
-    }
+// A request that keeps its bus busy for seconds of modelled time (tenths of
+// a second at the row's scale), so that a burst behind it arrives long
+// before it ends: it holds the reception queue only if its family counts its
+// bus time.
+struct LongRequest {
+    const char* name;
+    double timeScale;
+    uint32_t markerBusHz;  // the short writes' I2C bus 0
+    // Sets up the family with transaction id 100 (answered before the burst).
+    std::function<uint16_t(VirtualAdapter&, VantorAsyncSDK&)> setUp;
+    std::function<uint16_t(VantorAsyncSDK&, uint16_t id)> send;
+};
+void PrintTo(const LongRequest& row, std::ostream* os) {
+    *os << row.name;
 }
+class ReceptionQueue : public ::testing::TestWithParam<LongRequest> {};
 
-TEST(VirtualTiming, ReceptionQueueRefusesWhatExceedsItsDepth) {
-    VirtualAdapter adapter(timed("TIME-QUEUE", 10, 4));
+TEST_P(ReceptionQueue, RefusesWhatExceedsItsDepth) {
+    const LongRequest& row = GetParam();
+    VirtualAdapter adapter(timed(std::string("TIME-Q-") + row.name, row.timeScale, 4));
     ASSERT_TRUE(adapter.i2c().attachRegisterMap(0, kRegisterMap));
-    ASSERT_TRUE(adapter.i2c().attachRegisterMap(0, kLongWriteTarget));
     Inbox<Bytes> inbox;
     VantorAsyncSDK sdk;
     sdk.onResponse([&](const Bytes& message) { inbox.push(message); });
     ASSERT_TRUE(sdk.connect(adapter.path()));
-    ASSERT_EQ(sdk.i2cControllerInit(1, 0, 1000, 0), 0);
-    ASSERT_TRUE(inbox.waitFor(1));
+    ASSERT_EQ(sdk.i2cControllerInit(1, 0, row.markerBusHz, 0), 0);
+    ASSERT_EQ(row.setUp(adapter, sdk), 0);
+    ASSERT_TRUE(inbox.waitFor(2));
 
-    sendBurst(sdk, 8);  // ids 3..10
-    ASSERT_TRUE(inbox.waitFor(10, 10s));
+    ASSERT_EQ(row.send(sdk, 2), 0);
+    for (uint16_t id = 3; id <= 10; ++id) {
+        ASSERT_EQ(sdk.i2cWrite(id, 0, kRegisterMap, {kMarker}, {static_cast<uint8_t>(id)}, false),
+                  0);
+    }
+    ASSERT_TRUE(inbox.waitFor(11, 10s));
     std::vector<uint16_t> succeeded;
     std::vector<uint16_t> refused;
     for (const Bytes& message : inbox.items()) {
         ASSERT_GE(message.size(), 6u);
-        EXPECT_EQ(commandOf(message), idOf(message) == 1 ? 0x0901 : kI2cWrite);
-        (u16At(message, 4) == kFullReceptionQueue ? refused : succeeded).push_back(idOf(message));
+        const uint16_t id = idOf(message);
+        if (id >= 3 && id <= 10) {
+            EXPECT_EQ(commandOf(message), kI2cWrite);
+        }
+        (u16At(message, 4) == kFullReceptionQueue ? refused : succeeded).push_back(id);
     }
-    // The long write runs, four wait behind it, the rest find the queue full;
-    // the refusals come at once, the others in the order they were sent.
+    // The long request runs, four wait behind it, the rest find the queue
+    // full; the refusals come at once, the others in the order they were sent.
     EXPECT_EQ(refused, (std::vector<uint16_t>{7, 8, 9, 10}));
-    EXPECT_EQ(succeeded, (std::vector<uint16_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(succeeded, (std::vector<uint16_t>{1, 100, 2, 3, 4, 5, 6}));
     // A refused request never ran: the marker holds the last accepted id.
     EXPECT_EQ(adapter.i2c().memory(0, kRegisterMap).at(kMarker), 6);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    BusTime, ReceptionQueue,
+    ::testing::Values(
+        // 400 bytes at 1 kHz: 3.6 s.
+        LongRequest{"I2cWrite", 10, 1000,
+                    [](VirtualAdapter& adapter, VantorAsyncSDK& sdk) {
+                        EXPECT_TRUE(adapter.i2c().attachRegisterMap(0, kLongWriteTarget));
+                        return sdk.getUsbConfig(100);
+                    },
+                    [](VantorAsyncSDK& sdk, uint16_t id) {
+                        return sdk.i2cWrite(id, 0, kLongWriteTarget, {0x00}, pattern(400), false);
+                    }},
+        // 1024 bytes at 1 kHz: 8.2 s.
+        LongRequest{"SpiTransfer", 20, 1000000,
+                    [](VirtualAdapter&, VantorAsyncSDK& sdk) {
+                        return sdk.spiControllerInit(100, SpiBitOrder::MSB, SpiMode::MODE_0,
+                                                     SpiDataWidth::BITS_8, SpiChipSelect::CS_0,
+                                                     SpiChipSelectPolarity::ACTIVE_LOW, 1000);
+                    },
+                    [](VantorAsyncSDK& sdk, uint16_t id) {
+                        return sdk.spiTransfer(id, pattern(1024), 1024);
+                    }},
+        // 256 bytes at 600 baud, 8N1: 4.3 s.
+        LongRequest{"UartSend", 10, 1000000,
+                    [](VirtualAdapter&, VantorAsyncSDK& sdk) {
+                        return sdk.uartInit(100, UartBaudRate::BAUD_600, UartHwHandshake::DISABLED,
+                                            UartParity::NONE, UartDataSize::BITS_8,
+                                            UartStopBit::ONE);
+                    },
+                    [](VantorAsyncSDK& sdk, uint16_t id) {
+                        return sdk.uartSendMessage(id, pattern(256));
+                    }}),
+    RowName{});
 
 TEST(VirtualTiming, UnplugDropsQueuedRequests) {
     VirtualAdapter adapter(timed("TIME-UNPLUG", 10));
