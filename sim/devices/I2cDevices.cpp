@@ -94,7 +94,9 @@ uint16_t I2cEeprom::write(const uint8_t* subaddress, size_t subaddressSize, cons
     }
     pointer_ = pageStart + (column + count) % pageSize_;
     if (count > 0) {
-        if (const auto now = timing::deviceNow()) writeCycleEnd_ = *now + timing::kEepromWriteCycle;
+        // The cycle starts at the stop condition that ends the transfer.
+        if (const auto end = timing::transferEnd())
+            writeCycleEnd_ = *end + timing::kEepromWriteCycle;
     }
     return 0;
 }

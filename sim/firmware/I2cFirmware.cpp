@@ -219,6 +219,11 @@ void I2cFirmware::spendBusTime(const Transfer& transfer, bool acknowledged, size
                                       : timing::i2cTransfer(0, 0, hz));
 }
 
+void I2cFirmware::announceTransfer(const Transfer& transfer, size_t written) const {
+    timing::announceTransfer(timing::i2cTransfer(transfer.subaddressSize + written, 0,
+                                                 buses_[transfer.bus].state.frequencyHz));
+}
+
 void I2cFirmware::write(const Request& request, Firmware& firmware) {
     const Transfer transfer = parseTransfer(request);
     uint16_t status = checkTransfer(transfer, kMaxTransfer);
@@ -230,6 +235,7 @@ void I2cFirmware::write(const Request& request, Firmware& firmware) {
     I2cTarget* const target = status == status::kSuccess ? addressed(transfer) : nullptr;
     if (status == status::kSuccess && target == nullptr) status = i2c::status::kNackAddress;
     if (status == status::kSuccess) {
+        announceTransfer(transfer, transfer.length);
         status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
                                request.params() + kTransferHeaderSize, transfer.length);
     }
@@ -275,6 +281,7 @@ void I2cFirmware::writeBulk(const Request& request, Firmware& firmware) {
         I2cTarget* const target = status == status::kSuccess ? addressed(transfer) : nullptr;
         if (status == status::kSuccess && target == nullptr) status = i2c::status::kNackAddress;
         if (status == status::kSuccess) {
+            announceTransfer(transfer, transfer.length);
             status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
                                    data->data(), data->size());
         }

@@ -100,6 +100,8 @@ class I2cFirmware final : public FirmwareFamily {
     // when nobody acknowledged it, else the subaddress, written and read bytes.
     void spendBusTime(const Transfer& transfer, bool acknowledged, size_t written,
                       size_t read) const;
+    // A write about to reach its target: when it will end (timing::transferEnd).
+    void announceTransfer(const Transfer& transfer, size_t written) const;
 
     std::array<Bus, kBuses> buses_;
 };

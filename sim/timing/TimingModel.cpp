@@ -174,7 +174,18 @@ std::optional<Nanos> deviceNow() {
 }
 
 void spendBusTime(Nanos duration) {
-    if (tlsExecution != nullptr) tlsExecution->spent_ += duration;
+    if (tlsExecution == nullptr) return;
+    tlsExecution->spent_ += duration;
+    tlsExecution->announced_ = Nanos(0);
+}
+
+void announceTransfer(Nanos duration) {
+    if (tlsExecution != nullptr) tlsExecution->announced_ = duration;
+}
+
+std::optional<Nanos> transferEnd() {
+    if (tlsExecution == nullptr) return std::nullopt;
+    return tlsExecution->start_ + tlsExecution->spent_ + tlsExecution->announced_;
 }
 
 }  // namespace vantor::sim::timing

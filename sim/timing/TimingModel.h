@@ -144,9 +144,12 @@ class ExecutionScope {
 
   private:
     friend std::optional<Nanos> deviceNow();
+    friend std::optional<Nanos> transferEnd();
+    friend void announceTransfer(Nanos);
     friend void spendBusTime(Nanos);
     Nanos start_;
     Nanos spent_{0};
+    Nanos announced_{0};
     ExecutionScope* outer_;
 };
 
@@ -154,8 +157,14 @@ class ExecutionScope {
 // spent so far. Nothing outside an ExecutionScope.
 std::optional<Nanos> deviceNow();
 // The firmware spent `duration` on the bus for the executing request (ignored
-// outside an ExecutionScope).
+// outside an ExecutionScope). It ends an announced transfer.
 void spendBusTime(Nanos duration);
+// A transfer of `duration` is on the bus while the firmware hands it to a
+// device: transferEnd() is when it ends (the stop condition), where a device
+// starts what the transfer set off (an EEPROM's write cycle). Nothing outside
+// an ExecutionScope.
+void announceTransfer(Nanos duration);
+std::optional<Nanos> transferEnd();
 
 }  // namespace timing
 }  // namespace vantor::sim
