@@ -115,8 +115,10 @@ void bindHost(nb::module_& sim) {
 void bindAdapter(nb::module_& sim) {
     nb::class_<SimAdapter>(sim, "VirtualAdapter", nb::type_slots(AdapterGc::slots),
                            "An in-process emulation of an adapter.")
-        .def(nb::init<vantor::DeviceModel, const std::string&, bool, uint16_t, bool>(), "model"_a,
-             "serial"_a, "bulk"_a, "bulk_packet_size"_a = 0, "plugged"_a = true)
+        .def(nb::init<vantor::DeviceModel, const std::string&, bool, uint16_t, bool,
+                      const std::optional<std::string>&, double, unsigned>(),
+             "model"_a, "serial"_a, "bulk"_a, "bulk_packet_size"_a = 0, "plugged"_a = true,
+             "timing"_a = nb::none(), "time_scale"_a = 1.0, "reception_queue_depth"_a = 16)
         .def("close", &SimAdapter::close, "Unplug for good and leave the registry.")
         .def_prop_ro("closed", &SimAdapter::closed)
         // Fixed at creation.
@@ -130,6 +132,21 @@ void bindAdapter(nb::module_& sim) {
                      })
         .def_prop_ro("report_size", [](SimAdapter& a) { return a.get().reportSize(); })
         .def_prop_ro("bulk", [](SimAdapter& a) { return a.get().hasBulk(); })
+        .def_prop_ro("timing",
+                     [](SimAdapter& a) -> std::optional<std::string> {
+                         switch (a.get().timing().speed) {
+                             case vantor::sim::timing::UsbSpeed::FullSpeed:
+                                 return "full-speed";
+                             case vantor::sim::timing::UsbSpeed::HighSpeed:
+                                 return "high-speed";
+                             case vantor::sim::timing::UsbSpeed::Off:
+                                 break;
+                         }
+                         return std::nullopt;
+                     })
+        .def_prop_ro("time_scale", [](SimAdapter& a) { return a.get().timing().timeScale; })
+        .def_prop_ro("reception_queue_depth",
+                     [](SimAdapter& a) { return a.get().timing().receptionQueueDepth; })
         .def_prop_ro("vendor_id", [](SimAdapter& a) { return a.get().vendorId(); })
         .def_prop_ro("product_id", [](SimAdapter& a) { return a.get().productId(); })
         // Plugging.

@@ -16,6 +16,7 @@ void registerSimModule(nb::module_& m) {
     nb::module_ sim = m.def_submodule("_sim", "The virtual adapter (see pyvantorsdk.sim).");
     bindRecords(sim);
     bindAdapter(sim);
+    bindTiming(sim);
     bindHost(sim);
     bindFaultBench(sim);
     bindSystemBench(sim);

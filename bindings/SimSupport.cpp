@@ -77,6 +77,8 @@ std::vector<Bytes> callHandler(const PyRef& handler, const Bytes& request) {
     return answers;
 }
 
+}  // namespace
+
 vantor::sim::Model simModel(vantor::DeviceModel model) {
     switch (model) {
         case vantor::DeviceModel::TERANOX:
@@ -88,16 +90,40 @@ vantor::sim::Model simModel(vantor::DeviceModel model) {
     }
 }
 
-}  // namespace
+vantor::sim::timing::UsbSpeed usbSpeed(const std::optional<std::string>& name,
+                                       vantor::sim::Model model) {
+    using vantor::sim::timing::UsbSpeed;
+    UsbSpeed speed = UsbSpeed::Off;
+    if (!name || *name == "off") {
+        speed = UsbSpeed::Off;
+    } else if (*name == "full-speed") {
+        speed = UsbSpeed::FullSpeed;
+    } else if (*name == "high-speed") {
+        speed = UsbSpeed::HighSpeed;
+    } else {
+        throw nb::value_error("timing is \"full-speed\", \"high-speed\" or None");
+    }
+    if (!vantor::sim::timing::modelFits(model, speed)) {
+        throw nb::value_error(
+            "the QUILLEX's 1024-byte reports need high speed: a full-speed interrupt endpoint "
+            "carries at most 64 bytes per frame");
+    }
+    return speed;
+}
 
 SimAdapter::SimAdapter(vantor::DeviceModel model, const std::string& serial, bool bulk,
-                       uint16_t bulkPacketSize, bool plugged) {
+                       uint16_t bulkPacketSize, bool plugged,
+                       const std::optional<std::string>& timing, double timeScale,
+                       unsigned receptionQueueDepth) {
     vantor::sim::AdapterOptions options;
     options.model = simModel(model);
     options.serial = serial;
     options.bulk = bulk;
     options.bulkPacketSize = bulkPacketSize;
     options.plugged = plugged;
+    options.timing.speed = usbSpeed(timing, options.model);
+    options.timing.timeScale = timeScale;
+    options.timing.receptionQueueDepth = receptionQueueDepth;
     ReleasedGil unlocked;
     adapter_ = std::make_unique<Adapter>(std::move(options));
 }

@@ -41,8 +41,11 @@ class PyRef;  // a Python object released safely from any thread
 // The Python object: the adapter until close().
 class SimAdapter {
   public:
+    // The timing options as the Python arguments give them (see usbSpeed);
+    // the adapter refuses a scale or a depth it cannot run (ValueError).
     SimAdapter(vantor::DeviceModel model, const std::string& serial, bool bulk,
-               uint16_t bulkPacketSize, bool plugged);
+               uint16_t bulkPacketSize, bool plugged, const std::optional<std::string>& timing,
+               double timeScale, unsigned receptionQueueDepth);
     ~SimAdapter() { close(); }
 
     Adapter& get() {
@@ -298,8 +301,16 @@ void addBenchProperty(const char* name, Fn&& get, const char* doc) {
     nb::setattr(cls, name, builtins.attr("property")(getter, nb::none(), nb::none(), doc));
 }
 
+// The adapter model of a DeviceModel, and the USB speed of a timing name
+// ("full-speed", "high-speed", or None or "off" for no timing); ValueError
+// for anything else and for a pair the hardware cannot run.
+vantor::sim::Model simModel(vantor::DeviceModel model);
+vantor::sim::timing::UsbSpeed usbSpeed(const std::optional<std::string>& name,
+                                       vantor::sim::Model model);
+
 // The binding of each part, in registration order (see SimModule.cpp).
 void bindRecords(nb::module_& sim);
+void bindTiming(nb::module_& sim);
 void bindAdapter(nb::module_& sim);
 void bindHost(nb::module_& sim);
 void bindFaultBench(nb::module_& sim);

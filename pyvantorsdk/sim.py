@@ -19,7 +19,7 @@ replaces it with a function of your own, and the traffic records
 from __future__ import annotations
 
 import os
-from typing import Any, Callable, Dict, List, Optional, Sequence, Union, cast
+from typing import Any, Callable, Dict, List, Literal, Optional, Sequence, Union, cast
 
 from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceModel
 from pyvantorsdk._cpp._pyvantorsdk_cpp import _sim as _native
@@ -27,6 +27,8 @@ from pyvantorsdk._cpp._pyvantorsdk_cpp import _sim as _native
 __all__ = [
     "VirtualAdapter",
     "HostInterface",
+    "TimingModel",
+    "TimingName",
     "Handler",
     "HandlerResult",
     # The bench, one object per part of the adapter.
@@ -124,6 +126,17 @@ I3cControllerState = _native.I3cControllerState
 I3cPortsState = _native.I3cPortsState
 
 
+# The USB speeds the timing model knows; None (or "off") answers at once.
+TimingName = Literal["full-speed", "high-speed", "off"]
+
+# The timing figures as pure functions, in seconds: the interrupt interval and
+# a request's round trip at a USB speed and model, bulk time, bus time (I2C,
+# SPI, UART, I3C SDR and HDR-DDR) and device time (EEPROM write cycle, flash
+# program and erase). A virtual adapter with timing on waits for the same
+# figures.
+TimingModel = _native.TimingModel
+
+
 class VirtualAdapter:
     """An in-process emulation of one adapter, plugged in from creation until
     ``close()`` (or the end of its ``with`` block).
@@ -131,6 +144,15 @@ class VirtualAdapter:
     ``model`` is ``DeviceModel.TERANOX`` (64-byte reports) or
     ``DeviceModel.QUILLEX`` (1024-byte reports); ``bulk=False`` gives an
     adapter without the vendor bulk interface.
+
+    ``timing`` ("full-speed" or "high-speed"; None, the default, for none)
+    makes the adapter take the time the hardware takes (``TimingModel``):
+    reports go one per USB interval each way, requests wait in a reception
+    queue of ``reception_queue_depth`` while earlier ones run (one more is
+    answered FW_FULL_RECEPTION_QUEUE), transfers take their bus time and
+    EEPROMs and flash memories stay busy for their write, program and erase
+    times. ``time_scale`` runs that many modelled seconds per real second (10:
+    ten times faster than the hardware). The QUILLEX needs high speed.
     """
 
     def __init__(
@@ -141,8 +163,20 @@ class VirtualAdapter:
         *,
         bulk_packet_size: int = 0,
         plugged: bool = True,
+        timing: Optional[TimingName] = None,
+        time_scale: float = 1.0,
+        reception_queue_depth: int = 16,
     ) -> None:
-        self._native = _native.VirtualAdapter(model, serial, bulk, bulk_packet_size, plugged)
+        self._native = _native.VirtualAdapter(
+            model,
+            serial,
+            bulk,
+            bulk_packet_size,
+            plugged,
+            timing,
+            time_scale,
+            reception_queue_depth,
+        )
 
     # ------------------------------------------------------------ lifetime
     def __enter__(self) -> "VirtualAdapter":
@@ -186,6 +220,19 @@ class VirtualAdapter:
     def bulk(self) -> bool:
         """True when the adapter has the vendor bulk interface."""
         return bool(self._native.bulk)
+
+    @property
+    def timing(self) -> Optional[TimingName]:
+        """The modelled USB speed; None when the adapter answers at once."""
+        return cast(Optional[TimingName], self._native.timing)
+
+    @property
+    def time_scale(self) -> float:
+        return float(self._native.time_scale)
+
+    @property
+    def reception_queue_depth(self) -> int:
+        return int(self._native.reception_queue_depth)
 
     @property
     def vendor_id(self) -> int:
@@ -389,7 +436,15 @@ class VirtualAdapter:
         file = profiles.resolve(path_or_name)
         profile = profiles.load(file, contents_anywhere=contents_anywhere)
         settings = profile["adapter"]
-        adapter = cls(DeviceModel[settings["model"].upper()], settings["serial"], settings["bulk"])
+        timing = settings["timing"]
+        adapter = cls(
+            DeviceModel[settings["model"].upper()],
+            settings["serial"],
+            settings["bulk"],
+            timing=None if timing == "off" else timing,
+            time_scale=settings["time_scale"],
+            reception_queue_depth=settings["reception_queue_depth"],
+        )
         try:
             profiles.apply(profile, adapter, file=file)
         except BaseException:

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -12,6 +13,17 @@
 namespace vantor::sim {
 
 VirtualAdapter::VirtualAdapter(AdapterOptions options) {
+    if (!timing::modelFits(options.model, options.timing.speed)) {
+        throw std::invalid_argument(
+            "a full-speed interrupt endpoint carries at most 64 bytes per frame: the 1024-byte "
+            "reports need high speed");
+    }
+    if (!(options.timing.timeScale > 0) || !std::isfinite(options.timing.timeScale)) {
+        throw std::invalid_argument("the time scale must be a finite number above zero");
+    }
+    if (options.timing.receptionQueueDepth == 0) {
+        throw std::invalid_argument("the reception queue holds at least one request");
+    }
     installVirtualBackendsOnce();
     const auto& registry = Registry::instance();
     state_ = std::make_shared<State>(options, registry->nextPath());
@@ -56,6 +68,9 @@ uint16_t VirtualAdapter::productId() const {
 }
 bool VirtualAdapter::hasBulk() const {
     return state_->bulk;
+}
+const timing::TimingOptions& VirtualAdapter::timing() const {
+    return state_->timing;
 }
 
 void VirtualAdapter::plug() {
@@ -130,8 +145,8 @@ void VirtualAdapter::notify(uint16_t code, const Bytes& fields, uint16_t headerW
     // cannot reach the host faster than the wire, and a hundred queued in one
     // go would only measure how this thread was scheduled.
     constexpr size_t kMaxCatchUp = 16;
-    const auto lag = std::chrono::duration_cast<Clock::duration>(
-        interval * static_cast<double>(kMaxCatchUp));
+    const auto lag =
+        std::chrono::duration_cast<Clock::duration>(interval * static_cast<double>(kMaxCatchUp));
     auto start = Clock::now();
     size_t first = 0;  // the report due at `start`
     for (size_t i = 0; i < count; ++i) {

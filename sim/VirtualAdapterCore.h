@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "sdk/core/Version.h"
+#include "sim/timing/TimingModel.h"
 
 namespace vantor::sim {
 
@@ -84,6 +85,12 @@ struct AdapterOptions {
     uint16_t bulkPacketSize = 0;  // 0: 64 on Teranox, 512 on Quillex
     Identity identity;
     bool plugged = true;  // plug in at construction
+    // USB, bus and device timing; off by default (answers come as fast as
+    // the firmware model gives them). The 1024-byte reports of the Quillex
+    // need high speed: the constructor refuses full speed for it, a time
+    // scale that is not above zero and an empty reception queue with
+    // std::invalid_argument.
+    timing::TimingOptions timing;
 };
 
 // The test bench: one object per part of the adapter, reached through
@@ -119,6 +126,7 @@ class VirtualAdapter {
     uint16_t vendorId() const;
     uint16_t productId() const;
     bool hasBulk() const;  // exposes the vendor bulk interface
+    const timing::TimingOptions& timing() const;
 
     // Hot-plug under the same path. Unplugging fails every open handle's
     // reads and writes for good (pending input is lost); a later open by path

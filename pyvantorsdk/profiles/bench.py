@@ -63,6 +63,12 @@ class _Adapter(Protocol):
     @property
     def bulk(self) -> bool: ...
     @property
+    def timing(self) -> Optional[str]: ...
+    @property
+    def time_scale(self) -> float: ...
+    @property
+    def reception_queue_depth(self) -> int: ...
+    @property
     def system(self) -> Any: ...
     @property
     def power(self) -> Any: ...
@@ -358,6 +364,9 @@ def capture(adapter: _Adapter, record: Optional[Profile] = None) -> Profile:
             "model": adapter.model.name.lower(),
             "serial": adapter.serial,
             "bulk": adapter.bulk,
+            "timing": adapter.timing or "off",
+            "time_scale": adapter.time_scale,
+            "reception_queue_depth": adapter.reception_queue_depth,
         },
         "identity": {
             key: _text(getattr(identity, key))

@@ -144,6 +144,9 @@ def _choices(enum_type: Any, **aliases: int) -> Dict[str, int]:
 
 _MODELS = {"teranox": DeviceModel.TERANOX.value, "quillex": DeviceModel.QUILLEX.value}
 _DEVICE_KINDS = {"eeprom": 0, "register_map": 1}
+_TIMINGS = {"off": 0, "full-speed": 1, "high-speed": 2}
+# Adapter settings left out of a written profile while they hold their default.
+OPTIONAL_ADAPTER_KEYS = ("timing", "time_scale", "reception_queue_depth")
 _CONNECTORS = _choices(I3cConnectorType, none=4)
 _CONTENT_KEYS = ("contents_hex", "contents_file", "contents_dump", "contents_dump_file")
 
@@ -271,6 +274,11 @@ _SCHEMA: Dict[str, _Field] = {
             "model": _Field(str, "teranox", choices=_MODELS),
             "serial": _Field(str, "SIM0001"),
             "bulk": _Field(bool, True),
+            # The timing model (sim.VirtualAdapter's timing arguments);
+            # written only when not the default.
+            "timing": _Field(str, "off", choices=_TIMINGS),
+            "time_scale": _Field(float, 1.0),
+            "reception_queue_depth": _Field(int, 16, 1, 0xFFFF),
         }
     ),
     "identity": _table(
@@ -306,7 +314,13 @@ _SCHEMA: Dict[str, _Field] = {
     "i3c_target": _Field(_I3C_TARGET_ROLE),
 }
 
-_TYPE_NAMES = {int: "an integer", bool: "true or false", str: "a string", bytes: "a hex string"}
+_TYPE_NAMES = {
+    int: "an integer",
+    float: "a number",
+    bool: "true or false",
+    str: "a string",
+    bytes: "a hex string",
+}
 
 
 def _describe(value: Any) -> str:
@@ -314,6 +328,8 @@ def _describe(value: Any) -> str:
         return "a boolean"
     if isinstance(value, int):
         return "an integer"
+    if isinstance(value, float):
+        return "a number"
     if isinstance(value, str):
         return "a string"
     if isinstance(value, dict):
@@ -353,6 +369,12 @@ def _read_value(field: _Field, value: Any, path: KeyPath) -> Any:
         return _hex_bytes(value, path)
     if kind is int and (isinstance(value, bool) or not isinstance(value, int)):
         raise _Invalid(path, f"expected an integer, got {_describe(value)}")
+    if kind is float:
+        if isinstance(value, bool) or not isinstance(value, (int, float)):
+            raise _Invalid(path, f"expected a number, got {_describe(value)}")
+        if not 0 < value < float("inf"):
+            raise _Invalid(path, f"{value} is not a number above zero")
+        return float(value)
     if kind is not int and not isinstance(value, kind):
         raise _Invalid(path, f"expected {_TYPE_NAMES[kind]}, got {_describe(value)}")
     if field.choices is not None:
@@ -643,6 +665,12 @@ def _check_profile(profile: Profile, files: _Files) -> List[Tuple[KeyPath, str]]
     adapter = profile["adapter"]
     if not adapter["serial"] or len(adapter["serial"]) > 31:
         raise _Invalid(("adapter", "serial"), "a serial number has 1 to 31 characters")
+    if adapter["model"] == "quillex" and adapter["timing"] == "full-speed":
+        raise _Invalid(
+            ("adapter", "timing"),
+            "the quillex's 1024-byte reports need high speed "
+            "(a full-speed interrupt endpoint carries at most 64 bytes per frame)",
+        )
 
     notices = _check_gpio_inputs(profile["gpio"])
 

@@ -8,7 +8,7 @@ import os
 from pathlib import Path
 from typing import Any, Callable, List, Mapping, Optional, Tuple, Union
 
-from pyvantorsdk.profiles.schema import _SCHEMA, Profile, _Field
+from pyvantorsdk.profiles.schema import _SCHEMA, OPTIONAL_ADAPTER_KEYS, Profile, _Field
 
 # Contents longer than this go to a binary file next to the profile.
 INLINE_CONTENTS = 256
@@ -48,6 +48,8 @@ def _format_value(field: Optional[_Field], value: Any) -> str:
         if field is not None and field.hex_width:
             return f"0x{value:0{field.hex_width}X}"
         return str(value)
+    if isinstance(value, float):
+        return repr(value)
     if isinstance(value, bytes):
         return f'"{value.hex()}"'
     text = str(value)
@@ -74,7 +76,8 @@ def _dump_table(
         field = schema.get(key)
         if value is None or (not path and key == "version"):
             continue
-        if field is not None and path != ("adapter",) and not field.required:
+        optional = path != ("adapter",) or key in OPTIONAL_ADAPTER_KEYS
+        if field is not None and optional and not field.required:
             if value == field.default and type(value) is type(field.default):
                 continue  # a default is left out, except the adapter's own settings
         if key == "contents":

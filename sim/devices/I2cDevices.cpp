@@ -10,6 +10,8 @@ namespace {
 constexpr uint8_t kErasedByte = 0xFF;
 constexpr size_t kMaxOneByteAddressed = 256;
 constexpr size_t kMaxTwoByteAddressed = 64 * 1024;
+// The firmware's status for an address nobody acknowledged.
+constexpr uint16_t kNackAddress = 0x0203;
 
 // Byte `index` of the stream formed by the subaddress bytes and then the data.
 uint8_t streamByte(const uint8_t* subaddress, size_t subaddressSize, const uint8_t* data,
@@ -59,6 +61,7 @@ I2cEeprom::I2cEeprom(const I2cEepromOptions& options)
       writeCycleNacks_(options.writeCycleNacks) {}
 
 bool I2cEeprom::acknowledge() {
+    if (inWriteCycle()) return false;
     if (nacksLeft_ == 0) return true;
     --nacksLeft_;
     return false;
@@ -72,8 +75,20 @@ bool I2cEeprom::valid(const I2cEepromOptions& options) {
            options.size % options.pageSize == 0;
 }
 
+bool I2cEeprom::inWriteCycle() const {
+    const auto now = timing::deviceNow();
+    return writeCycleEnd_ && now && *now < *writeCycleEnd_;
+}
+
+uint16_t I2cEeprom::read(const uint8_t* subaddress, size_t subaddressSize, uint8_t* out,
+                         size_t size) {
+    if (inWriteCycle()) return kNackAddress;
+    return I2cPointerMemory::read(subaddress, subaddressSize, out, size);
+}
+
 uint16_t I2cEeprom::write(const uint8_t* subaddress, size_t subaddressSize, const uint8_t* data,
                           size_t size) {
+    if (inWriteCycle()) return kNackAddress;
     const size_t total = subaddressSize + size;
     // An incomplete memory address (a bare address probe included) changes nothing.
     if (total < addressBytes_) return 0;
@@ -86,7 +101,12 @@ uint16_t I2cEeprom::write(const uint8_t* subaddress, size_t subaddressSize, cons
             streamByte(subaddress, subaddressSize, data, addressBytes_ + i);
     }
     pointer_ = pageStart + (column + count) % pageSize_;
-    if (count > 0) nacksLeft_ = writeCycleNacks_;
+    if (count > 0) {
+        nacksLeft_ = writeCycleNacks_;
+        // The cycle starts at the stop condition that ends the transfer.
+        if (const auto end = timing::transferEnd())
+            writeCycleEnd_ = *end + timing::kEepromWriteCycle;
+    }
     return 0;
 }
 

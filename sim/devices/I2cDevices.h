@@ -9,8 +9,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "sim/records/I2cRecords.h"
+#include "sim/timing/TimingModel.h"
 #include "sim/usb/Wire.h"
 
 namespace vantor::sim {
@@ -80,14 +82,24 @@ class I2cEeprom final : public I2cPointerMemory {
                    size_t size) override;
     bool acknowledge() override;
 
+    uint16_t read(const uint8_t* subaddress, size_t subaddressSize, uint8_t* out,
+                  size_t size) override;
+
     I2cEepromOptions options() const {
         return I2cEepromOptions{memory_.size(), pageSize_, addressBytes_, writeCycleNacks_};
     }
 
   private:
+    // With timing on, a write that stored data starts the internal write
+    // cycle; until it ends the device does not acknowledge its address, so
+    // a host polls with address-only writes. (Untimed, writes complete at
+    // once.)
+    bool inWriteCycle() const;
+
     size_t pageSize_;
     unsigned writeCycleNacks_;
     unsigned nacksLeft_ = 0;
+    std::optional<timing::Nanos> writeCycleEnd_;
 };
 
 // 256 registers with 1-byte register addresses. Writes and reads

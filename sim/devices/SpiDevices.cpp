@@ -33,7 +33,7 @@ bool SpiFlash::valid(const SpiFlashOptions& options) {
 }
 
 uint8_t SpiFlash::status() const {
-    return static_cast<uint8_t>((busyLeft_ > 0 ? kStatusBusy : 0) |
+    return static_cast<uint8_t>((busyLeft_ > 0 || busyUntil_ ? kStatusBusy : 0) |
                                 (writeEnabled_ ? kStatusWriteEnabled : 0));
 }
 
@@ -47,7 +47,7 @@ void SpiFlash::transfer(const uint8_t* mosi, uint8_t* miso, size_t size) {
     if (size == 0) return;
     const uint8_t command = mosi[0];
     // A busy device answers nothing but its status.
-    if (busyLeft_ > 0 && command != kReadStatus) return;
+    if ((busyLeft_ > 0 || timedBusy()) && command != kReadStatus) return;
 
     switch (command) {
         case kJedecId:
@@ -81,14 +81,18 @@ void SpiFlash::transfer(const uint8_t* mosi, uint8_t* miso, size_t size) {
         case kBlockErase32K:
         case kBlockErase64K:
             if (!writeEnabled_ || size < kAddressedFrame) return;
-            erase(addressOf(mosi), command == kSectorErase     ? kSectorSize
-                                   : command == kBlockErase32K ? kBlock32KSize
-                                                               : kBlock64KSize);
+            if (command == kSectorErase) {
+                erase(addressOf(mosi), kSectorSize, timing::FlashOperation::Erase4K);
+            } else if (command == kBlockErase32K) {
+                erase(addressOf(mosi), kBlock32KSize, timing::FlashOperation::Erase32K);
+            } else {
+                erase(addressOf(mosi), kBlock64KSize, timing::FlashOperation::Erase64K);
+            }
             return;
         case kChipErase:
         case kChipEraseAlternate:
             if (!writeEnabled_) return;
-            erase(0, memory_.size());
+            erase(0, memory_.size(), timing::FlashOperation::EraseChip);
             return;
         default:
             return;  // not a command of this device
@@ -104,22 +108,36 @@ void SpiFlash::pageProgram(size_t address, const uint8_t* data, size_t size) {
     for (size_t i = first; i < size; ++i) {
         memory_[pageStart + (column + i) % kPageSize] &= data[i];
     }
-    startOperation();
+    startOperation(timing::FlashOperation::PageProgram);
 }
 
-void SpiFlash::erase(size_t address, size_t blockSize) {
+void SpiFlash::erase(size_t address, size_t blockSize, timing::FlashOperation kind) {
     // The block around the address; a flash smaller than one block loses
     // all of its memory.
     const size_t first = address - address % blockSize;
     const size_t end = std::min(first + blockSize, memory_.size());
     std::fill(memory_.begin() + static_cast<std::ptrdiff_t>(first),
               memory_.begin() + static_cast<std::ptrdiff_t>(end), 0xFF);
-    startOperation();
+    startOperation(kind);
 }
 
-void SpiFlash::startOperation() {
+void SpiFlash::startOperation(timing::FlashOperation kind) {
+    if (const auto now = timing::deviceNow()) {
+        busyUntil_ = *now + timing::flashOperation(kind, memory_.size());
+        return;
+    }
     busyLeft_ = busyPolls_;
     if (busyLeft_ == 0) writeEnabled_ = false;
+}
+
+bool SpiFlash::timedBusy() {
+    if (!busyUntil_) return false;
+    // Outside a timed request (a bench call) there is no clock to wait for.
+    const auto now = timing::deviceNow();
+    if (now && *now < *busyUntil_) return true;
+    busyUntil_.reset();
+    writeEnabled_ = false;
+    return false;
 }
 
 bool SpiFlash::writeMemory(size_t offset, const uint8_t* data, size_t size) {

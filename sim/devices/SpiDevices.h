@@ -10,8 +10,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "sim/records/SpiRecords.h"
+#include "sim/timing/TimingModel.h"
 #include "sim/usb/Wire.h"
 
 namespace vantor::sim {
@@ -39,10 +41,11 @@ class SpiTarget {
 // busy, bit 1 write enable latch).
 //
 // Program and erase need the write enable latch and take effect when the
-// frame ends. The device then stays busy for the configured number of status
-// bytes (counted, not timed, so that polling scripts and tests are
-// deterministic); while busy it ignores every command but the status read.
-// The latch clears when the operation completes.
+// frame ends. The device then stays busy: with the adapter's timing off, for
+// the configured number of status bytes (counted, not timed, so that polling
+// scripts and tests are deterministic); with timing on, for the operation's
+// typical duration (timing::flashOperation). While busy it ignores every
+// command but the status read. The latch clears when the operation completes.
 class SpiFlash final : public SpiTarget {
   public:
     static constexpr size_t kPageSize = 256;
@@ -67,14 +70,19 @@ class SpiFlash final : public SpiTarget {
   private:
     size_t addressOf(const uint8_t* mosi) const;  // bytes 1..3 of a frame
     void pageProgram(size_t address, const uint8_t* data, size_t size);
-    // Sets the `blockSize`-aligned block around `address` to 0xFF.
-    void erase(size_t address, size_t blockSize);
-    void startOperation();  // program or erase done: busy for a while
+    // Sets the `blockSize`-aligned block around `address` to 0xFF and
+    // starts the `kind` of erase.
+    void erase(size_t address, size_t blockSize, timing::FlashOperation kind);
+    // A program or erase was started: busy for a while.
+    void startOperation(timing::FlashOperation kind);
+    // Ends a timed operation whose time has come; true while one is running.
+    bool timedBusy();
 
     Bytes memory_;
     std::array<uint8_t, 3> jedecId_;
     unsigned busyPolls_;
     unsigned busyLeft_ = 0;
+    std::optional<timing::Nanos> busyUntil_;  // a timed operation's end
     bool writeEnabled_ = false;
 };
 

@@ -82,18 +82,28 @@ void Firmware::dispatch(const Bytes& message) {
     std::lock_guard<std::mutex> guard(mutex_);
     // Without a whole header there is nothing to answer to.
     if (message.size() < kRequestHeaderSize) return;
+    // A request is dispatched within the write that completes it, so its
+    // own data phase is still to come: bytes already on bulk OUT belong to
+    // an earlier one (whose request was lost) and must not pass for this
+    // request's data.
+    adapter_.clearBulkOut();
+    dispatchLocked(message);
+}
 
+bool Firmware::dispatchTimed(const Bytes& message, uint64_t epoch) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!adapter_.alive(epoch)) return false;
+    if (message.size() >= kRequestHeaderSize) dispatchLocked(message);
+    return true;
+}
+
+void Firmware::dispatchLocked(const Bytes& message) {
     // A data phase the host never delivered ends with the next request.
     if (bulkOutWait_) {
         BulkOutWait abandoned = std::move(*bulkOutWait_);
         bulkOutWait_.reset();
         abandoned.handler(*this, std::nullopt);
     }
-    // A request is dispatched within the write that completes it, so its
-    // own data phase is still to come: bytes already on bulk OUT belong to
-    // an earlier one (whose request was lost) and must not pass for this
-    // request's data.
-    adapter_.clearBulkOut();
 
     const Request request(message);
     if (turnAway_ > 0) {

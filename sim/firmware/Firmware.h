@@ -246,6 +246,12 @@ class Firmware {
     void install(std::unique_ptr<FirmwareFamily> family);
     // Handles one reassembled request message (takes the firmware mutex).
     void dispatch(const Bytes& message);
+    // The same for the timing scheduler, which runs a request when its turn
+    // comes: dropped (false) when the adapter is no longer plugged in the
+    // epoch the request arrived in. Bulk OUT bytes are left alone: with
+    // timing on the host sends a request's data phase before the request
+    // executes, and stale bytes are cleared when a request arrives instead.
+    bool dispatchTimed(const Bytes& message, uint64_t epoch);
     // New bytes arrived on bulk OUT (takes the firmware mutex).
     void bulkOutArrived();
     // The adapter lost power: a pending bulk OUT wait is dropped. Firmware
@@ -327,6 +333,7 @@ class Firmware {
     };
 
     void completeBulkOutWait();
+    void dispatchLocked(const Bytes& message);
 
     VirtualAdapter::State& adapter_;
     std::mutex mutex_;

@@ -140,6 +140,14 @@ void I2cFirmware::scan(const Request& request, Firmware& firmware) {
         return firmware.respond(request, status::kInterfaceNotInitialized);
     }
     const bool tenBit = request.u8(1) != 0;
+    // Bus time: the scan probes each non-reserved 7-bit address (0x08 to
+    // 0x77) with an address-only write, and with 10-bit scanning every 10-bit
+    // address with its two address bytes.
+    constexpr int64_t kProbed7 = 0x78 - 0x08;
+    constexpr int64_t kProbed10 = 1024;
+    const uint32_t hz = scanned->state.frequencyHz;
+    timing::spendBusTime(timing::i2cTransfer(0, 0, hz) * kProbed7 +
+                         (tenBit ? timing::i2cTransfer(1, 0, hz) * kProbed10 : timing::Nanos(0)));
     // The map holds the 7-bit keys first, then the 10-bit ones, each sorted.
     Bytes found7;
     std::vector<uint16_t> found10;
@@ -203,6 +211,19 @@ MessageBuilder I2cFirmware::answer(const Transfer& transfer, uint16_t status, ui
     return message;
 }
 
+void I2cFirmware::spendBusTime(const Transfer& transfer, bool acknowledged, size_t written,
+                               size_t read) const {
+    const uint32_t hz = buses_[transfer.bus].state.frequencyHz;
+    const size_t subaddress = transfer.subaddressSize;
+    timing::spendBusTime(acknowledged ? timing::i2cTransfer(subaddress + written, read, hz)
+                                      : timing::i2cTransfer(0, 0, hz));
+}
+
+void I2cFirmware::announceTransfer(const Transfer& transfer, size_t written) const {
+    timing::announceTransfer(timing::i2cTransfer(transfer.subaddressSize + written, 0,
+                                                 buses_[transfer.bus].state.frequencyHz));
+}
+
 void I2cFirmware::write(const Request& request, Firmware& firmware) {
     const Transfer transfer = parseTransfer(request);
     uint16_t status = checkTransfer(transfer, kMaxTransfer);
@@ -216,8 +237,12 @@ void I2cFirmware::write(const Request& request, Firmware& firmware) {
         status = i2c::status::kNackAddress;
     }
     if (status == status::kSuccess) {
+        announceTransfer(transfer, transfer.length);
         status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
                                request.params() + kTransferHeaderSize, transfer.length);
+    }
+    if (status == status::kSuccess || status == i2c::status::kNackAddress) {
+        spendBusTime(transfer, status == status::kSuccess, transfer.length, 0);
     }
     firmware.respond(
         answer(transfer, status, status == status::kSuccess ? transfer.length : 0).take());
@@ -230,6 +255,7 @@ void I2cFirmware::read(const Request& request, Firmware& firmware) {
     if (status == status::kSuccess && (target == nullptr || !target->acknowledge())) {
         status = i2c::status::kNackAddress;
     }
+    if (status == i2c::status::kNackAddress) spendBusTime(transfer, false, 0, 0);
     if (status != status::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
 
     constexpr size_t kDataOffset = kResponseHeaderSize + 3;
@@ -237,6 +263,7 @@ void I2cFirmware::read(const Request& request, Firmware& firmware) {
     message.resize(kDataOffset + transfer.length);
     status = target->read(transfer.subaddress.data(), transfer.subaddressSize,
                           message.data() + kDataOffset, transfer.length);
+    spendBusTime(transfer, status == status::kSuccess, 0, transfer.length);
     if (status != status::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
     firmware.respond(message);
 }
@@ -260,8 +287,12 @@ void I2cFirmware::writeBulk(const Request& request, Firmware& firmware) {
             status = i2c::status::kNackAddress;
         }
         if (status == status::kSuccess) {
+            announceTransfer(transfer, transfer.length);
             status = target->write(transfer.subaddress.data(), transfer.subaddressSize,
                                    data->data(), data->size());
+        }
+        if (status == status::kSuccess || status == i2c::status::kNackAddress) {
+            spendBusTime(transfer, status == status::kSuccess, transfer.length, 0);
         }
         later.respond(
             answer(transfer, status, status == status::kSuccess ? transfer.length : 0).take());
@@ -282,6 +313,9 @@ void I2cFirmware::readBulk(const Request& request, Firmware& firmware) {
         data.resize(transfer.length);
         status = target->read(transfer.subaddress.data(), transfer.subaddressSize, data.data(),
                               data.size());
+    }
+    if (status == status::kSuccess || status == i2c::status::kNackAddress) {
+        spendBusTime(transfer, status == status::kSuccess, 0, transfer.length);
     }
     if (status != status::kSuccess) return firmware.respond(answer(transfer, status, 0).take());
     // The count first; the host reads the data only after this answer.

@@ -96,6 +96,12 @@ class I2cFirmware final : public FirmwareFamily {
     I2cTarget* addressed(const Transfer& transfer) const;
     // A transfer answer: the status, then the target address and the byte count.
     static MessageBuilder answer(const Transfer& transfer, uint16_t status, uint16_t count);
+    // Bus time of a transfer that reached the bus: the address byte alone
+    // when nobody acknowledged it, else the subaddress, written and read bytes.
+    void spendBusTime(const Transfer& transfer, bool acknowledged, size_t written,
+                      size_t read) const;
+    // A write about to reach its target: when it will end (timing::transferEnd).
+    void announceTransfer(const Transfer& transfer, size_t written) const;
 
     std::array<Bus, kBuses> buses_;
 };

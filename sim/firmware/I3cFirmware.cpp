@@ -2,6 +2,7 @@
 #include "sim/firmware/I3cFirmware.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "sim/firmware/I3cTargetFirmware.h"
@@ -550,6 +551,22 @@ std::optional<size_t> startOffset(uint8_t mode, uint8_t hdrCommand, const uint8_
     return offset;
 }
 
+// Bus time of a private transfer of `bytes` data bytes (and `subaddress`
+// bytes written first) at the controller's rates; legacy I2C devices run at
+// the I2C rate: standard, fast, fast plus, high speed and ultra fast mode.
+void spendTransferTime(const I3cControllerState& controller, uint8_t mode, size_t subaddress,
+                       size_t bytes) {
+    static constexpr std::array<uint32_t, 5> kI2cHz = {100000, 400000, 1000000, 3400000, 5000000};
+    const uint32_t pushPull = timing::i3cPushPullHz(controller.pushPullRate).value_or(0);
+    if (mode == kModeHdrDdr) return timing::spendBusTime(timing::i3cDdrBytes(bytes, pushPull));
+    if (mode == kModeLegacyI2c) {
+        const uint32_t hz = controller.i2cRate < kI2cHz.size() ? kI2cHz[controller.i2cRate] : 0;
+        return timing::spendBusTime(timing::i2cBytes(subaddress + bytes, hz));
+    }
+    const uint32_t openDrain = timing::i3cOpenDrainHz(controller.openDrainRate).value_or(0);
+    timing::spendBusTime(timing::i3cSdrBytes(subaddress + bytes, pushPull, openDrain));
+}
+
 }  // namespace
 
 I3cFirmware::Outcome I3cFirmware::write(const Transfer& transfer, const uint8_t* data,
@@ -628,9 +645,11 @@ void I3cFirmware::transfer(const Request& request, Firmware& firmware) {
     if (!transfer.read) {
         const Outcome outcome =
             write(transfer, request.params() + kTransferHeaderSize, transfer.length);
+        spendTransferTime(controller_, transfer.mode, transfer.subaddressSize, outcome.count);
         return firmware.respond(answer(transfer, outcome.status, outcome.count).take());
     }
     const Outcome outcome = read(transfer);
+    spendTransferTime(controller_, transfer.mode, transfer.subaddressSize, outcome.data.size());
     firmware.respond(answer(transfer, outcome.status, outcome.data.size())
                          .append(outcome.data.data(), outcome.data.size())
                          .take());
@@ -656,6 +675,8 @@ void I3cFirmware::transferBulk(const Request& request, Firmware& firmware) {
                 size_t count = 0;
                 if (status == status::kSuccess) {
                     const Outcome outcome = write(transfer, data->data(), data->size());
+                    spendTransferTime(controller_, transfer.mode, transfer.subaddressSize,
+                                      outcome.count);
                     status = outcome.status;
                     count = outcome.count;
                 }
@@ -666,6 +687,7 @@ void I3cFirmware::transferBulk(const Request& request, Firmware& firmware) {
     const uint16_t refused = checkTransfer(transfer);
     if (refused != status::kSuccess) return firmware.respond(answer(transfer, refused, 0).take());
     const Outcome outcome = read(transfer);
+    spendTransferTime(controller_, transfer.mode, transfer.subaddressSize, outcome.data.size());
     // The host collects bulk data only after a success or an incomplete
     // read; anything queued after another status would linger for the next.
     const bool delivered =

@@ -98,6 +98,7 @@ void SpiFirmware::deinit(const Request& request, Firmware& firmware) {
 
 void SpiFirmware::clock(const uint8_t* sent, size_t sentSize, uint8_t* received, size_t size) {
     std::fill(received, received + size, kFloatingLine);
+    timing::spendBusTime(timing::spiBytes(size, state_.frequencyHz));
     SpiTarget* const device = targets_[state_.chipSelect].get();
     if (device == nullptr || size == 0) return;
     const bool lsbFirst = state_.bitOrder == kLsbFirst;

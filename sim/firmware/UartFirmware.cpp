@@ -67,6 +67,11 @@ void UartFirmware::send(const Request& request, Firmware& firmware) {
     if (request.paramSize() != kLengthSize + length) {
         return firmware.respond(request, status::kInvalidParameter);
     }
+    // Start bit, 7 or 8 data bits, the parity bit if any, one or two stop bits.
+    const unsigned bits = timing::uartBitsPerByte(state_.dataSize == kSevenBits ? 7 : 8,
+                                                  state_.parity != 0, state_.stopBit != 0 ? 2 : 1);
+    timing::spendBusTime(
+        timing::uartBytes(length, timing::uartBaud(state_.baudRate).value_or(0), bits));
     const size_t start = sent_.size();
     const uint8_t* data = request.params() + kLengthSize;
     sent_.reserve(start + length);

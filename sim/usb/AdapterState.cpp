@@ -2,6 +2,7 @@
 #include "sim/usb/AdapterState.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -36,6 +37,23 @@ std::optional<Clock::time_point> deadlineAfter(std::chrono::milliseconds delay) 
 // answers it queues are that handle's.
 thread_local const VirtualAdapter::State::HidInput* tlsRequester = nullptr;
 
+// With timing on, the firmware worker collects what a request's execution
+// sends here, to release it once the request's bus time has passed.
+thread_local std::vector<Bytes>* tlsCollected = nullptr;
+
+struct Collecting {
+    explicit Collecting(std::vector<Bytes>& into) : outer(tlsCollected) { tlsCollected = &into; }
+    ~Collecting() { tlsCollected = outer; }
+    Collecting(const Collecting&) = delete;
+    Collecting& operator=(const Collecting&) = delete;
+    std::vector<Bytes>* const outer;
+};
+
+timing::Nanos alignUp(timing::Nanos time, timing::Nanos interval) {
+    if (interval.count() <= 0) return time;
+    return ((time + interval - timing::Nanos(1)) / interval) * interval;
+}
+
 uint16_t packetSizeOf(const AdapterOptions& options) {
     if (options.bulkPacketSize != 0) return options.bulkPacketSize;
     return options.model == Model::Quillex ? 512 : 64;
@@ -52,10 +70,16 @@ VirtualAdapter::State::State(const AdapterOptions& options, std::string adapterP
       productId(productIdOf(options.model)),
       bulk(options.bulk),
       bulkPacketSize(packetSizeOf(options)),
+      timing(options.timing),
       identity_(withDefaults(options.identity)),
-      firmware_(*this) {}
+      timeOrigin_(Clock::now()),
+      firmware_(*this) {
+    if (timed()) worker_ = std::thread([this] { serveReceptionQueue(); });
+}
 
-VirtualAdapter::State::~State() = default;
+VirtualAdapter::State::~State() {
+    stopWorker();
+}
 
 Identity VirtualAdapter::State::withDefaults(Identity identity) const {
     if (identity.productName.empty()) {
@@ -107,14 +131,22 @@ void VirtualAdapter::State::disconnectLocked() {
     bulkIn_.clear();
     bulkOut_.clear();
     bulkClaimOwner_ = 0;
+    // Requests waiting in the reception queue die with the adapter, and the
+    // one executing is cut short.
+    reception_.clear();
+    busyUntil_ = timing::Nanos(0);
     inputCv_.notify_all();
     bulkCv_.notify_all();
+    workerCv_.notify_all();
 }
 
 void VirtualAdapter::State::markDestroyed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    destroyed_ = true;
-    handler_.reset();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        destroyed_ = true;
+        handler_.reset();
+    }
+    stopWorker();
 }
 
 bool VirtualAdapter::State::isPlugged() const {
@@ -171,13 +203,22 @@ int VirtualAdapter::State::hidWrite(const HidInput& writer, const uint8_t* data,
         }
         return -1;
     }
+    std::optional<timing::Nanos> arrival;
+    if (timed()) {
+        arrival = awaitOutSlot(lock, epoch);
+        if (!arrival) return -1;
+    }
     if (recording_) reports_.emplace_back(data, data + length);
     if (assembler_.feed(data + 1, length - 1) != SegmentAssembler::Result::Complete) {
         return static_cast<int>(length);
     }
-    const Bytes message = assembler_.takeMessage();
+    Bytes message = assembler_.takeMessage();
     if (recording_) requests_.push_back(message);
-    const auto handler = handler_;
+    auto handler = handler_;
+    if (arrival) {
+        receiveTimed(lock, writer, epoch, *arrival, std::move(message), std::move(handler));
+        return static_cast<int>(length);
+    }
     lock.unlock();
 
     {
@@ -285,12 +326,28 @@ int VirtualAdapter::State::bulkTransfer(uint64_t epoch, uint64_t handleId, uint8
     if (!aliveLocked(epoch)) return usb::kUsbErrorNoDevice;
     if (bulkClaimOwner_ != 0 && bulkClaimOwner_ != handleId) return usb::kUsbErrorBusy;
 
+    // With timing on, a transfer takes the endpoint's time at the bulk
+    // throughput, as the host's transfer call would; unplugging ends it.
+    const auto bulkTime = [&](size_t bytes) {
+        if (!timed() || bytes == 0) return true;
+        const double rate = timing.bulkBytesPerSecond > 0
+                                ? timing.bulkBytesPerSecond
+                                : timing::defaultBulkBytesPerSecond(timing.speed);
+        const auto done = wallAt(modelNow() + timing::bulk(bytes, rate));
+        bulkCv_.wait_until(lock, done, [&] { return !aliveLocked(epoch); });
+        return aliveLocked(epoch);
+    };
     if (endpoint == kBulkOutEndpoint) {
+        if (!bulkTime(size)) return usb::kUsbErrorNoDevice;
         if (recording_) bulkReceived_.insert(bulkReceived_.end(), data, data + size);
         bulkOut_.append(data, size);
         lock.unlock();
         if (transferred != nullptr) *transferred = length;
-        firmware_.bulkOutArrived();
+        if (timed()) {
+            bulkOutArrivedTimed();
+        } else {
+            firmware_.bulkOutArrived();
+        }
         return usb::kUsbSuccess;
     }
     if (endpoint != kBulkInEndpoint) return usb::kUsbErrorNotFound;
@@ -320,6 +377,7 @@ int VirtualAdapter::State::bulkTransfer(uint64_t epoch, uint64_t handleId, uint8
                 *bulkInBudget_ -= n;
             }
             bulkIn_.pop(data, n);
+            if (!bulkTime(n)) return usb::kUsbErrorNoDevice;
             if (transferred != nullptr) *transferred = static_cast<int>(n);
             return usb::kUsbSuccess;
         }
@@ -390,6 +448,11 @@ int VirtualAdapter::State::stringDescriptor(uint64_t epoch, uint8_t index, std::
 bool VirtualAdapter::State::queueMessage(const uint8_t* message, size_t size, bool delayed) {
     // The reports are built before the lock is taken, so that a host polling
     // for them waits on the lock only while they are moved into the queue.
+    if (tlsCollected != nullptr) {
+        // A timed request executing: sent when its bus time has passed.
+        tlsCollected->emplace_back(message, message + size);
+        return true;
+    }
     std::vector<Bytes> reports;
     reports.reserve(size / std::max<size_t>(reportSize, 3) + 1);
     frameMessage(message, size, reportSize,
@@ -593,6 +656,185 @@ void VirtualAdapter::State::setIdentity(const Identity& identity) {
     Identity completed = withDefaults(identity);
     std::lock_guard<std::mutex> lock(mutex_);
     identity_ = std::move(completed);
+}
+
+}  // namespace vantor::sim
+
+// -------------------------------------------------------------------- Timing
+//
+// With timing on, modelled time runs from the state's creation at
+// `timing.timeScale` modelled seconds per wall second. The host's output
+// reports each take the next free OUT interval (hidWrite returns when it has
+// ended, as a HID write waits for its transaction); a completed request joins
+// the reception queue, or is answered FW_FULL_RECEPTION_QUEUE when the queue
+// already holds its depth of waiting requests. The firmware worker thread
+// runs one request at a time: it waits for the request's start (its arrival,
+// or the end of the previous one), runs it through the firmware, whose
+// families add the bus time they spend (timing::spendBusTime), waits for its
+// end and then sends the answers, one report per IN interval. Waits release
+// the mutex and end early when the adapter is unplugged, which drops the
+// queued requests and the answers not sent yet.
+
+namespace vantor::sim {
+
+timing::Nanos VirtualAdapter::State::modelNow() const {
+    const auto elapsed = std::chrono::duration_cast<timing::Nanos>(Clock::now() - timeOrigin_);
+    return timing::Nanos(
+        static_cast<int64_t>(std::floor(static_cast<double>(elapsed.count()) * timing.timeScale)));
+}
+
+Clock::time_point VirtualAdapter::State::wallAt(timing::Nanos modelled) const {
+    // Rounded up, so that modelNow() has reached `modelled` once it is there.
+    const double wall = std::ceil(static_cast<double>(modelled.count()) / timing.timeScale) + 1;
+    const auto room =
+        std::chrono::duration_cast<timing::Nanos>(Clock::time_point::max() - timeOrigin_);
+    if (wall >= static_cast<double>(room.count())) return Clock::time_point::max();
+    return timeOrigin_ +
+           std::chrono::duration_cast<Clock::duration>(timing::Nanos(static_cast<int64_t>(wall)));
+}
+
+std::optional<timing::Nanos> VirtualAdapter::State::awaitOutSlot(std::unique_lock<std::mutex>& lock,
+                                                                 uint64_t epoch) {
+    const timing::Nanos interval = timing::reportInterval(timing.speed);
+    const timing::Nanos slot = std::max(alignUp(modelNow(), interval), nextOutSlot_);
+    nextOutSlot_ = slot + interval;
+    const timing::Nanos arrival = slot + interval;
+    inputCv_.wait_until(lock, wallAt(arrival), [&] { return !aliveLocked(epoch); });
+    if (!aliveLocked(epoch)) return std::nullopt;
+    return arrival;
+}
+
+void VirtualAdapter::State::receiveTimed(std::unique_lock<std::mutex>& lock, const HidInput& writer,
+                                         uint64_t epoch, timing::Nanos arrival, Bytes message,
+                                         std::shared_ptr<const Handler> handler) {
+    // Bulk OUT bytes present while nothing runs or waits belong to no request
+    // (see Firmware::dispatchTimed).
+    if (reception_.empty() && !executing_) bulkOut_.clear();
+    // Waiting: the queued requests whose turn has not come by this arrival
+    // (the worker may not have taken up a front request whose time it is).
+    size_t waiting = reception_.size();
+    if (waiting > 0 && !executing_ && std::max(reception_.front().arrival, busyUntil_) <= arrival) {
+        --waiting;
+    }
+    if (waiting < timing.receptionQueueDepth) {
+        reception_.push_back(
+            Received{std::move(message), std::move(handler), &writer, epoch, arrival});
+        lock.unlock();
+        workerCv_.notify_all();
+        return;
+    }
+    // Full: the adapter answers at once, at the request's own transaction id
+    // and command (a message without a whole header gets nothing).
+    if (message.size() >= kRequestHeaderSize) {
+        Bytes refusal(message.begin(), message.begin() + kRequestHeaderSize);
+        putU16(refusal, status::kFullReceptionQueue);
+        sendTimedLocked({refusal}, arrival, &writer);
+    }
+    ++handled_;
+    lock.unlock();
+    requestsCv_.notify_all();
+}
+
+void VirtualAdapter::State::sendTimedLocked(const std::vector<Bytes>& messages, timing::Nanos ready,
+                                            const HidInput* requester) {
+    const timing::Nanos interval = timing::reportInterval(timing.speed);
+    timing::Nanos slot = std::max(alignUp(ready, interval), nextInSlot_);
+    const HidInput* const outer = tlsRequester;
+    tlsRequester = requester;
+    for (const Bytes& message : messages) {
+        const bool answer = message.size() >= 2 && (message[0] != 0 || message[1] != 0);
+        frameMessage(message.data(), message.size(), reportSize, [&](Bytes&& report) {
+            pushInputLocked(&report, 1, wallAt(slot + interval), answer);
+            slot += interval;
+        });
+    }
+    tlsRequester = outer;
+    nextInSlot_ = slot;
+    inputCv_.notify_all();
+}
+
+void VirtualAdapter::State::serveReceptionQueue() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        workerCv_.wait(lock, [&] { return stopWorker_ || !reception_.empty(); });
+        if (stopWorker_) return;
+        const timing::Nanos start = std::max(reception_.front().arrival, busyUntil_);
+        if (modelNow() < start) {
+            workerCv_.wait_until(lock, wallAt(start));
+            continue;  // the queue may have changed meanwhile
+        }
+        Received request = std::move(reception_.front());
+        reception_.pop_front();
+        executing_ = true;
+        lock.unlock();
+
+        std::vector<Bytes> sent;
+        timing::Nanos spent{0};
+        bool ran = false;
+        {
+            Collecting collecting(sent);
+            timing::ExecutionScope scope(start);
+            if (request.handler) {
+                ran = alive(request.epoch);
+                // A throwing handler answers nothing; the worker carries on.
+                try {
+                    if (ran) sent = (*request.handler)(request.message);
+                } catch (...) {
+                    sent.clear();
+                }
+            } else {
+                ran = firmware_.dispatchTimed(request.message, request.epoch);
+            }
+            spent = scope.spent();
+        }
+
+        lock.lock();
+        const timing::Nanos end = start + spent;
+        if (aliveLocked(request.epoch)) busyUntil_ = end;
+        workerCv_.wait_until(lock, wallAt(end),
+                             [&] { return stopWorker_ || !aliveLocked(request.epoch); });
+        if (ran && aliveLocked(request.epoch)) sendTimedLocked(sent, end, request.writer);
+        executing_ = false;
+        ++handled_;
+        requestsCv_.notify_all();
+    }
+}
+
+void VirtualAdapter::State::bulkOutArrivedTimed() {
+    // A bulk write's data phase completed: the request it belongs to runs on
+    // from here, after whatever the adapter is still busy with.
+    std::unique_lock<std::mutex> lock(mutex_);
+    const timing::Nanos start = std::max(modelNow(), busyUntil_);
+    lock.unlock();
+    std::vector<Bytes> sent;
+    timing::Nanos spent{0};
+    {
+        Collecting collecting(sent);
+        timing::ExecutionScope scope(start);
+        firmware_.bulkOutArrived();
+        spent = scope.spent();
+    }
+    if (sent.empty()) return;  // still waiting for more data
+    lock.lock();
+    busyUntil_ = std::max(busyUntil_, start + spent);
+    if (plugged_) sendTimedLocked(sent, start + spent, nullptr);
+}
+
+void VirtualAdapter::State::stopWorker() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopWorker_ = true;
+        reception_.clear();
+    }
+    workerCv_.notify_all();
+    if (!worker_.joinable()) return;
+    // The adapter destroyed from inside a request it executes (a scripted
+    // handler): the worker ends by itself once that request returns.
+    if (worker_.get_id() == std::this_thread::get_id()) {
+        worker_.detach();
+        return;
+    }
+    worker_.join();
 }
 
 }  // namespace vantor::sim

@@ -29,6 +29,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/VirtualAdapterCore.h"
@@ -68,6 +69,8 @@ struct VirtualAdapter::State {
     const uint16_t productId;
     const bool bulk;
     const uint16_t bulkPacketSize;
+    const timing::TimingOptions timing;
+    bool timed() const { return timing.speed != timing::UsbSpeed::Off; }
 
     Firmware& firmware() { return firmware_; }
 
@@ -176,7 +179,36 @@ struct VirtualAdapter::State {
     void setIdentity(const Identity& identity);
 
   private:
+    // A request received with timing on, waiting in the reception queue.
+    struct Received {
+        Bytes message;
+        std::shared_ptr<const Handler> handler;
+        // The handle that wrote it: compared with the open handles only, to
+        // pace its answer (never dereferenced).
+        const HidInput* writer;
+        uint64_t epoch;
+        timing::Nanos arrival;  // modelled time the last report arrived
+    };
+
     void dispatch(const Bytes& message, const std::shared_ptr<const Handler>& handler);
+    // ---- timing (see "Timing" in AdapterState.cpp)
+    timing::Nanos modelNow() const;
+    Clock::time_point wallAt(timing::Nanos modelled) const;
+    // Blocks the writer until the OUT transaction of its report has ended;
+    // the modelled arrival time, or nothing when the adapter went away.
+    std::optional<timing::Nanos> awaitOutSlot(std::unique_lock<std::mutex>& lock, uint64_t epoch);
+    // Takes a completed request into the reception queue, or answers it
+    // FW_FULL_RECEPTION_QUEUE when the queue is full.
+    void receiveTimed(std::unique_lock<std::mutex>& lock, const HidInput& writer, uint64_t epoch,
+                      timing::Nanos arrival, Bytes message, std::shared_ptr<const Handler> handler);
+    // Frames `messages` into input reports sent one per IN interval from the
+    // first interval at or after `ready` (this state's mutex held).
+    void sendTimedLocked(const std::vector<Bytes>& messages, timing::Nanos ready,
+                         const HidInput* requester);
+    void serveReceptionQueue();  // the firmware worker thread
+    void bulkOutArrivedTimed();  // a data phase completed on the host's thread
+    void stopWorker();
+
     // Appends the `count` reports at `reports` to every open handle's queue
     // (an answer's whole for the handle it answers, everything else while
     // there is room; the rest is counted). The last handle takes the reports
@@ -241,7 +273,18 @@ struct VirtualAdapter::State {
     std::chrono::milliseconds bulkInHoldDelay_{0};
     Clock::time_point bulkInHeldUntil_{};
 
-    Firmware firmware_;  // last: it refers back to this state
+    // Timing (all but the origin guarded by mutex_)
+    const Clock::time_point timeOrigin_;  // modelled time 0
+    timing::Nanos nextOutSlot_{0};        // first OUT interval still free
+    timing::Nanos nextInSlot_{0};         // first IN interval still free
+    timing::Nanos busyUntil_{0};          // end of the request executed last
+    bool executing_ = false;              // a request is between start and end
+    std::deque<Received> reception_;
+    bool stopWorker_ = false;
+    std::condition_variable workerCv_;  // reception queue, plug state, stop
+
+    Firmware firmware_;   // it refers back to this state
+    std::thread worker_;  // last: started once everything else exists
 };
 
 }  // namespace vantor::sim

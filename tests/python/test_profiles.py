@@ -166,6 +166,20 @@ def test_the_shipped_alert_line_reads_high_on_pin_2(capsys):
     assert capsys.readouterr().out == "0 1 0\n"
 
 
+def test_timing_settings_build_the_adapter_and_are_saved_only_when_set(tmp_path):
+    path = tmp_path / "timed.toml"
+    path.write_text("version = 1\n[adapter]\ntiming = 'high-speed'\ntime_scale = 50\n"
+                    "reception_queue_depth = 4\n")
+    with sim.VirtualAdapter.from_profile(path) as adapter:
+        assert (adapter.timing, adapter.time_scale, adapter.reception_queue_depth) \
+            == ("high-speed", 50.0, 4)
+        adapter.save_profile(tmp_path / "again.toml")
+    assert "time_scale = 50.0" in (tmp_path / "again.toml").read_text()
+    with sim.VirtualAdapter() as untimed:
+        untimed.save_profile(tmp_path / "untimed.toml")
+    assert "timing" not in (tmp_path / "untimed.toml").read_text()
+
+
 # The same 20 bytes of EEPROM contents given each way the format allows.
 DUMP = """\
      0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef
@@ -271,6 +285,12 @@ INVALID = {
     "target-jedec-length": ("[spi_target]\nmodel = 'flash'\n[spi_target.flash]\n"
                             "jedec_id = '" + "00" * 9 + "'\n",
         "spi_target.flash.jedec_id", 5, "at most 8 bytes"),
+    "quillex-at-full-speed": ("[adapter]\nmodel = 'quillex'\ntiming = 'full-speed'\n",
+        "adapter.timing", 4, "need high speed"),
+    "time-scale-zero": ("[adapter]\ntiming = 'high-speed'\ntime_scale = 0\n",
+        "adapter.time_scale", 4, "not a number above zero"),
+    "time-scale-text": ("[adapter]\ntime_scale = 'fast'\n",
+        "adapter.time_scale", 3, "expected a number"),
     # What only the bench itself refuses.
     "bench-refuses-device": (EEPROM + "size = 100\npage_size = 16\n",
         "i2c.devices[0]", 2, "the bench refused this"),

@@ -317,3 +317,48 @@ class TestEndlessDurations:
             assert dev.connect(adapter.path)
             with pytest.raises(errors.VantorTimeoutError):
                 dev.get_usb_config()
+
+
+class TestTiming:
+    @pytest.mark.parametrize("kwargs, message", [
+        (dict(model=sim.DeviceModel.QUILLEX, timing="full-speed"), "need high speed"),
+        (dict(timing="warp"), "timing is"),
+        (dict(timing="high-speed", time_scale=0.0), "time scale"),
+        (dict(timing="high-speed", time_scale=float("nan")), "time scale"),
+        (dict(timing="high-speed", reception_queue_depth=0), "at least one request"),
+    ], ids=["quillex-full-speed", "unknown-speed", "zero-scale", "nan-scale", "empty-queue"])
+    def test_settings_the_hardware_cannot_run_are_refused(self, kwargs, message):
+        with pytest.raises(ValueError, match=message):
+            sim.VirtualAdapter(**kwargs)
+
+    # The native figures as Python sees them, in seconds.
+    @pytest.mark.parametrize("figure, seconds", [
+        (lambda: sim.TimingModel("full-speed").round_trip(20, 70), 0.003),
+        (lambda: sim.TimingModel("high-speed", sim.DeviceModel.QUILLEX).report_size, 1024),
+        (lambda: sim.TimingModel("full-speed").bulk(1216), 0.001),
+        (lambda: sim.TimingModel.i2c_bytes(1, 100_000), 0.0002),
+        (lambda: sim.TimingModel.uart_bytes(1, 9600, parity=True, stop_bits=2), 0.00125),
+        (lambda: sim.TimingModel.flash_erase("chip", 8 << 20), 20.0),
+    ], ids=["round-trip", "report-size", "bulk", "i2c", "uart-8e2", "chip-erase"])
+    def test_model_figures(self, figure, seconds):
+        assert figure() == pytest.approx(seconds)
+
+    @pytest.mark.parametrize("build", [
+        lambda: sim.TimingModel("full-speed", sim.DeviceModel.QUILLEX),
+        lambda: sim.TimingModel("off"),
+        lambda: sim.TimingModel.flash_erase("8k"),
+    ], ids=["quillex-full-speed", "off", "unknown-erase"])
+    def test_model_refusals(self, build):
+        with pytest.raises(ValueError):
+            build()
+
+    def test_timed_adapter_serves_the_firmware_and_handlers(self):
+        with sim.VirtualAdapter(timing="high-speed", time_scale=100) as adapter, \
+                DeviceFacade() as dev:
+            adapter.i2c.attach_register_map(0, 0x20)
+            dev.connect(adapter.path)
+            dev.i2c_controller_init(0, 400_000, 0)
+            dev.i2c_write(0, 0x20, b"\x05", b"\xaa\xbb", False)
+            assert dev.i2c_read(0, 0x20, b"\x05", 2, False) == b"\xaa\xbb"
+            adapter.set_handler(lambda request: response(request, 0, b"\x01\x01\x04"))
+            assert dev.get_usb_config() == (1, 1, 4)
