@@ -47,7 +47,7 @@ from pyvantorsdk import (
     errors,
     sim,
 )
-from pyvantorsdk.cli.spi import Flash
+from pyvantorsdk.flash import Flash
 
 KIB = 1024
 MIB = 1024 * KIB
