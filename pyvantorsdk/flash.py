@@ -215,12 +215,19 @@ class Flash:
                 b.spi_transfer(frame, len(frame))
                 b.spi_transfer(bytes([CMD_READ_STATUS]), 2)
             received = [cast(bytes, call.result()) for call in b.results]  # raises the first failure
-            status = self._checked(received[2], 2)[1]
-        else:
-            self.dev.spi_transfer(enable, 1)
-            self.dev.spi_transfer(frame, len(frame))
-            status = self._status()
-        if status & STATUS_BUSY:
+            if not any(call.resends for call in b.results):
+                if self._checked(received[2], 2)[1] & STATUS_BUSY:
+                    self.wait_ready()
+                return
+            # The adapter turned a request away and sent it again: the ones
+            # behind it may have run first (a program before its write
+            # enable, and so ignored). Once the flash is idle the step is
+            # done again in order; programming the same bytes or erasing
+            # again leaves what a single run would.
+            self.wait_ready()
+        self.dev.spi_transfer(enable, 1)
+        self.dev.spi_transfer(frame, len(frame))
+        if self._status() & STATUS_BUSY:
             self.wait_ready()
 
     def wait_ready(self) -> None:

@@ -21,7 +21,7 @@ from pyvantorsdk import (
     flash,
     sim,
 )
-from pyvantorsdk.errors import DisconnectError, VantorTimeoutError
+from pyvantorsdk.errors import DisconnectError, FirmwareError, VantorTimeoutError
 
 KIB = 1024
 SPI_TRANSFER, SPI_READ_BULK = 0x0D04, 0x0D08
@@ -122,6 +122,10 @@ MID_PROGRAM_FAULTS = [
                  id="unplugged"),
     pytest.param(lambda a: a.faults.lose_answers(1), VantorTimeoutError, VantorTimeoutError,
                  id="answer-lost"),
+    # Pipelined, the program and status read behind the turned-away write
+    # enable run first: the step is done again in order.
+    pytest.param(lambda a: a.faults.turn_away_requests(1), None, FirmwareError,
+                 id="write-enable-turned-away"),
 ]
 
 
