@@ -6,6 +6,7 @@ how it fails."""
 from __future__ import annotations
 
 import collections
+import concurrent.futures
 import struct
 
 import pytest
@@ -164,3 +165,31 @@ def test_a_flash_busy_past_the_timeout_is_an_error_not_a_hang(bench):
         flash.program(dev, 0, b"\x00" * 256, size=64 * KIB, pipelined=pipelined, busy_timeout=0)
     assert isinstance(caught.value.__cause__, flash.FlashError)
     assert (caught.value.report.pages_programmed, caught.value.report.done_until) == (0, 0)
+
+
+# What leaves before the first answer comes back, pipelined without the bulk
+# interface: the write enable, page program and status read of one step; a
+# window of reads.
+IN_FLIGHT_ROWS = [
+    pytest.param(lambda f: f.program_page(0, b"\x00" * 256), 3, id="program-step-together"),
+    pytest.param(lambda f: f.read(0, 16 * 1020), 16, id="reads-fill-the-window"),
+]
+
+
+@pytest.mark.parametrize("operation, in_flight", IN_FLIGHT_ROWS)
+def test_pipelined_requests_leave_before_the_first_answer(operation, in_flight):
+    with sim.VirtualAdapter(bulk=False) as adapter, DeviceFacade() as dev, \
+            concurrent.futures.ThreadPoolExecutor(1) as worker:
+        assert dev.connect(adapter.path)
+        dev.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
+                                SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 10_000_000)
+        adapter.spi.attach_flash(0, size=64 * KIB, busy_polls=0)
+        memory = flash.Flash(dev, 64 * KIB)
+        adapter.faults.hold_answers()
+        adapter.clear()
+        done = worker.submit(operation, memory)
+        try:
+            assert adapter.wait_for_requests(in_flight, 5)
+        finally:
+            adapter.faults.hold_answers(False)
+        done.result()
