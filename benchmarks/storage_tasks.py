@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: MIT
 """Storage tasks for the benchmark harness: programming and verifying an
 SPI NOR flash and reading and writing an I2C EEPROM through the fast paths
-(bulk reads when the adapter has the bulk interface, pipelined requests when
-``path`` names the adapter, skipping what already matches).
+(bulk reads when the adapter has the bulk interface, requests pipelined on
+the facade itself unless ``pipelined=False``, skipping what already matches).
 
 Each task sets up its bus, runs, and returns what the library returned. The
 adapter at ``dev`` needs a flash on chip select 0 (``flash_program_verify``)
@@ -11,16 +11,15 @@ or an EEPROM at ``address`` on bus A (the EEPROM tasks), for instance::
     with sim.VirtualAdapter() as adapter, DeviceFacade() as dev:
         adapter.spi.attach_flash(0, busy_polls=0)
         dev.connect(adapter.path)
-        flash_program_verify(dev, image, path=adapter.path)
+        flash_program_verify(dev, image)
 
     .venv/bin/python benchmarks/storage_tasks.py   (prints each task's time)
 """
 
 from __future__ import annotations
 
-import contextlib
 import time
-from typing import Iterator, Optional
+from typing import Optional
 
 from pyvantorsdk import (
     DeviceFacade,
@@ -35,20 +34,9 @@ from pyvantorsdk import (
     sim,
 )
 from pyvantorsdk.cli.common import init_or_reconfigure
-from pyvantorsdk.pipeline import Pipeline
 
 SPI_HZ = 20_000_000
 I2C_HZ = 1_000_000
-
-
-@contextlib.contextmanager
-def _pipeline(path: Optional[str]) -> Iterator[Optional[Pipeline]]:
-    pipeline = Pipeline.open(path) if path is not None else None
-    try:
-        yield pipeline
-    finally:
-        if pipeline is not None:
-            pipeline.close()
 
 
 def _spi(dev: DeviceFacade) -> None:
@@ -65,7 +53,7 @@ def _i2c(dev: DeviceFacade) -> None:
 
 def flash_program_verify(dev: DeviceFacade, image: bytes, *, offset: int = 0,
                          size: Optional[int] = None,
-                         path: Optional[str] = None) -> flash.ProgramReport:
+                         pipelined: bool = True) -> flash.ProgramReport:
     """Programs ``image`` at ``offset`` and verifies it; ``size`` defaults
     to what the JEDEC id announces."""
     _spi(dev)
@@ -73,16 +61,14 @@ def flash_program_verify(dev: DeviceFacade, image: bytes, *, offset: int = 0,
         size = flash.flash_size(flash.jedec_id(dev))
         if size is None:
             raise RuntimeError("no flash recognised on chip select 0")
-    with _pipeline(path) as pipeline:
-        return flash.program(dev, offset, image, size=size, pipeline=pipeline)
+    return flash.program(dev, offset, image, size=size, pipelined=pipelined)
 
 
 def eeprom_read(dev: DeviceFacade, offset: int, length: int, *, address: int = 0x50,
-                address_width: int = 2, path: Optional[str] = None) -> bytes:
+                address_width: int = 2, pipelined: bool = True) -> bytes:
     _i2c(dev)
-    with _pipeline(path) as pipeline:
-        return eeprom.read(dev, 0, address, offset, length, address_width=address_width,
-                           pipeline=pipeline)
+    return eeprom.read(dev, 0, address, offset, length, address_width=address_width,
+                       pipelined=pipelined)
 
 
 def eeprom_write(dev: DeviceFacade, offset: int, data: bytes, *, address: int = 0x50,
@@ -102,13 +88,10 @@ def main() -> None:
             dev.connect(adapter.path)
             kind = "bulk" if bulk else "hid"
             for what, task in (
-                ("flash program+verify 1 MiB", lambda: flash_program_verify(
-                    dev, image, path=adapter.path)),
-                ("flash unchanged 1 MiB", lambda: flash_program_verify(
-                    dev, image, path=adapter.path)),
+                ("flash program+verify 1 MiB", lambda: flash_program_verify(dev, image)),
+                ("flash unchanged 1 MiB", lambda: flash_program_verify(dev, image)),
                 ("eeprom write 64 KiB", lambda: eeprom_write(dev, 0, image[: 64 * 1024])),
-                ("eeprom read 64 KiB", lambda: eeprom_read(
-                    dev, 0, 64 * 1024, path=adapter.path)),
+                ("eeprom read 64 KiB", lambda: eeprom_read(dev, 0, 64 * 1024)),
             ):
                 start = time.perf_counter()
                 task()

@@ -22,18 +22,18 @@ acknowledge its address: every transfer is retried until it does
 returns once the last page is stored.
 
 Reads use the largest transfers the adapter takes: the bulk interface when
-it has one, else 1024 bytes per request, with the next request already on
-the wire when a ``Pipeline`` is given.
+it has one, else 1024 bytes per request, pipelined on the caller's
+``DeviceFacade`` (``dev.batch()``) unless ``pipelined=False``.
 """
 
 from __future__ import annotations
 
 import time
-from typing import Callable, Iterator, List, Optional, Tuple, TypeVar
+from typing import Callable, Iterator, Optional, Tuple, TypeVar, cast
 
-from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceFacade, StatusCode
+from pyvantorsdk._cpp._pyvantorsdk_cpp import BatchCall, DeviceBatch, DeviceFacade, StatusCode
+from pyvantorsdk._storage import batched, bulk_payload
 from pyvantorsdk.errors import I2cError
-from pyvantorsdk.pipeline import Pipeline, bulk_payload
 
 __all__ = ["EepromError", "read", "write", "verify", "first_difference", "DEFAULT_BUSY_TIMEOUT"]
 
@@ -42,7 +42,6 @@ MAX_TRANSFER = 1024  # one command-channel transfer
 BLOCK = 256  # what a 1-byte memory address reaches
 MAX_SIZE = {1: 8 * BLOCK, 2: 64 * 1024}
 DEFAULT_BUSY_TIMEOUT = 0.1  # seconds: well past any part's write cycle
-_READS_IN_FLIGHT = 2
 
 T = TypeVar("T")
 
@@ -131,38 +130,29 @@ class _Part:
         _polled(lambda: self.dev.i2c_write(self.bus, target, b"", b"", False),
                 self.busy_timeout, target)
 
-    def chunks(self, offset: int, length: int, pipeline: Optional[Pipeline]) -> Iterator[bytes]:
+    def chunks(self, offset: int, length: int, pipelined: bool) -> Iterator[bytes]:
         """The memory from ``offset``, in the largest reads the adapter
-        takes; through ``pipeline`` with the next read already sent."""
+        takes; ``pipelined``, a batch of reads at a time."""
         bulk = bulk_payload(self.dev, I2C_BULK_GROUP)
         pieces = list(_pieces(offset, length, bulk or MAX_TRANSFER, self.width))
-        if bulk or pipeline is None:
+        if bulk or not pipelined:
             for at, count in pieces:
                 yield self.read_bulk(at, count) if bulk else self.read(at, count)
             return
-        sent: List[int] = []
 
-        def send(at: int, count: int) -> int:
-            target, sub = _locate(self.address, at, self.width)
-            return pipeline.send(
-                lambda f, i: f.i2c_read(i, self.bus, target, sub, count, False), "i2c_read")
+        def queue(b: DeviceBatch, piece: Tuple[int, int]) -> BatchCall:
+            target, sub = _locate(self.address, piece[0], self.width)
+            return b.i2c_read(self.bus, target, sub, piece[1], False)
 
-        try:
-            for index, (at, count) in enumerate(pieces):
-                while len(sent) < min(index + _READS_IN_FLIGHT, len(pieces)):
-                    sent.append(send(*pieces[len(sent)]))
-                try:
-                    answer = pipeline.answer(sent[index], "i2c_read", I2cError)
-                except I2cError as e:
-                    if not _not_acknowledged(e):
-                        raise
-                    yield self.read(at, count)  # busy: polled one at a time
-                    continue
-                # The transfer parameters (address, u16 count), then the data.
-                yield _whole(answer[3 : 3 + count], count, at)
-        finally:
-            for request in sent:
-                pipeline.forget(request)
+        for (at, count), call in batched(self.dev, pieces, queue):
+            try:
+                data = cast(bytes, call.result())
+            except I2cError as e:
+                if not _not_acknowledged(e):
+                    raise
+                yield self.read(at, count)  # busy: polled one at a time
+                continue
+            yield _whole(data, count, at)
 
 
 def _whole(data: bytes, length: int, offset: int) -> bytes:
@@ -172,14 +162,14 @@ def _whole(data: bytes, length: int, offset: int) -> bytes:
 
 
 def read(dev: DeviceFacade, bus: int, address: int, offset: int, length: int, *,
-         address_width: int = 1, page_size: int = 16, pipeline: Optional[Pipeline] = None,
+         address_width: int = 1, page_size: int = 16, pipelined: bool = True,
          busy_timeout: float = DEFAULT_BUSY_TIMEOUT) -> bytes:
     """``length`` bytes from ``offset`` of the part at ``address`` on
     ``bus``. ``page_size`` only has its range checked: reads run across
     pages."""
     _check(address, offset, length, address_width, page_size)
     part = _Part(dev, bus, address, address_width, busy_timeout)
-    return b"".join(part.chunks(offset, length, pipeline))
+    return b"".join(part.chunks(offset, length, pipelined))
 
 
 def write(dev: DeviceFacade, bus: int, address: int, offset: int, data: bytes, *,
@@ -203,14 +193,14 @@ def write(dev: DeviceFacade, bus: int, address: int, offset: int, data: bytes, *
 
 def first_difference(dev: DeviceFacade, bus: int, address: int, offset: int, data: bytes, *,
                      address_width: int = 1, page_size: int = 16,
-                     pipeline: Optional[Pipeline] = None,
+                     pipelined: bool = True,
                      busy_timeout: float = DEFAULT_BUSY_TIMEOUT) -> Optional[Tuple[int, int, int]]:
     """(memory offset, byte read, byte of ``data``) of the first byte that
     differs; None when they all match. Reading stops there."""
     _check(address, offset, len(data), address_width, page_size)
     part = _Part(dev, bus, address, address_width, busy_timeout)
     at = offset
-    for chunk in part.chunks(offset, len(data), pipeline):
+    for chunk in part.chunks(offset, len(data), pipelined):
         expected = data[at - offset : at - offset + len(chunk)]
         if chunk != expected:
             i = next(i for i, (a, b) in enumerate(zip(chunk, expected)) if a != b)
@@ -220,10 +210,10 @@ def first_difference(dev: DeviceFacade, bus: int, address: int, offset: int, dat
 
 
 def verify(dev: DeviceFacade, bus: int, address: int, offset: int, data: bytes, *,
-           address_width: int = 1, page_size: int = 16, pipeline: Optional[Pipeline] = None,
+           address_width: int = 1, page_size: int = 16, pipelined: bool = True,
            busy_timeout: float = DEFAULT_BUSY_TIMEOUT) -> Optional[int]:
     """The memory offset of the first byte that differs from ``data``; None
     when they all match."""
     found = first_difference(dev, bus, address, offset, data, address_width=address_width,
-                             page_size=page_size, pipeline=pipeline, busy_timeout=busy_timeout)
+                             page_size=page_size, pipelined=pipelined, busy_timeout=busy_timeout)
     return None if found is None else found[0]

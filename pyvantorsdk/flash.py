@@ -17,23 +17,24 @@ need an erase are erased with the largest aligned command that covers only
 them (chip, 64 KiB block, 32 KiB block, 4 KiB sector). When nothing changed,
 the cost is one read of the range.
 
-Requests go one at a time through the ``DeviceFacade``, unless a
-``Pipeline`` (a second, asynchronous connection to the same adapter) is
-given: then a write enable, the program or erase and the first status read
-leave together and are answered together, and reads without the bulk
-interface keep the next request in flight. The status is polled again only
-while the device says it is busy, up to ``busy_timeout`` seconds.
+Requests are pipelined on the caller's ``DeviceFacade`` (``dev.batch()``):
+a write enable, the program or erase and the first status read leave
+together and are answered together, and reads without the bulk interface go
+out a batch at a time with several in flight (bulk reads are single large
+transfers already). ``pipelined=False`` sends every request on its own. The
+status is polled again only while the device says it is busy, up to
+``busy_timeout`` seconds.
 """
 
 from __future__ import annotations
 
 import time
 from dataclasses import dataclass, field
-from typing import Callable, Dict, Iterator, List, Optional, Sequence, Set, Tuple
+from typing import Callable, Dict, Iterator, List, Optional, Sequence, Set, Tuple, cast
 
 from pyvantorsdk._cpp._pyvantorsdk_cpp import DeviceFacade
-from pyvantorsdk.errors import SpiError, VantorError
-from pyvantorsdk.pipeline import Pipeline, bulk_payload
+from pyvantorsdk._storage import batched, bulk_payload
+from pyvantorsdk.errors import VantorError
 
 __all__ = [
     "Flash",
@@ -71,7 +72,6 @@ ERASE_SIZES: Tuple[Tuple[int, int], ...] = (
 )
 
 ERASE_NAMES = {0: "chip", 64 * 1024: "block_64k", 32 * 1024: "block_32k", SECTOR_SIZE: "sector_4k"}
-_READS_IN_FLIGHT = 2
 
 
 class FlashError(Exception):
@@ -160,11 +160,11 @@ class Flash:
     """A NOR flash on the chip select the SPI controller is set up for."""
 
     def __init__(self, dev: DeviceFacade, size: int, busy_timeout: float = 10.0,
-                 pipeline: Optional[Pipeline] = None) -> None:
+                 pipelined: bool = True) -> None:
         self.dev = dev
         self.size = size
         self.busy_timeout = busy_timeout
-        self.pipeline = pipeline
+        self.pipelined = pipelined
         self.bulk_payload = bulk_payload(dev, SPI_BULK_GROUP)
 
     # -- reading
@@ -178,53 +178,22 @@ class Flash:
 
     def read_chunks(self, address: int, length: int) -> Iterator[bytes]:
         """The bytes from ``address`` on, one transfer's worth at a time;
-        without the bulk interface the pipeline keeps the next read on the
-        wire while the caller looks at the previous one."""
+        without the bulk interface, pipelined reads go out a batch at a time."""
         chunk = self.read_chunk()
         starts = range(address, address + length, chunk)
         sizes = [min(chunk, address + length - at) for at in starts]
         if self.bulk_payload:
             for at, count in zip(starts, sizes):
                 yield self._checked(self.dev.spi_read_bulk(_address(CMD_READ, at), count), count)
-        elif self.pipeline is not None:
+        elif self.pipelined:
             frames = [(_address(CMD_READ, at), 4 + count) for at, count in zip(starts, sizes)]
-            sent: List[int] = []
-            try:
-                for index, (_data, length) in enumerate(frames):
-                    while len(sent) < min(index + _READS_IN_FLIGHT, len(frames)):
-                        sent.append(self._send(*frames[len(sent)]))
-                    yield self._received(sent[index], length)[4:]
-            finally:
-                for request in sent:
-                    self.pipeline.forget(request)
+            for (_frame, size), call in batched(self.dev, frames,
+                                                lambda b, f: b.spi_transfer(*f)):
+                yield self._checked(cast(bytes, call.result()), size)[4:]
         else:
             for at, count in zip(starts, sizes):
                 yield self._checked(self.dev.spi_transfer(_address(CMD_READ, at), 4 + count),
                                     4 + count)[4:]
-
-    def _send(self, data: bytes, length: int) -> int:
-        assert self.pipeline is not None
-        return self.pipeline.send(lambda f, i: f.spi_transfer(i, data, length), "spi_transfer")
-
-    def _received(self, request: int, length: int) -> bytes:
-        """The bytes a pipelined transfer of ``length`` clocked in."""
-        assert self.pipeline is not None
-        answer = self.pipeline.answer(request, "spi_transfer", SpiError)
-        count = int.from_bytes(answer[0:2], "little") if len(answer) >= 2 else 0
-        return self._checked(answer[2 : 2 + count], length)
-
-    def _transfers(self, frames: Sequence[Tuple[bytes, int]]) -> List[bytes]:
-        """Sends every (bytes, transfer length) frame at once; the bytes each
-        clocked in."""
-        assert self.pipeline is not None
-        sent: List[int] = []
-        try:
-            for data, length in frames:
-                sent.append(self._send(data, length))
-            return [self._received(r, length) for r, (_d, length) in zip(sent, frames)]
-        finally:
-            for request in sent:
-                self.pipeline.forget(request)
 
     @staticmethod
     def _checked(received: bytes, expected: int) -> bytes:
@@ -234,23 +203,31 @@ class Flash:
 
     # -- writing
     def _status(self) -> int:
-        frame = bytes([CMD_READ_STATUS])
-        if self.pipeline is not None:
-            return self._transfers([(frame, 2)])[0][1]
-        return self._checked(self.dev.spi_transfer(frame, 2), 2)[1]
+        return self._checked(self.dev.spi_transfer(bytes([CMD_READ_STATUS]), 2), 2)[1]
 
     def _run(self, frame: bytes) -> None:
         """Write enable, ``frame``, and a status read; then polls while the
         device says it is busy."""
         enable = bytes([CMD_WRITE_ENABLE])
-        status_read = bytes([CMD_READ_STATUS])
-        if self.pipeline is not None:
-            status = self._transfers([(enable, 1), (frame, len(frame)), (status_read, 2)])[2][1]
-        else:
-            self.dev.spi_transfer(enable, 1)
-            self.dev.spi_transfer(frame, len(frame))
-            status = self._status()
-        if status & STATUS_BUSY:
+        if self.pipelined:
+            with self.dev.batch(stop_on_error=True) as b:
+                b.spi_transfer(enable, 1)
+                b.spi_transfer(frame, len(frame))
+                b.spi_transfer(bytes([CMD_READ_STATUS]), 2)
+            received = [cast(bytes, call.result()) for call in b.results]  # raises the first failure
+            if not any(call.resends for call in b.results):
+                if self._checked(received[2], 2)[1] & STATUS_BUSY:
+                    self.wait_ready()
+                return
+            # The adapter turned a request away and sent it again: the ones
+            # behind it may have run first (a program before its write
+            # enable, and so ignored). Once the flash is idle the step is
+            # done again in order; programming the same bytes or erasing
+            # again leaves what a single run would.
+            self.wait_ready()
+        self.dev.spi_transfer(enable, 1)
+        self.dev.spi_transfer(frame, len(frame))
+        if self._status() & STATUS_BUSY:
             self.wait_ready()
 
     def wait_ready(self) -> None:
@@ -396,14 +373,14 @@ def mismatch_text(at: int, chunk: bytes, expected: bytes) -> str:
 
 def program(dev: DeviceFacade, offset: int, image: bytes, *, size: int,
             verify: bool = True, progress: Optional[Callable[[int, int], None]] = None,
-            pipeline: Optional[Pipeline] = None, busy_timeout: float = 10.0) -> ProgramReport:
+            pipelined: bool = True, busy_timeout: float = 10.0) -> ProgramReport:
     """Writes ``image`` at ``offset`` of the ``size``-byte flash; see
-    ``Flash.program``."""
-    flash = Flash(dev, size, busy_timeout, pipeline)
+    ``Flash.program``. ``pipelined=False`` sends one request at a time."""
+    flash = Flash(dev, size, busy_timeout, pipelined)
     return flash.program(offset, image, verify=verify, progress=progress)
 
 
 def read(dev: DeviceFacade, offset: int, length: int, *,
-         pipeline: Optional[Pipeline] = None) -> bytes:
+         pipelined: bool = True) -> bytes:
     """``length`` bytes of the flash from ``offset``."""
-    return Flash(dev, MAX_ADDRESSABLE, pipeline=pipeline).read(offset, length)
+    return Flash(dev, MAX_ADDRESSABLE, pipelined=pipelined).read(offset, length)

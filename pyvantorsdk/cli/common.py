@@ -5,19 +5,16 @@ numbers and buses, output in text or JSON, and the progress line."""
 from __future__ import annotations
 
 import argparse
-import contextlib
 import json
 import math
 import queue
 import sys
 import time
 from typing import (
-    TYPE_CHECKING,
     Any,
     Callable,
     Dict,
     Iterable,
-    Iterator,
     List,
     NoReturn,
     Optional,
@@ -28,9 +25,6 @@ from typing import (
 
 from pyvantorsdk import DeviceFacade, I2cBus, Notification, errors
 from pyvantorsdk.errors import VantorError
-
-if TYPE_CHECKING:
-    from pyvantorsdk.pipeline import Pipeline
 
 # Exit statuses: success, a failure the adapter (or the bench) reported,
 # and a command line that could not be understood.
@@ -538,29 +532,10 @@ def report_failure(
     return EXIT_FAILURE
 
 
-# ------------------------------------------------------------ files, pipelines
+# ------------------------------------------------------------------- files
 def read_file(path: str) -> bytes:
     """The bytes of an image file; ``-`` reads standard input to its end."""
     if path == "-":
         return sys.stdin.buffer.read()
     with open(path, "rb") as f:
         return f.read()
-
-
-@contextlib.contextmanager
-def open_pipeline(ctx: Context, args: argparse.Namespace) -> Iterator[Optional["Pipeline"]]:
-    """A second, asynchronous connection to the command's adapter, for
-    pipelined requests; None when it cannot be opened, and while tracing
-    (the trace records the facade's traffic only)."""
-    from pyvantorsdk.pipeline import Pipeline
-
-    pipeline = None
-    if not getattr(args, "trace", None):
-        timeout = args.timeout / 1000 if getattr(args, "timeout", -1) >= 0 else None
-        path = ctx.adapter.path if ctx.adapter is not None else (args.device or "")
-        pipeline = Pipeline.open(path, serial=None if path else args.serial, timeout=timeout)
-    try:
-        yield pipeline
-    finally:
-        if pipeline is not None:
-            pipeline.close()

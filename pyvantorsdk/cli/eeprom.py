@@ -16,7 +16,6 @@ from pyvantorsdk.cli.common import (
     UsageError,
     bus_arg,
     int_arg,
-    open_pipeline,
     read_file,
     subcommand,
 )
@@ -109,7 +108,7 @@ def prepare_image(args: argparse.Namespace) -> None:
                          f"({args.limit} bytes)")
 
 
-def options_of(args: argparse.Namespace) -> Dict[str, int]:
+def options_of(args: argparse.Namespace) -> Dict[str, Any]:
     return {"address_width": args.address_width, "page_size": args.page_size}
 
 
@@ -126,9 +125,9 @@ def run_read(ctx: Context, args: argparse.Namespace) -> None:
     length = args.limit - args.offset
     setup_bus(ctx.dev, args)
     progress = Progress("read", length, ctx.err, quiet=args.quiet or ctx.json)
-    with part_errors(), open_pipeline(ctx, args) as pipeline:
+    with part_errors():
         data = eeprom.read(ctx.dev, args.bus, args.address, args.offset, length,
-                           pipeline=pipeline, **options_of(args))
+                           **options_of(args))
     progress.advance(len(data))
     progress.finish()
     if args.file == "-":
@@ -164,9 +163,9 @@ def run_write(ctx: Context, args: argparse.Namespace) -> None:
 def run_verify(ctx: Context, args: argparse.Namespace) -> None:
     image = args.image
     setup_bus(ctx.dev, args)
-    with part_errors(), open_pipeline(ctx, args) as pipeline:
+    with part_errors():
         found = eeprom.first_difference(ctx.dev, args.bus, args.address, args.offset, image,
-                                        pipeline=pipeline, **options_of(args))
+                                        **options_of(args))
     if found is not None:
         at, got, wanted = found
         raise CommandFailed(f"mismatch at 0x{at:04x}: eeprom 0x{got:02x}, file 0x{wanted:02x}")

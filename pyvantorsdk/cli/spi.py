@@ -33,7 +33,6 @@ from pyvantorsdk.cli.common import (
     hexdump,
     init_or_reconfigure,
     int_arg,
-    open_pipeline,
     parse_hex_bytes,
     parse_int,
     read_file,
@@ -192,8 +191,7 @@ def run_transfer(ctx: Context, args: argparse.Namespace) -> None:
 # ------------------------------------------------------------------ flash
 @contextlib.contextmanager
 def open_flash(ctx: Context, args: argparse.Namespace) -> Iterator[Flash]:
-    """The flash on the chosen chip select, with a pipeline when one can be
-    opened."""
+    """The flash on the chosen chip select, its requests pipelined."""
     setup(ctx.dev, settings_of(args))
     size = args.size
     if size is None:
@@ -204,8 +202,7 @@ def open_flash(ctx: Context, args: argparse.Namespace) -> Iterator[Flash]:
                 f"no flash recognised on CS{args.cs} (JEDEC id {jedec.hex(' ')}); "
                 "give --size to go on anyway"
             )
-    with open_pipeline(ctx, args) as pipeline:
-        yield Flash(ctx.dev, min(size, MAX_ADDRESSABLE), pipeline=pipeline)
+    yield Flash(ctx.dev, min(size, MAX_ADDRESSABLE))
 
 
 def flash_range(

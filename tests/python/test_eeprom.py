@@ -13,7 +13,6 @@ import pytest
 from helpers import i2c_transfers
 from pyvantorsdk import DeviceFacade, I2cPullUp, eeprom, sim
 from pyvantorsdk.cli import main as cli_main
-from pyvantorsdk.pipeline import Pipeline
 
 CHIP = 0x50
 
@@ -24,12 +23,7 @@ def bench(request):
             DeviceFacade() as dev:
         assert dev.connect(adapter.path)
         dev.i2c_controller_init(0, 400_000, I2cPullUp.KOHM_4_7)
-        pipeline = Pipeline.open(adapter.path) if request.param != "one-at-a-time" else None
-        try:
-            yield adapter, dev, pipeline
-        finally:
-            if pipeline is not None:
-                pipeline.close()
+        yield adapter, dev, request.param != "one-at-a-time"
 
 
 def attach(adapter, size, page, width, nacks):
@@ -54,7 +48,7 @@ def memory(adapter, size, width):
 ])
 def test_pages_never_cross_and_the_write_cycle_is_polled(bench, size, page, width, offset,
                                                          length, nacks):
-    adapter, dev, pipeline = bench
+    adapter, dev, pipelined = bench
     attach(adapter, size, page, width, nacks)
     data = bytes((i * 37 + 11) & 0xFF for i in range(length))
     adapter.clear()
@@ -71,21 +65,21 @@ def test_pages_never_cross_and_the_write_cycle_is_polled(bench, size, page, widt
     assert pages == (offset + length - 1) // page - offset // page + 1
     assert memory(adapter, size, width)[offset : offset + length] == data
     assert eeprom.read(dev, 0, CHIP, offset, length, address_width=width,
-                       pipeline=pipeline) == data
+                       pipelined=pipelined) == data
     assert eeprom.verify(dev, 0, CHIP, offset, data, address_width=width,
-                         pipeline=pipeline) is None
+                         pipelined=pipelined) is None
     changed = bytearray(data)
     changed[length // 2] ^= 0x01
     assert eeprom.verify(dev, 0, CHIP, offset, bytes(changed), address_width=width,
-                         pipeline=pipeline) == offset + length // 2
+                         pipelined=pipelined) == offset + length // 2
 
 
 def test_a_read_during_the_write_cycle_is_polled_too(bench):
-    adapter, dev, pipeline = bench
+    adapter, dev, pipelined = bench
     attach(adapter, 256, 16, 1, 3)
     adapter.i2c.write_memory(0, CHIP, 0, bytes(range(256)))
     dev.i2c_write(0, CHIP, b"\x00", b"\xaa", False)  # starts a write cycle
-    assert eeprom.read(dev, 0, CHIP, 0, 256, pipeline=pipeline) == b"\xaa" + bytes(range(1, 256))
+    assert eeprom.read(dev, 0, CHIP, 0, 256, pipelined=pipelined) == b"\xaa" + bytes(range(1, 256))
 
 
 @pytest.mark.parametrize("chip, nacks, what", [
@@ -93,7 +87,7 @@ def test_a_read_during_the_write_cycle_is_polled_too(bench):
     pytest.param(CHIP, 1_000_000_000, "part busy for ever", id="stays-busy"),
 ])
 def test_no_acknowledge_within_the_timeout_is_an_error_not_a_hang(bench, chip, nacks, what):
-    adapter, dev, _pipeline = bench
+    adapter, dev, _pipelined = bench
     attach(adapter, 256, 16, 1, nacks)
     with pytest.raises(eeprom.EepromError, match=f"no acknowledge from 0x{chip:02x}"):
         eeprom.write(dev, 0, chip, 0, bytes(32), busy_timeout=0)

@@ -6,6 +6,7 @@ how it fails."""
 from __future__ import annotations
 
 import collections
+import concurrent.futures
 import struct
 
 import pytest
@@ -21,8 +22,7 @@ from pyvantorsdk import (
     flash,
     sim,
 )
-from pyvantorsdk.errors import DisconnectError, VantorTimeoutError
-from pyvantorsdk.pipeline import Pipeline
+from pyvantorsdk.errors import DisconnectError, FirmwareError, VantorTimeoutError
 
 KIB = 1024
 SPI_TRANSFER, SPI_READ_BULK = 0x0D04, 0x0D08
@@ -47,18 +47,13 @@ def spi_commands(requests):
 
 @pytest.fixture(params=["pipelined-bulk", "pipelined-hid", "one-at-a-time"])
 def bench(request):
-    """(adapter, dev, pipeline or None) with the SPI controller set up."""
+    """(adapter, dev, pipelined) with the SPI controller set up."""
     with sim.VirtualAdapter(bulk=request.param != "pipelined-hid") as adapter, \
-            DeviceFacade() as dev:
+            DeviceFacade(timeout_ms=1000) as dev:
         assert dev.connect(adapter.path)
         dev.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
                                 SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 10_000_000)
-        pipeline = Pipeline.open(adapter.path) if request.param != "one-at-a-time" else None
-        try:
-            yield adapter, dev, pipeline
-        finally:
-            if pipeline is not None:
-                pipeline.close()
+        yield adapter, dev, request.param != "one-at-a-time"
 
 
 def pattern(length, seed):
@@ -88,11 +83,11 @@ ERASE_ROWS = [
 @pytest.mark.parametrize("size, fill, offset, image, sent, sectors", ERASE_ROWS)
 def test_write_sends_the_largest_erases_and_only_the_pages_that_change(
         bench, size, fill, offset, image, sent, sectors):
-    adapter, dev, pipeline = bench
+    adapter, dev, pipelined = bench
     adapter.spi.attach_flash(0, size=size, busy_polls=2)
     adapter.spi.write_memory(0, 0, fill * size)
     adapter.clear()
-    report = flash.program(dev, offset, image, size=size, pipeline=pipeline)
+    report = flash.program(dev, offset, image, size=size, pipelined=pipelined)
     opcodes, _read = spi_commands(adapter.requests)
     assert {op: n for op, n in opcodes.items() if op in (0x02, 0x20, 0x52, 0xD8, 0xC7)} == sent
     assert (report.sectors_skipped, report.sectors_erased) == sectors
@@ -102,14 +97,14 @@ def test_write_sends_the_largest_erases_and_only_the_pages_that_change(
 
 
 def test_one_page_change_of_a_1mib_image_costs_one_read_and_one_sector(bench):
-    adapter, dev, pipeline = bench
+    adapter, dev, pipelined = bench
     old = pattern(1024 * KIB, 0)
     adapter.spi.attach_flash(0, size=len(old), busy_polls=0)
     adapter.spi.write_memory(0, 0, old)
     new = bytearray(old)
     new[0x54321 : 0x54321 + 8] = b"\xff" * 8  # sets bits: the sector is erased
     adapter.clear()
-    report = flash.program(dev, 0, bytes(new), size=len(old), pipeline=pipeline)
+    report = flash.program(dev, 0, bytes(new), size=len(old), pipelined=pipelined)
     opcodes, read = spi_commands(adapter.requests)
     # Every page of the sector goes back; each program or erase has one
     # write enable and one status read (the device is never busy here).
@@ -119,32 +114,82 @@ def test_one_page_change_of_a_1mib_image_costs_one_read_and_one_sector(bench):
     assert adapter.spi.memory(0) == new
 
 
-def test_unplugged_mid_program_says_what_was_done(bench):
-    adapter, dev, pipeline = bench
+# Faults started once 8 KiB of a 16 KiB write are done, before the erase of
+# the third sector: the error the write stops with, pipelined and one at a
+# time (its report saying what was done), or None where it completes all the
+# same.
+MID_PROGRAM_FAULTS = [
+    pytest.param(lambda a: a.unplug(), DisconnectError, (DisconnectError, VantorTimeoutError),
+                 id="unplugged"),
+    pytest.param(lambda a: a.faults.lose_answers(1), VantorTimeoutError, VantorTimeoutError,
+                 id="answer-lost"),
+    # Pipelined, the program and status read behind the turned-away write
+    # enable run first: the step is done again in order.
+    pytest.param(lambda a: a.faults.turn_away_requests(1), None, FirmwareError,
+                 id="write-enable-turned-away"),
+]
+
+
+@pytest.mark.parametrize("fault, pipelined_cause, alone_cause", MID_PROGRAM_FAULTS)
+def test_a_fault_mid_program_stops_with_the_report_or_is_recovered(
+        bench, fault, pipelined_cause, alone_cause):
+    adapter, dev, pipelined = bench
+    cause = pipelined_cause if pipelined else alone_cause
     adapter.spi.attach_flash(0, size=64 * KIB)
     adapter.spi.write_memory(0, 0, b"\x00" * 64 * KIB)
-    if pipeline is not None:
-        pipeline.timeout = 0.2  # the answers on the wire at the unplug never come
-    unplug_at = []
+    faulted_at = []
 
     def progress(done, total):
         if done == 8 * KIB:
-            unplug_at.append(done)
-            adapter.unplug()
+            faulted_at.append(done)
+            fault(adapter)
 
+    image = b"\x11" * 16 * KIB
+    if cause is None:
+        report = flash.program(dev, 0, image, size=64 * KIB, pipelined=pipelined,
+                               progress=progress)
+        assert report.verified and adapter.spi.memory(0)[: len(image)] == image
+        return
     with pytest.raises(flash.ProgramError, match="written|erased") as caught:
-        flash.program(dev, 0, b"\x11" * 16 * KIB, size=64 * KIB, pipeline=pipeline,
-                      progress=progress)
-    assert isinstance(caught.value.__cause__, (DisconnectError, VantorTimeoutError))
-    assert unplug_at == [8 * KIB]
+        flash.program(dev, 0, image, size=64 * KIB, pipelined=pipelined, progress=progress)
+    assert isinstance(caught.value.__cause__, cause)
+    assert faulted_at == [8 * KIB]
     assert caught.value.report.done_until == 8 * KIB
     assert not caught.value.report.verified
 
 
 def test_a_flash_busy_past_the_timeout_is_an_error_not_a_hang(bench):
-    adapter, dev, pipeline = bench
+    adapter, dev, pipelined = bench
     adapter.spi.attach_flash(0, size=64 * KIB, busy_polls=1_000_000_000)
     with pytest.raises(flash.ProgramError, match="stayed busy") as caught:
-        flash.program(dev, 0, b"\x00" * 256, size=64 * KIB, pipeline=pipeline, busy_timeout=0)
+        flash.program(dev, 0, b"\x00" * 256, size=64 * KIB, pipelined=pipelined, busy_timeout=0)
     assert isinstance(caught.value.__cause__, flash.FlashError)
     assert (caught.value.report.pages_programmed, caught.value.report.done_until) == (0, 0)
+
+
+# What leaves before the first answer comes back, pipelined without the bulk
+# interface: the write enable, page program and status read of one step; a
+# window of reads.
+IN_FLIGHT_ROWS = [
+    pytest.param(lambda f: f.program_page(0, b"\x00" * 256), 3, id="program-step-together"),
+    pytest.param(lambda f: f.read(0, 16 * 1020), 16, id="reads-fill-the-window"),
+]
+
+
+@pytest.mark.parametrize("operation, in_flight", IN_FLIGHT_ROWS)
+def test_pipelined_requests_leave_before_the_first_answer(operation, in_flight):
+    with sim.VirtualAdapter(bulk=False) as adapter, DeviceFacade() as dev, \
+            concurrent.futures.ThreadPoolExecutor(1) as worker:
+        assert dev.connect(adapter.path)
+        dev.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
+                                SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 10_000_000)
+        adapter.spi.attach_flash(0, size=64 * KIB, busy_polls=0)
+        memory = flash.Flash(dev, 64 * KIB)
+        adapter.faults.hold_answers()
+        adapter.clear()
+        done = worker.submit(operation, memory)
+        try:
+            assert adapter.wait_for_requests(in_flight, 5)
+        finally:
+            adapter.faults.hold_answers(False)
+        done.result()
