@@ -29,9 +29,15 @@ it has one, else 1024 bytes per request, pipelined on the caller's
 from __future__ import annotations
 
 import time
-from typing import Callable, Iterator, Optional, Tuple, TypeVar, cast
+from typing import Callable, Iterator, Optional, Tuple, TypeVar, Union, cast
 
-from pyvantorsdk._cpp._pyvantorsdk_cpp import BatchCall, DeviceBatch, DeviceFacade, StatusCode
+from pyvantorsdk._cpp._pyvantorsdk_cpp import (
+    BatchCall,
+    DeviceBatch,
+    DeviceFacade,
+    I2cBus,
+    StatusCode,
+)
 from pyvantorsdk._storage import batched, bulk_payload
 from pyvantorsdk.errors import I2cError
 
@@ -102,7 +108,7 @@ def _polled(call: Callable[[], T], busy_timeout: float, address: int) -> T:
 
 
 class _Part:
-    def __init__(self, dev: DeviceFacade, bus: int, address: int, address_width: int,
+    def __init__(self, dev: DeviceFacade, bus: Union[int, I2cBus], address: int, address_width: int,
                  busy_timeout: float) -> None:
         self.dev, self.bus, self.address = dev, bus, address
         self.width, self.busy_timeout = address_width, busy_timeout
@@ -161,7 +167,7 @@ def _whole(data: bytes, length: int, offset: int) -> bytes:
     return data
 
 
-def read(dev: DeviceFacade, bus: int, address: int, offset: int, length: int, *,
+def read(dev: DeviceFacade, bus: Union[int, I2cBus], address: int, offset: int, length: int, *,
          address_width: int = 1, page_size: int = 16, pipelined: bool = True,
          busy_timeout: float = DEFAULT_BUSY_TIMEOUT) -> bytes:
     """``length`` bytes from ``offset`` of the part at ``address`` on
@@ -172,7 +178,7 @@ def read(dev: DeviceFacade, bus: int, address: int, offset: int, length: int, *,
     return b"".join(part.chunks(offset, length, pipelined))
 
 
-def write(dev: DeviceFacade, bus: int, address: int, offset: int, data: bytes, *,
+def write(dev: DeviceFacade, bus: Union[int, I2cBus], address: int, offset: int, data: bytes, *,
           address_width: int = 1, page_size: int = 16,
           busy_timeout: float = DEFAULT_BUSY_TIMEOUT,
           progress: Optional[Callable[[int, int], None]] = None) -> int:
@@ -191,7 +197,7 @@ def write(dev: DeviceFacade, bus: int, address: int, offset: int, data: bytes, *
     return pages
 
 
-def first_difference(dev: DeviceFacade, bus: int, address: int, offset: int, data: bytes, *,
+def first_difference(dev: DeviceFacade, bus: Union[int, I2cBus], address: int, offset: int, data: bytes, *,
                      address_width: int = 1, page_size: int = 16,
                      pipelined: bool = True,
                      busy_timeout: float = DEFAULT_BUSY_TIMEOUT) -> Optional[Tuple[int, int, int]]:
@@ -209,7 +215,7 @@ def first_difference(dev: DeviceFacade, bus: int, address: int, offset: int, dat
     return None
 
 
-def verify(dev: DeviceFacade, bus: int, address: int, offset: int, data: bytes, *,
+def verify(dev: DeviceFacade, bus: Union[int, I2cBus], address: int, offset: int, data: bytes, *,
            address_width: int = 1, page_size: int = 16, pipelined: bool = True,
            busy_timeout: float = DEFAULT_BUSY_TIMEOUT) -> Optional[int]:
     """The memory offset of the first byte that differs from ``data``; None
