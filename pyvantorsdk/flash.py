@@ -209,14 +209,20 @@ class Flash:
         """Write enable, ``frame``, and a status read; then polls while the
         device says it is busy."""
         enable = bytes([CMD_WRITE_ENABLE])
+        # A page program takes the bulk interface when there is one: one
+        # request and a data phase instead of several HID reports.
+        bulk = bool(self.bulk_payload) and len(frame) > 1 + 3
         if self.pipelined:
             with self.dev.batch(stop_on_error=True) as b:
                 b.spi_transfer(enable, 1)
-                b.spi_transfer(frame, len(frame))
+                if bulk:
+                    b.spi_write_bulk(frame)
+                else:
+                    b.spi_transfer(frame, len(frame))
                 b.spi_transfer(bytes([CMD_READ_STATUS]), 2)
-            received = [cast(bytes, call.result()) for call in b.results]  # raises the first failure
+            received = [call.result() for call in b.results]  # raises the first failure
             if not any(call.resends for call in b.results):
-                if self._checked(received[2], 2)[1] & STATUS_BUSY:
+                if self._checked(cast(bytes, received[2]), 2)[1] & STATUS_BUSY:
                     self.wait_ready()
                 return
             # The adapter turned a request away and sent it again: the ones
@@ -226,7 +232,10 @@ class Flash:
             # again leaves what a single run would.
             self.wait_ready()
         self.dev.spi_transfer(enable, 1)
-        self.dev.spi_transfer(frame, len(frame))
+        if bulk:
+            self.dev.spi_write_bulk(frame)
+        else:
+            self.dev.spi_transfer(frame, len(frame))
         if self._status() & STATUS_BUSY:
             self.wait_ready()
 

@@ -25,16 +25,20 @@ from pyvantorsdk import (
 from pyvantorsdk.errors import DisconnectError, FirmwareError, VantorTimeoutError
 
 KIB = 1024
-SPI_TRANSFER, SPI_READ_BULK = 0x0D04, 0x0D08
+SPI_TRANSFER, SPI_WRITE_BULK, SPI_READ_BULK = 0x0D04, 0x0D07, 0x0D08
 
 
 def spi_commands(requests):
     """Opcode counts of the SPI frames among `requests`, and the flash bytes
-    read (frame length less the command and address)."""
+    read (frame length less the command and address). A bulk write's frame
+    travels in its data phase: the programmer sends only page programs so."""
     opcodes = collections.Counter[int]()
     read = 0
     for message in requests:
         code = command_of(message)
+        if code == SPI_WRITE_BULK:
+            opcodes[0x02] += 1
+            continue
         if code not in (SPI_TRANSFER, SPI_READ_BULK):
             continue
         _sent, length = struct.unpack_from("<HH", message, 4)
