@@ -6,8 +6,10 @@
 #
 #   scripts/test-python-asan.sh [PYTEST ARGS...]   (default: tests/python)
 #
-# The module is built into build/py-asan and put beside a copy of the pure
-# Python package in build/py-asan/site, which goes first on PYTHONPATH (child
+# The module is built in build/asan, the C++ tests' sanitizer build (same
+# options, so the SDK and the virtual adapter compiled for those tests are
+# linked in as they are), and put beside a copy of the pure Python package in
+# build/asan/site, which goes first on PYTHONPATH (child
 # interpreters started by the tests inherit it). The interpreter itself is not
 # instrumented, so the sanitizer's runtime is preloaded, with the C++ runtime
 # after it so that the exceptions the bindings throw are caught by the same
@@ -18,15 +20,17 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/scripts/setup.sh"
 
-BUILD="$ROOT/build/py-asan"
+BUILD="$ROOT/build/asan"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 "$VENV/bin/python" -m pip install -q --disable-pip-version-check ninja
 
 echo "== Python extension under AddressSanitizer + UndefinedBehaviorSanitizer"
+# The options of scripts/test.sh's sanitizer build, with the module.
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Sanitize \
-    -DVANTOR_SANITIZE=address -DVANTOR_BUILD_PYTHON=ON -DVANTOR_BUILD_TESTS=OFF \
+    -DVANTOR_SANITIZE=address -DVANTOR_BUILD_PYTHON=ON \
     -DVANTOR_WERROR="${VANTOR_WERROR:-ON}" \
     -DCMAKE_CXX_FLAGS_SANITIZE="-O1 -g1" -DCMAKE_C_FLAGS_SANITIZE="-O1 -g1" \
+    -DCMAKE_EXE_LINKER_FLAGS_SANITIZE="" \
     -DPython_EXECUTABLE="$VENV/bin/python" -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" >/dev/null
 # Only the module: generating its stub would import it without the preload.
 cmake --build "$BUILD" -j "$JOBS" --target _pyvantorsdk_cpp
