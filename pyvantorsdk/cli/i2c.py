@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import argparse
 from dataclasses import dataclass, field
-from typing import AbstractSet, Any, Callable, Dict, List, Optional, Sequence, Tuple
+from typing import AbstractSet, Any, Dict, List, Optional, Sequence, Tuple, cast
 
 from pyvantorsdk import DeviceFacade, I2cBus
 from pyvantorsdk.cli.common import (
@@ -607,14 +607,25 @@ def word_rows(words: Cells, first: int, last: int) -> List[str]:
 
 
 def read_registers(
-    read: Callable[[int], bytes], registers: Sequence[int], failed: List[int]
+    dev: DeviceFacade, bus: I2cBus, address: int, registers: Sequence[int], length: int,
+    with_pec: bool, failed: List[int], *, subaddress: bool = True
 ) -> Dict[int, Optional[bytes]]:
-    """One transaction per register; a PEC mismatch marks the register in
-    ``failed`` and leaves a gap, any other failure ends the dump."""
+    """One ``length``-byte read per register (its number as the data
+    address, or none when ``subaddress`` is off: receive-byte reads), sent
+    together as a batch so that they do not each wait for the one before.
+    A PEC mismatch marks the register in ``failed`` and leaves a gap; any
+    other failure ends the dump."""
+    with dev.batch() as batch:
+        calls = [batch.i2c_read(bus, address, bytes([r]) if subaddress else b"",
+                                length + with_pec, False) for r in registers]
     found: Dict[int, Optional[bytes]] = {}
-    for register in registers:
+    for register, call in zip(registers, calls):
+        sub = bytes([register]) if subaddress else b""
+        raw = read_whole(cast(bytes, call.result()), length + with_pec)
         try:
-            found[register] = read(register)
+            if with_pec:
+                check_pec(address, sub, raw[:length], raw[length])
+            found[register] = raw[:length]
         except PecMismatch:
             found[register] = None
             failed.append(register)
@@ -630,14 +641,10 @@ def read_dump(ctx: Context, args: argparse.Namespace, failed: List[int]) -> Tupl
         args.last = len(block) - 1
         return dict(enumerate(block)), {}
     if mode == "w":
-        words = read_registers(
-            lambda r: smbus_read(dev, bus, address, bytes([r]), 2, with_pec),
-            range(first, last + 1), failed)
+        words = read_registers(dev, bus, address, range(first, last + 1), 2, with_pec, failed)
         return {}, {r: None if w is None else int.from_bytes(w, "little") for r, w in words.items()}
     if mode == "W":
-        pairs = read_registers(
-            lambda r: smbus_read(dev, bus, address, bytes([r]), 2, with_pec),
-            range(first, last + 1, 2), failed)
+        pairs = read_registers(dev, bus, address, range(first, last + 1, 2), 2, with_pec, failed)
         return {r + i: None if w is None else w[i] for r, w in pairs.items() for i in (0, 1)}, {}
     if mode == "c":
         smbus_write(dev, bus, address, b"", bytes([first]), with_pec)
@@ -645,11 +652,10 @@ def read_dump(ctx: Context, args: argparse.Namespace, failed: List[int]) -> Tupl
             block = read_exact(dev, bus, address, b"", last - first + 1)
             return {first + i: b for i, b in enumerate(block)}, {}
         # Each byte is its own receive-byte transaction with its own PEC.
-        single = read_registers(lambda _r: smbus_read(dev, bus, address, b"", 1, True),
-                                range(first, last + 1), failed)
+        single = read_registers(dev, bus, address, range(first, last + 1), 1, True, failed,
+                                subaddress=False)
     elif with_pec:
-        single = read_registers(lambda r: smbus_read(dev, bus, address, bytes([r]), 1, True),
-                                range(first, last + 1), failed)
+        single = read_registers(dev, bus, address, range(first, last + 1), 1, True, failed)
     else:
         # Byte data without PEC: one read covers the range, as a device
         # with auto-increment answers it.

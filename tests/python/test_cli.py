@@ -15,6 +15,7 @@ import signal
 import subprocess
 import sys
 import threading
+import types
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -329,7 +330,8 @@ def test_set_with_mask_changes_only_masked_bits_and_reads_back(cli):
 
 
 class ShortReads:
-    """A device whose reads deliver one byte less than asked for."""
+    """A device whose reads deliver one byte less than asked for, called
+    one by one or in a batch."""
 
     def __init__(self, dev):
         self._dev = dev
@@ -339,6 +341,17 @@ class ShortReads:
 
     def i2c_read(self, *args):
         return self._dev.i2c_read(*args)[:-1]
+
+    @contextlib.contextmanager
+    def batch(self, *args, **kwargs):
+        with self._dev.batch(*args, **kwargs) as batch:
+            yield ShortBatch(batch)
+
+
+class ShortBatch(ShortReads):
+    def i2c_read(self, *args):
+        call = self._dev.i2c_read(*args)
+        return types.SimpleNamespace(result=lambda: call.result()[:-1])
 
 
 @pytest.mark.parametrize(
