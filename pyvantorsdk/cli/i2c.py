@@ -666,7 +666,7 @@ def read_dump(ctx: Context, args: argparse.Namespace, failed: List[int]) -> Tupl
 
 def run_dump(ctx: Context, args: argparse.Namespace) -> None:
     if args.mode is None:
-        ctx.note("No size specified (using byte-data access)")
+        ctx.note("No size given (using byte-data access)")
     confirm(ctx, args, [
         f"I will probe bus {bus_name(args.bus)}, address 0x{args.address:02x}, "
         f"mode {DUMP_MODE_NAMES[args.dump_mode]}."

@@ -74,7 +74,7 @@ Nanos bulk(size_t bytes, double bytesPerSecond);
 // I2C: a start, the address byte, `bytes` data bytes, each 8 bits plus the
 // acknowledge (9 clocks), and a stop; start and stop count one clock each
 // (their setup and hold times at 100 and 400 kHz are about one clock period,
-// I2C-bus specification UM10204 table 10). A combined write-read adds a
+// NXP I2C-bus manual UM10204, table 10). A combined write-read adds a
 // repeated start and a second address byte (readBytes > 0 with
 // writeBytes > 0).
 Nanos i2cTransfer(size_t writeBytes, size_t readBytes, uint32_t clockHz);

@@ -171,7 +171,7 @@ def test_dump_rows_carry_the_ascii_column(cli):
     )
     result = cli("i2c", "dump", "-y", "A", "0x50")
     lines = result.out.splitlines()
-    assert result.err == "No size specified (using byte-data access)\n"
+    assert result.err == "No size given (using byte-data access)\n"
     assert lines[0] == "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef"
     assert lines[1] == "00: 00 ff 41 7a 7f 0a 7e 20 30 31 32 33 34 35 36 37    ..Az??~ 01234567"
     assert lines[2] == "10: " + "ff " * 16 + "   " + "." * 16
