@@ -9,6 +9,7 @@ from dataclasses import dataclass, field
 from typing import AbstractSet, Any, Dict, List, Optional, Sequence, Tuple, cast
 
 from pyvantorsdk import DeviceFacade, I2cBus
+from pyvantorsdk._storage import batched
 from pyvantorsdk.cli.common import (
     CommandFailed,
     Context,
@@ -612,15 +613,17 @@ def read_registers(
 ) -> Dict[int, Optional[bytes]]:
     """One ``length``-byte read per register (its number as the data
     address, or none when ``subaddress`` is off: receive-byte reads), sent
-    together as a batch so that they do not each wait for the one before.
+    in batches so that they do not each wait for the one before.
     A PEC mismatch marks the register in ``failed`` and leaves a gap; any
     other failure ends the dump."""
-    with dev.batch() as batch:
-        calls = [batch.i2c_read(bus, address, bytes([r]) if subaddress else b"",
-                                length + with_pec, False) for r in registers]
+    def sub_of(register: int) -> bytes:
+        return bytes([register]) if subaddress else b""
+
     found: Dict[int, Optional[bytes]] = {}
-    for register, call in zip(registers, calls):
-        sub = bytes([register]) if subaddress else b""
+    for register, call in batched(
+        dev, registers, lambda b, r: b.i2c_read(bus, address, sub_of(r), length + with_pec, False)
+    ):
+        sub = sub_of(register)
         raw = read_whole(cast(bytes, call.result()), length + with_pec)
         try:
             if with_pec:
