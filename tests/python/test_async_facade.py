@@ -65,9 +65,10 @@ def test_before_connect_the_status_is_disconnect(call):
 
 @pytest.mark.parametrize("call, message", [
     (lambda f: f.reset_device(0x10000), "invalid id 65536"),
+    (lambda f: f.i3c_sdr_read(1, 0x30, b"", 0x10000), "invalid length 65536"),
     (lambda f: f.get_bulk_capabilities(-1), "invalid id -1"),
     (lambda f: f.i3c_ccc_transfer(3, 0x7E, 0, 0, 0, 0, 256, 0, 0), "invalid payload_length 256"),
-], ids=["command-id", "query-id", "raw-ccc-field"])
+], ids=["command-id", "command-argument", "query-id", "raw-ccc-field"])
 def test_out_of_range_integers_name_the_argument(call, message):
     with pytest.raises(ValueError, match=f"^{message}$"):
         call(AsyncDeviceFacade())
