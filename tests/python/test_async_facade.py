@@ -13,7 +13,7 @@ import weakref
 
 import pytest
 
-from helpers import UART_8N1, Collector, command_of, notification, response, uart_rx
+from helpers import Collector, command_of, notification, response, uart_rx
 from pyvantorsdk import (
     AsyncDeviceFacade,
     StatusCode,
@@ -61,11 +61,6 @@ def barrier(adapter, events, count):
 ], ids=["shared-command", "raw-ccc", "bulk-query"])
 def test_before_connect_the_status_is_disconnect(call):
     assert call(AsyncDeviceFacade()) == DISCONNECT
-
-
-def test_settings_take_their_members_only():
-    with pytest.raises(TypeError):
-        AsyncDeviceFacade().uart_init(1, 0, *UART_8N1[1:])
 
 
 @pytest.mark.parametrize("call, message", [

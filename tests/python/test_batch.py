@@ -6,10 +6,11 @@ The pipeline's faults are rows of the fault matrix."""
 from __future__ import annotations
 
 import asyncio
-from typing import Any, List
+from typing import Any, Callable, List
 
 import pytest
 
+from helpers import i2c_transfers
 from pyvantorsdk import (
     BatchState,
     DeviceBatch,
@@ -27,7 +28,8 @@ REGISTERS = 0x68
 
 def queue(b: DeviceBatch) -> None:
     """Writes, a bulk write and read (run on their own), a call refused
-    before sending (a five-byte subaddress), a NACK, and reads."""
+    before sending (a five-byte subaddress), a NACK, and reads; nothing is
+    sent before the block ends."""
     b.i2c_write(I2cBus.A, REGISTERS, b"\x01", b"\x11\x12", False)
     b.i2c_write_bulk(I2cBus.A, REGISTERS, b"\x10", b"bulk", False)
     b.i2c_write(I2cBus.A, REGISTERS, bytes(5), b"x", False)
@@ -35,6 +37,9 @@ def queue(b: DeviceBatch) -> None:
     b.i2c_read_bulk(I2cBus.A, REGISTERS, b"\x10", 4, False)
     b.i2c_read(I2cBus.A, REGISTERS, b"\x01", 2, False)
     b.i2c_scan_bus(I2cBus.A)
+    assert b.results[0].state == BatchState.NOT_SENT
+    with pytest.raises(ValueError, match="not been sent"):
+        b.results[0].result()
 
 
 def outcome(b: DeviceBatch) -> List[Any]:
@@ -64,58 +69,52 @@ def adapter():
         yield a
 
 
-def test_facade_batch_results_in_order(adapter):
+def in_batch(adapter: sim.VirtualAdapter, through: str,
+             fill: Callable[[DeviceBatch], None]) -> DeviceBatch:
+    """Brings up I2C bus A and runs ``fill(b)`` in a batch block, through
+    DeviceFacade or pyvantorsdk.aio; returns the batch."""
+
+    async def with_aio() -> DeviceBatch:
+        async with aio.open(adapter.path) as dev:
+            await dev.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7)
+            async with dev.batch() as b:
+                fill(b)
+        return b
+
+    if through == "aio":
+        return asyncio.run(asyncio.wait_for(with_aio(), 30))
     with DeviceFacade() as dev:
         assert dev.connect(adapter.path)
         dev.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7)
         with dev.batch() as b:
-            queue(b)
-            assert b.results[0].state == BatchState.NOT_SENT
-            with pytest.raises(ValueError, match="not been sent"):
-                b.results[0].result()
-        assert outcome(b)[:6] == EXPECTED
-        assert b.results[6].result().addresses_7bit == {REGISTERS}
-        assert [c.index for c in b.failures] == [2, 3]
-        with pytest.raises(ValueError, match="sent already"):
-            b.i2c_deinit(I2cBus.A)
+            fill(b)
+    return b
 
 
-def test_aio_batch_results_in_order(adapter):
-    async def main() -> List[Any]:
-        async with aio.open(adapter.path) as dev:
-            await dev.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7)
-            async with dev.batch() as b:
-                queue(b)
-            return outcome(b)[:6]
-
-    assert asyncio.run(asyncio.wait_for(main(), 30)) == EXPECTED
+@pytest.mark.parametrize("through", ["facade", "aio"])
+def test_batch_results_in_order(adapter, through):
+    b = in_batch(adapter, through, queue)
+    assert outcome(b)[:6] == EXPECTED
+    assert b.results[6].result().addresses_7bit == {REGISTERS}
+    assert [c.index for c in b.failures] == [2, 3]
+    with pytest.raises(ValueError, match="sent already"):
+        b.i2c_deinit(I2cBus.A)
 
 
 class Abandoned(Exception):
     pass
 
 
+def abandoned(b: DeviceBatch) -> None:
+    b.i2c_write(I2cBus.A, REGISTERS, b"\x01", b"\x11", False)
+    with pytest.raises(ValueError, match="invalid address 256"):
+        b.i2c_write(I2cBus.A, 256, b"\x01", b"\x11", False)  # not queued
+    raise Abandoned
+
+
 @pytest.mark.parametrize("through", ["facade", "aio"])
 def test_a_block_that_raises_sends_nothing(adapter, through):
-    def fill(b: DeviceBatch) -> None:
-        b.i2c_write(I2cBus.A, REGISTERS, b"\x01", b"\x11", False)
-        with pytest.raises(ValueError, match="invalid address 256"):
-            b.i2c_write(I2cBus.A, 256, b"\x01", b"\x11", False)  # not queued
-        raise Abandoned
-
-    async def with_aio() -> DeviceBatch:
-        async with aio.open(adapter.path) as dev:
-            async with dev.batch() as b:
-                fill(b)
-        raise AssertionError("unreachable")
-
     adapter.clear()
     with pytest.raises(Abandoned):
-        if through == "aio":
-            asyncio.run(asyncio.wait_for(with_aio(), 30))
-        else:
-            with DeviceFacade() as dev:
-                assert dev.connect(adapter.path)
-                with dev.batch() as b:
-                    fill(b)
-    assert adapter.requests == []
+        in_batch(adapter, through, abandoned)
+    assert i2c_transfers(adapter.requests) == []
