@@ -348,7 +348,6 @@ TEST_P(VirtualAdapterDispatch, TableRoutesByCodeAfterTheLengthCheck) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, VirtualAdapterDispatch, ::testing::Values(
     DispatchRow{"ExactlyTheLeastLength", EchoFamily::kEcho, {9, 8}, Bytes{0xEC, 0, 9, 8}},
-    DispatchRow{"ShorterIsInvalidParameter", EchoFamily::kEcho, {1}, Bytes{0x04, 0}},
     DispatchRow{"UnknownCodeIsUnsupported", 0x7E03, {}, Bytes{0x01, 0}},
     DispatchRow{"HandlerMayAnswerNothing", EchoFamily::kSilent, {}, std::nullopt},
     DispatchRow{"LaterFamilyTakesOverACode", 0x040E, {}, Bytes{0xEC, 0}}),
