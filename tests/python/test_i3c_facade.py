@@ -170,17 +170,6 @@ def test_request_bytes(adapter, dev, answered, call: Callable[[Any], object], wi
     assert sent(adapter) == [wire]
 
 
-@pytest.mark.parametrize("call, error", [
-    pytest.param(lambda d: d.i3c_ccc_setaasa([0x50, 300]), TypeError, id="address_list_over_u8"),
-    pytest.param(lambda d: d.i3c_ccc_setxtime_broadcast(0xDF, "text"), TypeError,
-                 id="text_for_bytes"),
-])
-def test_conversion_errors_send_nothing(adapter, dev, answered, call, error):
-    with pytest.raises(error):
-        call(dev)
-    assert adapter.requests == []
-
-
 @pytest.mark.parametrize("call", [
     pytest.param(lambda d: d.i3c_init_bus([target(pid=n.to_bytes(6, "big")) for n in range(256)]),
                  id="init_bus_256_targets"),
