@@ -10,10 +10,10 @@ from __future__ import annotations
 
 import pytest
 
+from helpers import I3C_RATES
 from pyvantorsdk import (
     DeviceModel,
     I2cBus,
-    I2cOpenDrainRate,
     I2cTargetAddressMode,
     I2cTargetBusEventNotification,
     I2cTargetEepromBusyBehavior,
@@ -21,9 +21,6 @@ from pyvantorsdk import (
     I2cTargetMemoryLayout,
     I2cTargetModel,
     I2cTargetRegisterAccess,
-    I3cDriveStrength,
-    I3cOpenDrainRate,
-    I3cPushPullRate,
     I3cTargetBusEventKind,
     I3cTargetBusEventNotification,
     I3cTargetMemoryLayout,
@@ -222,9 +219,7 @@ def i3c_target_role(dev):
 
 
 def i3c_controller_role(dev):
-    dev.i3c_controller_init(I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25,
-                            I3cOpenDrainRate.OPEN_DRAIN_1_MHZ, I2cOpenDrainRate.FAST_MODE,
-                            I3cDriveStrength.STANDARD)
+    dev.i3c_controller_init(*I3C_RATES)
 
 
 def i3c_roles(adapter):
