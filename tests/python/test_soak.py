@@ -1,12 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""Soak and lifetime, in bounded time.
-
-The soak runs benchmarks/soak.py (the long form is that script with its
-defaults) in a child interpreter of its own, so that the resident memory it
-samples is the SDK's and not pytest's. The lifetime scenarios end a child
-interpreter while two connected adapters are in an event storm, closing
-nothing: it must exit with status 0 and write nothing to stderr.
-"""
+"""Soak (benchmarks/soak.py, shortened) and exit under an event storm, each in
+a child interpreter: the memory sampled is the SDK's, not pytest's."""
 
 from __future__ import annotations
 
