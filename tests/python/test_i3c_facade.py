@@ -140,8 +140,6 @@ REQUESTS = [
      ccc(0x08, 0, 3, 0x8A, 0, b"\x01\x00\x00")),
     ("setxtime_data_none", lambda d: d.i3c_ccc_setxtime_broadcast(0xDF),
      ccc(0x7E, 0, 1, 0x28, 0, b"\xdf")),
-    ("setxtime_direct_data", lambda d: d.i3c_ccc_setxtime_direct(0x08, 0xDF, b"\x01\x02"),
-     ccc(0x08, 0, 3, 0x98, 0, b"\xdf\x01\x02")),
     ("setbuscon_bytearray", lambda d: d.i3c_ccc_setbuscon_broadcast(1, bytearray(b"\xaa")),
      ccc(0x7E, 0, 2, 0x0C, 0, b"\x01\xaa")),
     ("setaasa_list", lambda d: d.i3c_ccc_setaasa([0x50, 0x51]),
