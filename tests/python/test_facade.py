@@ -54,10 +54,6 @@ class TestConnection:
             info = dev.get_device_info()
             assert (info.model, info.serial_number) == (model, adapter.serial)
             assert dev.is_bulk_transport_available() is bulk
-            if bulk:
-                assert dev.get_bulk_capabilities() == (1, True, [(2, 32768, 0x198),
-                                                                 (3, 32768, 0x1B8),
-                                                                 (6, 32767, 0x800)])
             # A response spanning many reports of either size.
             adapter.set_handler(lambda request: response(request, 0, bytes(3)) + bytes(3000))
             assert dev.get_usb_config() == (0, 0, 0)
