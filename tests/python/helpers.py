@@ -16,6 +16,11 @@ from pyvantorsdk import (
     I3cDriveStrength,
     I3cOpenDrainRate,
     I3cPushPullRate,
+    SpiBitOrder,
+    SpiChipSelect,
+    SpiChipSelectPolarity,
+    SpiDataWidth,
+    SpiMode,
     UartBaudRate,
     UartDataSize,
     UartHwHandshake,
@@ -28,6 +33,9 @@ UART_8N1 = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
 # The arguments of i3c_controller_init every I3C test brings its bus up with.
 I3C_RATES = (I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25, I3cOpenDrainRate.OPEN_DRAIN_1_MHZ,
              I2cOpenDrainRate.FAST_MODE, I3cDriveStrength.STANDARD)
+# spi_controller_init's arguments before the frequency: mode 0, 8 bits, CS 0 active low.
+SPI_MODE_0 = (SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8, SpiChipSelect.CS_0,
+              SpiChipSelectPolarity.ACTIVE_LOW)
 
 NOTIF_CODES = {
     "hot_join": 0x1982,

@@ -11,17 +11,8 @@ import struct
 
 import pytest
 
-from helpers import command_of
-from pyvantorsdk import (
-    DeviceFacade,
-    SpiBitOrder,
-    SpiChipSelect,
-    SpiChipSelectPolarity,
-    SpiDataWidth,
-    SpiMode,
-    flash,
-    sim,
-)
+from helpers import SPI_MODE_0, command_of
+from pyvantorsdk import DeviceFacade, flash, sim
 from pyvantorsdk.errors import DisconnectError, FirmwareError, VantorTimeoutError
 
 KIB = 1024
@@ -55,8 +46,7 @@ def bench(request):
     with sim.VirtualAdapter(bulk=request.param != "pipelined-hid") as adapter, \
             DeviceFacade(timeout_ms=1000) as dev:
         assert dev.connect(adapter.path)
-        dev.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
-                                SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 10_000_000)
+        dev.spi_controller_init(*SPI_MODE_0, 10_000_000)
         yield adapter, dev, request.param != "one-at-a-time"
 
 
@@ -185,8 +175,7 @@ def test_pipelined_requests_leave_before_the_first_answer(operation, in_flight):
     with sim.VirtualAdapter(bulk=False) as adapter, DeviceFacade() as dev, \
             concurrent.futures.ThreadPoolExecutor(1) as worker:
         assert dev.connect(adapter.path)
-        dev.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
-                                SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 10_000_000)
+        dev.spi_controller_init(*SPI_MODE_0, 10_000_000)
         adapter.spi.attach_flash(0, size=64 * KIB, busy_polls=0)
         memory = flash.Flash(dev, 64 * KIB)
         adapter.faults.hold_answers()

@@ -61,13 +61,11 @@ def test_read_times_out_empty_and_returns_at_most_size_bytes(adapter):
         assert host.read(10, 1000) == bytes(range(10))
 
 
-@pytest.mark.parametrize("replug", [False, True], ids=["unplugged", "replugged"])
-def test_handle_of_a_lost_device_fails(adapter, replug):
-    """A replugged adapter must be opened again, as after re-enumeration."""
+# The replugged case and the malformed reports the device refuses are
+# VirtualAdapterTest.cpp's; here the binding's mapping of the failures.
+def test_handle_of_a_lost_device_fails(adapter):
     host = adapter.open_host()
     adapter.unplug()
-    if replug:
-        adapter.plug()
     with pytest.raises(OSError):
         host.read(host.report_size, 10)
     assert host.write(single_segment(host.report_size, b"\x01\x00\x0e\x04")) == -1
@@ -110,11 +108,6 @@ def test_closed_handle_refuses(adapter, call):
     host.close()  # closing again is harmless
 
 
-@pytest.mark.parametrize("report", [
-    b"",
-    b"\x01" + bytes(64),
-    b"\x00" + bytes(65),
-], ids=["empty", "report-id-not-0", "longer-than-a-report"])
-def test_malformed_report_is_refused(adapter, report):
+def test_empty_report_is_refused(adapter):
     with adapter.open_host() as host:
-        assert host.write(report) == -1
+        assert host.write(b"") == -1

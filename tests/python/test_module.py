@@ -32,9 +32,7 @@ class TestErrors:
         assert type(info.value) is cls
         assert int(getattr(info.value.status_code, "value", info.value.status_code)) == code
         assert info.value.operation == "op"
-
-    def test_success_returns_none(self):
-        assert native._test_throw_status(0, "x") is None
+        assert f"0x{code:04X}" in str(info.value)  # a code of no member too
 
     def test_known_status_carries_member_and_readable_message(self):
         with pytest.raises(errors.I2cError) as info:
@@ -42,7 +40,8 @@ class TestErrors:
         assert info.value.status_code is native.StatusCode.FW_I2C_NACK_ADDRESS
         assert str(info.value) == "i2c_write failed: FW_I2C_NACK_ADDRESS (0x0203)"
 
-    # (status, operation, what the hint line must say); None: no hint line.
+    # (status, operation, what the hint line must say); None: no hint line. The
+    # SPI role, I2C clock and voltage hints are test_cli.py's failure lines.
     HINTS = [
         ("FW_INTERFACE_NOT_INITIALIZED", "i2c_write", "call i2c_controller_init()"),
         ("FW_INTERFACE_NOT_INITIALIZED", "i2c_target_write_memory", "call i2c_target_init()"),
@@ -50,14 +49,10 @@ class TestErrors:
         ("FW_INTERFACE_NOT_INITIALIZED", "i3c_sdr_read", "call i3c_controller_init()"),
         ("FW_I2C_ROLE_CONFLICT", "i2c_target_init", "controller role holds the bus"),
         ("FW_I2C_ROLE_CONFLICT", "i2c_controller_init", "target role holds the bus"),
-        ("FW_SPI_ROLE_CONFLICT", "spi_target_init", "release it with spi_deinit()"),
         ("FW_I3C_ENGINE_BUSY", "i3c_controller_init", "I3C target role holds"),
-        ("FW_INVALID_PARAMETER", "i2c_controller_init", "1000 to 1000000 Hz"),
         ("FW_INVALID_PARAMETER", "gpio_digital_write", None),
-        ("FW_VOLTAGE_OUT_OF_RANGE", "i2c_set_bus_voltage", "1200 to 3300 mV"),
         ("FW_VOLTAGE_OUT_OF_RANGE_ON_I3C_LV", "i3c_set_bus_voltage", "1000 to 1800 mV"),
         ("SDK_ERROR_DISCONNECT", "connect", "'vantor udev-rules'"),
-        ("FW_I2C_NACK_ADDRESS", "i2c_write", None),
     ]
 
     @pytest.mark.parametrize("status, operation, says", HINTS,
@@ -78,22 +73,7 @@ class TestErrors:
         assert info.value.operation is None
         assert info.value.status_code is native.StatusCode.SDK_ERROR_BULK_UNAVAILABLE
 
-    def test_unknown_firmware_status_keeps_raw_value(self):
-        # A newer firmware's code has no enumeration member: the family's class
-        # is raised anyway, carrying the raw value.
-        with pytest.raises(errors.SpiError) as info:
-            native._test_throw_status(0x03FF, "spi_transfer")
-        assert info.value.status_code == 0x03FF
-        assert "0x03FF" in str(info.value)
-
     def test_standard_exception_hierarchy(self):
-        with pytest.raises(TimeoutError):
-            native._test_throw_status(0x2000, "connect")
-        with pytest.raises(ConnectionError):
-            native._test_throw_status(0x4000, "connect")
+        assert issubclass(errors.VantorTimeoutError, TimeoutError)
+        assert issubclass(errors.DisconnectError, ConnectionError)
         assert issubclass(errors.I3cError, errors.FirmwareError)
-
-    @pytest.mark.parametrize("bad", [-1, 0x10000, "1"], ids=["negative", "above-u16", "str"])
-    def test_code_argument_is_checked(self, bad):
-        with pytest.raises(TypeError):
-            native._test_throw_status(bad, "x")

@@ -6,12 +6,11 @@ from __future__ import annotations
 
 import pytest
 
-from helpers import UART_8N1
+from helpers import SPI_MODE_0, UART_8N1
 from pyvantorsdk import (
     DeviceFacade, GpioFunctionality, GpioInterruptNotification, GpioLogicLevel, GpioPinNumber,
-    GpioTriggerType, I2cBus, I2cPullUp, SpiBitOrder, SpiChipSelect, SpiChipSelectPolarity,
-    SpiDataWidth, SpiMode, StatusCode, UartBaudRate, UartDataSize, UartHwHandshake, UartParity,
-    UartStopBit, errors, sim,
+    GpioTriggerType, I2cBus, I2cPullUp, SpiBitOrder, SpiChipSelect, SpiMode, StatusCode,
+    UartBaudRate, UartDataSize, UartHwHandshake, UartParity, UartStopBit, errors, sim,
 )
 
 
@@ -27,8 +26,7 @@ def i2c(adapter, dev):
 @pytest.fixture
 def spi(adapter, dev):
     adapter.spi.attach_flash(SpiChipSelect.CS_0, size=64 * 1024, jedec_id=b"\x01\x02\x03")
-    dev.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
-                            SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 1_000_000)
+    dev.spi_controller_init(*SPI_MODE_0, 1_000_000)
     return dev
 
 
@@ -75,10 +73,7 @@ class TestI2c:
         assert info.value.status_code.name.startswith("FW_I2C_")
 
 
-def test_i2c_and_spi_bulk_transfers_reach_the_memories(adapter, i2c):
-    adapter.spi.attach_flash(SpiChipSelect.CS_0, size=4096, jedec_id=b"\x01\x02\x03")
-    i2c.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
-                            SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 1_000_000)
+def test_i2c_and_spi_bulk_transfers_reach_the_memories(adapter, i2c, spi):
     data = bytes(range(256)) * 2
     adapter.clear()
     i2c.i2c_write_bulk(I2cBus.A, 0x50, b"\x00\x00", data, False)

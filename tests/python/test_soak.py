@@ -1,12 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""Soak and lifetime, in bounded time.
-
-The soak runs benchmarks/soak.py (the long form is that script with its
-defaults) in a child interpreter of its own, so that the resident memory it
-samples is the SDK's and not pytest's. The lifetime scenarios end a child
-interpreter while two connected adapters are in an event storm, closing
-nothing: it must exit with status 0 and write nothing to stderr.
-"""
+"""Soak (benchmarks/soak.py, shortened) and exit under an event storm, each in
+a child interpreter: the memory sampled is the SDK's, not pytest's."""
 
 from __future__ import annotations
 
@@ -36,7 +30,6 @@ def test_soak_keeps_memory_flat_and_loses_nothing(tmp_path: Path) -> None:
     assert figures["notifications_wrong"] == 0
     assert figures["discarded_responses"] == 0
     assert figures["growth_after_warmup"] <= figures["bound"]
-    assert len(figures["samples"]) == 50
 
 
 # A child interpreter with two adapters, each connected to a facade whose
@@ -79,14 +72,6 @@ PRELUDE = textwrap.dedent(
 )
 
 SCENARIOS = {
-    # Nothing of the user's runs in the library at exit; the reader threads
-    # are still delivering.
-    "events-queued": """
-        for adapter, counter in zip(adapters, counters):
-            storm(adapter, counter, 5000)
-            for _ in range(WINDOW):
-                adapter.notify(0x1081, FIELDS)
-    """,
     # Daemon threads of the user's inside adapter calls at exit.
     "daemon-threads-injecting": """
         for adapter, counter in zip(adapters, counters):
@@ -121,9 +106,7 @@ SCENARIOS = {
 }
 
 
-@pytest.mark.parametrize("name", [
-    "events-queued", "daemon-threads-injecting", "daemon-threads-requesting", "daemon-thread-holding",
-])
+@pytest.mark.parametrize("name", list(SCENARIOS))
 def test_exit_under_event_storm_closing_nothing(name: str, tmp_path: Path) -> None:
     script = PRELUDE + textwrap.dedent(SCENARIOS[name]) + 'print("exiting", flush=True)\n'
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,

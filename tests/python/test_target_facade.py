@@ -76,22 +76,17 @@ def test_results(scripted, call, payload, result):
     assert call(scripted.dev) == result
 
 
-@pytest.mark.parametrize("call, error, operation", [
-    (lambda d: d.spi_target_set_flash_config(3, 256, 0, bytes(9), 0), errors.ProtocolError,
-     "spi_target_set_flash_config"),
-    (lambda d: d.i3c_target_init(0, PID[:5], 0, 0, 0x30), errors.ProtocolError, "i3c_target_init"),
-    (lambda d: d.i2c_target_write_memory(0, b""), errors.ProtocolError, "i2c_target_write_memory"),
-    (lambda d: d.i2c_target_read_memory(0, 1 << 16), ValueError, None),
-    (lambda d: d.i3c_target_init(0, "pid", 0, 0, 0x30), TypeError, None),
-    (lambda d: d.spi_target_set_flash_config(3, 256, 0, b"", 256), ValueError, None),
-], ids=["jedec-of-9-bytes", "pid-of-5-bytes", "i2c-write-of-nothing", "length-beyond-u16",
-        "pid-as-text", "flags-beyond-u8"])
-def test_refusals_send_nothing(adapter, scripted, call, error, operation):
-    with pytest.raises(error) as info:
+# Refused by the SDK's own checks; argument conversion is test_facade.py's table.
+@pytest.mark.parametrize("call, operation", [
+    (lambda d: d.spi_target_set_flash_config(3, 256, 0, bytes(9), 0), "spi_target_set_flash_config"),
+    (lambda d: d.i3c_target_init(0, PID[:5], 0, 0, 0x30), "i3c_target_init"),
+    (lambda d: d.i2c_target_write_memory(0, b""), "i2c_target_write_memory"),
+], ids=["jedec-of-9-bytes", "pid-of-5-bytes", "i2c-write-of-nothing"])
+def test_refusals_send_nothing(adapter, scripted, call, operation):
+    with pytest.raises(errors.ProtocolError) as info:
         call(scripted.dev)
-    if operation is not None:
-        assert info.value.status_code == StatusCode.SDK_ERROR_WRONG_REQUEST
-        assert info.value.operation == operation
+    assert info.value.status_code == StatusCode.SDK_ERROR_WRONG_REQUEST
+    assert info.value.operation == operation
     assert sent(adapter) == []
 
 
