@@ -11,7 +11,6 @@ import textwrap
 import pytest
 
 from pyvantorsdk import profiles, sim
-from pyvantorsdk.cli import main as cli_main
 from pyvantorsdk.profiles import ProfileError
 
 # Every part of the format at once, with values away from the defaults; the
@@ -110,7 +109,7 @@ class TestRoundTrip:
             expected = adapter.to_profile()
         loaded = profiles.load(saved)
         assert loaded == expected
-        # Sorted by bus and address, each with what the bench reports of it.
+        # Sorted by bus and address.
         assert [(d["bus"], d["address"], d["ten_bit"], d["size"]) for d in loaded["i2c"]["devices"]] \
             == [(0, 0x2C1, True, 256), (1, 0x57, False, 2048)]
         assert loaded["spi"]["devices"][0]["contents"] == b"\xff" * 4 + b"flash"
@@ -136,9 +135,7 @@ def test_shipped_profiles_load_and_round_trip(name, tmp_path):
         assert again.to_profile() == expected
 
 
-# GPIO input keys as written -> the pins driven (GpioPinNumber) and the
-# deprecation notice, if any. Pins are named as on the adapter, pin1 to pin6;
-# the old bare numbers count from 0.
+# GPIO input keys -> the pins driven (GpioPinNumber), the deprecation notice.
 GPIO_KEYS = {
     "pin-names": ("pin1 = 1\npin6 = 0\npin3 = 1", {0: 1, 2: 1, 5: 0}, None),
     "old-numbers-from-0": ("0 = 1\n5 = 0\n2 = 1", {0: 1, 2: 1, 5: 0},
@@ -159,11 +156,6 @@ def test_gpio_inputs_are_named_as_on_the_adapter(tmp_path, recwarn, keys, driven
     found = [w for w in recwarn if w.category is profiles.ProfileDeprecationWarning]
     assert [(w.filename, w.lineno) for w in found] == ([(str(path), 3)] if notice else [])
     assert all(re.fullmatch(notice, str(w.message)) for w in found)
-
-
-def test_the_shipped_alert_line_reads_high_on_pin_2(capsys):
-    assert cli_main.main(["--sim", "eeprom-and-sensor", "gpio", "get", "--numeric", "1", "2", "3"]) == 0
-    assert capsys.readouterr().out == "0 1 0\n"
 
 
 def test_timing_settings_build_the_adapter_and_are_saved_only_when_set(tmp_path):
