@@ -126,15 +126,6 @@ class TestRoundTrip:
         assert [(d["bus"], d["address"]) for d in devices] == [(1, 0x1A3), (0, 0x20), (0, 0x10)]
 
 
-@pytest.mark.parametrize("name", profiles.shipped())
-def test_shipped_profiles_load_and_round_trip(name, tmp_path):
-    with sim.VirtualAdapter.from_profile(name) as adapter:
-        adapter.save_profile(tmp_path / f"{name}.toml")
-        expected = adapter.to_profile()
-    with sim.VirtualAdapter.from_profile(tmp_path / f"{name}.toml") as again:
-        assert again.to_profile() == expected
-
-
 # GPIO input keys -> the pins driven (GpioPinNumber), the deprecation notice.
 GPIO_KEYS = {
     "pin-names": ("pin1 = 1\npin6 = 0\npin3 = 1", {0: 1, 2: 1, 5: 0}, None),

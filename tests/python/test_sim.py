@@ -116,15 +116,13 @@ class TestHandler:
         assert path not in [d.path for d in enumerate_devices(0, 0)]
 
 
-def test_injected_reports_and_notifications(adapter, events):
+def test_injected_report_reaches_the_host(adapter, events):
     message = uart_rx(b"raw")
     # One segment: first and last flags, chunk length in bits 2..11.
     report = struct.pack("<H", 0x0003 | (len(message) << 2)) + message
     adapter.send_report(report + bytes(adapter.report_size - len(report)))
-    adapter.notify(0x1481, bytes([1, 1, 1]))
-    assert events.wait_for(2)
+    assert events.wait_for(1)
     assert events.items[0].data == b"raw"
-    assert events.items[1].pin_number == 1
 
 
 class TestPlugging:
@@ -296,12 +294,11 @@ class TestTiming:
     # The native figures as Python sees them, in seconds.
     @pytest.mark.parametrize("figure, seconds", [
         (lambda: sim.TimingModel("full-speed").round_trip(20, 70), 0.003),
-        (lambda: sim.TimingModel("high-speed", sim.DeviceModel.QUILLEX).report_size, 1024),
         (lambda: sim.TimingModel("full-speed").bulk(1216), 0.001),
         (lambda: sim.TimingModel.i2c_bytes(1, 100_000), 0.0002),
         (lambda: sim.TimingModel.uart_bytes(1, 9600, parity=True, stop_bits=2), 0.00125),
         (lambda: sim.TimingModel.flash_erase("chip", 8 << 20), 20.0),
-    ], ids=["round-trip", "report-size", "bulk", "i2c", "uart-8e2", "chip-erase"])
+    ], ids=["round-trip", "bulk", "i2c", "uart-8e2", "chip-erase"])
     def test_model_figures(self, figure, seconds):
         assert figure() == pytest.approx(seconds)
 
