@@ -172,24 +172,20 @@ def test_write_then_read_back(bus, dev, write, read, memory):
 
 
 @pytest.mark.parametrize(
-    "call, status",
+    "call, limit",
     [
-        (lambda d: d.i3c_sdr_write(0x30, b"\x00", bytes(17)), "FW_I3C_TRANSFER_MWL_REACHED"),
-        (lambda d: d.i3c_sdr_read(0x30, b"\x00", 17), "FW_I3C_TRANSFER_MRL_REACHED"),
-        (lambda d: d.i3c_sdr_write_bulk(0x30, b"\x00", bytes(17)), "FW_I3C_TRANSFER_MWL_REACHED"),
-        (lambda d: d.i3c_sdr_read_bulk(0x30, b"\x00", 17), "FW_I3C_TRANSFER_MRL_REACHED"),
+        (lambda d, n: d.i3c_sdr_write(0x30, b"\x00", bytes(n)), "MWL"),
+        (lambda d, n: d.i3c_sdr_read(0x30, b"\x00", n), "MRL"),
+        (lambda d, n: d.i3c_sdr_write_bulk(0x30, b"\x00", bytes(n)), "MWL"),
+        (lambda d, n: d.i3c_sdr_read_bulk(0x30, b"\x00", n), "MRL"),
     ],
     ids=["mwl-hid", "mrl-hid", "mwl-bulk", "mrl-bulk"],
 )
-def test_transfers_beyond_mwl_or_mrl_raise(bus, dev, call, status):
+def test_transfers_pass_at_mwl_or_mrl_and_raise_beyond(bus, dev, call, limit):
+    call(dev, 16)
     with pytest.raises(errors.I3cError) as info:
-        call(dev)
-    assert i3c_status(info) == StatusCode[status]
-
-
-def test_limits_at_mwl_and_mrl_pass(bus, dev):
-    dev.i3c_sdr_write(0x30, b"\x00", bytes(range(16)))
-    assert dev.i3c_sdr_read(0x30, b"\x00", 16) == bytes(range(16))
+        call(dev, 17)
+    assert i3c_status(info) == StatusCode[f"FW_I3C_TRANSFER_{limit}_REACHED"]
 
 
 # ---------------------------------------------------------------- events
