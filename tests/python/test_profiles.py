@@ -47,6 +47,8 @@ static_address = 0x28, mwl = 512, mrl = 256, contents_hex = "beef" }
 """
 
 IMAGE = bytes(range(256)) * 5  # longer than a profile writes inline
+EEPROM = "[[i2c.devices]]\nbus = 0\naddress = 0x50\nkind = 'eeprom'\n"
+REGMAP = "[[i2c.devices]]\nbus = 0\naddress = 0x48\nkind = 'register_map'\n"
 
 
 @pytest.fixture
@@ -150,9 +152,8 @@ def test_gpio_inputs_are_named_as_on_the_adapter(tmp_path, recwarn, keys, driven
 
 
 def test_timing_settings_build_the_adapter_and_are_saved_only_when_set(tmp_path):
-    path = tmp_path / "timed.toml"
-    path.write_text("version = 1\n[adapter]\ntiming = 'high-speed'\ntime_scale = 50\n"
-                    "reception_queue_depth = 4\n")
+    path = write(tmp_path, "version = 1\n[adapter]\ntiming = 'high-speed'\ntime_scale = 50\n"
+                 "reception_queue_depth = 4\n")
     with sim.VirtualAdapter.from_profile(path) as adapter:
         assert (adapter.timing, adapter.time_scale, adapter.reception_queue_depth) \
             == ("high-speed", 50.0, 4)
@@ -186,16 +187,9 @@ def test_contents_sources_agree(tmp_path, keys):
     (tmp_path / "data").mkdir()
     (tmp_path / "data" / "eeprom.bin").write_bytes(EXPECTED)
     (tmp_path / "data" / "eeprom.txt").write_text(DUMP)
-    path = tmp_path / "bench.toml"
-    path.write_text(
-        f"version = 1\n[[i2c.devices]]\nbus = 0\naddress = 0x50\nkind = 'eeprom'\n{keys}\n"
-    )
+    path = write(tmp_path, f"version = 1\n{EEPROM}{keys}\n")
     with sim.VirtualAdapter.from_profile(path) as adapter:
         assert adapter.i2c.memory(0, 0x50) == EXPECTED + b"\xff" * (256 - len(EXPECTED))
-
-
-EEPROM = "[[i2c.devices]]\nbus = 0\naddress = 0x50\nkind = 'eeprom'\n"
-REGMAP = "[[i2c.devices]]\nbus = 0\naddress = 0x48\nkind = 'register_map'\n"
 
 
 # (profile after "version = 1", key, line, message)
@@ -296,8 +290,7 @@ INVALID = {
 
 @pytest.mark.parametrize("text, key, line, message", INVALID.values(), ids=INVALID.keys())
 def test_invalid_profiles_name_file_line_and_key(tmp_path, text, key, line, message):
-    path = tmp_path / "bad.toml"
-    path.write_text("version = 1\n" + text)
+    path = write(tmp_path, "version = 1\n" + text)
     with pytest.raises(ProfileError) as caught:
         sim.VirtualAdapter.from_profile(path)
     error = caught.value
