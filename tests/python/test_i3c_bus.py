@@ -77,7 +77,7 @@ def i3c_status(info: pytest.ExceptionInfo) -> object:
 # ------------------------------------------------------------------ bring-up
 
 
-def test_init_bus_assigns_every_target_and_the_table_reads_back(bus, dev):
+def test_init_bus_assigns_every_target_and_the_table_and_get_codes_read_back(bus, dev):
     table = by_pid(dev.i3c_get_device_table())
     assert set(table) == set(IDENTITY)
     for pid, wanted in ADDRESS.items():
@@ -86,10 +86,14 @@ def test_init_bus_assigns_every_target_and_the_table_reads_back(bus, dev):
     assert table[ENTDAA_FREE]["dynamic_address"] == free
     assert free not in (*ADDRESS.values(), EEPROM, 0x50)
     for pid, identity in IDENTITY.items():
-        row = table[pid]
+        row, address = table[pid], address_of(bus, pid)
         assert (row["bcr"], row["dcr"]) == (identity["bcr"], identity["dcr"])
         assert row["static_address"] == identity.get("static_address", 0)
-        assert row["dynamic_address"] == address_of(bus, pid)
+        assert row["dynamic_address"] == address
+        # The GET codes answer from the same identity.
+        assert dev.i3c_ccc_getpid(address) == pid.to_bytes(6, "big")
+        assert (dev.i3c_ccc_getbcr(address), dev.i3c_ccc_getdcr(address)) == \
+            (identity["bcr"], identity["dcr"])
     assert len(bus.i3c.device_table()) == len(IDENTITY)
 
 
@@ -112,16 +116,6 @@ def test_colliding_requests_are_refused_and_leave_the_bus_alone(bus, dev, listed
 
 
 # ------------------------------------------------------- common command codes
-
-
-@pytest.mark.parametrize(
-    "pid", list(IDENTITY), ids=["setdasa", "setaasa", "entdaa-wanted", "entdaa-free"]
-)
-def test_get_codes_answer_from_the_identity(bus, dev, pid):
-    address = address_of(bus, pid)
-    assert dev.i3c_ccc_getpid(address) == pid.to_bytes(6, "big")
-    assert dev.i3c_ccc_getbcr(address) == IDENTITY[pid]["bcr"]
-    assert dev.i3c_ccc_getdcr(address) == IDENTITY[pid]["dcr"]
 
 
 def test_getmrl_carries_the_ibi_size_only_when_the_target_has_one(bus, dev):
