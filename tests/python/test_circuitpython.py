@@ -141,18 +141,15 @@ def test_second_object_with_other_settings_is_refused(adapter, dev, settings, re
         assert first.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 100_000
 
 
-def test_bus_left_by_an_object_dropped_without_deinit_is_released_by_the_next(adapter, dev):
-    I2C(dev)  # dropped at once, the bus still set up
+@pytest.mark.parametrize("before, kept", [
+    (lambda dev: I2C(dev), False),  # dropped at once: the next object takes the bus over
+    (lambda dev: dev.i2c_controller_init(I2cBus.A, 100_000, 0), True),  # its user keeps it
+], ids=["left_by_an_object_dropped_without_deinit", "set_up_elsewhere"])
+def test_bus_already_set_up_is_set_to_the_speed(adapter, dev, before, kept):
+    before(dev)
     with I2C(dev, frequency=400_000) as bus:
         assert bus.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 400_000
-    assert not adapter.i2c.bus(I2cBus.A).initialized
-
-
-def test_bus_set_up_elsewhere_is_set_to_the_speed_but_kept(adapter, dev):
-    dev.i2c_controller_init(I2cBus.A, 100_000, 0)
-    with I2C(dev, frequency=400_000) as bus:
-        assert bus.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 400_000
-    assert adapter.i2c.bus(I2cBus.A).initialized  # its user still has it
+    assert adapter.i2c.bus(I2cBus.A).initialized is kept
 
 
 def test_third_party_eeprom_driver(adapter, dev):
