@@ -91,9 +91,8 @@ class TestHandler:
             results.extend(dev.get_usb_config()[2] for _ in range(25))
 
         swapper = threading.Thread(target=swap)
-        swapper.start()
         askers = [threading.Thread(target=ask) for _ in range(4)]
-        for t in askers:
+        for t in [swapper, *askers]:
             t.start()
         for t in askers:
             t.join()
