@@ -86,9 +86,6 @@ def test_slices_on_the_bus(adapter, i2c, call, transfers, result):
         assert buffer == result
 
 
-def test_scan_lists_addresses_in_order(adapter, i2c):
-    adapter.i2c.attach_eeprom(I2cBus.A, 0x20)
-    assert i2c.scan() == [0x20, DEVICE]
 
 
 def test_transfers_need_the_lock(adapter, dev):
@@ -101,7 +98,9 @@ def test_transfers_need_the_lock(adapter, dev):
         assert bus.try_lock()
 
 
-def test_nack_is_enodev_with_the_adapter_error_as_cause(i2c):
+def test_scan_in_order_and_nack_as_enodev_with_the_adapter_error_as_cause(adapter, i2c):
+    adapter.i2c.attach_eeprom(I2cBus.A, 0x20)
+    assert i2c.scan() == [0x20, DEVICE]
     with pytest.raises(OSError) as raised:
         i2c.writeto(0x49, b"")
     assert raised.value.errno == errno.ENODEV
@@ -142,18 +141,15 @@ def test_second_object_with_other_settings_is_refused(adapter, dev, settings, re
         assert first.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 100_000
 
 
-def test_bus_left_by_an_object_dropped_without_deinit_is_released_by_the_next(adapter, dev):
-    I2C(dev)  # dropped at once, the bus still set up
+@pytest.mark.parametrize("before, kept", [
+    (lambda dev: I2C(dev), False),  # dropped at once: the next object takes the bus over
+    (lambda dev: dev.i2c_controller_init(I2cBus.A, 100_000, 0), True),  # its user keeps it
+], ids=["left_by_an_object_dropped_without_deinit", "set_up_elsewhere"])
+def test_bus_already_set_up_is_set_to_the_speed(adapter, dev, before, kept):
+    before(dev)
     with I2C(dev, frequency=400_000) as bus:
         assert bus.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 400_000
-    assert not adapter.i2c.bus(I2cBus.A).initialized
-
-
-def test_bus_set_up_elsewhere_is_set_to_the_speed_but_kept(adapter, dev):
-    dev.i2c_controller_init(I2cBus.A, 100_000, 0)
-    with I2C(dev, frequency=400_000) as bus:
-        assert bus.frequency == adapter.i2c.bus(I2cBus.A).frequency_hz == 400_000
-    assert adapter.i2c.bus(I2cBus.A).initialized  # its user still has it
+    assert adapter.i2c.bus(I2cBus.A).initialized is kept
 
 
 def test_third_party_eeprom_driver(adapter, dev):
@@ -185,20 +181,17 @@ def spi_sent(adapter):
     return [bytes(m[8:]) for m in adapter.requests if m[2:4] == b"\x04\x0d"]
 
 
-def test_spi_write_readinto_reads_the_flash_id(adapter, spi):
-    received = bytearray(7)
-    spi.write_readinto(b"\x00\x9f\x00\x00\x00\x00", received, out_start=1, in_start=2)
-    assert received[:2] == b"\x00\x00"  # before in_start: untouched
-    assert received[3:6] == JEDEC_ID
-    assert spi_sent(adapter) == [b"\x9f\x00\x00\x00\x00"]
-
-
-def test_spi_slices_and_write_value(adapter, spi):
+def test_spi_slices_write_value_and_write_readinto(adapter, spi):
     spi.write(b"\x01\x02\x03\x04", start=1, end=3)
     spi.readinto(bytearray(4), start=1, end=3, write_value=0x9F)
     words = array("H", [1, 0x0302, 0x0504])
     spi.write(words, start=1, end=3)  # in items
-    assert spi_sent(adapter) == [b"\x02\x03", b"\x9f\x9f", words[1:].tobytes()]
+    received = bytearray(7)
+    spi.write_readinto(b"\x00\x9f\x00\x00\x00\x00", received, out_start=1, in_start=2)
+    assert received[:2] == b"\x00\x00"  # before in_start: untouched
+    assert received[3:6] == JEDEC_ID
+    assert spi_sent(adapter) == [b"\x02\x03", b"\x9f\x9f", words[1:].tobytes(),
+                                 b"\x9f\x00\x00\x00\x00"]
 
 
 def test_spi_configure_reaches_the_controller(adapter, spi):

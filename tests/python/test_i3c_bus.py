@@ -77,7 +77,7 @@ def i3c_status(info: pytest.ExceptionInfo) -> object:
 # ------------------------------------------------------------------ bring-up
 
 
-def test_init_bus_assigns_every_target_and_the_table_reads_back(bus, dev):
+def test_init_bus_assigns_every_target_and_the_table_and_get_codes_read_back(bus, dev):
     table = by_pid(dev.i3c_get_device_table())
     assert set(table) == set(IDENTITY)
     for pid, wanted in ADDRESS.items():
@@ -86,10 +86,14 @@ def test_init_bus_assigns_every_target_and_the_table_reads_back(bus, dev):
     assert table[ENTDAA_FREE]["dynamic_address"] == free
     assert free not in (*ADDRESS.values(), EEPROM, 0x50)
     for pid, identity in IDENTITY.items():
-        row = table[pid]
+        row, address = table[pid], address_of(bus, pid)
         assert (row["bcr"], row["dcr"]) == (identity["bcr"], identity["dcr"])
         assert row["static_address"] == identity.get("static_address", 0)
-        assert row["dynamic_address"] == address_of(bus, pid)
+        assert row["dynamic_address"] == address
+        # The GET codes answer from the same identity.
+        assert dev.i3c_ccc_getpid(address) == pid.to_bytes(6, "big")
+        assert (dev.i3c_ccc_getbcr(address), dev.i3c_ccc_getdcr(address)) == \
+            (identity["bcr"], identity["dcr"])
     assert len(bus.i3c.device_table()) == len(IDENTITY)
 
 
@@ -112,16 +116,6 @@ def test_colliding_requests_are_refused_and_leave_the_bus_alone(bus, dev, listed
 
 
 # ------------------------------------------------------- common command codes
-
-
-@pytest.mark.parametrize(
-    "pid", list(IDENTITY), ids=["setdasa", "setaasa", "entdaa-wanted", "entdaa-free"]
-)
-def test_get_codes_answer_from_the_identity(bus, dev, pid):
-    address = address_of(bus, pid)
-    assert dev.i3c_ccc_getpid(address) == pid.to_bytes(6, "big")
-    assert dev.i3c_ccc_getbcr(address) == IDENTITY[pid]["bcr"]
-    assert dev.i3c_ccc_getdcr(address) == IDENTITY[pid]["dcr"]
 
 
 def test_getmrl_carries_the_ibi_size_only_when_the_target_has_one(bus, dev):
@@ -172,24 +166,20 @@ def test_write_then_read_back(bus, dev, write, read, memory):
 
 
 @pytest.mark.parametrize(
-    "call, status",
+    "call, limit",
     [
-        (lambda d: d.i3c_sdr_write(0x30, b"\x00", bytes(17)), "FW_I3C_TRANSFER_MWL_REACHED"),
-        (lambda d: d.i3c_sdr_read(0x30, b"\x00", 17), "FW_I3C_TRANSFER_MRL_REACHED"),
-        (lambda d: d.i3c_sdr_write_bulk(0x30, b"\x00", bytes(17)), "FW_I3C_TRANSFER_MWL_REACHED"),
-        (lambda d: d.i3c_sdr_read_bulk(0x30, b"\x00", 17), "FW_I3C_TRANSFER_MRL_REACHED"),
+        (lambda d, n: d.i3c_sdr_write(0x30, b"\x00", bytes(n)), "MWL"),
+        (lambda d, n: d.i3c_sdr_read(0x30, b"\x00", n), "MRL"),
+        (lambda d, n: d.i3c_sdr_write_bulk(0x30, b"\x00", bytes(n)), "MWL"),
+        (lambda d, n: d.i3c_sdr_read_bulk(0x30, b"\x00", n), "MRL"),
     ],
     ids=["mwl-hid", "mrl-hid", "mwl-bulk", "mrl-bulk"],
 )
-def test_transfers_beyond_mwl_or_mrl_raise(bus, dev, call, status):
+def test_transfers_pass_at_mwl_or_mrl_and_raise_beyond(bus, dev, call, limit):
+    call(dev, 16)
     with pytest.raises(errors.I3cError) as info:
-        call(dev)
-    assert i3c_status(info) == StatusCode[status]
-
-
-def test_limits_at_mwl_and_mrl_pass(bus, dev):
-    dev.i3c_sdr_write(0x30, b"\x00", bytes(range(16)))
-    assert dev.i3c_sdr_read(0x30, b"\x00", 16) == bytes(range(16))
+        call(dev, 17)
+    assert i3c_status(info) == StatusCode[f"FW_I3C_TRANSFER_{limit}_REACHED"]
 
 
 # ---------------------------------------------------------------- events

@@ -11,7 +11,6 @@ import textwrap
 import pytest
 
 from pyvantorsdk import profiles, sim
-from pyvantorsdk.cli import main as cli_main
 from pyvantorsdk.profiles import ProfileError
 
 # Every part of the format at once, with values away from the defaults; the
@@ -48,6 +47,8 @@ static_address = 0x28, mwl = 512, mrl = 256, contents_hex = "beef" }
 """
 
 IMAGE = bytes(range(256)) * 5  # longer than a profile writes inline
+EEPROM = "[[i2c.devices]]\nbus = 0\naddress = 0x50\nkind = 'eeprom'\n"
+REGMAP = "[[i2c.devices]]\nbus = 0\naddress = 0x48\nkind = 'register_map'\n"
 
 
 @pytest.fixture
@@ -110,7 +111,7 @@ class TestRoundTrip:
             expected = adapter.to_profile()
         loaded = profiles.load(saved)
         assert loaded == expected
-        # Sorted by bus and address, each with what the bench reports of it.
+        # Sorted by bus and address.
         assert [(d["bus"], d["address"], d["ten_bit"], d["size"]) for d in loaded["i2c"]["devices"]] \
             == [(0, 0x2C1, True, 256), (1, 0x57, False, 2048)]
         assert loaded["spi"]["devices"][0]["contents"] == b"\xff" * 4 + b"flash"
@@ -127,18 +128,7 @@ class TestRoundTrip:
         assert [(d["bus"], d["address"]) for d in devices] == [(1, 0x1A3), (0, 0x20), (0, 0x10)]
 
 
-@pytest.mark.parametrize("name", profiles.shipped())
-def test_shipped_profiles_load_and_round_trip(name, tmp_path):
-    with sim.VirtualAdapter.from_profile(name) as adapter:
-        adapter.save_profile(tmp_path / f"{name}.toml")
-        expected = adapter.to_profile()
-    with sim.VirtualAdapter.from_profile(tmp_path / f"{name}.toml") as again:
-        assert again.to_profile() == expected
-
-
-# GPIO input keys as written -> the pins driven (GpioPinNumber) and the
-# deprecation notice, if any. Pins are named as on the adapter, pin1 to pin6;
-# the old bare numbers count from 0.
+# GPIO input keys -> the pins driven (GpioPinNumber), the deprecation notice.
 GPIO_KEYS = {
     "pin-names": ("pin1 = 1\npin6 = 0\npin3 = 1", {0: 1, 2: 1, 5: 0}, None),
     "old-numbers-from-0": ("0 = 1\n5 = 0\n2 = 1", {0: 1, 2: 1, 5: 0},
@@ -161,15 +151,9 @@ def test_gpio_inputs_are_named_as_on_the_adapter(tmp_path, recwarn, keys, driven
     assert all(re.fullmatch(notice, str(w.message)) for w in found)
 
 
-def test_the_shipped_alert_line_reads_high_on_pin_2(capsys):
-    assert cli_main.main(["--sim", "eeprom-and-sensor", "gpio", "get", "--numeric", "1", "2", "3"]) == 0
-    assert capsys.readouterr().out == "0 1 0\n"
-
-
 def test_timing_settings_build_the_adapter_and_are_saved_only_when_set(tmp_path):
-    path = tmp_path / "timed.toml"
-    path.write_text("version = 1\n[adapter]\ntiming = 'high-speed'\ntime_scale = 50\n"
-                    "reception_queue_depth = 4\n")
+    path = write(tmp_path, "version = 1\n[adapter]\ntiming = 'high-speed'\ntime_scale = 50\n"
+                 "reception_queue_depth = 4\n")
     with sim.VirtualAdapter.from_profile(path) as adapter:
         assert (adapter.timing, adapter.time_scale, adapter.reception_queue_depth) \
             == ("high-speed", 50.0, 4)
@@ -203,16 +187,9 @@ def test_contents_sources_agree(tmp_path, keys):
     (tmp_path / "data").mkdir()
     (tmp_path / "data" / "eeprom.bin").write_bytes(EXPECTED)
     (tmp_path / "data" / "eeprom.txt").write_text(DUMP)
-    path = tmp_path / "bench.toml"
-    path.write_text(
-        f"version = 1\n[[i2c.devices]]\nbus = 0\naddress = 0x50\nkind = 'eeprom'\n{keys}\n"
-    )
+    path = write(tmp_path, f"version = 1\n{EEPROM}{keys}\n")
     with sim.VirtualAdapter.from_profile(path) as adapter:
         assert adapter.i2c.memory(0, 0x50) == EXPECTED + b"\xff" * (256 - len(EXPECTED))
-
-
-EEPROM = "[[i2c.devices]]\nbus = 0\naddress = 0x50\nkind = 'eeprom'\n"
-REGMAP = "[[i2c.devices]]\nbus = 0\naddress = 0x48\nkind = 'register_map'\n"
 
 
 # (profile after "version = 1", key, line, message)
@@ -313,8 +290,7 @@ INVALID = {
 
 @pytest.mark.parametrize("text, key, line, message", INVALID.values(), ids=INVALID.keys())
 def test_invalid_profiles_name_file_line_and_key(tmp_path, text, key, line, message):
-    path = tmp_path / "bad.toml"
-    path.write_text("version = 1\n" + text)
+    path = write(tmp_path, "version = 1\n" + text)
     with pytest.raises(ProfileError) as caught:
         sim.VirtualAdapter.from_profile(path)
     error = caught.value

@@ -226,5 +226,4 @@ def test_miniterm_talks_to_the_virtual_adapter(tmp_path):
 
 
 def test_readme_example():
-    # Opens by the serial-number URL, reads a line and writes.
     run_readme_example("### pyserial and miniterm")

@@ -1,6 +1,5 @@
 # SPDX-License-Identifier: MIT
-"""pyvantorsdk.sim: the I3C bench. Its records, its refusals, and the events
-it raises reaching a connected facade as notification objects."""
+"""pyvantorsdk.sim: the I3C bench's records, refusals and connector events."""
 
 from __future__ import annotations
 
@@ -11,19 +10,14 @@ from pyvantorsdk import I3cConnectorPort, sim
 PID = 0x0123456789AB
 
 
-def test_attach_returns_the_state_and_prints_itself(adapter):
+def test_attach_returns_the_state(adapter):
     state = adapter.i3c.attach_target(PID, bcr=0x27, dcr=0xC5, static_address=0x50,
                                       mwl=64, mrl=32, max_ibi_payload=4, memory_size=128)
     assert state == sim.I3cTargetState(pid=PID, bcr=0x27, dcr=0xC5, static_address=0x50,
                                        mwl=64, mrl=32, max_ibi_payload=4, events=0x0B,
                                        reset_action=1)
-    assert repr(state) == (
-        "I3cTargetState(pid=1250999896491, bcr=39, dcr=197, static_address=80, "
-        "dynamic_address=None, mwl=64, mrl=32, max_ibi_payload=4, events=11, activity_state=0, "
-        "group_address=None, reset_action=1, pending_interrupt=False)")
     assert adapter.i3c.targets == [state] and adapter.i3c.target(PID) == state
     assert adapter.i3c.target(PID + 1) is None
-    assert repr(adapter.i3c).startswith(f"<I3cBench of {adapter.path} targets=1 I3cControllerState(")
     assert adapter.i3c.device_table() == []
 
 
@@ -47,10 +41,8 @@ def test_memory_and_legacy_devices(adapter):
     {"pid": 1, "memory_size": 0},
     {"pid": 1, "bcr": 0x02, "max_ibi_payload": 4},
     {"pid": 1, "max_data_speed": b"\x00"},
-    {"pid": PID},
-    {"pid": 2, "static_address": 0x40},
 ], ids=["pid-over-48-bits", "static-address-not-7-bit", "no-memory",
-        "ibi-size-without-payload-bit", "short-mxds", "pid-taken", "static-address-taken"])
+        "ibi-size-without-payload-bit", "short-mxds"])
 def test_attach_refusals(adapter, kwargs):
     adapter.i3c.attach_target(PID, static_address=0x40)
     with pytest.raises(ValueError):

@@ -1,10 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""The target bench of the virtual adapter: host commands run on the bench
-(answer, bulk OUT and bulk IN through the bench instead of the vendor
-endpoints), on both adapter models. The models' behaviour through the
-facade's own target methods, with the bus events, is in
-test_targets_end_to_end.py; the statuses of each situation (role conflicts
-among them) are the C++ suite's (VirtualTargetTest.cpp)."""
+"""Host commands run on the target bench itself (bulk OUT and IN through the
+bench), on both adapter models; the facade's side is in
+test_targets_end_to_end.py, the statuses in VirtualTargetTest.cpp."""
 
 from __future__ import annotations
 
