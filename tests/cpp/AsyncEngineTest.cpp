@@ -28,22 +28,12 @@ Bytes longRequest(uint16_t id, size_t length, uint8_t seed) {
     return m;
 }
 
-TEST(AsyncEngine, GetUsbConfigIsOneReportAndEnterBootModeDisconnects) {
-    sim::VirtualAdapter adapter;  // 64-byte reports
-    Inbox<Bytes> inbox;
+// (The bytes of a one-report message are HidTransportWrite's and
+// ReportFramer's; the answer reaching the callback, VirtualTiming's.)
+TEST(AsyncEngine, EnterBootModeDisconnects) {
+    sim::VirtualAdapter adapter;
     VantorAsyncSDK sdk;
-    sdk.onResponse([&](const Bytes& message) { inbox.push(message); });
     ASSERT_TRUE(sdk.connect(adapter.path()));
-
-    EXPECT_EQ(sdk.getUsbConfig(7), 0);
-    ASSERT_TRUE(adapter.waitForRequests(1, kWaitLimit));
-    EXPECT_EQ(adapter.reports(),
-              std::vector<Bytes>{concat({0x00, 0x13, 0x00, 0x07, 0x00, 0x0E, 0x04}, Bytes(58, 0))});
-    // The firmware's answer reaches the callback whole and unchanged.
-    ASSERT_TRUE(inbox.waitFor(1));
-    EXPECT_EQ(inbox.items()[0], (Bytes{0x07, 0x00, 0x0E, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00}));
-
-    adapter.clear();
     EXPECT_EQ(sdk.enterBootMode(9), 0);
     EXPECT_FALSE(sdk.isConnected());
     EXPECT_EQ(sdk.getUsbConfig(10), kDisconnect);
