@@ -251,9 +251,7 @@ TEST_F(TraceExchange, StartingAgainMovesToTheNewFile) {
     ASSERT_EQ(sdk.startTrace(first), 0);
     UsbConfig config;
     ASSERT_EQ(sdk.getUsbConfig(config), 0);
-    // A file that cannot be created leaves the running trace as it was.
-    EXPECT_NE(sdk.startTrace(::testing::TempDir() + "no/such/dir/trace.pcapng"), 0);
-    EXPECT_TRUE(sdk.isTracing());
+    // (A file that cannot be created keeps the running trace: test_trace.py.)
     ASSERT_EQ(sdk.startTrace(second), 0);
     ASSERT_EQ(sdk.getUsbConfig(config), 0);
     ASSERT_EQ(sdk.getUsbConfig(config), 0);
