@@ -16,7 +16,6 @@ constexpr uint16_t kGetBulkCapabilities = 0x040F;
 constexpr uint16_t kI2cWriteBulk = 0x0907;
 constexpr uint16_t kI2cReadBulk = 0x0908;
 constexpr uint16_t kSpiWriteBulk = 0x0D07;
-constexpr uint16_t kI3cWriteBulk = 0x1907;
 
 size_t capabilityQueries(const sim::VirtualAdapter& adapter) {
     size_t n = 0;
@@ -30,21 +29,6 @@ void answerCapabilities(sim::VirtualAdapter& adapter, uint16_t status, const Byt
         if (commandOf(r) != kGetBulkCapabilities) return std::vector<Bytes>{};
         return std::vector<Bytes>{responseMessage(idOf(r), kGetBulkCapabilities, status, params)};
     });
-}
-
-TEST(BulkCapabilitiesRecord, LooksUpTheFirstEntryOfAGroup) {
-    VantorSDK::BulkCapabilities caps;
-    caps.groups = {{2, 4096, 0x180}, {3, 0, 0x80}, {2, 100, 0xFFFFFFFF}};
-    EXPECT_EQ(caps.maxPayloadFor(2), 4096);
-    EXPECT_EQ(caps.maxPayloadFor(6), 0);
-    EXPECT_TRUE(caps.supportsCommand(kI2cWriteBulk));
-    EXPECT_TRUE(caps.supportsCommand(kI2cReadBulk));
-    EXPECT_FALSE(caps.supportsCommand(0x0901));  // bit 1 is clear in the first entry
-    EXPECT_FALSE(caps.supportsCommand(0x0D08));
-    EXPECT_FALSE(caps.supportsCommand(kI3cWriteBulk));  // no group 6
-    caps.groups = {{6, 0, 0x80000000}};                 // the low five bits pick bit 31
-    EXPECT_TRUE(caps.supportsCommand(0x181F));
-    EXPECT_FALSE(caps.supportsCommand(0x181E));
 }
 
 TEST(BulkCapabilities, ParsesTheRecordsAndStopsAtATruncatedOne) {
@@ -113,7 +97,8 @@ TEST(BulkCapabilities, AnswersAreKeptPerConnectionAndABadOneMeansNoBulk) {
 }
 
 // One bulk operation offered to the gate of an adapter whose groups are
-// I2C (limit 4096, write only) and SPI (no limit, write and read), and that
+// I2C (limit 4096, write only), SPI (no limit, write and read), I2C again
+// (a later entry, which must not count) and I3C (bit 31 only), and that
 // offers bulk unless `supported` says otherwise.
 struct GateCase {
     const char* name;
@@ -128,7 +113,7 @@ class BulkGate : public ::testing::TestWithParam<GateCase> {};
 TEST_P(BulkGate, AnswersWithItsCode) {
     sim::VirtualAdapter adapter;
     sim::BulkCapabilityConfig config;
-    config.groups = {{2, 4096, 0x80}, {3, 0, 0x180}};
+    config.groups = {{2, 4096, 0x80}, {3, 0, 0x180}, {2, 100, 0xFFFFFFFF}, {6, 0, 0x80000000}};
     config.supported = GetParam().supported;
     adapter.system().setBulkCapabilities(config);
     VantorSDK sdk(2000);
@@ -143,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GateCase{"OverTheGroupLimit", kI2cWriteBulk, 4097, kWrongRequest},
                       GateCase{"NothingToMove", kI2cWriteBulk, 0, kWrongRequest},
                       GateCase{"CommandBitClear", kI2cReadBulk, 10, kBulkUnavailable},
-                      GateCase{"GroupNotListed", kI3cWriteBulk, 10, kBulkUnavailable},
+                      GateCase{"GroupNotListed", 0x1007, 10, kBulkUnavailable},
+                      GateCase{"LowFiveBitsOfTheCodePickTheMaskBit", 0x181F, 10, 0},
                       GateCase{"LimitZeroMeansNone", kSpiWriteBulk, 1000000, 0},
                       // An unsupported command is refused before its length
                       // is looked at.

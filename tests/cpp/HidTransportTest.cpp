@@ -109,10 +109,7 @@ TEST(HidTransportWrite, ReportsAndTheDegradedStatesThatRefuseThemUntilReopen) {
     const Bytes shortReport = concat({0, 1, 2, 3}, Bytes(61, 0));
     EXPECT_EQ(adapter.reports(), (std::vector<Bytes>{longReport, shortReport}));
 
-    adapter.faults().failWrites(1, 10ms);
-    EXPECT_TRUE(transport.write(Bytes{1}));  // a quick failure counts as written
-    EXPECT_FALSE(transport.hasWriteError());
-
+    // (A quick failure counts as written: the fault matrix's write-fails-fast.)
     for (const bool slowWrite : {true, false}) {
         if (slowWrite) {
             adapter.faults().failWrites(1, 950ms);

@@ -120,23 +120,12 @@ TEST(I2cControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     ASSERT_TRUE(sdk.getBulkCapabilities().supported);  // asked of the firmware, then cached
-    uint16_t announced = 0;
-    Bytes queued;
-    script(adapter, [&](const Bytes& req) {
-        if (!queued.empty()) adapter.sendBulk(queued);
-        return reply(req, 0, {0x00, static_cast<uint8_t>(announced), 0x00});
-    });
+    script(adapter, [](const Bytes& req) { return reply(req, 0, {0x00, 0x00, 0x00}); });
 
     EXPECT_EQ(sdk.i2cWriteBulk(1, 0x50, {0x01, 0x00}, pattern(200, 9), false), 0);
     EXPECT_EQ(withoutId(adapter.requests().back()),
               (Bytes{0x07, 0x09, 0x01, 0xC8, 0x00, 0x50, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00}));
     EXPECT_EQ(adapter.bulkReceived(), pattern(200, 9));
-
-    Bytes out;
-    queued = pattern(200, 1);
-    announced = 200;
-    EXPECT_EQ(sdk.i2cReadBulk(0, 0x50, {}, 200, out, false), 0);
-    EXPECT_EQ(out, queued);
 
     // The gate sees each command with its length.
     sim::BulkCapabilityConfig caps;
@@ -145,27 +134,22 @@ TEST(I2cControllerBulk, DataPhasesMoveThroughTheBulkEndpoints) {
     adapter.system().setBulkCapabilities(caps);
     ASSERT_TRUE(sdk.connect(adapter.path()));  // already connected: only the cache is dropped
     ASSERT_EQ(sdk.getBulkCapabilities().maxPayloadFor(2), 64);
-    script(adapter, [&](const Bytes& req) { return reply(req, 0, {0, 0, 0}); });
+    script(adapter, [](const Bytes& req) { return reply(req, 0, {0, 0, 0}); });
     EXPECT_EQ(sdk.i2cWriteBulk(0, 0x50, {}, pattern(64), false), 0);
     EXPECT_EQ(sdk.i2cWriteBulk(0, 0x50, {}, pattern(65), false), kWrongRequest);
+    Bytes out;
     EXPECT_EQ(sdk.i2cReadBulk(0, 0x50, {}, 1, out, false), kBulkUnavailable);
 }
 
-// A slowly failing write is repaired by one reopen and the request (two
-// reports) arrives once; an adapter unplugged during a call ends it with
-// SDK_ERROR_DISCONNECT, the next call finds no device either, and once the
-// adapter is back the device is reopened and the call succeeds.
-TEST(I2cControllerFaults, AFailedWriteIsResentAndAnUnpluggedAdapterIsReopened) {
+// An adapter unplugged during a call ends it with SDK_ERROR_DISCONNECT, the
+// next call finds no device either, and once the adapter is back the device
+// is reopened and the call succeeds. (A slowly failing write is the fault
+// matrix's i2c-write-fails-slow row.)
+TEST(I2cControllerFaults, AnUnpluggedAdapterIsReopenedOnceBack) {
     sim::VirtualAdapter adapter;
     VantorSDK sdk(500);
     ASSERT_TRUE(sdk.connect(adapter.path()));
     const auto call = [&] { return sdk.i2cWrite(1, 0x50, {0x00}, pattern(100), false); };
-    const auto answerAll = [](const Bytes& req) { return reply(req, 0); };
-    script(adapter, answerAll);
-    adapter.faults().failWrites(1, std::chrono::milliseconds(950));
-    EXPECT_EQ(call(), 0);
-    EXPECT_EQ(adapter.requests().size(), 1u);
-
     adapter.setHandler([&adapter](const Bytes&) {
         adapter.unplug();
         return std::vector<Bytes>{};
@@ -173,7 +157,7 @@ TEST(I2cControllerFaults, AFailedWriteIsResentAndAnUnpluggedAdapterIsReopened) {
     EXPECT_EQ(call(), kDisconnect);
     EXPECT_EQ(call(), kDisconnect);
     adapter.plug();
-    script(adapter, answerAll);
+    script(adapter, [](const Bytes& req) { return reply(req, 0); });
     EXPECT_EQ(call(), 0);
 }
 

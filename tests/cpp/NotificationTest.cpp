@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Decoding of notification messages, on byte vectors written out by hand:
 // which accessor answers and how announced lengths are capped. The fixed
-// fields of every kind are decoded end to end in
+// fields of every kind, and codes of no kind, are decoded end to end in
 // tests/python/test_notifications.py.
 
 #include <gtest/gtest.h>
@@ -78,13 +78,6 @@ INSTANTIATE_TEST_SUITE_P(Kinds, NotificationKindAccessor,
                                            KindRow{"I3cConnector", 4}, KindRow{"I2cTarget", 5},
                                            KindRow{"SpiTarget", 6}, KindRow{"I3cTarget", 7}),
                          test::RowName{});
-
-TEST(NotificationAccessors, AnUnknownCodeHasNoAccessor) {
-    Bytes unknown = kHotJoin;
-    unknown[2] = 0x83;  // 0x1983 is no notification code
-    EXPECT_EQ(wrap(unknown).kind(), NOTIF_UNKNOWN);
-    EXPECT_EQ(decoders(unknown), std::vector<bool>(8, false));
-}
 
 TEST(NotificationAccessors, AnnouncedLengthsAreCappedAtTheBytesPresent) {
     // IBI announcing 5 payload bytes with 2 present, then 1 with 2 present.

@@ -38,43 +38,25 @@ INSTANTIATE_TEST_SUITE_P(SystemCommands, RequestBytes, ::testing::Values(
     RowName{});
 // clang-format on
 
-// One answer to getUsbString: its status and parameters, and what the call
-// makes of them.
-struct UsbStringCase {
-    const char* name;
-    uint16_t status;
-    Bytes params;
-    uint16_t result;
-    Bytes text;  // when the result is 0
-};
-
-class UsbString : public ::testing::TestWithParam<UsbStringCase> {};
-
-TEST_P(UsbString, LengthByteCountsItself) {
-    const UsbStringCase& c = GetParam();
-    sim::VirtualAdapter adapter;
-    answerStrings(adapter, [&](uint8_t, uint16_t id) {
-        return std::vector<Bytes>{responseMessage(id, kGetUsbString, c.status, c.params)};
-    });
-    VantorSDK sdk(2000);
-    ASSERT_TRUE(sdk.connect(adapter.path()));
-    std::vector<uint8_t> out = {'o', 'l', 'd'};
-    EXPECT_EQ(sdk.getUsbString(out, 1), c.result);
-    if (c.result == 0) {
-        EXPECT_EQ(out, c.text);
-    }
+// The string's bytes (0xEE when untouched). The length byte counts itself;
+// the status is not consulted.
+Decoded usbString(VantorSDK& s) {
+    Bytes out = {0xEE};
+    const uint16_t st = s.getUsbString(out, 1);
+    return {st, out};
 }
+const Bytes kUntouched = {0xEE};
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Answers, UsbString, ::testing::Values(
-    UsbStringCase{"NoStringBytes", 0, {0x01}, 0, {}},
-    UsbStringCase{"BytesBeyondTheLengthAreIgnored", 0, {0x04, 'a', 'b', 'c', 'x', 'y'}, 0, {'a', 'b', 'c'}},
-    UsbStringCase{"TheStatusIsNotConsulted", 0x0004, {0x03, 0xC3, 0xA9}, 0, {0xC3, 0xA9}},
-    UsbStringCase{"AnnouncesOneByteMoreThanIsPresent", 0, {0x04, 'a', 'b'}, kWrongResponse, {}},
-    UsbStringCase{"AnnouncesExactlyWhatIsPresent", 0, {0x03, 'a', 'b'}, 0, {'a', 'b'}},
-    UsbStringCase{"LengthZero", 0, {0x00, 'a'}, kWrongResponse, {}},
-    UsbStringCase{"HeaderOnly", 0, {}, kWrongResponse, {}},
-    UsbStringCase{"HeaderOnlyWithAnErrorGivesTheFirmwareStatus", 0x0004, {}, 0x0004, {}}),
+INSTANTIATE_TEST_SUITE_P(UsbString, ReplyDecoding, ::testing::Values(
+    ScriptedReply{"NoStringBytes", 0, {0x01}, usbString, {0, {}}},
+    ScriptedReply{"BytesBeyondTheLengthAreIgnored", 0, {0x04, 'a', 'b', 'c', 'x', 'y'}, usbString, {0, {'a', 'b', 'c'}}},
+    ScriptedReply{"TheStatusIsNotConsulted", 0x0004, {0x03, 0xC3, 0xA9}, usbString, {0, {0xC3, 0xA9}}},
+    ScriptedReply{"AnnouncesOneByteMoreThanIsPresent", 0, {0x04, 'a', 'b'}, usbString, {kWrongResponse, kUntouched}},
+    ScriptedReply{"AnnouncesExactlyWhatIsPresent", 0, {0x03, 'a', 'b'}, usbString, {0, {'a', 'b'}}},
+    ScriptedReply{"LengthZero", 0, {0x00, 'a'}, usbString, {kWrongResponse, kUntouched}},
+    ScriptedReply{"HeaderOnly", 0, {}, usbString, {kWrongResponse, kUntouched}},
+    ScriptedReply{"HeaderOnlyWithAnErrorGivesTheFirmwareStatus", 0x0004, {}, usbString, {0x0004, kUntouched}}),
     RowName{});
 // clang-format on
 
