@@ -50,10 +50,6 @@ Bytes pattern(size_t size, uint8_t seed) {
     return out;
 }
 
-sim::AdapterOptions options(const std::string& serial, sim::Model model = sim::Model::Teranox) {
-    return test::adapterOptions(serial, model);
-}
-
 // Makes every read-write open and every check for write access of this
 // process fail with EACCES, as opening a device node fails for a user whose
 // access the node's mode does not grant (modes do not stop root, which the
@@ -141,8 +137,8 @@ class KernelPath : public ::testing::Test {
 // Both adapters listed through udev with their USB identity, and each one
 // used at once by its own SDK, chosen by serial number.
 TEST_F(KernelPath, EnumerationListsEachAdapterAndItsSerialSelectsIt) {
-    EmulatedAdapter a(*bed, options("KRN-A"), 1);
-    EmulatedAdapter b(*bed, options("KRN-B", sim::Model::Quillex), 2);
+    EmulatedAdapter a(*bed, test::adapterOptions("KRN-A"), 1);
+    EmulatedAdapter b(*bed, test::adapterOptions("KRN-B", sim::Model::Quillex), 2);
     auto& hid = usb::systemHidBackend();
     ASSERT_EQ(hid.init(), 0);
     ASSERT_EQ(hid.enumerate(kVendor, 0).size(), 2u);
@@ -182,7 +178,7 @@ class ReportPath : public KernelPath, public ::testing::WithParamInterface<sim::
 // each report written is report id 0 and one whole report; then the same
 // bytes over bulk.
 TEST_P(ReportPath, MultiReportMessagesKeepTheirBytesBothWays) {
-    EmulatedAdapter adapter(*bed, options("KRN-R", GetParam()), 1);
+    EmulatedAdapter adapter(*bed, test::adapterOptions("KRN-R", GetParam()), 1);
     const size_t reportSize = adapter.device().reportSize();
     sim::I2cEepromOptions eeprom;  // one page: a whole transfer is one write
     eeprom.size = 8192;
@@ -228,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(BothModels, ReportPath,
 // timeout, a read without limit ends when cancelled from another thread,
 // and reads and writes fail once the adapter is gone.
 TEST_F(KernelPath, SystemHidDeviceReadsTimeOutCancelAndFailWhenUnplugged) {
-    EmulatedAdapter adapter(*bed, options("KRN-H"), 1);
+    EmulatedAdapter adapter(*bed, test::adapterOptions("KRN-H"), 1);
     auto& hid = usb::systemHidBackend();
     ASSERT_EQ(hid.init(), 0);
     EXPECT_EQ(hid.openPath("/dev/hidraw99"), nullptr);
@@ -258,7 +254,7 @@ TEST_F(KernelPath, SystemHidDeviceReadsTimeOutCancelAndFailWhenUnplugged) {
 // reaches the callback; a late answer is discarded, and the next request
 // gets its own.
 TEST_F(KernelPath, UnaskedReportsReachTheCallbackOrAreDiscarded) {
-    EmulatedAdapter adapter(*bed, options("KRN-T"), 1);
+    EmulatedAdapter adapter(*bed, test::adapterOptions("KRN-T"), 1);
     test::Inbox<NotificationKind> kinds;
     VantorSDK sdk(500);  // generous for a loaded machine, well below the delay
     sdk.onNotification([&](const Notification& n) { kinds.push(n.kind()); });
@@ -295,7 +291,7 @@ class HotUnplug : public KernelPath, public ::testing::WithParamInterface<Unplug
 // SDK_ERROR_DISCONNECT, the connection-lost callback fires once, and the
 // adapter plugged in again under a new node is found by a reconnect.
 TEST_P(HotUnplug, EndsTheCallReportsTheLossAndReconnects) {
-    EmulatedAdapter adapter(*bed, options("KRN-U"), 1);
+    EmulatedAdapter adapter(*bed, test::adapterOptions("KRN-U"), 1);
     std::atomic<int> lost{0};
     VantorSDK sdk(5000);
     sdk.onConnectionLost([&] { ++lost; });
@@ -367,7 +363,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The vendor interface found from the configuration descriptor (sysfs),
 // claimed through usbdevfs, and held by one handle at a time.
 TEST_F(KernelPath, BulkInterfaceIsClaimedOnceWithTheDescribedPacketSize) {
-    EmulatedAdapter adapter(*bed, options("KRN-Q", sim::Model::Quillex), 1);
+    EmulatedAdapter adapter(*bed, test::adapterOptions("KRN-Q", sim::Model::Quillex), 1);
     BulkTransport first(usb::systemUsbBackend());
     ASSERT_TRUE(first.open(kVendor, 0x0002, "KRN-Q")) << first.lastError();
     EXPECT_EQ(first.maxPacketSize(), 512);
@@ -384,7 +380,7 @@ TEST_F(KernelPath, BulkInterfaceIsClaimedOnceWithTheDescribedPacketSize) {
 
 // Unplugging ends a bulk read waiting on the endpoint.
 TEST_F(KernelPath, BulkReadEndsWhenTheAdapterIsUnplugged) {
-    EmulatedAdapter adapter(*bed, options("KRN-G"), 1);
+    EmulatedAdapter adapter(*bed, test::adapterOptions("KRN-G"), 1);
     BulkTransport bulk(usb::systemUsbBackend());
     ASSERT_TRUE(bulk.open(kVendor, 0x0001, "KRN-G")) << bulk.lastError();
     auto read = std::async(std::launch::async, [&] {
@@ -399,7 +395,7 @@ TEST_F(KernelPath, BulkReadEndsWhenTheAdapterIsUnplugged) {
 // A USB node the user may not open: the connection goes on over HID alone,
 // and the bulk error says why and what helps.
 TEST_F(KernelPath, RefusedUsbNodeLeavesHidAndNamesThePermission) {
-    EmulatedAdapter adapter(*bed, options("KRN-E"), 1);
+    EmulatedAdapter adapter(*bed, test::adapterOptions("KRN-E"), 1);
     adapter.refuseUsbNode();
     VantorSDK sdk(2000);
     ASSERT_TRUE(sdk.connect(adapter.hidrawNode()));
@@ -427,7 +423,7 @@ class BulkFault : public KernelPath, public ::testing::WithParamInterface<BulkFa
 // is well again the next read gets its own data.
 TEST_P(BulkFault, FailsTheReadAndTheNextOneSucceeds) {
     const BulkFaultRow& row = GetParam();
-    EmulatedAdapter adapter(*bed, options("KRN-F"), 1);
+    EmulatedAdapter adapter(*bed, test::adapterOptions("KRN-F"), 1);
     BulkTransport bulk(usb::systemUsbBackend());
     ASSERT_TRUE(bulk.open(kVendor, 0x0001, "KRN-F")) << bulk.lastError();
     row.fault(adapter.device());
@@ -468,7 +464,7 @@ TEST_F(KernelPath, RefusedNodePointsTheCliUserToTheUdevRules) {
         GTEST_SKIP() << "VANTOR_KERNEL_PYTHON names no interpreter with the package "
                         "(scripts/test-kernel.sh sets it)";
     }
-    EmulatedAdapter adapter(*bed, options("KRN-D"), 1);
+    EmulatedAdapter adapter(*bed, test::adapterOptions("KRN-D"), 1);
     std::string output;
     EXPECT_NE(
         runRefusedPython(
