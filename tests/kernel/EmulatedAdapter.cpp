@@ -20,6 +20,7 @@
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "sdk/transport/UsbBackend.h"
 #include "sim/usb/AdapterState.h"
@@ -106,20 +107,15 @@ std::string format(const char* pattern, int value) {
 
 // The errno a usbdevfs ioctl fails with for a libusb-style result.
 int errnoOf(int usbError) {
-    switch (usbError) {
-        case usb::kUsbErrorBusy:
-            return EBUSY;
-        case usb::kUsbErrorNotFound:
-            return ENOENT;
-        case usb::kUsbErrorNoDevice:
-            return ENODEV;
-        case usb::kUsbErrorPipe:
-            return EPIPE;
-        case usb::kUsbErrorTimeout:
-            return ETIMEDOUT;
-        default:
-            return EIO;
+    constexpr std::pair<int, int> kErrnos[] = {{usb::kUsbErrorBusy, EBUSY},
+                                               {usb::kUsbErrorNotFound, ENOENT},
+                                               {usb::kUsbErrorNoDevice, ENODEV},
+                                               {usb::kUsbErrorPipe, EPIPE},
+                                               {usb::kUsbErrorTimeout, ETIMEDOUT}};
+    for (const auto& [error, number] : kErrnos) {
+        if (error == usbError) return number;
     }
+    return EIO;
 }
 
 // umockdev removes a device's directory but leaves its links in
@@ -589,8 +585,6 @@ EmulatedAdapter::EmulatedAdapter(Testbed& bed, const sim::AdapterOptions& option
       device_(options),
       state_(sim::Registry::instance()->find(device_.path())),
       port_(port) {
-    // Only the kernel's nodes list the adapter; its firmware stays behind
-    // them.
     sim::Registry::instance()->remove(state_.get());
     addNodes();
 }

@@ -29,7 +29,6 @@
 
 #include "sdk/core/VantorSDK.h"
 #include "sdk/transport/BulkTransport.h"
-#include "sdk/transport/HidTransport.h"
 #include "sdk/transport/SystemUsbBackend.h"
 #include "tests/cpp/TestSupport.h"
 #include "tests/kernel/EmulatedAdapter.h"
