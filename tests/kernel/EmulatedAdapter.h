@@ -65,7 +65,6 @@ class EmulatedAdapter {
 
     sim::VirtualAdapter& device() { return device_; }
     const std::string& hidrawNode() const { return hidrawNode_; }  // /dev/hidrawN
-    const std::string& usbNode() const { return usbNode_; }        // /dev/bus/usb/001/NNN
 
     // Hot-unplug: pending and later reads and writes on the open nodes fail
     // as the kernel fails them, the nodes and sysfs entries are removed and
@@ -75,9 +74,8 @@ class EmulatedAdapter {
     // uevents sent; the firmware starts from power-on.
     void plug();
 
-    // Makes the USB node refuse to open (EACCES, whoever asks), as it does
-    // for a user the node's mode does not admit: it then stands for a file
-    // that refuses read-write opens even to root.
+    // Makes the USB node refuse read-write opens with EACCES, even to root,
+    // as it does for a user the node's mode does not admit.
     void refuseUsbNode();
 
   private:
@@ -90,7 +88,7 @@ class EmulatedAdapter {
     std::string usbSysPath_;
     std::vector<std::string> sysPaths_;  // children first
     std::string hidrawNode_;
-    std::string usbNode_;
+    std::string usbNode_;  // /dev/bus/usb/001/NNN
     // Nodes of earlier plugs stay alive: a host may still hold them open.
     std::vector<std::unique_ptr<HidNode>> hidNodes_;
     std::vector<std::unique_ptr<UsbNode>> usbNodes_;
