@@ -20,6 +20,7 @@
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "sdk/transport/UsbBackend.h"
 #include "sim/usb/AdapterState.h"
@@ -43,11 +44,7 @@ DataPtr resolve(UMockdevIoctlData* parent, size_t offset, size_t length) {
 
 std::string hex(const Bytes& bytes) {
     std::string out;
-    char digits[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(digits, sizeof digits, "%02x", b);
-        out += digits;
-    }
+    for (uint8_t b : bytes) out += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 0xF]};
     return out;
 }
 
@@ -110,20 +107,15 @@ std::string format(const char* pattern, int value) {
 
 // The errno a usbdevfs ioctl fails with for a libusb-style result.
 int errnoOf(int usbError) {
-    switch (usbError) {
-        case usb::kUsbErrorBusy:
-            return EBUSY;
-        case usb::kUsbErrorNotFound:
-            return ENOENT;
-        case usb::kUsbErrorNoDevice:
-            return ENODEV;
-        case usb::kUsbErrorPipe:
-            return EPIPE;
-        case usb::kUsbErrorTimeout:
-            return ETIMEDOUT;
-        default:
-            return EIO;
+    constexpr std::pair<int, int> kErrnos[] = {{usb::kUsbErrorBusy, EBUSY},
+                                               {usb::kUsbErrorNotFound, ENOENT},
+                                               {usb::kUsbErrorNoDevice, ENODEV},
+                                               {usb::kUsbErrorPipe, EPIPE},
+                                               {usb::kUsbErrorTimeout, ETIMEDOUT}};
+    for (const auto& [error, number] : kErrnos) {
+        if (error == usbError) return number;
     }
+    return EIO;
 }
 
 // umockdev removes a device's directory but leaves its links in
@@ -220,15 +212,6 @@ struct HidNode {
         umockdev_testbed_detach_ioctl(bed_, node_.c_str(), nullptr);
     }
 
-    std::vector<Bytes> written() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return written_;
-    }
-    std::vector<Bytes> read() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return read_;
-    }
-
   private:
     void poke() const {
         const char token = 'r';
@@ -304,7 +287,6 @@ struct HidNode {
         node.pending_.pop_front();
         report.resize(std::min<size_t>(report.size(), arg->data_len));
         umockdev_ioctl_data_update(arg, 0, report.data(), static_cast<gint>(report.size()));
-        node.read_.push_back(report);
         umockdev_ioctl_client_complete(client, static_cast<glong>(report.size()), 0);
         return TRUE;
     }
@@ -313,16 +295,14 @@ struct HidNode {
     static gboolean onWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
         auto& node = *static_cast<HidNode*>(self);
         UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-        const Bytes report(arg->data, arg->data + arg->data_len);
         {
             std::lock_guard<std::mutex> lock(node.mutex_);
             if (node.gone_) {
                 umockdev_ioctl_client_complete(client, -1, ENODEV);
                 return TRUE;
             }
-            node.written_.push_back(report);
         }
-        const int result = node.state_->hidWrite(*node.input_, report.data(), report.size());
+        const int result = node.state_->hidWrite(*node.input_, arg->data, arg->data_len);
         umockdev_ioctl_client_complete(client, result < 0 ? -1 : result, result < 0 ? EIO : 0);
         return TRUE;
     }
@@ -337,11 +317,9 @@ struct HidNode {
     std::thread pump_;
     std::atomic<bool> cancelled_{false};
 
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     bool gone_ = false;
     std::deque<Bytes> pending_;
-    std::vector<Bytes> written_;
-    std::vector<Bytes> read_;
 };
 
 // --------------------------------------------------------------- usbdevfs
@@ -607,8 +585,6 @@ EmulatedAdapter::EmulatedAdapter(Testbed& bed, const sim::AdapterOptions& option
       device_(options),
       state_(sim::Registry::instance()->find(device_.path())),
       port_(port) {
-    // Only the kernel's nodes list the adapter; its firmware stays behind
-    // them.
     sim::Registry::instance()->remove(state_.get());
     addNodes();
 }
@@ -701,14 +677,6 @@ void EmulatedAdapter::refuseUsbNode() {
     fs::remove(node);
     // Read-only sysfs attributes refuse writers with EACCES, root included.
     fs::create_symlink("/sys/devices/system/cpu/online", node);
-}
-
-std::vector<Bytes> EmulatedAdapter::writtenReports() const {
-    return hidNodes_.back()->written();
-}
-
-std::vector<Bytes> EmulatedAdapter::readReports() const {
-    return hidNodes_.back()->read();
 }
 
 }  // namespace vantor::kernel

@@ -1,24 +1,17 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // Adapters on an emulated Linux USB bus, for running the system backends
-// (hidapi over hidraw, libusb over usbdevfs, both enumerating through udev)
-// against the kernel's interfaces without hardware.
+// (hidapi over hidraw, libusb over usbdevfs, enumeration through udev)
+// without hardware. umockdev fakes sysfs, the udev database, uevents and the
+// device nodes for a process run with its preload library
+// (umockdev-wrapper), and forwards the ioctl, read and write calls made on a
+// node to this process's handlers, on umockdev's worker thread. They answer
+// from a virtual adapter's firmware, taken out of the virtual backends'
+// registry so that only the emulated kernel devices are listed.
 //
-// umockdev fakes sysfs, the udev database and uevents, and the device nodes,
-// for a process that runs with its preload library (umockdev-wrapper). The
-// test process plays the device side of each node itself: umockdev forwards
-// the ioctl, read and write calls made on a node to the handlers below, on
-// umockdev's own worker thread.
-//
-// The device behind the nodes is a virtual adapter's firmware (taken out of
-// the virtual backends' registry, so that only the emulated kernel devices
-// are listed): every command family answers as it does on the USB seam.
-//
-// A hidraw node is a PTY to umockdev, and hidapi polls it before each read.
-// Every input report queued for the host therefore also puts one byte into
-// the PTY, which makes the poll succeed; the read handler takes that byte
-// back and hands over exactly one report, so report boundaries hold in both
-// directions.
+// A hidraw node is a PTY to umockdev, which hidapi polls before each read:
+// every input report queued for the host also puts one byte into the PTY,
+// and the read handler takes it back with exactly one report.
 
 #include <umockdev.h>
 
@@ -44,8 +37,7 @@ class Testbed {
     Testbed(const Testbed&) = delete;
     Testbed& operator=(const Testbed&) = delete;
 
-    // Whether the process runs with umockdev's preload library.
-    static bool available();
+    static bool available();  // runs with umockdev's preload library
 
     UMockdevTestbed* get() const { return bed_; }
     std::string rootDir() const;
@@ -71,10 +63,8 @@ class EmulatedAdapter {
     EmulatedAdapter(const EmulatedAdapter&) = delete;
     EmulatedAdapter& operator=(const EmulatedAdapter&) = delete;
 
-    // The firmware and its test bench.
     sim::VirtualAdapter& device() { return device_; }
     const std::string& hidrawNode() const { return hidrawNode_; }  // /dev/hidrawN
-    const std::string& usbNode() const { return usbNode_; }        // /dev/bus/usb/001/NNN
 
     // Hot-unplug: pending and later reads and writes on the open nodes fail
     // as the kernel fails them, the nodes and sysfs entries are removed and
@@ -84,16 +74,9 @@ class EmulatedAdapter {
     // uevents sent; the firmware starts from power-on.
     void plug();
 
-    // Makes the USB node refuse to open (EACCES, whoever asks), as it does
-    // for a user the node's mode does not admit: it then stands for a file
-    // that refuses read-write opens even to root.
+    // Makes the USB node refuse read-write opens with EACCES, even to root,
+    // as it does for a user the node's mode does not admit.
     void refuseUsbNode();
-
-    // Every output report written to the hidraw node, as written (report id
-    // first), since the last plug.
-    std::vector<Bytes> writtenReports() const;
-    // Every input report the host has read from the hidraw node, as read.
-    std::vector<Bytes> readReports() const;
 
   private:
     void addNodes();
@@ -105,7 +88,7 @@ class EmulatedAdapter {
     std::string usbSysPath_;
     std::vector<std::string> sysPaths_;  // children first
     std::string hidrawNode_;
-    std::string usbNode_;
+    std::string usbNode_;  // /dev/bus/usb/001/NNN
     // Nodes of earlier plugs stay alive: a host may still hold them open.
     std::vector<std::unique_ptr<HidNode>> hidNodes_;
     std::vector<std::unique_ptr<UsbNode>> usbNodes_;
