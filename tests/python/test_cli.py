@@ -536,7 +536,7 @@ def test_a_global_option_written_twice_takes_the_last(capsys):
     (["completion", "bash"],
      {"system", "i2c", "i2cbus", "eeprom", "spi", "gpio", "uart", "i3c", "target"}, True),
 ], ids=["version", "help", "family-help", "subcommand-help", "system-command", "completion"])
-def test_a_command_line_imports_only_its_family_module(argv, loaded, resources):
+def test_a_command_line_imports_only_its_family_module(argv, loaded, resources, tmp_path):
     probe = (
         "import sys\n"
         "from pyvantorsdk.cli import main\n"
@@ -544,7 +544,9 @@ def test_a_command_line_imports_only_its_family_module(argv, loaded, resources):
         "cli = {m.rpartition('.')[2] for m in sys.modules if m.startswith('pyvantorsdk.cli.')}\n"
         "print(sorted(cli - {'main', 'common'}), 'importlib.resources' in sys.modules, file=sys.stderr)\n"
     )
-    done = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, timeout=60)
+    # Run outside the source tree, so that the child imports the installed package.
+    done = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, timeout=60,
+                          cwd=tmp_path)
     assert done.stderr.splitlines()[-1] == f"{sorted(loaded)} {resources}"
 
 
