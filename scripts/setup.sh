@@ -61,16 +61,24 @@ setup_venv() {
     fi
     # Build requirements, the package's own dependency (pyserial), test
     # requirements (with the third-party drivers the compatibility tests
-    # run), and the Python checkers that test.sh and lint.sh run. nanobind
-    # is pinned as in pyproject.toml (the stubs it generates are compared
-    # with tests/python/stubs).
+    # run, and pytest-xdist, which spreads the tests over the cores), and
+    # the Python checkers that test.sh and lint.sh run. nanobind is pinned
+    # as in pyproject.toml (the stubs it generates are compared with
+    # tests/python/stubs).
     "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
-        "scikit-build-core>=1.0" "nanobind==3.1.0" "pyserial>=3.4" "pytest>=7" "hypothesis>=6" \
-        "jsonschema>=4" "smbus2>=0.4" "adafruit-circuitpython-24lc32>=1.2" "RPi.bme280>=0.2.4" \
-        "ruff>=0.6" "mypy>=1.10"
+        "scikit-build-core>=1.0" "nanobind==3.1.0" "pyserial>=3.4" "pytest>=7" "pytest-xdist>=3" \
+        "hypothesis>=6" "jsonschema>=4" "smbus2>=0.4" "adafruit-circuitpython-24lc32>=1.2" \
+        "RPi.bme280>=0.2.4" "ruff>=0.6" "mypy>=1.10"
 }
 
 install_package() {
+    # VANTOR_PACKAGE_WHEEL names a wheel built before (CI builds the release
+    # wheel first and tests that file): it is installed as it is.
+    if [ -n "${VANTOR_PACKAGE_WHEEL:-}" ]; then
+        "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
+            --force-reinstall --no-deps "$VANTOR_PACKAGE_WHEEL"
+        return
+    fi
     # No build isolation: the build requirements are already in the venv, so
     # a rebuild reuses the CMake build directory and stays fast.
     # VANTOR_WERROR=ON (the test script sets it) makes warnings errors.
@@ -105,4 +113,5 @@ install_kernel_test_packages() {
 install_system_packages
 install_kernel_test_packages
 setup_venv
-install_package
+# VANTOR_SETUP_PACKAGE=0: everything but the package itself.
+[ "${VANTOR_SETUP_PACKAGE:-1}" = 0 ] || install_package

@@ -56,4 +56,4 @@ cd "$ROOT"
 env PYTHONPATH="$SITE" LD_PRELOAD="$preload" \
     ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:abort_on_error=0:exitcode=86" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
-    "$VENV/bin/pytest" -q -p no:cacheprovider --ignore=tests/python/test_soak.py "$@"
+    "$VENV/bin/pytest" -q -p no:cacheprovider -n "$JOBS" --ignore=tests/python/test_soak.py "$@"

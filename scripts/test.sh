@@ -104,7 +104,8 @@ echo "== Python checks"
 
 echo "== Python tests"
 # The pytest script (not "python -m pytest") keeps the source tree off sys.path,
-# so the tests import the installed package with its compiled module.
-(cd "$ROOT" && "$VENV/bin/pytest" -q tests/python) || status=1
+# so the tests import the installed package with its compiled module. The
+# tests are spread over one worker process per core.
+(cd "$ROOT" && "$VENV/bin/pytest" -q -n "$JOBS" tests/python) || status=1
 
 exit $status
