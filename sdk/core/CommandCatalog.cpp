@@ -36,12 +36,14 @@ constexpr FieldLayout kUartFields[] = {u16("length"), bytes("data", "length")};
 constexpr FieldLayout kConnectorFields[] = {u8("port", "I3cConnectorPort"),
                                             u8("event", "I3cConnectorEvent"),
                                             u8("connector_type", "I3cConnectorType")};
+// Target bus events of every family: event, target address (chip select
+// for SPI), memory address, length, then the bytes the transfer moved, when
+// the event carries them (the SDK's decoder reads only the first four).
 constexpr FieldLayout kI2cTargetFields[] = {u8("event"), u8("address"), u16("memory_address"),
-                                            u16("length")};
+                                            u16("length"), optional(bytes("data", "length"))};
 constexpr FieldLayout kSpiTargetFields[] = {u8("event"), u8("chip_select", "SpiChipSelect"),
-                                            u16("memory_address"), u16("length")};
-// Write and read transfers carry the data they moved; other events end
-// after the length.
+                                            u16("memory_address"), u16("length"),
+                                            optional(bytes("data", "length"))};
 constexpr FieldLayout kI3cTargetFields[] = {u8("event", "I3cTargetBusEventKind"), u8("address"),
                                             u16("memory_address"), u16("length"),
                                             optional(bytes("data", "length"))};

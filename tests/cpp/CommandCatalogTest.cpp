@@ -18,9 +18,12 @@
 
 #include "SdkCommandCodes.h"
 #include "sdk/core/CommandCatalog.h"
+#include "sim/bench/GpioBench.h"
 #include "sim/bench/I2cBench.h"
 #include "sim/bench/I3cBench.h"
 #include "sim/bench/SpiBench.h"
+#include "sim/bench/TargetBench.h"
+#include "sim/bench/UartBench.h"
 #include "tests/cpp/TestSupport.h"
 
 namespace vantor {
@@ -271,6 +274,62 @@ INSTANTIATE_TEST_SUITE_P(Commands, CatalogLayout, ::testing::Values(
     CatalogRow{"CMD_I3C_TARGET_SET_PARAMETERS", [](VantorAsyncSDK& s, uint16_t id) { return s.i3cTargetSetParameters(id, I3cTargetMemoryLayout::MEMORY_1_BYTE_X_1024_REGS, kPid, I3cBCR{0x07}, 0xC5, 0x32, 32, 16); }, {{"static_address", 0x32}, {"mwl", 32}}, {}, i3cTarget},
     CatalogRow{"CMD_I3C_TARGET_WRITE_MEMORY", [](VantorAsyncSDK& s, uint16_t id) { return s.i3cTargetWriteMemory(id, 0x80, kData); }, {{"memory_address", 0x80}, {"length", 5}}, kData, i3cTarget},
     CatalogRow{"CMD_I3C_TARGET_READ_MEMORY", [](VantorAsyncSDK& s, uint16_t id) { return s.i3cTargetReadMemory(id, 0x80, 12); }, {{"memory_address", 0x80}, {"length", 12}, {"count", 12}}, {}, i3cTarget}
+), RowName{});
+// clang-format on
+
+// A notification the virtual adapter raises, walked with its layout; the
+// SDK's own decoder must find it whole too.
+struct NotificationRow {
+    const char* name;  // starts with the catalog name
+    std::function<void(sim::VirtualAdapter&, VantorAsyncSDK&)> raise;
+};
+
+void PrintTo(const NotificationRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class NotificationLayout : public ::testing::TestWithParam<NotificationRow> {};
+
+TEST_P(NotificationLayout, WalksWhatTheAdapterSends) {
+    const NotificationRow& row = GetParam();
+    const NotificationDescription* described = nullptr;
+    for (const NotificationDescription& n : notificationCatalog()) {
+        if (std::string(row.name).rfind(n.name, 0) == 0) described = &n;
+    }
+    ASSERT_NE(described, nullptr);
+    sim::VirtualAdapter adapter(adapterOptions("CATALOG-N", sim::Model::Quillex));
+    Inbox<Bytes> inbox;
+    VantorAsyncSDK sdk;
+    sdk.onResponse([&](const Bytes& message) { inbox.push(message); });
+    ASSERT_TRUE(sdk.connect(adapter.path()));
+    row.raise(adapter, sdk);
+
+    Bytes message;
+    ASSERT_TRUE(eventually([&] {
+        for (const Bytes& m : inbox.items()) {
+            if (m.size() >= kResponseHeaderSize && idOf(m) == 0 &&
+                commandOf(m) == described->code) {
+                message = m;
+            }
+        }
+        return !message.empty();
+    }));
+    const LayoutWalk walk = walkLayout(described->fields, message.data() + kResponseHeaderSize,
+                                       message.size() - kResponseHeaderSize);
+    EXPECT_EQ(walk.outcome, Outcome::Complete) << outcomeName(walk.outcome);
+    EXPECT_EQ(Notification(message.data(), message.size()).kind(), described->kind);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Notifications, NotificationLayout, ::testing::Values(
+    NotificationRow{"NOTIF_I3C_CONNECTOR_EVENT", [](sim::VirtualAdapter& a, VantorAsyncSDK&) { ASSERT_TRUE(a.i3c().plugConnector(sim::I3cBench::kLvPort, 1)); }},
+    NotificationRow{"NOTIF_I2C_TARGET_BUS_EVENT", [](sim::VirtualAdapter& a, VantorAsyncSDK& s) { i2cTarget(a, s); ASSERT_TRUE(a.waitForRequests(1, kWaitLimit)); a.i2cTarget().controller().write(0x42, {0x10, 1, 2, 3}); }},
+    NotificationRow{"NOTIF_SPI_TARGET_BUS_EVENT", [](sim::VirtualAdapter& a, VantorAsyncSDK& s) { spiTarget(a, s); ASSERT_TRUE(a.waitForRequests(1, kWaitLimit)); a.spiTarget().controller().transfer({0x02, 0x00, 0x10, 7, 8}); }},
+    NotificationRow{"NOTIF_UART", [](sim::VirtualAdapter& a, VantorAsyncSDK& s) { ASSERT_EQ(s.uartInit(1, UartBaudRate::BAUD_115200, UartHwHandshake::DISABLED, UartParity::NONE, UartDataSize::BITS_8, UartStopBit::ONE), 0); ASSERT_TRUE(a.waitForRequests(1, kWaitLimit)); ASSERT_TRUE(a.uart().inject({'o', 'k'})); }},
+    NotificationRow{"NOTIF_GPIO", [](sim::VirtualAdapter& a, VantorAsyncSDK& s) { ASSERT_EQ(s.gpioConfigurePin(1, GpioPinNumber::PIN_2, GpioFunctionality::DIGITAL_INPUT, GpioLogicLevel::LOW), 0); ASSERT_EQ(s.gpioConfigureInterrupt(2, GpioPinNumber::PIN_2, GpioTriggerType::BOTH_EDGES), 0); ASSERT_TRUE(a.waitForRequests(2, kWaitLimit)); ASSERT_TRUE(a.gpio().driveInput(1, 1)); }},
+    NotificationRow{"NOTIF_I3C_IBI", [](sim::VirtualAdapter& a, VantorAsyncSDK& s) { i3cBus(a, s); ASSERT_EQ(s.i3cCccENECDirect(3, 0x20, 0x01, kNoFlags), 0); ASSERT_TRUE(a.waitForRequests(3, kWaitLimit)); ASSERT_EQ(a.i3c().raiseIbi(0x0123456789AB, {0xAB, 0x01}), sim::I3cEventOutcome::Reported); }},
+    NotificationRow{"NOTIF_I3C_HJ", [](sim::VirtualAdapter& a, VantorAsyncSDK& s) { i3cBus(a, s); ASSERT_TRUE(a.waitForRequests(2, kWaitLimit)); sim::I3cTargetOptions late; late.pid = 0x77; ASSERT_TRUE(a.i3c().attachTarget(late)); ASSERT_EQ(a.i3c().requestHotJoin(0x77), sim::I3cEventOutcome::Reported); }},
+    NotificationRow{"NOTIF_I3C_TARGET_BUS_EVENT", [](sim::VirtualAdapter& a, VantorAsyncSDK& s) { i3cTarget(a, s); ASSERT_TRUE(a.waitForRequests(1, kWaitLimit)); a.i3cTarget().controller().setdasa(0x30, 0x21); a.i3cTarget().controller().privateWrite(0x21, {0x00, 0x04, 9, 8}); }}
 ), RowName{});
 // clang-format on
 
