@@ -355,3 +355,50 @@ def test_reader_survives_damaged_files(changes, cut):
     except trace.TraceError:
         return
     assert len(records) <= 4
+
+
+# --------------------------------------------------------------------- CLI
+def filter_capture(path) -> None:
+    bus = Bus()
+    exchange(bus)  # I2C, SUCCESS, 200 µs
+    bus.send(request(2, READ, bytes([0, 1, 0, 0x33])))
+    bus.answer(response(2, READ, 0x0203, b"\0\0"), dt=0.003)  # I2C, NACK, 3.1 ms
+    bus.send(request(3, 0x1403, b"\2"))
+    bus.answer(response(3, 0x1403, 0, b"\1"))  # GPIO, SUCCESS
+    bus.send(request(4, 0x1403, b"\2"))  # never answered
+    path.write_bytes(capture(bus.packets))
+
+
+@pytest.mark.parametrize("options, rc, count, said", [
+    ([], 0, 4, ""),
+    (["--family", "gpio"], 0, 2, ""),
+    (["--status", "failed"], 0, 2, "FW_I2C_NACK_ADDRESS"),
+    (["--status", "ok"], 0, 2, ""),
+    (["--status", "fw_i2c_nack_address"], 0, 1, "→ FW_I2C_NACK_ADDRESS"),
+    (["--slower-than", "1ms"], 0, 1, "in 3.1 ms"),
+    (["--adapter", "1.3"], 0, 0, ""),
+    (["--status", "bogus"], 2, 0, "invalid status 'bogus'"),
+    (["--slower-than", "soon"], 2, 0, "invalid duration 'soon'"),
+], ids=["all", "family", "status-failed", "status-ok", "status-name", "slower-than", "adapter",
+        "unknown-status", "bad-duration"])
+def test_cli_decode_filters(tmp_path, capsys, options, rc, count, said):
+    from pyvantorsdk.cli.main import main
+
+    path = tmp_path / "t.pcapng"
+    filter_capture(path)
+    assert main(["trace", "decode", str(path), *options]) == rc
+    out, err = capsys.readouterr()
+    assert len(out.splitlines()) == count
+    assert said in out + err
+
+
+def test_cli_refuses_what_is_no_capture(tmp_path, capsys):
+    from pyvantorsdk.cli.main import main
+
+    (tmp_path / "x.bin").write_bytes(b"not a capture")
+    assert main(["trace", "stats", str(tmp_path / "x.bin")]) == 1
+    assert main(["trace", "decode", str(tmp_path / "missing.pcapng")]) == 1
+    err = capsys.readouterr().err.splitlines()
+    assert err[0] == f"trace stats: {tmp_path / 'x.bin'}: not a pcapng file (it does not start " \
+                     "with a section header)"
+    assert err[1].startswith("trace decode: [Errno 2] No such file or directory")
