@@ -464,16 +464,21 @@ def gpio_interrupt(adapter, dev) -> None:
     adapter.gpio.drive_input(GpioPinNumber.PIN_2, 1)
 
 
-def i3c_ccc(adapter, dev) -> None:
+def i3c_bus(adapter, dev) -> DeviceFacade:
     adapter.i3c.attach_target(0x0123456789AB, bcr=0x07, dcr=0xC5, static_address=0x50)
     dev.i3c_controller_init(I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25,
                             I3cOpenDrainRate.OPEN_DRAIN_1_MHZ, I2cOpenDrainRate.FAST_MODE,
                             I3cDriveStrength.STANDARD)
     dev.i3c_init_bus()
-    dev.i3c_ccc_getbcr(0x08)
+    return dev
 
 
 INIT = "I2C A init frequency=100000 pull_up=KOHM_4_7 → SUCCESS"
+I3C_INIT = ["I3C init push_pull_rate=PUSH_PULL_3_125_MHZ_DC_25 open_drain_rate=OPEN_DRAIN_1_MHZ "
+            "i2c_rate=FAST_MODE drive_strength=STANDARD → SUCCESS",
+            "I3C init bus target_count=0 → SUCCESS"]
+BULK_CAPABILITIES = ("SYSTEM get bulk capabilities → SUCCESS capability_info=1 supported=1 "
+                     "group_count=3 groups=(21 bytes)")
 CAPTURES = [
     ("i2c-write-read", DeviceModel.TERANOX, lambda a, d: (
         eeprom(a, d), d.i2c_write(I2cBus.A, 0x50, b"\x10", b"hello", False),
@@ -488,8 +493,7 @@ CAPTURES = [
     ("bulk-write-and-read", DeviceModel.TERANOX, lambda a, d: (
         eeprom(a, d), d.i2c_write_bulk(I2cBus.A, 0x50, b"\x00", bytes(100), False),
         d.i2c_read_bulk(I2cBus.A, 0x50, b"\x00", 100, False)),
-     [INIT, "SYSTEM get bulk capabilities → SUCCESS capability_info=1 supported=1 "
-      "group_count=3 groups=(21 bytes)",
+     [INIT, BULK_CAPABILITIES,
       "I2C A write bulk 0x50 [00] non_stop=0 " + data_text(bytes(100)) + " → SUCCESS",
       "I2C A read bulk 0x50 [00] length=100 non_stop=0 → SUCCESS " + data_text(bytes(100))]),
     ("many-segments-64", DeviceModel.TERANOX, lambda a, d: (
@@ -517,11 +521,13 @@ CAPTURES = [
      ["GPIO configure pin pin=PIN_2 functionality=DIGITAL_INPUT → SUCCESS",
       "GPIO configure interrupt pin=PIN_2 trigger=RISING_EDGE → SUCCESS",
       "GPIO notification pin=PIN_2 edge=RISING_EDGE level=HIGH"]),
-    ("i3c-ccc", DeviceModel.TERANOX, i3c_ccc,
-     ["I3C init push_pull_rate=PUSH_PULL_3_125_MHZ_DC_25 open_drain_rate=OPEN_DRAIN_1_MHZ "
-      "i2c_rate=FAST_MODE drive_strength=STANDARD → SUCCESS",
-      "I3C init bus target_count=0 → SUCCESS",
-      "I3C ccc transfer 0x08 control=1 ccc=getbcr defining_byte=0 → SUCCESS 07"]),
+    ("i3c-ccc", DeviceModel.TERANOX, lambda a, d: i3c_bus(a, d).i3c_ccc_getbcr(0x08),
+     [*I3C_INIT, "I3C ccc transfer 0x08 control=1 ccc=getbcr defining_byte=0 → SUCCESS 07"]),
+    # One command code moves data either way: the direction decides the data phase.
+    ("i3c-bulk-both-ways", DeviceModel.TERANOX, lambda a, d: (
+        i3c_bus(a, d), d.i3c_sdr_write_bulk(0x08, b"", b"abc"), d.i3c_sdr_read_bulk(0x08, b"", 3)),
+     [*I3C_INIT, BULK_CAPABILITIES, "I3C transfer bulk 0x08 control=0 hdr_command=0 61 62 63 → SUCCESS",
+      "I3C transfer bulk 0x08 control=1 hdr_command=0 length=3 → SUCCESS 00 00 00"]),
     ("late-answer", DeviceModel.TERANOX, late_answer,
      ["GPIO configure pin pin=PIN_2 functionality=DIGITAL_INPUT → SUCCESS",
       "GPIO digital read pin=PIN_2 → SUCCESS level=LOW (late answer: {late} after the "
