@@ -28,6 +28,10 @@ _ADAPTER_TRANSFER_SIZES = {64, 65, 1024, 1025}
 _BACKLOG_DEVICES = 64
 _BACKLOG_PACKETS = 16
 RESPONSE_HEADER = 6
+# Far above the largest message the SDK or the adapter makes (the big
+# transfers go over bulk); a longer one is garbage, and keeping it would let
+# a hostile capture grow the buffer without end.
+MAX_MESSAGE = 1 << 16
 # The synchronous facade's default response timeout: an answer later than
 # this came after its caller had given up.
 DEFAULT_LATE_AFTER = 2.0
@@ -226,6 +230,11 @@ class Decoder:
             assembly.started = bool(header & 1)
         assembly.buffer += report[2 : 2 + length]
         assembly.urbs.append(int(urb))
+        if len(assembly.buffer) > MAX_MESSAGE:
+            self._malformed(state, assembly.time, b"", f"a message grew past {MAX_MESSAGE} "
+                            "bytes without its last segment and was dropped")
+            assembly.clear()
+            return
         if header & 2:
             assembly.complete = True
             problems = []

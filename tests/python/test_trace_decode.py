@@ -258,6 +258,12 @@ def scenario(name: str) -> Bus:
     elif name == "short count field":
         bus.send(request(1, READ, bytes([0, 4, 0, 0x50])))
         bus.answer(response(1, READ, 0, struct.pack("<H", 4) + b"ab"))
+    elif name == "message without end":
+        bus.size = 1024
+        bus.report_out(struct.pack("<H", 1 | 1022 << 2) + bytes(1022))
+        for _ in range(70):
+            bus.report_out(struct.pack("<H", 1022 << 2) + bytes(1022))
+        exchange(bus)
     elif name == "unknown command":
         bus.send(request(1, 0x0C33, b"\1\2"))
         bus.answer(response(1, 0x0C33, 0, b"\3"))
@@ -289,6 +295,8 @@ SCENARIOS = [
      "5 bytes of bulk IN data with no bulk read in flight"),
     ("short count field", ["transaction"], "'count' announces 4 bytes of 'data', 2 present"),
     ("unknown command", ["transaction"], "unknown command code 0x0C33"),
+    ("message without end", ["malformed", "malformed", "transaction"],
+     "a message grew past 65536 bytes without its last segment"),
 ]
 
 
