@@ -42,6 +42,7 @@ from pyvantorsdk import (
     trace,
 )
 from pyvantorsdk.trace.records import data_text
+from pyvantorsdk.trace.stats import CommandStats, summarize
 from pyvantorsdk.trace.tables import Tables
 from pyvantorsdk.trace.usbmon import BULK, CONTROL, INTERRUPT, UsbPacket
 
@@ -149,10 +150,9 @@ COMMANDS = [
     {"name": "CMD_I2C_CONTROLLER_WRITE", "operation": "i2cWrite", "code": WRITE,
      "family": "i2c", "role": "controller", "bulk_out": "", "bulk_in": "",
      "request": (field("bus", enum="I2cBus"), field("length", "u16"), field("address"),
-                 field("subaddress_length"), field("subaddress", "bytes",
-                                                   count="subaddress_length"),
-                 field("data", "bytes", count="*")),
-     "response": (field("address"), field("count", "u16"))},
+                 field("subaddress_length"), field("subaddress", "u32"), field("non_stop"),
+                 field("data", "bytes", count="length")),
+     "response": (field("reserved", optional=True), field("count", "u16", optional=True))},
     {"name": "CMD_I2C_CONTROLLER_READ", "operation": "i2cRead", "code": READ,
      "family": "i2c", "role": "controller", "bulk_out": "", "bulk_in": "",
      "request": (field("bus", enum="I2cBus"), field("length", "u16"), field("address")),
@@ -184,7 +184,7 @@ def kinds(records: Sequence[trace.Record]) -> List[str]:
     return [r.kind for r in records]
 
 
-WRITE_HELLO = request(1, WRITE, bytes([0, 5, 0, 0x50, 1, 0x10]) + b"hello")
+WRITE_HELLO = request(1, WRITE, bytes([0, 5, 0, 0x50, 1, 0x10, 0, 0, 0, 0]) + b"hello")
 WRITE_OK = response(1, WRITE, 0, bytes([0x50, 5, 0]))
 
 
@@ -315,10 +315,10 @@ def test_decoded_fields_and_data_phases():
         "CMD_I2C_CONTROLLER_READ_BULK", {"bus": "A", "address": 0x50, "length": 5}, {"count": 5},
         b"hello")
     assert read.latency == pytest.approx(0.0004, abs=1e-6)  # to the end of the IN data phase
-    assert write.line() == "I2C A write 0x50 [10] 68 65 6c 6c 6f → SUCCESS in 200 µs"
+    assert write.line() == "I2C A write 0x50 [10] non_stop=0 68 65 6c 6c 6f → SUCCESS in 200 µs"
     assert write.to_json()["arguments"] == {"bus": "A", "length": 5, "address": 0x50,
-                                             "subaddress_length": 1, "subaddress": "10",
-                                             "data": "68656c6c6f"}
+                                             "subaddress_length": 1, "subaddress": 0x10,
+                                             "non_stop": 0, "data": "68656c6c6f"}
     (bulk,) = decode(scenario("bulk write").packets)
     assert bulk.bulk_out == b"abcdef" and bulk.problem == ""
 
@@ -428,16 +428,48 @@ def test_cli_decode_filters(tmp_path, capsys, options, rc, count, said):
     assert said in out + err
 
 
-def test_cli_refuses_what_is_no_capture(tmp_path, capsys):
+def test_stats_add_up_per_command(tmp_path):
+    path = tmp_path / "t.pcapng"
+    filter_capture(path)
+    summary = summarize(trace.read(path, tables=TABLES)).to_json()
+    rows = {c["command"]: (c["count"], c["failures"], c["bytes"]) for c in summary["commands"]}
+    assert rows == {"CMD_I2C_CONTROLLER_WRITE": (1, 0, 5), "CMD_I2C_CONTROLLER_READ": (1, 1, 0),
+                    "0x1403": (2, 1, 0)}
+    assert summary["records"] == {"transaction": 3, "unanswered": 1}
+
+
+@pytest.mark.parametrize("latencies, expected", [
+    ([], None),
+    ([3.0], (3.0, 3.0, 3.0, 3.0)),
+    ([4.0, 1.0, 3.0, 2.0], (1.0, 2.5, 4.0, 4.0)),
+    ([float(n) for n in range(200, 0, -1)], (1.0, 100.5, 198.0, 200.0)),
+], ids=["none-answered", "one", "even-count-median", "p99-nearest-rank"])
+def test_latency_summary(latencies, expected):
+    timing = CommandStats("X", "i2c", latencies=latencies).latency()
+    assert (timing and tuple(timing.values())) == expected
+
+
+def far_future(path) -> None:
+    bus = Bus()
+    bus.time = 1e13  # past the calendar's year 9999
+    exchange(bus)
+    path.write_bytes(capture(bus.packets))
+
+
+@pytest.mark.parametrize("make, rc, said", [
+    (lambda p: p.write_bytes(b"not a capture"), 1,
+     "trace decode: {path}: not a pcapng file (it does not start with a section header)"),
+    (lambda p: None, 1, "trace decode: [Errno 2] No such file or directory"),
+    (far_future, 0, "10000000000000.000000  I2C A write 0x50 [10] non_stop=0 68 65 6c 6c 6f"),
+], ids=["not-a-capture", "missing", "time-past-the-calendar"])
+def test_cli_on_files_it_cannot_read_whole(tmp_path, capsys, make, rc, said):
     from pyvantorsdk.cli.main import main
 
-    (tmp_path / "x.bin").write_bytes(b"not a capture")
-    assert main(["trace", "stats", str(tmp_path / "x.bin")]) == 1
-    assert main(["trace", "decode", str(tmp_path / "missing.pcapng")]) == 1
-    err = capsys.readouterr().err.splitlines()
-    assert err[0] == f"trace stats: {tmp_path / 'x.bin'}: not a pcapng file (it does not start " \
-                     "with a section header)"
-    assert err[1].startswith("trace decode: [Errno 2] No such file or directory")
+    path = tmp_path / "x.pcapng"
+    make(path)
+    assert main(["trace", "decode", str(path)]) == rc
+    captured = capsys.readouterr()
+    assert said.format(path=path) in captured.out + captured.err
 
 
 # ------------------------------------------------- captures of the adapter
