@@ -184,7 +184,7 @@ class Decoder:
             if state.reading is not None:
                 self._end_read(state, "the capture ends")
             for exchange in state.pending.values():
-                self._emit_unanswered(state, exchange, "no answer in the capture")
+                self._emit_unanswered(state, exchange, "the capture ends before an answer")
             state.pending.clear()
             for assembly, what in ((state.out, "request"), (state.into, "answer")):
                 if assembly.buffer and not assembly.complete:

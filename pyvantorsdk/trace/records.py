@@ -43,7 +43,8 @@ class Record:
         """A status other than SUCCESS, or no complete exchange."""
         if self.kind not in ("transaction", "notification"):
             return True
-        return self.status is not None and self.status != "SUCCESS"
+        # By the code: a status this version has no name for is a failure too.
+        return self.status_code is not None and self.status_code != 0
 
     def to_json(self) -> Dict[str, Any]:
         """The record with bytes as lowercase hex strings, as ``--json``

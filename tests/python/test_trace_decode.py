@@ -6,6 +6,7 @@ captures of the virtual adapter decoded into the expected records."""
 from __future__ import annotations
 
 import io
+import json
 import re
 import struct
 from typing import List, Optional, Sequence
@@ -264,6 +265,9 @@ def scenario(name: str) -> Bus:
         for _ in range(70):
             bus.report_out(struct.pack("<H", 1022 << 2) + bytes(1022))
         exchange(bus)
+    elif name == "unknown status":
+        bus.send(request(1, READ, bytes([0, 1, 0, 0x50])))
+        bus.answer(response(1, READ, 0x7777))
     elif name == "unknown command":
         bus.send(request(1, 0x0C33, b"\1\2"))
         bus.answer(response(1, 0x0C33, 0, b"\3"))
@@ -319,6 +323,8 @@ def test_decoded_fields_and_data_phases():
     assert write.to_json()["arguments"] == {"bus": "A", "length": 5, "address": 0x50,
                                              "subaddress_length": 1, "subaddress": 0x10,
                                              "non_stop": 0, "data": "68656c6c6f"}
+    (unknown,) = decode(scenario("unknown status").packets)
+    assert (unknown.status, unknown.failed(), "→ 0x7777" in unknown.line()) == (None, True, True)
     (bulk,) = decode(scenario("bulk write").packets)
     assert bulk.bulk_out == b"abcdef" and bulk.problem == ""
 
@@ -391,6 +397,38 @@ def test_reader_survives_damaged_files(changes, cut):
     except trace.TraceError:
         return
     assert len(records) <= 4
+
+
+CODES = sorted(Tables().commands) + sorted(Tables().notifications)
+
+
+@settings(max_examples=80, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.lists(st.tuples(st.sampled_from(["request", "answer", "bulk in", "bulk out", "report"]),
+                          st.integers(0, 3), st.sampled_from(CODES), st.binary(max_size=90)),
+                max_size=12),
+       st.sampled_from([64, 1024]))
+def test_decoder_survives_any_traffic(events, size):
+    """Messages of every known code with arbitrary parameters, stray data and
+    raw reports, in any order: records of the known kinds, each with a line
+    and a JSON form, never an exception."""
+    bus = Bus(report_size=size)
+    for what, tid, code, params in events:
+        if what == "request":
+            bus.send(request(tid, code, params))
+        elif what == "answer":
+            bus.answer(struct.pack("<HH", tid if code & 0x80 == 0 else 0, code) + params)
+        elif what == "bulk in":
+            bus.bulk_in(params)
+        elif what == "bulk out":
+            bus.bulk_out(params)
+        else:
+            bus.report_in(params[:size])
+    decoder = trace.Decoder(late_after=0.0)
+    records = [r for p in bus.packets for r in decoder.feed_packet(p)] + decoder.finish()
+    for record in records:
+        assert record.kind in ("transaction", "notification", "unanswered", "unsolicited",
+                               "malformed")
+        assert record.line() and json.dumps(record.to_json())
 
 
 # --------------------------------------------------------------------- CLI
