@@ -354,12 +354,8 @@ class Decoder:
                             bulk_out=data)
             return
         exchange.bulk_out += data
-        if len(exchange.bulk_out) >= exchange.bulk_out_expected:
+        if _phase_ended(exchange, "OUT", exchange.bulk_out, exchange.bulk_out_expected):
             state.writing = None
-            if len(exchange.bulk_out) > exchange.bulk_out_expected:
-                exchange.problems.append(f"the bulk OUT data phase carried "
-                                         f"{len(exchange.bulk_out)} bytes, "
-                                         f"{exchange.bulk_out_expected} announced")
 
     def _bulk_in(self, state: _Adapter, data: bytes, time: float, status: int) -> None:
         exchange = state.reading
@@ -373,12 +369,8 @@ class Decoder:
             exchange.problems.append(f"a bulk IN transfer failed (status {status})")
         exchange.bulk_in += data
         exchange.bulk_in_done = time
-        if len(exchange.bulk_in) >= exchange.bulk_in_expected:
+        if _phase_ended(exchange, "IN", exchange.bulk_in, exchange.bulk_in_expected):
             state.reading = None
-            if len(exchange.bulk_in) > exchange.bulk_in_expected:
-                exchange.problems.append(f"the bulk IN data phase carried "
-                                         f"{len(exchange.bulk_in)} bytes, "
-                                         f"{exchange.bulk_in_expected} announced")
             assert exchange.response is not None
             self._response_record(state, "transaction", exchange, exchange.response, time, [])
 
@@ -513,6 +505,14 @@ class Decoder:
             time=time, kind="malformed", adapter=state.key, family=family_of_code(code),
             code=code, arguments=arguments, bulk_out=bulk_out, bulk_in=bulk_in, problem=problem,
         ))
+
+
+def _phase_ended(exchange: _Exchange, what: str, moved: bytearray, announced: int) -> bool:
+    """Whether a data phase has all its bytes; notes bytes beyond them."""
+    if len(moved) > announced:
+        exchange.problems.append(f"the bulk {what} data phase carried {len(moved)} bytes, "
+                                 f"{announced} announced")
+    return len(moved) >= announced
 
 
 def _data_phase(entry: Optional[Mapping[str, Any]], which: str, request: bytes,

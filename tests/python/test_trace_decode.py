@@ -15,7 +15,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from helpers import wait_until
+from helpers import I3C_RATES, SPI_MODE_0, UART_8N1, wait_until
 from pyvantorsdk import (
     DeviceFacade,
     DeviceModel,
@@ -23,21 +23,7 @@ from pyvantorsdk import (
     GpioPinNumber,
     GpioTriggerType,
     I2cBus,
-    I2cOpenDrainRate,
     I2cPullUp,
-    I3cDriveStrength,
-    I3cOpenDrainRate,
-    I3cPushPullRate,
-    SpiBitOrder,
-    SpiChipSelect,
-    SpiChipSelectPolarity,
-    SpiDataWidth,
-    SpiMode,
-    UartBaudRate,
-    UartDataSize,
-    UartHwHandshake,
-    UartParity,
-    UartStopBit,
     errors,
     sim,
     trace,
@@ -531,8 +517,7 @@ def late_answer(adapter, dev) -> None:
 
 def uart_loopback(adapter, dev) -> None:
     adapter.uart.loopback = True
-    dev.uart_init(UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
-                  UartDataSize.BITS_8, UartStopBit.ONE)
+    dev.uart_init(*UART_8N1)
     dev.uart_send_message(b"hi")
 
 
@@ -544,9 +529,7 @@ def gpio_interrupt(adapter, dev) -> None:
 
 def i3c_bus(adapter, dev) -> DeviceFacade:
     adapter.i3c.attach_target(0x0123456789AB, bcr=0x07, dcr=0xC5, static_address=0x50)
-    dev.i3c_controller_init(I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25,
-                            I3cOpenDrainRate.OPEN_DRAIN_1_MHZ, I2cOpenDrainRate.FAST_MODE,
-                            I3cDriveStrength.STANDARD)
+    dev.i3c_controller_init(*I3C_RATES)
     dev.i3c_init_bus()
     return dev
 
@@ -585,9 +568,7 @@ CAPTURES = [
      [INIT, "I2C A write 0x50 [00] non_stop=0 " + data_text(bytes(1020)) + " → SUCCESS",
       "I2C A read 0x50 [00] length=1020 non_stop=0 → SUCCESS " + data_text(bytes(1020))]),
     ("spi-transfer", DeviceModel.TERANOX, lambda a, d: (
-        a.spi.attach_flash(0, size=1 << 20), d.spi_controller_init(
-            SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8, SpiChipSelect.CS_0,
-            SpiChipSelectPolarity.ACTIVE_LOW, 1_000_000),
+        a.spi.attach_flash(0, size=1 << 20), d.spi_controller_init(*SPI_MODE_0, 1_000_000),
         d.spi_transfer(b"\x9f", 4)),
      ["SPI init bit_order=MSB mode=MODE_0 data_width=BITS_8 chip_select=CS_0 "
       "chip_select_polarity=ACTIVE_LOW frequency=1000000 → SUCCESS",
