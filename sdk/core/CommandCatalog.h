@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // Every command the SDK can send and every notification it decodes, with
-// their message layouts (CommandLayout.h), in code order within each family.
+// their message layouts (CommandLayout.h), in code order.
 // Internal to the SDK and its bindings.
 
 #include <cstddef>
@@ -37,9 +37,13 @@ struct LayoutWalk {
     };
     Outcome outcome = Outcome::Complete;
     size_t consumed = 0;  // bytes of the message the fields covered
-    // Value of each scalar field read, in field order (bytes fields: their
-    // size); one entry per field present.
-    std::vector<uint64_t> values;
+    // One entry per field present, in field order.
+    struct Field {
+        size_t offset;   // within the walked bytes
+        size_t size;     // bytes
+        uint64_t value;  // a scalar's value; a bytes field's size
+    };
+    std::vector<Field> fields;
 };
 
 // Walks `length` bytes of parameters with `fields`; never reads past them.
