@@ -52,6 +52,7 @@ class _Exchange:
     bulk_out: bytearray = field(default_factory=bytearray)
     bulk_out_expected: int = 0
     write_failed: bool = False
+    emitted: bool = False  # its record is out
     response: Optional[bytes] = None
     answered: float = 0.0
     bulk_in: bytearray = field(default_factory=bytearray)
@@ -86,8 +87,10 @@ class _Adapter:
     writing: Optional[_Exchange] = None  # a bulk write expecting OUT data
     reading: Optional[_Exchange] = None  # a bulk read receiving IN data
     # Output reports by URB id, to the request they carried (or None while
-    # it is still being assembled): for a completion that reports a failure.
+    # it is still being assembled), and bulk OUT transfers to their bulk
+    # write: for a completion that reports a failure.
     urbs: Dict[int, Optional[_Exchange]] = field(default_factory=dict)
+    bulk_urbs: Dict[int, _Exchange] = field(default_factory=dict)
 
 
 class Decoder:
@@ -169,9 +172,9 @@ class Decoder:
             if inbound and kind == "C":
                 self._bulk_in(state, data, time, status)
             elif not inbound and kind == "S":
-                self._bulk_out(state, data, time)
-            elif not inbound and kind == "C" and status != 0 and state.writing is not None:
-                state.writing.problems.append(f"a bulk OUT transfer failed (status {status})")
+                self._bulk_out(state, data, time, int(packet.urb_id))
+            elif not inbound and kind == "C":
+                self._bulk_out_completed(state, int(packet.urb_id), status, time)
         else:
             self.skipped += 1
 
@@ -346,7 +349,7 @@ class Decoder:
         return raw.get(name, 0)
 
     # ------------------------------------------------------- data phases
-    def _bulk_out(self, state: _Adapter, data: bytes, time: float) -> None:
+    def _bulk_out(self, state: _Adapter, data: bytes, time: float, urb: int) -> None:
         exchange = state.writing
         if exchange is None:
             self._malformed(state, time, b"",
@@ -354,8 +357,22 @@ class Decoder:
                             bulk_out=data)
             return
         exchange.bulk_out += data
+        state.bulk_urbs[urb] = exchange
         if _phase_ended(exchange, "OUT", exchange.bulk_out, exchange.bulk_out_expected):
             state.writing = None
+
+    def _bulk_out_completed(self, state: _Adapter, urb: int, status: int, time: float) -> None:
+        exchange = state.bulk_urbs.pop(urb, None)
+        if exchange is None or status == 0:
+            return
+        problem = f"a bulk OUT transfer failed (status {status})"
+        if not exchange.emitted:
+            exchange.problems.append(problem)
+            return
+        # The answer came first (the completion is recorded after the
+        # transfer returns): the failure gets a record of its own.
+        self._malformed(state, time, b"", f"{problem}, after the answer to transaction "
+                                          f"{exchange.transaction_id}", code=exchange.code)
 
     def _bulk_in(self, state: _Adapter, data: bytes, time: float, status: int) -> None:
         exchange = state.reading
@@ -405,6 +422,8 @@ class Decoder:
     def _response_record(self, state: _Adapter, kind: str, exchange: Optional[_Exchange],
                          response: bytes, time: float, problems: List[str]) -> None:
         transaction_id, code, status = struct.unpack_from("<HHH", response)
+        if exchange is not None:
+            exchange.emitted = True
         entry = self.tables.command(code)
         arguments: Dict[str, Any] = {}
         results: Dict[str, Any] = {}
@@ -451,6 +470,7 @@ class Decoder:
         return values, short
 
     def _emit_unanswered(self, state: _Adapter, exchange: _Exchange, why: str) -> None:
+        exchange.emitted = True
         if state.writing is exchange:
             state.writing = None
         code = exchange.code

@@ -108,8 +108,8 @@ class Bus:
         for segment in self.segments(message):
             self.report_in(segment, dt)
 
-    def bulk_out(self, data: bytes) -> None:
-        self.transfer(BULK, 0x02, data)
+    def bulk_out(self, data: bytes, status: int = 0) -> None:
+        self.transfer(BULK, 0x02, data, status)
 
     def bulk_in(self, data: bytes, status: int = 0) -> None:
         self.transfer(BULK, 0x82, data, status)
@@ -194,6 +194,9 @@ def scenario(name: str) -> Bus:
         bus.bulk_out(b"abc")
         bus.bulk_out(b"def")
         bus.answer(response(1, WRITE_BULK))
+    elif name == "bulk write fails":
+        bus.send(i2c(1, WRITE_BULK, 6))
+        bus.bulk_out(b"abcdef", status=-32)
     elif name == "bulk read":
         bus.send(i2c(1, READ_BULK, 5))
         bus.answer(response(1, READ_BULK, 0, b"\x50" + struct.pack("<H", 5)))
@@ -238,6 +241,7 @@ SCENARIOS = [
     ("unknown notification", ["notification"], "unknown notification code 0x1983"),
     ("bulk write", ["transaction"], ""),
     ("bulk read", ["transaction", "transaction"], ""),
+    ("bulk write fails", ["unanswered"], "a bulk OUT transfer failed (status -32)"),
     ("bulk read cut short", ["transaction", "unanswered"],
      "a bulk IN transfer failed (status -32); the bulk IN data phase carried 0 of 5 bytes"),
     ("bulk data with nothing in flight", ["transaction", "malformed"],
