@@ -310,16 +310,18 @@ def test_field_decoding(fields, message, values, problem, short):
     assert (found, "; ".join(problems), was_short) == (values, problem, short)
 
 
-def test_traffic_of_other_devices_is_skipped():
+@pytest.mark.parametrize("adapter, expected", [(None, ["transaction"]), ("1.2", ["transaction"]),
+                                               ("1.3", []), ("1.7", [])],
+                         ids=["all", "the-adapter", "the-mouse", "absent"])
+def test_a_usbmon_capture_of_the_whole_bus(adapter, expected):
+    """Another device (a mouse with 4-byte reports, control transfers of
+    enumeration) shares the bus: only the adapter's traffic is decoded."""
     mouse = Bus(device=3)
-    # 4-byte reports: not an adapter
-    mouse.packets.append(UsbPacket(49, "C", INTERRUPT, 0x81, 3, 1, T0, 0, 4, b"\1\2\3\4"))
-    mouse.packets.append(UsbPacket(50, "S", CONTROL, 0x00, 3, 1, T0, -115, 8, b"\x80\6" + bytes(6)))
+    mouse.transfer(INTERRUPT, 0x81, b"\1\2\3\4")
+    mouse.transfer(CONTROL, 0x00, b"\x80\6" + bytes(6))
     ours = scenario("one report each way")
-    decoder = trace.Decoder()
-    records = [r for p in mouse.packets + ours.packets for r in decoder.feed_packet(p)]
-    assert kinds(records + decoder.finish()) == ["transaction"] and decoder.skipped == 2
-    assert decode(ours.packets, adapter="1.7") == []
+    data = capture(sorted(mouse.packets + ours.packets, key=lambda p: p.time))
+    assert kinds(trace.read(io.BytesIO(data), adapter)) == expected
 
 
 # ---------------------------------------------------------- hostile files
