@@ -167,7 +167,7 @@ class Decoder:
                 state.urbs[int(packet.urb_id)] = None
                 self._report(state, state.out, data, time, packet.urb_id)
             elif not inbound and kind == "C":
-                self._out_completed(state, int(packet.urb_id), status)
+                self._out_completed(state, int(packet.urb_id), status, time)
         elif transfer == usbmon.BULK:
             if inbound and kind == "C":
                 self._bulk_in(state, data, time, status)
@@ -401,17 +401,19 @@ class Decoder:
         self._response_record(state, "transaction", exchange, exchange.response,
                               exchange.bulk_in_done or exchange.answered, [])
 
-    def _out_completed(self, state: _Adapter, urb: int, status: int) -> None:
+    def _out_completed(self, state: _Adapter, urb: int, status: int, time: float) -> None:
         if urb not in state.urbs:
             return
         exchange = state.urbs.pop(urb)
         if status == 0:
             return
         if exchange is None:
-            # The report belongs to a message still being assembled: the
-            # device never got it whole.
-            self._drop(state, state.out, 0.0, f"a report that failed to be written "
-                                              f"(status {status})")
+            if urb not in state.out.urbs:
+                return  # its message was dropped already
+            # The report belongs to the message being assembled: the device
+            # never got it whole.
+            self._drop(state, state.out, time, f"a report that failed to be written "
+                                               f"(status {status})")
             return
         if not exchange.write_failed:
             exchange.write_failed = True

@@ -184,6 +184,11 @@ def scenario(name: str) -> Bus:
     elif name == "sent again before an answer":
         bus.send(WRITE_HELLO)
         exchange(bus)
+    elif name == "first segment fails to be written":
+        bus.size = 8  # a report too small for the whole message
+        bus.report_out(bus.segments(WRITE_HELLO)[0], status=-5)
+        bus.size = 64
+        exchange(bus)
     elif name == "rewritten after a failed write":
         bus.report_out(bus.segments(WRITE_HELLO)[0], status=-5)
         exchange(bus)
@@ -238,6 +243,8 @@ SCENARIOS = [
     ("answer without request", ["unsolicited"], "no request of transaction 1"),
     ("sent again before an answer", ["unanswered", "transaction"], "sent again before an answer"),
     ("rewritten after a failed write", ["transaction"], "written again after a failed write"),
+    ("first segment fails to be written", ["malformed", "transaction"],
+     "a report that failed to be written (status -5): the unfinished message of 6 bytes"),
     ("unknown notification", ["notification"], "unknown notification code 0x1983"),
     ("bulk write", ["transaction"], ""),
     ("bulk read", ["transaction", "transaction"], ""),
