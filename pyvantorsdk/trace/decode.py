@@ -310,9 +310,11 @@ class Decoder:
         exchange.response = message
         exchange.answered = time
         exchange.problems += problems
+        kind = "transaction"
         if state.writing is exchange:
             state.writing = None
             if len(exchange.bulk_out) < exchange.bulk_out_expected:
+                kind = "malformed"
                 exchange.problems.append(f"the bulk OUT data phase carried "
                                          f"{len(exchange.bulk_out)} of "
                                          f"{exchange.bulk_out_expected} bytes")
@@ -327,7 +329,7 @@ class Decoder:
                 self._end_read(state, "another bulk read was answered")
             state.reading = exchange
             return
-        self._response_record(state, "transaction", exchange, message, time, [])
+        self._response_record(state, kind, exchange, message, time, [])
 
     @staticmethod
     def _why_unsolicited(state: _Adapter, transaction_id: int, code: int) -> str:
@@ -398,7 +400,8 @@ class Decoder:
             return
         exchange.problems.append(f"the bulk IN data phase carried {len(exchange.bulk_in)} of "
                                  f"{exchange.bulk_in_expected} bytes when {why}")
-        self._response_record(state, "transaction", exchange, exchange.response,
+        # The caller did not get its data: not a success, whatever the status.
+        self._response_record(state, "malformed", exchange, exchange.response,
                               exchange.bulk_in_done or exchange.answered, [])
 
     def _out_completed(self, state: _Adapter, urb: int, status: int, time: float) -> None:

@@ -19,8 +19,9 @@ class Record:
     """A request and its response (``kind`` "transaction"), a notification,
     or what could not be paired or read: "unanswered" (a request without a
     response), "unsolicited" (a response without a request), "malformed"
-    (a message or report too short or garbled to decode; ``problem`` says
-    how). ``time`` is the request's time for exchanges, the arrival time
+    (a message or report too short or garbled to decode, or an exchange
+    whose bulk data phase did not carry the bytes announced; ``problem``
+    says how). ``time`` is the request's time for exchanges, the arrival time
     otherwise, in seconds since the epoch."""
 
     time: float

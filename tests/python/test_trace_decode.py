@@ -199,6 +199,10 @@ def scenario(name: str) -> Bus:
         bus.bulk_out(b"abc")
         bus.bulk_out(b"def")
         bus.answer(response(1, WRITE_BULK))
+    elif name == "bulk write answered before its data":
+        bus.send(i2c(1, WRITE_BULK, 6))
+        bus.bulk_out(b"abc")
+        bus.answer(response(1, WRITE_BULK, 0, b"\x50" + struct.pack("<H", 3)))
     elif name == "bulk write fails":
         bus.send(i2c(1, WRITE_BULK, 6))
         bus.bulk_out(b"abcdef", status=-32)
@@ -248,8 +252,10 @@ SCENARIOS = [
     ("unknown notification", ["notification"], "unknown notification code 0x1983"),
     ("bulk write", ["transaction"], ""),
     ("bulk read", ["transaction", "transaction"], ""),
+    ("bulk write answered before its data", ["malformed"],
+     "the bulk OUT data phase carried 3 of 6 bytes"),
     ("bulk write fails", ["unanswered"], "a bulk OUT transfer failed (status -32)"),
-    ("bulk read cut short", ["transaction", "unanswered"],
+    ("bulk read cut short", ["malformed", "unanswered"],
      "a bulk IN transfer failed (status -32); the bulk IN data phase carried 0 of 5 bytes"),
     ("bulk data with nothing in flight", ["transaction", "malformed"],
      "5 bytes of bulk IN data with no bulk read in flight"),
