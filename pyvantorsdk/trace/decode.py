@@ -28,6 +28,7 @@ _ADAPTER_TRANSFER_SIZES = {64, 65, 1024, 1025}
 _BACKLOG_DEVICES = 64
 _BACKLOG_PACKETS = 16
 RESPONSE_HEADER = 6
+ETIMEDOUT = 110  # a bulk transfer's status when its time ran out
 # Far above the largest message the SDK or the adapter makes (the big
 # transfers go over bulk); a longer one is garbage, and keeping it would let
 # a hostile capture grow the buffer without end.
@@ -90,7 +91,7 @@ class _Adapter:
     # it is still being assembled), and bulk OUT transfers to their bulk
     # write: for a completion that reports a failure.
     urbs: Dict[int, Optional[_Exchange]] = field(default_factory=dict)
-    bulk_urbs: Dict[int, _Exchange] = field(default_factory=dict)
+    bulk_urbs: Dict[int, Tuple[_Exchange, int, int]] = field(default_factory=dict)
 
 
 class Decoder:
@@ -174,7 +175,8 @@ class Decoder:
             elif not inbound and kind == "S":
                 self._bulk_out(state, data, time, int(packet.urb_id))
             elif not inbound and kind == "C":
-                self._bulk_out_completed(state, int(packet.urb_id), status, time)
+                self._bulk_out_completed(state, int(packet.urb_id), status, int(packet.length),
+                                         time)
         else:
             self.skipped += 1
 
@@ -358,14 +360,25 @@ class Decoder:
                             f"{len(data)} bytes of bulk OUT data with no bulk write in flight",
                             bulk_out=data)
             return
+        state.bulk_urbs[urb] = (exchange, len(exchange.bulk_out), len(data))
         exchange.bulk_out += data
-        state.bulk_urbs[urb] = exchange
         if _phase_ended(exchange, "OUT", exchange.bulk_out, exchange.bulk_out_expected):
             state.writing = None
 
-    def _bulk_out_completed(self, state: _Adapter, urb: int, status: int, time: float) -> None:
-        exchange = state.bulk_urbs.pop(urb, None)
-        if exchange is None or status == 0:
+    def _bulk_out_completed(self, state: _Adapter, urb: int, status: int, moved: int,
+                            time: float) -> None:
+        """The data went out when the transfer was submitted; its completion
+        says how much of it did. A transfer that timed out part way is
+        followed by one with the rest (the SDK's write loop), so the bytes
+        that did not move are taken back."""
+        exchange, start, submitted = state.bulk_urbs.pop(urb, (None, 0, 0))
+        if exchange is None:
+            return
+        if moved < submitted and not exchange.emitted and len(exchange.bulk_out) == start + submitted:
+            del exchange.bulk_out[start + moved :]
+            if exchange.response is None:
+                state.writing = exchange
+        if status in (0, -ETIMEDOUT):
             return
         problem = f"a bulk OUT transfer failed (status {status})"
         if not exchange.emitted:

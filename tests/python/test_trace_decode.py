@@ -5,6 +5,7 @@ captures of the virtual adapter decoded into the expected records."""
 
 from __future__ import annotations
 
+import dataclasses
 import io
 import json
 import re
@@ -85,7 +86,7 @@ class Bus:
         for kind, carried, result in (("S", b"" if inbound else data, -115),
                                       ("C", data if inbound else b"", status)):
             self.packets.append(UsbPacket(self.urb, kind, transfer, endpoint, self.device, 1,
-                                          self.time, result, len(carried), carried))
+                                          self.time, result, len(data), carried))
 
     def report_out(self, report: bytes, *, report_id: bool = False, status: int = 0) -> None:
         report = report.ljust(self.size, b"\0")
@@ -108,8 +109,10 @@ class Bus:
         for segment in self.segments(message):
             self.report_in(segment, dt)
 
-    def bulk_out(self, data: bytes, status: int = 0) -> None:
+    def bulk_out(self, data: bytes, status: int = 0, moved: Optional[int] = None) -> None:
         self.transfer(BULK, 0x02, data, status)
+        if moved is not None:  # the completion's count of bytes moved
+            self.packets[-1] = dataclasses.replace(self.packets[-1], length=moved)
 
     def bulk_in(self, data: bytes, status: int = 0) -> None:
         self.transfer(BULK, 0x82, data, status)
@@ -197,7 +200,8 @@ def scenario(name: str) -> Bus:
     elif name == "bulk write":
         bus.send(i2c(1, WRITE_BULK, 6))
         bus.bulk_out(b"abc")
-        bus.bulk_out(b"def")
+        bus.bulk_out(b"def", status=-110, moved=1)  # timed out part way: the rest again
+        bus.bulk_out(b"ef")
         bus.answer(response(1, WRITE_BULK))
     elif name == "bulk write answered before its data":
         bus.send(i2c(1, WRITE_BULK, 6))
