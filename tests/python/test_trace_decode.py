@@ -356,7 +356,8 @@ def patched(at: int, value: int) -> bytes:
 @pytest.mark.parametrize("data, error, last_problem", [
     (b"", "the file is empty", None),
     (b"garbage " * 20, "not a pcapng file", None),
-    (GOOD[:20], "not a pcapng file", None),
+    (GOOD[:20], "not a usable pcapng file", None),
+    (patched(12, 2), "format version 2, not 1", None),
     (capture([], link_type=1), "link type 1 (Ethernet)", None),
     (GOOD, None, None),
     (capture(scenario("one report each way").packets, order=">"), None, None),
@@ -368,7 +369,7 @@ def patched(at: int, value: int) -> bytes:
     (patched(HEADERS + FIRST - 4, FIRST + 4), None, "a block's two length fields disagree"),
     (patched(HEADERS + 8, 5), None, "a packet on interface 5, which no block describes"),
     (patched(HEADERS + 20, 4000), None, "a packet claims 4000 bytes"),
-], ids=["empty", "garbage", "cut-in-section-header", "another-link-type", "whole",
+], ids=["empty", "garbage", "cut-in-section-header", "format-version-2", "another-link-type", "whole",
         "big-endian", "truncated-mid-block", "truncated-mid-header", "length-huge",
         "length-zero", "length-not-multiple-of-4", "lengths-disagree", "undeclared-interface",
         "captured-length-beyond-block"])
