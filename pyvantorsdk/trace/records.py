@@ -12,6 +12,8 @@ LINE_DATA_BYTES = 16
 # Fields a line shows in their own places (or not at all: counts that the
 # data shown already tell).
 _PLACED = {"bus", "address", "subaddress", "subaddress_length", "data", "count", "reserved"}
+# Options a line names only when they are set.
+_QUIET_WHEN_ZERO = {"non_stop", "include_10bit", "defining_byte", "hdr_command"}
 
 
 @dataclass(frozen=True)
@@ -151,6 +153,8 @@ def _others(values: Dict[str, Any], *, skip_length: bool) -> List[str]:
     out = []
     for name, value in values.items():
         if name in _PLACED or (skip_length and name == "length"):
+            continue
+        if value == 0 and name in _QUIET_WHEN_ZERO:
             continue
         if isinstance(value, bytes):
             if not value:
