@@ -175,8 +175,9 @@ class Decoder:
             elif not inbound and kind == "S":
                 self._bulk_out(state, data, time, int(packet.urb_id))
             elif not inbound and kind == "C":
-                self._bulk_out_completed(state, int(packet.urb_id), status, int(packet.length),
-                                         time)
+                # Without a byte count, the completion moved what was submitted.
+                moved = int(getattr(packet, "length", -1))
+                self._bulk_out_completed(state, int(packet.urb_id), status, moved, time)
         else:
             self.skipped += 1
 
@@ -374,7 +375,7 @@ class Decoder:
         exchange, start, submitted = state.bulk_urbs.pop(urb, (None, 0, 0))
         if exchange is None:
             return
-        if moved < submitted and not exchange.emitted and len(exchange.bulk_out) == start + submitted:
+        if 0 <= moved < submitted and not exchange.emitted and len(exchange.bulk_out) == start + submitted:
             del exchange.bulk_out[start + moved :]
             if exchange.response is None:
                 state.writing = exchange
