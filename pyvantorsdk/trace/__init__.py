@@ -1,43 +1,21 @@
 # SPDX-License-Identifier: MIT
-"""Reading the adapter traffic that a trace recorded (stand-in until the
-decoder lands: the record type only)."""
+"""Reading the adapter's USB traffic back from the pcapng captures that
+``vantor --trace`` and ``DeviceFacade.start_trace`` write, as named
+transactions::
 
-from __future__ import annotations
+    from pyvantorsdk import trace
 
-from dataclasses import dataclass, field
-from typing import Any, Dict, Iterator, Optional
+    for record in trace.read("session.pcapng"):
+        print(record.line())
 
+``read`` decodes a file; ``Decoder`` does the same incrementally, one usbmon
+event at a time. Each :class:`Record` is a request paired with its response
+(with the data phases of bulk commands), a notification, or what could not
+be paired or read, with the reason in ``problem``."""
 
-class TraceError(Exception):
-    """A file that is not a usable capture."""
+from pyvantorsdk.trace.decode import Decoder, packets, read
+from pyvantorsdk.trace.pcapng import TraceError
+from pyvantorsdk.trace.records import Record
+from pyvantorsdk.trace.usbmon import UsbPacket
 
-
-@dataclass(frozen=True)
-class Record:
-    time: float
-    kind: str
-    adapter: str
-    family: str
-    command: str
-    code: int
-    transaction_id: int
-    arguments: Dict[str, Any] = field(default_factory=dict)
-    results: Dict[str, Any] = field(default_factory=dict)
-    status: Optional[str] = None
-    status_code: Optional[int] = None
-    latency: Optional[float] = None
-    bulk_out: bytes = b""
-    bulk_in: bytes = b""
-    problem: str = ""
-
-    def failed(self) -> bool:
-        return self.kind not in ("transaction", "notification") or (
-            self.status is not None and self.status != "SUCCESS"
-        )
-
-    def line(self) -> str:
-        return f"{self.command} -> {self.status}"
-
-
-def read(path: str, adapter: Optional[str] = None) -> Iterator[Record]:
-    raise TraceError(f"{path}: no decoder")
+__all__ = ["Decoder", "Record", "TraceError", "UsbPacket", "packets", "read"]
