@@ -214,6 +214,7 @@ def _histogram(axes: Any, transactions: Sequence["Record"]) -> None:
 def add_plot_command(subparsers: Any) -> argparse.ArgumentParser:
     """Adds ``plot`` to the subcommands of ``vantor trace``."""
     from pyvantorsdk.cli.common import subcommand
+    from pyvantorsdk.cli.trace import add_file_options
 
     parser = subcommand(
         subparsers, "plot",
@@ -223,20 +224,18 @@ def add_plot_command(subparsers: Any) -> argparse.ArgumentParser:
         "latencies. Needs matplotlib: " + EXTRA_HINT + ".",
         examples=["vantor --sim --trace t.pcapng i2c dump -y A 0x50",
                   "vantor trace plot t.pcapng -o timeline.svg",
-                  "vantor trace plot t.pcapng --adapter 1.2 -o timeline.png"],
+                  "vantor trace plot --adapter 1.2 -o timeline.png t.pcapng"],
         func=plot_command, json_output=False, device=False,
     )
-    parser.add_argument("file", metavar="FILE", help="the capture (pcapng) to draw")
+    add_file_options(parser)
     parser.add_argument("-o", "--output", metavar="OUT",
                         help="the picture to write, .svg or .png (default: FILE with .svg)")
-    parser.add_argument("--adapter", metavar="BUS.DEVICE",
-                        help="only this adapter's traffic (as in the capture, e.g. 1.2)")
     return parser
 
 
 def plot_command(ctx: "Context", args: argparse.Namespace) -> int:
-    from pyvantorsdk import trace
     from pyvantorsdk.cli.common import EXIT_OK, EXIT_USAGE, CommandFailed, UsageError
+    from pyvantorsdk.cli.trace import records
 
     output = args.output or str(Path(args.file).with_suffix(".svg"))
     if Path(output).suffix.lower() not in FORMATS:
@@ -246,12 +245,9 @@ def plot_command(ctx: "Context", args: argparse.Namespace) -> int:
     except PlotUnavailable as e:
         ctx.err.write(f"vantor trace plot: {e}\n")
         return EXIT_USAGE
-    try:
-        records = list(trace.read(args.file, adapter=args.adapter))
-    except trace.TraceError as e:
-        raise CommandFailed(str(e)) from None
-    if not records:
+    shown = list(records(args))
+    if not shown:
         raise CommandFailed(f"{args.file}: no adapter traffic to plot")
-    plot_timeline(records, output, title=Path(args.file).name)
+    plot_timeline(shown, output, title=Path(args.file).name)
     ctx.note(f"wrote {output}")
     return EXIT_OK

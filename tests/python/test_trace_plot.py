@@ -1,14 +1,16 @@
 # SPDX-License-Identifier: MIT
 """The timeline plot of a capture: lanes, bars and the marks on what did not
-succeed, and the message without matplotlib."""
+succeed, and the command's message without matplotlib."""
 
 from __future__ import annotations
 
+import re
 import sys
 
 import pytest
 
 from pyvantorsdk import trace
+from pyvantorsdk.cli.main import main
 from pyvantorsdk.trace import plot
 
 pytest.importorskip("matplotlib")
@@ -70,7 +72,26 @@ def test_refused_before_drawing(tmp_path, records, name, message):
     assert not (tmp_path / name).exists()
 
 
-def test_without_matplotlib_the_extra_is_named(tmp_path, monkeypatch):
+def test_cli_marks_the_failed_read_of_a_capture(tmp_path, capsys):
+    capture, out = tmp_path / "t.pcapng", tmp_path / "timeline.svg"
+    # Nobody answers at 0x33: the read fails with a NACK.
+    assert main(["--sim", "--trace", str(capture), "i2c", "get", "-y", "A", "0x33", "0x00"]) == 1
+    assert main(["trace", "plot", str(capture), "-o", str(out)]) == 0
+    svg = out.read_text(encoding="utf-8")
+    assert ">I2C<" in svg and ">notifications<" in svg
+    assert re.findall(r'id="(failed-[^"]*)"', svg) == [
+        f"failed-{len(list(trace.read(capture)))}-CMD_I2C_CONTROLLER_READ-FW_I2C_NACK_ADDRESS"
+    ]
+
+
+def test_cli_without_matplotlib_names_the_extra(tmp_path, capsys, monkeypatch):
+    capture = tmp_path / "t.pcapng"
+    assert main(["--sim", "--trace", str(capture), "i2c", "get", "-y", "A", "0x50", "0x00"]) == 0
+    capsys.readouterr()
     monkeypatch.setitem(sys.modules, "matplotlib", None)  # import fails
-    with pytest.raises(plot.PlotUnavailable, match=r"pip install pyvantorsdk\[plot\]"):
-        plot.plot_timeline(RECORDS, tmp_path / "timeline.svg")
+    assert main(["trace", "plot", str(capture)]) == 2
+    assert capsys.readouterr().err == (
+        "vantor trace plot: plotting needs matplotlib, which is not installed: "
+        "pip install pyvantorsdk[plot]\n"
+    )
+    assert not capture.with_suffix(".svg").exists()
