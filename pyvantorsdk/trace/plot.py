@@ -165,15 +165,20 @@ def _draw(figure_class: Any, records: Sequence["Record"], title: str) -> Any:
         artist.set_gid(element_id(number, record))
         failures += 1
         if failures <= LABELLED_FAILURES:
-            timeline.annotate(
+            # Above the bar, inside the plot (labels near the right end
+            # end at their bar), every other one higher so that neighbours
+            # do not overprint each other.
+            label = timeline.annotate(
                 f"{record.command or 'unknown'}: {record.status or record.kind}",
-                (x, y + 0.3), xytext=(0, 4), textcoords="offset points", fontsize=7,
-                rotation=20, color=COLOURS[kind],
+                (x, y + 0.3), xytext=(0, 3 + 9 * (failures % 2 == 0)),
+                textcoords="offset points", fontsize=7, color=COLOURS[kind], clip_on=True,
+                ha="right" if x > span_ms * 0.6 else "left",
             )
+            label.set_in_layout(False)
     for (lane, kind), spans in bars.items():
         timeline.broken_barh(spans, (row[lane] - 0.3, 0.6), color=COLOURS[kind])
     timeline.set_yticks([row[lane] for lane in lanes], [lane_label(lane) for lane in lanes])
-    timeline.set_ylim(-0.7, len(lanes) - 0.2)
+    timeline.set_ylim(-0.7, len(lanes) + 0.1)  # room for the top lane's labels
     timeline.set_xlim(-span_ms * 0.01, span_ms * 1.02)
     timeline.set_xlabel("time (ms from the first record)")
     timeline.grid(axis="x", alpha=0.3)
