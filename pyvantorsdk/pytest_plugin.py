@@ -369,13 +369,14 @@ def format_capture(
 
 
 def _decoded(path: Path, error: Optional[BaseException]) -> str:
+    """The section's text; empty when nothing was sent or received."""
     try:
         from pyvantorsdk import trace
 
         records = list(trace.read(str(path)))
     except Exception as problem:  # the report goes on without the section's body
         return f"the capture could not be decoded: {problem}"
-    return format_capture(records, error)
+    return format_capture(records, error) if records else ""
 
 
 @pytest.hookimpl(hookwrapper=True)
@@ -392,9 +393,10 @@ def pytest_runtest_makereport(
         if capture is not None and capture.exists():
             error = call.excinfo.value if call.excinfo is not None else None
             section = _decoded(capture, error)
-            if _keeping(item.config):
-                section += f"\ncapture kept as {capture}"
-            report.sections.append(("vantor traffic", section))
+            if section:
+                if _keeping(item.config):
+                    section += f"\ncapture kept as {capture}"
+                report.sections.append(("vantor traffic", section))
         else:
             adapter = item.stash.get(_ADAPTER, None)
             if adapter is not None and not adapter.closed:

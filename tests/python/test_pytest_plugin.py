@@ -168,6 +168,7 @@ def test_a_missing_or_empty_device_fails_clearly(pytester):
         "SKIPPED [[]3[]] *needs the virtual bench's raw access; "
         "running against the real adapter serial:ABSENT",
     ])
+    assert "vantor traffic" not in result.stdout.str()  # nothing went over the wire
     assert run(pytester, "--vantor-device=serial:").ret == pytest.ExitCode.USAGE_ERROR
 
 
@@ -240,3 +241,10 @@ def test_traffic_section_marks_the_failing_call(records, error, limit, marked, l
     assert flagged == ([] if marked is None else [f">> #{marked} {records[marked - 1].line()}"])
     assert (f"(the first {left_out} are left out)" in lines) == bool(left_out)
     assert sum(1 for line in lines if line[3:].startswith("#")) == shown
+
+
+def test_long_test_ids_make_distinct_bounded_file_names():
+    stem = "tests/test_x.py::test_y[" + "a" * 200
+    names = {pytest_plugin.capture_name(stem + end) for end in ("1]", "2]")}
+    assert len(names) == 2
+    assert all(len(name) <= pytest_plugin.CAPTURE_NAME_MAX + 20 for name in names)
