@@ -43,8 +43,10 @@ COLOURS = {
 }
 LEGEND = (("success", "success"), ("failure", "failed status"),
           ("broken", "unanswered / malformed"), ("notification", "notification"))
-# Failed transactions labelled on the plot itself; all of them carry an id.
+# Records that did not succeed: labelled on the plot itself, and drawn
+# each with an SVG id (the rest are drawn with the others of their lane).
 LABELLED_FAILURES = 12
+MARKED_FAILURES = 1000
 # The narrowest bar, as a share of the time axis: a 100 µs transaction in a
 # minute-long capture still shows.
 MIN_BAR_SHARE = 0.002
@@ -142,41 +144,41 @@ def _draw(figure_class: Any, records: Sequence["Record"], title: str) -> Any:
     timeline, histogram = figure.subplots(
         1, 2, gridspec_kw={"width_ratios": (3, 1)}, squeeze=True
     )
-    bars: Dict[Tuple[str, str], List[Tuple[float, float]]] = {}
+    # Drawn as one artist per lane and outcome, but for each of the first
+    # MARKED_FAILURES that did not succeed: an artist of its own, with its id.
+    bars: Dict[Tuple[int, str], List[Tuple[float, float]]] = {}
+    marks: Dict[Tuple[int, str], List[float]] = {}
     failures = 0  # failed, unanswered, unsolicited or malformed
     for number, record in enumerate(records, 1):
         kind = outcome(record)
         x = (record.time - start) * 1000.0
         y = row[lane_of(record)]
-        if kind == "notification" or (kind == "broken" and record.latency is None):
-            marker = "|" if kind == "notification" else "x"
-            artist = timeline.plot([x], [y], marker=marker, markersize=12, linestyle="",
-                                   color=COLOURS[kind])[0]
-        elif kind == "success":
-            bars.setdefault((lane_of(record), kind), []).append(
-                (x, max((record.latency or 0.0) * 1000.0, min_width))
-            )
+        bar = kind in ("success", "failure") or record.latency is not None
+        width = max((record.latency or 0.0) * 1000.0, min_width)
+        if kind in ("success", "notification"):
+            pass
+        elif failures < MARKED_FAILURES:
+            failures += 1
+            if bar:
+                artist = timeline.broken_barh([(x, width)], (y - 0.3, 0.6), color=COLOURS[kind])
+            else:
+                artist = timeline.plot([x], [y], marker="x", markersize=12, linestyle="",
+                                       color=COLOURS[kind])[0]
+            artist.set_gid(element_id(number, record))
+            if failures <= LABELLED_FAILURES:
+                _label(timeline, record, x, y, failures, x > span_ms * 0.6)
             continue
         else:
-            width = max((record.latency or 0.0) * 1000.0, min_width)
-            artist = timeline.broken_barh([(x, width)], (y - 0.3, 0.6), color=COLOURS[kind])
-        if kind == "notification":
-            continue
-        artist.set_gid(element_id(number, record))
-        failures += 1
-        if failures <= LABELLED_FAILURES:
-            # Above the bar, inside the plot (labels near the right end
-            # end at their bar), every other one higher so that neighbours
-            # do not overprint each other.
-            label = timeline.annotate(
-                f"{record.command or 'unknown'}: {record.status or record.kind}",
-                (x, y + 0.3), xytext=(0, 3 + 9 * (failures % 2 == 0)),
-                textcoords="offset points", fontsize=7, color=COLOURS[kind], clip_on=True,
-                ha="right" if x > span_ms * 0.6 else "left",
-            )
-            label.set_in_layout(False)
-    for (lane, kind), spans in bars.items():
-        timeline.broken_barh(spans, (row[lane] - 0.3, 0.6), color=COLOURS[kind])
+            failures += 1
+        if bar:
+            bars.setdefault((y, kind), []).append((x, width))
+        else:
+            marks.setdefault((y, kind), []).append(x)
+    for (y, kind), spans in bars.items():
+        timeline.broken_barh(spans, (y - 0.3, 0.6), color=COLOURS[kind])
+    for (y, kind), xs in marks.items():
+        timeline.plot(xs, [y] * len(xs), marker="|" if kind == "notification" else "x",
+                      markersize=12, linestyle="", color=COLOURS[kind])
     timeline.set_yticks([row[lane] for lane in lanes], [lane_label(lane) for lane in lanes])
     timeline.set_ylim(-0.7, len(lanes) + 0.1)  # room for the top lane's labels
     timeline.set_xlim(-span_ms * 0.01, span_ms * 1.02)
@@ -195,6 +197,19 @@ def _draw(figure_class: Any, records: Sequence["Record"], title: str) -> Any:
     )
     _histogram(histogram, transactions)
     return figure
+
+
+def _label(axes: Any, record: "Record", x: float, y: float, count: int, right: bool) -> None:
+    """The command and status above a record that did not succeed, inside
+    the plot (near the right end ending at the record), every other one
+    higher so that neighbours do not overprint each other."""
+    kind = outcome(record)
+    label = axes.annotate(
+        f"{record.command or 'unknown'}: {record.status or record.kind}",
+        (x, y + 0.3), xytext=(0, 3 + 9 * (count % 2 == 0)), textcoords="offset points",
+        fontsize=7, color=COLOURS[kind], clip_on=True, ha="right" if right else "left",
+    )
+    label.set_in_layout(False)
 
 
 def _histogram(axes: Any, transactions: Sequence["Record"]) -> None:
