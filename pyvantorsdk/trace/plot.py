@@ -3,10 +3,10 @@
 
 One lane per bus family and one for notifications; each transaction is a bar
 from its request to its response, coloured by how it ended, beside a
-histogram of the latencies. Transactions that did not succeed carry an SVG
+histogram of the latencies. Records that did not succeed carry an SVG
 element id naming their command and status (``failed-3-CMD_I2C_CONTROLLER_READ-
-FW_I2C_NACK_ADDRESS``), and the first of them a label on the plot, so that
-they can be found in a large capture.
+FW_I2C_NACK_ADDRESS``; the first thousand), and the first twelve a label on
+the plot, so that they can be found in a large capture.
 
 matplotlib is an optional dependency (``pip install pyvantorsdk[plot]``),
 imported only when a plot is drawn; the plot is drawn on the Agg canvas,
