@@ -15,17 +15,15 @@ without pyplot, so the caller's own matplotlib backend is left alone.
 
 from __future__ import annotations
 
-import argparse
 import importlib
 import os
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, Dict, Iterable, List, Optional, Sequence, Tuple, Union
 
 if TYPE_CHECKING:
-    from pyvantorsdk.cli.common import Context
     from pyvantorsdk.trace import Record
 
-__all__ = ["PlotUnavailable", "add_plot_command", "outcome", "plot_timeline"]
+__all__ = ["PlotUnavailable", "check_available", "outcome", "plot_timeline"]
 
 EXTRA_HINT = "pip install pyvantorsdk[plot]"
 # The formats a plot is written in, by the output file's ending.
@@ -56,6 +54,11 @@ SVG_SALT = "pyvantorsdk"
 
 class PlotUnavailable(ImportError):
     """matplotlib, which draws the plot, is not installed."""
+
+
+def check_available() -> None:
+    """Raises PlotUnavailable, naming the extra, without matplotlib."""
+    _matplotlib()
 
 
 def _matplotlib() -> Tuple[Any, Any]:
@@ -228,46 +231,3 @@ def _histogram(axes: Any, transactions: Sequence["Record"]) -> None:
     axes.set_xlabel("latency (µs)")
     axes.set_ylabel("transactions")
     axes.set_title("latency", fontsize=10)
-
-
-# ------------------------------------------------------------ the command
-def add_plot_command(subparsers: Any) -> argparse.ArgumentParser:
-    """Adds ``plot`` to the subcommands of ``vantor trace``."""
-    from pyvantorsdk.cli.common import subcommand
-    from pyvantorsdk.cli.trace import add_file_options
-
-    parser = subcommand(
-        subparsers, "plot",
-        help="draw a capture's timeline and latency histogram (.svg or .png)",
-        description="Draw the transactions of a capture on a timeline, one lane per family "
-        "and one for notifications, coloured by how they ended, beside a histogram of the "
-        "latencies. Needs matplotlib: " + EXTRA_HINT + ".",
-        examples=["vantor --sim --trace t.pcapng i2c dump -y A 0x50",
-                  "vantor trace plot t.pcapng -o timeline.svg",
-                  "vantor trace plot --adapter 1.2 -o timeline.png t.pcapng"],
-        func=plot_command, json_output=False, device=False,
-    )
-    add_file_options(parser)
-    parser.add_argument("-o", "--output", metavar="OUT",
-                        help="the picture to write, .svg or .png (default: FILE with .svg)")
-    return parser
-
-
-def plot_command(ctx: "Context", args: argparse.Namespace) -> int:
-    from pyvantorsdk.cli.common import EXIT_OK, EXIT_USAGE, CommandFailed, UsageError
-    from pyvantorsdk.cli.trace import records
-
-    output = args.output or str(Path(args.file).with_suffix(".svg"))
-    if Path(output).suffix.lower() not in FORMATS:
-        raise UsageError(f"{output}: the plot is written as .svg or .png")
-    try:
-        _matplotlib()
-    except PlotUnavailable as e:
-        ctx.err.write(f"vantor trace plot: {e}\n")
-        return EXIT_USAGE
-    shown = list(records(args))
-    if not shown:
-        raise CommandFailed(f"{args.file}: no adapter traffic to plot")
-    plot_timeline(shown, output, title=Path(args.file).name)
-    ctx.note(f"wrote {output}")
-    return EXIT_OK
