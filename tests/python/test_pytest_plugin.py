@@ -89,6 +89,9 @@ def test_fails(vantor_device, name):
 
 def test_passes(vantor_device):
     vantor_device.get_device_info()
+
+def test_bench_only(vantor_bench):
+    assert False
 """
 
 
@@ -96,12 +99,14 @@ def test_failed_call_is_marked_and_its_capture_kept_under_a_file_safe_name(pytes
     pytester.makepyfile(test_keep=KEEP_TESTS)
     kept = pytester.path / "captures" / "new"
     result = run(pytester, f"--vantor-keep-captures={kept}")
-    result.assert_outcomes(passed=1, failed=1)
+    result.assert_outcomes(passed=1, failed=2)
     capture = kept / "test_keep.py_test_fails_a_b_c.pcapng"
     assert sorted(kept.iterdir()) == [capture]
     assert capture.read_bytes()[:4] == b"\x0a\x0d\x0d\x0a"  # a pcapng section
     result.stdout.fnmatch_lines(
-        [">> #2 I2C A read 0x33 * → FW_I2C_NACK_ADDRESS*", f"capture kept as {capture}"]
+        [">> #2 I2C A read 0x33 * → FW_I2C_NACK_ADDRESS*", f"capture kept as {capture}",
+         # Without a facade of the plugin's, the requests the bench received.
+         "*- vantor traffic -*", "0 requests, 0 bytes on bulk OUT"]
     )
     assert run(pytester, "--vantor-keep-captures=").ret == pytest.ExitCode.USAGE_ERROR
 
