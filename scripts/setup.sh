@@ -61,14 +61,14 @@ setup_venv() {
     fi
     # Build requirements, the package's own dependency (pyserial), test
     # requirements (with the third-party drivers the compatibility tests
-    # run, and pytest-xdist, which spreads the tests over the cores), and
-    # the Python checkers that test.sh and lint.sh run. nanobind is pinned
-    # as in pyproject.toml (the stubs it generates are compared with
-    # tests/python/stubs).
+    # run, pytest-xdist, which spreads the tests over the cores, and
+    # matplotlib for the trace plot's test), and the Python checkers that
+    # test.sh and lint.sh run. nanobind is pinned as in pyproject.toml (the
+    # stubs it generates are compared with tests/python/stubs).
     "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
         "scikit-build-core>=1.0" "nanobind==3.1.0" "pyserial>=3.4" "pytest>=7" "pytest-xdist>=3" \
         "hypothesis>=6" "jsonschema>=4" "smbus2>=0.4" "adafruit-circuitpython-24lc32>=1.2" \
-        "RPi.bme280>=0.2.4" "ruff>=0.6" "mypy>=1.10"
+        "RPi.bme280>=0.2.4" "matplotlib>=3.5" "ruff>=0.6" "mypy>=1.10"
 }
 
 install_package() {

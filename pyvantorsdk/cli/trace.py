@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 """``vantor trace``: read back a capture that ``--trace`` wrote, as one line
-per transaction, or as a summary per command. No adapter is needed."""
+per transaction, as a summary per command, or as a timeline picture. No
+adapter is needed."""
 
 from __future__ import annotations
 
@@ -8,10 +9,20 @@ import argparse
 import datetime
 import math
 import re
+from pathlib import Path
 from typing import Any, Callable, Dict, Iterator
 
 from pyvantorsdk import StatusCode
-from pyvantorsdk.cli.common import CommandFailed, Context, UsageError, family, subcommand
+from pyvantorsdk.cli.common import (
+    EXIT_OK,
+    EXIT_USAGE,
+    CommandFailed,
+    Context,
+    UsageError,
+    family,
+    subcommand,
+)
+from pyvantorsdk.trace import plot
 from pyvantorsdk.trace.decode import read
 from pyvantorsdk.trace.pcapng import TraceError
 from pyvantorsdk.trace.records import Record
@@ -42,9 +53,10 @@ def adapter_arg(text: str) -> str:
 
 def register(commands: Any) -> None:
     sub = family(
-        commands, "trace", help="read back a capture written with --trace: decode, stats",
+        commands, "trace", help="read back a capture written with --trace: decode, stats, plot",
         examples=["vantor --sim --trace t.pcapng i2c dump -y A 0x50",
-                  "vantor trace decode t.pcapng", "vantor trace stats t.pcapng"],
+                  "vantor trace decode t.pcapng", "vantor trace stats t.pcapng",
+                  "vantor trace plot t.pcapng -o timeline.svg"],
     )
     decode = subcommand(
         sub, "decode", help="print the capture's transactions and notifications, one per line",
@@ -69,6 +81,19 @@ def register(commands: Any) -> None:
         func=run_stats, device=False,
     )
     add_file_options(stats)
+    drawing = subcommand(
+        sub, "plot", help="draw a capture's timeline and latency histogram (.svg or .png)",
+        description="Draw the transactions of a capture on a timeline, one lane per family "
+        "and one for notifications, coloured by how they ended, beside a histogram of the "
+        f"latencies. Needs matplotlib: {plot.EXTRA_HINT}.",
+        examples=["vantor --sim --trace t.pcapng i2c dump -y A 0x50",
+                  "vantor trace plot t.pcapng -o timeline.svg",
+                  "vantor trace plot --adapter 1.2 -o timeline.png t.pcapng"],
+        func=run_plot, json_output=False, device=False,
+    )
+    add_file_options(drawing)
+    drawing.add_argument("-o", "--output", metavar="OUT",
+                         help="the picture to write, .svg or .png (default: FILE with .svg)")
 
 
 def add_file_options(parser: argparse.ArgumentParser) -> None:
@@ -144,3 +169,20 @@ def clock(time: float) -> str:
 def run_stats(ctx: Context, args: argparse.Namespace) -> None:
     summary = summarize(records(args))
     ctx.emit(summary.to_json(), "\n".join(summary.lines()))
+
+
+def run_plot(ctx: Context, args: argparse.Namespace) -> int:
+    output = args.output or str(Path(args.file).with_suffix(".svg"))
+    if Path(output).suffix.lower() not in plot.FORMATS:
+        raise UsageError(f"{output}: the plot is written as .svg or .png")
+    try:
+        plot.check_available()
+    except plot.PlotUnavailable as e:
+        ctx.err.write(f"vantor trace plot: {e}\n")
+        return EXIT_USAGE
+    shown = list(records(args))
+    if not shown:
+        raise CommandFailed(f"{args.file}: no adapter traffic to plot")
+    plot.plot_timeline(shown, output, title=Path(args.file).name)
+    ctx.note(f"wrote {output}")
+    return EXIT_OK

@@ -9,7 +9,7 @@ from importlib import metadata
 
 import pytest
 
-from pyvantorsdk import sim
+from pyvantorsdk import StatusCode, errors, pytest_plugin, sim, trace
 
 pytest_plugins = ["pytester"]
 
@@ -71,10 +71,44 @@ def test_fixtures_give_a_fresh_bench_each_test_and_failures_the_traffic(pytester
     result = run(pytester, "-p", "no:randomly")
     result.assert_outcomes(passed=4, failed=1)
     result.stdout.fnmatch_lines(
-        ["*- vantor traffic -*", "*requests, 0 bytes on bulk OUT", "#1 id * code 0x*"]
+        ["*- vantor traffic -*", "5 records: 5 transactions, 0 failed",
+         "   #1 SYSTEM get usb string string_index=1 → SUCCESS *"]
     )
     # Only the failed test carries it.
     assert result.stdout.str().count("vantor traffic") == 1
+
+
+KEEP_TESTS = """
+import pytest
+from pyvantorsdk import I2cBus, I2cPullUp
+
+@pytest.mark.parametrize("name", ["a/b c"])
+def test_fails(vantor_device, name):
+    vantor_device.i2c_controller_init(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7)
+    vantor_device.i2c_read(I2cBus.A, 0x33, b"", 4, False)  # nobody answers at 0x33
+
+def test_passes(vantor_device):
+    vantor_device.get_device_info()
+
+def test_bench_only(vantor_bench):
+    assert False
+"""
+
+
+def test_failed_call_is_marked_and_its_capture_kept_under_a_file_safe_name(pytester):
+    pytester.makepyfile(test_keep=KEEP_TESTS)
+    kept = pytester.path / "captures" / "new"
+    result = run(pytester, f"--vantor-keep-captures={kept}")
+    result.assert_outcomes(passed=1, failed=2)
+    capture = kept / "test_keep.py_test_fails_a_b_c.pcapng"
+    assert sorted(kept.iterdir()) == [capture]
+    assert capture.read_bytes()[:4] == b"\x0a\x0d\x0d\x0a"  # a pcapng section
+    result.stdout.fnmatch_lines(
+        [">> #2 I2C A read 0x33 * → FW_I2C_NACK_ADDRESS*", f"capture kept as {capture}",
+         # Without a facade of the plugin's, the requests the bench received.
+         "*- vantor traffic -*", "0 requests, 0 bytes on bulk OUT"]
+    )
+    assert run(pytester, "--vantor-keep-captures=").ret == pytest.ExitCode.USAGE_ERROR
 
 
 PROFILE_TESTS = """
@@ -124,7 +158,8 @@ def test_a_real_device_skips_bench_tests(pytester, form):
     result.stdout.fnmatch_lines(
         [f"*needs the virtual bench's raw access; running against the real adapter {target}*"]
     )
-    assert "vantor traffic" not in result.stdout.str()
+    # The failure's traffic comes from the facade's capture, on real hardware too.
+    assert result.stdout.str().count("vantor traffic") == 1
 
 
 def test_a_missing_or_empty_device_fails_clearly(pytester):
@@ -138,6 +173,7 @@ def test_a_missing_or_empty_device_fails_clearly(pytester):
         "SKIPPED [[]3[]] *needs the virtual bench's raw access; "
         "running against the real adapter serial:ABSENT",
     ])
+    assert "vantor traffic" not in result.stdout.str()  # nothing went over the wire
     assert run(pytester, "--vantor-device=serial:").ret == pytest.ExitCode.USAGE_ERROR
 
 
@@ -175,3 +211,45 @@ def test_the_asyncio_device(pytester):
             """
         )
     run(pytester).assert_outcomes(passed=1)
+
+
+def _record(kind, status=None, code=None):
+    return trace.Record(
+        time=0.0, kind=kind, adapter="1.2", family="i2c", command="CMD_I2C_CONTROLLER_READ",
+        code=0x0905, transaction_id=1, arguments={}, results={}, status=status,
+        status_code=code, latency=None, bulk_out=b"", bulk_in=b"", problem="",
+    )
+
+
+OK = _record("transaction", "SUCCESS", 0)
+NACK = _record("transaction", "FW_I2C_NACK_ADDRESS", 0x0203)
+LOST = _record("unanswered")
+
+
+@pytest.mark.parametrize(
+    "records, error, limit, marked, left_out, shown",
+    [
+        ([OK, NACK, OK, LOST, OK], None, 64, 4, 0, 5),
+        ([OK, NACK, OK, LOST, OK], errors.I2cError(StatusCode.FW_I2C_NACK_ADDRESS, "i2c_read"),
+         64, 2, 0, 5),
+        ([OK, NACK, OK, LOST], errors.VantorTimeoutError(StatusCode.SDK_ERROR_TIMEOUT, "x"),
+         64, 4, 0, 4),
+        ([OK, NACK, OK, OK, OK], None, 2, 2, 3, 3),
+        ([OK, OK], None, 64, None, 0, 2),
+    ],
+    ids=["last-failed-without-error", "status-of-the-raised-error", "timeout-is-the-unanswered",
+         "older-than-the-window-still-shown", "nothing-failed"],
+)
+def test_traffic_section_marks_the_failing_call(records, error, limit, marked, left_out, shown):
+    lines = pytest_plugin.format_capture(records, error, limit).splitlines()
+    flagged = [line for line in lines if line.startswith(">> ")]
+    assert flagged == ([] if marked is None else [f">> #{marked} {records[marked - 1].line()}"])
+    assert (f"(the first {left_out} are left out)" in lines) == bool(left_out)
+    assert sum(1 for line in lines if line[3:].startswith("#")) == shown
+
+
+def test_long_test_ids_make_distinct_bounded_file_names():
+    stem = "tests/test_x.py::test_y[" + "a" * 200
+    names = {pytest_plugin.capture_name(stem + end) for end in ("1]", "2]")}
+    assert len(names) == 2
+    assert all(len(name) <= pytest_plugin.CAPTURE_NAME_MAX + 20 for name in names)
