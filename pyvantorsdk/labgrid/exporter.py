@@ -26,9 +26,11 @@ class VantorAdapterExport(_exporter.ResourceExport):
 
     def __attrs_post_init__(self) -> None:
         super().__attrs_post_init__()
-        self.data["cls"] = "NetworkVantorAdapter"
+        # `cls` reads data["cls"]: the local class is chosen before the
+        # exported name replaces it.
         local_cls: Any = VirtualVantorAdapter if self.cls == "VirtualVantorAdapter" else VantorAdapter
         self.local = local_cls(target=None, name=None, **self.local_params)
+        self.data["cls"] = "NetworkVantorAdapter"
 
     def _get_params(self) -> Dict[str, Any]:
         local = self.local
