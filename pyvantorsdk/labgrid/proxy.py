@@ -223,7 +223,8 @@ class RemoteDevice:
 
     def bench(self, path: str, *args: Any) -> Any:
         """Call the virtual adapter's bench on the agent's host, like
-        ``bench("gpio.output_level", 3)`` or ``bench("uart.inject", b"hi")``.
+        ``bench("gpio.output_level", 3)`` or ``bench("uart.inject", b"hi")``; a
+        property is read (``bench("requests")``).
         Raises ValueError when the adapter is a real one."""
         answer = self._request("bench", f"{AGENT_NAME}.bench", path, [wire.encode(a) for a in args])
         return wire.decode(self._answer("bench", answer))

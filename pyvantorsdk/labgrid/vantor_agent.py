@@ -141,7 +141,7 @@ def handle_call(name: str, args: List[Any], kwargs: Dict[str, Any]) -> Dict[str,
 
 def handle_bench(path: str, args: List[Any]) -> Dict[str, Any]:
     """A call on the virtual adapter's bench, `path` like "gpio.output_level"
-    or "uart.inject"; a property is read when `args` is None."""
+    or "uart.inject"; a property (like "requests") is read."""
 
     def work() -> Any:
         adapter = _current().adapter
@@ -152,7 +152,9 @@ def handle_bench(path: str, args: List[Any]) -> Dict[str, Any]:
             if not part.isidentifier() or part.startswith("_"):
                 raise ValueError(f"bad bench path {path!r}")
             target = getattr(target, part)
-        if args is None:
+        if not callable(target):
+            if args:
+                raise TypeError(f"{path} is a property: it takes no arguments")
             return target
         return target(*[wire.decode(arg) for arg in args])
 
