@@ -130,7 +130,7 @@ class RemoteDevice:
             with open(os.path.join(AGENT_DIR, f"{AGENT_NAME}.py"), encoding="utf-8") as file:
                 source = file.read()
             self._request("connect", "load", AGENT_NAME, source, raw=True)
-            self.info = self._answer("connect", self._request("connect", f"{AGENT_NAME}.open", spec))
+            self.info = self._result("connect", self._request("connect", f"{AGENT_NAME}.open", spec))
         except BaseException:
             self._kill()
             raise
@@ -205,12 +205,20 @@ class RemoteDevice:
             return answer
 
     @staticmethod
-    def _answer(operation: str, answer: Any) -> Any:
-        if not isinstance(answer, dict) or ("result" not in answer and "error" not in answer):
-            raise errors.ProtocolError(StatusCode.SDK_ERROR_WRONG_RESPONSE, operation)
-        if "error" in answer:
-            raise wire.decode_error(answer["error"])
-        return answer["result"]
+    def _result(operation: str, answer: Any, decode: bool = True) -> Any:
+        """The result an agent's answer carries (decoded unless `decode` is
+        False), or the error it carries raised; ProtocolError for an answer
+        of any other shape."""
+        try:
+            if isinstance(answer, dict) and set(answer) == {"result"}:
+                return wire.decode(answer["result"]) if decode else answer["result"]
+            if not (isinstance(answer, dict) and set(answer) == {"error"}):
+                raise ValueError("neither a result nor an error")
+            error = wire.decode_error(answer["error"])
+        except (ValueError, KeyError, TypeError, AttributeError):
+            _log.warning("malformed answer from the agent to %s: %.200r", operation, answer)
+            raise errors.ProtocolError(StatusCode.SDK_ERROR_WRONG_RESPONSE, operation) from None
+        raise error
 
     def _call(self, name: str, args: Tuple[Any, ...], kwargs: Dict[str, Any]) -> Any:
         # Encoded first: an argument that cannot cross is refused unsent.
@@ -219,7 +227,7 @@ class RemoteDevice:
         with self._lock:
             answer = self._request(name, f"{AGENT_NAME}.call", name, sent_args, sent_kwargs)
             self._poll_locked()
-        return wire.decode(self._answer(name, answer))
+        return self._result(name, answer)
 
     def bench(self, path: str, *args: Any) -> Any:
         """Call the virtual adapter's bench on the agent's host, like
@@ -227,7 +235,7 @@ class RemoteDevice:
         property is read (``bench("requests")``).
         Raises ValueError when the adapter is a real one."""
         answer = self._request("bench", f"{AGENT_NAME}.bench", path, [wire.encode(a) for a in args])
-        return wire.decode(self._answer("bench", answer))
+        return self._result("bench", answer)
 
     # -------------------------------------------------------------- events
     def on_notification(self, cb: Optional[Callback]) -> Optional[Callback]:
@@ -253,13 +261,21 @@ class RemoteDevice:
     def _poll_locked(self) -> None:
         more = True
         while more:
-            answer = self._answer("poll", self._request("poll", f"{AGENT_NAME}.poll"))
-            for event in answer["events"]:
-                self._events.put(("event", event))
-            self._dropped += int(answer["dropped"])
-            if answer["lost"]:
+            answer = self._result("poll", self._request("poll", f"{AGENT_NAME}.poll"), decode=False)
+            try:
+                events, dropped = list(answer["events"]), int(answer["dropped"])
+                lost, more = bool(answer["lost"]), bool(answer["more"])
+            except (KeyError, TypeError, ValueError):
+                raise errors.ProtocolError(StatusCode.SDK_ERROR_WRONG_RESPONSE, "poll") from None
+            for event in events:
+                try:
+                    self._events.put(("event", wire.decode(event)))
+                except (ValueError, KeyError, TypeError):
+                    _log.warning("malformed notification from the agent: %.200r", event)
+                    dropped += 1
+            self._dropped += dropped
+            if lost:
                 self._events.put(("lost", None))
-            more = bool(answer["more"])
 
     def poll(self) -> None:
         """Fetch the events that arrived on the agent's side (the background
@@ -273,7 +289,8 @@ class RemoteDevice:
                 continue  # a call is running and polls when it ends
             try:
                 if self._failure is not None or self._wrapper is None:
-                    self._events.put(("lost", None))
+                    if not self._stop.is_set():  # lost, not closed
+                        self._events.put(("lost", None))
                     return
                 self._poll_locked()
             except errors.VantorError:
@@ -294,7 +311,7 @@ class RemoteDevice:
                 if kind == "event":
                     callback = self._callback
                     if callback is not None:
-                        callback(wire.decode(value))
+                        callback(value)
                 else:
                     lost = self._lost_callback
                     if lost is not None:

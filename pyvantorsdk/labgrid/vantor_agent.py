@@ -46,8 +46,14 @@ class _Session:
             path: str = adapter.path
             serial: Optional[str] = None
         else:
+            # Without either, connect() would open whichever adapter it
+            # finds first: refused instead.
             path = str(spec.get("path") or "")
             serial = spec.get("serial") or None
+            if not path and not serial:
+                raise errors.NoAdapterError(
+                    StatusCode.SDK_ERROR_DISCONNECT, "connect", "no serial number or path given"
+                )
         self.device.on_notification(self._queue)
         self.device.on_connection_lost(self._connection_lost)
         opened = self.device.connect_serial(serial) if serial else self.device.connect(path)
@@ -122,7 +128,7 @@ def handle_open(spec: Dict[str, Any]) -> Dict[str, Any]:
         info = _session.device.get_device_info()
         return {"serial": info.serial_number, "virtual": _session.adapter is not None}
 
-    return _answer(work, encoded=True)
+    return _answer(work)
 
 
 def handle_call(name: str, args: List[Any], kwargs: Dict[str, Any]) -> Dict[str, Any]:

@@ -191,6 +191,24 @@ def test_hanging_call_closes_the_agent_and_later_calls_fail_fast(remote):
         remote.get_usb_config()
 
 
+# Answers of an agent that misbehaves: a ProtocolError, never a crash.
+MALFORMED_ANSWERS = {
+    "not_an_object": [1, 2],
+    "neither_result_nor_error": {"status": 0},
+    "both": {"result": 1, "error": {}},
+    "result_malformed": {"result": {"$b": "xyz"}},
+    "error_not_an_object": {"error": "boom"},
+    "error_status_unknown_name": {"error": {"class": "I2cError", "status": "NO_SUCH"}},
+}
+
+
+@needs_labgrid
+@pytest.mark.parametrize("answer", MALFORMED_ANSWERS.values(), ids=MALFORMED_ANSWERS.keys())
+def test_malformed_agent_answers_raise_protocol_error(answer):
+    with pytest.raises(errors.ProtocolError):
+        RemoteDevice._result("i2c_read", answer)
+
+
 @needs_labgrid
 def test_lost_agent_ends_calls_with_a_disconnect_error(remote):
     lost = Collector()
