@@ -43,15 +43,23 @@ Callback = Callable[[Any], object]
 
 
 class _AgentFailure:
-    """Mixin of the two errors: a reason in front of the status line."""
+    """Mixin of the two errors: the reason in front of the status line,
+    and a hint about the agent instead of the adapter's."""
 
     reason: str
+    hint: Optional[str]
 
     def _set_reason(self, reason: str) -> None:
         self.reason = reason
-        args = getattr(self, "args", ("",))
-        first, newline, rest = str(args[0]).partition("\n")
-        self.args = (f"{reason} ({first}){newline}{rest}",)
+        self.hint = AGENT_HINT
+        first = str(getattr(self, "args", ("",))[0]).partition("\n")[0]
+        self.args = (f"{reason} ({first})\nhint: {AGENT_HINT}",)
+
+
+AGENT_HINT = (
+    "the agent is closed: check the exporter host and the SSH connection to it, "
+    "then deactivate and activate the driver to start a new one"
+)
 
 
 class RemoteTimeoutError(_AgentFailure, errors.VantorTimeoutError):
@@ -188,9 +196,13 @@ class RemoteDevice:
                         "the agent was closed",
                     )
                 else:
+                    # End of file (a ValueError from the JSON reader) or a
+                    # broken pipe: the SSH connection or the agent ended.
+                    detail = "" if isinstance(error, ValueError) else f": {error}"
                     self._failure = (
                         RemoteDisconnectError,
-                        f"lost the agent on {self._where} ({type(error).__name__}: {error})",
+                        f"lost the agent on {self._where} (its SSH connection or process "
+                        f"ended{detail})",
                     )
                 self._kill()
                 raise self._fail(operation) from None
