@@ -292,6 +292,25 @@ def test_environment_runs_through_labgrids_pytest_plugin(pytester):
     result.assert_outcomes(passed=3)
 
 
+@needs_labgrid
+def test_exported_virtual_adapter_arrives_as_a_network_adapter():
+    from labgrid import Target, target_factory
+
+    from pyvantorsdk.labgrid.exporter import VantorAdapterExport
+
+    params = {"profile": "spi-flash", "uart_loopback": True}
+    export = VantorAdapterExport({"cls": "VirtualVantorAdapter", "params": dict(params)},
+                                 host="lab-1")
+    export.poll()
+    assert (export.cls, export.avail) == ("NetworkVantorAdapter", True)
+    # The client builds the resource from what the exporter publishes.
+    target = Target("client")
+    remote = target_factory.make_resource(target, export.cls, "adapter", export.args)
+    assert remote.host == "lab-1"
+    assert remote.agent_spec() == {"virtual": True, **params}
+    target.cleanup()
+
+
 # (driver and its settings, in a target with a virtual adapter: refused)
 BAD_DRIVER_SETTINGS = {
     "pin_0": ("VantorDigitalOutputDriver", {"pin": 0}),
