@@ -120,10 +120,8 @@ class RemoteDevice:
         timeout: float = 10.0,
         poll_interval: float = 0.1,
     ) -> None:
-        if not timeout > 0:
-            raise ValueError("timeout must be positive")
         self.host = host
-        self.timeout = float(timeout)
+        self.timeout = timeout
         self._where = host or "this host"
         self._lock = threading.RLock()
         self._failure: Optional[Tuple[Type[errors.VantorError], str]] = None
@@ -149,6 +147,17 @@ class RemoteDevice:
             target=self._poll_loop, args=(poll_interval,), name="vantor-remote-poll", daemon=True
         )
         self._poller.start()
+
+    @property
+    def timeout(self) -> float:
+        """The time limit of each request, in seconds."""
+        return self._timeout
+
+    @timeout.setter
+    def timeout(self, seconds: float) -> None:
+        if not seconds > 0:  # NaN too
+            raise ValueError(f"timeout must be positive, not {seconds!r}")
+        self._timeout = float(seconds)
 
     # ------------------------------------------------------------ requests
     def _fail(self, operation: str) -> errors.VantorError:
