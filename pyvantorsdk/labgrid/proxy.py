@@ -135,7 +135,7 @@ class RemoteDevice:
         try:
             with open(os.path.join(AGENT_DIR, f"{AGENT_NAME}.py"), encoding="utf-8") as file:
                 source = file.read()
-            self._request("connect", "load", AGENT_NAME, source, raw=True)
+            self._request("connect", "load", AGENT_NAME, source)
             self.info = self._result("connect", self._request("connect", f"{AGENT_NAME}.open", spec))
         except BaseException:
             self._kill()
@@ -178,7 +178,7 @@ class RemoteDevice:
             except OSError:
                 pass
 
-    def _request(self, operation: str, method: str, *args: Any, raw: bool = False) -> Any:
+    def _request(self, operation: str, method: str, *args: Any) -> Any:
         """One agent request under the time limit; the agent's answer."""
         with self._lock:
             if self._failure is not None or self._wrapper is None:
@@ -190,8 +190,6 @@ class RemoteDevice:
             timer.daemon = True
             timer.start()
             try:
-                if raw:
-                    return self._wrapper.call(method, *args)
                 answer = self._wrapper.call(method, *args)
             except AgentException as error:
                 # A fault of the agent module itself, not of the adapter.
@@ -341,12 +339,22 @@ class RemoteDevice:
                 _log.exception("notification callback failed")
 
     # ------------------------------------------------------------ lifetime
-    def _kill(self) -> None:
+    def _kill(self, graceful: bool = False) -> None:
+        """End the agent's process: `graceful` asks it to exit first (as
+        labgrid's wrapper does) and waits up to the time limit."""
         wrapper, self._wrapper = self._wrapper, None
         if wrapper is None or wrapper.agent is None:
             return
         agent, wrapper.agent = wrapper.agent, None
-        agent.kill()
+        if graceful and agent.stdin is not None:
+            try:
+                agent.stdin.write(b'{"close": true}\n')
+                agent.stdin.flush()
+                agent.wait(timeout=self.timeout)
+            except (OSError, subprocess.TimeoutExpired):
+                pass
+        if agent.poll() is None:
+            agent.kill()
         agent.wait()
         for stream in (agent.stdin, agent.stdout):
             if stream is not None:
@@ -360,17 +368,16 @@ class RemoteDevice:
         Events that arrived before are delivered first."""
         self._stop.set()
         with self._lock:
-            if self._wrapper is not None and self._failure is None:
-                try:
+            try:
+                if self._wrapper is not None and self._failure is None:
                     self._poll_locked()
                     self._request("close", f"{AGENT_NAME}.close")
-                    self._wrapper.close()
-                except errors.VantorError:
-                    pass
-                self._wrapper = None
-            self._kill()
-            if self._failure is None:
-                self._failure = (RemoteDisconnectError, "the remote device is closed")
+            except errors.VantorError:
+                pass  # the agent failed on the way: it is gone already
+            finally:
+                self._kill(graceful=True)
+                if self._failure is None:
+                    self._failure = (RemoteDisconnectError, "the remote device is closed")
         if self._poller is not threading.current_thread():
             self._poller.join()
         self._events.put(None)
