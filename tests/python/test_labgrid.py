@@ -145,8 +145,10 @@ def _package_on_the_path(monkeypatch):
 
 @pytest.fixture
 def remote():
-    # The agent as a subprocess of this host, as labgrid runs it without SSH.
-    spec = {"virtual": True, "profile": "eeprom-and-sensor", "uart_loopback": True}
+    # The agent as a subprocess of this host, as labgrid runs it without SSH;
+    # its facade waits longer for an answer than any time limit here.
+    spec = {"virtual": True, "profile": "eeprom-and-sensor", "uart_loopback": True,
+            "timeout_ms": 60_000}
     with RemoteDevice(None, spec, timeout=10.0) as device:
         yield device
 
@@ -184,7 +186,7 @@ def test_argument_that_cannot_cross_is_refused_unsent(remote):
 @needs_labgrid
 def test_hanging_call_closes_the_agent_and_later_calls_fail_fast(remote):
     remote.bench("faults.hold_answers", True)
-    remote.timeout = 0.5  # the facade on the agent's side would wait 2 s
+    remote.timeout = 0.5
     with pytest.raises(RemoteTimeoutError, match="within 0.5 s"):
         remote.get_device_info()
     with pytest.raises(RemoteTimeoutError):
