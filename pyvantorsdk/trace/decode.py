@@ -29,10 +29,10 @@ _BACKLOG_DEVICES = 64
 _BACKLOG_PACKETS = 16
 RESPONSE_HEADER = 6
 ETIMEDOUT = 110  # a bulk transfer's status when its time ran out
-# Far above the largest message the SDK or the adapter makes (the big
-# transfers go over bulk); a longer one is garbage, and keeping it would let
-# a hostile capture grow the buffer without end.
-MAX_MESSAGE = 1 << 16
+# The longest message the protocol can carry (a 14-byte header and a payload
+# counted in 16 bits), the SDK's cap too: a longer one is garbage, and keeping
+# it would let a hostile capture grow the buffer without end.
+MAX_MESSAGE = 14 + 0xFFFF
 # The synchronous facade's default response timeout: an answer later than
 # this came after its caller had given up.
 DEFAULT_LATE_AFTER = 2.0
@@ -64,18 +64,21 @@ class _Exchange:
 @dataclass
 class _Assembly:
     """The reassembly buffer of one direction of one adapter. As in the SDK,
-    a complete message stays in the buffer until the next first segment."""
+    a message is assembled from its first segment to its last; a
+    continuation with no message in progress is dropped."""
 
     buffer: bytearray = field(default_factory=bytearray)
-    complete: bool = False
-    started: bool = False  # the message began with a first segment
-    appended: bool = False  # a continuation came after a complete message
+    assembling: bool = False  # a first segment came, the last one not yet
+    # Continuations dropped since the first of a run was reported: the run
+    # is reported as one more record when it ends.
+    orphans: int = 0
+    orphan_time: float = 0.0
     time: float = 0.0
     urbs: List[int] = field(default_factory=list)
 
     def clear(self) -> None:
         self.buffer.clear()
-        self.complete = self.started = self.appended = False
+        self.assembling = False
         self.urbs = []
 
 
@@ -193,7 +196,8 @@ class Decoder:
                 self._emit_unanswered(state, exchange, "the capture ends before an answer")
             state.pending.clear()
             for assembly, what in ((state.out, "request"), (state.into, "answer")):
-                if assembly.buffer and not assembly.complete:
+                self._end_orphans(state, assembly)
+                if assembly.assembling:
                     self._malformed(state, assembly.time, bytes(assembly.buffer),
                                     f"the capture ends inside a {what} of "
                                     f"{len(assembly.buffer)} bytes")
@@ -217,47 +221,51 @@ class Decoder:
             self._drop(state, assembly, time, f"a report of {len(report)} byte")
             return
         header = report[0] | report[1] << 8
-        if header & 1:
-            if assembly.buffer and not assembly.complete:
-                self._drop(state, assembly, time, "a new message began")
-            assembly.clear()
         length = (header >> 2) & 0x3FF
         if length > len(report) - 2:
             self._drop(state, assembly, time,
                        f"a segment announced {length} bytes in a report of {len(report)}")
             return
-        if assembly.complete:
-            # A continuation after a complete message: the SDK appends it to
-            # the old message.
-            assembly.complete = False
-            assembly.appended = True
-        elif not assembly.buffer and not assembly.urbs:
+        if header & 1:
+            self._end_orphans(state, assembly)
+            if assembly.assembling:
+                self._drop(state, assembly, time, "a new message began")
+            assembly.clear()
+            assembly.assembling = True
             assembly.time = time
-            assembly.started = bool(header & 1)
+        elif not assembly.assembling:
+            if assembly.orphans == 0 and not assembly.orphan_time:
+                self._drop(state, assembly, time,
+                           "a continuation segment with no message in progress")
+                assembly.orphan_time = time
+            else:
+                assembly.orphans += 1
+            return
+        if length > MAX_MESSAGE - len(assembly.buffer):
+            self._drop(state, assembly, time, f"a message grew past {MAX_MESSAGE} bytes")
+            return
         assembly.buffer += report[2 : 2 + length]
         assembly.urbs.append(int(urb))
-        if len(assembly.buffer) > MAX_MESSAGE:
-            self._malformed(state, assembly.time, b"", f"a message grew past {MAX_MESSAGE} "
-                            "bytes without its last segment and was dropped")
-            assembly.clear()
-            return
         if header & 2:
-            assembly.complete = True
-            problems = []
-            if assembly.appended:
-                problems.append("a continuation segment was appended to a complete message")
-            elif not assembly.started:
-                problems.append("the message had no first segment")
-            message = bytes(assembly.buffer)
+            message, urbs, began = bytes(assembly.buffer), assembly.urbs, assembly.time
+            assembly.clear()
             if assembly is state.out:
-                self._request(state, message, assembly.time, problems, assembly.urbs)
+                self._request(state, message, began, [], urbs)
             else:
-                self._incoming(state, message, time, problems)
-            assembly.urbs = []
+                self._incoming(state, message, time, [])
+
+    def _end_orphans(self, state: _Adapter, assembly: _Assembly) -> None:
+        """Reports the continuations dropped after the first of their run."""
+        if assembly.orphans:
+            self._malformed(state, assembly.orphan_time, b"",
+                            f"{assembly.orphans} more continuation segments with no message "
+                            "in progress were dropped")
+        assembly.orphans = 0
+        assembly.orphan_time = 0.0
 
     def _drop(self, state: _Adapter, assembly: _Assembly, time: float, why: str) -> None:
         """A report that makes the SDK drop the message being assembled."""
-        lost = bytes(assembly.buffer) if not assembly.complete else b""
+        lost = bytes(assembly.buffer) if assembly.assembling else b""
         problem = (f"{why}: the unfinished message of {len(lost)} bytes was dropped" if lost
                    else f"{why} was dropped")
         self._malformed(state, assembly.time if lost else time, lost, problem)

@@ -242,7 +242,8 @@ def scenario(name: str) -> Bus:
 
 SCENARIOS = [
     ("report id on output reports", ["transaction"], ""),
-    ("continuation after a complete message", ["transaction", "unsolicited"], "appended"),
+    ("continuation after a complete message", ["transaction", "malformed"],
+     "a continuation segment with no message in progress was dropped"),
     ("first segment cuts an unfinished message", ["malformed", "transaction"],
      "unfinished message of 4 bytes was dropped"),
     ("segment longer than its report", ["malformed", "transaction"], "announced 200 bytes"),
@@ -265,8 +266,8 @@ SCENARIOS = [
     ("bulk data with nothing in flight", ["transaction", "malformed"],
      "5 bytes of bulk IN data with no bulk read in flight"),
     ("unknown command", ["transaction"], "unknown command code 0x0C33"),
-    ("message without end", ["malformed", "malformed", "transaction"],
-     "a message grew past 65536 bytes without its last segment"),
+    ("message without end", ["malformed", "malformed", "malformed", "transaction"],
+     "a message grew past 65549 bytes: the unfinished message"),
 ]
 
 
