@@ -85,6 +85,7 @@ class _Fields:
 
     def __init__(self) -> None:
         self.index: Dict[Tuple[str, str, str, str], int] = {}
+        self.abbrev: Dict[Tuple[str, str, str, str], str] = {}
         self.lines: List[str] = []
         self.abbrevs: Set[str] = set()
         self.enums: Set[str] = set()
@@ -100,6 +101,7 @@ class _Fields:
             if abbrev not in self.abbrevs:
                 break
         self.abbrevs.add(abbrev)
+        self.abbrev[key] = abbrev
         label = name.replace("_", " ").capitalize()
         if kind == "bytes":
             proto = f"ProtoField.bytes({lua_string(abbrev)}, {lua_string(label)})"
@@ -139,6 +141,20 @@ def generate_tables(
 ) -> str:
     """The Lua tables the engine reads. ``enums`` gives the value names of
     the enumerations the layouts name (read from the module when None)."""
+    return _generate(commands, notifications, ccc, status, enums)[0]
+
+
+def field_abbreviations() -> Dict[Tuple[str, str, str, str], str]:
+    """The display-filter name of each decoded field, by (family, field
+    name, type, enumeration): ``("i2c", "address", "u8", "")`` ->
+    ``"vantor.i2c.address"``."""
+    return _generate(_table("command_table"), _table("notification_table"), (), {}, None)[1].abbrev
+
+
+def _generate(
+    commands: Sequence[Row], notifications: Sequence[Row], ccc: Sequence[Row],
+    status: Mapping[int, str], enums: Optional[Mapping[str, Mapping[int, str]]],
+) -> Tuple[str, _Fields]:
     fields = _Fields()
     command_rows, notification_rows = [], []
     code_names: Dict[int, str] = {}
@@ -196,7 +212,7 @@ def generate_tables(
         "local FIELD_DEFS = {", *fields.lines, "}",
         "local COMMANDS = {", *command_rows, "}",
         "local NOTIFICATIONS = {", *notification_rows, "}",
-    ])
+    ]), fields
 
 
 def generate_dissector() -> str:

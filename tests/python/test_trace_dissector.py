@@ -1,0 +1,309 @@
+# SPDX-License-Identifier: MIT
+"""The generated Wireshark dissector: tshark reads captures of the virtual
+adapter with it, and finds the commands, transaction ids, statuses and
+fields that the Python decoder finds in the same files."""
+
+from __future__ import annotations
+
+import json
+import shutil
+import struct
+import subprocess
+from pathlib import Path
+from typing import Any, Dict, List, Tuple
+
+import pytest
+
+from helpers import I3C_RATES, SPI_MODE_0, UART_8N1, Collector
+from pyvantorsdk import (
+    DeviceFacade,
+    DeviceModel,
+    GpioFunctionality,
+    GpioPinNumber,
+    GpioTriggerType,
+    I2cBus,
+    I2cPullUp,
+    errors,
+    sim,
+)
+from pyvantorsdk._cpp import _pyvantorsdk_cpp as native
+from pyvantorsdk.trace import dissector
+
+TSHARK = shutil.which("tshark")
+needs_tshark = pytest.mark.skipif(
+    TSHARK is None, reason="tshark is not installed (scripts/setup.sh installs it)")
+
+
+@pytest.fixture(scope="module")
+def script(tmp_path_factory) -> Path:
+    path = tmp_path_factory.mktemp("dissector") / "vantor.lua"
+    path.write_text(dissector.generate_dissector(), encoding="utf-8")
+    return path
+
+
+def flatten(layer: Dict[str, Any], into: Dict[str, Any]) -> Dict[str, Any]:
+    for key, value in layer.items():
+        if isinstance(value, dict):
+            flatten(value, into)
+        elif key.startswith(("vantor.", "usb.device_address", "usb.endpoint_address")):
+            into[key] = value
+    return into
+
+
+def tshark(script: Path, capture: Path) -> List[Dict[str, Any]]:
+    """The packets tshark dissects as ours: one flat dict of field values
+    each. A Lua error (loading or dissecting) fails the test."""
+    done = subprocess.run(
+        [str(TSHARK), "-X", f"lua_script:{script}", "-r", str(capture), "-Y", "vantor",
+         "-T", "json", "-J", "frame usb vantor"],
+        capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert "Lua" not in done.stderr and "Lua Error" not in done.stdout, done.stderr + done.stdout
+    return [flatten(p["_source"]["layers"], {}) for p in json.loads(done.stdout or "[]")]
+
+
+def messages(packets: List[Dict[str, Any]]) -> List[Tuple[str, int, str, str]]:
+    """(direction, tid, command, status) of each message, in capture order."""
+    names = {int(r["code"]): r["name"] for r in dissector._table("command_table")}
+    names.update({int(r["code"]): r["name"] for r in dissector._table("notification_table")})
+    status = {int(m.value): n for n, m in native.StatusCode.__members__.items()}
+    return [(p["vantor.direction"], int(p["vantor.tid"]), names[int(p["vantor.command"], 0)],
+             status[int(p["vantor.status"], 0)] if "vantor.status" in p else "")
+            for p in packets if "vantor.direction" in p]
+
+
+# ------------------------------------------------------ captures of the sim
+def system(adapter, dev, events):
+    dev.get_usb_config()
+    dev.get_bulk_capabilities()
+
+
+def i2c(adapter, dev, events):
+    dev.i2c_controller_init(I2cBus.A, 400_000, I2cPullUp.KOHM_4_7)
+    dev.i2c_write(I2cBus.A, 0x50, b"\x00", bytes(range(100)), False)  # two segments
+    dev.i2c_read(I2cBus.A, 0x50, b"\x00", 5, False)
+    with pytest.raises(errors.I2cError):
+        dev.i2c_read(I2cBus.A, 0x33, b"", 1, False)  # nobody answers
+
+
+def i2c_bulk(adapter, dev, events):
+    dev.i2c_write_bulk(I2cBus.A, 0x50, b"\x00", b"x" * 300, False)
+    dev.i2c_read_bulk(I2cBus.A, 0x50, b"\x00", 200, False)
+
+
+def spi(adapter, dev, events):
+    dev.spi_controller_init(*SPI_MODE_0, 1_000_000)
+    dev.spi_transfer(b"\x9f", 4)
+    dev.spi_write_bulk(b"\x02\x00\x00\x00" + b"y" * 100)
+
+
+def uart(adapter, dev, events):
+    dev.uart_init(*UART_8N1)
+    dev.uart_send_message(b"hello")
+    adapter.uart.inject(b"ping")
+    assert events.wait_for(1)
+
+
+def gpio(adapter, dev, events):
+    dev.gpio_configure_pin(GpioPinNumber.PIN_3, GpioFunctionality.DIGITAL_INPUT)
+    dev.gpio_configure_interrupt(GpioPinNumber.PIN_3, GpioTriggerType.RISING)
+    adapter.gpio.drive_input(GpioPinNumber.PIN_3, 1)
+    assert events.wait_for(1)
+
+
+def i3c(adapter, dev, events):
+    adapter.i3c.attach_target(0x0123456789AB, bcr=0x07, dcr=0xC5, static_address=0x50)
+    dev.i3c_controller_init(*I3C_RATES)
+    dev.i3c_init_bus()
+    dev.i3c_get_device_table()
+
+
+def large(adapter, dev, events):
+    dev.i2c_write(I2cBus.A, 0x50, b"\x00\x00", bytes(1024), False)  # two 1024-byte reports
+
+
+# model, session, the statuses other than SUCCESS, the notifications, and
+# the bytes of the bulk OUT and IN phases.
+SESSIONS = [
+    pytest.param(DeviceModel.TERANOX, system, [], [], (0, 0), id="system"),
+    pytest.param(DeviceModel.TERANOX, i2c, ["FW_I2C_NACK_ADDRESS"], [], (0, 0),
+                 id="i2c-multi-segment-and-nack"),
+    pytest.param(DeviceModel.TERANOX, i2c_bulk, [], [], (300, 200), id="i2c-bulk-phases"),
+    pytest.param(DeviceModel.TERANOX, spi, [], [], (104, 0), id="spi"),
+    pytest.param(DeviceModel.TERANOX, uart, [], ["NOTIF_UART"], (0, 0), id="uart-notification"),
+    pytest.param(DeviceModel.TERANOX, gpio, [], ["NOTIF_GPIO"], (0, 0), id="gpio-notification"),
+    pytest.param(DeviceModel.TERANOX, i3c, [], [], (0, 0), id="i3c"),
+    pytest.param(DeviceModel.QUILLEX, large, [], [], (0, 0),
+                 id="multi-segment-1024-byte-reports"),
+]
+
+
+def record(path: Path, model: DeviceModel, session) -> List[bytes]:
+    """Runs `session` on a fresh adapter with an EEPROM at 0x50, tracing
+    into `path`; returns the requests the adapter received."""
+    with sim.VirtualAdapter(model=model) as adapter, DeviceFacade(timeout_ms=500) as dev:
+        adapter.i2c.attach_eeprom(I2cBus.A, 0x50)
+        events = Collector()
+        dev.on_notification(events)
+        dev.start_trace(path)
+        assert dev.connect(adapter.path)
+        session(adapter, dev, events)
+        dev.stop_trace()
+        return adapter.requests
+
+
+def as_bytes(text: str) -> bytes:
+    return bytes.fromhex(text.replace(":", ""))
+
+
+@needs_tshark
+@pytest.mark.parametrize("model, session, failed, notified, bulk", SESSIONS)
+def test_tshark_finds_what_the_session_sent(tmp_path, script, model, session, failed, notified,
+                                            bulk):
+    capture = tmp_path / "session.pcapng"
+    sent = record(capture, model, session)
+    packets = tshark(script, capture)
+    found = messages(packets)
+    requests = [p for p in packets if p.get("vantor.direction") == "request"]
+    # Every request the adapter reassembled, byte for byte, in order.
+    assert [as_bytes(p["vantor.message"]) for p in requests] == sent
+    # Every response answers a request of the same tid and command.
+    asked = {(tid, command) for direction, tid, command, _ in found if direction == "request"}
+    answers = [(tid, command) for direction, tid, command, _ in found if direction == "response"]
+    assert len(answers) == len(sent) and set(answers) == asked
+    assert all(p["vantor.request_in"] for p in packets if p.get("vantor.direction") == "response")
+    assert [s for d, _, _, s in found if d == "response" and s != "SUCCESS"] == failed
+    assert [c for d, _, c, _ in found if d == "notification"] == notified
+    phases = [0, 0]
+    for p in packets:
+        if "vantor.bulk.tid" in p:
+            phases[int(p["usb.endpoint_address"], 0) >> 7] += len(as_bytes(p["vantor.bulk.data"]))
+    assert tuple(phases) == bulk
+    compare_with_decoder(capture, packets)
+
+
+def compare_with_decoder(capture: Path, packets: List[Dict[str, Any]]) -> None:
+    """The decoder's records and tshark's messages agree on every command,
+    transaction id, status, field and data phase."""
+    from pyvantorsdk import trace
+
+    if not hasattr(trace, "read"):
+        return  # the decoder is not on this branch yet
+    abbrevs = dissector.field_abbreviations()
+    layouts = {int(r["code"]): r for r in dissector._table("command_table")}
+    notices = {int(r["code"]): r for r in dissector._table("notification_table")}
+    shown: Dict[Tuple[str, int, int], Dict[str, Any]] = {}
+    notifications = []
+    for p in packets:
+        if "vantor.direction" in p:
+            key = (p["vantor.direction"], int(p["vantor.tid"]), int(p["vantor.command"], 0))
+            if key[0] == "notification":
+                notifications.append(p)
+            else:
+                shown[key] = p
+    for r in trace.read(capture):
+        assert r.kind in ("transaction", "notification"), r
+        if r.kind == "notification":
+            p = notifications.pop(0)
+            assert int(p["vantor.command"], 0) == r.code
+            check_fields(abbrevs, notices[r.code]["family"], notices[r.code]["fields"],
+                         r.arguments, p)
+            continue
+        row = layouts[r.code]
+        request = shown[("request", r.transaction_id, r.code)]
+        response = shown[("response", r.transaction_id, r.code)]
+        assert int(response["vantor.status"], 0) == r.status_code
+        check_fields(abbrevs, row["family"], row["request"], r.arguments, request)
+        check_fields(abbrevs, row["family"], row["response"], r.results, response)
+        for direction, data in ((0, r.bulk_out), (1, r.bulk_in)):
+            phase = b"".join(as_bytes(p["vantor.bulk.data"]) for p in packets
+                             if p.get("vantor.bulk.tid") == str(r.transaction_id)
+                             and int(p["usb.endpoint_address"], 0) >> 7 == direction)
+            assert phase == data, r
+    assert not notifications
+
+
+def check_fields(abbrevs, family, layout, values, packet) -> None:
+    for field in layout:
+        if field["name"] not in values:
+            continue
+        expected = values[field["name"]]
+        text = packet.get(abbrevs[(family, field["name"], field["type"], field["enum"])], "")
+        if isinstance(expected, bytes):
+            assert as_bytes(text) == expected, field
+        elif isinstance(expected, str) and field["enum"] == "ccc":
+            codes = {r["name"].upper(): r["code"] for r in native.i3c_ccc_table()}
+            assert int(text, 0) == codes[expected.upper()], field
+        elif isinstance(expected, str):
+            assert int(text, 0) == getattr(native, field["enum"])[expected].value, field
+        else:
+            assert int(text, 0) == expected, field
+
+
+# ---------------------------------------------------------- built captures
+USBMON = struct.Struct("<QcBBBHccqiiII8siiII")
+FILE_HEADER = (struct.pack("<IIIHHqI", 0x0A0D0D0A, 28, 0x1A2B3C4D, 1, 0, -1, 28)
+               + struct.pack("<IIHHII", 1, 20, 220, 0, 0, 20))
+
+
+def packet(data: bytes, endpoint: int, *, transfer: int = 1, device: int = 1,
+           captured: int = -1) -> bytes:
+    """One packet block carrying `data` (cut to `captured` bytes when given)."""
+    kind = b"S" if endpoint < 0x80 else b"C"
+    body = USBMON.pack(1, kind, transfer, endpoint, device, 1, b"-", b"\0", 0, 0, 0,
+                       len(data), len(data), bytes(8), 1, 0, 0, 0) + data
+    kept = body[:64 + captured] if captured >= 0 else body
+    padded = kept + bytes(-len(kept) % 4)
+    return struct.pack("<IIIIIII", 6, 32 + len(padded), 0, 0, 0, len(kept), len(body)) + \
+        padded + struct.pack("<I", 32 + len(padded))
+
+
+def report(message: bytes, flags: int = 3, size: int = 64, chunk: int = -1) -> bytes:
+    """A 64-byte report carrying `message` as one segment (flags: 1 first,
+    2 last); `chunk` overrides the announced length."""
+    length = len(message) if chunk < 0 else chunk
+    return (struct.pack("<H", flags | length << 2) + message).ljust(size, b"\0")
+
+
+OUT, IN = 0x01, 0x81
+GET_USB_CONFIG = struct.pack("<HH", 1, 0x040E)
+# An I2C write request: bus A, 5 bytes, to 0x50, no subaddress, then data.
+I2C_WRITE = struct.pack("<HHBHBBIB", 2, 0x0904, 0, 5, 0x50, 0, 0, 0)
+
+# reports after one well-formed request, and the experts tshark must show:
+# (malformed, unknown, unmatched).
+HOSTILE = [
+    pytest.param([(OUT, report(b"", chunk=1023))], (1, 0, 0), id="chunk-longer-than-report"),
+    pytest.param([(OUT, b"\x13")], (1, 0, 0), id="report-shorter-than-header"),
+    pytest.param([(OUT, packet(report(I2C_WRITE + b"hello"), OUT, captured=9))], (1, 0, 0),
+                 id="report-cut-short-in-the-capture"),
+    pytest.param([(OUT, report(GET_USB_CONFIG, flags=2))], (1, 0, 0),
+                 id="continuation-without-first-segment"),
+    pytest.param([(IN, report(b"\x01\x00\x0e"))], (1, 0, 0), id="message-shorter-than-header"),
+    pytest.param([(OUT, report(I2C_WRITE[:7]))], (1, 0, 0), id="fields-cut-short"),
+    pytest.param([(OUT, report(I2C_WRITE + b"hi"))], (1, 0, 0), id="data-shorter-than-length"),
+    pytest.param([(OUT, report(b"\x03\x00\xff\x7f")), (0x82, b"orphan")], (0, 1, 0),
+                 id="unknown-code-and-bulk-with-no-command"),
+    pytest.param([(OUT, report(I2C_WRITE, flags=1)), (OUT, report(GET_USB_CONFIG))], (0, 0, 0),
+                 id="first-segment-drops-the-unfinished-message"),
+    pytest.param([(IN, report(struct.pack("<HHH", 9, 0x040E, 0)))], (0, 0, 1),
+                 id="response-without-request"),
+]
+
+
+@needs_tshark
+@pytest.mark.parametrize("reports, experts", HOSTILE)
+def test_hostile_reports_are_flagged_without_lua_errors(tmp_path, script, reports, experts):
+    capture = tmp_path / "hostile.pcapng"
+    blocks = [packet(report(GET_USB_CONFIG), OUT)]
+    for endpoint, data in reports:
+        if data[:4] == struct.pack("<I", 6):
+            blocks.append(data)  # a block built whole
+        else:
+            blocks.append(packet(data, endpoint, transfer=3 if endpoint == 0x82 else 1))
+    capture.write_bytes(FILE_HEADER + b"".join(blocks))
+    packets = tshark(script, capture)
+    assert len(packets) == 1 + len(reports)
+    found = tuple(sum(f"vantor.{name}" in p for p in packets)
+                  for name in ("malformed", "unknown", "unmatched"))
+    assert found == experts
