@@ -9,6 +9,7 @@
 
 #include "bindings/AbiProbe.h"
 #include "bindings/AsyncFacadeCommands.h"
+#include "bindings/CommandTable.h"
 #include "bindings/DeviceFacade.h"
 #include "bindings/DeviceInfo.h"
 #include "bindings/Enumeration.h"
@@ -59,6 +60,7 @@ NB_MODULE(_pyvantorsdk_cpp, m) {
     pyvantorsdk::registerNotifications(m);
     pyvantorsdk::registerEnumeration(m);
     pyvantorsdk::registerDecoders(m);
+    pyvantorsdk::registerCommandTable(m);
     pyvantorsdk::registerDeviceFacade(m);
     pyvantorsdk::registerAsyncDeviceFacade(m);
 #ifdef VANTOR_HAVE_SIM
