@@ -205,6 +205,13 @@ local function bulk_count(name, values, request)
     return values[name]
 end
 
+-- Whether a command that moves data either way reads (bit 0 of its
+-- direction field set): its data phase is then bulk IN, else bulk OUT.
+local function reads(entry, values)
+    local control = entry.direction ~= "" and values[entry.direction]
+    return control and control % 2 == 1 or false
+end
+
 -- Dissects one whole message; on the packet's first pass (`rec.fresh`)
 -- also updates the open requests and the expected bulk phases.
 local function dissect_message(m, pinfo, root, rec)
@@ -262,7 +269,8 @@ local function dissect_message(m, pinfo, root, rec)
         if dir == "request" then
             requests[key][tid] = { frame = pinfo.number, time = pinfo.abs_ts, code = code,
                                    values = values }
-            local count = entry and entry.bulk_out ~= "" and values[entry.bulk_out]
+            local count = entry and entry.bulk_out ~= "" and not reads(entry, values)
+                and values[entry.bulk_out]
             if count and count > 0 then
                 bulk[key .. ">"] = { code = code, tid = tid, left = count }
             end
@@ -276,6 +284,7 @@ local function dissect_message(m, pinfo, root, rec)
                 request = nil
             end
             local count = status == 0 and entry and entry.bulk_in ~= ""
+                and (entry.direction == "" or (request and reads(entry, request.values)))
                 and bulk_count(entry.bulk_in, values, request)
             if count and count > 0 then
                 bulk[key .. "<"] = { code = code, tid = tid, left = count }

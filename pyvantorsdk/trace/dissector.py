@@ -174,10 +174,16 @@ def _generate(
                 source, layout = source[len("request."):], row["request"]
             if source and source not in {str(f["name"]) for f in layout}:
                 raise ValueError(f"{owner}: {phase} names the missing field {source!r}")
+        # Commands that move data either way: bit 0 of this request field is
+        # 1 for a read (bulk_in applies), 0 for a write (bulk_out applies).
+        direction = str(row.get("direction_field", ""))
+        if direction and direction not in {str(f["name"]) for f in row["request"]}:
+            raise ValueError(f"{owner}: direction_field names the missing field {direction!r}")
         command_rows.append(
             f"    [{code}] = {{ name = {lua_string(name)}, family = {lua_string(family)}, "
             f"bulk_out = {lua_string(str(row.get('bulk_out', '')))}, "
-            f"bulk_in = {lua_string(str(row.get('bulk_in', '')))},\n"
+            f"bulk_in = {lua_string(str(row.get('bulk_in', '')))}, "
+            f"direction = {lua_string(direction)},\n"
             f"        request = {request},\n        response = {response} }},"
         )
     kinds = {UNKNOWN_KIND: UNKNOWN_KIND_NAME}
