@@ -1097,6 +1097,11 @@ JSON_ROWS = [
              events=(1, lambda a: a.spi_target.controller.transfer(b"\x03\x00\x00" + bytes(4)))),
     json_row("target-i3c", "target", "i3c", "--static-address", "0x30", "-n", "1",
              events=(1, lambda a: a.i3c_target.controller.setdasa(0x30, 0x0B))),
+    json_row("trace-decode", "trace", "decode", "{tmp}/t.pcapng",
+             check=lambda d: [r["status"] for r in d] == ["SUCCESS"] * 2),
+    json_row("trace-stats", "trace", "stats", "{tmp}/t.pcapng",
+             check=lambda d: d["records"] == {"transaction": 2}),
+    json_row("trace-decode", "trace", "decode", "{tmp}/erased.bin", fails=True),
     json_row("voltage-get", "voltage", "get", check=lambda d: d["io_mv"] == 3300),
     json_row("voltage-set", "voltage", "set", "1800"),
 ]
@@ -1113,6 +1118,8 @@ def test_json_output_follows_the_schema(capsys, tmp_path, command, argv, profile
         if profile is None:
             cli_main.default_bench(adapter)
         cli = Cli(adapter, capsys)
+        if argv[0] == "trace":  # a capture to read back
+            assert cli("--trace", f"{tmp_path}/t.pcapng", "voltage", "get").rc == 0
         if events is None:
             result = cli(*argv)
         else:

@@ -1,0 +1,404 @@
+# SPDX-License-Identifier: MIT
+"""Decoding captures back into transactions: the file reader against
+hostile files, the reassembly and pairing rules on hand-made traffic, and
+captures of the virtual adapter decoded into the expected records."""
+
+from __future__ import annotations
+
+import io
+import struct
+from typing import List, Optional, Sequence
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from pyvantorsdk import trace
+from pyvantorsdk.trace.tables import Tables
+from pyvantorsdk.trace.usbmon import BULK, CONTROL, INTERRUPT, UsbPacket
+
+# ------------------------------------------------------------------ files
+T0 = 1_700_000_000.0
+
+
+def block(kind: int, body: bytes, order: str = "<") -> bytes:
+    body += b"\0" * (-len(body) % 4)
+    total = len(body) + 12
+    return struct.pack(order + "II", kind, total) + body + struct.pack(order + "I", total)
+
+
+def usbmon_bytes(p: UsbPacket, order: str = "<") -> bytes:
+    seconds = int(p.time)
+    return struct.pack(order + "QBBBBHBBqiiII8xiiII", p.urb_id, ord(p.type), p.transfer_type,
+                       p.endpoint, p.device, p.bus, ord("-"), 0, seconds,
+                       round((p.time - seconds) * 1e6), p.status, p.length, len(p.data),
+                       0, 0, 0, 0) + p.data
+
+
+def capture(packets: Sequence[UsbPacket], order: str = "<", link_type: int = 220) -> bytes:
+    out = block(0x0A0D0D0A, struct.pack(order + "IHHq", 0x1A2B3C4D, 1, 0, -1), order)
+    out += block(1, struct.pack(order + "HHI", link_type, 0, 0), order)
+    for p in packets:
+        data = usbmon_bytes(p, order)
+        stamp = round(p.time * 1e6)
+        out += block(6, struct.pack(order + "IIIII", 0, stamp >> 32, stamp & 0xFFFFFFFF,
+                                    len(data), len(data)) + data, order)
+    return out
+
+
+# ----------------------------------------------------------------- traffic
+class Bus:
+    """Hand-made traffic of one adapter: HID reports of 64 bytes (output
+    reports without the report id unless asked) and bulk transfers, each
+    event a submission and a completion as the writer records them."""
+
+    def __init__(self, device: int = 2, report_size: int = 64) -> None:
+        self.device = device
+        self.size = report_size
+        self.urb = 0
+        self.time = T0
+        self.packets: List[UsbPacket] = []
+
+    def _event(self, kind: str, transfer: int, endpoint: int, data: bytes = b"",
+               status: int = 0, dt: float = 0.0001) -> None:
+        self.time += dt
+        self.packets.append(UsbPacket(self.urb, kind, transfer, endpoint, self.device, 1,
+                                      self.time, status, len(data), data))
+
+    def report_out(self, report: bytes, *, report_id: bool = False, status: int = 0,
+                   dt: float = 0.0001) -> None:
+        self.urb += 1
+        report = report.ljust(self.size, b"\0")
+        self._event("S", INTERRUPT, 0x01, b"\0" + report if report_id else report, -115, dt)
+        self._event("C", INTERRUPT, 0x01, b"", status)
+
+    def report_in(self, report: bytes, dt: float = 0.0001) -> None:
+        self.urb += 1
+        self._event("S", INTERRUPT, 0x81, b"", -115, dt)
+        self._event("C", INTERRUPT, 0x81, report.ljust(self.size, b"\0"), 0, 0)
+
+    def segments(self, message: bytes) -> List[bytes]:
+        room = self.size - 2
+        chunks = [message[i : i + room] for i in range(0, len(message), room)]
+        return [struct.pack("<H", (i == 0) | (i == len(chunks) - 1) << 1 | len(c) << 2) + c
+                for i, c in enumerate(chunks)]
+
+    def send(self, message: bytes, dt: float = 0.0001) -> None:
+        for segment in self.segments(message):
+            self.report_out(segment, dt=dt)
+
+    def answer(self, message: bytes, dt: float = 0.0001) -> None:
+        for segment in self.segments(message):
+            self.report_in(segment, dt)
+
+    def bulk_out(self, data: bytes) -> None:
+        self.urb += 1
+        self._event("S", BULK, 0x02, data, -115)
+        self._event("C", BULK, 0x02, b"", 0)
+
+    def bulk_in(self, data: bytes, status: int = 0) -> None:
+        self.urb += 1
+        self._event("S", BULK, 0x82, b"", -115)
+        self._event("C", BULK, 0x82, data, status, 0)
+
+
+def request(tid: int, code: int, params: bytes = b"") -> bytes:
+    return struct.pack("<HH", tid, code) + params
+
+
+def response(tid: int, code: int, status: int = 0, params: bytes = b"") -> bytes:
+    return struct.pack("<HHH", tid, code, status) + params
+
+
+def field(name: str, type: str = "u8", enum: str = "", count: str = "", optional: bool = False):
+    return {"name": name, "type": type, "enum": enum, "count": count, "optional": optional}
+
+
+WRITE, READ, WRITE_BULK, READ_BULK = 0x0904, 0x0905, 0x0907, 0x0908
+# Commands shaped as the module's table describes them, so that the pairing
+# and data-phase rules are tested apart from the real table's contents.
+COMMANDS = [
+    {"name": "CMD_I2C_CONTROLLER_WRITE", "operation": "i2cWrite", "code": WRITE,
+     "family": "i2c", "role": "controller", "bulk_out": "", "bulk_in": "",
+     "request": (field("bus", enum="I2cBus"), field("length", "u16"), field("address"),
+                 field("subaddress_length"), field("subaddress", "bytes",
+                                                   count="subaddress_length"),
+                 field("data", "bytes", count="*")),
+     "response": (field("address"), field("count", "u16"))},
+    {"name": "CMD_I2C_CONTROLLER_READ", "operation": "i2cRead", "code": READ,
+     "family": "i2c", "role": "controller", "bulk_out": "", "bulk_in": "",
+     "request": (field("bus", enum="I2cBus"), field("length", "u16"), field("address")),
+     "response": (field("count", "u16"), field("data", "bytes", count="count"))},
+    {"name": "CMD_I2C_CONTROLLER_WRITE_BULK", "operation": "i2cWriteBulk", "code": WRITE_BULK,
+     "family": "i2c", "role": "controller", "bulk_out": "length", "bulk_in": "",
+     "request": (field("bus", enum="I2cBus"), field("address"), field("length", "u16")),
+     "response": ()},
+    {"name": "CMD_I2C_CONTROLLER_READ_BULK", "operation": "i2cReadBulk", "code": READ_BULK,
+     "family": "i2c", "role": "controller", "bulk_out": "", "bulk_in": "count",
+     "request": (field("bus", enum="I2cBus"), field("address"), field("length", "u16")),
+     "response": (field("count", "u16"),)},
+]
+NOTIFICATIONS = [
+    {"name": "NOTIF_GPIO", "code": 0x1481, "kind": 2, "family": "gpio",
+     "fields": (field("pin", enum="GpioPinNumber"), field("edge"), field("level"))},
+]
+TABLES = Tables(COMMANDS, NOTIFICATIONS)
+
+
+def decode(packets: Sequence[UsbPacket], late_after: float = 2.0,
+           adapter: Optional[str] = None) -> List[trace.Record]:
+    decoder = trace.Decoder(adapter, late_after=late_after, tables=TABLES)
+    out = [r for p in packets for r in decoder.feed_packet(p)]
+    return out + decoder.finish()
+
+
+def kinds(records: Sequence[trace.Record]) -> List[str]:
+    return [r.kind for r in records]
+
+
+WRITE_HELLO = request(1, WRITE, bytes([0, 5, 0, 0x50, 1, 0x10]) + b"hello")
+WRITE_OK = response(1, WRITE, 0, bytes([0x50, 5, 0]))
+
+
+def exchange(bus: Bus) -> None:
+    bus.send(WRITE_HELLO)
+    bus.answer(WRITE_OK)
+
+
+def scenario(name: str) -> Bus:
+    bus = Bus()
+    if name == "one report each way":
+        exchange(bus)
+    elif name == "report id on output reports":
+        bus.report_out(bus.segments(WRITE_HELLO)[0], report_id=True)
+        bus.answer(WRITE_OK)
+    elif name == "many segments each way":
+        bus.send(request(1, WRITE, bytes([0, 150, 0, 0x50, 0]) + bytes(range(150))))
+        bus.answer(response(1, WRITE, 0, bytes([0x50, 150, 0]) + bytes(70)))
+    elif name == "continuation after a complete message":
+        exchange(bus)
+        bus.report_in(struct.pack("<H", 2 | 2 << 2) + b"zz")
+    elif name == "first segment cuts an unfinished message":
+        bus.report_out(struct.pack("<H", 1 | 4 << 2) + b"\1\0\4\x09")
+        exchange(bus)
+    elif name == "segment longer than its report":
+        bus.report_in(struct.pack("<H", 3 | 200 << 2) + b"x" * 10)
+        exchange(bus)
+    elif name == "report of one byte":
+        exchange(bus)
+        bus.packets.append(UsbPacket(99, "C", INTERRUPT, 0x81, 2, 1, T0 + 1, 0, 1, b"\3"))
+    elif name == "answer shorter than its header":
+        bus.send(WRITE_HELLO)
+        bus.answer(b"\1\0\4\x09")
+    elif name == "answer with another command":
+        bus.send(WRITE_HELLO)
+        bus.answer(response(1, READ, 0, b"\0\0"))
+    elif name == "answer without request":
+        bus.answer(WRITE_OK)
+    elif name == "late answer":
+        bus.send(WRITE_HELLO)
+        bus.answer(WRITE_OK, dt=0.5)
+    elif name == "sent again before an answer":
+        bus.send(WRITE_HELLO)
+        exchange(bus)
+    elif name == "rewritten after a failed write":
+        bus.report_out(bus.segments(WRITE_HELLO)[0], status=-5)
+        exchange(bus)
+    elif name == "notification":
+        bus.answer(struct.pack("<HHH", 0, 0x1481, 0) + bytes([3, 1, 1]))
+    elif name == "unknown notification":
+        bus.answer(struct.pack("<HHH", 0, 0x1983, 0) + b"\7")
+    elif name == "bulk write":
+        bus.send(request(1, WRITE_BULK, bytes([0, 0x50]) + struct.pack("<H", 6)))
+        bus.bulk_out(b"abc")
+        bus.bulk_out(b"def")
+        bus.answer(response(1, WRITE_BULK))
+    elif name == "bulk read":
+        bus.send(request(1, READ_BULK, bytes([0, 0x50]) + struct.pack("<H", 5)))
+        bus.answer(response(1, READ_BULK, 0, struct.pack("<H", 5)))
+        bus.bulk_in(b"he")
+        bus.bulk_in(b"llo")
+        exchange(bus)
+    elif name == "bulk read cut short":
+        bus.send(request(1, READ_BULK, bytes([0, 0x50]) + struct.pack("<H", 5)))
+        bus.answer(response(1, READ_BULK, 0, struct.pack("<H", 5)))
+        bus.bulk_in(b"", status=-32)
+        bus.send(request(2, READ, bytes([0, 1, 0, 0x50])))
+    elif name == "bulk data with nothing in flight":
+        exchange(bus)
+        bus.bulk_in(b"stray")
+    elif name == "short count field":
+        bus.send(request(1, READ, bytes([0, 4, 0, 0x50])))
+        bus.answer(response(1, READ, 0, struct.pack("<H", 4) + b"ab"))
+    elif name == "unknown command":
+        bus.send(request(1, 0x0C33, b"\1\2"))
+        bus.answer(response(1, 0x0C33, 0, b"\3"))
+    return bus
+
+
+SCENARIOS = [
+    ("one report each way", ["transaction"], ""),
+    ("report id on output reports", ["transaction"], ""),
+    ("many segments each way", ["transaction"], ""),
+    ("continuation after a complete message", ["transaction", "unsolicited"], "appended"),
+    ("first segment cuts an unfinished message", ["malformed", "transaction"],
+     "unfinished message of 4 bytes was dropped"),
+    ("segment longer than its report", ["malformed", "transaction"], "announced 200 bytes"),
+    ("report of one byte", ["transaction", "malformed"], "a report of 1 byte"),
+    ("answer shorter than its header", ["malformed", "unanswered"], "shorter than the 6-byte"),
+    ("answer with another command", ["unsolicited", "unanswered"], "but that request was 0x0904"),
+    ("answer without request", ["unsolicited"], "no request of transaction 1"),
+    ("late answer", ["transaction"], "late answer: 500 ms after the request"),
+    ("sent again before an answer", ["unanswered", "transaction"], "sent again before an answer"),
+    ("rewritten after a failed write", ["transaction"], "written again after a failed write"),
+    ("notification", ["notification"], ""),
+    ("unknown notification", ["notification"], "unknown notification code 0x1983"),
+    ("bulk write", ["transaction"], ""),
+    ("bulk read", ["transaction", "transaction"], ""),
+    ("bulk read cut short", ["transaction", "unanswered"],
+     "a bulk IN transfer failed (status -32); the bulk IN data phase carried 0 of 5 bytes"),
+    ("bulk data with nothing in flight", ["transaction", "malformed"],
+     "5 bytes of bulk IN data with no bulk read in flight"),
+    ("short count field", ["transaction"], "'count' announces 4 bytes of 'data', 2 present"),
+    ("unknown command", ["transaction"], "unknown command code 0x0C33"),
+]
+
+
+@pytest.mark.parametrize("name, expected, problem", SCENARIOS, ids=[s[0] for s in SCENARIOS])
+def test_reassembly_and_pairing(name, expected, problem):
+    records = decode(scenario(name).packets, late_after=0.25)
+    assert kinds(records) == expected
+    assert [r.problem for r in records if problem in r.problem], [r.problem for r in records]
+    assert all(r.adapter == "1.2" for r in records)
+
+
+def test_decoded_fields_and_data_phases():
+    bus = scenario("bulk read")
+    read, write = decode(bus.packets)
+    assert (read.command, read.arguments, read.results, read.bulk_in) == (
+        "CMD_I2C_CONTROLLER_READ_BULK", {"bus": "A", "address": 0x50, "length": 5}, {"count": 5},
+        b"hello")
+    assert read.latency == pytest.approx(0.0004, abs=1e-6)  # to the end of the IN data phase
+    assert write.line() == "I2C A write 0x50 [10] 68 65 6c 6c 6f → SUCCESS in 200 µs"
+    assert write.to_json()["arguments"] == {"bus": "A", "length": 5, "address": 0x50,
+                                             "subaddress_length": 1, "subaddress": "10",
+                                             "data": "68656c6c6f"}
+    (bulk,) = decode(scenario("bulk write").packets)
+    assert bulk.bulk_out == b"abcdef" and bulk.problem == ""
+
+
+def test_traffic_of_other_devices_is_skipped():
+    mouse = Bus(device=3)
+    # 4-byte reports: not an adapter
+    mouse.packets.append(UsbPacket(49, "C", INTERRUPT, 0x81, 3, 1, T0, 0, 4, b"\1\2\3\4"))
+    mouse.packets.append(UsbPacket(50, "S", CONTROL, 0x00, 3, 1, T0, -115, 8, b"\x80\6" + bytes(6)))
+    ours = scenario("one report each way")
+    decoder = trace.Decoder(tables=TABLES)
+    records = [r for p in mouse.packets + ours.packets for r in decoder.feed_packet(p)]
+    assert kinds(records) == ["transaction"] and decoder.skipped == 2
+    assert decode(ours.packets, adapter="1.7") == []
+
+
+# ---------------------------------------------------------- hostile files
+GOOD = capture(scenario("one report each way").packets)
+HEADERS = 28 + 20  # section header and interface description
+
+
+FIRST = struct.unpack_from("<I", GOOD, HEADERS + 4)[0]  # the first packet block's length
+
+
+def patched(at: int, value: int) -> bytes:
+    return GOOD[:at] + struct.pack("<I", value) + GOOD[at + 4:]
+
+
+@pytest.mark.parametrize("data, error, last_problem", [
+    (b"", "the file is empty", None),
+    (b"garbage " * 20, "not a pcapng file", None),
+    (GOOD[:20], "not a pcapng file", None),
+    (capture([], link_type=1), "link type 1 (Ethernet)", None),
+    (GOOD, None, None),
+    (capture(scenario("one report each way").packets, order=">"), None, None),
+    (GOOD[:-10], None, "the file ends inside a block"),
+    (GOOD + b"\6\0\0", None, "the file ends inside a block header"),
+    (patched(HEADERS + 4, 0x7FFFFFF0), None, "a block claims 2147483632 bytes"),
+    (patched(HEADERS + 4, 0), None, "a block claims 0 bytes"),
+    (patched(HEADERS + 4, 130), None, "a block claims 130 bytes"),
+    (patched(HEADERS + FIRST - 4, FIRST + 4), None, "a block's two length fields disagree"),
+    (patched(HEADERS + 8, 5), None, "a packet on interface 5, which no block describes"),
+    (patched(HEADERS + 20, 4000), None, "a packet claims 4000 bytes"),
+], ids=["empty", "garbage", "cut-in-section-header", "another-link-type", "whole",
+        "big-endian", "truncated-mid-block", "truncated-mid-header", "length-huge",
+        "length-zero", "length-not-multiple-of-4", "lengths-disagree", "undeclared-interface",
+        "captured-length-beyond-block"])
+def test_hostile_files(data, error, last_problem):
+    if error is not None:
+        with pytest.raises(trace.TraceError, match=error.replace("(", r"\(").replace(")", r"\)")):
+            list(trace.read(io.BytesIO(data), tables=TABLES))
+        return
+    records = list(trace.read(io.BytesIO(data), tables=TABLES))
+    if last_problem is None:
+        assert kinds(records) == ["transaction"] and records[0].problem == ""
+    else:
+        assert [r for r in records if r.kind == "malformed" and last_problem in r.problem]
+
+
+@settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.lists(st.tuples(st.integers(0, len(GOOD) - 1), st.integers(0, 255)), max_size=8),
+       st.integers(HEADERS - 8, len(GOOD)))
+def test_reader_survives_damaged_files(changes, cut):
+    data = bytearray(GOOD[:cut])
+    for at, value in changes:
+        if at < len(data):
+            data[at] = value
+    try:
+        records = list(trace.read(io.BytesIO(bytes(data)), tables=TABLES))
+    except trace.TraceError:
+        return
+    assert len(records) <= 4
+
+
+# --------------------------------------------------------------------- CLI
+def filter_capture(path) -> None:
+    bus = Bus()
+    exchange(bus)  # I2C, SUCCESS, 200 µs
+    bus.send(request(2, READ, bytes([0, 1, 0, 0x33])))
+    bus.answer(response(2, READ, 0x0203, b"\0\0"), dt=0.003)  # I2C, NACK, 3.1 ms
+    bus.send(request(3, 0x1403, b"\2"))
+    bus.answer(response(3, 0x1403, 0, b"\1"))  # GPIO, SUCCESS
+    bus.send(request(4, 0x1403, b"\2"))  # never answered
+    path.write_bytes(capture(bus.packets))
+
+
+@pytest.mark.parametrize("options, rc, count, said", [
+    ([], 0, 4, ""),
+    (["--family", "gpio"], 0, 2, ""),
+    (["--status", "failed"], 0, 2, "FW_I2C_NACK_ADDRESS"),
+    (["--status", "ok"], 0, 2, ""),
+    (["--status", "fw_i2c_nack_address"], 0, 1, "→ FW_I2C_NACK_ADDRESS"),
+    (["--slower-than", "1ms"], 0, 1, "in 3.1 ms"),
+    (["--adapter", "1.3"], 0, 0, ""),
+    (["--status", "bogus"], 2, 0, "invalid status 'bogus'"),
+    (["--slower-than", "soon"], 2, 0, "invalid duration 'soon'"),
+], ids=["all", "family", "status-failed", "status-ok", "status-name", "slower-than", "adapter",
+        "unknown-status", "bad-duration"])
+def test_cli_decode_filters(tmp_path, capsys, options, rc, count, said):
+    from pyvantorsdk.cli.main import main
+
+    path = tmp_path / "t.pcapng"
+    filter_capture(path)
+    assert main(["trace", "decode", str(path), *options]) == rc
+    out, err = capsys.readouterr()
+    assert len(out.splitlines()) == count
+    assert said in out + err
+
+
+def test_cli_refuses_what_is_no_capture(tmp_path, capsys):
+    from pyvantorsdk.cli.main import main
+
+    (tmp_path / "x.bin").write_bytes(b"not a capture")
+    assert main(["trace", "stats", str(tmp_path / "x.bin")]) == 1
+    assert main(["trace", "decode", str(tmp_path / "missing.pcapng")]) == 1
+    err = capsys.readouterr().err.splitlines()
+    assert err[0] == f"trace stats: {tmp_path / 'x.bin'}: not a pcapng file (it does not start " \
+                     "with a section header)"
+    assert err[1].startswith("trace decode: [Errno 2] No such file or directory")
