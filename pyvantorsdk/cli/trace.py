@@ -13,6 +13,7 @@ from typing import Any, Callable, Dict, Iterator
 from pyvantorsdk import StatusCode
 from pyvantorsdk.cli.common import CommandFailed, Context, UsageError, subcommand
 from pyvantorsdk.trace.decode import read
+from pyvantorsdk.trace.dissector import add_dissector_command
 from pyvantorsdk.trace.pcapng import TraceError
 from pyvantorsdk.trace.records import Record
 from pyvantorsdk.trace.stats import summarize
@@ -42,11 +43,12 @@ def adapter_arg(text: str) -> str:
 
 def register(commands: Any) -> None:
     family = commands.add_parser(
-        "trace", help="read back a capture written with --trace: decode, stats",
+        "trace", help="read back a capture written with --trace: decode, stats, dissector",
         description="Decode the USB traffic that --trace recorded into named transactions. "
         "Needs no adapter.",
         epilog="examples:\n  vantor --sim --trace t.pcapng i2c dump -y A 0x50\n"
-        "  vantor trace decode t.pcapng\n  vantor trace stats t.pcapng",
+        "  vantor trace decode t.pcapng\n  vantor trace stats t.pcapng\n"
+        "  vantor trace dissector -o ~/.local/lib/wireshark/plugins/vantor.lua",
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     sub = family.add_subparsers(dest="trace_command", metavar="COMMAND", required=True)
@@ -73,6 +75,7 @@ def register(commands: Any) -> None:
         func=run_stats, device=False,
     )
     add_file_options(stats)
+    add_dissector_command(sub)
 
 
 def add_file_options(parser: argparse.ArgumentParser) -> None:

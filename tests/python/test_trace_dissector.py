@@ -27,9 +27,13 @@ from pyvantorsdk import (
     sim,
 )
 from pyvantorsdk._cpp import _pyvantorsdk_cpp as native
+from pyvantorsdk.cli.main import main
 from pyvantorsdk.trace import dissector
 
 TSHARK = shutil.which("tshark")
+COMMANDS: List[Dict[str, Any]] = [dict(row) for row in native.command_table()]
+NOTIFICATIONS: List[Dict[str, Any]] = [dict(row) for row in native.notification_table()]
+CCC: List[Dict[str, Any]] = [dict(row) for row in native.i3c_ccc_table()]
 needs_tshark = pytest.mark.skipif(
     TSHARK is None, reason="tshark is not installed (scripts/setup.sh installs it)")
 
@@ -65,12 +69,61 @@ def tshark(script: Path, capture: Path) -> List[Dict[str, Any]]:
 
 def messages(packets: List[Dict[str, Any]]) -> List[Tuple[str, int, str, str]]:
     """(direction, tid, command, status) of each message, in capture order."""
-    names = {int(r["code"]): r["name"] for r in native.command_table()}
-    names.update({int(r["code"]): r["name"] for r in native.notification_table()})
+    names = {int(r["code"]): r["name"] for r in COMMANDS + NOTIFICATIONS}
     status = {int(m.value): n for n, m in native.StatusCode.__members__.items()}
     return [(p["vantor.direction"], int(p["vantor.tid"]), names[int(p["vantor.command"], 0)],
              status[int(p["vantor.status"], 0)] if "vantor.status" in p else "")
             for p in packets if "vantor.direction" in p]
+
+
+def test_script_names_every_command_notification_and_status():
+    script = dissector.generate_dissector()
+    for row in COMMANDS + NOTIFICATIONS:
+        assert f'[{row["code"]}] = "{row["name"]}"' in script, row["name"]
+    for name, member in native.StatusCode.__members__.items():
+        assert f'[{member.value}] = "{name}"' in script, name
+
+
+def field(name, type="u8", count="", enum=""):
+    return {"name": name, "type": type, "enum": enum, "count": count, "optional": False}
+
+
+def command(code=0x0904, request=(), response=(), **more):
+    return {"name": f"CMD_{code}", "code": code, "family": "i2c", "request": request,
+            "response": response, **more}
+
+
+@pytest.mark.parametrize("commands, message", [
+    ([command(request=(field("x", "u24"),))], "unknown type 'u24'"),
+    ([command(request=(field("data", "bytes", "length"), field("length", "u16")))],
+     "count from 'length', which is not an earlier field"),
+    ([command(request=(field("length", "u16"),), bulk_out="size")], "missing field 'size'"),
+    ([command(response=(field("count", "u16"),), bulk_in="request.count")],
+     "missing field 'count'"),
+    ([command(request=(field("length", "u16"),), direction_field="control")],
+     "missing field 'control'"),
+    ([command(), command()], "taken by CMD_2308"),
+    ([command(request=(field("bus", enum="NoSuchEnum"),))], "'NoSuchEnum'"),
+], ids=["unknown-type", "count-after-the-data", "bulk-out-field-missing",
+        "bulk-in-request-field-missing", "direction-field-missing", "code-twice", "unknown-enum"])
+def test_generator_refuses_tables_it_would_misread(commands, message):
+    with pytest.raises(ValueError, match=message):
+        dissector.generate_tables(commands, [], [], {})
+
+
+@pytest.mark.parametrize("output, stdout, stderr", [
+    (None, "-- Wireshark dissector", "install the script by saving it into "
+     "~/.local/lib/wireshark/plugins/"),
+    ("new/vantor.lua", "wrote ", ""),
+], ids=["to-stdout", "into-a-new-folder"])
+def test_cli_writes_the_script(tmp_path, capsys, output, stdout, stderr):
+    args = ["trace", "dissector"] + (["-o", str(tmp_path / output)] if output else [])
+    assert main(args) == 0
+    out, err = capsys.readouterr()
+    assert out.startswith(stdout) and stderr in err
+    if output:
+        assert (tmp_path / output).read_text() == dissector.generate_dissector()
+        assert out.endswith("install it by copying it into ~/.local/lib/wireshark/plugins/\n")
 
 
 # ------------------------------------------------------ captures of the sim
@@ -193,8 +246,8 @@ def compare_with_decoder(capture: Path, packets: List[Dict[str, Any]]) -> None:
     if not hasattr(trace, "read"):
         return  # the decoder is not on this branch yet
     abbrevs = dissector.field_abbreviations()
-    layouts = {int(r["code"]): r for r in native.command_table()}
-    notices = {int(r["code"]): r for r in native.notification_table()}
+    layouts = {int(r["code"]): r for r in COMMANDS}
+    notices = {int(r["code"]): r for r in NOTIFICATIONS}
     shown: Dict[Tuple[str, int, int], Dict[str, Any]] = {}
     notifications = []
     for p in packets:
@@ -235,7 +288,7 @@ def check_fields(abbrevs, family, layout, values, packet) -> None:
         if isinstance(expected, bytes):
             assert as_bytes(text) == expected, field
         elif isinstance(expected, str) and field["enum"] == "ccc":
-            codes = {r["name"].upper(): r["code"] for r in native.i3c_ccc_table()}
+            codes = {r["name"].upper(): r["code"] for r in CCC}
             assert int(text, 0) == codes[expected.upper()], field
         elif isinstance(expected, str):
             assert int(text, 0) == getattr(native, field["enum"])[expected].value, field
