@@ -1018,7 +1018,7 @@ def test_target_i3c_prints_private_writes(cli):
 # ------------------------------------------------------------ --json schema
 SCHEMA = json.loads((Path(pyvantorsdk.__file__).parent / "data" / "cli-schema.json").read_text())
 # Subcommands that print their text with or without --json.
-TEXT_ONLY = {"udev-rules", "completion"}
+TEXT_ONLY = {"udev-rules", "completion", "trace-dissector"}
 
 
 def json_row(command: str, *argv: str, profile=None, events=None, fails=False, check=None,
