@@ -35,7 +35,7 @@ COMMANDS: List[Dict[str, Any]] = [dict(row) for row in native.command_table()]
 NOTIFICATIONS: List[Dict[str, Any]] = [dict(row) for row in native.notification_table()]
 CCC: List[Dict[str, Any]] = [dict(row) for row in native.i3c_ccc_table()]
 needs_tshark = pytest.mark.skipif(
-    TSHARK is None, reason="tshark is not installed (scripts/setup.sh installs it)")
+    TSHARK is None, reason="tshark is not installed (scripts/setup.sh installs it when run as root)")
 
 
 @pytest.fixture(scope="module")
