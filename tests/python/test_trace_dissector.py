@@ -170,7 +170,11 @@ def i3c(adapter, dev, events):
     adapter.i3c.attach_target(0x0123456789AB, bcr=0x07, dcr=0xC5, static_address=0x50)
     dev.i3c_controller_init(*I3C_RATES)
     dev.i3c_init_bus()
-    dev.i3c_get_device_table()
+    address = dev.i3c_get_device_table()[0]["dynamic_address"]
+    dev.i3c_ccc_getbcr(address)
+    # One command code for both directions: a control bit picks the phase.
+    dev.i3c_sdr_write_bulk(address, b"", b"z" * 40)
+    dev.i3c_sdr_read_bulk(address, b"", 30)
 
 
 def large(adapter, dev, events):
@@ -188,7 +192,7 @@ SESSIONS = [
     pytest.param(DeviceModel.TERANOX, spi, [], [], (104, 0), id="spi"),
     pytest.param(DeviceModel.TERANOX, uart, [], ["NOTIF_UART"], (0, 0), id="uart-notification"),
     pytest.param(DeviceModel.TERANOX, gpio, [], ["NOTIF_GPIO"], (0, 0), id="gpio-notification"),
-    pytest.param(DeviceModel.TERANOX, i3c, [], [], (0, 0), id="i3c"),
+    pytest.param(DeviceModel.TERANOX, i3c, [], [], (40, 30), id="i3c-ccc-and-bulk-both-ways"),
     pytest.param(DeviceModel.QUILLEX, large, [], [], (0, 0),
                  id="multi-segment-1024-byte-reports"),
 ]
