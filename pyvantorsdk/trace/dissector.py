@@ -159,13 +159,22 @@ def _generate(
     command_rows, notification_rows = [], []
     code_names: Dict[int, str] = {}
     families: Dict[int, str] = {}
-    for row in commands:
+    kinds = {UNKNOWN_KIND: UNKNOWN_KIND_NAME}
+    for index, row in enumerate([*commands, *notifications]):
         code, name, family = int(row["code"]), str(row["name"]), str(row["family"])
         owner = f"{name} (0x{code:04x})"
         if code in code_names:
             raise ValueError(f"{owner}: the code is taken by {code_names[code]}")
         code_names[code] = name
         families.setdefault(code >> 10, family)
+        if index >= len(commands):
+            kinds[int(row["kind"])] = name
+            notification_rows.append(
+                f"    [{code}] = {{ name = {lua_string(name)}, kind = {int(row['kind'])}, "
+                f"family = {lua_string(family)}, "
+                f"fields = {fields.layout(owner, family, row['fields'])} }},"
+            )
+            continue
         request = fields.layout(owner, family, row["request"])
         response = fields.layout(owner, family, row["response"])
         for phase, layout in (("bulk_out", row["request"]), ("bulk_in", row["response"])):
@@ -185,20 +194,6 @@ def _generate(
             f"bulk_in = {lua_string(str(row.get('bulk_in', '')))}, "
             f"direction = {lua_string(direction)},\n"
             f"        request = {request},\n        response = {response} }},"
-        )
-    kinds = {UNKNOWN_KIND: UNKNOWN_KIND_NAME}
-    for row in notifications:
-        code, name, family = int(row["code"]), str(row["name"]), str(row["family"])
-        owner = f"{name} (0x{code:04x})"
-        if code in code_names:
-            raise ValueError(f"{owner}: the code is taken by {code_names[code]}")
-        code_names[code] = name
-        kinds[int(row["kind"])] = name
-        families.setdefault(code >> 10, family)
-        layout = fields.layout(owner, family, row["fields"])
-        notification_rows.append(
-            f"    [{code}] = {{ name = {lua_string(name)}, kind = {int(row['kind'])}, "
-            f"family = {lua_string(family)}, fields = {layout} }},"
         )
     ccc_names: Dict[int, str] = {}
     for row in ccc:
