@@ -48,6 +48,7 @@ local F = {
     family = ProtoField.string("vantor.family", "Family"),
     trailing = ProtoField.bytes("vantor.trailing", "Bytes after the known fields"),
     request_in = ProtoField.framenum("vantor.request_in", "Request in frame"),
+    response_in = ProtoField.framenum("vantor.response_in", "Response in frame"),
     latency = ProtoField.double("vantor.latency", "Latency (s)"),
     bulk_data = ProtoField.bytes("vantor.bulk.data", "Bulk data"),
     bulk_command = ProtoField.uint16("vantor.bulk.command", "Bulk data of", base.HEX, CODE_NAMES),
@@ -279,6 +280,8 @@ local function dissect_message(m, pinfo, root, rec)
             if request and request.code == code then
                 requests[key][tid] = nil
                 rec.request_frame = request.frame
+                -- Shown on the request from Wireshark's second pass on.
+                if frames[request.frame] then frames[request.frame].response_frame = pinfo.number end
                 rec.latency = pinfo.abs_ts - request.time
             else
                 request = nil
@@ -290,6 +293,9 @@ local function dissect_message(m, pinfo, root, rec)
                 bulk[key .. "<"] = { code = code, tid = tid, left = count }
             end
         end
+    end
+    if rec.response_frame then
+        mt:add(F.response_in, rec.response_frame):set_generated()
     end
     if dir == "response" then
         if rec.request_frame then

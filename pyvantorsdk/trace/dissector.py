@@ -16,6 +16,7 @@ from typing import Any, Dict, Iterable, List, Mapping, Optional, Sequence, Set, 
 
 import pyvantorsdk
 from pyvantorsdk._cpp import _pyvantorsdk_cpp as _native
+from pyvantorsdk.cli.common import Context, subcommand
 
 PLUGIN_DIR = "~/.local/lib/wireshark/plugins/"
 # The kind the SDK gives a notification code it does not know.
@@ -235,8 +236,6 @@ def generate_dissector() -> str:
 def add_dissector_command(subparsers: Any) -> argparse.ArgumentParser:
     """``vantor trace dissector [-o FILE]``, under the ``trace`` family's
     subparsers."""
-    from pyvantorsdk.cli.common import subcommand
-
     parser = subcommand(
         subparsers, "dissector",
         help="write a Wireshark dissector (Lua) for the traces --trace records",
@@ -255,7 +254,7 @@ def add_dissector_command(subparsers: Any) -> argparse.ArgumentParser:
     return parser
 
 
-def write_dissector(ctx: Any, args: argparse.Namespace) -> None:
+def write_dissector(ctx: Context, args: argparse.Namespace) -> None:
     """Writes the script to standard output, or into ``--output`` (its
     missing folders created, as the plugin folder often does not exist
     yet); tells where Wireshark looks for it on standard error or, with a
