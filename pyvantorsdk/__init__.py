@@ -63,11 +63,13 @@ from pyvantorsdk._cpp._pyvantorsdk_cpp import (
     UartRxNotification,
     UartStopBit,
     UnknownNotification,
+    command_table,
     decode_i2c_scan,
     decode_spi_transfer,
     enumerate_devices,
     i3c_ccc_table,
     make_device_info,
+    notification_table,
 )
 from pyvantorsdk.errors import (
     CapabilityError,
@@ -127,6 +129,8 @@ __all__ = [
     "decode_i2c_scan",
     "decode_spi_transfer",
     "i3c_ccc_table",
+    "command_table",
+    "notification_table",
     "SUPPORTED_DEVICES",
     "is_virtual_path",
     "find_adapters",

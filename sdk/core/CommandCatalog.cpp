@@ -36,12 +36,14 @@ constexpr FieldLayout kUartFields[] = {u16("length"), bytes("data", "length")};
 constexpr FieldLayout kConnectorFields[] = {u8("port", "I3cConnectorPort"),
                                             u8("event", "I3cConnectorEvent"),
                                             u8("connector_type", "I3cConnectorType")};
+// Target bus events of every family: event, target address (chip select
+// for SPI), memory address, length, then the bytes the transfer moved, when
+// the event carries them (the SDK's decoder reads only the first four).
 constexpr FieldLayout kI2cTargetFields[] = {u8("event"), u8("address"), u16("memory_address"),
-                                            u16("length")};
+                                            u16("length"), optional(bytes("data", "length"))};
 constexpr FieldLayout kSpiTargetFields[] = {u8("event"), u8("chip_select", "SpiChipSelect"),
-                                            u16("memory_address"), u16("length")};
-// Write and read transfers carry the data they moved; other events end
-// after the length.
+                                            u16("memory_address"), u16("length"),
+                                            optional(bytes("data", "length"))};
 constexpr FieldLayout kI3cTargetFields[] = {u8("event", "I3cTargetBusEventKind"), u8("address"),
                                             u16("memory_address"), u16("length"),
                                             optional(bytes("data", "length"))};
@@ -62,8 +64,8 @@ constexpr NotificationDescription kNotifications[] = {
 };
 
 // Value of a count: digits, or the earlier field `count` names.
-bool countOf(FieldList fields, size_t index, const std::vector<uint64_t>& values, size_t rest,
-             uint64_t& count) {
+bool countOf(FieldList fields, size_t index, const std::vector<LayoutWalk::Field>& found,
+             size_t rest, uint64_t& count) {
     const std::string_view text = fields[index].count;
     if (text == "*") {
         count = rest;
@@ -75,9 +77,9 @@ bool countOf(FieldList fields, size_t index, const std::vector<uint64_t>& values
         for (char digit : text) count = count * 10 + static_cast<uint64_t>(digit - '0');
         return true;
     }
-    for (size_t i = 0; i < index && i < values.size(); ++i) {
+    for (size_t i = 0; i < index && i < found.size(); ++i) {
         if (text == fields[i].name && fields[i].type != FieldType::Bytes) {
-            count = values[i];
+            count = found[i].value;
             return true;
         }
     }
@@ -119,14 +121,14 @@ const CommandDescription* findCommand(uint16_t code) {
 
 LayoutWalk walkLayout(FieldList fields, const uint8_t* parameters, size_t length) {
     LayoutWalk walk;
-    walk.values.reserve(fields.size());
+    walk.fields.reserve(fields.size());
     for (size_t i = 0; i < fields.size(); ++i) {
         const FieldLayout& field = fields[i];
         const size_t rest = length - walk.consumed;
         // An optional field may be absent, and with it everything after it.
         if (rest == 0 && field.optional) break;
         uint64_t size = fieldWidth(field.type);
-        if (field.type == FieldType::Bytes && !countOf(fields, i, walk.values, rest, size)) {
+        if (field.type == FieldType::Bytes && !countOf(fields, i, walk.fields, rest, size)) {
             walk.outcome = LayoutWalk::Outcome::BadCount;
             return walk;
         }
@@ -135,7 +137,8 @@ LayoutWalk walkLayout(FieldList fields, const uint8_t* parameters, size_t length
             return walk;
         }
         const uint8_t* at = parameters + walk.consumed;
-        walk.values.push_back(field.type == FieldType::Bytes ? size : readScalar(field.type, at));
+        const uint64_t value = field.type == FieldType::Bytes ? size : readScalar(field.type, at);
+        walk.fields.push_back({walk.consumed, static_cast<size_t>(size), value});
         walk.consumed += static_cast<size_t>(size);
     }
     if (walk.consumed < length) walk.outcome = LayoutWalk::Outcome::Trailing;

@@ -37,9 +37,13 @@ struct LayoutWalk {
     };
     Outcome outcome = Outcome::Complete;
     size_t consumed = 0;  // bytes of the message the fields covered
-    // Value of each scalar field read, in field order (bytes fields: their
-    // size); one entry per field present.
-    std::vector<uint64_t> values;
+    // One entry per field present, in field order.
+    struct Field {
+        size_t offset;   // within the walked bytes
+        size_t size;     // bytes
+        uint64_t value;  // a scalar's value; a bytes field's size
+    };
+    std::vector<Field> fields;
 };
 
 // Walks `length` bytes of parameters with `fields`; never reads past them.

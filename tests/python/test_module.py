@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""The native module's errors: the class and message each status raises."""
+"""The native module: the errors each status raises, and the command tables."""
 
 from __future__ import annotations
+
+import enum
 
 import pytest
 
@@ -77,3 +79,27 @@ class TestErrors:
         assert issubclass(errors.VantorTimeoutError, TimeoutError)
         assert issubclass(errors.DisconnectError, ConnectionError)
         assert issubclass(errors.I3cError, errors.FirmwareError)
+
+
+class TestCommandTable:
+    """The command catalog as decoders of captured traffic read it (its
+    layouts are checked against the SDK's requests by the C++ tests)."""
+
+    def test_names_every_bulk_command_with_its_mask_bit(self):
+        rows = {row["name"]: row for row in native.command_table()}
+        for name, bit in native._abi_probe["values"]["BULK_COMMAND_BIT"].items():
+            assert name in rows
+            assert 1 << (rows[name]["code"] & 31) == bit
+            assert rows[name]["bulk_out"] or rows[name]["bulk_in"]
+
+    def test_every_enum_a_layout_names_is_an_enum_of_the_module(self):
+        fields = [field for row in native.command_table()
+                  for field in row["request"] + row["response"]]
+        fields += [field for row in native.notification_table() for field in row["fields"]]
+        named = {field["enum"] for field in fields} - {"", "ccc"}
+        assert [name for name in sorted(named)
+                if not issubclass(getattr(native, name, type(None)), enum.Enum)] == []
+        # The common command codes are looked up in i3c_ccc_table().
+        ccc = [field for field in fields if field["enum"] == "ccc"]
+        assert ccc and all(field["type"] == "u8" for field in ccc)
+        assert {row["code"] for row in native.i3c_ccc_table()} >= {0x06, 0x8D}
