@@ -136,8 +136,16 @@ def run_decode(ctx: Context, args: argparse.Namespace) -> None:
         return
     for record in records(args):
         if keep(record):
-            clock = datetime.datetime.fromtimestamp(record.time).strftime("%H:%M:%S.%f")
-            ctx.print(f"{clock}  {record.line()}")
+            ctx.print(f"{clock(record.time)}  {record.line()}")
+
+
+def clock(time: float) -> str:
+    """The local time of day with microseconds; seconds since the epoch for
+    a time the calendar cannot show (a damaged capture's)."""
+    try:
+        return datetime.datetime.fromtimestamp(time).strftime("%H:%M:%S.%f")
+    except (ValueError, OverflowError, OSError):
+        return f"{time:.6f}"
 
 
 def run_stats(ctx: Context, args: argparse.Namespace) -> None:

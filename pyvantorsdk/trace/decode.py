@@ -24,7 +24,14 @@ from pyvantorsdk.trace.tables import Tables, decode_fields, family_of_code
 # traffic of other devices is skipped.
 REPORT_SIZES = (64, 1024)
 _ADAPTER_TRANSFER_SIZES = {64, 65, 1024, 1025}
+# What is kept of devices not (yet) known as adapters.
+_BACKLOG_DEVICES = 64
+_BACKLOG_PACKETS = 16
 RESPONSE_HEADER = 6
+# Far above the largest message the SDK or the adapter makes (the big
+# transfers go over bulk); a longer one is garbage, and keeping it would let
+# a hostile capture grow the buffer without end.
+MAX_MESSAGE = 1 << 16
 # The synchronous facade's default response timeout: an answer later than
 # this came after its caller had given up.
 DEFAULT_LATE_AFTER = 2.0
@@ -108,6 +115,7 @@ class Decoder:
         # Events of devices that are not adapters (or of transfer types the
         # adapter does not use), skipped.
         self.skipped = 0
+        self._backlog: Dict[str, List[Any]] = {}
         self._out: List[Record] = []
 
     # ------------------------------------------------------------ input
@@ -121,9 +129,30 @@ class Decoder:
         state = self.adapters.get(key)
         if state is None:
             if transfer != usbmon.INTERRUPT or len(data) not in _ADAPTER_TRANSFER_SIZES:
-                self.skipped += 1
+                self._hold_back(key, packet, transfer)
                 return []
             state = self.adapters[key] = _Adapter(key)
+            # The device's earlier interrupt transfers (a short report that
+            # came before the first full one) are the adapter's too.
+            for earlier in self._backlog.pop(key, []):
+                self._feed(state, earlier)
+        self._feed(state, packet)
+        return self._take()
+
+    def _hold_back(self, key: str, packet: Any, transfer: int) -> None:
+        """Keeps a few interrupt transfers of a device not yet known as an
+        adapter, in case it turns out to be one; skips everything else."""
+        backlog = self._backlog.get(key)
+        if backlog is None and len(self._backlog) < _BACKLOG_DEVICES:
+            backlog = self._backlog[key] = []
+        if transfer != usbmon.INTERRUPT or backlog is None or len(backlog) >= _BACKLOG_PACKETS:
+            self.skipped += 1
+            return
+        backlog.append(packet)
+
+    def _feed(self, state: _Adapter, packet: Any) -> None:
+        transfer = int(packet.transfer_type)
+        data = bytes(packet.data)
         inbound = bool(int(packet.endpoint) & usbmon.ENDPOINT_IN)
         kind, time, status = str(packet.type), float(packet.time), int(packet.status)
         if transfer == usbmon.INTERRUPT:
@@ -145,11 +174,12 @@ class Decoder:
                 state.writing.problems.append(f"a bulk OUT transfer failed (status {status})")
         else:
             self.skipped += 1
-        return self._take()
 
     def finish(self) -> List[Record]:
         """The records of everything still open: requests never answered,
         data phases that never ended, messages cut off by the end."""
+        self.skipped += sum(len(backlog) for backlog in self._backlog.values())
+        self._backlog.clear()
         for state in self.adapters.values():
             if state.reading is not None:
                 self._end_read(state, "the capture ends")
@@ -200,6 +230,11 @@ class Decoder:
             assembly.started = bool(header & 1)
         assembly.buffer += report[2 : 2 + length]
         assembly.urbs.append(int(urb))
+        if len(assembly.buffer) > MAX_MESSAGE:
+            self._malformed(state, assembly.time, b"", f"a message grew past {MAX_MESSAGE} "
+                            "bytes without its last segment and was dropped")
+            assembly.clear()
+            return
         if header & 2:
             assembly.complete = True
             problems = []
@@ -245,7 +280,7 @@ class Decoder:
                                       "the same transaction was sent again before an answer")
         state.pending[(transaction_id, code)] = exchange
         entry = self.tables.command(code)
-        name = str(entry.get("bulk_out", "") or "") if entry else ""
+        name = _data_phase(entry, "bulk_out", message, self.tables)
         if entry and name:
             _values, raw, _problems, _short = decode_fields(entry["request"], message, 4,
                                                             self.tables)
@@ -301,7 +336,7 @@ class Decoder:
 
     def _bulk_in_expected(self, exchange: _Exchange, response: bytes) -> int:
         entry = self.tables.command(exchange.code)
-        name = str(entry.get("bulk_in", "") or "") if entry else ""
+        name = _data_phase(entry, "bulk_in", exchange.message, self.tables)
         if not entry or not name or struct.unpack_from("<H", response, 4)[0] != 0:
             return 0
         if name.startswith("request."):
@@ -386,10 +421,13 @@ class Decoder:
             problems = exchange.problems + problems
             arguments, short = self._decode(entry, "request", exchange.message, 4, problems)
         if entry is not None:
-            results, response_short = self._decode(entry, "response", response,
-                                                   RESPONSE_HEADER, problems)
             # A failed command's response may end after its status.
-            short = short or (response_short and status == 0)
+            found: List[str] = []
+            results, response_short = self._decode(entry, "response", response,
+                                                   RESPONSE_HEADER, found)
+            if status == 0 or not response_short:
+                problems += found
+                short = short or response_short
         else:
             problems.append(f"unknown command code 0x{code:04X}")
             if len(response) > RESPONSE_HEADER:
@@ -475,6 +513,23 @@ class Decoder:
             time=time, kind="malformed", adapter=state.key, family=family_of_code(code),
             code=code, arguments=arguments, bulk_out=bulk_out, bulk_in=bulk_in, problem=problem,
         ))
+
+
+def _data_phase(entry: Optional[Mapping[str, Any]], which: str, request: bytes,
+                tables: Tables) -> str:
+    """The field counting the bytes of the command's ``which`` ("bulk_out"
+    or "bulk_in") data phase, "" when this request has none. A command that
+    moves data either way has a direction field, bit 0 set for a read: only
+    its reads have an IN phase, only its writes an OUT phase."""
+    name = str(entry.get(which, "") or "") if entry else ""
+    direction = str(entry.get("direction_field", "") or "") if entry else ""
+    if not name or not direction or entry is None:
+        return name
+    _values, raw, _problems, _short = decode_fields(entry["request"], request, 4, tables)
+    if direction not in raw:
+        return name
+    reads = bool(raw[direction] & 1)
+    return name if reads == (which == "bulk_in") else ""
 
 
 # -------------------------------------------------------------- the file

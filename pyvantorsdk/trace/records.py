@@ -11,7 +11,7 @@ KINDS = ("transaction", "notification", "unanswered", "unsolicited", "malformed"
 LINE_DATA_BYTES = 16
 # Fields a line shows in their own places (or not at all: counts that the
 # data shown already tell).
-_PLACED = {"bus", "address", "subaddress", "subaddress_length", "data", "count"}
+_PLACED = {"bus", "address", "subaddress", "subaddress_length", "data", "count", "reserved"}
 
 
 @dataclass(frozen=True)
@@ -77,8 +77,9 @@ class Record:
         words.append(self._operation())
         if "address" in args:
             words.append(_number("address", args["address"]))
-        if isinstance(args.get("subaddress"), bytes) and args["subaddress"]:
-            words.append(f"[{args['subaddress'].hex(' ')}]")
+        subaddress = _subaddress(args)
+        if subaddress:
+            words.append(f"[{subaddress.hex(' ')}]")
         words += _others(args, skip_length="data" in args or bool(self.bulk_out))
         sent = args.get("data") if isinstance(args.get("data"), bytes) else self.bulk_out
         if sent:
@@ -118,6 +119,21 @@ class Record:
         return " ".join(words)
 
 
+def _subaddress(args: Dict[str, Any]) -> bytes:
+    """The subaddress bytes, most significant first: the bytes themselves, or
+    the number they form (as I2C requests carry it), cut to
+    ``subaddress_length`` when the request gives it."""
+    value = args.get("subaddress")
+    length = args.get("subaddress_length")
+    if isinstance(value, int):
+        size = length if isinstance(length, int) else (value.bit_length() + 7) // 8
+        size = min(max(size, 0), 8)
+        return (value & ((1 << 8 * size) - 1)).to_bytes(size, "big")
+    if isinstance(value, bytes):
+        return value[:length] if isinstance(length, int) else value
+    return b""
+
+
 def _json_value(value: Any) -> Any:
     return value.hex() if isinstance(value, (bytes, bytearray)) else value
 
@@ -135,6 +151,8 @@ def _others(values: Dict[str, Any], *, skip_length: bool) -> List[str]:
         if name in _PLACED or (skip_length and name == "length"):
             continue
         if isinstance(value, bytes):
+            if not value:
+                continue
             out.append(f"{name}={value.hex()}" if len(value) <= LINE_DATA_BYTES
                        else f"{name}=({len(value)} bytes)")
         else:

@@ -6,6 +6,7 @@ captures of the virtual adapter decoded into the expected records."""
 from __future__ import annotations
 
 import io
+import re
 import struct
 from typing import List, Optional, Sequence
 
@@ -13,7 +14,35 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from pyvantorsdk import trace
+from helpers import wait_until
+from pyvantorsdk import (
+    DeviceFacade,
+    DeviceModel,
+    GpioFunctionality,
+    GpioPinNumber,
+    GpioTriggerType,
+    I2cBus,
+    I2cOpenDrainRate,
+    I2cPullUp,
+    I3cDriveStrength,
+    I3cOpenDrainRate,
+    I3cPushPullRate,
+    SpiBitOrder,
+    SpiChipSelect,
+    SpiChipSelectPolarity,
+    SpiDataWidth,
+    SpiMode,
+    UartBaudRate,
+    UartDataSize,
+    UartHwHandshake,
+    UartParity,
+    UartStopBit,
+    errors,
+    sim,
+    trace,
+)
+from pyvantorsdk.trace.records import data_text
+from pyvantorsdk.trace.stats import CommandStats, summarize
 from pyvantorsdk.trace.tables import Tables
 from pyvantorsdk.trace.usbmon import BULK, CONTROL, INTERRUPT, UsbPacket
 
@@ -121,10 +150,9 @@ COMMANDS = [
     {"name": "CMD_I2C_CONTROLLER_WRITE", "operation": "i2cWrite", "code": WRITE,
      "family": "i2c", "role": "controller", "bulk_out": "", "bulk_in": "",
      "request": (field("bus", enum="I2cBus"), field("length", "u16"), field("address"),
-                 field("subaddress_length"), field("subaddress", "bytes",
-                                                   count="subaddress_length"),
-                 field("data", "bytes", count="*")),
-     "response": (field("address"), field("count", "u16"))},
+                 field("subaddress_length"), field("subaddress", "u32"), field("non_stop"),
+                 field("data", "bytes", count="length")),
+     "response": (field("reserved", optional=True), field("count", "u16", optional=True))},
     {"name": "CMD_I2C_CONTROLLER_READ", "operation": "i2cRead", "code": READ,
      "family": "i2c", "role": "controller", "bulk_out": "", "bulk_in": "",
      "request": (field("bus", enum="I2cBus"), field("length", "u16"), field("address")),
@@ -156,7 +184,7 @@ def kinds(records: Sequence[trace.Record]) -> List[str]:
     return [r.kind for r in records]
 
 
-WRITE_HELLO = request(1, WRITE, bytes([0, 5, 0, 0x50, 1, 0x10]) + b"hello")
+WRITE_HELLO = request(1, WRITE, bytes([0, 5, 0, 0x50, 1, 0x10, 0, 0, 0, 0]) + b"hello")
 WRITE_OK = response(1, WRITE, 0, bytes([0x50, 5, 0]))
 
 
@@ -230,6 +258,12 @@ def scenario(name: str) -> Bus:
     elif name == "short count field":
         bus.send(request(1, READ, bytes([0, 4, 0, 0x50])))
         bus.answer(response(1, READ, 0, struct.pack("<H", 4) + b"ab"))
+    elif name == "message without end":
+        bus.size = 1024
+        bus.report_out(struct.pack("<H", 1 | 1022 << 2) + bytes(1022))
+        for _ in range(70):
+            bus.report_out(struct.pack("<H", 1022 << 2) + bytes(1022))
+        exchange(bus)
     elif name == "unknown command":
         bus.send(request(1, 0x0C33, b"\1\2"))
         bus.answer(response(1, 0x0C33, 0, b"\3"))
@@ -261,6 +295,8 @@ SCENARIOS = [
      "5 bytes of bulk IN data with no bulk read in flight"),
     ("short count field", ["transaction"], "'count' announces 4 bytes of 'data', 2 present"),
     ("unknown command", ["transaction"], "unknown command code 0x0C33"),
+    ("message without end", ["malformed", "malformed", "transaction"],
+     "a message grew past 65536 bytes without its last segment"),
 ]
 
 
@@ -279,10 +315,10 @@ def test_decoded_fields_and_data_phases():
         "CMD_I2C_CONTROLLER_READ_BULK", {"bus": "A", "address": 0x50, "length": 5}, {"count": 5},
         b"hello")
     assert read.latency == pytest.approx(0.0004, abs=1e-6)  # to the end of the IN data phase
-    assert write.line() == "I2C A write 0x50 [10] 68 65 6c 6c 6f → SUCCESS in 200 µs"
+    assert write.line() == "I2C A write 0x50 [10] non_stop=0 68 65 6c 6c 6f → SUCCESS in 200 µs"
     assert write.to_json()["arguments"] == {"bus": "A", "length": 5, "address": 0x50,
-                                             "subaddress_length": 1, "subaddress": "10",
-                                             "data": "68656c6c6f"}
+                                             "subaddress_length": 1, "subaddress": 0x10,
+                                             "non_stop": 0, "data": "68656c6c6f"}
     (bulk,) = decode(scenario("bulk write").packets)
     assert bulk.bulk_out == b"abcdef" and bulk.problem == ""
 
@@ -295,7 +331,7 @@ def test_traffic_of_other_devices_is_skipped():
     ours = scenario("one report each way")
     decoder = trace.Decoder(tables=TABLES)
     records = [r for p in mouse.packets + ours.packets for r in decoder.feed_packet(p)]
-    assert kinds(records) == ["transaction"] and decoder.skipped == 2
+    assert kinds(records + decoder.finish()) == ["transaction"] and decoder.skipped == 2
     assert decode(ours.packets, adapter="1.7") == []
 
 
@@ -392,13 +428,186 @@ def test_cli_decode_filters(tmp_path, capsys, options, rc, count, said):
     assert said in out + err
 
 
-def test_cli_refuses_what_is_no_capture(tmp_path, capsys):
+def test_stats_add_up_per_command(tmp_path):
+    path = tmp_path / "t.pcapng"
+    filter_capture(path)
+    summary = summarize(trace.read(path, tables=TABLES)).to_json()
+    rows = {c["command"]: (c["count"], c["failures"], c["bytes"]) for c in summary["commands"]}
+    assert rows == {"CMD_I2C_CONTROLLER_WRITE": (1, 0, 5), "CMD_I2C_CONTROLLER_READ": (1, 1, 0),
+                    "0x1403": (2, 1, 0)}
+    assert summary["records"] == {"transaction": 3, "unanswered": 1}
+
+
+@pytest.mark.parametrize("latencies, expected", [
+    ([], None),
+    ([3.0], (3.0, 3.0, 3.0, 3.0)),
+    ([4.0, 1.0, 3.0, 2.0], (1.0, 2.5, 4.0, 4.0)),
+    ([float(n) for n in range(200, 0, -1)], (1.0, 100.5, 198.0, 200.0)),
+], ids=["none-answered", "one", "even-count-median", "p99-nearest-rank"])
+def test_latency_summary(latencies, expected):
+    timing = CommandStats("X", "i2c", latencies=latencies).latency()
+    assert (timing and tuple(timing.values())) == expected
+
+
+def far_future(path) -> None:
+    bus = Bus()
+    bus.time = 1e13  # past the calendar's year 9999
+    exchange(bus)
+    path.write_bytes(capture(bus.packets))
+
+
+@pytest.mark.parametrize("make, rc, said", [
+    (lambda p: p.write_bytes(b"not a capture"), 1,
+     "trace decode: {path}: not a pcapng file (it does not start with a section header)"),
+    (lambda p: None, 1, "trace decode: [Errno 2] No such file or directory"),
+    (far_future, 0, "10000000000000.000000  I2C A write 0x50 [10] non_stop=0 68 65 6c 6c 6f"),
+], ids=["not-a-capture", "missing", "time-past-the-calendar"])
+def test_cli_on_files_it_cannot_read_whole(tmp_path, capsys, make, rc, said):
     from pyvantorsdk.cli.main import main
 
-    (tmp_path / "x.bin").write_bytes(b"not a capture")
-    assert main(["trace", "stats", str(tmp_path / "x.bin")]) == 1
-    assert main(["trace", "decode", str(tmp_path / "missing.pcapng")]) == 1
-    err = capsys.readouterr().err.splitlines()
-    assert err[0] == f"trace stats: {tmp_path / 'x.bin'}: not a pcapng file (it does not start " \
-                     "with a section header)"
-    assert err[1].startswith("trace decode: [Errno 2] No such file or directory")
+    path = tmp_path / "x.pcapng"
+    make(path)
+    assert main(["trace", "decode", str(path)]) == rc
+    captured = capsys.readouterr()
+    assert said.format(path=path) in captured.out + captured.err
+
+
+# ------------------------------------------------- captures of the adapter
+def without_latency(line: str) -> str:
+    return re.sub(r" in [0-9.]+ (µs|ms|s)\b", "", line)
+
+
+def eeprom(adapter, dev) -> DeviceFacade:
+    adapter.i2c.attach_eeprom(0, 0x50)
+    dev.i2c_controller_init(I2cBus.A, 100_000, I2cPullUp.KOHM_4_7)
+    return dev
+
+
+def late_answer(adapter, dev) -> None:
+    dev.gpio_configure_pin(GpioPinNumber.PIN_2, GpioFunctionality.DIGITAL_INPUT)
+    adapter.faults.hold_answers()
+    with pytest.raises(errors.VantorTimeoutError):
+        dev.gpio_digital_read(GpioPinNumber.PIN_2)
+    adapter.faults.hold_answers(False)
+
+
+def uart_loopback(adapter, dev) -> None:
+    adapter.uart.loopback = True
+    dev.uart_init(UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
+                  UartDataSize.BITS_8, UartStopBit.ONE)
+    dev.uart_send_message(b"hi")
+
+
+def gpio_interrupt(adapter, dev) -> None:
+    dev.gpio_configure_pin(GpioPinNumber.PIN_2, GpioFunctionality.DIGITAL_INPUT)
+    dev.gpio_configure_interrupt(GpioPinNumber.PIN_2, GpioTriggerType.RISING_EDGE)
+    adapter.gpio.drive_input(GpioPinNumber.PIN_2, 1)
+
+
+def i3c_bus(adapter, dev) -> DeviceFacade:
+    adapter.i3c.attach_target(0x0123456789AB, bcr=0x07, dcr=0xC5, static_address=0x50)
+    dev.i3c_controller_init(I3cPushPullRate.PUSH_PULL_3_125_MHZ_DC_25,
+                            I3cOpenDrainRate.OPEN_DRAIN_1_MHZ, I2cOpenDrainRate.FAST_MODE,
+                            I3cDriveStrength.STANDARD)
+    dev.i3c_init_bus()
+    return dev
+
+
+INIT = "I2C A init frequency=100000 pull_up=KOHM_4_7 → SUCCESS"
+I3C_INIT = ["I3C init push_pull_rate=PUSH_PULL_3_125_MHZ_DC_25 open_drain_rate=OPEN_DRAIN_1_MHZ "
+            "i2c_rate=FAST_MODE drive_strength=STANDARD → SUCCESS",
+            "I3C init bus target_count=0 → SUCCESS"]
+BULK_CAPABILITIES = ("SYSTEM get bulk capabilities → SUCCESS capability_info=1 supported=1 "
+                     "group_count=3 groups=(21 bytes)")
+CAPTURES = [
+    ("i2c-write-read", DeviceModel.TERANOX, lambda a, d: (
+        eeprom(a, d), d.i2c_write(I2cBus.A, 0x50, b"\x10", b"hello", False),
+        d.i2c_read(I2cBus.A, 0x50, b"\x10", 5, False)),
+     [INIT, "I2C A write 0x50 [10] non_stop=0 68 65 6c 6c 6f → SUCCESS",
+      "I2C A read 0x50 [10] length=5 non_stop=0 → SUCCESS 68 65 6c 6c 6f"]),
+    ("i2c-scan-and-nack", DeviceModel.TERANOX, lambda a, d: (
+        eeprom(a, d), d.i2c_scan_bus(I2cBus.A),
+        pytest.raises(errors.I2cError, d.i2c_read, I2cBus.A, 0x33, b"", 1, False)),
+     [INIT, "I2C A scan bus include_10bit=0 → SUCCESS count7=1 count10=0 addresses_7bit=50",
+      "I2C A read 0x33 length=1 non_stop=0 → FW_I2C_NACK_ADDRESS"]),
+    ("bulk-write-and-read", DeviceModel.TERANOX, lambda a, d: (
+        eeprom(a, d), d.i2c_write_bulk(I2cBus.A, 0x50, b"\x00", bytes(100), False),
+        d.i2c_read_bulk(I2cBus.A, 0x50, b"\x00", 100, False)),
+     [INIT, BULK_CAPABILITIES,
+      "I2C A write bulk 0x50 [00] non_stop=0 " + data_text(bytes(100)) + " → SUCCESS",
+      "I2C A read bulk 0x50 [00] length=100 non_stop=0 → SUCCESS " + data_text(bytes(100))]),
+    ("many-segments-64", DeviceModel.TERANOX, lambda a, d: (
+        eeprom(a, d), d.i2c_write(I2cBus.A, 0x50, b"\x00", bytes(150), False),
+        d.i2c_read(I2cBus.A, 0x50, b"\x00", 100, False)),
+     [INIT, "I2C A write 0x50 [00] non_stop=0 " + data_text(bytes(150)) + " → SUCCESS",
+      "I2C A read 0x50 [00] length=100 non_stop=0 → SUCCESS " + data_text(bytes(100))]),
+    ("many-segments-1024", DeviceModel.QUILLEX, lambda a, d: (
+        eeprom(a, d), d.i2c_write(I2cBus.A, 0x50, b"\x00", bytes(1020), False),
+        d.i2c_read(I2cBus.A, 0x50, b"\x00", 1020, False)),
+     [INIT, "I2C A write 0x50 [00] non_stop=0 " + data_text(bytes(1020)) + " → SUCCESS",
+      "I2C A read 0x50 [00] length=1020 non_stop=0 → SUCCESS " + data_text(bytes(1020))]),
+    ("spi-transfer", DeviceModel.TERANOX, lambda a, d: (
+        a.spi.attach_flash(0, size=1 << 20), d.spi_controller_init(
+            SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8, SpiChipSelect.CS_0,
+            SpiChipSelectPolarity.ACTIVE_LOW, 1_000_000),
+        d.spi_transfer(b"\x9f", 4)),
+     ["SPI init bit_order=MSB mode=MODE_0 data_width=BITS_8 chip_select=CS_0 "
+      "chip_select_polarity=ACTIVE_LOW frequency=1000000 → SUCCESS",
+      "SPI transfer data_length=1 9f → SUCCESS ff a7 40 14"]),
+    ("uart-send-and-receive", DeviceModel.TERANOX, uart_loopback,
+     ["UART init baud_rate=BAUD_115200 hardware_handshake=DISABLED parity=NONE data_size=BITS_8 "
+      "stop_bit=ONE → SUCCESS", "UART send message 68 69 → SUCCESS", "UART notification 68 69"]),
+    ("gpio-interrupt", DeviceModel.TERANOX, gpio_interrupt,
+     ["GPIO configure pin pin=PIN_2 functionality=DIGITAL_INPUT → SUCCESS",
+      "GPIO configure interrupt pin=PIN_2 trigger=RISING_EDGE → SUCCESS",
+      "GPIO notification pin=PIN_2 edge=RISING_EDGE level=HIGH"]),
+    ("i3c-ccc", DeviceModel.TERANOX, lambda a, d: i3c_bus(a, d).i3c_ccc_getbcr(0x08),
+     [*I3C_INIT, "I3C ccc transfer 0x08 control=1 ccc=getbcr defining_byte=0 → SUCCESS 07"]),
+    # One command code moves data either way: the direction decides the data phase.
+    ("i3c-bulk-both-ways", DeviceModel.TERANOX, lambda a, d: (
+        i3c_bus(a, d), d.i3c_sdr_write_bulk(0x08, b"", b"abc"), d.i3c_sdr_read_bulk(0x08, b"", 3)),
+     [*I3C_INIT, BULK_CAPABILITIES, "I3C transfer bulk 0x08 control=0 hdr_command=0 61 62 63 → SUCCESS",
+      "I3C transfer bulk 0x08 control=1 hdr_command=0 length=3 → SUCCESS 00 00 00"]),
+    ("late-answer", DeviceModel.TERANOX, late_answer,
+     ["GPIO configure pin pin=PIN_2 functionality=DIGITAL_INPUT → SUCCESS",
+      "GPIO digital read pin=PIN_2 → SUCCESS level=LOW (late answer: {late} after the "
+      "request, past the 50 ms timeout)"]),
+    ("malformed-reports", DeviceModel.TERANOX, lambda a, d: (
+        a.send_report(struct.pack("<H", 3 | 1000 << 2) + b"x" * 10), a.send(b"\1\0\4"),
+        a.send(struct.pack("<HHH", 0, 0x1481, 0) + b"\2")),
+     ["? → malformed (a segment announced 1000 bytes in a report of 12 was dropped)",
+      "? message=010004 → malformed (a message of 3 bytes, shorter than the 6-byte header)",
+      "GPIO notification pin=PIN_3 → malformed (the message ends before 'edge')"]),
+]
+
+
+@pytest.mark.parametrize("name, model, actions, expected", CAPTURES,
+                         ids=[row[0] for row in CAPTURES])
+def test_captures_of_the_virtual_adapter(tmp_path, name, model, actions, expected):
+    path = tmp_path / "t.pcapng"
+    with sim.VirtualAdapter(model) as adapter, DeviceFacade(timeout_ms=50) as dev:
+        dev.start_trace(path)
+        assert dev.connect(adapter.path)
+        actions(adapter, dev)
+
+        def lines() -> List[str]:
+            out = [without_latency(r.line()) for r in trace.read(path, late_after=0.05)]
+            return [re.sub(r"late answer: [0-9.]+ (ms|s)", "late answer: {late}", line)
+                    for line in out]
+
+        # Notifications and late answers arrive on their own time.
+        wait_until(lambda: lines() == expected)
+        dev.stop_trace()
+    assert lines() == expected
+
+
+def test_cli_decodes_what_the_cli_traced(tmp_path, capsys):
+    from pyvantorsdk.cli.main import main
+
+    path = str(tmp_path / "t.pcapng")
+    assert main(["--sim", "--trace", path, "i2c", "dump", "-y", "A", "0x50"]) == 0
+    capsys.readouterr()
+    assert main(["trace", "decode", path]) == 0
+    lines = [without_latency(line.split("  ", 1)[1]) for line in capsys.readouterr().out.splitlines()]
+    assert lines == [INIT, "I2C A read 0x50 [00] length=256 non_stop=0 → SUCCESS "
+                     + data_text(b"vantor virtual EEPROM\0" + b"\xff" * 234)]
