@@ -82,7 +82,8 @@ def _check_field(owner: str, field: Row, earlier: Sequence[str]) -> None:
 class _Fields:
     """One ProtoField per distinct (family, name, type, enumeration):
     ``vantor.<family>.<name>``, with the type (and enumeration) added to
-    the name when a family uses one name with different types."""
+    the name when a family uses one name with different types, so that
+    no two fields share a filter name."""
 
     def __init__(self) -> None:
         self.index: Dict[Tuple[str, str, str, str], int] = {}
@@ -97,10 +98,11 @@ class _Fields:
         if key in self.index:
             return self.index[key]
         prefix = f"vantor.{family or 'unknown'}."
-        for abbrev in (prefix + name, f"{prefix}{name}_{kind}",
-                       f"{prefix}{name}_{kind}_{enum.lower()}"):
-            if abbrev not in self.abbrevs:
-                break
+        candidates = [prefix + name, f"{prefix}{name}_{kind}", f"{prefix}{name}_{kind}_{enum.lower()}"]
+        abbrev = next((a for a in candidates if a not in self.abbrevs), "")
+        number = 2
+        while not abbrev or abbrev in self.abbrevs:  # Wireshark refuses a name twice
+            abbrev, number = f"{candidates[-1]}_{number}", number + 1
         self.abbrevs.add(abbrev)
         self.abbrev[key] = abbrev
         label = name.replace("_", " ").capitalize()
