@@ -25,8 +25,8 @@ local SIZES = { u8 = 1, u16 = 2, u32 = 4, u16be = 2 }
 local TRANSFER_INTERRUPT = 1
 local TRANSFER_BULK = 3
 -- The report payload sizes of the two adapter models; a device is taken for
--- an adapter when one of its reports has one of these sizes and a valid
--- first segment.
+-- an adapter when one of its reports has one of these sizes and opens a
+-- message (opens_message).
 local REPORT_SIZES = { [64] = true, [1024] = true }
 -- The SDK refuses to assemble more: every variable part of a message is
 -- announced by a u16 length and follows at most 14 fixed bytes.
@@ -97,13 +97,16 @@ local function bits(header)
     return header % 2 == 1, math.floor(header / 2) % 2 == 1, math.floor(header / 4) % 1024
 end
 
--- A report that opens a message of an adapter we have not met yet.
+-- A report that opens a message of an adapter we have not met yet: a
+-- first segment of a known command or notification, so that other HID
+-- devices' reports are left alone.
 local function opens_message(tvb)
     local size = tvb:len()
     if not REPORT_SIZES[size] then return false end
     local header = u16(tvb, 0)
     local first, _, chunk = bits(header)
     return first and header < 0x1000 and chunk >= 4 and chunk <= size - 2
+        and CODE_NAMES[u16(tvb, 4)] ~= nil
 end
 
 -- Feeds one report into the assembly of its adapter and direction, as the
