@@ -88,7 +88,7 @@ void registerCommandTable(nb::module_& m) {
         },
         nb::sig("def command_table() -> tuple[dict[str, str | int | tuple[str, ...] | "
                 "tuple[dict[str, str | bool], ...]], ...]"),
-        "Every command the SDK sends, in code order within each family: name, operation (the "
+        "Every command the SDK sends, in code order: name, operation (the "
         "SDK method that sends it), operations (every such method), code, family, role, request "
         "(fields from offset 4) and response (fields from offset 6) as tuples of field dicts "
         "(name, type, enum, count, optional), bulk_out (the request field counting the bytes "

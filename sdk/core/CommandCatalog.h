@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // Every command the SDK can send and every notification it decodes, with
-// their message layouts (CommandLayout.h), in code order within each family.
+// their message layouts (CommandLayout.h), in code order.
 // Internal to the SDK and its bindings.
 
 #include <cstddef>
