@@ -11,7 +11,7 @@ import re
 from typing import Any, Callable, Dict, Iterator
 
 from pyvantorsdk import StatusCode
-from pyvantorsdk.cli.common import CommandFailed, Context, UsageError, subcommand
+from pyvantorsdk.cli.common import CommandFailed, Context, UsageError, family, subcommand
 from pyvantorsdk.trace.decode import read
 from pyvantorsdk.trace.dissector import add_dissector_command
 from pyvantorsdk.trace.pcapng import TraceError
@@ -42,16 +42,12 @@ def adapter_arg(text: str) -> str:
 
 
 def register(commands: Any) -> None:
-    family = commands.add_parser(
-        "trace", help="read back a capture written with --trace: decode, stats, dissector",
-        description="Decode the USB traffic that --trace recorded into named transactions. "
-        "Needs no adapter.",
-        epilog="examples:\n  vantor --sim --trace t.pcapng i2c dump -y A 0x50\n"
-        "  vantor trace decode t.pcapng\n  vantor trace stats t.pcapng\n"
-        "  vantor trace dissector -o ~/.local/lib/wireshark/plugins/vantor.lua",
-        formatter_class=argparse.RawDescriptionHelpFormatter,
+    sub = family(
+        commands, "trace", help="read back a capture written with --trace: decode, stats, dissector",
+        examples=["vantor --sim --trace t.pcapng i2c dump -y A 0x50",
+                  "vantor trace decode t.pcapng", "vantor trace stats t.pcapng",
+                  "vantor trace dissector -o ~/.local/lib/wireshark/plugins/vantor.lua"],
     )
-    sub = family.add_subparsers(dest="trace_command", metavar="COMMAND", required=True)
     decode = subcommand(
         sub, "decode", help="print the capture's transactions and notifications, one per line",
         examples=["vantor trace decode t.pcapng", "vantor trace decode --family i2c t.pcapng",

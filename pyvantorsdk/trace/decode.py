@@ -28,6 +28,7 @@ _ADAPTER_TRANSFER_SIZES = {64, 65, 1024, 1025}
 _BACKLOG_DEVICES = 64
 _BACKLOG_PACKETS = 16
 RESPONSE_HEADER = 6
+ETIMEDOUT = 110  # a bulk transfer's status when its time ran out
 # Far above the largest message the SDK or the adapter makes (the big
 # transfers go over bulk); a longer one is garbage, and keeping it would let
 # a hostile capture grow the buffer without end.
@@ -52,6 +53,7 @@ class _Exchange:
     bulk_out: bytearray = field(default_factory=bytearray)
     bulk_out_expected: int = 0
     write_failed: bool = False
+    emitted: bool = False  # its record is out
     response: Optional[bytes] = None
     answered: float = 0.0
     bulk_in: bytearray = field(default_factory=bytearray)
@@ -86,8 +88,10 @@ class _Adapter:
     writing: Optional[_Exchange] = None  # a bulk write expecting OUT data
     reading: Optional[_Exchange] = None  # a bulk read receiving IN data
     # Output reports by URB id, to the request they carried (or None while
-    # it is still being assembled): for a completion that reports a failure.
+    # it is still being assembled), and bulk OUT transfers to their bulk
+    # write: for a completion that reports a failure.
     urbs: Dict[int, Optional[_Exchange]] = field(default_factory=dict)
+    bulk_urbs: Dict[int, Tuple[_Exchange, int, int]] = field(default_factory=dict)
 
 
 class Decoder:
@@ -164,14 +168,16 @@ class Decoder:
                 state.urbs[int(packet.urb_id)] = None
                 self._report(state, state.out, data, time, packet.urb_id)
             elif not inbound and kind == "C":
-                self._out_completed(state, int(packet.urb_id), status)
+                self._out_completed(state, int(packet.urb_id), status, time)
         elif transfer == usbmon.BULK:
             if inbound and kind == "C":
                 self._bulk_in(state, data, time, status)
             elif not inbound and kind == "S":
-                self._bulk_out(state, data, time)
-            elif not inbound and kind == "C" and status != 0 and state.writing is not None:
-                state.writing.problems.append(f"a bulk OUT transfer failed (status {status})")
+                self._bulk_out(state, data, time, int(packet.urb_id))
+            elif not inbound and kind == "C":
+                # Without a byte count, the completion moved what was submitted.
+                moved = int(getattr(packet, "length", -1))
+                self._bulk_out_completed(state, int(packet.urb_id), status, moved, time)
         else:
             self.skipped += 1
 
@@ -184,7 +190,7 @@ class Decoder:
             if state.reading is not None:
                 self._end_read(state, "the capture ends")
             for exchange in state.pending.values():
-                self._emit_unanswered(state, exchange, "no answer in the capture")
+                self._emit_unanswered(state, exchange, "the capture ends before an answer")
             state.pending.clear()
             for assembly, what in ((state.out, "request"), (state.into, "answer")):
                 if assembly.buffer and not assembly.complete:
@@ -307,9 +313,11 @@ class Decoder:
         exchange.response = message
         exchange.answered = time
         exchange.problems += problems
+        kind = "transaction"
         if state.writing is exchange:
             state.writing = None
             if len(exchange.bulk_out) < exchange.bulk_out_expected:
+                kind = "malformed"
                 exchange.problems.append(f"the bulk OUT data phase carried "
                                          f"{len(exchange.bulk_out)} of "
                                          f"{exchange.bulk_out_expected} bytes")
@@ -324,7 +332,7 @@ class Decoder:
                 self._end_read(state, "another bulk read was answered")
             state.reading = exchange
             return
-        self._response_record(state, "transaction", exchange, message, time, [])
+        self._response_record(state, kind, exchange, message, time, [])
 
     @staticmethod
     def _why_unsolicited(state: _Adapter, transaction_id: int, code: int) -> str:
@@ -346,20 +354,41 @@ class Decoder:
         return raw.get(name, 0)
 
     # ------------------------------------------------------- data phases
-    def _bulk_out(self, state: _Adapter, data: bytes, time: float) -> None:
+    def _bulk_out(self, state: _Adapter, data: bytes, time: float, urb: int) -> None:
         exchange = state.writing
         if exchange is None:
             self._malformed(state, time, b"",
                             f"{len(data)} bytes of bulk OUT data with no bulk write in flight",
                             bulk_out=data)
             return
+        state.bulk_urbs[urb] = (exchange, len(exchange.bulk_out), len(data))
         exchange.bulk_out += data
-        if len(exchange.bulk_out) >= exchange.bulk_out_expected:
+        if _phase_ended(exchange, "OUT", exchange.bulk_out, exchange.bulk_out_expected):
             state.writing = None
-            if len(exchange.bulk_out) > exchange.bulk_out_expected:
-                exchange.problems.append(f"the bulk OUT data phase carried "
-                                         f"{len(exchange.bulk_out)} bytes, "
-                                         f"{exchange.bulk_out_expected} announced")
+
+    def _bulk_out_completed(self, state: _Adapter, urb: int, status: int, moved: int,
+                            time: float) -> None:
+        """The data went out when the transfer was submitted; its completion
+        says how much of it did. A transfer that timed out part way is
+        followed by one with the rest (the SDK's write loop), so the bytes
+        that did not move are taken back."""
+        exchange, start, submitted = state.bulk_urbs.pop(urb, (None, 0, 0))
+        if exchange is None:
+            return
+        if 0 <= moved < submitted and not exchange.emitted and len(exchange.bulk_out) == start + submitted:
+            del exchange.bulk_out[start + moved :]
+            if exchange.response is None:
+                state.writing = exchange
+        if status in (0, -ETIMEDOUT):
+            return
+        problem = f"a bulk OUT transfer failed (status {status})"
+        if not exchange.emitted:
+            exchange.problems.append(problem)
+            return
+        # The answer came first (the completion is recorded after the
+        # transfer returns): the failure gets a record of its own.
+        self._malformed(state, time, b"", f"{problem}, after the answer to transaction "
+                                          f"{exchange.transaction_id}", code=exchange.code)
 
     def _bulk_in(self, state: _Adapter, data: bytes, time: float, status: int) -> None:
         exchange = state.reading
@@ -373,12 +402,8 @@ class Decoder:
             exchange.problems.append(f"a bulk IN transfer failed (status {status})")
         exchange.bulk_in += data
         exchange.bulk_in_done = time
-        if len(exchange.bulk_in) >= exchange.bulk_in_expected:
+        if _phase_ended(exchange, "IN", exchange.bulk_in, exchange.bulk_in_expected):
             state.reading = None
-            if len(exchange.bulk_in) > exchange.bulk_in_expected:
-                exchange.problems.append(f"the bulk IN data phase carried "
-                                         f"{len(exchange.bulk_in)} bytes, "
-                                         f"{exchange.bulk_in_expected} announced")
             assert exchange.response is not None
             self._response_record(state, "transaction", exchange, exchange.response, time, [])
 
@@ -389,20 +414,23 @@ class Decoder:
             return
         exchange.problems.append(f"the bulk IN data phase carried {len(exchange.bulk_in)} of "
                                  f"{exchange.bulk_in_expected} bytes when {why}")
-        self._response_record(state, "transaction", exchange, exchange.response,
+        # The caller did not get its data: not a success, whatever the status.
+        self._response_record(state, "malformed", exchange, exchange.response,
                               exchange.bulk_in_done or exchange.answered, [])
 
-    def _out_completed(self, state: _Adapter, urb: int, status: int) -> None:
+    def _out_completed(self, state: _Adapter, urb: int, status: int, time: float) -> None:
         if urb not in state.urbs:
             return
         exchange = state.urbs.pop(urb)
         if status == 0:
             return
         if exchange is None:
-            # The report belongs to a message still being assembled: the
-            # device never got it whole.
-            self._drop(state, state.out, 0.0, f"a report that failed to be written "
-                                              f"(status {status})")
+            if urb not in state.out.urbs:
+                return  # its message was dropped already
+            # The report belongs to the message being assembled: the device
+            # never got it whole.
+            self._drop(state, state.out, time, f"a report that failed to be written "
+                                               f"(status {status})")
             return
         if not exchange.write_failed:
             exchange.write_failed = True
@@ -413,6 +441,8 @@ class Decoder:
     def _response_record(self, state: _Adapter, kind: str, exchange: Optional[_Exchange],
                          response: bytes, time: float, problems: List[str]) -> None:
         transaction_id, code, status = struct.unpack_from("<HHH", response)
+        if exchange is not None:
+            exchange.emitted = True
         entry = self.tables.command(code)
         arguments: Dict[str, Any] = {}
         results: Dict[str, Any] = {}
@@ -459,6 +489,7 @@ class Decoder:
         return values, short
 
     def _emit_unanswered(self, state: _Adapter, exchange: _Exchange, why: str) -> None:
+        exchange.emitted = True
         if state.writing is exchange:
             state.writing = None
         code = exchange.code
@@ -513,6 +544,14 @@ class Decoder:
             time=time, kind="malformed", adapter=state.key, family=family_of_code(code),
             code=code, arguments=arguments, bulk_out=bulk_out, bulk_in=bulk_in, problem=problem,
         ))
+
+
+def _phase_ended(exchange: _Exchange, what: str, moved: bytearray, announced: int) -> bool:
+    """Whether a data phase has all its bytes; notes bytes beyond them."""
+    if len(moved) > announced:
+        exchange.problems.append(f"the bulk {what} data phase carried {len(moved)} bytes, "
+                                 f"{announced} announced")
+    return len(moved) >= announced
 
 
 def _data_phase(entry: Optional[Mapping[str, Any]], which: str, request: bytes,

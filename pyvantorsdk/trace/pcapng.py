@@ -122,32 +122,30 @@ def read_packets(stream: BinaryIO) -> Iterator[Item]:
             elif magic == struct.pack(">I", BYTE_ORDER_MAGIC):
                 order = ">"
             else:
-                problem = "a section header without the byte-order magic"
-                if offset == 0:
-                    raise TraceError(f"not a pcapng file ({problem})")
-                yield Damage(offset, problem)
+                yield _damage(offset, "a section header without the byte-order magic")
                 return
             interfaces = []
         total = struct.unpack_from(order + "I", head, 4)[0]
         if total < 12 or total % 4 or total > MAX_BLOCK:
-            problem = f"a block claims {total} bytes"
-            if offset == 0:
-                raise TraceError(f"not a usable pcapng file ({problem})")
-            yield Damage(offset, problem)
+            yield _damage(offset, f"a block claims {total} bytes")
             return
         rest = stream.read(total - len(head))
         block = head + rest
         if len(block) < total:
-            if offset == 0:
-                raise TraceError("not a pcapng file (it ends inside its section header)")
-            yield Damage(offset, f"the file ends inside a block ({len(block)} of {total} bytes)")
+            yield _damage(offset, f"the file ends inside a block ({len(block)} of {total} bytes)")
             return
         if struct.unpack_from(order + "I", block, total - 4)[0] != total:
-            yield Damage(offset, "a block's two length fields disagree")
+            yield _damage(offset, "a block's two length fields disagree")
             return
         block_type = struct.unpack_from(order + "I", block)[0]
         body = block[8 : total - 4]
-        if block_type == INTERFACE_DESCRIPTION:
+        if block_type == SECTION_HEADER:
+            major = struct.unpack_from(order + "H", body, 4)[0] if len(body) >= 16 else -1
+            if major != 1:
+                yield _damage(offset, f"a section header of format version {major}, not 1"
+                              if major >= 0 else "a section header shorter than 28 bytes")
+                return
+        elif block_type == INTERFACE_DESCRIPTION:
             if len(body) < 8:
                 yield Damage(offset, "an interface description shorter than 20 bytes")
                 return
@@ -165,6 +163,13 @@ def read_packets(stream: BinaryIO) -> Iterator[Item]:
                 return
         offset += total
         head = stream.read(8)
+
+
+def _damage(offset: int, problem: str) -> Damage:
+    """Damage past a usable start; at the start, a file that is no capture."""
+    if offset == 0:
+        raise TraceError(f"not a usable pcapng file ({problem})")
+    return Damage(offset, problem)
 
 
 def _packet(body: bytes, order: str, interfaces: List[Tuple[int, float]], offset: int) -> Item:

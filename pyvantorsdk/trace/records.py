@@ -12,6 +12,8 @@ LINE_DATA_BYTES = 16
 # Fields a line shows in their own places (or not at all: counts that the
 # data shown already tell).
 _PLACED = {"bus", "address", "subaddress", "subaddress_length", "data", "count", "reserved"}
+# Options a line names only when they are set.
+_QUIET_WHEN_ZERO = {"non_stop", "include_10bit", "defining_byte", "hdr_command"}
 
 
 @dataclass(frozen=True)
@@ -19,8 +21,9 @@ class Record:
     """A request and its response (``kind`` "transaction"), a notification,
     or what could not be paired or read: "unanswered" (a request without a
     response), "unsolicited" (a response without a request), "malformed"
-    (a message or report too short or garbled to decode; ``problem`` says
-    how). ``time`` is the request's time for exchanges, the arrival time
+    (a message or report too short or garbled to decode, or an exchange
+    whose bulk data phase did not carry the bytes announced; ``problem``
+    says how). ``time`` is the request's time for exchanges, the arrival time
     otherwise, in seconds since the epoch."""
 
     time: float
@@ -43,7 +46,8 @@ class Record:
         """A status other than SUCCESS, or no complete exchange."""
         if self.kind not in ("transaction", "notification"):
             return True
-        return self.status is not None and self.status != "SUCCESS"
+        # By the code: a status this version has no name for is a failure too.
+        return self.status_code is not None and self.status_code != 0
 
     def to_json(self) -> Dict[str, Any]:
         """The record with bytes as lowercase hex strings, as ``--json``
@@ -149,6 +153,8 @@ def _others(values: Dict[str, Any], *, skip_length: bool) -> List[str]:
     out = []
     for name, value in values.items():
         if name in _PLACED or (skip_length and name == "length"):
+            continue
+        if value == 0 and name in _QUIET_WHEN_ZERO:
             continue
         if isinstance(value, bytes):
             if not value:

@@ -56,18 +56,19 @@ class Summary:
 
     def lines(self) -> List[str]:
         """The summary as a table, then the notifications and record kinds."""
-        out = [f"{'command':<34} {'count':>6} {'failed':>6} {'min':>9} {'median':>9} "
+        width = max([len("command")] + [len(name) for name in self.commands])
+        out = [f"{'command':<{width}} {'count':>6} {'failed':>6} {'min':>9} {'median':>9} "
                f"{'p99':>9} {'max':>9} {'bytes':>9}"]
         for s in self.commands.values():
             times = s.latency()
             cells = ([duration_text(times[k]) for k in ("min", "median", "p99", "max")]
                      if times else ["-"] * 4)
-            out.append(f"{s.command:<34} {s.count:>6} {s.failures:>6} "
+            out.append(f"{s.command:<{width}} {s.count:>6} {s.failures:>6} "
                        + " ".join(f"{c:>9}" for c in cells) + f" {s.bytes:>9}")
         if self.notifications:
             out.append("")
             out.append("notifications:")
-            out += [f"  {name:<32} {n:>6}" for name, n in self.notifications.items()]
+            out += [f"  {name:<{width - 2}} {n:>6}" for name, n in self.notifications.items()]
         out.append("")
         out.append("records: " + ", ".join(f"{kind} {n}" for kind, n in self.kinds.items()))
         return out

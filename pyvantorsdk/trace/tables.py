@@ -107,16 +107,17 @@ def decode_fields(
                 problems.append(f"'{name}' counts by '{count}', which the message lacks")
                 return values, raw, problems, True
             if wanted > left:
-                if optional:
-                    if left > 0:
-                        values[name] = bytes(message[at:])
+                if optional and left <= 0:
                     break
-                if not count.isdigit() and count != "*":
+                if count in raw:
+                    # Counted by a field: the bytes present, and a note.
                     problems.append(f"'{count}' announces {wanted} bytes of '{name}', "
                                     f"{max(left, 0)} present")
                     values[name] = bytes(message[at:])
                     at = len(message)
                     continue
+                if optional:
+                    break
                 problems.append(f"the message ends inside '{name}'")
                 return values, raw, problems, True
             values[name] = bytes(message[at : at + wanted])

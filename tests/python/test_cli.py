@@ -532,10 +532,12 @@ def test_a_global_option_written_twice_takes_the_last(capsys):
     (["i2c", "--sim", "detect", "--help"], {"i2c", "i2cbus", "eeprom"}, False),
     (["--sim", "spi", "flash", "id", "--help"], {"spi"}, False),
     (["voltage", "get", "--help"], {"system"}, False),
+    (["trace", "decode", "--help"], {"trace"}, False),
     # The script lists the shipped profiles.
     (["completion", "bash"],
-     {"system", "i2c", "i2cbus", "eeprom", "spi", "gpio", "uart", "i3c", "target"}, True),
-], ids=["version", "help", "family-help", "subcommand-help", "system-command", "completion"])
+     {"system", "i2c", "i2cbus", "eeprom", "spi", "gpio", "uart", "i3c", "target", "trace"}, True),
+], ids=["version", "help", "family-help", "subcommand-help", "system-command", "trace-command",
+        "completion"])
 def test_a_command_line_imports_only_its_family_module(argv, loaded, resources, tmp_path):
     probe = (
         "import sys\n"
