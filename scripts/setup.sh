@@ -6,9 +6,8 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
-# Debian packages of the libraries the SDK links and tests with, and tshark,
-# which the tests use to read trace files back.
-DEB_LIBS=(libhidapi-dev libusb-1.0-0-dev libgtest-dev clang libclang-rt-dev tshark)
+# Debian packages of the libraries the SDK links and tests with.
+DEB_LIBS=(libhidapi-dev libusb-1.0-0-dev libgtest-dev clang libclang-rt-dev)
 
 python_bin() {
     # Prefer the interpreter on PATH (it may be newer than the system one).
@@ -87,31 +86,37 @@ install_package() {
         --config-settings=cmake.define.VANTOR_WERROR="${VANTOR_WERROR:-OFF}" "$ROOT"
 }
 
-# ---- kernel-path tests: umockdev emulates sysfs, udev and the device nodes
-# for scripts/test-kernel.sh (its preload library, and the headers and
-# library the test binary is built with). Only as root: without them those
-# tests are not built and say so.
-KERNEL_TEST_DEBS=(umockdev libumockdev-dev)
+# ---- optional test packages, installed only as root; without them the tests
+# that need them are not built or are skipped, and say so. umockdev emulates
+# sysfs, udev and the device nodes for scripts/test-kernel.sh (its preload
+# library, and the headers and library the test binary is built with);
+# tshark reads trace files back, with and without the generated dissector.
+TEST_DEBS=(umockdev libumockdev-dev tshark)
 
-install_kernel_test_packages() {
+install_test_packages() {
     local pkg missing=()
-    for pkg in "${KERNEL_TEST_DEBS[@]}"; do
+    for pkg in "${TEST_DEBS[@]}"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" \
             || missing+=("$pkg")
     done
     [ "${#missing[@]}" -eq 0 ] && return 0
     if [ "$(id -u)" -ne 0 ]; then
-        echo "Kernel-path tests need: ${missing[*]} (sudo apt-get install -y ${missing[*]})" >&2
+        echo "Some tests need: ${missing[*]} (sudo apt-get install -y ${missing[*]})" >&2
         return 0
     fi
-    echo "Installing the kernel-path test packages: ${missing[*]}"
+    echo "Installing the test packages: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    # wireshark-common would ask whether users outside root may capture.
+    if command -v debconf-set-selections >/dev/null; then
+        echo "wireshark-common wireshark-common/install-setuid boolean false" \
+            | debconf-set-selections
+    fi
     apt-get update -qq
     apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 install_system_packages
-install_kernel_test_packages
+install_test_packages
 setup_venv
 # VANTOR_SETUP_PACKAGE=0: everything but the package itself.
 [ "${VANTOR_SETUP_PACKAGE:-1}" = 0 ] || install_package

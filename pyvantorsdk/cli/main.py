@@ -44,7 +44,7 @@ COMMANDS = (
     ("uart", "uart", "register", "UART: send, monitor"),
     ("i3c", "i3c", "register", "I3C controller: init, table, ccc, read, write, ibi"),
     ("target", "target", "register", "emulate an I2C, SPI or I3C device and print its bus events"),
-    ("trace", "trace", "register", "read back a capture written with --trace: decode, stats"),
+    ("trace", "trace", "register", "read back a capture written with --trace: decode, stats, plot, dissector"),
     ("voltage", "system", "register_tail", "the I/O voltage of the ports"),
     ("udev-rules", "system", "register_tail",
      "print the udev rules that let the logged-in user open the adapter"),

@@ -24,6 +24,7 @@ from pyvantorsdk.cli.common import (
 )
 from pyvantorsdk.trace import plot
 from pyvantorsdk.trace.decode import read
+from pyvantorsdk.trace.dissector import add_dissector_command
 from pyvantorsdk.trace.pcapng import TraceError
 from pyvantorsdk.trace.records import Record
 from pyvantorsdk.trace.stats import summarize
@@ -53,10 +54,12 @@ def adapter_arg(text: str) -> str:
 
 def register(commands: Any) -> None:
     sub = family(
-        commands, "trace", help="read back a capture written with --trace: decode, stats, plot",
+        commands, "trace",
+        help="read back a capture written with --trace: decode, stats, plot, dissector",
         examples=["vantor --sim --trace t.pcapng i2c dump -y A 0x50",
                   "vantor trace decode t.pcapng", "vantor trace stats t.pcapng",
-                  "vantor trace plot t.pcapng -o timeline.svg"],
+                  "vantor trace plot t.pcapng -o timeline.svg",
+                  "vantor trace dissector -o ~/.local/lib/wireshark/plugins/vantor.lua"],
     )
     decode = subcommand(
         sub, "decode", help="print the capture's transactions and notifications, one per line",
@@ -94,6 +97,7 @@ def register(commands: Any) -> None:
     add_file_options(drawing)
     drawing.add_argument("-o", "--output", metavar="OUT",
                          help="the picture to write, .svg or .png (default: FILE with .svg)")
+    add_dissector_command(sub)
 
 
 def add_file_options(parser: argparse.ArgumentParser) -> None:

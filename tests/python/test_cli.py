@@ -1020,7 +1020,7 @@ def test_target_i3c_prints_private_writes(cli):
 # ------------------------------------------------------------ --json schema
 SCHEMA = json.loads((Path(pyvantorsdk.__file__).parent / "data" / "cli-schema.json").read_text())
 # Subcommands that print their text (or write a file) with or without --json.
-TEXT_ONLY = {"udev-rules", "completion", "trace-plot"}
+TEXT_ONLY = {"udev-rules", "completion", "trace-plot", "trace-dissector"}
 
 
 def json_row(command: str, *argv: str, profile=None, events=None, fails=False, check=None,
