@@ -68,6 +68,20 @@ setup_venv() {
         "scikit-build-core>=1.0" "nanobind==3.1.0" "pyserial>=3.4" "pytest>=7" "hypothesis>=6" \
         "jsonschema>=4" "smbus2>=0.4" "adafruit-circuitpython-24lc32>=1.2" "RPi.bme280>=0.2.4" \
         "ruff>=0.6" "mypy>=1.10"
+    install_labgrid
+}
+
+install_labgrid() {
+    # labgrid, for the labgrid integration's tests. It depends on
+    # pyserial-labgrid, which installs the same "serial" package as pyserial
+    # (its fork, with labgrid's RFC 2217 changes and the same API): both stay
+    # installed, and labgrid goes in after pyserial so that its fork's files
+    # are the ones in place whichever order pip would pick within one
+    # command. The package's own serial/urlhandler/protocol_vantor.py is a
+    # file neither of them owns, so it survives either. Uninstalling one of
+    # the two deletes the files the other needs: reinstall the other then
+    # (pip install --force-reinstall --no-deps pyserial-labgrid, or pyserial).
+    "$VENV/bin/python" -m pip install -q --disable-pip-version-check "labgrid>=24"
 }
 
 install_package() {
@@ -79,30 +93,40 @@ install_package() {
         --config-settings=cmake.define.VANTOR_WERROR="${VANTOR_WERROR:-OFF}" "$ROOT"
 }
 
-# ---- kernel-path tests: umockdev emulates sysfs, udev and the device nodes
-# for scripts/test-kernel.sh (its preload library, and the headers and
-# library the test binary is built with). Only as root: without them those
-# tests are not built and say so.
-KERNEL_TEST_DEBS=(umockdev libumockdev-dev)
-
-install_kernel_test_packages() {
-    local pkg missing=()
-    for pkg in "${KERNEL_TEST_DEBS[@]}"; do
+# Debian packages that only some tests need, installed when run as root;
+# otherwise those tests are skipped (or not built) and say so.
+#   install_test_packages "what needs them" package...
+install_test_packages() {
+    local what="$1" pkg missing=()
+    shift
+    for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" \
             || missing+=("$pkg")
     done
     [ "${#missing[@]}" -eq 0 ] && return 0
     if [ "$(id -u)" -ne 0 ]; then
-        echo "Kernel-path tests need: ${missing[*]} (sudo apt-get install -y ${missing[*]})" >&2
+        echo "$what need: ${missing[*]} (sudo apt-get install -y ${missing[*]})" >&2
         return 0
     fi
-    echo "Installing the kernel-path test packages: ${missing[*]}"
+    echo "Installing for the $what: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
     apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
+# ---- kernel-path tests: umockdev emulates sysfs, udev and the device nodes
+# for scripts/test-kernel.sh (its preload library, and the headers and
+# library the test binary is built with).
+KERNEL_TEST_DEBS=(umockdev libumockdev-dev)
+
+# ---- remote labgrid tests: tests/python/test_labgrid_remote.py starts an
+# SSH server of its own (own configuration, keys and port: nothing of the
+# system's SSH set-up is read or changed), through which labgrid's agents
+# reach the exporter host; the agents copy themselves over with rsync.
+LABGRID_TEST_DEBS=(openssh-server rsync)
+
 install_system_packages
-install_kernel_test_packages
+install_test_packages "kernel-path tests" "${KERNEL_TEST_DEBS[@]}"
+install_test_packages "remote labgrid tests" "${LABGRID_TEST_DEBS[@]}"
 setup_venv
 install_package
