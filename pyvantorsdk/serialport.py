@@ -415,3 +415,15 @@ def serial_class_for_url(url: str) -> Tuple[str, type]:
     """pyserial's URL hook: the port class for a ``vantor://`` URL."""
     _parse_url(url)
     return url, Serial
+
+
+# pyserial finds the handler of vantor:// as serial.urlhandler.protocol_vantor,
+# a file the wheel adds to the installed `serial` package, so that miniterm
+# opens the adapter without importing pyvantorsdk. Both pyserial and labgrid's
+# fork of it (pyserial-labgrid) install that package, the last one installed
+# providing it; the package's own copy of the handler is registered too, so
+# that vantor:// works in every process that imported this module, whichever
+# of them provides `serial` (and from a source tree).
+HANDLER_PACKAGE = "pyvantorsdk._urlhandler"
+if HANDLER_PACKAGE not in serial.protocol_handler_packages:
+    serial.protocol_handler_packages.append(HANDLER_PACKAGE)

@@ -38,9 +38,12 @@ PLUGIN = [] if _plugin_installed() else ["-p", "pyvantorsdk.pytest_plugin"]
 
 
 def run(pytester, *args):
-    # Without the hypothesis plugin, whose lazy imports each inner run would redo.
+    # Without the hypothesis plugin, whose lazy imports each inner run would
+    # redo, and without labgrid's, which starts its step logger once per
+    # process and so fails every inner run after the outer session's.
     return pytester.runpytest(
-        "-p", "no:cacheprovider", "-p", "no:hypothesispytest", "-rs", *PLUGIN, *args
+        "-p", "no:cacheprovider", "-p", "no:hypothesispytest", "-p", "no:labgrid", "-rs",
+        *PLUGIN, *args,
     )
 
 
