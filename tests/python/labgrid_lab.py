@@ -196,6 +196,8 @@ class Lab:
         session.write_text(
             "#!/bin/sh\n"
             + "".join(f"export {key}={shlex.quote(value)}\n" for key, value in session_env.items())
+            # A client that sends VANTOR_LAB_PATH chooses the session's PATH.
+            + 'export PATH="${VANTOR_LAB_PATH:-$PATH}"\n'
             + 'exec /bin/sh -c "$SSH_ORIGINAL_COMMAND"\n')
         session.chmod(0o755)
         ssh = bin_dir / "ssh"
@@ -222,13 +224,13 @@ class Lab:
             "PermitRootLogin prohibit-password\nStrictModes no\nUsePAM no\n"
             "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
             "PrintMotd no\nPrintLastLog no\nX11Forwarding no\n"
-            f"ForceCommand {root / 'bin' / 'session'}\n")
+            f"ForceCommand {root / 'bin' / 'session'}\nAcceptEnv VANTOR_LAB_PATH\n")
         (root / "ssh_config").write_text(
             f"Host {EXPORTER_HOST}\n  HostName 127.0.0.1\n  Port {port}\n"
             f"  User {getpass.getuser()}\n  IdentityFile {root / 'client_key'}\n"
             "  IdentitiesOnly yes\n  BatchMode yes\n"
             f"  HostKeyAlias {EXPORTER_HOST}\n  UserKnownHostsFile {root / 'known_hosts'}\n"
-            "  GlobalKnownHostsFile /dev/null\n")
+            "  GlobalKnownHostsFile /dev/null\n  SendEnv VANTOR_LAB_PATH\n")
         sshd_env = {k: v for k, v in self.env.items() if k != "LD_PRELOAD"}
         sshd = Service(name, [SSHD, "-D", "-e", "-f", str(root / "sshd_config")], root, sshd_env)
         self.services.append(sshd)

@@ -298,3 +298,17 @@ def _lose_agent_in_call(lab: Lab, device: Any, loss: Optional[str], error: type)
     with pytest.raises(error):
         device.i2c_read(I2cBus.A, EEPROM, b"\x00", 4, False)
     assert "ssh" not in _agent_processes(lab)
+
+
+def test_exporter_python_without_the_package_is_named(lab, target, driver, monkeypatch):
+    # The agent runs the exporter host's python3; here one that cannot
+    # import pyvantorsdk (its own library only).
+    bare = lab.root / "bare-python"
+    bare.mkdir(exist_ok=True)
+    (bare / "python3").write_text(f"#!/bin/sh\nexec {sys.executable} -I -S \"$@\"\n")
+    (bare / "python3").chmod(0o755)
+    target.deactivate(driver)
+    monkeypatch.setenv("VANTOR_LAB_PATH", f"{bare}:/usr/bin:/bin")
+    with pytest.raises(RuntimeError, match=f"agent on {EXPORTER_HOST}: .*No module named 'pyvantorsdk'"):
+        target.activate(driver)
+    wait_for("the agent ending", lambda: not _agent_processes(lab), CALL_TIMEOUT)
