@@ -48,6 +48,11 @@ def _seconds(value: Any) -> float:
     return float(value)
 
 
+def _positive(_instance: Any, attribute: Any, value: float) -> None:
+    if not value > 0:
+        raise ValueError(f"{attribute.name} must be positive, not {value!r}")
+
+
 # The UART rates the adapter offers, by bits per second.
 BAUD_RATES = {int(member.name[len("BAUD_"):]): member for member in UartBaudRate}
 
@@ -66,8 +71,10 @@ class VantorDriver(Driver):
 
     bindings = {"adapter": {VantorAdapter, NetworkVantorAdapter, VirtualVantorAdapter}}
 
-    timeout: float = attr.ib(default=10.0, converter=_seconds)
-    device_timeout_ms: int = attr.ib(default=2000, validator=attr.validators.instance_of(int))
+    timeout: float = attr.ib(default=10.0, converter=_seconds, validator=_positive)
+    device_timeout_ms: int = attr.ib(
+        default=2000, validator=[attr.validators.instance_of(int), _positive]
+    )
 
     def __attrs_post_init__(self) -> None:
         super().__attrs_post_init__()

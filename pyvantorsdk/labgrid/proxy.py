@@ -43,15 +43,23 @@ Callback = Callable[[Any], object]
 
 
 class _AgentFailure:
-    """Mixin of the two errors: a reason in front of the status line."""
+    """Mixin of the two errors: the reason in front of the status line,
+    and a hint about the agent instead of the adapter's."""
 
     reason: str
+    hint: Optional[str]
 
     def _set_reason(self, reason: str) -> None:
         self.reason = reason
-        args = getattr(self, "args", ("",))
-        first, newline, rest = str(args[0]).partition("\n")
-        self.args = (f"{reason} ({first}){newline}{rest}",)
+        self.hint = AGENT_HINT
+        first = str(getattr(self, "args", ("",))[0]).partition("\n")[0]
+        self.args = (f"{reason} ({first})\nhint: {AGENT_HINT}",)
+
+
+AGENT_HINT = (
+    "the agent is closed: check the exporter host and the SSH connection to it, "
+    "then deactivate and activate the driver to start a new one"
+)
 
 
 class RemoteTimeoutError(_AgentFailure, errors.VantorTimeoutError):
@@ -112,10 +120,8 @@ class RemoteDevice:
         timeout: float = 10.0,
         poll_interval: float = 0.1,
     ) -> None:
-        if not timeout > 0:
-            raise ValueError("timeout must be positive")
         self.host = host
-        self.timeout = float(timeout)
+        self.timeout = timeout
         self._where = host or "this host"
         self._lock = threading.RLock()
         self._failure: Optional[Tuple[Type[errors.VantorError], str]] = None
@@ -129,7 +135,7 @@ class RemoteDevice:
         try:
             with open(os.path.join(AGENT_DIR, f"{AGENT_NAME}.py"), encoding="utf-8") as file:
                 source = file.read()
-            self._request("connect", "load", AGENT_NAME, source, raw=True)
+            self._request("connect", "load", AGENT_NAME, source)
             self.info = self._result("connect", self._request("connect", f"{AGENT_NAME}.open", spec))
         except BaseException:
             self._kill()
@@ -141,6 +147,17 @@ class RemoteDevice:
             target=self._poll_loop, args=(poll_interval,), name="vantor-remote-poll", daemon=True
         )
         self._poller.start()
+
+    @property
+    def timeout(self) -> float:
+        """The time limit of each request, in seconds."""
+        return self._timeout
+
+    @timeout.setter
+    def timeout(self, seconds: float) -> None:
+        if not seconds > 0:  # NaN too
+            raise ValueError(f"timeout must be positive, not {seconds!r}")
+        self._timeout = float(seconds)
 
     # ------------------------------------------------------------ requests
     def _fail(self, operation: str) -> errors.VantorError:
@@ -161,7 +178,7 @@ class RemoteDevice:
             except OSError:
                 pass
 
-    def _request(self, operation: str, method: str, *args: Any, raw: bool = False) -> Any:
+    def _request(self, operation: str, method: str, *args: Any) -> Any:
         """One agent request under the time limit; the agent's answer."""
         with self._lock:
             if self._failure is not None or self._wrapper is None:
@@ -173,8 +190,6 @@ class RemoteDevice:
             timer.daemon = True
             timer.start()
             try:
-                if raw:
-                    return self._wrapper.call(method, *args)
                 answer = self._wrapper.call(method, *args)
             except AgentException as error:
                 # A fault of the agent module itself, not of the adapter.
@@ -188,9 +203,13 @@ class RemoteDevice:
                         "the agent was closed",
                     )
                 else:
+                    # End of file (a ValueError from the JSON reader) or a
+                    # broken pipe: the SSH connection or the agent ended.
+                    detail = "" if isinstance(error, ValueError) else f": {error}"
                     self._failure = (
                         RemoteDisconnectError,
-                        f"lost the agent on {self._where} ({type(error).__name__}: {error})",
+                        f"lost the agent on {self._where} (its SSH connection or process "
+                        f"ended{detail})",
                     )
                 self._kill()
                 raise self._fail(operation) from None
@@ -320,12 +339,22 @@ class RemoteDevice:
                 _log.exception("notification callback failed")
 
     # ------------------------------------------------------------ lifetime
-    def _kill(self) -> None:
+    def _kill(self, graceful: bool = False) -> None:
+        """End the agent's process: `graceful` asks it to exit first (as
+        labgrid's wrapper does) and waits up to the time limit."""
         wrapper, self._wrapper = self._wrapper, None
         if wrapper is None or wrapper.agent is None:
             return
         agent, wrapper.agent = wrapper.agent, None
-        agent.kill()
+        if graceful and agent.stdin is not None:
+            try:
+                agent.stdin.write(b'{"close": true}\n')
+                agent.stdin.flush()
+                agent.wait(timeout=self.timeout)
+            except (OSError, subprocess.TimeoutExpired):
+                pass
+        if agent.poll() is None:
+            agent.kill()
         agent.wait()
         for stream in (agent.stdin, agent.stdout):
             if stream is not None:
@@ -339,17 +368,16 @@ class RemoteDevice:
         Events that arrived before are delivered first."""
         self._stop.set()
         with self._lock:
-            if self._wrapper is not None and self._failure is None:
-                try:
+            try:
+                if self._wrapper is not None and self._failure is None:
                     self._poll_locked()
                     self._request("close", f"{AGENT_NAME}.close")
-                    self._wrapper.close()
-                except errors.VantorError:
-                    pass
-                self._wrapper = None
-            self._kill()
-            if self._failure is None:
-                self._failure = (RemoteDisconnectError, "the remote device is closed")
+            except errors.VantorError:
+                pass  # the agent failed on the way: it is gone already
+            finally:
+                self._kill(graceful=True)
+                if self._failure is None:
+                    self._failure = (RemoteDisconnectError, "the remote device is closed")
         if self._poller is not threading.current_thread():
             self._poller.join()
         self._events.put(None)

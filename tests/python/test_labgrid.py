@@ -145,8 +145,10 @@ def _package_on_the_path(monkeypatch):
 
 @pytest.fixture
 def remote():
-    # The agent as a subprocess of this host, as labgrid runs it without SSH.
-    spec = {"virtual": True, "profile": "eeprom-and-sensor", "uart_loopback": True}
+    # The agent as a subprocess of this host, as labgrid runs it without SSH;
+    # its facade waits longer for an answer than any time limit here.
+    spec = {"virtual": True, "profile": "eeprom-and-sensor", "uart_loopback": True,
+            "timeout_ms": 60_000}
     with RemoteDevice(None, spec, timeout=10.0) as device:
         yield device
 
@@ -184,7 +186,7 @@ def test_argument_that_cannot_cross_is_refused_unsent(remote):
 @needs_labgrid
 def test_hanging_call_closes_the_agent_and_later_calls_fail_fast(remote):
     remote.bench("faults.hold_answers", True)
-    remote.timeout = 0.5  # the facade on the agent's side would wait 2 s
+    remote.timeout = 0.5
     with pytest.raises(RemoteTimeoutError, match="within 0.5 s"):
         remote.get_device_info()
     with pytest.raises(RemoteTimeoutError):
@@ -292,11 +294,33 @@ def test_environment_runs_through_labgrids_pytest_plugin(pytester):
     result.assert_outcomes(passed=3)
 
 
+@needs_labgrid
+def test_exported_virtual_adapter_arrives_as_a_network_adapter():
+    from labgrid import Target, target_factory
+
+    from pyvantorsdk.labgrid.exporter import VantorAdapterExport
+
+    params = {"profile": "spi-flash", "uart_loopback": True}
+    export = VantorAdapterExport({"cls": "VirtualVantorAdapter", "params": dict(params)},
+                                 host="lab-1")
+    export.poll()
+    assert (export.cls, export.avail) == ("NetworkVantorAdapter", True)
+    # The client builds the resource from what the exporter publishes.
+    target = Target("client")
+    remote = target_factory.make_resource(target, export.cls, "adapter", export.args)
+    assert remote.host == "lab-1"
+    assert remote.agent_spec() == {"virtual": True, **params}
+    target.cleanup()
+
+
 # (driver and its settings, in a target with a virtual adapter: refused)
 BAD_DRIVER_SETTINGS = {
     "pin_0": ("VantorDigitalOutputDriver", {"pin": 0}),
     "pin_7": ("VantorDigitalOutputDriver", {"pin": 7}),
     "baudrate_not_offered": ("VantorConsoleDriver", {"baudrate": 100_000}),
+    "call_timeout_zero": ("VantorDriver", {"timeout": 0}),
+    "call_timeout_nan": ("VantorDriver", {"timeout": "nan"}),
+    "device_timeout_negative": ("VantorDriver", {"device_timeout_ms": -1}),
 }
 
 
@@ -310,7 +334,8 @@ def test_bad_driver_settings_are_refused(driver, settings):
 
     target = Target("bad")
     target_factory.make_resource(target, "VirtualVantorAdapter", None, {})
-    target_factory.make_driver(target, "VantorDriver", None, {})
+    if driver != "VantorDriver":
+        target_factory.make_driver(target, "VantorDriver", None, {})
     with pytest.raises(ValueError):
         target_factory.make_driver(target, driver, None, settings)
     target.cleanup()
