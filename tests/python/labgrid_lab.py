@@ -112,6 +112,10 @@ def _signal_all(pids: Sequence[int], sig: int) -> None:
             pass
 
 
+class SshdUnavailable(RuntimeError):
+    """sshd is installed but ends at once on this machine."""
+
+
 class Service:
     """A lab process in a process group of its own, output to a log file."""
 
@@ -171,8 +175,12 @@ class Lab:
         self.env = dict(os.environ, VANTOR_LAB=str(root))
         self.exporter: Optional[Service] = None
         self.coordinator = ""
-        self._start_sshd()
-        self._start_coordinator()
+        try:
+            self._start_sshd()
+            self._start_coordinator()
+        except BaseException:
+            self.close()
+            raise
         # This process's own labgrid calls (and the ssh processes they start).
         for key in ("PATH", "VANTOR_LAB", "LG_COORDINATOR", "LG_AGENT_PREFIX"):
             monkeypatch.setenv(key, self.env[key])
@@ -213,7 +221,7 @@ class Lab:
             if sshd.process.poll() is None:
                 return
             # Most likely the port was taken between choosing and binding it.
-        raise RuntimeError(f"lab: sshd did not start:\n{sshd.output()}")
+        raise SshdUnavailable(f"sshd does not start here:\n{sshd.output()}")
 
     def _try_sshd(self, name: str, port: int) -> Service:
         """Starts sshd on `port`; returns it listening, or ended."""

@@ -32,6 +32,7 @@ from labgrid_lab import (  # noqa: E402
     EXPORTER_HOST,
     EXPORTER_NAME,
     Lab,
+    SshdUnavailable,
     marked_processes,
     sshd_skip_reason,
     wait_for,
@@ -98,7 +99,10 @@ def lab(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Lab]:
     if reason is not None:
         pytest.skip(reason)
     with pytest.MonkeyPatch.context() as monkeypatch:
-        lab = Lab(tmp_path_factory.mktemp("lab"), monkeypatch)
+        try:
+            lab = Lab(tmp_path_factory.mktemp("lab"), monkeypatch)
+        except SshdUnavailable as e:
+            pytest.skip(str(e))
         try:
             lab.export(_exporter_argv(), EXPORTS, "vantor/NetworkVantorAdapter")
             for place in (PLACE, IDLE_PLACE):
