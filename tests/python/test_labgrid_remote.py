@@ -256,17 +256,18 @@ def _waits_for_the_adapter(pid: int) -> bool:
 
 
 @pytest.mark.parametrize(
-    "loss, error",
+    "loss, idle, error",
     [
-        pytest.param(None, RemoteTimeoutError, id="call-over-time-limit"),
-        pytest.param("ssh", RemoteDisconnectError, id="ssh-client-killed"),
-        pytest.param("session", RemoteDisconnectError, id="ssh-server-session-killed"),
-        pytest.param("agent", RemoteDisconnectError, id="agent-process-killed"),
+        pytest.param(None, False, RemoteTimeoutError, id="call-over-time-limit"),
+        pytest.param("ssh", False, RemoteDisconnectError, id="ssh-client-killed"),
+        pytest.param("session", False, RemoteDisconnectError, id="ssh-server-session-killed"),
+        pytest.param("agent", False, RemoteDisconnectError, id="agent-process-killed"),
+        pytest.param("session", True, RemoteDisconnectError, id="ssh-server-session-killed-while-idle"),
     ],
 )
-def test_lost_agent_ends_the_call_with_an_error(lab, target, driver, loss, error):
+def test_lost_agent_ends_the_call_with_an_error(lab, target, driver, loss, idle, error):
     try:
-        _lose_agent_in_call(lab, driver.device, loss, error)
+        _lose_agent(lab, driver.device, loss, idle, error)
     finally:
         target.deactivate(driver)
         # The agent whose connection was lost still waits for the held
@@ -274,8 +275,12 @@ def test_lost_agent_ends_the_call_with_an_error(lab, target, driver, loss, error
         _end_agents(lab)
 
 
-def _lose_agent_in_call(lab: Lab, device: Any, loss: Optional[str], error: type) -> None:
+def _lose_agent(lab: Lab, device: Any, loss: Optional[str], idle: bool, error: type) -> None:
+    """Ends the agent as `loss` says (None: the call's time limit passes)
+    while a call waits for the adapter or, `idle`, between calls."""
     processes = wait_for("the agent's processes", lambda: _live_agent(lab))
+    lost = threading.Event()
+    device.on_connection_lost(lost.set)
     if loss is None:
         device.timeout = 1.0
     device.bench("faults.hold_answers", True)
@@ -288,8 +293,12 @@ def _lose_agent_in_call(lab: Lab, device: Any, loss: Optional[str], error: type)
             outcome["error"] = e
 
     caller = threading.Thread(target=call)
+    if idle:
+        os.kill(processes[loss], signal.SIGKILL)
+        # The background poll finds the agent gone and says so.
+        assert lost.wait(CALL_TIMEOUT), "the loss was not reported"
     caller.start()
-    if loss is not None:
+    if loss is not None and not idle:
         wait_for("the call under way on the exporter side",
                  lambda: _waits_for_the_adapter(processes["agent"]), CALL_TIMEOUT)
         os.kill(processes[loss], signal.SIGKILL)
