@@ -271,6 +271,16 @@ def _waits_for_the_adapter(pid: int) -> bool:
     return wchan in ("", "0") or "futex" in wchan
 
 
+# How an agent is lost: the process killed (or stopped) and with which signal.
+LOSSES = {
+    "ssh": ("ssh", signal.SIGKILL),
+    "session": ("session", signal.SIGKILL),
+    "agent": ("agent", signal.SIGKILL),
+    # A connection that stays open and carries nothing, like a cable pulled.
+    "frozen-session": ("session", signal.SIGSTOP),
+}
+
+
 @pytest.mark.parametrize(
     "loss, idle, error",
     [
@@ -279,6 +289,7 @@ def _waits_for_the_adapter(pid: int) -> bool:
         pytest.param("session", False, RemoteDisconnectError, id="ssh-server-session-killed"),
         pytest.param("agent", False, RemoteDisconnectError, id="agent-process-killed"),
         pytest.param("session", True, RemoteDisconnectError, id="ssh-server-session-killed-while-idle"),
+        pytest.param("frozen-session", True, RemoteTimeoutError, id="ssh-server-session-frozen-while-idle"),
     ],
 )
 def test_lost_agent_ends_the_call_with_an_error(lab, target, driver, loss, idle, error):
@@ -292,12 +303,12 @@ def test_lost_agent_ends_the_call_with_an_error(lab, target, driver, loss, idle,
 
 
 def _lose_agent(lab: Lab, device: Any, loss: Optional[str], idle: bool, error: type) -> None:
-    """Ends the agent as `loss` says (None: the call's time limit passes)
-    while a call waits for the adapter or, `idle`, between calls."""
+    """Ends the agent as LOSSES[loss] says (None: the call's time limit
+    passes) while a call waits for the adapter or, `idle`, between calls."""
     processes = wait_for("the agent's processes", lambda: _live_agent(lab))
     lost = threading.Event()
     device.on_connection_lost(lost.set)
-    if loss is None:
+    if error is RemoteTimeoutError:
         device.timeout = 1.0
     device.bench("faults.hold_answers", True)
     outcome: Dict[str, Optional[Exception]] = {"error": None}
@@ -308,16 +319,21 @@ def _lose_agent(lab: Lab, device: Any, loss: Optional[str], idle: bool, error: t
         except Exception as e:  # handed to the test's thread
             outcome["error"] = e
 
+    def lose() -> None:
+        if loss is not None:
+            process, sig = LOSSES[loss]
+            os.kill(processes[process], sig)
+
     caller = threading.Thread(target=call)
     if idle:
-        os.kill(processes[loss], signal.SIGKILL)
+        lose()
         # The background poll finds the agent gone and says so.
         assert lost.wait(CALL_TIMEOUT), "the loss was not reported"
     caller.start()
-    if loss is not None and not idle:
+    if not idle:
         wait_for("the call under way on the exporter side",
                  lambda: _waits_for_the_adapter(processes["agent"]), CALL_TIMEOUT)
-        os.kill(processes[loss], signal.SIGKILL)
+        lose()
     caller.join(CALL_TIMEOUT)
     assert not caller.is_alive(), "the call did not end"
     assert isinstance(outcome["error"], error), repr(outcome["error"])
