@@ -90,7 +90,10 @@ def _exporter_argv() -> List[str]:
 
 
 def _forget_remote_places() -> None:
-    """labgrid keeps one coordinator session per process; end ours with the lab."""
+    """labgrid keeps one manager of remote resources per process, with its
+    coordinator session: the lab starts with a new one (a remote resource
+    that another test built outside any place stays registered with the old
+    one, which would poll it) and ends it with the lab."""
     manager: Any = ResourceManager.instances.pop(RemotePlaceManager, None)
     if manager is not None and manager.session is not None:
         manager.loop.run_until_complete(manager.session.stop())
@@ -102,6 +105,7 @@ def lab(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Lab]:
     reason = sshd_skip_reason()
     if reason is not None:
         pytest.skip(reason)
+    _forget_remote_places()
     with pytest.MonkeyPatch.context() as monkeypatch:
         try:
             lab = Lab(tmp_path_factory.mktemp("lab"), monkeypatch)
