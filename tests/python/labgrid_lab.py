@@ -45,8 +45,8 @@ SSHD = "/usr/sbin/sshd"
 EXPORTER_HOST = "vantor-lab-exporter"
 EXPORTER_NAME = "vantor-lab"
 # Starting a lab piece, or an exported resource turning up at the
-# coordinator, takes well under a second on an idle machine; the deadline
-# allows for a loaded one.
+# coordinator, takes a second or two on an idle machine; the deadline allows
+# for a loaded one.
 START_TIMEOUT = 20.0
 # What the exporter host's sessions take over from this process, besides
 # PATH: where the package is imported from, and the sanitizer runtime and
