@@ -155,7 +155,7 @@ def test_acquired_place_drives_the_exported_adapter(driver):
     device.i2c_write(I2cBus.A, EEPROM, b"\x20", b"\x5a\xa5", False)
     assert device.i2c_read(I2cBus.A, EEPROM, b"\x20", 2, False) == b"\x5a\xa5"
 
-    events: List[Any] = []
+    events = []
     driver.add_listener(events.append)
     device.gpio_configure_pin(GpioPinNumber.PIN_3, GpioFunctionality.DIGITAL_INPUT)
     device.gpio_configure_interrupt(GpioPinNumber.PIN_3, GpioTriggerType.RISING_EDGE)
