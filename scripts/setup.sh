@@ -68,6 +68,20 @@ setup_venv() {
         "scikit-build-core>=1.0" "nanobind==3.1.0" "pyserial>=3.4" "pytest>=7" "pytest-xdist>=3" \
         "hypothesis>=6" "jsonschema>=4" "smbus2>=0.4" "adafruit-circuitpython-24lc32>=1.2" \
         "RPi.bme280>=0.2.4" "matplotlib>=3.5" "ruff>=0.6" "mypy>=1.10"
+    install_labgrid
+}
+
+install_labgrid() {
+    # labgrid, for the labgrid integration's tests. It depends on
+    # pyserial-labgrid, which installs the same "serial" package as pyserial
+    # (its fork, with labgrid's RFC 2217 changes and the same API): both stay
+    # installed, and labgrid goes in after pyserial so that its fork's files
+    # are the ones in place whichever order pip would pick within one
+    # command. The package's own serial/urlhandler/protocol_vantor.py is a
+    # file neither of them owns, so it survives either. Uninstalling one of
+    # the two deletes the files the other needs: reinstall the other then
+    # (pip install --force-reinstall --no-deps pyserial-labgrid, or pyserial).
+    "$VENV/bin/python" -m pip install -q --disable-pip-version-check "labgrid>=24"
 }
 
 install_package() {
@@ -86,16 +100,12 @@ install_package() {
         --config-settings=cmake.define.VANTOR_WERROR="${VANTOR_WERROR:-OFF}" "$ROOT"
 }
 
-# ---- optional test packages, installed only as root; without them the tests
-# that need them are not built or are skipped, and say so. umockdev emulates
-# sysfs, udev and the device nodes for scripts/test-kernel.sh (its preload
-# library, and the headers and library the test binary is built with);
-# tshark reads trace files back, with and without the generated dissector.
-TEST_DEBS=(umockdev libumockdev-dev tshark)
-
+# Debian packages that only some tests need, installed when run as root;
+# otherwise those tests are skipped (or not built) and say so.
+#   install_test_packages package...
 install_test_packages() {
     local pkg missing=()
-    for pkg in "${TEST_DEBS[@]}"; do
+    for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" \
             || missing+=("$pkg")
     done
@@ -112,11 +122,32 @@ install_test_packages() {
             | debconf-set-selections
     fi
     apt-get update -qq
-    apt-get install -y -qq "${missing[@]}" >/dev/null
+    # No service starts on installation: openssh-server's would listen on
+    # port 22, and the tests start a server of their own. Debian's service
+    # scripts ask policy-rc.d (101: not allowed); one already there is kept.
+    local policy=/usr/sbin/policy-rc.d own_policy="" status=0
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod 755 "$policy" && own_policy=1
+    fi
+    apt-get install -y -qq "${missing[@]}" >/dev/null || status=$?
+    if [ -n "$own_policy" ]; then rm -f "$policy"; fi
+    return "$status"
 }
 
+# The packages some tests need, installed in one go:
+# - kernel-path tests: umockdev emulates sysfs, udev and the device nodes for
+#   scripts/test-kernel.sh (its preload library, and the headers and library
+#   the test binary is built with);
+# - trace tests: tshark reads trace files back, with and without the
+#   generated dissector;
+# - remote labgrid tests: tests/python/test_labgrid_remote.py starts an SSH
+#   server of its own (own configuration, keys and port: nothing of the
+#   system's SSH set-up is read or changed), through which labgrid's agents
+#   reach the exporter host; the agents copy themselves over with rsync.
+TEST_DEBS=(umockdev libumockdev-dev tshark openssh-server rsync)
+
 install_system_packages
-install_test_packages
+install_test_packages "${TEST_DEBS[@]}"
 setup_venv
 # VANTOR_SETUP_PACKAGE=0: everything but the package itself.
 [ "${VANTOR_SETUP_PACKAGE:-1}" = 0 ] || install_package
