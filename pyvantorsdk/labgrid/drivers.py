@@ -85,24 +85,24 @@ class VantorDriver(Driver):
 
     def on_activate(self) -> None:
         if isinstance(self.adapter, NetworkVantorAdapter):
-            spec = dict(self.adapter.agent_spec(), timeout_ms=self.device_timeout_ms)
-            self._device = RemoteDevice(self.adapter.host, spec, timeout=self.timeout)
+            locator = dict(self.adapter.agent_locator(), timeout_ms=self.device_timeout_ms)
+            self._device = RemoteDevice(self.adapter.host, locator, timeout=self.timeout)
         else:
             self._device = self._open_here()
         self._device.on_notification(self._dispatch)
 
     def _open_here(self) -> DeviceFacade:
-        spec = self.adapter.agent_spec()
-        if spec["virtual"]:
-            profile = spec["profile"]
+        locator = self.adapter.agent_locator()
+        if locator["virtual"]:
+            profile = locator["profile"]
             bench = sim.VirtualAdapter.from_profile(profile) if profile else sim.VirtualAdapter()
-            bench.uart.loopback = bool(spec["uart_loopback"])
+            bench.uart.loopback = bool(locator["uart_loopback"])
             self._bench = bench
         device = DeviceFacade(self.device_timeout_ms)
         if self._bench is not None:
             opened = device.connect(self._bench.path)
         else:
-            opened = bool(spec["serial"]) and device.connect_serial(spec["serial"])
+            opened = bool(locator["serial"]) and device.connect_serial(locator["serial"])
         if not opened:
             device.disconnect()
             self._close_bench()

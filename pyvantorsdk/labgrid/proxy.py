@@ -107,7 +107,7 @@ def _agent_wrapper(host: Optional[str]) -> AgentWrapper:
 
 class RemoteDevice:
     """The DeviceFacade methods, run by an agent on `host` (None: a local
-    subprocess) on the adapter that `spec` names (see ``vantor_agent``).
+    subprocess) on the adapter that `locator` names (see ``vantor_agent``).
 
     ``timeout`` limits every request, in seconds. ``close()`` (or the end of
     the ``with`` block) closes the adapter and the agent."""
@@ -115,7 +115,7 @@ class RemoteDevice:
     def __init__(
         self,
         host: Optional[str],
-        spec: Dict[str, Any],
+        locator: Dict[str, Any],
         *,
         timeout: float = 10.0,
         poll_interval: float = 0.1,
@@ -136,7 +136,7 @@ class RemoteDevice:
             with open(os.path.join(AGENT_DIR, f"{AGENT_NAME}.py"), encoding="utf-8") as file:
                 source = file.read()
             self._request("connect", "load", AGENT_NAME, source)
-            self.info = self._result("connect", self._request("connect", f"{AGENT_NAME}.open", spec))
+            self.info = self._result("connect", self._request("connect", f"{AGENT_NAME}.open", locator))
         except BaseException:
             self._kill()
             raise

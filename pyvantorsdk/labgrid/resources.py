@@ -41,7 +41,7 @@ class VantorAdapter(USBResource):
         found = self.device.properties.get("ID_SERIAL_SHORT")
         return str(found) if found else None
 
-    def agent_spec(self) -> Dict[str, Any]:
+    def agent_locator(self) -> Dict[str, Any]:
         """What the agent (or a local facade) opens: the adapter by serial number."""
         return {"virtual": False, "serial": self.serial}
 
@@ -66,7 +66,7 @@ class NetworkVantorAdapter(RemoteUSBResource):
         self.timeout = 10.0
         super().__attrs_post_init__()
 
-    def agent_spec(self) -> Dict[str, Any]:
+    def agent_locator(self) -> Dict[str, Any]:
         if self.virtual:
             return {"virtual": True, "profile": self.profile, "uart_loopback": self.uart_loopback}
         return {"virtual": False, "serial": self.serial}
@@ -85,6 +85,6 @@ class VirtualVantorAdapter(Resource):
         default=None, validator=attr.validators.optional(attr.validators.instance_of(str)))
     uart_loopback: bool = attr.ib(default=False, validator=attr.validators.instance_of(bool))
 
-    def agent_spec(self) -> Dict[str, Any]:
+    def agent_locator(self) -> Dict[str, Any]:
         return {"virtual": True, "profile": self.profile, "uart_loopback": self.uart_loopback}
 

@@ -31,25 +31,25 @@ POLL_BATCH = 1024
 class _Session:
     """The adapter the agent drives, with its pending events."""
 
-    def __init__(self, spec: Dict[str, Any]) -> None:
+    def __init__(self, locator: Dict[str, Any]) -> None:
         self.adapter: Optional[sim.VirtualAdapter] = None
-        self.device = DeviceFacade(int(spec.get("timeout_ms", 2000)))
+        self.device = DeviceFacade(int(locator.get("timeout_ms", 2000)))
         self._lock = threading.Lock()
         self._pending: Deque[Any] = collections.deque()
         self._dropped = 0
         self._lost = False
-        if spec.get("virtual"):
-            profile = spec.get("profile")
+        if locator.get("virtual"):
+            profile = locator.get("profile")
             adapter = sim.VirtualAdapter.from_profile(profile) if profile else sim.VirtualAdapter()
-            adapter.uart.loopback = bool(spec.get("uart_loopback", False))
+            adapter.uart.loopback = bool(locator.get("uart_loopback", False))
             self.adapter = adapter
             path: str = adapter.path
             serial: Optional[str] = None
         else:
             # Without either, connect() would open whichever adapter it
             # finds first: refused instead.
-            path = str(spec.get("path") or "")
-            serial = spec.get("serial") or None
+            path = str(locator.get("path") or "")
+            serial = locator.get("serial") or None
             if not path and not serial:
                 raise errors.NoAdapterError(
                     StatusCode.SDK_ERROR_DISCONNECT, "connect", "no serial number or path given"
@@ -118,13 +118,13 @@ def _answer(work: Callable[[], Any], encoded: bool = False) -> Dict[str, Any]:
         return {"error": wire.encode_error(error)}
 
 
-def handle_open(spec: Dict[str, Any]) -> Dict[str, Any]:
-    """Open the adapter that `spec` describes (closing one opened before)."""
+def handle_open(locator: Dict[str, Any]) -> Dict[str, Any]:
+    """Open the adapter that `locator` describes (closing one opened before)."""
 
     def work() -> Dict[str, Any]:
         global _session
         handle_close()
-        _session = _Session(spec)
+        _session = _Session(locator)
         info = _session.device.get_device_info()
         return {"serial": info.serial_number, "virtual": _session.adapter is not None}
 

@@ -147,9 +147,9 @@ def _package_on_the_path(monkeypatch):
 def remote():
     # The agent as a subprocess of this host, as labgrid runs it without SSH;
     # its facade waits longer for an answer than any time limit here.
-    spec = {"virtual": True, "profile": "eeprom-and-sensor", "uart_loopback": True,
+    locator = {"virtual": True, "profile": "eeprom-and-sensor", "uart_loopback": True,
             "timeout_ms": 60_000}
-    with RemoteDevice(None, spec, timeout=10.0) as device:
+    with RemoteDevice(None, locator, timeout=10.0) as device:
         yield device
 
 
@@ -309,7 +309,7 @@ def test_exported_virtual_adapter_arrives_as_a_network_adapter():
     target = Target("client")
     remote = target_factory.make_resource(target, export.cls, "adapter", export.args)
     assert remote.host == "lab-1"
-    assert remote.agent_spec() == {"virtual": True, **params}
+    assert remote.agent_locator() == {"virtual": True, **params}
     target.cleanup()
 
 
