@@ -48,12 +48,19 @@ class _AgentFailure:
 
     reason: str
     hint: Optional[str]
+    status_code: Any
+    operation: Optional[str]
 
     def _set_reason(self, reason: str) -> None:
         self.reason = reason
         self.hint = AGENT_HINT
         first = str(getattr(self, "args", ("",))[0]).partition("\n")[0]
         self.args = (f"{reason} ({first})\nhint: {AGENT_HINT}",)
+
+    # Pickled (across processes) with the reason, rebuilt as the same class.
+    def __reduce__(self) -> Tuple[Callable[..., errors.VantorError], Tuple[object, ...]]:
+        return (errors._rebuild, (type(self), self.status_code, self.operation,
+                                  {"reason": self.reason}))
 
 
 AGENT_HINT = (
@@ -74,10 +81,6 @@ class RemoteTimeoutError(_AgentFailure, errors.VantorTimeoutError):
         super().__init__(status_code, operation)
         self._set_reason(reason)
 
-    def __reduce__(self) -> Tuple[Callable[..., errors.VantorError], Tuple[object, ...]]:
-        return (errors._rebuild, (type(self), self.status_code, self.operation,
-                                  {"reason": self.reason}))
-
 
 class RemoteDisconnectError(_AgentFailure, errors.DisconnectError):
     """The agent, its SSH connection or the exporter host went away."""
@@ -90,10 +93,6 @@ class RemoteDisconnectError(_AgentFailure, errors.DisconnectError):
     ) -> None:
         super().__init__(status_code, operation)
         self._set_reason(reason)
-
-    def __reduce__(self) -> Tuple[Callable[..., errors.VantorError], Tuple[object, ...]]:
-        return (errors._rebuild, (type(self), self.status_code, self.operation,
-                                  {"reason": self.reason}))
 
 
 def _agent_wrapper(host: Optional[str]) -> AgentWrapper:
