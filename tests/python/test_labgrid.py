@@ -9,9 +9,11 @@ from __future__ import annotations
 import enum
 import importlib.util
 import os
+import re
 import signal
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 
@@ -290,6 +292,21 @@ def test_environment_runs_through_labgrids_pytest_plugin(pytester):
     pytester.makefile(".yaml", env=ENVIRONMENT)
     pytester.makepyfile(test_board=TESTS)
     # In a process of its own: labgrid's plugin starts once per process.
+    result = pytester.runpytest_subprocess("--lg-env", "env.yaml", "-p", "no:cacheprovider")
+    result.assert_outcomes(passed=3)
+
+
+def docs_block(opening: str) -> str:
+    """The fenced block of docs/labgrid.md whose first line is `opening`."""
+    page = (Path(__file__).resolve().parents[2] / "docs" / "labgrid.md").read_text()
+    blocks = re.findall(r"```[a-z]*\n(.*?)```", page, re.S)
+    return next(block for block in blocks if block.startswith(opening))
+
+
+@needs_labgrid
+def test_the_docs_example_runs_as_written(pytester):
+    pytester.makefile(".yaml", env=docs_block("# env.yaml"))
+    pytester.makepyfile(test_lab=docs_block("# test_lab.py"))
     result = pytester.runpytest_subprocess("--lg-env", "env.yaml", "-p", "no:cacheprovider")
     result.assert_outcomes(passed=3)
 
