@@ -22,8 +22,12 @@ pytestmark = [
 
 CHILD = textwrap.dedent(
     """
-    import sys
+    import signal, sys
     from pyvantorsdk import DeviceFacade, sim
+
+    # Python leaves SIGINT ignored when it starts with it ignored (a runner
+    # started in the background): Ctrl-C must raise here all the same.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
     timeout_ms = int(sys.argv[1])
     in_handler = sys.argv[2] == "in-handler"

@@ -117,12 +117,14 @@ def test_foreign_errors_become_runtime_errors_naming_the_class():
     assert isinstance(back, RuntimeError) and "ZeroDivisionError: boom" in str(back)
 
 
-def test_labgrid_package_names_the_extra_when_labgrid_is_missing():
+def test_labgrid_package_names_the_extra_when_labgrid_is_missing(tmp_path):
     code = ("import sys; sys.modules['labgrid'] = None\n"
             "import pyvantorsdk, pyvantorsdk._wire\n"
             "try:\n    import pyvantorsdk.labgrid\n"
             "except ImportError as e:\n    print(e)\n")
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    # Outside the source tree, so that the child imports the installed package.
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
+                         cwd=tmp_path)
     assert "pyvantorsdk[labgrid]" in out.stdout
 
 

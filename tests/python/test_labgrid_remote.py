@@ -196,14 +196,15 @@ except Exception as error:
         pytest.param(IDLE_PLACE, "drive", "is not acquired", id="drive-unacquired-place"),
     ],
 )
-def test_other_client_is_refused(lab, driver, place, action, refusal):
+def test_other_client_is_refused(lab, driver, place, action, refusal, tmp_path):
     # This process holds the place and its driver is active meanwhile.
     if action == "acquire":
         result = lab.client("-p", place, "acquire", user="other", check=False)
     else:
         env = dict(lab.env, LG_USERNAME="other", LG_HOSTNAME="other-host")
+        # Outside the source tree, so that the child imports the installed package.
         result = subprocess.run([sys.executable, "-c", SECOND_CLIENT_DRIVES, str(_environment(lab, place))],
-                                env=env, capture_output=True, text=True, timeout=60)
+                                env=env, capture_output=True, text=True, timeout=60, cwd=tmp_path)
     output = result.stdout + result.stderr
     assert result.returncode != 0, output
     assert refusal in output
