@@ -225,13 +225,7 @@ void registerAsyncDeviceFacade(nb::module_& m) {
     bindConnection(cls);
     bindQueries(cls);
     AsyncCommandsBuilder g(cls);
-    describeSystem(g);
-    describeI2c(g);
-    describeUart(g);
-    describeI3c(g);
-    describeSpi(g);
-    describeGpio(g);
-    describeTargets(g);
+    describeEveryFamily(g);
 }
 
 }  // namespace pyvantorsdk

@@ -496,4 +496,17 @@ void describeSpi(AsyncCommandsBuilder& g);
 void describeGpio(AsyncCommandsBuilder& g);
 void describeTargets(AsyncCommandsBuilder& g);
 
+// Every family, in registration order, for a builder that registers nothing
+// between them (the synchronous facade interleaves its state and trace).
+template <class G>
+void describeEveryFamily(G& g) {
+    describeSystem(g);
+    describeI2c(g);
+    describeUart(g);
+    describeI3c(g);
+    describeSpi(g);
+    describeGpio(g);
+    describeTargets(g);
+}
+
 }  // namespace pyvantorsdk

@@ -139,13 +139,7 @@ void registerDeviceBatch(nb::module_& m, nb::class_<DeviceFacade>& facade) {
             },
             "The sent batch's calls that did not succeed (failed, unknown or not sent), in order.");
     BatchBuilder g(cls);
-    describeSystem(g);
-    describeI2c(g);
-    describeUart(g);
-    describeI3c(g);
-    describeSpi(g);
-    describeGpio(g);
-    describeTargets(g);
+    describeEveryFamily(g);
 
     facade.def(
         "batch",
