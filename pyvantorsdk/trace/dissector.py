@@ -17,6 +17,7 @@ from typing import Any, Dict, Iterable, List, Mapping, Optional, Sequence, Set, 
 import pyvantorsdk
 from pyvantorsdk._cpp import _pyvantorsdk_cpp as _native
 from pyvantorsdk.cli.common import Context, subcommand
+from pyvantorsdk.trace.tables import native_table
 
 PLUGIN_DIR = "~/.local/lib/wireshark/plugins/"
 # The kind the SDK gives a notification code it does not know.
@@ -26,14 +27,6 @@ UNKNOWN_KIND_NAME = "NOTIF_UNKNOWN"
 Row = Mapping[str, Any]
 _SCALARS = {"u8": "uint8", "u16": "uint16", "u32": "uint32", "u16be": "uint16"}
 _TYPES = set(_SCALARS) | {"bytes"}
-
-
-def _table(name: str) -> Tuple[Row, ...]:
-    """One of the compiled module's protocol tables."""
-    export = getattr(_native, name, None)
-    if export is None:
-        raise RuntimeError(f"the compiled module has no {name}(): rebuild it")
-    return tuple(export())
 
 
 def lua_string(text: str) -> str:
@@ -151,7 +144,7 @@ def field_abbreviations() -> Dict[Tuple[str, str, str, str], str]:
     """The display-filter name of each decoded field, by (family, field
     name, type, enumeration): ``("i2c", "address", "u8", "")`` ->
     ``"vantor.i2c.address"``."""
-    return _generate(_table("command_table"), _table("notification_table"), (), {}, None)[1].abbrev
+    return _generate(native_table("command_table"), native_table("notification_table"), (), {}, None)[1].abbrev
 
 
 def _generate(
@@ -223,7 +216,7 @@ def generate_dissector() -> str:
     """The Lua dissector for this SDK's commands, notifications and
     statuses, ready to be loaded by Wireshark or tshark."""
     tables = generate_tables(
-        _table("command_table"), _table("notification_table"), _table("i3c_ccc_table"),
+        native_table("command_table"), native_table("notification_table"), native_table("i3c_ccc_table"),
         _enum_names("StatusCode"),
     )
     engine = (Path(__file__).with_name("dissector.lua")).read_text(encoding="utf-8")

@@ -25,9 +25,7 @@ class Tables:
     """What the decoder knows of the protocol: commands and notifications by
     code, enumeration member names, CCC names and status names.
 
-    By default everything comes from the compiled module; a module without
-    the command tables leaves every code unknown (messages still pair and
-    show their header)."""
+    By default everything comes from the compiled module."""
 
     def __init__(
         self,
@@ -35,9 +33,9 @@ class Tables:
         notifications: Optional[Sequence[Mapping[str, Any]]] = None,
     ) -> None:
         if commands is None:
-            commands = _table("command_table")
+            commands = native_table("command_table")
         if notifications is None:
-            notifications = _table("notification_table")
+            notifications = native_table("notification_table")
         self.commands: Dict[int, Mapping[str, Any]] = {}
         for entry in commands:
             self.commands.setdefault(int(entry["code"]), entry)
@@ -45,7 +43,7 @@ class Tables:
         for entry in notifications:
             self.notifications.setdefault(int(entry["code"]), entry)
         self._ccc: Dict[int, str] = {}
-        for ccc in _table("i3c_ccc_table"):
+        for ccc in native_table("i3c_ccc_table"):
             self._ccc.setdefault(int(ccc["code"]), str(ccc["name"]))
 
     def command(self, code: int) -> Optional[Mapping[str, Any]]:
@@ -72,9 +70,12 @@ class Tables:
             return value
 
 
-def _table(name: str) -> Sequence[Mapping[str, Any]]:
+def native_table(name: str) -> Tuple[Mapping[str, Any], ...]:
+    """One of the compiled module's protocol tables."""
     export = getattr(_native, name, None)
-    return tuple(export()) if export is not None else ()
+    if export is None:
+        raise RuntimeError(f"the compiled module has no {name}(): rebuild it")
+    return tuple(export())
 
 
 def decode_fields(
