@@ -452,11 +452,14 @@ def subcommand(
     return parser
 
 
-def family(subparsers: Any, name: str, *, help: str, examples: Sequence[str]) -> Any:
+def family(
+    subparsers: Any, name: str, *, help: str, examples: Sequence[str],
+    description: Optional[str] = None,
+) -> Any:
     """A family of subcommands (``i2c``, ``spi``, ...); returns its subparsers."""
     epilog = "examples:\n" + "\n".join(f"  {line}" for line in examples)
     parser = subparsers.add_parser(
-        name, help=help, description=help, epilog=epilog,
+        name, help=help, description=description or help, epilog=epilog,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     children = parser.add_subparsers(dest=f"{name}_command", metavar="COMMAND", required=True)

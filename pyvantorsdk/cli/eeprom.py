@@ -15,6 +15,7 @@ from pyvantorsdk.cli.common import (
     Progress,
     UsageError,
     bus_arg,
+    family,
     int_arg,
     read_file,
     subcommand,
@@ -24,18 +25,16 @@ from pyvantorsdk.cli.i2cbus import bus_name, chip_address, common_options, confi
 
 def register(sub: Any) -> None:
     """Adds ``eeprom`` to the ``vantor i2c`` subcommands."""
-    family = sub.add_parser(
-        "eeprom", help="read, write or verify an I2C EEPROM",
+    actions = family(
+        sub, "eeprom", help="read, write or verify an I2C EEPROM",
         description="Serial EEPROMs with 1-byte (up to 256 bytes, or 2 KiB answering at one "
         "address per 256-byte block) or 2-byte memory addresses. Writes go a page at a time "
         "and wait for each page by acknowledge polling. FILE - is stdin or stdout. Progress "
         "goes to stderr.",
-        epilog="examples:\n  vantor i2c eeprom read A 0x50 dump.bin\n"
-        "  vantor i2c eeprom write -y --address-width 2 --page-size 64 A 0x50 image.bin\n"
-        "  vantor i2c eeprom verify --address-width 2 --size 4096 A 0x50 image.bin",
-        formatter_class=argparse.RawDescriptionHelpFormatter,
+        examples=["vantor i2c eeprom read A 0x50 dump.bin",
+                  "vantor i2c eeprom write -y --address-width 2 --page-size 64 A 0x50 image.bin",
+                  "vantor i2c eeprom verify --address-width 2 --size 4096 A 0x50 image.bin"],
     )
-    actions = family.add_subparsers(dest="eeprom_command", metavar="COMMAND", required=True)
     for name, help_text, func, examples in (
         ("read", "read the EEPROM (from --offset to --size) into FILE", run_read,
          ["vantor i2c eeprom read A 0x50 dump.bin",
