@@ -135,8 +135,7 @@ TEST_P(VirtualAdapterLongAnswer, ArrivesWholeWhileNotificationsKeepTheBound) {
 
 INSTANTIATE_TEST_SUITE_P(
     Models, VirtualAdapterLongAnswer,
-    ::testing::Values(LongAnswerCase{"TeranoxRead4096", Model::Teranox, 4096, 0},
-                      LongAnswerCase{"QuillexRead65535", Model::Quillex, 65535, 0},
+    ::testing::Values(LongAnswerCase{"QuillexRead65535", Model::Quillex, 65535, 0},
                       LongAnswerCase{"BehindAFullQueue", Model::Teranox, 4096, 64}),
     RowName{});
 
@@ -274,14 +273,9 @@ TEST(VirtualAdapterHid, UnpluggingFailsOpenHandlesForGoodEvenPastTheAdapter) {
 TEST(VirtualAdapterFirmware, SystemCommandAnswers) {
     VirtualAdapter adapter;
     Seam seam(adapter);
-    BulkCapabilityConfig refusing;
-    refusing.status = 0x0101;
-    adapter.system().setBulkCapabilities(refusing);
-
     seam.expectStatuses({
         {0x0407, {0}, 0x0004},  // no such string
         {0x0407, {6}, 0x0004},
-        {0x040F, {}, 0x0101},  // the configured capability refusal
     });
 
     // A string longer than its length byte can count is cut to 254 bytes

@@ -253,7 +253,6 @@ TEST_P(CccGet, AnswersFromTheTargetsIdentityAndState) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(VirtualI3c, CccGet, ::testing::Values(
     GetCase{"GetmrlCutShortByTheController", kRead, 2, 0x8C, 0, 0, {0x01, 0x20}},
-    GetCase{"GetstatusNothingPending", kRead, 2, 0x90, 0, 0, {0x00, 0x00}},
     GetCase{"GetstatusDefiningByteZero", kRead | kWithDefining, 2, 0x90, 0x00, 0, {0, 0}},
     GetCase{"GetstatusControllerFormatFromPlainTarget", kRead | kWithDefining, 2, 0x90, 0x91, kNackAddress, {}},
     GetCase{"GetstatusUnknownFormat", kRead | kWithDefining, 2, 0x90, 0x55, kNackAddress, {}},
@@ -360,7 +359,6 @@ TEST(VirtualI3c, PrivateTransfersHonourMwlMrlAndTheMemory) {
     I3cTargetOptions options = target(0x77);
     options.mwl = 8;
     options.mrl = 6;
-    options.memorySize = 300;
     ASSERT_TRUE(bus.adapter.i3c().attachTarget(options));
     I3cTargetOptions noHdr = target(0x78);
     noHdr.hdrDdr = false;
@@ -379,9 +377,6 @@ TEST(VirtualI3c, PrivateTransfersHonourMwlMrlAndTheMemory) {
         (Bytes{0x0E, 0x06, 0x08, 0, 8, 0}));
     EXPECT_EQ(tail(seam.call(kTransfer, transfer(0x08, kSdrRead, 7, {0x00}))),
               (Bytes{0x0F, 0x06, 0x08, 0, 6, 0, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A}));
-    // The end of memory keeps a write short.
-    EXPECT_EQ(seam.status(kTransfer, concat(transfer(0x08, kSdrWrite, 3, {0x01, 0x2B}), {1, 2, 3})),
-              0x0617);
     // Without a sub-address the transfer goes on from where the last ended.
     EXPECT_EQ(seam.status(kTransfer, concat(transfer(0x08, kSdrWrite, 2, {0x00, 0x10}), {7, 8})),
               0);
@@ -478,7 +473,8 @@ TEST(VirtualI3cBulk, DataMovesOverTheVendorEndpoints) {
 
 // The outcomes of a raised interrupt, its message on the wire and the
 // interrupt held back while disabled. Disabling and enabling by either CCC
-// form and hot join go through the facade in tests/python/test_i3c_bus.py.
+// form and hot join go through the facade in tests/python/test_i3c_bus.py,
+// an unknown target or one without an address in test_sim_i3c.py.
 TEST(VirtualI3c, InterruptsReachTheHostOnlyWhileEnabled) {
     Bus bus("I3C-IBI");
     I3cTargetOptions options = target(0x10);
@@ -488,7 +484,6 @@ TEST(VirtualI3c, InterruptsReachTheHostOnlyWhileEnabled) {
     plain.bcr = 0x00;
     ASSERT_TRUE(bus.adapter.i3c().attachTarget(plain));
     I3cBench& i3c = bus.adapter.i3c();
-    EXPECT_EQ(i3c.raiseIbi(0x10, {1}), I3cEventOutcome::NotOnBus);
     bus.up();
     ASSERT_EQ(bus.seam.status(kInitBus, {0}), 0);
 
@@ -496,7 +491,6 @@ TEST(VirtualI3c, InterruptsReachTheHostOnlyWhileEnabled) {
     EXPECT_EQ(bus.seam.next(), (Bytes{0, 0, 0x81, 0x19, 0, 0, 0x08, 2, 0xAA, 0xBB}));
     EXPECT_EQ(i3c.raiseIbi(0x10, {1, 2, 3, 4}), I3cEventOutcome::PayloadTooLong);
     EXPECT_EQ(i3c.raiseIbi(0x11, {}), I3cEventOutcome::NotCapable);
-    EXPECT_EQ(i3c.raiseIbi(0x99, {}), I3cEventOutcome::NoSuchTarget);
 
     ASSERT_EQ(bus.seam.status(kCcc, ccc(0x08, kWrite, 1, 0x81, 0, {0x01})), 0);  // DISEC IBI
     EXPECT_EQ(i3c.raiseIbi(0x10, {0xCC}), I3cEventOutcome::Disabled);
