@@ -173,7 +173,6 @@ class Lab:
         self.root = root
         self.services: List[Service] = []
         self.env = dict(os.environ, VANTOR_LAB=str(root))
-        self.exporter: Optional[Service] = None
         self.coordinator = ""
         try:
             self._start_sshd()
@@ -272,13 +271,12 @@ class Lab:
         ("group/class/name" under this exporter)."""
         path = self.root / "exporter.yaml"
         path.write_text(config)
-        self.exporter = Service(
+        exporter = Service(
             "exporter",
             [*argv, "--coordinator", self.coordinator, "--name", EXPORTER_NAME,
              "--hostname", EXPORTER_HOST, str(path)],
             self.root, self.env)
-        self.services.append(self.exporter)
-        exporter = self.exporter
+        self.services.append(exporter)
 
         def listed() -> bool:
             exporter.check_running()
@@ -286,16 +284,11 @@ class Lab:
 
         wait_for(f"exported resource {resource}", listed)
 
-    def client(self, *args: str, user: Optional[str] = None,
-               check: bool = True) -> subprocess.CompletedProcess[str]:
-        """Runs labgrid-client against the lab's coordinator; `user` makes it
-        another client (another user on another host)."""
-        env = dict(self.env)
-        if user is not None:
-            env.update(LG_USERNAME=user, LG_HOSTNAME=f"{user}-host")
-        result = subprocess.run([_tool("labgrid-client"), *args], env=env, capture_output=True,
+    def client(self, *args: str) -> subprocess.CompletedProcess[str]:
+        """Runs labgrid-client against the lab's coordinator."""
+        result = subprocess.run([_tool("labgrid-client"), *args], env=self.env, capture_output=True,
                                 text=True, timeout=60)
-        if check and result.returncode != 0:
+        if result.returncode != 0:
             raise RuntimeError(f"labgrid-client {' '.join(args)} failed:\n{result.stderr}")
         return result
 

@@ -6,8 +6,8 @@ adapter, and an SSH server standing in for the exporter host (see
 labgrid_lab.py) run on 127.0.0.1. This process is the client: it acquires
 the place and drives the adapter through labgrid's RemotePlace, the
 NetworkVantorAdapter the exporter publishes and VantorDriver, whose agent
-runs on the exporter side over SSH. Other clients are labgrid-client and
-Python processes with another user name.
+runs on the exporter side over SSH. Other clients are Python processes
+with another user name.
 """
 
 from __future__ import annotations
@@ -189,22 +189,18 @@ except Exception as error:
 
 
 @pytest.mark.parametrize(
-    "place, action, refusal",
+    "place, refusal",
     [
-        pytest.param(PLACE, "acquire", "already acquired", id="acquire-locked-place"),
-        pytest.param(PLACE, "drive", "not acquired by your user", id="drive-locked-place"),
-        pytest.param(IDLE_PLACE, "drive", "is not acquired", id="drive-unacquired-place"),
+        pytest.param(PLACE, "not acquired by your user", id="drive-locked-place"),
+        pytest.param(IDLE_PLACE, "is not acquired", id="drive-unacquired-place"),
     ],
 )
-def test_other_client_is_refused(lab, driver, place, action, refusal, tmp_path):
+def test_other_client_is_refused(lab, driver, place, refusal, tmp_path):
     # This process holds the place and its driver is active meanwhile.
-    if action == "acquire":
-        result = lab.client("-p", place, "acquire", user="other", check=False)
-    else:
-        env = dict(lab.env, LG_USERNAME="other", LG_HOSTNAME="other-host")
-        # Outside the source tree, so that the child imports the installed package.
-        result = subprocess.run([sys.executable, "-c", SECOND_CLIENT_DRIVES, str(_environment(lab, place))],
-                                env=env, capture_output=True, text=True, timeout=60, cwd=tmp_path)
+    env = dict(lab.env, LG_USERNAME="other", LG_HOSTNAME="other-host")
+    # Outside the source tree, so that the child imports the installed package.
+    result = subprocess.run([sys.executable, "-c", SECOND_CLIENT_DRIVES, str(_environment(lab, place))],
+                            env=env, capture_output=True, text=True, timeout=60, cwd=tmp_path)
     output = result.stdout + result.stderr
     assert result.returncode != 0, output
     assert refusal in output
@@ -278,7 +274,6 @@ def _waits_for_the_adapter(pid: int) -> bool:
 
 # How an agent is lost: the process killed (or stopped) and with which signal.
 LOSSES = {
-    "ssh": ("ssh", signal.SIGKILL),
     "session": ("session", signal.SIGKILL),
     "agent": ("agent", signal.SIGKILL),
     # A connection that stays open and carries nothing, like a cable pulled.
@@ -290,8 +285,6 @@ LOSSES = {
     "loss, idle, error",
     [
         pytest.param(None, False, RemoteTimeoutError, id="call-over-time-limit"),
-        pytest.param("ssh", False, RemoteDisconnectError, id="ssh-client-killed"),
-        pytest.param("session", False, RemoteDisconnectError, id="ssh-server-session-killed"),
         pytest.param("agent", False, RemoteDisconnectError, id="agent-process-killed"),
         pytest.param("session", True, RemoteDisconnectError, id="ssh-server-session-killed-while-idle"),
         pytest.param("frozen-session", True, RemoteTimeoutError, id="ssh-server-session-frozen-while-idle"),
