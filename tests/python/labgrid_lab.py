@@ -240,12 +240,8 @@ class Lab:
             "  GlobalKnownHostsFile /dev/null\n  SendEnv VANTOR_LAB_PATH\n")
         sshd_env = {k: v for k, v in self.env.items() if k != "LD_PRELOAD"}
         sshd = Service(name, [SSHD, "-D", "-e", "-f", str(root / "sshd_config")], root, sshd_env)
-        self.services.append(sshd)
-        try:
-            wait_for("sshd listening", lambda: sshd.process.poll() is not None or _accepts(port))
-        except TimeoutError:
-            sshd.stop()
-            raise
+        self.services.append(sshd)  # stopped by close(), also when this raises
+        wait_for("sshd listening", lambda: sshd.process.poll() is not None or _accepts(port))
         return sshd
 
     # ---- labgrid coordinator and exporter
@@ -297,8 +293,7 @@ class Lab:
             service.stop()
         # The server's per-connection processes, the sessions and the
         # detached ssh processes on the client side.
-        left = marked_processes(str(self.root))
-        _signal_all(left, signal.SIGTERM)
+        _signal_all(marked_processes(str(self.root)), signal.SIGTERM)
         try:
             wait_for("marked processes ending", lambda: not marked_processes(str(self.root)), 5.0)
         except TimeoutError:

@@ -54,7 +54,6 @@ EXPORTS = """\
 vantor:
   VirtualVantorAdapter:
     profile: eeprom-and-sensor
-    uart_loopback: true
 """
 # The agent's facade waits a minute for the adapter: a held answer keeps a
 # call running on the exporter side for longer than any test waits.
@@ -68,9 +67,6 @@ targets:
       VantorDriver:
         timeout: {timeout}
         device_timeout_ms: 60000
-      VantorConsoleDriver: {{}}
-      VantorDigitalOutputDriver:
-        pin: 3
 imports:
   - pyvantorsdk.labgrid
 options:
@@ -163,18 +159,6 @@ def test_acquired_place_drives_the_exported_adapter(driver):
     wait_for("the GPIO edge at the client", lambda: events, CALL_TIMEOUT)
     assert type(events[0]).__name__ == GpioInterruptNotification.__name__
     assert (events[0].pin_number, events[0].logic_level) == (GpioPinNumber.PIN_3, 1)
-
-
-def test_console_and_digital_output_work_across_the_lab(target, driver):
-    console = target.get_driver("ConsoleProtocol")
-    console.sendline("login: root")
-    _, _, match, _ = console.expect(r"login: (\w+)", timeout=CALL_TIMEOUT)
-    assert match.group(1) == b"root"
-    output = target.get_driver("DigitalOutputProtocol")
-    for level in (True, False):
-        output.set(level)
-        assert driver.device.bench("gpio.output_level", GpioPinNumber.PIN_3) == level
-        assert output.get() is level
 
 
 SECOND_CLIENT_DRIVES = """\
