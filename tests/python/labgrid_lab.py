@@ -173,7 +173,6 @@ class Lab:
         self.root = root
         self.services: List[Service] = []
         self.env = dict(os.environ, VANTOR_LAB=str(root))
-        self.exporter: Optional[Service] = None
         self.coordinator = ""
         try:
             self._start_sshd()
@@ -241,12 +240,8 @@ class Lab:
             "  GlobalKnownHostsFile /dev/null\n  SendEnv VANTOR_LAB_PATH\n")
         sshd_env = {k: v for k, v in self.env.items() if k != "LD_PRELOAD"}
         sshd = Service(name, [SSHD, "-D", "-e", "-f", str(root / "sshd_config")], root, sshd_env)
-        self.services.append(sshd)
-        try:
-            wait_for("sshd listening", lambda: sshd.process.poll() is not None or _accepts(port))
-        except TimeoutError:
-            sshd.stop()
-            raise
+        self.services.append(sshd)  # stopped by close(), also when this raises
+        wait_for("sshd listening", lambda: sshd.process.poll() is not None or _accepts(port))
         return sshd
 
     # ---- labgrid coordinator and exporter
@@ -272,13 +267,12 @@ class Lab:
         ("group/class/name" under this exporter)."""
         path = self.root / "exporter.yaml"
         path.write_text(config)
-        self.exporter = Service(
+        exporter = Service(
             "exporter",
             [*argv, "--coordinator", self.coordinator, "--name", EXPORTER_NAME,
              "--hostname", EXPORTER_HOST, str(path)],
             self.root, self.env)
-        self.services.append(self.exporter)
-        exporter = self.exporter
+        self.services.append(exporter)
 
         def listed() -> bool:
             exporter.check_running()
@@ -286,16 +280,11 @@ class Lab:
 
         wait_for(f"exported resource {resource}", listed)
 
-    def client(self, *args: str, user: Optional[str] = None,
-               check: bool = True) -> subprocess.CompletedProcess[str]:
-        """Runs labgrid-client against the lab's coordinator; `user` makes it
-        another client (another user on another host)."""
-        env = dict(self.env)
-        if user is not None:
-            env.update(LG_USERNAME=user, LG_HOSTNAME=f"{user}-host")
-        result = subprocess.run([_tool("labgrid-client"), *args], env=env, capture_output=True,
+    def client(self, *args: str) -> subprocess.CompletedProcess[str]:
+        """Runs labgrid-client against the lab's coordinator."""
+        result = subprocess.run([_tool("labgrid-client"), *args], env=self.env, capture_output=True,
                                 text=True, timeout=60)
-        if check and result.returncode != 0:
+        if result.returncode != 0:
             raise RuntimeError(f"labgrid-client {' '.join(args)} failed:\n{result.stderr}")
         return result
 
@@ -304,8 +293,7 @@ class Lab:
             service.stop()
         # The server's per-connection processes, the sessions and the
         # detached ssh processes on the client side.
-        left = marked_processes(str(self.root))
-        _signal_all(left, signal.SIGTERM)
+        _signal_all(marked_processes(str(self.root)), signal.SIGTERM)
         try:
             wait_for("marked processes ending", lambda: not marked_processes(str(self.root)), 5.0)
         except TimeoutError:

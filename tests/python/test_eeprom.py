@@ -82,15 +82,11 @@ def test_a_read_during_the_write_cycle_is_polled_too(bench):
     assert eeprom.read(dev, 0, CHIP, 0, 256, pipelined=pipelined) == b"\xaa" + bytes(range(1, 256))
 
 
-@pytest.mark.parametrize("chip, nacks, what", [
-    pytest.param(0x51, 0, "nobody at the address", id="absent"),
-    pytest.param(CHIP, 1_000_000_000, "part busy for ever", id="stays-busy"),
-])
-def test_no_acknowledge_within_the_timeout_is_an_error_not_a_hang(bench, chip, nacks, what):
+def test_a_part_busy_past_the_timeout_is_an_error_not_a_hang(bench):
     adapter, dev, _pipelined = bench
-    attach(adapter, 256, 16, 1, nacks)
-    with pytest.raises(eeprom.EepromError, match=f"no acknowledge from 0x{chip:02x}"):
-        eeprom.write(dev, 0, chip, 0, bytes(32), busy_timeout=0)
+    attach(adapter, 256, 16, 1, 1_000_000_000)
+    with pytest.raises(eeprom.EepromError, match="no acknowledge from 0x50"):
+        eeprom.write(dev, 0, CHIP, 0, bytes(32), busy_timeout=0)
 
 
 @pytest.mark.parametrize("call", [

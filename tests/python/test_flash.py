@@ -59,8 +59,6 @@ def pattern(length, seed):
 ERASE_ROWS = [
     pytest.param(256 * KIB, b"\x00", 64 * KIB, b"\x5a" * 64 * KIB,
                  {0xD8: 1, 0x02: 256}, (0, 16), id="aligned-64k-one-block-erase"),
-    pytest.param(256 * KIB, b"\x00", 32 * KIB, b"\x5a" * 36 * KIB,
-                 {0x52: 1, 0x20: 1, 0x02: 144}, (0, 9), id="36k-at-32k-block-and-sector"),
     pytest.param(128 * KIB, b"\x00", 0, b"\x5a" * 128 * KIB,
                  {0xC7: 1, 0x02: 512}, (0, 32), id="whole-chip-chip-erase"),
     pytest.param(128 * KIB, b"\x00", 4 * KIB + 16, b"\x5a" * 64 * KIB,

@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: MIT
 """pyvantorsdk.labgrid on this host: the JSON forms of the agent's calls, the
-remote device over a local agent (calls, errors, events, time limits), and
-a labgrid environment with the virtual adapter and the three drivers run
-through labgrid's own pytest plugin."""
+remote device over a local agent (calls, errors, refused arguments), and
+labgrid environments with the virtual adapter and the three drivers run
+through labgrid's own pytest plugin. Events, time limits, lost agents and
+the exporter are exercised across SSH in test_labgrid_remote.py."""
 
 from __future__ import annotations
 
@@ -10,7 +11,6 @@ import enum
 import importlib.util
 import os
 import re
-import signal
 import subprocess
 import sys
 from pathlib import Path
@@ -18,17 +18,10 @@ from pathlib import Path
 import pytest
 
 import pyvantorsdk
-from helpers import Collector
 from pyvantorsdk import (
-    DeviceModel,
     I2cBus,
     I3cTransferFlags,
     StatusCode,
-    UartBaudRate,
-    UartDataSize,
-    UartHwHandshake,
-    UartParity,
-    UartStopBit,
     _wire,
     errors,
 )
@@ -43,7 +36,6 @@ class Foreign(enum.Enum):
 
 # (value, what it decodes back to) through a JSON text round trip.
 ROUND_TRIPS = {
-    "bytes": (b"\x00\xff", b"\x00\xff"),
     "bytearray_as_bytes": (bytearray(b"ab"), b"ab"),
     "tuple_stays_tuple": ((1, b"x", None), (1, b"x", None)),
     "frozenset": (frozenset({3, 1}), frozenset({1, 3})),
@@ -51,7 +43,7 @@ ROUND_TRIPS = {
     "int_enum": (I2cBus.B, I2cBus.B),
     "flag_combination": (I3cTransferFlags(3), I3cTransferFlags(3)),
     "plain_enum": (StatusCode.FW_I2C_NACK_ADDRESS, StatusCode.FW_I2C_NACK_ADDRESS),
-    "nested": ([{"pid": b"\x01"}, (True, 1.5)], [{"pid": b"\x01"}, (True, 1.5)]),
+    "nested": ([{"pid": b"\x00\xff"}, (True, 1.5)], [{"pid": b"\x00\xff"}, (True, 1.5)]),
 }
 
 
@@ -63,8 +55,7 @@ def test_values_cross_as_json(value, back):
     assert decoded == back and type(decoded) is type(back)
 
 
-@pytest.mark.parametrize("value", [object(), Foreign.ONE, print, 1j],
-                         ids=["object", "foreign_enum", "function", "complex"])
+@pytest.mark.parametrize("value", [object(), Foreign.ONE], ids=["object", "foreign_enum"])
 def test_values_that_cannot_cross_are_refused(value):
     with pytest.raises(TypeError):
         _wire.encode(value)
@@ -86,8 +77,6 @@ def test_malformed_forms_raise_value_error(form):
 
 
 def test_records_keep_their_class_name_and_fields(adapter, dev):
-    info = _wire.decode(_wire.encode(dev.get_device_info()))
-    assert (info.serial_number, info.model) == (adapter.serial, DeviceModel.TERANOX)
     dev.i2c_controller_init(0, 400_000, 12)
     adapter.i2c.attach_eeprom(0, 0x50)
     scan = _wire.decode(_wire.encode(dev.i2c_scan_bus(0)))
@@ -95,7 +84,6 @@ def test_records_keep_their_class_name_and_fields(adapter, dev):
 
 
 ERRORS = {
-    "firmware": errors.I2cError(StatusCode.FW_I2C_NACK_ADDRESS, "i2c_read"),
     "i3c_with_data": errors.I3cError(StatusCode.FW_I3C_TRANSFER_INCOMPLETE_READ, "i3c_sdr_read",
                                      b"\x01\x02"),
     "no_adapter": errors.NoAdapterError(StatusCode.SDK_ERROR_DISCONNECT, "connect", "none here"),
@@ -132,11 +120,7 @@ def test_labgrid_package_names_the_extra_when_labgrid_is_missing(tmp_path):
 HAVE_LABGRID = importlib.util.find_spec("labgrid") is not None
 needs_labgrid = pytest.mark.skipif(not HAVE_LABGRID, reason="needs labgrid (pyvantorsdk[labgrid])")
 if HAVE_LABGRID:
-    from pyvantorsdk.labgrid import RemoteDevice, RemoteDisconnectError, RemoteTimeoutError
-
-UART_8N1 = (UartBaudRate.BAUD_115200, UartHwHandshake.DISABLED, UartParity.NONE,
-            UartDataSize.BITS_8, UartStopBit.ONE)
-
+    from pyvantorsdk.labgrid import RemoteDevice
 
 @pytest.fixture(autouse=True)
 def _package_on_the_path(monkeypatch):
@@ -168,33 +152,12 @@ def test_remote_calls_return_results_and_raise_the_package_errors(remote):
 
 
 @needs_labgrid
-def test_remote_events_reach_the_callback(remote):
-    received = Collector()
-    remote.on_notification(received)
-    remote.uart_init(*UART_8N1)
-    remote.uart_send_message(b"echo")
-    assert received.wait_for(1)
-    assert type(received.items[0]).__name__ == "UartRxNotification"
-    assert received.items[0].data == b"echo"
-
-
-@needs_labgrid
 def test_argument_that_cannot_cross_is_refused_unsent(remote):
     before = len(remote.bench("requests"))
     with pytest.raises(TypeError):
         remote.i2c_write(0, 0x50, b"", object(), False)
     assert len(remote.bench("requests")) == before  # nothing reached the adapter
     assert remote.get_device_info().serial_number == "EEPSENS1"  # and the agent lives on
-
-
-@needs_labgrid
-def test_hanging_call_closes_the_agent_and_later_calls_fail_fast(remote):
-    remote.bench("faults.hold_answers", True)
-    remote.timeout = 0.5
-    with pytest.raises(RemoteTimeoutError, match="within 0.5 s"):
-        remote.get_device_info()
-    with pytest.raises(RemoteTimeoutError):
-        remote.get_usb_config()
 
 
 # Answers of an agent that misbehaves: a ProtocolError, never a crash.
@@ -215,16 +178,6 @@ def test_malformed_agent_answers_raise_protocol_error(answer):
         RemoteDevice._result("i2c_read", answer)
 
 
-@needs_labgrid
-def test_lost_agent_ends_calls_with_a_disconnect_error(remote):
-    lost = Collector()
-    remote.on_connection_lost(lambda: lost(True))
-    os.kill(remote._wrapper.agent.pid, signal.SIGKILL)
-    with pytest.raises(RemoteDisconnectError, match="lost the agent"):
-        remote.get_device_info()
-    assert lost.wait_for(1)
-
-
 # ------------------------------------------- labgrid environment, drivers
 PROFILE = """
 version = 1
@@ -238,11 +191,6 @@ address = 0x50
 kind = "eeprom"
 size = 256
 contents_hex = "424f4152"
-
-[[spi.devices]]
-chip_select = 0
-size = 65536
-jedec_id = "ef4015"
 """
 
 ENVIRONMENT = """
@@ -254,29 +202,19 @@ targets:
         uart_loopback: true
     drivers:
       VantorDriver: {}
-      VantorConsoleDriver: {}
       VantorDigitalOutputDriver:
         pin: 3
 imports:
   - pyvantorsdk.labgrid
 """
 
+# The profile file named relative to the environment, and pin 3 as the
+# adapter's third pin; the docs example below covers the console.
 TESTS = """
-from pyvantorsdk import SpiBitOrder, SpiChipSelect, SpiChipSelectPolarity, SpiDataWidth, SpiMode
-
-def test_i2c_and_spi(target):
+def test_profile_from_the_environments_folder(target):
     dev = target.get_driver("VantorDriver").device
     dev.i2c_controller_init(0, 400_000, 12)
     assert dev.i2c_read(0, 0x50, b"\\x00", 4, False) == b"BOAR"
-    dev.spi_controller_init(SpiBitOrder.MSB, SpiMode.MODE_0, SpiDataWidth.BITS_8,
-                            SpiChipSelect.CS_0, SpiChipSelectPolarity.ACTIVE_LOW, 1_000_000)
-    assert dev.spi_transfer(b"\\x9f", 4)[1:] == bytes.fromhex("ef4015")
-
-def test_console_expects_on_the_uart_loopback(target):
-    console = target.get_driver("ConsoleProtocol")
-    console.sendline("login: root")
-    index, before, match, after = console.expect(r"login: (\\w+)", timeout=5)
-    assert match.group(1) == b"root"
 
 def test_gpio_output_drives_the_virtual_pin(target):
     output = target.get_driver("DigitalOutputProtocol")
@@ -295,7 +233,7 @@ def test_environment_runs_through_labgrids_pytest_plugin(pytester):
     pytester.makepyfile(test_board=TESTS)
     # In a process of its own: labgrid's plugin starts once per process.
     result = pytester.runpytest_subprocess("--lg-env", "env.yaml", "-p", "no:cacheprovider")
-    result.assert_outcomes(passed=3)
+    result.assert_outcomes(passed=2)
 
 
 def docs_block(opening: str) -> str:
@@ -311,25 +249,6 @@ def test_the_docs_example_runs_as_written(pytester):
     pytester.makepyfile(test_lab=docs_block("# test_lab.py"))
     result = pytester.runpytest_subprocess("--lg-env", "env.yaml", "-p", "no:cacheprovider")
     result.assert_outcomes(passed=3)
-
-
-@needs_labgrid
-def test_exported_virtual_adapter_arrives_as_a_network_adapter():
-    from labgrid import Target, target_factory
-
-    from pyvantorsdk.labgrid.exporter import VantorAdapterExport
-
-    params = {"profile": "spi-flash", "uart_loopback": True}
-    export = VantorAdapterExport({"cls": "VirtualVantorAdapter", "params": dict(params)},
-                                 host="lab-1")
-    export.poll()
-    assert (export.cls, export.avail) == ("NetworkVantorAdapter", True)
-    # The client builds the resource from what the exporter publishes.
-    target = Target("client")
-    remote = target_factory.make_resource(target, export.cls, "adapter", export.args)
-    assert remote.host == "lab-1"
-    assert remote.agent_locator() == {"virtual": True, **params}
-    target.cleanup()
 
 
 # (driver and its settings, in a target with a virtual adapter: refused)

@@ -6,8 +6,8 @@ adapter, and an SSH server standing in for the exporter host (see
 labgrid_lab.py) run on 127.0.0.1. This process is the client: it acquires
 the place and drives the adapter through labgrid's RemotePlace, the
 NetworkVantorAdapter the exporter publishes and VantorDriver, whose agent
-runs on the exporter side over SSH. Other clients are labgrid-client and
-Python processes with another user name.
+runs on the exporter side over SSH. Other clients are Python processes
+with another user name.
 """
 
 from __future__ import annotations
@@ -54,7 +54,6 @@ EXPORTS = """\
 vantor:
   VirtualVantorAdapter:
     profile: eeprom-and-sensor
-    uart_loopback: true
 """
 # The agent's facade waits a minute for the adapter: a held answer keeps a
 # call running on the exporter side for longer than any test waits.
@@ -68,9 +67,6 @@ targets:
       VantorDriver:
         timeout: {timeout}
         device_timeout_ms: 60000
-      VantorConsoleDriver: {{}}
-      VantorDigitalOutputDriver:
-        pin: 3
 imports:
   - pyvantorsdk.labgrid
 options:
@@ -165,18 +161,6 @@ def test_acquired_place_drives_the_exported_adapter(driver):
     assert (events[0].pin_number, events[0].logic_level) == (GpioPinNumber.PIN_3, 1)
 
 
-def test_console_and_digital_output_work_across_the_lab(target, driver):
-    console = target.get_driver("ConsoleProtocol")
-    console.sendline("login: root")
-    _, _, match, _ = console.expect(r"login: (\w+)", timeout=CALL_TIMEOUT)
-    assert match.group(1) == b"root"
-    output = target.get_driver("DigitalOutputProtocol")
-    for level in (True, False):
-        output.set(level)
-        assert driver.device.bench("gpio.output_level", GpioPinNumber.PIN_3) == level
-        assert output.get() is level
-
-
 SECOND_CLIENT_DRIVES = """\
 import sys
 from labgrid import Environment
@@ -189,22 +173,18 @@ except Exception as error:
 
 
 @pytest.mark.parametrize(
-    "place, action, refusal",
+    "place, refusal",
     [
-        pytest.param(PLACE, "acquire", "already acquired", id="acquire-locked-place"),
-        pytest.param(PLACE, "drive", "not acquired by your user", id="drive-locked-place"),
-        pytest.param(IDLE_PLACE, "drive", "is not acquired", id="drive-unacquired-place"),
+        pytest.param(PLACE, "not acquired by your user", id="drive-locked-place"),
+        pytest.param(IDLE_PLACE, "is not acquired", id="drive-unacquired-place"),
     ],
 )
-def test_other_client_is_refused(lab, driver, place, action, refusal, tmp_path):
+def test_other_client_is_refused(lab, driver, place, refusal, tmp_path):
     # This process holds the place and its driver is active meanwhile.
-    if action == "acquire":
-        result = lab.client("-p", place, "acquire", user="other", check=False)
-    else:
-        env = dict(lab.env, LG_USERNAME="other", LG_HOSTNAME="other-host")
-        # Outside the source tree, so that the child imports the installed package.
-        result = subprocess.run([sys.executable, "-c", SECOND_CLIENT_DRIVES, str(_environment(lab, place))],
-                                env=env, capture_output=True, text=True, timeout=60, cwd=tmp_path)
+    env = dict(lab.env, LG_USERNAME="other", LG_HOSTNAME="other-host")
+    # Outside the source tree, so that the child imports the installed package.
+    result = subprocess.run([sys.executable, "-c", SECOND_CLIENT_DRIVES, str(_environment(lab, place))],
+                            env=env, capture_output=True, text=True, timeout=60, cwd=tmp_path)
     output = result.stdout + result.stderr
     assert result.returncode != 0, output
     assert refusal in output
@@ -278,7 +258,6 @@ def _waits_for_the_adapter(pid: int) -> bool:
 
 # How an agent is lost: the process killed (or stopped) and with which signal.
 LOSSES = {
-    "ssh": ("ssh", signal.SIGKILL),
     "session": ("session", signal.SIGKILL),
     "agent": ("agent", signal.SIGKILL),
     # A connection that stays open and carries nothing, like a cable pulled.
@@ -290,8 +269,6 @@ LOSSES = {
     "loss, idle, error",
     [
         pytest.param(None, False, RemoteTimeoutError, id="call-over-time-limit"),
-        pytest.param("ssh", False, RemoteDisconnectError, id="ssh-client-killed"),
-        pytest.param("session", False, RemoteDisconnectError, id="ssh-server-session-killed"),
         pytest.param("agent", False, RemoteDisconnectError, id="agent-process-killed"),
         pytest.param("session", True, RemoteDisconnectError, id="ssh-server-session-killed-while-idle"),
         pytest.param("frozen-session", True, RemoteTimeoutError, id="ssh-server-session-frozen-while-idle"),
