@@ -450,7 +450,6 @@ TRANSFER = ("i2c", "transfer", "-y", "A")
           says="dynamic address 0x7e is not a valid dynamic address"),
     usage("i3c-init-static-not-dynamic", "i3c", "init", "--target", "static=0x3e",
           says="static address 0x3e cannot be a dynamic address"),
-    usage("i3c-table-bad-drive", "i3c", "table", "--drive", "turbo", says="invalid choice 'turbo'"),
     usage("ccc-missing-address", "i3c", "ccc", "getpid", says="wrong arguments for getpid"),
     usage("ccc-unknown", "i3c", "ccc", "nosuch", says="unknown CCC 'nosuch'"),
     usage("ccc-setmwl-too-big", "i3c", "ccc", "setmwl", "0x08", "70000",
